@@ -1,0 +1,3 @@
+#include "ge_types.h"
+
+const HostFunctionTable* g_hostTable = nullptr;

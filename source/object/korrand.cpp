@@ -1,0 +1,48 @@
+#include "korrand.h"
+
+#include "okorrand.h"
+
+namespace {
+const char kWebPage[] = "https://wendrix.example/korrand";
+}
+
+void WriteDashDefaults(BaseContainer* bc) {
+    if (bc == nullptr) return;
+    bc->SetLong(KORRAND_COUNT, 100);
+    bc->SetReal(KORRAND_OFFSET, 0.0);
+    bc->SetBool(KORRAND_CLOSED, true);
+    bc->SetLong(KORRAND_SEED, 100);
+    bc->SetReal(KORRAND_JITTER, 0.0);
+    bc->SetReal(KORRAND_RESERVED_1011, 0.0);
+    bc->SetLong(KORRAND_SUBDIVISION, 1);
+    bc->SetBool(KORRAND_RELATIVE, false);
+    bc->SetReal(KORRAND_START, 0.0);
+    bc->SetReal(KORRAND_END, 1.0);
+}
+
+bool KorrandObject::Init(GeListNode* node) {
+    if (node != nullptr) WriteDashDefaults(static_cast<BaseList2D*>(node)->GetDataInstance());
+    return true;
+}
+
+bool KorrandObject::Message(GeListNode* node, Int32 type, void* data) {
+    if (type == MSG_DESCRIPTION_COMMAND && data != nullptr) {
+        bool pressed;
+        {
+            DescID weblink(KORRAND_WEBLINK, 0, 0);
+            pressed = weblink.IsEqual(static_cast<const DescriptionCommand*>(data)->id);
+        }
+        if (pressed) {
+            String address;
+            address.SetCString(kWebPage, -1, 0);
+            GeOpenHTML(address);
+        }
+    }
+    return ObjectData::Message(node, type, data);
+}
+
+NodeData* AllocKorrandObject() {
+    void* mem = GeAllocZeroed(sizeof(KorrandObject), __LINE__, "korrand");
+    if (mem == nullptr) return nullptr;
+    return new (mem) KorrandObject();
+}

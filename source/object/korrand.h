@@ -1,0 +1,41 @@
+// The dash modifier object: replaces every segment of a line object with dashes.
+#ifndef KORRAND_KORRAND_H
+#define KORRAND_KORRAND_H
+
+#include "ge_objectdata.h"
+
+constexpr Int32 ID_KORRAND = 1027780;
+
+// One pass's view of the parameters, start and end normalised.
+struct DashSettings {
+    Float offset;
+    bool closed;
+    Int32 count;
+    Int32 seed;
+    Float jitter;
+    Int32 subdivision;
+    bool relative;
+    Float start;
+    Float end;
+};
+
+// Reads the snapshot from a modifier's container and normalises start and end. Returns false
+// when the covered range is empty.
+bool ReadDashSettings(const BaseContainer* bc, DashSettings* out);
+
+// Writes the parameter defaults into a container.
+void WriteDashDefaults(BaseContainer* bc);
+
+class KorrandObject : public ObjectData {
+public:
+    bool Init(GeListNode* node) override;
+    bool Message(GeListNode* node, Int32 type, void* data) override;
+    bool ModifyObject(BaseObject* mod, BaseDocument* doc, BaseObject* op, const Matrix* op_mg,
+                      const Matrix* mod_mg, Float lod, Int32 flags,
+                      BaseThread* thread) override;
+};
+
+// The allocation function registered with the host.
+NodeData* AllocKorrandObject();
+
+#endif
