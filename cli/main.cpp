@@ -1,0 +1,247 @@
+// korrand: a command-line host for the dash modifier. It loads the plug-in folder as the host
+// application does (c4d_main, registration, objects created through the record) and dashes the
+// curves of SVG, OBJ and JSON files.
+#include <CLI/CLI.hpp>
+
+#include <chrono>
+#include <cmath>
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <cstring>
+#include <cerrno>
+#include <iostream>
+#include <map>
+#include <optional>
+#include <sstream>
+
+#include "geometry.h"
+#include "host_model.h"
+#include "korrand_host.h"
+
+namespace fs = std::filesystem;
+using korrand::io::Format;
+
+namespace {
+
+constexpr const char* kVersion = "1.0.0";
+
+// Exit codes users and scripts rely on.
+enum Exit { kOk = 0, kPluginFailed = 1, kBadInput = 2 };
+
+struct UsageError : std::runtime_error {
+    using std::runtime_error::runtime_error;
+};
+struct PluginError : std::runtime_error {
+    using std::runtime_error::runtime_error;
+};
+
+// The options of `dash`, one per parameter the modifier reads; unset ones keep the defaults
+// the plug-in's own Init wrote.
+struct DashOptions {
+    std::string input, output = "-", from, to, plugin;
+    std::optional<int64_t> count, subdivision, seed;
+    std::optional<double> offset, start, end, jitter, tolerance;
+    bool relative = false, closed = false, open = false, preview = false, quiet = false;
+};
+
+std::optional<Format> ResolveFormat(const std::string& name, const std::string& path,
+                                    const char* what) {
+    if (!name.empty()) {
+        auto f = korrand::io::FormatFromName(name);
+        if (!f) throw UsageError(std::string("unknown format '") + name + "' for " + what +
+                                 " (use svg, obj or json)");
+        return f;
+    }
+    if (path == "-") return std::nullopt;
+    auto f = korrand::io::FormatFromPath(path);
+    if (!f)
+        throw UsageError("cannot tell the format of '" + path + "' from its extension; use --" +
+                         (std::string(what) == "input" ? "from" : "to"));
+    return f;
+}
+
+// Writes through a temporary file beside the target and renames it into place, so a failed
+// run never leaves a half-written output.
+void WriteAtomically(const std::string& path, const std::function<void(std::ostream&)>& write) {
+    if (path == "-") {
+        write(std::cout);
+        std::cout.flush();
+        if (!std::cout) throw std::runtime_error("cannot write to standard output");
+        return;
+    }
+    const fs::path target(path);
+    const fs::path dir = target.has_parent_path() ? target.parent_path() : fs::path(".");
+    const fs::path tmp = dir / ("." + target.filename().string() + ".korrand-tmp");
+    {
+        std::ofstream out(tmp, std::ios::binary | std::ios::trunc);
+        if (!out) throw UsageError("cannot write '" + path + "'");
+        try {
+            write(out);
+            out.flush();
+        } catch (...) {
+            out.close();
+            fs::remove(tmp);
+            throw;
+        }
+        if (!out) {
+            out.close();
+            fs::remove(tmp);
+            throw UsageError("cannot write '" + path + "'");
+        }
+    }
+    std::error_code ec;
+    fs::rename(tmp, target, ec);
+    if (ec) {
+        fs::remove(tmp);
+        throw UsageError("cannot write '" + path + "': " + ec.message());
+    }
+}
+
+korrand::io::Document ReadInput(const DashOptions& o, Format format) {
+    korrand::io::ReadOptions ro;
+    if (o.tolerance) ro.tolerance = *o.tolerance;
+    if (o.input == "-") return korrand::io::Read(std::cin, format, "<stdin>", ro);
+    std::ifstream in(o.input, std::ios::binary);
+    if (!in) throw UsageError("cannot open '" + o.input + "': " + std::strerror(errno));
+    return korrand::io::Read(in, format, o.input, ro);
+}
+
+using Clock = std::chrono::steady_clock;
+double Ms(Clock::duration d) { return std::chrono::duration<double, std::milli>(d).count(); }
+
+int Dash(const DashOptions& o, const char* argv0) {
+    const auto inFormat = ResolveFormat(o.from, o.input, "input");
+    if (!inFormat) throw UsageError("cannot tell the format of standard input; use --from");
+    auto outFormat = ResolveFormat(o.to, o.output, "output");
+    if (!outFormat) outFormat = inFormat;
+    if (o.tolerance && !(std::isfinite(*o.tolerance) && *o.tolerance > 0))
+        throw UsageError("--tolerance must be a positive number");
+
+    korrand::KorrandHost host(korrand::FindPluginFolder(o.plugin, argv0));
+    // Options are checked before any input is read, against the description's limits.
+    std::map<std::string, korrand::Value> settings;
+    auto put = [&](const char* option, auto value) {
+        if (value) settings[option] = static_cast<double>(*value);
+    };
+    put("count", o.count);
+    put("subdivision", o.subdivision);
+    put("seed", o.seed);
+    put("offset", o.offset);
+    put("start", o.start);
+    put("end", o.end);
+    put("jitter", o.jitter);
+    if (o.relative) settings["relative"] = 1.0;
+    if (o.closed) settings["closed"] = 1.0;
+    if (o.open) settings["closed"] = 0.0;
+    host.CheckSettings(settings);
+
+    const auto t0 = Clock::now();
+    const korrand::io::Document input = ReadInput(o, *inFormat);
+    for (const auto& w : input.warnings) std::cerr << "korrand: warning: " << w << "\n";
+    const auto t1 = Clock::now();
+    korrand::DashStats stats;
+    const korrand::io::Document dashed = host.Dash(input, settings, &stats);
+    const auto t2 = Clock::now();
+    korrand::io::WriteOptions wo;
+    wo.preview = o.preview;
+    wo.original = &input;
+    wo.originalClosed = stats.closedMeasuring;
+    WriteAtomically(o.output, [&](std::ostream& out) {
+        korrand::io::Write(out, *outFormat, dashed, wo);
+    });
+    const auto t3 = Clock::now();
+    if (!o.quiet) {
+        std::fprintf(stderr,
+                     "korrand: read %zu objects, %lld segments; wrote %lld dashes, %lld points "
+                     "in %.1f ms (read %.1f, dash %.1f, write %.1f)\n",
+                     input.objects.size(), static_cast<long long>(stats.segmentsIn),
+                     static_cast<long long>(stats.dashesOut),
+                     static_cast<long long>(stats.pointsOut), Ms(t3 - t0), Ms(t1 - t0),
+                     Ms(t2 - t1), Ms(t3 - t2));
+    }
+    return kOk;
+}
+
+int Info(const std::string& plugin, bool json, const char* argv0) {
+    korrand::KorrandHost host(korrand::FindPluginFolder(plugin, argv0));
+    std::cout << (json ? host.InfoJson() : host.InfoText());
+    return kOk;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    CLI::App app{"korrand: dashes the curves of SVG, OBJ and JSON files with the Korrand "
+                 "modifier plug-in"};
+    app.set_version_flag("--version", std::string("korrand ") + kVersion);
+    app.require_subcommand(1);
+    std::string plugin;
+    app.add_option("--plugin", plugin, "Plug-in folder (default: the one beside korrand)");
+
+    DashOptions o;
+    CLI::App* dash = app.add_subcommand("dash", "Replace every curve of a file with dashes");
+    dash->add_option("INPUT", o.input, "Input file, or - for standard input")->required();
+    dash->add_option("-o,--output", o.output, "Output file, or - for standard output (default)");
+    dash->add_option("--from", o.from, "Input format: svg, obj or json (default: extension)");
+    dash->add_option("--to", o.to, "Output format (default: extension, else the input's)");
+    dash->add_option("--count", o.count, "Dashes per segment");
+    dash->add_flag("--relative", o.relative, "Scale the count by segment length");
+    dash->add_option("--subdivision", o.subdivision, "Sample density of each dash");
+    dash->add_option("--offset", o.offset, "Phase shift in whole segments; wraps");
+    auto* closed = dash->add_flag("--closed", o.closed, "Measure segments as closed loops");
+    auto* open = dash->add_flag("--open", o.open, "Measure segments as open curves");
+    closed->excludes(open);
+    dash->add_option("--start", o.start, "Start of the covered part, 0..1");
+    dash->add_option("--end", o.end, "End of the covered part, 0..1");
+    dash->add_option("--seed", o.seed, "Seed of the jitter");
+    dash->add_option("--jitter", o.jitter, "Random displacement of dash boundaries");
+    dash->add_option("--tolerance", o.tolerance,
+                     "SVG: flattening tolerance for curves (default: relative to drawing size)");
+    dash->add_flag("--preview", o.preview, "SVG: draw the original curves faintly beneath");
+    dash->add_flag("-q,--quiet", o.quiet, "No summary line on standard error");
+    dash->add_option("--plugin", o.plugin, "Plug-in folder (default: the one beside korrand)");
+
+    bool json = false;
+    std::string infoPlugin;
+    CLI::App* info = app.add_subcommand("info", "Show what the plug-in registered with the host");
+    info->add_flag("--json", json, "Machine-readable output");
+    info->add_option("--plugin", infoPlugin, "Plug-in folder (default: the one beside korrand)");
+
+    try {
+        app.parse(argc, argv);
+    } catch (const CLI::CallForHelp& e) {
+        return app.exit(e);
+    } catch (const CLI::CallForAllHelp& e) {
+        return app.exit(e);
+    } catch (const CLI::CallForVersion& e) {
+        return app.exit(e);
+    } catch (const CLI::ParseError& e) {
+        std::cerr << "korrand: " << e.what() << "\n";
+        return kBadInput;
+    }
+
+    try {
+        if (dash->parsed()) {
+            if (o.plugin.empty()) o.plugin = plugin;
+            return Dash(o, argv[0]);
+        }
+        return Info(infoPlugin.empty() ? plugin : infoPlugin, json, argv[0]);
+    } catch (const korrand::io::ReadError& e) {
+        std::cerr << "korrand: " << e.what() << "\n";
+        return kBadInput;
+    } catch (const korrand::SettingError& e) {
+        std::cerr << "korrand: " << e.what() << "\n";
+        return kBadInput;
+    } catch (const UsageError& e) {
+        std::cerr << "korrand: " << e.what() << "\n";
+        return kBadInput;
+    } catch (const korrand::PluginFailure& e) {
+        std::cerr << "korrand: " << e.what() << "\n";
+        return kPluginFailed;
+    } catch (const std::exception& e) {
+        std::cerr << "korrand: " << e.what() << "\n";
+        return kPluginFailed;
+    }
+}

@@ -1,0 +1,336 @@
+// The built plug-in library, loaded as a host loads it and driven only through c4d_main and
+// the registration record it hands over.
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <filesystem>
+#include <set>
+#include <unistd.h>
+
+#include "host_model.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+const std::string kFolder = KORRAND_PLUGIN_FOLDER;
+constexpr int32_t kId = 1027780;
+
+// A host Filename holding a path, as the host passes the library's location.
+struct HostPath {
+    explicit HostPath(const std::string& p) {
+        hostmodel::Table()->filename.Init(&data);
+        hostmodel::SetPath(&data, p);
+    }
+    ~HostPath() { hostmodel::Table()->filename.Free(&data); }
+    HostFilenameData data{};
+};
+
+std::unique_ptr<hostmodel::Plugin> Load(const std::string& folder = kFolder) {
+    std::string error;
+    auto p = hostmodel::Plugin::Load(folder, &error);
+    EXPECT_TRUE(p) << error;
+    return p;
+}
+
+// A copy of the plug-in folder without some of its files.
+struct FolderCopy {
+    explicit FolderCopy(const std::vector<std::string>& drop) {
+        static int n = 0;
+        path = (fs::temp_directory_path() /
+                ("korrand-plugin-" + std::to_string(::getpid()) + "-" + std::to_string(++n)))
+                   .string();
+        fs::remove_all(path);
+        fs::copy(kFolder, path, fs::copy_options::recursive);
+        for (const auto& d : drop) fs::remove_all(fs::path(path) / d);
+    }
+    ~FolderCopy() { fs::remove_all(path); }
+    std::string path;
+};
+
+void* Msg(intptr_t id) { return reinterpret_cast<void*>(id); }
+
+class PluginTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        hostmodel::ResetFaults();
+        hostmodel::ClearRegistry();
+        blocks_ = hostmodel::Memory().liveBlocks;
+        objects_ = hostmodel::LiveObjects();
+    }
+    void TearDown() override {
+        EXPECT_EQ(hostmodel::Memory().liveBlocks, blocks_);
+        EXPECT_EQ(hostmodel::LiveObjects(), objects_);
+    }
+    int64_t blocks_ = 0, objects_ = 0;
+};
+
+}  // namespace
+
+TEST_F(PluginTest, SystemInitialisationChecksTheHost) {
+    auto p = Load();
+    const std::string lib = p->LibraryPath();
+    HostFunctionTable old = hostmodel::MakeTable();
+    old.version = 12999;
+    HostPath where(lib);
+    EXPECT_EQ(p->Main(1, &old, nullptr, &where.data), -3);
+    EXPECT_EQ(p->Main(3, nullptr, nullptr, nullptr), 1);
+
+    // Null location: refused even with a recent host.
+    EXPECT_EQ(p->Main(1, const_cast<HostFunctionTable*>(hostmodel::Table()), nullptr, nullptr), -3);
+    EXPECT_EQ(p->Main(3, nullptr, nullptr, nullptr), 1);
+
+    EXPECT_EQ(p->Main(1, const_cast<HostFunctionTable*>(hostmodel::Table()), nullptr, &where.data), 1);
+    // A second initialisation only counts: its arguments are never read.
+    EXPECT_EQ(p->Main(1, Msg(1), nullptr, Msg(1)), 1);
+    EXPECT_EQ(p->Main(6, Msg(1), nullptr, nullptr), 1);  // resource loaded
+    EXPECT_GT(hostmodel::LiveObjects(), objects_);
+    EXPECT_EQ(p->Main(3, nullptr, nullptr, nullptr), 1);
+    // Still one initialisation open: nothing released yet.
+    EXPECT_GT(hostmodel::LiveObjects(), objects_);
+    EXPECT_EQ(p->Main(3, nullptr, nullptr, nullptr), 1);
+    EXPECT_EQ(hostmodel::LiveObjects(), objects_);
+    EXPECT_EQ(hostmodel::Memory().liveBlocks, blocks_);
+}
+
+TEST_F(PluginTest, ActionsAndMessagesAnswerAsDocumented) {
+    auto p = Load();
+    HostPath where(p->LibraryPath());
+    ASSERT_EQ(p->Main(1, const_cast<HostFunctionTable*>(hostmodel::Table()), nullptr, &where.data), 1);
+    EXPECT_EQ(p->Main(4, nullptr, nullptr, nullptr), 5);
+    for (int32_t action : {0, 5, 7, 100, -1}) EXPECT_EQ(p->Main(action, nullptr, nullptr, nullptr), -1);
+    EXPECT_EQ(p->Main(6, Msg(0), nullptr, nullptr), 1);
+    EXPECT_EQ(p->Main(6, Msg(2), nullptr, nullptr), -1);
+    EXPECT_EQ(p->Main(6, Msg(1), nullptr, nullptr), 1);
+    // Only the low 32 bits of the message id count.
+    EXPECT_EQ(p->Main(6, Msg(static_cast<intptr_t>((int64_t{1} << 32) | 1)), nullptr, nullptr), 1);
+    EXPECT_EQ(p->Main(3, nullptr, nullptr, nullptr), 1);
+}
+
+TEST_F(PluginTest, RegistersTheModifierWithNameIconAndEntries) {
+    auto p = Load();
+    std::string error;
+    ASSERT_TRUE(p->Start(&error)) << error;
+    const hostmodel::Registration* reg = p->Find(kId);
+    ASSERT_NE(reg, nullptr);
+    EXPECT_EQ(reg->name, "Wendrix Korrand Modifier");
+    EXPECT_EQ(reg->version, 13000);
+    EXPECT_EQ(reg->kind, 5);
+    EXPECT_EQ(reg->record.node.info, 129);
+    EXPECT_EQ(reg->record.node.diskLevel, 0);
+    EXPECT_EQ(reg->description, "okorrand");
+    EXPECT_TRUE(reg->hasIcon);
+    EXPECT_EQ(reg->iconWidth, 64);
+    EXPECT_EQ(reg->iconHeight, 64);
+    EXPECT_EQ(reg->recordSize, static_cast<int32_t>(sizeof(HostObjectPluginRecord)));
+
+    // Entries 2..24, 26, 27 and 28 with info flags 129; none for 25, 29 and 30..32.
+    const auto& n = reg->record.node;
+    const auto& o = reg->record;
+    const std::vector<std::pair<int, bool>> entries = {
+        {2, n.Init != nullptr}, {3, n.Free != nullptr}, {4, n.Read != nullptr},
+        {5, n.Write != nullptr}, {6, n.Message != nullptr}, {7, n.CopyTo != nullptr},
+        {8, n.GetBubbleHelp != nullptr}, {9, n.GetDocument != nullptr},
+        {10, n.GetBranchInfo != nullptr}, {11, n.IsInstanceOf != nullptr},
+        {12, n.GetDDescription != nullptr}, {13, n.GetDParameter != nullptr},
+        {14, n.SetDParameter != nullptr}, {15, n.GetDEnabling != nullptr},
+        {16, n.TranslateDescID != nullptr}, {17, n.IsDocumentRelated != nullptr},
+        {18, o.GetDimension != nullptr}, {19, o.Draw != nullptr},
+        {20, o.DetectHandle != nullptr}, {21, o.MoveHandle != nullptr},
+        {22, o.Execute != nullptr}, {23, o.AddToExecution != nullptr},
+        {24, o.GetModelingAxis != nullptr}, {25, o.GetVirtualObjects != nullptr},
+        {26, o.ModifyObject != nullptr}, {27, o.CheckDirty != nullptr},
+        {28, o.GetContour != nullptr}, {29, o.ModifyParticles != nullptr},
+        {30, o.GetHandleCount != nullptr}, {31, o.GetHandle != nullptr},
+        {32, o.SetHandle != nullptr}};
+    const std::set<int> expected = {2,  3,  4,  5,  6,  7,  8,  9,  10, 11, 12, 13, 14, 15,
+                                    16, 17, 18, 19, 20, 21, 22, 23, 24, 26, 27, 28};
+    for (const auto& [op, filled] : entries) EXPECT_EQ(filled, expected.count(op) == 1) << op;
+    EXPECT_NE(n.Alloc, nullptr);
+    EXPECT_NE(n.Destroy, nullptr);
+}
+
+TEST_F(PluginTest, WithoutResourceTheNameHasTwoBlanksAndLoadIsNotRetried) {
+    FolderCopy noStrings({"res/strings_en"});
+    auto p = Load(noStrings.path);
+    HostPath where(p->LibraryPath());
+    ASSERT_EQ(p->Main(1, const_cast<HostFunctionTable*>(hostmodel::Table()), nullptr, &where.data), 1);
+    hostmodel::StartRecording();
+    EXPECT_EQ(p->Main(6, Msg(1), nullptr, nullptr), -1);
+    EXPECT_EQ(p->Main(6, Msg(1), nullptr, nullptr), -1);
+    int loads = 0;
+    for (const auto& c : hostmodel::StopRecording()) loads += c.op == "resource.Load";
+    EXPECT_EQ(loads, 1);
+    EXPECT_EQ(p->Main(2, nullptr, nullptr, nullptr), 1);
+    const hostmodel::Registration* reg = p->Find(kId);
+    ASSERT_NE(reg, nullptr);
+    EXPECT_EQ(reg->name, "Wendrix  Modifier");
+    p->Main(3, nullptr, nullptr, nullptr);
+}
+
+TEST_F(PluginTest, MissingIconRegistersWithoutOne) {
+    FolderCopy noIcon({"res/korrand.tif"});
+    auto p = Load(noIcon.path);
+    std::string error;
+    ASSERT_TRUE(p->Start(&error)) << error;
+    const hostmodel::Registration* reg = p->Find(kId);
+    ASSERT_NE(reg, nullptr);
+    EXPECT_FALSE(reg->hasIcon);
+}
+
+TEST_F(PluginTest, FailedDescriptionLeavesTheTypeUnregistered) {
+    {
+        FolderCopy noDescription({"res/description"});
+        auto p = Load(noDescription.path);
+        std::string error;
+        ASSERT_TRUE(p->Start(&error)) << error;  // start still answers 1
+        EXPECT_EQ(p->Find(kId), nullptr);
+    }
+    {
+        // A host without the description service.
+        HostFunctionTable table = hostmodel::MakeTable();
+        table.registration.RegisterDescription = nullptr;
+        auto p = Load();
+        std::string error;
+        ASSERT_TRUE(p->Start(&table, &error)) << error;
+        EXPECT_EQ(p->Find(kId), nullptr);
+    }
+}
+
+TEST_F(PluginTest, ObjectsLiveThroughTheRecord) {
+    auto p = Load();
+    std::string error;
+    ASSERT_TRUE(p->Start(&error)) << error;
+    const hostmodel::Registration* reg = p->Find(kId);
+    ASSERT_NE(reg, nullptr);
+
+    auto inst = p->Create(kId);
+    ASSERT_TRUE(inst);
+    HostContainer* bc = hostmodel::Container(inst->node);
+    // Init overwrites the defaults and leaves other ids alone.
+    const HostFunctionTable* t = hostmodel::Table();
+    t->container.SetReal(bc, 1000, 5.5);
+    t->container.SetLong(bc, 4242, 7);
+    ASSERT_EQ(reg->record.node.Init(inst->data, inst->node), 1);
+    EXPECT_EQ(hostmodel::TypeOf(bc, 1000), hostmodel::ValueType::Long);
+    EXPECT_EQ(t->container.GetLong(bc, 1000, 0), 100);
+    EXPECT_EQ(t->container.GetLong(bc, 4242, 0), 7);
+    const std::vector<std::pair<int32_t, hostmodel::ValueType>> params = {
+        {1000, hostmodel::ValueType::Long}, {1001, hostmodel::ValueType::Bool},
+        {1002, hostmodel::ValueType::Long}, {1003, hostmodel::ValueType::Real},
+        {1004, hostmodel::ValueType::Bool}, {1005, hostmodel::ValueType::Real},
+        {1006, hostmodel::ValueType::Real}, {1008, hostmodel::ValueType::Long},
+        {1009, hostmodel::ValueType::Real}, {1011, hostmodel::ValueType::Real}};
+    for (const auto& [id, type] : params) EXPECT_EQ(hostmodel::TypeOf(bc, id), type) << id;
+    EXPECT_FALSE(hostmodel::Has(bc, 1007));
+    EXPECT_FALSE(hostmodel::Has(bc, 1010));
+    EXPECT_EQ(t->container.GetBool(bc, 1004, 0), 1);
+    EXPECT_EQ(t->container.GetReal(bc, 1006, 0.0), 1.0);
+
+    // The web-page button opens one page; anything else opens nothing. Both answer true.
+    hostmodel::ClearOpenedAddresses();
+    HostDescIDData button{}, other{};
+    t->descid.InitLevel(&button, 5000, 0, 0);
+    t->descid.InitLevel(&other, 1000, 0, 0);
+    HostDescriptionCommand pressButton{&button}, pressOther{&other};
+    EXPECT_EQ(p->Message(*inst, 19, &pressButton), 1);
+    EXPECT_EQ(hostmodel::OpenedAddresses().size(), 1u);
+    EXPECT_EQ(p->Message(*inst, 19, &pressOther), 1);
+    EXPECT_EQ(p->Message(*inst, 5, nullptr), 1);
+    EXPECT_EQ(hostmodel::OpenedAddresses().size(), 1u);
+    t->descid.Free(&button);
+    t->descid.Free(&other);
+
+    // A non-line object comes back untouched without the container being read.
+    HostAtom* poly = hostmodel::NewObject(hostmodel::Opolygon);
+    hostmodel::StartRecording();
+    EXPECT_TRUE(p->Modify(*inst, poly));
+    for (const auto& c : hostmodel::StopRecording())
+        EXPECT_EQ(c.op.rfind("container.", 0), std::string::npos) << c.op;
+    hostmodel::FreeObject(poly);
+
+    // A line object is dashed through the record's modify entry.
+    HostAtom* line = hostmodel::NewLineObject({{0, 0, 0}, {1, 0, 0}, {1, 1, 0}}, {3});
+    EXPECT_TRUE(p->Modify(*inst, line));
+    EXPECT_EQ(hostmodel::Segments(line).size(), 100u);
+    hostmodel::FreeObject(line);
+
+    // Base behaviour of inherited operations, through their entries.
+    EXPECT_EQ(reg->record.DetectHandle(inst->data, inst->node, nullptr, 0, 0, 0), -1);
+    EXPECT_EQ(reg->record.Draw(inst->data, inst->node, 2, nullptr, nullptr), 2);
+    EXPECT_EQ(reg->record.node.Read(inst->data, inst->node, nullptr, 0), 1);
+    EXPECT_EQ(reg->record.GetContour(inst->data, inst->node, nullptr, 1.0, nullptr), nullptr);
+
+    reg->record.node.Destroy(nullptr);  // does nothing
+    p->Destroy(*inst);
+    p->Shutdown();
+}
+
+TEST_F(PluginTest, AllocationFailuresDuringStartUpAreSurvived) {
+    // Count the host allocations of a whole life, then fail each in turn.
+    int64_t total = 0;
+    {
+        auto p = Load();
+        const int64_t before = hostmodel::AllocationCount() + hostmodel::ObjectAllocationCount();
+        std::string error;
+        ASSERT_TRUE(p->Start(&error));
+        auto inst = p->Create(kId);
+        ASSERT_TRUE(inst);
+        p->Destroy(*inst);
+        p->Shutdown();
+        total = hostmodel::AllocationCount() + hostmodel::ObjectAllocationCount() - before;
+    }
+    ASSERT_GE(total, 4);
+    for (int kind = 0; kind < 2; ++kind) {
+        for (int64_t i = 1; i <= total; ++i) {
+            auto p = Load();
+            if (kind == 0)
+                hostmodel::FailAllocationNumber(i);
+            else
+                hostmodel::FailObjectAllocations(i);
+            std::string error;
+            EXPECT_TRUE(p->Start(&error)) << error;
+            if (auto inst = p->Create(kId)) p->Destroy(*inst);
+            hostmodel::ResetFaults();
+            p->Shutdown();
+            p.reset();
+            EXPECT_EQ(hostmodel::Memory().liveBlocks, blocks_) << kind << ":" << i;
+            EXPECT_EQ(hostmodel::LiveObjects(), objects_) << kind << ":" << i;
+        }
+    }
+}
+
+TEST(PluginDescription, ListsEveryParameterOfTheObject) {
+    std::string error;
+    auto d = hostmodel::ReadDescription(kFolder, "okorrand", &error);
+    ASSERT_TRUE(d) << error;
+    struct Expect {
+        int32_t id;
+        const char* name;
+        const char* type;
+        double def;
+    };
+    const std::vector<Expect> expect = {
+        {1000, "KORRAND_COUNT", "LONG", 100}, {1001, "KORRAND_RELATIVE", "BOOL", 0},
+        {1002, "KORRAND_SUBDIVISION", "LONG", 1}, {1003, "KORRAND_OFFSET", "REAL", 0},
+        {1004, "KORRAND_CLOSED", "BOOL", 1}, {1005, "KORRAND_START", "REAL", 0},
+        {1006, "KORRAND_END", "REAL", 1}, {1008, "KORRAND_SEED", "LONG", 100},
+        {1009, "KORRAND_JITTER", "REAL", 0}, {1011, "KORRAND_RESERVED_1011", "REAL", 0}};
+    ASSERT_EQ(d->parameters.size(), expect.size() + 1);
+    for (size_t i = 0; i < expect.size(); ++i) {
+        const auto& p = d->parameters[i];
+        EXPECT_EQ(p.id, expect[i].id);
+        EXPECT_EQ(p.name, expect[i].name);
+        EXPECT_EQ(p.type, expect[i].type);
+        ASSERT_TRUE(p.def);
+        EXPECT_EQ(*p.def, expect[i].def) << p.name;
+        if (p.type != "BOOL") {
+            ASSERT_TRUE(p.min && p.max) << p.name;
+            EXPECT_FALSE(p.why.empty()) << p.name;
+        }
+    }
+    EXPECT_EQ(d->parameters.back().id, 5000);
+    EXPECT_EQ(d->parameters.back().type, "BUTTON");
+    // 2 * count must stay inside 32 bits.
+    EXPECT_LE(*d->parameters[0].max * 2, 2147483647.0);
+}
