@@ -1,0 +1,179 @@
+// The in-process host: implements the function table of host_abi.h for tests, the command-line
+// host and benchmarks, plus the C++ helpers they use to build scenes, inspect results and
+// inject faults. Everything here is thread-safe unless a comment says otherwise.
+#ifndef KORRAND_HOST_MODEL_H
+#define KORRAND_HOST_MODEL_H
+
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "host_abi.h"
+
+namespace hostmodel {
+
+// ---- The table ------------------------------------------------------------------------------
+const HostFunctionTable* Table(); // the one table, version HOST_API_VERSION
+HostFunctionTable MakeTable();    // a copy callers may tamper with
+
+// ---- Scene objects --------------------------------------------------------------------------
+constexpr int32_t Opolygon = 5100; // points only
+constexpr int32_t Ospline = 5101;
+constexpr int32_t Oline = 5137;
+constexpr int32_t Onull = 5140;
+constexpr int32_t kMsgUpdate = 5;
+constexpr int32_t kSplineClosed = 1002; // container id of a spline's closed flag (bool)
+
+HostAtom* NewLineObject(const std::vector<HostVector>& points,
+                        const std::vector<int32_t>& segmentCounts);
+HostAtom* NewObject(int32_t type); // empty object of any type, with a container
+void FreeObject(HostAtom* op);
+std::vector<HostVector> Points(const HostAtom* op);
+std::vector<HostSegment> Segments(const HostAtom* op);
+void SetPoints(HostAtom* op, const std::vector<HostVector>& points); // replaces all points
+void SetSegments(HostAtom* op, const std::vector<HostSegment>& segments);
+void SetClosed(HostAtom* op, bool closed); // container id kSplineClosed
+int64_t UpdateCount(const HostAtom* op);   // MSG_UPDATE messages received
+int64_t MessageCount(const HostAtom* op, int32_t type);
+void SetResizeFails(HostAtom* op, bool fails); // ResizeObject then fails for this object
+
+HostContainer* Container(HostAtom* op);
+enum class ValueType { Long, Bool, Real };
+bool Has(const HostContainer* bc, int32_t id);
+void Erase(HostContainer* bc, int32_t id);
+std::optional<ValueType> TypeOf(const HostContainer* bc, int32_t id);
+
+// Host objects alive, of every kind: scene objects, measurers, bitmaps, strings, file names,
+// description IDs, resources and draw targets.
+int64_t LiveObjects();
+
+// ---- Memory tracking and fault injection -----------------------------------------------------
+struct MemoryStats {
+    int64_t liveBlocks;
+    int64_t liveBytes;
+    int64_t totalAllocations; // successful allocations and reallocations so far
+    int64_t peakBytes;
+};
+MemoryStats Memory();
+void ResetPeak();                           // peak := current live bytes
+std::vector<std::string> LiveBlockSites();  // "file:line" of each live block
+void FailAllocationNumber(int64_t n);       // the n-th allocation call from now fails; 0 = off
+// Every allocation whose source file equals file (or whose base name does) fails; "" = off.
+void FailAllocationsFrom(const std::string& file);
+void FailObjectAllocations(int64_t n); // n-th SplineAlloc / measurer Alloc / bitmap Alloc fails
+int64_t AllocationCount();       // calls of AllocZeroed/AllocBlock/ReallocBlock so far
+int64_t ObjectAllocationCount(); // calls of SplineAlloc / measurer Alloc / bitmap Alloc so far
+void ResetFaults();
+std::vector<std::pair<int32_t, std::string>> StopReports();
+void ClearStopReports();
+
+// ---- Call recorder ----------------------------------------------------------------------------
+// op is "<group>.<entry>", e.g. "object.GetType". handle is the first handle argument, or the
+// result for operations that create one. Memory and text-carrying calls put their file name or
+// text in text.
+struct Call {
+    std::string op;
+    std::vector<int64_t> ints;
+    std::vector<double> reals;
+    const void* handle = nullptr;
+    std::string text;
+};
+void StartRecording(); // clears earlier calls
+std::vector<Call> StopRecording();
+
+// ---- Strings and file names ----------------------------------------------------------------
+std::string Text(const HostStringData* s);
+void SetText(HostStringData* s, const std::string& text);
+std::string Path(const HostFilenameData* f);
+void SetPath(HostFilenameData* f, const std::string& path);
+std::vector<std::string> OpenedAddresses(); // what OpenHTML was given, in order
+void ClearOpenedAddresses();
+
+// ---- Bitmaps ------------------------------------------------------------------------------------
+// Pixels row by row from the top, packed as TIFFReadRGBAImage packs them (R in the low byte).
+std::vector<uint32_t> Pixels(const HostBitmap* bmp);
+// Writes an 8-bit RGBA TIFF in the same packing; for tests and tools.
+bool WriteTiff(const std::string& path, int32_t width, int32_t height,
+               const std::vector<uint32_t>& pixels);
+
+// ---- Viewport -----------------------------------------------------------------------------------
+struct DrawnHandle {
+    HostVector position;
+    int32_t type;
+};
+HostBaseDraw* NewBaseDraw();
+void FreeBaseDraw(HostBaseDraw* bd);
+std::vector<DrawnHandle> DrawnHandles(const HostBaseDraw* bd);
+
+// ---- Plug-in loading and the host's registry ------------------------------------------------
+struct Parameter {
+    int32_t id;
+    std::string name, type /* "LONG", "BOOL", "REAL", "BUTTON" */, label;
+    std::optional<double> def, min, max;
+    std::string why;
+};
+struct DescriptionResource {
+    std::string name;
+    std::vector<Parameter> parameters;
+};
+// Reads and validates <pluginFolder>/res/description/<name>.json.
+std::optional<DescriptionResource> ReadDescription(const std::string& pluginFolder,
+                                                   const std::string& name, std::string* error);
+
+struct Registration {
+    int32_t version, kind, id;
+    std::string name;
+    HostObjectPluginRecord record; // icon fields are null: the host keeps its own copy below
+    int32_t recordSize;
+    bool hasIcon;
+    int32_t iconWidth, iconHeight;
+    std::string description; // registered description name, empty when none
+    std::vector<uint32_t> iconPixels;
+};
+std::vector<Registration> Registry();
+void ClearRegistry();
+
+std::string PluginLibraryName(); // "KorrandModifier" plus this platform's suffix
+
+class Plugin {
+public:
+    static std::unique_ptr<Plugin> Load(const std::string& pluginFolder, std::string* error);
+    ~Plugin(); // Shutdown, drop this plug-in's registrations, unload
+    Plugin(const Plugin&) = delete;
+    Plugin& operator=(const Plugin&) = delete;
+
+    int32_t Main(int32_t action, void* p1, void* p2, void* p3);
+    // Action 1 (table, library file name), plug-in message 1, action 2. Fails when action 1
+    // does not return 1. Only once per loaded library.
+    bool Start(std::string* error);
+    bool Start(const HostFunctionTable* table, std::string* error); // a tampered table
+    void Shutdown(); // action 3 once, when started
+    const Registration* Find(int32_t id) const;
+
+    struct Instance {
+        HostAtom* node;
+        HostNodeData* data;
+        const Registration* reg;
+    };
+    std::optional<Instance> Create(int32_t id);
+    void Destroy(Instance& inst);
+    bool Modify(const Instance& inst, HostAtom* op);
+    int32_t Message(const Instance& inst, int32_t type, void* data);
+    std::string Folder() const;
+    std::string LibraryPath() const;
+
+private:
+    Plugin() = default;
+    void* library_ = nullptr;
+    HostPluginMain main_ = nullptr;
+    std::string folder_, path_;
+    bool startTried_ = false, started_ = false, shutDown_ = false;
+    std::vector<Registration> registrations_; // fixed once Start returns
+};
+
+} // namespace hostmodel
+
+#endif

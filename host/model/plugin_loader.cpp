@@ -1,0 +1,150 @@
+// Loads a plug-in library and drives it as the host does: only through its c4d_main and the
+// records it registers.
+#include <cstring>
+#include <filesystem>
+
+#include "dynamic_library.h"
+#include "model_internal.h"
+
+namespace hostmodel {
+namespace {
+
+// Plug-ins start one at a time: registrations made meanwhile belong to the one starting.
+std::mutex& StartMutex() {
+    static std::mutex m;
+    return m;
+}
+
+std::string Absolute(const std::string& path) {
+    std::error_code ec;
+    const std::filesystem::path abs = std::filesystem::absolute(path, ec);
+    return ec ? path : abs.lexically_normal().string();
+}
+
+} // namespace
+
+std::string PluginLibraryName() { return std::string("KorrandModifier") + platform::LibrarySuffix(); }
+
+std::unique_ptr<Plugin> Plugin::Load(const std::string& pluginFolder, std::string* error) {
+    if (pluginFolder.empty()) {
+        if (error != nullptr) *error = "no plug-in folder given";
+        return nullptr;
+    }
+    std::unique_ptr<Plugin> plugin(new Plugin());
+    plugin->folder_ = Absolute(pluginFolder);
+    plugin->path_ = plugin->folder_ + "/" + PluginLibraryName();
+    std::error_code ec;
+    if (!std::filesystem::is_regular_file(plugin->path_, ec)) {
+        if (error != nullptr) *error = plugin->path_ + ": no such plug-in library";
+        return nullptr;
+    }
+    plugin->library_ = platform::OpenLibrary(plugin->path_, error);
+    if (plugin->library_ == nullptr) return nullptr;
+    void* symbol = platform::FindSymbol(plugin->library_, "c4d_main");
+    if (symbol == nullptr) {
+        if (error != nullptr) *error = plugin->path_ + ": exports no c4d_main";
+        return nullptr; // the destructor unloads it
+    }
+    static_assert(sizeof(symbol) == sizeof(plugin->main_), "entry point fits a data pointer");
+    std::memcpy(&plugin->main_, &symbol, sizeof(symbol));
+    return plugin;
+}
+
+Plugin::~Plugin() {
+    Shutdown();
+    detail::DropRegistrations(this); // their function pointers die with the library
+    registrations_.clear();
+    platform::CloseLibrary(library_);
+}
+
+int32_t Plugin::Main(int32_t action, void* p1, void* p2, void* p3) {
+    return main_ != nullptr ? main_(action, p1, p2, p3) : 0;
+}
+
+bool Plugin::Start(std::string* error) { return Start(Table(), error); }
+
+bool Plugin::Start(const HostFunctionTable* table, std::string* error) {
+    if (startTried_) {
+        if (error != nullptr) *error = "plug-in already started";
+        return false;
+    }
+    startTried_ = true;
+    std::lock_guard<std::mutex> serial(StartMutex());
+    detail::BeginStart(this, folder_);
+    struct EndGuard {
+        ~EndGuard() { detail::EndStart(); }
+    } endGuard;
+
+    // The plug-in copies the file name during action 1; the host's copy goes right after.
+    HostFilenameData file{};
+    detail::InitFilename(&file, path_);
+    const int32_t init = Main(HOST_ACTION_INIT, const_cast<HostFunctionTable*>(table), nullptr, &file);
+    detail::FreeFilename(&file);
+    if (init != 1) {
+        if (error != nullptr)
+            *error = path_ + ": initialisation returned " + std::to_string(init);
+        registrations_ = detail::RegistrationsOf(this);
+        return false;
+    }
+    started_ = true;
+    Main(HOST_ACTION_MESSAGE, reinterpret_cast<void*>(static_cast<intptr_t>(1)), nullptr, nullptr);
+    Main(HOST_ACTION_START, nullptr, nullptr, nullptr);
+    registrations_ = detail::RegistrationsOf(this);
+    return true;
+}
+
+void Plugin::Shutdown() {
+    if (!started_ || shutDown_) return;
+    shutDown_ = true;
+    Main(HOST_ACTION_END, nullptr, nullptr, nullptr);
+}
+
+const Registration* Plugin::Find(int32_t id) const {
+    for (const Registration& r : registrations_)
+        if (r.id == id) return &r;
+    return nullptr;
+}
+
+std::optional<Plugin::Instance> Plugin::Create(int32_t id) {
+    const Registration* reg = Find(id);
+    if (reg == nullptr || reg->record.node.Alloc == nullptr) return std::nullopt;
+    HostAtom* node = NewObject(id);
+    HostNodeData* data = reg->record.node.Alloc();
+    if (data == nullptr) {
+        FreeObject(node);
+        return std::nullopt;
+    }
+    Instance inst{node, data, reg};
+    if (reg->record.node.Init != nullptr && reg->record.node.Init(data, node) == 0) {
+        Destroy(inst);
+        return std::nullopt;
+    }
+    return inst;
+}
+
+void Plugin::Destroy(Instance& inst) {
+    if (inst.reg != nullptr && inst.data != nullptr) {
+        // As a host frees a node: the node's Free first, then the instance's destructor.
+        if (inst.reg->record.node.Free != nullptr) inst.reg->record.node.Free(inst.data, inst.node);
+        if (inst.reg->record.node.Destroy != nullptr) inst.reg->record.node.Destroy(inst.data);
+    }
+    FreeObject(inst.node);
+    inst.node = nullptr;
+    inst.data = nullptr;
+}
+
+bool Plugin::Modify(const Instance& inst, HostAtom* op) {
+    if (inst.reg == nullptr || inst.reg->record.ModifyObject == nullptr) return false;
+    return inst.reg->record.ModifyObject(inst.data, inst.node, nullptr, op, nullptr, nullptr, 1.0,
+                                         0, nullptr) != 0;
+}
+
+int32_t Plugin::Message(const Instance& inst, int32_t type, void* data) {
+    if (inst.reg == nullptr || inst.reg->record.node.Message == nullptr) return 0;
+    return inst.reg->record.node.Message(inst.data, inst.node, type, data);
+}
+
+std::string Plugin::Folder() const { return folder_; }
+std::string Plugin::LibraryPath() const { return path_; }
+
+} // namespace hostmodel

@@ -1,0 +1,186 @@
+// The host's plug-in registry, description registration and the browser hand-off.
+#include <cstring>
+
+#include "model_internal.h"
+
+namespace hostmodel {
+namespace {
+
+struct Entry {
+    Registration reg;
+    const void* owner; // the plug-in that was starting when it registered, or null
+};
+
+struct State {
+    std::mutex mutex;
+    std::vector<Entry> entries;
+    std::map<int32_t, std::string> descriptions;
+    const void* startingOwner = nullptr;
+    std::string startingFolder;
+    std::vector<std::string> opened;
+};
+State& Shared() {
+    static State s;
+    return s;
+}
+
+Registration WithDescription(const State& st, const Registration& reg) {
+    Registration r = reg;
+    auto it = st.descriptions.find(reg.id);
+    r.description = it != st.descriptions.end() ? it->second : std::string();
+    return r;
+}
+
+int32_t RegisterPlugin(int32_t version, int32_t kind, int32_t id, const HostStringData* name,
+                       void* record, int32_t recordSize) {
+    const std::string* text = detail::StringOf(name);
+    if (detail::Recording())
+        detail::Record("registration.RegisterPlugin", record, {version, kind, id, recordSize}, {},
+                       text != nullptr ? text->c_str() : nullptr);
+    if (record == nullptr || kind != HOST_PLUGINTYPE_OBJECT ||
+        recordSize != static_cast<int32_t>(sizeof(HostObjectPluginRecord)))
+        return 0;
+    try {
+        Registration reg{};
+        reg.version = version;
+        reg.kind = kind;
+        reg.id = id;
+        reg.name = text != nullptr ? *text : std::string();
+        std::memcpy(&reg.record, record, sizeof(HostObjectPluginRecord));
+        reg.recordSize = recordSize;
+        // The caller frees its icon after the call: keep a copy, never its pointer.
+        const HostBitmap* icon = reg.record.icon != nullptr ? reg.record.icon : reg.record.node.icon;
+        reg.record.icon = nullptr;
+        reg.record.node.icon = nullptr;
+        reg.hasIcon = icon != nullptr;
+        reg.iconWidth = icon != nullptr ? icon->w : 0;
+        reg.iconHeight = icon != nullptr ? icon->h : 0;
+        if (icon != nullptr) reg.iconPixels = icon->pixels;
+        State& st = Shared();
+        std::lock_guard<std::mutex> lock(st.mutex);
+        Entry entry{std::move(reg), st.startingOwner};
+        for (Entry& e : st.entries) {
+            if (e.reg.id == id) {
+                e = std::move(entry);
+                return 1;
+            }
+        }
+        st.entries.push_back(std::move(entry));
+        return 1;
+    } catch (...) {
+        return 0;
+    }
+}
+
+int32_t RegisterDescription(int32_t id, const HostStringData* name, const HostResource* res) {
+    const std::string* text = detail::StringOf(name);
+    if (detail::Recording())
+        detail::Record("registration.RegisterDescription", res, {id}, {},
+                       text != nullptr ? text->c_str() : nullptr);
+    if (text == nullptr || text->empty()) return 0;
+    try {
+        State& st = Shared();
+        std::string folder;
+        if (res != nullptr) {
+            folder = detail::FolderOf(res);
+        } else {
+            std::lock_guard<std::mutex> lock(st.mutex);
+            folder = st.startingFolder;
+        }
+        if (folder.empty() || !ReadDescription(folder, *text, nullptr)) return 0;
+        std::lock_guard<std::mutex> lock(st.mutex);
+        st.descriptions[id] = *text;
+        return 1;
+    } catch (...) {
+        return 0;
+    }
+}
+
+int32_t OpenHTML(const HostStringData* address) {
+    const std::string* text = detail::StringOf(address);
+    if (detail::Recording())
+        detail::Record("general.OpenHTML", address, {}, {}, text != nullptr ? text->c_str() : nullptr);
+    if (text == nullptr || text->empty()) return 0;
+    try {
+        State& st = Shared();
+        std::lock_guard<std::mutex> lock(st.mutex);
+        st.opened.push_back(*text);
+        return 1;
+    } catch (...) {
+        return 0;
+    }
+}
+
+} // namespace
+
+namespace detail {
+
+void BeginStart(const void* owner, const std::string& folder) {
+    State& st = Shared();
+    std::lock_guard<std::mutex> lock(st.mutex);
+    st.startingOwner = owner;
+    st.startingFolder = folder;
+}
+
+void EndStart() {
+    State& st = Shared();
+    std::lock_guard<std::mutex> lock(st.mutex);
+    st.startingOwner = nullptr;
+    st.startingFolder.clear();
+}
+
+std::vector<Registration> RegistrationsOf(const void* owner) {
+    State& st = Shared();
+    std::lock_guard<std::mutex> lock(st.mutex);
+    std::vector<Registration> out;
+    for (const Entry& e : st.entries)
+        if (e.owner == owner) out.push_back(WithDescription(st, e.reg));
+    return out;
+}
+
+void DropRegistrations(const void* owner) {
+    State& st = Shared();
+    std::lock_guard<std::mutex> lock(st.mutex);
+    for (size_t i = st.entries.size(); i-- > 0;) {
+        if (st.entries[i].owner != owner) continue;
+        st.descriptions.erase(st.entries[i].reg.id);
+        st.entries.erase(st.entries.begin() + static_cast<std::ptrdiff_t>(i));
+    }
+}
+
+void FillRegistration(HostRegistrationOps& ops, HostGeneralOps& general) {
+    ops.RegisterPlugin = RegisterPlugin;
+    ops.RegisterDescription = RegisterDescription;
+    general.OpenHTML = OpenHTML;
+}
+
+} // namespace detail
+
+std::vector<Registration> Registry() {
+    State& st = Shared();
+    std::lock_guard<std::mutex> lock(st.mutex);
+    std::vector<Registration> out;
+    for (const Entry& e : st.entries) out.push_back(WithDescription(st, e.reg));
+    return out;
+}
+
+void ClearRegistry() {
+    State& st = Shared();
+    std::lock_guard<std::mutex> lock(st.mutex);
+    st.entries.clear();
+    st.descriptions.clear();
+}
+
+std::vector<std::string> OpenedAddresses() {
+    State& st = Shared();
+    std::lock_guard<std::mutex> lock(st.mutex);
+    return st.opened;
+}
+
+void ClearOpenedAddresses() {
+    State& st = Shared();
+    std::lock_guard<std::mutex> lock(st.mutex);
+    st.opened.clear();
+}
+
+} // namespace hostmodel
