@@ -37,3 +37,30 @@ function(korrand_plugin_library target)
   install(DIRECTORY "${CMAKE_SOURCE_DIR}/res/" DESTINATION plugins/KorrandModifier/res
     PATTERN "*.py" EXCLUDE)
 endfunction()
+
+# --- Windows ----------------------------------------------------------------------------------
+if(WIN32)
+  # Executables carry the compiler's runtime inside, as the plug-in library does: nothing but
+  # system DLLs is imported, so they run as they are (under Wine too).
+  target_link_options(korrand_options INTERFACE -static-libgcc -static-libstdc++ -static)
+endif()
+
+if(WIN32 AND CMAKE_CROSSCOMPILING)
+  # Cross-built test executables run under Wine, in a prefix of their own in the build tree.
+  find_program(KORRAND_WINE64 NAMES wine64 PATHS /usr/lib/wine NO_CMAKE_FIND_ROOT_PATH)
+  set(KORRAND_WINEPREFIX "${CMAKE_BINARY_DIR}/wine" CACHE PATH "Wine prefix for the Windows tests")
+  if(KORRAND_WINE64)
+    set(KORRAND_WINE_ENV WINEPREFIX=${KORRAND_WINEPREFIX} WINEDEBUG=-all
+      WINEDLLOVERRIDES=mscoree,mshtml=)
+    set(CMAKE_CROSSCOMPILING_EMULATOR env ${KORRAND_WINE_ENV} ${KORRAND_WINE64})
+    # The prefix is made once, before the first test executable is run (test discovery runs
+    # them at build time).
+    add_custom_command(OUTPUT "${CMAKE_BINARY_DIR}/wine.stamp"
+      COMMAND env ${KORRAND_WINE_ENV} ${KORRAND_WINE64} wineboot -i
+      COMMAND ${CMAKE_COMMAND} -E touch "${CMAKE_BINARY_DIR}/wine.stamp"
+      COMMENT "Making the Wine prefix ${KORRAND_WINEPREFIX}" VERBATIM)
+    add_custom_target(korrand_wine_prefix DEPENDS "${CMAKE_BINARY_DIR}/wine.stamp")
+  else()
+    message(WARNING "wine64 not found: the Windows test executables build but cannot run here")
+  endif()
+endif()

@@ -1,0 +1,16 @@
+# Cross-compiles for Windows x64 with Debian's MinGW-w64 (posix thread model) toolchain.
+set(CMAKE_SYSTEM_NAME Windows)
+set(CMAKE_SYSTEM_PROCESSOR x86_64)
+
+set(KORRAND_MINGW_TRIPLE x86_64-w64-mingw32)
+set(CMAKE_C_COMPILER ${KORRAND_MINGW_TRIPLE}-gcc-posix)
+set(CMAKE_CXX_COMPILER ${KORRAND_MINGW_TRIPLE}-g++-posix)
+set(CMAKE_RC_COMPILER ${KORRAND_MINGW_TRIPLE}-windres)
+
+set(CMAKE_FIND_ROOT_PATH /usr/${KORRAND_MINGW_TRIPLE})
+set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
+set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
+set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
+set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)
+
+# Wine, which runs the test executables, is set up in cmake/Platform.cmake.
