@@ -5,6 +5,7 @@
 #define KORRAND_HOST_MODEL_H
 
 #include <cstdint>
+#include <deque>
 #include <memory>
 #include <optional>
 #include <string>
@@ -145,12 +146,15 @@ public:
     Plugin(const Plugin&) = delete;
     Plugin& operator=(const Plugin&) = delete;
 
+    // Calls c4d_main. Registrations made during any call belong to this plug-in, and a
+    // description registered without a resource is looked up in its folder.
     int32_t Main(int32_t action, void* p1, void* p2, void* p3);
     // Action 1 (table, library file name), plug-in message 1, action 2. Fails when action 1
     // does not return 1. Only once per loaded library.
     bool Start(std::string* error);
     bool Start(const HostFunctionTable* table, std::string* error); // a tampered table
-    void Shutdown(); // action 3 once, when started
+    void Shutdown(); // action 3, when an initialisation succeeded and no action 3 followed
+    // This plug-in's registration of id; the pointer stays valid while the plug-in is loaded.
     const Registration* Find(int32_t id) const;
 
     struct Instance {
@@ -170,8 +174,8 @@ private:
     void* library_ = nullptr;
     HostPluginMain main_ = nullptr;
     std::string folder_, path_;
-    bool startTried_ = false, started_ = false, shutDown_ = false;
-    std::vector<Registration> registrations_; // fixed once Start returns
+    bool startTried_ = false, initialised_ = false;
+    std::deque<Registration> registrations_; // grows only: pointers handed out stay valid
 };
 
 } // namespace hostmodel

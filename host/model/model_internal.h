@@ -99,9 +99,14 @@ bool SegmentRange(const HostAtom* op, size_t pointCount, int32_t seg, size_t* be
 
 std::string FolderOf(const HostResource* res);
 
-// Registrations made while a plug-in starts belong to it.
-void BeginStart(const void* owner, const std::string& folder);
-void EndStart();
+// Registrations made while a plug-in's entry point runs belong to it. Enter returns the
+// context it replaces, for Leave to restore.
+struct PluginContext {
+    const void* owner;
+    std::string folder;
+};
+PluginContext EnterPlugin(const void* owner, const std::string& folder);
+void LeavePlugin(const PluginContext& previous);
 std::vector<Registration> RegistrationsOf(const void* owner);
 void DropRegistrations(const void* owner);
 

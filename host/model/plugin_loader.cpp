@@ -9,9 +9,10 @@
 namespace hostmodel {
 namespace {
 
-// Plug-ins start one at a time: registrations made meanwhile belong to the one starting.
-std::mutex& StartMutex() {
-    static std::mutex m;
+// Entry points run one at a time, so registrations made meanwhile belong to the plug-in whose
+// entry point is running. Recursive: a plug-in may be driven from within a host call.
+std::recursive_mutex& EntryMutex() {
+    static std::recursive_mutex m;
     return m;
 }
 
@@ -58,7 +59,27 @@ Plugin::~Plugin() {
 }
 
 int32_t Plugin::Main(int32_t action, void* p1, void* p2, void* p3) {
-    return main_ != nullptr ? main_(action, p1, p2, p3) : 0;
+    if (main_ == nullptr) return 0;
+    int32_t result = 0;
+    {
+        std::lock_guard<std::recursive_mutex> serial(EntryMutex());
+        const detail::PluginContext previous = detail::EnterPlugin(this, folder_);
+        result = main_(action, p1, p2, p3);
+        detail::LeavePlugin(previous);
+    }
+    if (action == HOST_ACTION_INIT && result == 1) initialised_ = true;
+    if (action == HOST_ACTION_END) initialised_ = false;
+    // Merge by id in place: Find's pointers and instances' registrations stay valid.
+    for (Registration& r : detail::RegistrationsOf(this)) {
+        Registration* known = nullptr;
+        for (Registration& k : registrations_)
+            if (k.id == r.id) known = &k;
+        if (known != nullptr)
+            *known = std::move(r);
+        else
+            registrations_.push_back(std::move(r));
+    }
+    return result;
 }
 
 bool Plugin::Start(std::string* error) { return Start(Table(), error); }
@@ -69,12 +90,6 @@ bool Plugin::Start(const HostFunctionTable* table, std::string* error) {
         return false;
     }
     startTried_ = true;
-    std::lock_guard<std::mutex> serial(StartMutex());
-    detail::BeginStart(this, folder_);
-    struct EndGuard {
-        ~EndGuard() { detail::EndStart(); }
-    } endGuard;
-
     // The plug-in copies the file name during action 1; the host's copy goes right after.
     HostFilenameData file{};
     detail::InitFilename(&file, path_);
@@ -83,20 +98,15 @@ bool Plugin::Start(const HostFunctionTable* table, std::string* error) {
     if (init != 1) {
         if (error != nullptr)
             *error = path_ + ": initialisation returned " + std::to_string(init);
-        registrations_ = detail::RegistrationsOf(this);
         return false;
     }
-    started_ = true;
     Main(HOST_ACTION_MESSAGE, reinterpret_cast<void*>(static_cast<intptr_t>(1)), nullptr, nullptr);
     Main(HOST_ACTION_START, nullptr, nullptr, nullptr);
-    registrations_ = detail::RegistrationsOf(this);
     return true;
 }
 
 void Plugin::Shutdown() {
-    if (!started_ || shutDown_) return;
-    shutDown_ = true;
-    Main(HOST_ACTION_END, nullptr, nullptr, nullptr);
+    if (initialised_) Main(HOST_ACTION_END, nullptr, nullptr, nullptr);
 }
 
 const Registration* Plugin::Find(int32_t id) const {

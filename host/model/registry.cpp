@@ -8,15 +8,15 @@ namespace {
 
 struct Entry {
     Registration reg;
-    const void* owner; // the plug-in that was starting when it registered, or null
+    const void* owner; // the plug-in whose entry point was running, or null
 };
 
 struct State {
     std::mutex mutex;
     std::vector<Entry> entries;
     std::map<int32_t, std::string> descriptions;
-    const void* startingOwner = nullptr;
-    std::string startingFolder;
+    const void* currentOwner = nullptr;
+    std::string currentFolder;
     std::vector<std::string> opened;
 };
 State& Shared() {
@@ -58,7 +58,7 @@ int32_t RegisterPlugin(int32_t version, int32_t kind, int32_t id, const HostStri
         if (icon != nullptr) reg.iconPixels = icon->pixels;
         State& st = Shared();
         std::lock_guard<std::mutex> lock(st.mutex);
-        Entry entry{std::move(reg), st.startingOwner};
+        Entry entry{std::move(reg), st.currentOwner};
         for (Entry& e : st.entries) {
             if (e.reg.id == id) {
                 e = std::move(entry);
@@ -85,7 +85,7 @@ int32_t RegisterDescription(int32_t id, const HostStringData* name, const HostRe
             folder = detail::FolderOf(res);
         } else {
             std::lock_guard<std::mutex> lock(st.mutex);
-            folder = st.startingFolder;
+            folder = st.currentFolder;
         }
         if (folder.empty() || !ReadDescription(folder, *text, nullptr)) return 0;
         std::lock_guard<std::mutex> lock(st.mutex);
@@ -115,18 +115,20 @@ int32_t OpenHTML(const HostStringData* address) {
 
 namespace detail {
 
-void BeginStart(const void* owner, const std::string& folder) {
+PluginContext EnterPlugin(const void* owner, const std::string& folder) {
     State& st = Shared();
     std::lock_guard<std::mutex> lock(st.mutex);
-    st.startingOwner = owner;
-    st.startingFolder = folder;
+    PluginContext previous{st.currentOwner, st.currentFolder};
+    st.currentOwner = owner;
+    st.currentFolder = folder;
+    return previous;
 }
 
-void EndStart() {
+void LeavePlugin(const PluginContext& previous) {
     State& st = Shared();
     std::lock_guard<std::mutex> lock(st.mutex);
-    st.startingOwner = nullptr;
-    st.startingFolder.clear();
+    st.currentOwner = previous.owner;
+    st.currentFolder = previous.folder;
 }
 
 std::vector<Registration> RegistrationsOf(const void* owner) {

@@ -218,7 +218,11 @@ void InitFilename(HostFilenameData* f, const std::string& path) {
     f->impl = new std::string(path);
     Created();
 }
-void FreeFilename(HostFilenameData* f) { FilenameFree(f); }
+void FreeFilename(HostFilenameData* f) {
+    delete static_cast<std::string*>(f->impl);
+    f->impl = nullptr;
+    Destroyed();
+}
 
 void FillStrings(HostStringOps& ops) {
     ops.Init = StringInit;
