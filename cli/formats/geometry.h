@@ -1,0 +1,79 @@
+// Line geometry as the command-line host reads and writes it, and the file formats that carry it.
+#pragma once
+
+#include <iosfwd>
+#include <optional>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+namespace korrand::io {
+
+struct Point {
+  double x, y, z;
+};
+
+// One line object: a set of polylines ("segments").
+struct LineObject {
+  std::string name;
+  std::vector<std::vector<Point>> segments;
+};
+
+struct Document {
+  std::vector<LineObject> objects;
+  bool multi = false;  // JSON: was written/read as {"objects": [...]}
+  // SVG only: what's needed to write an SVG back with the same size and viewBox (raw attribute text).
+  std::optional<std::string> svgWidth, svgHeight, svgViewBox;
+  // Diagonal of the drawing's bounding box (the viewBox for an SVG that has one), for tolerance
+  // defaults and stroke widths.
+  double drawingSize = 0;
+  // Problems that did not stop reading (an SVG element that was skipped), one line each,
+  // "<file>:<line>: <message>".
+  std::vector<std::string> warnings;
+};
+
+enum class Format { Json, Obj, Svg };
+
+// "json", "obj", "svg" (any case).
+std::optional<Format> FormatFromName(const std::string& name);
+// By the file name's extension, any case.
+std::optional<Format> FormatFromPath(const std::string& path);
+const char* FormatName(Format format);
+
+struct ReadOptions {
+  // Largest distance allowed between a flattened curve (SVG Béziers and arcs) and the curve.
+  // 0 = default: drawingSize * 1e-4, relative to the drawing's size.
+  double tolerance = 0;
+};
+
+// what() is one line: "<file>:<line>: <message>", or "<file>: <message>" when the line is unknown.
+struct ReadError : std::runtime_error {
+  ReadError(std::string file, int line, std::string message);
+  std::string file;
+  int line = 0;  // 1-based; 0 = unknown
+  std::string message;
+};
+
+// Reads a whole document. Throws ReadError on malformed input, wrong schema, non-finite
+// coordinates or a file with nothing to dash.
+Document Read(std::istream& in, Format format, const std::string& fileNameForMessages,
+              const ReadOptions& options = {});
+
+struct WriteOptions {
+  // SVG only: draw `original` faintly beneath the dashes.
+  bool preview = false;
+  const Document* original = nullptr;
+  // SVG preview only: draw the original segments as closed loops, as the modifier measures them
+  // by default.
+  bool originalClosed = true;
+};
+
+// Writes a whole document. Points are written in shortest round-trip form: a JSON or OBJ file
+// reads back bit for bit. A non-finite coordinate is written as null (JSON) or nan/inf (OBJ),
+// which the readers reject; SVG breaks the line there.
+void Write(std::ostream& out, Format format, const Document& dashed, const WriteOptions& options = {});
+
+// Diagonal of the bounding box of all points (0 when there are none).
+double DrawingSize(const Document& doc);
+
+}  // namespace korrand::io
