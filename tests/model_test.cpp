@@ -170,6 +170,21 @@ TEST_F(Model, PositionsAgreeWithIndependentArcLength) {
     }
 }
 
+TEST_F(Model, MappingIsTheEdgeFractionOfThePrefixSums) {
+    // Edges of length 1, 2 and 3 start at 0, 1 and 3; results must match to the bit, since
+    // the plug-in's output depends on them.
+    HostAtom* op = Line({{0, 0, 0}, {1, 0, 0}, {3, 0, 0}, {6, 0, 0}}, false);
+    Measure m(op);
+    const double start[3] = {0.0, 1.0, 3.0}, len[3] = {1.0, 2.0, 3.0};
+    for (int k = 0; k <= 997; ++k) {
+        const double u = k / 997.0, target = u * 6.0;
+        const int i = target >= 3.0 ? 2 : (target >= 1.0 ? 1 : 0);
+        const double want = (i + (target - start[i]) / len[i]) / 3.0;
+        ASSERT_TRUE(SameBits(m.Natural(u), want)) << u;
+    }
+    hostmodel::FreeObject(op);
+}
+
 TEST_F(Model, ZeroLengthEdgesAreNeverTheMappedEdge) {
     HostAtom* op = Line({{0, 0, 0}, {1, 0, 0}, {1, 0, 0}, {2, 0, 0}}, false);
     {
@@ -549,6 +564,9 @@ TEST_F(Model, StringsFilenamesAndDescIDs) {
     T().string.SetCString(&t, "res", -1, 0);
     T().filename.Append(&dir, &t);
     EXPECT_EQ(hostmodel::Path(&dir), "/opt/plugins/Korrand/res");
+    hostmodel::SetPath(&f, "/lib.so");
+    T().filename.GetDirectory(&f, &dir);
+    EXPECT_EQ(hostmodel::Path(&dir), "/");
     hostmodel::SetPath(&f, "lib.so");
     T().filename.GetDirectory(&f, &dir);
     EXPECT_EQ(hostmodel::Path(&dir), "");
