@@ -1,44 +1,14 @@
-// Bitmaps loaded from TIFF files through libtiff.
-#include <tiffio.h>
-
-#include <mutex>
-
+// Bitmaps loaded from TIFF files (through tiff_file.h).
 #include "model_internal.h"
+#include "tiff_file.h"
 
 namespace hostmodel {
 namespace {
 
-// Images beyond this are refused rather than allocated.
-constexpr uint64_t kMaxPixels = uint64_t(1) << 28;
-
-void Quiet(const char*, const char*, va_list) {}
-
-// A missing or corrupt file is an ordinary failure to report, not console noise.
-void SilenceTiff() {
-    static std::once_flag once;
-    std::call_once(once, [] {
-        TIFFSetErrorHandler(Quiet);
-        TIFFSetWarningHandler(Quiet);
-    });
-}
-
 bool LoadTiff(const std::string& path, int32_t frame, HostBitmap* bmp) {
-    SilenceTiff();
-    TIFF* tif = TIFFOpen(path.c_str(), "r");
-    if (tif == nullptr) return false;
-    bool ok = frame <= 0 || TIFFSetDirectory(tif, static_cast<tdir_t>(frame)) == 1;
     uint32_t w = 0, h = 0;
-    ok = ok && TIFFGetField(tif, TIFFTAG_IMAGEWIDTH, &w) == 1 &&
-         TIFFGetField(tif, TIFFTAG_IMAGELENGTH, &h) == 1;
-    ok = ok && w > 0 && h > 0 && w <= INT32_MAX && h <= INT32_MAX &&
-         uint64_t(w) * uint64_t(h) <= kMaxPixels;
     std::vector<uint32_t> pixels;
-    if (ok) {
-        pixels.resize(size_t(w) * size_t(h));
-        ok = TIFFReadRGBAImageOriented(tif, w, h, pixels.data(), ORIENTATION_TOPLEFT, 0) == 1;
-    }
-    TIFFClose(tif);
-    if (!ok) return false;
+    if (!tiff::Read(path, frame, &w, &h, &pixels)) return false;
     bmp->w = static_cast<int32_t>(w);
     bmp->h = static_cast<int32_t>(h);
     bmp->pixels.swap(pixels);
@@ -116,33 +86,7 @@ bool WriteTiff(const std::string& path, int32_t width, int32_t height,
     if (width <= 0 || height <= 0 ||
         pixels.size() != static_cast<size_t>(width) * static_cast<size_t>(height))
         return false;
-    SilenceTiff();
-    TIFF* tif = TIFFOpen(path.c_str(), "w");
-    if (tif == nullptr) return false;
-    const uint16_t extra[1] = {EXTRASAMPLE_ASSOCALPHA};
-    TIFFSetField(tif, TIFFTAG_IMAGEWIDTH, static_cast<uint32_t>(width));
-    TIFFSetField(tif, TIFFTAG_IMAGELENGTH, static_cast<uint32_t>(height));
-    TIFFSetField(tif, TIFFTAG_SAMPLESPERPIXEL, 4);
-    TIFFSetField(tif, TIFFTAG_BITSPERSAMPLE, 8);
-    TIFFSetField(tif, TIFFTAG_EXTRASAMPLES, 1, extra);
-    TIFFSetField(tif, TIFFTAG_ORIENTATION, ORIENTATION_TOPLEFT);
-    TIFFSetField(tif, TIFFTAG_PLANARCONFIG, PLANARCONFIG_CONTIG);
-    TIFFSetField(tif, TIFFTAG_PHOTOMETRIC, PHOTOMETRIC_RGB);
-    TIFFSetField(tif, TIFFTAG_ROWSPERSTRIP, static_cast<uint32_t>(height));
-    bool ok = true;
-    std::vector<uint8_t> row(static_cast<size_t>(width) * 4);
-    for (int32_t y = 0; ok && y < height; ++y) {
-        for (int32_t x = 0; x < width; ++x) {
-            const uint32_t p = pixels[static_cast<size_t>(y) * static_cast<size_t>(width) +
-                                      static_cast<size_t>(x)];
-            for (int c = 0; c < 4; ++c)
-                row[static_cast<size_t>(x) * 4 + static_cast<size_t>(c)] =
-                    static_cast<uint8_t>(p >> (8 * c));
-        }
-        ok = TIFFWriteScanline(tif, row.data(), static_cast<uint32_t>(y), 0) == 1;
-    }
-    TIFFClose(tif);
-    return ok;
+    return tiff::Write(path, static_cast<uint32_t>(width), static_cast<uint32_t>(height), pixels);
 }
 
 } // namespace hostmodel
