@@ -14,8 +14,17 @@ namespace platform {
 
 const char* LibrarySuffix() { return ".cdl64"; }
 
+// path is UTF-8 and may use '/' as well as '\\'.
 void* OpenLibrary(const std::string& path, std::string* error) {
-    HMODULE lib = LoadLibraryA(path.c_str());
+    HMODULE lib = nullptr;
+    const int n = MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, path.c_str(), -1, nullptr, 0);
+    if (n > 0) {
+        std::wstring wide(static_cast<size_t>(n), L'\0');
+        MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, path.c_str(), -1, &wide[0], n);
+        for (wchar_t& c : wide)
+            if (c == L'/') c = L'\\';
+        lib = LoadLibraryW(wide.c_str());
+    }
     if (lib == nullptr && error != nullptr)
         *error = path + ": LoadLibrary failed with error " + std::to_string(GetLastError());
     return reinterpret_cast<void*>(lib);
