@@ -38,6 +38,38 @@ function(korrand_plugin_library target)
     PATTERN "*.py" EXCLUDE)
 endfunction()
 
+# --- The host model's dependencies -------------------------------------------------------------
+# Sets KORRAND_MODEL_LIBTIFF (read TIFF through libtiff, else through the model's built-in
+# reader of uncompressed baseline TIFF) and provides nlohmann_json::nlohmann_json.
+macro(korrand_find_model_dependencies)
+  if(WIN32 AND CMAKE_CROSSCOMPILING)
+    # Debian packages neither library for MinGW. nlohmann_json is header-only: the build uses
+    # the system's copy through a folder that holds only it (adding /usr/include itself would
+    # put the Linux C library's headers ahead of MinGW's).
+    find_package(TIFF QUIET)
+    find_package(nlohmann_json 3 QUIET)
+    if(NOT nlohmann_json_FOUND)
+      if(NOT EXISTS /usr/include/nlohmann/json.hpp)
+        message(FATAL_ERROR "nlohmann/json.hpp not found: install nlohmann-json3-dev")
+      endif()
+      set(_korrand_json_include "${CMAKE_BINARY_DIR}/host-headers")
+      file(MAKE_DIRECTORY "${_korrand_json_include}")
+      file(CREATE_LINK /usr/include/nlohmann "${_korrand_json_include}/nlohmann" SYMBOLIC)
+      add_library(nlohmann_json::nlohmann_json INTERFACE IMPORTED)
+      set_target_properties(nlohmann_json::nlohmann_json PROPERTIES
+        INTERFACE_INCLUDE_DIRECTORIES "${_korrand_json_include}")
+    endif()
+  else()
+    find_package(TIFF REQUIRED)
+    find_package(nlohmann_json 3 REQUIRED)
+  endif()
+  option(KORRAND_MODEL_LIBTIFF "Host model reads TIFF through libtiff (else: built-in reader)"
+    ${TIFF_FOUND})
+  if(KORRAND_MODEL_LIBTIFF AND NOT TIFF_FOUND)
+    message(FATAL_ERROR "KORRAND_MODEL_LIBTIFF is ON but libtiff was not found")
+  endif()
+endmacro()
+
 # --- Windows ----------------------------------------------------------------------------------
 if(WIN32)
   # Executables carry the compiler's runtime inside, as the plug-in library does: nothing but
