@@ -25,7 +25,7 @@ using korrand::io::Format;
 
 namespace {
 
-constexpr const char* kVersion = "1.0.0";
+constexpr const char* kVersion = KORRAND_VERSION;
 
 // Exit codes users and scripts rely on.
 enum Exit { kOk = 0, kPluginFailed = 1, kBadInput = 2 };

@@ -89,7 +89,8 @@ TEST_F(PluginTest, SystemInitialisationChecksTheHost) {
     // Still one initialisation open: nothing released yet.
     EXPECT_GT(hostmodel::LiveObjects(), objects_);
     EXPECT_EQ(p->Main(3, nullptr, nullptr, nullptr), 1);
-    EXPECT_EQ(hostmodel::LiveObjects(), objects_);
+    // Everything released but the test's own file name.
+    EXPECT_EQ(hostmodel::LiveObjects(), objects_ + 1);
     EXPECT_EQ(hostmodel::Memory().liveBlocks, blocks_);
 }
 
