@@ -218,7 +218,7 @@ int main(int argc, char** argv) {
     } catch (const CLI::CallForVersion& e) {
         return app.exit(e);
     } catch (const CLI::ParseError& e) {
-        std::cerr << "korrand: " << e.what() << "\n";
+        std::cerr << "korrand: " << e.what() << " (see korrand --help)\n";
         return kBadInput;
     }
 

@@ -6,7 +6,8 @@ cd "$(dirname "$0")/.."
 bash scripts/bootstrap.sh
 
 build=${KORRAND_BUILD_DIR:-build}
-cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DKORRAND_BUILD_TESTS=OFF >/dev/null
+# Same configuration as scripts/test.sh, so the two commands share one build folder.
+cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
 cmake --build "$build" -j "$(nproc)" --target korrand KorrandModifier
 mkdir -p out
 "$build/korrand" dash examples/wave.svg -o out/wave-dashed.svg --count 24 --preview

@@ -1,0 +1,268 @@
+// The korrand executable, run as a user runs it, on real files.
+#include <gtest/gtest.h>
+#include <nlohmann/json.hpp>
+
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <array>
+#include <cmath>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <random>
+#include <sstream>
+
+#include "geometry.h"
+#include "korrand_host.h"
+
+namespace fs = std::filesystem;
+using korrand::io::Document;
+using korrand::io::Format;
+
+namespace {
+
+const std::string kExe = KORRAND_EXE;
+const std::string kExamples = KORRAND_EXAMPLES;
+
+struct Outcome {
+    int code = -1;
+    std::string out, err;
+};
+
+std::string Slurp(const fs::path& p) {
+    std::ifstream in(p, std::ios::binary);
+    std::stringstream s;
+    s << in.rdbuf();
+    return s.str();
+}
+
+std::string Quote(const std::string& s) {
+    std::string q = "'";
+    for (char c : s) q += c == '\'' ? std::string("'\\''") : std::string(1, c);
+    return q + "'";
+}
+
+class CliTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        static int n = 0;
+        dir_ = fs::temp_directory_path() /
+               ("korrand-cli-" + std::to_string(::getpid()) + "-" + std::to_string(++n));
+        fs::create_directories(dir_);
+    }
+    void TearDown() override { fs::remove_all(dir_); }
+
+    fs::path Path(const std::string& name) const { return dir_ / name; }
+    fs::path Write(const std::string& name, const std::string& text) const {
+        std::ofstream(Path(name), std::ios::binary) << text;
+        return Path(name);
+    }
+    Outcome Run(const std::string& args, const std::string& stdinText = "") const {
+        const fs::path in = Write(".stdin", stdinText);
+        const std::string cmd = Quote(kExe) + " " + args + " <" + Quote(in.string()) + " >" +
+                                Quote(Path(".stdout").string()) + " 2>" +
+                                Quote(Path(".stderr").string());
+        const int status = std::system(cmd.c_str());
+        Outcome o;
+        o.code = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+        o.out = Slurp(Path(".stdout"));
+        o.err = Slurp(Path(".stderr"));
+        return o;
+    }
+    Document ReadFile(const fs::path& p, Format f) const {
+        std::ifstream in(p, std::ios::binary);
+        return korrand::io::Read(in, f, p.string());
+    }
+
+    fs::path dir_;
+};
+
+std::string JsonOf(const std::vector<std::vector<std::array<double, 3>>>& segments) {
+    nlohmann::json j;
+    j["segments"] = nlohmann::json::array();
+    for (const auto& s : segments) {
+        nlohmann::json seg = nlohmann::json::array();
+        for (const auto& p : s) seg.push_back({p[0], p[1], p[2]});
+        j["segments"].push_back(seg);
+    }
+    return j.dump();
+}
+
+bool SameBits(const Document& a, const Document& b) {
+    if (a.objects.size() != b.objects.size()) return false;
+    for (size_t i = 0; i < a.objects.size(); ++i) {
+        const auto& x = a.objects[i].segments;
+        const auto& y = b.objects[i].segments;
+        if (x.size() != y.size()) return false;
+        for (size_t s = 0; s < x.size(); ++s) {
+            if (x[s].size() != y[s].size()) return false;
+            if (!x[s].empty() &&
+                std::memcmp(x[s].data(), y[s].data(), x[s].size() * sizeof(korrand::io::Point)) != 0)
+                return false;
+        }
+    }
+    return true;
+}
+
+}  // namespace
+
+TEST_F(CliTest, JsonAndObjOutputMatchTheInProcessHostBitForBit) {
+    std::mt19937_64 rng(99);
+    std::uniform_real_distribution<double> d(-1e3, 1e3);
+    std::vector<std::vector<std::array<double, 3>>> segs(3);
+    for (auto& s : segs)
+        for (int i = 0; i < 17; ++i) s.push_back({d(rng), d(rng), d(rng) * 1e-7});
+    const fs::path in = Write("in.json", JsonOf(segs));
+    const std::string opts = "--count 9 --jitter 0.3 --seed 5 --offset 0.37 --subdivision 3";
+    ASSERT_EQ(Run(Quote(in.string()) + " -o " + Quote(Path("out.json").string()) + " " + opts,
+                  "").code,
+              2);  // no subcommand: usage error
+    Outcome o = Run("dash " + Quote(in.string()) + " -o " + Quote(Path("out.json").string()) + " " + opts);
+    ASSERT_EQ(o.code, 0) << o.err;
+    EXPECT_NE(o.err.find("read 1 objects, 3 segments"), std::string::npos) << o.err;
+    o = Run("dash " + Quote(in.string()) + " -o " + Quote(Path("out.obj").string()) + " " + opts);
+    ASSERT_EQ(o.code, 0) << o.err;
+
+    // The same evaluation in this process, through the same plug-in folder.
+    korrand::KorrandHost host(KORRAND_PLUGIN_FOLDER);
+    const Document input = ReadFile(in, Format::Json);
+    const Document expect = host.Dash(
+        input, {{"count", 9}, {"jitter", 0.3}, {"seed", 5}, {"offset", 0.37}, {"subdivision", 3}},
+        nullptr);
+    ASSERT_GT(expect.objects.at(0).segments.size(), 10u);
+    EXPECT_TRUE(SameBits(ReadFile(Path("out.json"), Format::Json), expect));
+    EXPECT_TRUE(SameBits(ReadFile(Path("out.obj"), Format::Obj), expect));
+
+    // Standard input and output, format by name.
+    o = Run("dash - --from json --to json -q " + opts, Slurp(in));
+    ASSERT_EQ(o.code, 0) << o.err;
+    EXPECT_TRUE(o.err.empty());
+    std::istringstream s(o.out);
+    EXPECT_TRUE(SameBits(korrand::io::Read(s, Format::Json, "stdout"), expect));
+}
+
+TEST_F(CliTest, EveryOptionReachesThePlugin) {
+    // Two open polylines of different lengths, so every parameter has something to change.
+    const fs::path in = Write("in.json", JsonOf({{{0, 0, 0}, {4, 0, 0}, {4, 3, 0}},
+                                                 {{0, 5, 0}, {1, 5, 0}, {1, 6, 0}}}));
+    auto dash = [&](const std::string& opts) {
+        const Outcome o = Run("dash " + Quote(in.string()) + " -q " + opts);
+        EXPECT_EQ(o.code, 0) << opts << ": " << o.err;
+        return o.out;
+    };
+    const std::string base = dash("--count 5");
+    EXPECT_EQ(dash("--count 5"), base);
+    for (const char* opt : {"--count 6", "--count 5 --relative", "--count 5 --subdivision 4",
+                            "--count 5 --offset 0.1", "--count 5 --open", "--count 5 --start 0.2",
+                            "--count 5 --end 0.8", "--count 5 --jitter 0.5"})
+        EXPECT_NE(dash(opt), base) << opt;
+    EXPECT_EQ(dash("--count 5 --closed"), base);  // closed is the plug-in's default
+    EXPECT_NE(dash("--count 5 --jitter 0.5 --seed 1"), dash("--count 5 --jitter 0.5 --seed 2"));
+    EXPECT_EQ(dash("--count 5 --seed 1"), dash("--count 5 --seed 2"));  // seed only with jitter
+}
+
+TEST_F(CliTest, SvgShapesAreDashedWhereTheyAreDrawn) {
+    // A rectangle moved and scaled by nested groups: every output point lies on its outline.
+    const fs::path in = Write("in.svg", R"SVG(<svg xmlns="http://www.w3.org/2000/svg" width="200" height="100" viewBox="0 0 200 100">
+  <g transform="translate(10 20)"><g transform="scale(2)"><rect id="r" x="5" y="5" width="40" height="20"/></g></g>
+  <circle cx="150" cy="50" r="30"/>
+</svg>)SVG");
+    const Outcome o = Run("dash " + Quote(in.string()) + " -o " + Quote(Path("out.svg").string()) +
+                          " --count 10 --preview");
+    ASSERT_EQ(o.code, 0) << o.err;
+    const std::string svg = Slurp(Path("out.svg"));
+    EXPECT_NE(svg.find("viewBox=\"0 0 200 100\""), std::string::npos);
+    const Document out = ReadFile(Path("out.svg"), Format::Svg);
+    // The preview adds the originals; the dashes are the open paths: check every point lies
+    // on the rectangle [20, 100] x [30, 70] or on the circle.
+    size_t checked = 0;
+    for (const auto& obj : out.objects)
+        for (const auto& seg : obj.segments)
+            for (const auto& p : seg) {
+                const bool onRect = (std::fabs(p.x - 20) < 1e-9 || std::fabs(p.x - 100) < 1e-9 ||
+                                     std::fabs(p.y - 30) < 1e-9 || std::fabs(p.y - 70) < 1e-9) &&
+                                    p.x > 19 && p.x < 101 && p.y > 29 && p.y < 71;
+                const double r = std::hypot(p.x - 150, p.y - 50);
+                EXPECT_TRUE(onRect || std::fabs(r - 30) < 0.05) << p.x << "," << p.y;
+                ++checked;
+            }
+    EXPECT_GT(checked, 40u);
+}
+
+TEST_F(CliTest, InfoShowsTheRegistration) {
+    const Outcome o = Run("info --json");
+    ASSERT_EQ(o.code, 0) << o.err;
+    const auto j = nlohmann::json::parse(o.out);
+    EXPECT_EQ(j["id"], 1027780);
+    EXPECT_EQ(j["name"], "Wendrix Korrand Modifier");
+    EXPECT_EQ(j["info"], 129);
+    EXPECT_EQ(j["description"], "okorrand");
+    EXPECT_EQ(j["icon"]["width"], 64);
+    ASSERT_EQ(j["parameters"].size(), 11u);
+    EXPECT_EQ(j["parameters"][0]["name"], "KORRAND_COUNT");
+    EXPECT_EQ(j["parameters"][0]["max"], 10000);
+    const Outcome text = Run("info");
+    EXPECT_EQ(text.code, 0);
+    EXPECT_NE(text.out.find("Wendrix Korrand Modifier"), std::string::npos);
+
+    EXPECT_EQ(Run("--version").code, 0);
+    EXPECT_EQ(Run("dash --help").code, 0);
+    // A folder without the plug-in: it cannot be loaded.
+    const Outcome missing = Run("info --plugin " + Quote(dir_.string()));
+    EXPECT_EQ(missing.code, 1);
+    EXPECT_NE(missing.err.find("cannot load the plug-in"), std::string::npos);
+}
+
+TEST_F(CliTest, BadInputIsRefusedWithoutAnOutputFile) {
+    const fs::path good = Write("good.json", JsonOf({{{0, 0, 0}, {1, 0, 0}, {1, 1, 0}}}));
+    const std::string text = Slurp(good);
+    struct Case {
+        std::string args, mentions;
+    };
+    const fs::path bad = Write("bad.json", "{\"segments\": [[[0, 0, 0], [1, 0");
+    const fs::path schema = Write("schema.json", "{\"segments\": [[[0, \"x\", 0]]]}");
+    const fs::path svg = Write("broken.svg", "<svg xmlns=\"http://www.w3.org/2000/svg\">\n<path d=\"M0 0 L1 1\"\n</svg>");
+    const fs::path obj = Write("bad.obj", "v 0 0 0\nv 1 1 1\nl 1 7\n");
+    const std::vector<Case> cases = {
+        {"dash " + Quote(Path("missing.json").string()), "missing.json"},
+        {"dash " + Quote(bad.string()), "bad.json"},
+        {"dash " + Quote(schema.string()), "schema.json"},
+        {"dash " + Quote(svg.string()), "broken.svg"},
+        {"dash " + Quote(obj.string()), "bad.obj:3"},
+        {"dash " + Quote(good.string()) + " --from xyz", "xyz"},
+        {"dash " + Quote(Write("a.txt", text).string()), "a.txt"},
+        {"dash " + Quote(good.string()) + " --count 20000", "--count"},
+        {"dash " + Quote(good.string()) + " --offset nan", "--offset"},
+        {"dash " + Quote(good.string()) + " --start 1.5", "--start"},
+        {"dash " + Quote(good.string()) + " --count abc", "count"},
+        {"dash " + Quote(good.string()) + " --open --closed", "closed"},
+        {"dash - ", "--from"},
+    };
+    for (const auto& c : cases) {
+        const Outcome o = Run(c.args + " -o " + Quote(Path("out.json").string()));
+        EXPECT_EQ(o.code, 2) << c.args << ": " << o.err;
+        EXPECT_NE(o.err.find(c.mentions), std::string::npos) << c.args << ": " << o.err;
+        EXPECT_EQ(std::count(o.err.begin(), o.err.end(), '\n'), 1) << o.err;
+        EXPECT_FALSE(fs::exists(Path("out.json"))) << c.args;
+    }
+    // An existing output is left as it was, and no temporary file stays behind.
+    Write("out.json", "keep");
+    EXPECT_EQ(Run("dash " + Quote(bad.string()) + " -o " + Quote(Path("out.json").string())).code, 2);
+    EXPECT_EQ(Slurp(Path("out.json")), "keep");
+    size_t files = 0;
+    for (const auto& e : fs::directory_iterator(dir_))
+        files += e.path().filename().string().find("korrand-tmp") != std::string::npos;
+    EXPECT_EQ(files, 0u);
+}
+
+TEST_F(CliTest, BundledExamplesRun) {
+    for (const char* name : {"wave.svg", "square.json", "zigzag.obj"}) {
+        const fs::path in = fs::path(kExamples) / name;
+        const std::string out = Path(std::string("out.") + in.extension().string().substr(1)).string();
+        const Outcome o = Run("dash " + Quote(in.string()) + " -o " + Quote(out));
+        EXPECT_EQ(o.code, 0) << name << ": " << o.err;
+        EXPECT_GT(fs::file_size(out), 100u) << name;
+    }
+}
