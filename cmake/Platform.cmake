@@ -85,11 +85,13 @@ if(WIN32 AND CMAKE_CROSSCOMPILING)
     set(KORRAND_WINE_ENV WINEPREFIX=${KORRAND_WINEPREFIX} WINEDEBUG=-all
       WINEDLLOVERRIDES=mscoree,mshtml=)
     set(CMAKE_CROSSCOMPILING_EMULATOR env ${KORRAND_WINE_ENV} ${KORRAND_WINE64})
+    list(JOIN KORRAND_WINE_ENV "' '" _korrand_wine_env)
     # The prefix is made once, before the first test executable is run (test discovery runs
     # them at build time).
     add_custom_command(OUTPUT "${CMAKE_BINARY_DIR}/wine.stamp"
-      COMMAND env ${KORRAND_WINE_ENV} ${KORRAND_WINE64} wineboot -i
+      COMMAND sh -c "env '${_korrand_wine_env}' '${KORRAND_WINE64}' wineboot -i >wineboot.log 2>&1"
       COMMAND ${CMAKE_COMMAND} -E touch "${CMAKE_BINARY_DIR}/wine.stamp"
+      WORKING_DIRECTORY "${CMAKE_BINARY_DIR}"
       COMMENT "Making the Wine prefix ${KORRAND_WINEPREFIX}" VERBATIM)
     add_custom_target(korrand_wine_prefix DEPENDS "${CMAKE_BINARY_DIR}/wine.stamp")
   else()

@@ -1,0 +1,64 @@
+#!/usr/bin/env bash
+# The Windows x64 build, from a clean clone: installs what is missing (MinGW-w64, Wine), cross-
+# builds the plug-in (KorrandModifier.cdl64), the host model and the tests, runs the tests under
+# Wine, and checks that the Linux and the Windows build dash a fixed set of line objects to the
+# same bits. Run as root on Debian 12.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+root=$PWD
+started=$(date +%s)
+
+KORRAND_WINDOWS=1 bash scripts/bootstrap.sh
+
+jobs=${KORRAND_JOBS:-2}
+linux=${KORRAND_BUILD_DIR:-build}
+win=build-windows
+prefix=$root/$win/wine
+wine64=/usr/lib/wine/wine64
+export WINEPREFIX=$prefix WINEDEBUG=-all WINEDLLOVERRIDES=mscoree,mshtml=
+
+# A Wine server left running for this prefix is stopped by its process id.
+stop_wineserver() {
+  local pid
+  for pid in $(pgrep -f wineserver || true); do
+    if tr '\0' '\n' <"/proc/$pid/environ" 2>/dev/null | grep -qxF "WINEPREFIX=$prefix"; then
+      kill "$pid" 2>/dev/null || true
+    fi
+  done
+}
+trap stop_wineserver EXIT
+
+step() { echo "== $* ($(($(date +%s) - started)) s)"; }
+
+step "Linux build: plug-in and dash_dump"
+cmake -S . -B "$linux" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+cmake --build "$linux" -j "$jobs" --target dash_dump
+
+step "Windows cross build"
+if [ ! -f "$prefix/system.reg" ]; then
+  "$wine64" wineboot -i >/dev/null 2>&1
+fi
+cmake --preset windows-x64 >/dev/null
+cmake --build --preset windows-x64 -j "$jobs"
+
+lib=$win/plugins/KorrandModifier/KorrandModifier.cdl64
+step "$lib: exports and imports"
+x86_64-w64-mingw32-objdump -p "$lib" |
+  sed -n -e '/^\[Ordinal\/Name Pointer\] Table/,/^$/s/^\t\[ *[0-9]*\] /export: /p' \
+         -e 's/^\tDLL Name: /import: /p'
+
+step "Windows tests under Wine"
+ctest --preset windows-x64 -j "$jobs"
+
+step "Bit comparison of the dashes, Linux against Windows"
+"$linux/tests/dash_dump" "$linux/plugins/KorrandModifier" "$win/dash-linux.txt"
+(cd "$win" && "$wine64" tests/dash_dump.exe plugins/KorrandModifier dash-windows.txt)
+if cmp -s "$win/dash-linux.txt" "$win/dash-windows.txt"; then
+  echo "bit comparison: identical ($(grep -c '^case' "$win/dash-linux.txt") cases," \
+       "$(grep -c '^p' "$win/dash-linux.txt") points, $(wc -c <"$win/dash-linux.txt") bytes)"
+else
+  echo "bit comparison: the Linux and Windows dashes DIFFER; first differences:" >&2
+  diff "$win/dash-linux.txt" "$win/dash-windows.txt" | head -20 >&2
+  exit 1
+fi
+step "done"
