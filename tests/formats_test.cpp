@@ -430,6 +430,25 @@ TEST(Svg, ArcPathIsASemicircle) {
   }
 }
 
+TEST(Svg, ArcFlagsPickCentreAndDirection) {
+  // From (0,0) to (50,50) with r=50 the centre is (50,0) or (0,50); the flags choose.
+  struct Case {
+    const char* flags;
+    double cx, cy, leftmost;
+  };
+  const Case cases[] = {{"0 0", 50, 0, 0}, {"1 1", 50, 0, 0}, {"0 1", 0, 50, 0}, {"1 0", 0, 50, -50}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.flags);
+    const Document doc = ReadSvgBody(std::string("<path d=\"M 0 0 A 50 50 0 ") + c.flags + " 50 50\"/>");
+    double leftmost = HUGE_VAL;
+    for (const Point& p : doc.objects.at(0).segments.at(0)) {
+      EXPECT_NEAR(Distance(p, c.cx, c.cy), 50, 1e-9);
+      leftmost = std::min(leftmost, p.x);
+    }
+    EXPECT_NEAR(leftmost, c.leftmost, 0.05);
+  }
+}
+
 TEST(Svg, RotatedEllipticalArcEndsExactly) {
   const Document doc = ReadSvgBody(R"(<path d="M 10 10 A 30 10 30 1 0 60 40"/>)");
   const auto& s = doc.objects.at(0).segments.at(0);
