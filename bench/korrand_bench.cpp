@@ -1,0 +1,613 @@
+// The modifier's benchmarks: the plug-in library loaded and driven through the host model as
+// the command-line host drives it, each case beside the floor (workload.h) on the same input.
+//
+//   korrand_bench [--tiny] [--check] [--write-json FILE] [benchmark flags]
+//
+// --tiny shrinks every case so that the whole suite runs in seconds (CI); --check compares the
+// floor's layout with a recorded run of the plug-in and checks that allocations do not grow
+// with the number of samples; --write-json writes case A as a JSON file for the korrand
+// executable and exits.
+#include <benchmark/benchmark.h>
+
+#include <atomic>
+#include <chrono>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <fstream>
+#include <functional>
+#include <map>
+#include <memory>
+#include <new>
+#include <sstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include <nlohmann/json.hpp>
+
+#include "format_detail.h"
+#include "geometry.h"
+#include "host_model.h"
+#include "korrand_host.h"
+#include "workload.h"
+
+// ---- Every C++ heap allocation of the process is counted, so that a case can show how many
+// the host model makes per evaluation.
+namespace {
+std::atomic<int64_t> g_heapAllocations{0};
+void* CountedAlloc(std::size_t n) {
+    g_heapAllocations.fetch_add(1, std::memory_order_relaxed);
+    if (void* p = std::malloc(n != 0 ? n : 1)) return p;
+    throw std::bad_alloc();
+}
+void* CountedAlignedAlloc(std::size_t n, std::align_val_t a) {
+    g_heapAllocations.fetch_add(1, std::memory_order_relaxed);
+    const std::size_t align = static_cast<std::size_t>(a);
+    const std::size_t size = ((n != 0 ? n : 1) + align - 1) / align * align;
+    if (void* p = std::aligned_alloc(align, size)) return p;
+    throw std::bad_alloc();
+}
+} // namespace
+void* operator new(std::size_t n) { return CountedAlloc(n); }
+void* operator new[](std::size_t n) { return CountedAlloc(n); }
+void* operator new(std::size_t n, const std::nothrow_t&) noexcept {
+    try {
+        return CountedAlloc(n);
+    } catch (...) {
+        return nullptr;
+    }
+}
+void* operator new[](std::size_t n, const std::nothrow_t& t) noexcept { return operator new(n, t); }
+void* operator new(std::size_t n, std::align_val_t a) { return CountedAlignedAlloc(n, a); }
+void* operator new[](std::size_t n, std::align_val_t a) { return CountedAlignedAlloc(n, a); }
+void operator delete(void* p) noexcept { std::free(p); }
+void operator delete[](void* p) noexcept { std::free(p); }
+void operator delete(void* p, std::size_t) noexcept { std::free(p); }
+void operator delete[](void* p, std::size_t) noexcept { std::free(p); }
+void operator delete(void* p, std::align_val_t) noexcept { std::free(p); }
+void operator delete[](void* p, std::align_val_t) noexcept { std::free(p); }
+void operator delete(void* p, std::size_t, std::align_val_t) noexcept { std::free(p); }
+void operator delete[](void* p, std::size_t, std::align_val_t) noexcept { std::free(p); }
+
+namespace {
+
+constexpr int32_t kModifierId = 1027780;
+// Parameter ids of the modifier's description resource.
+enum : int32_t { kCount = 1000, kRelative = 1001, kSubdivision = 1002, kClosed = 1004,
+                 kSeed = 1008, kJitter = 1009 };
+constexpr uint64_t kSeedValue = 20261208;
+
+bool g_tiny = false;
+
+using Clock = std::chrono::steady_clock;
+double Seconds(Clock::duration d) { return std::chrono::duration<double>(d).count(); }
+
+// ---- The plug-in, loaded once
+
+hostmodel::Plugin& ThePlugin() {
+    static std::unique_ptr<hostmodel::Plugin> plugin = [] {
+        std::string error;
+        auto p = hostmodel::Plugin::Load(KORRAND_PLUGIN_FOLDER, &error);
+        if (!p || !p->Start(&error)) {
+            std::fprintf(stderr, "korrand_bench: %s\n", error.c_str());
+            std::exit(1);
+        }
+        return p;
+    }();
+    return *plugin;
+}
+
+// One modifier object with the case's parameters; destroyed with the object.
+class Modifier {
+public:
+    explicit Modifier(const bench::Settings& s) {
+        auto inst = ThePlugin().Create(kModifierId);
+        if (!inst) {
+            std::fprintf(stderr, "korrand_bench: cannot create the modifier\n");
+            std::exit(1);
+        }
+        inst_ = *inst;
+        const HostFunctionTable* t = hostmodel::Table();
+        HostContainer* bc = hostmodel::Container(inst_.node);
+        t->container.SetLong(bc, kCount, s.count);
+        t->container.SetLong(bc, kSubdivision, s.subdivision);
+        t->container.SetBool(bc, kClosed, s.closed ? 1 : 0);
+        t->container.SetBool(bc, kRelative, s.relative ? 1 : 0);
+        t->container.SetReal(bc, kJitter, s.jitter);
+        t->container.SetLong(bc, kSeed, s.seed);
+    }
+    ~Modifier() { ThePlugin().Destroy(inst_); }
+    Modifier(const Modifier&) = delete;
+    Modifier& operator=(const Modifier&) = delete;
+    bool Modify(HostAtom* op) const { return ThePlugin().Modify(inst_, op); }
+
+private:
+    hostmodel::Plugin::Instance inst_{};
+};
+
+// ---- Cases
+
+struct CaseSpec {
+    int32_t segments, pointsPerSegment;
+    bench::Settings settings;
+};
+
+struct Case {
+    CaseSpec spec;
+    bench::Input input;
+    bench::Plan plan;
+};
+
+// Inputs are made on first use and kept: a filtered run makes only what it runs.
+const Case& GetCase(const std::string& name, const CaseSpec& spec) {
+    static std::map<std::string, std::unique_ptr<Case>> cases;
+    std::unique_ptr<Case>& c = cases[name];
+    if (!c) {
+        c = std::make_unique<Case>();
+        c->spec = spec;
+        c->input = bench::MakeInput(spec.segments, spec.pointsPerSegment, kSeedValue);
+        c->plan = bench::MakePlan(c->input, spec.settings);
+    }
+    return *c;
+}
+
+CaseSpec SpecA() {
+    CaseSpec s{1000, 1000, {}};
+    if (g_tiny) s.segments = 20, s.pointsPerSegment = 100;
+    return s;
+}
+CaseSpec SpecB() {
+    CaseSpec s{100, 100000, {}};
+    s.settings.count = 1000;
+    if (g_tiny) s.segments = 4, s.pointsPerSegment = 5000;
+    return s;
+}
+CaseSpec SpecC() {
+    CaseSpec s = SpecA();
+    s.settings.jitter = 0.5;
+    return s;
+}
+CaseSpec SpecD() {
+    CaseSpec s = SpecA();
+    s.settings.relative = true;
+    return s;
+}
+CaseSpec SpecE() {
+    CaseSpec s{100000, 10, {}};
+    s.settings.count = 5;
+    if (g_tiny) s.segments = 1000;
+    return s;
+}
+
+struct Counts {
+    int64_t hostAllocations, objectAllocations, heapAllocations;
+};
+Counts Snapshot() {
+    return {hostmodel::AllocationCount(), hostmodel::ObjectAllocationCount(),
+            g_heapAllocations.load(std::memory_order_relaxed)};
+}
+
+// Time, output rate, the plug-in's peak host memory and the allocations of one evaluation.
+void ModifyCase(benchmark::State& state, const Case& c) {
+    Modifier modifier(c.spec.settings);
+    int64_t points = 0;
+    int64_t peak = 0;
+    Counts per{0, 0, 0};
+    for (auto _ : state) {
+        HostAtom* line = hostmodel::NewLineObject(c.input.points, c.input.counts);
+        const int64_t live = hostmodel::Memory().liveBytes;
+        hostmodel::ResetPeak();
+        const Counts before = Snapshot();
+        const auto t0 = Clock::now();
+        const bool ok = modifier.Modify(line);
+        const auto t1 = Clock::now();
+        const Counts after = Snapshot();
+        state.SetIterationTime(Seconds(t1 - t0));
+        peak = hostmodel::Memory().peakBytes - live;
+        per = {after.hostAllocations - before.hostAllocations,
+               after.objectAllocations - before.objectAllocations,
+               after.heapAllocations - before.heapAllocations};
+        points = hostmodel::Table()->object.GetPointCount(line);
+        hostmodel::FreeObject(line);
+        if (!ok) state.SkipWithError("ModifyObject failed");
+    }
+    if (points != static_cast<int64_t>(c.plan.u.size()))
+        state.SkipWithError("the plug-in's point count differs from the floor's");
+    state.counters["points"] = static_cast<double>(points);
+    state.counters["points/s"] =
+        benchmark::Counter(static_cast<double>(points), benchmark::Counter::kIsIterationInvariantRate);
+    state.counters["peak_MB"] = static_cast<double>(peak) / 1e6;
+    state.counters["host_allocs"] = static_cast<double>(per.hostAllocations);
+    state.counters["object_allocs"] = static_cast<double>(per.objectAllocations);
+    state.counters["heap_allocs"] = static_cast<double>(per.heapAllocations);
+}
+
+void FloorCase(benchmark::State& state, const Case& c) {
+    bench::FloorBuffers buffers;
+    bench::RunFloor(c.input, c.plan, c.spec.settings.closed, buffers); // buffers sized once
+    int64_t points = 0;
+    for (auto _ : state) {
+        const auto t0 = Clock::now();
+        points = bench::RunFloor(c.input, c.plan, c.spec.settings.closed, buffers);
+        const auto t1 = Clock::now();
+        benchmark::DoNotOptimize(buffers.points.data());
+        benchmark::ClobberMemory();
+        state.SetIterationTime(Seconds(t1 - t0));
+    }
+    state.counters["points"] = static_cast<double>(points);
+    state.counters["points/s"] =
+        benchmark::Counter(static_cast<double>(points), benchmark::Counter::kIsIterationInvariantRate);
+    const double bytes = static_cast<double>(buffers.points.size() * sizeof(HostVector) +
+                                             buffers.segments.size() * sizeof(HostSegment) +
+                                             buffers.cum.size() * sizeof(double));
+    state.counters["peak_MB"] = bytes / 1e6;
+}
+
+// F: kObjects copies of case A dashed by `threads` threads, each with its own modifier object,
+// as a host evaluates independent objects in parallel.
+constexpr int kObjects = 8;
+
+void ParallelModify(benchmark::State& state, const Case& c, int threads) {
+    std::vector<std::unique_ptr<Modifier>> modifiers;
+    for (int i = 0; i < threads; ++i) modifiers.push_back(std::make_unique<Modifier>(c.spec.settings));
+    int64_t points = 0;
+    for (auto _ : state) {
+        std::vector<HostAtom*> lines;
+        for (int i = 0; i < kObjects; ++i)
+            lines.push_back(hostmodel::NewLineObject(c.input.points, c.input.counts));
+        std::atomic<bool> ok{true};
+        const auto t0 = Clock::now();
+        std::vector<std::thread> pool;
+        for (int t = 0; t < threads; ++t)
+            pool.emplace_back([&, t] {
+                for (int i = t; i < kObjects; i += threads)
+                    if (!modifiers[static_cast<size_t>(t)]->Modify(lines[static_cast<size_t>(i)])) ok = false;
+            });
+        for (auto& th : pool) th.join();
+        const auto t1 = Clock::now();
+        state.SetIterationTime(Seconds(t1 - t0));
+        points = 0;
+        for (HostAtom* line : lines) {
+            points += hostmodel::Table()->object.GetPointCount(line);
+            hostmodel::FreeObject(line);
+        }
+        if (!ok) state.SkipWithError("ModifyObject failed");
+    }
+    state.counters["points"] = static_cast<double>(points);
+    state.counters["points/s"] =
+        benchmark::Counter(static_cast<double>(points), benchmark::Counter::kIsIterationInvariantRate);
+}
+
+void ParallelFloor(benchmark::State& state, const Case& c, int threads) {
+    std::vector<bench::FloorBuffers> buffers(static_cast<size_t>(kObjects));
+    for (auto& b : buffers) bench::RunFloor(c.input, c.plan, c.spec.settings.closed, b);
+    // Each object is its own copy of the input, as in the modify case.
+    std::vector<bench::Input> inputs(static_cast<size_t>(kObjects), c.input);
+    int64_t points = 0;
+    for (auto _ : state) {
+        std::atomic<int64_t> written{0};
+        const auto t0 = Clock::now();
+        std::vector<std::thread> pool;
+        for (int t = 0; t < threads; ++t)
+            pool.emplace_back([&, t] {
+                for (int i = t; i < kObjects; i += threads)
+                    written += bench::RunFloor(inputs[static_cast<size_t>(i)], c.plan,
+                                               c.spec.settings.closed, buffers[static_cast<size_t>(i)]);
+            });
+        for (auto& th : pool) th.join();
+        const auto t1 = Clock::now();
+        state.SetIterationTime(Seconds(t1 - t0));
+        points = written;
+    }
+    state.counters["points"] = static_cast<double>(points);
+    state.counters["points/s"] =
+        benchmark::Counter(static_cast<double>(points), benchmark::Counter::kIsIterationInvariantRate);
+}
+
+// ---- The command-line host on case A as JSON: reading, dashing, writing, with the code of the
+// korrand executable (korrand_formats and KorrandHost), beside nlohmann's DOM for reference.
+
+korrand::io::Document ToDocument(const bench::Input& in) {
+    korrand::io::Document doc;
+    doc.objects.emplace_back();
+    int64_t at = 0;
+    for (int32_t n : in.counts) {
+        auto& seg = doc.objects.back().segments.emplace_back();
+        for (int32_t i = 0; i < n; ++i, ++at) {
+            const HostVector& p = in.points[static_cast<size_t>(at)];
+            seg.push_back({p.x, p.y, p.z});
+        }
+    }
+    return doc;
+}
+
+const std::string& CaseAJson() {
+    static const std::string text = [] {
+        std::ostringstream out;
+        korrand::io::Write(out, korrand::io::Format::Json, ToDocument(GetCase("A", SpecA()).input));
+        return out.str();
+    }();
+    return text;
+}
+
+// A stream that only counts what is written: the cost measured is the formatting.
+class CountingBuf : public std::streambuf {
+public:
+    int64_t bytes = 0;
+
+protected:
+    std::streamsize xsputn(const char*, std::streamsize n) override {
+        bytes += n;
+        return n;
+    }
+    int_type overflow(int_type c) override {
+        if (c != traits_type::eof()) ++bytes;
+        return c;
+    }
+};
+
+korrand::KorrandHost& TheHost() {
+    static korrand::KorrandHost host(KORRAND_PLUGIN_FOLDER);
+    return host;
+}
+
+void CliRead(benchmark::State& state) {
+    const std::string& text = CaseAJson();
+    for (auto _ : state) {
+        std::istringstream in(text);
+        korrand::io::Document doc = korrand::io::Read(in, korrand::io::Format::Json, "A.json");
+        benchmark::DoNotOptimize(doc.objects.data());
+    }
+    state.counters["MB/s"] = benchmark::Counter(static_cast<double>(text.size()) / 1e6,
+                                                benchmark::Counter::kIsIterationInvariantRate);
+}
+
+void CliDash(benchmark::State& state) {
+    std::istringstream in(CaseAJson());
+    const korrand::io::Document doc = korrand::io::Read(in, korrand::io::Format::Json, "A.json");
+    korrand::DashStats stats;
+    for (auto _ : state) {
+        korrand::io::Document out = TheHost().Dash(doc, {}, &stats);
+        benchmark::DoNotOptimize(out.objects.data());
+    }
+    state.counters["points"] = static_cast<double>(stats.pointsOut);
+    state.counters["points/s"] = benchmark::Counter(static_cast<double>(stats.pointsOut),
+                                                    benchmark::Counter::kIsIterationInvariantRate);
+}
+
+const korrand::io::Document& DashedA() {
+    static const korrand::io::Document dashed = [] {
+        std::istringstream in(CaseAJson());
+        const korrand::io::Document doc = korrand::io::Read(in, korrand::io::Format::Json, "A.json");
+        return TheHost().Dash(doc, {}, nullptr);
+    }();
+    return dashed;
+}
+
+void CliWrite(benchmark::State& state) {
+    const korrand::io::Document& dashed = DashedA();
+    int64_t bytes = 0;
+    for (auto _ : state) {
+        CountingBuf buf;
+        std::ostream out(&buf);
+        korrand::io::Write(out, korrand::io::Format::Json, dashed);
+        bytes = buf.bytes;
+    }
+    state.counters["MB/s"] = benchmark::Counter(static_cast<double>(bytes) / 1e6,
+                                                benchmark::Counter::kIsIterationInvariantRate);
+}
+
+// Reference: the same document through nlohmann's DOM, as a program using the library plainly
+// would read and write it.
+void NlohmannRead(benchmark::State& state) {
+    const std::string& text = CaseAJson();
+    for (auto _ : state) {
+        const nlohmann::json j = nlohmann::json::parse(text);
+        korrand::io::Document doc;
+        auto& object = doc.objects.emplace_back();
+        for (const auto& seg : j.at("segments")) {
+            auto& out = object.segments.emplace_back();
+            out.reserve(seg.size());
+            for (const auto& p : seg)
+                out.push_back({p[0].get<double>(), p[1].get<double>(), p.size() > 2 ? p[2].get<double>() : 0.0});
+        }
+        benchmark::DoNotOptimize(doc.objects.data());
+    }
+    state.counters["MB/s"] = benchmark::Counter(static_cast<double>(text.size()) / 1e6,
+                                                benchmark::Counter::kIsIterationInvariantRate);
+}
+
+void NlohmannWrite(benchmark::State& state) {
+    const korrand::io::Document& dashed = DashedA();
+    int64_t bytes = 0;
+    for (auto _ : state) {
+        nlohmann::json segments = nlohmann::json::array();
+        for (const auto& seg : dashed.objects.front().segments) {
+            nlohmann::json s = nlohmann::json::array();
+            for (const auto& p : seg) s.push_back({p.x, p.y, p.z});
+            segments.push_back(std::move(s));
+        }
+        nlohmann::json j = {{"segments", std::move(segments)}};
+        CountingBuf buf;
+        std::ostream out(&buf);
+        out << j;
+        bytes = buf.bytes;
+    }
+    state.counters["MB/s"] = benchmark::Counter(static_cast<double>(bytes) / 1e6,
+                                                benchmark::Counter::kIsIterationInvariantRate);
+}
+
+// ---- Registration
+
+void RegisterPair(const std::string& name, std::function<CaseSpec()> spec) {
+    benchmark::RegisterBenchmark((name + "/modify").c_str(), [name, spec](benchmark::State& s) {
+        ModifyCase(s, GetCase(name, spec()));
+    })->UseManualTime()->Unit(benchmark::kMillisecond);
+    benchmark::RegisterBenchmark((name + "/floor").c_str(), [name, spec](benchmark::State& s) {
+        FloorCase(s, GetCase(name, spec()));
+    })->UseManualTime()->Unit(benchmark::kMillisecond);
+}
+
+void RegisterAll(bool sizes) {
+    RegisterPair("A", SpecA);
+    RegisterPair("B", SpecB);
+    RegisterPair("C", SpecC);
+    RegisterPair("D", SpecD);
+    RegisterPair("E", SpecE);
+    for (int threads : {1, 2}) {
+        const std::string suffix = "/threads:" + std::to_string(threads);
+        benchmark::RegisterBenchmark(("F/modify" + suffix).c_str(), [threads](benchmark::State& s) {
+            ParallelModify(s, GetCase("A", SpecA()), threads);
+        })->UseManualTime()->Unit(benchmark::kMillisecond);
+        benchmark::RegisterBenchmark(("F/floor" + suffix).c_str(), [threads](benchmark::State& s) {
+            ParallelFloor(s, GetCase("A", SpecA()), threads);
+        })->UseManualTime()->Unit(benchmark::kMillisecond);
+    }
+    benchmark::RegisterBenchmark("CLI/read", CliRead)->Unit(benchmark::kMillisecond);
+    benchmark::RegisterBenchmark("CLI/dash", CliDash)->Unit(benchmark::kMillisecond);
+    benchmark::RegisterBenchmark("CLI/write", CliWrite)->Unit(benchmark::kMillisecond);
+    benchmark::RegisterBenchmark("CLI/nlohmann_read", NlohmannRead)->Unit(benchmark::kMillisecond);
+    benchmark::RegisterBenchmark("CLI/nlohmann_write", NlohmannWrite)->Unit(benchmark::kMillisecond);
+
+    if (!sizes) return;
+    // Time against input size: points per segment with the dash count of A, and the dash
+    // count with A's input.
+    const int32_t segs = g_tiny ? 20 : 1000;
+    for (int32_t perSegment : g_tiny ? std::vector<int32_t>{10, 100}
+                                     : std::vector<int32_t>{10, 30, 100, 300, 1000, 3000}) {
+        RegisterPair("Size/points:" + std::to_string(static_cast<int64_t>(segs) * perSegment),
+                     [segs, perSegment] { return CaseSpec{segs, perSegment, {}}; });
+    }
+    for (int32_t count : g_tiny ? std::vector<int32_t>{10, 100}
+                                : std::vector<int32_t>{10, 30, 100, 300, 1000, 3000}) {
+        RegisterPair("Size/dashes:" + std::to_string(static_cast<int64_t>(segs) * count),
+                     [segs, count] {
+                         CaseSpec s = SpecA();
+                         s.segments = segs;
+                         s.settings.count = count;
+                         return s;
+                     });
+    }
+}
+
+// ---- --check: the floor's layout is the plug-in's, and allocations do not follow samples.
+
+int Check() {
+    int failures = 0;
+    auto fail = [&](const std::string& what) {
+        std::fprintf(stderr, "check failed: %s\n", what.c_str());
+        ++failures;
+    };
+    for (const auto& [name, spec] : std::vector<std::pair<std::string, CaseSpec>>{
+             {"A", SpecA()}, {"B", SpecB()}, {"C", SpecC()}, {"D", SpecD()}, {"E", SpecE()}}) {
+        CaseSpec small = spec;
+        small.segments = std::min(small.segments, 8);
+        small.pointsPerSegment = std::min(small.pointsPerSegment, 2000);
+        const bench::Input in = bench::MakeInput(small.segments, small.pointsPerSegment, kSeedValue);
+        const bench::Plan plan = bench::MakePlan(in, small.settings);
+        Modifier modifier(small.settings);
+        HostAtom* line = hostmodel::NewLineObject(in.points, in.counts);
+        hostmodel::StartRecording();
+        modifier.Modify(line);
+        const auto calls = hostmodel::StopRecording();
+        std::vector<double> u;
+        for (const auto& call : calls)
+            if (call.op == "measurer.UniformToNatural") u.push_back(call.reals.at(0));
+        if (u.size() != plan.u.size() ||
+            (!u.empty() && std::memcmp(u.data(), plan.u.data(), u.size() * sizeof(double)) != 0))
+            fail(name + ": the floor's uniform parameters differ from the plug-in's");
+        const auto points = hostmodel::Points(line);
+        const auto segments = hostmodel::Segments(line);
+        bench::FloorBuffers floor;
+        const int64_t n = bench::RunFloor(in, plan, small.settings.closed, floor);
+        if (n != static_cast<int64_t>(points.size()) || segments.size() != plan.pieces.size()) {
+            fail(name + ": the floor writes a different number of points or segments");
+        } else {
+            for (size_t i = 0; i < points.size(); ++i) {
+                const HostVector& a = points[i];
+                const HostVector& b = floor.points[i];
+                if (std::fabs(a.x - b.x) + std::fabs(a.y - b.y) + std::fabs(a.z - b.z) > 1e-9) {
+                    fail(name + ": the floor's point " + std::to_string(i) + " is elsewhere");
+                    break;
+                }
+            }
+        }
+        hostmodel::FreeObject(line);
+    }
+
+    // Many more samples on the same segments: the same heap and object allocations.
+    const bench::Input in = bench::MakeInput(50, 200, kSeedValue);
+    auto allocations = [&](int32_t subdivision) {
+        bench::Settings s;
+        s.subdivision = subdivision;
+        Modifier modifier(s);
+        HostAtom* line = hostmodel::NewLineObject(in.points, in.counts);
+        const Counts before = Snapshot();
+        modifier.Modify(line);
+        const Counts after = Snapshot();
+        const int64_t points = static_cast<int64_t>(hostmodel::Points(line).size());
+        hostmodel::FreeObject(line);
+        return std::make_pair(points, Counts{after.hostAllocations - before.hostAllocations,
+                                             after.objectAllocations - before.objectAllocations,
+                                             after.heapAllocations - before.heapAllocations});
+    };
+    allocations(1); // first use of anything lazily made
+    const auto few = allocations(0), many = allocations(90);
+    std::fprintf(stderr,
+                 "allocations per evaluation: %lld points -> heap %lld, host %lld, objects %lld; "
+                 "%lld points -> heap %lld, host %lld, objects %lld\n",
+                 static_cast<long long>(few.first), static_cast<long long>(few.second.heapAllocations),
+                 static_cast<long long>(few.second.hostAllocations),
+                 static_cast<long long>(few.second.objectAllocations),
+                 static_cast<long long>(many.first), static_cast<long long>(many.second.heapAllocations),
+                 static_cast<long long>(many.second.hostAllocations),
+                 static_cast<long long>(many.second.objectAllocations));
+    if (many.first < 10 * few.first) fail("the sample-heavy run has too few samples to tell");
+    // What may differ: the output object's own arrays (resized once) and the plug-in's arrays
+    // growing block by block; nothing may come once per sample.
+    const double extraSamples = static_cast<double>(many.first - few.first);
+    if (many.second.heapAllocations - few.second.heapAllocations > 2)
+        fail("heap allocations grow with the number of samples");
+    if (many.second.objectAllocations != few.second.objectAllocations)
+        fail("object allocations grow with the number of samples");
+    if (static_cast<double>(many.second.hostAllocations - few.second.hostAllocations) >
+        extraSamples / 1000.0)
+        fail("host allocations grow with the number of samples");
+    std::fprintf(stderr, "%s\n", failures == 0 ? "check passed" : "check FAILED");
+    return failures == 0 ? 0 : 1;
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    bool check = false, sizes = false;
+    std::string jsonOut;
+    std::vector<char*> rest;
+    for (int i = 0; i < argc; ++i) {
+        if (std::strcmp(argv[i], "--tiny") == 0)
+            g_tiny = true;
+        else if (std::strcmp(argv[i], "--check") == 0)
+            check = true;
+        else if (std::strcmp(argv[i], "--sizes") == 0)
+            sizes = true;
+        else if (std::strcmp(argv[i], "--write-json") == 0 && i + 1 < argc)
+            jsonOut = argv[++i];
+        else
+            rest.push_back(argv[i]);
+    }
+    if (check) return Check();
+    if (!jsonOut.empty()) {
+        std::ofstream out(jsonOut, std::ios::binary);
+        out << CaseAJson();
+        return out ? 0 : 1;
+    }
+    int restCount = static_cast<int>(rest.size());
+    benchmark::Initialize(&restCount, rest.data());
+    if (benchmark::ReportUnrecognizedArguments(restCount, rest.data())) return 2;
+    RegisterAll(sizes);
+    benchmark::RunSpecifiedBenchmarks();
+    benchmark::Shutdown();
+    return 0;
+}

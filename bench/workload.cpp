@@ -1,0 +1,225 @@
+#include "workload.h"
+
+#include <algorithm>
+#include <cmath>
+
+#include "seeded_random.h"
+
+namespace bench {
+namespace {
+
+// splitmix64: the same inputs on every platform and standard library.
+struct Random {
+    uint64_t state;
+    uint64_t Next() {
+        uint64_t z = (state += 0x9E3779B97F4A7C15ull);
+        z = (z ^ (z >> 30)) * 0xBF58476D1CE4E5B9ull;
+        z = (z ^ (z >> 27)) * 0x94D049BB133111EBull;
+        return z ^ (z >> 31);
+    }
+    double Unit() { return static_cast<double>(Next() >> 11) * 0x1.0p-53; } // [0, 1)
+    double Range(double lo, double hi) { return lo + (hi - lo) * Unit(); }
+};
+
+constexpr double kPi = 3.14159265358979323846;
+
+int32_t SaturatingAdd(int32_t a, int32_t b) {
+    const int64_t s = static_cast<int64_t>(a) + b;
+    return static_cast<int32_t>(std::min<int64_t>(INT32_MAX, std::max<int64_t>(INT32_MIN, s)));
+}
+
+int32_t TruncateCount(double x, int32_t limit) {
+    if (!(x >= 0.0)) return 0;
+    if (x >= static_cast<double>(limit)) return limit;
+    return static_cast<int32_t>(x);
+}
+
+// The length the host's measurer reports for count points from p: the same sums in the same
+// order, so the layout below matches the modifier's to the bit.
+double MeasuredLength(const HostVector* p, int32_t n, bool closed) {
+    const int32_t edges = n < 2 ? 0 : (closed ? n : n - 1);
+    double cum = 0.0;
+    for (int32_t i = 0; i < edges; ++i) {
+        const HostVector& a = p[i];
+        const HostVector& b = p[i + 1 == n ? 0 : i + 1];
+        const double dx = b.x - a.x, dy = b.y - a.y, dz = b.z - a.z;
+        cum = cum + std::sqrt(dx * dx + dy * dy + dz * dz);
+    }
+    return cum;
+}
+
+void Emit(Plan& plan, const std::vector<double>& piece) {
+    if (piece.size() <= 1) return;
+    plan.u.insert(plan.u.end(), piece.begin(), piece.end());
+    plan.pieces.push_back(static_cast<int32_t>(piece.size()));
+}
+
+// The modifier's dash layout of one kept segment (start 0, end 1, no offset).
+void LayOut(Plan& plan, const Settings& s, double length, double maxLength, int32_t baseDivisions,
+            int32_t samplesPerUnit, SeededRandom& random) {
+    const double start = 0.0, end = 1.0, offset = 0.0;
+    int32_t n = baseDivisions;
+    if (s.relative)
+        n = TruncateCount((length / maxLength) * static_cast<double>(baseDivisions), INT32_MAX);
+    std::vector<double> divisions;
+    const double K = 1.0 / static_cast<double>(n);
+    const bool jitter = s.jitter > 0.0;
+    for (int32_t j = 0; j < n; ++j) {
+        double x = static_cast<double>(j) * K;
+        if (jitter) x = x + (random.NextSigned() * 0.1) * s.jitter;
+        divisions.push_back(x);
+    }
+    if (jitter) std::sort(divisions.begin(), divisions.end());
+
+    std::vector<double> first, second;
+    bool dash = true;
+    for (size_t i = 0; i + 1 < divisions.size(); ++i, dash = !dash) {
+        if (!dash) continue;
+        double a = std::min(std::max(divisions[i], start), end);
+        double b = std::min(std::max(divisions[i + 1], start), end);
+        if (a == b) continue;
+        const double exact = (std::fabs(b - a) / K) * static_cast<double>(samplesPerUnit);
+        int32_t m = !(exact >= 2.0) ? 2 : exact >= 100.0 ? 100 : static_cast<int32_t>(exact);
+        const double a1 = a + offset, b1 = b + offset;
+        const double h = 1.0 / static_cast<double>(m - 1);
+        const double c1 = std::ceil(a1), c2 = std::ceil(b1);
+        const bool wrap = c1 != c2;
+        first.clear();
+        second.clear();
+        bool inSecond = false;
+        double threshold = c1;
+        const double span = b1 - a1;
+        for (int32_t k = 0; k < m; ++k) {
+            double u = (static_cast<double>(k) * h) * span + a1;
+            if (wrap && u >= threshold) {
+                first.push_back(1.0);
+                second.push_back(0.0);
+                inSecond = true;
+                threshold = c2;
+                continue;
+            }
+            if (u < 0.0 || u > 1.0) {
+                u = u - std::trunc(u);
+                if (u < 0.0) u = u + 1.0;
+            }
+            (inSecond ? second : first).push_back(u);
+        }
+        Emit(plan, first);
+        Emit(plan, second);
+    }
+}
+
+} // namespace
+
+Input MakeInput(int32_t segments, int32_t pointsPerSegment, uint64_t seed) {
+    Input in;
+    Random r{seed};
+    in.points.reserve(static_cast<size_t>(segments) * static_cast<size_t>(pointsPerSegment));
+    for (int32_t s = 0; s < segments; ++s) {
+        in.counts.push_back(pointsPerSegment);
+        if (s % 2 == 0) {
+            // Random walk: steps of 0.1 to 1 in any direction.
+            double x = r.Range(-1000, 1000), y = r.Range(-1000, 1000);
+            for (int32_t i = 0; i < pointsPerSegment; ++i) {
+                in.points.push_back({x, y, 0.0});
+                const double angle = r.Range(0, 2 * kPi), step = r.Range(0.1, 1.0);
+                x += std::cos(angle) * step;
+                y += std::sin(angle) * step;
+            }
+        } else {
+            // Noisy circle: radius 5 to 50, 5 % radial noise, a little angular jitter.
+            const double cx = r.Range(-1000, 1000), cy = r.Range(-1000, 1000);
+            const double radius = r.Range(5, 50);
+            for (int32_t i = 0; i < pointsPerSegment; ++i) {
+                const double angle = (i + r.Range(-0.3, 0.3)) * 2 * kPi / pointsPerSegment;
+                const double rr = radius * (1.0 + r.Range(-0.05, 0.05));
+                in.points.push_back({cx + rr * std::cos(angle), cy + rr * std::sin(angle), 0.0});
+            }
+        }
+    }
+    return in;
+}
+
+Plan MakePlan(const Input& in, const Settings& s) {
+    const size_t segments = in.counts.size();
+    std::vector<double> length(segments, 0.0);
+    std::vector<bool> kept(segments, false);
+    double maxLength = 0.0;
+    int64_t E = 0;
+    const int64_t total = static_cast<int64_t>(in.points.size());
+    for (size_t j = 0; j < segments; ++j) {
+        const int32_t F = in.counts[j];
+        if (F < 0) continue;
+        if (E + F <= total) {
+            length[j] = MeasuredLength(in.points.data() + E, F, s.closed);
+            kept[j] = length[j] != 0.0 && std::isfinite(length[j]);
+            if (kept[j] && length[j] > maxLength) maxLength = length[j];
+        }
+        E += F;
+    }
+    int32_t baseDivisions = SaturatingAdd(s.count, s.count);
+    if (baseDivisions < 1) baseDivisions = 1;
+    const int32_t samplesPerUnit = SaturatingAdd(s.subdivision, 2);
+    SeededRandom random;
+    random.Seed(s.seed);
+
+    Plan plan;
+    for (size_t j = 0; j < segments; ++j) {
+        plan.segmentU.push_back(static_cast<int64_t>(plan.u.size()));
+        plan.segmentPiece.push_back(static_cast<int64_t>(plan.pieces.size()));
+        if (kept[j])
+            LayOut(plan, s, length[j], maxLength, baseDivisions, samplesPerUnit, random);
+    }
+    plan.segmentU.push_back(static_cast<int64_t>(plan.u.size()));
+    plan.segmentPiece.push_back(static_cast<int64_t>(plan.pieces.size()));
+    return plan;
+}
+
+int64_t RunFloor(const Input& in, const Plan& plan, bool closed, FloorBuffers& out) {
+    int32_t longest = 0;
+    for (int32_t c : in.counts) longest = std::max(longest, c);
+    if (out.cum.size() < static_cast<size_t>(longest) + 1) out.cum.resize(static_cast<size_t>(longest) + 1);
+    if (out.points.size() < plan.u.size()) out.points.resize(plan.u.size());
+    if (out.segments.size() < plan.pieces.size()) out.segments.resize(plan.pieces.size());
+
+    const HostVector* points = in.points.data();
+    const double* u = plan.u.data();
+    double* cum = out.cum.data();
+    HostVector* dst = out.points.data();
+    HostSegment* records = out.segments.data();
+    int64_t E = 0, w = 0;
+    const size_t segments = in.counts.size();
+    for (size_t j = 0; j < segments; ++j) {
+        const int32_t F = in.counts[j];
+        const HostVector* p = points + E;
+        E += F;
+        const int32_t edges = F < 2 ? 0 : (closed ? F : F - 1);
+        // Measure: prefix sums of the edge lengths.
+        cum[0] = 0.0;
+        for (int32_t i = 0; i < edges; ++i) {
+            const HostVector& a = p[i];
+            const HostVector& b = p[i + 1 == F ? 0 : i + 1];
+            const double dx = b.x - a.x, dy = b.y - a.y, dz = b.z - a.z;
+            cum[i + 1] = cum[i] + std::sqrt(dx * dx + dy * dy + dz * dz);
+        }
+        if (edges == 0) continue;
+        const double L = cum[edges];
+        // Map and evaluate: the cursor only moves forward within a run of increasing u.
+        int32_t c = 0;
+        for (int64_t k = plan.segmentU[j]; k < plan.segmentU[j + 1]; ++k) {
+            const double target = u[k] * L;
+            if (target < cum[c]) c = 0;
+            while (c + 1 < edges && cum[c + 1] <= target) ++c;
+            const double len = cum[c + 1] - cum[c];
+            const double f = len > 0.0 ? (target - cum[c]) / len : 0.0;
+            const HostVector& a = p[c];
+            const HostVector& b = p[c + 1 == F ? 0 : c + 1];
+            dst[w++] = HostVector{a.x + (b.x - a.x) * f, a.y + (b.y - a.y) * f, a.z + (b.z - a.z) * f};
+        }
+        for (int64_t q = plan.segmentPiece[j]; q < plan.segmentPiece[j + 1]; ++q)
+            records[q] = HostSegment{plan.pieces[static_cast<size_t>(q)], 0};
+    }
+    return w;
+}
+
+} // namespace bench
