@@ -251,6 +251,10 @@ bool ReadDashSettings(const BaseContainer* bc, DashSettings* out) {
     if (isnan(s.start)) s.start = 0.0;
     if (isnan(s.end)) s.end = 1.0;
     if (!isfinite(s.offset)) s.offset = 0.0;
+    // Only the offset's phase counts. Past 32 bits, adding it to a division parameter rounds
+    // the fraction away (from 2^52 on, every dash collapses onto a whole number): keep just the
+    // fraction, which this subtraction gives exactly.
+    if (fabs(s.offset) >= 4294967296.0) s.offset = s.offset - trunc(s.offset);
 
     ClampInto(s.start, 0.0, 1.0);
     ClampInto(s.end, 0.0, 1.0);
