@@ -67,7 +67,11 @@ void FailAllocationsFrom(const std::string& file);
 void FailObjectAllocations(int64_t n); // n-th SplineAlloc / measurer Alloc / bitmap Alloc fails
 int64_t AllocationCount();       // calls of AllocZeroed/AllocBlock/ReallocBlock so far
 int64_t ObjectAllocationCount(); // calls of SplineAlloc / measurer Alloc / bitmap Alloc so far
-void ResetFaults();
+// Single blocks larger than bytes are refused (default 2^40), as a host refuses what it cannot
+// allocate; lets tests and fuzzers hand the plug-in huge counts and get fast refusals.
+void SetMaxBlockSize(int64_t bytes);
+int64_t MaxBlockSize();
+void ResetFaults(); // also restores the default block limit
 std::vector<std::pair<int32_t, std::string>> StopReports();
 void ClearStopReports();
 

@@ -13,7 +13,7 @@ namespace hostmodel {
 namespace {
 
 constexpr uint64_t kLiveMagic = 0x6b6f72726e64626bULL;
-constexpr int64_t kMaxBlock = int64_t(1) << 40;
+constexpr int64_t kDefaultMaxBlock = int64_t(1) << 40;
 constexpr unsigned kShards = 8;
 
 struct alignas(16) BlockHeader {
@@ -42,6 +42,7 @@ std::atomic<int64_t> g_liveBlocks{0}, g_liveBytes{0}, g_total{0}, g_peak{0};
 std::atomic<int64_t> g_calls{0}, g_failAt{0};
 std::atomic<int64_t> g_objectCalls{0}, g_objectFailAt{0};
 std::atomic<bool> g_failFileOn{false};
+std::atomic<int64_t> g_maxBlock{kDefaultMaxBlock};
 std::atomic<unsigned> g_nextShard{0};
 
 struct Shared {
@@ -139,7 +140,7 @@ BlockHeader* HeaderOf(void* block) {
 
 void* Allocate(int64_t size, int32_t line, const char* file, bool zero) {
     const int64_t call = g_calls.fetch_add(1, std::memory_order_relaxed) + 1;
-    if (size <= 0 || size > kMaxBlock) return nullptr;
+    if (size <= 0 || size > g_maxBlock.load(std::memory_order_relaxed)) return nullptr;
     const std::string* name = Intern(file);
     if (ShouldFail(call, *name)) return nullptr;
     const size_t total = sizeof(BlockHeader) + static_cast<size_t>(size);
@@ -160,7 +161,7 @@ void* Allocate(int64_t size, int32_t line, const char* file, bool zero) {
 void* Reallocate(void* block, int64_t size, int32_t line, const char* file) {
     if (block == nullptr) return Allocate(size, line, file, false);
     const int64_t call = g_calls.fetch_add(1, std::memory_order_relaxed) + 1;
-    if (size <= 0 || size > kMaxBlock) return nullptr;
+    if (size <= 0 || size > g_maxBlock.load(std::memory_order_relaxed)) return nullptr;
     const std::string* name = Intern(file);
     if (ShouldFail(call, *name)) return nullptr;
     BlockHeader* h = HeaderOf(block);
@@ -303,7 +304,11 @@ void FailObjectAllocations(int64_t n) {
 int64_t AllocationCount() { return g_calls.load(); }
 int64_t ObjectAllocationCount() { return g_objectCalls.load(); }
 
+void SetMaxBlockSize(int64_t bytes) { g_maxBlock.store(bytes > 0 ? bytes : kDefaultMaxBlock); }
+int64_t MaxBlockSize() { return g_maxBlock.load(); }
+
 void ResetFaults() {
+    SetMaxBlockSize(kDefaultMaxBlock);
     FailAllocationNumber(0);
     FailAllocationsFrom("");
     FailObjectAllocations(0);
