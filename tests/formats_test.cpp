@@ -596,6 +596,12 @@ TEST(Svg, DeepNestingIsRefused) {
   for (int i = 0; i < 100000; ++i) deep += "<g>";
   const io::ReadError e = ReadFailure(deep, Format::Svg);
   EXPECT_NE(std::string(e.what()).find("nested"), std::string::npos) << e.what();
+  // Markup skipped by the XML parser must not hide the depth from the check (a miss here
+  // overflows the stack rather than failing).
+  for (const std::string prefix : {"<!DOCTYPEX [ >", "<!X [ >", "<!DOCTYPE x ] [ >", "<!-- > -->", "<?x [ ?>"}) {
+    SCOPED_TRACE(prefix);
+    ReadFailure(prefix + deep, Format::Svg);
+  }
   // Moderate depth is fine.
   std::string ok = "<svg>";
   for (int i = 0; i < 200; ++i) ok += "<g>";

@@ -319,13 +319,14 @@ void CheckNesting(const std::string& text, const Reader& reader) {
       i = skipPast("]]>");
     } else if (startsWith("<?")) {
       i = skipPast("?>");
-    } else if (startsWith("<!")) {
-      int brackets = 0;
-      for (++i; i < n; ++i) {
-        if (text[i] == '[') ++brackets;
-        if (text[i] == ']') --brackets;
-        if (text[i] == '>' && brackets <= 0) break;
+    } else if (startsWith("<!DOCTYPE") && i + 9 < n && std::strchr(" \t\r\n", text[i + 9]) && text[i + 9]) {
+      // Ends at the first '>' outside its bracketed internal subset.
+      for (i += 9; i < n && text[i] != '>'; ++i) {
+        if (text[i] != '[') continue;
+        for (int brackets = 1; brackets > 0 && ++i < n;) brackets += text[i] == '[' ? 1 : text[i] == ']' ? -1 : 0;
       }
+    } else if (startsWith("<!")) {
+      i = skipPast(">");  // other "<!" markup: rapidxml skips to the next '>'
     } else if (startsWith("</")) {
       --depth;
       i = skipPast(">");
