@@ -79,6 +79,9 @@ struct DashPass {
     GeDynamicArray<Float> divisions;
     GeDynamicArray<Float> first;
     GeDynamicArray<Float> second;
+    // Set when the host refused room for output: no later dash is laid out, rather than asking
+    // the host again for every one of possibly millions.
+    bool outputRefused = false;
 };
 
 // Samples one piece of a dash into the output: all of its points and its record, or nothing,
@@ -89,20 +92,26 @@ void EmitPiece(DashPass& pass, const GeDynamicArray<Float>& piece, WorkRecord& r
     const Int64 before = pass.points.GetCount();
     // The host's object holds at most 2^31 - 1 points.
     if (n > static_cast<Int64>(kInt32Max) - before ||
-        pass.segments.GetCount() >= static_cast<Int64>(kInt32Max))
+        pass.segments.GetCount() >= static_cast<Int64>(kInt32Max)) {
+        pass.outputRefused = true;
         return;
+    }
     for (Int64 i = 0; i < n; ++i) {
         const Float t = r.measurer->UniformToNatural(piece[i]);
         const Vector p = r.spline->GetSplinePoint(t, 0);
         if (!pass.points.Append(p)) {
             pass.points.Truncate(before);
+            pass.outputRefused = true;
             return;
         }
     }
     Segment s;
     s.cnt = static_cast<Int32>(n);
     s.closed = 0;
-    if (!pass.segments.Append(s)) pass.points.Truncate(before);
+    if (!pass.segments.Append(s)) {
+        pass.points.Truncate(before);
+        pass.outputRefused = true;
+    }
 }
 
 // Measures count points from src as a work spline of its own and appends its record to the
@@ -150,6 +159,7 @@ bool MeasureSegment(DashPass& pass, const Vector* src, Int32 count, bool closed,
 // Lays out, samples and emits the dashes of one kept segment.
 void LayOutRecord(DashPass& pass, WorkRecord& r, const DashSettings& s, Int32 baseDivisions,
                   Float maxLength, SeededRandom& random, Int32 samplesPerUnit) {
+    if (pass.outputRefused) return;
     Int32 n = baseDivisions;
     if (s.relative)
         n = TruncateCount((r.length / maxLength) * static_cast<Float>(baseDivisions), kInt32Max);
@@ -175,7 +185,7 @@ void LayOutRecord(DashPass& pass, WorkRecord& r, const DashSettings& s, Int32 ba
 
     const Float* v = pass.divisions.GetData();
     bool dash = true;
-    for (Int64 i = 0; i + 1 < stored; ++i, dash = !dash) {
+    for (Int64 i = 0; i + 1 < stored && !pass.outputRefused; ++i, dash = !dash) {
         if (!dash) continue;
         Float a = v[i];
         Float b = v[i + 1];
