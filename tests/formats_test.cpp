@@ -566,10 +566,13 @@ TEST(Svg, BadElementsAreSkippedWithWarnings) {
       "<rect width=\"-5\" height=\"5\"/>\n"
       "<g transform=\"rotate(\"><line x2=\"5\" y2=\"5\"/></g>\n"
       "<path d=\"M 0 0 L 1e308 0\" transform=\"scale(1e10)\"/>\n"
-      "<line id=\"good\" x2=\"5\" y2=\"5\"/>");
+      "<line id=\"good\" x2=\"5\" y2=\"5\"/>\n"
+      "<circle r=\"1.3e308\" transform=\"matrix(1 0 1 1 0 0)\"/>");
   ASSERT_EQ(doc.objects.size(), 1u);
   EXPECT_EQ(doc.objects[0].name, "good");
-  ASSERT_EQ(doc.warnings.size(), 4u);
+  ASSERT_EQ(doc.warnings.size(), 5u);
+  EXPECT_NE(doc.warnings[4].find(":7: skipped <circle circle 1>: a point is not finite"), std::string::npos)
+      << doc.warnings[4];
   EXPECT_NE(doc.warnings[0].find("test.svg:2: skipped <path bad>: invalid value of \"d\""), std::string::npos)
       << doc.warnings[0];
   EXPECT_NE(doc.warnings[1].find(":3: skipped <rect rect 1>: negative \"width\""), std::string::npos) << doc.warnings[1];

@@ -5,6 +5,8 @@
 // The only file that includes SVG++ (it is slow to compile). SVG++ parses attributes, resolves
 // relative/shorthand path commands and turns basic shapes into paths; arcs reach us unconverted
 // (its own arc conversion misbehaves on zero radii) and all flattening is ours (flatten.h).
+// Not read: <use>, <symbol>, <defs> content, text, clipping, display/visibility and style sheets;
+// a nested <svg> moves and scales its content but does not clip it; <switch> draws every child.
 // The XML reader, rapidxml, knows no DTD: a DOCTYPE is skipped unread, so no entity is ever
 // expanded or fetched; only the five predefined entities and character references are decoded.
 #include <algorithm>
@@ -33,6 +35,8 @@ constexpr const char kSvgNamespace[] = "http://www.w3.org/2000/svg";
 struct RawShape {
   std::string name;
   std::vector<Subpath> subpaths;  // in root user space
+  std::string tag;
+  int line = 0;
 };
 
 struct Reader {
@@ -179,7 +183,7 @@ class Context {
 
   void on_exit_element() {
     if (!shape_ || failed_ || parentFailed_ || disabled_) return;
-    RawShape shape{name_, {}};
+    RawShape shape{name_, {}, std::string(LocalName(node_)), reader_->LineOf(node_->name())};
     for (Subpath& subpath : subpaths_) {
       Subpath t{matrix_(subpath.start), {}, subpath.closed};
       t.primitives.reserve(subpath.primitives.size());
@@ -451,9 +455,13 @@ Document ReadSvg(std::string text, const std::string& file, const ReadOptions& o
   for (RawShape& shape : reader.shapes) {
     LineObject object;
     object.name = std::move(shape.name);
+    bool finite = true;
     for (const Subpath& subpath : shape.subpaths) {
       points.clear();
       Flatten(subpath, tolerance, points);
+      // An ellipse can reach past the largest double even when its centre and axes do not.
+      finite = std::all_of(points.begin(), points.end(), [](Vec2 p) { return std::isfinite(p.x) && std::isfinite(p.y); });
+      if (!finite) break;
       // Rounding (relative moves, transforms) can leave a point a hair off the one it repeats.
       const double eps = 1e-9 * (std::fabs(subpath.start.x) + std::fabs(subpath.start.y) + size);
       std::vector<Point> segment;
@@ -469,6 +477,10 @@ Document ReadSvg(std::string text, const std::string& file, const ReadOptions& o
         throw ReadError(file, 0, "the curves flatten to more than " + std::to_string(kMaxPoints) +
                                      " points; use a larger tolerance");
       object.segments.push_back(std::move(segment));
+    }
+    if (!finite) {
+      reader.Warn(shape.line, "skipped <" + shape.tag + " " + object.name + ">: a point is not finite once flattened");
+      continue;
     }
     if (!object.segments.empty()) doc.objects.push_back(std::move(object));
   }
