@@ -17,13 +17,18 @@ prefix=$root/$win/wine
 wine64=/usr/lib/wine/wine64
 export WINEPREFIX=$prefix WINEDEBUG=-all WINEDLLOVERRIDES=mscoree,mshtml=
 
-# A Wine server left running for this prefix is stopped by its process id.
+# A Wine server left running for this prefix is stopped by its process id (and looked for
+# once more, in case a last Wine process had started another).
 stop_wineserver() {
-  local pid
-  for pid in $(pgrep -f wineserver || true); do
-    if tr '\0' '\n' <"/proc/$pid/environ" 2>/dev/null | grep -qxF "WINEPREFIX=$prefix"; then
-      kill "$pid" 2>/dev/null || true
-    fi
+  local pid round
+  for round in 1 2; do
+    for pid in $(pgrep -f wineserver || true); do
+      if { tr '\0' '\n' <"/proc/$pid/environ"; } 2>/dev/null | grep -qxF "WINEPREFIX=$prefix"; then
+        echo "stopping wineserver $pid"
+        kill "$pid" 2>/dev/null || true
+      fi
+    done
+    sleep 1
   done
 }
 trap stop_wineserver EXIT
@@ -36,6 +41,7 @@ cmake --build "$linux" -j "$jobs" --target dash_dump
 
 step "Windows cross build"
 if [ ! -f "$prefix/system.reg" ]; then
+  mkdir -p "$win"
   "$wine64" wineboot -i >/dev/null 2>&1
 fi
 cmake --preset windows-x64 >/dev/null
