@@ -1,0 +1,46 @@
+#!/usr/bin/env bash
+# Builds the libFuzzer targets (clang 14, AddressSanitizer + UndefinedBehaviorSanitizer) in
+# build-fuzz and runs each for SECONDS (default 60) on a fresh copy of its seed corpus
+# (fuzz/corpus-<target>/, not tracked). A crash, sanitizer report, leak, timeout or
+# out-of-memory is written to build-fuzz/findings/ and fails the script.
+#
+#   scripts/fuzz.sh [SECONDS]
+set -euo pipefail
+cd "$(dirname "$0")/.."
+
+seconds=${1:-60}
+build=${KORRAND_FUZZ_BUILD_DIR:-build-fuzz}
+jobs=${KORRAND_JOBS:-$(nproc)}
+targets=(fuzz_modify fuzz_readers)
+
+CC=clang-14 CXX=clang++-14 cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+  -DKORRAND_BUILD_FUZZ=ON -DKORRAND_BUILD_TESTS=OFF -DKORRAND_SANITIZE=address,undefined >/dev/null
+cmake --build "$build" -j "$jobs" --target "${targets[@]}"
+
+export ASAN_OPTIONS=detect_leaks=1:abort_on_error=1
+export UBSAN_OPTIONS=halt_on_error=1:print_stacktrace=1
+findings="$build/findings"
+mkdir -p "$findings"
+status=0
+for target in "${targets[@]}"; do
+  work="fuzz/corpus-$target"
+  rm -rf "$work"
+  cp -r "fuzz/corpus/$target" "$work"
+  log="$build/$target.log"
+  # Inputs up to 16 KiB; an input that runs longer than 25 s is a finding.
+  if "$build/fuzz/$target" -max_total_time="$seconds" -max_len=16384 -timeout=25 \
+      -rss_limit_mb=2048 -print_final_stats=1 -artifact_prefix="$findings/$target-" \
+      "$work" >"$log" 2>&1; then
+    result=ok
+  else
+    result=FAILED
+    status=1
+    grep -E 'ERROR|SUMMARY|check failed|fuzz_readers:|Test unit written' "$log" | head -20 >&2 || true
+  fi
+  runs=$(sed -n 's/^stat::number_of_executed_units: *//p' "$log" | tail -1)
+  slowest=$(sed -n 's/^stat::slowest_unit_time_sec: *//p' "$log" | tail -1)
+  corpus=$(ls "$work" | wc -l)
+  echo "fuzz: $target $result: ${runs:-?} runs in ${seconds} s, corpus $corpus inputs," \
+       "slowest ${slowest:-?} s (log $log)"
+done
+exit $status
