@@ -422,6 +422,74 @@ TEST_F(ModifyTest, EveryAllocationFailingInTurnLeavesAConsistentObject) {
     }
 }
 
+// Without jitter or relative counts, what a failure costs is exactly what could not be held: the
+// dashes written are the full result's, in order and bit for bit, and a failed work spline or
+// measurer drops exactly its own segment.
+TEST_F(ModifyTest, EachAllocationFailureLeavesOutOnlyWhatItCouldNotHold) {
+    const Pts pts = {{0, 0, 0},   {3, 0, 0},   {3, 2, 0},  {10, 10, 0}, {12, 10, 0},
+                     {12, 14, 0}, {-5, -5, 1}, {-9, -5, 2}, {-9, 0, 3}};
+    const std::vector<int32_t> counts = {3, 3, 3};
+    Modifier m;
+    m.Long(KORRAND_COUNT, 3000).Real(KORRAND_OFFSET, 0.3);  // several blocks of every array
+    const int64_t memBefore = hostmodel::AllocationCount();
+    const int64_t objBefore = hostmodel::ObjectAllocationCount();
+    const Result full = Evaluate(m, pts, counts);
+    const int64_t memAllocs = hostmodel::AllocationCount() - memBefore;
+    const int64_t objAllocs = hostmodel::ObjectAllocationCount() - objBefore;
+    ASSERT_GE(memAllocs, 10);
+    ASSERT_EQ(objAllocs, 6);  // a work spline and a measurer per segment
+
+    auto dashes = [](const Result& r) {
+        std::vector<Pts> out;
+        size_t at = 0;
+        for (const auto& s : r.segments) {
+            out.emplace_back(r.points.begin() + static_cast<long>(at),
+                             r.points.begin() + static_cast<long>(at + s.cnt));
+            at += static_cast<size_t>(s.cnt);
+        }
+        return out;
+    };
+    const std::vector<Pts> all = dashes(full);
+    int64_t injected = 0;
+    for (int64_t i = 1; i <= memAllocs; ++i) {
+        hostmodel::FailAllocationNumber(i);
+        const Result r = Evaluate(m, pts, counts);
+        hostmodel::ResetFaults();
+        ++injected;
+        ASSERT_TRUE(r.ok) << i;
+        ASSERT_EQ(Sum(r.segments), static_cast<int64_t>(r.points.size())) << i;
+        EXPECT_LT(r.points.size(), full.points.size()) << "failure " << i << " cost nothing";
+        size_t k = 0;
+        for (const Pts& d : dashes(r)) {
+            while (k < all.size() && !SamePoints(all[k], d)) ++k;
+            ASSERT_LT(k, all.size()) << "failure " << i << " wrote a dash of its own";
+            ++k;
+        }
+    }
+    for (int64_t i = 1; i <= objAllocs; ++i) {
+        hostmodel::FailObjectAllocations(i);
+        const Result r = Evaluate(m, pts, counts);
+        hostmodel::ResetFaults();
+        ++injected;
+        const size_t dropped = static_cast<size_t>((i - 1) / 2);
+        Pts rest;
+        std::vector<int32_t> restCounts;
+        for (size_t s = 0, at = 0; s < counts.size(); at += static_cast<size_t>(counts[s]), ++s) {
+            if (s == dropped) continue;
+            rest.insert(rest.end(), pts.begin() + static_cast<long>(at),
+                        pts.begin() + static_cast<long>(at + counts[s]));
+            restCounts.push_back(counts[s]);
+        }
+        const Result expected = Evaluate(m, rest, restCounts);
+        EXPECT_TRUE(r.ok);
+        EXPECT_TRUE(SamePoints(r.points, expected.points)) << "object failure " << i;
+        EXPECT_EQ(r.segments.size(), expected.segments.size()) << "object failure " << i;
+    }
+    EXPECT_EQ(injected, memAllocs + objAllocs);
+    std::printf("%lld allocation failures injected into one modify call\n",
+                static_cast<long long>(injected));
+}
+
 namespace {
 // Distance from p to the polyline through pts (closed adds the edge back to the start).
 double DistanceToPolyline(const HostVector& p, const Pts& pts, bool closed) {

@@ -301,6 +301,117 @@ TEST_F(PluginTest, AllocationFailuresDuringStartUpAreSurvived) {
     }
 }
 
+// Each allocation of a whole life (start-up, registration, one object, shutdown), memory blocks
+// and host objects counted apart, fails in turn; every failure ends in the result the failure
+// rules promise for that allocation, and leaves nothing behind.
+TEST_F(PluginTest, EachAllocationOfALifeFailingGivesItsPromisedResult) {
+    struct Life {
+        bool started = false;
+        const hostmodel::Registration* reg = nullptr;
+        bool created = false;
+        std::vector<hostmodel::Call> calls;
+    };
+    auto live = [](hostmodel::Plugin& p) {
+        Life life;
+        hostmodel::StartRecording();
+        std::string error;
+        life.started = p.Start(&error);
+        life.reg = p.Find(kId);
+        if (auto inst = p.Create(kId)) {
+            life.created = true;
+            p.Destroy(*inst);
+        }
+        p.Shutdown();
+        life.calls = hostmodel::StopRecording();
+        return life;
+    };
+    auto failedCalls = [](const Life& life, const std::string& prefix) {
+        std::vector<hostmodel::Call> out;
+        for (const auto& c : life.calls)
+            if (c.op.rfind(prefix, 0) == 0 && c.op.find("Alloc") != std::string::npos &&
+                c.handle == nullptr)
+                out.push_back(c);
+        return out;
+    };
+    auto resourceLoads = [](const Life& life) {
+        std::vector<std::string> folders;
+        for (const auto& c : life.calls)
+            if (c.op == "resource.Load") folders.push_back(c.text);
+        return folders;
+    };
+
+    int64_t memTotal = 0, objTotal = 0;
+    std::string folder;
+    {
+        auto p = Load();
+        folder = p->Folder();
+        const int64_t mem = hostmodel::AllocationCount(), obj = hostmodel::ObjectAllocationCount();
+        const Life life = live(*p);
+        memTotal = hostmodel::AllocationCount() - mem;
+        objTotal = hostmodel::ObjectAllocationCount() - obj;
+        ASSERT_TRUE(life.started && life.reg && life.created);
+        EXPECT_EQ(life.reg->name, "Wendrix Korrand Modifier");
+        EXPECT_EQ(resourceLoads(life), std::vector<std::string>{folder});
+    }
+    // The library's location, the resource's folder and the object's memory; the icon bitmap.
+    ASSERT_EQ(memTotal, 3);
+    ASSERT_EQ(objTotal, 1);
+
+    int injected = 0;
+    for (int kind = 0; kind < 2; ++kind) {
+        for (int64_t i = 1; i <= (kind == 0 ? memTotal : objTotal); ++i) {
+            SCOPED_TRACE((kind == 0 ? "memory allocation " : "object allocation ") + std::to_string(i));
+            {
+                auto p = Load();
+                if (kind == 0)
+                    hostmodel::FailAllocationNumber(i);
+                else
+                    hostmodel::FailObjectAllocations(i);
+                const Life life = live(*p);
+                hostmodel::ResetFaults();
+                // The failure happened, exactly once, and start-up answered as always.
+                const auto failed = failedCalls(life, kind == 0 ? "memory." : "bitmap.");
+                ASSERT_EQ(failed.size(), 1u);
+                ++injected;
+                EXPECT_TRUE(life.started);
+                // The type is registered whatever failed, with its description.
+                ASSERT_NE(life.reg, nullptr);
+                EXPECT_EQ(life.reg->description, "okorrand");
+                const std::string site = kind == 0 ? failed[0].text : "icon";
+                if (site == "main") {
+                    // No stored location: the plug-in folder is empty, so the resource is
+                    // looked for there (and not found) and so is the icon.
+                    EXPECT_EQ(resourceLoads(life), std::vector<std::string>{""});
+                    EXPECT_EQ(life.reg->name, "Wendrix  Modifier");
+                    EXPECT_FALSE(life.reg->hasIcon);
+                    EXPECT_TRUE(life.created);
+                } else if (site == "registration") {
+                    // No holder for the resource's folder: the resource is not loaded at all.
+                    EXPECT_TRUE(resourceLoads(life).empty());
+                    EXPECT_EQ(life.reg->name, "Wendrix  Modifier");
+                    EXPECT_TRUE(life.reg->hasIcon);
+                    EXPECT_TRUE(life.created);
+                } else if (site == "korrand") {
+                    // No memory for the object: Create yields nothing; the type is unharmed.
+                    EXPECT_EQ(life.reg->name, "Wendrix Korrand Modifier");
+                    EXPECT_TRUE(life.reg->hasIcon);
+                    EXPECT_FALSE(life.created);
+                } else if (site == "icon") {
+                    EXPECT_EQ(life.reg->name, "Wendrix Korrand Modifier");
+                    EXPECT_FALSE(life.reg->hasIcon);
+                    EXPECT_TRUE(life.created);
+                } else {
+                    ADD_FAILURE() << "an allocation nobody expected, from " << site;
+                }
+            }
+            EXPECT_EQ(hostmodel::Memory().liveBlocks, blocks_);
+            EXPECT_EQ(hostmodel::LiveObjects(), objects_);
+        }
+    }
+    EXPECT_EQ(injected, memTotal + objTotal);
+    std::printf("%d allocation failures injected over one plug-in life\n", injected);
+}
+
 TEST(PluginDescription, ListsEveryParameterOfTheObject) {
     std::string error;
     auto d = hostmodel::ReadDescription(kFolder, "okorrand", &error);

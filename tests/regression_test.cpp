@@ -1,0 +1,167 @@
+// Faults found by the fuzzers and the hostile-value table, each pinned by a test named after
+// what went wrong, plus the XML attacks the SVG reader must shrug off.
+#include <gtest/gtest.h>
+
+#include <cfloat>
+#include <chrono>
+#include <cmath>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "host_model.h"
+#ifdef KORRAND_HAVE_FORMATS
+#include "geometry.h"
+#endif
+
+namespace {
+
+const std::string kFolder = KORRAND_PLUGIN_FOLDER;
+constexpr int32_t kId = 1027780;
+
+class Regression : public ::testing::Test {
+protected:
+    void SetUp() override {
+        hostmodel::ResetFaults();
+        hostmodel::ClearRegistry();
+        blocks_ = hostmodel::Memory().liveBlocks;
+        objects_ = hostmodel::LiveObjects();
+        std::string error;
+        plugin_ = hostmodel::Plugin::Load(kFolder, &error);
+        ASSERT_TRUE(plugin_) << error;
+        ASSERT_TRUE(plugin_->Start(&error)) << error;
+        auto inst = plugin_->Create(kId);
+        ASSERT_TRUE(inst);
+        inst_ = *inst;
+    }
+    void TearDown() override {
+        if (inst_.node != nullptr) plugin_->Destroy(inst_);
+        plugin_.reset();
+        hostmodel::ResetFaults();
+        EXPECT_EQ(hostmodel::Memory().liveBlocks, blocks_);
+        EXPECT_EQ(hostmodel::LiveObjects(), objects_);
+    }
+    HostContainer* Bc() { return hostmodel::Container(inst_.node); }
+
+    struct Output {
+        std::vector<HostVector> points;
+        std::vector<HostSegment> segments;
+    };
+    Output Modify(const std::vector<HostVector>& points, const std::vector<int32_t>& counts) {
+        HostAtom* op = hostmodel::NewLineObject(points, counts);
+        EXPECT_TRUE(plugin_->Modify(inst_, op));
+        Output out{hostmodel::Points(op), hostmodel::Segments(op)};
+        hostmodel::FreeObject(op);
+        return out;
+    }
+
+    std::unique_ptr<hostmodel::Plugin> plugin_;
+    hostmodel::Plugin::Instance inst_{};
+    int64_t blocks_ = 0, objects_ = 0;
+};
+
+const std::vector<HostVector> kSquare = {{0, 0, 0}, {1, 0, 0}, {1, 1, 0}, {0, 1, 0}};
+
+bool SameBits(const std::vector<HostVector>& a, const std::vector<HostVector>& b) {
+    return a.size() == b.size() &&
+           (a.empty() || std::memcmp(a.data(), b.data(), a.size() * sizeof(HostVector)) == 0);
+}
+
+// fuzz_modify (slow unit): with the host refusing more output, each of the 64 records still laid
+// out its ~33000 dashes and asked the host for room once per dash, some two million refused
+// requests and seconds per evaluation. Now the layout ends at the first refusal.
+TEST_F(Regression, RefusedOutputEndsTheLayout) {
+    std::vector<HostVector> points;
+    std::vector<int32_t> counts;
+    for (int s = 0; s < 64; ++s) {
+        points.push_back({0, static_cast<double>(s), 0});
+        points.push_back({5, static_cast<double>(s) + 1, 0});
+        counts.push_back(2);
+    }
+    hostmodel::Table()->container.SetLong(Bc(), 1000, 32818);
+    hostmodel::SetMaxBlockSize(int64_t(1) << 20);  // room for 3 blocks of output points
+    const int64_t before = hostmodel::AllocationCount();
+    const Output out = Modify(points, counts);
+    const int64_t calls = hostmodel::AllocationCount() - before;
+    EXPECT_LT(calls, 1000) << "allocation calls of one evaluation";
+    // What fitted is kept, consistently.
+    EXPECT_EQ(out.points.size(), 3u * 12288u);
+    int64_t sum = 0;
+    for (const HostSegment& s : out.segments) sum += s.cnt;
+    EXPECT_EQ(sum, static_cast<int64_t>(out.points.size()));
+}
+
+// Hostile values (offset DBL_MAX, 2^53): adding an offset past 2^52 rounded every sample onto a
+// whole number, so all dashes collapsed onto the segment's first point. Only the offset's phase
+// counts; past 32 bits just its fraction is used.
+TEST_F(Regression, HugeOffsetsKeepTheirPhase) {
+    const HostFunctionTable* t = hostmodel::Table();
+    t->container.SetLong(Bc(), 1000, 5);
+    auto with = [&](double offset) {
+        t->container.SetReal(Bc(), 1003, offset);
+        return Modify(kSquare, {4});
+    };
+    const Output quarter = with(0.25);
+    const Output zero = with(0.0);
+    EXPECT_TRUE(SameBits(with(1099511627776.25).points, quarter.points));  // 2^40 + 0.25
+    EXPECT_TRUE(SameBits(with(-8589934591.75).points, with(-0.75).points));  // -(2^33 - 1) - 0.75
+    EXPECT_TRUE(SameBits(with(DBL_MAX).points, zero.points));
+    EXPECT_TRUE(SameBits(with(-9007199254740992.0).points, zero.points));
+    // No dash of the huge offset is a single repeated point.
+    const Output huge = with(DBL_MAX);
+    size_t at = 0;
+    for (const HostSegment& s : huge.segments) {
+        const HostVector& a = huge.points[at];
+        const HostVector& b = huge.points[at + s.cnt - 1];
+        EXPECT_TRUE(a.x != b.x || a.y != b.y) << "dash at point " << at;
+        at += static_cast<size_t>(s.cnt);
+    }
+}
+
+#ifdef KORRAND_HAVE_FORMATS
+korrand::io::Document ReadSvg(const std::string& text) {
+    std::istringstream in(text);
+    return korrand::io::Read(in, korrand::io::Format::Svg, "attack.svg");
+}
+
+// An external entity must never be fetched: its text may not appear anywhere in what is read.
+TEST(XmlAttacks, ExternalEntitiesAreNeverExpanded) {
+    const auto secretFile = std::filesystem::temp_directory_path() / "korrand-xxe-secret.txt";
+    {
+        std::ofstream(secretFile) << "TOPSECRET-5b1e";
+    }
+    const std::string svg = "<?xml version=\"1.0\"?>\n<!DOCTYPE svg [\n <!ENTITY xxe SYSTEM \"file://" +
+                            secretFile.string() +
+                            "\">\n]>\n<svg xmlns=\"http://www.w3.org/2000/svg\">"
+                            "<path id=\"&xxe;\" d=\"M0 0 L1 1\"/><desc>&xxe;</desc></svg>\n";
+    const korrand::io::Document doc = ReadSvg(svg);
+    std::filesystem::remove(secretFile);
+    ASSERT_EQ(doc.objects.size(), 1u);
+    EXPECT_EQ(doc.objects[0].name.find("TOPSECRET"), std::string::npos);
+    for (const std::string& w : doc.warnings) EXPECT_EQ(w.find("TOPSECRET"), std::string::npos);
+}
+
+// Nested entities (a billion "lol"s when expanded) stay unexpanded references: small and fast.
+TEST(XmlAttacks, NestedEntitiesDoNotGrow) {
+    std::string svg = "<?xml version=\"1.0\"?>\n<!DOCTYPE svg [\n <!ENTITY lol0 \"lol\">\n";
+    for (int i = 1; i <= 9; ++i) {
+        svg += " <!ENTITY lol" + std::to_string(i) + " \"";
+        for (int k = 0; k < 10; ++k) svg += "&lol" + std::to_string(i - 1) + ";";
+        svg += "\">\n";
+    }
+    svg += "]>\n<svg xmlns=\"http://www.w3.org/2000/svg\"><path id=\"&lol9;\" d=\"M0 0 L10 10\"/>"
+           "<text>&lol9;</text></svg>\n";
+    const auto start = std::chrono::steady_clock::now();
+    const korrand::io::Document doc = ReadSvg(svg);
+    const double seconds =
+        std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    ASSERT_EQ(doc.objects.size(), 1u);
+    EXPECT_LE(doc.objects[0].name.size(), 16u);
+    EXPECT_LT(seconds, 5.0);
+}
+#endif
+
+}  // namespace
