@@ -1,11 +1,57 @@
 #!/usr/bin/env bash
 # Builds everything and runs the whole test suite. This is the command CI runs.
+#
+# After the normal build and tests come the robustness stages, each in a build folder of its own:
+#   build-asan  the whole suite with AddressSanitizer + UndefinedBehaviorSanitizer (gcc)
+#   build-tsan  the concurrency test with ThreadSanitizer (gcc)
+#   build-fuzz  each libFuzzer target for KORRAND_FUZZ_SECONDS (default 60) (clang, scripts/fuzz.sh)
+# They run when KORRAND_CI_SANITIZERS=1, which is the default when CI=true; set
+# KORRAND_CI_SANITIZERS=0 to skip them, or KORRAND_FUZZ_SECONDS=0 to skip only the fuzzing.
+# Any sanitizer report fails the run.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/bootstrap.sh
 
 jobs=${KORRAND_JOBS:-$(nproc)}
 build=${KORRAND_BUILD_DIR:-build}
+stage() { echo "== $1 ($(date +%T), ${SECONDS}s so far)"; }
+
+stage "build and test"
 cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DKORRAND_BUILD_TESTS=ON >/dev/null
 cmake --build "$build" -j "$jobs"
 ctest --test-dir "$build" -j "$jobs" --output-on-failure
+
+if [ "${CI:-false}" = true ]; then sanitizers=${KORRAND_CI_SANITIZERS:-1}; else sanitizers=${KORRAND_CI_SANITIZERS:-0}; fi
+if [ "$sanitizers" != 1 ]; then
+  echo "sanitizer and fuzzing stages skipped (KORRAND_CI_SANITIZERS=1 runs them)"
+  exit 0
+fi
+
+# gcc's sanitizer runtimes are shared libraries, so the plug-in keeps --no-undefined. The same
+# options apply while building: test discovery runs the executables.
+export ASAN_OPTIONS=detect_leaks=1:abort_on_error=1
+export UBSAN_OPTIONS=halt_on_error=1:print_stacktrace=1
+export TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1
+
+stage "AddressSanitizer + UndefinedBehaviorSanitizer: whole suite"
+CC=gcc CXX=g++ cmake -S . -B build-asan -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+  -DKORRAND_BUILD_TESTS=ON -DKORRAND_SANITIZE=address,undefined >/dev/null
+cmake --build build-asan -j "$jobs"
+ctest --test-dir build-asan -j "$jobs" --output-on-failure
+
+stage "ThreadSanitizer: concurrency test"
+CC=gcc CXX=g++ cmake -S . -B build-tsan -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+  -DKORRAND_BUILD_TESTS=ON -DKORRAND_BUILD_CLI=OFF -DKORRAND_SANITIZE=thread >/dev/null
+cmake --build build-tsan -j "$jobs" --target concurrency_test
+# Some kernels randomise mmap further than ThreadSanitizer's fixed layout allows.
+tsan_run=()
+if command -v setarch >/dev/null && setarch "$(uname -m)" -R true 2>/dev/null; then
+  tsan_run=(setarch "$(uname -m)" -R)
+fi
+"${tsan_run[@]}" ctest --test-dir build-tsan -R '^Concurrency\.' --output-on-failure
+
+if [ "${KORRAND_FUZZ_SECONDS:-60}" != 0 ]; then
+  stage "libFuzzer: ${KORRAND_FUZZ_SECONDS:-60} s per target"
+  bash scripts/fuzz.sh "${KORRAND_FUZZ_SECONDS:-60}"
+fi
+stage "all stages passed"
