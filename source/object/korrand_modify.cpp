@@ -96,14 +96,17 @@ void EmitPiece(DashPass& pass, const GeDynamicArray<Float>& piece, WorkRecord& r
         pass.outputRefused = true;
         return;
     }
+    // The whole piece is taken in one insert and filled in place. A piece (at most 100
+    // samples) is shorter than a block, so the storage grows by the same blocks, in the same
+    // number of steps, as with one append per sample.
+    if (!pass.points.InsertElements(before, n, false, false)) {
+        pass.outputRefused = true;
+        return;
+    }
+    Vector* out = pass.points.GetData() + before;
     for (Int64 i = 0; i < n; ++i) {
         const Float t = r.measurer->UniformToNatural(piece[i]);
-        const Vector p = r.spline->GetSplinePoint(t, 0);
-        if (!pass.points.Append(p)) {
-            pass.points.Truncate(before);
-            pass.outputRefused = true;
-            return;
-        }
+        out[i] = r.spline->GetSplinePoint(t, 0);
     }
     Segment s;
     s.cnt = static_cast<Int32>(n);

@@ -36,6 +36,13 @@ public:
 
 protected:
     char* Bytes() const { return static_cast<char*>(data_); }
+    // Takes one more element behind the last when the storage already has room for it: what
+    // InsertElements does then, less the clearing the caller overwrites anyway.
+    bool GrowInPlace() {
+        if (block_ == nullptr || front_ + count_ >= capacity_) return false;
+        ++count_;
+        return true;
+    }
 
 private:
     void* block_;
@@ -61,9 +68,13 @@ public:
         }
         return true;
     }
-    // The one operation the modify pass uses: append one cleared element.
+    // Appends one element.
     bool Append(const T& value) {
         const Int64 n = GetCount();
+        if (GrowInPlace()) {
+            At(n) = value;
+            return true;
+        }
         if (!InsertElements(n, 1, true)) return false;
         At(n) = value;
         return true;
