@@ -7,19 +7,40 @@
 #include <cstddef>
 #include <initializer_list>
 #include <map>
+#include <memory>
 #include <mutex>
 #include <string>
 #include <vector>
 
 #include "host_model.h"
 
+// A parameter container. Objects hold a handful of values, so they sit inline in a small array
+// (found by a short scan, no allocation); more spill into a vector. The closed flag of a spline
+// is mirrored in a plain field because evaluation reads it once per sample.
 struct HostContainer {
     struct Value {
         hostmodel::ValueType type;
         int32_t l;
         double r;
     };
-    std::map<int32_t, Value> values;
+    struct Entry {
+        int32_t id;
+        Value value;
+    };
+    static constexpr int32_t kInline = 12;
+
+    const Value* Find(int32_t id) const;
+    void Store(int32_t id, const Value& v); // may throw std::bad_alloc past the inline entries
+    void Erase(int32_t id);
+    bool Closed() const { return closed; }
+
+private:
+    void Mirror(int32_t id);
+
+    Entry entries[kInline];
+    int32_t count = 0;
+    std::vector<Entry> more;
+    bool closed = false;
 };
 
 struct HostAtom {
@@ -29,18 +50,22 @@ struct HostAtom {
     HostContainer container;
     std::vector<HostVector> points;
     std::vector<HostSegment> segments;
-    mutable std::mutex messageMutex;
-    std::map<int32_t, int64_t> messages;
+    // Update messages are the ones sent per evaluation: a counter of their own. Other types
+    // are rare and kept in a map made on first use, under one lock shared by all objects.
+    std::atomic<int64_t> updates{0};
+    std::unique_ptr<std::map<int32_t, int64_t>> otherMessages;
 };
 
-// A measurer keeps only what mapping needs: the edges of positive length with their start
-// along the segment (the prefix sums), so queries never touch the spline again.
+// A measurer keeps only what mapping needs: for each edge of positive length, where it starts
+// along the segment (the prefix sums) and its length, in two plain arrays so that a moving
+// cursor reads one array in order. index holds each kept edge's position among all edges, and
+// stays empty while no edge was skipped (then it equals the kept position).
 struct HostMeasurer {
-    struct Edge {
-        double start, len;
-        int32_t index;
-    };
-    std::vector<Edge> edges;
+    std::unique_ptr<double[]> start;
+    std::unique_ptr<double[]> len;
+    size_t capacity = 0; // entries of start and len
+    std::vector<int32_t> index;
+    size_t kept = 0;
     int32_t edgeCount = 0;
     double length = 0.0;
     bool ready = false;
@@ -89,9 +114,10 @@ const HostStringData* EmptyString(); // the host's shared empty string
 void InitFilename(HostFilenameData* f, const std::string& path);
 void FreeFilename(HostFilenameData* f);
 
-bool HasPoints(int32_t type);
-bool HasSegments(int32_t type);
-bool IsClosed(const HostAtom* op);
+// Inline: evaluation asks these once per sample.
+inline bool HasPoints(int32_t type) { return type == Opolygon || type == Ospline || type == Oline; }
+inline bool HasSegments(int32_t type) { return type == Ospline || type == Oline; }
+inline bool IsClosed(const HostAtom* op) { return op->container.Closed(); }
 // First point and point count of segment seg, clamped to the points that exist. False when
 // there is no such segment.
 bool SegmentRange(const HostAtom* op, size_t pointCount, int32_t seg, size_t* begin,

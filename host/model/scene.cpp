@@ -4,6 +4,53 @@
 
 #include "model_internal.h"
 
+// ---- The container's storage
+
+const HostContainer::Value* HostContainer::Find(int32_t id) const {
+    for (int32_t i = 0; i < count; ++i)
+        if (entries[i].id == id) return &entries[i].value;
+    for (const Entry& e : more)
+        if (e.id == id) return &e.value;
+    return nullptr;
+}
+
+void HostContainer::Store(int32_t id, const Value& v) {
+    if (Value* existing = const_cast<Value*>(Find(id))) {
+        *existing = v;
+    } else if (count < kInline) {
+        entries[count++] = Entry{id, v};
+    } else {
+        more.push_back(Entry{id, v});
+    }
+    Mirror(id);
+}
+
+void HostContainer::Erase(int32_t id) {
+    for (int32_t i = 0; i < count; ++i) {
+        if (entries[i].id != id) continue;
+        // Keep the inline entries packed: the last one (or the first spilled one) moves here.
+        if (!more.empty()) {
+            entries[i] = more.back();
+            more.pop_back();
+        } else {
+            entries[i] = entries[--count];
+        }
+        break;
+    }
+    for (size_t i = 0; i < more.size(); ++i) {
+        if (more[i].id != id) continue;
+        more.erase(more.begin() + static_cast<std::ptrdiff_t>(i));
+        break;
+    }
+    Mirror(id);
+}
+
+void HostContainer::Mirror(int32_t id) {
+    if (id != hostmodel::kSplineClosed) return;
+    const Value* v = Find(id);
+    closed = v != nullptr && (v->type == hostmodel::ValueType::Real ? v->r != 0.0 : v->l != 0);
+}
+
 namespace hostmodel {
 namespace {
 
@@ -26,15 +73,13 @@ int32_t RealToLong(double r) {
 }
 
 const Value* Find(const HostContainer* bc, int32_t id) {
-    if (bc == nullptr) return nullptr;
-    auto it = bc->values.find(id);
-    return it == bc->values.end() ? nullptr : &it->second;
+    return bc != nullptr ? bc->Find(id) : nullptr;
 }
 
 void Store(HostContainer* bc, int32_t id, const Value& v) {
     if (bc == nullptr) return;
     try {
-        bc->values[id] = v;
+        bc->Store(id, v);
     } catch (...) {
     }
 }
@@ -108,12 +153,23 @@ int32_t GetType(const HostAtom* op) {
     return op != nullptr ? op->type : 0;
 }
 
+// Guards every object's map of message types other than update.
+std::mutex& OtherMessagesMutex() {
+    static std::mutex m;
+    return m;
+}
+
 int32_t Message(HostAtom* op, int32_t type, void* /*data*/) {
     if (detail::Recording()) detail::Record("object.Message", op, {type});
     if (op == nullptr) return 0;
+    if (type == kMsgUpdate) {
+        op->updates.fetch_add(1, std::memory_order_relaxed);
+        return 1;
+    }
     try {
-        std::lock_guard<std::mutex> lock(op->messageMutex);
-        ++op->messages[type];
+        std::lock_guard<std::mutex> lock(OtherMessagesMutex());
+        if (!op->otherMessages) op->otherMessages = std::make_unique<std::map<int32_t, int64_t>>();
+        ++(*op->otherMessages)[type];
     } catch (...) {
         return 0;
     }
@@ -220,14 +276,6 @@ int32_t PointInRange(HostBaseDraw* bd, const HostVector* position, int32_t x, in
 
 namespace detail {
 
-bool HasPoints(int32_t type) { return type == Opolygon || type == Ospline || type == Oline; }
-bool HasSegments(int32_t type) { return type == Ospline || type == Oline; }
-
-bool IsClosed(const HostAtom* op) {
-    const Value* v = Find(&op->container, kSplineClosed);
-    return v != nullptr && AsBool(*v) != 0;
-}
-
 void FillContainers(HostContainerOps& ops) {
     ops.GetDataInstance = GetDataInstance;
     ops.SetLong = SetLong;
@@ -290,9 +338,11 @@ void SetClosed(HostAtom* op, bool closed) {
 
 int64_t MessageCount(const HostAtom* op, int32_t type) {
     if (op == nullptr) return 0;
-    std::lock_guard<std::mutex> lock(op->messageMutex);
-    auto it = op->messages.find(type);
-    return it == op->messages.end() ? 0 : it->second;
+    if (type == kMsgUpdate) return op->updates.load(std::memory_order_relaxed);
+    std::lock_guard<std::mutex> lock(OtherMessagesMutex());
+    if (!op->otherMessages) return 0;
+    auto it = op->otherMessages->find(type);
+    return it == op->otherMessages->end() ? 0 : it->second;
 }
 int64_t UpdateCount(const HostAtom* op) { return MessageCount(op, kMsgUpdate); }
 
@@ -303,7 +353,7 @@ void SetResizeFails(HostAtom* op, bool fails) {
 HostContainer* Container(HostAtom* op) { return op != nullptr ? &op->container : nullptr; }
 bool Has(const HostContainer* bc, int32_t id) { return Find(bc, id) != nullptr; }
 void Erase(HostContainer* bc, int32_t id) {
-    if (bc != nullptr) bc->values.erase(id);
+    if (bc != nullptr) bc->Erase(id);
 }
 std::optional<ValueType> TypeOf(const HostContainer* bc, int32_t id) {
     const Value* v = Find(bc, id);

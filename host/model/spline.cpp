@@ -3,13 +3,12 @@
 // measurers work concurrently on different threads.
 #include <algorithm>
 #include <cmath>
+#include <new>
 
 #include "model_internal.h"
 
 namespace hostmodel {
 namespace {
-
-using Edge = HostMeasurer::Edge;
 
 double Distance(const HostVector& a, const HostVector& b) {
     const double dx = b.x - a.x, dy = b.y - a.y, dz = b.z - a.z;
@@ -22,52 +21,92 @@ double ClampUnit(double v) {
     return v > 1.0 ? 1.0 : v;
 }
 
+// Keeps the arrays' storage: a measurer prepared again reuses it.
 void Reset(HostMeasurer* m) {
-    m->edges.clear();
+    m->index.clear();
+    m->kept = 0;
     m->edgeCount = 0;
     m->length = 0.0;
     m->ready = false;
     m->cursor = 0;
 }
 
-// Index of the last edge whose start is <= target. Starts never decrease and the first is 0,
-// so that edge exists for every target >= 0. Increasing (or decreasing) queries mostly hit
-// the remembered edge or a neighbour; anything else is a binary search.
+// Index of the last kept edge whose start is <= target. Starts never decrease and the first is
+// 0, so that edge exists for every target >= 0. Queries mostly rise slowly (the samples of a
+// dash): the cursor walks forward a few edges, then gallops; a query behind the cursor (the
+// next piece starting over) searches the part before it.
 size_t Locate(HostMeasurer* m, double target) {
-    const std::vector<Edge>& e = m->edges;
-    const size_t n = e.size();
-    auto fits = [&](size_t k) {
-        return e[k].start <= target && (k + 1 == n || e[k + 1].start > target);
-    };
+    const double* start = m->start.get();
+    const size_t n = m->kept;
     size_t k = m->cursor < n ? m->cursor : 0;
-    if (fits(k)) return k;
-    if (k + 1 < n && fits(k + 1)) return m->cursor = k + 1;
-    if (k > 0 && fits(k - 1)) return m->cursor = k - 1;
-    auto it = std::upper_bound(e.begin(), e.end(), target,
-                               [](double v, const Edge& edge) { return v < edge.start; });
-    k = it == e.begin() ? 0 : static_cast<size_t>(it - e.begin()) - 1;
-    return m->cursor = k;
+    if (start[k] > target) {
+        k = static_cast<size_t>(std::upper_bound(start, start + k, target) - start) - 1;
+    } else {
+        const size_t walk = n - k > 16 ? k + 16 : n;
+        while (k + 1 < walk && start[k + 1] <= target) ++k;
+        if (k + 1 == walk && walk < n && start[walk] <= target) {
+            // Far ahead: double the stride until past the target, then search what is left.
+            size_t lo = walk, step = 16, hi = lo + step;
+            while (hi < n && start[hi] <= target) {
+                lo = hi;
+                step *= 2;
+                hi = lo + step;
+            }
+            if (hi > n) hi = n;
+            k = static_cast<size_t>(std::upper_bound(start + lo + 1, start + hi, target) - start) - 1;
+        }
+    }
+    m->cursor = k;
+    return k;
+}
+
+// The per-sample entries record out of line, so that their usual path stays short.
+[[gnu::noinline, gnu::cold]] void RecordSplinePoint(const HostAtom* op, int32_t seg, double t) {
+    detail::Record("object.GetSplinePoint", op, {seg}, {t});
+}
+[[gnu::noinline, gnu::cold]] void RecordUniformToNatural(const HostMeasurer* m, double u) {
+    detail::Record("measurer.UniformToNatural", m, {}, {u});
 }
 
 // ---- Object entry
 
-HostVector GetSplinePoint(const HostAtom* op, double t, int32_t seg, const HostVector* padr) {
-    if (detail::Recording()) detail::Record("object.GetSplinePoint", op, {seg}, {t});
-    const HostVector origin{0.0, 0.0, 0.0};
-    if (op == nullptr || !detail::HasPoints(op->type)) return origin;
-    const size_t total = op->points.size();
-    size_t begin = 0, n = 0;
-    if (!detail::SegmentRange(op, total, seg, &begin, &n) || n == 0) return origin;
-    const HostVector* p = (padr != nullptr ? padr : op->points.data()) + begin;
+// The point at t on the n points from p, the closing edge included when closed.
+HostVector PointAt(const HostVector* p, size_t n, bool closed, double t) {
     if (n == 1) return p[0];
-    const size_t edges = detail::IsClosed(op) ? n : n - 1;
+    // Signed counts convert to and from double in one instruction; the values are the same.
+    const int64_t count = static_cast<int64_t>(n);
+    const int64_t edges = closed ? count : count - 1;
     const double x = ClampUnit(t) * static_cast<double>(edges);
-    const double whole = std::floor(x);
-    const size_t i = whole >= static_cast<double>(edges - 1) ? edges - 1 : static_cast<size_t>(whole);
+    // x is finite and >= 0: truncation is its floor, and floor(x) >= edges - 1 exactly when
+    // x >= edges - 1.
+    const int64_t i = x >= static_cast<double>(edges - 1) ? edges - 1 : static_cast<int64_t>(x);
     const double f = x - static_cast<double>(i);
     const HostVector& a = p[i];
-    const HostVector& b = p[i + 1 == n ? 0 : i + 1];
+    const HostVector& b = p[i + 1 == count ? 0 : i + 1];
     return HostVector{a.x + (b.x - a.x) * f, a.y + (b.y - a.y) * f, a.z + (b.z - a.z) * f};
+}
+
+// Segments other than the first: their start is found by walking the records.
+[[gnu::noinline]] HostVector PointOfSegment(const HostAtom* op, double t, int32_t seg,
+                                            const HostVector* padr) {
+    size_t begin = 0, n = 0;
+    if (!detail::SegmentRange(op, op->points.size(), seg, &begin, &n) || n == 0)
+        return HostVector{0.0, 0.0, 0.0};
+    return PointAt((padr != nullptr ? padr : op->points.data()) + begin, n, detail::IsClosed(op), t);
+}
+
+HostVector GetSplinePoint(const HostAtom* op, double t, int32_t seg, const HostVector* padr) {
+    if (detail::Recording()) RecordSplinePoint(op, seg, t);
+    if (op == nullptr || !detail::HasPoints(op->type)) return HostVector{0.0, 0.0, 0.0};
+    if (seg != 0) return PointOfSegment(op, t, seg, padr);
+    // The first segment, the one work splines have: SegmentRange's answer without its walk.
+    size_t n = op->points.size();
+    if (detail::HasSegments(op->type) && !op->segments.empty()) {
+        const int32_t cnt = op->segments[0].cnt;
+        n = cnt > 0 ? std::min(static_cast<size_t>(cnt), n) : 0;
+    }
+    if (n == 0) return HostVector{0.0, 0.0, 0.0};
+    return PointAt(padr != nullptr ? padr : op->points.data(), n, detail::IsClosed(op), t);
 }
 
 // ---- Measurer entries
@@ -93,6 +132,22 @@ void MeasurerFree(HostMeasurer* m) {
     detail::Destroyed();
 }
 
+// Records that kept edge k is edge i of the segment. The positions are written only from the
+// first skipped edge on; before it they equal k.
+bool KeepIndex(HostMeasurer* m, size_t k, size_t i) {
+    try {
+        if (m->index.empty()) {
+            m->index.reserve(m->capacity);
+            for (size_t j = 0; j < k; ++j) m->index.push_back(static_cast<int32_t>(j));
+        }
+        m->index.push_back(static_cast<int32_t>(i));
+    } catch (...) {
+        Reset(m);
+        return false;
+    }
+    return true;
+}
+
 int32_t MeasurerInit(HostMeasurer* m, const HostAtom* op, int32_t seg, const HostAtom* override_) {
     if (detail::Recording()) detail::Record("measurer.Init", m, {seg});
     if (m == nullptr) return 0;
@@ -104,22 +159,45 @@ int32_t MeasurerInit(HostMeasurer* m, const HostAtom* op, int32_t seg, const Hos
     if (!detail::SegmentRange(src, src->points.size(), seg, &begin, &n) || n == 0) return 0;
     const HostVector* p = src->points.data() + begin;
     const size_t count = n < 2 ? 0 : (detail::IsClosed(op) ? n : n - 1);
-    try {
-        m->edges.reserve(count);
-    } catch (...) {
-        return 0;
+    if (m->capacity < count) {
+        // Left uninitialised: every entry read later is written below first.
+        std::unique_ptr<double[]> start(new (std::nothrow) double[count]);
+        std::unique_ptr<double[]> len(new (std::nothrow) double[count]);
+        if (!start || !len) return 0;
+        m->start = std::move(start);
+        m->len = std::move(len);
+        m->capacity = count;
     }
+    double* start = m->start.get();
+    double* lens = m->len.get();
     double cum = 0.0;
-    for (size_t i = 0; i < count; ++i) {
+    size_t i = 0;
+    // While every edge has a length, kept edge i is edge i; the closing edge, if any, and
+    // everything from the first edge without a length on go through the general loop below.
+    for (const size_t inner = std::min(count, n - 1); i < inner; ++i) {
+        const double len = Distance(p[i], p[i + 1]);
+        if (!(len > 0.0)) break;
+        start[i] = cum;
+        lens[i] = len;
+        cum = cum + len;
+    }
+    size_t k = i;
+    for (; i < count; ++i) {
         const double len = Distance(p[i], p[i + 1 == n ? 0 : i + 1]);
         // Zero-length edges are never where a length fraction lands; NaN lengths fail below.
-        if (len > 0.0) m->edges.push_back(Edge{cum, len, static_cast<int32_t>(i)});
+        if (len > 0.0) {
+            start[k] = cum;
+            lens[k] = len;
+            if (k != i && !KeepIndex(m, k, i)) return 0;
+            ++k;
+        }
         cum = cum + len;
     }
     if (!std::isfinite(cum)) {
         Reset(m);
         return 0;
     }
+    m->kept = k;
     m->edgeCount = static_cast<int32_t>(count);
     m->length = cum;
     m->ready = true;
@@ -132,16 +210,18 @@ double MeasurerGetLength(const HostMeasurer* m) {
 }
 
 double MeasurerUniformToNatural(HostMeasurer* m, double u) {
-    if (detail::Recording()) detail::Record("measurer.UniformToNatural", m, {}, {u});
+    if (detail::Recording()) RecordUniformToNatural(m, u);
     if (m == nullptr || !m->ready) return 0.0;
     u = ClampUnit(u);
     // No length: every parameter names the same point.
-    if (m->edges.empty()) return u;
+    if (m->kept == 0) return u;
     const double target = u * m->length;
-    const Edge& e = m->edges[Locate(m, target)];
-    double f = (target - e.start) / e.len;
+    const size_t k = Locate(m, target);
+    const double start = m->start[k], len = m->len[k];
+    const int32_t index = m->index.empty() ? static_cast<int32_t>(k) : m->index[k];
+    double f = (target - start) / len;
     f = f < 0.0 ? 0.0 : (f > 1.0 ? 1.0 : f);
-    return ClampUnit((static_cast<double>(e.index) + f) / static_cast<double>(m->edgeCount));
+    return ClampUnit((static_cast<double>(index) + f) / static_cast<double>(m->edgeCount));
 }
 
 } // namespace
