@@ -32,7 +32,13 @@ struct HostContainer {
     const Value* Find(int32_t id) const;
     void Store(int32_t id, const Value& v); // may throw std::bad_alloc past the inline entries
     void Erase(int32_t id);
+    void Clear() {
+        count = 0;
+        more.clear();
+        closed = false;
+    }
     bool Closed() const { return closed; }
+    size_t SpillCapacity() const { return more.capacity(); }
 
 private:
     void Mirror(int32_t id);
@@ -100,6 +106,75 @@ inline void Destroyed() { g_liveObjects.fetch_sub(1, std::memory_order_relaxed);
 
 // Counts one object creation call; true when fault injection makes this one fail.
 bool ObjectAllocationFails();
+
+// Freed objects are kept for reuse, except under AddressSanitizer, which must see every use of
+// an object after its release.
+#if defined(__SANITIZE_ADDRESS__)
+constexpr bool kReuseFreedObjects = false;
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer) || __has_feature(memory_sanitizer)
+constexpr bool kReuseFreedObjects = false;
+#else
+constexpr bool kReuseFreedObjects = true;
+#endif
+#else
+constexpr bool kReuseFreedObjects = true;
+#endif
+
+// Bytes an object holds, its own and its arrays' (capacity, not size).
+size_t Footprint(const HostAtom& op);
+size_t Footprint(const HostMeasurer& m);
+
+// Objects of one kind freed on this thread, kept with their storage for the next creation on
+// it. A host evaluates the same objects again and again: reusing their warm memory spares the
+// allocator and, above all, the page faults of memory returned and taken back each time.
+// Per thread, so taking and keeping need no lock; bounded in bytes.
+template <class T>
+class FreeList {
+public:
+    static constexpr size_t kBudget = size_t(256) << 20;  // bytes kept per thread and kind
+    static constexpr size_t kLargest = size_t(16) << 20;  // larger objects are really freed
+
+    // The calling thread's list; null while its thread ends and the list is gone.
+    static FreeList* Mine() {
+        thread_local bool gone = false; // trivially destructible: readable to the very end
+        if (gone) return nullptr;
+        thread_local FreeList list(&gone);
+        return &list;
+    }
+    ~FreeList() {
+        *gone_ = true;
+        for (T* t : items_) delete t;
+    }
+    FreeList(const FreeList&) = delete;
+    FreeList& operator=(const FreeList&) = delete;
+
+    T* Take() {
+        if (items_.empty()) return nullptr;
+        T* t = items_.back();
+        items_.pop_back();
+        bytes_ -= Footprint(*t);
+        return t;
+    }
+    // False when t is not kept (the caller deletes it).
+    bool Keep(T* t) {
+        const size_t bytes = Footprint(*t);
+        if (!kReuseFreedObjects || bytes > kLargest || bytes_ + bytes > kBudget) return false;
+        try {
+            items_.push_back(t);
+        } catch (...) {
+            return false;
+        }
+        bytes_ += bytes;
+        return true;
+    }
+
+private:
+    explicit FreeList(bool* gone) : gone_(gone) {}
+    bool* gone_;
+    std::vector<T*> items_;
+    size_t bytes_ = 0;
+};
 
 // The recorder costs one relaxed load while off.
 extern std::atomic<bool> g_recording;

@@ -135,8 +135,11 @@ double GetReal(const HostContainer* bc, int32_t id, double preset) {
 
 // ---- Objects
 
+// A fresh object, or a kept one that looks fresh: no values, no points, no messages.
 HostAtom* CreateAtom(int32_t type) {
-    HostAtom* op = new HostAtom();
+    HostAtom* op = nullptr;
+    if (auto* kept = detail::FreeList<HostAtom>::Mine()) op = kept->Take();
+    if (op == nullptr) op = new HostAtom();
     op->type = type;
     detail::Created();
     return op;
@@ -144,8 +147,21 @@ HostAtom* CreateAtom(int32_t type) {
 
 void DestroyAtom(HostAtom* op) {
     if (op == nullptr) return;
-    delete op;
     detail::Destroyed();
+    if (!detail::kReuseFreedObjects) {
+        delete op;
+        return;
+    }
+    op->type = 0;
+    op->splineType = 0;
+    op->resizeFails = false;
+    op->container.Clear();
+    op->points.clear(); // capacity stays for the next object
+    op->segments.clear();
+    op->updates.store(0, std::memory_order_relaxed);
+    op->otherMessages.reset();
+    auto* kept = detail::FreeList<HostAtom>::Mine();
+    if (kept == nullptr || !kept->Keep(op)) delete op;
 }
 
 int32_t GetType(const HostAtom* op) {
@@ -275,6 +291,12 @@ int32_t PointInRange(HostBaseDraw* bd, const HostVector* position, int32_t x, in
 } // namespace
 
 namespace detail {
+
+size_t Footprint(const HostAtom& op) {
+    return sizeof(HostAtom) + op.points.capacity() * sizeof(HostVector) +
+           op.segments.capacity() * sizeof(HostSegment) +
+           op.container.SpillCapacity() * sizeof(HostContainer::Entry);
+}
 
 void FillContainers(HostContainerOps& ops) {
     ops.GetDataInstance = GetDataInstance;

@@ -114,12 +114,9 @@ HostVector GetSplinePoint(const HostAtom* op, double t, int32_t seg, const HostV
 HostMeasurer* MeasurerAlloc() {
     HostMeasurer* m = nullptr;
     if (!detail::ObjectAllocationFails()) {
-        try {
-            m = new HostMeasurer();
-            detail::Created();
-        } catch (...) {
-            m = nullptr;
-        }
+        if (auto* kept = detail::FreeList<HostMeasurer>::Mine()) m = kept->Take();
+        if (m == nullptr) m = new (std::nothrow) HostMeasurer();
+        if (m != nullptr) detail::Created();
     }
     if (detail::Recording()) detail::Record("measurer.Alloc", m);
     return m;
@@ -128,8 +125,10 @@ HostMeasurer* MeasurerAlloc() {
 void MeasurerFree(HostMeasurer* m) {
     if (detail::Recording()) detail::Record("measurer.Free", m);
     if (m == nullptr) return;
-    delete m;
     detail::Destroyed();
+    Reset(m); // a kept measurer is handed out unprepared, its arrays' storage kept
+    auto* kept = detail::FreeList<HostMeasurer>::Mine();
+    if (kept == nullptr || !kept->Keep(m)) delete m;
 }
 
 // Records that kept edge k is edge i of the segment. The positions are written only from the
@@ -227,6 +226,11 @@ double MeasurerUniformToNatural(HostMeasurer* m, double u) {
 } // namespace
 
 namespace detail {
+
+size_t Footprint(const HostMeasurer& m) {
+    return sizeof(HostMeasurer) + m.capacity * 2 * sizeof(double) +
+           m.index.capacity() * sizeof(int32_t);
+}
 
 bool SegmentRange(const HostAtom* op, size_t pointCount, int32_t seg, size_t* begin,
                   size_t* count) {
