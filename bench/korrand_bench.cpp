@@ -1,16 +1,18 @@
 // The modifier's benchmarks: the plug-in library loaded and driven through the host model as
 // the command-line host drives it, each case beside the floor (workload.h) on the same input.
 //
-//   korrand_bench [--tiny] [--check] [--write-json FILE] [benchmark flags]
+//   korrand_bench [--tiny] [--sizes] [--check] [--digest] [--write-json FILE] [benchmark flags]
 //
-// --tiny shrinks every case so that the whole suite runs in seconds (CI); --check compares the
-// floor's layout with a recorded run of the plug-in and checks that allocations do not grow
-// with the number of samples; --write-json writes case A as a JSON file for the korrand
-// executable and exits.
+// --tiny shrinks every case so that the whole suite runs in seconds (CI); --sizes adds the
+// series of growing inputs; --check compares the floor's layout with a recorded run of the
+// plug-in and checks that allocations do not grow with the number of samples; --digest prints
+// a hash of every case's output, for comparing two builds bit for bit; --write-json writes case
+// A as a JSON file for the korrand executable and exits.
 #include <benchmark/benchmark.h>
 
 #include <atomic>
 #include <chrono>
+#include <condition_variable>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
@@ -19,6 +21,7 @@
 #include <functional>
 #include <map>
 #include <memory>
+#include <mutex>
 #include <new>
 #include <sstream>
 #include <string>
@@ -75,8 +78,8 @@ namespace {
 
 constexpr int32_t kModifierId = 1027780;
 // Parameter ids of the modifier's description resource.
-enum : int32_t { kCount = 1000, kRelative = 1001, kSubdivision = 1002, kClosed = 1004,
-                 kSeed = 1008, kJitter = 1009 };
+enum : int32_t { kCount = 1000, kRelative = 1001, kSubdivision = 1002, kOffset = 1003,
+                 kClosed = 1004, kStart = 1005, kEnd = 1006, kSeed = 1008, kJitter = 1009 };
 constexpr uint64_t kSeedValue = 20261208;
 
 bool g_tiny = false;
@@ -117,6 +120,9 @@ public:
         t->container.SetBool(bc, kRelative, s.relative ? 1 : 0);
         t->container.SetReal(bc, kJitter, s.jitter);
         t->container.SetLong(bc, kSeed, s.seed);
+        t->container.SetReal(bc, kOffset, s.offset);
+        t->container.SetReal(bc, kStart, s.start);
+        t->container.SetReal(bc, kEnd, s.end);
     }
     ~Modifier() { ThePlugin().Destroy(inst_); }
     Modifier(const Modifier&) = delete;
@@ -246,12 +252,64 @@ void FloorCase(benchmark::State& state, const Case& c) {
 }
 
 // F: kObjects copies of case A dashed by `threads` threads, each with its own modifier object,
-// as a host evaluates independent objects in parallel.
+// as a host evaluates independent objects in parallel on the threads of its pool.
 constexpr int kObjects = 8;
+
+// The calling thread and helpers - 1 threads kept for the whole benchmark, as a host's pool.
+class Crew {
+public:
+    explicit Crew(int threads) {
+        for (int t = 1; t < threads; ++t)
+            helpers_.emplace_back([this, t] {
+                int seen = 0;
+                for (;;) {
+                    std::unique_lock<std::mutex> lock(mutex_);
+                    wake_.wait(lock, [&] { return stop_ || generation_ != seen; });
+                    if (stop_) return;
+                    seen = generation_;
+                    const std::function<void(int)>* job = job_;
+                    lock.unlock();
+                    (*job)(t);
+                    lock.lock();
+                    if (--pending_ == 0) done_.notify_one();
+                }
+            });
+    }
+    ~Crew() {
+        {
+            std::lock_guard<std::mutex> lock(mutex_);
+            stop_ = true;
+        }
+        wake_.notify_all();
+        for (auto& h : helpers_) h.join();
+    }
+    // job(0) runs here, job(1 ..) on the helpers; returns when all have returned.
+    void Run(const std::function<void(int)>& job) {
+        {
+            std::lock_guard<std::mutex> lock(mutex_);
+            job_ = &job;
+            pending_ = static_cast<int>(helpers_.size());
+            ++generation_;
+        }
+        wake_.notify_all();
+        job(0);
+        std::unique_lock<std::mutex> lock(mutex_);
+        done_.wait(lock, [&] { return pending_ == 0; });
+    }
+
+private:
+    std::mutex mutex_;
+    std::condition_variable wake_, done_;
+    const std::function<void(int)>* job_ = nullptr;
+    int generation_ = 0, pending_ = 0;
+    bool stop_ = false;
+    std::vector<std::thread> helpers_;
+};
 
 void ParallelModify(benchmark::State& state, const Case& c, int threads) {
     std::vector<std::unique_ptr<Modifier>> modifiers;
     for (int i = 0; i < threads; ++i) modifiers.push_back(std::make_unique<Modifier>(c.spec.settings));
+    Crew crew(threads);
     int64_t points = 0;
     for (auto _ : state) {
         std::vector<HostAtom*> lines;
@@ -259,13 +317,10 @@ void ParallelModify(benchmark::State& state, const Case& c, int threads) {
             lines.push_back(hostmodel::NewLineObject(c.input.points, c.input.counts));
         std::atomic<bool> ok{true};
         const auto t0 = Clock::now();
-        std::vector<std::thread> pool;
-        for (int t = 0; t < threads; ++t)
-            pool.emplace_back([&, t] {
-                for (int i = t; i < kObjects; i += threads)
-                    if (!modifiers[static_cast<size_t>(t)]->Modify(lines[static_cast<size_t>(i)])) ok = false;
-            });
-        for (auto& th : pool) th.join();
+        crew.Run([&](int t) {
+            for (int i = t; i < kObjects; i += threads)
+                if (!modifiers[static_cast<size_t>(t)]->Modify(lines[static_cast<size_t>(i)])) ok = false;
+        });
         const auto t1 = Clock::now();
         state.SetIterationTime(Seconds(t1 - t0));
         points = 0;
@@ -285,18 +340,16 @@ void ParallelFloor(benchmark::State& state, const Case& c, int threads) {
     for (auto& b : buffers) bench::RunFloor(c.input, c.plan, c.spec.settings.closed, b);
     // Each object is its own copy of the input, as in the modify case.
     std::vector<bench::Input> inputs(static_cast<size_t>(kObjects), c.input);
+    Crew crew(threads);
     int64_t points = 0;
     for (auto _ : state) {
         std::atomic<int64_t> written{0};
         const auto t0 = Clock::now();
-        std::vector<std::thread> pool;
-        for (int t = 0; t < threads; ++t)
-            pool.emplace_back([&, t] {
-                for (int i = t; i < kObjects; i += threads)
-                    written += bench::RunFloor(inputs[static_cast<size_t>(i)], c.plan,
-                                               c.spec.settings.closed, buffers[static_cast<size_t>(i)]);
-            });
-        for (auto& th : pool) th.join();
+        crew.Run([&](int t) {
+            for (int i = t; i < kObjects; i += threads)
+                written += bench::RunFloor(inputs[static_cast<size_t>(i)], c.plan,
+                                           c.spec.settings.closed, buffers[static_cast<size_t>(i)]);
+        });
         const auto t1 = Clock::now();
         state.SetIterationTime(Seconds(t1 - t0));
         points = written;
@@ -492,6 +545,31 @@ void RegisterAll(bool sizes) {
     }
 }
 
+// Cases A to E and variants that reach the other branches of the layout.
+std::vector<std::pair<std::string, CaseSpec>> Variants() {
+    std::vector<std::pair<std::string, CaseSpec>> cases = {
+        {"A", SpecA()}, {"B", SpecB()}, {"C", SpecC()}, {"D", SpecD()}, {"E", SpecE()}};
+    CaseSpec v = SpecA();
+    v.settings.closed = false;
+    cases.emplace_back("A-open", v);
+    v = SpecA();
+    v.settings.offset = 0.37;
+    v.settings.start = 0.1;
+    v.settings.end = 0.8;
+    cases.emplace_back("A-offset-range", v);
+    v = SpecA();
+    v.settings.subdivision = 7;
+    v.settings.count = 7;
+    v.settings.jitter = 2.5;
+    v.settings.seed = -3;
+    cases.emplace_back("A-jitter-subdivision", v);
+    v = SpecE();
+    v.settings.relative = true;
+    v.settings.offset = -1.25;
+    cases.emplace_back("E-relative-offset", v);
+    return cases;
+}
+
 // ---- --check: the floor's layout is the plug-in's, and allocations do not follow samples.
 
 int Check() {
@@ -500,8 +578,7 @@ int Check() {
         std::fprintf(stderr, "check failed: %s\n", what.c_str());
         ++failures;
     };
-    for (const auto& [name, spec] : std::vector<std::pair<std::string, CaseSpec>>{
-             {"A", SpecA()}, {"B", SpecB()}, {"C", SpecC()}, {"D", SpecD()}, {"E", SpecE()}}) {
+    for (const auto& [name, spec] : Variants()) {
         CaseSpec small = spec;
         small.segments = std::min(small.segments, 8);
         small.pointsPerSegment = std::min(small.pointsPerSegment, 2000);
@@ -579,10 +656,36 @@ int Check() {
     return failures == 0 ? 0 : 1;
 }
 
+// ---- --digest: a hash of every case's output, full size, for comparing two builds bit for bit.
+
+uint64_t Fnv(uint64_t h, const void* data, size_t bytes) {
+    const unsigned char* p = static_cast<const unsigned char*>(data);
+    for (size_t i = 0; i < bytes; ++i) h = (h ^ p[i]) * 0x100000001b3ull;
+    return h;
+}
+
+int Digest() {
+    for (const auto& [name, spec] : Variants()) {
+        const bench::Input in = bench::MakeInput(spec.segments, spec.pointsPerSegment, kSeedValue);
+        Modifier modifier(spec.settings);
+        HostAtom* line = hostmodel::NewLineObject(in.points, in.counts);
+        const bool ok = modifier.Modify(line);
+        const auto points = hostmodel::Points(line);
+        const auto segments = hostmodel::Segments(line);
+        uint64_t h = 0xcbf29ce484222325ull;
+        h = Fnv(h, points.data(), points.size() * sizeof(HostVector));
+        h = Fnv(h, segments.data(), segments.size() * sizeof(HostSegment));
+        std::printf("%-22s ok %d points %9zu segments %8zu fnv %016llx\n", name.c_str(), ok ? 1 : 0,
+                    points.size(), segments.size(), static_cast<unsigned long long>(h));
+        hostmodel::FreeObject(line);
+    }
+    return 0;
+}
+
 } // namespace
 
 int main(int argc, char** argv) {
-    bool check = false, sizes = false;
+    bool check = false, sizes = false, digest = false;
     std::string jsonOut;
     std::vector<char*> rest;
     for (int i = 0; i < argc; ++i) {
@@ -590,6 +693,8 @@ int main(int argc, char** argv) {
             g_tiny = true;
         else if (std::strcmp(argv[i], "--check") == 0)
             check = true;
+        else if (std::strcmp(argv[i], "--digest") == 0)
+            digest = true;
         else if (std::strcmp(argv[i], "--sizes") == 0)
             sizes = true;
         else if (std::strcmp(argv[i], "--write-json") == 0 && i + 1 < argc)
@@ -598,6 +703,7 @@ int main(int argc, char** argv) {
             rest.push_back(argv[i]);
     }
     if (check) return Check();
+    if (digest) return Digest();
     if (!jsonOut.empty()) {
         std::ofstream out(jsonOut, std::ios::binary);
         out << CaseAJson();

@@ -54,10 +54,10 @@ void Emit(Plan& plan, const std::vector<double>& piece) {
     plan.pieces.push_back(static_cast<int32_t>(piece.size()));
 }
 
-// The modifier's dash layout of one kept segment (start 0, end 1, no offset).
+// The modifier's dash layout of one kept segment.
 void LayOut(Plan& plan, const Settings& s, double length, double maxLength, int32_t baseDivisions,
             int32_t samplesPerUnit, SeededRandom& random) {
-    const double start = 0.0, end = 1.0, offset = 0.0;
+    const double start = s.start, end = s.end, offset = s.offset;
     int32_t n = baseDivisions;
     if (s.relative)
         n = TruncateCount((length / maxLength) * static_cast<double>(baseDivisions), INT32_MAX);
