@@ -20,6 +20,7 @@ struct alignas(16) BlockHeader {
     BlockHeader* prev = nullptr;
     BlockHeader* next = nullptr;
     int64_t size = 0;
+    int64_t capacity = 0; // bytes usable after the header; size <= capacity
     const std::string* file = nullptr; // interned: the caller's literal may be unloaded
     int32_t line = 0;
     uint32_t shard = 0;
@@ -148,6 +149,7 @@ void* Allocate(int64_t size, int32_t line, const char* file, bool zero) {
     if (raw == nullptr) return nullptr;
     BlockHeader* h = new (raw) BlockHeader();
     h->size = size;
+    h->capacity = size;
     h->file = name;
     h->line = line;
     h->magic = kLiveMagic;
@@ -158,6 +160,10 @@ void* Allocate(int64_t size, int32_t line, const char* file, bool zero) {
     return h + 1;
 }
 
+// realloc behind a call the compiler does not see into: after a failed realloc the block is
+// still the caller's, which the use-after-free warning cannot know.
+[[gnu::noinline]] void* Resize(void* block, size_t bytes) { return std::realloc(block, bytes); }
+
 void* Reallocate(void* block, int64_t size, int32_t line, const char* file) {
     if (block == nullptr) return Allocate(size, line, file, false);
     const int64_t call = g_calls.fetch_add(1, std::memory_order_relaxed) + 1;
@@ -165,15 +171,34 @@ void* Reallocate(void* block, int64_t size, int32_t line, const char* file) {
     const std::string* name = Intern(file);
     if (ShouldFail(call, *name)) return nullptr;
     BlockHeader* h = HeaderOf(block);
+    const int64_t old = h->size;
+    if (size <= h->capacity && !detail::kAddressChecked) {
+        // Room enough already: the block stays where it is.
+        h->size = size;
+        h->file = name;
+        h->line = line;
+        g_total.fetch_add(1, std::memory_order_relaxed);
+        AddBytes(size - old);
+        return block;
+    }
+    // A growing block gets half as much again as asked for: grown step by step (the plug-in's
+    // arrays grow by fixed blocks), each byte is then copied a bounded number of times instead
+    // of once per step. Exactly the size when that much cannot be had.
+    int64_t capacity = size;
+    if (size > old && !detail::kAddressChecked) capacity = size + size / 2;
     Unlink(h);
-    void* raw = std::realloc(h, sizeof(BlockHeader) + static_cast<size_t>(size));
+    void* raw = Resize(h, sizeof(BlockHeader) + static_cast<size_t>(capacity));
+    if (raw == nullptr && capacity != size) {
+        capacity = size;
+        raw = Resize(h, sizeof(BlockHeader) + static_cast<size_t>(capacity));
+    }
     if (raw == nullptr) {
         Link(h); // the old block stays the caller's
         return nullptr;
     }
     h = static_cast<BlockHeader*>(raw);
-    const int64_t old = h->size;
     h->size = size;
+    h->capacity = capacity;
     h->file = name;
     h->line = line;
     Link(h);

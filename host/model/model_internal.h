@@ -107,19 +107,21 @@ inline void Destroyed() { g_liveObjects.fetch_sub(1, std::memory_order_relaxed);
 // Counts one object creation call; true when fault injection makes this one fail.
 bool ObjectAllocationFails();
 
-// Freed objects are kept for reuse, except under AddressSanitizer, which must see every use of
-// an object after its release.
+// Built with AddressSanitizer (or MemorySanitizer): then freed objects are not kept for reuse
+// and memory blocks get no room beyond their size, so that every use after release and every
+// access past a block's end is seen.
 #if defined(__SANITIZE_ADDRESS__)
-constexpr bool kReuseFreedObjects = false;
+constexpr bool kAddressChecked = true;
 #elif defined(__has_feature)
 #if __has_feature(address_sanitizer) || __has_feature(memory_sanitizer)
-constexpr bool kReuseFreedObjects = false;
+constexpr bool kAddressChecked = true;
 #else
-constexpr bool kReuseFreedObjects = true;
+constexpr bool kAddressChecked = false;
 #endif
 #else
-constexpr bool kReuseFreedObjects = true;
+constexpr bool kAddressChecked = false;
 #endif
+constexpr bool kReuseFreedObjects = !kAddressChecked;
 
 // Bytes an object holds, its own and its arrays' (capacity, not size).
 size_t Footprint(const HostAtom& op);
