@@ -1,6 +1,7 @@
 // Host memory: every block carries a small header with its size and source position and sits
 // in one of a few mutex-guarded lists, so leaks can be named while two threads allocate
 // without fighting over one lock. Counters are atomics.
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -128,6 +129,74 @@ void AddBytes(int64_t delta) {
     }
 }
 
+// Large blocks released on a thread, kept for the next large request on it. The plug-in's
+// output arrays take tens of megabytes per evaluation: handing back the same warm memory spares
+// the page faults of fresh memory each time. Best fit, bounded; nothing is kept under
+// AddressSanitizer.
+class KeptBlocks {
+public:
+    static constexpr int64_t kSmallest = int64_t(256) << 10;
+    static constexpr int kSlots = 16;
+    static constexpr int64_t kBudget = int64_t(512) << 20; // bytes kept per thread
+
+    // The calling thread's blocks; null while its thread ends and they are gone.
+    static KeptBlocks* Mine() {
+        thread_local bool gone = false; // trivially destructible: readable to the very end
+        if (gone) return nullptr;
+        thread_local KeptBlocks kept(&gone);
+        return &kept;
+    }
+    ~KeptBlocks() {
+        *gone_ = true;
+        for (int i = 0; i < count_; ++i) std::free(slots_[i]);
+    }
+    KeptBlocks(const KeptBlocks&) = delete;
+    KeptBlocks& operator=(const KeptBlocks&) = delete;
+
+    // The kept block of least capacity within lo .. hi, or null.
+    BlockHeader* Take(int64_t lo, int64_t hi) {
+        int best = -1;
+        for (int i = 0; i < count_; ++i) {
+            const int64_t c = slots_[i]->capacity;
+            if (c >= lo && c <= hi && (best < 0 || c < slots_[best]->capacity)) best = i;
+        }
+        if (best < 0) return nullptr;
+        BlockHeader* h = slots_[best];
+        slots_[best] = slots_[--count_];
+        bytes_ -= h->capacity;
+        return h;
+    }
+    // False when h is not kept (the caller frees it).
+    bool Keep(BlockHeader* h) {
+        if (detail::kAddressChecked || h->capacity < kSmallest || count_ == kSlots ||
+            bytes_ + h->capacity > kBudget)
+            return false;
+        slots_[count_++] = h;
+        bytes_ += h->capacity;
+        return true;
+    }
+
+private:
+    explicit KeptBlocks(bool* gone) : gone_(gone) {}
+    bool* gone_;
+    BlockHeader* slots_[kSlots] = {};
+    int count_ = 0;
+    int64_t bytes_ = 0;
+};
+
+// A kept block of at least size bytes and at most most, or null.
+BlockHeader* TakeKept(int64_t size, int64_t most) {
+    if (detail::kAddressChecked || size < KeptBlocks::kSmallest) return nullptr;
+    KeptBlocks* kept = KeptBlocks::Mine();
+    return kept != nullptr ? kept->Take(size, most) : nullptr;
+}
+
+// Gives a released block's memory back: kept for reuse when large, else freed.
+void Discard(BlockHeader* h) {
+    KeptBlocks* kept = KeptBlocks::Mine();
+    if (kept == nullptr || !kept->Keep(h)) std::free(h);
+}
+
 BlockHeader* HeaderOf(void* block) {
     BlockHeader* h = static_cast<BlockHeader*>(block) - 1;
     if (h->magic != kLiveMagic) {
@@ -144,12 +213,20 @@ void* Allocate(int64_t size, int32_t line, const char* file, bool zero) {
     if (size <= 0 || size > g_maxBlock.load(std::memory_order_relaxed)) return nullptr;
     const std::string* name = Intern(file);
     if (ShouldFail(call, *name)) return nullptr;
-    const size_t total = sizeof(BlockHeader) + static_cast<size_t>(size);
-    void* raw = zero ? std::calloc(1, total) : std::malloc(total);
-    if (raw == nullptr) return nullptr;
+    // A kept block at most twice the size, else fresh memory.
+    int64_t capacity = size;
+    void* raw = TakeKept(size, size * 2);
+    if (raw != nullptr) {
+        capacity = static_cast<BlockHeader*>(raw)->capacity;
+        if (zero) std::memset(static_cast<char*>(raw) + sizeof(BlockHeader), 0, static_cast<size_t>(size));
+    } else {
+        const size_t total = sizeof(BlockHeader) + static_cast<size_t>(size);
+        raw = zero ? std::calloc(1, total) : std::malloc(total);
+        if (raw == nullptr) return nullptr;
+    }
     BlockHeader* h = new (raw) BlockHeader();
     h->size = size;
-    h->capacity = size;
+    h->capacity = capacity;
     h->file = name;
     h->line = line;
     h->magic = kLiveMagic;
@@ -186,6 +263,24 @@ void* Reallocate(void* block, int64_t size, int32_t line, const char* file) {
     // of once per step. Exactly the size when that much cannot be had.
     int64_t capacity = size;
     if (size > old && !detail::kAddressChecked) capacity = size + size / 2;
+    if (BlockHeader* kept = TakeKept(size, INT64_MAX)) {
+        // Into a kept block large enough: one copy, and no fresh memory for the growth after.
+        Unlink(h);
+        const int64_t keptCapacity = kept->capacity;
+        std::memcpy(kept + 1, h + 1, static_cast<size_t>(old < size ? old : size));
+        h->magic = 0;
+        Discard(h);
+        h = new (kept) BlockHeader();
+        h->size = size;
+        h->capacity = keptCapacity;
+        h->file = name;
+        h->line = line;
+        h->magic = kLiveMagic;
+        Link(h);
+        g_total.fetch_add(1, std::memory_order_relaxed);
+        AddBytes(size - old);
+        return h + 1;
+    }
     Unlink(h);
     void* raw = Resize(h, sizeof(BlockHeader) + static_cast<size_t>(capacity));
     if (raw == nullptr && capacity != size) {
@@ -214,7 +309,7 @@ void Release(void* block) {
     h->magic = 0;
     g_liveBlocks.fetch_sub(1, std::memory_order_relaxed);
     AddBytes(-h->size);
-    std::free(h);
+    Discard(h);
 }
 
 // ---- Table entries: nothing may escape as an exception.

@@ -130,7 +130,8 @@ size_t Footprint(const HostMeasurer& m);
 // Objects of one kind freed on this thread, kept with their storage for the next creation on
 // it. A host evaluates the same objects again and again: reusing their warm memory spares the
 // allocator and, above all, the page faults of memory returned and taken back each time.
-// Per thread, so taking and keeping need no lock; bounded in bytes.
+// Per thread, so taking and keeping need no lock; bounded in bytes, the longest kept going
+// first, so that what is kept follows the current work.
 template <class T>
 class FreeList {
 public:
@@ -161,7 +162,8 @@ public:
     // False when t is not kept (the caller deletes it).
     bool Keep(T* t) {
         const size_t bytes = Footprint(*t);
-        if (!kReuseFreedObjects || bytes > kLargest || bytes_ + bytes > kBudget) return false;
+        if (!kReuseFreedObjects || bytes > kLargest) return false;
+        if (bytes_ + bytes > kBudget) Evict(bytes_ + bytes - kBudget + kBudget / 4);
         try {
             items_.push_back(t);
         } catch (...) {
@@ -173,6 +175,17 @@ public:
 
 private:
     explicit FreeList(bool* gone) : gone_(gone) {}
+    // Deletes the longest kept objects, at least bytes of them, in one pass.
+    void Evict(size_t bytes) {
+        size_t freed = 0, n = 0;
+        while (n < items_.size() && freed < bytes) {
+            freed += Footprint(*items_[n]);
+            delete items_[n++];
+        }
+        items_.erase(items_.begin(), items_.begin() + static_cast<std::ptrdiff_t>(n));
+        bytes_ -= freed;
+    }
+
     bool* gone_;
     std::vector<T*> items_;
     size_t bytes_ = 0;
