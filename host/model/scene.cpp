@@ -1,6 +1,7 @@
 // Scene objects, their parameter containers and the viewport's handle drawing.
 #include <climits>
 #include <cmath>
+#include <cstring>
 
 #include "model_internal.h"
 
@@ -240,6 +241,7 @@ HostAtom* SplineAlloc(int32_t pcnt, int32_t type) {
             op = CreateAtom(Ospline);
             op->splineType = type;
             op->points.resize(static_cast<size_t>(pcnt));
+            if (pcnt > 0) std::memset(op->points.data(), 0, static_cast<size_t>(pcnt) * sizeof(HostVector));
             op->segments.push_back(HostSegment{pcnt, 0});
         } catch (...) {
             DestroyAtom(op);
@@ -263,7 +265,10 @@ int32_t ResizeObject(HostAtom* op, int32_t pcnt, int32_t scnt) {
     } catch (...) {
         return 0;
     }
+    const size_t had = op->points.size();
     op->points.resize(static_cast<size_t>(pcnt));
+    if (static_cast<size_t>(pcnt) > had)
+        std::memset(op->points.data() + had, 0, (static_cast<size_t>(pcnt) - had) * sizeof(HostVector));
     op->segments.resize(static_cast<size_t>(scnt));
     return 1;
 }
@@ -334,7 +339,7 @@ void FillDraw(HostDrawOps& ops) {
 HostAtom* NewLineObject(const std::vector<HostVector>& points,
                         const std::vector<int32_t>& segmentCounts) {
     HostAtom* op = CreateAtom(Oline);
-    op->points = points;
+    op->points.assign(points.begin(), points.end());
     for (int32_t cnt : segmentCounts) op->segments.push_back(HostSegment{cnt, 0});
     return op;
 }
@@ -343,13 +348,14 @@ HostAtom* NewObject(int32_t type) { return CreateAtom(type); }
 void FreeObject(HostAtom* op) { DestroyAtom(op); }
 
 std::vector<HostVector> Points(const HostAtom* op) {
-    return op != nullptr ? op->points : std::vector<HostVector>();
+    return op != nullptr ? std::vector<HostVector>(op->points.begin(), op->points.end())
+                         : std::vector<HostVector>();
 }
 std::vector<HostSegment> Segments(const HostAtom* op) {
     return op != nullptr ? op->segments : std::vector<HostSegment>();
 }
 void SetPoints(HostAtom* op, const std::vector<HostVector>& points) {
-    if (op != nullptr) op->points = points;
+    if (op != nullptr) op->points.assign(points.begin(), points.end());
 }
 void SetSegments(HostAtom* op, const std::vector<HostSegment>& segments) {
     if (op != nullptr) op->segments = segments;
