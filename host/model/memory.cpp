@@ -166,11 +166,20 @@ public:
         bytes_ -= h->capacity;
         return h;
     }
-    // False when h is not kept (the caller frees it).
+    // False when h is not kept (the caller frees it). When full, smaller kept blocks make way
+    // for a larger one: the large ones are those worth keeping.
     bool Keep(BlockHeader* h) {
-        if (detail::kAddressChecked || h->capacity < kSmallest || count_ == kSlots ||
-            bytes_ + h->capacity > kBudget)
+        if (detail::kAddressChecked || h->capacity < kSmallest || h->capacity > kBudget)
             return false;
+        while (count_ == kSlots || bytes_ + h->capacity > kBudget) {
+            int smallest = 0;
+            for (int i = 1; i < count_; ++i)
+                if (slots_[i]->capacity < slots_[smallest]->capacity) smallest = i;
+            if (count_ == 0 || slots_[smallest]->capacity >= h->capacity) return false;
+            bytes_ -= slots_[smallest]->capacity;
+            std::free(slots_[smallest]);
+            slots_[smallest] = slots_[--count_];
+        }
         slots_[count_++] = h;
         bytes_ += h->capacity;
         return true;
