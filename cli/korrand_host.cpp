@@ -115,6 +115,10 @@ io::Document KorrandHost::Dash(const io::Document& doc, const Settings& settings
     for (const auto& object : doc.objects) {
         std::vector<HostVector> points;
         std::vector<int32_t> counts;
+        size_t pointsIn = 0;
+        for (const auto& seg : object.segments) pointsIn += seg.size();
+        points.reserve(pointsIn);
+        counts.reserve(object.segments.size());
         for (const auto& seg : object.segments) {
             if (seg.size() > static_cast<size_t>(INT32_MAX) - points.size())
                 throw io::ReadError(object.name, 0, "too many points for one line object");
@@ -139,6 +143,7 @@ io::Document KorrandHost::Dash(const io::Document& doc, const Settings& settings
         const HostVector* pts = t->object.GetPointR(line);
         const int64_t total = t->object.GetPointCount(line);
         int64_t at = 0;
+        dashed.segments.reserve(static_cast<size_t>(n > 0 ? n : 0));
         for (int32_t i = 0; i < n; ++i) {
             const int64_t c = segs[i].cnt;
             if (c < 0 || at + c > total) throw PluginFailure("the modifier wrote inconsistent segments");
