@@ -47,6 +47,8 @@ def medians(path):
 
 def decades(lo, hi):
     a, b = math.floor(math.log10(lo)), math.ceil(math.log10(hi))
+    if b == a:
+        b = a + 1
     return [10.0 ** e for e in range(a, b + 1)]
 
 
@@ -102,6 +104,9 @@ def panel(x0, title, xlabel, data):
 def main():
     results, out = sys.argv[1], sys.argv[2]
     m = medians(results)
+    if "points" not in m or "dashes" not in m:
+        print("plot: the results have no Size/points and Size/dashes series (run with --sizes)")
+        return
     body = []
     body += panel(LEFT, "Time against input points", "input points (1,000 segments, 100 dashes each)",
                   m["points"])
