@@ -135,53 +135,53 @@ private:
 
 // ---- Cases
 
-struct CaseSpec {
+struct CaseShape {
     int32_t segments, pointsPerSegment;
     bench::Settings settings;
 };
 
 struct Case {
-    CaseSpec spec;
+    CaseShape shape;
     bench::Input input;
     bench::Plan plan;
 };
 
 // Inputs are made on first use and kept: a filtered run makes only what it runs.
-const Case& GetCase(const std::string& name, const CaseSpec& spec) {
+const Case& GetCase(const std::string& name, const CaseShape& shape) {
     static std::map<std::string, std::unique_ptr<Case>> cases;
     std::unique_ptr<Case>& c = cases[name];
     if (!c) {
         c = std::make_unique<Case>();
-        c->spec = spec;
-        c->input = bench::MakeInput(spec.segments, spec.pointsPerSegment, kSeedValue);
-        c->plan = bench::MakePlan(c->input, spec.settings);
+        c->shape = shape;
+        c->input = bench::MakeInput(shape.segments, shape.pointsPerSegment, kSeedValue);
+        c->plan = bench::MakePlan(c->input, shape.settings);
     }
     return *c;
 }
 
-CaseSpec SpecA() {
-    CaseSpec s{1000, 1000, {}};
+CaseShape ShapeA() {
+    CaseShape s{1000, 1000, {}};
     if (g_tiny) s.segments = 20, s.pointsPerSegment = 100;
     return s;
 }
-CaseSpec SpecB() {
-    CaseSpec s{100, 100000, {}};
+CaseShape ShapeB() {
+    CaseShape s{100, 100000, {}};
     s.settings.count = 1000;
     if (g_tiny) s.segments = 4, s.pointsPerSegment = 5000;
     return s;
 }
-CaseSpec SpecC() {
-    CaseSpec s = SpecA();
+CaseShape ShapeC() {
+    CaseShape s = ShapeA();
     s.settings.jitter = 0.5;
     return s;
 }
-CaseSpec SpecD() {
-    CaseSpec s = SpecA();
+CaseShape ShapeD() {
+    CaseShape s = ShapeA();
     s.settings.relative = true;
     return s;
 }
-CaseSpec SpecE() {
-    CaseSpec s{100000, 10, {}};
+CaseShape ShapeE() {
+    CaseShape s{100000, 10, {}};
     s.settings.count = 5;
     if (g_tiny) s.segments = 1000;
     return s;
@@ -197,7 +197,7 @@ Counts Snapshot() {
 
 // Time, output rate, the plug-in's peak host memory and the allocations of one evaluation.
 void ModifyCase(benchmark::State& state, const Case& c) {
-    Modifier modifier(c.spec.settings);
+    Modifier modifier(c.shape.settings);
     int64_t points = 0;
     int64_t peak = 0;
     Counts per{0, 0, 0};
@@ -232,11 +232,11 @@ void ModifyCase(benchmark::State& state, const Case& c) {
 
 void FloorCase(benchmark::State& state, const Case& c) {
     bench::FloorBuffers buffers;
-    bench::RunFloor(c.input, c.plan, c.spec.settings.closed, buffers); // buffers sized once
+    bench::RunFloor(c.input, c.plan, c.shape.settings.closed, buffers); // buffers sized once
     int64_t points = 0;
     for (auto _ : state) {
         const auto t0 = Clock::now();
-        points = bench::RunFloor(c.input, c.plan, c.spec.settings.closed, buffers);
+        points = bench::RunFloor(c.input, c.plan, c.shape.settings.closed, buffers);
         const auto t1 = Clock::now();
         benchmark::DoNotOptimize(buffers.points.data());
         benchmark::ClobberMemory();
@@ -308,7 +308,7 @@ private:
 
 void ParallelModify(benchmark::State& state, const Case& c, int threads) {
     std::vector<std::unique_ptr<Modifier>> modifiers;
-    for (int i = 0; i < threads; ++i) modifiers.push_back(std::make_unique<Modifier>(c.spec.settings));
+    for (int i = 0; i < threads; ++i) modifiers.push_back(std::make_unique<Modifier>(c.shape.settings));
     Crew crew(threads);
     int64_t points = 0;
     for (auto _ : state) {
@@ -337,7 +337,7 @@ void ParallelModify(benchmark::State& state, const Case& c, int threads) {
 
 void ParallelFloor(benchmark::State& state, const Case& c, int threads) {
     std::vector<bench::FloorBuffers> buffers(static_cast<size_t>(kObjects));
-    for (auto& b : buffers) bench::RunFloor(c.input, c.plan, c.spec.settings.closed, b);
+    for (auto& b : buffers) bench::RunFloor(c.input, c.plan, c.shape.settings.closed, b);
     // Each object is its own copy of the input, as in the modify case.
     std::vector<bench::Input> inputs(static_cast<size_t>(kObjects), c.input);
     Crew crew(threads);
@@ -348,7 +348,7 @@ void ParallelFloor(benchmark::State& state, const Case& c, int threads) {
         crew.Run([&](int t) {
             for (int i = t; i < kObjects; i += threads)
                 written += bench::RunFloor(inputs[static_cast<size_t>(i)], c.plan,
-                                           c.spec.settings.closed, buffers[static_cast<size_t>(i)]);
+                                           c.shape.settings.closed, buffers[static_cast<size_t>(i)]);
         });
         const auto t1 = Clock::now();
         state.SetIterationTime(Seconds(t1 - t0));
@@ -379,7 +379,7 @@ korrand::io::Document ToDocument(const bench::Input& in) {
 const std::string& CaseAJson() {
     static const std::string text = [] {
         std::ostringstream out;
-        korrand::io::Write(out, korrand::io::Format::Json, ToDocument(GetCase("A", SpecA()).input));
+        korrand::io::Write(out, korrand::io::Format::Json, ToDocument(GetCase("A", ShapeA()).input));
         return out.str();
     }();
     return text;
@@ -494,28 +494,28 @@ void NlohmannWrite(benchmark::State& state) {
 
 // ---- Registration
 
-void RegisterPair(const std::string& name, std::function<CaseSpec()> spec) {
-    benchmark::RegisterBenchmark((name + "/modify").c_str(), [name, spec](benchmark::State& s) {
-        ModifyCase(s, GetCase(name, spec()));
+void RegisterPair(const std::string& name, std::function<CaseShape()> shape) {
+    benchmark::RegisterBenchmark((name + "/modify").c_str(), [name, shape](benchmark::State& s) {
+        ModifyCase(s, GetCase(name, shape()));
     })->UseManualTime()->Unit(benchmark::kMillisecond);
-    benchmark::RegisterBenchmark((name + "/floor").c_str(), [name, spec](benchmark::State& s) {
-        FloorCase(s, GetCase(name, spec()));
+    benchmark::RegisterBenchmark((name + "/floor").c_str(), [name, shape](benchmark::State& s) {
+        FloorCase(s, GetCase(name, shape()));
     })->UseManualTime()->Unit(benchmark::kMillisecond);
 }
 
 void RegisterAll(bool sizes) {
-    RegisterPair("A", SpecA);
-    RegisterPair("B", SpecB);
-    RegisterPair("C", SpecC);
-    RegisterPair("D", SpecD);
-    RegisterPair("E", SpecE);
+    RegisterPair("A", ShapeA);
+    RegisterPair("B", ShapeB);
+    RegisterPair("C", ShapeC);
+    RegisterPair("D", ShapeD);
+    RegisterPair("E", ShapeE);
     for (int threads : {1, 2}) {
         const std::string suffix = "/threads:" + std::to_string(threads);
         benchmark::RegisterBenchmark(("F/modify" + suffix).c_str(), [threads](benchmark::State& s) {
-            ParallelModify(s, GetCase("A", SpecA()), threads);
+            ParallelModify(s, GetCase("A", ShapeA()), threads);
         })->UseManualTime()->Unit(benchmark::kMillisecond);
         benchmark::RegisterBenchmark(("F/floor" + suffix).c_str(), [threads](benchmark::State& s) {
-            ParallelFloor(s, GetCase("A", SpecA()), threads);
+            ParallelFloor(s, GetCase("A", ShapeA()), threads);
         })->UseManualTime()->Unit(benchmark::kMillisecond);
     }
     benchmark::RegisterBenchmark("CLI/read", CliRead)->Unit(benchmark::kMillisecond);
@@ -531,13 +531,13 @@ void RegisterAll(bool sizes) {
     for (int32_t perSegment : g_tiny ? std::vector<int32_t>{10, 100}
                                      : std::vector<int32_t>{10, 30, 100, 300, 1000, 3000}) {
         RegisterPair("Size/points:" + std::to_string(static_cast<int64_t>(segs) * perSegment),
-                     [segs, perSegment] { return CaseSpec{segs, perSegment, {}}; });
+                     [segs, perSegment] { return CaseShape{segs, perSegment, {}}; });
     }
     for (int32_t count : g_tiny ? std::vector<int32_t>{10, 100}
                                 : std::vector<int32_t>{10, 30, 100, 300, 1000, 3000}) {
         RegisterPair("Size/dashes:" + std::to_string(static_cast<int64_t>(segs) * count),
                      [segs, count] {
-                         CaseSpec s = SpecA();
+                         CaseShape s = ShapeA();
                          s.segments = segs;
                          s.settings.count = count;
                          return s;
@@ -546,24 +546,24 @@ void RegisterAll(bool sizes) {
 }
 
 // Cases A to E and variants that reach the other branches of the layout.
-std::vector<std::pair<std::string, CaseSpec>> Variants() {
-    std::vector<std::pair<std::string, CaseSpec>> cases = {
-        {"A", SpecA()}, {"B", SpecB()}, {"C", SpecC()}, {"D", SpecD()}, {"E", SpecE()}};
-    CaseSpec v = SpecA();
+std::vector<std::pair<std::string, CaseShape>> Variants() {
+    std::vector<std::pair<std::string, CaseShape>> cases = {
+        {"A", ShapeA()}, {"B", ShapeB()}, {"C", ShapeC()}, {"D", ShapeD()}, {"E", ShapeE()}};
+    CaseShape v = ShapeA();
     v.settings.closed = false;
     cases.emplace_back("A-open", v);
-    v = SpecA();
+    v = ShapeA();
     v.settings.offset = 0.37;
     v.settings.start = 0.1;
     v.settings.end = 0.8;
     cases.emplace_back("A-offset-range", v);
-    v = SpecA();
+    v = ShapeA();
     v.settings.subdivision = 7;
     v.settings.count = 7;
     v.settings.jitter = 2.5;
     v.settings.seed = -3;
     cases.emplace_back("A-jitter-subdivision", v);
-    v = SpecE();
+    v = ShapeE();
     v.settings.relative = true;
     v.settings.offset = -1.25;
     cases.emplace_back("E-relative-offset", v);
@@ -578,8 +578,8 @@ int Check() {
         std::fprintf(stderr, "check failed: %s\n", what.c_str());
         ++failures;
     };
-    for (const auto& [name, spec] : Variants()) {
-        CaseSpec small = spec;
+    for (const auto& [name, shape] : Variants()) {
+        CaseShape small = shape;
         small.segments = std::min(small.segments, 8);
         small.pointsPerSegment = std::min(small.pointsPerSegment, 2000);
         const bench::Input in = bench::MakeInput(small.segments, small.pointsPerSegment, kSeedValue);
@@ -665,9 +665,9 @@ uint64_t Fnv(uint64_t h, const void* data, size_t bytes) {
 }
 
 int Digest() {
-    for (const auto& [name, spec] : Variants()) {
-        const bench::Input in = bench::MakeInput(spec.segments, spec.pointsPerSegment, kSeedValue);
-        Modifier modifier(spec.settings);
+    for (const auto& [name, shape] : Variants()) {
+        const bench::Input in = bench::MakeInput(shape.segments, shape.pointsPerSegment, kSeedValue);
+        Modifier modifier(shape.settings);
         HostAtom* line = hostmodel::NewLineObject(in.points, in.counts);
         const bool ok = modifier.Modify(line);
         const auto points = hostmodel::Points(line);
