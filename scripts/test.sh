@@ -1,7 +1,9 @@
 #!/usr/bin/env bash
 # Builds everything and runs the whole test suite. This is the command CI runs.
 #
-# After the normal build and tests come the robustness stages, each in a build folder of its own:
+# After the normal build and tests come the Windows build (scripts/windows.sh: the plug-in and
+# the tests cross-built with MinGW-w64 and run under Wine) and the robustness stages, each in a
+# build folder of its own:
 #   build-asan  the whole suite with AddressSanitizer + UndefinedBehaviorSanitizer (gcc)
 #   build-tsan  the concurrency test with ThreadSanitizer (gcc)
 #   build-fuzz  each libFuzzer target for KORRAND_FUZZ_SECONDS (default 60) (clang, scripts/fuzz.sh)
@@ -25,9 +27,12 @@ ctest --test-dir "$build" -j "$jobs" --output-on-failure
 
 if [ "${CI:-false}" = true ]; then sanitizers=${KORRAND_CI_SANITIZERS:-1}; else sanitizers=${KORRAND_CI_SANITIZERS:-0}; fi
 if [ "$sanitizers" != 1 ]; then
-  echo "sanitizer and fuzzing stages skipped (KORRAND_CI_SANITIZERS=1 runs them)"
+  echo "Windows, sanitizer and fuzzing stages skipped (KORRAND_CI_SANITIZERS=1 runs them)"
   exit 0
 fi
+
+stage "Windows x64: cross-build, tests under Wine, bit comparison with Linux"
+bash scripts/windows.sh
 
 # gcc's sanitizer runtimes are shared libraries, so the plug-in keeps --no-undefined. The same
 # options apply while building: test discovery runs the executables.
