@@ -1,5 +1,7 @@
 // The generator, the growable array and the heapsort, against the host model's memory.
 #include <algorithm>
+#include <cmath>
+#include <cstring>
 #include <random>
 
 #include "ge_dynamicarray.h"
@@ -252,6 +254,26 @@ TEST(RealSort, AgreesWithStdSort) {
                 EXPECT_LE(s.calls, 2 * n * (std::log2(n) + 1));
             }
         }
+    }
+}
+
+TEST(RealSort, SortRealsLeavesWhatSortLeavesBitForBit) {
+    std::mt19937_64 rng(11);
+    std::uniform_real_distribution<double> dist(-2, 2);
+    const double inf = INFINITY;
+    for (int n : {0, 1, 2, 3, 5, 64, 201, 1000}) {
+        std::vector<double> v(n);
+        for (int i = 0; i < n; ++i) {
+            // Repeats, infinities and both zeros among ordinary values.
+            const int kind = static_cast<int>(rng() % 8);
+            v[i] = kind == 0 ? 0.5 : kind == 1 ? (rng() % 2 ? inf : -inf)
+                 : kind == 2 ? (rng() % 2 ? 0.0 : -0.0) : dist(rng);
+        }
+        std::vector<double> bySort = v, byReals = v;
+        RealSort().Sort(bySort.data(), n, sizeof(double));
+        SortReals(byReals.data(), n);
+        EXPECT_EQ(0, n == 0 ? 0 : std::memcmp(bySort.data(), byReals.data(), n * sizeof(double)))
+            << "n=" << n;
     }
 }
 

@@ -181,10 +181,7 @@ void LayOutRecord(DashPass& pass, WorkRecord& r, const DashSettings& s, Int32 ba
         if (!pass.divisions.Append(x)) break;
     }
     const Int64 stored = pass.divisions.GetCount();
-    if (jitter && stored > 1) {
-        RealSort sorter;
-        sorter.Sort(pass.divisions.GetData(), static_cast<Int32>(stored), sizeof(Float));
-    }
+    if (jitter && stored > 1) SortReals(pass.divisions.GetData(), static_cast<Int32>(stored));
 
     const Float* v = pass.divisions.GetData();
     bool dash = true;

@@ -61,3 +61,39 @@ Int32 RealSort::Compare(const void* a, const void* b) {
     if (x < y) return -1;
     return 1;
 }
+
+void SortReals(Float* v, Int32 n) {
+    if (n < 2) return;
+    // As in GeSortAndSearch::Sort, position p is element p - 1. RealSort's Compare(a, b) < 0
+    // is a < b, and Compare(a, b) >= 0 its negation.
+    auto at = [v](Int64 p) -> Float* { return v + (p - 1); };
+    auto swap = [](Float* a, Float* b) {
+        uint64_t x, y;
+        memcpy(&x, a, 8);
+        memcpy(&y, b, 8);
+        memcpy(a, &y, 8);
+        memcpy(b, &x, 8);
+    };
+    Int64 l = n / 2 + 1;
+    Int64 r = n;
+    for (;;) {
+        Int64 i;
+        if (l > 1) {
+            --l;
+            i = l;
+        } else {
+            swap(at(1), at(r));
+            --r;
+            if (r == 1) return;
+            i = 1;
+        }
+        Int64 j = 2 * i;
+        while (j <= r) {
+            if (j < r && *at(j) < *at(j + 1)) ++j;
+            if (!(*at(i) < *at(j))) break;
+            swap(at(i), at(j));
+            i = j;
+            j = 2 * j;
+        }
+    }
+}
