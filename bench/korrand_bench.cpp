@@ -230,13 +230,13 @@ void ModifyCase(benchmark::State& state, const Case& c) {
     state.counters["heap_allocs"] = static_cast<double>(per.heapAllocations);
 }
 
-void FloorCase(benchmark::State& state, const Case& c) {
+void FloorCase(benchmark::State& state, const Case& c, bool tuned = false) {
     bench::FloorBuffers buffers;
     bench::RunFloor(c.input, c.plan, c.shape.settings.closed, buffers); // buffers sized once
     int64_t points = 0;
     for (auto _ : state) {
         const auto t0 = Clock::now();
-        points = bench::RunFloor(c.input, c.plan, c.shape.settings.closed, buffers);
+        points = bench::RunFloor(c.input, c.plan, c.shape.settings.closed, buffers, tuned);
         const auto t1 = Clock::now();
         benchmark::DoNotOptimize(buffers.points.data());
         benchmark::ClobberMemory();
@@ -509,6 +509,13 @@ void RegisterAll(bool sizes) {
     RegisterPair("C", ShapeC);
     RegisterPair("D", ShapeD);
     RegisterPair("E", ShapeE);
+    // The floor with a branch-free cursor, for reference beside the plain one.
+    for (const auto& [name, shape] : std::vector<std::pair<std::string, CaseShape (*)()>>{
+             {"A", ShapeA}, {"B", ShapeB}, {"E", ShapeE}}) {
+        benchmark::RegisterBenchmark((name + "/floor_tuned").c_str(), [name = name, shape = shape](benchmark::State& s) {
+            FloorCase(s, GetCase(name, shape()), true);
+        })->UseManualTime()->Unit(benchmark::kMillisecond);
+    }
     for (int threads : {1, 2}) {
         const std::string suffix = "/threads:" + std::to_string(threads);
         benchmark::RegisterBenchmark(("F/modify" + suffix).c_str(), [threads](benchmark::State& s) {
@@ -599,6 +606,11 @@ int Check() {
         const auto segments = hostmodel::Segments(line);
         bench::FloorBuffers floor;
         const int64_t n = bench::RunFloor(in, plan, small.settings.closed, floor);
+        bench::FloorBuffers tunedFloor;
+        if (bench::RunFloor(in, plan, small.settings.closed, tunedFloor, true) != n ||
+            std::memcmp(tunedFloor.points.data(), floor.points.data(),
+                        static_cast<size_t>(n) * sizeof(HostVector)) != 0)
+            fail(name + ": the tuned floor differs from the floor");
         if (n != static_cast<int64_t>(points.size()) || segments.size() != plan.pieces.size()) {
             fail(name + ": the floor writes a different number of points or segments");
         } else {

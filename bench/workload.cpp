@@ -175,7 +175,8 @@ Plan MakePlan(const Input& in, const Settings& s) {
     return plan;
 }
 
-int64_t RunFloor(const Input& in, const Plan& plan, bool closed, FloorBuffers& out) {
+int64_t RunFloor(const Input& in, const Plan& plan, bool closed, FloorBuffers& out,
+                 bool tuned) {
     int32_t longest = 0;
     for (int32_t c : in.counts) longest = std::max(longest, c);
     if (out.cum.size() < static_cast<size_t>(longest) + 1) out.cum.resize(static_cast<size_t>(longest) + 1);
@@ -209,6 +210,11 @@ int64_t RunFloor(const Input& in, const Plan& plan, bool closed, FloorBuffers& o
         for (int64_t k = plan.segmentU[j]; k < plan.segmentU[j + 1]; ++k) {
             const double target = u[k] * L;
             if (target < cum[c]) c = 0;
+            if (tuned && c + 8 < edges) {
+                int32_t ahead = 0;
+                for (int32_t s = 1; s <= 8; ++s) ahead += cum[c + s] <= target ? 1 : 0;
+                c += ahead;
+            }
             while (c + 1 < edges && cum[c + 1] <= target) ++c;
             const double len = cum[c + 1] - cum[c];
             const double f = len > 0.0 ? (target - cum[c]) / len : 0.0;

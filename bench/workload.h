@@ -52,8 +52,11 @@ struct FloorBuffers {
 };
 
 // Measures every segment (prefix sums), maps every u with a monotone cursor, evaluates the
-// point and writes it. Returns the number of points written.
-int64_t RunFloor(const Input& in, const Plan& plan, bool closed, FloorBuffers& out);
+// point and writes it. Returns the number of points written. tuned: the cursor counts the next
+// eight prefix sums instead of walking them (no mispredicted branch per sample), for reference;
+// the floor proper is the plain walk.
+int64_t RunFloor(const Input& in, const Plan& plan, bool closed, FloorBuffers& out,
+                 bool tuned = false);
 
 } // namespace bench
 

@@ -69,6 +69,10 @@ for case in ["A", "B", "C", "D", "E"]:
     c = counters[case + "/modify"]
     print(f"{case:<8}{m:>11.2f}{c['points']:>10.0f}{c['points/s'] / 1e6:>10.1f}M"
           f"{c['peak_MB']:>9.1f}{f:>10.2f}{m / f:>7.2f}")
+tuned = [(c, ms(c + "/floor_tuned")) for c in "ABE" if ms(c + "/floor_tuned") is not None]
+if tuned:
+    print("floor with a branch-free cursor, for reference: " +
+          ", ".join(f"{c} {t:.2f} ms" for c, t in tuned))
 m1, m2 = ms("F/modify/threads:1"), ms("F/modify/threads:2")
 f1, f2 = ms("F/floor/threads:1"), ms("F/floor/threads:2")
 if None not in (m1, m2, f1, f2):
