@@ -15,7 +15,7 @@ bool MultiplyFits(Int64 a, Int64 b, Int64* out) {
 }
 }  // namespace
 
-bool GeDynamicArrayBase::InsertElements(Int64 n, Int64 k, bool clear) {
+bool GeDynamicArrayBase::InsertElementsAnywhere(Int64 n, Int64 k, bool clear) {
     if (n < 0) return false;
     if (k <= 0) return true;
 

@@ -5,6 +5,7 @@
 #define KORRAND_GE_DYNAMICARRAY_H
 
 #include <new>
+#include <string.h>
 
 #include "ge_types.h"
 
@@ -19,7 +20,15 @@ public:
 
     // Inserts k elements before position n (n may lie past the end: the gap joins the array).
     // clear zero-fills the gap and the new elements.
-    bool InsertElements(Int64 n, Int64 k, bool clear);
+    bool InsertElements(Int64 n, Int64 k, bool clear) {
+        // Appending with room behind: what the general path does then, inline.
+        if (n == count_ && k > 0 && block_ != nullptr && k <= capacity_ - front_ - count_) {
+            if (clear) memset(Bytes() + n * elementSize_, 0, static_cast<size_t>(k * elementSize_));
+            count_ += k;
+            return true;
+        }
+        return InsertElementsAnywhere(n, k, clear);
+    }
 
     void SetEmpty() { count_ = 0; }
     // Drops elements from the end; used to take back a partly appended run.
@@ -36,6 +45,7 @@ public:
 
 protected:
     char* Bytes() const { return static_cast<char*>(data_); }
+    bool InsertElementsAnywhere(Int64 n, Int64 k, bool clear);
     // Takes one more element behind the last when the storage already has room for it: what
     // InsertElements does then, less the clearing the caller overwrites anyway.
     bool GrowInPlace() {
