@@ -42,7 +42,7 @@ export TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1
 
 stage "AddressSanitizer + UndefinedBehaviorSanitizer: whole suite"
 CC=gcc CXX=g++ cmake -S . -B build-asan -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
-  -DKORRAND_BUILD_TESTS=ON -DKORRAND_SANITIZE=address,undefined >/dev/null
+  -DKORRAND_BUILD_TESTS=ON -DKORRAND_BUILD_BENCH=ON -DKORRAND_SANITIZE=address,undefined >/dev/null
 cmake --build build-asan -j "$jobs"
 ctest --test-dir build-asan -j "$jobs" --output-on-failure
 
