@@ -22,14 +22,11 @@ void Swap(char* a, char* b, Int32 size) {
         }
     }
 }
-}  // namespace
 
-void GeSortAndSearch::Sort(void* base, Int32 n, Int32 size) {
-    if (n < 2 || size <= 0) return;
-    // Positions are 1-based: position p is the element at base + (p - 1) * size.
-    char* const first = static_cast<char*>(base);
-    auto at = [first, size](Int64 p) { return first + (p - 1) * size; };
-
+// The heapsort on positions 1 .. n. less(p, q) is "Compare(p, q) < 0" and swap(p, q) exchanges
+// two positions; both sorters below share these steps so they make the same comparisons.
+template <typename Less, typename Exchange>
+void HeapSort(Int64 n, Less less, Exchange swap) {
     Int64 l = n / 2 + 1;
     Int64 r = n;
     for (;;) {
@@ -38,20 +35,31 @@ void GeSortAndSearch::Sort(void* base, Int32 n, Int32 size) {
             --l;
             i = l;
         } else {
-            Swap(at(1), at(r), size);
+            swap(1, r);
             --r;
             if (r == 1) return;
             i = 1;
         }
         Int64 j = 2 * i;
         while (j <= r) {
-            if (j < r && Compare(at(j), at(j + 1)) < 0) ++j;
-            if (Compare(at(i), at(j)) >= 0) break;
-            Swap(at(i), at(j), size);
+            if (j < r && less(j, j + 1)) ++j;
+            if (!less(i, j)) break;
+            swap(i, j);
             i = j;
             j = 2 * j;
         }
     }
+}
+}  // namespace
+
+void GeSortAndSearch::Sort(void* base, Int32 n, Int32 size) {
+    if (n < 2 || size <= 0) return;
+    // Position p is the element at base + (p - 1) * size.
+    char* const first = static_cast<char*>(base);
+    auto at = [first, size](Int64 p) { return first + (p - 1) * size; };
+    HeapSort(
+        n, [&](Int64 p, Int64 q) { return Compare(at(p), at(q)) < 0; },
+        [&](Int64 p, Int64 q) { Swap(at(p), at(q), size); });
 }
 
 Int32 RealSort::Compare(const void* a, const void* b) {
@@ -64,36 +72,12 @@ Int32 RealSort::Compare(const void* a, const void* b) {
 
 void SortReals(Float* v, Int32 n) {
     if (n < 2) return;
-    // As in GeSortAndSearch::Sort, position p is element p - 1. RealSort's Compare(a, b) < 0
-    // is a < b, and Compare(a, b) >= 0 its negation.
-    auto at = [v](Int64 p) -> Float* { return v + (p - 1); };
-    auto swap = [](Float* a, Float* b) {
-        uint64_t x, y;
-        memcpy(&x, a, 8);
-        memcpy(&y, b, 8);
-        memcpy(a, &y, 8);
-        memcpy(b, &x, 8);
-    };
-    Int64 l = n / 2 + 1;
-    Int64 r = n;
-    for (;;) {
-        Int64 i;
-        if (l > 1) {
-            --l;
-            i = l;
-        } else {
-            swap(at(1), at(r));
-            --r;
-            if (r == 1) return;
-            i = 1;
-        }
-        Int64 j = 2 * i;
-        while (j <= r) {
-            if (j < r && *at(j) < *at(j + 1)) ++j;
-            if (!(*at(i) < *at(j))) break;
-            swap(at(i), at(j));
-            i = j;
-            j = 2 * j;
-        }
-    }
+    // RealSort::Compare(a, b) < 0 is exactly a < b, NaN included.
+    HeapSort(
+        n, [v](Int64 p, Int64 q) { return v[p - 1] < v[q - 1]; },
+        [v](Int64 p, Int64 q) {
+            const Float t = v[p - 1];
+            v[p - 1] = v[q - 1];
+            v[q - 1] = t;
+        });
 }
