@@ -141,6 +141,7 @@ public:
 
     // The calling thread's blocks; null while its thread ends and they are gone.
     static KeptBlocks* Mine() {
+        if (detail::kAddressChecked || !detail::kThreadCaches) return nullptr;
         thread_local bool gone = false; // trivially destructible: readable to the very end
         if (gone) return nullptr;
         thread_local KeptBlocks kept(&gone);

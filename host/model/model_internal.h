@@ -143,7 +143,15 @@ constexpr bool kAddressChecked = false;
 #else
 constexpr bool kAddressChecked = false;
 #endif
-constexpr bool kReuseFreedObjects = !kAddressChecked;
+// Keeping objects and blocks per thread relies on destructors of thread-local objects at
+// thread exit; with the MinGW-w64 runtime, threads that ran them failed to join or hung under
+// Wine. Off on Windows.
+#if defined(_WIN32)
+constexpr bool kThreadCaches = false;
+#else
+constexpr bool kThreadCaches = true;
+#endif
+constexpr bool kReuseFreedObjects = !kAddressChecked && kThreadCaches;
 
 // Bytes an object holds, its own and its arrays' (capacity, not size).
 size_t Footprint(const HostAtom& op);
@@ -162,6 +170,7 @@ public:
 
     // The calling thread's list; null while its thread ends and the list is gone.
     static FreeList* Mine() {
+        if (!kReuseFreedObjects) return nullptr;
         thread_local bool gone = false; // trivially destructible: readable to the very end
         if (gone) return nullptr;
         thread_local FreeList list(&gone);
