@@ -48,4 +48,8 @@ void WriteJson(std::ostream& out, const Document& doc);
 void WriteObj(std::ostream& out, const Document& doc);
 void WriteSvg(std::ostream& out, const Document& doc, const WriteOptions& options);
 
+// Parses "min-x min-y width height" (whitespace and/or commas); false unless the four numbers
+// are finite and the size is positive.
+bool ParseViewBox(const std::string& text, double (&v)[4]);
+
 }  // namespace korrand::io::detail

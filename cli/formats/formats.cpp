@@ -3,6 +3,7 @@
 #include <array>
 #include <cctype>
 #include <charconv>
+#include <cstdlib>
 #include <cmath>
 #include <istream>
 #include <limits>
@@ -141,3 +142,19 @@ void OutBuffer::Flush() {
 
 }  // namespace detail
 }  // namespace korrand::io
+
+namespace korrand::io::detail {
+
+bool ParseViewBox(const std::string& text, double (&v)[4]) {
+  const char* p = text.c_str();
+  for (double& value : v) {
+    while (*p == ' ' || *p == '\t' || *p == '\n' || *p == '\r' || *p == ',') ++p;
+    char* end = nullptr;
+    value = std::strtod(p, &end);
+    if (end == p || !std::isfinite(value)) return false;
+    p = end;
+  }
+  return v[2] > 0 && v[3] > 0;
+}
+
+}  // namespace korrand::io::detail

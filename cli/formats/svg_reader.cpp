@@ -370,18 +370,6 @@ void AdoptUnqualifiedElements(XmlNode* root) {
   }
 }
 
-// "min-x min-y width height", separated by whitespace and/or commas.
-bool ParseViewBox(const std::string& text, double (&v)[4]) {
-  const char* p = text.c_str();
-  for (double& value : v) {
-    while (*p == ' ' || *p == '\t' || *p == '\n' || *p == '\r' || *p == ',') ++p;
-    char* end = nullptr;
-    value = std::strtod(p, &end);
-    if (end == p || !std::isfinite(value)) return false;
-    p = end;
-  }
-  return v[2] > 0 && v[3] > 0;
-}
 
 // A plain number or px length, for percentages when there is no viewBox.
 bool ParsePlainLength(const std::string& text, double& value) {
@@ -423,7 +411,7 @@ Document ReadSvg(std::string text, const std::string& file, const ReadOptions& o
   if (std::string v = AttributeValue(root, "height", &found); found) doc.svgHeight = v;
   if (std::string v = AttributeValue(root, "viewBox", &found); found) doc.svgViewBox = v;
   double viewBox[4] = {0, 0, 0, 0};
-  const bool hasViewBox = doc.svgViewBox && ParseViewBox(*doc.svgViewBox, viewBox);
+  const bool hasViewBox = doc.svgViewBox && detail::ParseViewBox(*doc.svgViewBox, viewBox);
   double width = 0, height = 0;
   if (hasViewBox) {
     reader.lengths.set_viewport_size(viewBox[2], viewBox[3]);

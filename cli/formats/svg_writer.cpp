@@ -60,16 +60,9 @@ struct Box {
 
 bool ParseViewBoxSize(const std::string& text, double& diagonal) {
   double v[4];
-  const char* p = text.c_str();
-  for (double& value : v) {
-    while (*p == ' ' || *p == '\t' || *p == '\n' || *p == '\r' || *p == ',') ++p;
-    char* end = nullptr;
-    value = std::strtod(p, &end);
-    if (end == p || !std::isfinite(value)) return false;
-    p = end;
-  }
+  if (!detail::ParseViewBox(text, v)) return false;
   diagonal = std::hypot(v[2], v[3]);
-  return v[2] > 0 && v[3] > 0 && std::isfinite(diagonal);
+  return std::isfinite(diagonal);
 }
 
 // Path data for the segments: "M x y L x y x y ..." per segment, a new line per segment.
