@@ -80,19 +80,40 @@ void KorrandHost::CheckSettings(const Settings& settings) const {
     }
 }
 
-io::Document KorrandHost::Dash(const io::Document& doc, const Settings& settings,
-                               DashStats* stats) {
-    CheckSettings(settings);
-    auto instance = plugin_->Create(kPluginId);
-    if (!instance) throw PluginFailure("the plug-in could not create a modifier object");
-    struct Release {
-        hostmodel::Plugin* p;
-        hostmodel::Plugin::Instance* i;
-        ~Release() { p->Destroy(*i); }
-    } release{plugin_.get(), &*instance};
+const hostmodel::Parameter* KorrandHost::StoredParameterFor(const std::string& key) const {
+    for (const auto& p : description_.parameters)
+        if (p.name == key || std::to_string(p.id) == key) return &p;
+    return nullptr;
+}
 
+void KorrandHost::WriteStored(HostContainer* bc, const io::LineObject& object) const {
     const HostFunctionTable* t = hostmodel::Table();
-    HostContainer* bc = hostmodel::Container(instance->node);
+    for (const auto& stored : object.parameters) {
+        const hostmodel::Parameter* p = StoredParameterFor(stored.key);
+        const std::string where = "'" + object.name + "': stored parameter '" + stored.key + "'";
+        if (p == nullptr) throw SettingError(where + " is not a parameter of this plug-in");
+        const io::StoredValue& v = stored.value;
+        using Kind = io::StoredValue::Kind;
+        if (p->type == "LONG") {
+            if (v.kind != Kind::Integer) throw SettingError(where + " must be an integer");
+            if (v.integer < INT32_MIN || v.integer > INT32_MAX)
+                throw SettingError(where + " does not fit in 32 bits");
+            t->container.SetLong(bc, p->id, static_cast<int32_t>(v.integer));
+        } else if (p->type == "BOOL") {
+            if (v.kind != Kind::Boolean) throw SettingError(where + " must be true or false");
+            t->container.SetBool(bc, p->id, v.boolean ? 1 : 0);
+        } else if (p->type == "REAL") {
+            if (v.kind == Kind::Boolean) throw SettingError(where + " must be a number");
+            t->container.SetReal(bc, p->id,
+                                 v.kind == Kind::Integer ? static_cast<double>(v.integer) : v.real);
+        } else {
+            throw SettingError(where + " is not a value parameter");
+        }
+    }
+}
+
+void KorrandHost::WriteOptions(HostContainer* bc, const Settings& settings) const {
+    const HostFunctionTable* t = hostmodel::Table();
     for (const auto& [option, value] : settings) {
         const hostmodel::Parameter* p = ParameterFor(option);
         if (p->type == "LONG")
@@ -102,9 +123,13 @@ io::Document KorrandHost::Dash(const io::Document& doc, const Settings& settings
         else if (p->type == "REAL")
             t->container.SetReal(bc, p->id, value);
     }
+}
+
+io::Document KorrandHost::Dash(const io::Document& doc, const Settings& settings,
+                               DashStats* stats) {
+    CheckSettings(settings);
+    const HostFunctionTable* t = hostmodel::Table();
     DashStats local;
-    if (const hostmodel::Parameter* closed = ParameterFor("closed"))
-        local.closedMeasuring = t->container.GetBool(bc, closed->id, 1) != 0;
 
     io::Document out;
     out.multi = doc.multi;
@@ -113,6 +138,21 @@ io::Document KorrandHost::Dash(const io::Document& doc, const Settings& settings
     out.svgViewBox = doc.svgViewBox;
     out.drawingSize = doc.drawingSize;
     for (const auto& object : doc.objects) {
+        // Each object has its modifier of its own, as each spline of a scene does: Init's
+        // defaults, then what the scene stored for it, then the command line's options.
+        auto instance = plugin_->Create(kPluginId);
+        if (!instance) throw PluginFailure("the plug-in could not create a modifier object");
+        struct Release {
+            hostmodel::Plugin* p;
+            hostmodel::Plugin::Instance* i;
+            ~Release() { p->Destroy(*i); }
+        } release{plugin_.get(), &*instance};
+        HostContainer* bc = hostmodel::Container(instance->node);
+        WriteStored(bc, object);
+        WriteOptions(bc, settings);
+        if (const hostmodel::Parameter* closed = ParameterFor("closed"))
+            local.closedMeasuring = t->container.GetBool(bc, closed->id, 1) != 0;
+
         std::vector<HostVector> points;
         std::vector<int32_t> counts;
         size_t pointsIn = 0;
@@ -138,6 +178,7 @@ io::Document KorrandHost::Dash(const io::Document& doc, const Settings& settings
 
         io::LineObject dashed;
         dashed.name = object.name;
+        dashed.parameters = object.parameters;
         const int32_t n = t->object.GetSegmentCount(line);
         const HostSegment* segs = t->object.GetSegmentR(line);
         const HostVector* pts = t->object.GetPointR(line);

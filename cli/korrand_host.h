@@ -28,6 +28,7 @@ using Settings = std::map<std::string, Value>;
 
 struct DashStats {
     int64_t segmentsIn = 0, dashesOut = 0, pointsOut = 0;
+    // Whether the last object was measured closed.
     bool closedMeasuring = true;
 };
 
@@ -51,6 +52,11 @@ public:
 
 private:
     const hostmodel::Parameter* ParameterFor(const std::string& option) const;
+    // By the description's name or the id as a decimal string.
+    const hostmodel::Parameter* StoredParameterFor(const std::string& key) const;
+    // Throws SettingError for an unknown key or a value of the wrong type.
+    void WriteStored(HostContainer* bc, const io::LineObject& object) const;
+    void WriteOptions(HostContainer* bc, const Settings& settings) const;
 
     std::unique_ptr<hostmodel::Plugin> plugin_;
     const hostmodel::Registration* registration_ = nullptr;

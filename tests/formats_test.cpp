@@ -186,7 +186,7 @@ TEST(Json, MultiForm) {
 TEST(Json, NamesWithEscapesRoundTrip) {
   Document doc;
   doc.multi = true;
-  doc.objects.push_back({"quote \" back\\slash \xc3\xa9 tab\t", {{{1, 2, 3}}}});
+  doc.objects.push_back({"quote \" back\\slash \xc3\xa9 tab\t", {{{1, 2, 3}}}, {}});
   EXPECT_EQ(ReadText(WriteText(doc, Format::Json), Format::Json).objects.at(0).name, doc.objects[0].name);
 }
 
@@ -235,7 +235,7 @@ TEST(Json, RejectsNonFiniteNumbers) {
 
 TEST(Json, NonFiniteIsWrittenAsNullAndRejectedOnRead) {
   Document doc;
-  doc.objects.push_back({"", {{{1, std::numeric_limits<double>::quiet_NaN(), HUGE_VAL}}}});
+  doc.objects.push_back({"", {{{1, std::numeric_limits<double>::quiet_NaN(), HUGE_VAL}}}, {}});
   const std::string text = WriteText(doc, Format::Json);
   EXPECT_NE(text.find("[1, null, null]"), std::string::npos) << text;
   ReadFailure(text, Format::Json);
@@ -323,7 +323,7 @@ TEST(Obj, RoundTripIsBitExact) {
 
 TEST(Obj, WritesOnePointSegmentsAndSkipsEmptyOnes) {
   Document doc;
-  doc.objects.push_back({"", {{{1, 2, 3}}, {}, {{4, 5, 6}, {7, 8, 9}}}});
+  doc.objects.push_back({"", {{{1, 2, 3}}, {}, {{4, 5, 6}, {7, 8, 9}}}, {}});
   const std::string text = WriteText(doc, Format::Obj);
   EXPECT_NE(text.find("o object 1\n"), std::string::npos) << text;
   EXPECT_NE(text.find("\nl 1\nl 2 3\n"), std::string::npos) << text;
@@ -663,8 +663,8 @@ TEST(SvgWrite, KeepsSizeAndReadsBackTheSameDashes) {
   dashed.svgWidth = "400";
   dashed.svgHeight = "300";
   dashed.svgViewBox = "0 0 400 300";
-  dashed.objects.push_back({"a<&>\"", {{{10.5, 20.25, 7}, {30, 40, 0}}, {{0.1, 0.2, 0}, {0.3, 0.4, 0}, {5, 6, 0}}}});
-  dashed.objects.push_back({"b", {{{100, 100, 0}}}});  // a lone point: drawn as a dot
+  dashed.objects.push_back({"a<&>\"", {{{10.5, 20.25, 7}, {30, 40, 0}}, {{0.1, 0.2, 0}, {0.3, 0.4, 0}, {5, 6, 0}}}, {}});
+  dashed.objects.push_back({"b", {{{100, 100, 0}}}, {}});  // a lone point: drawn as a dot
   const std::string text = WriteText(dashed, Format::Svg);
   EXPECT_NE(text.find("width=\"400\" height=\"300\" viewBox=\"0 0 400 300\""), std::string::npos) << text;
   EXPECT_NE(text.find("id=\"a&lt;&amp;&gt;&quot;\""), std::string::npos) << text;
@@ -686,7 +686,7 @@ TEST(SvgWrite, KeepsSizeAndReadsBackTheSameDashes) {
 TEST(SvgWrite, PreviewDrawsTheOriginalBeneath) {
   const Document original = ReadText(R"({"segments": [[[0, 0], [100, 0], [100, 50]]]})", Format::Json);
   Document dashed;
-  dashed.objects.push_back({"", {{{0, 0, 0}, {50, 0, 0}}}});
+  dashed.objects.push_back({"", {{{0, 0, 0}, {50, 0, 0}}}, {}});
   io::WriteOptions options;
   options.preview = true;
   options.original = &original;

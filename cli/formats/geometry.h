@@ -1,6 +1,7 @@
 // Line geometry as the command-line host reads and writes it, and the file formats that carry it.
 #pragma once
 
+#include <cstdint>
 #include <iosfwd>
 #include <optional>
 #include <stdexcept>
@@ -13,10 +14,32 @@ struct Point {
   double x, y, z;
 };
 
+// A value for the object's modifier container, as a scene file stores it. The host checks it
+// against the parameter's type in the description and stores it with that type's setter.
+struct StoredValue {
+  enum class Kind { Integer, Boolean, Real };
+  Kind kind = Kind::Real;
+  int64_t integer = 0;
+  bool boolean = false;
+  double real = 0;
+};
+
+// One stored parameter: `key` is a parameter's name as the description gives it
+// ("KORRAND_COUNT") or its id written as a decimal string ("1000").
+struct StoredParameter {
+  std::string key;
+  StoredValue value;
+};
+
 // One line object: a set of polylines ("segments").
 struct LineObject {
   std::string name;
   std::vector<std::vector<Point>> segments;
+  // Written into the object's modifier container after the plug-in's Init defaults and before
+  // the command-line options, in this order. Not held to the description's limits: a scene may
+  // hold what an earlier version allowed. A reader may also use it to say what the file itself
+  // decides for this object (an SVG subpath's closedness).
+  std::vector<StoredParameter> parameters;
 };
 
 struct Document {
