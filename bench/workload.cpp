@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 
+#include "dash_pattern.h"
 #include "seeded_random.h"
 
 namespace bench {
@@ -23,17 +24,6 @@ struct Random {
 
 constexpr double kPi = 3.14159265358979323846;
 
-int32_t SaturatingAdd(int32_t a, int32_t b) {
-    const int64_t s = static_cast<int64_t>(a) + b;
-    return static_cast<int32_t>(std::min<int64_t>(INT32_MAX, std::max<int64_t>(INT32_MIN, s)));
-}
-
-int32_t TruncateCount(double x, int32_t limit) {
-    if (!(x >= 0.0)) return 0;
-    if (x >= static_cast<double>(limit)) return limit;
-    return static_cast<int32_t>(x);
-}
-
 // The length the host's measurer reports for count points from p: the same sums in the same
 // order, so the layout below matches the modifier's to the bit.
 double MeasuredLength(const HostVector* p, int32_t n, bool closed) {
@@ -48,66 +38,33 @@ double MeasuredLength(const HostVector* p, int32_t n, bool closed) {
     return cum;
 }
 
-void Emit(Plan& plan, const std::vector<double>& piece) {
-    if (piece.size() <= 1) return;
-    plan.u.insert(plan.u.end(), piece.begin(), piece.end());
-    plan.pieces.push_back(static_cast<int32_t>(piece.size()));
-}
-
-// The modifier's dash layout of one kept segment.
-void LayOut(Plan& plan, const Settings& s, double length, double maxLength, int32_t baseDivisions,
-            int32_t samplesPerUnit, SeededRandom& random) {
-    const double start = s.start, end = s.end, offset = s.offset;
-    int32_t n = baseDivisions;
-    if (s.relative)
-        n = TruncateCount((length / maxLength) * static_cast<double>(baseDivisions), INT32_MAX);
-    std::vector<double> divisions;
-    const double K = 1.0 / static_cast<double>(n);
-    const bool jitter = s.jitter > 0.0;
-    for (int32_t j = 0; j < n; ++j) {
-        double x = static_cast<double>(j) * K;
-        if (jitter) x = x + (random.NextSigned() * 0.1) * s.jitter;
-        divisions.push_back(x);
+// The dash pattern's arrays over std::vector, which always has room.
+struct Values {
+    std::vector<double> v;
+    void SetEmpty() { v.clear(); }
+    bool Append(double x) {
+        v.push_back(x);
+        return true;
     }
-    if (jitter) std::sort(divisions.begin(), divisions.end());
+    int64_t GetCount() const { return static_cast<int64_t>(v.size()); }
+    double* GetData() { return v.data(); }
+};
 
-    std::vector<double> first, second;
-    bool dash = true;
-    for (size_t i = 0; i + 1 < divisions.size(); ++i, dash = !dash) {
-        if (!dash) continue;
-        double a = std::min(std::max(divisions[i], start), end);
-        double b = std::min(std::max(divisions[i + 1], start), end);
-        if (a == b) continue;
-        const double exact = (std::fabs(b - a) / K) * static_cast<double>(samplesPerUnit);
-        int32_t m = !(exact >= 2.0) ? 2 : exact >= 100.0 ? 100 : static_cast<int32_t>(exact);
-        const double a1 = a + offset, b1 = b + offset;
-        const double h = 1.0 / static_cast<double>(m - 1);
-        const double c1 = std::ceil(a1), c2 = std::ceil(b1);
-        const bool wrap = c1 != c2;
-        first.clear();
-        second.clear();
-        bool inSecond = false;
-        double threshold = c1;
-        const double span = b1 - a1;
-        for (int32_t k = 0; k < m; ++k) {
-            double u = (static_cast<double>(k) * h) * span + a1;
-            if (wrap && u >= threshold) {
-                first.push_back(1.0);
-                second.push_back(0.0);
-                inSecond = true;
-                threshold = c2;
-                continue;
-            }
-            if (u < 0.0 || u > 1.0) {
-                u = u - std::trunc(u);
-                if (u < 0.0) u = u + 1.0;
-            }
-            (inSecond ? second : first).push_back(u);
-        }
-        Emit(plan, first);
-        Emit(plan, second);
+// Collects the pieces of the dash pattern into the plan.
+struct PlanSink {
+    Plan& plan;
+    Values divisions, first, second;
+
+    bool Stopped() const { return false; }
+    void Emit(const Values& piece) {
+        if (piece.v.size() <= 1) return;
+        plan.u.insert(plan.u.end(), piece.v.begin(), piece.v.end());
+        plan.pieces.push_back(static_cast<int32_t>(piece.v.size()));
     }
-}
+};
+
+// The plug-in sorts jittered divisions with a heapsort; std::sort orders finite values the same.
+void SortValues(double* v, int32_t n) { std::sort(v, v + n); }
 
 } // namespace
 
@@ -157,18 +114,20 @@ Plan MakePlan(const Input& in, const Settings& s) {
         }
         E += F;
     }
-    int32_t baseDivisions = SaturatingAdd(s.count, s.count);
-    if (baseDivisions < 1) baseDivisions = 1;
-    const int32_t samplesPerUnit = SaturatingAdd(s.subdivision, 2);
+    dash::DashSettings settings = {s.offset, s.closed, s.count,    s.seed, s.jitter,
+                                   s.subdivision, s.relative, s.start, s.end};
+    dash::NormaliseRange(settings);
+    const dash::PassLayout layout = dash::LayoutFor(settings);
     SeededRandom random;
     random.Seed(s.seed);
 
     Plan plan;
+    PlanSink sink{plan, {}, {}, {}};
     for (size_t j = 0; j < segments; ++j) {
         plan.segmentU.push_back(static_cast<int64_t>(plan.u.size()));
         plan.segmentPiece.push_back(static_cast<int64_t>(plan.pieces.size()));
         if (kept[j])
-            LayOut(plan, s, length[j], maxLength, baseDivisions, samplesPerUnit, random);
+            dash::LayOutSegment(settings, layout, length[j], maxLength, random, SortValues, sink);
     }
     plan.segmentU.push_back(static_cast<int64_t>(plan.u.size()));
     plan.segmentPiece.push_back(static_cast<int64_t>(plan.pieces.size()));

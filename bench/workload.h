@@ -28,7 +28,6 @@ struct Settings {
     bool relative = false;
     double jitter = 0.0;
     int32_t seed = 100;
-    // The layout below assumes 0 <= start < end <= 1 and a finite offset, as set here.
     double offset = 0.0;
     double start = 0.0;
     double end = 1.0;

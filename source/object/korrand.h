@@ -2,22 +2,12 @@
 #ifndef KORRAND_KORRAND_H
 #define KORRAND_KORRAND_H
 
+#include "dash_pattern.h"
 #include "ge_objectdata.h"
 
 constexpr Int32 ID_KORRAND = 1027780;
 
-// One pass's view of the parameters, start and end normalised.
-struct DashSettings {
-    Float offset;
-    bool closed;
-    Int32 count;
-    Int32 seed;
-    Float jitter;
-    Int32 subdivision;
-    bool relative;
-    Float start;
-    Float end;
-};
+using dash::DashSettings;
 
 // Reads the snapshot from a modifier's container and normalises start and end. Returns false
 // when the covered range is empty.

@@ -1,11 +1,10 @@
-// The modify operation: measure every segment of a line object, lay out its dash pattern,
-// sample each dash through the host's measurer and write the dashes back in place.
-//
-// The floating-point operations below are part of the output: each product and sum is formed
-// in the order written, and the build never contracts them into fused operations.
+// The modify operation: measures every segment of a line object as a host spline, lays out its
+// dash pattern (dash_pattern.h), samples each dash through the host's measurer and writes the
+// dashes back in place.
 #include <math.h>
 #include <string.h>
 
+#include "dash_pattern.h"
 #include "ge_dynamicarray.h"
 #include "ge_sort.h"
 #include "korrand.h"
@@ -22,31 +21,11 @@ struct WorkRecord {
 };
 static_assert(sizeof(WorkRecord) == 24, "work record is three 8-byte fields");
 
-constexpr Int32 kInt32Max = 2147483647;
-constexpr Int32 kInt32Min = -2147483647 - 1;
-constexpr Int32 kMaxSamples = 100;
-
-// a + b, held inside the 32-bit range instead of wrapping.
-Int32 SaturatingAdd(Int32 a, Int32 b) {
-    const Int64 s = static_cast<Int64>(a) + static_cast<Int64>(b);
-    if (s > kInt32Max) return kInt32Max;
-    if (s < kInt32Min) return kInt32Min;
-    return static_cast<Int32>(s);
-}
-
-// Truncation toward zero of a non-negative quantity that is at most limit; NaN counts as 0.
-Int32 TruncateCount(Float x, Int32 limit) {
-    if (!(x >= 0.0)) return 0;
-    if (x >= static_cast<Float>(limit)) return limit;
-    return static_cast<Int32>(x);
-}
-
-void ClampInto(Float& v, Float lo, Float hi) {
-    if (lo > v)
-        v = lo;
-    else if (v > hi)
-        v = hi;
-}
+// Output arrays grow in large blocks, since a dashed segment holds many more points than the
+// segment it replaces; a dash's two pieces in blocks of 4 values.
+constexpr Int64 kOutputPointBlock = 12288;
+constexpr Int64 kOutputSegmentBlock = 2048;
+constexpr Int64 kPieceBlock = 4;
 
 void ReleaseRecord(WorkRecord& r) {
     SplineLengthData::Free(r.measurer);
@@ -60,8 +39,12 @@ void ReleaseRecord(WorkRecord& r) {
 // Everything one pass collects; all of it belongs to the call.
 struct DashPass {
     explicit DashPass(Int32 segmentCount, Int32 baseDivisions)
-        : work(segmentCount), points(12288), segments(2048), divisions(baseDivisions),
-          first(4), second(4) {}
+        : work(segmentCount),
+          points(kOutputPointBlock),
+          segments(kOutputSegmentBlock),
+          divisions(baseDivisions),
+          first(kPieceBlock),
+          second(kPieceBlock) {}
     ~DashPass() { FreeAll(); }
 
     void FreeAll() {
@@ -82,6 +65,9 @@ struct DashPass {
     // Set when the host refused room for output: no later dash is laid out, rather than asking
     // the host again for every one of possibly millions.
     bool outputRefused = false;
+
+    // The dash pattern's view of the pass.
+    bool Stopped() const { return outputRefused; }
 };
 
 // Samples one piece of a dash into the output: all of its points and its record, or nothing,
@@ -91,15 +77,16 @@ void EmitPiece(DashPass& pass, const GeDynamicArray<Float>& piece, WorkRecord& r
     if (n <= 1) return;
     const Int64 before = pass.points.GetCount();
     // The host's object holds at most 2^31 - 1 points.
-    if (n > static_cast<Int64>(kInt32Max) - before ||
-        pass.segments.GetCount() >= static_cast<Int64>(kInt32Max)) {
+    if (n > static_cast<Int64>(INT32_MAX) - before ||
+        pass.segments.GetCount() >= static_cast<Int64>(INT32_MAX)) {
         pass.outputRefused = true;
         return;
     }
     // The whole piece is taken in one insert and filled in place. A piece (at most 100
     // samples) is shorter than a block, so the storage grows by the same blocks, in the same
     // number of steps, as with one append per sample.
-    if (!pass.points.InsertElements(before, n, false, false)) {
+    const bool clear = false, construct = false;  // every element is written below
+    if (!pass.points.InsertElements(before, n, clear, construct)) {
         pass.outputRefused = true;
         return;
     }
@@ -132,7 +119,8 @@ bool MeasureSegment(DashPass& pass, const Vector* src, Int32 count, bool closed,
     spline->Message(MSG_UPDATE);
 
     const Int64 index = pass.work.GetCount();
-    if (!pass.work.InsertElements(index, 1, true)) {
+    const bool zeroed = true;
+    if (!pass.work.InsertElements(index, 1, zeroed)) {
         BaseObject::Free(asObject);
         return false;
     }
@@ -159,84 +147,23 @@ bool MeasureSegment(DashPass& pass, const Vector* src, Int32 count, bool closed,
     return true;
 }
 
-// Lays out, samples and emits the dashes of one kept segment.
-void LayOutRecord(DashPass& pass, WorkRecord& r, const DashSettings& s, Int32 baseDivisions,
-                  Float maxLength, SeededRandom& random, Int32 samplesPerUnit) {
-    if (pass.outputRefused) return;
-    Int32 n = baseDivisions;
-    if (s.relative)
-        n = TruncateCount((r.length / maxLength) * static_cast<Float>(baseDivisions), kInt32Max);
+// Hands the dash pattern the pass's arrays and turns each of its pieces into output points
+// through the record's measurer and work spline.
+struct RecordSink {
+    DashPass& pass;
+    WorkRecord& record;
+    GeDynamicArray<Float>& divisions;
+    GeDynamicArray<Float>& first;
+    GeDynamicArray<Float>& second;
 
-    pass.divisions.SetEmpty();
-    const Float K = 1.0 / static_cast<Float>(n);
-    const bool jitter = s.jitter > 0.0;
-    for (Int32 j = 0; j < n; ++j) {
-        Float x = static_cast<Float>(j) * K;
-        if (jitter) {
-            const Float d = random.NextSigned();
-            x = x + (d * 0.1) * s.jitter;
-        }
-        // Without room for a parameter the segment keeps the ones already stored: the walk
-        // below never reads past them.
-        if (!pass.divisions.Append(x)) break;
-    }
-    const Int64 stored = pass.divisions.GetCount();
-    if (jitter && stored > 1) SortReals(pass.divisions.GetData(), static_cast<Int32>(stored));
+    bool Stopped() const { return pass.Stopped(); }
+    void Emit(const GeDynamicArray<Float>& piece) { EmitPiece(pass, piece, record); }
+};
 
-    const Float* v = pass.divisions.GetData();
-    bool dash = true;
-    for (Int64 i = 0; i + 1 < stored && !pass.outputRefused; ++i, dash = !dash) {
-        if (!dash) continue;
-        Float a = v[i];
-        Float b = v[i + 1];
-        ClampInto(a, s.start, s.end);
-        ClampInto(b, s.start, s.end);
-        if (a == b) continue;
-
-        // Sample count: truncation of (|b - a| / K) * (subdivision + 2), held to 2..100.
-        const Float exact = (fabs(b - a) / K) * static_cast<Float>(samplesPerUnit);
-        Int32 m;
-        if (!(exact >= 2.0))
-            m = 2;
-        else if (exact >= static_cast<Float>(kMaxSamples))
-            m = kMaxSamples;
-        else
-            m = static_cast<Int32>(exact);
-
-        const Float a1 = a + s.offset;
-        const Float b1 = b + s.offset;
-        const Float h = 1.0 / static_cast<Float>(m - 1);
-        const Float c1 = ceil(a1);
-        const Float c2 = ceil(b1);
-        const bool wrap = c1 != c2;
-
-        pass.first.SetEmpty();
-        pass.second.SetEmpty();
-        bool inSecond = false;
-        bool stored_ok = true;
-        Float threshold = c1;
-        const Float span = b1 - a1;
-        for (Int32 k = 0; k < m && stored_ok; ++k) {
-            Float u = (static_cast<Float>(k) * h) * span + a1;
-            if (wrap && u >= threshold) {
-                stored_ok = pass.first.Append(1.0) && pass.second.Append(0.0);
-                inSecond = true;
-                threshold = c2;
-                continue;
-            }
-            if (u < 0.0 || u > 1.0) {
-                // Keep the fraction: trunc gives what a 32-bit truncation gives wherever that
-                // is defined, and stays defined for any magnitude.
-                u = u - trunc(u);
-                if (u < 0.0) u = u + 1.0;
-            }
-            stored_ok = inSecond ? pass.second.Append(u) : pass.first.Append(u);
-        }
-        // A dash whose samples could not all be kept is left out whole.
-        if (!stored_ok) continue;
-        EmitPiece(pass, pass.first, r);
-        EmitPiece(pass, pass.second, r);
-    }
+void LayOutRecord(DashPass& pass, WorkRecord& r, const DashSettings& s,
+                  const dash::PassLayout& layout, Float maxLength, SeededRandom& random) {
+    RecordSink sink{pass, r, pass.divisions, pass.first, pass.second};
+    dash::LayOutSegment(s, layout, r.length, maxLength, random, SortReals, sink);
 }
 
 }  // namespace
@@ -256,25 +183,8 @@ bool ReadDashSettings(const BaseContainer* bc, DashSettings* out) {
     s.end = bc->GetReal(KORRAND_END, 0.0);
     }
 
-    // A stored value that is not a number has no meaning: fall back to the default of that
-    // parameter (start 0, end 1, no shift). An infinite offset has no phase at all.
-    if (isnan(s.start)) s.start = 0.0;
-    if (isnan(s.end)) s.end = 1.0;
-    if (!isfinite(s.offset)) s.offset = 0.0;
-    // Only the offset's phase counts. Past 32 bits, adding it to a division parameter rounds
-    // the fraction away (from 2^52 on, every dash collapses onto a whole number): keep just the
-    // fraction, which this subtraction gives exactly.
-    if (fabs(s.offset) >= 4294967296.0) s.offset = s.offset - trunc(s.offset);
-
-    ClampInto(s.start, 0.0, 1.0);
-    ClampInto(s.end, 0.0, 1.0);
-    if (s.start > s.end) {
-        const Float t = s.start;
-        s.start = s.end;
-        s.end = t;
-    }
     *out = s;
-    return !(fabs(s.end - s.start) < 0.001);
+    return dash::NormaliseRange(*out);
 }
 
 bool KorrandObject::ModifyObject(BaseObject* mod, BaseDocument*, BaseObject* op, const Matrix*,
@@ -295,13 +205,9 @@ bool KorrandObject::ModifyObject(BaseObject* mod, BaseDocument*, BaseObject* op,
 
     SeededRandom random;
     random.Seed(s.seed);
+    const dash::PassLayout layout = dash::LayoutFor(s);
 
-    // 2 * count, held inside 32 bits so a huge count stays huge.
-    Int32 baseDivisions = SaturatingAdd(s.count, s.count);
-    if (baseDivisions < 1) baseDivisions = 1;
-    const Int32 samplesPerUnit = SaturatingAdd(s.subdivision, 2);
-
-    DashPass pass(segmentCount, baseDivisions);
+    DashPass pass(segmentCount, layout.baseDivisions);
     Float maxLength = 0.0;
     Int64 keptCount = 0;
     Int64 E = 0;
@@ -321,7 +227,7 @@ bool KorrandObject::ModifyObject(BaseObject* mod, BaseDocument*, BaseObject* op,
 
     for (Int64 i = 0; i < keptCount; ++i) {
         WorkRecord& r = pass.work[i];
-        LayOutRecord(pass, r, s, baseDivisions, maxLength, random, samplesPerUnit);
+        LayOutRecord(pass, r, s, layout, maxLength, random);
         ReleaseRecord(r);
     }
 
