@@ -174,12 +174,45 @@ TEST_F(ModifyTest, RangeClipsDashesAndIsNormalised) {
     };
     EXPECT_TRUE(SamePoints(pointsFor(0.7, 0.2), pointsFor(0.2, 0.7)));
     EXPECT_TRUE(SamePoints(pointsFor(-0.5, 2.0), pointsFor(0.0, 1.0)));
-    // A stored NaN bound falls back to that bound's default.
+    // NaN bounds clamp nothing, and the division parameters lie in [0, 1) already.
     EXPECT_TRUE(SamePoints(pointsFor(std::nan(""), std::nan("")), pointsFor(0.0, 1.0)));
     EXPECT_TRUE(SamePoints(pointsFor(-INFINITY, INFINITY), pointsFor(0.0, 1.0)));
 
     // Exactly 0.001 apart still covers something.
     EXPECT_FALSE(pointsFor(0.0, 0.001).empty());
+}
+
+TEST_F(ModifyTest, NaNBoundsAreNeitherClampedNorExchangedNorEmpty) {
+    const double nan = std::nan("");
+    const Pts corner = {{0, 0, 0}, {1, 0, 0}, {1, 1, 0}};
+    using V = std::vector<std::vector<double>>;
+
+    // Only the finite end clamps: one dash is cut down to [0, 0.0005], the rest collapse onto it.
+    Modifier low;
+    low.Bool(KORRAND_CLOSED, false).Real(KORRAND_START, nan).Real(KORRAND_END, 0.0005);
+    const Result r1 = Evaluate(low, corner, {3});
+    EXPECT_TRUE(r1.ok);
+    EXPECT_EQ(Pieces(r1), (V{{0.0, 0.0005}}));
+    EXPECT_EQ(r1.updates, 1);
+
+    // A jittered division below 0 is not raised to the start: it wraps to the segment's far end.
+    Modifier jitter;
+    jitter.Bool(KORRAND_CLOSED, false).Long(KORRAND_COUNT, 1).Real(KORRAND_JITTER, 5.0);
+    jitter.Long(KORRAND_SEED, 100).Real(KORRAND_START, nan);
+    const Result r2 = Evaluate(jitter, {{0, 0, 0}, {4, 0, 0}}, {2});
+    EXPECT_EQ(Pieces(r2), (V{{0x1.01a9c783fcac7p-1, 0x1.7027019c9fb20p-1, 0x1.dea43bb542b78p-1, 1.0},
+                             {0.0, 0x1.773d5fcd11854p-2}}));
+    EXPECT_EQ(r2.points.size(), 6u);
+
+    // Start 0.9995 with end NaN is not the empty-range exit: every dash is clamped up to the
+    // start, so nothing is written, and the object is still updated.
+    Modifier high;
+    high.Bool(KORRAND_CLOSED, false).Real(KORRAND_START, 0.9995).Real(KORRAND_END, nan);
+    const Result r3 = Evaluate(high, corner, {3});
+    EXPECT_TRUE(r3.ok);
+    EXPECT_TRUE(r3.points.empty());
+    EXPECT_TRUE(r3.segments.empty());
+    EXPECT_EQ(r3.updates, 1);
 }
 
 TEST_F(ModifyTest, EmptyRangeEmptiesTheObjectWithoutUpdate) {

@@ -63,10 +63,9 @@ inline void ClampInto(double& v, double lo, double hi) {
 }
 
 // Clamps start and end into [0, 1] and orders them; mends offsets that carry no phase. Returns
-// false when the covered range is empty.
+// false when the covered range is empty. A NaN bound stays NaN: it is not clamped, not exchanged
+// and does not make the range empty, and the walk then clamps dash ends by the other bound only.
 inline bool NormaliseRange(DashSettings& s) {
-    if (isnan(s.start)) s.start = 0.0;
-    if (isnan(s.end)) s.end = 1.0;
     // An infinite or NaN offset has no phase at all.
     if (!isfinite(s.offset)) s.offset = 0.0;
     // The subtraction gives the fraction exactly.
