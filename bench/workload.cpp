@@ -106,8 +106,7 @@ Plan MakePlan(const Input& in, const Settings& s) {
     const int64_t total = static_cast<int64_t>(in.points.size());
     for (size_t j = 0; j < segments; ++j) {
         const int32_t F = in.counts[j];
-        if (F < 0) continue;
-        if (E + F <= total) {
+        if (F >= 0 && E >= 0 && E + F <= total) {
             length[j] = MeasuredLength(in.points.data() + E, F, s.closed);
             kept[j] = length[j] != 0.0 && std::isfinite(length[j]);
             if (kept[j] && length[j] > maxLength) maxLength = length[j];

@@ -398,14 +398,38 @@ TEST_F(ModifyTest, SegmentCountsThatDoNotMatchThePoints) {
     HostAtom* op = hostmodel::NewLineObject(kSquare, {4});
     Host().object.ResizeObject(op, 4, 3);
     HostSegment* seg = Host().object.GetSegmentW(op);
-    seg[0].cnt = -7;
-    seg[1].cnt = 4;
+    seg[0].cnt = 4;
+    seg[1].cnt = -4;
     seg[2].cnt = 1000000;
     EXPECT_TRUE(m.Modify(op));
     const auto segs = hostmodel::Segments(op);
     EXPECT_EQ(segs.size(), 3u);
     EXPECT_EQ(Sum(segs), static_cast<int64_t>(hostmodel::Points(op).size()));
     hostmodel::FreeObject(op);
+}
+
+TEST_F(ModifyTest, NegativeCountsMoveThePointOffsetBack) {
+    const Pts pts = {{0, 0, 0}, {1, 0, 0}, {2, 0, 0}, {2, 5, 0}, {2, 9, 0}};
+    Modifier m;
+    m.Long(KORRAND_COUNT, 1).Bool(KORRAND_CLOSED, false);
+    // Counts 3, -1, 2: the third segment starts at point 3 - 1 = 2.
+    const Result r = Evaluate(m, pts, {3, -1, 2});
+    ASSERT_EQ(r.segments.size(), 2u);
+    const Pts third(r.points.end() - 3, r.points.end());
+    EXPECT_TRUE(SamePoints(third, Pts{{2, 0, 0}, {2, 1.25, 0}, {2, 2.5, 0}}));
+    for (const auto& c : r.calls) {
+        if (c.op == "object.SplineAlloc") {
+            EXPECT_GE(c.ints.at(0), 0);
+        }
+    }
+
+    // A count that moves the offset before the first point: the segments starting there are
+    // dropped, those after it that land on the points again are read.
+    Modifier n;
+    n.Long(KORRAND_COUNT, 1).Bool(KORRAND_CLOSED, false);
+    const Result back = Evaluate(n, pts, {-2, 2, 3});
+    ASSERT_EQ(back.segments.size(), 1u);
+    EXPECT_TRUE(SamePoints(back.points, Pts{{0, 0, 0}, {0.5, 0, 0}, {1, 0, 0}}));
 }
 
 TEST_F(ModifyTest, NonLineObjectsAreLeftAlone) {

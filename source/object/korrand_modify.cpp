@@ -210,13 +210,14 @@ bool KorrandObject::ModifyObject(BaseObject* mod, BaseDocument*, BaseObject* op,
     DashPass pass(segmentCount, layout.baseDivisions);
     Float maxLength = 0.0;
     Int64 keptCount = 0;
-    Int64 E = 0;
+    Int64 E = 0;  // the segment's first point; 64 bits, so adding any count cannot wrap
 
     for (Int32 j = 0; j < segmentCount && inSegments != nullptr; ++j) {
         const Int32 F = inSegments[j].cnt;
-        // A negative count holds no points; a segment reaching past the points is dropped.
-        if (F < 0) continue;
-        const bool readable = E + F <= pointCount;
+        // Every count moves the offset, a negative one backwards. A segment that would start
+        // before the first point, holds a negative count or reaches past the points present is
+        // dropped without being read.
+        const bool readable = F >= 0 && E >= 0 && E + F <= pointCount;
         Float length = 0.0;
         if (readable && MeasureSegment(pass, inPoints + E, F, s.closed, &length)) {
             if (length > maxLength) maxLength = length;
