@@ -104,6 +104,26 @@ TEST_F(DynamicArrayTest, LargeBlockAllocatesOncePerBlock) {
     a.FreeStorage();
 }
 
+TEST_F(DynamicArrayTest, BulkInsertsEndingOnABlockMultipleTakeNoSpareBlock) {
+    // The back grows to the smallest multiple of the block that holds front + count.
+    GeDynamicArray<Float> a(4);
+    ASSERT_TRUE(a.InsertElements(0, 4, false));
+    EXPECT_EQ(a.GetCapacity(), 4);
+    ASSERT_TRUE(a.InsertElements(4, 8, false));
+    EXPECT_EQ(a.GetCapacity(), 12);
+    ASSERT_TRUE(a.InsertElements(12, 1, false));
+    EXPECT_EQ(a.GetCapacity(), 16);
+    a.FreeStorage();
+
+    // A whole output block of points in one insert: one allocation of exactly one block.
+    GeDynamicArray<Vector, true> points(12288);
+    const int64_t before = hostmodel::AllocationCount();
+    ASSERT_TRUE(points.InsertElements(0, 12288, false, false));
+    EXPECT_EQ(hostmodel::AllocationCount() - before, 1);
+    EXPECT_EQ(points.GetCapacity(), 12288);
+    points.FreeStorage();
+}
+
 TEST_F(DynamicArrayTest, FrontInsertUsesRoomInFront) {
     GeDynamicArray<Float> a(4);
     for (int i = 0; i < 10; ++i) ASSERT_TRUE(a.Append(i + 1));
