@@ -2,9 +2,14 @@
 // and extreme coordinates) with arbitrary containers (every parameter id absent, or present with
 // any type and value), against the host model, checking what every evaluation must give.
 //
-// Input layout (FuzzedDataProvider): flags, segment records, points, then one choice per
-// parameter id 1000..1011. Sizes are capped (64 records, 512 points) so one run stays cheap;
-// huge counts stay cheap because the model refuses single blocks above kBlockLimit.
+// Input layout (FuzzedDataProvider): flags, segment records, points, one choice per parameter id
+// 1000..1011, then the host's block limit. Sizes are capped (64 records, 512 points) and so is
+// the work one input may ask for (kSampleBudget), so that every run stays cheap: huge counts stay
+// cheap because the model refuses single blocks above the block limit, and a small block limit
+// reaches the refusal of output blocks.
+//
+// Where nothing was refused, the uniform parameters the plug-in hands the measurer are checked
+// against the dash pattern laid out here from the same lengths.
 #include <fuzzer/FuzzedDataProvider.h>
 
 #include <algorithm>
@@ -13,12 +18,14 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <map>
 #include <vector>
 
+#include "dash_pattern.h"
+#include "ge_sort.h"
 #include "host_model.h"
 #include "korrand.h"
 #include "okorrand.h"
+#include "seeded_random.h"
 
 namespace {
 
@@ -34,8 +41,12 @@ constexpr size_t kMaxSegments = 64;
 constexpr size_t kMaxPoints = 512;
 // Larger than the plug-in's output point block (12288 points), smaller than anything slow.
 constexpr int64_t kBlockLimit = int64_t(1) << 20;
-// Above this many expected host calls the call recorder is left off (it keeps every call).
-constexpr int64_t kRecordBudget = 50000;
+// Smaller than the output point block: every output append is refused, and divisions are refused
+// from 2048 per segment on.
+constexpr int64_t kSmallBlockLimit = int64_t(1) << 14;
+// Samples one evaluation may ask for: a count that would lay out more, with a division block the
+// host would grant, is lowered to fit. Counts whose division block the host refuses are kept.
+constexpr int64_t kSampleBudget = 1024;
 
 const HostFunctionTable& T() { return *hostmodel::Table(); }
 
@@ -103,7 +114,97 @@ struct Input {
     bool resizeFails = false;
     int failKind = 0;  // 0 none, 1 memory allocation number, 2 object allocation number
     int64_t failAt = 0;
+    int64_t blockLimit = kBlockLimit;
 };
+
+// Segments the plug-in can read: first point and count, in order, by the running point offset.
+std::vector<std::pair<size_t, size_t>> Readable(const Input& input) {
+    std::vector<std::pair<size_t, size_t>> readable;
+    int64_t at = 0;
+    for (const HostSegment& s : input.segments) {
+        if (s.cnt >= 0 && at >= 0 && at + s.cnt <= static_cast<int64_t>(input.points.size()))
+            readable.emplace_back(static_cast<size_t>(at), static_cast<size_t>(s.cnt));
+        at += s.cnt;
+    }
+    return readable;
+}
+
+// The length the host's measurer reports for n points: the same sums in the same order.
+double MeasuredLength(const HostVector* p, size_t n, bool closed) {
+    const size_t edges = n < 2 ? 0 : (closed ? n : n - 1);
+    double sum = 0.0;
+    for (size_t i = 0; i < edges; ++i) {
+        const HostVector& a = p[i];
+        const HostVector& b = p[i + 1 == n ? 0 : i + 1];
+        const double dx = b.x - a.x, dy = b.y - a.y, dz = b.z - a.z;
+        sum = sum + std::sqrt(dx * dx + dy * dy + dz * dz);
+    }
+    return sum;
+}
+
+// The dash pattern's arrays as the host's blocks would hold them: refused whole when one block
+// is larger than the host grants.
+struct Values {
+    std::vector<double> v;
+    int64_t blockBytes;
+    int64_t limit;
+    void SetEmpty() { v.clear(); }
+    bool Append(double x) {
+        if (blockBytes > limit) return false;
+        v.push_back(x);
+        return true;
+    }
+    int64_t GetCount() const { return static_cast<int64_t>(v.size()); }
+    double* GetData() { return v.data(); }
+};
+
+struct PlanSink {
+    Values divisions, first, second;
+    std::vector<double> u;
+    // The host refuses the output's first block of points when it is larger than it grants; the
+    // plug-in then lays out nothing more.
+    bool outputRefused;
+    bool Stopped() const { return outputRefused; }
+    int64_t outputBytes;
+    int64_t limit;
+    void Emit(const Values& piece) {
+        if (piece.v.size() <= 1) return;
+        if (outputBytes > limit) {
+            outputRefused = true;
+            return;
+        }
+        u.insert(u.end(), piece.v.begin(), piece.v.end());
+    }
+};
+
+// Every uniform parameter the plug-in should hand the measurer, in order.
+std::vector<double> PlannedUniforms(const Input& input, const dash::DashSettings& s) {
+    const auto readable = Readable(input);
+    std::vector<double> lengths;
+    double maxLength = 0.0;
+    for (const auto& [first, n] : readable) {
+        const double length = MeasuredLength(input.points.data() + first, n, s.closed);
+        if (length == 0.0 || !std::isfinite(length)) continue;
+        lengths.push_back(length);
+        if (length > maxLength) maxLength = length;
+    }
+    const dash::PassLayout layout = dash::LayoutFor(s);
+    SeededRandom random;
+    random.Seed(s.seed);
+    const int64_t divisionBytes = int64_t(layout.baseDivisions) * int64_t(sizeof(double));
+    const int64_t pieceBytes = 4 * int64_t(sizeof(double));
+    const int64_t outputBytes = 12288 * int64_t(sizeof(HostVector));
+    PlanSink sink{{{}, divisionBytes, input.blockLimit},
+                  {{}, pieceBytes, input.blockLimit},
+                  {{}, pieceBytes, input.blockLimit},
+                  {},
+                  false,
+                  outputBytes,
+                  input.blockLimit};
+    for (double length : lengths)
+        dash::LayOutSegment(s, layout, length, maxLength, random, SortReals, sink);
+    return sink.u;
+}
 
 // Reads every parameter choice straight into the node's container.
 void FillContainer(FuzzedDataProvider& in, HostContainer* bc) {
@@ -176,23 +277,56 @@ bool OnPolyline(const HostVector& p, const HostVector* pts, size_t n, bool close
     return ScaledDistance(p, pts, n, closed, &scale) <= 1e-9;
 }
 
+// The host calls the checks need, taken by entries of a copy of the host's table that note the
+// call and pass it on: far cheaper than the model's call recorder, which keeps every call.
+struct Trace {
+    std::vector<int32_t> splineAllocs;              // point count of each work spline, in order
+    std::vector<std::pair<const void*, int>> inits; // measurer, index of the work spline before it
+    std::vector<double> uniforms;                   // every u handed to a measurer, in order
+    std::vector<int> uniformRecord;                 // the work spline each u was measured on
+};
+Trace g_trace;
+HostFunctionTable g_tracedTable;
+
+HostAtom* TracedSplineAlloc(int32_t pcnt, int32_t type) {
+    g_trace.splineAllocs.push_back(pcnt);
+    return hostmodel::Table()->object.SplineAlloc(pcnt, type);
+}
+int32_t TracedMeasurerInit(HostMeasurer* m, const HostAtom* op, int32_t seg,
+                           const HostAtom* override_) {
+    g_trace.inits.emplace_back(m, static_cast<int>(g_trace.splineAllocs.size()) - 1);
+    return hostmodel::Table()->measurer.Init(m, op, seg, override_);
+}
+double TracedUniformToNatural(HostMeasurer* m, double u) {
+    g_trace.uniforms.push_back(u);
+    // Addresses of freed measurers may come back: the latest Init wins.
+    int record = -1;
+    for (auto it = g_trace.inits.rbegin(); it != g_trace.inits.rend(); ++it)
+        if (it->first == m) {
+            record = it->second;
+            break;
+        }
+    g_trace.uniformRecord.push_back(record);
+    return hostmodel::Table()->measurer.UniformToNatural(m, u);
+}
+
 struct Run {
     bool ok = false;
     std::vector<HostVector> points;
     std::vector<HostSegment> segments;
-    std::vector<hostmodel::Call> calls;
+    Trace trace;
 };
 
-Run Evaluate(NodeData* obj, HostAtom* node, const Input& input, bool record) {
+Run Evaluate(NodeData* obj, HostAtom* node, const Input& input) {
     HostAtom* op = NewLine(input);
     if (input.failKind == 1) hostmodel::FailAllocationNumber(input.failAt);
     if (input.failKind == 2) hostmodel::FailObjectAllocations(input.failAt);
-    if (record) hostmodel::StartRecording();
+    g_trace = Trace();
     Run r;
     r.ok = static_cast<ObjectData*>(obj)->ModifyObject(
         reinterpret_cast<BaseObject*>(node), nullptr, reinterpret_cast<BaseObject*>(op), nullptr,
         nullptr, 1.0, 0, nullptr);
-    if (record) r.calls = hostmodel::StopRecording();
+    r.trace = std::move(g_trace);
     hostmodel::FailAllocationNumber(0);
     hostmodel::FailObjectAllocations(0);
     r.points = hostmodel::Points(op);
@@ -214,7 +348,11 @@ bool SameBits(const Run& a, const Run& b) {
 }  // namespace
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
-    g_hostTable = hostmodel::Table();
+    g_tracedTable = *hostmodel::Table();
+    g_tracedTable.object.SplineAlloc = TracedSplineAlloc;
+    g_tracedTable.measurer.Init = TracedMeasurerInit;
+    g_tracedTable.measurer.UniformToNatural = TracedUniformToNatural;
+    g_hostTable = &g_tracedTable;
     return 0;
 }
 
@@ -249,39 +387,61 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     HostContainer* bc = hostmodel::Container(node);
     FillContainer(in, bc);
 
+    input.blockLimit = (in.ConsumeIntegral<uint8_t>() & 0x07) == 0x07 ? kSmallBlockLimit
+                                                                          : kBlockLimit;
+    hostmodel::SetMaxBlockSize(input.blockLimit);
+
     // What the parameters mean, read through the host's own conversions.
-    double start = T().container.GetReal(bc, KORRAND_START, 0.0);
-    double end = T().container.GetReal(bc, KORRAND_END, 0.0);
-    if (std::isnan(start)) start = 0.0;
-    if (std::isnan(end)) end = 1.0;
-    start = std::min(1.0, std::max(0.0, start));
-    end = std::min(1.0, std::max(0.0, end));
-    const bool emptyRange = std::fabs(end - start) < 0.001;
-    const bool closed = T().container.GetBool(bc, KORRAND_CLOSED, 0) != 0;
-    const int32_t count = T().container.GetLong(bc, KORRAND_COUNT, 0);
+    dash::DashSettings s;
+    s.offset = T().container.GetReal(bc, KORRAND_OFFSET, 0.0);
+    s.closed = T().container.GetBool(bc, KORRAND_CLOSED, 0) != 0;
+    s.count = T().container.GetLong(bc, KORRAND_COUNT, 0);
+    s.seed = T().container.GetLong(bc, KORRAND_SEED, 0);
+    s.jitter = T().container.GetReal(bc, KORRAND_JITTER, 0.0);
+    s.subdivision = T().container.GetLong(bc, KORRAND_SUBDIVISION, 0);
+    s.relative = T().container.GetBool(bc, KORRAND_RELATIVE, 0) != 0;
+    s.start = T().container.GetReal(bc, KORRAND_START, 0.0);
+    s.end = T().container.GetReal(bc, KORRAND_END, 0.0);
+
+    // Keep the work bounded: at most count dashes per readable segment, each with up to the
+    // sample bound plus the cut. A count whose division block the host refuses lays out nothing.
+    const int64_t segmentsRead = static_cast<int64_t>(Readable(input).size());
+    const int64_t perDash =
+        std::min<int64_t>(dash::kMaxSamples,
+                          std::max<int64_t>(dash::kMinSamples, int64_t(s.subdivision) + 2)) + 1;
+    const int64_t divisionBytes = std::max<int64_t>(2 * int64_t(s.count), 1) * 8;
+    if (divisionBytes <= input.blockLimit && s.count > 0 &&
+        segmentsRead * int64_t(s.count) * perDash > kSampleBudget) {
+        s.count = static_cast<int32_t>(
+            std::max<int64_t>(1, kSampleBudget / (std::max<int64_t>(segmentsRead, 1) * perDash)));
+        T().container.SetLong(bc, KORRAND_COUNT, s.count);
+    }
+    const int32_t count = s.count;
     bool finiteParameters = true;
     for (int32_t id : {KORRAND_OFFSET, KORRAND_START, KORRAND_END, KORRAND_JITTER})
         finiteParameters = finiteParameters && std::isfinite(T().container.GetReal(bc, id, 0.0));
-
-    // Host calls to expect at most: the divisions the host can hold, halved, per record, each
-    // dash with up to subdivision + 2 samples (at most 100).
-    const int64_t divisions = std::min<int64_t>(std::max<int64_t>(2 * int64_t(count), 1),
-                                                kBlockLimit / int64_t(sizeof(double)));
-    const int64_t subdivision = T().container.GetLong(bc, KORRAND_SUBDIVISION, 0);
-    const int64_t samples = std::min<int64_t>(100, std::max<int64_t>(2, subdivision + 2)) + 2;
-    const bool record = int64_t(segCount) * (divisions / 2 + 1) * samples <= kRecordBudget;
-
-    const Run r = Evaluate(obj, node, input, record);
+    const bool closed = s.closed;
+    const bool emptyRange = !dash::NormaliseRange(s);
+    const double start = s.start, end = s.end;
+    const Run r = Evaluate(obj, node, input);
     if (std::getenv("FUZZ_MODIFY_VERBOSE") != nullptr)
         std::fprintf(stderr, "%zu records, %zu points, count %d, range %g..%g, closed %d -> ok %d, "
-                     "%zu dashes, %zu points%s\n", input.segments.size(), input.points.size(),
-                     count, start, end, closed, r.ok, r.segments.size(), r.points.size(),
-                     record ? "" : " (not recorded)");
+                     "%zu dashes, %zu points\n", input.segments.size(), input.points.size(),
+                     count, start, end, closed, r.ok, r.segments.size(), r.points.size());
+
+    if (!emptyRange && input.failKind == 0) {
+        // The plug-in hands the measurer exactly the dash pattern's parameters, in order.
+        const std::vector<double>& uniforms = r.trace.uniforms;
+        const std::vector<double> planned = PlannedUniforms(input, s);
+        FUZZ_CHECK(uniforms.size() == planned.size());
+        FUZZ_CHECK(uniforms.empty() || std::memcmp(uniforms.data(), planned.data(),
+                                                   planned.size() * sizeof(double)) == 0);
+    }
 
     if (emptyRange) {
         FUZZ_CHECK(r.ok == !input.resizeFails);
         if (!input.resizeFails) FUZZ_CHECK(r.points.empty() && r.segments.empty());
-        for (const auto& c : r.calls) FUZZ_CHECK(c.op != "object.SplineAlloc");
+        FUZZ_CHECK(r.trace.splineAllocs.empty());
     } else {
         FUZZ_CHECK(r.ok);
     }
@@ -291,10 +451,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         FUZZ_CHECK(r.segments.size() == input.segments.size());
     } else {
         int64_t sum = 0;
-        for (const HostSegment& s : r.segments) {
-            FUZZ_CHECK(s.cnt >= 2);
-            FUZZ_CHECK(s.closed == 0);
-            sum += s.cnt;
+        for (const HostSegment& written : r.segments) {
+            FUZZ_CHECK(written.cnt >= 2);
+            FUZZ_CHECK(written.closed == 0);
+            sum += written.cnt;
         }
         FUZZ_CHECK(sum == static_cast<int64_t>(r.points.size()));
     }
@@ -302,73 +462,36 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (!input.resizeFails && AllFinite(input.points) && finiteParameters && !r.points.empty()) {
         for (const HostVector& p : r.points)
             FUZZ_CHECK(std::isfinite(p.x) && std::isfinite(p.y) && std::isfinite(p.z));
-        if (record) {
-            // Each readable record, in order, is copied into one work spline; its measurer names
-            // the record every sample came from (addresses of freed measurers may come back, so
-            // the latest Init wins).
-            std::vector<std::pair<size_t, size_t>> readable;  // first point, count
-            int64_t at = 0;
-            for (const HostSegment& s : input.segments) {
-                if (s.cnt < 0) continue;
-                if (at + s.cnt <= static_cast<int64_t>(input.points.size()))
-                    readable.emplace_back(static_cast<size_t>(at), static_cast<size_t>(s.cnt));
-                at += s.cnt;
-            }
-            std::map<const void*, size_t> recordOf;
-            std::vector<const void*> sampleMeasurer;
-            size_t allocs = 0;
-            for (const auto& c : r.calls) {
-                if (c.op == "object.SplineAlloc") {
-                    FUZZ_CHECK(allocs < readable.size());
-                    FUZZ_CHECK(c.ints.at(0) == static_cast<int64_t>(readable[allocs].second));
-                    ++allocs;
-                } else if (c.op == "measurer.Init") {
-                    FUZZ_CHECK(allocs > 0);
-                    recordOf[c.handle] = allocs - 1;
-                } else if (c.op == "measurer.UniformToNatural") {
-                    sampleMeasurer.push_back(c.handle);
+        // Each readable record, in order, is copied into one work spline; the measurer of each
+        // sample names the record it came from.
+        const auto readable = Readable(input);  // first point, count
+        const Trace& trace = r.trace;
+        FUZZ_CHECK(trace.splineAllocs.size() <= readable.size());
+        for (size_t i = 0; i < trace.splineAllocs.size(); ++i)
+            FUZZ_CHECK(trace.splineAllocs[i] == static_cast<int32_t>(readable[i].second));
+        // Every sample written was looked up once; when the host refused room for some, the
+        // lookups of the dropped pieces are in the list too and the mapping is lost.
+        FUZZ_CHECK(trace.uniforms.size() >= r.points.size());
+        if (trace.uniforms.size() == r.points.size()) {
+            for (size_t i = 0; i < r.points.size(); ++i) {
+                const int record = trace.uniformRecord[i];
+                FUZZ_CHECK(record >= 0);
+                const auto& seg = readable[static_cast<size_t>(record)];
+                if (!OnPolyline(r.points[i], input.points.data() + seg.first, seg.second,
+                                closed)) {
+                    std::fprintf(stderr, "point %zu (%g %g %g) is off record %d\n", i,
+                                 r.points[i].x, r.points[i].y, r.points[i].z, record);
+                    FUZZ_CHECK(false);
                 }
-            }
-            // Every sample written was looked up once; when the host refused room for some, the
-            // lookups of the dropped pieces are in the list too and the mapping is lost.
-            FUZZ_CHECK(sampleMeasurer.size() >= r.points.size());
-            if (sampleMeasurer.size() == r.points.size()) {
-                for (size_t i = 0; i < r.points.size(); ++i) {
-                    auto it = recordOf.find(sampleMeasurer[i]);
-                    FUZZ_CHECK(it != recordOf.end());
-                    const auto& seg = readable[it->second];
-                    if (!OnPolyline(r.points[i], input.points.data() + seg.first, seg.second,
-                                    closed)) {
-                        std::fprintf(stderr, "point %zu (%g %g %g) is off record %zu\n", i,
-                                     r.points[i].x, r.points[i].y, r.points[i].z, it->second);
-                        FUZZ_CHECK(false);
-                    }
-                }
-            }
-        } else {
-            // Too many calls to keep: a sample of the points against the union of the records.
-            const size_t step = std::max<size_t>(1, r.points.size() / 256);
-            for (size_t i = 0; i < r.points.size(); i += step) {
-                bool on = false;
-                int64_t at = 0;
-                for (const HostSegment& s : input.segments) {
-                    if (s.cnt < 0) continue;
-                    if (at + s.cnt <= static_cast<int64_t>(input.points.size()) &&
-                        OnPolyline(r.points[i], input.points.data() + at, s.cnt, closed)) {
-                        on = true;
-                        break;
-                    }
-                    at += s.cnt;
-                }
-                FUZZ_CHECK(on);
             }
         }
     }
 
     if (input.failKind == 0) {
-        // Same input, same bits.
-        const Run again = Evaluate(obj, node, input, false);
+        // Same input, same calls and the same bits.
+        const Run again = Evaluate(obj, node, input);
         FUZZ_CHECK(SameBits(r, again));
+        FUZZ_CHECK(again.trace.uniforms.size() == r.trace.uniforms.size());
     }
 
     delete obj;

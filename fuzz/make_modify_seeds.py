@@ -53,7 +53,8 @@ class Encoder:
         return bytes(reversed(self.consumed))
 
 
-def seed(points=(), counts=(), params=None, *, resize_fails=False, fail=None, three_d=False):
+def seed(points=(), counts=(), params=None, *, resize_fails=False, fail=None, three_d=False,
+         small_blocks=False):
     """params: {id: ('absent',) | ('long', v) | ('bool', v) | ('real', x)}; others keep defaults."""
     e = Encoder()
     flags = 0x0f if resize_fails else 0
@@ -93,6 +94,8 @@ def seed(points=(), counts=(), params=None, *, resize_fails=False, fail=None, th
         else:
             e.draw(4, 0, 4)
             e.real(kind[1])
+    if small_blocks:  # the host grants no block as large as the output's first block of points
+        e.u8(0x07)
     return e.data()
 
 
@@ -149,6 +152,12 @@ SEEDS = {
     'three-d': seed([(0, 0, 0), (1, 2, 3), (4, 5, 6), (-1, -2, -3)], [4], three_d=True),
     'fail-memory-3': seed(OPEN, [3, 3], {COUNT: ('long', 700)}, fail=('memory', 3)),
     'fail-object-2': seed(OPEN, [3, 3], fail=('object', 2)),
+    'small-blocks-output-refused': seed(SQUARE, [4], small_blocks=True),
+    'small-blocks-divisions-refused': seed(OPEN, [3, 3], {COUNT: ('long', 5000)}, small_blocks=True),
+    'count-over-sample-budget': seed(OPEN, [3, 3], {COUNT: ('long', 60000), JITTER: ('real', 0.5)}),
+    'start-nan-end-small': seed([(0, 0, 0), (1, 0, 0), (1, 1, 0)], [3],
+                                {CLOSED: ('bool', 0), START: ('real', NAN), END: ('real', 0.0005)}),
+    'start-high-end-nan': seed(SQUARE, [4], {START: ('real', 0.9995), END: ('real', NAN)}),
     'many-segments': seed([(i % 7, (i * 3) % 5) for i in range(128)], [2] * 64,
                           {COUNT: ('long', 50)}),
 }
