@@ -3,8 +3,7 @@
 #include <algorithm>
 #include <cmath>
 
-#include "dash_pattern.h"
-#include "seeded_random.h"
+#include "dash_plan.h"
 
 namespace bench {
 namespace {
@@ -37,34 +36,6 @@ double MeasuredLength(const HostVector* p, int32_t n, bool closed) {
     }
     return cum;
 }
-
-// The dash pattern's arrays over std::vector, which always has room.
-struct Values {
-    std::vector<double> v;
-    void SetEmpty() { v.clear(); }
-    bool Append(double x) {
-        v.push_back(x);
-        return true;
-    }
-    int64_t GetCount() const { return static_cast<int64_t>(v.size()); }
-    double* GetData() { return v.data(); }
-};
-
-// Collects the pieces of the dash pattern into the plan.
-struct PlanSink {
-    Plan& plan;
-    Values divisions, first, second;
-
-    bool Stopped() const { return false; }
-    void Emit(const Values& piece) {
-        if (piece.v.size() <= 1) return;
-        plan.u.insert(plan.u.end(), piece.v.begin(), piece.v.end());
-        plan.pieces.push_back(static_cast<int32_t>(piece.v.size()));
-    }
-};
-
-// The plug-in sorts jittered divisions with a heapsort; std::sort orders finite values the same.
-void SortValues(double* v, int32_t n) { std::sort(v, v + n); }
 
 } // namespace
 
@@ -120,14 +91,17 @@ Plan MakePlan(const Input& in, const Settings& s) {
     SeededRandom random;
     random.Seed(s.seed);
 
+    dash::Plan laid;
+    dash::PlanSink sink(laid);
     Plan plan;
-    PlanSink sink{plan, {}, {}, {}};
     for (size_t j = 0; j < segments; ++j) {
-        plan.segmentU.push_back(static_cast<int64_t>(plan.u.size()));
-        plan.segmentPiece.push_back(static_cast<int64_t>(plan.pieces.size()));
+        plan.segmentU.push_back(static_cast<int64_t>(laid.u.size()));
+        plan.segmentPiece.push_back(static_cast<int64_t>(laid.pieces.size()));
         if (kept[j])
-            dash::LayOutSegment(settings, layout, length[j], maxLength, random, SortValues, sink);
+            dash::LayOutSegment(settings, layout, length[j], maxLength, random, SortReals, sink);
     }
+    plan.u = std::move(laid.u);
+    plan.pieces = std::move(laid.pieces);
     plan.segmentU.push_back(static_cast<int64_t>(plan.u.size()));
     plan.segmentPiece.push_back(static_cast<int64_t>(plan.pieces.size()));
     return plan;

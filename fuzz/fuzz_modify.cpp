@@ -20,12 +20,10 @@
 #include <cstring>
 #include <vector>
 
-#include "dash_pattern.h"
-#include "ge_sort.h"
+#include "dash_plan.h"
 #include "host_model.h"
 #include "korrand.h"
 #include "okorrand.h"
-#include "seeded_random.h"
 
 namespace {
 
@@ -142,68 +140,24 @@ double MeasuredLength(const HostVector* p, size_t n, bool closed) {
     return sum;
 }
 
-// The dash pattern's arrays as the host's blocks would hold them: refused whole when one block
-// is larger than the host grants.
-struct Values {
-    std::vector<double> v;
-    int64_t blockBytes;
-    int64_t limit;
-    void SetEmpty() { v.clear(); }
-    bool Append(double x) {
-        if (blockBytes > limit) return false;
-        v.push_back(x);
-        return true;
-    }
-    int64_t GetCount() const { return static_cast<int64_t>(v.size()); }
-    double* GetData() { return v.data(); }
-};
-
-struct PlanSink {
-    Values divisions, first, second;
-    std::vector<double> u;
-    // The host refuses the output's first block of points when it is larger than it grants; the
-    // plug-in then lays out nothing more.
-    bool outputRefused;
-    bool Stopped() const { return outputRefused; }
-    int64_t outputBytes;
-    int64_t limit;
-    void Emit(const Values& piece) {
-        if (piece.v.size() <= 1) return;
-        if (outputBytes > limit) {
-            outputRefused = true;
-            return;
-        }
-        u.insert(u.end(), piece.v.begin(), piece.v.end());
-    }
-};
-
 // Every uniform parameter the plug-in should hand the measurer, in order.
 std::vector<double> PlannedUniforms(const Input& input, const dash::DashSettings& s) {
-    const auto readable = Readable(input);
     std::vector<double> lengths;
-    double maxLength = 0.0;
-    for (const auto& [first, n] : readable) {
+    for (const auto& [first, n] : Readable(input)) {
         const double length = MeasuredLength(input.points.data() + first, n, s.closed);
-        if (length == 0.0 || !std::isfinite(length)) continue;
-        lengths.push_back(length);
-        if (length > maxLength) maxLength = length;
+        if (length != 0.0 && std::isfinite(length)) lengths.push_back(length);
     }
+    // The host refuses whole blocks: the divisions come in one block of the base division count,
+    // the pieces in blocks of 4 values, the output in blocks of 12288 points.
+    dash::Plan plan;
+    dash::PlanSink sink(plan);
     const dash::PassLayout layout = dash::LayoutFor(s);
-    SeededRandom random;
-    random.Seed(s.seed);
-    const int64_t divisionBytes = int64_t(layout.baseDivisions) * int64_t(sizeof(double));
-    const int64_t pieceBytes = 4 * int64_t(sizeof(double));
-    const int64_t outputBytes = 12288 * int64_t(sizeof(HostVector));
-    PlanSink sink{{{}, divisionBytes, input.blockLimit},
-                  {{}, pieceBytes, input.blockLimit},
-                  {{}, pieceBytes, input.blockLimit},
-                  {},
-                  false,
-                  outputBytes,
-                  input.blockLimit};
-    for (double length : lengths)
-        dash::LayOutSegment(s, layout, length, maxLength, random, SortReals, sink);
-    return sink.u;
+    sink.divisions.blockBytes = int64_t(layout.baseDivisions) * int64_t(sizeof(double));
+    sink.first.blockBytes = sink.second.blockBytes = 4 * int64_t(sizeof(double));
+    sink.outputBlockBytes = 12288 * int64_t(sizeof(HostVector));
+    sink.divisions.limit = sink.first.limit = sink.second.limit = sink.limit = input.blockLimit;
+    dash::PlanPass(s, lengths, sink);
+    return plan.u;
 }
 
 // Reads every parameter choice straight into the node's container.

@@ -6,6 +6,7 @@
 #include <random>
 #include <set>
 
+#include "dash_plan.h"
 #include "korrand.h"
 #include "okorrand.h"
 #include "seeded_random.h"
@@ -37,6 +38,12 @@ public:
     Modifier& Bool(Int32 id, bool v) {
         Host().container.SetBool(Bc(), id, v ? 1 : 0);
         return *this;
+    }
+    // The parameters as one pass reads them.
+    DashSettings Settings() {
+        DashSettings s;
+        ReadDashSettings(reinterpret_cast<const BaseContainer*>(Bc()), &s);
+        return s;
     }
     bool Modify(HostAtom* op) {
         return static_cast<ObjectData*>(obj_)->ModifyObject(
@@ -108,6 +115,21 @@ int64_t Sum(const std::vector<HostSegment>& s) {
 bool SamePoints(const Pts& a, const Pts& b) {
     if (a.size() != b.size()) return false;
     return a.empty() || std::memcmp(a.data(), b.data(), a.size() * sizeof(HostVector)) == 0;
+}
+
+// The host's own length of one segment's points, measured as the modifier measures them.
+double HostLength(const Pts& pts, bool closed) {
+    HostAtom* spline = Host().object.SplineAlloc(static_cast<int32_t>(pts.size()), 0);
+    Host().container.SetBool(hostmodel::Container(spline), SPLINEOBJECT_CLOSED, closed ? 1 : 0);
+    std::copy(pts.begin(), pts.end(), Host().object.GetPointW(spline));
+    Host().object.Message(spline, MSG_UPDATE, nullptr);
+    HostMeasurer* measurer = Host().measurer.Alloc();
+    const double length = Host().measurer.Init(measurer, spline, 0, nullptr) != 0
+                              ? Host().measurer.GetLength(measurer)
+                              : 0.0;
+    Host().measurer.Free(measurer);
+    Host().object.Free(spline);
+    return length;
 }
 
 const Pts kSquare = {{0, 0, 0}, {1, 0, 0}, {1, 1, 0}, {0, 1, 0}};
@@ -600,6 +622,14 @@ TEST_F(ModifyTest, PropertyDashesLieOnTheirSegmentAndNeverOverlap) {
         ASSERT_EQ(Sum(r.segments), static_cast<int64_t>(r.points.size()));
         ASSERT_EQ(r.uniforms.size(), r.points.size());
         ASSERT_EQ(r.measurers.size(), static_cast<size_t>(segCount));
+
+        // The measurer is handed exactly the dash pattern's parameters, in order.
+        std::vector<double> lengths;
+        for (const Pts& seg : segPts) lengths.push_back(HostLength(seg, closed));
+        dash::Plan plan;
+        dash::PlanSink sink(plan);
+        dash::PlanPass(m.Settings(), lengths, sink);
+        ASSERT_EQ(r.uniforms, plan.u) << "trial " << trial;
 
         // Arcs of each record on the unit circle of its uniform parameter.
         std::vector<std::vector<std::pair<double, double>>> arcs(segCount);
