@@ -23,20 +23,6 @@ struct Random {
 
 constexpr double kPi = 3.14159265358979323846;
 
-// The length the host's measurer reports for count points from p: the same sums in the same
-// order, so the layout below matches the modifier's to the bit.
-double MeasuredLength(const HostVector* p, int32_t n, bool closed) {
-    const int32_t edges = n < 2 ? 0 : (closed ? n : n - 1);
-    double cum = 0.0;
-    for (int32_t i = 0; i < edges; ++i) {
-        const HostVector& a = p[i];
-        const HostVector& b = p[i + 1 == n ? 0 : i + 1];
-        const double dx = b.x - a.x, dy = b.y - a.y, dz = b.z - a.z;
-        cum = cum + std::sqrt(dx * dx + dy * dy + dz * dz);
-    }
-    return cum;
-}
-
 } // namespace
 
 Input MakeInput(int32_t segments, int32_t pointsPerSegment, uint64_t seed) {
@@ -78,7 +64,7 @@ Plan MakePlan(const Input& in, const Settings& s) {
     for (size_t j = 0; j < segments; ++j) {
         const int32_t F = in.counts[j];
         if (F >= 0 && E >= 0 && E + F <= total) {
-            length[j] = MeasuredLength(in.points.data() + E, F, s.closed);
+            length[j] = dash::PolylineLength(in.points.data() + E, F, s.closed);
             kept[j] = length[j] != 0.0 && std::isfinite(length[j]);
             if (kept[j] && length[j] > maxLength) maxLength = length[j];
         }

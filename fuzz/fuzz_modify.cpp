@@ -127,24 +127,11 @@ std::vector<std::pair<size_t, size_t>> Readable(const Input& input) {
     return readable;
 }
 
-// The length the host's measurer reports for n points: the same sums in the same order.
-double MeasuredLength(const HostVector* p, size_t n, bool closed) {
-    const size_t edges = n < 2 ? 0 : (closed ? n : n - 1);
-    double sum = 0.0;
-    for (size_t i = 0; i < edges; ++i) {
-        const HostVector& a = p[i];
-        const HostVector& b = p[i + 1 == n ? 0 : i + 1];
-        const double dx = b.x - a.x, dy = b.y - a.y, dz = b.z - a.z;
-        sum = sum + std::sqrt(dx * dx + dy * dy + dz * dz);
-    }
-    return sum;
-}
-
 // Every uniform parameter the plug-in should hand the measurer, in order.
 std::vector<double> PlannedUniforms(const Input& input, const dash::DashSettings& s) {
     std::vector<double> lengths;
     for (const auto& [first, n] : Readable(input)) {
-        const double length = MeasuredLength(input.points.data() + first, n, s.closed);
+        const double length = dash::PolylineLength(input.points.data() + first, n, s.closed);
         if (length != 0.0 && std::isfinite(length)) lengths.push_back(length);
     }
     // The host refuses whole blocks: the divisions come in one block of the base division count,

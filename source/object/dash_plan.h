@@ -4,6 +4,7 @@
 #ifndef KORRAND_DASH_PLAN_H
 #define KORRAND_DASH_PLAN_H
 
+#include <math.h>
 #include <stdint.h>
 
 #include <vector>
@@ -13,6 +14,21 @@
 #include "seeded_random.h"
 
 namespace dash {
+
+// The length a host measurer reports for n points (closed: with the edge back to the first):
+// each edge's length added in order, so that a plan matches the plug-in's to the bit.
+template <class Point>
+double PolylineLength(const Point* p, int64_t n, bool closed) {
+    const int64_t edges = n < 2 ? 0 : (closed ? n : n - 1);
+    double sum = 0.0;
+    for (int64_t i = 0; i < edges; ++i) {
+        const Point& a = p[i];
+        const Point& b = p[i + 1 == n ? 0 : i + 1];
+        const double dx = b.x - a.x, dy = b.y - a.y, dz = b.z - a.z;
+        sum = sum + sqrt(dx * dx + dy * dy + dz * dz);
+    }
+    return sum;
+}
 
 // A pattern array over std::vector. It refuses every value, as the host refuses the block, when
 // one block of the array (blockBytes) is larger than the host grants (limit).
