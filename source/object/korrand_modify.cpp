@@ -27,13 +27,13 @@ constexpr Int64 kOutputPointBlock = 12288;
 constexpr Int64 kOutputSegmentBlock = 2048;
 constexpr Int64 kPieceBlock = 4;
 
-void ReleaseRecord(WorkRecord& r) {
-    SplineLengthData::Free(r.measurer);
-    if (r.spline != nullptr) {
-        BaseObject* spline = r.spline;
+void ReleaseRecord(WorkRecord& record) {
+    SplineLengthData::Free(record.measurer);
+    if (record.spline != nullptr) {
+        BaseObject* spline = record.spline;
         BaseObject::Free(spline);
     }
-    r.spline = nullptr;
+    record.spline = nullptr;
 }
 
 // Everything one pass collects; all of it belongs to the call.
@@ -72,7 +72,7 @@ struct DashPass {
 
 // Samples one piece of a dash into the output: all of its points and its record, or nothing,
 // so the written counts always add up to the points written.
-void EmitPiece(DashPass& pass, const GeDynamicArray<Float>& piece, WorkRecord& r) {
+void EmitPiece(DashPass& pass, const GeDynamicArray<Float>& piece, WorkRecord& record) {
     const Int64 n = piece.GetCount();
     if (n <= 1) return;
     const Int64 before = pass.points.GetCount();
@@ -92,13 +92,13 @@ void EmitPiece(DashPass& pass, const GeDynamicArray<Float>& piece, WorkRecord& r
     }
     Vector* out = pass.points.GetData() + before;
     for (Int64 i = 0; i < n; ++i) {
-        const Float t = r.measurer->UniformToNatural(piece[i]);
-        out[i] = r.spline->GetSplinePoint(t, 0);
+        const Float t = record.measurer->UniformToNatural(piece[i]);
+        out[i] = record.spline->GetSplinePoint(t, 0);
     }
-    Segment s;
-    s.cnt = static_cast<Int32>(n);
-    s.closed = 0;
-    if (!pass.segments.Append(s)) {
+    Segment written;
+    written.cnt = static_cast<Int32>(n);
+    written.closed = 0;
+    if (!pass.segments.Append(written)) {
         pass.points.Truncate(before);
         pass.outputRefused = true;
     }
@@ -124,26 +124,26 @@ bool MeasureSegment(DashPass& pass, const Vector* src, Int32 count, bool closed,
         BaseObject::Free(asObject);
         return false;
     }
-    WorkRecord& r = pass.work[index];
-    r.spline = spline;
-    r.length = 0.0;
-    r.measurer = SplineLengthData::Alloc();
+    WorkRecord& record = pass.work[index];
+    record.spline = spline;
+    record.length = 0.0;
+    record.measurer = SplineLengthData::Alloc();
     bool keep = false;
-    if (r.measurer != nullptr) {
-        if (r.measurer->Init(spline, 0, nullptr)) {
-            r.length = r.measurer->GetLength();
+    if (record.measurer != nullptr) {
+        if (record.measurer->Init(spline, 0, nullptr)) {
+            record.length = record.measurer->GetLength();
             // A segment of length 0 has nowhere to put dashes; neither has one whose length is
             // not finite (non-finite points), where every position would be meaningless.
-            keep = r.length != 0.0 && isfinite(r.length);
+            keep = record.length != 0.0 && isfinite(record.length);
         }
-        if (!keep) SplineLengthData::Free(r.measurer);
+        if (!keep) SplineLengthData::Free(record.measurer);
     }
     if (!keep) {
         BaseObject::Free(asObject);
         pass.work.Truncate(index);
         return false;
     }
-    *length = r.length;
+    *length = record.length;
     return true;
 }
 
@@ -160,30 +160,30 @@ struct RecordSink {
     void Emit(const GeDynamicArray<Float>& piece) { EmitPiece(pass, piece, record); }
 };
 
-void LayOutRecord(DashPass& pass, WorkRecord& r, const DashSettings& s,
+void LayOutRecord(DashPass& pass, WorkRecord& record, const DashSettings& settings,
                   const dash::PassLayout& layout, Float maxLength, SeededRandom& random) {
-    RecordSink sink{pass, r, pass.divisions, pass.first, pass.second};
-    dash::LayOutSegment(s, layout, r.length, maxLength, random, SortReals, sink);
+    RecordSink sink{pass, record, pass.divisions, pass.first, pass.second};
+    dash::LayOutSegment(settings, layout, record.length, maxLength, random, SortReals, sink);
 }
 
 }  // namespace
 
 bool ReadDashSettings(const BaseContainer* bc, DashSettings* out) {
-    DashSettings s = {0.0, false, 0, 0, 0.0, 0, false, 0.0, 0.0};
+    DashSettings read = {0.0, false, 0, 0, 0.0, 0, false, 0.0, 0.0};
     // A node without a container reads as one whose entries are all absent.
     if (bc != nullptr) {
-    s.offset = bc->GetReal(KORRAND_OFFSET, 0.0);
-    s.closed = bc->GetBool(KORRAND_CLOSED, false);
-    s.count = bc->GetLong(KORRAND_COUNT, 0);
-    s.seed = bc->GetLong(KORRAND_SEED, 0);
-    s.jitter = bc->GetReal(KORRAND_JITTER, 0.0);
-    s.subdivision = bc->GetLong(KORRAND_SUBDIVISION, 0);
-    s.relative = bc->GetBool(KORRAND_RELATIVE, false);
-    s.start = bc->GetReal(KORRAND_START, 0.0);
-    s.end = bc->GetReal(KORRAND_END, 0.0);
+    read.offset = bc->GetReal(KORRAND_OFFSET, 0.0);
+    read.closed = bc->GetBool(KORRAND_CLOSED, false);
+    read.count = bc->GetLong(KORRAND_COUNT, 0);
+    read.seed = bc->GetLong(KORRAND_SEED, 0);
+    read.jitter = bc->GetReal(KORRAND_JITTER, 0.0);
+    read.subdivision = bc->GetLong(KORRAND_SUBDIVISION, 0);
+    read.relative = bc->GetBool(KORRAND_RELATIVE, false);
+    read.start = bc->GetReal(KORRAND_START, 0.0);
+    read.end = bc->GetReal(KORRAND_END, 0.0);
     }
 
-    *out = s;
+    *out = read;
     return dash::NormaliseRange(*out);
 }
 
@@ -199,13 +199,13 @@ bool KorrandObject::ModifyObject(BaseObject* mod, BaseDocument*, BaseObject* op,
     // records claim more points than it holds is never read past its end.
     const Int64 pointCount = inPoints != nullptr ? line->GetPointCount() : 0;
 
-    DashSettings s;
+    DashSettings settings;
     BaseContainer* bc = mod != nullptr ? mod->GetDataInstance() : nullptr;
-    if (!ReadDashSettings(bc, &s)) return line->ResizeObject(0, 0);
+    if (!ReadDashSettings(bc, &settings)) return line->ResizeObject(0, 0);
 
     SeededRandom random;
-    random.Seed(s.seed);
-    const dash::PassLayout layout = dash::LayoutFor(s);
+    random.Seed(settings.seed);
+    const dash::PassLayout layout = dash::LayoutFor(settings);
 
     DashPass pass(segmentCount, layout.baseDivisions);
     Float maxLength = 0.0;
@@ -219,7 +219,7 @@ bool KorrandObject::ModifyObject(BaseObject* mod, BaseDocument*, BaseObject* op,
         // dropped without being read.
         const bool readable = F >= 0 && E >= 0 && E + F <= pointCount;
         Float length = 0.0;
-        if (readable && MeasureSegment(pass, inPoints + E, F, s.closed, &length)) {
+        if (readable && MeasureSegment(pass, inPoints + E, F, settings.closed, &length)) {
             if (length > maxLength) maxLength = length;
             ++keptCount;
         }
@@ -227,9 +227,9 @@ bool KorrandObject::ModifyObject(BaseObject* mod, BaseDocument*, BaseObject* op,
     }
 
     for (Int64 i = 0; i < keptCount; ++i) {
-        WorkRecord& r = pass.work[i];
-        LayOutRecord(pass, r, s, layout, maxLength, random);
-        ReleaseRecord(r);
+        WorkRecord& record = pass.work[i];
+        LayOutRecord(pass, record, settings, layout, maxLength, random);
+        ReleaseRecord(record);
     }
 
     const Int64 outPoints = pass.points.GetCount();
