@@ -1,3 +1,4 @@
+// The benchmarks' inputs and the floor: a minimal resampler laid out by the same dash pattern.
 #include "workload.h"
 
 #include <algorithm>

@@ -1,3 +1,4 @@
+// The modifier object's life: the parameter defaults Init writes, its messages and its allocation.
 #include "korrand.h"
 
 #include "okorrand.h"

@@ -1,3 +1,4 @@
+// The heapsort behind GeSortAndSearch and RealSort, and SortReals, its copy-free form for doubles.
 #include "ge_sort.h"
 
 #include <string.h>
