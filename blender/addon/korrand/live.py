@@ -1,0 +1,354 @@
+"""Keeps each enabled curve's result object in step with the curve, as a host runs a modifier."""
+
+import array
+import sys
+import time
+
+import bpy
+from bpy.app.handlers import persistent
+
+from . import bridge
+
+
+class _State:
+    plugin = None
+    instance = None
+    parameters = []
+    settings = None
+    error = ""
+
+
+state = _State()
+
+# Look settings that live on the result while the source is dashed. The source keeps none of
+# them meanwhile: its evaluated geometry must stay the bare curve, which is what gets dashed.
+_LOOK = ("dimensions", "bevel_depth", "bevel_resolution", "extrude", "bevel_mode",
+         "bevel_object", "taper_object", "fill_mode", "use_fill_caps")
+
+
+def _bare(curve):
+    """The look settings a source holds while dashed: nothing that adds faces."""
+    bare = {"bevel_depth": 0.0, "extrude": 0.0, "bevel_object": None}
+    if curve.dimensions == "2D":
+        bare["fill_mode"] = "NONE"
+    return bare
+
+_busy = False
+_status = {}      # source name -> message shown in its panel
+_last_input = {}  # source name -> (points, counts, settings) last dashed
+_built = {}       # result name -> counts of the splines it holds
+timings = {}      # the phases of the last refresh, in seconds
+
+
+def is_busy():
+    return _busy
+
+
+def status(ob):
+    return _status.get(ob.name, "")
+
+
+def _fail(ob, message):
+    _status[ob.name] = message
+    print(f"Korrand: {ob.name}: {message}", file=sys.stderr)
+    try:
+        bpy.ops.korrand.report(message=f"Korrand: {ob.name}: {message}")
+    except RuntimeError:
+        pass  # no context to report in; the panel still shows it
+
+
+# ---- Reading the line form ------------------------------------------------------------------
+
+def _first_mismatch(x, y, start):
+    """The first index i >= start where x[i] != y[i], or len(x); galloping over C-level slice
+    comparisons, so long equal runs cost no Python steps per element."""
+    n = len(x)
+    lo, step = start, 64
+    while True:
+        hi = min(n, lo + step)
+        if x[lo:hi] != y[lo:hi]:
+            break
+        if hi == n:
+            return n
+        lo, step = hi, step * 2
+    while hi - lo > 1:
+        mid = (lo + hi) // 2
+        if x[lo:mid] == y[lo:mid]:
+            lo = mid
+        else:
+            hi = mid
+    return lo
+
+
+def spline_counts(vertex_count, edges):
+    """Point counts of the splines of a curve's wire mesh. Blender writes each spline's points
+    in order with edges (i, i + 1) between them, the closing edge of a cyclic spline last."""
+    counts = array.array("i")
+    m = len(edges) // 2
+    seconds, firsts = edges[1:-1:2], edges[2::2]  # edge i ends where edge i + 1 starts, in a run
+    nxt = 0  # first vertex not yet in a spline
+    start = 0
+    while start < m:
+        end = _first_mismatch(seconds, firsts, start)  # the run is edges start..end
+        first = edges[2 * start]
+        a, b = edges[2 * end], edges[2 * end + 1]
+        last = a if b < a else b
+        counts.extend([1] * (first - nxt))  # lone points have no edges
+        counts.append(last - first + 1)
+        nxt = last + 1
+        start = end + 1
+    counts.extend([1] * (vertex_count - nxt))
+    if sum(counts) != vertex_count:
+        raise ValueError("the curve's points are not in spline order")
+    return counts
+
+
+def read_line_form(ob, depsgraph):
+    """The evaluated curve of ob as Blender draws it, in object space: x, y, z floats and one
+    point count per spline, in Blender's order."""
+    evaluated = ob.evaluated_get(depsgraph)
+    mesh = evaluated.to_mesh()
+    try:
+        if mesh is None:
+            return array.array("f"), array.array("i")
+        n = len(mesh.vertices)
+        points = array.array("f", bytes(12 * n))
+        mesh.vertices.foreach_get("co", points)
+        edges = array.array("i", bytes(8 * len(mesh.edges)))
+        mesh.edges.foreach_get("vertices", edges)
+        if len(mesh.polygons):
+            raise ValueError("the curve is filled or bevelled; dash its outline instead")
+    finally:
+        evaluated.to_mesh_clear()
+    return points, spline_counts(n, edges)
+
+
+# ---- The result object ----------------------------------------------------------------------
+
+def _settings(ob):
+    k = ob.korrand
+    return tuple((p.id, getattr(k, p.key)) for p in state.parameters
+                 if p.type != bridge.TYPE_BUTTON)
+
+
+def _move_look(src, res):
+    """Hands the source's look to the result, leaving the source a bare curve. True when the
+    source changed (its evaluated curve is then out of date)."""
+    s, r = src.data, res.data
+    bare = _bare(s)
+    for name in _LOOK:
+        value = getattr(s, name)
+        if getattr(r, name) != value and (name not in bare or value != bare[name]):
+            setattr(r, name, value)
+    moved = False
+    for name, value in bare.items():
+        if getattr(s, name) != value:
+            setattr(s, name, value)
+            moved = True
+    if list(r.materials) != list(s.materials):
+        r.materials.clear()
+        for m in s.materials:
+            r.materials.append(m)
+    return moved
+
+
+def _give_look_back(src, res):
+    for name in _bare(res.data):
+        setattr(src.data, name, getattr(res.data, name))
+
+
+def _new_result(src):
+    data = bpy.data.curves.new(src.name + " dashed", "CURVE")
+    data.dimensions = "3D"
+    res = bpy.data.objects.new(src.name + " dashed", data)
+    for c in src.users_collection:
+        c.objects.link(res)
+    if not res.users_collection:
+        bpy.context.scene.collection.objects.link(res)
+    res.parent = src
+    res.matrix_parent_inverse.identity()
+    res.korrand.source = src
+    src.korrand.result = res
+    return res
+
+
+def _write_splines(res, counts, xyzw):
+    """Replaces the result's splines: one open POLY spline per segment. Splines are reused when
+    the structure is unchanged, so only coordinates are written."""
+    data = res.data
+    splines = data.splines
+    kept = [c for c in counts if c > 0]
+    if _built.get(res.name) != kept or len(splines) != len(kept):
+        _built.pop(res.name, None)
+        splines.clear()
+        for c in kept:
+            s = splines.new("POLY")
+            if c > 1:
+                s.points.add(c - 1)
+        _built[res.name] = kept
+    at = 0
+    kept_i = iter(splines)
+    for c in counts:
+        if c > 0:
+            next(kept_i).points.foreach_set("co", xyzw[4 * at:4 * (at + c)])
+        at += c
+    data.update_tag()
+
+
+def _clear_result(res):
+    _built.pop(res.name, None)
+    res.data.splines.clear()
+    res.data.update_tag()
+
+
+def refresh(ob, depsgraph, force=False):
+    """Dashes ob's evaluated curve into its result object. When the source's look had to move
+    first, its evaluated curve is stale: the update that the move causes dashes it."""
+    global _busy
+    if _busy or not ob.korrand.enabled or state.instance is None or ob.type != "CURVE":
+        return
+    _busy = True
+    try:
+        res = ob.korrand.result
+        if res is None or res.name not in bpy.data.objects:
+            res = _new_result(ob)
+        if _move_look(ob, res):
+            return
+        t0 = time.perf_counter()
+        try:
+            points, counts = read_line_form(ob, depsgraph)
+        except ValueError as e:
+            _fail(ob, str(e))
+            _clear_result(res)
+            _last_input.pop(ob.name, None)
+            return
+        t1 = time.perf_counter()
+        settings = _settings(ob)
+        key = (points, counts, settings)
+        if not force and _last_input.get(ob.name) == key and res.name in _built:
+            return
+        inst = state.instance
+        try:
+            for pid, value in settings:
+                inst.set(pid, value)
+            result = inst.dash(points, counts)
+            xyzw = inst.points_xyzw(result)
+        except bridge.BridgeError as e:
+            _fail(ob, str(e))
+            _clear_result(res)
+            return
+        t2 = time.perf_counter()
+        try:
+            _write_splines(res, result.counts, xyzw)
+        except Exception:
+            _clear_result(res)  # never leave half a result
+            raise
+        t3 = time.perf_counter()
+        timings.update(read=t1 - t0, plugin=t2 - t1, build=t3 - t2)
+        _last_input[ob.name] = key
+        _status.pop(ob.name, None)
+    finally:
+        _busy = False
+
+
+def set_enabled(ob, enabled, context):
+    global _busy
+    if enabled:
+        if state.instance is None:
+            _fail(ob, state.error or "the plug-in is not loaded")
+            return
+        if ob.type != "CURVE":
+            _fail(ob, f"only curve objects can be dashed, not {ob.type.lower()} objects")
+            return
+        res = ob.korrand.result
+        if res is None or res.name not in bpy.data.objects:
+            res = _new_result(ob)
+        _move_look(ob, res)
+        ob.hide_set(True)
+        ob.hide_render = True
+        refresh(ob, context.evaluated_depsgraph_get(), force=True)
+        return
+    _status.pop(ob.name, None)
+    _last_input.pop(ob.name, None)
+    res = ob.korrand.result
+    _busy = True
+    try:
+        if res is not None:
+            if res.type == "CURVE":
+                _give_look_back(ob, res)
+            _built.pop(res.name, None)
+            data = res.data
+            ob.korrand.result = None
+            bpy.data.objects.remove(res)
+            if data is not None and data.users == 0:
+                bpy.data.curves.remove(data)
+        ob.hide_render = False
+        if ob.name in context.view_layer.objects:
+            ob.hide_set(False)
+    finally:
+        _busy = False
+
+
+# ---- Handlers -------------------------------------------------------------------------------
+
+def _enabled_sources():
+    return [ob for ob in bpy.data.objects
+            if ob.type == "CURVE" and ob.korrand.enabled and not ob.korrand.source]
+
+
+@persistent
+def _on_depsgraph(scene, depsgraph):
+    if _busy or state.instance is None:
+        return
+    changed = set()
+    for u in depsgraph.updates:
+        original = getattr(u.id, "original", None)
+        if isinstance(original, bpy.types.Object):
+            if original.type == "CURVE" and original.korrand.enabled and u.is_updated_geometry:
+                changed.add(original.name)
+        elif isinstance(original, (bpy.types.Curve, bpy.types.Key)):
+            changed.update(ob.name for ob in _enabled_sources()
+                           if ob.data == original or getattr(ob.data, "shape_keys", None) == original)
+    for name in changed:
+        ob = bpy.data.objects.get(name)
+        if ob is not None:
+            refresh(ob, depsgraph)
+
+
+@persistent
+def _on_frame(scene, depsgraph=None):
+    if _busy or state.instance is None:
+        return
+    if depsgraph is None:
+        depsgraph = bpy.context.evaluated_depsgraph_get()
+    for ob in _enabled_sources():
+        refresh(ob, depsgraph)  # skipped when the evaluated curve did not change
+
+
+@persistent
+def _on_reload(*_):
+    # Undo, redo and loading replace every datablock: what was built before is unknown.
+    _built.clear()
+    _last_input.clear()
+    _status.clear()
+
+
+_HANDLERS = (
+    (bpy.app.handlers.depsgraph_update_post, _on_depsgraph),
+    (bpy.app.handlers.frame_change_post, _on_frame),
+    (bpy.app.handlers.undo_post, _on_reload),
+    (bpy.app.handlers.redo_post, _on_reload),
+    (bpy.app.handlers.load_post, _on_reload),
+)
+
+
+def install_handlers():
+    for handlers, f in _HANDLERS:
+        if f not in handlers:
+            handlers.append(f)
+
+
+def remove_handlers():
+    for handlers, f in _HANDLERS:
+        if f in handlers:
+            handlers.remove(f)

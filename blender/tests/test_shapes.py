@@ -1,0 +1,90 @@
+"""Every kind of curve dashed as korrand dash dashes its line form; each parameter followed;
+the button; disabling gives the curve back."""
+
+import math
+import os
+import sys
+
+import bpy
+
+sys.path.insert(0, os.path.dirname(__file__))
+import support  # noqa: E402
+
+korrand = support.enable_addon()
+support.clear_scene()
+
+# The panel's controls come from the description read through the bridge.
+params = {p.key: p for p in korrand.state.parameters}
+for key in ("count", "relative", "subdivision", "offset", "closed", "start", "end", "seed",
+            "jitter"):
+    rna = bpy.types.Object.bl_rna.properties["korrand"].fixed_type.properties[key]
+    p = params[key]
+    assert rna.name == p.label, (key, rna.name, p.label)
+    if p.min is not None and rna.type in ("INT", "FLOAT"):
+        assert (rna.hard_min, rna.hard_max) == (p.min, p.max), key
+        assert rna.default == p.default, key
+
+shapes = {
+    "circle": support.operator_curve(bpy.ops.curve.primitive_bezier_circle_add, radius=2),
+    "open_poly": support.poly_curve("open_poly", [[(0, 0, 0), (3, 0, 0), (3, 2, 0), (5, 4, 1)]]),
+    "nurbs": support.operator_curve(bpy.ops.curve.primitive_nurbs_curve_add,
+                                    location=(0, 4, 0)),
+    "several": support.poly_curve("several", [
+        [(0, 0, 0), (1, 0, 0), (1, 1, 0)],
+        [(2, 0, 0), (6, 0, 0)],
+        [(0, 3, 0), (1, 4, 0), (2, 3, 0), (3, 4, 0), (4, 3, 0)]]),
+    "helix": support.poly_curve("helix", [[(math.cos(t / 8), math.sin(t / 8), t / 40)
+                                           for t in range(160)]]),
+}
+shapes["several"].data.splines[1].use_cyclic_u = True  # ignored: the plug-in's rule decides
+
+# The line form is the curve as Blender draws it: a POLY spline's own points, and a Bezier
+# circle's four segments at its resolution, in one spline.
+points, counts = korrand.live.read_line_form(shapes["open_poly"], support.depsgraph())
+assert list(counts) == [4] and list(points) == [0, 0, 0, 3, 0, 0, 3, 2, 0, 5, 4, 1], points
+points, counts = korrand.live.read_line_form(shapes["circle"], support.depsgraph())
+assert list(counts) == [4 * shapes["circle"].data.resolution_u], counts
+points, counts = korrand.live.read_line_form(shapes["several"], support.depsgraph())
+assert list(counts) == [3, 2, 5], counts
+shapes["circle"].data.bevel_depth = 0.05
+
+for name, ob in shapes.items():
+    ob.korrand.count = 12
+    ob.korrand.enabled = True
+    res = ob.korrand.result
+    assert res is not None and res.parent == ob and res.korrand.source == ob
+    assert ob.hide_get() and ob.hide_render and not res.hide_get()
+    counts, _ = support.assert_matches_reference(ob, korrand, "enabled")
+    assert len(counts) > 0, name
+
+# The look moves with the dashes: the circle's bevel is on its result.
+assert shapes["circle"].korrand.result.data.bevel_depth > 0.04
+assert shapes["circle"].data.bevel_depth == 0
+
+# Each parameter, changed, changes the dashes, and they stay what korrand dash gives.
+changes = [("count", 7), ("relative", True), ("subdivision", 4), ("offset", 0.25),
+           ("closed", False), ("start", 0.1), ("end", 0.7), ("jitter", 0.6), ("seed", 5)]
+ob = shapes["several"]
+before = support.result_line(ob)
+for key, value in changes:
+    setattr(ob.korrand, key, value)
+    now = support.assert_matches_reference(ob, korrand, f"after {key}={value}")
+    assert now != before, f"changing {key} changed nothing"
+    before = now
+
+# The button goes through the plug-in to Blender's URL operator.
+opened = []
+korrand._open_url = opened.append
+weblink = [p for p in korrand.state.parameters if p.type == korrand.bridge.TYPE_BUTTON][0]
+assert bpy.ops.korrand.command(element=weblink.id) == {"FINISHED"}
+assert len(opened) == 1 and opened[0].startswith("http"), opened
+
+# Disabling removes the result and shows the curve again, with its look.
+for name, ob in shapes.items():
+    res_name = ob.korrand.result.name
+    ob.korrand.enabled = False
+    assert ob.korrand.result is None and res_name not in bpy.data.objects, name
+    assert not ob.hide_get() and not ob.hide_render, name
+assert abs(shapes["circle"].data.bevel_depth - 0.05) < 1e-7
+assert not [c for c in bpy.data.curves if c.name.endswith(" dashed")]
+print("test_shapes: all passed")
