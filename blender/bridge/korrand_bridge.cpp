@@ -350,13 +350,38 @@ int32_t korrand_dash(KorrandInstance* instance, const double* points, int64_t po
     });
 }
 
-int32_t korrand_dash_float(KorrandInstance* instance, const float* points, int64_t point_count,
-                           const int32_t* counts, int32_t segment_count, KorrandLine* line) {
+int32_t korrand_dash_float(KorrandInstance* instance, const float* points, int32_t stride,
+                           int64_t point_count, const int32_t* counts, int32_t segment_count,
+                           KorrandLine* line) {
     if (point_count > 0 && points == nullptr) return Fail(KORRAND_ERROR_ARGUMENT, "null points");
+    if (stride < 3) return Fail(KORRAND_ERROR_ARGUMENT, "a point stride below 3");
     return Guarded([&] {
         return Dash(instance, point_count, counts, segment_count, line, [&](HostVector* dst) {
-            for (int64_t i = 0; i < point_count; ++i)
-                dst[i] = HostVector{points[3 * i], points[3 * i + 1], points[3 * i + 2]};
+            const float* p = points;
+            for (int64_t i = 0; i < point_count; ++i, p += stride)
+                dst[i] = HostVector{p[0], p[1], p[2]};
+        });
+    });
+}
+
+int32_t korrand_dash_gather(KorrandInstance* instance, const float* const* segments, int32_t stride,
+                            const int32_t* counts, int32_t segment_count, KorrandLine* line) {
+    if (segment_count > 0 && (segments == nullptr || counts == nullptr))
+        return Fail(KORRAND_ERROR_ARGUMENT, "null segments");
+    if (stride < 3) return Fail(KORRAND_ERROR_ARGUMENT, "a point stride below 3");
+    int64_t total = 0;
+    for (int32_t i = 0; i < segment_count; ++i) {
+        if (counts[i] > 0 && segments[i] == nullptr)
+            return Fail(KORRAND_ERROR_ARGUMENT, "null points of segment " + std::to_string(i));
+        total += counts[i] > 0 ? counts[i] : 0;
+    }
+    return Guarded([&] {
+        return Dash(instance, total, counts, segment_count, line, [&](HostVector* dst) {
+            for (int32_t i = 0; i < segment_count; ++i) {
+                const float* p = segments[i];
+                for (int32_t k = 0; k < counts[i]; ++k, p += stride)
+                    *dst++ = HostVector{p[0], p[1], p[2]};
+            }
         });
     });
 }

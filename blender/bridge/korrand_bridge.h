@@ -123,14 +123,24 @@ KORRAND_BRIDGE_API int32_t korrand_command(KorrandInstance* instance, int32_t id
                                            const char** opened);
 
 /* Runs the modifier on a line object built from point_count points (x, y, z triples back to
-   back, doubles or floats) divided into segment_count segments of counts[i] points. The counts
-   must be non-negative and add up to point_count. line receives the dashed line object. */
+   back) divided into segment_count segments of counts[i] points. The counts must be
+   non-negative and add up to point_count. line receives the dashed line object. */
 KORRAND_BRIDGE_API int32_t korrand_dash(KorrandInstance* instance, const double* points,
                                         int64_t point_count, const int32_t* counts,
                                         int32_t segment_count, KorrandLine* line);
+/* The same with single-precision points, each widened exactly; a point's x, y, z start stride
+   floats after the previous point's (3 for packed triples, 4 for x, y, z, w). */
 KORRAND_BRIDGE_API int32_t korrand_dash_float(KorrandInstance* instance, const float* points,
-                                              int64_t point_count, const int32_t* counts,
-                                              int32_t segment_count, KorrandLine* line);
+                                              int32_t stride, int64_t point_count,
+                                              const int32_t* counts, int32_t segment_count,
+                                              KorrandLine* line);
+/* The same with each segment's points in a buffer of its own: segments[i] is the first float
+   of segment i's counts[i] points (null allowed when counts[i] is 0); the point count is the
+   sum of the counts. Spares a caller that holds segments apart from copying them together. */
+KORRAND_BRIDGE_API int32_t korrand_dash_gather(KorrandInstance* instance,
+                                               const float* const* segments, int32_t stride,
+                                               const int32_t* counts, int32_t segment_count,
+                                               KorrandLine* line);
 
 /* Writes the points of the last korrand_dash result into xyzw (4 * its point_count floats,
    owned by the caller) as x, y, z rounded once to single precision and w = 1, the layout of

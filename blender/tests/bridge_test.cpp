@@ -144,12 +144,35 @@ TEST_F(Bridge, DashesLineObjectsInDoubleAndSinglePrecision) {
     std::vector<double> widened(in32.begin(), in32.end());
     const Line want = Dash(inst, Line{widened, in.counts});
     KorrandLine got{};
-    ASSERT_EQ(korrand_dash_float(inst, in32.data(), static_cast<int64_t>(in32.size() / 3),
+    ASSERT_EQ(korrand_dash_float(inst, in32.data(), 3, static_cast<int64_t>(in32.size() / 3),
                                  in.counts.data(), 2, &got),
               KORRAND_OK);
     const Line got64 = Result(got);
     EXPECT_EQ(got64.counts, want.counts);
     EXPECT_EQ(got64.points, want.points);
+    std::vector<float> in4;  // x, y, z, w: the w is skipped
+    for (size_t i = 0; i < in32.size(); i += 3)
+        in4.insert(in4.end(), {in32[i], in32[i + 1], in32[i + 2], -7.0f});
+    KorrandLine strided{};
+    ASSERT_EQ(korrand_dash_float(inst, in4.data(), 4, static_cast<int64_t>(in4.size() / 4),
+                                 in.counts.data(), 2, &strided),
+              KORRAND_OK);
+    EXPECT_EQ(Result(strided).points, want.points);
+    EXPECT_EQ(korrand_dash_float(inst, in4.data(), 2, 1, in.counts.data(), 0, &strided),
+              KORRAND_ERROR_ARGUMENT);
+    // Segments held apart, with an empty one between them.
+    const float* apart[] = {in4.data(), nullptr, in4.data() + 4 * in.counts[0]};
+    const int32_t apartCounts[] = {in.counts[0], 0, in.counts[1]};
+    KorrandLine gathered{};
+    ASSERT_EQ(korrand_dash_gather(inst, apart, 4, apartCounts, 3, &gathered), KORRAND_OK)
+        << korrand_last_error();
+    EXPECT_EQ(Result(gathered).points, want.points);
+    apart[0] = nullptr;
+    EXPECT_EQ(korrand_dash_gather(inst, apart, 4, apartCounts, 3, &gathered),
+              KORRAND_ERROR_ARGUMENT);
+    ASSERT_EQ(korrand_dash_float(inst, in32.data(), 3, static_cast<int64_t>(in32.size() / 3),
+                                 in.counts.data(), 2, &got),
+              KORRAND_OK);
     std::vector<float> xyzw(4 * static_cast<size_t>(got.point_count));
     ASSERT_EQ(korrand_points_xyzw(inst, xyzw.data(), static_cast<int64_t>(xyzw.size())),
               KORRAND_OK);

@@ -84,9 +84,23 @@ def _options(k):
     return opts
 
 
+def line_form(ob, korrand):
+    """ob's line form as the add-on reads it: packed x, y, z floats and counts."""
+    form = korrand.live.read_line_form(ob, depsgraph())
+    return form.xyz(), form.counts
+
+
+def assert_readers_agree(ob, korrand):
+    """The control-point reader of POLY curves gives what Blender's wire mesh of them gives."""
+    fast = korrand.live._read_control_points(ob, depsgraph())
+    wire = korrand.live._read_wire(ob, depsgraph())
+    assert fast.stride == 4 and fast.counts == wire.counts, (ob.name, fast.counts, wire.counts)
+    assert fast.xyz() == wire.xyz(), ob.name
+
+
 def expected_line(ob, korrand):
     """The dashes korrand dash gives for ob's line form and settings, rounded once to floats."""
-    points, counts = korrand.live.read_line_form(ob, depsgraph())
+    points, counts = line_form(ob, korrand)
     segments, at = [], 0
     for c in counts:
         segments.append([[float(points[3 * i + k]) for k in range(3)] for i in range(at, at + c)])

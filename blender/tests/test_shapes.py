@@ -40,12 +40,14 @@ shapes["several"].data.splines[1].use_cyclic_u = True  # ignored: the plug-in's 
 
 # The line form is the curve as Blender draws it: a POLY spline's own points, and a Bezier
 # circle's four segments at its resolution, in one spline.
-points, counts = korrand.live.read_line_form(shapes["open_poly"], support.depsgraph())
+points, counts = support.line_form(shapes["open_poly"], korrand)
 assert list(counts) == [4] and list(points) == [0, 0, 0, 3, 0, 0, 3, 2, 0, 5, 4, 1], points
-points, counts = korrand.live.read_line_form(shapes["circle"], support.depsgraph())
+points, counts = support.line_form(shapes["circle"], korrand)
 assert list(counts) == [4 * shapes["circle"].data.resolution_u], counts
-points, counts = korrand.live.read_line_form(shapes["several"], support.depsgraph())
+points, counts = support.line_form(shapes["several"], korrand)
 assert list(counts) == [3, 2, 5], counts
+for name in ("open_poly", "several", "helix"):
+    support.assert_readers_agree(shapes[name], korrand)
 shapes["circle"].data.bevel_depth = 0.05
 
 for name, ob in shapes.items():

@@ -86,9 +86,12 @@ def _load(path):
         "korrand_command": (ctypes.c_int32, [I, ctypes.c_int32, ctypes.POINTER(ctypes.c_char_p)]),
         "korrand_dash": (ctypes.c_int32, [I, ctypes.c_void_p, ctypes.c_int64, ctypes.c_void_p,
                                           ctypes.c_int32, ctypes.POINTER(_Line)]),
-        "korrand_dash_float": (ctypes.c_int32, [I, ctypes.c_void_p, ctypes.c_int64,
-                                                ctypes.c_void_p, ctypes.c_int32,
-                                                ctypes.POINTER(_Line)]),
+        "korrand_dash_float": (ctypes.c_int32, [I, ctypes.c_void_p, ctypes.c_int32,
+                                                ctypes.c_int64, ctypes.c_void_p,
+                                                ctypes.c_int32, ctypes.POINTER(_Line)]),
+        "korrand_dash_gather": (ctypes.c_int32, [I, ctypes.c_void_p, ctypes.c_int32,
+                                                 ctypes.c_void_p, ctypes.c_int32,
+                                                 ctypes.POINTER(_Line)]),
         "korrand_points_xyzw": (ctypes.c_int32, [I, ctypes.c_void_p, ctypes.c_int64]),
     }
     for name, (res, args) in sig.items():
@@ -143,24 +146,46 @@ class Instance:
         text = opened.value.decode() if opened.value else ""
         return [a for a in text.split("\n") if a]
 
-    def dash(self, points, counts):
-        """Dashes a line form: points an array of 'f' or 'd' (x, y, z triples), counts an
-        array of 'i'. Returns a Result; its points come from points_xyzw or points_double."""
+    def dash(self, points, counts, stride=3):
+        """Dashes a line form: points an array of 'f' (x, y, z at every stride floats) or of
+        'd' (x, y, z triples), counts an array of 'i'. Returns a Result; its points come from
+        points_xyzw or points_double."""
         if counts.itemsize != 4 or points.typecode not in "fd":
             raise BridgeError("points must be an array of 'f' or 'd', counts of 32-bit ints")
         line = _Line()
-        call = self._lib.korrand_dash_float if points.typecode == "f" else self._lib.korrand_dash
-        self._plugin._check(call(self._handle, _address(points), len(points) // 3,
-                                 _address(counts), len(counts), ctypes.byref(line)))
+        if points.typecode == "f":
+            status = self._lib.korrand_dash_float(
+                self._handle, _address(points), stride, len(points) // stride,
+                _address(counts), len(counts), ctypes.byref(line))
+        else:
+            status = self._lib.korrand_dash(self._handle, _address(points), len(points) // 3,
+                                            _address(counts), len(counts), ctypes.byref(line))
+        self._plugin._check(status)
+        return self._result(line)
+
+    def dash_segments(self, segments, counts, stride):
+        """Dashes a line form held as one array of 'f' per segment (x, y, z at every stride
+        floats), counts an array of 'i'."""
+        if counts.itemsize != 4 or len(segments) != len(counts):
+            raise BridgeError("one array of points per segment count expected")
+        addresses = (ctypes.c_void_p * len(segments))(*(_address(s) for s in segments))
+        line = _Line()
+        self._plugin._check(self._lib.korrand_dash_gather(
+            self._handle, addresses, stride, _address(counts), len(counts), ctypes.byref(line)))
+        return self._result(line)
+
+    def _result(self, line):
         out = array.array("i", bytes(4 * line.segment_count))
         if line.segment_count:
             ctypes.memmove(out.buffer_info()[0], line.counts, 4 * line.segment_count)
         self._last = line
         return Result(out, line.point_count, line.result == 1)
 
-    def points_xyzw(self, result):
-        """The points of the last dash as x, y, z, 1 floats, each coordinate rounded once."""
-        out = array.array("f", bytes(16 * result.point_count))
+    def points_xyzw(self, result, reuse=None):
+        """The points of the last dash as x, y, z, 1 floats, each coordinate rounded once;
+        into reuse when it is an array of the right size."""
+        n = 4 * result.point_count
+        out = reuse if reuse is not None and len(reuse) == n else array.array("f", [0.0]) * n
         self._plugin._check(self._lib.korrand_points_xyzw(self._handle, _address(out), len(out)))
         return out
 

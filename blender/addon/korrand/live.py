@@ -37,6 +37,8 @@ _busy = False
 _status = {}      # source name -> message shown in its panel
 _last_input = {}  # source name -> (points, counts, settings) last dashed
 _built = {}       # result name -> counts of the splines it holds
+_spare = {}       # source name -> segment buffers of the read before the last one
+_out = {}         # source name -> the buffer of the result's points, reused
 timings = {}      # the phases of the last refresh, in seconds
 
 
@@ -103,14 +105,75 @@ def spline_counts(vertex_count, edges):
     return counts
 
 
-def read_line_form(ob, depsgraph):
-    """The evaluated curve of ob as Blender draws it, in object space: x, y, z floats and one
-    point count per spline, in Blender's order."""
+def _control_points_are_drawn(ob):
+    """True when Blender draws ob's curve through its deformed control points: POLY splines
+    only, and every modifier applied to the control points (before tessellation)."""
+    if any(s.type != "POLY" for s in ob.data.splines):
+        return False
+    return all(m.type in ("HOOK", "SOFT_BODY") or getattr(m, "use_apply_on_spline", False)
+               for m in ob.modifiers if m.show_viewport)
+
+
+class LineForm:
+    """A curve's line form: each segment's points in an array of floats of its own, x, y, z at
+    every stride floats, and the point count of each segment."""
+
+    def __init__(self, segments, counts, stride):
+        self.segments, self.counts, self.stride = segments, counts, stride
+
+    def __eq__(self, other):
+        return (isinstance(other, LineForm) and self.stride == other.stride
+                and self.counts == other.counts and self.segments == other.segments)
+
+    def xyz(self):
+        """All points as packed x, y, z triples."""
+        out = array.array("f", bytes(12 * sum(self.counts)))
+        at = 0
+        for seg, c in zip(self.segments, self.counts):
+            for k in range(3):
+                out[3 * at + k:3 * (at + c):3] = seg[k::self.stride]
+            at += c
+        return out
+
+
+def _read_splines(splines, spare):
+    # Each spline into a buffer of its own: joining them in Python costs several times more
+    # than reading them; the bridge gathers them. Buffers of an earlier read are reused where
+    # the sizes agree: fresh memory costs more than the read itself.
+    counts = array.array("i", bytes(4 * len(splines)))
+    splines.foreach_get("point_count_u", counts)
+    segments = []
+    for i, (s, c) in enumerate(zip(splines, counts)):
+        chunk = spare[i] if i < len(spare) and len(spare[i]) == 4 * c else None
+        if chunk is None:
+            chunk = array.array("f", _ZERO) * (4 * c)
+        s.points.foreach_get("co", chunk)
+        segments.append(chunk)
+    return LineForm(segments, counts, 4)
+
+
+_ZERO = [0.0]
+
+
+def _read_control_points(ob, depsgraph, spare=()):
+    """The control points after shape keys, hooks and modifiers on the spline. A curve with
+    none of them, outside edit mode, is read as stored, which is much faster than a copy."""
+    if (ob.mode != "EDIT" and ob.data.shape_keys is None
+            and not any(m.show_viewport for m in ob.modifiers)):
+        return _read_splines(ob.data.splines, spare)
+    curve = ob.to_curve(depsgraph, apply_modifiers=True)
+    try:
+        return _read_splines(curve.splines, spare)
+    finally:
+        ob.to_curve_clear()
+
+
+def _read_wire(ob, depsgraph):
     evaluated = ob.evaluated_get(depsgraph)
     mesh = evaluated.to_mesh()
     try:
         if mesh is None:
-            return array.array("f"), array.array("i")
+            return LineForm([], array.array("i"), 3)
         n = len(mesh.vertices)
         points = array.array("f", bytes(12 * n))
         mesh.vertices.foreach_get("co", points)
@@ -120,7 +183,20 @@ def read_line_form(ob, depsgraph):
             raise ValueError("the curve is filled or bevelled; dash its outline instead")
     finally:
         evaluated.to_mesh_clear()
-    return points, spline_counts(n, edges)
+    counts = spline_counts(n, edges)
+    segments, at = [], 0
+    for c in counts:
+        segments.append(points[3 * at:3 * (at + c)])
+        at += c
+    return LineForm(segments, counts, 3)
+
+
+def read_line_form(ob, depsgraph, spare=()):
+    """The evaluated curve of ob as Blender draws it, in object space, one segment per spline
+    in Blender's order. spare: segment buffers of an earlier read that may be overwritten."""
+    if _control_points_are_drawn(ob):
+        return _read_control_points(ob, depsgraph, spare)
+    return _read_wire(ob, depsgraph)
 
 
 # ---- The result object ----------------------------------------------------------------------
@@ -215,24 +291,31 @@ def refresh(ob, depsgraph, force=False):
         if _move_look(ob, res):
             return
         t0 = time.perf_counter()
+        # Reads go into the buffers of the read before the last; the last one is kept to see
+        # whether anything changed.
+        last = _last_input.pop(ob.name, None)
         try:
-            points, counts = read_line_form(ob, depsgraph)
+            form = read_line_form(ob, depsgraph, _spare.get(ob.name, ()))
         except ValueError as e:
             _fail(ob, str(e))
             _clear_result(res)
-            _last_input.pop(ob.name, None)
             return
         t1 = time.perf_counter()
         settings = _settings(ob)
-        key = (points, counts, settings)
-        if not force and _last_input.get(ob.name) == key and res.name in _built:
+        key = (form, settings)
+        if not force and last == key and res.name in _built:
+            _last_input[ob.name] = last
+            _spare[ob.name] = form.segments
             return
+        if last is not None:
+            _spare[ob.name] = last[0].segments
         inst = state.instance
         try:
             for pid, value in settings:
                 inst.set(pid, value)
-            result = inst.dash(points, counts)
-            xyzw = inst.points_xyzw(result)
+            result = inst.dash_segments(form.segments, form.counts, form.stride)
+            xyzw = inst.points_xyzw(result, _out.get(ob.name))
+            _out[ob.name] = xyzw
         except bridge.BridgeError as e:
             _fail(ob, str(e))
             _clear_result(res)
@@ -268,8 +351,8 @@ def set_enabled(ob, enabled, context):
         ob.hide_render = True
         refresh(ob, context.evaluated_depsgraph_get(), force=True)
         return
-    _status.pop(ob.name, None)
-    _last_input.pop(ob.name, None)
+    for cache in (_status, _last_input, _spare, _out):
+        cache.pop(ob.name, None)
     res = ob.korrand.result
     _busy = True
     try:
@@ -330,6 +413,8 @@ def _on_reload(*_):
     # Undo, redo and loading replace every datablock: what was built before is unknown.
     _built.clear()
     _last_input.clear()
+    _spare.clear()
+    _out.clear()
     _status.clear()
 
 
