@@ -67,6 +67,28 @@ assert not res.korrand.enabled and res.korrand.result is None
 update()
 assert support.result_line(ob) == seen[0]
 
+# Edit mode: the points being edited, before they are stored in the splines.
+for shape in ("wire", "ring"):
+    if shape == "ring":
+        ed = support.operator_curve(bpy.ops.curve.primitive_bezier_circle_add, radius=2)
+        ed.korrand.enabled = True
+    else:
+        ed = ob
+    before = support.result_line(ed)
+    ed.hide_set(False)
+    bpy.context.view_layer.objects.active = ed
+    bpy.ops.object.mode_set(mode="EDIT")
+    bpy.ops.curve.select_all(action="SELECT")
+    bpy.ops.transform.translate(value=(1.5, 0, 0.5))
+    update()
+    assert support.assert_matches_reference(ed, korrand, "edit mode") != before, shape
+    bpy.ops.object.mode_set(mode="OBJECT")
+    ed.hide_set(True)
+    update()
+    assert support.assert_matches_reference(ed, korrand, "after edit mode") != before, shape
+scene.frame_set(1)
+seen[0] = support.result_line(ob)
+
 # Undo and redo keep the result in step with the settings.
 undo_ok = bpy.ops.ed.undo_push(message="before") == {"FINISHED"}
 if undo_ok:

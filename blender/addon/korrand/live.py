@@ -107,8 +107,9 @@ def spline_counts(vertex_count, edges):
 
 def _control_points_are_drawn(ob):
     """True when Blender draws ob's curve through its deformed control points: POLY splines
-    only, and every modifier applied to the control points (before tessellation)."""
-    if any(s.type != "POLY" for s in ob.data.splines):
+    only, every modifier applied to the control points (before tessellation), and not in
+    edit mode (the points being edited are not in the splines yet)."""
+    if ob.mode == "EDIT" or any(s.type != "POLY" for s in ob.data.splines):
         return False
     return all(m.type in ("HOOK", "SOFT_BODY") or getattr(m, "use_apply_on_spline", False)
                for m in ob.modifiers if m.show_viewport)
@@ -157,8 +158,8 @@ _ZERO = [0.0]
 
 def _read_control_points(ob, depsgraph, spare=()):
     """The control points after shape keys, hooks and modifiers on the spline. A curve with
-    none of them, outside edit mode, is read as stored, which is much faster than a copy."""
-    if (ob.mode != "EDIT" and ob.data.shape_keys is None
+    none of them is read as stored, which is much faster than a copy."""
+    if (ob.data.shape_keys is None
             and not any(m.show_viewport for m in ob.modifiers)):
         return _read_splines(ob.data.splines, spare)
     curve = ob.to_curve(depsgraph, apply_modifiers=True)
