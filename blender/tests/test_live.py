@@ -89,6 +89,19 @@ for shape in ("wire", "ring"):
 scene.frame_set(1)
 seen[0] = support.result_line(ob)
 
+# A copy of a dashed curve gets a result of its own; the original's stays as it was.
+copy = ob.copy()
+copy.data = ob.data.copy()
+copy.animation_data_clear()
+copy.modifiers.clear()
+scene.collection.objects.link(copy)
+copy.korrand.count = 4
+assert copy.korrand.result not in (None, ob.korrand.result)
+assert len(support.result_line(copy)[0]) == 4
+assert support.result_line(ob) == seen[0] and ob.korrand.result.korrand.source == ob
+copy.korrand.enabled = False
+assert ob.korrand.result is not None and support.result_line(ob) == seen[0]
+
 # Undo and redo keep the result in step with the settings.
 undo_ok = bpy.ops.ed.undo_push(message="before") == {"FINISHED"}
 if undo_ok:

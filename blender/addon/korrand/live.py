@@ -234,6 +234,15 @@ def _give_look_back(src, res):
         setattr(src.data, name, getattr(res.data, name))
 
 
+def _own_result(ob):
+    """ob's result object, or None. A copy of a dashed curve (Shift+D) points at the
+    original's result at first: that one is not its own."""
+    res = ob.korrand.result
+    if res is None or res.name not in bpy.data.objects or res.korrand.source != ob:
+        return None
+    return res
+
+
 def _new_result(src):
     data = bpy.data.curves.new(src.name + " dashed", "CURVE")
     data.dimensions = "3D"
@@ -286,9 +295,7 @@ def refresh(ob, depsgraph, force=False):
         return
     _busy = True
     try:
-        res = ob.korrand.result
-        if res is None or res.name not in bpy.data.objects:
-            res = _new_result(ob)
+        res = _own_result(ob) or _new_result(ob)
         if _move_look(ob, res):
             return
         t0 = time.perf_counter()
@@ -344,9 +351,7 @@ def set_enabled(ob, enabled, context):
         if ob.type != "CURVE":
             _fail(ob, f"only curve objects can be dashed, not {ob.type.lower()} objects")
             return
-        res = ob.korrand.result
-        if res is None or res.name not in bpy.data.objects:
-            res = _new_result(ob)
+        res = _own_result(ob) or _new_result(ob)
         _move_look(ob, res)
         ob.hide_set(True)
         ob.hide_render = True
@@ -354,15 +359,15 @@ def set_enabled(ob, enabled, context):
         return
     for cache in (_status, _last_input, _spare, _out):
         cache.pop(ob.name, None)
-    res = ob.korrand.result
+    res = _own_result(ob)
     _busy = True
     try:
+        ob.korrand.result = None
         if res is not None:
             if res.type == "CURVE":
                 _give_look_back(ob, res)
             _built.pop(res.name, None)
             data = res.data
-            ob.korrand.result = None
             bpy.data.objects.remove(res)
             if data is not None and data.users == 0:
                 bpy.data.curves.remove(data)
