@@ -24,6 +24,15 @@ for key in ("count", "relative", "subdivision", "offset", "closed", "start", "en
         assert (rna.hard_min, rna.hard_max) == (p.min, p.max), key
         assert rna.default == p.default, key
 
+# Splines found in a wire mesh: open, lone points, cyclic (two points too), long runs.
+E = support.array.array
+edges = E("i", [0, 1, 1, 2, 4, 5, 5, 6, 6, 4, 7, 8, 8, 7])
+assert list(korrand.live.spline_counts(10, edges)) == [3, 1, 3, 2, 1]
+long_run = [v for i in range(999) for v in (i, i + 1)] + [1000, 1001, 1001, 1002, 1002, 1000]
+assert list(korrand.live.spline_counts(1003, E("i", long_run))) == [1000, 3]
+assert list(korrand.live.spline_counts(2, E("i"))) == [1, 1]
+assert list(korrand.live.spline_counts(0, E("i"))) == []
+
 shapes = {
     "circle": support.operator_curve(bpy.ops.curve.primitive_bezier_circle_add, radius=2),
     "open_poly": support.poly_curve("open_poly", [[(0, 0, 0), (3, 0, 0), (3, 2, 0), (5, 4, 1)]]),
