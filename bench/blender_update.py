@@ -63,7 +63,7 @@ def phases(label, before_each):
 # Same structure: the result's splines are kept, only their coordinates are written.
 phases("update, result splines kept", lambda: None)
 # New structure: every spline of the result is made again.
-phases("update, result splines made anew", korrand.live._built.clear)
+phases("update, result splines made anew", lambda: ob.korrand.result.data.splines.clear())
 
 # The plug-in call alone, through the bridge on the same line form.
 form = korrand.live.read_line_form(ob, bpy.context.evaluated_depsgraph_get())

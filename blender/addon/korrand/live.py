@@ -36,7 +36,6 @@ def _bare(curve):
 _busy = False
 _status = {}      # source name -> message shown in its panel
 _last_input = {}  # source name -> (points, counts, settings) last dashed
-_built = {}       # result name -> counts of the splines it holds
 _spare = {}       # source name -> segment buffers of the read before the last one
 _out = {}         # source name -> the buffer of the result's points, reused
 timings = {}      # the phases of the last refresh, in seconds
@@ -263,15 +262,15 @@ def _write_splines(res, counts, xyzw):
     the structure is unchanged, so only coordinates are written."""
     data = res.data
     splines = data.splines
-    kept = [c for c in counts if c > 0]
-    if _built.get(res.name) != kept or len(splines) != len(kept):
-        _built.pop(res.name, None)
+    kept = counts if 0 not in counts else array.array("i", (c for c in counts if c > 0))
+    have = array.array("i", bytes(4 * len(splines)))
+    splines.foreach_get("point_count_u", have)
+    if have != kept:
         splines.clear()
         for c in kept:
             s = splines.new("POLY")
             if c > 1:
                 s.points.add(c - 1)
-        _built[res.name] = kept
     at = 0
     kept_i = iter(splines)
     for c in counts:
@@ -282,7 +281,6 @@ def _write_splines(res, counts, xyzw):
 
 
 def _clear_result(res):
-    _built.pop(res.name, None)
     res.data.splines.clear()
     res.data.update_tag()
 
@@ -311,7 +309,7 @@ def refresh(ob, depsgraph, force=False):
         t1 = time.perf_counter()
         settings = _settings(ob)
         key = (form, settings)
-        if not force and last == key and res.name in _built:
+        if not force and last == key:
             _last_input[ob.name] = last
             _spare[ob.name] = form.segments
             return
@@ -366,7 +364,6 @@ def set_enabled(ob, enabled, context):
         if res is not None:
             if res.type == "CURVE":
                 _give_look_back(ob, res)
-            _built.pop(res.name, None)
             data = res.data
             bpy.data.objects.remove(res)
             if data is not None and data.users == 0:
@@ -416,8 +413,7 @@ def _on_frame(scene, depsgraph=None):
 
 @persistent
 def _on_reload(*_):
-    # Undo, redo and loading replace every datablock: what was built before is unknown.
-    _built.clear()
+    # Undo, redo and loading replace every datablock: what was read before is unknown.
     _last_input.clear()
     _spare.clear()
     _out.clear()
