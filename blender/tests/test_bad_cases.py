@@ -49,6 +49,13 @@ for ob in (text, surface):
     assert ob.korrand.result is None and not ob.hide_get(), ob.name
     assert "curve objects" in korrand.live.status(ob), korrand.live.status(ob)
 
+# A result is never dashed again: its own switch refuses.
+res = single.korrand.result
+res.korrand.enabled = True
+assert res.korrand.result is None and "dashes of single" in korrand.live.status(res)
+res.korrand.enabled = False
+assert single.korrand.result == res
+
 # The description's limits hold.
 line = support.poly_curve("line", [[(0, 0, 0), (10, 0, 0), (10, 10, 0)]])
 line.korrand.count = 10 ** 6

@@ -126,13 +126,17 @@ class KORRAND_PT_dash(bpy.types.Panel):
         return context.object is not None and context.object.type == "CURVE"
 
     def draw_header(self, context):
-        self.layout.prop(context.object.korrand, "enabled", text="")
+        if context.object.korrand.source is None:
+            self.layout.prop(context.object.korrand, "enabled", text="")
 
     def draw(self, context):
         layout = self.layout
         ob = context.object
         if state.error:
             layout.label(text=state.error, icon="ERROR")
+            return
+        if ob.korrand.source is not None:
+            layout.label(text=f"The dashes of {ob.korrand.source.name}", icon="INFO")
             return
         message = live.status(ob)
         if message:

@@ -289,7 +289,8 @@ def refresh(ob, depsgraph, force=False):
     """Dashes ob's evaluated curve into its result object. When the source's look had to move
     first, its evaluated curve is stale: the update that the move causes dashes it."""
     global _busy
-    if _busy or not ob.korrand.enabled or state.instance is None or ob.type != "CURVE":
+    if (_busy or not ob.korrand.enabled or state.instance is None or ob.type != "CURVE"
+            or ob.korrand.source is not None):
         return
     _busy = True
     try:
@@ -348,6 +349,9 @@ def set_enabled(ob, enabled, context):
             return
         if ob.type != "CURVE":
             _fail(ob, f"only curve objects can be dashed, not {ob.type.lower()} objects")
+            return
+        if ob.korrand.source is not None:
+            _fail(ob, f"these are the dashes of {ob.korrand.source.name}; dash that instead")
             return
         res = _own_result(ob) or _new_result(ob)
         _move_look(ob, res)
