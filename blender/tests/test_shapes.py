@@ -4,6 +4,7 @@ the button; disabling gives the curve back."""
 import math
 import os
 import sys
+import types
 
 import bpy
 
@@ -83,10 +84,48 @@ for key, value in changes:
     assert now != before, f"changing {key} changed nothing"
     before = now
 
+# The panel: one control per parameter in the description's order, then the button.
+class Layout:
+    enabled = True
+
+    def __init__(self):
+        self.calls = []
+
+    def prop(self, data, name, **kw):
+        self.calls.append(("prop", name))
+
+    def label(self, text="", **kw):
+        self.calls.append(("label", text))
+
+    def column(self):
+        return self
+
+    def operator(self, idname, text="", **kw):
+        op = types.SimpleNamespace()
+        self.calls.append(("operator", idname, text, op))
+        return op
+
+
+def draw(ob):
+    panel = types.SimpleNamespace(layout=Layout())
+    korrand.KORRAND_PT_dash.draw(panel, types.SimpleNamespace(object=ob))
+    return panel.layout.calls
+
+
+calls = draw(shapes["several"])
+controls = [c[1] for c in calls if c[0] == "prop"]
+assert controls == [p.key for p in korrand.state.parameters if p.type != korrand.bridge.TYPE_BUTTON], controls
+button = [c for c in calls if c[0] == "operator"]
+weblink = [p for p in korrand.state.parameters if p.type == korrand.bridge.TYPE_BUTTON][0]
+assert len(button) == 1 and button[0][2] == weblink.label and button[0][3].element == weblink.id
+assert draw(shapes["several"].korrand.result)[0][0] == "label"
+saved, korrand.state.error = korrand.state.error, "Korrand: missing"
+assert draw(shapes["several"]) == [("label", "Korrand: missing")]
+korrand.state.error = saved
+
 # The button goes through the plug-in to Blender's URL operator.
 opened = []
 korrand._open_url = opened.append
-weblink = [p for p in korrand.state.parameters if p.type == korrand.bridge.TYPE_BUTTON][0]
 assert bpy.ops.korrand.command(element=weblink.id) == {"FINISHED"}
 assert len(opened) == 1 and opened[0].startswith("http"), opened
 
