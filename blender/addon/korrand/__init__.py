@@ -168,8 +168,8 @@ def register():
     except (bridge.BridgeError, OSError) as e:
         state.plugin = state.instance = None
         state.parameters = []
-        state.error = f"Korrand: {e}"
-        print(state.error, file=sys.stderr)
+        state.error = str(e)
+        print(f"Korrand: {e}", file=sys.stderr)
     state.settings = _settings_class()
     bpy.utils.register_class(state.settings)
     for c in _classes:

@@ -33,9 +33,10 @@ def _bare(curve):
         bare["fill_mode"] = "NONE"
     return bare
 
+
 _busy = False
 _status = {}      # source name -> message shown in its panel
-_last_input = {}  # source name -> (points, counts, settings) last dashed
+_last_input = {}  # source name -> (line form, settings) last dashed
 _spare = {}       # source name -> segment buffers of the read before the last one
 _out = {}         # source name -> the buffer of the result's points, reused
 timings = {}      # the phases of the last refresh, in seconds
