@@ -8,7 +8,7 @@ packages=(
   clang-14 libclang-rt-14-dev
   libgtest-dev libgmock-dev libbenchmark-dev
   libtiff-dev libtiff-tools nlohmann-json3-dev libcli11-dev libsvgpp-dev libboost-dev
-  librsvg2-bin python3 clang-format
+  librsvg2-bin python3 clang-format blender
 )
 if [ "${KORRAND_WINDOWS:-0}" = 1 ]; then
   packages+=(g++-mingw-w64-x86-64-posix wine64)

@@ -5,7 +5,7 @@
 # the tests cross-built with MinGW-w64 and run under Wine) and the robustness stages, each in a
 # build folder of its own:
 #   build-asan  the whole suite with AddressSanitizer + UndefinedBehaviorSanitizer (gcc)
-#   build-tsan  the concurrency test with ThreadSanitizer (gcc)
+#   build-tsan  the concurrency tests (plug-in, Blender bridge) with ThreadSanitizer (gcc)
 #   build-fuzz  each libFuzzer target for KORRAND_FUZZ_SECONDS (default 60) (clang, scripts/fuzz.sh)
 # They run when KORRAND_CI_SANITIZERS=1, which is the default when CI=true; set
 # KORRAND_CI_SANITIZERS=0 to skip them, or KORRAND_FUZZ_SECONDS=0 to skip only the fuzzing.
@@ -49,13 +49,14 @@ ctest --test-dir build-asan -j "$jobs" --output-on-failure
 stage "ThreadSanitizer: concurrency test"
 CC=gcc CXX=g++ cmake -S . -B build-tsan -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
   -DKORRAND_BUILD_TESTS=ON -DKORRAND_BUILD_CLI=OFF -DKORRAND_SANITIZE=thread >/dev/null
-cmake --build build-tsan -j "$jobs" --target concurrency_test
+cmake --build build-tsan -j "$jobs" --target concurrency_test bridge_test
 # Some kernels randomise mmap further than ThreadSanitizer's fixed layout allows.
 tsan_run=()
 if command -v setarch >/dev/null && setarch "$(uname -m)" -R true 2>/dev/null; then
   tsan_run=(setarch "$(uname -m)" -R)
 fi
-"${tsan_run[@]}" ctest --test-dir build-tsan -R '^Concurrency\.' --output-on-failure
+"${tsan_run[@]}" ctest --test-dir build-tsan -R '^(Concurrency|BridgeConcurrency)\.' \
+  --output-on-failure
 
 if [ "${KORRAND_FUZZ_SECONDS:-60}" != 0 ]; then
   stage "libFuzzer: ${KORRAND_FUZZ_SECONDS:-60} s per target"

@@ -26,6 +26,7 @@ constexpr int32_t Ospline = 5101;
 constexpr int32_t Oline = 5137;
 constexpr int32_t Onull = 5140;
 constexpr int32_t kMsgUpdate = 5;
+constexpr int32_t kMsgDescriptionCommand = 19; // data: HostDescriptionCommand
 constexpr int32_t kSplineClosed = 1002; // container id of a spline's closed flag (bool)
 
 HostAtom* NewLineObject(const std::vector<HostVector>& points,

@@ -1,0 +1,250 @@
+"""The plug-in through the korrand_bridge library, called with ctypes (standard library only)."""
+
+import array
+import ctypes
+import os
+import sys
+
+BRIDGE_VERSION = 1  # the KORRAND_BRIDGE_VERSION this module was written for
+
+TYPE_LONG, TYPE_BOOL, TYPE_REAL, TYPE_BUTTON = 1, 2, 3, 4
+
+
+class BridgeError(Exception):
+    pass
+
+
+class _Parameter(ctypes.Structure):
+    _fields_ = [
+        ("id", ctypes.c_int32),
+        ("type", ctypes.c_int32),
+        ("name", ctypes.c_char_p),
+        ("label", ctypes.c_char_p),
+        ("has_default", ctypes.c_int32),
+        ("has_min", ctypes.c_int32),
+        ("has_max", ctypes.c_int32),
+        ("default_value", ctypes.c_double),
+        ("min", ctypes.c_double),
+        ("max", ctypes.c_double),
+    ]
+
+
+class _Line(ctypes.Structure):
+    _fields_ = [
+        ("points", ctypes.POINTER(ctypes.c_double)),
+        ("point_count", ctypes.c_int64),
+        ("counts", ctypes.POINTER(ctypes.c_int32)),
+        ("segment_count", ctypes.c_int32),
+        ("result", ctypes.c_int32),
+    ]
+
+
+class Parameter:
+    """One parameter of the plug-in's description resource."""
+
+    def __init__(self, p):
+        self.id = p.id
+        self.type = p.type
+        self.name = p.name.decode()
+        self.label = p.label.decode()
+        self.default = p.default_value if p.has_default else None
+        self.min = p.min if p.has_min else None
+        self.max = p.max if p.has_max else None
+
+    @property
+    def key(self):
+        """The name a host's settings use: lower case, without the plug-in's prefix."""
+        return self.name.split("_", 1)[1].lower() if "_" in self.name else self.name.lower()
+
+
+def _library_name():
+    if sys.platform == "win32":
+        return "korrand_bridge.dll"
+    if sys.platform == "darwin":
+        return "libkorrand_bridge.dylib"
+    return "libkorrand_bridge.so"
+
+
+def _load(path):
+    lib = ctypes.CDLL(path)
+    P, I = ctypes.c_void_p, ctypes.c_void_p
+    sig = {
+        "korrand_bridge_version": (ctypes.c_int32, []),
+        "korrand_last_error": (ctypes.c_char_p, []),
+        "korrand_open": (ctypes.c_int32, [ctypes.c_char_p, ctypes.POINTER(P)]),
+        "korrand_close": (None, [P]),
+        "korrand_plugin_id": (ctypes.c_int32, [P]),
+        "korrand_plugin_name": (ctypes.c_char_p, [P]),
+        "korrand_parameter_count": (ctypes.c_int32, [P]),
+        "korrand_parameter": (ctypes.c_int32, [P, ctypes.c_int32, ctypes.POINTER(_Parameter)]),
+        "korrand_set_block_limit": (None, [ctypes.c_int64]),
+        "korrand_host_alive": (None, [ctypes.POINTER(ctypes.c_int64)] * 2),
+        "korrand_instance_create": (ctypes.c_int32, [P, ctypes.POINTER(I)]),
+        "korrand_instance_destroy": (None, [I]),
+        "korrand_set": (ctypes.c_int32, [I, ctypes.c_int32, ctypes.c_double]),
+        "korrand_get": (ctypes.c_int32, [I, ctypes.c_int32, ctypes.POINTER(ctypes.c_double)]),
+        "korrand_command": (ctypes.c_int32, [I, ctypes.c_int32, ctypes.POINTER(ctypes.c_char_p)]),
+        "korrand_dash": (ctypes.c_int32, [I, ctypes.c_void_p, ctypes.c_int64, ctypes.c_void_p,
+                                          ctypes.c_int32, ctypes.POINTER(_Line)]),
+        "korrand_dash_float": (ctypes.c_int32, [I, ctypes.c_void_p, ctypes.c_int32,
+                                                ctypes.c_int64, ctypes.c_void_p,
+                                                ctypes.c_int32, ctypes.POINTER(_Line)]),
+        "korrand_dash_gather": (ctypes.c_int32, [I, ctypes.c_void_p, ctypes.c_int32,
+                                                 ctypes.c_void_p, ctypes.c_int32,
+                                                 ctypes.POINTER(_Line)]),
+        "korrand_points_xyzw": (ctypes.c_int32, [I, ctypes.c_void_p, ctypes.c_int64]),
+    }
+    for name, (res, args) in sig.items():
+        f = getattr(lib, name)
+        f.restype, f.argtypes = res, args
+    return lib
+
+
+def _address(buf):
+    return buf.buffer_info()[0] if len(buf) else None
+
+
+class Result:
+    """A dashed line form: counts (array of int32) and points, as doubles or xyzw floats."""
+
+    def __init__(self, counts, point_count, ok):
+        self.counts = counts
+        self.point_count = point_count
+        self.ok = ok
+
+
+class Instance:
+    """One modifier instance of the plug-in. Not for use from two threads at once."""
+
+    def __init__(self, plugin):
+        self._plugin = plugin
+        self._lib = plugin._lib
+        handle = ctypes.c_void_p()
+        plugin._check(self._lib.korrand_instance_create(plugin._handle, ctypes.byref(handle)))
+        self._handle = handle
+        plugin._instances.add(self)
+
+    def close(self):
+        if self._handle:
+            self._lib.korrand_instance_destroy(self._handle)
+            self._handle = None
+            self._plugin._instances.discard(self)
+
+    def set(self, parameter_id, value):
+        self._plugin._check(self._lib.korrand_set(self._handle, parameter_id, float(value)))
+
+    def get(self, parameter_id):
+        v = ctypes.c_double()
+        self._plugin._check(self._lib.korrand_get(self._handle, parameter_id, ctypes.byref(v)))
+        return v.value
+
+    def command(self, element_id):
+        """Presses a description button; returns the addresses the plug-in asked to open."""
+        opened = ctypes.c_char_p()
+        self._plugin._check(self._lib.korrand_command(self._handle, element_id,
+                                                      ctypes.byref(opened)))
+        text = opened.value.decode() if opened.value else ""
+        return [a for a in text.split("\n") if a]
+
+    def dash(self, points, counts, stride=3):
+        """Dashes a line form: points an array of 'f' (x, y, z at every stride floats) or of
+        'd' (x, y, z triples), counts an array of 'i'. Returns a Result; its points come from
+        points_xyzw or points_double."""
+        if counts.itemsize != 4 or points.typecode not in "fd":
+            raise BridgeError("points must be an array of 'f' or 'd', counts of 32-bit ints")
+        line = _Line()
+        if points.typecode == "f":
+            status = self._lib.korrand_dash_float(
+                self._handle, _address(points), stride, len(points) // stride,
+                _address(counts), len(counts), ctypes.byref(line))
+        else:
+            status = self._lib.korrand_dash(self._handle, _address(points), len(points) // 3,
+                                            _address(counts), len(counts), ctypes.byref(line))
+        self._plugin._check(status)
+        return self._result(line)
+
+    def dash_segments(self, segments, counts, stride):
+        """Dashes a line form held as one array of 'f' per segment (x, y, z at every stride
+        floats), counts an array of 'i'."""
+        if counts.itemsize != 4 or len(segments) != len(counts):
+            raise BridgeError("one array of points per segment count expected")
+        addresses = (ctypes.c_void_p * len(segments))(*(_address(s) for s in segments))
+        line = _Line()
+        self._plugin._check(self._lib.korrand_dash_gather(
+            self._handle, addresses, stride, _address(counts), len(counts), ctypes.byref(line)))
+        return self._result(line)
+
+    def _result(self, line):
+        out = array.array("i", bytes(4 * line.segment_count))
+        if line.segment_count:
+            ctypes.memmove(out.buffer_info()[0], line.counts, 4 * line.segment_count)
+        self._last = line
+        return Result(out, line.point_count, line.result == 1)
+
+    def points_xyzw(self, result, reuse=None):
+        """The points of the last dash as x, y, z, 1 floats, each coordinate rounded once;
+        into reuse when it is an array of the right size."""
+        n = 4 * result.point_count
+        out = reuse if reuse is not None and len(reuse) == n else array.array("f", [0.0]) * n
+        self._plugin._check(self._lib.korrand_points_xyzw(self._handle, _address(out), len(out)))
+        return out
+
+    def points_double(self, result):
+        out = array.array("d", bytes(24 * result.point_count))
+        if result.point_count:
+            ctypes.memmove(out.buffer_info()[0], self._last.points, len(out) * 8)
+        return out
+
+
+class Plugin:
+    """A plug-in folder, loaded and started through the bridge."""
+
+    def __init__(self, library_path, folder):
+        self._lib = _load(library_path)
+        version = self._lib.korrand_bridge_version()
+        if version != BRIDGE_VERSION:
+            raise BridgeError(f"{library_path}: bridge version {version}, "
+                              f"this add-on needs {BRIDGE_VERSION}")
+        if not os.path.isdir(folder):
+            raise BridgeError(f"the plug-in folder {folder} is missing")
+        handle = ctypes.c_void_p()
+        self._handle = None
+        self._instances = set()
+        self._check(self._lib.korrand_open(os.fsencode(folder), ctypes.byref(handle)))
+        self._handle = handle
+        self.id = self._lib.korrand_plugin_id(handle)
+        self.name = self._lib.korrand_plugin_name(handle).decode()
+        self.parameters = []
+        for i in range(self._lib.korrand_parameter_count(handle)):
+            p = _Parameter()
+            self._check(self._lib.korrand_parameter(handle, i, ctypes.byref(p)))
+            self.parameters.append(Parameter(p))
+
+    def _check(self, status):
+        if status != 0:
+            raise BridgeError(self._lib.korrand_last_error().decode() or f"error {status}")
+
+    def close(self):
+        for inst in list(self._instances):
+            inst.close()
+        if self._handle:
+            self._lib.korrand_close(self._handle)
+            self._handle = None
+
+    def instance(self):
+        return Instance(self)
+
+    def host_alive(self):
+        blocks, objects = ctypes.c_int64(), ctypes.c_int64()
+        self._lib.korrand_host_alive(ctypes.byref(blocks), ctypes.byref(objects))
+        return blocks.value, objects.value
+
+
+def open_beside(package_dir):
+    """The plug-in folder shipped in the add-on's own folder, through the bridge beside it."""
+    folder = os.environ.get("KORRAND_PLUGIN_FOLDER") or os.path.join(
+        package_dir, "plugins", "KorrandModifier")
+    library = os.path.join(package_dir, _library_name())
+    if not os.path.exists(library):
+        raise BridgeError(f"the bridge library {library} is missing")
+    return Plugin(library, folder)

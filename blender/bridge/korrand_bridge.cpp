@@ -1,0 +1,407 @@
+// The bridge is a thin host: it keeps the host model's Plugin and its registration, and turns
+// C calls into the model's calls. Every exception stops at the C boundary.
+#include "korrand_bridge.h"
+
+#include <algorithm>
+#include <climits>
+#include <cmath>
+#include <cstdio>
+#include <cstring>
+#include <memory>
+#include <mutex>
+#include <new>
+#include <string>
+#include <vector>
+
+#include "host_model.h"
+
+struct KorrandPlugin {
+    std::unique_ptr<hostmodel::Plugin> plugin;
+    const hostmodel::Registration* registration = nullptr;
+    hostmodel::DescriptionResource description;
+    std::mutex mutex;  // guards instances
+    std::vector<KorrandInstance*> instances;
+};
+
+struct KorrandInstance {
+    KorrandPlugin* owner = nullptr;
+    hostmodel::Plugin::Instance instance{};
+    HostAtom* line = nullptr;  // the line object handed to the modifier, kept for its result
+    std::vector<int32_t> counts;
+    std::string opened;
+};
+
+namespace {
+
+static_assert(sizeof(HostVector) == 3 * sizeof(double), "points are packed triples");
+
+thread_local std::string lastError;
+
+int32_t Fail(int32_t status, std::string message) {
+    lastError = std::move(message);
+    return status;
+}
+
+int32_t Ok() {
+    lastError.clear();
+    return KORRAND_OK;
+}
+
+// Runs body, turning an exception into a status: the caller is C and must never see one.
+template <class Body>
+int32_t Guarded(Body body) {
+    try {
+        return body();
+    } catch (const std::bad_alloc&) {
+        return Fail(KORRAND_ERROR_MEMORY, "out of memory");
+    } catch (const std::exception& e) {
+        return Fail(KORRAND_ERROR_PLUGIN, e.what());
+    } catch (...) {
+        return Fail(KORRAND_ERROR_PLUGIN, "unexpected failure");
+    }
+}
+
+const hostmodel::Parameter* FindParameter(const KorrandPlugin* p, int32_t id) {
+    for (const hostmodel::Parameter& q : p->description.parameters)
+        if (q.id == id) return &q;
+    return nullptr;
+}
+
+std::string Number(double v) {
+    char text[32];
+    std::snprintf(text, sizeof text, "%.17g", v);
+    return text;
+}
+
+// The plug-in's object registration that modifies objects: the one a host puts under a spline.
+const hostmodel::Registration* FindModifier(const hostmodel::Plugin& plugin) {
+    for (const hostmodel::Registration& r : hostmodel::Registry()) {
+        if (r.kind != HOST_PLUGINTYPE_OBJECT) continue;
+        const hostmodel::Registration* own = plugin.Find(r.id);
+        if (own != nullptr && own->record.ModifyObject != nullptr) return own;
+    }
+    return nullptr;
+}
+
+// The line object handed to the modifier, resized to the input; points are filled by fill.
+template <class Fill>
+int32_t Dash(KorrandInstance* inst, int64_t pointCount, const int32_t* counts, int32_t segmentCount,
+             KorrandLine* out, Fill fill) {
+    if (inst == nullptr || out == nullptr) return Fail(KORRAND_ERROR_ARGUMENT, "null argument");
+    if (pointCount < 0 || segmentCount < 0 || pointCount > INT32_MAX)
+        return Fail(KORRAND_ERROR_ARGUMENT, "point or segment count out of range");
+    if (segmentCount > 0 && counts == nullptr)
+        return Fail(KORRAND_ERROR_ARGUMENT, "null segment counts");
+    int64_t sum = 0;
+    for (int32_t i = 0; i < segmentCount; ++i) {
+        if (counts[i] < 0) return Fail(KORRAND_ERROR_ARGUMENT, "negative segment count");
+        sum += counts[i];
+    }
+    if (sum != pointCount)
+        return Fail(KORRAND_ERROR_ARGUMENT, "segment counts add up to " + std::to_string(sum) +
+                                                " points, not " + std::to_string(pointCount));
+    *out = KorrandLine{nullptr, 0, nullptr, 0, 0};
+    inst->counts.clear();
+    const HostFunctionTable* t = hostmodel::Table();
+    if (inst->line == nullptr) inst->line = hostmodel::NewObject(hostmodel::Oline);
+    if (t->object.ResizeObject(inst->line, static_cast<int32_t>(pointCount), segmentCount) != 1)
+        return Fail(KORRAND_ERROR_MEMORY, "the host cannot hold a line object of " +
+                                              std::to_string(pointCount) + " points");
+    fill(t->object.GetPointW(inst->line));
+    HostSegment* segs = t->object.GetSegmentW(inst->line);
+    for (int32_t i = 0; i < segmentCount; ++i) segs[i] = HostSegment{counts[i], 0};
+
+    const int32_t result = inst->owner->plugin->Modify(inst->instance, inst->line) ? 1 : 0;
+    if (t->object.GetType(inst->line) != hostmodel::Oline)
+        return Fail(KORRAND_ERROR_PLUGIN, "the modifier changed the object's type");
+    const int32_t n = t->object.GetSegmentCount(inst->line);
+    const int64_t total = t->object.GetPointCount(inst->line);
+    const HostSegment* written = t->object.GetSegmentR(inst->line);
+    inst->counts.resize(static_cast<size_t>(n));
+    int64_t at = 0;
+    for (int32_t i = 0; i < n; ++i) {
+        if (written[i].cnt < 0 || at + written[i].cnt > total)
+            return Fail(KORRAND_ERROR_PLUGIN, "the modifier wrote inconsistent segments");
+        inst->counts[static_cast<size_t>(i)] = written[i].cnt;
+        at += written[i].cnt;
+    }
+    const HostVector* pts = t->object.GetPointR(inst->line);
+    out->points = pts != nullptr ? &pts->x : nullptr;
+    out->point_count = at;
+    out->counts = inst->counts.data();
+    out->segment_count = n;
+    out->result = result;
+    return Ok();
+}
+
+}  // namespace
+
+extern "C" {
+
+int32_t korrand_bridge_version(void) {
+    return KORRAND_BRIDGE_VERSION;
+}
+
+const char* korrand_last_error(void) {
+    return lastError.c_str();
+}
+
+int32_t korrand_open(const char* folder, KorrandPlugin** plugin) {
+    if (plugin == nullptr) return Fail(KORRAND_ERROR_ARGUMENT, "null argument");
+    *plugin = nullptr;
+    if (folder == nullptr || *folder == '\0')
+        return Fail(KORRAND_ERROR_ARGUMENT, "no plug-in folder given");
+    return Guarded([&] {
+        auto p = std::make_unique<KorrandPlugin>();
+        std::string error;
+        p->plugin = hostmodel::Plugin::Load(folder, &error);
+        if (!p->plugin) return Fail(KORRAND_ERROR_PLUGIN, "cannot load the plug-in: " + error);
+        if (!p->plugin->Start(&error))
+            return Fail(KORRAND_ERROR_PLUGIN, "the plug-in did not start: " + error);
+        p->registration = FindModifier(*p->plugin);
+        if (p->registration == nullptr)
+            return Fail(KORRAND_ERROR_PLUGIN,
+                        std::string("the plug-in in '") + folder + "' registered no modifier");
+        auto description =
+            hostmodel::ReadDescription(p->plugin->Folder(), p->registration->description, &error);
+        if (!description)
+            return Fail(KORRAND_ERROR_PLUGIN, "the plug-in's description cannot be read: " + error);
+        p->description = std::move(*description);
+        hostmodel::SetMaxBlockSize(int64_t{1} << 30);
+        *plugin = p.release();
+        return Ok();
+    });
+}
+
+void korrand_close(KorrandPlugin* plugin) {
+    if (plugin == nullptr) return;
+    std::vector<KorrandInstance*> left;
+    {
+        std::lock_guard<std::mutex> lock(plugin->mutex);
+        left.swap(plugin->instances);
+    }
+    for (KorrandInstance* inst : left) {
+        inst->owner = nullptr;  // already unlisted
+        hostmodel::FreeObject(inst->line);
+        plugin->plugin->Destroy(inst->instance);
+        delete inst;
+    }
+    delete plugin;
+    lastError.clear();
+}
+
+int32_t korrand_plugin_id(const KorrandPlugin* plugin) {
+    return plugin != nullptr ? plugin->registration->id : 0;
+}
+
+const char* korrand_plugin_name(const KorrandPlugin* plugin) {
+    return plugin != nullptr ? plugin->registration->name.c_str() : "";
+}
+
+int32_t korrand_parameter_count(const KorrandPlugin* plugin) {
+    return plugin != nullptr ? static_cast<int32_t>(plugin->description.parameters.size()) : 0;
+}
+
+int32_t korrand_parameter(const KorrandPlugin* plugin, int32_t index, KorrandParameter* parameter) {
+    if (plugin == nullptr || parameter == nullptr)
+        return Fail(KORRAND_ERROR_ARGUMENT, "null argument");
+    if (index < 0 || index >= korrand_parameter_count(plugin))
+        return Fail(KORRAND_ERROR_ARGUMENT, "no parameter " + std::to_string(index));
+    const hostmodel::Parameter& p = plugin->description.parameters[static_cast<size_t>(index)];
+    KorrandParameter out{};
+    out.id = p.id;
+    out.type = p.type == "LONG"   ? KORRAND_TYPE_LONG
+               : p.type == "BOOL" ? KORRAND_TYPE_BOOL
+               : p.type == "REAL" ? KORRAND_TYPE_REAL
+                                  : KORRAND_TYPE_BUTTON;
+    out.name = p.name.c_str();
+    out.label = p.label.c_str();
+    out.has_default = p.def.has_value();
+    out.has_min = p.min.has_value();
+    out.has_max = p.max.has_value();
+    out.default_value = p.def.value_or(0.0);
+    out.min = p.min.value_or(0.0);
+    out.max = p.max.value_or(0.0);
+    *parameter = out;
+    return Ok();
+}
+
+void korrand_set_block_limit(int64_t bytes) {
+    hostmodel::SetMaxBlockSize(bytes);
+}
+
+void korrand_host_alive(int64_t* blocks, int64_t* objects) {
+    if (blocks != nullptr) *blocks = hostmodel::Memory().liveBlocks;
+    if (objects != nullptr) *objects = hostmodel::LiveObjects();
+}
+
+int32_t korrand_instance_create(KorrandPlugin* plugin, KorrandInstance** instance) {
+    if (instance == nullptr) return Fail(KORRAND_ERROR_ARGUMENT, "null argument");
+    *instance = nullptr;
+    if (plugin == nullptr) return Fail(KORRAND_ERROR_ARGUMENT, "null plug-in");
+    return Guarded([&] {
+        auto inst = std::make_unique<KorrandInstance>();
+        std::lock_guard<std::mutex> lock(plugin->mutex);
+        plugin->instances.reserve(plugin->instances.size() + 1);  // the push below cannot throw
+        auto created = plugin->plugin->Create(plugin->registration->id);
+        if (!created) return Fail(KORRAND_ERROR_PLUGIN, "the plug-in could not create a modifier");
+        inst->owner = plugin;
+        inst->instance = *created;
+        plugin->instances.push_back(inst.get());
+        *instance = inst.release();
+        return Ok();
+    });
+}
+
+void korrand_instance_destroy(KorrandInstance* instance) {
+    if (instance == nullptr) return;
+    KorrandPlugin* p = instance->owner;
+    {
+        std::lock_guard<std::mutex> lock(p->mutex);
+        p->instances.erase(std::remove(p->instances.begin(), p->instances.end(), instance),
+                           p->instances.end());
+    }
+    hostmodel::FreeObject(instance->line);
+    p->plugin->Destroy(instance->instance);
+    delete instance;
+}
+
+int32_t korrand_set(KorrandInstance* instance, int32_t id, double value) {
+    if (instance == nullptr) return Fail(KORRAND_ERROR_ARGUMENT, "null instance");
+    const hostmodel::Parameter* p = FindParameter(instance->owner, id);
+    if (p == nullptr || p->type == "BUTTON")
+        return Fail(KORRAND_ERROR_VALUE, "no parameter with id " + std::to_string(id));
+    if (!std::isfinite(value)) return Fail(KORRAND_ERROR_VALUE, p->name + " must be finite");
+    if ((p->min && value < *p->min) || (p->max && value > *p->max))
+        return Fail(KORRAND_ERROR_VALUE,
+                    p->name + " must be between " + (p->min ? Number(*p->min) : "-inf") + " and " +
+                        (p->max ? Number(*p->max) : "inf") + " (got " + Number(value) + ")");
+    const HostFunctionTable* t = hostmodel::Table();
+    HostContainer* bc = hostmodel::Container(instance->instance.node);
+    if (p->type == "REAL") {
+        t->container.SetReal(bc, id, value);
+        return Ok();
+    }
+    if (value != std::floor(value) || value < INT32_MIN || value > INT32_MAX)
+        return Fail(KORRAND_ERROR_VALUE, p->name + " must be a 32-bit whole number");
+    if (p->type == "BOOL") {
+        if (value != 0 && value != 1) return Fail(KORRAND_ERROR_VALUE, p->name + " must be 0 or 1");
+        t->container.SetBool(bc, id, static_cast<int32_t>(value));
+    } else {
+        t->container.SetLong(bc, id, static_cast<int32_t>(value));
+    }
+    return Ok();
+}
+
+int32_t korrand_get(const KorrandInstance* instance, int32_t id, double* value) {
+    if (instance == nullptr || value == nullptr)
+        return Fail(KORRAND_ERROR_ARGUMENT, "null argument");
+    const hostmodel::Parameter* p = FindParameter(instance->owner, id);
+    if (p == nullptr || p->type == "BUTTON")
+        return Fail(KORRAND_ERROR_VALUE, "no parameter with id " + std::to_string(id));
+    const HostFunctionTable* t = hostmodel::Table();
+    const HostContainer* bc = hostmodel::Container(instance->instance.node);
+    const double preset = p->def.value_or(0.0);
+    if (p->type == "REAL")
+        *value = t->container.GetReal(bc, id, preset);
+    else if (p->type == "BOOL")
+        *value = t->container.GetBool(bc, id, static_cast<int32_t>(preset));
+    else
+        *value = t->container.GetLong(bc, id, static_cast<int32_t>(preset));
+    return Ok();
+}
+
+int32_t korrand_command(KorrandInstance* instance, int32_t id, const char** opened) {
+    if (instance == nullptr || opened == nullptr)
+        return Fail(KORRAND_ERROR_ARGUMENT, "null argument");
+    *opened = "";
+    return Guarded([&] {
+        // The host's list of opened addresses is shared: commands take turns, so the
+        // addresses added during one belong to it.
+        static std::mutex serial;
+        std::lock_guard<std::mutex> lock(serial);
+        const HostFunctionTable* t = hostmodel::Table();
+        const size_t before = hostmodel::OpenedAddresses().size();
+        HostDescIDData element{};
+        t->descid.InitLevel(&element, id, 0, 0);
+        HostDescriptionCommand command{&element};
+        instance->owner->plugin->Message(instance->instance, hostmodel::kMsgDescriptionCommand,
+                                         &command);
+        t->descid.Free(&element);
+        const std::vector<std::string> all = hostmodel::OpenedAddresses();
+        instance->opened.clear();
+        for (size_t i = before; i < all.size(); ++i) {
+            if (!instance->opened.empty()) instance->opened += '\n';
+            instance->opened += all[i];
+        }
+        *opened = instance->opened.c_str();
+        return Ok();
+    });
+}
+
+int32_t korrand_dash(KorrandInstance* instance, const double* points, int64_t point_count,
+                     const int32_t* counts, int32_t segment_count, KorrandLine* line) {
+    if (point_count > 0 && points == nullptr) return Fail(KORRAND_ERROR_ARGUMENT, "null points");
+    return Guarded([&] {
+        return Dash(instance, point_count, counts, segment_count, line, [&](HostVector* dst) {
+            if (point_count > 0)
+                std::memcpy(dst, points, static_cast<size_t>(point_count) * sizeof(HostVector));
+        });
+    });
+}
+
+int32_t korrand_dash_float(KorrandInstance* instance, const float* points, int32_t stride,
+                           int64_t point_count, const int32_t* counts, int32_t segment_count,
+                           KorrandLine* line) {
+    if (point_count > 0 && points == nullptr) return Fail(KORRAND_ERROR_ARGUMENT, "null points");
+    if (stride < 3) return Fail(KORRAND_ERROR_ARGUMENT, "a point stride below 3");
+    return Guarded([&] {
+        return Dash(instance, point_count, counts, segment_count, line, [&](HostVector* dst) {
+            const float* p = points;
+            for (int64_t i = 0; i < point_count; ++i, p += stride)
+                dst[i] = HostVector{p[0], p[1], p[2]};
+        });
+    });
+}
+
+int32_t korrand_dash_gather(KorrandInstance* instance, const float* const* segments, int32_t stride,
+                            const int32_t* counts, int32_t segment_count, KorrandLine* line) {
+    if (segment_count > 0 && (segments == nullptr || counts == nullptr))
+        return Fail(KORRAND_ERROR_ARGUMENT, "null segments");
+    if (stride < 3) return Fail(KORRAND_ERROR_ARGUMENT, "a point stride below 3");
+    int64_t total = 0;
+    for (int32_t i = 0; i < segment_count; ++i) {
+        if (counts[i] > 0 && segments[i] == nullptr)
+            return Fail(KORRAND_ERROR_ARGUMENT, "null points of segment " + std::to_string(i));
+        total += counts[i] > 0 ? counts[i] : 0;
+    }
+    return Guarded([&] {
+        return Dash(instance, total, counts, segment_count, line, [&](HostVector* dst) {
+            for (int32_t i = 0; i < segment_count; ++i) {
+                const float* p = segments[i];
+                for (int32_t k = 0; k < counts[i]; ++k, p += stride)
+                    *dst++ = HostVector{p[0], p[1], p[2]};
+            }
+        });
+    });
+}
+
+int32_t korrand_points_xyzw(const KorrandInstance* instance, float* xyzw, int64_t capacity) {
+    if (instance == nullptr || (xyzw == nullptr && capacity > 0))
+        return Fail(KORRAND_ERROR_ARGUMENT, "null argument");
+    int64_t n = 0;
+    for (int32_t c : instance->counts) n += c;
+    if (capacity < 4 * n)
+        return Fail(KORRAND_ERROR_ARGUMENT, "room for " + std::to_string(capacity) + " floats, " +
+                                                std::to_string(4 * n) + " needed");
+    const HostVector* pts = n > 0 ? hostmodel::Table()->object.GetPointR(instance->line) : nullptr;
+    for (int64_t i = 0; i < n; ++i) {
+        xyzw[4 * i] = static_cast<float>(pts[i].x);
+        xyzw[4 * i + 1] = static_cast<float>(pts[i].y);
+        xyzw[4 * i + 2] = static_cast<float>(pts[i].z);
+        xyzw[4 * i + 3] = 1.0f;
+    }
+    return Ok();
+}
+
+}  // extern "C"

@@ -1,0 +1,155 @@
+/*
+ * korrand_bridge: a C interface over the host model, for hosts written in other languages
+ * (the Blender add-on calls it through ctypes). It loads a plug-in folder exactly as the
+ * command-line host does, through the plug-in's c4d_main, and drives modifier instances of it.
+ *
+ * Conventions:
+ *   - Functions that can fail return a KorrandStatus; KORRAND_OK (0) is success. On failure
+ *     korrand_last_error() describes it in one line.
+ *   - Ownership is stated per function. Nothing the bridge returns is freed by the caller; every
+ *     buffer the caller passes in stays the caller's and is not kept after the call returns.
+ *   - Threads: calls on different instances may run concurrently, including korrand_dash.
+ *     Calls on the same instance, and korrand_open / korrand_close, must not overlap with
+ *     other calls on the same handle.
+ */
+#ifndef KORRAND_BRIDGE_H
+#define KORRAND_BRIDGE_H
+
+#include <stdint.h>
+
+#ifdef __cplusplus
+extern "C" {
+#endif
+
+#if defined(_WIN32)
+#define KORRAND_BRIDGE_API __declspec(dllexport)
+#else
+#define KORRAND_BRIDGE_API __attribute__((visibility("default")))
+#endif
+
+/* Raised whenever a signature or a structure below changes. */
+#define KORRAND_BRIDGE_VERSION 1
+
+typedef enum KorrandStatus {
+    KORRAND_OK = 0,
+    KORRAND_ERROR_ARGUMENT = 1, /* a null handle or pointer, an index out of range */
+    KORRAND_ERROR_PLUGIN = 2,   /* the folder cannot be loaded, or the plug-in refused */
+    KORRAND_ERROR_VALUE = 3,    /* a parameter id or value the description does not allow */
+    KORRAND_ERROR_MEMORY = 4    /* the bridge ran out of memory */
+} KorrandStatus;
+
+typedef enum KorrandParameterType {
+    KORRAND_TYPE_LONG = 1,
+    KORRAND_TYPE_BOOL = 2,
+    KORRAND_TYPE_REAL = 3,
+    KORRAND_TYPE_BUTTON = 4
+} KorrandParameterType;
+
+typedef struct KorrandPlugin KorrandPlugin;
+typedef struct KorrandInstance KorrandInstance;
+
+/* One parameter of the plug-in's description resource. The strings belong to the plug-in
+   handle and stay valid until korrand_close. */
+typedef struct KorrandParameter {
+    int32_t id;
+    int32_t type; /* KorrandParameterType */
+    const char* name;
+    const char* label;
+    int32_t has_default, has_min, has_max; /* 1 when the value beside it is given */
+    double default_value, min, max;
+} KorrandParameter;
+
+/* The result of korrand_dash. points holds point_count x, y, z triples (doubles) back to back,
+   counts the point count of each of segment_count segments, in order. Both arrays belong to
+   the instance: valid until the next korrand_dash on it or korrand_instance_destroy. result is
+   what the plug-in's modify operation answered (1 success, 0 failure). */
+typedef struct KorrandLine {
+    const double* points;
+    int64_t point_count;
+    const int32_t* counts;
+    int32_t segment_count;
+    int32_t result;
+} KorrandLine;
+
+/* KORRAND_BRIDGE_VERSION of the library actually loaded. Call it first. */
+KORRAND_BRIDGE_API int32_t korrand_bridge_version(void);
+
+/* The last failure on the calling thread, one line; "" when none. Owned by the bridge, valid
+   until the calling thread's next bridge call. */
+KORRAND_BRIDGE_API const char* korrand_last_error(void);
+
+/* Loads the plug-in library of folder, starts it, finds its modifier registration and reads
+   its description resource. On success *plugin is a new handle owned by the caller, released
+   with korrand_close; on failure *plugin is null. */
+KORRAND_BRIDGE_API int32_t korrand_open(const char* folder, KorrandPlugin** plugin);
+
+/* Destroys the instances still alive, shuts the plug-in down and unloads it. Null is ignored. */
+KORRAND_BRIDGE_API void korrand_close(KorrandPlugin* plugin);
+
+/* The modifier's registered id and display name (owned by the handle, valid until close). */
+KORRAND_BRIDGE_API int32_t korrand_plugin_id(const KorrandPlugin* plugin);
+KORRAND_BRIDGE_API const char* korrand_plugin_name(const KorrandPlugin* plugin);
+
+/* The parameters of the description resource, in its order. */
+KORRAND_BRIDGE_API int32_t korrand_parameter_count(const KorrandPlugin* plugin);
+KORRAND_BRIDGE_API int32_t korrand_parameter(const KorrandPlugin* plugin, int32_t index,
+                                             KorrandParameter* parameter);
+
+/* The largest single memory block the host grants its plug-ins, for every open plug-in (a
+   runaway request is refused instead of exhausting the machine). korrand_open sets 1 GiB. */
+KORRAND_BRIDGE_API void korrand_set_block_limit(int64_t bytes);
+
+/* What the host holds for all plug-ins: memory blocks and objects alive (either may be null).
+   For leak checks: after korrand_close of every plug-in both return to their earlier values. */
+KORRAND_BRIDGE_API void korrand_host_alive(int64_t* blocks, int64_t* objects);
+
+/* A new modifier instance, initialised by the plug-in (its defaults written). *instance is
+   owned by the caller, released with korrand_instance_destroy (or korrand_close). */
+KORRAND_BRIDGE_API int32_t korrand_instance_create(KorrandPlugin* plugin,
+                                                   KorrandInstance** instance);
+KORRAND_BRIDGE_API void korrand_instance_destroy(KorrandInstance* instance);
+
+/* Stores value under parameter id with the type its description gives (an integer or boolean
+   parameter takes a whole number). Values outside the description's limits are refused. */
+KORRAND_BRIDGE_API int32_t korrand_set(KorrandInstance* instance, int32_t id, double value);
+/* The value stored under id, read with the type its description gives. */
+KORRAND_BRIDGE_API int32_t korrand_get(const KorrandInstance* instance, int32_t id, double* value);
+
+/* Sends the instance the host's description-command message for element id (a button press).
+   *opened receives what the plug-in asked the host to open in a web browser during the call,
+   one address per line, "" when nothing; owned by the instance, valid until its next
+   korrand_command or destruction. */
+KORRAND_BRIDGE_API int32_t korrand_command(KorrandInstance* instance, int32_t id,
+                                           const char** opened);
+
+/* Runs the modifier on a line object built from point_count points (x, y, z triples back to
+   back) divided into segment_count segments of counts[i] points. The counts must be
+   non-negative and add up to point_count. line receives the dashed line object. */
+KORRAND_BRIDGE_API int32_t korrand_dash(KorrandInstance* instance, const double* points,
+                                        int64_t point_count, const int32_t* counts,
+                                        int32_t segment_count, KorrandLine* line);
+/* The same with single-precision points, each widened exactly; a point's x, y, z start stride
+   floats after the previous point's (3 for packed triples, 4 for x, y, z, w). */
+KORRAND_BRIDGE_API int32_t korrand_dash_float(KorrandInstance* instance, const float* points,
+                                              int32_t stride, int64_t point_count,
+                                              const int32_t* counts, int32_t segment_count,
+                                              KorrandLine* line);
+/* The same with each segment's points in a buffer of its own: segments[i] is the first float
+   of segment i's counts[i] points (null allowed when counts[i] is 0); the point count is the
+   sum of the counts. Spares a caller that holds segments apart from copying them together. */
+KORRAND_BRIDGE_API int32_t korrand_dash_gather(KorrandInstance* instance,
+                                               const float* const* segments, int32_t stride,
+                                               const int32_t* counts, int32_t segment_count,
+                                               KorrandLine* line);
+
+/* Writes the points of the last korrand_dash result into xyzw (4 * its point_count floats,
+   owned by the caller) as x, y, z rounded once to single precision and w = 1, the layout of
+   a host that keeps single-precision homogeneous points. */
+KORRAND_BRIDGE_API int32_t korrand_points_xyzw(const KorrandInstance* instance, float* xyzw,
+                                               int64_t capacity);
+
+#ifdef __cplusplus
+}
+#endif
+
+#endif

@@ -1,0 +1,327 @@
+// The bridge as its callers use it: only through korrand_bridge.h, on the built plug-in folder.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstring>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "korrand_bridge.h"
+
+namespace {
+
+const std::string kFolder = KORRAND_PLUGIN_FOLDER;
+
+struct Alive {
+    int64_t blocks = 0, objects = 0;
+    static Alive Now() {
+        Alive a;
+        korrand_host_alive(&a.blocks, &a.objects);
+        return a;
+    }
+};
+
+// The parameter of the description whose name is name; fails the test when there is none.
+KorrandParameter Param(KorrandPlugin* p, const std::string& name) {
+    for (int32_t i = 0; i < korrand_parameter_count(p); ++i) {
+        KorrandParameter q{};
+        EXPECT_EQ(korrand_parameter(p, i, &q), KORRAND_OK);
+        if (name == q.name) return q;
+    }
+    ADD_FAILURE() << "no parameter " << name;
+    return KorrandParameter{};
+}
+
+struct Line {
+    std::vector<double> points;
+    std::vector<int32_t> counts;
+};
+
+Line Result(const KorrandLine& l) {
+    Line out;
+    out.points.assign(l.points, l.points + 3 * l.point_count);
+    out.counts.assign(l.counts, l.counts + l.segment_count);
+    return out;
+}
+
+// A unit square and a wavy open line, two segments.
+Line Shape() {
+    Line s;
+    s.points = {0, 0, 0, 1, 0, 0, 1, 1, 0, 0, 1, 0};
+    s.counts.push_back(4);
+    for (int i = 0; i < 40; ++i) {
+        const double x = 0.25 * i;
+        s.points.insert(s.points.end(), {x, std::sin(x), 0.1 * x});
+    }
+    s.counts.push_back(40);
+    return s;
+}
+
+class Bridge : public ::testing::Test {
+protected:
+    void SetUp() override {
+        before_ = Alive::Now();
+        ASSERT_EQ(korrand_open(kFolder.c_str(), &plugin_), KORRAND_OK) << korrand_last_error();
+    }
+    void TearDown() override {
+        korrand_close(plugin_);
+        const Alive after = Alive::Now();
+        EXPECT_EQ(after.blocks, before_.blocks) << "host memory blocks left after close";
+        EXPECT_EQ(after.objects, before_.objects) << "host objects left after close";
+    }
+    KorrandInstance* NewInstance() {
+        KorrandInstance* inst = nullptr;
+        EXPECT_EQ(korrand_instance_create(plugin_, &inst), KORRAND_OK) << korrand_last_error();
+        return inst;
+    }
+    Line Dash(KorrandInstance* inst, const Line& in) {
+        KorrandLine out{};
+        const auto n = static_cast<int64_t>(in.points.size() / 3);
+        EXPECT_EQ(korrand_dash(inst, in.points.data(), n, in.counts.data(),
+                               static_cast<int32_t>(in.counts.size()), &out),
+                  KORRAND_OK)
+            << korrand_last_error();
+        EXPECT_EQ(out.result, 1);
+        return Result(out);
+    }
+
+    Alive before_;
+    KorrandPlugin* plugin_ = nullptr;
+};
+
+TEST_F(Bridge, DescribesTheModifierAndStartsInstancesAtItsDefaults) {
+    EXPECT_EQ(korrand_bridge_version(), KORRAND_BRIDGE_VERSION);
+    EXPECT_NE(korrand_plugin_id(plugin_), 0);
+    EXPECT_NE(std::string(korrand_plugin_name(plugin_)).find("Korrand"), std::string::npos);
+
+    const KorrandParameter count = Param(plugin_, "KORRAND_COUNT");
+    EXPECT_EQ(count.type, KORRAND_TYPE_LONG);
+    EXPECT_TRUE(count.has_default && count.has_min && count.has_max);
+    EXPECT_EQ(Param(plugin_, "KORRAND_CLOSED").type, KORRAND_TYPE_BOOL);
+    EXPECT_EQ(Param(plugin_, "KORRAND_JITTER").type, KORRAND_TYPE_REAL);
+    EXPECT_EQ(Param(plugin_, "KORRAND_WEBLINK").type, KORRAND_TYPE_BUTTON);
+
+    KorrandInstance* inst = NewInstance();
+    for (int32_t i = 0; i < korrand_parameter_count(plugin_); ++i) {
+        KorrandParameter p{};
+        ASSERT_EQ(korrand_parameter(plugin_, i, &p), KORRAND_OK);
+        if (p.type == KORRAND_TYPE_BUTTON) continue;
+        double v = -1;
+        ASSERT_EQ(korrand_get(inst, p.id, &v), KORRAND_OK) << p.name;
+        EXPECT_EQ(v, p.default_value) << p.name;
+    }
+    // Values go in with the type of their parameter and come back unchanged.
+    EXPECT_EQ(korrand_set(inst, count.id, 12), KORRAND_OK);
+    const KorrandParameter offset = Param(plugin_, "KORRAND_OFFSET");
+    EXPECT_EQ(korrand_set(inst, offset.id, 0.3), KORRAND_OK);
+    double v = 0;
+    EXPECT_EQ(korrand_get(inst, count.id, &v), KORRAND_OK);
+    EXPECT_EQ(v, 12);
+    EXPECT_EQ(korrand_get(inst, offset.id, &v), KORRAND_OK);
+    EXPECT_EQ(v, 0.3);
+    korrand_instance_destroy(inst);
+}
+
+TEST_F(Bridge, DashesLineObjectsInDoubleAndSinglePrecision) {
+    KorrandInstance* inst = NewInstance();
+    const KorrandParameter count = Param(plugin_, "KORRAND_COUNT");
+    ASSERT_EQ(korrand_set(inst, count.id, 8), KORRAND_OK);
+    const Line in = Shape();
+    const Line out = Dash(inst, in);
+    ASSERT_EQ(out.counts.size(), 16u);  // eight dashes on each of the two segments
+    int64_t sum = 0;
+    for (int32_t c : out.counts) sum += c;
+    EXPECT_EQ(static_cast<size_t>(3 * sum), out.points.size());
+    for (size_t i = 0; i < 3 * static_cast<size_t>(out.counts[0] + out.counts[1]); i += 3) {
+        const double x = out.points[i], y = out.points[i + 1];
+        EXPECT_TRUE(x == 0 || x == 1 || y == 0 || y == 1) << "off the square: " << x << ", " << y;
+    }
+
+    // Single-precision input that holds the same values gives the same dashes, and the
+    // single-precision copy of the output is each coordinate rounded once.
+    std::vector<float> in32(in.points.begin(), in.points.end());
+    std::vector<double> widened(in32.begin(), in32.end());
+    const Line want = Dash(inst, Line{widened, in.counts});
+    KorrandLine got{};
+    ASSERT_EQ(korrand_dash_float(inst, in32.data(), 3, static_cast<int64_t>(in32.size() / 3),
+                                 in.counts.data(), 2, &got),
+              KORRAND_OK);
+    const Line got64 = Result(got);
+    EXPECT_EQ(got64.counts, want.counts);
+    EXPECT_EQ(got64.points, want.points);
+    std::vector<float> in4;  // x, y, z, w: the w is skipped
+    for (size_t i = 0; i < in32.size(); i += 3)
+        in4.insert(in4.end(), {in32[i], in32[i + 1], in32[i + 2], -7.0f});
+    KorrandLine strided{};
+    ASSERT_EQ(korrand_dash_float(inst, in4.data(), 4, static_cast<int64_t>(in4.size() / 4),
+                                 in.counts.data(), 2, &strided),
+              KORRAND_OK);
+    EXPECT_EQ(Result(strided).points, want.points);
+    EXPECT_EQ(korrand_dash_float(inst, in4.data(), 2, 1, in.counts.data(), 0, &strided),
+              KORRAND_ERROR_ARGUMENT);
+    // Segments held apart, with an empty one between them.
+    const float* apart[] = {in4.data(), nullptr, in4.data() + 4 * in.counts[0]};
+    const int32_t apartCounts[] = {in.counts[0], 0, in.counts[1]};
+    KorrandLine gathered{};
+    ASSERT_EQ(korrand_dash_gather(inst, apart, 4, apartCounts, 3, &gathered), KORRAND_OK)
+        << korrand_last_error();
+    EXPECT_EQ(Result(gathered).points, want.points);
+    apart[0] = nullptr;
+    EXPECT_EQ(korrand_dash_gather(inst, apart, 4, apartCounts, 3, &gathered),
+              KORRAND_ERROR_ARGUMENT);
+    ASSERT_EQ(korrand_dash_float(inst, in32.data(), 3, static_cast<int64_t>(in32.size() / 3),
+                                 in.counts.data(), 2, &got),
+              KORRAND_OK);
+    std::vector<float> xyzw(4 * static_cast<size_t>(got.point_count));
+    ASSERT_EQ(korrand_points_xyzw(inst, xyzw.data(), static_cast<int64_t>(xyzw.size())),
+              KORRAND_OK);
+    for (size_t i = 0; i < static_cast<size_t>(got.point_count); ++i) {
+        for (size_t k = 0; k < 3; ++k)
+            EXPECT_EQ(xyzw[4 * i + k], static_cast<float>(want.points[3 * i + k]));
+        EXPECT_EQ(xyzw[4 * i + 3], 1.0f);
+    }
+    EXPECT_NE(korrand_points_xyzw(inst, xyzw.data(), 3), KORRAND_OK);
+
+    // An empty line object stays empty.
+    const Line none = Dash(inst, Line{});
+    EXPECT_TRUE(none.counts.empty() && none.points.empty());
+    korrand_instance_destroy(inst);
+}
+
+TEST_F(Bridge, ButtonOpensTheWebPageThroughTheHost) {
+    KorrandInstance* inst = NewInstance();
+    const char* opened = nullptr;
+    ASSERT_EQ(korrand_command(inst, Param(plugin_, "KORRAND_WEBLINK").id, &opened), KORRAND_OK);
+    EXPECT_EQ(std::string(opened).rfind("http", 0), 0u) << opened;
+    EXPECT_EQ(std::string(opened).find('\n'), std::string::npos);
+    ASSERT_EQ(korrand_command(inst, Param(plugin_, "KORRAND_COUNT").id, &opened), KORRAND_OK);
+    EXPECT_STREQ(opened, "");
+    korrand_instance_destroy(inst);
+}
+
+TEST_F(Bridge, RefusesBadCallsWithAMessage) {
+    KorrandInstance* inst = NewInstance();
+    const KorrandParameter count = Param(plugin_, "KORRAND_COUNT");
+    const KorrandParameter relative = Param(plugin_, "KORRAND_RELATIVE");
+    EXPECT_EQ(korrand_set(inst, count.id, count.max + 1), KORRAND_ERROR_VALUE);
+    EXPECT_NE(std::string(korrand_last_error()).find("KORRAND_COUNT"), std::string::npos);
+    EXPECT_EQ(korrand_set(inst, count.id, 2.5), KORRAND_ERROR_VALUE);
+    EXPECT_EQ(korrand_set(inst, count.id, NAN), KORRAND_ERROR_VALUE);
+    EXPECT_EQ(korrand_set(inst, relative.id, 2), KORRAND_ERROR_VALUE);
+    EXPECT_EQ(korrand_set(inst, Param(plugin_, "KORRAND_WEBLINK").id, 1), KORRAND_ERROR_VALUE);
+    EXPECT_EQ(korrand_set(inst, 4242, 1), KORRAND_ERROR_VALUE);
+    double v = 0;
+    EXPECT_EQ(korrand_get(inst, count.id, &v), KORRAND_OK);
+    EXPECT_EQ(v, count.default_value) << "a refused value must not be stored";
+    EXPECT_STREQ(korrand_last_error(), "");
+
+    const double pts[] = {0, 0, 0, 1, 0, 0, 1, 1, 0};
+    const int32_t fewer[] = {2};
+    const int32_t negative[] = {4, -1};
+    KorrandLine out{};
+    EXPECT_EQ(korrand_dash(inst, pts, 3, fewer, 1, &out), KORRAND_ERROR_ARGUMENT);
+    EXPECT_NE(std::string(korrand_last_error()).find("add up"), std::string::npos);
+    EXPECT_EQ(korrand_dash(inst, pts, 3, negative, 2, &out), KORRAND_ERROR_ARGUMENT);
+    EXPECT_EQ(korrand_dash(inst, nullptr, 3, fewer, 1, &out), KORRAND_ERROR_ARGUMENT);
+    EXPECT_EQ(korrand_dash(nullptr, pts, 3, fewer, 1, &out), KORRAND_ERROR_ARGUMENT);
+    EXPECT_EQ(korrand_parameter(plugin_, korrand_parameter_count(plugin_), nullptr),
+              KORRAND_ERROR_ARGUMENT);
+    EXPECT_EQ(korrand_instance_create(nullptr, nullptr), KORRAND_ERROR_ARGUMENT);
+
+    // A runaway request meets the host's memory limit: an empty result, not an exhausted host.
+    ASSERT_EQ(korrand_set(inst, count.id, count.max), KORRAND_OK);
+    ASSERT_EQ(korrand_set(inst, Param(plugin_, "KORRAND_SUBDIVISION").id, 98), KORRAND_OK);
+    korrand_set_block_limit(1 << 16);
+    const Line shape = Shape();
+    KorrandLine big{};
+    EXPECT_EQ(korrand_dash(inst, shape.points.data(), 44, shape.counts.data(), 2, &big),
+              KORRAND_OK);
+    EXPECT_EQ(big.point_count, 0);
+    korrand_set_block_limit(int64_t{1} << 30);
+    korrand_instance_destroy(inst);
+}
+
+TEST(BridgeOpen, ReportsAMissingOrEmptyFolder) {
+    const Alive before = Alive::Now();
+    KorrandPlugin* p = reinterpret_cast<KorrandPlugin*>(&p);
+    EXPECT_EQ(korrand_open("/nonexistent/KorrandModifier", &p), KORRAND_ERROR_PLUGIN);
+    EXPECT_EQ(p, nullptr);
+    const std::string message = korrand_last_error();
+    EXPECT_NE(message.find("/nonexistent/KorrandModifier"), std::string::npos) << message;
+    EXPECT_EQ(message.find('\n'), std::string::npos);
+    EXPECT_EQ(korrand_open("", &p), KORRAND_ERROR_ARGUMENT);
+    EXPECT_EQ(korrand_open(nullptr, &p), KORRAND_ERROR_ARGUMENT);
+    EXPECT_EQ(korrand_open(kFolder.c_str(), nullptr), KORRAND_ERROR_ARGUMENT);
+    korrand_close(nullptr);
+    EXPECT_EQ(Alive::Now().blocks, before.blocks);
+    EXPECT_EQ(Alive::Now().objects, before.objects);
+}
+
+TEST(BridgeOpen, CloseDestroysInstancesLeftOpen) {
+    const Alive before = Alive::Now();
+    KorrandPlugin* p = nullptr;
+    ASSERT_EQ(korrand_open(kFolder.c_str(), &p), KORRAND_OK);
+    KorrandInstance* a = nullptr;
+    KorrandInstance* b = nullptr;
+    ASSERT_EQ(korrand_instance_create(p, &a), KORRAND_OK);
+    ASSERT_EQ(korrand_instance_create(p, &b), KORRAND_OK);
+    const Line in = Shape();
+    KorrandLine out{};
+    ASSERT_EQ(korrand_dash(a, in.points.data(), 44, in.counts.data(), 2, &out), KORRAND_OK);
+    EXPECT_GT(Alive::Now().objects, before.objects);
+    korrand_close(p);
+    EXPECT_EQ(Alive::Now().blocks, before.blocks);
+    EXPECT_EQ(Alive::Now().objects, before.objects);
+}
+
+// Instances of one plug-in dashing on several threads at once give what each gives alone.
+TEST(BridgeConcurrency, InstancesOnThreadsMatchTheSerialResults) {
+    KorrandPlugin* p = nullptr;
+    ASSERT_EQ(korrand_open(kFolder.c_str(), &p), KORRAND_OK) << korrand_last_error();
+    const KorrandParameter count = Param(p, "KORRAND_COUNT");
+    const KorrandParameter jitter = Param(p, "KORRAND_JITTER");
+    const KorrandParameter seed = Param(p, "KORRAND_SEED");
+    const int32_t weblink = Param(p, "KORRAND_WEBLINK").id;
+    constexpr int kThreads = 4;
+    const Line in = Shape();
+    std::vector<KorrandInstance*> insts(kThreads, nullptr);
+    std::vector<Line> serial(kThreads);
+    for (int i = 0; i < kThreads; ++i) {
+        ASSERT_EQ(korrand_instance_create(p, &insts[i]), KORRAND_OK);
+        ASSERT_EQ(korrand_set(insts[i], count.id, 5 + 7 * i), KORRAND_OK);
+        ASSERT_EQ(korrand_set(insts[i], jitter.id, 0.25 * i), KORRAND_OK);
+        ASSERT_EQ(korrand_set(insts[i], seed.id, 11 * i), KORRAND_OK);
+        KorrandLine out{};
+        ASSERT_EQ(korrand_dash(insts[i], in.points.data(), 44, in.counts.data(), 2, &out),
+                  KORRAND_OK);
+        serial[i] = Result(out);
+    }
+    std::vector<int> mismatches(kThreads, 0);
+    std::vector<std::thread> threads;
+    for (int i = 0; i < kThreads; ++i) {
+        threads.emplace_back([&, i] {
+            for (int round = 0; round < 20; ++round) {
+                KorrandLine out{};
+                if (korrand_dash(insts[i], in.points.data(), 44, in.counts.data(), 2, &out) !=
+                    KORRAND_OK) {
+                    ++mismatches[i];
+                    continue;
+                }
+                const Line got = Result(out);
+                if (got.points != serial[i].points || got.counts != serial[i].counts)
+                    ++mismatches[i];
+                const char* opened = nullptr;
+                if (round % 5 == 0 && korrand_command(insts[i], weblink, &opened) == KORRAND_OK &&
+                    std::strchr(opened, '\n') != nullptr)
+                    ++mismatches[i];  // another thread's address leaked into this one's
+            }
+        });
+    }
+    for (std::thread& t : threads) t.join();
+    for (int i = 0; i < kThreads; ++i) EXPECT_EQ(mismatches[i], 0) << "thread " << i;
+    for (KorrandInstance* inst : insts) korrand_instance_destroy(inst);
+    korrand_close(p);
+}
+
+}  // namespace
