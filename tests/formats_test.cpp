@@ -97,6 +97,12 @@ double Distance(const Point& p, double x, double y) { return std::hypot(p.x - x,
 
 const std::string kSvgHead = "<svg xmlns=\"http://www.w3.org/2000/svg\" viewBox=\"0 0 200 100\">\n";
 
+io::ReadOptions Tolerance(double tolerance) {
+  io::ReadOptions options;
+  options.tolerance = tolerance;
+  return options;
+}
+
 Document ReadSvgBody(const std::string& body, const io::ReadOptions& options = {}) {
   return ReadText(kSvgHead + body + "\n</svg>\n", Format::Svg, options);
 }
@@ -360,7 +366,7 @@ TEST(Svg, KeepsSizeAttributesAndMeasuresTheViewBox) {
 
 TEST(Svg, CircleStaysWithinTolerance) {
   const double tolerance = 0.01;
-  const Document doc = ReadSvgBody(R"(<circle id="c" cx="50" cy="40" r="30"/>)", {tolerance});
+  const Document doc = ReadSvgBody(R"(<circle id="c" cx="50" cy="40" r="30"/>)", Tolerance(tolerance));
   ASSERT_EQ(doc.objects.size(), 1u);
   EXPECT_EQ(doc.objects[0].name, "c");
   ASSERT_EQ(doc.objects[0].segments.size(), 1u);
@@ -467,18 +473,29 @@ TEST(Svg, ZeroRadiusArcIsALineAndCoincidentEndsAreOmitted) {
   EXPECT_EQ(s[2].x, 20);
 }
 
-TEST(Svg, SubpathsBecomeSegments) {
+bool StoredClosed(const io::LineObject& object) {
+  for (const auto& p : object.parameters)
+    if (p.key == "KORRAND_CLOSED") return p.value.boolean;
+  ADD_FAILURE() << object.name << " has no stored closedness";
+  return false;
+}
+
+TEST(Svg, SubpathsBecomeSegmentsOfAnOpenAndAClosedObject) {
   const Document doc = ReadSvgBody(R"(<path d="M 0 0 L 10 0 M 20 0 L 30 0 L 30 10 Z l 5 5 M 40 40"/>)");
-  ASSERT_EQ(doc.objects.size(), 1u);
-  const auto& segments = doc.objects[0].segments;
-  ASSERT_EQ(segments.size(), 3u);  // the lone "M 40 40" draws nothing
-  EXPECT_EQ(segments[0].size(), 2u);
-  EXPECT_EQ(segments[1].size(), 3u);
+  ASSERT_EQ(doc.objects.size(), 2u);
+  // The open subpaths together, measured open; the closed one on its own, measured closed.
+  EXPECT_FALSE(StoredClosed(doc.objects[0]));
+  EXPECT_TRUE(StoredClosed(doc.objects[1]));
+  const auto& open = doc.objects[0].segments;
+  ASSERT_EQ(open.size(), 2u);  // the lone "M 40 40" draws nothing
+  EXPECT_EQ(open[0].size(), 2u);
   // After Z, drawing goes on from the closed subpath's start.
-  ASSERT_EQ(segments[2].size(), 2u);
-  EXPECT_EQ(segments[2][0].x, 20);
-  EXPECT_EQ(segments[2][1].x, 25);
-  EXPECT_EQ(segments[2][1].y, 5);
+  ASSERT_EQ(open[1].size(), 2u);
+  EXPECT_EQ(open[1][0].x, 20);
+  EXPECT_EQ(open[1][1].x, 25);
+  EXPECT_EQ(open[1][1].y, 5);
+  ASSERT_EQ(doc.objects[1].segments.size(), 1u);
+  EXPECT_EQ(doc.objects[1].segments[0].size(), 3u);
 }
 
 TEST(Svg, PolygonHasNoDuplicateEndPoint) {
@@ -516,7 +533,7 @@ TEST(Svg, RoundedRectAndEllipse) {
 
 TEST(Svg, CubicAndQuadraticStayWithinTolerance) {
   const double tolerance = 0.02;
-  const Document doc = ReadSvgBody(R"(<path d="M 0 0 C 0 100 100 100 100 0 Q 150 -100 200 0 T 300 0"/>)", {tolerance});
+  const Document doc = ReadSvgBody(R"(<path d="M 0 0 C 0 100 100 100 100 0 Q 150 -100 200 0 T 300 0"/>)", Tolerance(tolerance));
   const auto& s = doc.objects.at(0).segments.at(0);
   // The exact curve sampled finely must stay near the polyline.
   const auto distanceToPolyline = [&](double x, double y) {
@@ -613,26 +630,39 @@ TEST(Svg, DeepNestingIsRefused) {
   EXPECT_EQ(ReadText(ok + "</svg>", Format::Svg).objects.size(), 1u);
 }
 
-TEST(Svg, EntitiesAreNeverExpanded) {
-  // A "billion laughs" DTD and an external entity: the DOCTYPE is skipped, references stay text.
+TEST(Svg, EntitiesAreNeverExpandedNorFetched) {
+  // A "billion laughs" DTD is refused with one line, not expanded.
   std::string text = "<?xml version=\"1.0\"?>\n<!DOCTYPE svg [\n<!ENTITY a \"aaaaaaaaaa\">\n";
   for (char name = 'b'; name <= 'j'; ++name) {
     std::string value;
     for (int i = 0; i < 10; ++i) value += std::string("&") + static_cast<char>(name - 1) + ";";
     text += std::string("<!ENTITY ") + name + " \"" + value + "\">\n";
   }
-  text += "<!ENTITY ext SYSTEM \"file:///etc/passwd\">\n]>\n"
-          "<svg xmlns=\"http://www.w3.org/2000/svg\"><line id=\"&ext;&j;\" x2=\"1\"/></svg>";
-  const Document doc = ReadText(text, Format::Svg);
+  text += "]>\n<svg xmlns=\"http://www.w3.org/2000/svg\"><line x2=\"1\"/><text>&j;</text></svg>";
+  const io::ReadError laughs = ReadFailure(text, Format::Svg);
+  EXPECT_NE(std::string(laughs.what()).find("entity"), std::string::npos) << laughs.what();
+
+  // An external entity stays a reference, in and out: nothing is read from the file system.
+  const std::string external =
+      "<?xml version=\"1.0\"?>\n<!DOCTYPE svg [\n<!ENTITY ext SYSTEM \"file:///etc/passwd\">\n"
+      "<!ENTITY who \"me\">\n]>\n<svg xmlns=\"http://www.w3.org/2000/svg\"><line x2=\"1\"/>"
+      "<text>&ext; &who;</text></svg>\n";
+  const Document doc = ReadText(external, Format::Svg);
   ASSERT_EQ(doc.objects.size(), 1u);
-  EXPECT_EQ(doc.objects[0].name, "&ext;&j;");
+  io::Document dashed = doc;
+  io::WriteOptions wo;
+  wo.original = &doc;
+  std::ostringstream out;
+  io::Write(out, Format::Svg, dashed, wo);
+  EXPECT_NE(out.str().find("<text>&ext; &who;</text>"), std::string::npos) << out.str();
+  EXPECT_EQ(out.str().find("root:"), std::string::npos);
 }
 
 TEST(Svg, HugeCurveCountsAreCapped) {
   EXPECT_EQ(io::detail::CubicPieces({0, 0}, {0, 1e300}, {1e300, 1e300}, {1e300, 0}, 1e-300),
             io::detail::kMaxPiecesPerCurve);
   EXPECT_EQ(io::detail::CubicPieces({0, 0}, {1, 1}, {2, 2}, {3, 3}, 0), 1u);  // straight
-  const Document doc = ReadSvgBody(R"(<path d="M 0 0 C 0 100 100 100 100 0"/>)", {1e-30});
+  const Document doc = ReadSvgBody(R"(<path d="M 0 0 C 0 100 100 100 100 0"/>)", Tolerance(1e-30));
   EXPECT_EQ(doc.objects.at(0).segments.at(0).size(), io::detail::kMaxPiecesPerCurve + 1);
 }
 
