@@ -734,3 +734,107 @@ TEST(SvgWrite, PreviewDrawsTheOriginalBeneath) {
   EXPECT_EQ(back.objects.size(), 2u);
   EXPECT_FALSE(WriteText(dashed, Format::Svg).find("original curves") != std::string::npos);
 }
+
+namespace svg_selection {
+
+std::vector<std::string> Names(const Document& doc) {
+  std::vector<std::string> names;
+  for (const auto& o : doc.objects) names.push_back(o.name);
+  return names;
+}
+
+io::ReadOptions Stroked() {
+  io::ReadOptions options;
+  options.select = io::Select::Stroked;
+  return options;
+}
+
+TEST(SvgStyle, CascadeOrderAndInheritanceDecideWhatIsStroked) {
+  const Document doc = ReadSvgBody(R"SVG(<style>
+      #a { stroke: red } .off { stroke: none !important } g.k path { stroke: blue }
+      /* a comment */ @media print { path { stroke: none } } rect, circle { stroke: black }
+      g > .child { stroke: green } path[foo] { stroke: red }</style>
+    <path id="a" class="off" d="M0 0 L1 1" stroke="green"/>
+    <g class="k"><path id="descendant" d="M0 0 L1 1"/></g>
+    <path id="sheet-beats-style" class="off" style="stroke: red" d="M0 0 L1 1"/>
+    <path id="important-style" class="off" style="stroke: red !important" d="M0 0 L1 1"/>
+    <path id="id-beats-attribute" stroke="none" d="M0 0 L1 1"/>
+    <circle id="grouped" r="1"/>
+    <g stroke="teal"><path id="inherited" d="M0 0 L1 1"/><path id="own-none" stroke="none" d="M0 0 L1 1"/></g>
+    <g><g><path id="grandchild-not-child" class="child" d="M0 0 L1 1"/></g></g>
+    <g visibility="hidden"><path id="shown-again" visibility="visible" stroke="red" d="M0 0 L1 1"/>
+      <path id="hidden" stroke="red" d="M0 0 L1 1"/></g>
+    <path id="attribute-selector-ignored" d="M0 0 L1 1"/>)SVG",
+                                   Stroked());
+  EXPECT_EQ(Names(doc), (std::vector<std::string>{"descendant", "important-style", "grouped",
+                                                  "inherited", "grandchild-not-child",
+                                                  "shown-again"}));
+  ASSERT_TRUE(doc.shapeCounts);
+  EXPECT_EQ(doc.shapeCounts->hidden, 1);
+  EXPECT_EQ(doc.shapeCounts->leftAlone, 5);
+}
+
+TEST(SvgStyle, NeverDrawnContentIsNotDashed) {
+  const Document doc = ReadSvgBody(R"SVG(<defs><path id="in-defs" d="M0 0 L1 1"/></defs>
+    <clipPath><rect id="clip" width="1" height="1"/></clipPath><mask><rect width="1" height="1"/></mask>
+    <marker><path d="M0 0 L1 1"/></marker><pattern><path d="M0 0 L1 1"/></pattern>
+    <g style="display:none"><path id="gone" d="M0 0 L1 1"/></g>
+    <symbol id="s"><path id="in-symbol" d="M0 0 L1 1"/></symbol>
+    <path id="drawn" d="M0 0 L1 1"/>)SVG");
+  EXPECT_EQ(Names(doc), (std::vector<std::string>{"drawn"}));
+}
+
+TEST(SvgUse, ReferencedShapesAreDashedOnceWhereDefined) {
+  const Document doc = ReadSvgBody(R"SVG(<defs><g id="pair" transform="translate(10 0)">
+      <path id="p" d="M0 0 L10 0"/></g></defs>
+    <use href="#pair" x="50"/><use xlink:href="#pair" y="20" xmlns:xlink="http://www.w3.org/1999/xlink"/>)SVG");
+  ASSERT_EQ(Names(doc), (std::vector<std::string>{"p"}));
+  // In the definition's own space: the group's transform, not the instances' offsets.
+  EXPECT_EQ(doc.objects[0].segments[0][0].x, 10);
+  EXPECT_EQ(doc.objects[0].segments[0][0].y, 0);
+}
+
+TEST(SvgUse, CyclesAndExpansionBombsAreRefused) {
+  const io::ReadError cycle =
+      ReadFailure(kSvgHead + R"SVG(<g id="a"><path d="M0 0 L1 1"/><use href="#a"/></g></svg>)SVG",
+                  Format::Svg);
+  EXPECT_NE(std::string(cycle.what()).find("cycle"), std::string::npos) << cycle.what();
+  const io::ReadError mutual = ReadFailure(
+      kSvgHead + R"SVG(<defs><g id="a"><use href="#b"/></g><g id="b"><use href="#a"/></g></defs>
+      <path d="M0 0 L1 1"/><use href="#a"/></svg>)SVG",
+      Format::Svg);
+  EXPECT_NE(std::string(mutual.what()).find("cycle"), std::string::npos) << mutual.what();
+
+  // Ten uses of ten uses of ... : 10^7 instances from a few hundred bytes.
+  std::string bomb = kSvgHead + "<defs><path id=\"l0\" d=\"M0 0 L1 1\"/>";
+  for (int level = 1; level <= 7; ++level) {
+    bomb += "<g id=\"l" + std::to_string(level) + "\">";
+    for (int i = 0; i < 10; ++i) bomb += "<use href=\"#l" + std::to_string(level - 1) + "\"/>";
+    bomb += "</g>";
+  }
+  bomb += "</defs><use href=\"#l7\"/></svg>";
+  const io::ReadError fanOut = ReadFailure(bomb, Format::Svg);
+  EXPECT_NE(std::string(fanOut.what()).find("expands to more than"), std::string::npos)
+      << fanOut.what();
+
+  std::string chain = kSvgHead + "<defs><path id=\"c0\" d=\"M0 0 L1 1\"/>";
+  for (int level = 1; level <= 40; ++level)
+    chain += "<g id=\"c" + std::to_string(level) + "\"><use href=\"#c" +
+             std::to_string(level - 1) + "\"/></g>";
+  chain += "</defs><use href=\"#c40\"/></svg>";
+  const io::ReadError deep = ReadFailure(chain, Format::Svg);
+  EXPECT_NE(std::string(deep.what()).find("nest more than"), std::string::npos) << deep.what();
+}
+
+TEST(SvgWarnings, OneLinePerKindWithACount) {
+  const Document doc = ReadSvgBody(R"SVG(<path transform="scale(0 1)" d="M0 0 L1 1"/>
+    <rect transform="matrix(1 2 2 4 0 0)" width="1" height="1"/><path d="M0 0 L1 1"/>
+    <use href="#missing"/>)SVG");
+  ASSERT_EQ(doc.warnings.size(), 2u);
+  EXPECT_NE(doc.warnings[0].find("singular transform"), std::string::npos) << doc.warnings[0];
+  EXPECT_NE(doc.warnings[0].find("(and 1 more like it)"), std::string::npos) << doc.warnings[0];
+  EXPECT_NE(doc.warnings[1].find("not in the document"), std::string::npos) << doc.warnings[1];
+  EXPECT_EQ(doc.shapeCounts->skipped, 2);
+}
+
+}  // namespace svg_selection
