@@ -68,6 +68,7 @@ bool GetNsAttribute(const xmlNode* node, const char* name, const char* ns, std::
 
 struct Found {
     xmlNode* node;
+    bool throughUse = false;
     std::string name, tag;
     int line = 0;
     Affine toPage;
@@ -487,7 +488,7 @@ void VisitShape(Reader& r, xmlNode* el, const ComputedStyle& parentStyle, const 
         ++r.counts.skipped;
         return;
     }
-    Found f{el, name, tag, LineOf(el), t, style, {}};
+    Found f{el, !r.useStack.empty(), name, tag, LineOf(el), t, style, {}};
     for (const Subpath& subpath : c.subpaths()) {
         Subpath page{t(subpath.start), {}, subpath.closed};
         page.primitives.reserve(subpath.primitives.size());
@@ -809,6 +810,7 @@ Document ReadSvg(std::string text, const std::string& file, const ReadOptions& o
         kept.node = shape.node;
         kept.toPage = shape.toPage;
         kept.keepFill = shape.style.fill != "none";
+        kept.throughUse = shape.throughUse;
         if (shape.style.stroke == "none")
             kept.outlinePaint = kept.keepFill && shape.style.fill.rfind("url(", 0) != 0
                                     ? shape.style.fill

@@ -20,6 +20,8 @@ struct SvgShape {
     bool keepFill = false;
     // A fill-only shape dashed by --select all: the sibling's stroke paint (its fill's colour).
     std::string outlinePaint;
+    // Reached only through <use>: drawn where its instances are, not where it stands.
+    bool throughUse = false;
 };
 
 // One line object of the read document.

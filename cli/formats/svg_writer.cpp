@@ -338,6 +338,8 @@ void AddPreviewLayer(xmlDoc* copy, const SvgScene& scene, std::set<std::string>&
   }
   xmlSetProp(layer, X("opacity"), X("0.3"));
   for (const SvgShape& shape : scene.shapes) {
+    // Instances would need their <use>'s position and inherited style: left out.
+    if (shape.throughUse) continue;
     xmlNode* original = xmlDocCopyNode(shape.node, copy, 1);
     if (original == nullptr) throw std::bad_alloc();
     RemoveAttribute(original, "id");  // ids stay unique
