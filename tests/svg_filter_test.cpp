@@ -345,10 +345,13 @@ TEST_F(SvgFilterTest, SummaryAndPreview) {
         << o.err;
     Doc out = Load("out.svg");
     ASSERT_TRUE(out);
-    xmlNode* first = xmlDocGetRootElement(out.get())->children;
-    while (first != nullptr && first->type != XML_ELEMENT_NODE) first = first->next;
+    // Beneath the dashes, yet above what is drawn before them (a background would hide it).
+    xmlNode* first = ById(xmlDocGetRootElement(out.get()), "korrand-preview");
     ASSERT_NE(first, nullptr);
-    EXPECT_EQ(Attr(first, "id"), "korrand-preview");
+    xmlNode* next = first->next;
+    while (next != nullptr && next->type != XML_ELEMENT_NODE) next = next->next;
+    ASSERT_NE(next, nullptr);
+    EXPECT_EQ(Attr(next, "id"), "layer-drawing");
     xmlChar* label = xmlGetNsProp(
         first, reinterpret_cast<const xmlChar*>("label"),
         reinterpret_cast<const xmlChar*>("http://www.inkscape.org/namespaces/inkscape"));

@@ -324,10 +324,22 @@ std::string MatrixText(const Affine& m) {
   return s + ")";
 }
 
-// The original shapes, faint, in a layer of their own beneath everything; its label starts with
-// '%', which plotting tools take as a layer not to draw.
-void AddPreviewLayer(xmlDoc* copy, const SvgScene& scene, std::set<std::string>& ids) {
+// The original shapes, faint, in a layer of their own beneath the dashes: right before the
+// top-level element that holds the first dashed shape, so a background drawn before it does
+// not hide it. Its label starts with '%', which plotting tools take as a layer not to draw.
+void AddPreviewLayer(xmlDoc* copy, const SvgScene& scene,
+                     const std::unordered_map<const xmlNode*, xmlNode*>& map,
+                     std::set<std::string>& ids) {
   xmlNode* root = xmlDocGetRootElement(copy);
+  xmlNode* before = nullptr;
+  for (const SvgShape& shape : scene.shapes) {
+    const auto found = map.find(shape.node);
+    if (shape.throughUse || found == map.end()) continue;
+    before = found->second;
+    while (before->parent != root) before = before->parent;
+    break;
+  }
+  if (before == nullptr) return;  // nothing drawn where it stands
   xmlNs* inkscape = xmlSearchNsByHref(copy, root, X(kInkscapeNamespace));
   if (inkscape == nullptr) inkscape = xmlNewNs(root, X(kInkscapeNamespace), X("inkscape"));
   xmlNode* layer = xmlNewDocNode(copy, root->ns, X("g"), nullptr);
@@ -346,10 +358,7 @@ void AddPreviewLayer(xmlDoc* copy, const SvgScene& scene, std::set<std::string>&
     xmlSetProp(original, X("transform"), X(MatrixText(shape.toPage).c_str()));
     xmlAddChild(layer, original);
   }
-  if (root->children != nullptr)
-    xmlAddPrevSibling(root->children, layer);
-  else
-    xmlAddChild(root, layer);
+  xmlAddPrevSibling(before, layer);
 }
 
 int WriteToStream(void* context, const char* buffer, int length) {
@@ -375,7 +384,7 @@ void WriteSvgInPlace(std::ostream& out, const Document& doc, const WriteOptions&
     for (auto& piece : JoinSeams(doc.objects[i], source, closed, scene.drawingSize))
       perShape[source.shape].push_back(std::move(piece));
   }
-  if (options.preview) AddPreviewLayer(copy.get(), scene, ids);
+  if (options.preview) AddPreviewLayer(copy.get(), scene, map, ids);
   for (std::size_t s = 0; s < scene.shapes.size(); ++s) {
     const SvgShape& shape = scene.shapes[s];
     const auto found = map.find(shape.node);
