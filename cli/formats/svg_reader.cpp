@@ -113,15 +113,6 @@ struct Reader {
     }
 };
 
-template <class Tag>
-constexpr bool kIsShape = std::is_same_v<Tag, svgpp::tag::element::path> ||
-                          std::is_same_v<Tag, svgpp::tag::element::rect> ||
-                          std::is_same_v<Tag, svgpp::tag::element::circle> ||
-                          std::is_same_v<Tag, svgpp::tag::element::ellipse> ||
-                          std::is_same_v<Tag, svgpp::tag::element::line> ||
-                          std::is_same_v<Tag, svgpp::tag::element::polyline> ||
-                          std::is_same_v<Tag, svgpp::tag::element::polygon>;
-
 // One element as SVG++ reads its attributes: the transform it adds to `matrix`, and for a shape
 // its subpaths in its own user space.
 class Context {
