@@ -119,6 +119,24 @@ korrand::io::Document ReadInput(const DashOptions& o, Format format) {
     return korrand::io::Read(in, format, o.input, ro);
 }
 
+// A period much shorter than the curves asks for more dashes than the plug-in's description
+// allows on one segment; refused rather than producing a file of that size.
+void CheckPeriodCounts(const korrand::io::Document& input, const korrand::KorrandHost& host,
+                       const std::string& period) {
+    std::optional<double> most;
+    for (const auto& p : host.Description().parameters)
+        if (p.name == "KORRAND_COUNT") most = p.max;
+    if (!most) return;
+    for (const auto& object : input.objects)
+        for (const auto& stored : object.parameters)
+            if (stored.key == "KORRAND_COUNT" && static_cast<double>(stored.value.integer) > *most)
+                throw UsageError("--period " + period + " asks for " +
+                                 std::to_string(stored.value.integer) + " dashes on a subpath of '" +
+                                 object.name + "'; the plug-in takes at most " +
+                                 std::to_string(static_cast<long long>(*most)) +
+                                 " per segment (use a longer period)");
+}
+
 using Clock = std::chrono::steady_clock;
 double Ms(Clock::duration d) { return std::chrono::duration<double, std::milli>(d).count(); }
 
@@ -155,6 +173,7 @@ int Dash(const DashOptions& o, const char* argv0) {
 
     const auto t0 = Clock::now();
     const korrand::io::Document input = ReadInput(o, *inFormat);
+    if (!o.period.empty()) CheckPeriodCounts(input, host, o.period);
     for (const auto& w : input.warnings) std::cerr << "korrand: warning: " << w << "\n";
     const auto t1 = Clock::now();
     korrand::DashStats stats;

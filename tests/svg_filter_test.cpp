@@ -335,6 +335,12 @@ TEST_F(SvgFilterTest, SelectLayerAndPeriodChooseAndSize) {
     EXPECT_EQ(Korrand("--period 5mm --count 3").code, 2);
     EXPECT_EQ(Korrand("--period dasharray").code, 2);
     EXPECT_EQ(Korrand("--period 5furlongs").code, 2);
+    // More dashes on one subpath than the plug-in allows: refused, no output.
+    fs::remove(dir_ / "out.svg");
+    const Outcome tiny = Korrand("--period 0.001mm");
+    EXPECT_EQ(tiny.code, 2);
+    EXPECT_NE(tiny.err.find("at most"), std::string::npos) << tiny.err;
+    EXPECT_FALSE(fs::exists(dir_ / "out.svg"));
 }
 
 TEST_F(SvgFilterTest, SummaryAndPreview) {
