@@ -837,4 +837,31 @@ TEST(SvgWarnings, OneLinePerKindWithACount) {
   EXPECT_EQ(doc.shapeCounts->skipped, 2);
 }
 
+TEST(SvgStyle, LongDescendantSelectorsOnDeepTreesStayCheap) {
+  // No <text> above: without remembering failed matches, finding that out would try every
+  // choice of 11 ancestors out of 200 first.
+  std::string body =
+      "<style>text g g g g g g g g g g g path.x { stroke: red } g g path.x { stroke: blue }"
+      "</style>";
+  for (int i = 0; i < 200; ++i) body += "<g>";
+  body += R"SVG(<path id="deep" class="x" d="M0 0 L1 1"/><path id="other" d="M0 0 L1 1"/>)SVG";
+  for (int i = 0; i < 200; ++i) body += "</g>";
+  EXPECT_EQ(Names(ReadSvgBody(body, Stroked())), (std::vector<std::string>{"deep"}));
+}
+
+TEST(SvgUse, NestingThroughUseIsBounded) {
+  // Each level 100 groups deep, six levels of <use>: deeper than any file may nest.
+  std::string text = kSvgHead + "<defs><path id=\"u0\" d=\"M0 0 L1 1\"/>";
+  for (int level = 1; level <= 6; ++level) {
+    text += "<g id=\"u" + std::to_string(level) + "\">";
+    for (int i = 0; i < 100; ++i) text += "<g>";
+    text += "<use href=\"#u" + std::to_string(level - 1) + "\"/>";
+    for (int i = 0; i < 100; ++i) text += "</g>";
+    text += "</g>";
+  }
+  text += "</defs><use href=\"#u6\"/></svg>";
+  const io::ReadError e = ReadFailure(text, Format::Svg);
+  EXPECT_NE(std::string(e.what()).find("deep through <use>"), std::string::npos) << e.what();
+}
+
 }  // namespace svg_selection

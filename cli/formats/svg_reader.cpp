@@ -44,6 +44,7 @@ constexpr std::size_t kMaxPoints = 20'000'000;  // flattened points in one file
 // fan-out that makes the walk visit more elements than this, is an expansion bomb.
 constexpr int kMaxUseDepth = 32;
 constexpr std::size_t kMaxInstanceElements = 1'000'000;
+constexpr int kMaxWalkDepth = 2 * kMaxNesting;  // a file's own nesting plus what <use> adds
 constexpr const char kInkscapeNamespace[] = "http://www.inkscape.org/namespaces/inkscape";
 constexpr const char kXlinkNamespace[] = "http://www.w3.org/1999/xlink";
 
@@ -97,6 +98,7 @@ struct Reader {
     std::vector<std::string>& warnings() { return lines; }
     std::vector<const xmlNode*> useStack;
     std::size_t instanceElements = 0;
+    int depth = 0;
     svgpp::factory::length::unitless<> lengths;
 
     void Skip(const xmlNode* node, const std::string& kind, const std::string& what) {
@@ -528,6 +530,14 @@ void VisitUse(Reader& r, xmlNode* el, const ComputedStyle& parentStyle, const Af
 
 void VisitElement(Reader& r, xmlNode* el, const ComputedStyle& parentStyle, const Affine& m) {
     if (!IsSvgElement(el)) return;  // other namespaces (editor data) draw nothing
+    // The walk recurses per level, through <use> too: bounded like the file's own nesting.
+    struct Depth {
+        int& depth;
+        ~Depth() { --depth; }
+    } depth{++r.depth};
+    if (r.depth > kMaxWalkDepth)
+        r.Refuse(el, "elements nested more than " + std::to_string(kMaxWalkDepth) +
+                         " deep through <use>");
     if (!r.useStack.empty() && ++r.instanceElements > kMaxInstanceElements)
         r.Refuse(
             el, "<use> expands to more than " + std::to_string(kMaxInstanceElements) + " elements");

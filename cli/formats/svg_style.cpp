@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cctype>
 #include <cstring>
+#include <set>
 #include <string_view>
 
 #include <svgpp/parser/css_style_iterator.hpp>
@@ -71,16 +72,27 @@ const xmlNode* ParentElement(const xmlNode* node) {
     return p != nullptr && p->type == XML_ELEMENT_NODE ? p : nullptr;
 }
 
+using Memo = std::set<std::pair<std::size_t, const xmlNode*>>;
+
 // Selector compounds [0, last] against node and its ancestors, right to left, with backtracking
-// over descendant combinators.
+// over descendant combinators; `failed` remembers what did not match, so a long selector on a
+// deep tree costs compounds x depth, not their combinations.
 bool MatchesFrom(const std::vector<StyleSheet::Compound>& sel, std::size_t last,
-                 const xmlNode* node) {
-    if (!MatchesCompound(sel[last], node)) return false;
-    if (last == 0) return true;
-    if (sel[last].childOfNext) return MatchesFrom(sel, last - 1, ParentElement(node));
-    for (const xmlNode* a = ParentElement(node); a != nullptr; a = ParentElement(a))
-        if (MatchesFrom(sel, last - 1, a)) return true;
-    return false;
+                 const xmlNode* node, Memo& failed) {
+    if (failed.count({last, node}) != 0) return false;
+    bool match = MatchesCompound(sel[last], node);
+    if (match && last > 0) {
+        if (sel[last].childOfNext) {
+            match = MatchesFrom(sel, last - 1, ParentElement(node), failed);
+        } else {
+            match = false;
+            for (const xmlNode* a = ParentElement(node); a != nullptr && !match;
+                 a = ParentElement(a))
+                match = MatchesFrom(sel, last - 1, a, failed);
+        }
+    }
+    if (!match) failed.insert({last, node});
+    return match;
 }
 
 // One selector of a group; false when it uses anything beyond the supported subset.
@@ -258,7 +270,8 @@ std::vector<StyleSheet::Rule> StyleSheet::Parse(const std::string& input) {
 }
 
 bool StyleSheet::Matches(const std::vector<Compound>& selector, const xmlNode* element) {
-    return !selector.empty() && MatchesFrom(selector, selector.size() - 1, element);
+    Memo failed;
+    return !selector.empty() && MatchesFrom(selector, selector.size() - 1, element, failed);
 }
 
 StyleSheet::StyleSheet(xmlNode* root) {
