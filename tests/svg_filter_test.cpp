@@ -38,6 +38,7 @@ const char kDrawing[] = R"SVG(<?xml version="1.0" encoding="UTF-8"?>
   <defs id="defs">
     <clipPath id="clip"><rect id="clip-rect" x="0" y="0" width="100" height="100" stroke="black"/></clipPath>
     <symbol id="pin"><circle id="pin-circle" cx="5" cy="5" r="4"/></symbol>
+    <rect id="tag" width="6" height="3" fill="yellow" stroke="black"/>
     <linearGradient id="grad"><stop offset="0" stop-color="#fff"/></linearGradient>
     <marker id="head" markerWidth="4" markerHeight="4"><path id="head-path" d="M0 0 L4 2 L0 4 Z" stroke="black"/></marker>
   </defs>
@@ -49,6 +50,7 @@ const char kDrawing[] = R"SVG(<?xml version="1.0" encoding="UTF-8"?>
     <g transform="translate(100 0) scale(3 1)"><ellipse id="oval" cx="10" cy="60" rx="5" ry="10" stroke="green" fill="none"/></g>
     <use id="pin-use" xlink:href="#pin" x="170" y="70" stroke="purple" fill="none"/>
     <circle id="dot" cx="90" cy="20" r="3" fill="black"/>
+    <use id="tag-use" href="#tag" x="30" y="60"/>
     <image id="photo" x="0" y="0" width="5" height="5" xlink:href="data:image/png;base64,AAAA"/>
   </g>
   <g inkscape:groupmode="layer" inkscape:label="Cuts" id="layer-cuts" class="cut">
@@ -219,8 +221,8 @@ std::vector<Polyline> DashesOf(xmlNode* root, const std::string& id) {
 }
 
 TEST_F(SvgFilterTest, OnlyTheChosenShapesChangeAndTheirDashesLieOnThem) {
-    const std::set<std::string> all = {"box",        "arrow", "ring", "oval",
-                                       "pin-circle", "score", "edge"};
+    const std::set<std::string> all = {"box",        "arrow", "ring",  "oval",
+                                       "pin-circle", "tag",   "score", "edge"};
     Doc out = RunAndCompare("--count 8 --subdivision 6", all);
     ASSERT_TRUE(out);
     xmlNode* root = xmlDocGetRootElement(out.get());
@@ -244,6 +246,13 @@ TEST_F(SvgFilterTest, OnlyTheChosenShapesChangeAndTheirDashesLieOnThem) {
     EXPECT_EQ(Attr(boxDashes, "class"), "outline");
     EXPECT_EQ(Attr(boxDashes, "clip-path"), "url(#clip)");
     EXPECT_NE(Attr(boxDashes, "style").find("fill:none"), std::string::npos);
+
+    // A <use> of a filled shape itself gets a twin that draws the shape's dashes.
+    xmlNode* twin = ById(root, "tag-use-dashes");
+    ASSERT_NE(twin, nullptr);
+    EXPECT_EQ(Attr(twin, "href"), "#tag-dashes");
+    EXPECT_EQ(Attr(twin, "x"), "30");
+    EXPECT_NE(ById(root, "tag-dashes"), nullptr);
 
     const auto onAll = [&](const std::string& id,
                            const std::function<double(double, double)>& off) {
@@ -288,7 +297,7 @@ TEST_F(SvgFilterTest, OnlyTheChosenShapesChangeAndTheirDashesLieOnThem) {
 TEST_F(SvgFilterTest, ADashCutAtTheSeamIsOneSubpathInSvgAndTwoPiecesInJson) {
     // 8 dashes shifted by a tenth of the loop: the last one runs across the circle's start.
     Doc out = RunAndCompare("--count 8 --offset 0.1 --subdivision 6",
-                            {"box", "arrow", "ring", "oval", "pin-circle", "score", "edge"});
+                            {"box", "arrow", "ring", "oval", "pin-circle", "tag", "score", "edge"});
     ASSERT_TRUE(out);
     const auto ring = DashesOf(xmlDocGetRootElement(out.get()), "ring");
     EXPECT_EQ(ring.size(), 8u);
@@ -310,8 +319,9 @@ TEST_F(SvgFilterTest, ADashCutAtTheSeamIsOneSubpathInSvgAndTwoPiecesInJson) {
 TEST_F(SvgFilterTest, SelectLayerAndPeriodChooseAndSize) {
     // A fill-only dot joins with --select all; its outline gets its fill's colour.
     {
-        Doc out = RunAndCompare("--count 4 --select all", {"box", "arrow", "ring", "oval",
-                                                           "pin-circle", "dot", "score", "edge"});
+        Doc out = RunAndCompare(
+            "--count 4 --select all",
+            {"box", "arrow", "ring", "oval", "pin-circle", "tag", "dot", "score", "edge"});
         ASSERT_TRUE(out);
         xmlNode* root = xmlDocGetRootElement(out.get());
         EXPECT_EQ(Attr(ById(root, "dot"), "fill"), "black");
@@ -346,7 +356,7 @@ TEST_F(SvgFilterTest, SelectLayerAndPeriodChooseAndSize) {
 TEST_F(SvgFilterTest, SummaryAndPreview) {
     const Outcome o = Korrand("--count 4 --preview");
     ASSERT_EQ(o.code, 0) << o.err;
-    EXPECT_NE(o.err.find("7 dashed, 1 left alone by --select/--layer, 1 hidden, 0 skipped"),
+    EXPECT_NE(o.err.find("8 dashed, 1 left alone by --select/--layer, 1 hidden, 0 skipped"),
               std::string::npos)
         << o.err;
     Doc out = Load("out.svg");

@@ -97,6 +97,7 @@ struct Reader {
     std::vector<std::string> lines;
     std::vector<std::string>& warnings() { return lines; }
     std::vector<const xmlNode*> useStack;
+    std::map<const xmlNode*, std::vector<xmlNode*>> usesOf;  // shape -> <use>s that draw it
     std::size_t instanceElements = 0;
     int depth = 0;
     svgpp::factory::length::unitless<> lengths;
@@ -512,6 +513,7 @@ void VisitUse(Reader& r, xmlNode* el, const ComputedStyle& parentStyle, const Af
         return;
     }
     xmlNode* target = it->second;
+    if (IsShapeName(Name(target))) r.usesOf[target].push_back(el);
     for (const xmlNode* a = el; a != nullptr; a = a->parent)
         if (a == target) r.Refuse(el, "<use> of " + href + " refers to itself (a reference cycle)");
     if (std::find(r.useStack.begin(), r.useStack.end(), el) != r.useStack.end())
@@ -812,6 +814,8 @@ Document ReadSvg(std::string text, const std::string& file, const ReadOptions& o
         kept.toPage = shape.toPage;
         kept.keepFill = shape.style.fill != "none";
         kept.throughUse = shape.throughUse;
+        if (const auto uses = reader.usesOf.find(shape.node); uses != reader.usesOf.end())
+            kept.uses = uses->second;
         if (shape.style.stroke == "none")
             kept.outlinePaint = kept.keepFill && shape.style.fill.rfind("url(", 0) != 0
                                     ? shape.style.fill

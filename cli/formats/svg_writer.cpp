@@ -216,6 +216,12 @@ std::string FreshId(std::set<std::string>& ids, const std::string& base) {
   return id;
 }
 
+std::string Attribute(const xmlNode* node, const char* name) {
+  std::string value;
+  GetAttribute(node, name, &value);
+  return value;
+}
+
 void RemoveAttribute(xmlNode* node, const char* name) {
   if (xmlAttr* a = xmlHasNsProp(node, X(name), nullptr)) xmlRemoveProp(a);
 }
@@ -414,6 +420,22 @@ void WriteSvgInPlace(std::ostream& out, const Document& doc, const WriteOptions&
     RemoveDashing(node);
     EditStyleAttribute(node, {}, {{"stroke", "none"}});
     xmlAddNextSibling(node, dashes);
+    // A <use> of this very shape draws only the fill now: a twin beside it draws the dashes.
+    const std::string dashesRef = "#" + Attribute(dashes, "id");
+    for (const xmlNode* use : shape.uses) {
+      const auto u = map.find(use);
+      if (u == map.end()) continue;
+      xmlNode* twin = xmlNewDocNode(copy.get(), u->second->ns, u->second->name, nullptr);
+      if (twin == nullptr) throw std::bad_alloc();
+      twin->properties = xmlCopyPropList(twin, u->second->properties);
+      for (xmlAttr* a = twin->properties; a != nullptr; a = a->next)
+        if (std::strcmp(reinterpret_cast<const char*>(a->name), "href") == 0)
+          xmlNodeSetContent(reinterpret_cast<xmlNode*>(a), X(dashesRef.c_str()));
+      std::string useId;
+      if (GetAttribute(twin, "id", &useId))
+        xmlSetProp(twin, X("id"), X(FreshId(ids, useId + "-dashes").c_str()));
+      xmlAddNextSibling(u->second, twin);
+    }
   }
 
   xmlSaveCtxtPtr save =
