@@ -864,4 +864,17 @@ TEST(SvgUse, NestingThroughUseIsBounded) {
   EXPECT_NE(std::string(e.what()).find("deep through <use>"), std::string::npos) << e.what();
 }
 
+TEST(SvgPage, AStretchedViewBoxIsMeasuredAsOnPaper) {
+  // 100 x 100 units on 200 mm x 100 mm: a unit is 2 mm across and 1 mm down.
+  const Document doc = ReadText(
+      R"SVG(<svg xmlns="http://www.w3.org/2000/svg" width="200mm" height="100mm"
+        viewBox="0 0 100 100" preserveAspectRatio="none"><line x1="0" y1="0" x2="0" y2="40"/>
+        <line x1="0" y1="0" x2="20" y2="0"/></svg>)SVG",
+      Format::Svg);
+  ASSERT_EQ(doc.objects.size(), 2u);
+  // Both 40 mm long, so in the x units the modifier sees, both 20.
+  EXPECT_DOUBLE_EQ(doc.objects[0].segments[0][1].y, 20);
+  EXPECT_DOUBLE_EQ(doc.objects[1].segments[0][1].x, 20);
+}
+
 }  // namespace svg_selection

@@ -100,6 +100,9 @@ struct Reader {
     std::map<const xmlNode*, std::vector<xmlNode*>> usesOf;  // shape -> <use>s that draw it
     std::size_t instanceElements = 0;
     int depth = 0;
+    // Root user space to the page, up to a uniform scale: only a viewBox stretched by
+    // preserveAspectRatio="none" makes it more than the identity.
+    Affine page;
     svgpp::factory::length::unitless<> lengths;
 
     void Skip(const xmlNode* node, const std::string& kind, const std::string& what) {
@@ -346,6 +349,9 @@ bool IsShapeName(std::string_view n) {
 // (with its bracketed subset) and quoted attribute values are skipped.
 void CheckNesting(const std::string& text, const Reader& reader) {
     int depth = 0;
+    // Root user space to the page, up to a uniform scale: only a viewBox stretched by
+    // preserveAspectRatio="none" makes it more than the identity.
+    Affine page;
     const std::size_t n = text.size();
     for (std::size_t i = text.find('<'); i < n; i = text.find('<', i)) {
         const auto startsWith = [&](const char* s) {
@@ -427,7 +433,7 @@ Affine DefinitionMatrix(Reader& r, xmlNode* node) {
     std::vector<xmlNode*> chain;
     for (xmlNode* a = node->parent; a != nullptr && a != r.root; a = a->parent)
         if (a->type == XML_ELEMENT_NODE) chain.push_back(a);
-    Affine m;
+    Affine m = r.page;
     for (auto it = chain.rbegin(); it != chain.rend(); ++it) {
         Context c(r, *it, m, "<" + std::string(Name(*it)) + ">");
         if (!(Is(*it, "g") || Is(*it, "svg")) || !LoadElement(*it, c))
@@ -695,11 +701,19 @@ Document ReadSvg(std::string text, const std::string& file, const ReadOptions& o
     else if (hasViewBox && doc.svgHeight && ParseLength(*doc.svgHeight, &px))
         unitsPerPx = viewBox[3] / px;
     if (!std::isfinite(unitsPerPx) || !(unitsPerPx > 0)) unitsPerPx = 1;
+    double heightPx = 0;
+    if (hasViewBox && px > 0 && doc.svgWidth && doc.svgHeight && ParseLength(*doc.svgWidth, &px) &&
+        ParseLength(*doc.svgHeight, &heightPx) && GetAttribute(root, "preserveAspectRatio", &v) &&
+        v.find("none") != std::string::npos) {
+        // Stretched: x keeps its units, y is scaled to match, so lengths compare as on paper.
+        const double stretch = (heightPx / viewBox[3]) / (px / viewBox[2]);
+        if (std::isfinite(stretch) && stretch > 0) reader.page = Affine::Scale(1, stretch);
+    }
 
     reader.sheet = std::make_unique<StyleSheet>(root);
     CollectIds(reader, root);
     try {
-        VisitChildren(reader, root, reader.sheet->Compute(root, ComputedStyle{}), Affine{});
+        VisitChildren(reader, root, reader.sheet->Compute(root, ComputedStyle{}), reader.page);
     } catch (const ReadError&) {
         throw;
     } catch (const std::exception& e) {
