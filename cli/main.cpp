@@ -183,7 +183,6 @@ int Dash(const DashOptions& o, const char* argv0) {
     wo.preview = o.preview;
     wo.original = &input;
     wo.originalClosed = stats.closedMeasuring;
-    if (o.closed || o.open) wo.closed = o.closed;
     WriteAtomically(o.output, [&](std::ostream& out) {
         korrand::io::Write(out, *outFormat, dashed, wo);
     });

@@ -306,6 +306,12 @@ TEST_F(SvgFilterTest, ADashCutAtTheSeamIsOneSubpathInSvgAndTwoPiecesInJson) {
         for (std::size_t i = 1; i + 1 < dash.size(); ++i)
             across = across || (dash[i] == std::make_pair(165.0, 30.0));
     EXPECT_TRUE(across) << "no dash passes through the seam";
+    // Measured open by request, the loop keeps its closing edge and the seam dash still joins.
+    Doc open =
+        RunAndCompare("--count 8 --offset 0.1 --subdivision 6 --open",
+                      {"box", "arrow", "ring", "oval", "pin-circle", "tag", "score", "edge"});
+    ASSERT_TRUE(open);
+    EXPECT_EQ(DashesOf(xmlDocGetRootElement(open.get()), "ring").size(), 8u);
 
     ASSERT_EQ(Korrand("--count 8 --offset 0.1 --subdivision 6", "out.json").code, 0);
     std::ifstream json(dir_ / "out.json");

@@ -125,9 +125,6 @@ struct WriteOptions {
   // SVG preview only: draw the original segments as closed loops, as the modifier measures them
   // by default.
   bool originalClosed = true;
-  // SVG read from an SVG: the closedness the command line forced on every object, if any; the
-  // writer joins a dash cut at a closed subpath's seam only where the object was measured closed.
-  std::optional<bool> closed;
 };
 
 // Writes a whole document. Points are written in shortest round-trip form: a JSON or OBJ file

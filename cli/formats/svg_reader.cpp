@@ -807,7 +807,7 @@ Document ReadSvg(std::string text, const std::string& file, const ReadOptions& o
                 objectIndex = doc.objects.size();
                 if (period <= 0) kind = static_cast<std::ptrdiff_t>(objectIndex);
                 doc.objects.push_back(std::move(object));
-                scene->objects.push_back(SvgObject{shapeIndex, subpath.closed, {}});
+                scene->objects.push_back(SvgObject{shapeIndex, {}});
             } else {
                 objectIndex = static_cast<std::size_t>(kind);
             }

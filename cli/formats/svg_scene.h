@@ -30,8 +30,6 @@ struct SvgShape {
 // One line object of the read document.
 struct SvgObject {
     std::size_t shape = 0;
-    // The file's own closedness of every subpath in the object.
-    bool closed = false;
     // Starts of the closed subpaths, in the root's user space: where a dash measured around the
     // loop is cut in two.
     std::vector<Vec2> seams;

@@ -261,11 +261,12 @@ void BecomePath(xmlNode* node, const std::string& d) {
 }
 
 // The pieces of one object, a dash cut at a closed subpath's seam joined back into one piece
-// (the piece that ends on the seam, then the one that starts there), so a pen lifts once.
+// (the piece that ends on the seam, then the one that starts there), so a pen lifts once. The
+// two meet on the drawn outline whether the loop was measured closed or, by request, open with
+// its closing edge.
 std::vector<std::vector<Point>> JoinSeams(const LineObject& dashed, const SvgObject& source,
-                                          bool measuredClosed, double size) {
+                                          double size) {
   std::vector<std::vector<Point>> pieces = dashed.segments;
-  if (!measuredClosed) return pieces;
   for (const Vec2& seam : source.seams) {
     const double eps = 1e-9 * (std::fabs(seam.x) + std::fabs(seam.y) + size);
     const auto at = [&](const Point& p) {
@@ -386,8 +387,7 @@ void WriteSvgInPlace(std::ostream& out, const Document& doc, const WriteOptions&
   std::vector<std::vector<std::vector<Point>>> perShape(scene.shapes.size());
   for (std::size_t i = 0; i < doc.objects.size(); ++i) {
     const SvgObject& source = scene.objects[i];
-    const bool closed = options.closed ? *options.closed : source.closed;
-    for (auto& piece : JoinSeams(doc.objects[i], source, closed, scene.drawingSize))
+    for (auto& piece : JoinSeams(doc.objects[i], source, scene.drawingSize))
       perShape[source.shape].push_back(std::move(piece));
   }
   if (options.preview) AddPreviewLayer(copy.get(), scene, map, ids);
