@@ -1,7 +1,8 @@
 // SVG reading. The document is parsed with libxml2 and kept whole for the writer; each drawn
 // path, polyline, polygon, line, rect, circle and ellipse that the selection picks becomes line
-// objects in the root's user space (the page as the root's viewBox draws it, its own viewport
-// mapping left out so dash lengths compare across the drawing): one object for its closed
+// objects in the root's user space (the page up to a uniform scale; only a viewBox stretched by
+// preserveAspectRatio="none" is evened out, so dash lengths compare as on paper): one object
+// for its closed
 // subpaths and one for its open ones, each subpath one segment, each object telling the
 // modifier whether to measure it closed. With a period every subpath is an object of its own.
 //
@@ -12,7 +13,8 @@
 // flattening is ours (flatten.h).
 //
 // Safety: libxml2 parses without network access, without loading a DTD and without substituting
-// entities (references stay references and are written back as such); an external entity loader
+// entities (references in text stay references and are written back as such; an entity bomb or
+// an external entity in an attribute is refused as libxml2 refuses it); an external entity loader
 // that refuses everything stands guard in case any code path still asks for one.
 #include <libxml/parser.h>
 #include <libxml/parserInternals.h>
