@@ -3,7 +3,8 @@
 // objects in the root's user space (the page up to a uniform scale; only a viewBox stretched by
 // preserveAspectRatio="none" is evened out, so dash lengths compare as on paper): one object
 // for its closed subpaths and one for its open ones, each subpath one segment, each object
-// telling the modifier whether to measure it closed. With a period every subpath is an object of its own.
+// telling the modifier whether to measure it closed. With a period every subpath is an object
+// of its own.
 //
 // SVG++ reads the shapes' geometry, transforms and nested viewports, element by element as our
 // walk over the tree reaches them (the walk itself decides what is drawn: <defs>, <symbol>,
