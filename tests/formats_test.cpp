@@ -829,12 +829,16 @@ TEST(SvgUse, CyclesAndExpansionBombsAreRefused) {
 TEST(SvgWarnings, OneLinePerKindWithACount) {
   const Document doc = ReadSvgBody(R"SVG(<path transform="scale(0 1)" d="M0 0 L1 1"/>
     <rect transform="matrix(1 2 2 4 0 0)" width="1" height="1"/><path d="M0 0 L1 1"/>
-    <use href="#missing"/>)SVG");
-  ASSERT_EQ(doc.warnings.size(), 2u);
+    <use href="#missing"/><path d="M0 0 L"/><path d="M0 0 Q1"/>)SVG");
+  ASSERT_EQ(doc.warnings.size(), 3u);
   EXPECT_NE(doc.warnings[0].find("singular transform"), std::string::npos) << doc.warnings[0];
   EXPECT_NE(doc.warnings[0].find("(and 1 more like it)"), std::string::npos) << doc.warnings[0];
   EXPECT_NE(doc.warnings[1].find("not in the document"), std::string::npos) << doc.warnings[1];
-  EXPECT_EQ(doc.shapeCounts->skipped, 2);
+  // Two different bad values of "d" are one kind: the first value is shown.
+  EXPECT_NE(doc.warnings[2].find("invalid value of \"d\": \"M0 0 L\" (and 1 more like it)"),
+            std::string::npos)
+      << doc.warnings[2];
+  EXPECT_EQ(doc.shapeCounts->skipped, 4);
 }
 
 TEST(SvgStyle, LongDescendantSelectorsOnDeepTreesStayCheap) {

@@ -107,13 +107,15 @@ struct Reader {
     Affine page;
     svgpp::factory::length::unitless<> lengths;
 
-    void Skip(const xmlNode* node, const std::string& kind, const std::string& what) {
+    // One warning per kind: the first place (with `detail`, such as the bad value) and a count.
+    void Skip(const xmlNode* node, const std::string& kind, const std::string& what,
+              const std::string& detail = {}) {
         Kind& k = skipped[kind];
         if (k.count++ == 0) {
             kindOrder.push_back(kind);
             std::string text = file.empty() ? std::string("<input>") : file;
             if (node != nullptr && LineOf(node) > 0) text += ":" + std::to_string(LineOf(node));
-            k.first = text + ": skipped " + what + ": " + kind;
+            k.first = text + ": skipped " + what + ": " + kind + detail;
         }
     }
     [[noreturn]] void Refuse(const xmlNode* node, const std::string& message) const {
@@ -137,10 +139,10 @@ public:
     std::vector<Subpath>& subpaths() { return subpaths_; }
 
     // Called by the error policy: the element (and what it contains) is skipped with a warning.
-    void Fail(const std::string& why) const {
+    void Fail(const std::string& why, const std::string& detail = {}) const {
         if (failed_) return;
         failed_ = true;
-        reader_->Skip(node_, why, what_);
+        reader_->Skip(node_, why, what_, detail);
     }
 
     void transform_matrix(const boost::array<double, 6>& m) {
@@ -261,8 +263,8 @@ struct ErrorPolicy {
     template <class AttributeTag, class Value>
     static bool parse_failed(const Context& context, AttributeTag, const Value& value) {
         context.Fail(std::string("invalid value of \"") +
-                     svgpp::attribute_name<char>::get<AttributeTag>() + "\": \"" + Excerpt(value) +
-                     "\"");
+                         svgpp::attribute_name<char>::get<AttributeTag>() + "\"",
+                     ": \"" + Excerpt(value) + "\"");
         return true;
     }
     template <class AttributeTag>
