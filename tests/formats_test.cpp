@@ -881,4 +881,30 @@ TEST(SvgPage, AStretchedViewBoxIsMeasuredAsOnPaper) {
   EXPECT_DOUBLE_EQ(doc.objects[1].segments[0][1].x, 20);
 }
 
+TEST(SvgWriteBack, DashesAreNotDashedAgainByASheetOrAnAncestor) {
+  const Document doc = ReadSvgBody(R"SVG(<style>.d { stroke-dasharray: 3 1 }</style>
+    <path id="own" stroke="black" fill="none" stroke-dasharray="4" style="stroke-dashoffset:1" d="M0 0 L10 0"/>
+    <path id="sheet" class="d" stroke="black" fill="none" d="M0 0 L10 0"/>
+    <g stroke-dasharray="2"><line id="ancestor" x2="5" stroke="red"/></g>)SVG",
+                                   Stroked());
+  io::WriteOptions options;
+  options.original = &doc;
+  std::ostringstream out;
+  io::Write(out, Format::Svg, doc, options);
+  const std::string svg = out.str();
+  // In place (a line has no fill to keep), the own declarations gone.
+  EXPECT_EQ(svg.find("-dashes"), std::string::npos) << svg;
+  EXPECT_NE(svg.find(R"(<path id="own" stroke="black" fill="none" d="M0 0 L)"), std::string::npos)
+      << svg;
+  EXPECT_NE(svg.find(R"(<path id="sheet" class="d" stroke="black" fill="none" d="M0 0 L)"),
+            std::string::npos)
+      << svg;
+  EXPECT_NE(svg.find(R"(<path id="ancestor" stroke="red" d="M0 0 L)"), std::string::npos) << svg;
+  std::size_t undashed = 0;
+  for (std::size_t at = svg.find("stroke-dasharray:none"); at != std::string::npos;
+       at = svg.find("stroke-dasharray:none", at + 1))
+    ++undashed;
+  EXPECT_EQ(undashed, 2u) << svg;  // the sheet's and the ancestor's, not the shape's own
+}
+
 }  // namespace svg_selection

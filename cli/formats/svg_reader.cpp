@@ -830,8 +830,15 @@ Document ReadSvg(std::string text, const std::string& file, const ReadOptions& o
         SvgShape kept;
         kept.node = shape.node;
         kept.toPage = shape.toPage;
-        kept.keepFill = shape.style.fill != "none";
+        kept.keepFill = shape.style.fill != "none" && shape.tag != "line";  // a line has no area
         kept.throughUse = shape.throughUse;
+        if (shape.style.dasharray != "none") {
+            std::string own;
+            kept.inheritsDasharray =
+                !GetAttribute(shape.node, "stroke-dasharray", nullptr) &&
+                !(GetAttribute(shape.node, "style", &own) &&
+                  own.find("stroke-dasharray") != std::string::npos);
+        }
         if (const auto uses = reader.usesOf.find(shape.node); uses != reader.usesOf.end())
             kept.uses = uses->second;
         if (shape.style.stroke == "none")

@@ -397,9 +397,12 @@ void WriteSvgInPlace(std::ostream& out, const Document& doc, const WriteOptions&
     if (found == map.end()) continue;
     xmlNode* node = found->second;
     const std::string d = PathData(perShape[s], Inverse(shape.toPage));
+    const std::vector<std::pair<std::string, std::string>> undash = {
+        {"stroke-dasharray", "none"}};
     if (!shape.keepFill && shape.outlinePaint.empty()) {
       BecomePath(node, d);
       RemoveDashing(node);
+      if (shape.inheritsDasharray) EditStyleAttribute(node, {}, undash);
       continue;
     }
     // The original keeps drawing the fill; a sibling right after it draws the dashes.
@@ -416,6 +419,7 @@ void WriteSvgInPlace(std::ostream& out, const Document& doc, const WriteOptions&
     std::vector<std::pair<std::string, std::string>> set = {
         {"fill", "none"}, {"marker-start", "none"}, {"marker-mid", "none"}, {"marker-end", "none"}};
     if (!shape.outlinePaint.empty()) set.push_back({"stroke", shape.outlinePaint});
+    if (shape.inheritsDasharray) set.push_back(undash.front());
     EditStyleAttribute(dashes, {}, set);
     RemoveDashing(node);
     EditStyleAttribute(node, {}, {{"stroke", "none"}});
