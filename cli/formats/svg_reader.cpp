@@ -353,9 +353,6 @@ bool IsShapeName(std::string_view n) {
 // (with its bracketed subset) and quoted attribute values are skipped.
 void CheckNesting(const std::string& text, const Reader& reader) {
     int depth = 0;
-    // Root user space to the page, up to a uniform scale: only a viewBox stretched by
-    // preserveAspectRatio="none" makes it more than the identity.
-    Affine page;
     const std::size_t n = text.size();
     for (std::size_t i = text.find('<'); i < n; i = text.find('<', i)) {
         const auto startsWith = [&](const char* s) {
