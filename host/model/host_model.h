@@ -1,6 +1,7 @@
 // The in-process host: implements the function table of host_abi.h for tests, the command-line
 // host and benchmarks, plus the C++ helpers they use to build scenes, inspect results and
-// inject faults. Everything here is thread-safe unless a comment says otherwise.
+// inject faults. Everything here is thread-safe unless a comment says otherwise; the table keeps
+// the thread rules host_abi.h gives for each entry, concurrent evaluation of objects included.
 #ifndef KORRAND_HOST_MODEL_H
 #define KORRAND_HOST_MODEL_H
 
