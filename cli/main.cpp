@@ -42,8 +42,11 @@ struct PluginError : std::runtime_error {
 struct DashOptions {
     std::string input, output = "-", from, to, plugin;
     std::optional<int64_t> count, subdivision, seed;
-    std::optional<double> offset, start, end, jitter, tolerance;
+    std::optional<double> offset, start, end, jitter;
     bool relative = false, closed = false, open = false, preview = false, quiet = false;
+    // SVG: what gets dashed, and lengths with CSS units.
+    std::string select = "stroked", tolerance, period;
+    std::vector<std::string> layers;
 };
 
 std::optional<Format> ResolveFormat(const std::string& name, const std::string& path,
@@ -100,12 +103,38 @@ void WriteAtomically(const std::string& path, const std::function<void(std::ostr
 }
 
 korrand::io::Document ReadInput(const DashOptions& o, Format format) {
+    // Lengths were checked in Dash.
     korrand::io::ReadOptions ro;
-    if (o.tolerance) ro.tolerance = *o.tolerance;
+    if (!o.tolerance.empty()) korrand::io::ParseLength(o.tolerance, &ro.tolerance);
+    ro.select = o.select == "all"         ? korrand::io::Select::All
+                : o.select == "dasharray" ? korrand::io::Select::Dasharray
+                                          : korrand::io::Select::Stroked;
+    ro.layers = o.layers;
+    if (o.closed || o.open) ro.closed = o.closed;
+    ro.periodFromDasharray = o.period == "dasharray";
+    if (!o.period.empty() && !ro.periodFromDasharray) korrand::io::ParseLength(o.period, &ro.period);
     if (o.input == "-") return korrand::io::Read(std::cin, format, "<stdin>", ro);
     std::ifstream in(o.input, std::ios::binary);
     if (!in) throw UsageError("cannot open '" + o.input + "': " + std::strerror(errno));
     return korrand::io::Read(in, format, o.input, ro);
+}
+
+// A period much shorter than the curves asks for more dashes than the plug-in's description
+// allows on one segment; refused rather than producing a file of that size.
+void CheckPeriodCounts(const korrand::io::Document& input, const korrand::KorrandHost& host,
+                       const std::string& period) {
+    std::optional<double> most;
+    for (const auto& p : host.Description().parameters)
+        if (p.name == "KORRAND_COUNT") most = p.max;
+    if (!most) return;
+    for (const auto& object : input.objects)
+        for (const auto& stored : object.parameters)
+            if (stored.key == "KORRAND_COUNT" && static_cast<double>(stored.value.integer) > *most)
+                throw UsageError("--period " + period + " asks for " +
+                                 std::to_string(stored.value.integer) + " dashes on a subpath of '" +
+                                 object.name + "'; the plug-in takes at most " +
+                                 std::to_string(static_cast<long long>(*most)) +
+                                 " per segment (use a longer period)");
 }
 
 using Clock = std::chrono::steady_clock;
@@ -116,8 +145,13 @@ int Dash(const DashOptions& o, const char* argv0) {
     if (!inFormat) throw UsageError("cannot tell the format of standard input; use --from");
     auto outFormat = ResolveFormat(o.to, o.output, "output");
     if (!outFormat) outFormat = inFormat;
-    if (o.tolerance && !(std::isfinite(*o.tolerance) && *o.tolerance > 0))
-        throw UsageError("--tolerance must be a positive number");
+    double length = 0;
+    if (!o.tolerance.empty() && !korrand::io::ParseLength(o.tolerance, &length))
+        throw UsageError("--tolerance must be a positive length (px, mm, cm, in, pt or pc)");
+    if (!o.period.empty() && o.period != "dasharray" && !korrand::io::ParseLength(o.period, &length))
+        throw UsageError("--period must be a positive length (px, mm, cm, in, pt or pc) or dasharray");
+    if (o.period == "dasharray" && o.select != "dasharray")
+        throw UsageError("--period dasharray needs --select dasharray");
 
     korrand::KorrandHost host(korrand::FindPluginFolder(o.plugin, argv0));
     // Options are checked before any input is read, against the description's limits.
@@ -139,6 +173,7 @@ int Dash(const DashOptions& o, const char* argv0) {
 
     const auto t0 = Clock::now();
     const korrand::io::Document input = ReadInput(o, *inFormat);
+    if (!o.period.empty()) CheckPeriodCounts(input, host, o.period);
     for (const auto& w : input.warnings) std::cerr << "korrand: warning: " << w << "\n";
     const auto t1 = Clock::now();
     korrand::DashStats stats;
@@ -153,10 +188,16 @@ int Dash(const DashOptions& o, const char* argv0) {
     });
     const auto t3 = Clock::now();
     if (!o.quiet) {
+        std::string shapes;
+        if (const auto& c = input.shapeCounts)
+            shapes = " (shapes: " + std::to_string(c->dashed) + " dashed, " +
+                     std::to_string(c->leftAlone) + " left alone by --select/--layer, " +
+                     std::to_string(c->hidden) + " hidden, " + std::to_string(c->skipped) +
+                     " skipped)";
         std::fprintf(stderr,
-                     "korrand: read %zu objects, %lld segments; wrote %lld dashes, %lld points "
+                     "korrand: read %zu objects%s, %lld segments; wrote %lld dashes, %lld points "
                      "in %.1f ms (read %.1f, dash %.1f, write %.1f)\n",
-                     input.objects.size(), static_cast<long long>(stats.segmentsIn),
+                     input.objects.size(), shapes.c_str(), static_cast<long long>(stats.segmentsIn),
                      static_cast<long long>(stats.dashesOut),
                      static_cast<long long>(stats.pointsOut), Ms(t3 - t0), Ms(t1 - t0),
                      Ms(t2 - t1), Ms(t3 - t2));
@@ -186,8 +227,9 @@ int main(int argc, char** argv) {
     dash->add_option("-o,--output", o.output, "Output file, or - for standard output (default)");
     dash->add_option("--from", o.from, "Input format: svg, obj or json (default: extension)");
     dash->add_option("--to", o.to, "Output format (default: extension, else the input's)");
-    dash->add_option("--count", o.count, "Dashes per segment");
-    dash->add_flag("--relative", o.relative, "Scale the count by segment length");
+    auto* countOption = dash->add_option("--count", o.count, "Dashes per segment");
+    auto* relativeFlag =
+        dash->add_flag("--relative", o.relative, "Scale the count by segment length");
     dash->add_option("--subdivision", o.subdivision, "Sample density of each dash");
     dash->add_option("--offset", o.offset, "Phase shift in whole segments; wraps");
     auto* closed = dash->add_flag("--closed", o.closed, "Measure segments as closed loops");
@@ -198,8 +240,20 @@ int main(int argc, char** argv) {
     dash->add_option("--seed", o.seed, "Seed of the jitter");
     dash->add_option("--jitter", o.jitter, "Random displacement of dash boundaries");
     dash->add_option("--tolerance", o.tolerance,
-                     "SVG: flattening tolerance for curves (default: relative to drawing size)");
-    dash->add_flag("--preview", o.preview, "SVG: draw the original curves faintly beneath");
+                     "SVG: flattening tolerance for curves, a length such as 0.05mm (default: "
+                     "relative to drawing size)");
+    dash->add_option("--select", o.select,
+                     "SVG: shapes to dash: stroked (default), all, or dasharray")
+        ->check(CLI::IsMember({"stroked", "all", "dasharray"}));
+    dash->add_option("--layer", o.layers,
+                     "SVG: only shapes in this layer (label or top-level group id); repeatable")
+        ->allow_extra_args(false);
+    auto* period = dash->add_option(
+        "--period", o.period,
+        "SVG: one dash per LENGTH of each subpath (px, mm, cm, in, pt, pc), or dasharray");
+    period->excludes(countOption);
+    period->excludes(relativeFlag);
+    dash->add_flag("--preview", o.preview, "SVG: the original shapes, faint, in a layer beneath");
     dash->add_flag("-q,--quiet", o.quiet, "No summary line on standard error");
     dash->add_option("--plugin", o.plugin, "Plug-in folder (default: the one beside korrand)");
 

@@ -1,9 +1,12 @@
 // The SVG, OBJ and JSON readers on arbitrary bytes: each input either reads or throws
 // korrand::io::ReadError; any other exception, a crash or a hang is a bug. What is read must
 // hold only finite coordinates, JSON's two parsing paths must agree, and a JSON or OBJ document
-// written back must read back bit for bit.
+// written back must read back bit for bit. An SVG is read with each selection (style sheets and
+// <use> expansion on the way), written back in place, with and without a preview, and what is
+// written must read again.
 //
-// Input layout: the first byte picks the format (value % 3: JSON, OBJ, SVG); the rest is the file.
+// Input layout: the first byte picks the format (value % 3: JSON, OBJ, SVG) and, for an SVG,
+// the selection and the preview (value / 3); the rest is the file.
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
@@ -90,6 +93,21 @@ void CheckDocument(const Document& doc, Format format, const std::string& text) 
     }
 }
 
+// The SVG written back in place, its dashes being its own flattened curves, reads again.
+void CheckSvgWriteBack(const Document& doc, const ReadOptions& read, bool preview) {
+    WriteOptions options;
+    options.original = &doc;
+    options.preview = preview;
+    std::ostringstream out;
+    Write(out, Format::Svg, doc, options);
+    std::istringstream back(out.str());
+    try {
+        Read(back, Format::Svg, "fuzz-written", read);
+    } catch (const ReadError& e) {
+        Fail("a written SVG does not read again:", e.what());
+    }
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
@@ -98,8 +116,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const std::string text(reinterpret_cast<const char*>(data) + 1, size - 1);
     try {
         std::istringstream in(text);
-        const Document doc = Read(in, format, "fuzz");
+        ReadOptions options;
+        const int choice = data[0] / 3;
+        options.select = choice % 3 == 0 ? Select::All : choice % 3 == 1 ? Select::Stroked : Select::Dasharray;
+        const Document doc = Read(in, format, "fuzz", options);
         CheckDocument(doc, format, text);
+        if (format == Format::Svg) CheckSvgWriteBack(doc, options, (choice / 3) % 2 == 1);
     } catch (const ReadError& e) {
         if (std::strchr(e.what(), '\n') != nullptr) Fail("a read error spans lines:", e.what());
     } catch (const std::exception& e) {

@@ -7,7 +7,7 @@ packages=(
   build-essential cmake ninja-build pkg-config git
   clang-14 libclang-rt-14-dev
   libgtest-dev libgmock-dev libbenchmark-dev
-  libtiff-dev libtiff-tools nlohmann-json3-dev libcli11-dev libsvgpp-dev libboost-dev
+  libtiff-dev libtiff-tools nlohmann-json3-dev libcli11-dev libsvgpp-dev libboost-dev libxml2-dev
   librsvg2-bin python3 clang-format blender
 )
 if [ "${KORRAND_WINDOWS:-0}" = 1 ]; then

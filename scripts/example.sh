@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Builds the plug-in and the command-line host, then dashes the bundled example drawing into
-# out/wave-dashed.svg (and a PNG of it when rsvg-convert is present).
+# out/garden-dashed.svg (and PNGs of it and of the original when rsvg-convert is present).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/bootstrap.sh
@@ -10,10 +10,12 @@ build=${KORRAND_BUILD_DIR:-build}
 cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
 cmake --build "$build" -j "$(nproc)" --target korrand KorrandModifier
 mkdir -p out
-"$build/korrand" dash examples/wave.svg -o out/wave-dashed.svg --count 24 --preview
+# One dash (and one gap) per 3 mm of every stroked outline, measured on the page.
+"$build/korrand" dash examples/garden.svg -o out/garden-dashed.svg --period 3mm
 if command -v rsvg-convert >/dev/null; then
-  rsvg-convert -w 800 out/wave-dashed.svg -o out/wave-dashed.png
-  echo "wrote out/wave-dashed.svg and out/wave-dashed.png"
+  rsvg-convert -w 800 examples/garden.svg -o out/garden.png
+  rsvg-convert -w 800 out/garden-dashed.svg -o out/garden-dashed.png
+  echo "wrote out/garden-dashed.svg, out/garden.png and out/garden-dashed.png"
 else
-  echo "wrote out/wave-dashed.svg"
+  echo "wrote out/garden-dashed.svg"
 fi

@@ -3,16 +3,17 @@
 #ifndef KORRAND_REGISTRATION_H
 #define KORRAND_REGISTRATION_H
 
-#include "ge_objectdata.h"
+#include "ge_objectplugin.h"
 
-using DataAllocator = NodeData* (*)();
+// String resource that gives the middle of the display name.
+constexpr Int32 kNameStringId = 10000;
 
 // The holder of the plug-in's loaded resource (its string table).
 struct PluginResource {
-    HostResource* handle;
-    Int32 loadAttempted;
-    Int32 notOwned;
-    Filename* folder;
+    HostResource* handle;  // null while none is loaded; the strings come from it
+    Int32 loadAttempted;   // set by the first attempt, so a failed load is never retried
+    Int32 notOwned;        // while set, releasing does nothing: a holder lent another's handle
+    Filename* folder;      // the folder the resource was loaded from, kept with the handle
 
     // Loads the resource of the plug-in folder once; a failed load is not retried.
     bool Init();

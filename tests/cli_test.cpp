@@ -258,7 +258,7 @@ TEST_F(CliTest, BadInputIsRefusedWithoutAnOutputFile) {
 }
 
 TEST_F(CliTest, BundledExamplesRun) {
-    for (const char* name : {"wave.svg", "square.json", "zigzag.obj"}) {
+    for (const char* name : {"wave.svg", "garden.svg", "square.json", "zigzag.obj"}) {
         const fs::path in = fs::path(kExamples) / name;
         const std::string out = Path(std::string("out.") + in.extension().string().substr(1)).string();
         const Outcome o = Run("dash " + Quote(in.string()) + " -o " + Quote(out));

@@ -97,6 +97,12 @@ double Distance(const Point& p, double x, double y) { return std::hypot(p.x - x,
 
 const std::string kSvgHead = "<svg xmlns=\"http://www.w3.org/2000/svg\" viewBox=\"0 0 200 100\">\n";
 
+io::ReadOptions Tolerance(double tolerance) {
+  io::ReadOptions options;
+  options.tolerance = tolerance;
+  return options;
+}
+
 Document ReadSvgBody(const std::string& body, const io::ReadOptions& options = {}) {
   return ReadText(kSvgHead + body + "\n</svg>\n", Format::Svg, options);
 }
@@ -360,7 +366,7 @@ TEST(Svg, KeepsSizeAttributesAndMeasuresTheViewBox) {
 
 TEST(Svg, CircleStaysWithinTolerance) {
   const double tolerance = 0.01;
-  const Document doc = ReadSvgBody(R"(<circle id="c" cx="50" cy="40" r="30"/>)", {tolerance});
+  const Document doc = ReadSvgBody(R"(<circle id="c" cx="50" cy="40" r="30"/>)", Tolerance(tolerance));
   ASSERT_EQ(doc.objects.size(), 1u);
   EXPECT_EQ(doc.objects[0].name, "c");
   ASSERT_EQ(doc.objects[0].segments.size(), 1u);
@@ -467,18 +473,29 @@ TEST(Svg, ZeroRadiusArcIsALineAndCoincidentEndsAreOmitted) {
   EXPECT_EQ(s[2].x, 20);
 }
 
-TEST(Svg, SubpathsBecomeSegments) {
+bool StoredClosed(const io::LineObject& object) {
+  for (const auto& p : object.parameters)
+    if (p.key == "KORRAND_CLOSED") return p.value.boolean;
+  ADD_FAILURE() << object.name << " has no stored closedness";
+  return false;
+}
+
+TEST(Svg, SubpathsBecomeSegmentsOfAnOpenAndAClosedObject) {
   const Document doc = ReadSvgBody(R"(<path d="M 0 0 L 10 0 M 20 0 L 30 0 L 30 10 Z l 5 5 M 40 40"/>)");
-  ASSERT_EQ(doc.objects.size(), 1u);
-  const auto& segments = doc.objects[0].segments;
-  ASSERT_EQ(segments.size(), 3u);  // the lone "M 40 40" draws nothing
-  EXPECT_EQ(segments[0].size(), 2u);
-  EXPECT_EQ(segments[1].size(), 3u);
+  ASSERT_EQ(doc.objects.size(), 2u);
+  // The open subpaths together, measured open; the closed one on its own, measured closed.
+  EXPECT_FALSE(StoredClosed(doc.objects[0]));
+  EXPECT_TRUE(StoredClosed(doc.objects[1]));
+  const auto& open = doc.objects[0].segments;
+  ASSERT_EQ(open.size(), 2u);  // the lone "M 40 40" draws nothing
+  EXPECT_EQ(open[0].size(), 2u);
   // After Z, drawing goes on from the closed subpath's start.
-  ASSERT_EQ(segments[2].size(), 2u);
-  EXPECT_EQ(segments[2][0].x, 20);
-  EXPECT_EQ(segments[2][1].x, 25);
-  EXPECT_EQ(segments[2][1].y, 5);
+  ASSERT_EQ(open[1].size(), 2u);
+  EXPECT_EQ(open[1][0].x, 20);
+  EXPECT_EQ(open[1][1].x, 25);
+  EXPECT_EQ(open[1][1].y, 5);
+  ASSERT_EQ(doc.objects[1].segments.size(), 1u);
+  EXPECT_EQ(doc.objects[1].segments[0].size(), 3u);
 }
 
 TEST(Svg, PolygonHasNoDuplicateEndPoint) {
@@ -516,7 +533,7 @@ TEST(Svg, RoundedRectAndEllipse) {
 
 TEST(Svg, CubicAndQuadraticStayWithinTolerance) {
   const double tolerance = 0.02;
-  const Document doc = ReadSvgBody(R"(<path d="M 0 0 C 0 100 100 100 100 0 Q 150 -100 200 0 T 300 0"/>)", {tolerance});
+  const Document doc = ReadSvgBody(R"(<path d="M 0 0 C 0 100 100 100 100 0 Q 150 -100 200 0 T 300 0"/>)", Tolerance(tolerance));
   const auto& s = doc.objects.at(0).segments.at(0);
   // The exact curve sampled finely must stay near the polyline.
   const auto distanceToPolyline = [&](double x, double y) {
@@ -613,26 +630,39 @@ TEST(Svg, DeepNestingIsRefused) {
   EXPECT_EQ(ReadText(ok + "</svg>", Format::Svg).objects.size(), 1u);
 }
 
-TEST(Svg, EntitiesAreNeverExpanded) {
-  // A "billion laughs" DTD and an external entity: the DOCTYPE is skipped, references stay text.
+TEST(Svg, EntitiesAreNeverExpandedNorFetched) {
+  // A "billion laughs" DTD is refused with one line, not expanded.
   std::string text = "<?xml version=\"1.0\"?>\n<!DOCTYPE svg [\n<!ENTITY a \"aaaaaaaaaa\">\n";
   for (char name = 'b'; name <= 'j'; ++name) {
     std::string value;
     for (int i = 0; i < 10; ++i) value += std::string("&") + static_cast<char>(name - 1) + ";";
     text += std::string("<!ENTITY ") + name + " \"" + value + "\">\n";
   }
-  text += "<!ENTITY ext SYSTEM \"file:///etc/passwd\">\n]>\n"
-          "<svg xmlns=\"http://www.w3.org/2000/svg\"><line id=\"&ext;&j;\" x2=\"1\"/></svg>";
-  const Document doc = ReadText(text, Format::Svg);
+  text += "]>\n<svg xmlns=\"http://www.w3.org/2000/svg\"><line x2=\"1\"/><text>&j;</text></svg>";
+  const io::ReadError laughs = ReadFailure(text, Format::Svg);
+  EXPECT_NE(std::string(laughs.what()).find("entity"), std::string::npos) << laughs.what();
+
+  // An external entity stays a reference, in and out: nothing is read from the file system.
+  const std::string external =
+      "<?xml version=\"1.0\"?>\n<!DOCTYPE svg [\n<!ENTITY ext SYSTEM \"file:///etc/passwd\">\n"
+      "<!ENTITY who \"me\">\n]>\n<svg xmlns=\"http://www.w3.org/2000/svg\"><line x2=\"1\"/>"
+      "<text>&ext; &who;</text></svg>\n";
+  const Document doc = ReadText(external, Format::Svg);
   ASSERT_EQ(doc.objects.size(), 1u);
-  EXPECT_EQ(doc.objects[0].name, "&ext;&j;");
+  io::Document dashed = doc;
+  io::WriteOptions wo;
+  wo.original = &doc;
+  std::ostringstream out;
+  io::Write(out, Format::Svg, dashed, wo);
+  EXPECT_NE(out.str().find("<text>&ext; &who;</text>"), std::string::npos) << out.str();
+  EXPECT_EQ(out.str().find("root:"), std::string::npos);
 }
 
 TEST(Svg, HugeCurveCountsAreCapped) {
   EXPECT_EQ(io::detail::CubicPieces({0, 0}, {0, 1e300}, {1e300, 1e300}, {1e300, 0}, 1e-300),
             io::detail::kMaxPiecesPerCurve);
   EXPECT_EQ(io::detail::CubicPieces({0, 0}, {1, 1}, {2, 2}, {3, 3}, 0), 1u);  // straight
-  const Document doc = ReadSvgBody(R"(<path d="M 0 0 C 0 100 100 100 100 0"/>)", {1e-30});
+  const Document doc = ReadSvgBody(R"(<path d="M 0 0 C 0 100 100 100 100 0"/>)", Tolerance(1e-30));
   EXPECT_EQ(doc.objects.at(0).segments.at(0).size(), io::detail::kMaxPiecesPerCurve + 1);
 }
 
@@ -704,3 +734,177 @@ TEST(SvgWrite, PreviewDrawsTheOriginalBeneath) {
   EXPECT_EQ(back.objects.size(), 2u);
   EXPECT_FALSE(WriteText(dashed, Format::Svg).find("original curves") != std::string::npos);
 }
+
+namespace svg_selection {
+
+std::vector<std::string> Names(const Document& doc) {
+  std::vector<std::string> names;
+  for (const auto& o : doc.objects) names.push_back(o.name);
+  return names;
+}
+
+io::ReadOptions Stroked() {
+  io::ReadOptions options;
+  options.select = io::Select::Stroked;
+  return options;
+}
+
+TEST(SvgStyle, CascadeOrderAndInheritanceDecideWhatIsStroked) {
+  const Document doc = ReadSvgBody(R"SVG(<style>
+      #a { stroke: red } .off { stroke: none !important } g.k path { stroke: blue }
+      /* a comment */ @media print { path { stroke: none } } rect, circle { stroke: black }
+      g > .child { stroke: green } path[foo] { stroke: red }</style>
+    <path id="a" class="off" d="M0 0 L1 1" stroke="green"/>
+    <g class="k"><path id="descendant" d="M0 0 L1 1"/></g>
+    <path id="sheet-beats-style" class="off" style="stroke: red" d="M0 0 L1 1"/>
+    <path id="important-style" class="off" style="stroke: red !important" d="M0 0 L1 1"/>
+    <path id="id-beats-attribute" stroke="none" d="M0 0 L1 1"/>
+    <circle id="grouped" r="1"/>
+    <g stroke="teal"><path id="inherited" d="M0 0 L1 1"/><path id="own-none" stroke="none" d="M0 0 L1 1"/></g>
+    <g><g><path id="grandchild-not-child" class="child" d="M0 0 L1 1"/></g></g>
+    <g visibility="hidden"><path id="shown-again" visibility="visible" stroke="red" d="M0 0 L1 1"/>
+      <path id="hidden" stroke="red" d="M0 0 L1 1"/></g>
+    <path id="attribute-selector-ignored" d="M0 0 L1 1"/>)SVG",
+                                   Stroked());
+  EXPECT_EQ(Names(doc), (std::vector<std::string>{"descendant", "important-style", "grouped",
+                                                  "inherited", "grandchild-not-child",
+                                                  "shown-again"}));
+  ASSERT_TRUE(doc.shapeCounts);
+  EXPECT_EQ(doc.shapeCounts->hidden, 1);
+  EXPECT_EQ(doc.shapeCounts->leftAlone, 5);
+}
+
+TEST(SvgStyle, NeverDrawnContentIsNotDashed) {
+  const Document doc = ReadSvgBody(R"SVG(<defs><path id="in-defs" d="M0 0 L1 1"/></defs>
+    <clipPath><rect id="clip" width="1" height="1"/></clipPath><mask><rect width="1" height="1"/></mask>
+    <marker><path d="M0 0 L1 1"/></marker><pattern><path d="M0 0 L1 1"/></pattern>
+    <g style="display:none"><path id="gone" d="M0 0 L1 1"/></g>
+    <symbol id="s"><path id="in-symbol" d="M0 0 L1 1"/></symbol>
+    <path id="drawn" d="M0 0 L1 1"/>)SVG");
+  EXPECT_EQ(Names(doc), (std::vector<std::string>{"drawn"}));
+}
+
+TEST(SvgUse, ReferencedShapesAreDashedOnceWhereDefined) {
+  const Document doc = ReadSvgBody(R"SVG(<defs><g id="pair" transform="translate(10 0)">
+      <path id="p" d="M0 0 L10 0"/></g></defs>
+    <use href="#pair" x="50"/><use xlink:href="#pair" y="20" xmlns:xlink="http://www.w3.org/1999/xlink"/>)SVG");
+  ASSERT_EQ(Names(doc), (std::vector<std::string>{"p"}));
+  // In the definition's own space: the group's transform, not the instances' offsets.
+  EXPECT_EQ(doc.objects[0].segments[0][0].x, 10);
+  EXPECT_EQ(doc.objects[0].segments[0][0].y, 0);
+}
+
+TEST(SvgUse, CyclesAndExpansionBombsAreRefused) {
+  const io::ReadError cycle =
+      ReadFailure(kSvgHead + R"SVG(<g id="a"><path d="M0 0 L1 1"/><use href="#a"/></g></svg>)SVG",
+                  Format::Svg);
+  EXPECT_NE(std::string(cycle.what()).find("cycle"), std::string::npos) << cycle.what();
+  const io::ReadError mutual = ReadFailure(
+      kSvgHead + R"SVG(<defs><g id="a"><use href="#b"/></g><g id="b"><use href="#a"/></g></defs>
+      <path d="M0 0 L1 1"/><use href="#a"/></svg>)SVG",
+      Format::Svg);
+  EXPECT_NE(std::string(mutual.what()).find("cycle"), std::string::npos) << mutual.what();
+
+  // Ten uses of ten uses of ... : 10^7 instances from a few hundred bytes.
+  std::string bomb = kSvgHead + "<defs><path id=\"l0\" d=\"M0 0 L1 1\"/>";
+  for (int level = 1; level <= 7; ++level) {
+    bomb += "<g id=\"l" + std::to_string(level) + "\">";
+    for (int i = 0; i < 10; ++i) bomb += "<use href=\"#l" + std::to_string(level - 1) + "\"/>";
+    bomb += "</g>";
+  }
+  bomb += "</defs><use href=\"#l7\"/></svg>";
+  const io::ReadError fanOut = ReadFailure(bomb, Format::Svg);
+  EXPECT_NE(std::string(fanOut.what()).find("expands to more than"), std::string::npos)
+      << fanOut.what();
+
+  std::string chain = kSvgHead + "<defs><path id=\"c0\" d=\"M0 0 L1 1\"/>";
+  for (int level = 1; level <= 40; ++level)
+    chain += "<g id=\"c" + std::to_string(level) + "\"><use href=\"#c" +
+             std::to_string(level - 1) + "\"/></g>";
+  chain += "</defs><use href=\"#c40\"/></svg>";
+  const io::ReadError deep = ReadFailure(chain, Format::Svg);
+  EXPECT_NE(std::string(deep.what()).find("nest more than"), std::string::npos) << deep.what();
+}
+
+TEST(SvgWarnings, OneLinePerKindWithACount) {
+  const Document doc = ReadSvgBody(R"SVG(<path transform="scale(0 1)" d="M0 0 L1 1"/>
+    <rect transform="matrix(1 2 2 4 0 0)" width="1" height="1"/><path d="M0 0 L1 1"/>
+    <use href="#missing"/><path d="M0 0 L"/><path d="M0 0 Q1"/>)SVG");
+  ASSERT_EQ(doc.warnings.size(), 3u);
+  EXPECT_NE(doc.warnings[0].find("singular transform"), std::string::npos) << doc.warnings[0];
+  EXPECT_NE(doc.warnings[0].find("(and 1 more like it)"), std::string::npos) << doc.warnings[0];
+  EXPECT_NE(doc.warnings[1].find("not in the document"), std::string::npos) << doc.warnings[1];
+  // Two different bad values of "d" are one kind: the first value is shown.
+  EXPECT_NE(doc.warnings[2].find("invalid value of \"d\": \"M0 0 L\" (and 1 more like it)"),
+            std::string::npos)
+      << doc.warnings[2];
+  EXPECT_EQ(doc.shapeCounts->skipped, 4);
+}
+
+TEST(SvgStyle, LongDescendantSelectorsOnDeepTreesStayCheap) {
+  // No <text> above: without remembering failed matches, finding that out would try every
+  // choice of 11 ancestors out of 200 first.
+  std::string body =
+      "<style>text g g g g g g g g g g g path.x { stroke: red } g g path.x { stroke: blue }"
+      "</style>";
+  for (int i = 0; i < 200; ++i) body += "<g>";
+  body += R"SVG(<path id="deep" class="x" d="M0 0 L1 1"/><path id="other" d="M0 0 L1 1"/>)SVG";
+  for (int i = 0; i < 200; ++i) body += "</g>";
+  EXPECT_EQ(Names(ReadSvgBody(body, Stroked())), (std::vector<std::string>{"deep"}));
+}
+
+TEST(SvgUse, NestingThroughUseIsBounded) {
+  // Each level 100 groups deep, six levels of <use>: deeper than any file may nest.
+  std::string text = kSvgHead + "<defs><path id=\"u0\" d=\"M0 0 L1 1\"/>";
+  for (int level = 1; level <= 6; ++level) {
+    text += "<g id=\"u" + std::to_string(level) + "\">";
+    for (int i = 0; i < 100; ++i) text += "<g>";
+    text += "<use href=\"#u" + std::to_string(level - 1) + "\"/>";
+    for (int i = 0; i < 100; ++i) text += "</g>";
+    text += "</g>";
+  }
+  text += "</defs><use href=\"#u6\"/></svg>";
+  const io::ReadError e = ReadFailure(text, Format::Svg);
+  EXPECT_NE(std::string(e.what()).find("deep through <use>"), std::string::npos) << e.what();
+}
+
+TEST(SvgPage, AStretchedViewBoxIsMeasuredAsOnPaper) {
+  // 100 x 100 units on 200 mm x 100 mm: a unit is 2 mm across and 1 mm down.
+  const Document doc = ReadText(
+      R"SVG(<svg xmlns="http://www.w3.org/2000/svg" width="200mm" height="100mm"
+        viewBox="0 0 100 100" preserveAspectRatio="none"><line x1="0" y1="0" x2="0" y2="40"/>
+        <line x1="0" y1="0" x2="20" y2="0"/></svg>)SVG",
+      Format::Svg);
+  ASSERT_EQ(doc.objects.size(), 2u);
+  // Both 40 mm long, so in the x units the modifier sees, both 20.
+  EXPECT_DOUBLE_EQ(doc.objects[0].segments[0][1].y, 20);
+  EXPECT_DOUBLE_EQ(doc.objects[1].segments[0][1].x, 20);
+}
+
+TEST(SvgWriteBack, DashesAreNotDashedAgainByASheetOrAnAncestor) {
+  const Document doc = ReadSvgBody(R"SVG(<style>.d { stroke-dasharray: 3 1 }</style>
+    <path id="own" stroke="black" fill="none" stroke-dasharray="4" style="stroke-dashoffset:1" d="M0 0 L10 0"/>
+    <path id="sheet" class="d" stroke="black" fill="none" d="M0 0 L10 0"/>
+    <g stroke-dasharray="2"><line id="ancestor" x2="5" stroke="red"/></g>)SVG",
+                                   Stroked());
+  io::WriteOptions options;
+  options.original = &doc;
+  std::ostringstream out;
+  io::Write(out, Format::Svg, doc, options);
+  const std::string svg = out.str();
+  // In place (a line has no fill to keep), the own declarations gone.
+  EXPECT_EQ(svg.find("-dashes"), std::string::npos) << svg;
+  EXPECT_NE(svg.find(R"(<path id="own" stroke="black" fill="none" d="M0 0 L)"), std::string::npos)
+      << svg;
+  EXPECT_NE(svg.find(R"(<path id="sheet" class="d" stroke="black" fill="none" d="M0 0 L)"),
+            std::string::npos)
+      << svg;
+  EXPECT_NE(svg.find(R"(<path id="ancestor" stroke="red" d="M0 0 L)"), std::string::npos) << svg;
+  std::size_t undashed = 0;
+  for (std::size_t at = svg.find("stroke-dasharray:none"); at != std::string::npos;
+       at = svg.find("stroke-dasharray:none", at + 1))
+    ++undashed;
+  EXPECT_EQ(undashed, 2u) << svg;  // the sheet's and the ancestor's, not the shape's own
+}
+
+}  // namespace svg_selection

@@ -153,6 +153,51 @@ TEST_F(PluginTest, WithoutResourceTheNameHasTwoBlanksAndLoadIsNotRetried) {
     p->Main(3, nullptr, nullptr, nullptr);
 }
 
+TEST_F(PluginTest, StartMakesTheNameThenTheIconInOrder) {
+    auto p = Load();
+    HostPath where(p->LibraryPath());
+    ASSERT_EQ(p->Main(1, const_cast<HostFunctionTable*>(hostmodel::Table()), nullptr, &where.data), 1);
+    ASSERT_EQ(p->Main(6, Msg(1), nullptr, nullptr), 1);
+    hostmodel::StartRecording();
+    ASSERT_EQ(p->Main(2, nullptr, nullptr, nullptr), 1);
+    const auto calls = hostmodel::StopRecording();
+    p->Main(3, nullptr, nullptr, nullptr);
+
+    // Each string by its handle, named in the order it was first made.
+    std::map<const void*, std::string> names;
+    const char* kNames[] = {"suffix", "prefix", "joined", "name", "icon file", "description"};
+    size_t made = 0;
+    std::vector<std::string> seen;
+    for (const auto& c : calls) {
+        if (c.op == "string.Init" && made < std::size(kNames)) names[c.handle] = kNames[made++];
+        const auto it = names.find(c.handle);
+        const std::string who = it != names.end() ? it->second : "?";
+        if (c.op == "string.Init" || c.op == "string.Free" || c.op == "string.SetCString" ||
+            c.op == "string.Insert" || c.op == "string.Assign")
+            seen.push_back(c.op.substr(7) + " " + who);
+        else if (c.op == "resource.GetString")
+            seen.push_back("GetString " + std::to_string(c.ints.at(0)));
+        else if (c.op == "bitmap.Init")
+            seen.push_back("bitmap.Init frame " + std::to_string(c.ints.at(0)) + " movie flag " +
+                           std::to_string(c.ints.at(1)));
+        else if (c.op == "registration.RegisterPlugin" || c.op == "bitmap.Free")
+            seen.push_back(c.op);
+    }
+    const std::vector<std::string> expected = {
+        "Init suffix", "SetCString suffix", "Init prefix", "SetCString prefix", "GetString 10000",
+        "Init joined", "Assign joined", "Insert joined", "Init name", "Assign name", "Insert name",
+        "Free joined", "Free prefix", "Free suffix", "Init icon file", "SetCString icon file",
+        "Init description", "SetCString description", "bitmap.Init frame -1 movie flag 0",
+        "registration.RegisterPlugin", "bitmap.Free", "Free description", "Free icon file",
+        "Free name"};
+    // Only the calls named above, in order; the file names and the description's own calls in
+    // between are left out.
+    std::vector<std::string> filtered;
+    for (const auto& e : seen)
+        if (e.find('?') == std::string::npos) filtered.push_back(e);
+    EXPECT_EQ(filtered, expected);
+}
+
 TEST_F(PluginTest, MissingIconRegistersWithoutOne) {
     FolderCopy noIcon({"res/korrand.tif"});
     auto p = Load(noIcon.path);

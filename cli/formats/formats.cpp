@@ -158,3 +158,29 @@ bool ParseViewBox(const std::string& text, double (&v)[4]) {
 }
 
 }  // namespace korrand::io::detail
+
+namespace korrand::io {
+
+bool ParseLength(const std::string& text, double* px) {
+  const char* p = text.c_str();
+  while (*p == ' ' || *p == '\t') ++p;
+  char* end = nullptr;
+  const double value = std::strtod(p, &end);
+  if (end == p) return false;
+  std::string unit = Lower(end);
+  while (!unit.empty() && (unit.back() == ' ' || unit.back() == '\t')) unit.pop_back();
+  // CSS absolute units, 96 px to the inch.
+  double scale = 0;
+  if (unit.empty() || unit == "px") scale = 1;
+  else if (unit == "in") scale = 96;
+  else if (unit == "cm") scale = 96 / 2.54;
+  else if (unit == "mm") scale = 96 / 25.4;
+  else if (unit == "pt") scale = 96.0 / 72;
+  else if (unit == "pc") scale = 16;
+  const double result = value * scale;
+  if (!(scale > 0) || !std::isfinite(result) || !(result > 0)) return false;
+  *px = result;
+  return true;
+}
+
+}  // namespace korrand::io

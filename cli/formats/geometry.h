@@ -3,6 +3,7 @@
 
 #include <cstdint>
 #include <iosfwd>
+#include <memory>
 #include <optional>
 #include <stdexcept>
 #include <string>
@@ -42,6 +43,18 @@ struct LineObject {
   std::vector<StoredParameter> parameters;
 };
 
+namespace detail {
+struct SvgScene;
+}
+
+// What an SVG reading decided about its shapes, for the summary line.
+struct ShapeCounts {
+  int64_t dashed = 0;
+  int64_t leftAlone = 0;  // not chosen by --select / --layer
+  int64_t hidden = 0;     // display:none, visibility hidden, never drawn
+  int64_t skipped = 0;    // could not be read or dashed (see the warnings)
+};
+
 struct Document {
   std::vector<LineObject> objects;
   bool multi = false;  // JSON: was written/read as {"objects": [...]}
@@ -53,6 +66,10 @@ struct Document {
   // Problems that did not stop reading (an SVG element that was skipped), one line each,
   // "<file>:<line>: <message>".
   std::vector<std::string> warnings;
+  // SVG only: the parsed document and where each object came from, so the SVG writer can put
+  // the dashes back in place. objects[i] of a dashed document answers objects[i] of this one.
+  std::shared_ptr<const detail::SvgScene> svgScene;
+  std::optional<ShapeCounts> shapeCounts;
 };
 
 enum class Format { Json, Obj, Svg };
@@ -63,11 +80,30 @@ std::optional<Format> FormatFromName(const std::string& name);
 std::optional<Format> FormatFromPath(const std::string& path);
 const char* FormatName(Format format);
 
+// SVG: which visible shapes are handed to the modifier.
+enum class Select { All, Stroked, Dasharray };
+
 struct ReadOptions {
-  // Largest distance allowed between a flattened curve (SVG Béziers and arcs) and the curve.
+  // Largest distance allowed between a flattened curve (SVG Béziers and arcs) and the curve, in
+  // CSS px (an SVG converts it to its user units through width/height and viewBox).
   // 0 = default: drawingSize * 1e-4, relative to the drawing's size.
   double tolerance = 0;
+  // SVG only. The reader's own default dashes every visible shape; korrand's is Stroked.
+  Select select = Select::All;
+  // SVG only: the shapes inside these layers (editor layer label, or a top-level group's id).
+  std::vector<std::string> layers;
+  // SVG only: the closedness the command line forces, if any (a forced open keeps the closing
+  // edge of a closed subpath, so the whole outline is measured).
+  std::optional<bool> closed;
+  // SVG only: each subpath gets round(length / period) dashes (at least 1), lengths in CSS px;
+  // 0 = no period. periodFromDasharray: each shape's own dash array sum, as drawn.
+  double period = 0;
+  bool periodFromDasharray = false;
 };
+
+// A CSS length ("2.5mm", "3", "1in"; px when no unit) in CSS px (96 per inch). False for
+// anything else, a percentage, or a value that is not finite and positive.
+bool ParseLength(const std::string& text, double* px);
 
 // what() is one line: "<file>:<line>: <message>", or "<file>: <message>" when the line is unknown.
 struct ReadError : std::runtime_error {

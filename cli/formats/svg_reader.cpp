@@ -1,486 +1,869 @@
-// SVG reading: every path, polyline, polygon, line, rect, circle and ellipse becomes one line
-// object, each subpath one segment, in the root's user space (the root's own viewport mapping is
-// not applied, so writing back with the same width/height/viewBox lines up).
+// SVG reading. The document is parsed with libxml2 and kept whole for the writer; each drawn
+// path, polyline, polygon, line, rect, circle and ellipse that the selection picks becomes line
+// objects in the root's user space (the page up to a uniform scale; only a viewBox stretched by
+// preserveAspectRatio="none" is evened out, so dash lengths compare as on paper): one object
+// for its closed subpaths and one for its open ones, each subpath one segment, each object
+// telling the modifier whether to measure it closed. With a period every subpath is an object
+// of its own.
 //
-// The only file that includes SVG++ (it is slow to compile). SVG++ parses attributes, resolves
-// relative/shorthand path commands and turns basic shapes into paths; arcs reach us unconverted
-// (its own arc conversion misbehaves on zero radii) and all flattening is ours (flatten.h).
-// Not read: <use>, <symbol>, <defs> content, text, clipping, display/visibility and style sheets;
-// a nested <svg> moves and scales its content but does not clip it; <switch> draws every child.
-// The XML reader, rapidxml, knows no DTD: a DOCTYPE is skipped unread, so no entity is ever
-// expanded or fetched; only the five predefined entities and character references are decoded.
+// SVG++ reads the shapes' geometry, transforms and nested viewports, element by element as our
+// walk over the tree reaches them (the walk itself decides what is drawn: <defs>, <symbol>,
+// <clipPath>, <mask>, <marker>, <pattern> only through <use>, nothing under display:none).
+// Arcs reach us unconverted (SVG++'s own arc conversion misbehaves on zero radii) and all
+// flattening is ours (flatten.h).
+//
+// Safety: libxml2 parses without network access, without loading a DTD and without substituting
+// entities (references in text stay references and are written back as such; an entity bomb or
+// an external entity in an attribute is refused as libxml2 refuses it); an external entity loader
+// that refuses everything stands guard in case any code path still asks for one.
+#include <libxml/parser.h>
+#include <libxml/parserInternals.h>
+#include <libxml/tree.h>
+
 #include <algorithm>
 #include <cmath>
 #include <cstring>
 #include <map>
 #include <memory>
+#include <mutex>
+#include <set>
 #include <string_view>
 
-#include <rapidxml_ns/rapidxml_ns.hpp>
-#include <svgpp/policy/xml/rapidxml_ns.hpp>
+#include <svgpp/policy/xml/libxml2.hpp>
 #include <svgpp/svgpp.hpp>
 
 #include "flatten.h"
 #include "format_detail.h"
+#include "svg_scene.h"
+#include "svg_style.h"
 
 namespace korrand::io::detail {
 namespace {
 
-using XmlNode = rapidxml_ns::xml_node<char>;
+constexpr int kMaxNesting = 256;                // element depth; the walk recurses per level
+constexpr std::size_t kMaxPoints = 20'000'000;  // flattened points in one file
+// <use> expansion: real drawings nest a few levels of symbols; a chain deeper than this, or a
+// fan-out that makes the walk visit more elements than this, is an expansion bomb.
+constexpr int kMaxUseDepth = 32;
+constexpr std::size_t kMaxInstanceElements = 1'000'000;
+constexpr int kMaxWalkDepth = 2 * kMaxNesting;  // a file's own nesting plus what <use> adds
+constexpr const char kInkscapeNamespace[] = "http://www.inkscape.org/namespaces/inkscape";
+constexpr const char kXlinkNamespace[] = "http://www.w3.org/1999/xlink";
 
-constexpr int kMaxNesting = 256;                   // element depth; the parsers recurse per level
-constexpr std::size_t kMaxPoints = 20'000'000;     // flattened points in one file
-constexpr const char kSvgNamespace[] = "http://www.w3.org/2000/svg";
+const char* Name(const xmlNode* node) {
+    return reinterpret_cast<const char*>(node->name);
+}
+bool Is(const xmlNode* node, const char* name) {
+    return std::strcmp(Name(node), name) == 0;
+}
+int LineOf(const xmlNode* node) {
+    return static_cast<int>(xmlGetLineNo(node));
+}
 
-struct RawShape {
-  std::string name;
-  std::vector<Subpath> subpaths;  // in root user space
-  std::string tag;
-  int line = 0;
+bool GetNsAttribute(const xmlNode* node, const char* name, const char* ns, std::string* value) {
+    xmlChar* v = xmlGetNsProp(node, reinterpret_cast<const xmlChar*>(name),
+                              reinterpret_cast<const xmlChar*>(ns));
+    if (v == nullptr) return false;
+    *value = reinterpret_cast<const char*>(v);
+    xmlFree(v);
+    return true;
+}
+
+struct Found {
+    xmlNode* node;
+    bool throughUse = false;
+    std::string name, tag;
+    int line = 0;
+    Affine toPage;
+    ComputedStyle style;
+    std::vector<Subpath> subpaths;  // in the root's user space
 };
 
 struct Reader {
-  std::string file;
-  std::string original;  // unmodified text: the parse rewrites its buffer in place
-  const char* buffer = nullptr;
-  std::vector<RawShape> shapes;
-  std::vector<std::string> warnings;
-  std::map<std::string, int, std::less<>> counts;  // shapes seen per tag, for default names
-  svgpp::factory::length::unitless<> lengths;
+    std::string file;
+    ReadOptions options;
+    std::unique_ptr<StyleSheet> sheet;
+    xmlNode* root = nullptr;
+    std::map<std::string, xmlNode*, std::less<>> ids;
+    std::set<const xmlNode*> decided;  // shapes already counted (a <use> may reach one again)
+    std::vector<Found> found;
+    ShapeCounts counts;
+    std::map<std::string, int, std::less<>> perTag;  // shapes seen per tag, for default names
+    // Skipped constructs, one warning per kind: the first place and how many.
+    struct Kind {
+        std::string first;
+        int count = 0;
+    };
+    std::map<std::string, Kind> skipped;
+    std::vector<std::string> kindOrder;
+    std::vector<std::string> lines;
+    std::vector<std::string>& warnings() { return lines; }
+    std::vector<const xmlNode*> useStack;
+    std::map<const xmlNode*, std::vector<xmlNode*>> usesOf;  // shape -> <use>s that draw it
+    std::size_t instanceElements = 0;
+    int depth = 0;
+    // Root user space to the page, up to a uniform scale: only a viewBox stretched by
+    // preserveAspectRatio="none" makes it more than the identity.
+    Affine page;
+    svgpp::factory::length::unitless<> lengths;
 
-  int LineOf(const char* p) const {
-    if (p < buffer || p > buffer + original.size()) return 0;
-    return LineAt(original.data(), original.data() + (p - buffer));
-  }
-  void Warn(int line, const std::string& message) {
-    std::string text = file.empty() ? std::string("<input>") : file;
-    if (line > 0) text += ":" + std::to_string(line);
-    warnings.push_back(text + ": " + message);
-  }
+    // One warning per kind: the first place (with `detail`, such as the bad value) and a count.
+    void Skip(const xmlNode* node, const std::string& kind, const std::string& what,
+              const std::string& detail = {}) {
+        Kind& k = skipped[kind];
+        if (k.count++ == 0) {
+            kindOrder.push_back(kind);
+            std::string text = file.empty() ? std::string("<input>") : file;
+            if (node != nullptr && LineOf(node) > 0) text += ":" + std::to_string(LineOf(node));
+            k.first = text + ": skipped " + what + ": " + kind + detail;
+        }
+    }
+    [[noreturn]] void Refuse(const xmlNode* node, const std::string& message) const {
+        throw ReadError(file, node != nullptr ? LineOf(node) : 0, message);
+    }
 };
 
-std::string_view LocalName(const XmlNode* node) { return {node->local_name(), node->local_name_size()}; }
-
-std::string AttributeValue(const XmlNode* node, std::string_view name, bool* found = nullptr) {
-  for (auto* a = node->first_attribute(); a; a = a->next_attribute())
-    if (a->prefix_size() == 0 && std::string_view(a->local_name(), a->local_name_size()) == name) {
-      if (found) *found = true;
-      return std::string(a->value(), a->value_size());
-    }
-  if (found) *found = false;
-  return {};
-}
-
-template <class Tag>
-constexpr bool kIsShape = std::is_same_v<Tag, svgpp::tag::element::path> ||
-                          std::is_same_v<Tag, svgpp::tag::element::rect> ||
-                          std::is_same_v<Tag, svgpp::tag::element::circle> ||
-                          std::is_same_v<Tag, svgpp::tag::element::ellipse> ||
-                          std::is_same_v<Tag, svgpp::tag::element::line> ||
-                          std::is_same_v<Tag, svgpp::tag::element::polyline> ||
-                          std::is_same_v<Tag, svgpp::tag::element::polygon>;
-
-// One element being read: its transform, and for a shape the subpaths gathered so far.
+// One element as SVG++ reads its attributes: the transform it adds to `matrix`, and for a shape
+// its subpaths in its own user space.
 class Context {
- public:
-  using length_factory_type = const svgpp::factory::length::unitless<>;
+public:
+    using length_factory_type = const svgpp::factory::length::unitless<>;
 
-  Context(Reader& reader, const XmlNode* node) : reader_(&reader), node_(node), root_(true) {}
+    Context(Reader& reader, const xmlNode* node, const Affine& parent, std::string what)
+        : reader_(&reader), node_(node), what_(std::move(what)), matrix_(parent) {}
 
-  Context(const Context& parent, const XmlNode* node, bool shape)
-      : reader_(parent.reader_),
-        node_(node),
-        shape_(shape),
-        matrix_(parent.matrix_),
-        parentFailed_(parent.failed_ || parent.parentFailed_),
-        disabled_(parent.disabled_) {
-    if (shape_) {
-      bool hasId = false;
-      name_ = AttributeValue(node, "id", &hasId);
-      const std::string tag(LocalName(node));
-      const int index = ++reader_->counts[tag];
-      if (!hasId || name_.empty()) name_ = tag + " " + std::to_string(index);
+    length_factory_type& length_factory() const { return reader_->lengths; }
+    bool failed() const { return failed_; }
+    bool disabled() const { return disabled_; }
+    const Affine& matrix() const { return matrix_; }
+    std::vector<Subpath>& subpaths() { return subpaths_; }
+
+    // Called by the error policy: the element (and what it contains) is skipped with a warning.
+    void Fail(const std::string& why, const std::string& detail = {}) const {
+        if (failed_) return;
+        failed_ = true;
+        reader_->Skip(node_, why, what_, detail);
     }
-  }
 
-  length_factory_type& length_factory() const { return reader_->lengths; }
-
-  // Called by the error policy: the element (and what it contains) is skipped with a warning.
-  void Fail(const std::string& why) const {
-    if (failed_ || parentFailed_) return;
-    const std::string tag(LocalName(node_));
-    if (root_) {
-      reader_->Warn(reader_->LineOf(node_->name()), "<svg>: " + why + " (ignored)");
-      return;
+    void transform_matrix(const boost::array<double, 6>& m) {
+        matrix_ = matrix_ * Affine{m[0], m[1], m[2], m[3], m[4], m[5]};
     }
-    failed_ = true;
-    std::string what = "<" + tag + (shape_ ? " " + name_ : std::string()) + ">";
-    if (!shape_) what += " and its contents";
-    reader_->Warn(reader_->LineOf(node_->name()), "skipped " + what + ": " + why);
-  }
 
-  // --- transforms: all arrive before the element ends, whatever the attribute order ---
-  void transform_matrix(const boost::array<double, 6>& m) {
-    matrix_ = matrix_ * Affine{m[0], m[1], m[2], m[3], m[4], m[5]};
-  }
+    // Nested <svg> viewports (the root's is never read).
+    void set_viewport(double x, double y, double, double) {
+        matrix_ = matrix_ * Affine::Translate(x, y);
+    }
+    void set_viewbox_transform(double tx, double ty, double sx, double sy, bool) {
+        matrix_ = matrix_ * Affine::Translate(tx, ty) * Affine::Scale(sx, sy);
+    }
+    void set_viewbox_size(double, double) {}
+    void disable_rendering() { disabled_ = true; }
 
-  // --- nested <svg> viewports; the root keeps its own user space ---
-  void set_viewport(double x, double y, double, double) {
-    if (!root_) matrix_ = matrix_ * Affine::Translate(x, y);
-  }
-  void set_viewbox_transform(double tx, double ty, double sx, double sy, bool) {
-    if (!root_) matrix_ = matrix_ * Affine::Translate(tx, ty) * Affine::Scale(sx, sy);
-  }
-  void set_viewbox_size(double, double) {}
-  void disable_rendering() {
-    if (!root_) disabled_ = true;
-  }
-
-  // --- path events, absolute coordinates in the element's own space ---
-  void path_move_to(double x, double y, svgpp::tag::coordinate::absolute) {
-    subpaths_.push_back(Subpath{{x, y}, {}, false});
-    open_ = true;
-    current_ = {x, y};
-  }
-  void path_line_to(double x, double y, svgpp::tag::coordinate::absolute) {
-    Primitive line;
-    line.p[0] = {x, y};
-    Add(line);
-  }
-  void path_quadratic_bezier_to(double x1, double y1, double x, double y, svgpp::tag::coordinate::absolute) {
-    Primitive q;
-    q.kind = Primitive::Kind::Quadratic;
-    q.p[0] = {x1, y1};
-    q.p[1] = {x, y};
-    Add(q);
-  }
-  void path_cubic_bezier_to(double x1, double y1, double x2, double y2, double x, double y,
-                            svgpp::tag::coordinate::absolute) {
-    Primitive c;
-    c.kind = Primitive::Kind::Cubic;
-    c.p[0] = {x1, y1};
-    c.p[1] = {x2, y2};
-    c.p[2] = {x, y};
-    Add(c);
-  }
-  void path_elliptical_arc_to(double rx, double ry, double rotation, bool largeArc, bool sweep, double x, double y,
+    void path_move_to(double x, double y, svgpp::tag::coordinate::absolute) {
+        subpaths_.push_back(Subpath{{x, y}, {}, false});
+        open_ = true;
+        current_ = {x, y};
+    }
+    void path_line_to(double x, double y, svgpp::tag::coordinate::absolute) {
+        Primitive line;
+        line.p[0] = {x, y};
+        Add(line);
+    }
+    void path_quadratic_bezier_to(double x1, double y1, double x, double y,
+                                  svgpp::tag::coordinate::absolute) {
+        Primitive q;
+        q.kind = Primitive::Kind::Quadratic;
+        q.p[0] = {x1, y1};
+        q.p[1] = {x, y};
+        Add(q);
+    }
+    void path_cubic_bezier_to(double x1, double y1, double x2, double y2, double x, double y,
                               svgpp::tag::coordinate::absolute) {
-    Primitive arc;
-    bool isLine = false;
-    if (ArcToCenter(current_, rx, ry, rotation, largeArc, sweep, {x, y}, arc, &isLine)) {
-      Add(arc);
-    } else if (isLine) {
-      path_line_to(x, y, svgpp::tag::coordinate::absolute());
+        Primitive c;
+        c.kind = Primitive::Kind::Cubic;
+        c.p[0] = {x1, y1};
+        c.p[1] = {x2, y2};
+        c.p[2] = {x, y};
+        Add(c);
     }
-  }
-  void path_close_subpath() {
-    if (!open_) return;
-    subpaths_.back().closed = true;
-    current_ = subpaths_.back().start;  // a following command starts a new subpath here
-    open_ = false;
-  }
-  void path_exit() { open_ = false; }
-
-  void on_exit_element() {
-    if (!shape_ || failed_ || parentFailed_ || disabled_) return;
-    RawShape shape{name_, {}, std::string(LocalName(node_)), reader_->LineOf(node_->name())};
-    for (Subpath& subpath : subpaths_) {
-      Subpath t{matrix_(subpath.start), {}, subpath.closed};
-      t.primitives.reserve(subpath.primitives.size());
-      for (const Primitive& primitive : subpath.primitives) t.primitives.push_back(Transformed(primitive, matrix_));
-      if (!IsFinite(t)) {
-        Fail("a coordinate is not finite (after transforms)");
-        return;
-      }
-      shape.subpaths.push_back(std::move(t));
+    void path_elliptical_arc_to(double rx, double ry, double rotation, bool largeArc, bool sweep,
+                                double x, double y, svgpp::tag::coordinate::absolute) {
+        Primitive arc;
+        bool isLine = false;
+        if (ArcToCenter(current_, rx, ry, rotation, largeArc, sweep, {x, y}, arc, &isLine)) {
+            Add(arc);
+        } else if (isLine) {
+            path_line_to(x, y, svgpp::tag::coordinate::absolute());
+        }
     }
-    if (!shape.subpaths.empty()) reader_->shapes.push_back(std::move(shape));
-  }
+    void path_close_subpath() {
+        if (!open_) return;
+        subpaths_.back().closed = true;
+        current_ = subpaths_.back().start;  // a following command starts a new subpath here
+        open_ = false;
+    }
+    void path_exit() { open_ = false; }
+    // Never reached (children are not traversed), but the default context factory names them.
+    template <class Tag>
+    void on_enter_element(Tag) {}
+    void on_exit_element() {}
 
- private:
-  void Add(const Primitive& primitive) {
-    if (!open_) subpaths_.push_back(Subpath{current_, {}, false});  // drawing on after a close
-    open_ = true;
-    subpaths_.back().primitives.push_back(primitive);
-    current_ = primitive.End();
-  }
+private:
+    void Add(const Primitive& primitive) {
+        if (!open_) subpaths_.push_back(Subpath{current_, {}, false});  // drawing on after a close
+        open_ = true;
+        subpaths_.back().primitives.push_back(primitive);
+        current_ = primitive.End();
+    }
 
-  Reader* reader_;
-  const XmlNode* node_;
-  bool root_ = false;
-  bool shape_ = false;
-  std::string name_;
-  Affine matrix_;
-  mutable bool failed_ = false;
-  bool parentFailed_ = false;
-  bool disabled_ = false;
-  std::vector<Subpath> subpaths_;
-  bool open_ = false;
-  Vec2 current_ = {0, 0};
-};
-
-template <class ElementTag>
-class ChildContextFactory {
- public:
-  using type = Context;
-  template <class XMLElement>
-  ChildContextFactory(Context& parent, const XMLElement& node) : context_(parent, node, kIsShape<ElementTag>) {}
-  ChildContextFactory(const ChildContextFactory&) = delete;
-  ChildContextFactory& operator=(const ChildContextFactory&) = delete;
-  Context& get() { return context_; }
-  void on_exit_element() { context_.on_exit_element(); }
-
- private:
-  Context context_;
-};
-
-struct ContextFactories {
-  template <class ParentContext, class ElementTag>
-  struct apply {
-    using type = ChildContextFactory<ElementTag>;
-  };
+    Reader* reader_;
+    const xmlNode* node_;
+    std::string what_;
+    Affine matrix_;
+    mutable bool failed_ = false;
+    bool disabled_ = false;
+    std::vector<Subpath> subpaths_;
+    bool open_ = false;
+    Vec2 current_ = {0, 0};
 };
 
 template <class Range>
 std::string Excerpt(const Range& range) {
-  std::string s(boost::begin(range), boost::end(range));
-  if (s.size() > 60) s = s.substr(0, 57) + "...";
-  return s;
+    std::string s(boost::begin(range), boost::end(range));
+    if (s.size() > 60) s = s.substr(0, 57) + "...";
+    return s;
 }
 
 // Bad values skip their element with a warning instead of aborting the file; what we don't read
 // (unknown elements and attributes, other namespaces) is ignored quietly.
 struct ErrorPolicy {
-  using context_type = Context;
-  template <class C, class... A>
-  static bool unknown_element(const C&, const A&...) { return true; }
-  template <class C, class... A>
-  static bool unexpected_element(const C&, const A&...) { return true; }
-  template <class C, class... A>
-  static bool unknown_attribute(const C&, const A&...) { return true; }
-  template <class C, class... A>
-  static bool unexpected_attribute(const C&, const A&...) { return true; }
-  template <class AttributeTag>
-  static bool required_attribute_not_found(const Context& context, AttributeTag) {
-    context.Fail(std::string("missing attribute \"") + svgpp::attribute_name<char>::get<AttributeTag>() + "\"");
-    return true;
-  }
-  template <class AttributeTag, class Value>
-  static bool parse_failed(const Context& context, AttributeTag, const Value& value) {
-    context.Fail(std::string("invalid value of \"") + svgpp::attribute_name<char>::get<AttributeTag>() + "\": \"" +
-                 Excerpt(value) + "\"");
-    return true;
-  }
-  template <class AttributeTag>
-  static bool negative_value(const Context& context, AttributeTag) {
-    context.Fail(std::string("negative \"") + svgpp::attribute_name<char>::get<AttributeTag>() + "\"");
-    return true;
-  }
-  using intercepted_exception_type = svgpp::detail::dummy_exception;
-  template <class XMLElement>
-  static bool add_element_info(intercepted_exception_type&, const XMLElement&) { return true; }
+    using context_type = Context;
+    template <class C, class... A>
+    static bool unknown_element(const C&, const A&...) {
+        return true;
+    }
+    template <class C, class... A>
+    static bool unexpected_element(const C&, const A&...) {
+        return true;
+    }
+    template <class C, class... A>
+    static bool unknown_attribute(const C&, const A&...) {
+        return true;
+    }
+    template <class C, class... A>
+    static bool unexpected_attribute(const C&, const A&...) {
+        return true;
+    }
+    template <class AttributeTag>
+    static bool required_attribute_not_found(const Context& context, AttributeTag) {
+        context.Fail(std::string("missing attribute \"") +
+                     svgpp::attribute_name<char>::get<AttributeTag>() + "\"");
+        return true;
+    }
+    template <class AttributeTag, class Value>
+    static bool parse_failed(const Context& context, AttributeTag, const Value& value) {
+        context.Fail(std::string("invalid value of \"") +
+                         svgpp::attribute_name<char>::get<AttributeTag>() + "\"",
+                     ": \"" + Excerpt(value) + "\"");
+        return true;
+    }
+    template <class AttributeTag>
+    static bool negative_value(const Context& context, AttributeTag) {
+        context.Fail(std::string("negative \"") + svgpp::attribute_name<char>::get<AttributeTag>() +
+                     "\"");
+        return true;
+    }
+    using intercepted_exception_type = svgpp::detail::dummy_exception;
+    template <class XMLElement>
+    static bool add_element_info(intercepted_exception_type&, const XMLElement&) {
+        return true;
+    }
+};
+
+// Our walk visits the children itself: SVG++ reads one element's attributes at a time.
+struct AttributesOnly {
+    template <class C>
+    static bool proceed_to_element_content(C&) {
+        return false;
+    }
+    template <class C>
+    static bool proceed_to_next_child(C&) {
+        return false;
+    }
 };
 
 using ProcessedElements =
-    boost::mpl::set<svgpp::tag::element::svg, svgpp::tag::element::g, svgpp::tag::element::a,
-                    svgpp::tag::element::switch_, svgpp::tag::element::path, svgpp::tag::element::rect,
-                    svgpp::tag::element::circle, svgpp::tag::element::ellipse, svgpp::tag::element::line,
+    boost::mpl::set<svgpp::tag::element::svg, svgpp::tag::element::g, svgpp::tag::element::path,
+                    svgpp::tag::element::rect, svgpp::tag::element::circle,
+                    svgpp::tag::element::ellipse, svgpp::tag::element::line,
                     svgpp::tag::element::polyline, svgpp::tag::element::polygon>::type;
 
 using ProcessedAttributes = boost::mpl::fold<
-    boost::mpl::vector<svgpp::tag::attribute::transform,
-                       boost::mpl::pair<svgpp::tag::element::svg, svgpp::tag::attribute::x>,
-                       boost::mpl::pair<svgpp::tag::element::svg, svgpp::tag::attribute::y>,
-                       boost::mpl::pair<svgpp::tag::element::svg, svgpp::tag::attribute::width>,
-                       boost::mpl::pair<svgpp::tag::element::svg, svgpp::tag::attribute::height>,
-                       boost::mpl::pair<svgpp::tag::element::svg, svgpp::tag::attribute::viewBox>,
-                       boost::mpl::pair<svgpp::tag::element::svg, svgpp::tag::attribute::preserveAspectRatio>>,
-    svgpp::traits::shapes_attributes_by_element, boost::mpl::insert<boost::mpl::_1, boost::mpl::_2>>::type;
+    boost::mpl::vector<
+        svgpp::tag::attribute::transform,
+        boost::mpl::pair<svgpp::tag::element::svg, svgpp::tag::attribute::x>,
+        boost::mpl::pair<svgpp::tag::element::svg, svgpp::tag::attribute::y>,
+        boost::mpl::pair<svgpp::tag::element::svg, svgpp::tag::attribute::width>,
+        boost::mpl::pair<svgpp::tag::element::svg, svgpp::tag::attribute::height>,
+        boost::mpl::pair<svgpp::tag::element::svg, svgpp::tag::attribute::viewBox>,
+        boost::mpl::pair<svgpp::tag::element::svg, svgpp::tag::attribute::preserveAspectRatio>>,
+    svgpp::traits::shapes_attributes_by_element,
+    boost::mpl::insert<boost::mpl::_1, boost::mpl::_2>>::type;
 
 // Defaults kept: basic shapes become paths, transforms arrive as one matrix. no_shorthands hands
 // us absolute coordinates and arcs as arcs (SVG++ converts none of them to Béziers).
 using Traversal = svgpp::document_traversal<
     svgpp::processed_elements<ProcessedElements>, svgpp::processed_attributes<ProcessedAttributes>,
-    svgpp::context_factories<ContextFactories>, svgpp::path_policy<svgpp::policy::path::no_shorthands>,
+    svgpp::path_policy<svgpp::policy::path::no_shorthands>,
     svgpp::viewport_policy<svgpp::policy::viewport::calculate>,
-    svgpp::length_policy<svgpp::policy::length::forward_to_method<Context>>, svgpp::error_policy<ErrorPolicy>>;
+    svgpp::length_policy<svgpp::policy::length::forward_to_method<Context>>,
+    svgpp::error_policy<ErrorPolicy>, svgpp::document_traversal_control_policy<AttributesOnly>>;
+
+// Reads one element's attributes into `context`; false for an element SVG++ does not read here.
+bool LoadElement(xmlNode* node, Context& context) {
+    namespace e = svgpp::tag::element;
+    const std::string_view n = Name(node);
+    if (n == "g") return Traversal::load_expected_element(node, context, e::g());
+    if (n == "svg") return Traversal::load_expected_element(node, context, e::svg());
+    if (n == "path") return Traversal::load_expected_element(node, context, e::path());
+    if (n == "rect") return Traversal::load_expected_element(node, context, e::rect());
+    if (n == "circle") return Traversal::load_expected_element(node, context, e::circle());
+    if (n == "ellipse") return Traversal::load_expected_element(node, context, e::ellipse());
+    if (n == "line") return Traversal::load_expected_element(node, context, e::line());
+    if (n == "polyline") return Traversal::load_expected_element(node, context, e::polyline());
+    if (n == "polygon") return Traversal::load_expected_element(node, context, e::polygon());
+    return false;
+}
+
+// The transform attribute of an element SVG++ is not asked to read (a, switch, use).
+bool ApplyTransformAttribute(const xmlNode* node, Context& context) {
+    std::string text;
+    if (!GetAttribute(node, "transform", &text)) return true;
+    return svgpp::value_parser<svgpp::tag::type::transform_list, svgpp::error_policy<ErrorPolicy>>::
+        parse(svgpp::tag::attribute::transform(), context, text, svgpp::tag::source::attribute());
+}
+
+bool IsShapeName(std::string_view n) {
+    return n == "path" || n == "rect" || n == "circle" || n == "ellipse" || n == "line" ||
+           n == "polyline" || n == "polygon";
+}
 
 // Rejects element nesting deeper than the recursive parsers can safely take, before they run.
-// Mirrors rapidxml's lexing closely enough: comments, CDATA, processing instructions, DOCTYPE
+// Mirrors an XML lexer closely enough: comments, CDATA, processing instructions, DOCTYPE
 // (with its bracketed subset) and quoted attribute values are skipped.
 void CheckNesting(const std::string& text, const Reader& reader) {
-  int depth = 0;
-  const std::size_t n = text.size();
-  for (std::size_t i = text.find('<'); i < n; i = text.find('<', i)) {
-    const auto startsWith = [&](const char* s) { return text.compare(i, std::strlen(s), s) == 0; };
-    const auto skipPast = [&](const char* end) {
-      const std::size_t at = text.find(end, i);
-      return at == std::string::npos ? n : at + std::strlen(end);
-    };
-    if (startsWith("<!--")) {
-      i = skipPast("-->");
-    } else if (startsWith("<![CDATA[")) {
-      i = skipPast("]]>");
-    } else if (startsWith("<?")) {
-      i = skipPast("?>");
-    } else if (startsWith("<!DOCTYPE") && i + 9 < n && std::strchr(" \t\r\n", text[i + 9]) && text[i + 9]) {
-      // Ends at the first '>' outside its bracketed internal subset.
-      for (i += 9; i < n && text[i] != '>'; ++i) {
-        if (text[i] != '[') continue;
-        for (int brackets = 1; brackets > 0 && ++i < n;) brackets += text[i] == '[' ? 1 : text[i] == ']' ? -1 : 0;
-      }
-    } else if (startsWith("<!")) {
-      i = skipPast(">");  // other "<!" markup: rapidxml skips to the next '>'
-    } else if (startsWith("</")) {
-      --depth;
-      i = skipPast(">");
-    } else {
-      const std::size_t start = i;
-      char quote = 0;
-      for (++i; i < n; ++i) {
-        const char c = text[i];
-        if (quote) {
-          if (c == quote) quote = 0;
-        } else if (c == '"' || c == '\'') {
-          quote = c;
-        } else if (c == '>') {
-          break;
+    int depth = 0;
+    const std::size_t n = text.size();
+    for (std::size_t i = text.find('<'); i < n; i = text.find('<', i)) {
+        const auto startsWith = [&](const char* s) {
+            return text.compare(i, std::strlen(s), s) == 0;
+        };
+        const auto skipPast = [&](const char* end) {
+            const std::size_t at = text.find(end, i);
+            return at == std::string::npos ? n : at + std::strlen(end);
+        };
+        if (startsWith("<!--")) {
+            i = skipPast("-->");
+        } else if (startsWith("<![CDATA[")) {
+            i = skipPast("]]>");
+        } else if (startsWith("<?")) {
+            i = skipPast("?>");
+        } else if (startsWith("<!DOCTYPE") && i + 9 < n && std::strchr(" \t\r\n", text[i + 9]) &&
+                   text[i + 9]) {
+            // Ends at the first '>' outside its bracketed internal subset.
+            for (i += 9; i < n && text[i] != '>'; ++i) {
+                if (text[i] != '[') continue;
+                for (int brackets = 1; brackets > 0 && ++i < n;)
+                    brackets += text[i] == '[' ? 1 : text[i] == ']' ? -1 : 0;
+            }
+        } else if (startsWith("<!")) {
+            i = skipPast(">");  // other "<!" markup: skipped to the next ">"
+        } else if (startsWith("</")) {
+            --depth;
+            i = skipPast(">");
+        } else {
+            const std::size_t start = i;
+            char quote = 0;
+            for (++i; i < n; ++i) {
+                const char c = text[i];
+                if (quote) {
+                    if (c == quote) quote = 0;
+                } else if (c == '"' || c == '\'') {
+                    quote = c;
+                } else if (c == '>') {
+                    break;
+                }
+            }
+            if (i < n && text[i - 1] != '/' && ++depth > kMaxNesting)
+                throw ReadError(
+                    reader.file, LineAt(text.data(), text.data() + start),
+                    "elements nested more than " + std::to_string(kMaxNesting) + " deep");
         }
-      }
-      if (i < n && text[i - 1] != '/' && ++depth > kMaxNesting)
-        throw ReadError(reader.file, LineAt(text.data(), text.data() + start),
-                        "elements nested more than " + std::to_string(kMaxNesting) + " deep");
     }
-  }
 }
 
-// Hand-written SVG often omits xmlns; SVG++ only looks at elements in the SVG namespace.
-void AdoptUnqualifiedElements(XmlNode* root) {
-  static constexpr std::size_t kLength = sizeof kSvgNamespace - 1;
-  XmlNode* node = root;
-  while (node) {
-    if (node->type() == rapidxml_ns::node_element && node->prefix_size() == 0 && node->namespace_uri_size() == 0)
-      node->namespace_uri(kSvgNamespace, kLength);
-    if (XmlNode* child = node->first_node()) {
-      node = child;
-      continue;
-    }
-    while (node && node != root && !node->next_sibling()) node = node->parent();
-    node = (node && node != root) ? node->next_sibling() : nullptr;
-  }
+// Shapes anywhere under `node` (for counting what display:none or a failed group leaves out).
+int64_t CountShapes(const xmlNode* node) {
+    int64_t n = IsSvgElement(node) && IsShapeName(Name(node)) ? 1 : 0;
+    for (const xmlNode* c = node->children; c != nullptr; c = c->next)
+        if (c->type == XML_ELEMENT_NODE) n += CountShapes(c);
+    return n;
 }
 
+// Inside one of the chosen layers: an editor layer by its label, or a top-level group by its id.
+bool InLayers(const Reader& r, const xmlNode* node) {
+    for (const xmlNode* a = node; a != nullptr && a != r.root; a = a->parent) {
+        if (a->type != XML_ELEMENT_NODE) continue;
+        std::string value;
+        if (GetNsAttribute(a, "groupmode", kInkscapeNamespace, &value) && value == "layer" &&
+            GetNsAttribute(a, "label", kInkscapeNamespace, &value) &&
+            std::find(r.options.layers.begin(), r.options.layers.end(), value) !=
+                r.options.layers.end())
+            return true;
+        if (a->parent == r.root && Is(a, "g") && GetAttribute(a, "id", &value) &&
+            std::find(r.options.layers.begin(), r.options.layers.end(), value) !=
+                r.options.layers.end())
+            return true;
+    }
+    return false;
+}
+
+// The user space an element's parent establishes where the element is defined (for a shape that
+// is drawn through <use>: its own space, the same for every instance).
+Affine DefinitionMatrix(Reader& r, xmlNode* node) {
+    std::vector<xmlNode*> chain;
+    for (xmlNode* a = node->parent; a != nullptr && a != r.root; a = a->parent)
+        if (a->type == XML_ELEMENT_NODE) chain.push_back(a);
+    Affine m = r.page;
+    for (auto it = chain.rbegin(); it != chain.rend(); ++it) {
+        Context c(r, *it, m, "<" + std::string(Name(*it)) + ">");
+        if (!(Is(*it, "g") || Is(*it, "svg")) || !LoadElement(*it, c))
+            ApplyTransformAttribute(*it, c);
+        m = c.matrix();
+    }
+    return m;
+}
+
+bool Selected(const Reader& r, const ComputedStyle& style) {
+    switch (r.options.select) {
+        case Select::All:
+            return true;
+        case Select::Stroked:
+            return style.stroke != "none";
+        case Select::Dasharray:
+            return style.dasharray != "none";
+    }
+    return true;
+}
+
+void VisitChildren(Reader& r, xmlNode* node, const ComputedStyle& style, const Affine& m);
+void VisitElement(Reader& r, xmlNode* el, const ComputedStyle& parentStyle, const Affine& m);
+
+void VisitShape(Reader& r, xmlNode* el, const ComputedStyle& parentStyle, const Affine& m) {
+    if (!r.decided.insert(el).second) return;
+    const std::string tag = Name(el);
+    std::string name;
+    const int index = ++r.perTag[tag];
+    if (!GetAttribute(el, "id", &name) || name.empty()) name = tag + " " + std::to_string(index);
+    const ComputedStyle style = r.sheet->Compute(el, parentStyle);
+    if (style.displayNone || style.visibility == "hidden" || style.visibility == "collapse") {
+        ++r.counts.hidden;
+        return;
+    }
+    const xmlNode* anchor = r.useStack.empty() ? el : r.useStack.front();
+    if (!Selected(r, style) || (!r.options.layers.empty() && !InLayers(r, anchor))) {
+        ++r.counts.leftAlone;
+        return;
+    }
+    const std::string what = "<" + tag + " " + name + ">";
+    Context c(r, el, r.useStack.empty() ? m : DefinitionMatrix(r, el), what);
+    LoadElement(el, c);
+    if (c.failed()) {
+        ++r.counts.skipped;
+        return;
+    }
+    const Affine& t = c.matrix();
+    const double det = t.a * t.d - t.b * t.c;
+    if (!(std::isfinite(det) && std::fabs(det) > 0 && std::isfinite(1 / det))) {
+        r.Skip(el, "a singular transform (left unchanged)", what);
+        ++r.counts.skipped;
+        return;
+    }
+    Found f{el, !r.useStack.empty(), name, tag, LineOf(el), t, style, {}};
+    for (const Subpath& subpath : c.subpaths()) {
+        Subpath page{t(subpath.start), {}, subpath.closed};
+        page.primitives.reserve(subpath.primitives.size());
+        for (const Primitive& p : subpath.primitives) page.primitives.push_back(Transformed(p, t));
+        if (!IsFinite(page)) {
+            r.Skip(el, "a coordinate is not finite (after transforms)", what);
+            ++r.counts.skipped;
+            return;
+        }
+        f.subpaths.push_back(std::move(page));
+    }
+    if (!f.subpaths.empty()) r.found.push_back(std::move(f));
+}
+
+void VisitUse(Reader& r, xmlNode* el, const ComputedStyle& parentStyle, const Affine& m) {
+    const ComputedStyle style = r.sheet->Compute(el, parentStyle);
+    if (style.displayNone) return;
+    std::string href;
+    if (!GetNsAttribute(el, "href", kXlinkNamespace, &href)) GetAttribute(el, "href", &href);
+    if (href.size() < 2 || href[0] != '#') {
+        r.Skip(el, "a <use> of anything but an element of this document (nothing is fetched)",
+               "<use>");
+        return;
+    }
+    const auto it = r.ids.find(std::string_view(href).substr(1));
+    if (it == r.ids.end()) {
+        r.Skip(el, "a <use> of an id that is not in the document", "<use>");
+        return;
+    }
+    xmlNode* target = it->second;
+    if (IsShapeName(Name(target))) r.usesOf[target].push_back(el);
+    for (const xmlNode* a = el; a != nullptr; a = a->parent)
+        if (a == target) r.Refuse(el, "<use> of " + href + " refers to itself (a reference cycle)");
+    if (std::find(r.useStack.begin(), r.useStack.end(), el) != r.useStack.end())
+        r.Refuse(el, "<use> of " + href + " is part of a reference cycle");
+    if (r.useStack.size() >= static_cast<std::size_t>(kMaxUseDepth))
+        r.Refuse(el, "<use> references nest more than " + std::to_string(kMaxUseDepth) + " deep");
+    r.useStack.push_back(el);
+    if (Is(target, "symbol")) {
+        const ComputedStyle symbolStyle = r.sheet->Compute(target, style);
+        if (!symbolStyle.displayNone) VisitChildren(r, target, symbolStyle, m);
+    } else {
+        VisitElement(r, target, style, m);
+    }
+    r.useStack.pop_back();
+}
+
+void VisitElement(Reader& r, xmlNode* el, const ComputedStyle& parentStyle, const Affine& m) {
+    if (!IsSvgElement(el)) return;  // other namespaces (editor data) draw nothing
+    // The walk recurses per level, through <use> too: bounded like the file's own nesting.
+    struct Depth {
+        int& depth;
+        ~Depth() { --depth; }
+    } depth{++r.depth};
+    if (r.depth > kMaxWalkDepth)
+        r.Refuse(el, "elements nested more than " + std::to_string(kMaxWalkDepth) +
+                         " deep through <use>");
+    if (!r.useStack.empty() && ++r.instanceElements > kMaxInstanceElements)
+        r.Refuse(
+            el, "<use> expands to more than " + std::to_string(kMaxInstanceElements) + " elements");
+    const std::string_view name = Name(el);
+    if (IsShapeName(name)) return VisitShape(r, el, parentStyle, m);
+    if (name == "use") return VisitUse(r, el, parentStyle, m);
+    if (name != "g" && name != "a" && name != "switch" && name != "svg") return;  // not drawn
+    const ComputedStyle style = r.sheet->Compute(el, parentStyle);
+    if (style.displayNone) {
+        r.counts.hidden += CountShapes(el);
+        return;
+    }
+    Context c(r, el, m, "<" + std::string(name) + "> and its contents");
+    if (!LoadElement(el, c)) ApplyTransformAttribute(el, c);
+    if (c.failed()) {
+        r.counts.skipped += CountShapes(el);
+        return;
+    }
+    if (c.disabled()) return;  // a nested viewport of zero size
+    VisitChildren(r, el, style, c.matrix());
+}
+
+void VisitChildren(Reader& r, xmlNode* node, const ComputedStyle& style, const Affine& m) {
+    for (xmlNode* c = node->children; c != nullptr; c = c->next)
+        if (c->type == XML_ELEMENT_NODE) VisitElement(r, c, style, m);
+}
+
+void CollectIds(Reader& r, xmlNode* node) {
+    for (xmlNode* c = node; c != nullptr; c = c->next) {
+        if (c->type != XML_ELEMENT_NODE) continue;
+        std::string id;
+        if (GetAttribute(c, "id", &id)) r.ids.emplace(id, c);  // the first of a repeated id wins
+        CollectIds(r, c->children);
+    }
+}
 
 // A plain number or px length, for percentages when there is no viewBox.
 bool ParsePlainLength(const std::string& text, double& value) {
-  char* end = nullptr;
-  value = std::strtod(text.c_str(), &end);
-  if (end == text.c_str() || !std::isfinite(value) || value <= 0) return false;
-  const std::string rest = end;
-  return rest.empty() || rest == "px";
+    char* end = nullptr;
+    value = std::strtod(text.c_str(), &end);
+    if (end == text.c_str() || !std::isfinite(value) || value <= 0) return false;
+    const std::string rest = end;
+    return rest.empty() || rest == "px";
 }
 
-bool Near(Vec2 a, Vec2 b, double eps) { return std::fabs(a.x - b.x) <= eps && std::fabs(a.y - b.y) <= eps; }
+bool Near(Vec2 a, Vec2 b, double eps) {
+    return std::fabs(a.x - b.x) <= eps && std::fabs(a.y - b.y) <= eps;
+}
+
+// The dash array's period in the shape's user units (an odd list repeats to an even one); 0 when
+// it has none.
+double DasharrayPeriod(const std::string& text) {
+    double sum = 0;
+    int n = 0;
+    std::size_t i = 0;
+    while (i < text.size()) {
+        while (i < text.size() &&
+               (text[i] == ',' || std::isspace(static_cast<unsigned char>(text[i]))))
+            ++i;
+        std::size_t j = i;
+        while (j < text.size() && text[j] != ',' &&
+               !std::isspace(static_cast<unsigned char>(text[j])))
+            ++j;
+        if (j == i) break;
+        const std::string token = text.substr(i, j - i);
+        double px = 0;
+        if (!ParseLength(token, &px)) {
+            char* end = nullptr;
+            const double v = std::strtod(token.c_str(), &end);
+            if (end == token.c_str() || *end != '\0' || v != 0) return 0;  // percentages, junk
+        }
+        sum += px;
+        ++n;
+        i = j;
+    }
+    if (n % 2 == 1) sum *= 2;
+    return std::isfinite(sum) ? sum : 0;
+}
+
+xmlParserInputPtr RefuseExternalEntity(const char*, const char*, xmlParserCtxtPtr) {
+    return nullptr;
+}
+
+void InitLibxml() {
+    static std::once_flag once;
+    std::call_once(once, [] {
+        xmlInitParser();
+        xmlSetExternalEntityLoader(RefuseExternalEntity);
+    });
+}
+
+std::string Trimmed(std::string s) {
+    while (!s.empty() && (s.back() == '\n' || s.back() == '\r' || s.back() == ' ')) s.pop_back();
+    return s;
+}
 
 }  // namespace
 
 Document ReadSvg(std::string text, const std::string& file, const ReadOptions& options) {
-  Reader reader;
-  reader.file = file;
-  CheckNesting(text, reader);
-  reader.original = text;
-  text.push_back('\0');
-  reader.buffer = text.data();
+    Reader reader;
+    reader.file = file;
+    reader.options = options;
+    CheckNesting(text, reader);
+    if (text.size() > static_cast<std::size_t>(INT32_MAX))
+        throw ReadError(file, 0, "the file is larger than 2 GiB");
+    InitLibxml();
 
-  auto xml = std::make_unique<rapidxml_ns::xml_document<char>>();  // 64 KiB pool: not on the stack
-  try {
-    xml->parse<rapidxml_ns::parse_default>(text.data());
-  } catch (const rapidxml_ns::parse_error& e) {
-    throw ReadError(file, reader.LineOf(e.where<char>()), std::string("malformed XML: ") + e.what());
-  }
-  XmlNode* root = xml->first_node();
-  while (root && root->type() != rapidxml_ns::node_element) root = root->next_sibling();
-  if (!root) throw ReadError(file, 0, "no XML element");
-  if (LocalName(root) != "svg")
-    throw ReadError(file, reader.LineOf(root->name()), "the root element is <" + std::string(LocalName(root)) + ">, not <svg>");
-  AdoptUnqualifiedElements(root);
-
-  Document doc;
-  bool found = false;
-  if (std::string v = AttributeValue(root, "width", &found); found) doc.svgWidth = v;
-  if (std::string v = AttributeValue(root, "height", &found); found) doc.svgHeight = v;
-  if (std::string v = AttributeValue(root, "viewBox", &found); found) doc.svgViewBox = v;
-  double viewBox[4] = {0, 0, 0, 0};
-  const bool hasViewBox = doc.svgViewBox && detail::ParseViewBox(*doc.svgViewBox, viewBox);
-  double width = 0, height = 0;
-  if (hasViewBox) {
-    reader.lengths.set_viewport_size(viewBox[2], viewBox[3]);
-  } else if (doc.svgWidth && doc.svgHeight && ParsePlainLength(*doc.svgWidth, width) &&
-             ParsePlainLength(*doc.svgHeight, height)) {
-    reader.lengths.set_viewport_size(width, height);
-  }
-
-  try {
-    Context context(reader, root);
-    Traversal::load_document(static_cast<const XmlNode*>(root), context);
-  } catch (const ReadError&) {
-    throw;
-  } catch (const std::exception& e) {
-    throw ReadError(file, 0, std::string("cannot read the SVG: ") + e.what());
-  }
-
-  // Tolerance relative to the drawing: its viewBox, else the box around every control point.
-  Vec2 lo{HUGE_VAL, HUGE_VAL}, hi{-HUGE_VAL, -HUGE_VAL};
-  for (const RawShape& shape : reader.shapes)
-    for (const Subpath& subpath : shape.subpaths) GrowBounds(subpath, lo, hi);
-  double size = hasViewBox ? std::hypot(viewBox[2], viewBox[3]) : (lo.x <= hi.x ? std::hypot(hi.x - lo.x, hi.y - lo.y) : 0);
-  if (!std::isfinite(size)) size = std::numeric_limits<double>::max();
-  double tolerance = options.tolerance > 0 && std::isfinite(options.tolerance) ? options.tolerance : size * 1e-4;
-  if (!(tolerance > 0)) tolerance = 1e-4;  // a drawing of a single point: nothing to flatten anyway
-
-  std::size_t total = 0;
-  std::vector<Vec2> points;
-  for (RawShape& shape : reader.shapes) {
-    LineObject object;
-    object.name = std::move(shape.name);
-    bool finite = true;
-    for (const Subpath& subpath : shape.subpaths) {
-      points.clear();
-      Flatten(subpath, tolerance, points);
-      // An ellipse can reach past the largest double even when its centre and axes do not.
-      finite = std::all_of(points.begin(), points.end(), [](Vec2 p) { return std::isfinite(p.x) && std::isfinite(p.y); });
-      if (!finite) break;
-      // Rounding (relative moves, transforms) can leave a point a hair off the one it repeats.
-      const double eps = 1e-9 * (std::fabs(subpath.start.x) + std::fabs(subpath.start.y) + size);
-      std::vector<Point> segment;
-      segment.reserve(points.size());
-      for (const Vec2& p : points)
-        if (segment.empty() || !Near({segment.back().x, segment.back().y}, p, eps)) segment.push_back({p.x, p.y, 0});
-      // A closed loop ends on its last distinct point: the closing edge is implied.
-      if (subpath.closed && segment.size() > 1 && Near({segment.back().x, segment.back().y}, {segment.front().x, segment.front().y}, eps))
-        segment.pop_back();
-      if (segment.size() < 2) continue;  // a lone move-to draws nothing
-      total += segment.size();
-      if (total > kMaxPoints)
-        throw ReadError(file, 0, "the curves flatten to more than " + std::to_string(kMaxPoints) +
-                                     " points; use a larger tolerance");
-      object.segments.push_back(std::move(segment));
+    auto scene = std::make_shared<SvgScene>();
+    {
+        std::unique_ptr<xmlParserCtxt, void (*)(xmlParserCtxtPtr)> ctxt(xmlNewParserCtxt(),
+                                                                        xmlFreeParserCtxt);
+        if (!ctxt) throw std::bad_alloc();
+        scene->doc = xmlCtxtReadMemory(
+            ctxt.get(), text.data(), static_cast<int>(text.size()), nullptr, nullptr,
+            XML_PARSE_NONET | XML_PARSE_NOERROR | XML_PARSE_NOWARNING | XML_PARSE_BIG_LINES);
+        if (scene->doc == nullptr || !ctxt->wellFormed) {
+            const xmlError* e = xmlCtxtGetLastError(ctxt.get());
+            const std::string why = e != nullptr && e->message != nullptr
+                                        ? Trimmed(e->message)
+                                        : std::string("not well-formed");
+            throw ReadError(file, e != nullptr ? e->line : 0, "malformed XML: " + why);
+        }
     }
-    if (!finite) {
-      reader.Warn(shape.line, "skipped <" + shape.tag + " " + object.name + ">: a point is not finite once flattened");
-      continue;
+    std::size_t at = text.compare(0, 3, "\xEF\xBB\xBF") == 0 ? 3 : 0;
+    scene->hasDeclaration = text.compare(at, 5, "<?xml") == 0;
+
+    xmlNode* root = xmlDocGetRootElement(scene->doc);
+    if (root == nullptr) throw ReadError(file, 0, "no XML element");
+    if (!Is(root, "svg") || !IsSvgElement(root))
+        throw ReadError(file, LineOf(root),
+                        "the root element is <" + std::string(Name(root)) + ">, not <svg>");
+    reader.root = root;
+
+    Document doc;
+    std::string v;
+    if (GetAttribute(root, "width", &v)) doc.svgWidth = v;
+    if (GetAttribute(root, "height", &v)) doc.svgHeight = v;
+    if (GetAttribute(root, "viewBox", &v)) doc.svgViewBox = v;
+    double viewBox[4] = {0, 0, 0, 0};
+    const bool hasViewBox = doc.svgViewBox && detail::ParseViewBox(*doc.svgViewBox, viewBox);
+    double width = 0, height = 0;
+    if (hasViewBox) {
+        reader.lengths.set_viewport_size(viewBox[2], viewBox[3]);
+    } else if (doc.svgWidth && doc.svgHeight && ParsePlainLength(*doc.svgWidth, width) &&
+               ParsePlainLength(*doc.svgHeight, height)) {
+        reader.lengths.set_viewport_size(width, height);
     }
-    if (!object.segments.empty()) doc.objects.push_back(std::move(object));
-  }
-  doc.warnings = std::move(reader.warnings);
-  if (doc.objects.empty()) {
-    std::string message = "no shapes to dash (path, polyline, polygon, line, rect, circle, ellipse)";
-    if (!doc.warnings.empty())
-      message += "; " + std::to_string(doc.warnings.size()) + " skipped, the first: " + doc.warnings.front();
-    throw ReadError(file, 0, message);
-  }
-  doc.drawingSize = hasViewBox ? size : DrawingSize(doc);
-  return doc;
+    // Root user units per CSS px, for lengths given on the command line.
+    double unitsPerPx = 1;
+    double px = 0;
+    if (hasViewBox && doc.svgWidth && ParseLength(*doc.svgWidth, &px))
+        unitsPerPx = viewBox[2] / px;
+    else if (hasViewBox && doc.svgHeight && ParseLength(*doc.svgHeight, &px))
+        unitsPerPx = viewBox[3] / px;
+    if (!std::isfinite(unitsPerPx) || !(unitsPerPx > 0)) unitsPerPx = 1;
+    double heightPx = 0;
+    if (hasViewBox && px > 0 && doc.svgWidth && doc.svgHeight && ParseLength(*doc.svgWidth, &px) &&
+        ParseLength(*doc.svgHeight, &heightPx) && GetAttribute(root, "preserveAspectRatio", &v) &&
+        v.find("none") != std::string::npos) {
+        // Stretched: x keeps its units, y is scaled to match, so lengths compare as on paper.
+        const double stretch = (heightPx / viewBox[3]) / (px / viewBox[2]);
+        if (std::isfinite(stretch) && stretch > 0) reader.page = Affine::Scale(1, stretch);
+    }
+
+    reader.sheet = std::make_unique<StyleSheet>(root);
+    CollectIds(reader, root);
+    try {
+        VisitChildren(reader, root, reader.sheet->Compute(root, ComputedStyle{}), reader.page);
+    } catch (const ReadError&) {
+        throw;
+    } catch (const std::exception& e) {
+        throw ReadError(file, 0, std::string("cannot read the SVG: ") + e.what());
+    }
+
+    // Tolerance relative to the drawing: its viewBox, else the box around every control point.
+    Vec2 lo{HUGE_VAL, HUGE_VAL}, hi{-HUGE_VAL, -HUGE_VAL};
+    for (const Found& shape : reader.found)
+        for (const Subpath& subpath : shape.subpaths) GrowBounds(subpath, lo, hi);
+    double size = hasViewBox ? std::hypot(viewBox[2], viewBox[3])
+                             : (lo.x <= hi.x ? std::hypot(hi.x - lo.x, hi.y - lo.y) : 0);
+    if (!std::isfinite(size)) size = std::numeric_limits<double>::max();
+    double tolerance = options.tolerance > 0 && std::isfinite(options.tolerance)
+                           ? options.tolerance * unitsPerPx
+                           : size * 1e-4;
+    if (!(tolerance > 0) || !std::isfinite(tolerance)) tolerance = 1e-4;
+    scene->drawingSize = size;
+
+    std::size_t total = 0;
+    std::vector<Vec2> points;
+    for (Found& shape : reader.found) {
+        double period = options.period * unitsPerPx;
+        if (options.periodFromDasharray) {
+            const Affine& t = shape.toPage;
+            period = DasharrayPeriod(shape.style.dasharray) *
+                     std::sqrt(std::fabs(t.a * t.d - t.b * t.c));
+        }
+        if (!std::isfinite(period) || period < 0) period = 0;
+        const std::size_t shapeIndex = scene->shapes.size();
+        const std::size_t firstObject = doc.objects.size();
+        // Without a period: one object for the closed subpaths, one for the open ones.
+        std::ptrdiff_t byKind[2] = {-1, -1};
+        bool finite = true;
+        for (const Subpath& subpath : shape.subpaths) {
+            points.clear();
+            Flatten(subpath, tolerance, points);
+            // An ellipse can reach past the largest double even when its centre and axes do not.
+            finite = std::all_of(points.begin(), points.end(),
+                                 [](Vec2 p) { return std::isfinite(p.x) && std::isfinite(p.y); });
+            if (!finite) break;
+            // Rounding (relative moves, transforms) can leave a point a hair off the one it
+            // repeats.
+            const double eps =
+                1e-9 * (std::fabs(subpath.start.x) + std::fabs(subpath.start.y) + size);
+            std::vector<Point> segment;
+            segment.reserve(points.size() + 1);
+            for (const Vec2& p : points)
+                if (segment.empty() || !Near({segment.back().x, segment.back().y}, p, eps))
+                    segment.push_back({p.x, p.y, 0});
+            const auto endsAtStart = [&] {
+                return segment.size() > 1 && Near({segment.back().x, segment.back().y},
+                                                  {segment.front().x, segment.front().y}, eps);
+            };
+            if (subpath.closed && options.closed == std::optional<bool>(false)) {
+                // Measured open by request: the closing edge must be there to be dashed.
+                if (segment.size() > 1 && !endsAtStart()) segment.push_back(segment.front());
+            } else if (subpath.closed && endsAtStart()) {
+                segment.pop_back();  // a closed loop ends on its last distinct point
+            }
+            if (segment.size() < 2) continue;  // a lone move-to draws nothing
+            total += segment.size();
+            if (total > kMaxPoints)
+                throw ReadError(file, 0,
+                                "the curves flatten to more than " + std::to_string(kMaxPoints) +
+                                    " points; use a larger tolerance");
+            const Vec2 seam{segment.front().x, segment.front().y};
+            std::size_t objectIndex = 0;
+            std::ptrdiff_t& kind = byKind[subpath.closed ? 1 : 0];
+            if (period > 0 || kind < 0) {
+                LineObject object;
+                object.name = shape.name;
+                StoredParameter closed{"KORRAND_CLOSED", {}};
+                closed.value.kind = StoredValue::Kind::Boolean;
+                closed.value.boolean = subpath.closed;
+                object.parameters.push_back(closed);
+                if (period > 0) {
+                    double length = 0;
+                    for (std::size_t i = 1; i < segment.size(); ++i)
+                        length += std::hypot(segment[i].x - segment[i - 1].x,
+                                             segment[i].y - segment[i - 1].y);
+                    if (subpath.closed)
+                        length += std::hypot(segment.front().x - segment.back().x,
+                                             segment.front().y - segment.back().y);
+                    const double count = std::max(1.0, std::round(length / period));
+                    StoredParameter c{"KORRAND_COUNT", {}};
+                    c.value.kind = StoredValue::Kind::Integer;
+                    c.value.integer = count < INT32_MAX ? static_cast<int64_t>(count) : INT32_MAX;
+                    object.parameters.push_back(c);
+                }
+                objectIndex = doc.objects.size();
+                if (period <= 0) kind = static_cast<std::ptrdiff_t>(objectIndex);
+                doc.objects.push_back(std::move(object));
+                scene->objects.push_back(SvgObject{shapeIndex, {}});
+            } else {
+                objectIndex = static_cast<std::size_t>(kind);
+            }
+            doc.objects[objectIndex].segments.push_back(std::move(segment));
+            if (subpath.closed) scene->objects[objectIndex].seams.push_back(seam);
+        }
+        if (!finite) {
+            doc.objects.resize(firstObject);
+            scene->objects.resize(firstObject);
+            reader.Skip(shape.node, "a point is not finite once flattened",
+                        "<" + shape.tag + " " + shape.name + ">");
+            ++reader.counts.skipped;
+            continue;
+        }
+        if (doc.objects.size() == firstObject) continue;
+        SvgShape kept;
+        kept.node = shape.node;
+        kept.toPage = shape.toPage;
+        kept.keepFill = shape.style.fill != "none" && shape.tag != "line";  // a line has no area
+        kept.throughUse = shape.throughUse;
+        if (shape.style.dasharray != "none") {
+            std::string own;
+            kept.inheritsDasharray =
+                !GetAttribute(shape.node, "stroke-dasharray", nullptr) &&
+                !(GetAttribute(shape.node, "style", &own) &&
+                  own.find("stroke-dasharray") != std::string::npos);
+        }
+        if (const auto uses = reader.usesOf.find(shape.node); uses != reader.usesOf.end())
+            kept.uses = uses->second;
+        if (shape.style.stroke == "none")
+            kept.outlinePaint = kept.keepFill && shape.style.fill.rfind("url(", 0) != 0
+                                    ? shape.style.fill
+                                    : std::string("black");
+        scene->shapes.push_back(std::move(kept));
+        ++reader.counts.dashed;
+    }
+    for (const std::string& kind : reader.kindOrder) {
+        const Reader::Kind& k = reader.skipped[kind];
+        std::string line = k.first;
+        if (k.count > 1) line += " (and " + std::to_string(k.count - 1) + " more like it)";
+        reader.warnings().push_back(line);
+    }
+    doc.warnings = std::move(reader.lines);
+    if (doc.objects.empty() && reader.counts.leftAlone == 0 && reader.counts.hidden == 0) {
+        std::string message =
+            "no shapes to dash (path, polyline, polygon, line, rect, circle, ellipse)";
+        if (!doc.warnings.empty())
+            message += "; " + std::to_string(reader.counts.skipped) +
+                       " skipped, the first: " + doc.warnings.front();
+        throw ReadError(file, 0, message);
+    }
+    doc.drawingSize = hasViewBox ? size : DrawingSize(doc);
+    doc.shapeCounts = reader.counts;
+    doc.svgScene = std::move(scene);
+    return doc;
 }
 
 }  // namespace korrand::io::detail

@@ -126,10 +126,11 @@ class BaseBitmap {
         if (bmp != nullptr) Host().bitmap.Free(bmp->H());
         bmp = nullptr;
     }
-    // 1 on success, any other value on failure.
+    // 1 on success, any other value on failure. Without ismovie the host gets no movie flag to
+    // fill.
     Int32 Init(const Filename& name, Int32 frame = -1, bool* ismovie = nullptr) {
         Int32 movie = 0;
-        Int32 r = Host().bitmap.Init(H(), name.Data(), frame, &movie);
+        Int32 r = Host().bitmap.Init(H(), name.Data(), frame, ismovie != nullptr ? &movie : nullptr);
         if (ismovie != nullptr) *ismovie = movie != 0;
         return r;
     }

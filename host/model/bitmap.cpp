@@ -40,7 +40,8 @@ int32_t BitmapInit(HostBitmap* bmp, const HostFilenameData* name, int32_t frame,
                    int32_t* ismovie) {
     const std::string* path = detail::StringOf(name);
     if (detail::Recording())
-        detail::Record("bitmap.Init", bmp, {frame}, {}, path != nullptr ? path->c_str() : nullptr);
+        detail::Record("bitmap.Init", bmp, {frame, ismovie != nullptr ? 1 : 0}, {},
+                       path != nullptr ? path->c_str() : nullptr);
     if (ismovie != nullptr) *ismovie = 0;
     if (bmp == nullptr) return 0;
     bmp->w = bmp->h = 0;

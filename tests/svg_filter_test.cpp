@@ -1,0 +1,392 @@
+// `korrand dash` as an SVG-in, SVG-out filter, run as a user runs it on a drawing built like an
+// editor's: layers (one hidden), text, a filled and stroked shape, a style sheet, <use> of a
+// <symbol>, a clip path, an open arrow, a dash array, a non-uniformly scaled ellipse.
+#include <gtest/gtest.h>
+#include <libxml/parser.h>
+#include <libxml/tree.h>
+#include <sys/wait.h>
+#include <unistd.h>
+#include <nlohmann/json.hpp>
+
+#include <cmath>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <memory>
+#include <set>
+#include <sstream>
+#include <string>
+#include <vector>
+
+namespace fs = std::filesystem;
+
+namespace {
+
+const std::string kExe = KORRAND_EXE;
+
+const char kDrawing[] = R"SVG(<?xml version="1.0" encoding="UTF-8"?>
+<!-- Drawn in an editor -->
+<svg xmlns="http://www.w3.org/2000/svg" xmlns:xlink="http://www.w3.org/1999/xlink"
+     xmlns:inkscape="http://www.inkscape.org/namespaces/inkscape"
+     xmlns:sodipodi="http://sodipodi.sourceforge.net/DTD/sodipodi-0.dtd"
+     width="200mm" height="100mm" viewBox="0 0 200 100">
+  <sodipodi:namedview id="view" pagecolor="#ffffff" inkscape:zoom="1.5"/>
+  <metadata id="meta"><title>plan</title></metadata>
+  <style>.outline { stroke: #123456; stroke-width: 0.8 } g.cut path { stroke: red }</style>
+  <defs id="defs">
+    <clipPath id="clip"><rect id="clip-rect" x="0" y="0" width="100" height="100" stroke="black"/></clipPath>
+    <symbol id="pin"><circle id="pin-circle" cx="5" cy="5" r="4"/></symbol>
+    <rect id="tag" width="6" height="3" fill="yellow" stroke="black"/>
+    <linearGradient id="grad"><stop offset="0" stop-color="#fff"/></linearGradient>
+    <marker id="head" markerWidth="4" markerHeight="4"><path id="head-path" d="M0 0 L4 2 L0 4 Z" stroke="black"/></marker>
+  </defs>
+  <g inkscape:groupmode="layer" inkscape:label="Drawing" id="layer-drawing">
+    <text id="title" x="10" y="10" font-size="5">Plan &amp; cut</text>
+    <rect id="box" class="outline" x="20" y="20" width="40" height="30" fill="url(#grad)" clip-path="url(#clip)"/>
+    <path id="arrow" d="M 70 80 L 120 80 L 120 40" stroke="black" fill="none" marker-end="url(#head)"/>
+    <circle id="ring" cx="150" cy="30" r="15" stroke="blue" fill="none" style="stroke-width:1"/>
+    <g transform="translate(100 0) scale(3 1)"><ellipse id="oval" cx="10" cy="60" rx="5" ry="10" stroke="green" fill="none"/></g>
+    <use id="pin-use" xlink:href="#pin" x="170" y="70" stroke="purple" fill="none"/>
+    <circle id="dot" cx="90" cy="20" r="3" fill="black"/>
+    <use id="tag-use" href="#tag" x="30" y="60"/>
+    <image id="photo" x="0" y="0" width="5" height="5" xlink:href="data:image/png;base64,AAAA"/>
+  </g>
+  <g inkscape:groupmode="layer" inkscape:label="Cuts" id="layer-cuts" class="cut">
+    <path id="score" d="M 10 95 L 190 95" stroke-dasharray="4 2" fill="none"/>
+    <path id="edge" d="M 10 90 L 190 90" fill="none"/>
+  </g>
+  <g inkscape:groupmode="layer" inkscape:label="Notes" id="layer-notes" style="display:none">
+    <path id="note" d="M 0 0 L 50 50" stroke="black"/>
+  </g>
+</svg>
+)SVG";
+
+struct Outcome {
+    int code = -1;
+    std::string err;
+};
+
+using Doc = std::unique_ptr<xmlDoc, void (*)(xmlDoc*)>;
+using Polyline = std::vector<std::pair<double, double>>;
+
+std::string Attr(const xmlNode* n, const char* name) {
+    xmlChar* v = xmlGetProp(n, reinterpret_cast<const xmlChar*>(name));
+    if (v == nullptr) return "<none>";
+    std::string s = reinterpret_cast<const char*>(v);
+    xmlFree(v);
+    return s;
+}
+
+xmlNode* ById(xmlNode* node, const std::string& id) {
+    for (; node != nullptr; node = node->next) {
+        if (node->type != XML_ELEMENT_NODE) continue;
+        if (Attr(node, "id") == id) return node;
+        if (xmlNode* found = ById(node->children, id)) return found;
+    }
+    return nullptr;
+}
+
+// The tree as text: names, attributes in order, text, comments; the shapes named in `dashed`
+// stand as a placeholder, and what the filter adds (ids ending in "-dashes", the preview
+// layer) is left out.
+void Canon(const xmlNode* node, const std::set<std::string>& dashed, std::string& out) {
+    for (; node != nullptr; node = node->next) {
+        if (node->type == XML_TEXT_NODE || node->type == XML_COMMENT_NODE) {
+            out += std::to_string(node->type) + ":" + reinterpret_cast<const char*>(node->content);
+            continue;
+        }
+        if (node->type != XML_ELEMENT_NODE) continue;
+        const std::string id = Attr(node, "id");
+        if (dashed.count(id) != 0) {
+            out += "[dashed " + id + "]";
+            continue;
+        }
+        if (id == "korrand-preview" ||
+            (id.size() > 7 && id.compare(id.size() - 7, 7, "-dashes") == 0))
+            continue;
+        out += "<";
+        if (node->ns != nullptr && node->ns->prefix != nullptr)
+            out += std::string(reinterpret_cast<const char*>(node->ns->prefix)) + ":";
+        out += reinterpret_cast<const char*>(node->name);
+        for (const xmlNs* ns = node->nsDef; ns != nullptr; ns = ns->next)
+            out += std::string(" ns=") + reinterpret_cast<const char*>(ns->href);
+        for (const xmlAttr* a = node->properties; a != nullptr; a = a->next)
+            out += std::string(" ") + reinterpret_cast<const char*>(a->name) + "=" +
+                   Attr(node, reinterpret_cast<const char*>(a->name));
+        out += ">";
+        Canon(node->children, dashed, out);
+        out += "</>";
+    }
+}
+
+// Path data as korrand writes it: "M x y L x y x y ... M ...".
+std::vector<Polyline> Subpaths(const std::string& d) {
+    std::vector<Polyline> out;
+    std::istringstream in(d);
+    std::string token;
+    while (in >> token) {
+        if (token == "M") {
+            out.emplace_back();
+            continue;
+        }
+        if (token == "L") continue;
+        if (token[0] == 'M') {
+            out.emplace_back();
+            token = token.substr(1);
+        } else if (token[0] == 'L') {
+            token = token.substr(1);
+        }
+        double y = 0;
+        in >> y;
+        if (out.empty()) out.emplace_back();
+        out.back().push_back({std::stod(token), y});
+    }
+    return out;
+}
+
+double DistanceToSegment(std::pair<double, double> p, std::pair<double, double> a,
+                         std::pair<double, double> b) {
+    const double dx = b.first - a.first, dy = b.second - a.second;
+    double t = ((p.first - a.first) * dx + (p.second - a.second) * dy) / (dx * dx + dy * dy);
+    t = std::max(0.0, std::min(1.0, t));
+    return std::hypot(p.first - (a.first + t * dx), p.second - (a.second + t * dy));
+}
+
+// Curves are flattened to 1/10000 of the viewBox's diagonal by default.
+const double kTolerance = 1e-4 * std::hypot(200, 100) + 1e-9;
+
+class SvgFilterTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        static int n = 0;
+        dir_ = fs::temp_directory_path() /
+               ("korrand-svg-" + std::to_string(::getpid()) + "-" + std::to_string(++n));
+        fs::create_directories(dir_);
+        std::ofstream(dir_ / "in.svg", std::ios::binary) << kDrawing;
+    }
+    void TearDown() override { fs::remove_all(dir_); }
+
+    Outcome Korrand(const std::string& args, const std::string& output = "out.svg") const {
+        const std::string cmd = "'" + kExe + "' dash '" + (dir_ / "in.svg").string() + "' -o '" +
+                                (dir_ / output).string() + "' " + args + " 2>'" +
+                                (dir_ / "err").string() + "'";
+        const int status = std::system(cmd.c_str());
+        Outcome o;
+        o.code = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+        std::ifstream err(dir_ / "err");
+        std::getline(err, o.err, '\0');
+        return o;
+    }
+    Doc Load(const std::string& name) const {
+        return Doc(xmlReadFile((dir_ / name).string().c_str(), nullptr, XML_PARSE_NONET),
+                   xmlFreeDoc);
+    }
+    Doc Input() const {
+        return Doc(xmlReadMemory(kDrawing, sizeof kDrawing - 1, nullptr, nullptr, XML_PARSE_NONET),
+                   xmlFreeDoc);
+    }
+    // Runs, then checks that everything but `dashed` came through unchanged.
+    Doc RunAndCompare(const std::string& args, const std::set<std::string>& dashed) {
+        const Outcome o = Korrand(args);
+        EXPECT_EQ(o.code, 0) << o.err;
+        Doc out = Load("out.svg");
+        EXPECT_TRUE(out) << "the output does not parse";
+        if (!out) return out;
+        std::string want, got;
+        Canon(xmlDocGetRootElement(Input().get()), dashed, want);
+        Canon(xmlDocGetRootElement(out.get()), dashed, got);
+        EXPECT_EQ(want, got) << args;
+        // A dashed shape is a path now, unless it keeps its fill beside a sibling of dashes.
+        for (const std::string& id : dashed) {
+            xmlNode* root = xmlDocGetRootElement(out.get());
+            xmlNode* n = ById(root, id);
+            EXPECT_TRUE(n != nullptr &&
+                        (std::strcmp(reinterpret_cast<const char*>(n->name), "path") == 0 ||
+                         ById(root, id + "-dashes") != nullptr))
+                << id << " has no dashes in the output";
+        }
+        return out;
+    }
+
+    fs::path dir_;
+};
+
+// The dashes of an element: its own path data, or its sibling's when it keeps a fill.
+std::vector<Polyline> DashesOf(xmlNode* root, const std::string& id) {
+    xmlNode* n = ById(root, id + "-dashes");
+    if (n == nullptr) n = ById(root, id);
+    return n == nullptr ? std::vector<Polyline>{} : Subpaths(Attr(n, "d"));
+}
+
+TEST_F(SvgFilterTest, OnlyTheChosenShapesChangeAndTheirDashesLieOnThem) {
+    const std::set<std::string> all = {"box",        "arrow", "ring",  "oval",
+                                       "pin-circle", "tag",   "score", "edge"};
+    Doc out = RunAndCompare("--count 8 --subdivision 6", all);
+    ASSERT_TRUE(out);
+    xmlNode* root = xmlDocGetRootElement(out.get());
+
+    // Kept: id, class, style, stroke and the rest of the attributes; gone: the dash array.
+    xmlNode* ring = ById(root, "ring");
+    EXPECT_EQ(Attr(ring, "stroke"), "blue");
+    EXPECT_EQ(Attr(ring, "style"), "stroke-width:1");
+    EXPECT_EQ(Attr(ring, "cx"), "<none>");
+    EXPECT_EQ(Attr(ById(root, "score"), "stroke-dasharray"), "<none>");
+    EXPECT_EQ(Attr(ById(root, "arrow"), "marker-end"), "url(#head)");
+
+    // The filled box keeps its fill with the stroke off; the dashes follow in a sibling.
+    xmlNode* box = ById(root, "box");
+    EXPECT_EQ(Attr(box, "fill"), "url(#grad)");
+    EXPECT_EQ(Attr(box, "style"), "stroke:none");
+    EXPECT_EQ(Attr(box, "x"), "20");
+    xmlNode* boxDashes = ById(root, "box-dashes");
+    ASSERT_NE(boxDashes, nullptr);
+    EXPECT_EQ(boxDashes->prev != nullptr ? boxDashes->prev : nullptr, box);
+    EXPECT_EQ(Attr(boxDashes, "class"), "outline");
+    EXPECT_EQ(Attr(boxDashes, "clip-path"), "url(#clip)");
+    EXPECT_NE(Attr(boxDashes, "style").find("fill:none"), std::string::npos);
+
+    // A <use> of a filled shape itself gets a twin that draws the shape's dashes.
+    xmlNode* twin = ById(root, "tag-use-dashes");
+    ASSERT_NE(twin, nullptr);
+    EXPECT_EQ(Attr(twin, "href"), "#tag-dashes");
+    EXPECT_EQ(Attr(twin, "x"), "30");
+    EXPECT_NE(ById(root, "tag-dashes"), nullptr);
+
+    const auto onAll = [&](const std::string& id,
+                           const std::function<double(double, double)>& off) {
+        const auto dashes = DashesOf(root, id);
+        EXPECT_FALSE(dashes.empty()) << id;
+        for (const auto& dash : dashes)
+            for (const auto& [x, y] : dash)
+                EXPECT_LT(off(x, y), kTolerance) << id << " " << x << "," << y;
+        return dashes;
+    };
+    onAll("box", [](double x, double y) {
+        return std::min(
+            {std::fabs(x - 20), std::fabs(x - 60), std::fabs(y - 20), std::fabs(y - 50)});
+    });
+    // Open: along the two edges only, never the chord from its end back to its start.
+    const auto arrow = onAll("arrow", [](double x, double y) {
+        return std::min(DistanceToSegment({x, y}, {70, 80}, {120, 80}),
+                        DistanceToSegment({x, y}, {120, 80}, {120, 40}));
+    });
+    EXPECT_EQ(arrow.front().front(), std::make_pair(70.0, 80.0));
+    const auto ring8 = onAll(
+        "ring", [](double x, double y) { return std::fabs(std::hypot(x - 150, y - 30) - 15); });
+    EXPECT_EQ(ring8.size(), 8u);
+    // In the symbol's own user space, once, for every instance.
+    onAll("pin-circle", [](double x, double y) { return std::fabs(std::hypot(x - 5, y - 5) - 4); });
+    // In its own user space, but equal as drawn on the page, scaled 3 x 1.
+    const auto oval = onAll("oval", [](double x, double y) {
+        return std::fabs(std::hypot((x - 10) / 5, (y - 60) / 10) - 1);
+    });
+    double shortest = HUGE_VAL, longest = 0;
+    for (const auto& dash : oval) {
+        double length = 0;
+        for (std::size_t i = 1; i < dash.size(); ++i)
+            length += std::hypot(3 * (dash[i].first - dash[i - 1].first),
+                                 dash[i].second - dash[i - 1].second);
+        shortest = std::min(shortest, length);
+        longest = std::max(longest, length);
+    }
+    EXPECT_LT(longest / shortest, 1.02) << shortest << " .. " << longest;
+}
+
+TEST_F(SvgFilterTest, ADashCutAtTheSeamIsOneSubpathInSvgAndTwoPiecesInJson) {
+    // 8 dashes shifted by a tenth of the loop: the last one runs across the circle's start.
+    Doc out = RunAndCompare("--count 8 --offset 0.1 --subdivision 6",
+                            {"box", "arrow", "ring", "oval", "pin-circle", "tag", "score", "edge"});
+    ASSERT_TRUE(out);
+    const auto ring = DashesOf(xmlDocGetRootElement(out.get()), "ring");
+    EXPECT_EQ(ring.size(), 8u);
+    bool across = false;
+    for (const auto& dash : ring)
+        for (std::size_t i = 1; i + 1 < dash.size(); ++i)
+            across = across || (dash[i] == std::make_pair(165.0, 30.0));
+    EXPECT_TRUE(across) << "no dash passes through the seam";
+    // Measured open by request, the loop keeps its closing edge and the seam dash still joins.
+    Doc open =
+        RunAndCompare("--count 8 --offset 0.1 --subdivision 6 --open",
+                      {"box", "arrow", "ring", "oval", "pin-circle", "tag", "score", "edge"});
+    ASSERT_TRUE(open);
+    EXPECT_EQ(DashesOf(xmlDocGetRootElement(open.get()), "ring").size(), 8u);
+
+    ASSERT_EQ(Korrand("--count 8 --offset 0.1 --subdivision 6", "out.json").code, 0);
+    std::ifstream json(dir_ / "out.json");
+    const nlohmann::json dashes = nlohmann::json::parse(json);
+    std::size_t pieces = 0;
+    for (const auto& object : dashes["objects"])
+        if (object["name"] == "ring") pieces = object["segments"].size();
+    EXPECT_EQ(pieces, 9u);
+}
+
+TEST_F(SvgFilterTest, SelectLayerAndPeriodChooseAndSize) {
+    // A fill-only dot joins with --select all; its outline gets its fill's colour.
+    {
+        Doc out = RunAndCompare(
+            "--count 4 --select all",
+            {"box", "arrow", "ring", "oval", "pin-circle", "tag", "dot", "score", "edge"});
+        ASSERT_TRUE(out);
+        xmlNode* root = xmlDocGetRootElement(out.get());
+        EXPECT_EQ(Attr(ById(root, "dot"), "fill"), "black");
+        EXPECT_NE(Attr(ById(root, "dot-dashes"), "style").find("stroke:black"), std::string::npos);
+    }
+    // What the drawing shows dashed becomes real cuts; the solid cut stays solid.
+    RunAndCompare("--count 4 --select dasharray", {"score"});
+    // Only the Cuts layer, one dash per 10 mm (the page is 200 mm over 200 units).
+    {
+        Doc out = RunAndCompare("--layer Cuts --period 1cm", {"score", "edge"});
+        ASSERT_TRUE(out);
+        EXPECT_EQ(DashesOf(xmlDocGetRootElement(out.get()), "edge").size(), 18u);
+    }
+    {
+        Doc out = RunAndCompare("--select dasharray --period dasharray", {"score"});
+        ASSERT_TRUE(out);
+        EXPECT_EQ(DashesOf(xmlDocGetRootElement(out.get()), "score").size(), 30u);  // 180 / 6
+    }
+    // A top-level group's id names a layer as well.
+    RunAndCompare("--layer layer-cuts --select dasharray", {"score"});
+    EXPECT_EQ(Korrand("--period 5mm --count 3").code, 2);
+    EXPECT_EQ(Korrand("--period dasharray").code, 2);
+    EXPECT_EQ(Korrand("--period 5furlongs").code, 2);
+    // More dashes on one subpath than the plug-in allows: refused, no output.
+    fs::remove(dir_ / "out.svg");
+    const Outcome tiny = Korrand("--period 0.001mm");
+    EXPECT_EQ(tiny.code, 2);
+    EXPECT_NE(tiny.err.find("at most"), std::string::npos) << tiny.err;
+    EXPECT_FALSE(fs::exists(dir_ / "out.svg"));
+}
+
+TEST_F(SvgFilterTest, SummaryAndPreview) {
+    const Outcome o = Korrand("--count 4 --preview");
+    ASSERT_EQ(o.code, 0) << o.err;
+    EXPECT_NE(o.err.find("8 dashed, 1 left alone by --select/--layer, 1 hidden, 0 skipped"),
+              std::string::npos)
+        << o.err;
+    Doc out = Load("out.svg");
+    ASSERT_TRUE(out);
+    // Beneath the dashes, yet above what is drawn before them (a background would hide it).
+    xmlNode* first = ById(xmlDocGetRootElement(out.get()), "korrand-preview");
+    ASSERT_NE(first, nullptr);
+    xmlNode* next = first->next;
+    while (next != nullptr && next->type != XML_ELEMENT_NODE) next = next->next;
+    ASSERT_NE(next, nullptr);
+    EXPECT_EQ(Attr(next, "id"), "layer-drawing");
+    xmlChar* label = xmlGetNsProp(
+        first, reinterpret_cast<const xmlChar*>("label"),
+        reinterpret_cast<const xmlChar*>("http://www.inkscape.org/namespaces/inkscape"));
+    ASSERT_NE(label, nullptr);
+    EXPECT_EQ(label[0], '%');
+    xmlFree(label);
+    int copies = 0;
+    for (xmlNode* c = first->children; c != nullptr; c = c->next)
+        if (c->type == XML_ELEMENT_NODE) {
+            ++copies;
+            EXPECT_EQ(Attr(c, "id"), "<none>");
+        }
+    EXPECT_EQ(copies, 6);  // the symbol's circle is drawn only through <use>
+}
+
+}  // namespace
