@@ -12,7 +12,7 @@ namespace korrand {
 
 namespace {
 constexpr int32_t kPluginId = 1027780;
-constexpr int32_t kLineObject = 5137;
+constexpr int32_t kLineObject = HOST_OBJECT_LINE;
 const char kPrefix[] = "KORRAND_";
 
 std::string Lower(std::string s) {

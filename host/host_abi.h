@@ -15,6 +15,14 @@
  *   - An entry that is a null pointer is a service the host does not offer; callers treat
  *     it as "failed" (optional entries are marked OPTIONAL).
  *   - Sizes and counts of bytes are int64_t; element counts of scene data are int32_t.
+ *   - Threads: the host evaluates a scene on several threads at once, calling ModifyObject for
+ *     different objects concurrently, so the entries it reaches are callable from any thread.
+ *     Each group below says on which threads its entries may be called, in these terms:
+ *       "any thread": from any thread, concurrently with any entry, as long as no other thread
+ *         changes the same handle meanwhile; entries taking a const handle only read it, so
+ *         any number of threads may read one handle together.
+ *       "entry point only": only during a call of c4d_main, which the host never makes from
+ *         two threads at once.
  */
 #ifndef KORRAND_HOST_ABI_H
 #define KORRAND_HOST_ABI_H
@@ -87,7 +95,8 @@ typedef struct HostHandleInfo {
 } HostHandleInfo;
 
 /* ---- Memory ---------------------------------------------------------------------------------
- * line/file name the caller's source position; the host uses them only to attribute memory. */
+ * line/file name the caller's source position; the host uses them only to attribute memory.
+ * Threads: every entry, any thread; blocks may be freed on another thread than their own. */
 typedef struct HostMemoryOps {
     /* A zero-filled block of size bytes, or null. Free with Free. */
     void* (*AllocZeroed)(int64_t size, int32_t line, const char* file);
@@ -102,7 +111,9 @@ typedef struct HostMemoryOps {
     void (*StopReport)(int32_t line, const char* file);
 } HostMemoryOps;
 
-/* ---- Strings ------------------------------------------------------------------------------- */
+/* ---- Strings -------------------------------------------------------------------------------
+ * Threads: every entry, any thread. A string value belongs to whoever constructed it; Empty's
+ * string is only read, so all threads share it. */
 typedef struct HostStringOps {
     /* Constructs an empty string in s. If the host cannot, s->impl stays null, which every
        operation treats as an empty string that ignores writes. */
@@ -124,7 +135,9 @@ typedef struct HostStringOps {
     const HostStringData* (*Empty)(void);
 } HostStringOps;
 
-/* ---- File names ---------------------------------------------------------------------------- */
+/* ---- File names ----------------------------------------------------------------------------
+ * Threads: every entry, any thread. A file name belongs to whoever constructed it and is
+ * freed by them with Free. */
 typedef struct HostFilenameOps {
     void (*Init)(HostFilenameData* f);                              /* empty file name */
     void (*Free)(HostFilenameData* f);                              /* destroys it */
@@ -135,7 +148,10 @@ typedef struct HostFilenameOps {
     void (*Append)(HostFilenameData* f, const HostStringData* name);
 } HostFilenameOps;
 
-/* ---- Parameter containers ------------------------------------------------------------------ */
+/* ---- Parameter containers ------------------------------------------------------------------
+ * Threads: every entry, any thread. The getters only read, so the evaluations of several
+ * threads may read one modifier's container together; a setter needs the container to itself
+ * (the host does not evaluate a node while its parameters are being set). */
 typedef struct HostContainerOps {
     /* The node's own writable container: host-owned, lives as long as the node. */
     HostContainer* (*GetDataInstance)(HostAtom* node);
@@ -149,7 +165,9 @@ typedef struct HostContainerOps {
     double (*GetReal)(const HostContainer* bc, int32_t id, double preset);
 } HostContainerOps;
 
-/* ---- Scene objects ------------------------------------------------------------------------- */
+/* ---- Scene objects -------------------------------------------------------------------------
+ * Threads: every entry, any thread. The object being modified and the splines a caller
+ * allocated belong to that caller's thread until it returns or frees them. */
 typedef struct HostObjectOps {
     int32_t (*GetType)(const HostAtom* op);
     /* Sends a message; 5 (update) refreshes what the host derives from points and segments. */
@@ -180,7 +198,10 @@ typedef struct HostObjectOps {
                                  const HostVector* padr);
 } HostObjectOps;
 
-/* ---- Spline measurement ----------------------------------------------------------------------- */
+/* ---- Spline measurement -----------------------------------------------------------------------
+ * Threads: every entry, any thread; a measurer belongs to the thread that allocated it.
+ * UniformToNatural may update the measurer's own lookup state, so one measurer is never used
+ * by two threads at once. */
 typedef struct HostMeasurerOps {
     HostMeasurer* (*Alloc)(void); /* null on failure; destroy with Free */
     void (*Free)(HostMeasurer* m);
@@ -194,7 +215,8 @@ typedef struct HostMeasurerOps {
     double (*UniformToNatural)(HostMeasurer* m, double u);
 } HostMeasurerOps;
 
-/* ---- Bitmaps ------------------------------------------------------------------------------- */
+/* ---- Bitmaps -------------------------------------------------------------------------------
+ * Threads: every entry, any thread; a bitmap belongs to whoever allocated it. */
 typedef struct HostBitmapOps {
     HostBitmap* (*Alloc)(void); /* an empty bitmap or null; destroy with Free */
     void (*Free)(HostBitmap* bmp);
@@ -206,7 +228,9 @@ typedef struct HostBitmapOps {
     int32_t (*GetBh)(const HostBitmap* bmp);
 } HostBitmapOps;
 
-/* ---- Plug-in resources ----------------------------------------------------------------------- */
+/* ---- Plug-in resources -----------------------------------------------------------------------
+ * Threads: Load and Free, entry point only (the plug-in loads and releases its resource in
+ * c4d_main); GetString, any thread, as it only reads a loaded resource. */
 typedef struct HostResourceOps {
     /* Loads the resource (string table) of a plug-in folder: a handle, or null when the
        folder has none or it cannot be read. Release with Free. */
@@ -217,7 +241,8 @@ typedef struct HostResourceOps {
     const HostStringData* (*GetString)(const HostResource* res, int32_t id);
 } HostResourceOps;
 
-/* ---- Description IDs ------------------------------------------------------------------------ */
+/* ---- Description IDs ------------------------------------------------------------------------
+ * Threads: every entry, any thread; an ID belongs to whoever constructed it. */
 typedef struct HostDescIDOps {
     /* Constructs a one-level description ID in place. */
     void (*InitLevel)(HostDescIDData* d, int32_t id, int32_t dtype, int32_t creator);
@@ -226,7 +251,9 @@ typedef struct HostDescIDOps {
     int32_t (*Equal)(const HostDescIDData* a, const HostDescIDData* b);
 } HostDescIDOps;
 
-/* ---- Viewport drawing (used by objects that show handles) ---------------------------------- */
+/* ---- Viewport drawing (used by objects that show handles) ----------------------------------
+ * Threads: every entry, only on the thread that the host's Draw or DetectHandle call runs on,
+ * with the draw target it passed. */
 typedef struct HostDrawOps {
     void (*DrawHandle)(HostBaseDraw* bd, const HostVector* position, int32_t type);
     /* 1 when the screen point x, y lies on the handle drawn at position. */
@@ -236,12 +263,19 @@ typedef struct HostDrawOps {
 /* ---- Registration -------------------------------------------------------------------------- */
 
 /* Every entry receives the plug-in's object instance first, then the host's arguments. The
-   numbers are the positions of the operations in the object class (1 is its destructor). */
+   numbers are the positions of the operations in the object class (1 is its destructor).
+   Threads: the host calls every entry from any thread. It calls ModifyObject for several
+   objects to modify at once, also with one modifier object shared among the calls, so an
+   object's ModifyObject must keep its working data private to the call. Every other entry
+   the host calls for one modifier object from one thread at a time, never while a
+   ModifyObject of that object runs; Alloc and Destroy touch no shared state. */
 typedef struct HostNodePluginPart {
     int32_t info;
     void (*Destroy)(HostNodeData* obj);
     int32_t diskLevel;
     void* reserved;
+    /* Not kept: the host reads the icon of the object part (HostObjectPluginRecord.icon) and
+       this one only when that is null. A plug-in sets both to the same bitmap. */
     HostBitmap* icon;
     HostNodeData* (*Alloc)(void);
     /* 2 */ int32_t (*Init)(HostNodeData* obj, HostAtom* node);
@@ -276,6 +310,7 @@ typedef struct HostNodePluginPart {
 
 typedef struct HostObjectPluginRecord {
     HostNodePluginPart node;
+    /* The icon the host keeps (it copies the image during RegisterPlugin). */
     HostBitmap* icon;
     /* 18 */ void (*GetDimension)(HostNodeData* obj, HostAtom* op, HostVector* mp,
                                   HostVector* rad);
@@ -308,6 +343,8 @@ typedef struct HostObjectPluginRecord {
                                const HostHandleInfo* info);
 } HostObjectPluginRecord;
 
+/* Threads: every entry, entry point only; the host attributes what is registered to the
+   plug-in whose c4d_main is running. */
 typedef struct HostRegistrationOps {
     /* Registers a plug-in: version, kind (5: object plug-in), id, display name and a
        record of recordSize bytes. The host copies the name, the record and the icon
@@ -320,6 +357,7 @@ typedef struct HostRegistrationOps {
                                    const HostResource* res);
 } HostRegistrationOps;
 
+/* Threads: every entry, any thread. */
 typedef struct HostGeneralOps {
     /* Opens address in the user's web browser; 1 when it could. */
     int32_t (*OpenHTML)(const HostStringData* address);
@@ -342,16 +380,74 @@ typedef struct HostFunctionTable {
     HostGeneralOps general;
 } HostFunctionTable;
 
-/* The plug-in's entry point, as the host finds it in the library. */
+/* ---- The entry point ------------------------------------------------------------------------
+ * The plug-in's one export, c4d_main, as the host finds it in the library. The host calls it
+ * from one thread at a time, never concurrently with itself; what p1, p2 and p3 carry depends
+ * on the action:
+ *   HOST_ACTION_INIT     p1: the HostFunctionTable (kept by the plug-in for its whole life);
+ *                        p3: the HostFilenameData of the library file (host-owned, valid only
+ *                        during the call: copy it). p2 unused. Only the first of several
+ *                        initialisations reads them. Answers HOST_RESULT_OK, or
+ *                        HOST_RESULT_REFUSED when the table's version is too old or p3 is null.
+ *   HOST_ACTION_START    no arguments; the plug-in registers what it offers. HOST_RESULT_OK.
+ *   HOST_ACTION_END      no arguments; pairs with HOST_ACTION_INIT. HOST_RESULT_OK.
+ *   HOST_ACTION_QUERY    no arguments; answers HOST_QUERY_ANSWER.
+ *   HOST_ACTION_MESSAGE  p1: the message id in its low 32 bits (HOST_PLUGINMSG_*); p2: the
+ *                        message's data, or null. HOST_RESULT_OK, or HOST_RESULT_FAILED.
+ *   any other action     HOST_RESULT_FAILED, nothing done. */
 typedef int32_t (*HostPluginMain)(int32_t action, void* p1, void* p2, void* p3);
 
-/* Action codes and kinds. */
 #define HOST_ACTION_INIT 1
 #define HOST_ACTION_START 2
 #define HOST_ACTION_END 3
 #define HOST_ACTION_QUERY 4
 #define HOST_ACTION_MESSAGE 6
+
+#define HOST_RESULT_OK 1
+#define HOST_RESULT_FAILED -1
+#define HOST_RESULT_REFUSED -3
+#define HOST_QUERY_ANSWER 5
+
+#define HOST_PLUGINMSG_NONE 0          /* nothing asked; answered with success */
+#define HOST_PLUGINMSG_LOAD_RESOURCE 1 /* load the plug-in's resource; sent before the start */
+
+/* Plug-in kinds of RegisterPlugin. */
 #define HOST_PLUGINTYPE_OBJECT 5
+
+/* ---- The host's numbers -------------------------------------------------------------------- */
+
+/* Scene object types, as GetType answers them. */
+#define HOST_OBJECT_POLYGON 5100 /* points only */
+#define HOST_OBJECT_SPLINE 5101
+#define HOST_OBJECT_LINE 5137 /* a spline's line form, the modifier's input */
+#define HOST_OBJECT_NULL 5140
+
+/* Tag-data types: where an object keeps its points and its segment records. */
+#define HOST_TAG_POINT 5600
+#define HOST_TAG_SEGMENT 5672
+
+/* Message types of HostObjectOps.Message and of the record's Message entry. */
+#define HOST_MSG_UPDATE 5               /* points or segments changed; no data */
+#define HOST_MSG_DESCRIPTION_COMMAND 19 /* a description button was pressed;
+                                           data: HostDescriptionCommand */
+
+/* Container ids the host itself reads. */
+#define HOST_SPLINEOBJECT_CLOSED 1002 /* a spline's closed flag (bool) */
+
+/* Spline types of SplineAlloc. */
+#define HOST_SPLINETYPE_LINEAR 0
+
+/* Info flags of HostNodePluginPart.info: which optional record entries the host calls. */
+#define HOST_OBJECT_MODIFIER (1 << 0)         /* ModifyObject */
+#define HOST_OBJECT_GENERATOR (1 << 2)        /* GetVirtualObjects */
+#define HOST_OBJECT_PARTICLEMODIFIER (1 << 5) /* ModifyParticles */
+#define HOST_OBJECT_ISSPLINE (1 << 7)         /* GetContour */
+
+/* Viewport drawing: the pass of Draw, Draw's answers, the qualifier bits of DetectHandle. */
+#define HOST_DRAWPASS_HANDLES 2
+#define HOST_DRAWRESULT_OK 1
+#define HOST_DRAWRESULT_SKIP 2
+#define HOST_QUALIFIER_CTRL 2
 
 #ifdef __cplusplus
 }

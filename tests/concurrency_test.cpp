@@ -10,11 +10,10 @@
 #include <vector>
 
 #include "host_model.h"
+#include "test_support.h"
 
 namespace {
 
-const std::string kFolder = KORRAND_PLUGIN_FOLDER;
-constexpr int32_t kId = 1027780;
 constexpr int kThreads = 4;
 constexpr int kRounds = 6;
 
@@ -27,13 +26,14 @@ struct Setting {
 // Eight modifiers: defaults, and mixes of every parameter, jitter included.
 const std::vector<std::vector<Setting>> kModifiers = {
     {},
-    {{1000, 'L', 37}, {1002, 'L', 5}},
-    {{1009, 'R', 0.5}, {1008, 'L', 7}},
-    {{1009, 'R', 2.0}, {1001, 'B', 1}, {1008, 'L', -123456}},
-    {{1003, 'R', 0.3}, {1005, 'R', 0.1}, {1006, 'R', 0.85}},
-    {{1004, 'B', 0}, {1000, 'L', 400}, {1002, 'L', 0}},
-    {{1009, 'R', 0.8}, {1003, 'R', -1.25}, {1001, 'B', 1}, {1004, 'B', 0}, {1000, 'L', 60}},
-    {{1000, 'L', 3}, {1002, 'L', 98}, {1003, 'R', 0.999}},
+    {{KORRAND_COUNT, 'L', 37}, {KORRAND_SUBDIVISION, 'L', 5}},
+    {{KORRAND_JITTER, 'R', 0.5}, {KORRAND_SEED, 'L', 7}},
+    {{KORRAND_JITTER, 'R', 2.0}, {KORRAND_RELATIVE, 'B', 1}, {KORRAND_SEED, 'L', -123456}},
+    {{KORRAND_OFFSET, 'R', 0.3}, {KORRAND_START, 'R', 0.1}, {KORRAND_END, 'R', 0.85}},
+    {{KORRAND_CLOSED, 'B', 0}, {KORRAND_COUNT, 'L', 400}, {KORRAND_SUBDIVISION, 'L', 0}},
+    {{KORRAND_JITTER, 'R', 0.8}, {KORRAND_OFFSET, 'R', -1.25}, {KORRAND_RELATIVE, 'B', 1},
+     {KORRAND_CLOSED, 'B', 0}, {KORRAND_COUNT, 'L', 60}},
+    {{KORRAND_COUNT, 'L', 3}, {KORRAND_SUBDIVISION, 'L', 98}, {KORRAND_OFFSET, 'R', 0.999}},
 };
 
 struct Shape {
@@ -93,20 +93,15 @@ Output Evaluate(hostmodel::Plugin& p, const hostmodel::Plugin::Instance& inst, c
     return out;
 }
 
-TEST(Concurrency, ParallelEvaluationEqualsSerialBitForBit) {
-    hostmodel::ResetFaults();
-    hostmodel::ClearRegistry();
-    const int64_t blocks = hostmodel::Memory().liveBlocks;
-    const int64_t objects = hostmodel::LiveObjects();
+class Concurrency : public LoadedPluginTest {};
+
+TEST_F(Concurrency, ParallelEvaluationEqualsSerialBitForBit) {
     {
-        std::string error;
-        auto p = hostmodel::Plugin::Load(kFolder, &error);
-        ASSERT_TRUE(p) << error;
-        ASSERT_TRUE(p->Start(&error)) << error;
+        hostmodel::Plugin* p = plugin_.get();
 
         std::vector<hostmodel::Plugin::Instance> mods;
         for (const auto& settings : kModifiers) {
-            auto inst = p->Create(kId);
+            auto inst = p->Create(ID_KORRAND);
             ASSERT_TRUE(inst);
             Apply(*inst, settings);
             mods.push_back(*inst);
@@ -129,7 +124,7 @@ TEST(Concurrency, ParallelEvaluationEqualsSerialBitForBit) {
         std::atomic<int> evaluations{0};
         auto worker = [&](int w) {
             // Each thread also makes, uses and destroys an object of its own meanwhile.
-            auto own = p->Create(kId);
+            auto own = p->Create(ID_KORRAND);
             if (own) Apply(*own, kModifiers[static_cast<size_t>(w) % kModifiers.size()]);
             ready.fetch_add(1);
             while (ready.load() < kThreads) std::this_thread::yield();
@@ -159,10 +154,7 @@ TEST(Concurrency, ParallelEvaluationEqualsSerialBitForBit) {
         EXPECT_EQ(evaluations.load(),
                   kThreads * kRounds * static_cast<int>(mods.size() * shapes.size() + 1));
         for (auto& inst : mods) p->Destroy(inst);
-        p->Shutdown();
     }
-    EXPECT_EQ(hostmodel::Memory().liveBlocks, blocks);
-    EXPECT_EQ(hostmodel::LiveObjects(), objects);
 }
 
 }  // namespace

@@ -12,22 +12,22 @@
 #include <vector>
 
 #include "host_model.h"
+#include "okorrand.h"
 
 namespace {
 
-// Parameter ids of the modifier's description resource.
+// Short names for the plug-in's parameter ids.
 enum : int32_t {
-    kCount = 1000,
-    kRelative = 1001,
-    kSubdivision = 1002,
-    kOffset = 1003,
-    kClosed = 1004,
-    kStart = 1005,
-    kEnd = 1006,
-    kSeed = 1008,
-    kJitter = 1009,
+    kCount = KORRAND_COUNT,
+    kRelative = KORRAND_RELATIVE,
+    kSubdivision = KORRAND_SUBDIVISION,
+    kOffset = KORRAND_OFFSET,
+    kClosed = KORRAND_CLOSED,
+    kStart = KORRAND_START,
+    kEnd = KORRAND_END,
+    kSeed = KORRAND_SEED,
+    kJitter = KORRAND_JITTER,
 };
-constexpr int32_t kModifierId = 1027780;
 
 struct Setting {
     int32_t id;
@@ -110,7 +110,7 @@ uint64_t Bits(double d) {
 }
 
 bool Run(hostmodel::Plugin& plugin, const Case& c, FILE* out) {
-    auto inst = plugin.Create(kModifierId);
+    auto inst = plugin.Create(ID_KORRAND);
     if (!inst) return false;
     const HostFunctionTable* t = hostmodel::Table();
     HostContainer* bc = hostmodel::Container(inst->node);

@@ -12,15 +12,16 @@
 #include <vector>
 
 #include "host_model.h"
+#include "test_support.h"
 
 namespace {
 
-const std::string kFolder = KORRAND_PLUGIN_FOLDER;
-constexpr int32_t kId = 1027780;
-
+// Short names for the rows below; 1007 is an id the plug-in never uses.
 enum : int32_t {
-    COUNT = 1000, RELATIVE = 1001, SUBDIVISION = 1002, OFFSET = 1003, CLOSED = 1004,
-    START = 1005, END = 1006, UNUSED_1007 = 1007, SEED = 1008, JITTER = 1009, RESERVED = 1011
+    COUNT = KORRAND_COUNT, RELATIVE = KORRAND_RELATIVE, SUBDIVISION = KORRAND_SUBDIVISION,
+    OFFSET = KORRAND_OFFSET, CLOSED = KORRAND_CLOSED, START = KORRAND_START, END = KORRAND_END,
+    UNUSED_1007 = 1007, SEED = KORRAND_SEED, JITTER = KORRAND_JITTER,
+    RESERVED = KORRAND_RESERVED_1011
 };
 
 // One stored entry: 'L' long, 'B' bool, 'R' real, '-' removed.
@@ -206,29 +207,16 @@ const std::vector<Row> kRows = {
      Expect::Emptied},
 };
 
-class HostileValues : public ::testing::Test {
+class HostileValues : public LoadedPluginTest {
 protected:
     void SetUp() override {
-        hostmodel::ResetFaults();
-        hostmodel::ClearRegistry();
+        LoadedPluginTest::SetUp();
         // A host that refuses single blocks over 64 MiB, as a real one refuses 16 GiB.
         hostmodel::SetMaxBlockSize(int64_t(64) << 20);
-        blocks_ = hostmodel::Memory().liveBlocks;
-        objects_ = hostmodel::LiveObjects();
-        std::string error;
-        plugin_ = hostmodel::Plugin::Load(kFolder, &error);
-        ASSERT_TRUE(plugin_) << error;
-        ASSERT_TRUE(plugin_->Start(&error)) << error;
-    }
-    void TearDown() override {
-        plugin_.reset();
-        hostmodel::ResetFaults();
-        EXPECT_EQ(hostmodel::Memory().liveBlocks, blocks_);
-        EXPECT_EQ(hostmodel::LiveObjects(), objects_);
     }
 
     Output Run(const Entries& entries, const Shape& shape) {
-        auto inst = plugin_->Create(kId);
+        auto inst = plugin_->Create(ID_KORRAND);
         EXPECT_TRUE(inst);
         if (!inst) return {};
         const HostFunctionTable* t = hostmodel::Table();
@@ -252,8 +240,6 @@ protected:
         return out;
     }
 
-    std::unique_ptr<hostmodel::Plugin> plugin_;
-    int64_t blocks_ = 0, objects_ = 0;
 };
 
 TEST_F(HostileValues, EveryRowGivesItsDocumentedOutput) {

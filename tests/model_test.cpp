@@ -709,6 +709,45 @@ TEST_F(Model, RegisterPluginCopiesRecordNameAndIcon) {
     fs::remove_all(folder);
 }
 
+// The record carries the icon twice; the host keeps the object part's, and the node part's
+// only when the object part has none.
+TEST_F(Model, RegisterPluginKeepsTheObjectPartsIcon) {
+    hostmodel::ClearRegistry();
+    const std::string folder = TempFolder("icons");
+    ASSERT_TRUE(hostmodel::WriteTiff(folder + "/wide.tif", 4, 1, std::vector<uint32_t>(4, 1u)));
+    ASSERT_TRUE(hostmodel::WriteTiff(folder + "/tall.tif", 1, 3, std::vector<uint32_t>(3, 2u)));
+    HostFilenameData file{};
+    T().filename.Init(&file);
+    HostBitmap* wide = T().bitmap.Alloc();
+    HostBitmap* tall = T().bitmap.Alloc();
+    hostmodel::SetPath(&file, folder + "/wide.tif");
+    ASSERT_EQ(T().bitmap.Init(wide, &file, -1, nullptr), 1);
+    hostmodel::SetPath(&file, folder + "/tall.tif");
+    ASSERT_EQ(T().bitmap.Init(tall, &file, -1, nullptr), 1);
+
+    HostObjectPluginRecord rec{};
+    const int32_t size = static_cast<int32_t>(sizeof rec);
+    auto keptWidth = [&](HostBitmap* objectPart, HostBitmap* nodePart) {
+        rec.icon = objectPart;
+        rec.node.icon = nodePart;
+        EXPECT_EQ(T().registration.RegisterPlugin(HOST_API_VERSION, HOST_PLUGINTYPE_OBJECT, 42,
+                                                  nullptr, &rec, size),
+                  1);
+        const auto reg = hostmodel::Registry();
+        return reg.size() == 1 && reg[0].hasIcon ? reg[0].iconWidth : 0;
+    };
+    EXPECT_EQ(keptWidth(wide, tall), 4);
+    EXPECT_EQ(keptWidth(tall, wide), 1);
+    EXPECT_EQ(keptWidth(nullptr, wide), 4);
+    EXPECT_EQ(keptWidth(nullptr, nullptr), 0);
+
+    hostmodel::ClearRegistry();
+    T().bitmap.Free(wide);
+    T().bitmap.Free(tall);
+    T().filename.Free(&file);
+    fs::remove_all(folder);
+}
+
 TEST_F(Model, HandlesAreDrawnAndHitWithinFivePixels) {
     HostBaseDraw* bd = hostmodel::NewBaseDraw();
     const HostVector at{100, 50, 3};

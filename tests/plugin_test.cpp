@@ -9,13 +9,12 @@
 #include <unistd.h>
 
 #include "host_model.h"
+#include "test_support.h"
 
 namespace fs = std::filesystem;
 
 namespace {
 
-const std::string kFolder = KORRAND_PLUGIN_FOLDER;
-constexpr int32_t kId = 1027780;
 
 // A host Filename holding a path, as the host passes the library's location.
 struct HostPath {
@@ -27,13 +26,6 @@ struct HostPath {
     HostFilenameData data{};
 };
 
-std::unique_ptr<hostmodel::Plugin> Load(const std::string& folder = kFolder) {
-    std::string error;
-    auto p = hostmodel::Plugin::Load(folder, &error);
-    EXPECT_TRUE(p) << error;
-    return p;
-}
-
 // A copy of the plug-in folder without some of its files.
 struct FolderCopy {
     explicit FolderCopy(const std::vector<std::string>& drop) {
@@ -42,7 +34,7 @@ struct FolderCopy {
                 ("korrand-plugin-" + std::to_string(::getpid()) + "-" + std::to_string(++n)))
                    .string();
         fs::remove_all(path);
-        fs::copy(kFolder, path, fs::copy_options::recursive);
+        fs::copy(LoadedPluginTest::Folder(), path, fs::copy_options::recursive);
         for (const auto& d : drop) fs::remove_all(fs::path(path) / d);
     }
     ~FolderCopy() { fs::remove_all(path); }
@@ -51,19 +43,10 @@ struct FolderCopy {
 
 void* Msg(intptr_t id) { return reinterpret_cast<void*>(id); }
 
-class PluginTest : public ::testing::Test {
+// Each test loads the plug-in folder, or a copy of it, and drives the actions itself.
+class PluginTest : public LoadedPluginTest {
 protected:
-    void SetUp() override {
-        hostmodel::ResetFaults();
-        hostmodel::ClearRegistry();
-        blocks_ = hostmodel::Memory().liveBlocks;
-        objects_ = hostmodel::LiveObjects();
-    }
-    void TearDown() override {
-        EXPECT_EQ(hostmodel::Memory().liveBlocks, blocks_);
-        EXPECT_EQ(hostmodel::LiveObjects(), objects_);
-    }
-    int64_t blocks_ = 0, objects_ = 0;
+    PluginTest() : LoadedPluginTest(Setup::Nothing) {}
 };
 
 }  // namespace
@@ -85,14 +68,14 @@ TEST_F(PluginTest, SystemInitialisationChecksTheHost) {
     // A second initialisation only counts: its arguments are never read.
     EXPECT_EQ(p->Main(1, Msg(1), nullptr, Msg(1)), 1);
     EXPECT_EQ(p->Main(6, Msg(1), nullptr, nullptr), 1);  // resource loaded
-    EXPECT_GT(hostmodel::LiveObjects(), objects_);
+    EXPECT_GT(hostmodel::LiveObjects(), objectsAtStart_);
     EXPECT_EQ(p->Main(3, nullptr, nullptr, nullptr), 1);
     // Still one initialisation open: nothing released yet.
-    EXPECT_GT(hostmodel::LiveObjects(), objects_);
+    EXPECT_GT(hostmodel::LiveObjects(), objectsAtStart_);
     EXPECT_EQ(p->Main(3, nullptr, nullptr, nullptr), 1);
     // Everything released but the test's own file name.
-    EXPECT_EQ(hostmodel::LiveObjects(), objects_ + 1);
-    EXPECT_EQ(hostmodel::Memory().liveBlocks, blocks_);
+    EXPECT_EQ(hostmodel::LiveObjects(), objectsAtStart_ + 1);
+    EXPECT_EQ(hostmodel::Memory().liveBlocks, blocksAtStart_);
 }
 
 TEST_F(PluginTest, ActionsAndMessagesAnswerAsDocumented) {
@@ -113,7 +96,7 @@ TEST_F(PluginTest, RegistersTheModifierWithNameIconAndEntries) {
     auto p = Load();
     std::string error;
     ASSERT_TRUE(p->Start(&error)) << error;
-    const hostmodel::Registration* reg = p->Find(kId);
+    const hostmodel::Registration* reg = p->Find(ID_KORRAND);
     ASSERT_NE(reg, nullptr);
     EXPECT_EQ(reg->name, "Wendrix Korrand Modifier");
     EXPECT_EQ(reg->version, 13000);
@@ -164,7 +147,7 @@ TEST_F(PluginTest, WithoutResourceTheNameHasTwoBlanksAndLoadIsNotRetried) {
     for (const auto& c : hostmodel::StopRecording()) loads += c.op == "resource.Load";
     EXPECT_EQ(loads, 1);
     EXPECT_EQ(p->Main(2, nullptr, nullptr, nullptr), 1);
-    const hostmodel::Registration* reg = p->Find(kId);
+    const hostmodel::Registration* reg = p->Find(ID_KORRAND);
     ASSERT_NE(reg, nullptr);
     EXPECT_EQ(reg->name, "Wendrix  Modifier");
     p->Main(3, nullptr, nullptr, nullptr);
@@ -220,7 +203,7 @@ TEST_F(PluginTest, MissingIconRegistersWithoutOne) {
     auto p = Load(noIcon.path);
     std::string error;
     ASSERT_TRUE(p->Start(&error)) << error;
-    const hostmodel::Registration* reg = p->Find(kId);
+    const hostmodel::Registration* reg = p->Find(ID_KORRAND);
     ASSERT_NE(reg, nullptr);
     EXPECT_FALSE(reg->hasIcon);
 }
@@ -231,7 +214,7 @@ TEST_F(PluginTest, FailedDescriptionLeavesTheTypeUnregistered) {
         auto p = Load(noDescription.path);
         std::string error;
         ASSERT_TRUE(p->Start(&error)) << error;  // start still answers 1
-        EXPECT_EQ(p->Find(kId), nullptr);
+        EXPECT_EQ(p->Find(ID_KORRAND), nullptr);
     }
     {
         // A host without the description service.
@@ -240,7 +223,7 @@ TEST_F(PluginTest, FailedDescriptionLeavesTheTypeUnregistered) {
         auto p = Load();
         std::string error;
         ASSERT_TRUE(p->Start(&table, &error)) << error;
-        EXPECT_EQ(p->Find(kId), nullptr);
+        EXPECT_EQ(p->Find(ID_KORRAND), nullptr);
     }
 }
 
@@ -248,37 +231,35 @@ TEST_F(PluginTest, ObjectsLiveThroughTheRecord) {
     auto p = Load();
     std::string error;
     ASSERT_TRUE(p->Start(&error)) << error;
-    const hostmodel::Registration* reg = p->Find(kId);
+    const hostmodel::Registration* reg = p->Find(ID_KORRAND);
     ASSERT_NE(reg, nullptr);
 
-    auto inst = p->Create(kId);
+    auto inst = p->Create(ID_KORRAND);
     ASSERT_TRUE(inst);
     HostContainer* bc = hostmodel::Container(inst->node);
     // Init overwrites the defaults and leaves other ids alone.
     const HostFunctionTable* t = hostmodel::Table();
-    t->container.SetReal(bc, 1000, 5.5);
+    const std::map<int32_t, StoredValue> defaults = InitDefaults(*p);
+    ASSERT_EQ(defaults.count(KORRAND_COUNT), 1u);
+    for (const auto& [id, v] : defaults) {
+        if (v.type == hostmodel::ValueType::Real) t->container.SetLong(bc, id, -7);
+        else t->container.SetReal(bc, id, 5.5);
+    }
     t->container.SetLong(bc, 4242, 7);
     ASSERT_EQ(reg->record.node.Init(inst->data, inst->node), 1);
-    EXPECT_EQ(hostmodel::TypeOf(bc, 1000), hostmodel::ValueType::Long);
-    EXPECT_EQ(t->container.GetLong(bc, 1000, 0), 100);
+    for (const auto& [id, v] : defaults) {
+        ASSERT_EQ(hostmodel::TypeOf(bc, id), v.type) << id;
+        EXPECT_EQ(t->container.GetReal(bc, id, -1.0), v.value) << id;
+    }
     EXPECT_EQ(t->container.GetLong(bc, 4242, 0), 7);
-    const std::vector<std::pair<int32_t, hostmodel::ValueType>> params = {
-        {1000, hostmodel::ValueType::Long}, {1001, hostmodel::ValueType::Bool},
-        {1002, hostmodel::ValueType::Long}, {1003, hostmodel::ValueType::Real},
-        {1004, hostmodel::ValueType::Bool}, {1005, hostmodel::ValueType::Real},
-        {1006, hostmodel::ValueType::Real}, {1008, hostmodel::ValueType::Long},
-        {1009, hostmodel::ValueType::Real}, {1011, hostmodel::ValueType::Real}};
-    for (const auto& [id, type] : params) EXPECT_EQ(hostmodel::TypeOf(bc, id), type) << id;
     EXPECT_FALSE(hostmodel::Has(bc, 1007));
     EXPECT_FALSE(hostmodel::Has(bc, 1010));
-    EXPECT_EQ(t->container.GetBool(bc, 1004, 0), 1);
-    EXPECT_EQ(t->container.GetReal(bc, 1006, 0.0), 1.0);
 
     // The web-page button opens one page; anything else opens nothing. Both answer true.
     hostmodel::ClearOpenedAddresses();
     HostDescIDData button{}, other{};
-    t->descid.InitLevel(&button, 5000, 0, 0);
-    t->descid.InitLevel(&other, 1000, 0, 0);
+    t->descid.InitLevel(&button, KORRAND_WEBLINK, 0, 0);
+    t->descid.InitLevel(&other, KORRAND_COUNT, 0, 0);
     HostDescriptionCommand pressButton{&button}, pressOther{&other};
     EXPECT_EQ(p->Message(*inst, 19, &pressButton), 1);
     EXPECT_EQ(hostmodel::OpenedAddresses().size(), 1u);
@@ -299,7 +280,8 @@ TEST_F(PluginTest, ObjectsLiveThroughTheRecord) {
     // A line object is dashed through the record's modify entry.
     HostAtom* line = hostmodel::NewLineObject({{0, 0, 0}, {1, 0, 0}, {1, 1, 0}}, {3});
     EXPECT_TRUE(p->Modify(*inst, line));
-    EXPECT_EQ(hostmodel::Segments(line).size(), 100u);
+    EXPECT_EQ(hostmodel::Segments(line).size(),
+              static_cast<size_t>(defaults.at(KORRAND_COUNT).value));
     hostmodel::FreeObject(line);
 
     // Base behaviour of inherited operations, through their entries.
@@ -321,7 +303,7 @@ TEST_F(PluginTest, AllocationFailuresDuringStartUpAreSurvived) {
         const int64_t before = hostmodel::AllocationCount() + hostmodel::ObjectAllocationCount();
         std::string error;
         ASSERT_TRUE(p->Start(&error));
-        auto inst = p->Create(kId);
+        auto inst = p->Create(ID_KORRAND);
         ASSERT_TRUE(inst);
         p->Destroy(*inst);
         p->Shutdown();
@@ -337,12 +319,12 @@ TEST_F(PluginTest, AllocationFailuresDuringStartUpAreSurvived) {
                 hostmodel::FailObjectAllocations(i);
             std::string error;
             EXPECT_TRUE(p->Start(&error)) << error;
-            if (auto inst = p->Create(kId)) p->Destroy(*inst);
+            if (auto inst = p->Create(ID_KORRAND)) p->Destroy(*inst);
             hostmodel::ResetFaults();
             p->Shutdown();
             p.reset();
-            EXPECT_EQ(hostmodel::Memory().liveBlocks, blocks_) << kind << ":" << i;
-            EXPECT_EQ(hostmodel::LiveObjects(), objects_) << kind << ":" << i;
+            EXPECT_EQ(hostmodel::Memory().liveBlocks, blocksAtStart_) << kind << ":" << i;
+            EXPECT_EQ(hostmodel::LiveObjects(), objectsAtStart_) << kind << ":" << i;
         }
     }
 }
@@ -362,8 +344,8 @@ TEST_F(PluginTest, EachAllocationOfALifeFailingGivesItsPromisedResult) {
         hostmodel::StartRecording();
         std::string error;
         life.started = p.Start(&error);
-        life.reg = p.Find(kId);
-        if (auto inst = p.Create(kId)) {
+        life.reg = p.Find(ID_KORRAND);
+        if (auto inst = p.Create(ID_KORRAND)) {
             life.created = true;
             p.Destroy(*inst);
         }
@@ -450,44 +432,49 @@ TEST_F(PluginTest, EachAllocationOfALifeFailingGivesItsPromisedResult) {
                     ADD_FAILURE() << "an allocation nobody expected, from " << site;
                 }
             }
-            EXPECT_EQ(hostmodel::Memory().liveBlocks, blocks_);
-            EXPECT_EQ(hostmodel::LiveObjects(), objects_);
+            EXPECT_EQ(hostmodel::Memory().liveBlocks, blocksAtStart_);
+            EXPECT_EQ(hostmodel::LiveObjects(), objectsAtStart_);
         }
     }
     EXPECT_EQ(injected, memTotal + objTotal);
     std::printf("%d allocation failures injected over one plug-in life\n", injected);
 }
 
-TEST(PluginDescription, ListsEveryParameterOfTheObject) {
+// The description resource names every parameter the plug-in's header numbers, with the type
+// and the default that Init writes, and the button last.
+class PluginDescription : public LoadedPluginTest {};
+
+TEST_F(PluginDescription, ListsEveryParameterOfTheObjectWithInitsDefaults) {
     std::string error;
-    auto d = hostmodel::ReadDescription(kFolder, "okorrand", &error);
+    auto d = hostmodel::ReadDescription(Folder(), "okorrand", &error);
     ASSERT_TRUE(d) << error;
-    struct Expect {
-        int32_t id;
-        const char* name;
-        const char* type;
-        double def;
-    };
-    const std::vector<Expect> expect = {
-        {1000, "KORRAND_COUNT", "LONG", 100}, {1001, "KORRAND_RELATIVE", "BOOL", 0},
-        {1002, "KORRAND_SUBDIVISION", "LONG", 1}, {1003, "KORRAND_OFFSET", "REAL", 0},
-        {1004, "KORRAND_CLOSED", "BOOL", 1}, {1005, "KORRAND_START", "REAL", 0},
-        {1006, "KORRAND_END", "REAL", 1}, {1008, "KORRAND_SEED", "LONG", 100},
-        {1009, "KORRAND_JITTER", "REAL", 0}, {1011, "KORRAND_RESERVED_1011", "REAL", 0}};
-    ASSERT_EQ(d->parameters.size(), expect.size() + 1);
-    for (size_t i = 0; i < expect.size(); ++i) {
+    const std::vector<std::pair<int32_t, const char*>> names = {
+        {KORRAND_COUNT, "KORRAND_COUNT"},   {KORRAND_RELATIVE, "KORRAND_RELATIVE"},
+        {KORRAND_SUBDIVISION, "KORRAND_SUBDIVISION"}, {KORRAND_OFFSET, "KORRAND_OFFSET"},
+        {KORRAND_CLOSED, "KORRAND_CLOSED"}, {KORRAND_START, "KORRAND_START"},
+        {KORRAND_END, "KORRAND_END"},       {KORRAND_SEED, "KORRAND_SEED"},
+        {KORRAND_JITTER, "KORRAND_JITTER"}, {KORRAND_RESERVED_1011, "KORRAND_RESERVED_1011"}};
+    const std::map<int32_t, StoredValue> defaults = InitDefaults(*plugin_);
+    ASSERT_EQ(defaults.size(), names.size());
+    ASSERT_EQ(d->parameters.size(), names.size() + 1);
+    for (size_t i = 0; i < names.size(); ++i) {
         const auto& p = d->parameters[i];
-        EXPECT_EQ(p.id, expect[i].id);
-        EXPECT_EQ(p.name, expect[i].name);
-        EXPECT_EQ(p.type, expect[i].type);
+        EXPECT_EQ(p.id, names[i].first);
+        EXPECT_EQ(p.name, names[i].second);
+        ASSERT_EQ(defaults.count(p.id), 1u) << p.name;
+        const StoredValue& init = defaults.at(p.id);
+        const char* type = init.type == hostmodel::ValueType::Long   ? "LONG"
+                           : init.type == hostmodel::ValueType::Bool ? "BOOL"
+                                                                     : "REAL";
+        EXPECT_EQ(p.type, type) << p.name;
         ASSERT_TRUE(p.def);
-        EXPECT_EQ(*p.def, expect[i].def) << p.name;
+        EXPECT_EQ(*p.def, init.value) << p.name;
         if (p.type != "BOOL") {
             ASSERT_TRUE(p.min && p.max) << p.name;
             EXPECT_FALSE(p.why.empty()) << p.name;
         }
     }
-    EXPECT_EQ(d->parameters.back().id, 5000);
+    EXPECT_EQ(d->parameters.back().id, KORRAND_WEBLINK);
     EXPECT_EQ(d->parameters.back().type, "BUTTON");
     // 2 * count must stay inside 32 bits.
     EXPECT_LE(*d->parameters[0].max * 2, 2147483647.0);

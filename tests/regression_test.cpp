@@ -13,36 +13,22 @@
 #include <vector>
 
 #include "host_model.h"
+#include "test_support.h"
 #ifdef KORRAND_HAVE_FORMATS
 #include "geometry.h"
 #endif
 
 namespace {
 
-const std::string kFolder = KORRAND_PLUGIN_FOLDER;
-constexpr int32_t kId = 1027780;
-
-class Regression : public ::testing::Test {
+class Regression : public LoadedPluginTest {
 protected:
     void SetUp() override {
-        hostmodel::ResetFaults();
-        hostmodel::ClearRegistry();
-        blocks_ = hostmodel::Memory().liveBlocks;
-        objects_ = hostmodel::LiveObjects();
-        std::string error;
-        plugin_ = hostmodel::Plugin::Load(kFolder, &error);
-        ASSERT_TRUE(plugin_) << error;
-        ASSERT_TRUE(plugin_->Start(&error)) << error;
-        auto inst = plugin_->Create(kId);
-        ASSERT_TRUE(inst);
-        inst_ = *inst;
+        LoadedPluginTest::SetUp();
+        if (!HasFatalFailure()) inst_ = NewModifier();
     }
     void TearDown() override {
         if (inst_.node != nullptr) plugin_->Destroy(inst_);
-        plugin_.reset();
-        hostmodel::ResetFaults();
-        EXPECT_EQ(hostmodel::Memory().liveBlocks, blocks_);
-        EXPECT_EQ(hostmodel::LiveObjects(), objects_);
+        LoadedPluginTest::TearDown();
     }
     HostContainer* Bc() { return hostmodel::Container(inst_.node); }
 
@@ -58,9 +44,7 @@ protected:
         return out;
     }
 
-    std::unique_ptr<hostmodel::Plugin> plugin_;
     hostmodel::Plugin::Instance inst_{};
-    int64_t blocks_ = 0, objects_ = 0;
 };
 
 const std::vector<HostVector> kSquare = {{0, 0, 0}, {1, 0, 0}, {1, 1, 0}, {0, 1, 0}};
@@ -81,7 +65,7 @@ TEST_F(Regression, RefusedOutputEndsTheLayout) {
         points.push_back({5, static_cast<double>(s) + 1, 0});
         counts.push_back(2);
     }
-    hostmodel::Table()->container.SetLong(Bc(), 1000, 32818);
+    hostmodel::Table()->container.SetLong(Bc(), KORRAND_COUNT, 32818);
     hostmodel::SetMaxBlockSize(int64_t(1) << 20);  // room for 3 blocks of output points
     const int64_t before = hostmodel::AllocationCount();
     const Output out = Modify(points, counts);
@@ -99,9 +83,9 @@ TEST_F(Regression, RefusedOutputEndsTheLayout) {
 // counts; past 32 bits just its fraction is used.
 TEST_F(Regression, HugeOffsetsKeepTheirPhase) {
     const HostFunctionTable* t = hostmodel::Table();
-    t->container.SetLong(Bc(), 1000, 5);
+    t->container.SetLong(Bc(), KORRAND_COUNT, 5);
     auto with = [&](double offset) {
-        t->container.SetReal(Bc(), 1003, offset);
+        t->container.SetReal(Bc(), KORRAND_OFFSET, offset);
         return Modify(kSquare, {4});
     };
     const Output quarter = with(0.25);

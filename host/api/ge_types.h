@@ -33,26 +33,26 @@ static_assert(offsetof(Segment, cnt) == 0 && offsetof(Segment, closed) == 4,
               "count first, closed flag in the four bytes after it");
 static_assert(sizeof(Segment) == sizeof(HostSegment), "Segment matches the host's layout");
 
-// Host constants.
-constexpr Int32 Oline = 5137;
-constexpr Int32 Tpoint = 5600;
-constexpr Int32 Tsegment = 5672;
-constexpr Int32 MSG_UPDATE = 5;
-constexpr Int32 MSG_DESCRIPTION_COMMAND = 19;
-constexpr Int32 SPLINETYPE_LINEAR = 0;
-constexpr Int32 SPLINEOBJECT_CLOSED = 1002;
+// The host's numbers under the names the plug-in's code uses; host_abi.h defines them.
+constexpr Int32 Oline = HOST_OBJECT_LINE;
+constexpr Int32 Tpoint = HOST_TAG_POINT;
+constexpr Int32 Tsegment = HOST_TAG_SEGMENT;
+constexpr Int32 MSG_UPDATE = HOST_MSG_UPDATE;
+constexpr Int32 MSG_DESCRIPTION_COMMAND = HOST_MSG_DESCRIPTION_COMMAND;
+constexpr Int32 SPLINETYPE_LINEAR = HOST_SPLINETYPE_LINEAR;
+constexpr Int32 SPLINEOBJECT_CLOSED = HOST_SPLINEOBJECT_CLOSED;
 constexpr Int32 PLUGINTYPE_OBJECT = HOST_PLUGINTYPE_OBJECT;
 constexpr Int32 API_VERSION = HOST_API_VERSION;
-constexpr Int32 DRAWPASS_HANDLES = 2;
-constexpr Int32 DRAWRESULT_OK = 1;
-constexpr Int32 DRAWRESULT_SKIP = 2;
-constexpr Int32 QUALIFIER_CTRL = 2;
+constexpr Int32 DRAWPASS_HANDLES = HOST_DRAWPASS_HANDLES;
+constexpr Int32 DRAWRESULT_OK = HOST_DRAWRESULT_OK;
+constexpr Int32 DRAWRESULT_SKIP = HOST_DRAWRESULT_SKIP;
+constexpr Int32 QUALIFIER_CTRL = HOST_QUALIFIER_CTRL;
 
 // Object info flags.
-constexpr Int32 OBJECT_MODIFIER = 1 << 0;
-constexpr Int32 OBJECT_GENERATOR = 1 << 2;
-constexpr Int32 OBJECT_PARTICLEMODIFIER = 1 << 5;
-constexpr Int32 OBJECT_ISSPLINE = 1 << 7;
+constexpr Int32 OBJECT_MODIFIER = HOST_OBJECT_MODIFIER;
+constexpr Int32 OBJECT_GENERATOR = HOST_OBJECT_GENERATOR;
+constexpr Int32 OBJECT_PARTICLEMODIFIER = HOST_OBJECT_PARTICLEMODIFIER;
+constexpr Int32 OBJECT_ISSPLINE = HOST_OBJECT_ISSPLINE;
 
 // The table handed over by the host's first system initialisation; every wrapper calls
 // through it. Set by the entry point, read everywhere else.

@@ -1,6 +1,7 @@
 // The in-process host: implements the function table of host_abi.h for tests, the command-line
 // host and benchmarks, plus the C++ helpers they use to build scenes, inspect results and
-// inject faults. Everything here is thread-safe unless a comment says otherwise.
+// inject faults. Everything here is thread-safe unless a comment says otherwise; the table keeps
+// the thread rules host_abi.h gives for each entry, concurrent evaluation of objects included.
 #ifndef KORRAND_HOST_MODEL_H
 #define KORRAND_HOST_MODEL_H
 
@@ -21,13 +22,14 @@ const HostFunctionTable* Table(); // the one table, version HOST_API_VERSION
 HostFunctionTable MakeTable();    // a copy callers may tamper with
 
 // ---- Scene objects --------------------------------------------------------------------------
-constexpr int32_t Opolygon = 5100; // points only
-constexpr int32_t Ospline = 5101;
-constexpr int32_t Oline = 5137;
-constexpr int32_t Onull = 5140;
-constexpr int32_t kMsgUpdate = 5;
-constexpr int32_t kMsgDescriptionCommand = 19; // data: HostDescriptionCommand
-constexpr int32_t kSplineClosed = 1002; // container id of a spline's closed flag (bool)
+// Short names for host_abi.h's numbers.
+constexpr int32_t Opolygon = HOST_OBJECT_POLYGON;
+constexpr int32_t Ospline = HOST_OBJECT_SPLINE;
+constexpr int32_t Oline = HOST_OBJECT_LINE;
+constexpr int32_t Onull = HOST_OBJECT_NULL;
+constexpr int32_t kMsgUpdate = HOST_MSG_UPDATE;
+constexpr int32_t kMsgDescriptionCommand = HOST_MSG_DESCRIPTION_COMMAND;
+constexpr int32_t kSplineClosed = HOST_SPLINEOBJECT_CLOSED;
 
 HostAtom* NewLineObject(const std::vector<HostVector>& points,
                         const std::vector<int32_t>& segmentCounts);

@@ -67,7 +67,7 @@ int32_t Plugin::Main(int32_t action, void* p1, void* p2, void* p3) {
         result = main_(action, p1, p2, p3);
         detail::LeavePlugin(previous);
     }
-    if (action == HOST_ACTION_INIT && result == 1) initialised_ = true;
+    if (action == HOST_ACTION_INIT && result == HOST_RESULT_OK) initialised_ = true;
     if (action == HOST_ACTION_END) initialised_ = false;
     // Merge by id in place: Find's pointers and instances' registrations stay valid.
     for (Registration& r : detail::RegistrationsOf(this)) {
@@ -95,12 +95,12 @@ bool Plugin::Start(const HostFunctionTable* table, std::string* error) {
     detail::InitFilename(&file, path_);
     const int32_t init = Main(HOST_ACTION_INIT, const_cast<HostFunctionTable*>(table), nullptr, &file);
     detail::FreeFilename(&file);
-    if (init != 1) {
+    if (init != HOST_RESULT_OK) {
         if (error != nullptr)
             *error = path_ + ": initialisation returned " + std::to_string(init);
         return false;
     }
-    Main(HOST_ACTION_MESSAGE, reinterpret_cast<void*>(static_cast<intptr_t>(1)), nullptr, nullptr);
+    Main(HOST_ACTION_MESSAGE, reinterpret_cast<void*>(static_cast<intptr_t>(HOST_PLUGINMSG_LOAD_RESOURCE)), nullptr, nullptr);
     Main(HOST_ACTION_START, nullptr, nullptr, nullptr);
     return true;
 }

@@ -4,8 +4,7 @@
 
 #include "dash_pattern.h"
 #include "ge_objectdata.h"
-
-constexpr Int32 ID_KORRAND = 1027780;
+#include "okorrand.h"
 
 using dash::DashSettings;
 

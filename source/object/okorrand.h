@@ -1,7 +1,10 @@
-// Parameter ids of the modifier, as stored in its node's container and named in the
-// description resource "okorrand". 1007 and 1010 are unused.
+// The modifier's ids: its plug-in id, and its parameter ids as stored in its node's container
+// and named in the description resource "okorrand" (1007 and 1010 are unused).
 #ifndef KORRAND_OKORRAND_H
 #define KORRAND_OKORRAND_H
+
+// The id the modifier type is registered under.
+enum { ID_KORRAND = 1027780 };
 
 enum {
     KORRAND_COUNT = 1000,

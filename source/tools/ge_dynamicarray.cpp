@@ -1,3 +1,4 @@
+// The growing, moving and releasing of GeDynamicArray storage, all of it through the host.
 #include "ge_dynamicarray.h"
 
 #include <string.h>
@@ -5,7 +6,15 @@
 #include "ge_memory.h"
 
 namespace {
+// The host attributes every block and report to a source position: this name and one of the
+// fixed line numbers below. They are the array's tracking labels, kept stable so the host's
+// memory statistics stay comparable between builds, not lines of this file.
 const char kFile[] = "ge_dynamicarray";
+constexpr Int32 kLineNoBlockSize = 833;  // a report: an array without a block size grew
+constexpr Int32 kLineFrontAlloc = 855;  // first storage, growing at the front
+constexpr Int32 kLineFrontRealloc = 856;  // larger storage, growing at the front
+constexpr Int32 kLineBackAlloc = 892;  // first storage, growing at the back
+constexpr Int32 kLineBackRealloc = 893;  // larger storage, growing at the back
 
 // a * b into *out, false when it leaves the signed 64-bit range (operands are >= 0).
 bool MultiplyFits(Int64 a, Int64 b, Int64* out) {
@@ -25,7 +34,7 @@ bool GeDynamicArrayBase::InsertElementsAnywhere(Int64 n, Int64 k, bool clear) {
     const Int64 newCount = base + k;
 
     if (blockSize_ <= 0) {
-        GeStopReport(833, kFile);
+        GeStopReport(kLineNoBlockSize, kFile);
         return false;
     }
     const Int64 E = elementSize_;
@@ -43,8 +52,8 @@ bool GeDynamicArrayBase::InsertElementsAnywhere(Int64 n, Int64 k, bool clear) {
             Int64 bytes = 0;
             if (capacity_ > INT64_MAX - grow || !MultiplyFits(capacity_ + grow, E, &bytes))
                 return false;
-            void* mem = block_ == nullptr ? GeAllocBlock(bytes, 855, kFile)
-                                          : GeReallocBlock(block_, bytes, 856, kFile);
+            void* mem = block_ == nullptr ? GeAllocBlock(bytes, kLineFrontAlloc, kFile)
+                                          : GeReallocBlock(block_, bytes, kLineFrontRealloc, kFile);
             if (mem == nullptr) return false;
             // The old elements sit where they were relative to the block start.
             char* old = static_cast<char*>(mem) + front_ * E;
@@ -64,8 +73,8 @@ bool GeDynamicArrayBase::InsertElementsAnywhere(Int64 n, Int64 k, bool clear) {
         if (needed > capacity_) {
             Int64 bytes = 0;
             if (!MultiplyFits(needed, E, &bytes)) return false;
-            void* mem = block_ == nullptr ? GeAllocBlock(bytes, 892, kFile)
-                                          : GeReallocBlock(block_, bytes, 893, kFile);
+            void* mem = block_ == nullptr ? GeAllocBlock(bytes, kLineBackAlloc, kFile)
+                                          : GeReallocBlock(block_, bytes, kLineBackRealloc, kFile);
             if (mem == nullptr) return false;
             block_ = mem;
             capacity_ = needed;
