@@ -11,8 +11,9 @@ using DataAllocator = NodeData* (*)();
 
 // Fills a zero-filled record for an object type with the given info flags. The record's
 // allocation entry calls alloc (one registered object type per library: the record's entry takes
-// no argument to tell types apart). The icon goes into both icon fields; the host keeps the one
-// of the node part and takes its own copy of the bitmap during registration.
+// no argument to tell types apart). The icon goes into both icon fields; the host keeps the
+// object part's (the node part's only when that is null) and takes its own copy of the bitmap
+// during registration.
 void FillObjectPluginRecord(HostObjectPluginRecord* record, Int32 info, DataAllocator alloc,
                             HostBitmap* icon, Int32 disklevel);
 
