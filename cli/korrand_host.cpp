@@ -2,6 +2,8 @@
 
 #include <nlohmann/json.hpp>
 
+#include "okorrand.h"
+
 #include <cmath>
 #include <filesystem>
 #include <sstream>
@@ -11,7 +13,7 @@ namespace fs = std::filesystem;
 namespace korrand {
 
 namespace {
-constexpr int32_t kPluginId = 1027780;
+constexpr int32_t kPluginId = ID_KORRAND;  // the plug-in's own id, from its header
 constexpr int32_t kLineObject = HOST_OBJECT_LINE;
 const char kPrefix[] = "KORRAND_";
 
@@ -86,11 +88,14 @@ const hostmodel::Parameter* KorrandHost::StoredParameterFor(const std::string& k
     return nullptr;
 }
 
-void KorrandHost::WriteStored(HostContainer* bc, const io::LineObject& object) const {
+void KorrandHost::WriteStored(HostContainer* bc, const io::LineObject& object,
+                              size_t index) const {
     const HostFunctionTable* t = hostmodel::Table();
     for (const auto& stored : object.parameters) {
         const hostmodel::Parameter* p = StoredParameterFor(stored.key);
-        const std::string where = "'" + object.name + "': stored parameter '" + stored.key + "'";
+        const std::string where =
+            (object.name.empty() ? "object " + std::to_string(index + 1) : "'" + object.name + "'") +
+            ": stored parameter '" + stored.key + "'";
         if (p == nullptr) throw SettingError(where + " is not a parameter of this plug-in");
         const io::StoredValue& v = stored.value;
         using Kind = io::StoredValue::Kind;
@@ -148,7 +153,7 @@ io::Document KorrandHost::Dash(const io::Document& doc, const Settings& settings
             ~Release() { p->Destroy(*i); }
         } release{plugin_.get(), &*instance};
         HostContainer* bc = hostmodel::Container(instance->node);
-        WriteStored(bc, object);
+        WriteStored(bc, object, static_cast<size_t>(&object - doc.objects.data()));
         WriteOptions(bc, settings);
         if (const hostmodel::Parameter* closed = ParameterFor("closed"))
             local.closedMeasuring = t->container.GetBool(bc, closed->id, 1) != 0;

@@ -55,7 +55,8 @@ private:
     // By the description's name or the id as a decimal string.
     const hostmodel::Parameter* StoredParameterFor(const std::string& key) const;
     // Throws SettingError for an unknown key or a value of the wrong type.
-    void WriteStored(HostContainer* bc, const io::LineObject& object) const;
+    // index: the object's place in its document, named when it has no name.
+    void WriteStored(HostContainer* bc, const io::LineObject& object, size_t index) const;
     void WriteOptions(HostContainer* bc, const Settings& settings) const;
 
     std::unique_ptr<hostmodel::Plugin> plugin_;

@@ -33,9 +33,18 @@ enum Exit { kOk = 0, kPluginFailed = 1, kBadInput = 2 };
 struct UsageError : std::runtime_error {
     using std::runtime_error::runtime_error;
 };
-struct PluginError : std::runtime_error {
-    using std::runtime_error::runtime_error;
-};
+
+// "1 object", "2 objects"; "1 dash", "2 dashes".
+std::string Count(long long n, const std::string& one, const std::string& many = "") {
+    return std::to_string(n) + " " + (n == 1 ? one : many.empty() ? one + "s" : many);
+}
+
+// A directory named as the input is bad input, whatever its name says.
+void RefuseDirectory(const std::string& path) {
+    std::error_code ec;
+    if (path != "-" && fs::is_directory(path, ec))
+        throw UsageError("'" + path + "' is a directory, not a file to dash");
+}
 
 // The options of `dash`, one per parameter the modifier reads; unset ones keep the defaults
 // the plug-in's own Init wrote.
@@ -78,8 +87,11 @@ void WriteAtomically(const std::string& path, const std::function<void(std::ostr
     const fs::path dir = target.has_parent_path() ? target.parent_path() : fs::path(".");
     const fs::path tmp = dir / ("." + target.filename().string() + ".korrand-tmp");
     {
+        errno = 0;
         std::ofstream out(tmp, std::ios::binary | std::ios::trunc);
-        if (!out) throw UsageError("cannot write '" + path + "'");
+        if (!out)
+            throw UsageError("cannot write '" + path + "': " +
+                             (errno != 0 ? std::strerror(errno) : "cannot create a file there"));
         try {
             write(out);
             out.flush();
@@ -89,9 +101,11 @@ void WriteAtomically(const std::string& path, const std::function<void(std::ostr
             throw;
         }
         if (!out) {
+            const int error = errno;
             out.close();
             fs::remove(tmp);
-            throw UsageError("cannot write '" + path + "'");
+            throw UsageError("cannot write '" + path + "': " +
+                             (error != 0 ? std::strerror(error) : "the write failed"));
         }
     }
     std::error_code ec;
@@ -141,6 +155,7 @@ using Clock = std::chrono::steady_clock;
 double Ms(Clock::duration d) { return std::chrono::duration<double, std::milli>(d).count(); }
 
 int Dash(const DashOptions& o, const char* argv0) {
+    RefuseDirectory(o.input);
     const auto inFormat = ResolveFormat(o.from, o.input, "input");
     if (!inFormat) throw UsageError("cannot tell the format of standard input; use --from");
     auto outFormat = ResolveFormat(o.to, o.output, "output");
@@ -194,13 +209,13 @@ int Dash(const DashOptions& o, const char* argv0) {
                      std::to_string(c->leftAlone) + " left alone by --select/--layer, " +
                      std::to_string(c->hidden) + " hidden, " + std::to_string(c->skipped) +
                      " skipped)";
-        std::fprintf(stderr,
-                     "korrand: read %zu objects%s, %lld segments; wrote %lld dashes, %lld points "
-                     "in %.1f ms (read %.1f, dash %.1f, write %.1f)\n",
-                     input.objects.size(), shapes.c_str(), static_cast<long long>(stats.segmentsIn),
-                     static_cast<long long>(stats.dashesOut),
-                     static_cast<long long>(stats.pointsOut), Ms(t3 - t0), Ms(t1 - t0),
-                     Ms(t2 - t1), Ms(t3 - t2));
+        const std::string counts =
+            "read " + Count(static_cast<long long>(input.objects.size()), "object") + shapes +
+            ", " + Count(stats.segmentsIn, "segment") + "; wrote " +
+            Count(stats.dashesOut, "dash", "dashes") + ", " +
+            Count(stats.pointsOut, "point");
+        std::fprintf(stderr, "korrand: %s in %.1f ms (read %.1f, dash %.1f, write %.1f)\n",
+                     counts.c_str(), Ms(t3 - t0), Ms(t1 - t0), Ms(t2 - t1), Ms(t3 - t2));
     }
     return kOk;
 }
@@ -218,11 +233,15 @@ int main(int argc, char** argv) {
                  "modifier plug-in"};
     app.set_version_flag("--version", std::string("korrand ") + kVersion);
     app.require_subcommand(1);
+    app.footer("Run 'korrand dash --help' for the options of dash, one per parameter of the "
+               "modifier.");
+    // Declared once; the subcommands pass it through, so it may stand before or after them.
     std::string plugin;
     app.add_option("--plugin", plugin, "Plug-in folder (default: the one beside korrand)");
 
     DashOptions o;
     CLI::App* dash = app.add_subcommand("dash", "Replace every curve of a file with dashes");
+    dash->fallthrough();
     dash->add_option("INPUT", o.input, "Input file, or - for standard input")->required();
     dash->add_option("-o,--output", o.output, "Output file, or - for standard output (default)");
     dash->add_option("--from", o.from, "Input format: svg, obj or json (default: extension)");
@@ -255,13 +274,11 @@ int main(int argc, char** argv) {
     period->excludes(relativeFlag);
     dash->add_flag("--preview", o.preview, "SVG: the original shapes, faint, in a layer beneath");
     dash->add_flag("-q,--quiet", o.quiet, "No summary line on standard error");
-    dash->add_option("--plugin", o.plugin, "Plug-in folder (default: the one beside korrand)");
 
     bool json = false;
-    std::string infoPlugin;
     CLI::App* info = app.add_subcommand("info", "Show what the plug-in registered with the host");
+    info->fallthrough();
     info->add_flag("--json", json, "Machine-readable output");
-    info->add_option("--plugin", infoPlugin, "Plug-in folder (default: the one beside korrand)");
 
     try {
         app.parse(argc, argv);
@@ -278,10 +295,10 @@ int main(int argc, char** argv) {
 
     try {
         if (dash->parsed()) {
-            if (o.plugin.empty()) o.plugin = plugin;
+            o.plugin = plugin;
             return Dash(o, argv[0]);
         }
-        return Info(infoPlugin.empty() ? plugin : infoPlugin, json, argv[0]);
+        return Info(plugin, json, argv[0]);
     } catch (const korrand::io::ReadError& e) {
         std::cerr << "korrand: " << e.what() << "\n";
         return kBadInput;

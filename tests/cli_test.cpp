@@ -121,7 +121,7 @@ TEST_F(CliTest, JsonAndObjOutputMatchTheInProcessHostBitForBit) {
               2);  // no subcommand: usage error
     Outcome o = Run("dash " + Quote(in.string()) + " -o " + Quote(Path("out.json").string()) + " " + opts);
     ASSERT_EQ(o.code, 0) << o.err;
-    EXPECT_NE(o.err.find("read 1 objects, 3 segments"), std::string::npos) << o.err;
+    EXPECT_NE(o.err.find("read 1 object, 3 segments"), std::string::npos) << o.err;
     o = Run("dash " + Quote(in.string()) + " -o " + Quote(Path("out.obj").string()) + " " + opts);
     ASSERT_EQ(o.code, 0) << o.err;
 
@@ -225,6 +225,7 @@ TEST_F(CliTest, BadInputIsRefusedWithoutAnOutputFile) {
     const fs::path schema = Write("schema.json", "{\"segments\": [[[0, \"x\", 0]]]}");
     const fs::path svg = Write("broken.svg", "<svg xmlns=\"http://www.w3.org/2000/svg\">\n<path d=\"M0 0 L1 1\"\n</svg>");
     const fs::path obj = Write("bad.obj", "v 0 0 0\nv 1 1 1\nl 1 7\n");
+    fs::create_directories(Path("d.svg"));
     const std::vector<Case> cases = {
         {"dash " + Quote(Path("missing.json").string()), "missing.json"},
         {"dash " + Quote(bad.string()), "bad.json"},
@@ -239,6 +240,22 @@ TEST_F(CliTest, BadInputIsRefusedWithoutAnOutputFile) {
         {"dash " + Quote(good.string()) + " --count abc", "count"},
         {"dash " + Quote(good.string()) + " --open --closed", "closed"},
         {"dash - ", "--from"},
+        // A directory, with or without a format, even one named like a file.
+        {"dash " + Quote(dir_.string()) + " --from svg", "is a directory"},
+        {"dash " + Quote(Path("d.svg").string()), "is a directory"},
+        // Stored values of the wrong type or name.
+        {"dash " + Quote(Write("type.json", "{\"parameters\": {\"KORRAND_COUNT\": 2.5}, "
+                                            "\"segments\": [[[0, 0], [1, 0]]]}")
+                             .string()),
+         "KORRAND_COUNT' must be an integer"},
+        {"dash " + Quote(Write("name.json", "{\"objects\": [{\"parameters\": {\"COUNT\": 2}, "
+                                            "\"segments\": [[[0, 0], [1, 0]]]}]}")
+                             .string()),
+         "'COUNT' is not a parameter"},
+        {"dash " + Quote(Write("value.json", "{\"parameters\": {\"1000\": \"12\"}, "
+                                             "\"segments\": [[[0, 0], [1, 0]]]}")
+                             .string()),
+         "must be a number or a boolean"},
     };
     for (const auto& c : cases) {
         const Outcome o = Run(c.args + " -o " + Quote(Path("out.json").string()));
@@ -247,6 +264,12 @@ TEST_F(CliTest, BadInputIsRefusedWithoutAnOutputFile) {
         EXPECT_EQ(std::count(o.err.begin(), o.err.end(), '\n'), 1) << o.err;
         EXPECT_FALSE(fs::exists(Path("out.json"))) << c.args;
     }
+    // A folder that is not there: the system's reason is given.
+    const Outcome missing =
+        Run("dash " + Quote(good.string()) + " -o " + Quote(Path("no/such/out.json").string()));
+    EXPECT_EQ(missing.code, 2);
+    EXPECT_NE(missing.err.find("No such file or directory"), std::string::npos) << missing.err;
+
     // An existing output is left as it was, and no temporary file stays behind.
     Write("out.json", "keep");
     EXPECT_EQ(Run("dash " + Quote(bad.string()) + " -o " + Quote(Path("out.json").string())).code, 2);
@@ -255,6 +278,44 @@ TEST_F(CliTest, BadInputIsRefusedWithoutAnOutputFile) {
     for (const auto& e : fs::directory_iterator(dir_))
         files += e.path().filename().string().find("korrand-tmp") != std::string::npos;
     EXPECT_EQ(files, 0u);
+}
+
+TEST_F(CliTest, StoredParametersAreDashedAsStoredAndWrittenBack) {
+    // Values outside the description's limits, as an older version may have stored them, by
+    // name and by id; the second object keeps Init's defaults.
+    const std::string scene =
+        "{\"objects\": [\n"
+        "{\"name\": \"a\", \"parameters\": {\"KORRAND_COUNT\": 12000, \"KORRAND_START\": -0.5, "
+        "\"1004\": false, \"KORRAND_OFFSET\": 2.0}, \"segments\": [[[0, 0, 0], [4, 0, 0], [4, 3, 0]]]},\n"
+        "{\"name\": \"b\", \"segments\": [[[0, 0, 0], [4, 0, 0], [4, 3, 0]]]}\n]}\n";
+    const fs::path in = Write("scene.json", scene);
+    Outcome o = Run("dash " + Quote(in.string()) + " -o " + Quote(Path("out.json").string()));
+    ASSERT_EQ(o.code, 0) << o.err;
+
+    // The same containers in this process: Init's defaults, then the stored values as stored.
+    korrand::KorrandHost host(KORRAND_PLUGIN_FOLDER);
+    const Document input = ReadFile(in, Format::Json);
+    ASSERT_EQ(input.objects.at(0).parameters.size(), 4u);
+    const Document expect = host.Dash(input, {}, nullptr);
+    const Document got = ReadFile(Path("out.json"), Format::Json);
+    EXPECT_TRUE(SameBits(got, expect));
+    EXPECT_EQ(got.objects.at(0).segments.size(), 12000u);  // open: every dash, none wrapped
+    EXPECT_EQ(got.objects.at(1).segments.size(), 100u);
+
+    // Written back unchanged: the same keys, kinds and values, in order.
+    const auto written = nlohmann::json::parse(Slurp(Path("out.json")));
+    EXPECT_EQ(written["objects"][0]["parameters"], nlohmann::json::parse(scene)["objects"][0]["parameters"]);
+    EXPECT_TRUE(written["objects"][0]["parameters"]["KORRAND_OFFSET"].is_number_float());
+    EXPECT_FALSE(written["objects"][1].contains("parameters"));
+
+    // Options override the stored values for every object, and are still held to the limits.
+    o = Run("dash " + Quote(in.string()) + " -q --count 3 --closed");
+    ASSERT_EQ(o.code, 0) << o.err;
+    std::istringstream out(o.out);
+    const Document overridden = korrand::io::Read(out, Format::Json, "stdout");
+    EXPECT_TRUE(SameBits(overridden, host.Dash(input, {{"count", 3}, {"closed", 1}}, nullptr)));
+    EXPECT_EQ(overridden.objects.at(0).segments.size(), overridden.objects.at(1).segments.size());
+    EXPECT_EQ(Run("dash " + Quote(in.string()) + " --count 12000").code, 2);
 }
 
 TEST_F(CliTest, BundledExamplesRun) {

@@ -156,6 +156,40 @@ TEST(Json, FastAndGeneralPathsAgree) {
   EXPECT_TRUE(io::detail::ReadJsonFast(inputs[0], fast));
   EXPECT_TRUE(io::detail::ReadJsonFast(inputs[1], fast));
   EXPECT_FALSE(io::detail::ReadJsonFast(inputs[5], fast));
+
+  // Stored parameters: both paths keep every key, kind and value in order, before or after the
+  // segments; integers beyond 64 bits are the general path's to refuse.
+  const std::string stored[] = {
+      R"({"parameters": {"KORRAND_COUNT": -3, "1004": true, "KORRAND_START": 2, "KORRAND_END": 0.5e0, "B": false}, "segments": [[[1, 2]]]})",
+      R"({"objects": [{"segments": [[[1, 2]]], "parameters": {"KORRAND_OFFSET": -0.0, "X": 9223372036854775807}}, {"segments": []}]})",
+  };
+  auto summary = [](const Document& d) {
+    std::string out;
+    for (const auto& o : d.objects)
+      for (const auto& p : o.parameters)
+        out += p.key + ":" + std::to_string(static_cast<int>(p.value.kind)) + ":" +
+               std::to_string(p.value.integer) + ":" + std::to_string(p.value.boolean) + ":" +
+               std::to_string(p.value.real) + (std::signbit(p.value.real) ? "-" : "") + ";";
+    return out;
+  };
+  for (const std::string& text : stored) {
+    SCOPED_TRACE(text);
+    Document viaFast;
+    ASSERT_TRUE(io::detail::ReadJsonFast(text, viaFast));
+    const Document general = io::detail::ReadJsonWithNlohmann(text, "x");
+    EXPECT_EQ(summary(viaFast), summary(general));
+    EXPECT_EQ(summary(ReadText(WriteText(general, Format::Json), Format::Json)), summary(general));
+  }
+  EXPECT_EQ(summary(io::detail::ReadJsonWithNlohmann(stored[0], "x")),
+            "KORRAND_COUNT:0:-3:0:0.000000;1004:1:0:1:0.000000;KORRAND_START:0:2:0:0.000000;"
+            "KORRAND_END:2:0:0:0.500000;B:1:0:0:0.000000;");
+  for (const char* bad : {R"({"parameters": {"A": 1, "A": 2}, "segments": []})",
+                          R"({"parameters": {"A": 18446744073709551615}, "segments": []})",
+                          R"({"parameters": {"A": null}, "segments": []})",
+                          R"({"parameters": [1], "segments": []})",
+                          R"({"parameters": {}, "objects": []})"}) {
+    EXPECT_THROW(ReadText(bad, Format::Json), io::ReadError) << bad;
+  }
 }
 
 TEST(Json, SingleForm) {

@@ -1,12 +1,9 @@
-// JSON: {"segments": [[[x, y, z], ...], ...]} or {"objects": [{"name": ..., "segments": ...}, ...]}.
-//
-// Read with nlohmann's SAX interface straight into the Document: no DOM of millions of small
-// nodes, and the schema is checked as values arrive, with the line where it went wrong.
-#include <charconv>
-#include <cmath>
+// JSON's general reader and schema check: nlohmann's SAX interface straight into the Document,
+// so there is no DOM of millions of small nodes, the schema is checked as values arrive, and each
+// error names the line where it went wrong. The reader takes this path whenever its fast one
+// gives up.
 #include <cstdint>
 #include <iterator>
-#include <ostream>
 
 #include <nlohmann/json.hpp>
 
@@ -14,6 +11,7 @@
 
 namespace korrand::io::detail {
 namespace {
+
 
 // A char pointer that tells the reader how far the parser has got, so schema errors (found in
 // SAX callbacks, which carry no position) can name a line.
@@ -69,10 +67,26 @@ class Sax {
   int errorLine = 0;
 
   bool null() { return Value(Kind::Null); }
-  bool boolean(bool) { return Value(Kind::Boolean); }
-  bool number_integer(std::int64_t v) { return Number(static_cast<double>(v)); }
-  bool number_unsigned(std::uint64_t v) { return Number(static_cast<double>(v)); }
-  bool number_float(double v, const std::string&) { return Number(v); }
+  bool boolean(bool b) {
+    if (InParameters()) return Store(StoredValue{StoredValue::Kind::Boolean, 0, b, 0});
+    return Value(Kind::Boolean);
+  }
+  bool number_integer(std::int64_t v) {
+    if (InParameters()) return Store(StoredValue{StoredValue::Kind::Integer, v, false, 0});
+    return Number(static_cast<double>(v));
+  }
+  bool number_unsigned(std::uint64_t v) {
+    if (InParameters()) {
+      if (v > static_cast<std::uint64_t>(INT64_MAX))
+        return Fail(Where() + "parameter \"" + parameterKey_ + "\" is out of range");
+      return Store(StoredValue{StoredValue::Kind::Integer, static_cast<std::int64_t>(v), false, 0});
+    }
+    return Number(static_cast<double>(v));
+  }
+  bool number_float(double v, const std::string&) {
+    if (InParameters()) return Store(StoredValue{StoredValue::Kind::Real, 0, false, v});
+    return Number(v);
+  }
   bool binary(nlohmann::json::binary_t&) { return Value(Kind::Binary); }
   bool string(std::string& s) {
     if (skip_ == 0 && member_ == Member::Name) {
@@ -87,6 +101,12 @@ class Sax {
 
   bool key(std::string& k) {
     if (skip_ > 0) return true;
+    if (frames_.back() == Frame::Parameters) {
+      for (const StoredParameter& p : Current().parameters)
+        if (p.key == k) return Fail(Where() + "duplicate parameter \"" + k + "\"");
+      parameterKey_ = std::move(k);
+      return true;
+    }
     const bool top = frames_.back() == Frame::Top;
     if (k == "segments") {
       bool& seen = top ? topSegments_ : objectSegments_;
@@ -101,6 +121,11 @@ class Sax {
       member_ = Member::Objects;
     } else if (k == "name") {
       member_ = Member::Name;
+    } else if (k == "parameters") {
+      bool& seen = top ? topParameters_ : objectParameters_;
+      if (seen) return Fail(Where() + "duplicate key \"parameters\"");
+      seen = true;
+      member_ = Member::Parameters;
     } else {
       member_ = Member::Unknown;  // other keys are ignored, for forward compatibility
     }
@@ -117,7 +142,12 @@ class Sax {
     frames_.pop_back();
     if (frame == Frame::Top) {
       if (!topSegments_ && !topObjects_) return Fail("expected \"segments\" or \"objects\" at the top level");
-      if (topSegments_) doc_.objects.front().name = std::move(singleName_);
+      if (topObjects_ && topParameters_)
+        return Fail("\"parameters\" belong to each of \"objects\", not to the top level");
+      if (topSegments_) {
+        doc_.objects.front().name = std::move(singleName_);
+        doc_.objects.front().parameters = std::move(singleParameters_);
+      }
     }
     return true;
   }
@@ -147,8 +177,21 @@ class Sax {
   }
 
  private:
-  enum class Frame { Top, ObjectsArray, Object, SegmentsArray, Segment, Point };
-  enum class Member { None, Segments, Objects, Name, Unknown };
+  enum class Frame { Top, ObjectsArray, Object, SegmentsArray, Segment, Point, Parameters };
+  enum class Member { None, Segments, Objects, Name, Parameters, Unknown };
+
+  bool InParameters() const {
+    return skip_ == 0 && !frames_.empty() && frames_.back() == Frame::Parameters;
+  }
+  // The stored parameters being read: the object's, or the single object's at the top level.
+  LineObject& Current() {
+    static_cast<void>(0);
+    return parametersOfTop_ ? singleHolder_ : doc_.objects.back();
+  }
+  bool Store(StoredValue value) {
+    Current().parameters.push_back(StoredParameter{std::move(parameterKey_), value});
+    return true;
+  }
 
   const char* End() const { return *pos_; }
 
@@ -193,6 +236,12 @@ class Sax {
             return true;
           case Member::Name:
             return Fail(Where() + "\"name\" must be a string, got " + KindName(kind));
+          case Member::Parameters:
+            if (kind != Kind::Object)
+              return Fail(Where() + "\"parameters\" must be an object, got " + KindName(kind));
+            parametersOfTop_ = frames_.back() == Frame::Top;
+            frames_.push_back(Frame::Parameters);
+            return true;
           case Member::Unknown:
           case Member::None:
             if (container) skip_ = 1;
@@ -203,7 +252,7 @@ class Sax {
       case Frame::ObjectsArray:
         if (kind != Kind::Object) return Fail(Where() + "each of \"objects\" must be an object, got " + KindName(kind));
         doc_.objects.emplace_back();
-        objectSegments_ = false;
+        objectSegments_ = objectParameters_ = false;
         frames_.push_back(Frame::Object);
         return true;
       case Frame::SegmentsArray:
@@ -220,6 +269,9 @@ class Sax {
         return true;
       case Frame::Point:
         return Fail(Where() + "a coordinate must be a number, got " + KindName(kind));
+      case Frame::Parameters:
+        return Fail(Where() + "parameter \"" + parameterKey_ +
+                    "\" must be a number or a boolean, got " + KindName(kind));
     }
     return true;
   }
@@ -245,6 +297,11 @@ class Sax {
         case Frame::Point:
           where += "[" + std::to_string(doc_.objects.back().segments.back().size() - 1) + "]";
           break;
+        case Frame::Parameters:
+          if (!parametersOfTop_ && doc_.multi)
+            where += "[" + std::to_string(doc_.objects.size() - 1) + "]";
+          where += where.empty() ? "parameters" : ".parameters";
+          break;
       }
     }
     if (!frames_.empty() && frames_.back() == Frame::Object && doc_.multi)
@@ -266,233 +323,15 @@ class Sax {
   std::size_t skip_ = 0;  // depth inside an ignored value
   int coordinate_ = 0;
   bool topSegments_ = false, topObjects_ = false, objectSegments_ = false;
+  bool topParameters_ = false, objectParameters_ = false, parametersOfTop_ = false;
   std::string singleName_;
-};
-
-void AppendCoordinate(std::string& out, double v) {
-  if (!std::isfinite(v)) {
-    out += "null";  // JSON has no NaN or infinity
-  } else if (v == 0 && std::signbit(v)) {
-    out += "-0.0";  // "-0" would read back as the integer 0 and lose the sign
-  } else {
-    AppendDouble(out, v);
-  }
-}
-
-void AppendSegments(OutBuffer& buffer, const LineObject& object) {
-  std::string& out = buffer.text();
-  out += "\"segments\": [";
-  bool firstSegment = true;
-  for (const auto& segment : object.segments) {
-    out += firstSegment ? "\n[" : ",\n[";
-    firstSegment = false;
-    bool firstPoint = true;
-    for (const Point& p : segment) {
-      out += firstPoint ? "[" : ", [";
-      firstPoint = false;
-      AppendCoordinate(out, p.x);
-      out += ", ";
-      AppendCoordinate(out, p.y);
-      out += ", ";
-      AppendCoordinate(out, p.z);
-      out += ']';
-      buffer.MaybeFlush();
-    }
-    out += ']';
-  }
-  out += object.segments.empty() ? "]" : "\n]";
-}
-
-std::string QuotedName(const std::string& name) {
-  return nlohmann::json(name).dump(-1, ' ', false, nlohmann::json::error_handler_t::replace);
-}
-
-// The fast path: a strict parser for exactly the schema, in plain ASCII, with numbers read by
-// from_chars. nlohmann's own lexer takes ~0.8 s for a million full-precision points; this takes
-// a fraction of that. It accepts a subset of what the nlohmann path accepts and builds the same
-// Document from it; anything else (other keys, escapes, non-ASCII, errors) makes it give up and
-// the nlohmann path decides, with its messages.
-class FastJson {
- public:
-  FastJson(const std::string& text, Document& doc) : p_(text.data()), end_(text.data() + text.size()), doc_(doc) {}
-
-  bool Parse() {
-    Space();
-    if (!Eat('{')) return false;
-    bool segments = false, objects = false, name = false;
-    std::string singleName;
-    Space();
-    if (!Eat('}')) {
-      do {
-        Space();
-        std::string key;
-        if (!String(key) || !Colon()) return false;
-        if (key == "segments" && !segments && !objects) {
-          segments = true;
-          doc_.objects.emplace_back();
-          if (!Segments(doc_.objects.back())) return false;
-        } else if (key == "objects" && !segments && !objects) {
-          objects = true;
-          doc_.multi = true;
-          if (!Objects()) return false;
-        } else if (key == "name" && !name) {
-          name = true;
-          if (!String(singleName)) return false;
-        } else {
-          return false;
-        }
-        Space();
-      } while (Eat(','));
-      if (!Eat('}')) return false;
-    }
-    Space();
-    if (p_ != end_ || (!segments && !objects)) return false;
-    if (segments) doc_.objects.front().name = std::move(singleName);
-    return true;
-  }
-
- private:
-  void Space() {
-    while (p_ != end_ && (*p_ == ' ' || *p_ == '\n' || *p_ == '\r' || *p_ == '\t')) ++p_;
-  }
-  bool Eat(char c) {
-    if (p_ == end_ || *p_ != c) return false;
-    ++p_;
-    return true;
-  }
-  bool Colon() {
-    Space();
-    if (!Eat(':')) return false;
-    Space();
-    return true;
-  }
-  // Printable ASCII without escapes only.
-  bool String(std::string& out) {
-    if (!Eat('"')) return false;
-    const char* start = p_;
-    while (p_ != end_ && *p_ != '"') {
-      const unsigned char c = static_cast<unsigned char>(*p_);
-      if (c < 0x20 || c >= 0x80 || c == '\\') return false;
-      ++p_;
-    }
-    if (p_ == end_) return false;
-    out.assign(start, p_);
-    ++p_;
-    return true;
-  }
-  bool Digits() {
-    const char* start = p_;
-    while (p_ != end_ && *p_ >= '0' && *p_ <= '9') ++p_;
-    return p_ != start;
-  }
-  // JSON's number grammar, checked here because from_chars is laxer ("01", "1.", "inf").
-  bool Number(double& value) {
-    const char* start = p_;
-    Eat('-');
-    if (p_ == end_) return false;
-    bool integer = true;
-    if (*p_ == '0') {
-      ++p_;
-    } else if (!Digits()) {
-      return false;
-    }
-    if (Eat('.')) {
-      integer = false;
-      if (!Digits()) return false;
-    }
-    if (p_ != end_ && (*p_ == 'e' || *p_ == 'E')) {
-      integer = false;
-      ++p_;
-      if (!Eat('+')) Eat('-');
-      if (!Digits()) return false;
-    }
-    const auto result = std::from_chars(start, p_, value);
-    if (result.ec != std::errc() || result.ptr != p_) return false;  // out of range: let nlohmann judge
-    if (integer && value == 0) value = 0;  // nlohmann reads "-0" as the integer 0
-    return true;
-  }
-  template <class Item>
-  bool List(Item item) {
-    if (!Eat('[')) return false;
-    Space();
-    if (Eat(']')) return true;
-    do {
-      Space();
-      if (!item()) return false;
-      Space();
-    } while (Eat(','));
-    return Eat(']');
-  }
-  bool Segments(LineObject& object) {
-    return List([&] {
-      object.segments.emplace_back();
-      std::vector<Point>& segment = object.segments.back();
-      return List([&] {
-        Point point{0, 0, 0};
-        if (!Eat('[')) return false;
-        Space();
-        if (!Number(point.x)) return false;
-        Space();
-        if (!Eat(',')) return false;
-        Space();
-        if (!Number(point.y)) return false;
-        Space();
-        if (Eat(',')) {
-          Space();
-          if (!Number(point.z)) return false;
-          Space();
-        }
-        segment.push_back(point);
-        return Eat(']');
-      });
-    });
-  }
-  bool Objects() {
-    return List([&] {
-      if (!Eat('{')) return false;
-      LineObject& object = doc_.objects.emplace_back();
-      bool segments = false, name = false;
-      do {
-        Space();
-        std::string key;
-        if (!String(key) || !Colon()) return false;
-        if (key == "segments" && !segments) {
-          segments = true;
-          if (!Segments(object)) return false;
-        } else if (key == "name" && !name) {
-          name = true;
-          if (!String(object.name)) return false;
-        } else {
-          return false;
-        }
-        Space();
-      } while (Eat(','));
-      return segments && Eat('}');
-    });
-  }
-
-  const char* p_;
-  const char* end_;
-  Document& doc_;
+  std::string parameterKey_;
+  // The single object's parameters may come before its segments create it.
+  LineObject singleHolder_;
+  std::vector<StoredParameter>& singleParameters_ = singleHolder_.parameters;
 };
 
 }  // namespace
-
-bool ReadJsonFast(const std::string& text, Document& doc) {
-  doc = Document{};
-  if (FastJson(text, doc).Parse()) return true;
-  doc = Document{};
-  return false;
-}
-
-Document ReadJson(std::string text, const std::string& file) {
-  Document doc;
-  if (ReadJsonFast(text, doc)) {
-    doc.drawingSize = DrawingSize(doc);
-    return doc;
-  }
-  return ReadJsonWithNlohmann(std::move(text), file);
-}
 
 Document ReadJsonWithNlohmann(std::string text, const std::string& file) {
   Document doc;
@@ -509,30 +348,6 @@ Document ReadJsonWithNlohmann(std::string text, const std::string& file) {
   if (!ok) throw ReadError(file, sax.errorLine, sax.error.empty() ? "invalid JSON" : sax.error);
   doc.drawingSize = DrawingSize(doc);
   return doc;
-}
-
-void WriteJson(std::ostream& out, const Document& doc) {
-  OutBuffer buffer(out);
-  std::string& text = buffer.text();
-  if (doc.objects.size() == 1 && !doc.multi) {
-    text += '{';
-    if (!doc.objects.front().name.empty()) text += "\"name\": " + QuotedName(doc.objects.front().name) + ", ";
-    AppendSegments(buffer, doc.objects.front());
-    text += "}\n";
-  } else {
-    text += "{\"objects\": [";
-    bool first = true;
-    for (const LineObject& object : doc.objects) {
-      text += first ? "\n{\"name\": " : ",\n{\"name\": ";
-      first = false;
-      text += QuotedName(object.name);
-      text += ", ";
-      AppendSegments(buffer, object);
-      text += '}';
-    }
-    text += doc.objects.empty() ? "]}\n" : "\n]}\n";
-  }
-  buffer.Flush();
 }
 
 }  // namespace korrand::io::detail
