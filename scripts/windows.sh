@@ -17,21 +17,43 @@ prefix=$root/$win/wine
 wine64=/usr/lib/wine/wine64
 export WINEPREFIX=$prefix WINEDEBUG=-all WINEDLLOVERRIDES=mscoree,mshtml=
 
-# A Wine server left running for this prefix is stopped by its process id (and looked for
-# once more, in case a last Wine process had started another).
-stop_wineserver() {
-  local pid round
-  for round in 1 2; do
-    for pid in $(pgrep -f wineserver || true); do
-      if { tr '\0' '\n' <"/proc/$pid/environ"; } 2>/dev/null | grep -qxF "WINEPREFIX=$prefix"; then
-        echo "stopping wineserver $pid"
-        kill "$pid" 2>/dev/null || true
-      fi
-    done
-    sleep 1
+# Wine processes of this prefix (the server, services, explorer, winedevice, plugplay, svchost,
+# rpcss), found by the prefix in their environment; this script itself carries it too.
+prefix_processes() {
+  local pid
+  for pid in $(pgrep -f -- 'wine|\.exe' || true); do
+    [ "$pid" = $$ ] && continue
+    if { tr '\0' '\n' <"/proc/$pid/environ"; } 2>/dev/null | grep -qxF "WINEPREFIX=$prefix"; then
+      echo "$pid"
+    fi
   done
 }
-trap stop_wineserver EXIT
+
+# Every Wine process of the prefix holds the run's standard error open, so one left behind
+# keeps a pipe reading this script from ever closing: stop them all with Wine's own means, wait
+# for the server to go, and fail when anything of the prefix survives.
+stop_wine() {
+  local status=$? left round
+  if [ -x /usr/lib/wine/wineserver ]; then
+    /usr/lib/wine/wineserver -k 2>/dev/null || true
+    /usr/lib/wine/wineserver -w 2>/dev/null || true
+  fi
+  # The services end shortly after their server.
+  for round in $(seq 1 20); do
+    left=$(prefix_processes)
+    [ -z "$left" ] && break
+    sleep 0.5
+  done
+  if [ -n "$left" ]; then
+    echo "windows: Wine processes of $prefix survived the stop: $(echo $left)" >&2
+    kill -9 $left 2>/dev/null || true
+    status=1
+  else
+    echo "windows: no Wine process of the prefix is left"
+  fi
+  exit $status
+}
+trap stop_wine EXIT
 
 step() { echo "== $* ($(($(date +%s) - started)) s)"; }
 
