@@ -18,13 +18,13 @@ struct Random {
         z = (z ^ (z >> 27)) * 0x94D049BB133111EBull;
         return z ^ (z >> 31);
     }
-    double Unit() { return static_cast<double>(Next() >> 11) * 0x1.0p-53; } // [0, 1)
+    double Unit() { return static_cast<double>(Next() >> 11) * 0x1.0p-53; }  // [0, 1)
     double Range(double lo, double hi) { return lo + (hi - lo) * Unit(); }
 };
 
 constexpr double kPi = 3.14159265358979323846;
 
-} // namespace
+}  // namespace
 
 Input MakeInput(int32_t segments, int32_t pointsPerSegment, uint64_t seed) {
     Input in;
@@ -71,7 +71,7 @@ Plan MakePlan(const Input& in, const Settings& s) {
         }
         E += F;
     }
-    dash::DashSettings settings = {s.offset, s.closed, s.count,    s.seed, s.jitter,
+    dash::DashSettings settings = {s.offset,      s.closed,   s.count, s.seed, s.jitter,
                                    s.subdivision, s.relative, s.start, s.end};
     dash::NormaliseRange(settings);
     const dash::PassLayout layout = dash::LayoutFor(settings);
@@ -94,11 +94,11 @@ Plan MakePlan(const Input& in, const Settings& s) {
     return plan;
 }
 
-int64_t RunFloor(const Input& in, const Plan& plan, bool closed, FloorBuffers& out,
-                 bool tuned) {
+int64_t RunFloor(const Input& in, const Plan& plan, bool closed, FloorBuffers& out, bool tuned) {
     int32_t longest = 0;
     for (int32_t c : in.counts) longest = std::max(longest, c);
-    if (out.cum.size() < static_cast<size_t>(longest) + 1) out.cum.resize(static_cast<size_t>(longest) + 1);
+    if (out.cum.size() < static_cast<size_t>(longest) + 1)
+        out.cum.resize(static_cast<size_t>(longest) + 1);
     if (out.points.size() < plan.u.size()) out.points.resize(plan.u.size());
     if (out.segments.size() < plan.pieces.size()) out.segments.resize(plan.pieces.size());
 
@@ -139,7 +139,8 @@ int64_t RunFloor(const Input& in, const Plan& plan, bool closed, FloorBuffers& o
             const double f = len > 0.0 ? (target - cum[c]) / len : 0.0;
             const HostVector& a = p[c];
             const HostVector& b = p[c + 1 == F ? 0 : c + 1];
-            dst[w++] = HostVector{a.x + (b.x - a.x) * f, a.y + (b.y - a.y) * f, a.z + (b.z - a.z) * f};
+            dst[w++] =
+                HostVector{a.x + (b.x - a.x) * f, a.y + (b.y - a.y) * f, a.z + (b.z - a.z) * f};
         }
         for (int64_t q = plan.segmentPiece[j]; q < plan.segmentPiece[j + 1]; ++q)
             records[q] = HostSegment{plan.pieces[static_cast<size_t>(q)], 0};
@@ -147,4 +148,4 @@ int64_t RunFloor(const Input& in, const Plan& plan, bool closed, FloorBuffers& o
     return w;
 }
 
-} // namespace bench
+}  // namespace bench

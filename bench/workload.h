@@ -36,10 +36,10 @@ struct Settings {
 // The uniform parameters the modifier hands to the measurer, segment by segment, and the
 // pieces (output segments) they form. Laid out once, outside any timing.
 struct Plan {
-    std::vector<double> u;             // every sample's uniform parameter, in output order
-    std::vector<int32_t> pieces;       // point count of each output segment, in order
-    std::vector<int64_t> segmentU;     // per input segment: first index into u (size + 1)
-    std::vector<int64_t> segmentPiece; // per input segment: first index into pieces (size + 1)
+    std::vector<double> u;              // every sample's uniform parameter, in output order
+    std::vector<int32_t> pieces;        // point count of each output segment, in order
+    std::vector<int64_t> segmentU;      // per input segment: first index into u (size + 1)
+    std::vector<int64_t> segmentPiece;  // per input segment: first index into pieces (size + 1)
 };
 Plan MakePlan(const Input& in, const Settings& s);
 
@@ -57,6 +57,6 @@ struct FloorBuffers {
 int64_t RunFloor(const Input& in, const Plan& plan, bool closed, FloorBuffers& out,
                  bool tuned = false);
 
-} // namespace bench
+}  // namespace bench
 
 #endif

@@ -50,7 +50,8 @@ std::string FindPluginFolder(const std::string& explicitFolder, const char* argv
 KorrandHost::KorrandHost(const std::string& pluginFolder) {
     std::string error;
     plugin_ = hostmodel::Plugin::Load(pluginFolder, &error);
-    if (!plugin_) throw PluginFailure("cannot load the plug-in from '" + pluginFolder + "': " + error);
+    if (!plugin_)
+        throw PluginFailure("cannot load the plug-in from '" + pluginFolder + "': " + error);
     if (!plugin_->Start(&error)) throw PluginFailure("the plug-in did not start: " + error);
     registration_ = plugin_->Find(kPluginId);
     if (registration_ == nullptr)
@@ -77,8 +78,7 @@ void KorrandHost::CheckSettings(const Settings& settings) const {
         if ((p->min && value < *p->min) || (p->max && value > *p->max))
             throw SettingError("--" + option + " must be between " +
                                (p->min ? Number(*p->min) : "-inf") + " and " +
-                               (p->max ? Number(*p->max) : "inf") + " (got " + Number(value) +
-                               ")");
+                               (p->max ? Number(*p->max) : "inf") + " (got " + Number(value) + ")");
     }
 }
 
@@ -88,14 +88,13 @@ const hostmodel::Parameter* KorrandHost::StoredParameterFor(const std::string& k
     return nullptr;
 }
 
-void KorrandHost::WriteStored(HostContainer* bc, const io::LineObject& object,
-                              size_t index) const {
+void KorrandHost::WriteStored(HostContainer* bc, const io::LineObject& object, size_t index) const {
     const HostFunctionTable* t = hostmodel::Table();
     for (const auto& stored : object.parameters) {
         const hostmodel::Parameter* p = StoredParameterFor(stored.key);
-        const std::string where =
-            (object.name.empty() ? "object " + std::to_string(index + 1) : "'" + object.name + "'") +
-            ": stored parameter '" + stored.key + "'";
+        const std::string where = (object.name.empty() ? "object " + std::to_string(index + 1)
+                                                       : "'" + object.name + "'") +
+                                  ": stored parameter '" + stored.key + "'";
         if (p == nullptr) throw SettingError(where + " is not a parameter of this plug-in");
         const io::StoredValue& v = stored.value;
         using Kind = io::StoredValue::Kind;
@@ -192,10 +191,12 @@ io::Document KorrandHost::Dash(const io::Document& doc, const Settings& settings
         dashed.segments.reserve(static_cast<size_t>(n > 0 ? n : 0));
         for (int32_t i = 0; i < n; ++i) {
             const int64_t c = segs[i].cnt;
-            if (c < 0 || at + c > total) throw PluginFailure("the modifier wrote inconsistent segments");
+            if (c < 0 || at + c > total)
+                throw PluginFailure("the modifier wrote inconsistent segments");
             std::vector<io::Point> seg;
             seg.reserve(static_cast<size_t>(c));
-            for (int64_t k = 0; k < c; ++k) seg.push_back({pts[at + k].x, pts[at + k].y, pts[at + k].z});
+            for (int64_t k = 0; k < c; ++k)
+                seg.push_back({pts[at + k].x, pts[at + k].y, pts[at + k].z});
             at += c;
             dashed.segments.push_back(std::move(seg));
         }
@@ -223,10 +224,9 @@ std::string KorrandHost::InfoJson() const {
         {"name", registration_->name},
         {"info", registration_->record.node.info},
         {"description", registration_->description},
-        {"icon", registration_->hasIcon
-                     ? nlohmann::json{{"width", registration_->iconWidth},
-                                      {"height", registration_->iconHeight}}
-                     : nlohmann::json(nullptr)},
+        {"icon", registration_->hasIcon ? nlohmann::json{{"width", registration_->iconWidth},
+                                                         {"height", registration_->iconHeight}}
+                                        : nlohmann::json(nullptr)},
         {"folder", plugin_->Folder()}};
     for (const auto& p : description_.parameters) j["parameters"].push_back(ParameterJson(p));
     return j.dump(2) + "\n";

@@ -3,14 +3,14 @@
 // curves of SVG, OBJ and JSON files.
 #include <CLI/CLI.hpp>
 
+#include <cerrno>
 #include <chrono>
 #include <cmath>
 #include <cstdio>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <functional>
-#include <cstring>
-#include <cerrno>
 #include <iostream>
 #include <map>
 #include <optional>
@@ -62,8 +62,9 @@ std::optional<Format> ResolveFormat(const std::string& name, const std::string& 
                                     const char* what) {
     if (!name.empty()) {
         auto f = korrand::io::FormatFromName(name);
-        if (!f) throw UsageError(std::string("unknown format '") + name + "' for " + what +
-                                 " (use svg, obj or json)");
+        if (!f)
+            throw UsageError(std::string("unknown format '") + name + "' for " + what +
+                             " (use svg, obj or json)");
         return f;
     }
     if (path == "-") return std::nullopt;
@@ -104,8 +105,8 @@ void WriteAtomically(const std::string& path, const std::function<void(std::ostr
             const int error = errno;
             out.close();
             fs::remove(tmp);
-            throw UsageError("cannot write '" + path + "': " +
-                             (error != 0 ? std::strerror(error) : "the write failed"));
+            throw UsageError("cannot write '" + path +
+                             "': " + (error != 0 ? std::strerror(error) : "the write failed"));
         }
     }
     std::error_code ec;
@@ -126,7 +127,8 @@ korrand::io::Document ReadInput(const DashOptions& o, Format format) {
     ro.layers = o.layers;
     if (o.closed || o.open) ro.closed = o.closed;
     ro.periodFromDasharray = o.period == "dasharray";
-    if (!o.period.empty() && !ro.periodFromDasharray) korrand::io::ParseLength(o.period, &ro.period);
+    if (!o.period.empty() && !ro.periodFromDasharray)
+        korrand::io::ParseLength(o.period, &ro.period);
     if (o.input == "-") return korrand::io::Read(std::cin, format, "<stdin>", ro);
     std::ifstream in(o.input, std::ios::binary);
     if (!in) throw UsageError("cannot open '" + o.input + "': " + std::strerror(errno));
@@ -144,15 +146,17 @@ void CheckPeriodCounts(const korrand::io::Document& input, const korrand::Korran
     for (const auto& object : input.objects)
         for (const auto& stored : object.parameters)
             if (stored.key == "KORRAND_COUNT" && static_cast<double>(stored.value.integer) > *most)
-                throw UsageError("--period " + period + " asks for " +
-                                 std::to_string(stored.value.integer) + " dashes on a subpath of '" +
-                                 object.name + "'; the plug-in takes at most " +
-                                 std::to_string(static_cast<long long>(*most)) +
-                                 " per segment (use a longer period)");
+                throw UsageError(
+                    "--period " + period + " asks for " + std::to_string(stored.value.integer) +
+                    " dashes on a subpath of '" + object.name + "'; the plug-in takes at most " +
+                    std::to_string(static_cast<long long>(*most)) +
+                    " per segment (use a longer period)");
 }
 
 using Clock = std::chrono::steady_clock;
-double Ms(Clock::duration d) { return std::chrono::duration<double, std::milli>(d).count(); }
+double Ms(Clock::duration d) {
+    return std::chrono::duration<double, std::milli>(d).count();
+}
 
 int Dash(const DashOptions& o, const char* argv0) {
     RefuseDirectory(o.input);
@@ -163,8 +167,10 @@ int Dash(const DashOptions& o, const char* argv0) {
     double length = 0;
     if (!o.tolerance.empty() && !korrand::io::ParseLength(o.tolerance, &length))
         throw UsageError("--tolerance must be a positive length (px, mm, cm, in, pt or pc)");
-    if (!o.period.empty() && o.period != "dasharray" && !korrand::io::ParseLength(o.period, &length))
-        throw UsageError("--period must be a positive length (px, mm, cm, in, pt or pc) or dasharray");
+    if (!o.period.empty() && o.period != "dasharray" &&
+        !korrand::io::ParseLength(o.period, &length))
+        throw UsageError(
+            "--period must be a positive length (px, mm, cm, in, pt or pc) or dasharray");
     if (o.period == "dasharray" && o.select != "dasharray")
         throw UsageError("--period dasharray needs --select dasharray");
 
@@ -198,9 +204,8 @@ int Dash(const DashOptions& o, const char* argv0) {
     wo.preview = o.preview;
     wo.original = &input;
     wo.originalClosed = stats.closedMeasuring;
-    WriteAtomically(o.output, [&](std::ostream& out) {
-        korrand::io::Write(out, *outFormat, dashed, wo);
-    });
+    WriteAtomically(o.output,
+                    [&](std::ostream& out) { korrand::io::Write(out, *outFormat, dashed, wo); });
     const auto t3 = Clock::now();
     if (!o.quiet) {
         std::string shapes;
@@ -212,8 +217,7 @@ int Dash(const DashOptions& o, const char* argv0) {
         const std::string counts =
             "read " + Count(static_cast<long long>(input.objects.size()), "object") + shapes +
             ", " + Count(stats.segmentsIn, "segment") + "; wrote " +
-            Count(stats.dashesOut, "dash", "dashes") + ", " +
-            Count(stats.pointsOut, "point");
+            Count(stats.dashesOut, "dash", "dashes") + ", " + Count(stats.pointsOut, "point");
         std::fprintf(stderr, "korrand: %s in %.1f ms (read %.1f, dash %.1f, write %.1f)\n",
                      counts.c_str(), Ms(t3 - t0), Ms(t1 - t0), Ms(t2 - t1), Ms(t3 - t2));
     }
@@ -229,12 +233,14 @@ int Info(const std::string& plugin, bool json, const char* argv0) {
 }  // namespace
 
 int main(int argc, char** argv) {
-    CLI::App app{"korrand: dashes the curves of SVG, OBJ and JSON files with the Korrand "
-                 "modifier plug-in"};
+    CLI::App app{
+        "korrand: dashes the curves of SVG, OBJ and JSON files with the Korrand "
+        "modifier plug-in"};
     app.set_version_flag("--version", std::string("korrand ") + kVersion);
     app.require_subcommand(1);
-    app.footer("Run 'korrand dash --help' for the options of dash, one per parameter of the "
-               "modifier.");
+    app.footer(
+        "Run 'korrand dash --help' for the options of dash, one per parameter of the "
+        "modifier.");
     // Declared once; the subcommands pass it through, so it may stand before or after them.
     std::string plugin;
     app.add_option("--plugin", plugin, "Plug-in folder (default: the one beside korrand)");

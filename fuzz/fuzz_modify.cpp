@@ -27,12 +27,12 @@
 
 namespace {
 
-#define FUZZ_CHECK(cond)                                                                     \
-    do {                                                                                     \
-        if (!(cond)) {                                                                       \
+#define FUZZ_CHECK(cond)                                                                         \
+    do {                                                                                         \
+        if (!(cond)) {                                                                           \
             std::fprintf(stderr, "fuzz_modify: check failed at line %d: %s\n", __LINE__, #cond); \
-            std::abort();                                                                    \
-        }                                                                                    \
+            std::abort();                                                                        \
+        }                                                                                        \
     } while (0)
 
 constexpr size_t kMaxSegments = 64;
@@ -46,7 +46,9 @@ constexpr int64_t kSmallBlockLimit = int64_t(1) << 14;
 // host would grant, is lowered to fit. Counts whose division block the host refuses are kept.
 constexpr int64_t kSampleBudget = 1024;
 
-const HostFunctionTable& T() { return *hostmodel::Table(); }
+const HostFunctionTable& T() {
+    return *hostmodel::Table();
+}
 
 double FromBits(uint64_t bits) {
     double d;
@@ -55,13 +57,12 @@ double FromBits(uint64_t bits) {
 }
 
 double PickReal(FuzzedDataProvider& in) {
-    static const double kSpecial[] = {0.0,     -0.0,         1.0,           -1.0,
-                                      0.5,     0.25,         0.75,          0.001,
-                                      0.9995,  NAN,          -NAN,          INFINITY,
-                                      -INFINITY, DBL_MAX,    -DBL_MAX,      DBL_MIN,
-                                      DBL_TRUE_MIN, -DBL_TRUE_MIN, 1e300,   -1e300,
-                                      1e-300,  4294967296.75, 2147483648.0, -2147483649.0,
-                                      0x1p52,  0x1p53 + 2.0, 0x1p52 + 0.5,  10.0};
+    static const double kSpecial[] = {
+        0.0,       -0.0,         1.0,          -1.0,          0.5,          0.25,
+        0.75,      0.001,        0.9995,       NAN,           -NAN,         INFINITY,
+        -INFINITY, DBL_MAX,      -DBL_MAX,     DBL_MIN,       DBL_TRUE_MIN, -DBL_TRUE_MIN,
+        1e300,     -1e300,       1e-300,       4294967296.75, 2147483648.0, -2147483649.0,
+        0x1p52,    0x1p53 + 2.0, 0x1p52 + 0.5, 10.0};
     switch (in.ConsumeIntegralInRange<int>(0, 3)) {
         case 0:
             return kSpecial[in.ConsumeIntegralInRange<size_t>(0, std::size(kSpecial) - 1)];
@@ -75,10 +76,26 @@ double PickReal(FuzzedDataProvider& in) {
 }
 
 int32_t PickLong(FuzzedDataProvider& in) {
-    static const int32_t kSpecial[] = {0,       1,         -1,        2,        -2,     3,
-                                       100,     10000,     98,        99,       65535,  65536,
-                                       1 << 30, (1 << 30) - 1, INT32_MAX, INT32_MIN,
-                                       INT32_MAX - 1, INT32_MIN + 1, -1000000, 1 << 24};
+    static const int32_t kSpecial[] = {0,
+                                       1,
+                                       -1,
+                                       2,
+                                       -2,
+                                       3,
+                                       100,
+                                       10000,
+                                       98,
+                                       99,
+                                       65535,
+                                       65536,
+                                       1 << 30,
+                                       (1 << 30) - 1,
+                                       INT32_MAX,
+                                       INT32_MIN,
+                                       INT32_MAX - 1,
+                                       INT32_MIN + 1,
+                                       -1000000,
+                                       1 << 24};
     switch (in.ConsumeIntegralInRange<int>(0, 2)) {
         case 0:
             return kSpecial[in.ConsumeIntegralInRange<size_t>(0, std::size(kSpecial) - 1)];
@@ -221,10 +238,10 @@ bool OnPolyline(const HostVector& p, const HostVector* pts, size_t n, bool close
 // The host calls the checks need, taken by entries of a copy of the host's table that note the
 // call and pass it on: far cheaper than the model's call recorder, which keeps every call.
 struct Trace {
-    std::vector<int32_t> splineAllocs;              // point count of each work spline, in order
-    std::vector<std::pair<const void*, int>> inits; // measurer, index of the work spline before it
-    std::vector<double> uniforms;                   // every u handed to a measurer, in order
-    std::vector<int> uniformRecord;                 // the work spline each u was measured on
+    std::vector<int32_t> splineAllocs;               // point count of each work spline, in order
+    std::vector<std::pair<const void*, int>> inits;  // measurer, index of the work spline before it
+    std::vector<double> uniforms;                    // every u handed to a measurer, in order
+    std::vector<int> uniformRecord;                  // the work spline each u was measured on
 };
 Trace g_trace;
 HostFunctionTable g_tracedTable;
@@ -264,9 +281,9 @@ Run Evaluate(NodeData* obj, HostAtom* node, const Input& input) {
     if (input.failKind == 2) hostmodel::FailObjectAllocations(input.failAt);
     g_trace = Trace();
     Run r;
-    r.ok = static_cast<ObjectData*>(obj)->ModifyObject(
-        reinterpret_cast<BaseObject*>(node), nullptr, reinterpret_cast<BaseObject*>(op), nullptr,
-        nullptr, 1.0, 0, nullptr);
+    r.ok = static_cast<ObjectData*>(obj)->ModifyObject(reinterpret_cast<BaseObject*>(node), nullptr,
+                                                       reinterpret_cast<BaseObject*>(op), nullptr,
+                                                       nullptr, 1.0, 0, nullptr);
     r.trace = std::move(g_trace);
     hostmodel::FailAllocationNumber(0);
     hostmodel::FailObjectAllocations(0);
@@ -277,7 +294,8 @@ Run Evaluate(NodeData* obj, HostAtom* node, const Input& input) {
 }
 
 bool SameBits(const Run& a, const Run& b) {
-    if (a.ok != b.ok || a.points.size() != b.points.size() || a.segments.size() != b.segments.size())
+    if (a.ok != b.ok || a.points.size() != b.points.size() ||
+        a.segments.size() != b.segments.size())
         return false;
     if (!a.points.empty() &&
         std::memcmp(a.points.data(), b.points.data(), a.points.size() * sizeof(HostVector)) != 0)
@@ -328,8 +346,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     HostContainer* bc = hostmodel::Container(node);
     FillContainer(in, bc);
 
-    input.blockLimit = (in.ConsumeIntegral<uint8_t>() & 0x07) == 0x07 ? kSmallBlockLimit
-                                                                          : kBlockLimit;
+    input.blockLimit =
+        (in.ConsumeIntegral<uint8_t>() & 0x07) == 0x07 ? kSmallBlockLimit : kBlockLimit;
     hostmodel::SetMaxBlockSize(input.blockLimit);
 
     // What the parameters mean, read through the host's own conversions.
@@ -349,7 +367,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const int64_t segmentsRead = static_cast<int64_t>(Readable(input).size());
     const int64_t perDash =
         std::min<int64_t>(dash::kMaxSamples,
-                          std::max<int64_t>(dash::kMinSamples, int64_t(s.subdivision) + 2)) + 1;
+                          std::max<int64_t>(dash::kMinSamples, int64_t(s.subdivision) + 2)) +
+        1;
     const int64_t divisionBytes = std::max<int64_t>(2 * int64_t(s.count), 1) * 8;
     if (divisionBytes <= input.blockLimit && s.count > 0 &&
         segmentsRead * int64_t(s.count) * perDash > kSampleBudget) {
@@ -366,9 +385,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const double start = s.start, end = s.end;
     const Run r = Evaluate(obj, node, input);
     if (std::getenv("FUZZ_MODIFY_VERBOSE") != nullptr)
-        std::fprintf(stderr, "%zu records, %zu points, count %d, range %g..%g, closed %d -> ok %d, "
-                     "%zu dashes, %zu points\n", input.segments.size(), input.points.size(),
-                     count, start, end, closed, r.ok, r.segments.size(), r.points.size());
+        std::fprintf(stderr,
+                     "%zu records, %zu points, count %d, range %g..%g, closed %d -> ok %d, "
+                     "%zu dashes, %zu points\n",
+                     input.segments.size(), input.points.size(), count, start, end, closed, r.ok,
+                     r.segments.size(), r.points.size());
 
     if (!emptyRange && input.failKind == 0) {
         // The plug-in hands the measurer exactly the dash pattern's parameters, in order.
@@ -418,8 +439,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
                 const int record = trace.uniformRecord[i];
                 FUZZ_CHECK(record >= 0);
                 const auto& seg = readable[static_cast<size_t>(record)];
-                if (!OnPolyline(r.points[i], input.points.data() + seg.first, seg.second,
-                                closed)) {
+                if (!OnPolyline(r.points[i], input.points.data() + seg.first, seg.second, closed)) {
                     std::fprintf(stderr, "point %zu (%g %g %g) is off record %d\n", i,
                                  r.points[i].x, r.points[i].y, r.points[i].z, record);
                     FUZZ_CHECK(false);

@@ -27,7 +27,9 @@ using namespace korrand::io;
     std::abort();
 }
 
-bool SameBits(double a, double b) { return std::memcmp(&a, &b, sizeof a) == 0; }
+bool SameBits(double a, double b) {
+    return std::memcmp(&a, &b, sizeof a) == 0;
+}
 
 bool SamePoints(const LineObject& a, const LineObject& b) {
     if (a.segments.size() != b.segments.size()) return false;
@@ -112,13 +114,17 @@ void CheckSvgWriteBack(const Document& doc, const ReadOptions& read, bool previe
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (size == 0) return 0;
-    const Format format = data[0] % 3 == 0 ? Format::Json : data[0] % 3 == 1 ? Format::Obj : Format::Svg;
+    const Format format = data[0] % 3 == 0   ? Format::Json
+                          : data[0] % 3 == 1 ? Format::Obj
+                                             : Format::Svg;
     const std::string text(reinterpret_cast<const char*>(data) + 1, size - 1);
     try {
         std::istringstream in(text);
         ReadOptions options;
         const int choice = data[0] / 3;
-        options.select = choice % 3 == 0 ? Select::All : choice % 3 == 1 ? Select::Stroked : Select::Dasharray;
+        options.select = choice % 3 == 0   ? Select::All
+                         : choice % 3 == 1 ? Select::Stroked
+                                           : Select::Dasharray;
         const Document doc = Read(in, format, "fuzz", options);
         CheckDocument(doc, format, text);
         if (format == Format::Svg) CheckSvgWriteBack(doc, options, (choice / 3) % 2 == 1);

@@ -71,7 +71,7 @@ typedef struct HostAtom HostAtom;           /* any scene node: objects, splines,
 typedef struct HostContainer HostContainer; /* a node's parameter container */
 typedef struct HostMeasurer HostMeasurer;   /* arc-length measurer prepared on a spline */
 typedef struct HostBitmap HostBitmap;
-typedef struct HostResource HostResource;   /* a loaded plug-in resource (string table) */
+typedef struct HostResource HostResource; /* a loaded plug-in resource (string table) */
 typedef struct HostDocument HostDocument;
 typedef struct HostThread HostThread;
 typedef struct HostHyperFile HostHyperFile;
@@ -139,8 +139,8 @@ typedef struct HostStringOps {
  * Threads: every entry, any thread. A file name belongs to whoever constructed it and is
  * freed by them with Free. */
 typedef struct HostFilenameOps {
-    void (*Init)(HostFilenameData* f);                              /* empty file name */
-    void (*Free)(HostFilenameData* f);                              /* destroys it */
+    void (*Init)(HostFilenameData* f);                                /* empty file name */
+    void (*Free)(HostFilenameData* f);                                /* destroys it */
     void (*Copy)(HostFilenameData* dst, const HostFilenameData* src); /* dst := src */
     /* dst := directory part of src (empty when src has none). */
     void (*GetDirectory)(const HostFilenameData* src, HostFilenameData* dst);
@@ -194,8 +194,7 @@ typedef struct HostObjectOps {
     int32_t (*ResizeObject)(HostAtom* op, int32_t pcnt, int32_t scnt);
     /* Position at the spline's own parameter t (0..1) of segment seg; padr, when not null,
        replaces the spline's points. Parameters outside 0..1 are clamped. */
-    HostVector (*GetSplinePoint)(const HostAtom* op, double t, int32_t seg,
-                                 const HostVector* padr);
+    HostVector (*GetSplinePoint)(const HostAtom* op, double t, int32_t seg, const HostVector* padr);
 } HostObjectOps;
 
 /* ---- Spline measurement -----------------------------------------------------------------------
@@ -222,8 +221,7 @@ typedef struct HostBitmapOps {
     void (*Free)(HostBitmap* bmp);
     /* Loads the image file name (frame -1: the first). Returns 1 on success, another value
        on failure (the bitmap then stays empty). ismovie may be null. */
-    int32_t (*Init)(HostBitmap* bmp, const HostFilenameData* name, int32_t frame,
-                    int32_t* ismovie);
+    int32_t (*Init)(HostBitmap* bmp, const HostFilenameData* name, int32_t frame, int32_t* ismovie);
     int32_t (*GetBw)(const HostBitmap* bmp);
     int32_t (*GetBh)(const HostBitmap* bmp);
 } HostBitmapOps;
@@ -284,26 +282,22 @@ typedef struct HostNodePluginPart {
     /* 5 */ int32_t (*Write)(HostNodeData* obj, HostAtom* node, HostHyperFile* hf);
     /* 6 */ int32_t (*Message)(HostNodeData* obj, HostAtom* node, int32_t type, void* data);
     /* 7 */ int32_t (*CopyTo)(HostNodeData* obj, HostNodeData* dest, HostAtom* snode,
-                             HostAtom* dnode, int32_t flags, HostAliasTrans* trn);
+                              HostAtom* dnode, int32_t flags, HostAliasTrans* trn);
     /* 8 */ void (*GetBubbleHelp)(HostNodeData* obj, HostAtom* node, HostStringData* str);
     /* 9 */ HostDocument* (*GetDocument)(HostNodeData* obj, HostAtom* node);
-    /* 10 */ int32_t (*GetBranchInfo)(HostNodeData* obj, HostAtom* node, void* info,
-                                      int32_t max, int32_t flags);
+    /* 10 */ int32_t (*GetBranchInfo)(HostNodeData* obj, HostAtom* node, void* info, int32_t max,
+                                      int32_t flags);
     /* 11 */ int32_t (*IsInstanceOf)(HostNodeData* obj, const HostAtom* node, int32_t type);
     /* 12 */ int32_t (*GetDDescription)(HostNodeData* obj, HostAtom* node,
                                         HostDescription* description, int32_t* flags);
-    /* 13 */ int32_t (*GetDParameter)(HostNodeData* obj, HostAtom* node,
-                                      const HostDescIDData* id, HostGeData* t_data,
-                                      int32_t* flags);
-    /* 14 */ int32_t (*SetDParameter)(HostNodeData* obj, HostAtom* node,
-                                      const HostDescIDData* id, const HostGeData* t_data,
-                                      int32_t* flags);
-    /* 15 */ int32_t (*GetDEnabling)(HostNodeData* obj, HostAtom* node,
-                                     const HostDescIDData* id, const HostGeData* t_data,
-                                     int32_t flags, const void* itemdesc);
-    /* 16 */ int32_t (*TranslateDescID)(HostNodeData* obj, HostAtom* node,
-                                        const HostDescIDData* id, HostDescIDData* res_id,
-                                        HostAtom** res_at);
+    /* 13 */ int32_t (*GetDParameter)(HostNodeData* obj, HostAtom* node, const HostDescIDData* id,
+                                      HostGeData* t_data, int32_t* flags);
+    /* 14 */ int32_t (*SetDParameter)(HostNodeData* obj, HostAtom* node, const HostDescIDData* id,
+                                      const HostGeData* t_data, int32_t* flags);
+    /* 15 */ int32_t (*GetDEnabling)(HostNodeData* obj, HostAtom* node, const HostDescIDData* id,
+                                     const HostGeData* t_data, int32_t flags, const void* itemdesc);
+    /* 16 */ int32_t (*TranslateDescID)(HostNodeData* obj, HostAtom* node, const HostDescIDData* id,
+                                        HostDescIDData* res_id, HostAtom** res_at);
     /* 17 */ int32_t (*IsDocumentRelated)(HostNodeData* obj, const HostAtom* node,
                                           int32_t* docrelated);
 } HostNodePluginPart;
@@ -312,17 +306,16 @@ typedef struct HostObjectPluginRecord {
     HostNodePluginPart node;
     /* The icon the host keeps (it copies the image during RegisterPlugin). */
     HostBitmap* icon;
-    /* 18 */ void (*GetDimension)(HostNodeData* obj, HostAtom* op, HostVector* mp,
-                                  HostVector* rad);
-    /* 19 */ int32_t (*Draw)(HostNodeData* obj, HostAtom* op, int32_t drawpass,
-                             HostBaseDraw* bd, HostDrawHelp* bh);
-    /* 20 */ int32_t (*DetectHandle)(HostNodeData* obj, HostAtom* op, HostBaseDraw* bd,
-                                     int32_t x, int32_t y, int32_t qualifier);
+    /* 18 */ void (*GetDimension)(HostNodeData* obj, HostAtom* op, HostVector* mp, HostVector* rad);
+    /* 19 */ int32_t (*Draw)(HostNodeData* obj, HostAtom* op, int32_t drawpass, HostBaseDraw* bd,
+                             HostDrawHelp* bh);
+    /* 20 */ int32_t (*DetectHandle)(HostNodeData* obj, HostAtom* op, HostBaseDraw* bd, int32_t x,
+                                     int32_t y, int32_t qualifier);
     /* 21 */ int32_t (*MoveHandle)(HostNodeData* obj, HostAtom* op, HostAtom* undo,
                                    const HostVector* mouse, int32_t hit_id, int32_t qualifier,
                                    HostBaseDraw* bd);
-    /* 22 */ int32_t (*Execute)(HostNodeData* obj, HostAtom* op, HostDocument* doc,
-                                HostThread* bt, int32_t priority, int32_t flags);
+    /* 22 */ int32_t (*Execute)(HostNodeData* obj, HostAtom* op, HostDocument* doc, HostThread* bt,
+                                int32_t priority, int32_t flags);
     /* 23 */ int32_t (*AddToExecution)(HostNodeData* obj, HostAtom* op, void* list);
     /* 24 */ void (*GetModelingAxis)(HostNodeData* obj, HostAtom* op, HostDocument* doc,
                                      HostMatrix* axis);
@@ -332,13 +325,12 @@ typedef struct HostObjectPluginRecord {
                                      const HostMatrix* mod_mg, double lod, int32_t flags,
                                      HostThread* thread);
     /* 27 */ void (*CheckDirty)(HostNodeData* obj, HostAtom* op, HostDocument* doc);
-    /* 28 */ HostAtom* (*GetContour)(HostNodeData* obj, HostAtom* op, HostDocument* doc,
-                                     double lod, HostThread* bt);
+    /* 28 */ HostAtom* (*GetContour)(HostNodeData* obj, HostAtom* op, HostDocument* doc, double lod,
+                                     HostThread* bt);
     /* 29 */ void (*ModifyParticles)(HostNodeData* obj, HostAtom* op, void* pp, void* ss,
                                      int32_t pcnt, double diff);
     /* 30 */ int32_t (*GetHandleCount)(HostNodeData* obj, HostAtom* op);
-    /* 31 */ void (*GetHandle)(HostNodeData* obj, HostAtom* op, int32_t i,
-                               HostHandleInfo* info);
+    /* 31 */ void (*GetHandle)(HostNodeData* obj, HostAtom* op, int32_t i, HostHandleInfo* info);
     /* 32 */ void (*SetHandle)(HostNodeData* obj, HostAtom* op, int32_t i, HostVector p,
                                const HostHandleInfo* info);
 } HostObjectPluginRecord;
@@ -349,12 +341,11 @@ typedef struct HostRegistrationOps {
     /* Registers a plug-in: version, kind (5: object plug-in), id, display name and a
        record of recordSize bytes. The host copies the name, the record and the icon
        (the caller frees its own after the call). 1 on success. */
-    int32_t (*RegisterPlugin)(int32_t version, int32_t kind, int32_t id,
-                              const HostStringData* name, void* record, int32_t recordSize);
+    int32_t (*RegisterPlugin)(int32_t version, int32_t kind, int32_t id, const HostStringData* name,
+                              void* record, int32_t recordSize);
     /* OPTIONAL. Registers description resource name for plug-in id, from res (the host's
        own lookup when null). 1 on success, 0 when the description cannot be found. */
-    int32_t (*RegisterDescription)(int32_t id, const HostStringData* name,
-                                   const HostResource* res);
+    int32_t (*RegisterDescription)(int32_t id, const HostStringData* name, const HostResource* res);
 } HostRegistrationOps;
 
 /* Threads: every entry, any thread. */
@@ -427,9 +418,10 @@ typedef int32_t (*HostPluginMain)(int32_t action, void* p1, void* p2, void* p3);
 #define HOST_TAG_SEGMENT 5672
 
 /* Message types of HostObjectOps.Message and of the record's Message entry. */
-#define HOST_MSG_UPDATE 5               /* points or segments changed; no data */
-#define HOST_MSG_DESCRIPTION_COMMAND 19 /* a description button was pressed;
-                                           data: HostDescriptionCommand */
+#define HOST_MSG_UPDATE 5 /* points or segments changed; no data */
+#define HOST_MSG_DESCRIPTION_COMMAND        \
+    19 /* a description button was pressed; \
+          data: HostDescriptionCommand */
 
 /* Container ids the host itself reads. */
 #define HOST_SPLINEOBJECT_CLOSED 1002 /* a spline's closed flag (bool) */

@@ -1,6 +1,6 @@
 // The library's only export: the host drives everything through c4d_main's action codes.
-#include <new>
 #include <stdint.h>
+#include <new>
 
 #include "platform.h"
 #include "registration.h"
@@ -68,7 +68,8 @@ extern "C" KORRAND_EXPORT int32_t c4d_main(int32_t action, void* p1, void* p2, v
         case HOST_ACTION_QUERY:
             return HOST_QUERY_ANSWER;
         case HOST_ACTION_MESSAGE: {
-            const Int32 id = static_cast<Int32>(static_cast<UInt32>(reinterpret_cast<uintptr_t>(p1)));
+            const Int32 id =
+                static_cast<Int32>(static_cast<UInt32>(reinterpret_cast<uintptr_t>(p1)));
             return PluginMessage(id, p2) ? HOST_RESULT_OK : HOST_RESULT_FAILED;
         }
         default:

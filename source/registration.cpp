@@ -2,8 +2,8 @@
 // location, the plug-in resource and its strings, the icon, and the modifier type's record.
 #include "registration.h"
 
-#include <new>
 #include <string.h>
+#include <new>
 
 #include "korrand.h"
 
@@ -75,8 +75,7 @@ bool RegisterObjectPlugin(Int32 id, const String& name, Int32 info, DataAllocato
         return false;
     HostObjectPluginRecord record;
     memset(&record, 0, sizeof(record));
-    FillObjectPluginRecord(&record, info, alloc, icon != nullptr ? icon->H() : nullptr,
-                           disklevel);
+    FillObjectPluginRecord(&record, info, alloc, icon != nullptr ? icon->H() : nullptr, disklevel);
     return Host().registration.RegisterPlugin(API_VERSION, PLUGINTYPE_OBJECT, id, name.Data(),
                                               &record, sizeof(record)) != 0;
 }
@@ -110,7 +109,7 @@ bool RegisterKorrandObject() {
             result = RegisterObjectPlugin(ID_KORRAND, *name, OBJECT_MODIFIER | OBJECT_ISSPLINE,
                                           AllocKorrandObject, description, icon.Get(), 0);
         }  // the icon bitmap
-    }  // description, iconFile
+    }      // description, iconFile
     name->~String();
     return result;
 }

@@ -6,6 +6,12 @@ _Static_assert(sizeof(HostVector) == 24, "vector layout");
 _Static_assert(sizeof(HostSegment) == 8, "segment layout");
 _Static_assert(offsetof(HostFunctionTable, version) == 0, "version leads the table");
 
-int korrand_abi_c_version(void) { return HOST_API_VERSION; }
-size_t korrand_abi_c_table_size(void) { return sizeof(HostFunctionTable); }
-size_t korrand_abi_c_record_size(void) { return sizeof(HostObjectPluginRecord); }
+int korrand_abi_c_version(void) {
+    return HOST_API_VERSION;
+}
+size_t korrand_abi_c_table_size(void) {
+    return sizeof(HostFunctionTable);
+}
+size_t korrand_abi_c_record_size(void) {
+    return sizeof(HostObjectPluginRecord);
+}

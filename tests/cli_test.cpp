@@ -98,8 +98,8 @@ bool SameBits(const Document& a, const Document& b) {
         if (x.size() != y.size()) return false;
         for (size_t s = 0; s < x.size(); ++s) {
             if (x[s].size() != y[s].size()) return false;
-            if (!x[s].empty() &&
-                std::memcmp(x[s].data(), y[s].data(), x[s].size() * sizeof(korrand::io::Point)) != 0)
+            if (!x[s].empty() && std::memcmp(x[s].data(), y[s].data(),
+                                             x[s].size() * sizeof(korrand::io::Point)) != 0)
                 return false;
         }
     }
@@ -116,10 +116,11 @@ TEST_F(CliTest, JsonAndObjOutputMatchTheInProcessHostBitForBit) {
         for (int i = 0; i < 17; ++i) s.push_back({d(rng), d(rng), d(rng) * 1e-7});
     const fs::path in = Write("in.json", JsonOf(segs));
     const std::string opts = "--count 9 --jitter 0.3 --seed 5 --offset 0.37 --subdivision 3";
-    ASSERT_EQ(Run(Quote(in.string()) + " -o " + Quote(Path("out.json").string()) + " " + opts,
-                  "").code,
-              2);  // no subcommand: usage error
-    Outcome o = Run("dash " + Quote(in.string()) + " -o " + Quote(Path("out.json").string()) + " " + opts);
+    ASSERT_EQ(
+        Run(Quote(in.string()) + " -o " + Quote(Path("out.json").string()) + " " + opts, "").code,
+        2);  // no subcommand: usage error
+    Outcome o =
+        Run("dash " + Quote(in.string()) + " -o " + Quote(Path("out.json").string()) + " " + opts);
     ASSERT_EQ(o.code, 0) << o.err;
     EXPECT_NE(o.err.find("read 1 object, 3 segments"), std::string::npos) << o.err;
     o = Run("dash " + Quote(in.string()) + " -o " + Quote(Path("out.obj").string()) + " " + opts);
@@ -145,8 +146,8 @@ TEST_F(CliTest, JsonAndObjOutputMatchTheInProcessHostBitForBit) {
 
 TEST_F(CliTest, EveryOptionReachesThePlugin) {
     // Two open polylines of different lengths, so every parameter has something to change.
-    const fs::path in = Write("in.json", JsonOf({{{0, 0, 0}, {4, 0, 0}, {4, 3, 0}},
-                                                 {{0, 5, 0}, {1, 5, 0}, {1, 6, 0}}}));
+    const fs::path in = Write(
+        "in.json", JsonOf({{{0, 0, 0}, {4, 0, 0}, {4, 3, 0}}, {{0, 5, 0}, {1, 5, 0}, {1, 6, 0}}}));
     auto dash = [&](const std::string& opts) {
         const Outcome o = Run("dash " + Quote(in.string()) + " -q " + opts);
         EXPECT_EQ(o.code, 0) << opts << ": " << o.err;
@@ -165,7 +166,9 @@ TEST_F(CliTest, EveryOptionReachesThePlugin) {
 
 TEST_F(CliTest, SvgShapesAreDashedWhereTheyAreDrawn) {
     // A rectangle moved and scaled by nested groups: every output point lies on its outline.
-    const fs::path in = Write("in.svg", R"SVG(<svg xmlns="http://www.w3.org/2000/svg" width="200" height="100" viewBox="0 0 200 100">
+    const fs::path in = Write(
+        "in.svg",
+        R"SVG(<svg xmlns="http://www.w3.org/2000/svg" width="200" height="100" viewBox="0 0 200 100">
   <g transform="translate(10 20)"><g transform="scale(2)"><rect id="r" x="5" y="5" width="40" height="20"/></g></g>
   <circle cx="150" cy="50" r="30"/>
 </svg>)SVG");
@@ -223,7 +226,8 @@ TEST_F(CliTest, BadInputIsRefusedWithoutAnOutputFile) {
     };
     const fs::path bad = Write("bad.json", "{\"segments\": [[[0, 0, 0], [1, 0");
     const fs::path schema = Write("schema.json", "{\"segments\": [[[0, \"x\", 0]]]}");
-    const fs::path svg = Write("broken.svg", "<svg xmlns=\"http://www.w3.org/2000/svg\">\n<path d=\"M0 0 L1 1\"\n</svg>");
+    const fs::path svg = Write(
+        "broken.svg", "<svg xmlns=\"http://www.w3.org/2000/svg\">\n<path d=\"M0 0 L1 1\"\n</svg>");
     const fs::path obj = Write("bad.obj", "v 0 0 0\nv 1 1 1\nl 1 7\n");
     fs::create_directories(Path("d.svg"));
     const std::vector<Case> cases = {
@@ -244,16 +248,19 @@ TEST_F(CliTest, BadInputIsRefusedWithoutAnOutputFile) {
         {"dash " + Quote(dir_.string()) + " --from svg", "is a directory"},
         {"dash " + Quote(Path("d.svg").string()), "is a directory"},
         // Stored values of the wrong type or name.
-        {"dash " + Quote(Write("type.json", "{\"parameters\": {\"KORRAND_COUNT\": 2.5}, "
-                                            "\"segments\": [[[0, 0], [1, 0]]]}")
+        {"dash " + Quote(Write("type.json",
+                               "{\"parameters\": {\"KORRAND_COUNT\": 2.5}, "
+                               "\"segments\": [[[0, 0], [1, 0]]]}")
                              .string()),
          "KORRAND_COUNT' must be an integer"},
-        {"dash " + Quote(Write("name.json", "{\"objects\": [{\"parameters\": {\"COUNT\": 2}, "
-                                            "\"segments\": [[[0, 0], [1, 0]]]}]}")
+        {"dash " + Quote(Write("name.json",
+                               "{\"objects\": [{\"parameters\": {\"COUNT\": 2}, "
+                               "\"segments\": [[[0, 0], [1, 0]]]}]}")
                              .string()),
          "'COUNT' is not a parameter"},
-        {"dash " + Quote(Write("value.json", "{\"parameters\": {\"1000\": \"12\"}, "
-                                             "\"segments\": [[[0, 0], [1, 0]]]}")
+        {"dash " + Quote(Write("value.json",
+                               "{\"parameters\": {\"1000\": \"12\"}, "
+                               "\"segments\": [[[0, 0], [1, 0]]]}")
                              .string()),
          "must be a number or a boolean"},
     };
@@ -272,7 +279,8 @@ TEST_F(CliTest, BadInputIsRefusedWithoutAnOutputFile) {
 
     // An existing output is left as it was, and no temporary file stays behind.
     Write("out.json", "keep");
-    EXPECT_EQ(Run("dash " + Quote(bad.string()) + " -o " + Quote(Path("out.json").string())).code, 2);
+    EXPECT_EQ(Run("dash " + Quote(bad.string()) + " -o " + Quote(Path("out.json").string())).code,
+              2);
     EXPECT_EQ(Slurp(Path("out.json")), "keep");
     size_t files = 0;
     for (const auto& e : fs::directory_iterator(dir_))
@@ -286,7 +294,8 @@ TEST_F(CliTest, StoredParametersAreDashedAsStoredAndWrittenBack) {
     const std::string scene =
         "{\"objects\": [\n"
         "{\"name\": \"a\", \"parameters\": {\"KORRAND_COUNT\": 12000, \"KORRAND_START\": -0.5, "
-        "\"1004\": false, \"KORRAND_OFFSET\": 2.0}, \"segments\": [[[0, 0, 0], [4, 0, 0], [4, 3, 0]]]},\n"
+        "\"1004\": false, \"KORRAND_OFFSET\": 2.0}, \"segments\": [[[0, 0, 0], [4, 0, 0], [4, 3, "
+        "0]]]},\n"
         "{\"name\": \"b\", \"segments\": [[[0, 0, 0], [4, 0, 0], [4, 3, 0]]]}\n]}\n";
     const fs::path in = Write("scene.json", scene);
     Outcome o = Run("dash " + Quote(in.string()) + " -o " + Quote(Path("out.json").string()));
@@ -304,7 +313,8 @@ TEST_F(CliTest, StoredParametersAreDashedAsStoredAndWrittenBack) {
 
     // Written back unchanged: the same keys, kinds and values, in order.
     const auto written = nlohmann::json::parse(Slurp(Path("out.json")));
-    EXPECT_EQ(written["objects"][0]["parameters"], nlohmann::json::parse(scene)["objects"][0]["parameters"]);
+    EXPECT_EQ(written["objects"][0]["parameters"],
+              nlohmann::json::parse(scene)["objects"][0]["parameters"]);
     EXPECT_TRUE(written["objects"][0]["parameters"]["KORRAND_OFFSET"].is_number_float());
     EXPECT_FALSE(written["objects"][1].contains("parameters"));
 
@@ -321,7 +331,8 @@ TEST_F(CliTest, StoredParametersAreDashedAsStoredAndWrittenBack) {
 TEST_F(CliTest, BundledExamplesRun) {
     for (const char* name : {"wave.svg", "garden.svg", "square.json", "zigzag.obj"}) {
         const fs::path in = fs::path(kExamples) / name;
-        const std::string out = Path(std::string("out.") + in.extension().string().substr(1)).string();
+        const std::string out =
+            Path(std::string("out.") + in.extension().string().substr(1)).string();
         const Outcome o = Run("dash " + Quote(in.string()) + " -o " + Quote(out));
         EXPECT_EQ(o.code, 0) << name << ": " << o.err;
         EXPECT_GT(fs::file_size(out), 100u) << name;

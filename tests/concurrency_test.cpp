@@ -31,8 +31,11 @@ const std::vector<std::vector<Setting>> kModifiers = {
     {{KORRAND_JITTER, 'R', 2.0}, {KORRAND_RELATIVE, 'B', 1}, {KORRAND_SEED, 'L', -123456}},
     {{KORRAND_OFFSET, 'R', 0.3}, {KORRAND_START, 'R', 0.1}, {KORRAND_END, 'R', 0.85}},
     {{KORRAND_CLOSED, 'B', 0}, {KORRAND_COUNT, 'L', 400}, {KORRAND_SUBDIVISION, 'L', 0}},
-    {{KORRAND_JITTER, 'R', 0.8}, {KORRAND_OFFSET, 'R', -1.25}, {KORRAND_RELATIVE, 'B', 1},
-     {KORRAND_CLOSED, 'B', 0}, {KORRAND_COUNT, 'L', 60}},
+    {{KORRAND_JITTER, 'R', 0.8},
+     {KORRAND_OFFSET, 'R', -1.25},
+     {KORRAND_RELATIVE, 'B', 1},
+     {KORRAND_CLOSED, 'B', 0},
+     {KORRAND_COUNT, 'L', 60}},
     {{KORRAND_COUNT, 'L', 3}, {KORRAND_SUBDIVISION, 'L', 98}, {KORRAND_OFFSET, 'R', 0.999}},
 };
 
@@ -44,8 +47,8 @@ struct Shape {
 std::vector<Shape> Shapes() {
     std::vector<Shape> shapes;
     shapes.push_back({{{0, 0, 0}, {1, 0, 0}, {1, 1, 0}, {0, 1, 0}}, {4}});
-    shapes.push_back({{{0, 0, 0}, {3, 0, 0}, {3, 2, 0}, {10, 10, 0}, {12, 10, 0}, {12, 14, 0}},
-                      {3, 3}});
+    shapes.push_back(
+        {{{0, 0, 0}, {3, 0, 0}, {3, 2, 0}, {10, 10, 0}, {12, 10, 0}, {12, 14, 0}}, {3, 3}});
     Shape wiggle;
     std::mt19937 rng(77);
     std::uniform_real_distribution<double> coord(-20, 20);
@@ -133,7 +136,8 @@ TEST_F(Concurrency, ParallelEvaluationEqualsSerialBitForBit) {
                     // Every thread walks the objects in its own order.
                     const size_t m = (k * 3 + static_cast<size_t>(w + round)) % mods.size();
                     for (size_t s = 0; s < shapes.size(); ++s) {
-                        if (!(Evaluate(*p, mods[m], shapes[s]) == expected[m][s])) mismatches.fetch_add(1);
+                        if (!(Evaluate(*p, mods[m], shapes[s]) == expected[m][s]))
+                            mismatches.fetch_add(1);
                         evaluations.fetch_add(1);
                     }
                 }
@@ -143,8 +147,10 @@ TEST_F(Concurrency, ParallelEvaluationEqualsSerialBitForBit) {
                     evaluations.fetch_add(1);
                 }
             }
-            if (own) p->Destroy(*own);
-            else mismatches.fetch_add(1000);  // creation must not fail here
+            if (own)
+                p->Destroy(*own);
+            else
+                mismatches.fetch_add(1000);  // creation must not fail here
         };
         std::vector<std::thread> threads;
         for (int w = 0; w < kThreads; ++w) threads.emplace_back(worker, w);

@@ -31,7 +31,7 @@ enum : int32_t {
 
 struct Setting {
     int32_t id;
-    char kind; // 'L'ong, 'B'ool, 'R'eal
+    char kind;  // 'L'ong, 'B'ool, 'R'eal
     double value;
 };
 
@@ -40,9 +40,13 @@ struct Input {
     std::vector<int32_t> counts, closed;
 };
 
-Input LShape() { return {{{0, 0, 0}, {1, 0, 0}, {1, 1, 0}}, {3}, {0}}; }
+Input LShape() {
+    return {{{0, 0, 0}, {1, 0, 0}, {1, 1, 0}}, {3}, {0}};
+}
 
-Input Square() { return {{{0, 0, 0}, {2, 0, 0}, {2, 2, 0}, {0, 2, 0}}, {4}, {1}}; }
+Input Square() {
+    return {{{0, 0, 0}, {2, 0, 0}, {2, 2, 0}, {0, 2, 0}}, {4}, {1}};
+}
 
 // A zigzag, a parabola arc and a 3D twisted curve, in one object.
 Input ThreeSegments() {
@@ -65,8 +69,8 @@ Input ThreeSegments() {
 // Very unequal segments, one of them degenerate (all points in one place).
 Input Unequal() {
     Input in;
-    in.points = {{0, 0, 0}, {0.001, 0, 0}, {5, 5, 5}, {5, 5, 5}, {-1e3, 1e-3, 7},
-                 {1e3, -1e-3, 7}, {1e3, 250.5, -7}};
+    in.points = {{0, 0, 0},       {0.001, 0, 0},   {5, 5, 5},       {5, 5, 5},
+                 {-1e3, 1e-3, 7}, {1e3, -1e-3, 7}, {1e3, 250.5, -7}};
     in.counts = {2, 2, 3};
     in.closed = {0, 0, 0};
     return in;
@@ -84,20 +88,37 @@ const std::vector<Case>& Cases() {
         {"square-defaults", Square, {}},
         {"three-defaults", ThreeSegments, {}},
         {"unequal-defaults", Unequal, {}},
-        {"square-offset-jitter", Square,
+        {"square-offset-jitter",
+         Square,
          {{kCount, 'L', 7}, {kOffset, 'R', 0.3}, {kJitter, 'R', 0.5}, {kSeed, 'L', 7}}},
-        {"three-relative-open", ThreeSegments,
+        {"three-relative-open",
+         ThreeSegments,
          {{kCount, 'L', 40}, {kRelative, 'B', 1}, {kClosed, 'B', 0}, {kSubdivision, 'L', 4}}},
-        {"three-range-jitter", ThreeSegments,
-         {{kCount, 'L', 33}, {kStart, 'R', 0.1}, {kEnd, 'R', 0.85}, {kOffset, 'R', -0.75},
-          {kJitter, 'R', 2.5}, {kSeed, 'L', 12345}, {kSubdivision, 'L', 9}}},
-        {"unequal-relative-jitter", Unequal,
-         {{kCount, 'L', 250}, {kRelative, 'B', 1}, {kJitter, 'R', 10}, {kSeed, 'L', -3},
+        {"three-range-jitter",
+         ThreeSegments,
+         {{kCount, 'L', 33},
+          {kStart, 'R', 0.1},
+          {kEnd, 'R', 0.85},
+          {kOffset, 'R', -0.75},
+          {kJitter, 'R', 2.5},
+          {kSeed, 'L', 12345},
+          {kSubdivision, 'L', 9}}},
+        {"unequal-relative-jitter",
+         Unequal,
+         {{kCount, 'L', 250},
+          {kRelative, 'B', 1},
+          {kJitter, 'R', 10},
+          {kSeed, 'L', -3},
           {kOffset, 'R', 3.6}}},
-        {"lshape-one-dash", LShape,
-         {{kCount, 'L', 1}, {kClosed, 'B', 0}, {kStart, 'R', 0.25}, {kEnd, 'R', 0.5},
+        {"lshape-one-dash",
+         LShape,
+         {{kCount, 'L', 1},
+          {kClosed, 'B', 0},
+          {kStart, 'R', 0.25},
+          {kEnd, 'R', 0.5},
           {kSubdivision, 'L', 98}}},
-        {"square-many", Square,
+        {"square-many",
+         Square,
          {{kCount, 'L', 10000}, {kJitter, 'R', 0.01}, {kSeed, 'L', 0}, {kOffset, 'R', 0.999}}},
     };
     return cases;
@@ -130,7 +151,8 @@ bool Run(hostmodel::Plugin& plugin, const Case& c, FILE* out) {
     std::fprintf(out, "case %s ok %d points %llu segments %llu\n", c.name, ok ? 1 : 0,
                  static_cast<unsigned long long>(points.size()),
                  static_cast<unsigned long long>(segs.size()));
-    for (const HostSegment& s : segs) std::fprintf(out, "s %" PRId32 " %" PRId32 "\n", s.cnt, s.closed);
+    for (const HostSegment& s : segs)
+        std::fprintf(out, "s %" PRId32 " %" PRId32 "\n", s.cnt, s.closed);
     for (const HostVector& p : points)
         std::fprintf(out, "p %016" PRIx64 " %016" PRIx64 " %016" PRIx64 "\n", Bits(p.x), Bits(p.y),
                      Bits(p.z));
@@ -139,7 +161,7 @@ bool Run(hostmodel::Plugin& plugin, const Case& c, FILE* out) {
     return ok;
 }
 
-} // namespace
+}  // namespace
 
 int main(int argc, char** argv) {
     if (argc != 3) {

@@ -21,90 +21,106 @@ using io::Point;
 namespace {
 
 Document ReadText(const std::string& text, Format format, const io::ReadOptions& options = {}) {
-  std::istringstream in(text);
-  return io::Read(in, format, "test." + std::string(io::FormatName(format)), options);
+    std::istringstream in(text);
+    return io::Read(in, format, "test." + std::string(io::FormatName(format)), options);
 }
 
 std::string WriteText(const Document& doc, Format format, const io::WriteOptions& options = {}) {
-  std::ostringstream out;
-  io::Write(out, format, doc, options);
-  return out.str();
+    std::ostringstream out;
+    io::Write(out, format, doc, options);
+    return out.str();
 }
 
 // The ReadError a read throws (fails the test if none).
 io::ReadError ReadFailure(const std::string& text, Format format) {
-  try {
-    ReadText(text, format);
-  } catch (const io::ReadError& e) {
-    return e;
-  }
-  ADD_FAILURE() << "no ReadError for:\n" << text;
-  return io::ReadError("", 0, "");
+    try {
+        ReadText(text, format);
+    } catch (const io::ReadError& e) {
+        return e;
+    }
+    ADD_FAILURE() << "no ReadError for:\n" << text;
+    return io::ReadError("", 0, "");
 }
 
 std::uint64_t Bits(double v) {
-  std::uint64_t b;
-  std::memcpy(&b, &v, sizeof b);
-  return b;
+    std::uint64_t b;
+    std::memcpy(&b, &v, sizeof b);
+    return b;
 }
 
 void ExpectSameBits(const Document& a, const Document& b) {
-  ASSERT_EQ(a.objects.size(), b.objects.size());
-  for (std::size_t o = 0; o < a.objects.size(); ++o) {
-    EXPECT_EQ(a.objects[o].name, b.objects[o].name);
-    ASSERT_EQ(a.objects[o].segments.size(), b.objects[o].segments.size());
-    for (std::size_t s = 0; s < a.objects[o].segments.size(); ++s) {
-      const auto& sa = a.objects[o].segments[s];
-      const auto& sb = b.objects[o].segments[s];
-      ASSERT_EQ(sa.size(), sb.size());
-      for (std::size_t i = 0; i < sa.size(); ++i) {
-        EXPECT_EQ(Bits(sa[i].x), Bits(sb[i].x)) << sa[i].x << " vs " << sb[i].x;
-        EXPECT_EQ(Bits(sa[i].y), Bits(sb[i].y)) << sa[i].y << " vs " << sb[i].y;
-        EXPECT_EQ(Bits(sa[i].z), Bits(sb[i].z)) << sa[i].z << " vs " << sb[i].z;
-      }
+    ASSERT_EQ(a.objects.size(), b.objects.size());
+    for (std::size_t o = 0; o < a.objects.size(); ++o) {
+        EXPECT_EQ(a.objects[o].name, b.objects[o].name);
+        ASSERT_EQ(a.objects[o].segments.size(), b.objects[o].segments.size());
+        for (std::size_t s = 0; s < a.objects[o].segments.size(); ++s) {
+            const auto& sa = a.objects[o].segments[s];
+            const auto& sb = b.objects[o].segments[s];
+            ASSERT_EQ(sa.size(), sb.size());
+            for (std::size_t i = 0; i < sa.size(); ++i) {
+                EXPECT_EQ(Bits(sa[i].x), Bits(sb[i].x)) << sa[i].x << " vs " << sb[i].x;
+                EXPECT_EQ(Bits(sa[i].y), Bits(sb[i].y)) << sa[i].y << " vs " << sb[i].y;
+                EXPECT_EQ(Bits(sa[i].z), Bits(sb[i].z)) << sa[i].z << " vs " << sb[i].z;
+            }
+        }
     }
-  }
 }
 
 // Awkward doubles: random bit patterns (all exponents, subnormals included) and known hard cases.
 Document AwkwardDocument() {
-  std::vector<double> values = {0.1, 1e308, -1e308, 5e-324, -5e-324, 2.2250738585072014e-308,
-                                2.225073858507201e-308, std::numeric_limits<double>::max(),
-                                std::numeric_limits<double>::lowest(), 1.0, -0.0, 0.0, 9007199254740993.0,
-                                1.2345678901234568e+20, 123456789.0, 1e21, 1e-7, 0.30000000000000004};
-  std::mt19937_64 rng(42);
-  while (values.size() < 3000) {
-    std::uint64_t bits = rng();
-    if (values.size() % 5 == 0) bits &= 0x800FFFFFFFFFFFFFull;  // a subnormal
-    double v;
-    std::memcpy(&v, &bits, sizeof v);
-    if (std::isfinite(v)) values.push_back(v);
-  }
-  Document doc;
-  doc.objects.resize(2);
-  doc.objects[0].name = "first";
-  doc.objects[1].name = "second";
-  doc.multi = true;
-  for (std::size_t i = 0; i + 2 < values.size(); i += 3) {
-    auto& segments = doc.objects[(i / 300) % 2].segments;
-    if (segments.empty() || i % 90 == 0) segments.emplace_back();
-    segments.back().push_back({values[i], values[i + 1], values[i + 2]});
-  }
-  return doc;
+    std::vector<double> values = {0.1,
+                                  1e308,
+                                  -1e308,
+                                  5e-324,
+                                  -5e-324,
+                                  2.2250738585072014e-308,
+                                  2.225073858507201e-308,
+                                  std::numeric_limits<double>::max(),
+                                  std::numeric_limits<double>::lowest(),
+                                  1.0,
+                                  -0.0,
+                                  0.0,
+                                  9007199254740993.0,
+                                  1.2345678901234568e+20,
+                                  123456789.0,
+                                  1e21,
+                                  1e-7,
+                                  0.30000000000000004};
+    std::mt19937_64 rng(42);
+    while (values.size() < 3000) {
+        std::uint64_t bits = rng();
+        if (values.size() % 5 == 0) bits &= 0x800FFFFFFFFFFFFFull;  // a subnormal
+        double v;
+        std::memcpy(&v, &bits, sizeof v);
+        if (std::isfinite(v)) values.push_back(v);
+    }
+    Document doc;
+    doc.objects.resize(2);
+    doc.objects[0].name = "first";
+    doc.objects[1].name = "second";
+    doc.multi = true;
+    for (std::size_t i = 0; i + 2 < values.size(); i += 3) {
+        auto& segments = doc.objects[(i / 300) % 2].segments;
+        if (segments.empty() || i % 90 == 0) segments.emplace_back();
+        segments.back().push_back({values[i], values[i + 1], values[i + 2]});
+    }
+    return doc;
 }
 
-double Distance(const Point& p, double x, double y) { return std::hypot(p.x - x, p.y - y); }
+double Distance(const Point& p, double x, double y) {
+    return std::hypot(p.x - x, p.y - y);
+}
 
 const std::string kSvgHead = "<svg xmlns=\"http://www.w3.org/2000/svg\" viewBox=\"0 0 200 100\">\n";
 
 io::ReadOptions Tolerance(double tolerance) {
-  io::ReadOptions options;
-  options.tolerance = tolerance;
-  return options;
+    io::ReadOptions options;
+    options.tolerance = tolerance;
+    return options;
 }
 
 Document ReadSvgBody(const std::string& body, const io::ReadOptions& options = {}) {
-  return ReadText(kSvgHead + body + "\n</svg>\n", Format::Svg, options);
+    return ReadText(kSvgHead + body + "\n</svg>\n", Format::Svg, options);
 }
 
 }  // namespace
@@ -112,679 +128,725 @@ Document ReadSvgBody(const std::string& body, const io::ReadOptions& options = {
 // --- format names -------------------------------------------------------------------------------
 
 TEST(FormatNames, ByNameAndExtension) {
-  EXPECT_EQ(io::FormatFromName("JSON"), Format::Json);
-  EXPECT_EQ(io::FormatFromName("obj"), Format::Obj);
-  EXPECT_FALSE(io::FormatFromName("png"));
-  EXPECT_EQ(io::FormatFromPath("dir.v2/Drawing.SVG"), Format::Svg);
-  EXPECT_EQ(io::FormatFromPath("a.b.obj"), Format::Obj);
-  EXPECT_FALSE(io::FormatFromPath("dir.json/noext"));
+    EXPECT_EQ(io::FormatFromName("JSON"), Format::Json);
+    EXPECT_EQ(io::FormatFromName("obj"), Format::Obj);
+    EXPECT_FALSE(io::FormatFromName("png"));
+    EXPECT_EQ(io::FormatFromPath("dir.v2/Drawing.SVG"), Format::Svg);
+    EXPECT_EQ(io::FormatFromPath("a.b.obj"), Format::Obj);
+    EXPECT_FALSE(io::FormatFromPath("dir.json/noext"));
 }
 
 TEST(ReadErrorText, OneLineWithFileAndLine) {
-  EXPECT_STREQ(io::ReadError("a.obj", 7, "bad\nthing").what(), "a.obj:7: bad thing");
-  EXPECT_STREQ(io::ReadError("a.obj", 0, "bad").what(), "a.obj: bad");
+    EXPECT_STREQ(io::ReadError("a.obj", 7, "bad\nthing").what(), "a.obj:7: bad thing");
+    EXPECT_STREQ(io::ReadError("a.obj", 0, "bad").what(), "a.obj: bad");
 }
 
 // --- JSON ---------------------------------------------------------------------------------------
 
 TEST(Json, RoundTripIsBitExact) {
-  const Document doc = AwkwardDocument();
-  const std::string text = WriteText(doc, Format::Json);
-  ExpectSameBits(doc, ReadText(text, Format::Json));
-  // The general path reads the same file to the same bits as the fast path.
-  ExpectSameBits(doc, io::detail::ReadJsonWithNlohmann(text, "x"));
+    const Document doc = AwkwardDocument();
+    const std::string text = WriteText(doc, Format::Json);
+    ExpectSameBits(doc, ReadText(text, Format::Json));
+    // The general path reads the same file to the same bits as the fast path.
+    ExpectSameBits(doc, io::detail::ReadJsonWithNlohmann(text, "x"));
 }
 
 TEST(Json, FastAndGeneralPathsAgree) {
-  const std::string inputs[] = {
-      R"({"segments": [[[1, 2, 3], [4, 5]], []]})",
-      " \t\r\n{ \"name\" : \"n\" , \"segments\":[ [ [ -0 , -0.0 , 1E2 ] , [0.5e+1,-12345678901234567890123] ] ] } \n",
-      R"({"segments": [[[1e-400, 2]]]})",
-      R"({"objects": [{"segments": [], "name": "a"}, {"name": "b", "segments": [[[18446744073709551615, 9007199254740993]]]}]})",
-      R"({"objects": []})",
-      // Beyond the fast path: escapes, non-ASCII, unknown keys.
-      R"({"name": "caf\u00e9 \"x\"", "version": {"a": [1, {}]}, "segments": [[[1, 2]]]})",
-      "{\"name\": \"\xc3\xa9\", \"segments\": [[[1, 2]]]}",
-  };
-  for (const std::string& text : inputs) {
-    SCOPED_TRACE(text);
-    const Document general = io::detail::ReadJsonWithNlohmann(text, "x");
-    EXPECT_EQ(ReadText(text, Format::Json).multi, general.multi);
-    ExpectSameBits(ReadText(text, Format::Json), general);
-  }
-  Document fast;
-  EXPECT_TRUE(io::detail::ReadJsonFast(inputs[0], fast));
-  EXPECT_TRUE(io::detail::ReadJsonFast(inputs[1], fast));
-  EXPECT_FALSE(io::detail::ReadJsonFast(inputs[5], fast));
+    const std::string inputs[] = {
+        R"({"segments": [[[1, 2, 3], [4, 5]], []]})",
+        " \t\r\n{ \"name\" : \"n\" , \"segments\":[ [ [ -0 , -0.0 , 1E2 ] , "
+        "[0.5e+1,-12345678901234567890123] ] ] } \n",
+        R"({"segments": [[[1e-400, 2]]]})",
+        R"({"objects": [{"segments": [], "name": "a"}, {"name": "b", "segments": [[[18446744073709551615, 9007199254740993]]]}]})",
+        R"({"objects": []})",
+        // Beyond the fast path: escapes, non-ASCII, unknown keys.
+        R"({"name": "caf\u00e9 \"x\"", "version": {"a": [1, {}]}, "segments": [[[1, 2]]]})",
+        "{\"name\": \"\xc3\xa9\", \"segments\": [[[1, 2]]]}",
+    };
+    for (const std::string& text : inputs) {
+        SCOPED_TRACE(text);
+        const Document general = io::detail::ReadJsonWithNlohmann(text, "x");
+        EXPECT_EQ(ReadText(text, Format::Json).multi, general.multi);
+        ExpectSameBits(ReadText(text, Format::Json), general);
+    }
+    Document fast;
+    EXPECT_TRUE(io::detail::ReadJsonFast(inputs[0], fast));
+    EXPECT_TRUE(io::detail::ReadJsonFast(inputs[1], fast));
+    EXPECT_FALSE(io::detail::ReadJsonFast(inputs[5], fast));
 
-  // Stored parameters: both paths keep every key, kind and value in order, before or after the
-  // segments; integers beyond 64 bits are the general path's to refuse.
-  const std::string stored[] = {
-      R"({"parameters": {"KORRAND_COUNT": -3, "1004": true, "KORRAND_START": 2, "KORRAND_END": 0.5e0, "B": false}, "segments": [[[1, 2]]]})",
-      R"({"objects": [{"segments": [[[1, 2]]], "parameters": {"KORRAND_OFFSET": -0.0, "X": 9223372036854775807}}, {"segments": []}]})",
-  };
-  auto summary = [](const Document& d) {
-    std::string out;
-    for (const auto& o : d.objects)
-      for (const auto& p : o.parameters)
-        out += p.key + ":" + std::to_string(static_cast<int>(p.value.kind)) + ":" +
-               std::to_string(p.value.integer) + ":" + std::to_string(p.value.boolean) + ":" +
-               std::to_string(p.value.real) + (std::signbit(p.value.real) ? "-" : "") + ";";
-    return out;
-  };
-  for (const std::string& text : stored) {
-    SCOPED_TRACE(text);
-    Document viaFast;
-    ASSERT_TRUE(io::detail::ReadJsonFast(text, viaFast));
-    const Document general = io::detail::ReadJsonWithNlohmann(text, "x");
-    EXPECT_EQ(summary(viaFast), summary(general));
-    EXPECT_EQ(summary(ReadText(WriteText(general, Format::Json), Format::Json)), summary(general));
-  }
-  EXPECT_EQ(summary(io::detail::ReadJsonWithNlohmann(stored[0], "x")),
-            "KORRAND_COUNT:0:-3:0:0.000000;1004:1:0:1:0.000000;KORRAND_START:0:2:0:0.000000;"
-            "KORRAND_END:2:0:0:0.500000;B:1:0:0:0.000000;");
-  for (const char* bad : {R"({"parameters": {"A": 1, "A": 2}, "segments": []})",
-                          R"({"parameters": {"A": 18446744073709551615}, "segments": []})",
-                          R"({"parameters": {"A": null}, "segments": []})",
-                          R"({"parameters": [1], "segments": []})",
-                          R"({"parameters": {}, "objects": []})"}) {
-    EXPECT_THROW(ReadText(bad, Format::Json), io::ReadError) << bad;
-  }
+    // Stored parameters: both paths keep every key, kind and value in order, before or after the
+    // segments; integers beyond 64 bits are the general path's to refuse.
+    const std::string stored[] = {
+        R"({"parameters": {"KORRAND_COUNT": -3, "1004": true, "KORRAND_START": 2, "KORRAND_END": 0.5e0, "B": false}, "segments": [[[1, 2]]]})",
+        R"({"objects": [{"segments": [[[1, 2]]], "parameters": {"KORRAND_OFFSET": -0.0, "X": 9223372036854775807}}, {"segments": []}]})",
+    };
+    auto summary = [](const Document& d) {
+        std::string out;
+        for (const auto& o : d.objects)
+            for (const auto& p : o.parameters)
+                out += p.key + ":" + std::to_string(static_cast<int>(p.value.kind)) + ":" +
+                       std::to_string(p.value.integer) + ":" + std::to_string(p.value.boolean) +
+                       ":" + std::to_string(p.value.real) +
+                       (std::signbit(p.value.real) ? "-" : "") + ";";
+        return out;
+    };
+    for (const std::string& text : stored) {
+        SCOPED_TRACE(text);
+        Document viaFast;
+        ASSERT_TRUE(io::detail::ReadJsonFast(text, viaFast));
+        const Document general = io::detail::ReadJsonWithNlohmann(text, "x");
+        EXPECT_EQ(summary(viaFast), summary(general));
+        EXPECT_EQ(summary(ReadText(WriteText(general, Format::Json), Format::Json)),
+                  summary(general));
+    }
+    EXPECT_EQ(summary(io::detail::ReadJsonWithNlohmann(stored[0], "x")),
+              "KORRAND_COUNT:0:-3:0:0.000000;1004:1:0:1:0.000000;KORRAND_START:0:2:0:0.000000;"
+              "KORRAND_END:2:0:0:0.500000;B:1:0:0:0.000000;");
+    for (const char* bad :
+         {R"({"parameters": {"A": 1, "A": 2}, "segments": []})",
+          R"({"parameters": {"A": 18446744073709551615}, "segments": []})",
+          R"({"parameters": {"A": null}, "segments": []})",
+          R"({"parameters": [1], "segments": []})", R"({"parameters": {}, "objects": []})"}) {
+        EXPECT_THROW(ReadText(bad, Format::Json), io::ReadError) << bad;
+    }
 }
 
 TEST(Json, SingleForm) {
-  const Document doc = ReadText(R"({"segments": [[[1, 2, 3], [4, 5]], [[6, 7, 8], [9, 10, 11]]]})", Format::Json);
-  EXPECT_FALSE(doc.multi);
-  ASSERT_EQ(doc.objects.size(), 1u);
-  ASSERT_EQ(doc.objects[0].segments.size(), 2u);
-  const Point p = doc.objects[0].segments[0][1];
-  EXPECT_EQ(p.x, 4);
-  EXPECT_EQ(p.y, 5);
-  EXPECT_EQ(p.z, 0);  // [x, y] points lie at z = 0
-  EXPECT_NEAR(doc.drawingSize, std::sqrt(8.0 * 8 + 8 * 8 + 11 * 11), 1e-12);
-  EXPECT_EQ(WriteText(doc, Format::Json).rfind("{\"segments\": [", 0), 0u);
+    const Document doc =
+        ReadText(R"({"segments": [[[1, 2, 3], [4, 5]], [[6, 7, 8], [9, 10, 11]]]})", Format::Json);
+    EXPECT_FALSE(doc.multi);
+    ASSERT_EQ(doc.objects.size(), 1u);
+    ASSERT_EQ(doc.objects[0].segments.size(), 2u);
+    const Point p = doc.objects[0].segments[0][1];
+    EXPECT_EQ(p.x, 4);
+    EXPECT_EQ(p.y, 5);
+    EXPECT_EQ(p.z, 0);  // [x, y] points lie at z = 0
+    EXPECT_NEAR(doc.drawingSize, std::sqrt(8.0 * 8 + 8 * 8 + 11 * 11), 1e-12);
+    EXPECT_EQ(WriteText(doc, Format::Json).rfind("{\"segments\": [", 0), 0u);
 }
 
 TEST(Json, MultiForm) {
-  const Document doc = ReadText(
-      R"({"objects": [{"name": "a", "segments": [[[0, 0, 0], [1, 1, 1]]]}, {"name": "b", "segments": []}]})",
-      Format::Json);
-  EXPECT_TRUE(doc.multi);
-  ASSERT_EQ(doc.objects.size(), 2u);
-  EXPECT_EQ(doc.objects[0].name, "a");
-  EXPECT_EQ(doc.objects[1].name, "b");
-  EXPECT_TRUE(doc.objects[1].segments.empty());
-  const std::string text = WriteText(doc, Format::Json);
-  EXPECT_EQ(text.rfind("{\"objects\": [", 0), 0u);
-  ExpectSameBits(doc, ReadText(text, Format::Json));
-  // A single object keeps the multi form when it was read that way.
-  Document one = doc;
-  one.objects.pop_back();
-  EXPECT_EQ(WriteText(one, Format::Json).rfind("{\"objects\": [", 0), 0u);
+    const Document doc = ReadText(
+        R"({"objects": [{"name": "a", "segments": [[[0, 0, 0], [1, 1, 1]]]}, {"name": "b", "segments": []}]})",
+        Format::Json);
+    EXPECT_TRUE(doc.multi);
+    ASSERT_EQ(doc.objects.size(), 2u);
+    EXPECT_EQ(doc.objects[0].name, "a");
+    EXPECT_EQ(doc.objects[1].name, "b");
+    EXPECT_TRUE(doc.objects[1].segments.empty());
+    const std::string text = WriteText(doc, Format::Json);
+    EXPECT_EQ(text.rfind("{\"objects\": [", 0), 0u);
+    ExpectSameBits(doc, ReadText(text, Format::Json));
+    // A single object keeps the multi form when it was read that way.
+    Document one = doc;
+    one.objects.pop_back();
+    EXPECT_EQ(WriteText(one, Format::Json).rfind("{\"objects\": [", 0), 0u);
 }
 
 TEST(Json, NamesWithEscapesRoundTrip) {
-  Document doc;
-  doc.multi = true;
-  doc.objects.push_back({"quote \" back\\slash \xc3\xa9 tab\t", {{{1, 2, 3}}}, {}});
-  EXPECT_EQ(ReadText(WriteText(doc, Format::Json), Format::Json).objects.at(0).name, doc.objects[0].name);
+    Document doc;
+    doc.multi = true;
+    doc.objects.push_back({"quote \" back\\slash \xc3\xa9 tab\t", {{{1, 2, 3}}}, {}});
+    EXPECT_EQ(ReadText(WriteText(doc, Format::Json), Format::Json).objects.at(0).name,
+              doc.objects[0].name);
 }
 
 TEST(Json, SchemaErrorsNameTheProblemAndLine) {
-  struct Case {
-    std::string text, expected;
-    int line;
-  };
-  const Case cases[] = {
-      {"[1, 2]", "top level must be an object", 1},
-      {"{\"segments\": 5}", "\"segments\" must be an array", 1},
-      {"{\"segments\": [\n[[1, 2, 3],\n [4]]]}", "segments[0][1]: a point needs 2 or 3 coordinates, got 1", 3},
-      {"{\"segments\": [[[1, 2, 3, 4]]]}", "a point has more than 3 coordinates", 1},
-      {"{\"objects\": [{\"segments\": []},\n{\"segments\": [[[1, \"2\"]]]}]}",
-       "objects[1].segments[0][0]: a coordinate must be a number, got a string", 2},
-      {"{\"segments\": [[[1, null]]]}", "a coordinate must be a number, got null", 1},
-      {"{\"objects\": [{\"name\": \"x\"}]}", "objects[0]: missing \"segments\"", 1},
-      {"{\"segments\": [], \"objects\": []}", "both \"segments\" and \"objects\"", 1},
-      {"{\"shapes\": []}", "expected \"segments\" or \"objects\"", 1},
-      {"{\"objects\": [{\"name\": 3, \"segments\": []}]}", "\"name\" must be a string", 1},
-      {"{\"segments\": [[1, 2]]}", "a point must be an array", 1},
-  };
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.text);
-    const io::ReadError e = ReadFailure(c.text, Format::Json);
-    EXPECT_NE(std::string(e.what()).find(c.expected), std::string::npos) << e.what();
-    EXPECT_EQ(e.line, c.line) << e.what();
-    EXPECT_EQ(e.file, "test.json");
-  }
+    struct Case {
+        std::string text, expected;
+        int line;
+    };
+    const Case cases[] = {
+        {"[1, 2]", "top level must be an object", 1},
+        {"{\"segments\": 5}", "\"segments\" must be an array", 1},
+        {"{\"segments\": [\n[[1, 2, 3],\n [4]]]}",
+         "segments[0][1]: a point needs 2 or 3 coordinates, got 1", 3},
+        {"{\"segments\": [[[1, 2, 3, 4]]]}", "a point has more than 3 coordinates", 1},
+        {"{\"objects\": [{\"segments\": []},\n{\"segments\": [[[1, \"2\"]]]}]}",
+         "objects[1].segments[0][0]: a coordinate must be a number, got a string", 2},
+        {"{\"segments\": [[[1, null]]]}", "a coordinate must be a number, got null", 1},
+        {"{\"objects\": [{\"name\": \"x\"}]}", "objects[0]: missing \"segments\"", 1},
+        {"{\"segments\": [], \"objects\": []}", "both \"segments\" and \"objects\"", 1},
+        {"{\"shapes\": []}", "expected \"segments\" or \"objects\"", 1},
+        {"{\"objects\": [{\"name\": 3, \"segments\": []}]}", "\"name\" must be a string", 1},
+        {"{\"segments\": [[1, 2]]}", "a point must be an array", 1},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.text);
+        const io::ReadError e = ReadFailure(c.text, Format::Json);
+        EXPECT_NE(std::string(e.what()).find(c.expected), std::string::npos) << e.what();
+        EXPECT_EQ(e.line, c.line) << e.what();
+        EXPECT_EQ(e.file, "test.json");
+    }
 }
 
 TEST(Json, MalformedJsonReportsLine) {
-  const io::ReadError e = ReadFailure("{\"segments\": [\n[[1, 2, 3],\n[4, 5, 6]]\n,]}", Format::Json);
-  EXPECT_EQ(e.line, 4) << e.what();
-  EXPECT_EQ(std::string(e.what()).find("[json.exception"), std::string::npos) << e.what();
-  EXPECT_EQ(ReadFailure("", Format::Json).line, 1);
-  EXPECT_EQ(ReadFailure("{\"segments\": [[[1, 2]]]} trailing", Format::Json).line, 1);
+    const io::ReadError e =
+        ReadFailure("{\"segments\": [\n[[1, 2, 3],\n[4, 5, 6]]\n,]}", Format::Json);
+    EXPECT_EQ(e.line, 4) << e.what();
+    EXPECT_EQ(std::string(e.what()).find("[json.exception"), std::string::npos) << e.what();
+    EXPECT_EQ(ReadFailure("", Format::Json).line, 1);
+    EXPECT_EQ(ReadFailure("{\"segments\": [[[1, 2]]]} trailing", Format::Json).line, 1);
 }
 
 TEST(Json, RejectsNonFiniteNumbers) {
-  EXPECT_NE(std::string(ReadFailure("{\"segments\": [[[1e400, 2]]]}", Format::Json).what()).find("overflow"),
-            std::string::npos);
-  ReadFailure("{\"segments\": [[[NaN, 2]]]}", Format::Json);
-  ReadFailure("{\"segments\": [[[1, -Infinity]]]}", Format::Json);
+    EXPECT_NE(std::string(ReadFailure("{\"segments\": [[[1e400, 2]]]}", Format::Json).what())
+                  .find("overflow"),
+              std::string::npos);
+    ReadFailure("{\"segments\": [[[NaN, 2]]]}", Format::Json);
+    ReadFailure("{\"segments\": [[[1, -Infinity]]]}", Format::Json);
 }
 
 TEST(Json, NonFiniteIsWrittenAsNullAndRejectedOnRead) {
-  Document doc;
-  doc.objects.push_back({"", {{{1, std::numeric_limits<double>::quiet_NaN(), HUGE_VAL}}}, {}});
-  const std::string text = WriteText(doc, Format::Json);
-  EXPECT_NE(text.find("[1, null, null]"), std::string::npos) << text;
-  ReadFailure(text, Format::Json);
+    Document doc;
+    doc.objects.push_back({"", {{{1, std::numeric_limits<double>::quiet_NaN(), HUGE_VAL}}}, {}});
+    const std::string text = WriteText(doc, Format::Json);
+    EXPECT_NE(text.find("[1, null, null]"), std::string::npos) << text;
+    ReadFailure(text, Format::Json);
 }
 
 // --- OBJ ----------------------------------------------------------------------------------------
 
 TEST(Obj, ReadsPolylinesObjectsAndIndices) {
-  const std::string text =
-      "# comment\n"
-      "mtllib x.mtl\n"
-      "v 0 0 1.5\n"
-      "v 1 0\n"          // z = 0
-      "v 1 1 2 1.0\n"    // w ignored
-      "vt 0 0\n"
-      "vn 0 0 1\n"
-      "o empty\n"        // no l: dropped
-      "f 1 2 3\n"
-      "o first\n"
-      "l 1 2/1 3\n"
-      "usemtl m\n"
-      "s off\n"
-      "g second part\n"
-      "v +5 -5 -5e0\n"
-      "l -1 -4 \\\n"     // continued on the next line
-      "  1\n"
-      "l 4 1  # trailing comment\n";
-  const Document doc = ReadText(text, Format::Obj);
-  ASSERT_EQ(doc.objects.size(), 2u);
-  EXPECT_EQ(doc.objects[0].name, "first");
-  EXPECT_EQ(doc.objects[1].name, "second part");
-  ASSERT_EQ(doc.objects[0].segments.size(), 1u);
-  const auto& s = doc.objects[0].segments[0];
-  ASSERT_EQ(s.size(), 3u);
-  EXPECT_EQ(s[0].z, 1.5);
-  EXPECT_EQ(s[1].x, 1);
-  EXPECT_EQ(s[1].z, 0);
-  EXPECT_EQ(s[2].z, 2);
-  ASSERT_EQ(doc.objects[1].segments.size(), 2u);
-  const auto& t = doc.objects[1].segments[0];
-  ASSERT_EQ(t.size(), 3u);
-  EXPECT_EQ(t[0].x, 5);
-  EXPECT_EQ(t[0].z, -5);
-  EXPECT_EQ(t[1].z, 1.5);  // -4 from vertex 4: vertex 1
-  EXPECT_EQ(t[2].z, 1.5);
-  EXPECT_EQ(doc.objects[1].segments[1][0].x, 5);
+    const std::string text =
+        "# comment\n"
+        "mtllib x.mtl\n"
+        "v 0 0 1.5\n"
+        "v 1 0\n"        // z = 0
+        "v 1 1 2 1.0\n"  // w ignored
+        "vt 0 0\n"
+        "vn 0 0 1\n"
+        "o empty\n"  // no l: dropped
+        "f 1 2 3\n"
+        "o first\n"
+        "l 1 2/1 3\n"
+        "usemtl m\n"
+        "s off\n"
+        "g second part\n"
+        "v +5 -5 -5e0\n"
+        "l -1 -4 \\\n"  // continued on the next line
+        "  1\n"
+        "l 4 1  # trailing comment\n";
+    const Document doc = ReadText(text, Format::Obj);
+    ASSERT_EQ(doc.objects.size(), 2u);
+    EXPECT_EQ(doc.objects[0].name, "first");
+    EXPECT_EQ(doc.objects[1].name, "second part");
+    ASSERT_EQ(doc.objects[0].segments.size(), 1u);
+    const auto& s = doc.objects[0].segments[0];
+    ASSERT_EQ(s.size(), 3u);
+    EXPECT_EQ(s[0].z, 1.5);
+    EXPECT_EQ(s[1].x, 1);
+    EXPECT_EQ(s[1].z, 0);
+    EXPECT_EQ(s[2].z, 2);
+    ASSERT_EQ(doc.objects[1].segments.size(), 2u);
+    const auto& t = doc.objects[1].segments[0];
+    ASSERT_EQ(t.size(), 3u);
+    EXPECT_EQ(t[0].x, 5);
+    EXPECT_EQ(t[0].z, -5);
+    EXPECT_EQ(t[1].z, 1.5);  // -4 from vertex 4: vertex 1
+    EXPECT_EQ(t[2].z, 1.5);
+    EXPECT_EQ(doc.objects[1].segments[1][0].x, 5);
 }
 
 TEST(Obj, LaterVerticesMayBeReferenced) {
-  const Document doc = ReadText("l 1 2\nv 0 0 0\nv 1 2 3\n", Format::Obj);
-  ASSERT_EQ(doc.objects.at(0).segments.at(0).size(), 2u);
-  EXPECT_EQ(doc.objects[0].segments[0][1].z, 3);
+    const Document doc = ReadText("l 1 2\nv 0 0 0\nv 1 2 3\n", Format::Obj);
+    ASSERT_EQ(doc.objects.at(0).segments.at(0).size(), 2u);
+    EXPECT_EQ(doc.objects[0].segments[0][1].z, 3);
 }
 
 TEST(Obj, ErrorsCarryLineNumbers) {
-  struct Case {
-    std::string text, expected;
-    int line;
-  };
-  const Case cases[] = {
-      {"v 0 0 0\nv 1 x 0\nl 1 2\n", "bad number 'x'", 2},
-      {"v 0 0 0\nv 1\n", "needs at least x and y", 2},
-      {"v 0 0 0\nv 1 1 1\n\nl 1 3\n", "vertex index 3 is out of range (2 vertices)", 4},
-      {"v 0 0 0\nl 1 -2\n", "vertex index -2 is out of range", 2},
-      {"v 0 0 0\nl 0 1\n", "index 0", 2},
-      {"v 0 0 0\nl 1 a/2\n", "bad vertex index 'a/2'", 2},
-      {"v 0 0 0\nl\n", "without vertex indices", 2},
-      {"v nan 0 0\nl 1 1\n", "non-finite", 1},
-      {"v 1e999 0 0\nl 1 1\n", "bad number", 1},
-      {"v 0 0 0\nf 1 1 1\n", "no polylines", 0},
-  };
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.text);
-    const io::ReadError e = ReadFailure(c.text, Format::Obj);
-    EXPECT_NE(std::string(e.what()).find(c.expected), std::string::npos) << e.what();
-    EXPECT_EQ(e.line, c.line) << e.what();
-  }
+    struct Case {
+        std::string text, expected;
+        int line;
+    };
+    const Case cases[] = {
+        {"v 0 0 0\nv 1 x 0\nl 1 2\n", "bad number 'x'", 2},
+        {"v 0 0 0\nv 1\n", "needs at least x and y", 2},
+        {"v 0 0 0\nv 1 1 1\n\nl 1 3\n", "vertex index 3 is out of range (2 vertices)", 4},
+        {"v 0 0 0\nl 1 -2\n", "vertex index -2 is out of range", 2},
+        {"v 0 0 0\nl 0 1\n", "index 0", 2},
+        {"v 0 0 0\nl 1 a/2\n", "bad vertex index 'a/2'", 2},
+        {"v 0 0 0\nl\n", "without vertex indices", 2},
+        {"v nan 0 0\nl 1 1\n", "non-finite", 1},
+        {"v 1e999 0 0\nl 1 1\n", "bad number", 1},
+        {"v 0 0 0\nf 1 1 1\n", "no polylines", 0},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.text);
+        const io::ReadError e = ReadFailure(c.text, Format::Obj);
+        EXPECT_NE(std::string(e.what()).find(c.expected), std::string::npos) << e.what();
+        EXPECT_EQ(e.line, c.line) << e.what();
+    }
 }
 
 TEST(Obj, RoundTripIsBitExact) {
-  const Document doc = AwkwardDocument();
-  const std::string text = WriteText(doc, Format::Obj);
-  ExpectSameBits(doc, ReadText(text, Format::Obj));
+    const Document doc = AwkwardDocument();
+    const std::string text = WriteText(doc, Format::Obj);
+    ExpectSameBits(doc, ReadText(text, Format::Obj));
 }
 
 TEST(Obj, WritesOnePointSegmentsAndSkipsEmptyOnes) {
-  Document doc;
-  doc.objects.push_back({"", {{{1, 2, 3}}, {}, {{4, 5, 6}, {7, 8, 9}}}, {}});
-  const std::string text = WriteText(doc, Format::Obj);
-  EXPECT_NE(text.find("o object 1\n"), std::string::npos) << text;
-  EXPECT_NE(text.find("\nl 1\nl 2 3\n"), std::string::npos) << text;
-  EXPECT_EQ(ReadText(text, Format::Obj).objects.at(0).segments.size(), 2u);
+    Document doc;
+    doc.objects.push_back({"", {{{1, 2, 3}}, {}, {{4, 5, 6}, {7, 8, 9}}}, {}});
+    const std::string text = WriteText(doc, Format::Obj);
+    EXPECT_NE(text.find("o object 1\n"), std::string::npos) << text;
+    EXPECT_NE(text.find("\nl 1\nl 2 3\n"), std::string::npos) << text;
+    EXPECT_EQ(ReadText(text, Format::Obj).objects.at(0).segments.size(), 2u);
 }
 
 // --- SVG reading --------------------------------------------------------------------------------
 
 TEST(Svg, RectIsFourCornersWithoutRepeat) {
-  const Document doc = ReadSvgBody(R"(<rect x="10" y="20" width="30" height="40"/>)");
-  ASSERT_EQ(doc.objects.size(), 1u);
-  EXPECT_EQ(doc.objects[0].name, "rect 1");
-  ASSERT_EQ(doc.objects[0].segments.size(), 1u);
-  const auto& s = doc.objects[0].segments[0];
-  ASSERT_EQ(s.size(), 4u);
-  const double expected[4][2] = {{10, 20}, {40, 20}, {40, 60}, {10, 60}};
-  for (int i = 0; i < 4; ++i) {
-    EXPECT_DOUBLE_EQ(s[i].x, expected[i][0]);
-    EXPECT_DOUBLE_EQ(s[i].y, expected[i][1]);
-    EXPECT_EQ(s[i].z, 0);
-  }
+    const Document doc = ReadSvgBody(R"(<rect x="10" y="20" width="30" height="40"/>)");
+    ASSERT_EQ(doc.objects.size(), 1u);
+    EXPECT_EQ(doc.objects[0].name, "rect 1");
+    ASSERT_EQ(doc.objects[0].segments.size(), 1u);
+    const auto& s = doc.objects[0].segments[0];
+    ASSERT_EQ(s.size(), 4u);
+    const double expected[4][2] = {{10, 20}, {40, 20}, {40, 60}, {10, 60}};
+    for (int i = 0; i < 4; ++i) {
+        EXPECT_DOUBLE_EQ(s[i].x, expected[i][0]);
+        EXPECT_DOUBLE_EQ(s[i].y, expected[i][1]);
+        EXPECT_EQ(s[i].z, 0);
+    }
 }
 
 TEST(Svg, KeepsSizeAttributesAndMeasuresTheViewBox) {
-  const Document doc = ReadText(
-      "<svg xmlns=\"http://www.w3.org/2000/svg\" width=\"4cm\" height=\"30mm\" viewBox=\"0,0 400 300\">"
-      "<line x1=\"0\" y1=\"0\" x2=\"1\" y2=\"1\"/></svg>",
-      Format::Svg);
-  EXPECT_EQ(doc.svgWidth, "4cm");
-  EXPECT_EQ(doc.svgHeight, "30mm");
-  EXPECT_EQ(doc.svgViewBox, "0,0 400 300");
-  EXPECT_DOUBLE_EQ(doc.drawingSize, 500);
+    const Document doc = ReadText(
+        "<svg xmlns=\"http://www.w3.org/2000/svg\" width=\"4cm\" height=\"30mm\" viewBox=\"0,0 400 "
+        "300\">"
+        "<line x1=\"0\" y1=\"0\" x2=\"1\" y2=\"1\"/></svg>",
+        Format::Svg);
+    EXPECT_EQ(doc.svgWidth, "4cm");
+    EXPECT_EQ(doc.svgHeight, "30mm");
+    EXPECT_EQ(doc.svgViewBox, "0,0 400 300");
+    EXPECT_DOUBLE_EQ(doc.drawingSize, 500);
 }
 
 TEST(Svg, CircleStaysWithinTolerance) {
-  const double tolerance = 0.01;
-  const Document doc = ReadSvgBody(R"(<circle id="c" cx="50" cy="40" r="30"/>)", Tolerance(tolerance));
-  ASSERT_EQ(doc.objects.size(), 1u);
-  EXPECT_EQ(doc.objects[0].name, "c");
-  ASSERT_EQ(doc.objects[0].segments.size(), 1u);
-  const auto& s = doc.objects[0].segments[0];
-  ASSERT_GT(s.size(), 20u);
-  EXPECT_LT(s.size(), 200u);
-  for (std::size_t i = 0; i < s.size(); ++i) {
-    const Point& a = s[i];
-    const Point& b = s[(i + 1) % s.size()];
-    EXPECT_NEAR(Distance(a, 50, 40), 30, 1e-9);
-    // The chord's midpoint is the farthest from the circle.
-    const Point mid{(a.x + b.x) / 2, (a.y + b.y) / 2, 0};
-    EXPECT_LE(30 - Distance(mid, 50, 40), tolerance * 1.000001);
-  }
-  EXPECT_GT(Distance(s.front(), s.back().x, s.back().y), 0.1) << "the end must not repeat the start";
+    const double tolerance = 0.01;
+    const Document doc =
+        ReadSvgBody(R"(<circle id="c" cx="50" cy="40" r="30"/>)", Tolerance(tolerance));
+    ASSERT_EQ(doc.objects.size(), 1u);
+    EXPECT_EQ(doc.objects[0].name, "c");
+    ASSERT_EQ(doc.objects[0].segments.size(), 1u);
+    const auto& s = doc.objects[0].segments[0];
+    ASSERT_GT(s.size(), 20u);
+    EXPECT_LT(s.size(), 200u);
+    for (std::size_t i = 0; i < s.size(); ++i) {
+        const Point& a = s[i];
+        const Point& b = s[(i + 1) % s.size()];
+        EXPECT_NEAR(Distance(a, 50, 40), 30, 1e-9);
+        // The chord's midpoint is the farthest from the circle.
+        const Point mid{(a.x + b.x) / 2, (a.y + b.y) / 2, 0};
+        EXPECT_LE(30 - Distance(mid, 50, 40), tolerance * 1.000001);
+    }
+    EXPECT_GT(Distance(s.front(), s.back().x, s.back().y), 0.1)
+        << "the end must not repeat the start";
 }
 
 TEST(Svg, DefaultToleranceFollowsTheDrawingSize) {
-  // The same circle in a drawing 10x larger gets about sqrt(10) times fewer points.
-  const std::string circle = R"(<circle cx="50" cy="50" r="40"/>)";
-  const auto count = [&](const std::string& viewBox) {
-    const Document doc = ReadText("<svg xmlns=\"http://www.w3.org/2000/svg\" viewBox=\"" + viewBox + "\">" + circle +
-                                      "</svg>",
-                                  Format::Svg);
-    return doc.objects.at(0).segments.at(0).size();
-  };
-  const std::size_t small = count("0 0 100 100"), large = count("0 0 1000 1000");
-  EXPECT_GT(small, large * 2);
-  EXPECT_LT(small, large * 4);
+    // The same circle in a drawing 10x larger gets about sqrt(10) times fewer points.
+    const std::string circle = R"(<circle cx="50" cy="50" r="40"/>)";
+    const auto count = [&](const std::string& viewBox) {
+        const Document doc = ReadText("<svg xmlns=\"http://www.w3.org/2000/svg\" viewBox=\"" +
+                                          viewBox + "\">" + circle + "</svg>",
+                                      Format::Svg);
+        return doc.objects.at(0).segments.at(0).size();
+    };
+    const std::size_t small = count("0 0 100 100"), large = count("0 0 1000 1000");
+    EXPECT_GT(small, large * 2);
+    EXPECT_LT(small, large * 4);
 }
 
 TEST(Svg, NestedTransformsAreComposed) {
-  const Document doc = ReadSvgBody(
-      R"svg(<g transform="translate(100 50)"><g transform="scale(2)">
+    const Document doc = ReadSvgBody(
+        R"svg(<g transform="translate(100 50)"><g transform="scale(2)">
            <path transform="rotate(90)" d="M 1 0 L 2 0"/></g></g>)svg");
-  ASSERT_EQ(doc.objects.size(), 1u);
-  const auto& s = doc.objects[0].segments.at(0);
-  ASSERT_EQ(s.size(), 2u);
-  EXPECT_NEAR(s[0].x, 100, 1e-12);
-  EXPECT_NEAR(s[0].y, 52, 1e-12);
-  EXPECT_NEAR(s[1].x, 100, 1e-12);
-  EXPECT_NEAR(s[1].y, 54, 1e-12);
+    ASSERT_EQ(doc.objects.size(), 1u);
+    const auto& s = doc.objects[0].segments.at(0);
+    ASSERT_EQ(s.size(), 2u);
+    EXPECT_NEAR(s[0].x, 100, 1e-12);
+    EXPECT_NEAR(s[0].y, 52, 1e-12);
+    EXPECT_NEAR(s[1].x, 100, 1e-12);
+    EXPECT_NEAR(s[1].y, 54, 1e-12);
 }
 
 TEST(Svg, TransformAfterPathDataStillApplies) {
-  const Document doc = ReadSvgBody(R"svg(<polyline points="0,0 1,0" transform="translate(5 6)"/>)svg");
-  const auto& s = doc.objects.at(0).segments.at(0);
-  EXPECT_DOUBLE_EQ(s.at(0).x, 5);
-  EXPECT_DOUBLE_EQ(s.at(1).y, 6);
+    const Document doc =
+        ReadSvgBody(R"svg(<polyline points="0,0 1,0" transform="translate(5 6)"/>)svg");
+    const auto& s = doc.objects.at(0).segments.at(0);
+    EXPECT_DOUBLE_EQ(s.at(0).x, 5);
+    EXPECT_DOUBLE_EQ(s.at(1).y, 6);
 }
 
 TEST(Svg, ArcPathIsASemicircle) {
-  // r=1 is too small for a 100-wide chord: scaled up to 50.
-  for (const char* d : {"M 0 0 A 50 50 0 0 1 100 0", "M 0 0 a 1 1 0 0 1 100 0"}) {
-    SCOPED_TRACE(d);
-    const Document doc = ReadSvgBody(std::string("<path d=\"") + d + "\"/>");
-    const auto& s = doc.objects.at(0).segments.at(0);
-    ASSERT_GT(s.size(), 10u);
-    double lowest = 0;
-    for (const Point& p : s) {
-      EXPECT_NEAR(Distance(p, 50, 0), 50, 1e-9);
-      lowest = std::min(lowest, p.y);
+    // r=1 is too small for a 100-wide chord: scaled up to 50.
+    for (const char* d : {"M 0 0 A 50 50 0 0 1 100 0", "M 0 0 a 1 1 0 0 1 100 0"}) {
+        SCOPED_TRACE(d);
+        const Document doc = ReadSvgBody(std::string("<path d=\"") + d + "\"/>");
+        const auto& s = doc.objects.at(0).segments.at(0);
+        ASSERT_GT(s.size(), 10u);
+        double lowest = 0;
+        for (const Point& p : s) {
+            EXPECT_NEAR(Distance(p, 50, 0), 50, 1e-9);
+            lowest = std::min(lowest, p.y);
+        }
+        EXPECT_NEAR(lowest, -50, 0.05);  // sweep 1 goes the positive-angle way: through y < 0
+        EXPECT_EQ(s.back().x, 100);
+        EXPECT_EQ(s.back().y, 0);
     }
-    EXPECT_NEAR(lowest, -50, 0.05);  // sweep 1 goes the positive-angle way: through y < 0
-    EXPECT_EQ(s.back().x, 100);
-    EXPECT_EQ(s.back().y, 0);
-  }
 }
 
 TEST(Svg, ArcFlagsPickCentreAndDirection) {
-  // From (0,0) to (50,50) with r=50 the centre is (50,0) or (0,50); the flags choose.
-  struct Case {
-    const char* flags;
-    double cx, cy, leftmost;
-  };
-  const Case cases[] = {{"0 0", 50, 0, 0}, {"1 1", 50, 0, 0}, {"0 1", 0, 50, 0}, {"1 0", 0, 50, -50}};
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.flags);
-    const Document doc = ReadSvgBody(std::string("<path d=\"M 0 0 A 50 50 0 ") + c.flags + " 50 50\"/>");
-    double leftmost = HUGE_VAL;
-    for (const Point& p : doc.objects.at(0).segments.at(0)) {
-      EXPECT_NEAR(Distance(p, c.cx, c.cy), 50, 1e-9);
-      leftmost = std::min(leftmost, p.x);
+    // From (0,0) to (50,50) with r=50 the centre is (50,0) or (0,50); the flags choose.
+    struct Case {
+        const char* flags;
+        double cx, cy, leftmost;
+    };
+    const Case cases[] = {
+        {"0 0", 50, 0, 0}, {"1 1", 50, 0, 0}, {"0 1", 0, 50, 0}, {"1 0", 0, 50, -50}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.flags);
+        const Document doc =
+            ReadSvgBody(std::string("<path d=\"M 0 0 A 50 50 0 ") + c.flags + " 50 50\"/>");
+        double leftmost = HUGE_VAL;
+        for (const Point& p : doc.objects.at(0).segments.at(0)) {
+            EXPECT_NEAR(Distance(p, c.cx, c.cy), 50, 1e-9);
+            leftmost = std::min(leftmost, p.x);
+        }
+        EXPECT_NEAR(leftmost, c.leftmost, 0.05);
     }
-    EXPECT_NEAR(leftmost, c.leftmost, 0.05);
-  }
 }
 
 TEST(Svg, RotatedEllipticalArcEndsExactly) {
-  const Document doc = ReadSvgBody(R"(<path d="M 10 10 A 30 10 30 1 0 60 40"/>)");
-  const auto& s = doc.objects.at(0).segments.at(0);
-  EXPECT_EQ(s.front().x, 10);
-  EXPECT_EQ(s.back().x, 60);
-  EXPECT_EQ(s.back().y, 40);
-  for (const Point& p : s) EXPECT_TRUE(std::isfinite(p.x) && std::isfinite(p.y));
+    const Document doc = ReadSvgBody(R"(<path d="M 10 10 A 30 10 30 1 0 60 40"/>)");
+    const auto& s = doc.objects.at(0).segments.at(0);
+    EXPECT_EQ(s.front().x, 10);
+    EXPECT_EQ(s.back().x, 60);
+    EXPECT_EQ(s.back().y, 40);
+    for (const Point& p : s) EXPECT_TRUE(std::isfinite(p.x) && std::isfinite(p.y));
 }
 
 TEST(Svg, ZeroRadiusArcIsALineAndCoincidentEndsAreOmitted) {
-  const Document doc = ReadSvgBody(R"(<path d="M 0 0 A 0 10 0 0 1 10 10 A 10 10 0 0 1 10 10 L 20 10"/>)");
-  const auto& s = doc.objects.at(0).segments.at(0);
-  ASSERT_EQ(s.size(), 3u);
-  EXPECT_EQ(s[1].x, 10);
-  EXPECT_EQ(s[1].y, 10);
-  EXPECT_EQ(s[2].x, 20);
+    const Document doc =
+        ReadSvgBody(R"(<path d="M 0 0 A 0 10 0 0 1 10 10 A 10 10 0 0 1 10 10 L 20 10"/>)");
+    const auto& s = doc.objects.at(0).segments.at(0);
+    ASSERT_EQ(s.size(), 3u);
+    EXPECT_EQ(s[1].x, 10);
+    EXPECT_EQ(s[1].y, 10);
+    EXPECT_EQ(s[2].x, 20);
 }
 
 bool StoredClosed(const io::LineObject& object) {
-  for (const auto& p : object.parameters)
-    if (p.key == "KORRAND_CLOSED") return p.value.boolean;
-  ADD_FAILURE() << object.name << " has no stored closedness";
-  return false;
+    for (const auto& p : object.parameters)
+        if (p.key == "KORRAND_CLOSED") return p.value.boolean;
+    ADD_FAILURE() << object.name << " has no stored closedness";
+    return false;
 }
 
 TEST(Svg, SubpathsBecomeSegmentsOfAnOpenAndAClosedObject) {
-  const Document doc = ReadSvgBody(R"(<path d="M 0 0 L 10 0 M 20 0 L 30 0 L 30 10 Z l 5 5 M 40 40"/>)");
-  ASSERT_EQ(doc.objects.size(), 2u);
-  // The open subpaths together, measured open; the closed one on its own, measured closed.
-  EXPECT_FALSE(StoredClosed(doc.objects[0]));
-  EXPECT_TRUE(StoredClosed(doc.objects[1]));
-  const auto& open = doc.objects[0].segments;
-  ASSERT_EQ(open.size(), 2u);  // the lone "M 40 40" draws nothing
-  EXPECT_EQ(open[0].size(), 2u);
-  // After Z, drawing goes on from the closed subpath's start.
-  ASSERT_EQ(open[1].size(), 2u);
-  EXPECT_EQ(open[1][0].x, 20);
-  EXPECT_EQ(open[1][1].x, 25);
-  EXPECT_EQ(open[1][1].y, 5);
-  ASSERT_EQ(doc.objects[1].segments.size(), 1u);
-  EXPECT_EQ(doc.objects[1].segments[0].size(), 3u);
+    const Document doc =
+        ReadSvgBody(R"(<path d="M 0 0 L 10 0 M 20 0 L 30 0 L 30 10 Z l 5 5 M 40 40"/>)");
+    ASSERT_EQ(doc.objects.size(), 2u);
+    // The open subpaths together, measured open; the closed one on its own, measured closed.
+    EXPECT_FALSE(StoredClosed(doc.objects[0]));
+    EXPECT_TRUE(StoredClosed(doc.objects[1]));
+    const auto& open = doc.objects[0].segments;
+    ASSERT_EQ(open.size(), 2u);  // the lone "M 40 40" draws nothing
+    EXPECT_EQ(open[0].size(), 2u);
+    // After Z, drawing goes on from the closed subpath's start.
+    ASSERT_EQ(open[1].size(), 2u);
+    EXPECT_EQ(open[1][0].x, 20);
+    EXPECT_EQ(open[1][1].x, 25);
+    EXPECT_EQ(open[1][1].y, 5);
+    ASSERT_EQ(doc.objects[1].segments.size(), 1u);
+    EXPECT_EQ(doc.objects[1].segments[0].size(), 3u);
 }
 
 TEST(Svg, PolygonHasNoDuplicateEndPoint) {
-  const Document doc = ReadSvgBody(R"(<polygon points="0,0 10,0 10,10"/><polygon points="0,0 10,0 10,10 0,0"/>
+    const Document doc =
+        ReadSvgBody(R"(<polygon points="0,0 10,0 10,10"/><polygon points="0,0 10,0 10,10 0,0"/>
                                       <path d="m 0.1 0.1 l 0.2 0 l 0 0.2 l -0.2 -0.2 z"/>)");
-  ASSERT_EQ(doc.objects.size(), 3u);
-  EXPECT_EQ(doc.objects[0].name, "polygon 1");
-  EXPECT_EQ(doc.objects[1].name, "polygon 2");
-  for (const auto& object : doc.objects) EXPECT_EQ(object.segments.at(0).size(), 3u) << object.name;
+    ASSERT_EQ(doc.objects.size(), 3u);
+    EXPECT_EQ(doc.objects[0].name, "polygon 1");
+    EXPECT_EQ(doc.objects[1].name, "polygon 2");
+    for (const auto& object : doc.objects)
+        EXPECT_EQ(object.segments.at(0).size(), 3u) << object.name;
 }
 
 TEST(Svg, OpenPolylineKeepsItsEndPoint) {
-  const Document doc = ReadSvgBody(R"(<polyline points="0,0 10,0 10,10 0,0"/>)");
-  EXPECT_EQ(doc.objects.at(0).segments.at(0).size(), 4u);
+    const Document doc = ReadSvgBody(R"(<polyline points="0,0 10,0 10,10 0,0"/>)");
+    EXPECT_EQ(doc.objects.at(0).segments.at(0).size(), 4u);
 }
 
 TEST(Svg, RoundedRectAndEllipse) {
-  const Document doc = ReadSvgBody(R"(<rect x="0" y="0" width="100" height="40" rx="80"/>
+    const Document doc = ReadSvgBody(R"(<rect x="0" y="0" width="100" height="40" rx="80"/>
                                       <ellipse cx="50" cy="50" rx="40" ry="10"/>)");
-  ASSERT_EQ(doc.objects.size(), 2u);
-  // rx is clamped to half the width: the ends are half-ellipses of radii 50 and 20 (ry = rx).
-  const auto& rect = doc.objects[0].segments.at(0);
-  EXPECT_GT(rect.size(), 20u);
-  for (const Point& p : rect) {
-    EXPECT_GE(p.x, -1e-12);
-    EXPECT_LE(p.x, 100 + 1e-12);
-    const double u = (p.x - 50) / 50, v = (p.y - 20) / 20;
-    EXPECT_NEAR(u * u + v * v, 1, 1e-9);
-  }
-  for (const Point& p : doc.objects[1].segments.at(0)) {
-    const double u = (p.x - 50) / 40, v = (p.y - 50) / 10;
-    EXPECT_NEAR(u * u + v * v, 1, 1e-9);
-  }
+    ASSERT_EQ(doc.objects.size(), 2u);
+    // rx is clamped to half the width: the ends are half-ellipses of radii 50 and 20 (ry = rx).
+    const auto& rect = doc.objects[0].segments.at(0);
+    EXPECT_GT(rect.size(), 20u);
+    for (const Point& p : rect) {
+        EXPECT_GE(p.x, -1e-12);
+        EXPECT_LE(p.x, 100 + 1e-12);
+        const double u = (p.x - 50) / 50, v = (p.y - 20) / 20;
+        EXPECT_NEAR(u * u + v * v, 1, 1e-9);
+    }
+    for (const Point& p : doc.objects[1].segments.at(0)) {
+        const double u = (p.x - 50) / 40, v = (p.y - 50) / 10;
+        EXPECT_NEAR(u * u + v * v, 1, 1e-9);
+    }
 }
 
 TEST(Svg, CubicAndQuadraticStayWithinTolerance) {
-  const double tolerance = 0.02;
-  const Document doc = ReadSvgBody(R"(<path d="M 0 0 C 0 100 100 100 100 0 Q 150 -100 200 0 T 300 0"/>)", Tolerance(tolerance));
-  const auto& s = doc.objects.at(0).segments.at(0);
-  // The exact curve sampled finely must stay near the polyline.
-  const auto distanceToPolyline = [&](double x, double y) {
-    double best = HUGE_VAL;
-    for (std::size_t i = 0; i + 1 < s.size(); ++i) {
-      const double ax = s[i].x, ay = s[i].y, bx = s[i + 1].x, by = s[i + 1].y;
-      const double l2 = (bx - ax) * (bx - ax) + (by - ay) * (by - ay);
-      const double t = l2 > 0 ? std::clamp(((x - ax) * (bx - ax) + (y - ay) * (by - ay)) / l2, 0.0, 1.0) : 0;
-      best = std::min(best, std::hypot(x - (ax + t * (bx - ax)), y - (ay + t * (by - ay))));
+    const double tolerance = 0.02;
+    const Document doc =
+        ReadSvgBody(R"(<path d="M 0 0 C 0 100 100 100 100 0 Q 150 -100 200 0 T 300 0"/>)",
+                    Tolerance(tolerance));
+    const auto& s = doc.objects.at(0).segments.at(0);
+    // The exact curve sampled finely must stay near the polyline.
+    const auto distanceToPolyline = [&](double x, double y) {
+        double best = HUGE_VAL;
+        for (std::size_t i = 0; i + 1 < s.size(); ++i) {
+            const double ax = s[i].x, ay = s[i].y, bx = s[i + 1].x, by = s[i + 1].y;
+            const double l2 = (bx - ax) * (bx - ax) + (by - ay) * (by - ay);
+            const double t =
+                l2 > 0 ? std::clamp(((x - ax) * (bx - ax) + (y - ay) * (by - ay)) / l2, 0.0, 1.0)
+                       : 0;
+            best = std::min(best, std::hypot(x - (ax + t * (bx - ax)), y - (ay + t * (by - ay))));
+        }
+        return best;
+    };
+    for (int i = 0; i <= 200; ++i) {
+        const double t = i / 200.0, u = 1 - t;
+        EXPECT_LE(distanceToPolyline(3 * u * t * t * 100 + t * t * t * 100,
+                                     3 * u * u * t * 100 + 3 * u * t * t * 100),
+                  tolerance);
+        // The smooth quadratic reflects (150, -100) about (200, 0): control (250, 100).
+        EXPECT_LE(
+            distanceToPolyline(200 + u * u * 0 + 2 * u * t * 50 + t * t * 100, 2 * u * t * 100),
+            tolerance);
     }
-    return best;
-  };
-  for (int i = 0; i <= 200; ++i) {
-    const double t = i / 200.0, u = 1 - t;
-    EXPECT_LE(distanceToPolyline(3 * u * t * t * 100 + t * t * t * 100, 3 * u * u * t * 100 + 3 * u * t * t * 100),
-              tolerance);
-    // The smooth quadratic reflects (150, -100) about (200, 0): control (250, 100).
-    EXPECT_LE(distanceToPolyline(200 + u * u * 0 + 2 * u * t * 50 + t * t * 100, 2 * u * t * 100), tolerance);
-  }
 }
 
 TEST(Svg, WorksWithoutNamespaceAndNamesByIdOrTag) {
-  const Document doc = ReadText(
-      "<svg><rect width=\"1\" height=\"1\"/><g><rect id=\"r\" width=\"1\" height=\"1\"/></g>"
-      "<defs><rect id=\"unused\" width=\"5\" height=\"5\"/></defs>"
-      "<rect width=\"1\" height=\"1\"/><other:rect xmlns:other=\"urn:x\" width=\"1\" height=\"1\"/></svg>",
-      Format::Svg);
-  ASSERT_EQ(doc.objects.size(), 3u);
-  EXPECT_EQ(doc.objects[0].name, "rect 1");
-  EXPECT_EQ(doc.objects[1].name, "r");
-  EXPECT_EQ(doc.objects[2].name, "rect 3");
+    const Document doc = ReadText(
+        "<svg><rect width=\"1\" height=\"1\"/><g><rect id=\"r\" width=\"1\" height=\"1\"/></g>"
+        "<defs><rect id=\"unused\" width=\"5\" height=\"5\"/></defs>"
+        "<rect width=\"1\" height=\"1\"/><other:rect xmlns:other=\"urn:x\" width=\"1\" "
+        "height=\"1\"/></svg>",
+        Format::Svg);
+    ASSERT_EQ(doc.objects.size(), 3u);
+    EXPECT_EQ(doc.objects[0].name, "rect 1");
+    EXPECT_EQ(doc.objects[1].name, "r");
+    EXPECT_EQ(doc.objects[2].name, "rect 3");
 }
 
 TEST(Svg, NestedSvgViewportIsApplied) {
-  const Document doc = ReadSvgBody(
-      R"(<svg x="10" y="20" width="100" height="100" viewBox="0 0 10 10"><line x1="0" y1="0" x2="10" y2="10"/></svg>)");
-  const auto& s = doc.objects.at(0).segments.at(0);
-  EXPECT_DOUBLE_EQ(s.at(0).x, 10);
-  EXPECT_DOUBLE_EQ(s.at(0).y, 20);
-  EXPECT_DOUBLE_EQ(s.at(1).x, 110);
-  EXPECT_DOUBLE_EQ(s.at(1).y, 120);
+    const Document doc = ReadSvgBody(
+        R"(<svg x="10" y="20" width="100" height="100" viewBox="0 0 10 10"><line x1="0" y1="0" x2="10" y2="10"/></svg>)");
+    const auto& s = doc.objects.at(0).segments.at(0);
+    EXPECT_DOUBLE_EQ(s.at(0).x, 10);
+    EXPECT_DOUBLE_EQ(s.at(0).y, 20);
+    EXPECT_DOUBLE_EQ(s.at(1).x, 110);
+    EXPECT_DOUBLE_EQ(s.at(1).y, 120);
 }
 
 TEST(Svg, BadElementsAreSkippedWithWarnings) {
-  const Document doc = ReadSvgBody(
-      "<path id=\"bad\" d=\"M 0 0 L 10 x\"/>\n"
-      "<rect width=\"-5\" height=\"5\"/>\n"
-      "<g transform=\"rotate(\"><line x2=\"5\" y2=\"5\"/></g>\n"
-      "<path d=\"M 0 0 L 1e308 0\" transform=\"scale(1e10)\"/>\n"
-      "<line id=\"good\" x2=\"5\" y2=\"5\"/>\n"
-      "<circle r=\"1.3e308\" transform=\"matrix(1 0 1 1 0 0)\"/>");
-  ASSERT_EQ(doc.objects.size(), 1u);
-  EXPECT_EQ(doc.objects[0].name, "good");
-  ASSERT_EQ(doc.warnings.size(), 5u);
-  EXPECT_NE(doc.warnings[4].find(":7: skipped <circle circle 1>: a point is not finite"), std::string::npos)
-      << doc.warnings[4];
-  EXPECT_NE(doc.warnings[0].find("test.svg:2: skipped <path bad>: invalid value of \"d\""), std::string::npos)
-      << doc.warnings[0];
-  EXPECT_NE(doc.warnings[1].find(":3: skipped <rect rect 1>: negative \"width\""), std::string::npos) << doc.warnings[1];
-  EXPECT_NE(doc.warnings[2].find(":4: skipped <g> and its contents"), std::string::npos) << doc.warnings[2];
-  EXPECT_NE(doc.warnings[3].find("not finite"), std::string::npos) << doc.warnings[3];
+    const Document doc = ReadSvgBody(
+        "<path id=\"bad\" d=\"M 0 0 L 10 x\"/>\n"
+        "<rect width=\"-5\" height=\"5\"/>\n"
+        "<g transform=\"rotate(\"><line x2=\"5\" y2=\"5\"/></g>\n"
+        "<path d=\"M 0 0 L 1e308 0\" transform=\"scale(1e10)\"/>\n"
+        "<line id=\"good\" x2=\"5\" y2=\"5\"/>\n"
+        "<circle r=\"1.3e308\" transform=\"matrix(1 0 1 1 0 0)\"/>");
+    ASSERT_EQ(doc.objects.size(), 1u);
+    EXPECT_EQ(doc.objects[0].name, "good");
+    ASSERT_EQ(doc.warnings.size(), 5u);
+    EXPECT_NE(doc.warnings[4].find(":7: skipped <circle circle 1>: a point is not finite"),
+              std::string::npos)
+        << doc.warnings[4];
+    EXPECT_NE(doc.warnings[0].find("test.svg:2: skipped <path bad>: invalid value of \"d\""),
+              std::string::npos)
+        << doc.warnings[0];
+    EXPECT_NE(doc.warnings[1].find(":3: skipped <rect rect 1>: negative \"width\""),
+              std::string::npos)
+        << doc.warnings[1];
+    EXPECT_NE(doc.warnings[2].find(":4: skipped <g> and its contents"), std::string::npos)
+        << doc.warnings[2];
+    EXPECT_NE(doc.warnings[3].find("not finite"), std::string::npos) << doc.warnings[3];
 }
 
 TEST(Svg, MalformedFilesAreErrorsWithLines) {
-  EXPECT_EQ(ReadFailure("<svg xmlns=\"http://www.w3.org/2000/svg\">\n<rect width=\"1\" height=\"1\"\n</svg>", Format::Svg)
-                .line,
-            3);
-  const io::ReadError notSvg = ReadFailure("<?xml version=\"1.0\"?>\n<html/>", Format::Svg);
-  EXPECT_NE(std::string(notSvg.what()).find("<html>, not <svg>"), std::string::npos) << notSvg.what();
-  EXPECT_EQ(notSvg.line, 2);
-  ReadFailure("", Format::Svg);
-  ReadFailure("not xml at all", Format::Svg);
-  const io::ReadError empty = ReadFailure("<svg><path d=\"M 0 0 Q\"/></svg>", Format::Svg);
-  EXPECT_NE(std::string(empty.what()).find("no shapes"), std::string::npos) << empty.what();
-  EXPECT_NE(std::string(empty.what()).find("1 skipped"), std::string::npos) << empty.what();
+    EXPECT_EQ(
+        ReadFailure(
+            "<svg xmlns=\"http://www.w3.org/2000/svg\">\n<rect width=\"1\" height=\"1\"\n</svg>",
+            Format::Svg)
+            .line,
+        3);
+    const io::ReadError notSvg = ReadFailure("<?xml version=\"1.0\"?>\n<html/>", Format::Svg);
+    EXPECT_NE(std::string(notSvg.what()).find("<html>, not <svg>"), std::string::npos)
+        << notSvg.what();
+    EXPECT_EQ(notSvg.line, 2);
+    ReadFailure("", Format::Svg);
+    ReadFailure("not xml at all", Format::Svg);
+    const io::ReadError empty = ReadFailure("<svg><path d=\"M 0 0 Q\"/></svg>", Format::Svg);
+    EXPECT_NE(std::string(empty.what()).find("no shapes"), std::string::npos) << empty.what();
+    EXPECT_NE(std::string(empty.what()).find("1 skipped"), std::string::npos) << empty.what();
 }
 
 TEST(Svg, DeepNestingIsRefused) {
-  std::string deep = "<svg>";
-  for (int i = 0; i < 100000; ++i) deep += "<g>";
-  const io::ReadError e = ReadFailure(deep, Format::Svg);
-  EXPECT_NE(std::string(e.what()).find("nested"), std::string::npos) << e.what();
-  // Markup skipped by the XML parser must not hide the depth from the check (a miss here
-  // overflows the stack rather than failing).
-  for (const std::string prefix : {"<!DOCTYPEX [ >", "<!X [ >", "<!DOCTYPE x ] [ >", "<!-- > -->", "<?x [ ?>"}) {
-    SCOPED_TRACE(prefix);
-    ReadFailure(prefix + deep, Format::Svg);
-  }
-  // Moderate depth is fine.
-  std::string ok = "<svg>";
-  for (int i = 0; i < 200; ++i) ok += "<g>";
-  ok += "<line x2=\"1\"/>";
-  for (int i = 0; i < 200; ++i) ok += "</g>";
-  EXPECT_EQ(ReadText(ok + "</svg>", Format::Svg).objects.size(), 1u);
+    std::string deep = "<svg>";
+    for (int i = 0; i < 100000; ++i) deep += "<g>";
+    const io::ReadError e = ReadFailure(deep, Format::Svg);
+    EXPECT_NE(std::string(e.what()).find("nested"), std::string::npos) << e.what();
+    // Markup skipped by the XML parser must not hide the depth from the check (a miss here
+    // overflows the stack rather than failing).
+    for (const std::string prefix :
+         {"<!DOCTYPEX [ >", "<!X [ >", "<!DOCTYPE x ] [ >", "<!-- > -->", "<?x [ ?>"}) {
+        SCOPED_TRACE(prefix);
+        ReadFailure(prefix + deep, Format::Svg);
+    }
+    // Moderate depth is fine.
+    std::string ok = "<svg>";
+    for (int i = 0; i < 200; ++i) ok += "<g>";
+    ok += "<line x2=\"1\"/>";
+    for (int i = 0; i < 200; ++i) ok += "</g>";
+    EXPECT_EQ(ReadText(ok + "</svg>", Format::Svg).objects.size(), 1u);
 }
 
 TEST(Svg, EntitiesAreNeverExpandedNorFetched) {
-  // A "billion laughs" DTD is refused with one line, not expanded.
-  std::string text = "<?xml version=\"1.0\"?>\n<!DOCTYPE svg [\n<!ENTITY a \"aaaaaaaaaa\">\n";
-  for (char name = 'b'; name <= 'j'; ++name) {
-    std::string value;
-    for (int i = 0; i < 10; ++i) value += std::string("&") + static_cast<char>(name - 1) + ";";
-    text += std::string("<!ENTITY ") + name + " \"" + value + "\">\n";
-  }
-  text += "]>\n<svg xmlns=\"http://www.w3.org/2000/svg\"><line x2=\"1\"/><text>&j;</text></svg>";
-  const io::ReadError laughs = ReadFailure(text, Format::Svg);
-  EXPECT_NE(std::string(laughs.what()).find("entity"), std::string::npos) << laughs.what();
+    // A "billion laughs" DTD is refused with one line, not expanded.
+    std::string text = "<?xml version=\"1.0\"?>\n<!DOCTYPE svg [\n<!ENTITY a \"aaaaaaaaaa\">\n";
+    for (char name = 'b'; name <= 'j'; ++name) {
+        std::string value;
+        for (int i = 0; i < 10; ++i) value += std::string("&") + static_cast<char>(name - 1) + ";";
+        text += std::string("<!ENTITY ") + name + " \"" + value + "\">\n";
+    }
+    text += "]>\n<svg xmlns=\"http://www.w3.org/2000/svg\"><line x2=\"1\"/><text>&j;</text></svg>";
+    const io::ReadError laughs = ReadFailure(text, Format::Svg);
+    EXPECT_NE(std::string(laughs.what()).find("entity"), std::string::npos) << laughs.what();
 
-  // An external entity stays a reference, in and out: nothing is read from the file system.
-  const std::string external =
-      "<?xml version=\"1.0\"?>\n<!DOCTYPE svg [\n<!ENTITY ext SYSTEM \"file:///etc/passwd\">\n"
-      "<!ENTITY who \"me\">\n]>\n<svg xmlns=\"http://www.w3.org/2000/svg\"><line x2=\"1\"/>"
-      "<text>&ext; &who;</text></svg>\n";
-  const Document doc = ReadText(external, Format::Svg);
-  ASSERT_EQ(doc.objects.size(), 1u);
-  io::Document dashed = doc;
-  io::WriteOptions wo;
-  wo.original = &doc;
-  std::ostringstream out;
-  io::Write(out, Format::Svg, dashed, wo);
-  EXPECT_NE(out.str().find("<text>&ext; &who;</text>"), std::string::npos) << out.str();
-  EXPECT_EQ(out.str().find("root:"), std::string::npos);
+    // An external entity stays a reference, in and out: nothing is read from the file system.
+    const std::string external =
+        "<?xml version=\"1.0\"?>\n<!DOCTYPE svg [\n<!ENTITY ext SYSTEM \"file:///etc/passwd\">\n"
+        "<!ENTITY who \"me\">\n]>\n<svg xmlns=\"http://www.w3.org/2000/svg\"><line x2=\"1\"/>"
+        "<text>&ext; &who;</text></svg>\n";
+    const Document doc = ReadText(external, Format::Svg);
+    ASSERT_EQ(doc.objects.size(), 1u);
+    io::Document dashed = doc;
+    io::WriteOptions wo;
+    wo.original = &doc;
+    std::ostringstream out;
+    io::Write(out, Format::Svg, dashed, wo);
+    EXPECT_NE(out.str().find("<text>&ext; &who;</text>"), std::string::npos) << out.str();
+    EXPECT_EQ(out.str().find("root:"), std::string::npos);
 }
 
 TEST(Svg, HugeCurveCountsAreCapped) {
-  EXPECT_EQ(io::detail::CubicPieces({0, 0}, {0, 1e300}, {1e300, 1e300}, {1e300, 0}, 1e-300),
-            io::detail::kMaxPiecesPerCurve);
-  EXPECT_EQ(io::detail::CubicPieces({0, 0}, {1, 1}, {2, 2}, {3, 3}, 0), 1u);  // straight
-  const Document doc = ReadSvgBody(R"(<path d="M 0 0 C 0 100 100 100 100 0"/>)", Tolerance(1e-30));
-  EXPECT_EQ(doc.objects.at(0).segments.at(0).size(), io::detail::kMaxPiecesPerCurve + 1);
+    EXPECT_EQ(io::detail::CubicPieces({0, 0}, {0, 1e300}, {1e300, 1e300}, {1e300, 0}, 1e-300),
+              io::detail::kMaxPiecesPerCurve);
+    EXPECT_EQ(io::detail::CubicPieces({0, 0}, {1, 1}, {2, 2}, {3, 3}, 0), 1u);  // straight
+    const Document doc =
+        ReadSvgBody(R"(<path d="M 0 0 C 0 100 100 100 100 0"/>)", Tolerance(1e-30));
+    EXPECT_EQ(doc.objects.at(0).segments.at(0).size(), io::detail::kMaxPiecesPerCurve + 1);
 }
 
 TEST(ArcToCenter, ExtremeRadiiStayFinite) {
-  io::detail::Primitive arc;
-  bool isLine = true;
-  // Far too small: scaled up to a semicircle over the chord.
-  ASSERT_TRUE(io::detail::ArcToCenter({0, 0}, 1e-300, 2e-300, 0, false, true, {10, 0}, arc, &isLine));
-  EXPECT_NEAR(arc.center.x, 5, 1e-12);
-  EXPECT_NEAR(std::fabs(arc.dtheta), 3.14159265358979323846, 1e-12);
-  // Enormous: nearly a straight line, but a finite arc.
-  ASSERT_TRUE(io::detail::ArcToCenter({0, 0}, 1e100, 1e100, 45, false, false, {10, 0}, arc, &isLine));
-  EXPECT_TRUE(std::isfinite(arc.center.x) && std::isfinite(arc.theta1) && std::isfinite(arc.dtheta));
-  EXPECT_LT(std::fabs(arc.dtheta), 1e-90);
-  // So large the chord vanishes beside it: taken as the straight line it nearly is.
-  EXPECT_FALSE(io::detail::ArcToCenter({0, 0}, 1e300, 1e300, 45, true, false, {10, 0}, arc, &isLine));
-  EXPECT_TRUE(isLine);
-  EXPECT_FALSE(io::detail::ArcToCenter({0, 0}, 0, 5, 0, false, true, {10, 0}, arc, &isLine));
-  EXPECT_TRUE(isLine);
-  EXPECT_FALSE(io::detail::ArcToCenter({1, 1}, 5, 5, 0, false, true, {1, 1}, arc, &isLine));
-  EXPECT_FALSE(isLine);
+    io::detail::Primitive arc;
+    bool isLine = true;
+    // Far too small: scaled up to a semicircle over the chord.
+    ASSERT_TRUE(
+        io::detail::ArcToCenter({0, 0}, 1e-300, 2e-300, 0, false, true, {10, 0}, arc, &isLine));
+    EXPECT_NEAR(arc.center.x, 5, 1e-12);
+    EXPECT_NEAR(std::fabs(arc.dtheta), 3.14159265358979323846, 1e-12);
+    // Enormous: nearly a straight line, but a finite arc.
+    ASSERT_TRUE(
+        io::detail::ArcToCenter({0, 0}, 1e100, 1e100, 45, false, false, {10, 0}, arc, &isLine));
+    EXPECT_TRUE(std::isfinite(arc.center.x) && std::isfinite(arc.theta1) &&
+                std::isfinite(arc.dtheta));
+    EXPECT_LT(std::fabs(arc.dtheta), 1e-90);
+    // So large the chord vanishes beside it: taken as the straight line it nearly is.
+    EXPECT_FALSE(
+        io::detail::ArcToCenter({0, 0}, 1e300, 1e300, 45, true, false, {10, 0}, arc, &isLine));
+    EXPECT_TRUE(isLine);
+    EXPECT_FALSE(io::detail::ArcToCenter({0, 0}, 0, 5, 0, false, true, {10, 0}, arc, &isLine));
+    EXPECT_TRUE(isLine);
+    EXPECT_FALSE(io::detail::ArcToCenter({1, 1}, 5, 5, 0, false, true, {1, 1}, arc, &isLine));
+    EXPECT_FALSE(isLine);
 }
 
 // --- SVG writing --------------------------------------------------------------------------------
 
 TEST(SvgWrite, KeepsSizeAndReadsBackTheSameDashes) {
-  Document dashed;
-  dashed.svgWidth = "400";
-  dashed.svgHeight = "300";
-  dashed.svgViewBox = "0 0 400 300";
-  dashed.objects.push_back({"a<&>\"", {{{10.5, 20.25, 7}, {30, 40, 0}}, {{0.1, 0.2, 0}, {0.3, 0.4, 0}, {5, 6, 0}}}, {}});
-  dashed.objects.push_back({"b", {{{100, 100, 0}}}, {}});  // a lone point: drawn as a dot
-  const std::string text = WriteText(dashed, Format::Svg);
-  EXPECT_NE(text.find("width=\"400\" height=\"300\" viewBox=\"0 0 400 300\""), std::string::npos) << text;
-  EXPECT_NE(text.find("id=\"a&lt;&amp;&gt;&quot;\""), std::string::npos) << text;
-  EXPECT_NE(text.find("stroke-linecap=\"round\""), std::string::npos);
-  const Document back = ReadText(text, Format::Svg);
-  ASSERT_EQ(back.objects.size(), 1u);  // the dot has no length to dash: not read back
-  ASSERT_EQ(back.objects[0].segments.size(), 2u);
-  for (std::size_t s = 0; s < 2; ++s) {
-    const auto& want = dashed.objects[0].segments[s];
-    const auto& got = back.objects[0].segments[s];
-    ASSERT_EQ(got.size(), want.size());
-    for (std::size_t i = 0; i < want.size(); ++i) {
-      EXPECT_EQ(got[i].x, want[i].x);
-      EXPECT_EQ(got[i].y, want[i].y);
+    Document dashed;
+    dashed.svgWidth = "400";
+    dashed.svgHeight = "300";
+    dashed.svgViewBox = "0 0 400 300";
+    dashed.objects.push_back(
+        {"a<&>\"",
+         {{{10.5, 20.25, 7}, {30, 40, 0}}, {{0.1, 0.2, 0}, {0.3, 0.4, 0}, {5, 6, 0}}},
+         {}});
+    dashed.objects.push_back({"b", {{{100, 100, 0}}}, {}});  // a lone point: drawn as a dot
+    const std::string text = WriteText(dashed, Format::Svg);
+    EXPECT_NE(text.find("width=\"400\" height=\"300\" viewBox=\"0 0 400 300\""), std::string::npos)
+        << text;
+    EXPECT_NE(text.find("id=\"a&lt;&amp;&gt;&quot;\""), std::string::npos) << text;
+    EXPECT_NE(text.find("stroke-linecap=\"round\""), std::string::npos);
+    const Document back = ReadText(text, Format::Svg);
+    ASSERT_EQ(back.objects.size(), 1u);  // the dot has no length to dash: not read back
+    ASSERT_EQ(back.objects[0].segments.size(), 2u);
+    for (std::size_t s = 0; s < 2; ++s) {
+        const auto& want = dashed.objects[0].segments[s];
+        const auto& got = back.objects[0].segments[s];
+        ASSERT_EQ(got.size(), want.size());
+        for (std::size_t i = 0; i < want.size(); ++i) {
+            EXPECT_EQ(got[i].x, want[i].x);
+            EXPECT_EQ(got[i].y, want[i].y);
+        }
     }
-  }
 }
 
 TEST(SvgWrite, PreviewDrawsTheOriginalBeneath) {
-  const Document original = ReadText(R"({"segments": [[[0, 0], [100, 0], [100, 50]]]})", Format::Json);
-  Document dashed;
-  dashed.objects.push_back({"", {{{0, 0, 0}, {50, 0, 0}}}, {}});
-  io::WriteOptions options;
-  options.preview = true;
-  options.original = &original;
-  const std::string text = WriteText(dashed, Format::Svg, options);
-  const std::size_t originalAt = text.find("id=\"original curves\"");
-  const std::size_t dashesAt = text.find("id=\"object 1\"");
-  ASSERT_NE(originalAt, std::string::npos) << text;
-  ASSERT_NE(dashesAt, std::string::npos) << text;
-  EXPECT_LT(originalAt, dashesAt);
-  EXPECT_NE(text.find("M0 0 L100 0 100 50 Z"), std::string::npos) << text;
-  // No size anywhere: a viewBox around the drawing with a margin, and a pixel size.
-  EXPECT_NE(text.find("viewBox=\""), std::string::npos);
-  EXPECT_NE(text.find("width=\"800\""), std::string::npos) << text;
-  const Document back = ReadText(text, Format::Svg);
-  EXPECT_EQ(back.objects.size(), 2u);
-  EXPECT_FALSE(WriteText(dashed, Format::Svg).find("original curves") != std::string::npos);
+    const Document original =
+        ReadText(R"({"segments": [[[0, 0], [100, 0], [100, 50]]]})", Format::Json);
+    Document dashed;
+    dashed.objects.push_back({"", {{{0, 0, 0}, {50, 0, 0}}}, {}});
+    io::WriteOptions options;
+    options.preview = true;
+    options.original = &original;
+    const std::string text = WriteText(dashed, Format::Svg, options);
+    const std::size_t originalAt = text.find("id=\"original curves\"");
+    const std::size_t dashesAt = text.find("id=\"object 1\"");
+    ASSERT_NE(originalAt, std::string::npos) << text;
+    ASSERT_NE(dashesAt, std::string::npos) << text;
+    EXPECT_LT(originalAt, dashesAt);
+    EXPECT_NE(text.find("M0 0 L100 0 100 50 Z"), std::string::npos) << text;
+    // No size anywhere: a viewBox around the drawing with a margin, and a pixel size.
+    EXPECT_NE(text.find("viewBox=\""), std::string::npos);
+    EXPECT_NE(text.find("width=\"800\""), std::string::npos) << text;
+    const Document back = ReadText(text, Format::Svg);
+    EXPECT_EQ(back.objects.size(), 2u);
+    EXPECT_FALSE(WriteText(dashed, Format::Svg).find("original curves") != std::string::npos);
 }
 
 namespace svg_selection {
 
 std::vector<std::string> Names(const Document& doc) {
-  std::vector<std::string> names;
-  for (const auto& o : doc.objects) names.push_back(o.name);
-  return names;
+    std::vector<std::string> names;
+    for (const auto& o : doc.objects) names.push_back(o.name);
+    return names;
 }
 
 io::ReadOptions Stroked() {
-  io::ReadOptions options;
-  options.select = io::Select::Stroked;
-  return options;
+    io::ReadOptions options;
+    options.select = io::Select::Stroked;
+    return options;
 }
 
 TEST(SvgStyle, CascadeOrderAndInheritanceDecideWhatIsStroked) {
-  const Document doc = ReadSvgBody(R"SVG(<style>
+    const Document doc = ReadSvgBody(R"SVG(<style>
       #a { stroke: red } .off { stroke: none !important } g.k path { stroke: blue }
       /* a comment */ @media print { path { stroke: none } } rect, circle { stroke: black }
       g > .child { stroke: green } path[foo] { stroke: red }</style>
@@ -799,146 +861,146 @@ TEST(SvgStyle, CascadeOrderAndInheritanceDecideWhatIsStroked) {
     <g visibility="hidden"><path id="shown-again" visibility="visible" stroke="red" d="M0 0 L1 1"/>
       <path id="hidden" stroke="red" d="M0 0 L1 1"/></g>
     <path id="attribute-selector-ignored" d="M0 0 L1 1"/>)SVG",
-                                   Stroked());
-  EXPECT_EQ(Names(doc), (std::vector<std::string>{"descendant", "important-style", "grouped",
-                                                  "inherited", "grandchild-not-child",
-                                                  "shown-again"}));
-  ASSERT_TRUE(doc.shapeCounts);
-  EXPECT_EQ(doc.shapeCounts->hidden, 1);
-  EXPECT_EQ(doc.shapeCounts->leftAlone, 5);
+                                     Stroked());
+    EXPECT_EQ(Names(doc),
+              (std::vector<std::string>{"descendant", "important-style", "grouped", "inherited",
+                                        "grandchild-not-child", "shown-again"}));
+    ASSERT_TRUE(doc.shapeCounts);
+    EXPECT_EQ(doc.shapeCounts->hidden, 1);
+    EXPECT_EQ(doc.shapeCounts->leftAlone, 5);
 }
 
 TEST(SvgStyle, NeverDrawnContentIsNotDashed) {
-  const Document doc = ReadSvgBody(R"SVG(<defs><path id="in-defs" d="M0 0 L1 1"/></defs>
+    const Document doc = ReadSvgBody(R"SVG(<defs><path id="in-defs" d="M0 0 L1 1"/></defs>
     <clipPath><rect id="clip" width="1" height="1"/></clipPath><mask><rect width="1" height="1"/></mask>
     <marker><path d="M0 0 L1 1"/></marker><pattern><path d="M0 0 L1 1"/></pattern>
     <g style="display:none"><path id="gone" d="M0 0 L1 1"/></g>
     <symbol id="s"><path id="in-symbol" d="M0 0 L1 1"/></symbol>
     <path id="drawn" d="M0 0 L1 1"/>)SVG");
-  EXPECT_EQ(Names(doc), (std::vector<std::string>{"drawn"}));
+    EXPECT_EQ(Names(doc), (std::vector<std::string>{"drawn"}));
 }
 
 TEST(SvgUse, ReferencedShapesAreDashedOnceWhereDefined) {
-  const Document doc = ReadSvgBody(R"SVG(<defs><g id="pair" transform="translate(10 0)">
+    const Document doc = ReadSvgBody(R"SVG(<defs><g id="pair" transform="translate(10 0)">
       <path id="p" d="M0 0 L10 0"/></g></defs>
     <use href="#pair" x="50"/><use xlink:href="#pair" y="20" xmlns:xlink="http://www.w3.org/1999/xlink"/>)SVG");
-  ASSERT_EQ(Names(doc), (std::vector<std::string>{"p"}));
-  // In the definition's own space: the group's transform, not the instances' offsets.
-  EXPECT_EQ(doc.objects[0].segments[0][0].x, 10);
-  EXPECT_EQ(doc.objects[0].segments[0][0].y, 0);
+    ASSERT_EQ(Names(doc), (std::vector<std::string>{"p"}));
+    // In the definition's own space: the group's transform, not the instances' offsets.
+    EXPECT_EQ(doc.objects[0].segments[0][0].x, 10);
+    EXPECT_EQ(doc.objects[0].segments[0][0].y, 0);
 }
 
 TEST(SvgUse, CyclesAndExpansionBombsAreRefused) {
-  const io::ReadError cycle =
-      ReadFailure(kSvgHead + R"SVG(<g id="a"><path d="M0 0 L1 1"/><use href="#a"/></g></svg>)SVG",
-                  Format::Svg);
-  EXPECT_NE(std::string(cycle.what()).find("cycle"), std::string::npos) << cycle.what();
-  const io::ReadError mutual = ReadFailure(
-      kSvgHead + R"SVG(<defs><g id="a"><use href="#b"/></g><g id="b"><use href="#a"/></g></defs>
+    const io::ReadError cycle =
+        ReadFailure(kSvgHead + R"SVG(<g id="a"><path d="M0 0 L1 1"/><use href="#a"/></g></svg>)SVG",
+                    Format::Svg);
+    EXPECT_NE(std::string(cycle.what()).find("cycle"), std::string::npos) << cycle.what();
+    const io::ReadError mutual = ReadFailure(
+        kSvgHead + R"SVG(<defs><g id="a"><use href="#b"/></g><g id="b"><use href="#a"/></g></defs>
       <path d="M0 0 L1 1"/><use href="#a"/></svg>)SVG",
-      Format::Svg);
-  EXPECT_NE(std::string(mutual.what()).find("cycle"), std::string::npos) << mutual.what();
+        Format::Svg);
+    EXPECT_NE(std::string(mutual.what()).find("cycle"), std::string::npos) << mutual.what();
 
-  // Ten uses of ten uses of ... : 10^7 instances from a few hundred bytes.
-  std::string bomb = kSvgHead + "<defs><path id=\"l0\" d=\"M0 0 L1 1\"/>";
-  for (int level = 1; level <= 7; ++level) {
-    bomb += "<g id=\"l" + std::to_string(level) + "\">";
-    for (int i = 0; i < 10; ++i) bomb += "<use href=\"#l" + std::to_string(level - 1) + "\"/>";
-    bomb += "</g>";
-  }
-  bomb += "</defs><use href=\"#l7\"/></svg>";
-  const io::ReadError fanOut = ReadFailure(bomb, Format::Svg);
-  EXPECT_NE(std::string(fanOut.what()).find("expands to more than"), std::string::npos)
-      << fanOut.what();
+    // Ten uses of ten uses of ... : 10^7 instances from a few hundred bytes.
+    std::string bomb = kSvgHead + "<defs><path id=\"l0\" d=\"M0 0 L1 1\"/>";
+    for (int level = 1; level <= 7; ++level) {
+        bomb += "<g id=\"l" + std::to_string(level) + "\">";
+        for (int i = 0; i < 10; ++i) bomb += "<use href=\"#l" + std::to_string(level - 1) + "\"/>";
+        bomb += "</g>";
+    }
+    bomb += "</defs><use href=\"#l7\"/></svg>";
+    const io::ReadError fanOut = ReadFailure(bomb, Format::Svg);
+    EXPECT_NE(std::string(fanOut.what()).find("expands to more than"), std::string::npos)
+        << fanOut.what();
 
-  std::string chain = kSvgHead + "<defs><path id=\"c0\" d=\"M0 0 L1 1\"/>";
-  for (int level = 1; level <= 40; ++level)
-    chain += "<g id=\"c" + std::to_string(level) + "\"><use href=\"#c" +
-             std::to_string(level - 1) + "\"/></g>";
-  chain += "</defs><use href=\"#c40\"/></svg>";
-  const io::ReadError deep = ReadFailure(chain, Format::Svg);
-  EXPECT_NE(std::string(deep.what()).find("nest more than"), std::string::npos) << deep.what();
+    std::string chain = kSvgHead + "<defs><path id=\"c0\" d=\"M0 0 L1 1\"/>";
+    for (int level = 1; level <= 40; ++level)
+        chain += "<g id=\"c" + std::to_string(level) + "\"><use href=\"#c" +
+                 std::to_string(level - 1) + "\"/></g>";
+    chain += "</defs><use href=\"#c40\"/></svg>";
+    const io::ReadError deep = ReadFailure(chain, Format::Svg);
+    EXPECT_NE(std::string(deep.what()).find("nest more than"), std::string::npos) << deep.what();
 }
 
 TEST(SvgWarnings, OneLinePerKindWithACount) {
-  const Document doc = ReadSvgBody(R"SVG(<path transform="scale(0 1)" d="M0 0 L1 1"/>
+    const Document doc = ReadSvgBody(R"SVG(<path transform="scale(0 1)" d="M0 0 L1 1"/>
     <rect transform="matrix(1 2 2 4 0 0)" width="1" height="1"/><path d="M0 0 L1 1"/>
     <use href="#missing"/><path d="M0 0 L"/><path d="M0 0 Q1"/>)SVG");
-  ASSERT_EQ(doc.warnings.size(), 3u);
-  EXPECT_NE(doc.warnings[0].find("singular transform"), std::string::npos) << doc.warnings[0];
-  EXPECT_NE(doc.warnings[0].find("(and 1 more like it)"), std::string::npos) << doc.warnings[0];
-  EXPECT_NE(doc.warnings[1].find("not in the document"), std::string::npos) << doc.warnings[1];
-  // Two different bad values of "d" are one kind: the first value is shown.
-  EXPECT_NE(doc.warnings[2].find("invalid value of \"d\": \"M0 0 L\" (and 1 more like it)"),
-            std::string::npos)
-      << doc.warnings[2];
-  EXPECT_EQ(doc.shapeCounts->skipped, 4);
+    ASSERT_EQ(doc.warnings.size(), 3u);
+    EXPECT_NE(doc.warnings[0].find("singular transform"), std::string::npos) << doc.warnings[0];
+    EXPECT_NE(doc.warnings[0].find("(and 1 more like it)"), std::string::npos) << doc.warnings[0];
+    EXPECT_NE(doc.warnings[1].find("not in the document"), std::string::npos) << doc.warnings[1];
+    // Two different bad values of "d" are one kind: the first value is shown.
+    EXPECT_NE(doc.warnings[2].find("invalid value of \"d\": \"M0 0 L\" (and 1 more like it)"),
+              std::string::npos)
+        << doc.warnings[2];
+    EXPECT_EQ(doc.shapeCounts->skipped, 4);
 }
 
 TEST(SvgStyle, LongDescendantSelectorsOnDeepTreesStayCheap) {
-  // No <text> above: without remembering failed matches, finding that out would try every
-  // choice of 11 ancestors out of 200 first.
-  std::string body =
-      "<style>text g g g g g g g g g g g path.x { stroke: red } g g path.x { stroke: blue }"
-      "</style>";
-  for (int i = 0; i < 200; ++i) body += "<g>";
-  body += R"SVG(<path id="deep" class="x" d="M0 0 L1 1"/><path id="other" d="M0 0 L1 1"/>)SVG";
-  for (int i = 0; i < 200; ++i) body += "</g>";
-  EXPECT_EQ(Names(ReadSvgBody(body, Stroked())), (std::vector<std::string>{"deep"}));
+    // No <text> above: without remembering failed matches, finding that out would try every
+    // choice of 11 ancestors out of 200 first.
+    std::string body =
+        "<style>text g g g g g g g g g g g path.x { stroke: red } g g path.x { stroke: blue }"
+        "</style>";
+    for (int i = 0; i < 200; ++i) body += "<g>";
+    body += R"SVG(<path id="deep" class="x" d="M0 0 L1 1"/><path id="other" d="M0 0 L1 1"/>)SVG";
+    for (int i = 0; i < 200; ++i) body += "</g>";
+    EXPECT_EQ(Names(ReadSvgBody(body, Stroked())), (std::vector<std::string>{"deep"}));
 }
 
 TEST(SvgUse, NestingThroughUseIsBounded) {
-  // Each level 100 groups deep, six levels of <use>: deeper than any file may nest.
-  std::string text = kSvgHead + "<defs><path id=\"u0\" d=\"M0 0 L1 1\"/>";
-  for (int level = 1; level <= 6; ++level) {
-    text += "<g id=\"u" + std::to_string(level) + "\">";
-    for (int i = 0; i < 100; ++i) text += "<g>";
-    text += "<use href=\"#u" + std::to_string(level - 1) + "\"/>";
-    for (int i = 0; i < 100; ++i) text += "</g>";
-    text += "</g>";
-  }
-  text += "</defs><use href=\"#u6\"/></svg>";
-  const io::ReadError e = ReadFailure(text, Format::Svg);
-  EXPECT_NE(std::string(e.what()).find("deep through <use>"), std::string::npos) << e.what();
+    // Each level 100 groups deep, six levels of <use>: deeper than any file may nest.
+    std::string text = kSvgHead + "<defs><path id=\"u0\" d=\"M0 0 L1 1\"/>";
+    for (int level = 1; level <= 6; ++level) {
+        text += "<g id=\"u" + std::to_string(level) + "\">";
+        for (int i = 0; i < 100; ++i) text += "<g>";
+        text += "<use href=\"#u" + std::to_string(level - 1) + "\"/>";
+        for (int i = 0; i < 100; ++i) text += "</g>";
+        text += "</g>";
+    }
+    text += "</defs><use href=\"#u6\"/></svg>";
+    const io::ReadError e = ReadFailure(text, Format::Svg);
+    EXPECT_NE(std::string(e.what()).find("deep through <use>"), std::string::npos) << e.what();
 }
 
 TEST(SvgPage, AStretchedViewBoxIsMeasuredAsOnPaper) {
-  // 100 x 100 units on 200 mm x 100 mm: a unit is 2 mm across and 1 mm down.
-  const Document doc = ReadText(
-      R"SVG(<svg xmlns="http://www.w3.org/2000/svg" width="200mm" height="100mm"
+    // 100 x 100 units on 200 mm x 100 mm: a unit is 2 mm across and 1 mm down.
+    const Document doc = ReadText(
+        R"SVG(<svg xmlns="http://www.w3.org/2000/svg" width="200mm" height="100mm"
         viewBox="0 0 100 100" preserveAspectRatio="none"><line x1="0" y1="0" x2="0" y2="40"/>
         <line x1="0" y1="0" x2="20" y2="0"/></svg>)SVG",
-      Format::Svg);
-  ASSERT_EQ(doc.objects.size(), 2u);
-  // Both 40 mm long, so in the x units the modifier sees, both 20.
-  EXPECT_DOUBLE_EQ(doc.objects[0].segments[0][1].y, 20);
-  EXPECT_DOUBLE_EQ(doc.objects[1].segments[0][1].x, 20);
+        Format::Svg);
+    ASSERT_EQ(doc.objects.size(), 2u);
+    // Both 40 mm long, so in the x units the modifier sees, both 20.
+    EXPECT_DOUBLE_EQ(doc.objects[0].segments[0][1].y, 20);
+    EXPECT_DOUBLE_EQ(doc.objects[1].segments[0][1].x, 20);
 }
 
 TEST(SvgWriteBack, DashesAreNotDashedAgainByASheetOrAnAncestor) {
-  const Document doc = ReadSvgBody(R"SVG(<style>.d { stroke-dasharray: 3 1 }</style>
+    const Document doc = ReadSvgBody(R"SVG(<style>.d { stroke-dasharray: 3 1 }</style>
     <path id="own" stroke="black" fill="none" stroke-dasharray="4" style="stroke-dashoffset:1" d="M0 0 L10 0"/>
     <path id="sheet" class="d" stroke="black" fill="none" d="M0 0 L10 0"/>
     <g stroke-dasharray="2"><line id="ancestor" x2="5" stroke="red"/></g>)SVG",
-                                   Stroked());
-  io::WriteOptions options;
-  options.original = &doc;
-  std::ostringstream out;
-  io::Write(out, Format::Svg, doc, options);
-  const std::string svg = out.str();
-  // In place (a line has no fill to keep), the own declarations gone.
-  EXPECT_EQ(svg.find("-dashes"), std::string::npos) << svg;
-  EXPECT_NE(svg.find(R"(<path id="own" stroke="black" fill="none" d="M0 0 L)"), std::string::npos)
-      << svg;
-  EXPECT_NE(svg.find(R"(<path id="sheet" class="d" stroke="black" fill="none" d="M0 0 L)"),
-            std::string::npos)
-      << svg;
-  EXPECT_NE(svg.find(R"(<path id="ancestor" stroke="red" d="M0 0 L)"), std::string::npos) << svg;
-  std::size_t undashed = 0;
-  for (std::size_t at = svg.find("stroke-dasharray:none"); at != std::string::npos;
-       at = svg.find("stroke-dasharray:none", at + 1))
-    ++undashed;
-  EXPECT_EQ(undashed, 2u) << svg;  // the sheet's and the ancestor's, not the shape's own
+                                     Stroked());
+    io::WriteOptions options;
+    options.original = &doc;
+    std::ostringstream out;
+    io::Write(out, Format::Svg, doc, options);
+    const std::string svg = out.str();
+    // In place (a line has no fill to keep), the own declarations gone.
+    EXPECT_EQ(svg.find("-dashes"), std::string::npos) << svg;
+    EXPECT_NE(svg.find(R"(<path id="own" stroke="black" fill="none" d="M0 0 L)"), std::string::npos)
+        << svg;
+    EXPECT_NE(svg.find(R"(<path id="sheet" class="d" stroke="black" fill="none" d="M0 0 L)"),
+              std::string::npos)
+        << svg;
+    EXPECT_NE(svg.find(R"(<path id="ancestor" stroke="red" d="M0 0 L)"), std::string::npos) << svg;
+    std::size_t undashed = 0;
+    for (std::size_t at = svg.find("stroke-dasharray:none"); at != std::string::npos;
+         at = svg.find("stroke-dasharray:none", at + 1))
+        ++undashed;
+    EXPECT_EQ(undashed, 2u) << svg;  // the sheet's and the ancestor's, not the shape's own
 }
 
 }  // namespace svg_selection

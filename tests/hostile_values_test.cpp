@@ -18,9 +18,16 @@ namespace {
 
 // Short names for the rows below; 1007 is an id the plug-in never uses.
 enum : int32_t {
-    COUNT = KORRAND_COUNT, RELATIVE = KORRAND_RELATIVE, SUBDIVISION = KORRAND_SUBDIVISION,
-    OFFSET = KORRAND_OFFSET, CLOSED = KORRAND_CLOSED, START = KORRAND_START, END = KORRAND_END,
-    UNUSED_1007 = 1007, SEED = KORRAND_SEED, JITTER = KORRAND_JITTER,
+    COUNT = KORRAND_COUNT,
+    RELATIVE = KORRAND_RELATIVE,
+    SUBDIVISION = KORRAND_SUBDIVISION,
+    OFFSET = KORRAND_OFFSET,
+    CLOSED = KORRAND_CLOSED,
+    START = KORRAND_START,
+    END = KORRAND_END,
+    UNUSED_1007 = 1007,
+    SEED = KORRAND_SEED,
+    JITTER = KORRAND_JITTER,
     RESERVED = KORRAND_RESERVED_1011
 };
 
@@ -32,10 +39,18 @@ struct Stored {
 };
 using Entries = std::vector<Stored>;
 
-Stored Long(int32_t id, int64_t v) { return {id, 'L', static_cast<double>(v)}; }
-Stored Bool(int32_t id, int64_t v) { return {id, 'B', static_cast<double>(v)}; }
-Stored Real(int32_t id, double v) { return {id, 'R', v}; }
-Stored Absent(int32_t id) { return {id, '-', 0.0}; }
+Stored Long(int32_t id, int64_t v) {
+    return {id, 'L', static_cast<double>(v)};
+}
+Stored Bool(int32_t id, int64_t v) {
+    return {id, 'B', static_cast<double>(v)};
+}
+Stored Real(int32_t id, double v) {
+    return {id, 'R', v};
+}
+Stored Absent(int32_t id) {
+    return {id, '-', 0.0};
+}
 
 const double kNaN = std::nan("");
 const double kInf = INFINITY;
@@ -50,7 +65,10 @@ struct Shape {
 
 const std::vector<Shape> kShapes = {
     {"closed square", {{0, 0, 0}, {1, 0, 0}, {1, 1, 0}, {0, 1, 0}}, {4}, true},
-    {"open polyline", {{0, 0, 0}, {3, 0, 0}, {3, 2, 0}, {10, 10, 0}, {12, 10, 0}, {12, 14, 0}}, {3, 3}, true},
+    {"open polyline",
+     {{0, 0, 0}, {3, 0, 0}, {3, 2, 0}, {10, 10, 0}, {12, 10, 0}, {12, 14, 0}},
+     {3, 3},
+     true},
     {"zero-length segment", {{5, 5, 5}, {5, 5, 5}}, {2}, false},
     {"empty object", {}, {}, false},
 };
@@ -72,22 +90,23 @@ bool SameBits(const Output& a, const Output& b) {
 }
 
 double Distance(const HostVector& a, const HostVector& b) {
-    return std::sqrt((a.x - b.x) * (a.x - b.x) + (a.y - b.y) * (a.y - b.y) + (a.z - b.z) * (a.z - b.z));
+    return std::sqrt((a.x - b.x) * (a.x - b.x) + (a.y - b.y) * (a.y - b.y) +
+                     (a.z - b.z) * (a.z - b.z));
 }
 
 // What a row promises.
 enum class Expect {
-    SameAs,         // bit for bit what the reference entries give
-    CloseTo,        // the reference's dashes, each point within 1e-12
-    NoDashes,       // nothing laid out: 0 points, 0 records, result true, object updated
-    Emptied,        // empty range: 0 points, result true, no update
-    SamplesEach,    // every dash has exactly `samples` points
+    SameAs,       // bit for bit what the reference entries give
+    CloseTo,      // the reference's dashes, each point within 1e-12
+    NoDashes,     // nothing laid out: 0 points, 0 records, result true, object updated
+    Emptied,      // empty range: 0 points, result true, no update
+    SamplesEach,  // every dash has exactly `samples` points
     // Divisions only at 0 and 1: where the sorted parameters switch from 0 to 1 at a dash, that
     // segment gets one dash from 0 to 1. Its last sample lands exactly on the wrap and so reads
     // as the start again: a zero-length 2-point piece at u = 1, then 100 samples from u = 0 round
     // to u = 0 (closed measuring: both at the segment's first point). Nothing else.
     OneDashPerSegment,
-    Valid,          // dashes on the input, finite, repeatable, and not the reference's
+    Valid,  // dashes on the input, finite, repeatable, and not the reference's
 };
 
 struct Row {
@@ -102,58 +121,95 @@ struct Row {
 const std::vector<Row> kRows = {
     // ---- count (long)
     {"count INT32_MAX: 2 * count saturates; the host refuses the arrays -> no dashes",
-     {Long(COUNT, INT32_MAX)}, Expect::NoDashes},
+     {Long(COUNT, INT32_MAX)},
+     Expect::NoDashes},
     {"count 2^30: same as INT32_MAX", {Long(COUNT, 1 << 30)}, Expect::NoDashes},
-    {"count INT32_MIN: below one division -> no dashes", {Long(COUNT, INT32_MIN)}, Expect::NoDashes},
+    {"count INT32_MIN: below one division -> no dashes",
+     {Long(COUNT, INT32_MIN)},
+     Expect::NoDashes},
     {"count -1 -> no dashes", {Long(COUNT, -1)}, Expect::NoDashes},
     {"count 0 -> no dashes", {Long(COUNT, 0)}, Expect::NoDashes},
     {"count absent: reads 0 -> no dashes", {Absent(COUNT)}, Expect::NoDashes},
     {"count stored as real NaN: converts to 0 -> no dashes", {Real(COUNT, kNaN)}, Expect::NoDashes},
-    {"count stored as real 1e300: converts to INT32_MAX -> no dashes", {Real(COUNT, 1e300)},
+    {"count stored as real 1e300: converts to INT32_MAX -> no dashes",
+     {Real(COUNT, 1e300)},
      Expect::NoDashes},
-    {"count stored as real -inf: converts to INT32_MIN -> no dashes", {Real(COUNT, -kInf)},
+    {"count stored as real -inf: converts to INT32_MIN -> no dashes",
+     {Real(COUNT, -kInf)},
      Expect::NoDashes},
-    {"count stored as real 12.9: truncates -> same as 12", {Real(COUNT, 12.9)}, Expect::SameAs,
+    {"count stored as real 12.9: truncates -> same as 12",
+     {Real(COUNT, 12.9)},
+     Expect::SameAs,
      {Long(COUNT, 12)}},
     {"count stored as bool: same as 1", {Bool(COUNT, 1)}, Expect::SameAs, {Long(COUNT, 1)}},
     // ---- relative (bool)
     {"relative stored as long 2: true", {Long(RELATIVE, 2)}, Expect::SameAs, {Bool(RELATIVE, 1)}},
     {"relative stored as long -1: true", {Long(RELATIVE, -1)}, Expect::SameAs, {Bool(RELATIVE, 1)}},
-    {"relative stored as long INT32_MIN: true", {Long(RELATIVE, INT32_MIN)}, Expect::SameAs,
+    {"relative stored as long INT32_MIN: true",
+     {Long(RELATIVE, INT32_MIN)},
+     Expect::SameAs,
      {Bool(RELATIVE, 1)}},
-    {"relative stored as real NaN: not zero, true", {Real(RELATIVE, kNaN)}, Expect::SameAs,
+    {"relative stored as real NaN: not zero, true",
+     {Real(RELATIVE, kNaN)},
+     Expect::SameAs,
      {Bool(RELATIVE, 1)}},
-    {"relative stored as real -0.0: false", {Real(RELATIVE, -0.0)}, Expect::SameAs,
+    {"relative stored as real -0.0: false",
+     {Real(RELATIVE, -0.0)},
+     Expect::SameAs,
      {Bool(RELATIVE, 0)}},
     {"relative absent: false", {Absent(RELATIVE)}, Expect::SameAs, {Bool(RELATIVE, 0)}},
     // ---- subdivision (long)
     {"subdivision INT32_MAX: subdivision + 2 saturates -> 100 samples per dash",
-     {Long(SUBDIVISION, INT32_MAX)}, Expect::SamplesEach, {}, 100},
-    {"subdivision 1000: 100 samples per dash", {Long(SUBDIVISION, 1000)}, Expect::SamplesEach, {}, 100},
-    {"subdivision INT32_MIN: 2 samples per dash", {Long(SUBDIVISION, INT32_MIN)},
-     Expect::SamplesEach, {}, 2},
+     {Long(SUBDIVISION, INT32_MAX)},
+     Expect::SamplesEach,
+     {},
+     100},
+    {"subdivision 1000: 100 samples per dash",
+     {Long(SUBDIVISION, 1000)},
+     Expect::SamplesEach,
+     {},
+     100},
+    {"subdivision INT32_MIN: 2 samples per dash",
+     {Long(SUBDIVISION, INT32_MIN)},
+     Expect::SamplesEach,
+     {},
+     2},
     {"subdivision -1: 2 samples per dash", {Long(SUBDIVISION, -1)}, Expect::SamplesEach, {}, 2},
-    {"subdivision stored as real NaN: 0", {Real(SUBDIVISION, kNaN)}, Expect::SameAs,
+    {"subdivision stored as real NaN: 0",
+     {Real(SUBDIVISION, kNaN)},
+     Expect::SameAs,
      {Long(SUBDIVISION, 0)}},
     {"subdivision absent: 0", {Absent(SUBDIVISION)}, Expect::SameAs, {Long(SUBDIVISION, 0)}},
     // ---- offset (real)
     {"offset NaN: same as 0", {Real(OFFSET, kNaN)}, Expect::SameAs, {Real(OFFSET, 0)}},
     {"offset +inf: no phase, same as 0", {Real(OFFSET, kInf)}, Expect::SameAs, {Real(OFFSET, 0)}},
     {"offset -inf: same as 0", {Real(OFFSET, -kInf)}, Expect::SameAs, {Real(OFFSET, 0)}},
-    {"offset DBL_MAX: a whole number, same as 0", {Real(OFFSET, DBL_MAX)}, Expect::SameAs,
+    {"offset DBL_MAX: a whole number, same as 0",
+     {Real(OFFSET, DBL_MAX)},
+     Expect::SameAs,
      {Real(OFFSET, 0)}},
     {"offset -DBL_MAX: same as 0", {Real(OFFSET, -DBL_MAX)}, Expect::SameAs, {Real(OFFSET, 0)}},
-    {"offset 2^53: a whole number, same as 0", {Real(OFFSET, 9007199254740992.0)}, Expect::SameAs,
+    {"offset 2^53: a whole number, same as 0",
+     {Real(OFFSET, 9007199254740992.0)},
+     Expect::SameAs,
      {Real(OFFSET, 0)}},
     {"offset 2^40 + 0.25: past 32 bits only the fraction is kept -> same as 0.25",
-     {Real(OFFSET, 1099511627776.25)}, Expect::SameAs, {Real(OFFSET, 0.25)}},
-    {"offset -(2^33 + 0.5): same as -0.5", {Real(OFFSET, -8589934592.5)}, Expect::SameAs,
+     {Real(OFFSET, 1099511627776.25)},
+     Expect::SameAs,
+     {Real(OFFSET, 0.25)}},
+    {"offset -(2^33 + 0.5): same as -0.5",
+     {Real(OFFSET, -8589934592.5)},
+     Expect::SameAs,
      {Real(OFFSET, -0.5)}},
     {"offset -0.0: same as 0", {Real(OFFSET, -0.0)}, Expect::SameAs, {Real(OFFSET, 0)}},
-    {"offset denormal: within rounding of 0", {Real(OFFSET, kDenormal)}, Expect::CloseTo,
+    {"offset denormal: within rounding of 0",
+     {Real(OFFSET, kDenormal)},
+     Expect::CloseTo,
      {Real(OFFSET, 0)}},
     {"offset absent: 0", {Absent(OFFSET)}, Expect::SameAs, {Real(OFFSET, 0)}},
-    {"offset stored as long 1: real 1.0, same as offset 1.0", {Long(OFFSET, 1)}, Expect::SameAs,
+    {"offset stored as long 1: real 1.0, same as offset 1.0",
+     {Long(OFFSET, 1)},
+     Expect::SameAs,
      {Real(OFFSET, 1.0)}},
     // ---- closed (bool)
     {"closed stored as long 2: true", {Long(CLOSED, 2)}, Expect::SameAs, {Bool(CLOSED, 1)}},
@@ -164,16 +220,22 @@ const std::vector<Row> kRows = {
     // A NaN bound clamps nothing; the division parameters lie in [0, 1) already.
     {"start NaN: same as start 0", {Real(START, kNaN)}, Expect::SameAs, {Real(START, 0)}},
     {"end NaN: same as end 1", {Real(END, kNaN)}, Expect::SameAs, {Real(END, 1)}},
-    {"start -inf, end +inf: clamped to 0..1", {Real(START, -kInf), Real(END, kInf)}, Expect::SameAs,
+    {"start -inf, end +inf: clamped to 0..1",
+     {Real(START, -kInf), Real(END, kInf)},
+     Expect::SameAs,
      {Real(START, 0), Real(END, 1)}},
-    {"start -DBL_MAX, end DBL_MAX: clamped to 0..1", {Real(START, -DBL_MAX), Real(END, DBL_MAX)},
-     Expect::SameAs, {Real(START, 0), Real(END, 1)}},
+    {"start -DBL_MAX, end DBL_MAX: clamped to 0..1",
+     {Real(START, -DBL_MAX), Real(END, DBL_MAX)},
+     Expect::SameAs,
+     {Real(START, 0), Real(END, 1)}},
     {"start 1, end 0: swapped", {Real(START, 1), Real(END, 0)}, Expect::SameAs, {}},
     {"start -0.0: same as 0", {Real(START, -0.0)}, Expect::SameAs, {Real(START, 0)}},
     {"start DBL_MAX: clamps to 1 = end -> empty range", {Real(START, DBL_MAX)}, Expect::Emptied},
-    {"start +inf, end NaN: 1..NaN is not empty, every dash clamps up to 1", {Real(START, kInf),
-     Real(END, kNaN)}, Expect::NoDashes},
-    {"start = end = denormal: empty range", {Real(START, kDenormal), Real(END, kDenormal)},
+    {"start +inf, end NaN: 1..NaN is not empty, every dash clamps up to 1",
+     {Real(START, kInf), Real(END, kNaN)},
+     Expect::NoDashes},
+    {"start = end = denormal: empty range",
+     {Real(START, kDenormal), Real(END, kDenormal)},
      Expect::Emptied},
     {"end absent: reads 0 -> empty range", {Absent(END)}, Expect::Emptied},
     {"start and end absent: 0..0 -> empty range", {Absent(START), Absent(END)}, Expect::Emptied},
@@ -181,10 +243,16 @@ const std::vector<Row> kRows = {
     {"end stored as bool 1: 1.0", {Bool(END, 1)}, Expect::SameAs, {}},
     // ---- seed (long) and jitter (real)
     {"seed INT32_MIN with jitter: bit 31 never reaches the sequence -> same as seed 0",
-     {Long(SEED, INT32_MIN), Real(JITTER, 0.5)}, Expect::SameAs, {Long(SEED, 0), Real(JITTER, 0.5)}},
-    {"seed INT32_MAX with jitter: a valid pattern of its own", {Long(SEED, INT32_MAX), Real(JITTER, 0.5)},
-     Expect::Valid, {Real(JITTER, 0.5)}},
-    {"seed stored as real NaN: 0", {Real(SEED, kNaN), Real(JITTER, 0.5)}, Expect::SameAs,
+     {Long(SEED, INT32_MIN), Real(JITTER, 0.5)},
+     Expect::SameAs,
+     {Long(SEED, 0), Real(JITTER, 0.5)}},
+    {"seed INT32_MAX with jitter: a valid pattern of its own",
+     {Long(SEED, INT32_MAX), Real(JITTER, 0.5)},
+     Expect::Valid,
+     {Real(JITTER, 0.5)}},
+    {"seed stored as real NaN: 0",
+     {Real(SEED, kNaN), Real(JITTER, 0.5)},
+     Expect::SameAs,
      {Long(SEED, 0), Real(JITTER, 0.5)}},
     {"seed without jitter: unused", {Long(SEED, INT32_MIN)}, Expect::SameAs, {}},
     {"jitter NaN: no jitter", {Real(JITTER, kNaN)}, Expect::SameAs, {Real(JITTER, 0)}},
@@ -193,10 +261,13 @@ const std::vector<Row> kRows = {
     {"jitter -0.0: no jitter", {Real(JITTER, -0.0)}, Expect::SameAs, {Real(JITTER, 0)}},
     {"jitter +inf: every division pushed to +-inf and clamped to 0 or 1 -> at most one dash per "
      "segment, 0 to 1 (see OneDashPerSegment)",
-     {Real(JITTER, kInf)}, Expect::OneDashPerSegment},
+     {Real(JITTER, kInf)},
+     Expect::OneDashPerSegment},
     {"jitter DBL_MAX: same as +inf", {Real(JITTER, DBL_MAX)}, Expect::SameAs, {Real(JITTER, kInf)}},
     {"jitter denormal: displacements round away, within rounding of no jitter",
-     {Real(JITTER, kDenormal)}, Expect::CloseTo, {Real(JITTER, 0)}},
+     {Real(JITTER, kDenormal)},
+     Expect::CloseTo,
+     {Real(JITTER, 0)}},
     {"jitter stored as long 1: real 1.0", {Long(JITTER, 1)}, Expect::SameAs, {Real(JITTER, 1.0)}},
     // ---- ids nobody reads
     {"reserved 1011 NaN: unused", {Real(RESERVED, kNaN)}, Expect::SameAs, {}},
@@ -223,10 +294,18 @@ protected:
         HostContainer* bc = hostmodel::Container(inst->node);
         for (const Stored& s : entries) {
             switch (s.type) {
-                case 'L': t->container.SetLong(bc, s.id, static_cast<int32_t>(s.value)); break;
-                case 'B': t->container.SetBool(bc, s.id, static_cast<int32_t>(s.value)); break;
-                case 'R': t->container.SetReal(bc, s.id, s.value); break;
-                default: hostmodel::Erase(bc, s.id); break;
+                case 'L':
+                    t->container.SetLong(bc, s.id, static_cast<int32_t>(s.value));
+                    break;
+                case 'B':
+                    t->container.SetBool(bc, s.id, static_cast<int32_t>(s.value));
+                    break;
+                case 'R':
+                    t->container.SetReal(bc, s.id, s.value);
+                    break;
+                default:
+                    hostmodel::Erase(bc, s.id);
+                    break;
             }
         }
         HostAtom* op = hostmodel::NewLineObject(shape.points, shape.counts);
@@ -239,7 +318,6 @@ protected:
         plugin_->Destroy(*inst);
         return out;
     }
-
 };
 
 TEST_F(HostileValues, EveryRowGivesItsDocumentedOutput) {
@@ -305,7 +383,8 @@ TEST_F(HostileValues, EveryRowGivesItsDocumentedOutput) {
                     size_t at = 0, seg = 0;
                     for (size_t i = 0; i < out.segments.size(); i += 2) {
                         // The segment this dash starts on, later than the previous dash's.
-                        while (seg < firsts.size() && Distance(out.points[at], firsts[seg]) != 0.0) ++seg;
+                        while (seg < firsts.size() && Distance(out.points[at], firsts[seg]) != 0.0)
+                            ++seg;
                         ASSERT_LT(seg, firsts.size());
                         EXPECT_EQ(out.segments[i].cnt, 2);
                         EXPECT_EQ(Distance(out.points[at + 1], firsts[seg]), 0.0);

@@ -2,6 +2,7 @@
 // fault injection, the recorder, values, resources, registration and bitmaps.
 #include <gtest/gtest.h>
 
+#include <unistd.h>
 #include <algorithm>
 #include <cmath>
 #include <cstring>
@@ -10,7 +11,6 @@
 #include <limits>
 #include <random>
 #include <thread>
-#include <unistd.h>
 
 #include "host_model.h"
 
@@ -18,7 +18,9 @@ namespace fs = std::filesystem;
 
 namespace {
 
-const HostFunctionTable& T() { return *hostmodel::Table(); }
+const HostFunctionTable& T() {
+    return *hostmodel::Table();
+}
 constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
 constexpr double kInf = std::numeric_limits<double>::infinity();
 
@@ -82,11 +84,13 @@ double Gap(const HostVector& a, const HostVector& b) {
     return std::max({std::fabs(a.x - b.x), std::fabs(a.y - b.y), std::fabs(a.z - b.z)});
 }
 
-bool SameBits(double a, double b) { return std::memcmp(&a, &b, sizeof a) == 0; }
+bool SameBits(double a, double b) {
+    return std::memcmp(&a, &b, sizeof a) == 0;
+}
 
 std::string TempFolder(const std::string& tag) {
-    const fs::path p = fs::temp_directory_path() /
-                       ("hostmodel-" + tag + "-" + std::to_string(::getpid()));
+    const fs::path p =
+        fs::temp_directory_path() / ("hostmodel-" + tag + "-" + std::to_string(::getpid()));
     fs::remove_all(p);
     fs::create_directories(p);
     return p.string();
@@ -97,7 +101,7 @@ void WriteFile(const fs::path& path, const std::string& text) {
     std::ofstream(path) << text;
 }
 
-} // namespace
+}  // namespace
 
 // ---- Measurement ------------------------------------------------------------------------------
 
@@ -151,8 +155,8 @@ TEST_F(Model, PositionsAgreeWithIndependentArcLength) {
         for (int i = 0; i < 500; ++i) us.push_back(unit(rng));
         std::vector<double> sorted = us;
         std::sort(sorted.begin(), sorted.end());
-        us.insert(us.end(), sorted.begin(), sorted.end());   // forward cursor
-        us.insert(us.end(), sorted.rbegin(), sorted.rend()); // backward cursor
+        us.insert(us.end(), sorted.begin(), sorted.end());    // forward cursor
+        us.insert(us.end(), sorted.rbegin(), sorted.rend());  // backward cursor
         double lastT = -1.0;
         for (size_t k = 0; k < us.size(); ++k) {
             const double t = m.Natural(us[k]);
@@ -189,7 +193,7 @@ TEST_F(Model, ZeroLengthEdgesAreNeverTheMappedEdge) {
     HostAtom* op = Line({{0, 0, 0}, {1, 0, 0}, {1, 0, 0}, {2, 0, 0}}, false);
     {
         Measure m(op);
-        EXPECT_EQ(m.Natural(0.5), 2.0 / 3.0); // start of edge 2, not end of edge 0 or edge 1
+        EXPECT_EQ(m.Natural(0.5), 2.0 / 3.0);  // start of edge 2, not end of edge 0 or edge 1
         EXPECT_EQ(m.Natural(1.0), 1.0);
     }
     hostmodel::SetPoints(op, {{0, 0, 0}, {1, 0, 0}, {1, 0, 0}});
@@ -214,7 +218,7 @@ TEST_F(Model, MeasurerKeepsItsOwnCopyAndHonoursOverride) {
     Measure over(op, 0, other);
     EXPECT_EQ(over.Length(), 4.0);
     EXPECT_EQ(over.Natural(0.75), 0.5);
-    hostmodel::SetClosed(op, true); // the settings come from op, not the override
+    hostmodel::SetClosed(op, true);  // the settings come from op, not the override
     Measure overClosed(op, 0, other);
     EXPECT_EQ(overClosed.Length(), 4.0 + std::sqrt(10.0));
     hostmodel::FreeObject(op);
@@ -353,16 +357,16 @@ TEST_F(Model, ContainersKeepTypesAndConvert) {
     EXPECT_EQ(hostmodel::TypeOf(bc, 1), hostmodel::ValueType::Long);
     EXPECT_EQ(hostmodel::TypeOf(bc, 2), hostmodel::ValueType::Bool);
     EXPECT_EQ(hostmodel::TypeOf(bc, 3), hostmodel::ValueType::Real);
-    EXPECT_EQ(T().container.GetLong(bc, 2, 0), 1); // stored as 0/1
+    EXPECT_EQ(T().container.GetLong(bc, 2, 0), 1);  // stored as 0/1
     EXPECT_EQ(T().container.GetBool(bc, 1, 0), 1);
     EXPECT_EQ(T().container.GetReal(bc, 1, 0.0), -7.0);
-    EXPECT_EQ(T().container.GetLong(bc, 3, 0), -2); // toward zero
+    EXPECT_EQ(T().container.GetLong(bc, 3, 0), -2);  // toward zero
     EXPECT_EQ(T().container.GetBool(bc, 3, 0), 1);
     T().container.SetReal(bc, 4, 1e20);
     T().container.SetReal(bc, 5, kNaN);
     EXPECT_EQ(T().container.GetLong(bc, 4, 0), INT32_MAX);
     EXPECT_EQ(T().container.GetLong(bc, 5, 9), 0);
-    T().container.SetReal(bc, 1, 0.0); // a set replaces value and type
+    T().container.SetReal(bc, 1, 0.0);  // a set replaces value and type
     EXPECT_EQ(hostmodel::TypeOf(bc, 1), hostmodel::ValueType::Real);
     EXPECT_EQ(T().container.GetBool(bc, 1, 1), 0);
     hostmodel::Erase(bc, 1);
@@ -494,7 +498,7 @@ TEST_F(Model, TwoThreadsKeepTheCountsExact) {
 
 TEST_F(Model, RecorderKeepsCallsInOrderWithArguments) {
     HostAtom* op = Line({{0, 0, 0}, {2, 0, 0}}, false);
-    T().object.GetType(op); // not recorded: recorder is off
+    T().object.GetType(op);  // not recorded: recorder is off
     hostmodel::StartRecording();
     void* block = T().memory.AllocBlock(24, 31, "delta");
     HostMeasurer* m = T().measurer.Alloc();
@@ -508,10 +512,9 @@ TEST_F(Model, RecorderKeepsCallsInOrderWithArguments) {
     T().object.GetType(op);
     EXPECT_TRUE(hostmodel::StopRecording().empty());
 
-    const std::vector<std::string> ops = {"memory.AllocBlock",          "measurer.Alloc",
-                                          "measurer.Init",              "measurer.UniformToNatural",
-                                          "object.GetSplinePoint",      "container.GetReal",
-                                          "measurer.Free",              "memory.Free"};
+    const std::vector<std::string> ops = {
+        "memory.AllocBlock",     "measurer.Alloc",    "measurer.Init", "measurer.UniformToNatural",
+        "object.GetSplinePoint", "container.GetReal", "measurer.Free", "memory.Free"};
     ASSERT_EQ(calls.size(), ops.size());
     for (size_t i = 0; i < ops.size(); ++i) EXPECT_EQ(calls[i].op, ops[i]) << i;
     EXPECT_EQ(calls[0].ints, (std::vector<int64_t>{24, 31}));
@@ -539,19 +542,19 @@ TEST_F(Model, StringsFilenamesAndDescIDs) {
     T().string.SetCString(&t, "XYZ", -1, 0);
     T().string.Insert(&s, 1, &t, -1, -1);
     EXPECT_EQ(hostmodel::Text(&s), "aXYZbc");
-    T().string.Insert(&s, 99, &t, 1, 2); // position clamped to the end
+    T().string.Insert(&s, 99, &t, 1, 2);  // position clamped to the end
     EXPECT_EQ(hostmodel::Text(&s), "aXYZbcY");
-    T().string.Insert(&s, -4, &t, 2, 99); // to the start; end clamped
+    T().string.Insert(&s, -4, &t, 2, 99);  // to the start; end clamped
     EXPECT_EQ(hostmodel::Text(&s), "ZaXYZbcY");
-    T().string.Insert(&s, 0, &s, 0, 1); // from itself
+    T().string.Insert(&s, 0, &s, 0, 1);  // from itself
     EXPECT_EQ(hostmodel::Text(&s), "ZZaXYZbcY");
-    T().string.Insert(&s, 0, &t, 2, 1); // empty range
+    T().string.Insert(&s, 0, &t, 2, 1);  // empty range
     EXPECT_EQ(T().string.GetLength(&s), 9);
     T().string.Assign(&t, T().string.Empty());
     EXPECT_EQ(T().string.GetLength(&t), 0);
     EXPECT_EQ(T().string.GetLength(T().string.Empty()), 0);
     EXPECT_EQ(T().string.GetLength(nullptr), 0);
-    HostStringData none{nullptr}; // a string the host could not make ignores writes
+    HostStringData none{nullptr};  // a string the host could not make ignores writes
     T().string.SetCString(&none, "x", -1, 0);
     EXPECT_EQ(T().string.GetLength(&none), 0);
 
@@ -593,7 +596,8 @@ TEST_F(Model, StringsFilenamesAndDescIDs) {
 
 TEST_F(Model, ResourcesAndDescriptionsAreReadAndValidated) {
     const std::string folder = TempFolder("res");
-    WriteFile(fs::path(folder) / "res/strings_en/strings.json", R"({"strings": {"10000": "Korrand"}})");
+    WriteFile(fs::path(folder) / "res/strings_en/strings.json",
+              R"({"strings": {"10000": "Korrand"}})");
     const std::string good = R"({"name": "okx", "parameters": [
         {"id": 1000, "name": "A", "type": "LONG", "label": "A", "default": 5, "min": 0, "max": 9},
         {"id": 1001, "name": "B", "type": "BOOL", "default": 1},
@@ -612,7 +616,7 @@ TEST_F(Model, ResourcesAndDescriptionsAreReadAndValidated) {
     T().string.Init(&name);
     T().string.SetCString(&name, "okx", -1, 0);
     EXPECT_EQ(T().registration.RegisterDescription(77, &name, res), 1);
-    EXPECT_EQ(T().registration.RegisterDescription(77, &name, nullptr), 0); // nothing starting
+    EXPECT_EQ(T().registration.RegisterDescription(77, &name, nullptr), 0);  // nothing starting
     T().string.SetCString(&name, "missing", -1, 0);
     EXPECT_EQ(T().registration.RegisterDescription(77, &name, res), 0);
     T().string.Free(&name);
@@ -628,9 +632,11 @@ TEST_F(Model, ResourcesAndDescriptionsAreReadAndValidated) {
     EXPECT_FALSE(hostmodel::ReadDescription(folder, "../okx", &error));
 
     const std::vector<std::pair<std::string, std::string>> bad = {
-        {"dup id", R"({"name":"okx","parameters":[{"id":1,"name":"A","type":"LONG"},{"id":1,"name":"B","type":"REAL"}]})"},
+        {"dup id",
+         R"({"name":"okx","parameters":[{"id":1,"name":"A","type":"LONG"},{"id":1,"name":"B","type":"REAL"}]})"},
         {"type", R"({"name":"okx","parameters":[{"id":1,"name":"A","type":"VECTOR"}]})"},
-        {"default", R"({"name":"okx","parameters":[{"id":1,"name":"A","type":"REAL","default":2,"min":0,"max":1}]})"},
+        {"default",
+         R"({"name":"okx","parameters":[{"id":1,"name":"A","type":"REAL","default":2,"min":0,"max":1}]})"},
         {"name", R"({"name":"other","parameters":[]})"},
         {"json", R"({"name":"okx","parameters":[)"}};
     for (const auto& [why, text] : bad) {
@@ -675,7 +681,7 @@ TEST_F(Model, RegisterPluginCopiesRecordNameAndIcon) {
     EXPECT_EQ(T().registration.RegisterPlugin(13000, 4, 42, &name, &rec, size), 0);
     EXPECT_EQ(T().registration.RegisterPlugin(13000, 5, 42, &name, nullptr, size), 0);
     ASSERT_EQ(T().registration.RegisterPlugin(13000, 5, 42, &name, &rec, size), 1);
-    T().bitmap.Free(icon); // the caller's icon goes; the host's copy stays
+    T().bitmap.Free(icon);  // the caller's icon goes; the host's copy stays
     T().string.Free(&name);
     rec.node.info = 1;
     auto reg = hostmodel::Registry();
@@ -691,7 +697,7 @@ TEST_F(Model, RegisterPluginCopiesRecordNameAndIcon) {
     rec.icon = rec.node.icon = nullptr;
     ASSERT_EQ(T().registration.RegisterPlugin(13001, 5, 42, nullptr, &rec, size), 1);
     reg = hostmodel::Registry();
-    ASSERT_EQ(reg.size(), 1u); // same id replaces
+    ASSERT_EQ(reg.size(), 1u);  // same id replaces
     EXPECT_EQ(reg[0].version, 13001);
     EXPECT_FALSE(reg[0].hasIcon);
     hostmodel::ClearRegistry();
@@ -768,6 +774,6 @@ TEST_F(Model, LoadingAFolderWithoutLibraryExplainsWhy) {
     EXPECT_EQ(hostmodel::Table()->version, 13000);
     HostFunctionTable copy = hostmodel::MakeTable();
     EXPECT_EQ(std::memcmp(&copy, hostmodel::Table(), sizeof copy), 0);
-    copy.descid.Equal = nullptr; // tampering with a copy leaves the host's table alone
+    copy.descid.Equal = nullptr;  // tampering with a copy leaves the host's table alone
     EXPECT_NE(hostmodel::Table()->descid.Equal, copy.descid.Equal);
 }

@@ -61,15 +61,15 @@ struct Result {
     bool ok = false;
     Pts points;
     std::vector<HostSegment> segments;
-    std::vector<double> uniforms;          // every u passed to the measurer, in order
-    std::vector<const void*> measurerOf;   // the measurer each u went to
-    std::vector<const void*> measurers;    // measurers in the order they were prepared
+    std::vector<double> uniforms;         // every u passed to the measurer, in order
+    std::vector<const void*> measurerOf;  // the measurer each u went to
+    std::vector<const void*> measurers;   // measurers in the order they were prepared
     int64_t updates = 0;
     std::vector<hostmodel::Call> calls;
 };
 
 Result Evaluate(Modifier& m, const Pts& points, const std::vector<int32_t>& counts,
-           const std::vector<int32_t>& closedFlags = {}) {
+                const std::vector<int32_t>& closedFlags = {}) {
     HostAtom* op = hostmodel::NewLineObject(points, counts);
     if (!closedFlags.empty()) {
         HostSegment* seg = Host().object.GetSegmentW(op);
@@ -222,8 +222,9 @@ TEST_F(ModifyTest, NaNBoundsAreNeitherClampedNorExchangedNorEmpty) {
     jitter.Bool(KORRAND_CLOSED, false).Long(KORRAND_COUNT, 1).Real(KORRAND_JITTER, 5.0);
     jitter.Long(KORRAND_SEED, 100).Real(KORRAND_START, nan);
     const Result r2 = Evaluate(jitter, {{0, 0, 0}, {4, 0, 0}}, {2});
-    EXPECT_EQ(Pieces(r2), (V{{0x1.01a9c783fcac7p-1, 0x1.7027019c9fb20p-1, 0x1.dea43bb542b78p-1, 1.0},
-                             {0.0, 0x1.773d5fcd11854p-2}}));
+    EXPECT_EQ(Pieces(r2),
+              (V{{0x1.01a9c783fcac7p-1, 0x1.7027019c9fb20p-1, 0x1.dea43bb542b78p-1, 1.0},
+                 {0.0, 0x1.773d5fcd11854p-2}}));
     EXPECT_EQ(r2.points.size(), 6u);
 
     // Start 0.9995 with end NaN is not the empty-range exit: every dash is clamped up to the
@@ -319,7 +320,7 @@ TEST_F(ModifyTest, DroppedSegmentsLeaveNoRecord) {
     Modifier m;
     m.Long(KORRAND_COUNT, 2).Bool(KORRAND_CLOSED, false);
     // Segments of 3, 2 and 4 points; the middle one has both points in one place.
-    const Pts pts = {{0, 0, 0}, {1, 0, 0}, {2, 0, 0},  {7, 7, 7},   {7, 7, 7},
+    const Pts pts = {{0, 0, 0}, {1, 0, 0}, {2, 0, 0}, {7, 7, 7}, {7, 7, 7},
                      {0, 5, 0}, {0, 6, 0}, {0, 7, 0}, {0, 8, 0}};
     const Result r = Evaluate(m, pts, {3, 2, 4});
     int allocs = 0, inits = 0, splineFrees = 0, measurerFrees = 0;
@@ -399,7 +400,8 @@ TEST_F(ModifyTest, JitterDrawsOncePerDivisionInRecordOrder) {
 
     // A dropped segment draws nothing.
     const Pts withZero = {{5, 5, 5}, {5, 5, 5}, {10, 10, 0}, {12, 10, 0}, {12, 14, 0}};
-    EXPECT_TRUE(SamePoints(run(withZero, {2, 3}, 100, 0.5).points, run(second, {3}, 100, 0.5).points));
+    EXPECT_TRUE(
+        SamePoints(run(withZero, {2, 3}, 100, 0.5).points, run(second, {3}, 100, 0.5).points));
 
     // Repeated evaluation is bit-identical; the seed matters only with jitter.
     EXPECT_TRUE(SamePoints(run(pts, {3, 3}, 7, 0.5).points, run(pts, {3, 3}, 7, 0.5).points));
@@ -505,7 +507,7 @@ TEST_F(ModifyTest, EveryAllocationFailingInTurnLeavesAConsistentObject) {
 // dashes written are the full result's, in order and bit for bit, and a failed work spline or
 // measurer drops exactly its own segment.
 TEST_F(ModifyTest, EachAllocationFailureLeavesOutOnlyWhatItCouldNotHold) {
-    const Pts pts = {{0, 0, 0},   {3, 0, 0},   {3, 2, 0},  {10, 10, 0}, {12, 10, 0},
+    const Pts pts = {{0, 0, 0},   {3, 0, 0},   {3, 2, 0},   {10, 10, 0}, {12, 10, 0},
                      {12, 14, 0}, {-5, -5, 1}, {-9, -5, 2}, {-9, 0, 3}};
     const std::vector<int32_t> counts = {3, 3, 3};
     Modifier m;

@@ -2,11 +2,11 @@
 // the registration record it hands over.
 #include <gtest/gtest.h>
 
+#include <unistd.h>
 #include <cstdint>
 #include <filesystem>
 #include <map>
 #include <set>
-#include <unistd.h>
 
 #include "host_model.h"
 #include "test_support.h"
@@ -14,7 +14,6 @@
 namespace fs = std::filesystem;
 
 namespace {
-
 
 // A host Filename holding a path, as the host passes the library's location.
 struct HostPath {
@@ -41,7 +40,9 @@ struct FolderCopy {
     std::string path;
 };
 
-void* Msg(intptr_t id) { return reinterpret_cast<void*>(id); }
+void* Msg(intptr_t id) {
+    return reinterpret_cast<void*>(id);
+}
 
 // Each test loads the plug-in folder, or a copy of it, and drives the actions itself.
 class PluginTest : public LoadedPluginTest {
@@ -64,7 +65,8 @@ TEST_F(PluginTest, SystemInitialisationChecksTheHost) {
     EXPECT_EQ(p->Main(1, const_cast<HostFunctionTable*>(hostmodel::Table()), nullptr, nullptr), -3);
     EXPECT_EQ(p->Main(3, nullptr, nullptr, nullptr), 1);
 
-    EXPECT_EQ(p->Main(1, const_cast<HostFunctionTable*>(hostmodel::Table()), nullptr, &where.data), 1);
+    EXPECT_EQ(p->Main(1, const_cast<HostFunctionTable*>(hostmodel::Table()), nullptr, &where.data),
+              1);
     // A second initialisation only counts: its arguments are never read.
     EXPECT_EQ(p->Main(1, Msg(1), nullptr, Msg(1)), 1);
     EXPECT_EQ(p->Main(6, Msg(1), nullptr, nullptr), 1);  // resource loaded
@@ -81,9 +83,11 @@ TEST_F(PluginTest, SystemInitialisationChecksTheHost) {
 TEST_F(PluginTest, ActionsAndMessagesAnswerAsDocumented) {
     auto p = Load();
     HostPath where(p->LibraryPath());
-    ASSERT_EQ(p->Main(1, const_cast<HostFunctionTable*>(hostmodel::Table()), nullptr, &where.data), 1);
+    ASSERT_EQ(p->Main(1, const_cast<HostFunctionTable*>(hostmodel::Table()), nullptr, &where.data),
+              1);
     EXPECT_EQ(p->Main(4, nullptr, nullptr, nullptr), 5);
-    for (int32_t action : {0, 5, 7, 100, -1}) EXPECT_EQ(p->Main(action, nullptr, nullptr, nullptr), -1);
+    for (int32_t action : {0, 5, 7, 100, -1})
+        EXPECT_EQ(p->Main(action, nullptr, nullptr, nullptr), -1);
     EXPECT_EQ(p->Main(6, Msg(0), nullptr, nullptr), 1);
     EXPECT_EQ(p->Main(6, Msg(2), nullptr, nullptr), -1);
     EXPECT_EQ(p->Main(6, Msg(1), nullptr, nullptr), 1);
@@ -112,24 +116,39 @@ TEST_F(PluginTest, RegistersTheModifierWithNameIconAndEntries) {
     // Entries 2..24, 26, 27 and 28 with info flags 129; none for 25, 29 and 30..32.
     const auto& n = reg->record.node;
     const auto& o = reg->record;
-    const std::vector<std::pair<int, bool>> entries = {
-        {2, n.Init != nullptr}, {3, n.Free != nullptr}, {4, n.Read != nullptr},
-        {5, n.Write != nullptr}, {6, n.Message != nullptr}, {7, n.CopyTo != nullptr},
-        {8, n.GetBubbleHelp != nullptr}, {9, n.GetDocument != nullptr},
-        {10, n.GetBranchInfo != nullptr}, {11, n.IsInstanceOf != nullptr},
-        {12, n.GetDDescription != nullptr}, {13, n.GetDParameter != nullptr},
-        {14, n.SetDParameter != nullptr}, {15, n.GetDEnabling != nullptr},
-        {16, n.TranslateDescID != nullptr}, {17, n.IsDocumentRelated != nullptr},
-        {18, o.GetDimension != nullptr}, {19, o.Draw != nullptr},
-        {20, o.DetectHandle != nullptr}, {21, o.MoveHandle != nullptr},
-        {22, o.Execute != nullptr}, {23, o.AddToExecution != nullptr},
-        {24, o.GetModelingAxis != nullptr}, {25, o.GetVirtualObjects != nullptr},
-        {26, o.ModifyObject != nullptr}, {27, o.CheckDirty != nullptr},
-        {28, o.GetContour != nullptr}, {29, o.ModifyParticles != nullptr},
-        {30, o.GetHandleCount != nullptr}, {31, o.GetHandle != nullptr},
-        {32, o.SetHandle != nullptr}};
-    const std::set<int> expected = {2,  3,  4,  5,  6,  7,  8,  9,  10, 11, 12, 13, 14, 15,
-                                    16, 17, 18, 19, 20, 21, 22, 23, 24, 26, 27, 28};
+    const std::vector<std::pair<int, bool>> entries = {{2, n.Init != nullptr},
+                                                       {3, n.Free != nullptr},
+                                                       {4, n.Read != nullptr},
+                                                       {5, n.Write != nullptr},
+                                                       {6, n.Message != nullptr},
+                                                       {7, n.CopyTo != nullptr},
+                                                       {8, n.GetBubbleHelp != nullptr},
+                                                       {9, n.GetDocument != nullptr},
+                                                       {10, n.GetBranchInfo != nullptr},
+                                                       {11, n.IsInstanceOf != nullptr},
+                                                       {12, n.GetDDescription != nullptr},
+                                                       {13, n.GetDParameter != nullptr},
+                                                       {14, n.SetDParameter != nullptr},
+                                                       {15, n.GetDEnabling != nullptr},
+                                                       {16, n.TranslateDescID != nullptr},
+                                                       {17, n.IsDocumentRelated != nullptr},
+                                                       {18, o.GetDimension != nullptr},
+                                                       {19, o.Draw != nullptr},
+                                                       {20, o.DetectHandle != nullptr},
+                                                       {21, o.MoveHandle != nullptr},
+                                                       {22, o.Execute != nullptr},
+                                                       {23, o.AddToExecution != nullptr},
+                                                       {24, o.GetModelingAxis != nullptr},
+                                                       {25, o.GetVirtualObjects != nullptr},
+                                                       {26, o.ModifyObject != nullptr},
+                                                       {27, o.CheckDirty != nullptr},
+                                                       {28, o.GetContour != nullptr},
+                                                       {29, o.ModifyParticles != nullptr},
+                                                       {30, o.GetHandleCount != nullptr},
+                                                       {31, o.GetHandle != nullptr},
+                                                       {32, o.SetHandle != nullptr}};
+    const std::set<int> expected = {2,  3,  4,  5,  6,  7,  8,  9,  10, 11, 12, 13, 14,
+                                    15, 16, 17, 18, 19, 20, 21, 22, 23, 24, 26, 27, 28};
     for (const auto& [op, filled] : entries) EXPECT_EQ(filled, expected.count(op) == 1) << op;
     EXPECT_NE(n.Alloc, nullptr);
     EXPECT_NE(n.Destroy, nullptr);
@@ -139,7 +158,8 @@ TEST_F(PluginTest, WithoutResourceTheNameHasTwoBlanksAndLoadIsNotRetried) {
     FolderCopy noStrings({"res/strings_en"});
     auto p = Load(noStrings.path);
     HostPath where(p->LibraryPath());
-    ASSERT_EQ(p->Main(1, const_cast<HostFunctionTable*>(hostmodel::Table()), nullptr, &where.data), 1);
+    ASSERT_EQ(p->Main(1, const_cast<HostFunctionTable*>(hostmodel::Table()), nullptr, &where.data),
+              1);
     hostmodel::StartRecording();
     EXPECT_EQ(p->Main(6, Msg(1), nullptr, nullptr), -1);
     EXPECT_EQ(p->Main(6, Msg(1), nullptr, nullptr), -1);
@@ -156,7 +176,8 @@ TEST_F(PluginTest, WithoutResourceTheNameHasTwoBlanksAndLoadIsNotRetried) {
 TEST_F(PluginTest, StartMakesTheNameThenTheIconInOrder) {
     auto p = Load();
     HostPath where(p->LibraryPath());
-    ASSERT_EQ(p->Main(1, const_cast<HostFunctionTable*>(hostmodel::Table()), nullptr, &where.data), 1);
+    ASSERT_EQ(p->Main(1, const_cast<HostFunctionTable*>(hostmodel::Table()), nullptr, &where.data),
+              1);
     ASSERT_EQ(p->Main(6, Msg(1), nullptr, nullptr), 1);
     hostmodel::StartRecording();
     ASSERT_EQ(p->Main(2, nullptr, nullptr, nullptr), 1);
@@ -183,13 +204,30 @@ TEST_F(PluginTest, StartMakesTheNameThenTheIconInOrder) {
         else if (c.op == "registration.RegisterPlugin" || c.op == "bitmap.Free")
             seen.push_back(c.op);
     }
-    const std::vector<std::string> expected = {
-        "Init suffix", "SetCString suffix", "Init prefix", "SetCString prefix", "GetString 10000",
-        "Init joined", "Assign joined", "Insert joined", "Init name", "Assign name", "Insert name",
-        "Free joined", "Free prefix", "Free suffix", "Init icon file", "SetCString icon file",
-        "Init description", "SetCString description", "bitmap.Init frame -1 movie flag 0",
-        "registration.RegisterPlugin", "bitmap.Free", "Free description", "Free icon file",
-        "Free name"};
+    const std::vector<std::string> expected = {"Init suffix",
+                                               "SetCString suffix",
+                                               "Init prefix",
+                                               "SetCString prefix",
+                                               "GetString 10000",
+                                               "Init joined",
+                                               "Assign joined",
+                                               "Insert joined",
+                                               "Init name",
+                                               "Assign name",
+                                               "Insert name",
+                                               "Free joined",
+                                               "Free prefix",
+                                               "Free suffix",
+                                               "Init icon file",
+                                               "SetCString icon file",
+                                               "Init description",
+                                               "SetCString description",
+                                               "bitmap.Init frame -1 movie flag 0",
+                                               "registration.RegisterPlugin",
+                                               "bitmap.Free",
+                                               "Free description",
+                                               "Free icon file",
+                                               "Free name"};
     // Only the calls named above, in order; the file names and the description's own calls in
     // between are left out.
     std::vector<std::string> filtered;
@@ -242,8 +280,10 @@ TEST_F(PluginTest, ObjectsLiveThroughTheRecord) {
     const std::map<int32_t, StoredValue> defaults = InitDefaults(*p);
     ASSERT_EQ(defaults.count(KORRAND_COUNT), 1u);
     for (const auto& [id, v] : defaults) {
-        if (v.type == hostmodel::ValueType::Real) t->container.SetLong(bc, id, -7);
-        else t->container.SetReal(bc, id, 5.5);
+        if (v.type == hostmodel::ValueType::Real)
+            t->container.SetLong(bc, id, -7);
+        else
+            t->container.SetReal(bc, id, 5.5);
     }
     t->container.SetLong(bc, 4242, 7);
     ASSERT_EQ(reg->record.node.Init(inst->data, inst->node), 1);
@@ -388,7 +428,8 @@ TEST_F(PluginTest, EachAllocationOfALifeFailingGivesItsPromisedResult) {
     int injected = 0;
     for (int kind = 0; kind < 2; ++kind) {
         for (int64_t i = 1; i <= (kind == 0 ? memTotal : objTotal); ++i) {
-            SCOPED_TRACE((kind == 0 ? "memory allocation " : "object allocation ") + std::to_string(i));
+            SCOPED_TRACE((kind == 0 ? "memory allocation " : "object allocation ") +
+                         std::to_string(i));
             {
                 auto p = Load();
                 if (kind == 0)
@@ -449,11 +490,16 @@ TEST_F(PluginDescription, ListsEveryParameterOfTheObjectWithInitsDefaults) {
     auto d = hostmodel::ReadDescription(Folder(), "okorrand", &error);
     ASSERT_TRUE(d) << error;
     const std::vector<std::pair<int32_t, const char*>> names = {
-        {KORRAND_COUNT, "KORRAND_COUNT"},   {KORRAND_RELATIVE, "KORRAND_RELATIVE"},
-        {KORRAND_SUBDIVISION, "KORRAND_SUBDIVISION"}, {KORRAND_OFFSET, "KORRAND_OFFSET"},
-        {KORRAND_CLOSED, "KORRAND_CLOSED"}, {KORRAND_START, "KORRAND_START"},
-        {KORRAND_END, "KORRAND_END"},       {KORRAND_SEED, "KORRAND_SEED"},
-        {KORRAND_JITTER, "KORRAND_JITTER"}, {KORRAND_RESERVED_1011, "KORRAND_RESERVED_1011"}};
+        {KORRAND_COUNT, "KORRAND_COUNT"},
+        {KORRAND_RELATIVE, "KORRAND_RELATIVE"},
+        {KORRAND_SUBDIVISION, "KORRAND_SUBDIVISION"},
+        {KORRAND_OFFSET, "KORRAND_OFFSET"},
+        {KORRAND_CLOSED, "KORRAND_CLOSED"},
+        {KORRAND_START, "KORRAND_START"},
+        {KORRAND_END, "KORRAND_END"},
+        {KORRAND_SEED, "KORRAND_SEED"},
+        {KORRAND_JITTER, "KORRAND_JITTER"},
+        {KORRAND_RESERVED_1011, "KORRAND_RESERVED_1011"}};
     const std::map<int32_t, StoredValue> defaults = InitDefaults(*plugin_);
     ASSERT_EQ(defaults.size(), names.size());
     ASSERT_EQ(d->parameters.size(), names.size() + 1);

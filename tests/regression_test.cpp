@@ -90,7 +90,7 @@ TEST_F(Regression, HugeOffsetsKeepTheirPhase) {
     };
     const Output quarter = with(0.25);
     const Output zero = with(0.0);
-    EXPECT_TRUE(SameBits(with(1099511627776.25).points, quarter.points));  // 2^40 + 0.25
+    EXPECT_TRUE(SameBits(with(1099511627776.25).points, quarter.points));    // 2^40 + 0.25
     EXPECT_TRUE(SameBits(with(-8589934591.75).points, with(-0.75).points));  // -(2^33 - 1) - 0.75
     EXPECT_TRUE(SameBits(with(DBL_MAX).points, zero.points));
     EXPECT_TRUE(SameBits(with(-9007199254740992.0).points, zero.points));
@@ -123,18 +123,18 @@ std::string WrittenBack(const korrand::io::Document& doc) {
 // written. In an attribute it is not even well-formed XML.
 TEST(XmlAttacks, ExternalEntitiesAreNeverExpanded) {
     const auto secretFile = std::filesystem::temp_directory_path() / "korrand-xxe-secret.txt";
-    {
-        std::ofstream(secretFile) << "TOPSECRET-5b1e";
-    }
-    const std::string head = "<?xml version=\"1.0\"?>\n<!DOCTYPE svg [\n <!ENTITY xxe SYSTEM \"file://" +
-                             secretFile.string() + "\">\n]>\n<svg xmlns=\"http://www.w3.org/2000/svg\">";
+    { std::ofstream(secretFile) << "TOPSECRET-5b1e"; }
+    const std::string head =
+        "<?xml version=\"1.0\"?>\n<!DOCTYPE svg [\n <!ENTITY xxe SYSTEM \"file://" +
+        secretFile.string() + "\">\n]>\n<svg xmlns=\"http://www.w3.org/2000/svg\">";
     try {
         ReadSvg(head + "<path id=\"&xxe;\" d=\"M0 0 L1 1\"/></svg>\n");
         ADD_FAILURE() << "an external entity in an attribute was accepted";
     } catch (const korrand::io::ReadError& e) {
         EXPECT_EQ(std::string(e.what()).find("TOPSECRET"), std::string::npos);
     }
-    const korrand::io::Document doc = ReadSvg(head + "<path d=\"M0 0 L1 1\"/><desc>&xxe;</desc></svg>\n");
+    const korrand::io::Document doc =
+        ReadSvg(head + "<path d=\"M0 0 L1 1\"/><desc>&xxe;</desc></svg>\n");
     const std::string written = WrittenBack(doc);
     std::filesystem::remove(secretFile);
     ASSERT_EQ(doc.objects.size(), 1u);

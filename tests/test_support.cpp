@@ -21,7 +21,9 @@ void LeakCheckedTest::ExpectNothingLeaked() const {
     EXPECT_EQ(hostmodel::LiveObjects(), objectsAtStart_);
 }
 
-std::string LoadedPluginTest::Folder() { return KORRAND_PLUGIN_FOLDER; }
+std::string LoadedPluginTest::Folder() {
+    return KORRAND_PLUGIN_FOLDER;
+}
 
 std::unique_ptr<hostmodel::Plugin> LoadedPluginTest::Load(const std::string& folder) {
     std::string error;
@@ -64,9 +66,15 @@ std::map<int32_t, StoredValue> InitDefaults(hostmodel::Plugin& plugin) {
         if (!type) continue;
         double v = 0.0;
         switch (*type) {
-            case hostmodel::ValueType::Long: v = t->container.GetLong(bc, id, 0); break;
-            case hostmodel::ValueType::Bool: v = t->container.GetBool(bc, id, 0); break;
-            case hostmodel::ValueType::Real: v = t->container.GetReal(bc, id, 0.0); break;
+            case hostmodel::ValueType::Long:
+                v = t->container.GetLong(bc, id, 0);
+                break;
+            case hostmodel::ValueType::Bool:
+                v = t->container.GetBool(bc, id, 0);
+                break;
+            case hostmodel::ValueType::Real:
+                v = t->container.GetReal(bc, id, 0.0);
+                break;
         }
         out[id] = {*type, v};
     }

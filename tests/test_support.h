@@ -56,7 +56,7 @@ private:
 // One value as Init stored it in a new modifier's container.
 struct StoredValue {
     hostmodel::ValueType type;
-    double value; // booleans and integers converted
+    double value;  // booleans and integers converted
     bool operator==(const StoredValue& o) const { return type == o.type && value == o.value; }
 };
 // What the plug-in's Init writes, by parameter id, read from a new object of a started plug-in.

@@ -18,8 +18,8 @@ namespace {
 
 struct Layout {
     const char* name;
-    const char* mode;    // "w" little-endian, "wb" big-endian
-    uint16_t photometric, samples, extra; // extra: 0 none, else the ExtraSamples value + 1
+    const char* mode;                      // "w" little-endian, "wb" big-endian
+    uint16_t photometric, samples, extra;  // extra: 0 none, else the ExtraSamples value + 1
     uint32_t rowsPerStrip;
     uint16_t compression = COMPRESSION_NONE;
 };
@@ -88,7 +88,7 @@ protected:
     }
 };
 
-} // namespace
+}  // namespace
 
 TEST_F(TiffBuiltin, ReadsBaselineImagesExactlyAsLibtiff) {
     const std::vector<Layout> layouts = {
@@ -161,9 +161,10 @@ TEST_F(TiffBuiltin, RefusesWhatItDoesNotRead) {
     const std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
     in.close();
     const std::string bad = TempFile("bad.tif");
-    for (size_t n : {size_t(0), size_t(4), size_t(11), size_t(8 + 6 * 5 * 3 - 1), bytes.size() - 1}) {
-        std::ofstream(bad, std::ios::binary | std::ios::trunc).write(bytes.data(),
-                                                                    static_cast<std::streamsize>(n));
+    for (size_t n :
+         {size_t(0), size_t(4), size_t(11), size_t(8 + 6 * 5 * 3 - 1), bytes.size() - 1}) {
+        std::ofstream(bad, std::ios::binary | std::ios::trunc)
+            .write(bytes.data(), static_cast<std::streamsize>(n));
         EXPECT_FALSE(hostmodel::tiff::Read(bad, -1, &w, &h, &px)) << n;
     }
     std::ofstream(bad, std::ios::binary | std::ios::trunc).write("II*\0garbage", 11);

@@ -212,7 +212,7 @@ TEST_F(DynamicArrayTest, ReportsTheSourceLinesOfGrowth) {
     hostmodel::StartRecording();
     ASSERT_TRUE(a.Append(1));
     ASSERT_TRUE(a.Append(2));
-    ASSERT_TRUE(a.Append(3));             // back growth: reallocation
+    ASSERT_TRUE(a.Append(3));                   // back growth: reallocation
     ASSERT_TRUE(a.InsertElements(0, 1, true));  // front growth: reallocation
     const auto calls = hostmodel::StopRecording();
     std::vector<std::pair<std::string, int64_t>> sites;
@@ -286,8 +286,10 @@ TEST(RealSort, SortRealsLeavesWhatSortLeavesBitForBit) {
         for (int i = 0; i < n; ++i) {
             // Repeats, infinities and both zeros among ordinary values.
             const int kind = static_cast<int>(rng() % 8);
-            v[i] = kind == 0 ? 0.5 : kind == 1 ? (rng() % 2 ? inf : -inf)
-                 : kind == 2 ? (rng() % 2 ? 0.0 : -0.0) : dist(rng);
+            v[i] = kind == 0   ? 0.5
+                   : kind == 1 ? (rng() % 2 ? inf : -inf)
+                   : kind == 2 ? (rng() % 2 ? 0.0 : -0.0)
+                               : dist(rng);
         }
         std::vector<double> bySort = v, byReals = v;
         RealSort().Sort(bySort.data(), n, sizeof(double));

@@ -7,44 +7,44 @@
 namespace korrand::io::detail {
 
 struct Vec2 {
-  double x, y;
+    double x, y;
 };
 
 // x' = a x + c y + e, y' = b x + d y + f (the order of SVG's matrix(a b c d e f)).
 struct Affine {
-  double a = 1, b = 0, c = 0, d = 1, e = 0, f = 0;
-  Vec2 operator()(Vec2 p) const { return {a * p.x + c * p.y + e, b * p.x + d * p.y + f}; }
-  Vec2 Linear(Vec2 v) const { return {a * v.x + c * v.y, b * v.x + d * v.y}; }
-  // This after `inner`.
-  Affine operator*(const Affine& inner) const;
-  static Affine Translate(double tx, double ty) { return {1, 0, 0, 1, tx, ty}; }
-  static Affine Scale(double sx, double sy) { return {sx, 0, 0, sy, 0, 0}; }
+    double a = 1, b = 0, c = 0, d = 1, e = 0, f = 0;
+    Vec2 operator()(Vec2 p) const { return {a * p.x + c * p.y + e, b * p.x + d * p.y + f}; }
+    Vec2 Linear(Vec2 v) const { return {a * v.x + c * v.y, b * v.x + d * v.y}; }
+    // This after `inner`.
+    Affine operator*(const Affine& inner) const;
+    static Affine Translate(double tx, double ty) { return {1, 0, 0, 1, tx, ty}; }
+    static Affine Scale(double sx, double sy) { return {sx, 0, 0, sy, 0, 0}; }
 };
 
 struct Primitive {
-  enum class Kind { Line, Quadratic, Cubic, Arc };
-  Kind kind = Kind::Line;
-  // Control points, then the end point: Line p[0]; Quadratic p[0], p[1]; Cubic p[0..2]; Arc p[0].
-  Vec2 p[3] = {};
-  // Arc: the curve is center + axes * (cos t, sin t) for t from theta1 to theta1 + dtheta.
-  // axes is the 2x2 matrix {u, v} as columns: point = center + u cos t + v sin t.
-  Vec2 center = {}, u = {}, v = {};
-  double theta1 = 0, dtheta = 0;
+    enum class Kind { Line, Quadratic, Cubic, Arc };
+    Kind kind = Kind::Line;
+    // Control points, then the end point: Line p[0]; Quadratic p[0], p[1]; Cubic p[0..2]; Arc p[0].
+    Vec2 p[3] = {};
+    // Arc: the curve is center + axes * (cos t, sin t) for t from theta1 to theta1 + dtheta.
+    // axes is the 2x2 matrix {u, v} as columns: point = center + u cos t + v sin t.
+    Vec2 center = {}, u = {}, v = {};
+    double theta1 = 0, dtheta = 0;
 
-  Vec2 End() const;
+    Vec2 End() const;
 };
 
 struct Subpath {
-  Vec2 start = {};
-  std::vector<Primitive> primitives;
-  bool closed = false;
+    Vec2 start = {};
+    std::vector<Primitive> primitives;
+    bool closed = false;
 };
 
 // An SVG elliptical arc from p1 to p2 in center form (the SVG implementation notes' conversion,
 // with radii scaled up when too small). Returns false when the arc is not an arc: the end points
 // coincide (the arc is omitted) or a radius is zero (a straight line); `*isLine` tells which.
-bool ArcToCenter(Vec2 p1, double rx, double ry, double phiDegrees, bool largeArc, bool sweep, Vec2 p2,
-                 Primitive& arc, bool* isLine);
+bool ArcToCenter(Vec2 p1, double rx, double ry, double phiDegrees, bool largeArc, bool sweep,
+                 Vec2 p2, Primitive& arc, bool* isLine);
 
 // The same primitive under m.
 Primitive Transformed(const Primitive& primitive, const Affine& m);

@@ -21,20 +21,20 @@ void AppendDouble(std::string& out, double v);
 // Buffered writer: fills a string and hands it to the stream in large blocks. Call Flush() at the
 // end; what is left unflushed is dropped.
 class OutBuffer {
- public:
-  explicit OutBuffer(std::ostream& out);
-  OutBuffer(const OutBuffer&) = delete;
-  OutBuffer& operator=(const OutBuffer&) = delete;
-  std::string& text() { return text_; }
-  void MaybeFlush() {
-    if (text_.size() >= kBlock) Flush();
-  }
-  void Flush();  // throws std::runtime_error when the stream fails
+public:
+    explicit OutBuffer(std::ostream& out);
+    OutBuffer(const OutBuffer&) = delete;
+    OutBuffer& operator=(const OutBuffer&) = delete;
+    std::string& text() { return text_; }
+    void MaybeFlush() {
+        if (text_.size() >= kBlock) Flush();
+    }
+    void Flush();  // throws std::runtime_error when the stream fails
 
- private:
-  static constexpr std::size_t kBlock = 1 << 20;
-  std::ostream& out_;
-  std::string text_;
+private:
+    static constexpr std::size_t kBlock = 1 << 20;
+    std::ostream& out_;
+    std::string text_;
 };
 
 Document ReadJson(std::string text, const std::string& file);

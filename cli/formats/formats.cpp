@@ -3,8 +3,8 @@
 #include <array>
 #include <cctype>
 #include <charconv>
-#include <cstdlib>
 #include <cmath>
+#include <cstdlib>
 #include <istream>
 #include <limits>
 #include <ostream>
@@ -16,46 +16,50 @@ namespace korrand::io {
 namespace {
 
 std::string Lower(std::string s) {
-  for (char& c : s) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-  return s;
+    for (char& c : s) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    return s;
 }
 
 std::string OneLine(std::string s) {
-  for (char& c : s)
-    if (c == '\n' || c == '\r') c = ' ';
-  return s;
+    for (char& c : s)
+        if (c == '\n' || c == '\r') c = ' ';
+    return s;
 }
 
 std::string ErrorText(const std::string& file, int line, const std::string& message) {
-  std::string text = file.empty() ? std::string("<input>") : file;
-  if (line > 0) text += ":" + std::to_string(line);
-  return OneLine(text + ": " + message);
+    std::string text = file.empty() ? std::string("<input>") : file;
+    if (line > 0) text += ":" + std::to_string(line);
+    return OneLine(text + ": " + message);
 }
 
 }  // namespace
 
 std::optional<Format> FormatFromName(const std::string& name) {
-  const std::string n = Lower(name);
-  if (n == "json") return Format::Json;
-  if (n == "obj") return Format::Obj;
-  if (n == "svg") return Format::Svg;
-  return std::nullopt;
+    const std::string n = Lower(name);
+    if (n == "json") return Format::Json;
+    if (n == "obj") return Format::Obj;
+    if (n == "svg") return Format::Svg;
+    return std::nullopt;
 }
 
 std::optional<Format> FormatFromPath(const std::string& path) {
-  const std::size_t slash = path.find_last_of("/\\");
-  const std::size_t dot = path.find_last_of('.');
-  if (dot == std::string::npos || (slash != std::string::npos && dot < slash)) return std::nullopt;
-  return FormatFromName(path.substr(dot + 1));
+    const std::size_t slash = path.find_last_of("/\\");
+    const std::size_t dot = path.find_last_of('.');
+    if (dot == std::string::npos || (slash != std::string::npos && dot < slash))
+        return std::nullopt;
+    return FormatFromName(path.substr(dot + 1));
 }
 
 const char* FormatName(Format format) {
-  switch (format) {
-    case Format::Json: return "json";
-    case Format::Obj: return "obj";
-    case Format::Svg: return "svg";
-  }
-  return "?";
+    switch (format) {
+        case Format::Json:
+            return "json";
+        case Format::Obj:
+            return "obj";
+        case Format::Svg:
+            return "svg";
+    }
+    return "?";
 }
 
 ReadError::ReadError(std::string file_, int line_, std::string message_)
@@ -64,80 +68,93 @@ ReadError::ReadError(std::string file_, int line_, std::string message_)
       line(line_),
       message(std::move(message_)) {}
 
-Document Read(std::istream& in, Format format, const std::string& file, const ReadOptions& options) {
-  std::string text = detail::ReadAll(in, file);
-  switch (format) {
-    case Format::Json: return detail::ReadJson(std::move(text), file);
-    case Format::Obj: return detail::ReadObj(text, file);
-    case Format::Svg: return detail::ReadSvg(std::move(text), file, options);
-  }
-  throw ReadError(file, 0, "unknown format");
+Document Read(std::istream& in, Format format, const std::string& file,
+              const ReadOptions& options) {
+    std::string text = detail::ReadAll(in, file);
+    switch (format) {
+        case Format::Json:
+            return detail::ReadJson(std::move(text), file);
+        case Format::Obj:
+            return detail::ReadObj(text, file);
+        case Format::Svg:
+            return detail::ReadSvg(std::move(text), file, options);
+    }
+    throw ReadError(file, 0, "unknown format");
 }
 
 void Write(std::ostream& out, Format format, const Document& dashed, const WriteOptions& options) {
-  switch (format) {
-    case Format::Json: detail::WriteJson(out, dashed); return;
-    case Format::Obj: detail::WriteObj(out, dashed); return;
-    case Format::Svg: detail::WriteSvg(out, dashed, options); return;
-  }
+    switch (format) {
+        case Format::Json:
+            detail::WriteJson(out, dashed);
+            return;
+        case Format::Obj:
+            detail::WriteObj(out, dashed);
+            return;
+        case Format::Svg:
+            detail::WriteSvg(out, dashed, options);
+            return;
+    }
 }
 
 double DrawingSize(const Document& doc) {
-  constexpr double inf = std::numeric_limits<double>::infinity();
-  std::array<double, 3> lo{inf, inf, inf}, hi{-inf, -inf, -inf};
-  bool any = false;
-  for (const LineObject& object : doc.objects)
-    for (const auto& segment : object.segments)
-      for (const Point& p : segment) {
-        if (!std::isfinite(p.x) || !std::isfinite(p.y) || !std::isfinite(p.z)) continue;
-        const std::array<double, 3> c{p.x, p.y, p.z};
-        for (int i = 0; i < 3; ++i) {
-          lo[i] = std::min(lo[i], c[i]);
-          hi[i] = std::max(hi[i], c[i]);
-        }
-        any = true;
-      }
-  if (!any) return 0;
-  const double size = std::hypot(hi[0] - lo[0], hi[1] - lo[1], hi[2] - lo[2]);
-  return std::isfinite(size) ? size : std::numeric_limits<double>::max();
+    constexpr double inf = std::numeric_limits<double>::infinity();
+    std::array<double, 3> lo{inf, inf, inf}, hi{-inf, -inf, -inf};
+    bool any = false;
+    for (const LineObject& object : doc.objects)
+        for (const auto& segment : object.segments)
+            for (const Point& p : segment) {
+                if (!std::isfinite(p.x) || !std::isfinite(p.y) || !std::isfinite(p.z)) continue;
+                const std::array<double, 3> c{p.x, p.y, p.z};
+                for (int i = 0; i < 3; ++i) {
+                    lo[i] = std::min(lo[i], c[i]);
+                    hi[i] = std::max(hi[i], c[i]);
+                }
+                any = true;
+            }
+    if (!any) return 0;
+    const double size = std::hypot(hi[0] - lo[0], hi[1] - lo[1], hi[2] - lo[2]);
+    return std::isfinite(size) ? size : std::numeric_limits<double>::max();
 }
 
 namespace detail {
 
 std::string ReadAll(std::istream& in, const std::string& file) {
-  std::string text;
-  std::streambuf* buf = in.rdbuf();
-  if (!in || buf == nullptr) throw ReadError(file, 0, "cannot read the input");
-  constexpr std::size_t kChunk = 1 << 20;
-  for (;;) {
-    const std::size_t old = text.size();
-    text.resize(old + kChunk);
-    const std::streamsize got = buf->sgetn(text.data() + old, static_cast<std::streamsize>(kChunk));
-    text.resize(old + static_cast<std::size_t>(std::max<std::streamsize>(got, 0)));
-    if (got < static_cast<std::streamsize>(kChunk)) break;
-  }
-  return text;
+    std::string text;
+    std::streambuf* buf = in.rdbuf();
+    if (!in || buf == nullptr) throw ReadError(file, 0, "cannot read the input");
+    constexpr std::size_t kChunk = 1 << 20;
+    for (;;) {
+        const std::size_t old = text.size();
+        text.resize(old + kChunk);
+        const std::streamsize got =
+            buf->sgetn(text.data() + old, static_cast<std::streamsize>(kChunk));
+        text.resize(old + static_cast<std::size_t>(std::max<std::streamsize>(got, 0)));
+        if (got < static_cast<std::streamsize>(kChunk)) break;
+    }
+    return text;
 }
 
 int LineAt(const char* begin, const char* pos) {
-  if (pos < begin) return 0;
-  const std::ptrdiff_t n = std::count(begin, pos, '\n');
-  return n >= std::numeric_limits<int>::max() ? std::numeric_limits<int>::max()
-                                              : static_cast<int>(n) + 1;
+    if (pos < begin) return 0;
+    const std::ptrdiff_t n = std::count(begin, pos, '\n');
+    return n >= std::numeric_limits<int>::max() ? std::numeric_limits<int>::max()
+                                                : static_cast<int>(n) + 1;
 }
 
 void AppendDouble(std::string& out, double v) {
-  char buf[32];
-  const auto result = std::to_chars(buf, buf + sizeof buf, v);
-  out.append(buf, result.ptr);
+    char buf[32];
+    const auto result = std::to_chars(buf, buf + sizeof buf, v);
+    out.append(buf, result.ptr);
 }
 
-OutBuffer::OutBuffer(std::ostream& out) : out_(out) { text_.reserve(kBlock + 4096); }
+OutBuffer::OutBuffer(std::ostream& out) : out_(out) {
+    text_.reserve(kBlock + 4096);
+}
 
 void OutBuffer::Flush() {
-  out_.write(text_.data(), static_cast<std::streamsize>(text_.size()));
-  text_.clear();
-  if (!out_) throw std::runtime_error("write failed");
+    out_.write(text_.data(), static_cast<std::streamsize>(text_.size()));
+    text_.clear();
+    if (!out_) throw std::runtime_error("write failed");
 }
 
 }  // namespace detail
@@ -146,15 +163,15 @@ void OutBuffer::Flush() {
 namespace korrand::io::detail {
 
 bool ParseViewBox(const std::string& text, double (&v)[4]) {
-  const char* p = text.c_str();
-  for (double& value : v) {
-    while (*p == ' ' || *p == '\t' || *p == '\n' || *p == '\r' || *p == ',') ++p;
-    char* end = nullptr;
-    value = std::strtod(p, &end);
-    if (end == p || !std::isfinite(value)) return false;
-    p = end;
-  }
-  return v[2] > 0 && v[3] > 0;
+    const char* p = text.c_str();
+    for (double& value : v) {
+        while (*p == ' ' || *p == '\t' || *p == '\n' || *p == '\r' || *p == ',') ++p;
+        char* end = nullptr;
+        value = std::strtod(p, &end);
+        if (end == p || !std::isfinite(value)) return false;
+        p = end;
+    }
+    return v[2] > 0 && v[3] > 0;
 }
 
 }  // namespace korrand::io::detail
@@ -162,25 +179,31 @@ bool ParseViewBox(const std::string& text, double (&v)[4]) {
 namespace korrand::io {
 
 bool ParseLength(const std::string& text, double* px) {
-  const char* p = text.c_str();
-  while (*p == ' ' || *p == '\t') ++p;
-  char* end = nullptr;
-  const double value = std::strtod(p, &end);
-  if (end == p) return false;
-  std::string unit = Lower(end);
-  while (!unit.empty() && (unit.back() == ' ' || unit.back() == '\t')) unit.pop_back();
-  // CSS absolute units, 96 px to the inch.
-  double scale = 0;
-  if (unit.empty() || unit == "px") scale = 1;
-  else if (unit == "in") scale = 96;
-  else if (unit == "cm") scale = 96 / 2.54;
-  else if (unit == "mm") scale = 96 / 25.4;
-  else if (unit == "pt") scale = 96.0 / 72;
-  else if (unit == "pc") scale = 16;
-  const double result = value * scale;
-  if (!(scale > 0) || !std::isfinite(result) || !(result > 0)) return false;
-  *px = result;
-  return true;
+    const char* p = text.c_str();
+    while (*p == ' ' || *p == '\t') ++p;
+    char* end = nullptr;
+    const double value = std::strtod(p, &end);
+    if (end == p) return false;
+    std::string unit = Lower(end);
+    while (!unit.empty() && (unit.back() == ' ' || unit.back() == '\t')) unit.pop_back();
+    // CSS absolute units, 96 px to the inch.
+    double scale = 0;
+    if (unit.empty() || unit == "px")
+        scale = 1;
+    else if (unit == "in")
+        scale = 96;
+    else if (unit == "cm")
+        scale = 96 / 2.54;
+    else if (unit == "mm")
+        scale = 96 / 25.4;
+    else if (unit == "pt")
+        scale = 96.0 / 72;
+    else if (unit == "pc")
+        scale = 16;
+    const double result = value * scale;
+    if (!(scale > 0) || !std::isfinite(result) || !(result > 0)) return false;
+    *px = result;
+    return true;
 }
 
 }  // namespace korrand::io

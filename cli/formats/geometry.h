@@ -12,35 +12,35 @@
 namespace korrand::io {
 
 struct Point {
-  double x, y, z;
+    double x, y, z;
 };
 
 // A value for the object's modifier container, as a scene file stores it. The host checks it
 // against the parameter's type in the description and stores it with that type's setter.
 struct StoredValue {
-  enum class Kind { Integer, Boolean, Real };
-  Kind kind = Kind::Real;
-  int64_t integer = 0;
-  bool boolean = false;
-  double real = 0;
+    enum class Kind { Integer, Boolean, Real };
+    Kind kind = Kind::Real;
+    int64_t integer = 0;
+    bool boolean = false;
+    double real = 0;
 };
 
 // One stored parameter: `key` is a parameter's name as the description gives it
 // ("KORRAND_COUNT") or its id written as a decimal string ("1000").
 struct StoredParameter {
-  std::string key;
-  StoredValue value;
+    std::string key;
+    StoredValue value;
 };
 
 // One line object: a set of polylines ("segments").
 struct LineObject {
-  std::string name;
-  std::vector<std::vector<Point>> segments;
-  // Written into the object's modifier container after the plug-in's Init defaults and before
-  // the command-line options, in this order. Not held to the description's limits: a scene may
-  // hold what an earlier version allowed. A reader may also use it to say what the file itself
-  // decides for this object (an SVG subpath's closedness).
-  std::vector<StoredParameter> parameters;
+    std::string name;
+    std::vector<std::vector<Point>> segments;
+    // Written into the object's modifier container after the plug-in's Init defaults and before
+    // the command-line options, in this order. Not held to the description's limits: a scene may
+    // hold what an earlier version allowed. A reader may also use it to say what the file itself
+    // decides for this object (an SVG subpath's closedness).
+    std::vector<StoredParameter> parameters;
 };
 
 namespace detail {
@@ -49,27 +49,28 @@ struct SvgScene;
 
 // What an SVG reading decided about its shapes, for the summary line.
 struct ShapeCounts {
-  int64_t dashed = 0;
-  int64_t leftAlone = 0;  // not chosen by --select / --layer
-  int64_t hidden = 0;     // display:none, visibility hidden, never drawn
-  int64_t skipped = 0;    // could not be read or dashed (see the warnings)
+    int64_t dashed = 0;
+    int64_t leftAlone = 0;  // not chosen by --select / --layer
+    int64_t hidden = 0;     // display:none, visibility hidden, never drawn
+    int64_t skipped = 0;    // could not be read or dashed (see the warnings)
 };
 
 struct Document {
-  std::vector<LineObject> objects;
-  bool multi = false;  // JSON: was written/read as {"objects": [...]}
-  // SVG only: what's needed to write an SVG back with the same size and viewBox (raw attribute text).
-  std::optional<std::string> svgWidth, svgHeight, svgViewBox;
-  // Diagonal of the drawing's bounding box (the viewBox for an SVG that has one), for tolerance
-  // defaults and stroke widths.
-  double drawingSize = 0;
-  // Problems that did not stop reading (an SVG element that was skipped), one line each,
-  // "<file>:<line>: <message>".
-  std::vector<std::string> warnings;
-  // SVG only: the parsed document and where each object came from, so the SVG writer can put
-  // the dashes back in place. objects[i] of a dashed document answers objects[i] of this one.
-  std::shared_ptr<const detail::SvgScene> svgScene;
-  std::optional<ShapeCounts> shapeCounts;
+    std::vector<LineObject> objects;
+    bool multi = false;  // JSON: was written/read as {"objects": [...]}
+    // SVG only: what's needed to write an SVG back with the same size and viewBox (raw attribute
+    // text).
+    std::optional<std::string> svgWidth, svgHeight, svgViewBox;
+    // Diagonal of the drawing's bounding box (the viewBox for an SVG that has one), for tolerance
+    // defaults and stroke widths.
+    double drawingSize = 0;
+    // Problems that did not stop reading (an SVG element that was skipped), one line each,
+    // "<file>:<line>: <message>".
+    std::vector<std::string> warnings;
+    // SVG only: the parsed document and where each object came from, so the SVG writer can put
+    // the dashes back in place. objects[i] of a dashed document answers objects[i] of this one.
+    std::shared_ptr<const detail::SvgScene> svgScene;
+    std::optional<ShapeCounts> shapeCounts;
 };
 
 enum class Format { Json, Obj, Svg };
@@ -84,21 +85,21 @@ const char* FormatName(Format format);
 enum class Select { All, Stroked, Dasharray };
 
 struct ReadOptions {
-  // Largest distance allowed between a flattened curve (SVG Béziers and arcs) and the curve, in
-  // CSS px (an SVG converts it to its user units through width/height and viewBox).
-  // 0 = default: drawingSize * 1e-4, relative to the drawing's size.
-  double tolerance = 0;
-  // SVG only. The reader's own default dashes every visible shape; korrand's is Stroked.
-  Select select = Select::All;
-  // SVG only: the shapes inside these layers (editor layer label, or a top-level group's id).
-  std::vector<std::string> layers;
-  // SVG only: the closedness the command line forces, if any (a forced open keeps the closing
-  // edge of a closed subpath, so the whole outline is measured).
-  std::optional<bool> closed;
-  // SVG only: each subpath gets round(length / period) dashes (at least 1), lengths in CSS px;
-  // 0 = no period. periodFromDasharray: each shape's own dash array sum, as drawn.
-  double period = 0;
-  bool periodFromDasharray = false;
+    // Largest distance allowed between a flattened curve (SVG Béziers and arcs) and the curve, in
+    // CSS px (an SVG converts it to its user units through width/height and viewBox).
+    // 0 = default: drawingSize * 1e-4, relative to the drawing's size.
+    double tolerance = 0;
+    // SVG only. The reader's own default dashes every visible shape; korrand's is Stroked.
+    Select select = Select::All;
+    // SVG only: the shapes inside these layers (editor layer label, or a top-level group's id).
+    std::vector<std::string> layers;
+    // SVG only: the closedness the command line forces, if any (a forced open keeps the closing
+    // edge of a closed subpath, so the whole outline is measured).
+    std::optional<bool> closed;
+    // SVG only: each subpath gets round(length / period) dashes (at least 1), lengths in CSS px;
+    // 0 = no period. periodFromDasharray: each shape's own dash array sum, as drawn.
+    double period = 0;
+    bool periodFromDasharray = false;
 };
 
 // A CSS length ("2.5mm", "3", "1in"; px when no unit) in CSS px (96 per inch). False for
@@ -107,10 +108,10 @@ bool ParseLength(const std::string& text, double* px);
 
 // what() is one line: "<file>:<line>: <message>", or "<file>: <message>" when the line is unknown.
 struct ReadError : std::runtime_error {
-  ReadError(std::string file, int line, std::string message);
-  std::string file;
-  int line = 0;  // 1-based; 0 = unknown
-  std::string message;
+    ReadError(std::string file, int line, std::string message);
+    std::string file;
+    int line = 0;  // 1-based; 0 = unknown
+    std::string message;
 };
 
 // Reads a whole document. Throws ReadError on malformed input, wrong schema, non-finite
@@ -119,18 +120,19 @@ Document Read(std::istream& in, Format format, const std::string& fileNameForMes
               const ReadOptions& options = {});
 
 struct WriteOptions {
-  // SVG only: draw `original` faintly beneath the dashes.
-  bool preview = false;
-  const Document* original = nullptr;
-  // SVG preview only: draw the original segments as closed loops, as the modifier measures them
-  // by default.
-  bool originalClosed = true;
+    // SVG only: draw `original` faintly beneath the dashes.
+    bool preview = false;
+    const Document* original = nullptr;
+    // SVG preview only: draw the original segments as closed loops, as the modifier measures them
+    // by default.
+    bool originalClosed = true;
 };
 
 // Writes a whole document. Points are written in shortest round-trip form: a JSON or OBJ file
 // reads back bit for bit. A non-finite coordinate is written as null (JSON) or nan/inf (OBJ),
 // which the readers reject; SVG breaks the line there.
-void Write(std::ostream& out, Format format, const Document& dashed, const WriteOptions& options = {});
+void Write(std::ostream& out, Format format, const Document& dashed,
+           const WriteOptions& options = {});
 
 // Diagonal of the bounding box of all points (0 when there are none).
 double DrawingSize(const Document& doc);

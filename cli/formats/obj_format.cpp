@@ -18,183 +18,190 @@
 namespace korrand::io::detail {
 namespace {
 
-bool IsSpace(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\f' || c == '\v'; }
+bool IsSpace(char c) {
+    return c == ' ' || c == '\t' || c == '\r' || c == '\f' || c == '\v';
+}
 
 std::string_view Trim(std::string_view s) {
-  while (!s.empty() && IsSpace(s.front())) s.remove_prefix(1);
-  while (!s.empty() && IsSpace(s.back())) s.remove_suffix(1);
-  return s;
+    while (!s.empty() && IsSpace(s.front())) s.remove_prefix(1);
+    while (!s.empty() && IsSpace(s.back())) s.remove_suffix(1);
+    return s;
 }
 
 // Splits off the next whitespace-separated token; empty at the end or at a `#` comment.
 std::string_view NextToken(std::string_view& rest) {
-  rest = Trim(rest);
-  std::size_t n = 0;
-  while (n < rest.size() && !IsSpace(rest[n])) ++n;
-  std::string_view token = rest.substr(0, n);
-  rest.remove_prefix(n);
-  if (!token.empty() && token.front() == '#') {
-    rest = {};
-    return {};
-  }
-  return token;
+    rest = Trim(rest);
+    std::size_t n = 0;
+    while (n < rest.size() && !IsSpace(rest[n])) ++n;
+    std::string_view token = rest.substr(0, n);
+    rest.remove_prefix(n);
+    if (!token.empty() && token.front() == '#') {
+        rest = {};
+        return {};
+    }
+    return token;
 }
 
 bool ParseDouble(std::string_view token, double& value) {
-  if (!token.empty() && token.front() == '+') token.remove_prefix(1);  // from_chars rejects '+'
-  const char* end = token.data() + token.size();
-  const auto result = std::from_chars(token.data(), end, value);
-  return result.ec == std::errc() && result.ptr == end && !token.empty();
+    if (!token.empty() && token.front() == '+') token.remove_prefix(1);  // from_chars rejects '+'
+    const char* end = token.data() + token.size();
+    const auto result = std::from_chars(token.data(), end, value);
+    return result.ec == std::errc() && result.ptr == end && !token.empty();
 }
 
 struct PendingSegment {
-  std::vector<std::int64_t> indices;  // 1-based, already made absolute
-  int line;
+    std::vector<std::int64_t> indices;  // 1-based, already made absolute
+    int line;
 };
 
 struct PendingObject {
-  std::string name;
-  std::vector<PendingSegment> segments;
+    std::string name;
+    std::vector<PendingSegment> segments;
 };
 
 }  // namespace
 
 Document ReadObj(const std::string& text, const std::string& file) {
-  std::vector<Point> vertices;
-  std::vector<PendingObject> objects(1);
-  bool anyLines = false;
+    std::vector<Point> vertices;
+    std::vector<PendingObject> objects(1);
+    bool anyLines = false;
 
-  std::string joined;  // a logical line continued with a trailing backslash
-  std::size_t pos = 0;
-  int lineNumber = 0;
-  while (pos < text.size()) {
-    ++lineNumber;
-    const int statementLine = lineNumber;
-    std::size_t end = text.find('\n', pos);
-    if (end == std::string::npos) end = text.size();
-    std::string_view line(text.data() + pos, end - pos);
-    pos = end + 1;
-    if (!Trim(line).empty() && Trim(line).back() == '\\') {
-      joined.clear();
-      while (!Trim(line).empty() && Trim(line).back() == '\\' && pos < text.size()) {
-        const std::string_view trimmed = Trim(line);
-        joined.append(trimmed.data(), trimmed.size() - 1);
-        joined += ' ';
-        end = text.find('\n', pos);
-        if (end == std::string::npos) end = text.size();
-        line = std::string_view(text.data() + pos, end - pos);
-        pos = end + 1;
+    std::string joined;  // a logical line continued with a trailing backslash
+    std::size_t pos = 0;
+    int lineNumber = 0;
+    while (pos < text.size()) {
         ++lineNumber;
-      }
-      joined.append(line.data(), line.size());
-      line = joined;
-    }
-
-    std::string_view rest = line;
-    const std::string_view keyword = NextToken(rest);
-    const auto fail = [&](const std::string& message) { throw ReadError(file, statementLine, message); };
-
-    if (keyword == "v") {
-      double c[3] = {0, 0, 0};
-      for (int i = 0; i < 3; ++i) {
-        const std::string_view token = NextToken(rest);
-        if (token.empty()) {
-          if (i < 2) fail("a vertex needs at least x and y");
-          break;
+        const int statementLine = lineNumber;
+        std::size_t end = text.find('\n', pos);
+        if (end == std::string::npos) end = text.size();
+        std::string_view line(text.data() + pos, end - pos);
+        pos = end + 1;
+        if (!Trim(line).empty() && Trim(line).back() == '\\') {
+            joined.clear();
+            while (!Trim(line).empty() && Trim(line).back() == '\\' && pos < text.size()) {
+                const std::string_view trimmed = Trim(line);
+                joined.append(trimmed.data(), trimmed.size() - 1);
+                joined += ' ';
+                end = text.find('\n', pos);
+                if (end == std::string::npos) end = text.size();
+                line = std::string_view(text.data() + pos, end - pos);
+                pos = end + 1;
+                ++lineNumber;
+            }
+            joined.append(line.data(), line.size());
+            line = joined;
         }
-        if (!ParseDouble(token, c[i])) fail("bad number '" + std::string(token) + "'");
-        if (!std::isfinite(c[i])) fail("non-finite coordinate '" + std::string(token) + "'");
-      }
-      vertices.push_back(Point{c[0], c[1], c[2]});
-    } else if (keyword == "l") {
-      PendingSegment segment{{}, statementLine};
-      for (std::string_view token = NextToken(rest); !token.empty(); token = NextToken(rest)) {
-        const std::string_view index = token.substr(0, token.find('/'));
-        std::int64_t i = 0;
-        const char* indexEnd = index.data() + index.size();
-        const auto result = std::from_chars(index.data(), indexEnd, i);
-        if (index.empty() || result.ec != std::errc() || result.ptr != indexEnd)
-          fail("bad vertex index '" + std::string(token) + "'");
-        if (i == 0) fail("vertex index 0 is invalid (indices start at 1)");
-        if (i < 0) {
-          const std::int64_t absolute = static_cast<std::int64_t>(vertices.size()) + i + 1;
-          if (absolute < 1)
-            fail("vertex index " + std::to_string(i) + " is out of range (" + std::to_string(vertices.size()) +
-                 " vertices so far)");
-          i = absolute;
-        }
-        segment.indices.push_back(i);
-      }
-      if (segment.indices.empty()) fail("'l' without vertex indices");
-      objects.back().segments.push_back(std::move(segment));
-      anyLines = true;
-    } else if (keyword == "o" || keyword == "g") {
-      objects.push_back(PendingObject{std::string(Trim(rest)), {}});
-    }
-    // Anything else (comments, vt, vn, f, usemtl, ...) carries nothing we dash.
-  }
-  if (!anyLines) throw ReadError(file, 0, "no polylines ('l' statements)");
 
-  Document doc;
-  for (PendingObject& pending : objects) {
-    if (pending.segments.empty()) continue;
-    LineObject object;
-    object.name = std::move(pending.name);
-    object.segments.reserve(pending.segments.size());
-    for (const PendingSegment& segment : pending.segments) {
-      std::vector<Point> points;
-      points.reserve(segment.indices.size());
-      for (const std::int64_t i : segment.indices) {
-        if (i > static_cast<std::int64_t>(vertices.size()))
-          throw ReadError(file, segment.line,
-                          "vertex index " + std::to_string(i) + " is out of range (" +
-                              std::to_string(vertices.size()) + " vertices)");
-        points.push_back(vertices[static_cast<std::size_t>(i - 1)]);
-      }
-      object.segments.push_back(std::move(points));
+        std::string_view rest = line;
+        const std::string_view keyword = NextToken(rest);
+        const auto fail = [&](const std::string& message) {
+            throw ReadError(file, statementLine, message);
+        };
+
+        if (keyword == "v") {
+            double c[3] = {0, 0, 0};
+            for (int i = 0; i < 3; ++i) {
+                const std::string_view token = NextToken(rest);
+                if (token.empty()) {
+                    if (i < 2) fail("a vertex needs at least x and y");
+                    break;
+                }
+                if (!ParseDouble(token, c[i])) fail("bad number '" + std::string(token) + "'");
+                if (!std::isfinite(c[i]))
+                    fail("non-finite coordinate '" + std::string(token) + "'");
+            }
+            vertices.push_back(Point{c[0], c[1], c[2]});
+        } else if (keyword == "l") {
+            PendingSegment segment{{}, statementLine};
+            for (std::string_view token = NextToken(rest); !token.empty();
+                 token = NextToken(rest)) {
+                const std::string_view index = token.substr(0, token.find('/'));
+                std::int64_t i = 0;
+                const char* indexEnd = index.data() + index.size();
+                const auto result = std::from_chars(index.data(), indexEnd, i);
+                if (index.empty() || result.ec != std::errc() || result.ptr != indexEnd)
+                    fail("bad vertex index '" + std::string(token) + "'");
+                if (i == 0) fail("vertex index 0 is invalid (indices start at 1)");
+                if (i < 0) {
+                    const std::int64_t absolute =
+                        static_cast<std::int64_t>(vertices.size()) + i + 1;
+                    if (absolute < 1)
+                        fail("vertex index " + std::to_string(i) + " is out of range (" +
+                             std::to_string(vertices.size()) + " vertices so far)");
+                    i = absolute;
+                }
+                segment.indices.push_back(i);
+            }
+            if (segment.indices.empty()) fail("'l' without vertex indices");
+            objects.back().segments.push_back(std::move(segment));
+            anyLines = true;
+        } else if (keyword == "o" || keyword == "g") {
+            objects.push_back(PendingObject{std::string(Trim(rest)), {}});
+        }
+        // Anything else (comments, vt, vn, f, usemtl, ...) carries nothing we dash.
     }
-    doc.objects.push_back(std::move(object));
-  }
-  doc.drawingSize = DrawingSize(doc);
-  return doc;
+    if (!anyLines) throw ReadError(file, 0, "no polylines ('l' statements)");
+
+    Document doc;
+    for (PendingObject& pending : objects) {
+        if (pending.segments.empty()) continue;
+        LineObject object;
+        object.name = std::move(pending.name);
+        object.segments.reserve(pending.segments.size());
+        for (const PendingSegment& segment : pending.segments) {
+            std::vector<Point> points;
+            points.reserve(segment.indices.size());
+            for (const std::int64_t i : segment.indices) {
+                if (i > static_cast<std::int64_t>(vertices.size()))
+                    throw ReadError(file, segment.line,
+                                    "vertex index " + std::to_string(i) + " is out of range (" +
+                                        std::to_string(vertices.size()) + " vertices)");
+                points.push_back(vertices[static_cast<std::size_t>(i - 1)]);
+            }
+            object.segments.push_back(std::move(points));
+        }
+        doc.objects.push_back(std::move(object));
+    }
+    doc.drawingSize = DrawingSize(doc);
+    return doc;
 }
 
 void WriteObj(std::ostream& out, const Document& doc) {
-  OutBuffer buffer(out);
-  std::string& text = buffer.text();
-  text += "# korrand dashes\n";
-  std::uint64_t written = 0;  // vertices so far
-  for (std::size_t n = 0; n < doc.objects.size(); ++n) {
-    const LineObject& object = doc.objects[n];
-    std::string name = object.name.empty() ? "object " + std::to_string(n + 1) : object.name;
-    for (char& c : name)
-      if (c == '\n' || c == '\r') c = ' ';
-    text += "o " + name + "\n";
-    for (const auto& segment : object.segments)
-      for (const Point& p : segment) {
-        text += "v ";
-        AppendDouble(text, p.x);
-        text += ' ';
-        AppendDouble(text, p.y);
-        text += ' ';
-        AppendDouble(text, p.z);
-        text += '\n';
-        buffer.MaybeFlush();
-      }
-    char digits[24];
-    for (const auto& segment : object.segments) {
-      if (segment.empty()) continue;
-      text += 'l';
-      for (std::size_t i = 0; i < segment.size(); ++i) {
-        const auto result = std::to_chars(digits, digits + sizeof digits, ++written);
-        text += ' ';
-        text.append(digits, result.ptr);
-        buffer.MaybeFlush();
-      }
-      text += '\n';
+    OutBuffer buffer(out);
+    std::string& text = buffer.text();
+    text += "# korrand dashes\n";
+    std::uint64_t written = 0;  // vertices so far
+    for (std::size_t n = 0; n < doc.objects.size(); ++n) {
+        const LineObject& object = doc.objects[n];
+        std::string name = object.name.empty() ? "object " + std::to_string(n + 1) : object.name;
+        for (char& c : name)
+            if (c == '\n' || c == '\r') c = ' ';
+        text += "o " + name + "\n";
+        for (const auto& segment : object.segments)
+            for (const Point& p : segment) {
+                text += "v ";
+                AppendDouble(text, p.x);
+                text += ' ';
+                AppendDouble(text, p.y);
+                text += ' ';
+                AppendDouble(text, p.z);
+                text += '\n';
+                buffer.MaybeFlush();
+            }
+        char digits[24];
+        for (const auto& segment : object.segments) {
+            if (segment.empty()) continue;
+            text += 'l';
+            for (std::size_t i = 0; i < segment.size(); ++i) {
+                const auto result = std::to_chars(digits, digits + sizeof digits, ++written);
+                text += ' ';
+                text.append(digits, result.ptr);
+                buffer.MaybeFlush();
+            }
+            text += '\n';
+        }
     }
-  }
-  buffer.Flush();
+    buffer.Flush();
 }
 
 }  // namespace korrand::io::detail

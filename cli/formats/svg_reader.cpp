@@ -831,10 +831,9 @@ Document ReadSvg(std::string text, const std::string& file, const ReadOptions& o
         kept.throughUse = shape.throughUse;
         if (shape.style.dasharray != "none") {
             std::string own;
-            kept.inheritsDasharray =
-                !GetAttribute(shape.node, "stroke-dasharray", nullptr) &&
-                !(GetAttribute(shape.node, "style", &own) &&
-                  own.find("stroke-dasharray") != std::string::npos);
+            kept.inheritsDasharray = !GetAttribute(shape.node, "stroke-dasharray", nullptr) &&
+                                     !(GetAttribute(shape.node, "style", &own) &&
+                                       own.find("stroke-dasharray") != std::string::npos);
         }
         if (const auto uses = reader.usesOf.find(shape.node); uses != reader.usesOf.end())
             kept.uses = uses->second;

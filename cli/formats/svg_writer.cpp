@@ -30,89 +30,103 @@ constexpr const char* kPalette[] = {"#1f77b4", "#d62728", "#2ca02c", "#9467bd",
                                     "#ff7f0e", "#17becf", "#8c564b", "#e377c2"};
 
 std::string Escape(const std::string& s) {
-  std::string out;
-  out.reserve(s.size());
-  for (const char c : s) {
-    switch (c) {
-      case '&': out += "&amp;"; break;
-      case '<': out += "&lt;"; break;
-      case '>': out += "&gt;"; break;
-      case '"': out += "&quot;"; break;
-      case '\'': out += "&apos;"; break;
-      case '\n': case '\r': case '\t': out += ' '; break;
-      default:
-        // Other control characters are not allowed in XML 1.0 at all.
-        if (static_cast<unsigned char>(c) >= 0x20) out += c;
+    std::string out;
+    out.reserve(s.size());
+    for (const char c : s) {
+        switch (c) {
+            case '&':
+                out += "&amp;";
+                break;
+            case '<':
+                out += "&lt;";
+                break;
+            case '>':
+                out += "&gt;";
+                break;
+            case '"':
+                out += "&quot;";
+                break;
+            case '\'':
+                out += "&apos;";
+                break;
+            case '\n':
+            case '\r':
+            case '\t':
+                out += ' ';
+                break;
+            default:
+                // Other control characters are not allowed in XML 1.0 at all.
+                if (static_cast<unsigned char>(c) >= 0x20) out += c;
+        }
     }
-  }
-  return out;
+    return out;
 }
 
 std::string Number(double v) {
-  std::string s;
-  AppendDouble(s, v);
-  return s;
+    std::string s;
+    AppendDouble(s, v);
+    return s;
 }
 
 struct Box {
-  double x0 = HUGE_VAL, y0 = HUGE_VAL, x1 = -HUGE_VAL, y1 = -HUGE_VAL;
-  bool Empty() const { return x0 > x1; }
-  void Grow(const Document& doc) {
-    for (const LineObject& object : doc.objects)
-      for (const auto& segment : object.segments)
-        for (const Point& p : segment)
-          if (std::isfinite(p.x) && std::isfinite(p.y)) {
-            x0 = std::min(x0, p.x);
-            y0 = std::min(y0, p.y);
-            x1 = std::max(x1, p.x);
-            y1 = std::max(y1, p.y);
-          }
-  }
+    double x0 = HUGE_VAL, y0 = HUGE_VAL, x1 = -HUGE_VAL, y1 = -HUGE_VAL;
+    bool Empty() const { return x0 > x1; }
+    void Grow(const Document& doc) {
+        for (const LineObject& object : doc.objects)
+            for (const auto& segment : object.segments)
+                for (const Point& p : segment)
+                    if (std::isfinite(p.x) && std::isfinite(p.y)) {
+                        x0 = std::min(x0, p.x);
+                        y0 = std::min(y0, p.y);
+                        x1 = std::max(x1, p.x);
+                        y1 = std::max(y1, p.y);
+                    }
+    }
 };
 
 bool ParseViewBoxSize(const std::string& text, double& diagonal) {
-  double v[4];
-  if (!detail::ParseViewBox(text, v)) return false;
-  diagonal = std::hypot(v[2], v[3]);
-  return std::isfinite(diagonal);
+    double v[4];
+    if (!detail::ParseViewBox(text, v)) return false;
+    diagonal = std::hypot(v[2], v[3]);
+    return std::isfinite(diagonal);
 }
 
 // Path data for the segments: "M x y L x y x y ..." per segment, a new line per segment.
 void AppendPathData(OutBuffer& buffer, const LineObject& object, bool closed) {
-  std::string& out = buffer.text();
-  for (const auto& segment : object.segments) {
-    bool pen = false;  // a non-finite point lifts the pen
-    std::size_t drawn = 0;
-    for (const Point& p : segment) {
-      if (!std::isfinite(p.x) || !std::isfinite(p.y)) {
-        pen = false;
-        continue;
-      }
-      out += pen ? (drawn == 1 ? " L" : " ") : "\nM";
-      AppendDouble(out, p.x);
-      out += ' ';
-      AppendDouble(out, p.y);
-      drawn = pen ? drawn + 1 : 1;
-      pen = true;
-      buffer.MaybeFlush();
+    std::string& out = buffer.text();
+    for (const auto& segment : object.segments) {
+        bool pen = false;  // a non-finite point lifts the pen
+        std::size_t drawn = 0;
+        for (const Point& p : segment) {
+            if (!std::isfinite(p.x) || !std::isfinite(p.y)) {
+                pen = false;
+                continue;
+            }
+            out += pen ? (drawn == 1 ? " L" : " ") : "\nM";
+            AppendDouble(out, p.x);
+            out += ' ';
+            AppendDouble(out, p.y);
+            drawn = pen ? drawn + 1 : 1;
+            pen = true;
+            buffer.MaybeFlush();
+        }
+        if (!pen) continue;
+        if (closed && segment.size() > 1) {
+            out += " Z";
+        } else if (drawn == 1) {
+            // A lone point: a zero-length line, which round caps draw as a dot.
+            const Point& p = segment.back();
+            out += " L";
+            AppendDouble(out, p.x);
+            out += ' ';
+            AppendDouble(out, p.y);
+        }
     }
-    if (!pen) continue;
-    if (closed && segment.size() > 1) {
-      out += " Z";
-    } else if (drawn == 1) {
-      // A lone point: a zero-length line, which round caps draw as a dot.
-      const Point& p = segment.back();
-      out += " L";
-      AppendDouble(out, p.x);
-      out += ' ';
-      AppendDouble(out, p.y);
-    }
-  }
 }
 
 void AppendGroupStart(std::string& out, const std::string& id, const char* stroke, double width) {
-  out += "<g id=\"" + Escape(id) + "\" fill=\"none\" stroke=\"" + stroke + "\" stroke-width=\"" + Number(width) +
-         "\" stroke-linecap=\"round\" stroke-linejoin=\"round\">\n";
+    out += "<g id=\"" + Escape(id) + "\" fill=\"none\" stroke=\"" + stroke + "\" stroke-width=\"" +
+           Number(width) + "\" stroke-linecap=\"round\" stroke-linejoin=\"round\">\n";
 }
 
 void WriteSvgInPlace(std::ostream& out, const Document& doc, const WriteOptions& options);
@@ -120,144 +134,148 @@ void WriteSvgInPlace(std::ostream& out, const Document& doc, const WriteOptions&
 }  // namespace
 
 void WriteSvg(std::ostream& out, const Document& doc, const WriteOptions& options) {
-  if (options.original != nullptr && options.original->svgScene &&
-      options.original->svgScene->objects.size() == doc.objects.size()) {
-    WriteSvgInPlace(out, doc, options);
-    return;
-  }
-  const Document* original = options.preview ? options.original : nullptr;
-  // Size attributes: the dashed document's, else the original's (a host may carry either).
-  const bool own = doc.svgWidth || doc.svgHeight || doc.svgViewBox;
-  const Document& sizes = own || !options.original ? doc : *options.original;
-  std::optional<std::string> width = sizes.svgWidth, height = sizes.svgHeight, viewBox = sizes.svgViewBox;
-
-  Box box;
-  box.Grow(doc);
-  if (original) box.Grow(*original);
-  double size = 0;
-  if (!(viewBox && ParseViewBoxSize(*viewBox, size))) {
-    size = box.Empty() ? 0 : std::hypot(box.x1 - box.x0, box.y1 - box.y0);
-    if (!std::isfinite(size)) size = std::numeric_limits<double>::max() / 4;
-  }
-  if (!(size > 0)) size = 1;
-  const double stroke = size * 0.004;
-
-  if (!viewBox) {
-    const double margin = 0.05 * size + stroke;
-    const double x0 = box.Empty() ? 0 : box.x0 - margin, y0 = box.Empty() ? 0 : box.y0 - margin;
-    const double w = box.Empty() ? 1 : box.x1 - box.x0 + 2 * margin;
-    const double h = box.Empty() ? 1 : box.y1 - box.y0 + 2 * margin;
-    viewBox = Number(x0) + " " + Number(y0) + " " + Number(w) + " " + Number(h);
-    if (!width && !height) {
-      // No size given anywhere: a picture about 800 px on its longer side.
-      const double scale = 800 / std::max(w, h);
-      width = Number(std::round(w * scale));
-      height = Number(std::max(1.0, std::round(h * scale)));
+    if (options.original != nullptr && options.original->svgScene &&
+        options.original->svgScene->objects.size() == doc.objects.size()) {
+        WriteSvgInPlace(out, doc, options);
+        return;
     }
-  }
+    const Document* original = options.preview ? options.original : nullptr;
+    // Size attributes: the dashed document's, else the original's (a host may carry either).
+    const bool own = doc.svgWidth || doc.svgHeight || doc.svgViewBox;
+    const Document& sizes = own || !options.original ? doc : *options.original;
+    std::optional<std::string> width = sizes.svgWidth, height = sizes.svgHeight,
+                               viewBox = sizes.svgViewBox;
 
-  OutBuffer buffer(out);
-  std::string& text = buffer.text();
-  text += "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<svg xmlns=\"http://www.w3.org/2000/svg\"";
-  if (width) text += " width=\"" + Escape(*width) + "\"";
-  if (height) text += " height=\"" + Escape(*height) + "\"";
-  text += " viewBox=\"" + Escape(*viewBox) + "\">\n";
-
-  if (original) {
-    AppendGroupStart(text, "original curves", "#c8c8c8", stroke * 0.6);
-    for (const LineObject& object : original->objects) {
-      text += "<path d=\"";
-      AppendPathData(buffer, object, options.originalClosed);
-      text += "\"/>\n";
+    Box box;
+    box.Grow(doc);
+    if (original) box.Grow(*original);
+    double size = 0;
+    if (!(viewBox && ParseViewBoxSize(*viewBox, size))) {
+        size = box.Empty() ? 0 : std::hypot(box.x1 - box.x0, box.y1 - box.y0);
+        if (!std::isfinite(size)) size = std::numeric_limits<double>::max() / 4;
     }
-    text += "</g>\n";
-  }
-  for (std::size_t i = 0; i < doc.objects.size(); ++i) {
-    const LineObject& object = doc.objects[i];
-    const std::string id = object.name.empty() ? "object " + std::to_string(i + 1) : object.name;
-    AppendGroupStart(text, id, kPalette[i % std::size(kPalette)], stroke);
-    text += "<path d=\"";
-    AppendPathData(buffer, object, false);
-    text += "\"/>\n</g>\n";
-  }
-  text += "</svg>\n";
-  buffer.Flush();
+    if (!(size > 0)) size = 1;
+    const double stroke = size * 0.004;
+
+    if (!viewBox) {
+        const double margin = 0.05 * size + stroke;
+        const double x0 = box.Empty() ? 0 : box.x0 - margin, y0 = box.Empty() ? 0 : box.y0 - margin;
+        const double w = box.Empty() ? 1 : box.x1 - box.x0 + 2 * margin;
+        const double h = box.Empty() ? 1 : box.y1 - box.y0 + 2 * margin;
+        viewBox = Number(x0) + " " + Number(y0) + " " + Number(w) + " " + Number(h);
+        if (!width && !height) {
+            // No size given anywhere: a picture about 800 px on its longer side.
+            const double scale = 800 / std::max(w, h);
+            width = Number(std::round(w * scale));
+            height = Number(std::max(1.0, std::round(h * scale)));
+        }
+    }
+
+    OutBuffer buffer(out);
+    std::string& text = buffer.text();
+    text += "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<svg xmlns=\"http://www.w3.org/2000/svg\"";
+    if (width) text += " width=\"" + Escape(*width) + "\"";
+    if (height) text += " height=\"" + Escape(*height) + "\"";
+    text += " viewBox=\"" + Escape(*viewBox) + "\">\n";
+
+    if (original) {
+        AppendGroupStart(text, "original curves", "#c8c8c8", stroke * 0.6);
+        for (const LineObject& object : original->objects) {
+            text += "<path d=\"";
+            AppendPathData(buffer, object, options.originalClosed);
+            text += "\"/>\n";
+        }
+        text += "</g>\n";
+    }
+    for (std::size_t i = 0; i < doc.objects.size(); ++i) {
+        const LineObject& object = doc.objects[i];
+        const std::string id =
+            object.name.empty() ? "object " + std::to_string(i + 1) : object.name;
+        AppendGroupStart(text, id, kPalette[i % std::size(kPalette)], stroke);
+        text += "<path d=\"";
+        AppendPathData(buffer, object, false);
+        text += "\"/>\n</g>\n";
+    }
+    text += "</svg>\n";
+    buffer.Flush();
 }
 
 namespace {
 
 constexpr const char kInkscapeNamespace[] = "http://www.inkscape.org/namespaces/inkscape";
 
-const xmlChar* X(const char* s) { return reinterpret_cast<const xmlChar*>(s); }
+const xmlChar* X(const char* s) {
+    return reinterpret_cast<const xmlChar*>(s);
+}
 
 // The copy's node for each node of the original, by walking both trees in step.
 void MapNodes(xmlNode* a, xmlNode* b, std::unordered_map<const xmlNode*, xmlNode*>& map) {
-  for (; a != nullptr && b != nullptr; a = a->next, b = b->next) {
-    if (a->type != XML_ELEMENT_NODE) continue;
-    map[a] = b;
-    MapNodes(a->children, b->children, map);
-  }
+    for (; a != nullptr && b != nullptr; a = a->next, b = b->next) {
+        if (a->type != XML_ELEMENT_NODE) continue;
+        map[a] = b;
+        MapNodes(a->children, b->children, map);
+    }
 }
 
 void CollectIds(const xmlNode* node, std::set<std::string>& ids) {
-  for (; node != nullptr; node = node->next) {
-    if (node->type != XML_ELEMENT_NODE) continue;
-    std::string id;
-    if (GetAttribute(node, "id", &id)) ids.insert(id);
-    CollectIds(node->children, ids);
-  }
+    for (; node != nullptr; node = node->next) {
+        if (node->type != XML_ELEMENT_NODE) continue;
+        std::string id;
+        if (GetAttribute(node, "id", &id)) ids.insert(id);
+        CollectIds(node->children, ids);
+    }
 }
 
 // An id not yet in the document, made from `base`.
 std::string FreshId(std::set<std::string>& ids, const std::string& base) {
-  std::string id = base;
-  for (int n = 2; ids.count(id) != 0; ++n) id = base + "-" + std::to_string(n);
-  ids.insert(id);
-  return id;
+    std::string id = base;
+    for (int n = 2; ids.count(id) != 0; ++n) id = base + "-" + std::to_string(n);
+    ids.insert(id);
+    return id;
 }
 
 std::string Attribute(const xmlNode* node, const char* name) {
-  std::string value;
-  GetAttribute(node, name, &value);
-  return value;
+    std::string value;
+    GetAttribute(node, name, &value);
+    return value;
 }
 
 void RemoveAttribute(xmlNode* node, const char* name) {
-  if (xmlAttr* a = xmlHasNsProp(node, X(name), nullptr)) xmlRemoveProp(a);
+    if (xmlAttr* a = xmlHasNsProp(node, X(name), nullptr)) xmlRemoveProp(a);
 }
 
 // Edits the style attribute (when there is one, or when something is to be set).
 void EditStyleAttribute(xmlNode* node, const std::vector<std::string>& remove,
                         const std::vector<std::pair<std::string, std::string>>& set) {
-  std::string style;
-  const bool has = GetAttribute(node, "style", &style);
-  if (!has && set.empty()) return;
-  const std::string edited = EditStyle(style, remove, set);
-  if (edited.empty())
-    RemoveAttribute(node, "style");
-  else
-    xmlSetProp(node, X("style"), X(edited.c_str()));
+    std::string style;
+    const bool has = GetAttribute(node, "style", &style);
+    if (!has && set.empty()) return;
+    const std::string edited = EditStyle(style, remove, set);
+    if (edited.empty())
+        RemoveAttribute(node, "style");
+    else
+        xmlSetProp(node, X("style"), X(edited.c_str()));
 }
 
 // The dashes are geometry now: nothing may dash them again.
 void RemoveDashing(xmlNode* node) {
-  RemoveAttribute(node, "stroke-dasharray");
-  RemoveAttribute(node, "stroke-dashoffset");
-  EditStyleAttribute(node, {"stroke-dasharray", "stroke-dashoffset"}, {});
+    RemoveAttribute(node, "stroke-dasharray");
+    RemoveAttribute(node, "stroke-dashoffset");
+    EditStyleAttribute(node, {"stroke-dasharray", "stroke-dashoffset"}, {});
 }
 
 // The element becomes a path with data `d`, its other attributes kept.
 void BecomePath(xmlNode* node, const std::string& d) {
-  static const char* const kGeometry[] = {"x",  "y",  "width", "height", "rx", "ry",
-                                          "cx", "cy", "r",     "x1",     "y1", "x2",
-                                          "y2", "points", "pathLength"};
-  if (std::strcmp(reinterpret_cast<const char*>(node->name), "path") != 0) {
-    for (const char* name : kGeometry) RemoveAttribute(node, name);
-    xmlNodeSetName(node, X("path"));
-  } else {
-    RemoveAttribute(node, "pathLength");
-  }
-  xmlSetProp(node, X("d"), X(d.c_str()));
+    static const char* const kGeometry[] = {"x",  "y",  "width", "height", "rx",
+                                            "ry", "cx", "cy",    "r",      "x1",
+                                            "y1", "x2", "y2",    "points", "pathLength"};
+    if (std::strcmp(reinterpret_cast<const char*>(node->name), "path") != 0) {
+        for (const char* name : kGeometry) RemoveAttribute(node, name);
+        xmlNodeSetName(node, X("path"));
+    } else {
+        RemoveAttribute(node, "pathLength");
+    }
+    xmlSetProp(node, X("d"), X(d.c_str()));
 }
 
 // The pieces of one object, a dash cut at a closed subpath's seam joined back into one piece
@@ -266,69 +284,69 @@ void BecomePath(xmlNode* node, const std::string& d) {
 // its closing edge.
 std::vector<std::vector<Point>> JoinSeams(const LineObject& dashed, const SvgObject& source,
                                           double size) {
-  std::vector<std::vector<Point>> pieces = dashed.segments;
-  for (const Vec2& seam : source.seams) {
-    const double eps = 1e-9 * (std::fabs(seam.x) + std::fabs(seam.y) + size);
-    const auto at = [&](const Point& p) {
-      return std::fabs(p.x - seam.x) <= eps && std::fabs(p.y - seam.y) <= eps;
-    };
-    std::size_t ending = pieces.size(), starting = pieces.size();
-    for (std::size_t i = 0; i < pieces.size(); ++i) {
-      if (pieces[i].size() < 2) continue;
-      if (ending == pieces.size() && at(pieces[i].back())) ending = i;
-      if (starting == pieces.size() && at(pieces[i].front())) starting = i;
+    std::vector<std::vector<Point>> pieces = dashed.segments;
+    for (const Vec2& seam : source.seams) {
+        const double eps = 1e-9 * (std::fabs(seam.x) + std::fabs(seam.y) + size);
+        const auto at = [&](const Point& p) {
+            return std::fabs(p.x - seam.x) <= eps && std::fabs(p.y - seam.y) <= eps;
+        };
+        std::size_t ending = pieces.size(), starting = pieces.size();
+        for (std::size_t i = 0; i < pieces.size(); ++i) {
+            if (pieces[i].size() < 2) continue;
+            if (ending == pieces.size() && at(pieces[i].back())) ending = i;
+            if (starting == pieces.size() && at(pieces[i].front())) starting = i;
+        }
+        if (ending == pieces.size() || starting == pieces.size() || ending == starting) continue;
+        pieces[ending].insert(pieces[ending].end(), pieces[starting].begin() + 1,
+                              pieces[starting].end());
+        pieces.erase(pieces.begin() + static_cast<std::ptrdiff_t>(starting));
     }
-    if (ending == pieces.size() || starting == pieces.size() || ending == starting) continue;
-    pieces[ending].insert(pieces[ending].end(), pieces[starting].begin() + 1,
-                          pieces[starting].end());
-    pieces.erase(pieces.begin() + static_cast<std::ptrdiff_t>(starting));
-  }
-  return pieces;
+    return pieces;
 }
 
 std::string PathData(const std::vector<std::vector<Point>>& pieces, const Affine& toUser) {
-  std::string d;
-  for (const auto& piece : pieces) {
-    std::size_t drawn = 0;
-    for (const Point& p : piece) {
-      if (!std::isfinite(p.x) || !std::isfinite(p.y)) {
-        drawn = 0;  // a non-finite point lifts the pen
-        continue;
-      }
-      const Vec2 q = toUser({p.x, p.y});
-      d += drawn == 0 ? (d.empty() ? "M" : " M") : (drawn == 1 ? " L" : " ");
-      AppendDouble(d, q.x);
-      d += ' ';
-      AppendDouble(d, q.y);
-      ++drawn;
+    std::string d;
+    for (const auto& piece : pieces) {
+        std::size_t drawn = 0;
+        for (const Point& p : piece) {
+            if (!std::isfinite(p.x) || !std::isfinite(p.y)) {
+                drawn = 0;  // a non-finite point lifts the pen
+                continue;
+            }
+            const Vec2 q = toUser({p.x, p.y});
+            d += drawn == 0 ? (d.empty() ? "M" : " M") : (drawn == 1 ? " L" : " ");
+            AppendDouble(d, q.x);
+            d += ' ';
+            AppendDouble(d, q.y);
+            ++drawn;
+        }
+        if (drawn == 1) {
+            // A lone point: a zero-length line, which round caps draw as a dot.
+            const Vec2 q = toUser({piece.back().x, piece.back().y});
+            d += " L";
+            AppendDouble(d, q.x);
+            d += ' ';
+            AppendDouble(d, q.y);
+        }
     }
-    if (drawn == 1) {
-      // A lone point: a zero-length line, which round caps draw as a dot.
-      const Vec2 q = toUser({piece.back().x, piece.back().y});
-      d += " L";
-      AppendDouble(d, q.x);
-      d += ' ';
-      AppendDouble(d, q.y);
-    }
-  }
-  return d;
+    return d;
 }
 
 Affine Inverse(const Affine& m) {
-  const double det = m.a * m.d - m.b * m.c;
-  Affine r{m.d / det, -m.b / det, -m.c / det, m.a / det, 0, 0};
-  r.e = -(r.a * m.e + r.c * m.f);
-  r.f = -(r.b * m.e + r.d * m.f);
-  return r;
+    const double det = m.a * m.d - m.b * m.c;
+    Affine r{m.d / det, -m.b / det, -m.c / det, m.a / det, 0, 0};
+    r.e = -(r.a * m.e + r.c * m.f);
+    r.f = -(r.b * m.e + r.d * m.f);
+    return r;
 }
 
 std::string MatrixText(const Affine& m) {
-  std::string s = "matrix(";
-  for (const double v : {m.a, m.b, m.c, m.d, m.e, m.f}) {
-    if (s.back() != '(') s += ' ';
-    AppendDouble(s, v);
-  }
-  return s + ")";
+    std::string s = "matrix(";
+    for (const double v : {m.a, m.b, m.c, m.d, m.e, m.f}) {
+        if (s.back() != '(') s += ' ';
+        AppendDouble(s, v);
+    }
+    return s + ")";
 }
 
 // The original shapes, faint, in a layer of their own beneath the dashes: right before the
@@ -337,119 +355,120 @@ std::string MatrixText(const Affine& m) {
 void AddPreviewLayer(xmlDoc* copy, const SvgScene& scene,
                      const std::unordered_map<const xmlNode*, xmlNode*>& map,
                      std::set<std::string>& ids) {
-  xmlNode* root = xmlDocGetRootElement(copy);
-  xmlNode* before = nullptr;
-  for (const SvgShape& shape : scene.shapes) {
-    const auto found = map.find(shape.node);
-    if (shape.throughUse || found == map.end()) continue;
-    before = found->second;
-    while (before->parent != root) before = before->parent;
-    break;
-  }
-  if (before == nullptr) return;  // nothing drawn where it stands
-  xmlNs* inkscape = xmlSearchNsByHref(copy, root, X(kInkscapeNamespace));
-  if (inkscape == nullptr) inkscape = xmlNewNs(root, X(kInkscapeNamespace), X("inkscape"));
-  xmlNode* layer = xmlNewDocNode(copy, root->ns, X("g"), nullptr);
-  xmlSetProp(layer, X("id"), X(FreshId(ids, "korrand-preview").c_str()));
-  if (inkscape != nullptr) {
-    xmlSetNsProp(layer, inkscape, X("groupmode"), X("layer"));
-    xmlSetNsProp(layer, inkscape, X("label"), X("% korrand preview"));
-  }
-  xmlSetProp(layer, X("opacity"), X("0.3"));
-  for (const SvgShape& shape : scene.shapes) {
-    // Instances would need their <use>'s position and inherited style: left out.
-    if (shape.throughUse) continue;
-    xmlNode* original = xmlDocCopyNode(shape.node, copy, 1);
-    if (original == nullptr) throw std::bad_alloc();
-    RemoveAttribute(original, "id");  // ids stay unique
-    xmlSetProp(original, X("transform"), X(MatrixText(shape.toPage).c_str()));
-    xmlAddChild(layer, original);
-  }
-  xmlAddPrevSibling(before, layer);
+    xmlNode* root = xmlDocGetRootElement(copy);
+    xmlNode* before = nullptr;
+    for (const SvgShape& shape : scene.shapes) {
+        const auto found = map.find(shape.node);
+        if (shape.throughUse || found == map.end()) continue;
+        before = found->second;
+        while (before->parent != root) before = before->parent;
+        break;
+    }
+    if (before == nullptr) return;  // nothing drawn where it stands
+    xmlNs* inkscape = xmlSearchNsByHref(copy, root, X(kInkscapeNamespace));
+    if (inkscape == nullptr) inkscape = xmlNewNs(root, X(kInkscapeNamespace), X("inkscape"));
+    xmlNode* layer = xmlNewDocNode(copy, root->ns, X("g"), nullptr);
+    xmlSetProp(layer, X("id"), X(FreshId(ids, "korrand-preview").c_str()));
+    if (inkscape != nullptr) {
+        xmlSetNsProp(layer, inkscape, X("groupmode"), X("layer"));
+        xmlSetNsProp(layer, inkscape, X("label"), X("% korrand preview"));
+    }
+    xmlSetProp(layer, X("opacity"), X("0.3"));
+    for (const SvgShape& shape : scene.shapes) {
+        // Instances would need their <use>'s position and inherited style: left out.
+        if (shape.throughUse) continue;
+        xmlNode* original = xmlDocCopyNode(shape.node, copy, 1);
+        if (original == nullptr) throw std::bad_alloc();
+        RemoveAttribute(original, "id");  // ids stay unique
+        xmlSetProp(original, X("transform"), X(MatrixText(shape.toPage).c_str()));
+        xmlAddChild(layer, original);
+    }
+    xmlAddPrevSibling(before, layer);
 }
 
 int WriteToStream(void* context, const char* buffer, int length) {
-  auto* out = static_cast<std::ostream*>(context);
-  out->write(buffer, length);
-  return *out ? length : -1;
+    auto* out = static_cast<std::ostream*>(context);
+    out->write(buffer, length);
+    return *out ? length : -1;
 }
 
 void WriteSvgInPlace(std::ostream& out, const Document& doc, const WriteOptions& options) {
-  const SvgScene& scene = *options.original->svgScene;
-  std::unique_ptr<xmlDoc, void (*)(xmlDoc*)> copy(xmlCopyDoc(scene.doc, 1), xmlFreeDoc);
-  if (!copy) throw std::bad_alloc();
-  std::unordered_map<const xmlNode*, xmlNode*> map;
-  MapNodes(xmlDocGetRootElement(scene.doc), xmlDocGetRootElement(copy.get()), map);
-  std::set<std::string> ids;
-  CollectIds(xmlDocGetRootElement(copy.get()), ids);
+    const SvgScene& scene = *options.original->svgScene;
+    std::unique_ptr<xmlDoc, void (*)(xmlDoc*)> copy(xmlCopyDoc(scene.doc, 1), xmlFreeDoc);
+    if (!copy) throw std::bad_alloc();
+    std::unordered_map<const xmlNode*, xmlNode*> map;
+    MapNodes(xmlDocGetRootElement(scene.doc), xmlDocGetRootElement(copy.get()), map);
+    std::set<std::string> ids;
+    CollectIds(xmlDocGetRootElement(copy.get()), ids);
 
-  // Every object's pieces, gathered per shape.
-  std::vector<std::vector<std::vector<Point>>> perShape(scene.shapes.size());
-  for (std::size_t i = 0; i < doc.objects.size(); ++i) {
-    const SvgObject& source = scene.objects[i];
-    for (auto& piece : JoinSeams(doc.objects[i], source, scene.drawingSize))
-      perShape[source.shape].push_back(std::move(piece));
-  }
-  if (options.preview) AddPreviewLayer(copy.get(), scene, map, ids);
-  for (std::size_t s = 0; s < scene.shapes.size(); ++s) {
-    const SvgShape& shape = scene.shapes[s];
-    const auto found = map.find(shape.node);
-    if (found == map.end()) continue;
-    xmlNode* node = found->second;
-    const std::string d = PathData(perShape[s], Inverse(shape.toPage));
-    const std::vector<std::pair<std::string, std::string>> undash = {
-        {"stroke-dasharray", "none"}};
-    if (!shape.keepFill && shape.outlinePaint.empty()) {
-      BecomePath(node, d);
-      RemoveDashing(node);
-      if (shape.inheritsDasharray) EditStyleAttribute(node, {}, undash);
-      continue;
+    // Every object's pieces, gathered per shape.
+    std::vector<std::vector<std::vector<Point>>> perShape(scene.shapes.size());
+    for (std::size_t i = 0; i < doc.objects.size(); ++i) {
+        const SvgObject& source = scene.objects[i];
+        for (auto& piece : JoinSeams(doc.objects[i], source, scene.drawingSize))
+            perShape[source.shape].push_back(std::move(piece));
     }
-    // The original keeps drawing the fill; a sibling right after it draws the dashes.
-    // A new element in the original's namespace with copies of its attributes (copying the
-    // node itself would declare the namespace again on it).
-    xmlNode* dashes = xmlNewDocNode(copy.get(), node->ns, node->name, nullptr);
-    if (dashes == nullptr) throw std::bad_alloc();
-    dashes->properties = xmlCopyPropList(dashes, node->properties);
-    std::string id;
-    if (!GetAttribute(node, "id", &id) || id.empty()) id = "dashed";
-    xmlSetProp(dashes, X("id"), X(FreshId(ids, id + "-dashes").c_str()));
-    BecomePath(dashes, d);
-    RemoveDashing(dashes);
-    std::vector<std::pair<std::string, std::string>> set = {
-        {"fill", "none"}, {"marker-start", "none"}, {"marker-mid", "none"}, {"marker-end", "none"}};
-    if (!shape.outlinePaint.empty()) set.push_back({"stroke", shape.outlinePaint});
-    if (shape.inheritsDasharray) set.push_back(undash.front());
-    EditStyleAttribute(dashes, {}, set);
-    RemoveDashing(node);
-    EditStyleAttribute(node, {}, {{"stroke", "none"}});
-    xmlAddNextSibling(node, dashes);
-    // A <use> of this very shape draws only the fill now: a twin beside it draws the dashes.
-    const std::string dashesRef = "#" + Attribute(dashes, "id");
-    for (const xmlNode* use : shape.uses) {
-      const auto u = map.find(use);
-      if (u == map.end()) continue;
-      xmlNode* twin = xmlNewDocNode(copy.get(), u->second->ns, u->second->name, nullptr);
-      if (twin == nullptr) throw std::bad_alloc();
-      twin->properties = xmlCopyPropList(twin, u->second->properties);
-      for (xmlAttr* a = twin->properties; a != nullptr; a = a->next)
-        if (std::strcmp(reinterpret_cast<const char*>(a->name), "href") == 0)
-          xmlNodeSetContent(reinterpret_cast<xmlNode*>(a), X(dashesRef.c_str()));
-      std::string useId;
-      if (GetAttribute(twin, "id", &useId))
-        xmlSetProp(twin, X("id"), X(FreshId(ids, useId + "-dashes").c_str()));
-      xmlAddNextSibling(u->second, twin);
+    if (options.preview) AddPreviewLayer(copy.get(), scene, map, ids);
+    for (std::size_t s = 0; s < scene.shapes.size(); ++s) {
+        const SvgShape& shape = scene.shapes[s];
+        const auto found = map.find(shape.node);
+        if (found == map.end()) continue;
+        xmlNode* node = found->second;
+        const std::string d = PathData(perShape[s], Inverse(shape.toPage));
+        const std::vector<std::pair<std::string, std::string>> undash = {
+            {"stroke-dasharray", "none"}};
+        if (!shape.keepFill && shape.outlinePaint.empty()) {
+            BecomePath(node, d);
+            RemoveDashing(node);
+            if (shape.inheritsDasharray) EditStyleAttribute(node, {}, undash);
+            continue;
+        }
+        // The original keeps drawing the fill; a sibling right after it draws the dashes.
+        // A new element in the original's namespace with copies of its attributes (copying the
+        // node itself would declare the namespace again on it).
+        xmlNode* dashes = xmlNewDocNode(copy.get(), node->ns, node->name, nullptr);
+        if (dashes == nullptr) throw std::bad_alloc();
+        dashes->properties = xmlCopyPropList(dashes, node->properties);
+        std::string id;
+        if (!GetAttribute(node, "id", &id) || id.empty()) id = "dashed";
+        xmlSetProp(dashes, X("id"), X(FreshId(ids, id + "-dashes").c_str()));
+        BecomePath(dashes, d);
+        RemoveDashing(dashes);
+        std::vector<std::pair<std::string, std::string>> set = {{"fill", "none"},
+                                                                {"marker-start", "none"},
+                                                                {"marker-mid", "none"},
+                                                                {"marker-end", "none"}};
+        if (!shape.outlinePaint.empty()) set.push_back({"stroke", shape.outlinePaint});
+        if (shape.inheritsDasharray) set.push_back(undash.front());
+        EditStyleAttribute(dashes, {}, set);
+        RemoveDashing(node);
+        EditStyleAttribute(node, {}, {{"stroke", "none"}});
+        xmlAddNextSibling(node, dashes);
+        // A <use> of this very shape draws only the fill now: a twin beside it draws the dashes.
+        const std::string dashesRef = "#" + Attribute(dashes, "id");
+        for (const xmlNode* use : shape.uses) {
+            const auto u = map.find(use);
+            if (u == map.end()) continue;
+            xmlNode* twin = xmlNewDocNode(copy.get(), u->second->ns, u->second->name, nullptr);
+            if (twin == nullptr) throw std::bad_alloc();
+            twin->properties = xmlCopyPropList(twin, u->second->properties);
+            for (xmlAttr* a = twin->properties; a != nullptr; a = a->next)
+                if (std::strcmp(reinterpret_cast<const char*>(a->name), "href") == 0)
+                    xmlNodeSetContent(reinterpret_cast<xmlNode*>(a), X(dashesRef.c_str()));
+            std::string useId;
+            if (GetAttribute(twin, "id", &useId))
+                xmlSetProp(twin, X("id"), X(FreshId(ids, useId + "-dashes").c_str()));
+            xmlAddNextSibling(u->second, twin);
+        }
     }
-  }
 
-  xmlSaveCtxtPtr save =
-      xmlSaveToIO(WriteToStream, nullptr, &out,
-                  reinterpret_cast<const char*>(copy->encoding),
-                  scene.hasDeclaration ? 0 : XML_SAVE_NO_DECL);
-  if (save == nullptr) throw std::runtime_error("cannot start writing the SVG");
-  const long written = xmlSaveDoc(save, copy.get());
-  const int closed = xmlSaveClose(save);
-  if (written < 0 || closed < 0 || !out) throw std::runtime_error("write failed");
+    xmlSaveCtxtPtr save =
+        xmlSaveToIO(WriteToStream, nullptr, &out, reinterpret_cast<const char*>(copy->encoding),
+                    scene.hasDeclaration ? 0 : XML_SAVE_NO_DECL);
+    if (save == nullptr) throw std::runtime_error("cannot start writing the SVG");
+    const long written = xmlSaveDoc(save, copy.get());
+    const int closed = xmlSaveClose(save);
+    if (written < 0 || closed < 0 || !out) throw std::runtime_error("write failed");
 }
 
 }  // namespace

@@ -13,7 +13,11 @@ inline void* GeAllocBlock(Int64 size, Int32 line, const char* file) {
 inline void* GeReallocBlock(void* block, Int64 size, Int32 line, const char* file) {
     return Host().memory.ReallocBlock(block, size, line, file);
 }
-inline void GeFree(void* block) { Host().memory.Free(block); }
-inline void GeStopReport(Int32 line, const char* file) { Host().memory.StopReport(line, file); }
+inline void GeFree(void* block) {
+    Host().memory.Free(block);
+}
+inline void GeStopReport(Int32 line, const char* file) {
+    Host().memory.StopReport(line, file);
+}
 
 #endif

@@ -2,31 +2,50 @@
 
 BaseData::~BaseData() = default;
 
-bool NodeData::Init(GeListNode*) { return true; }
+bool NodeData::Init(GeListNode*) {
+    return true;
+}
 void NodeData::Free(GeListNode*) {}
-bool NodeData::Read(GeListNode*, HyperFile*, Int32) { return true; }
-bool NodeData::Write(GeListNode*, HyperFile*) { return true; }
-bool NodeData::Message(GeListNode*, Int32, void*) { return true; }
-bool NodeData::CopyTo(NodeData*, GeListNode*, GeListNode*, Int32, AliasTrans*) { return true; }
+bool NodeData::Read(GeListNode*, HyperFile*, Int32) {
+    return true;
+}
+bool NodeData::Write(GeListNode*, HyperFile*) {
+    return true;
+}
+bool NodeData::Message(GeListNode*, Int32, void*) {
+    return true;
+}
+bool NodeData::CopyTo(NodeData*, GeListNode*, GeListNode*, Int32, AliasTrans*) {
+    return true;
+}
 void NodeData::GetBubbleHelp(GeListNode*, String&) {}
-BaseDocument* NodeData::GetDocument(GeListNode*) { return nullptr; }
-Int32 NodeData::GetBranchInfo(GeListNode*, void*, Int32, Int32) { return 0; }
-bool NodeData::IsInstanceOf(const GeListNode*, Int32) const { return false; }
-bool NodeData::GetDDescription(GeListNode*, Description*, Int32*) { return false; }
+BaseDocument* NodeData::GetDocument(GeListNode*) {
+    return nullptr;
+}
+Int32 NodeData::GetBranchInfo(GeListNode*, void*, Int32, Int32) {
+    return 0;
+}
+bool NodeData::IsInstanceOf(const GeListNode*, Int32) const {
+    return false;
+}
+bool NodeData::GetDDescription(GeListNode*, Description*, Int32*) {
+    return false;
+}
 bool NodeData::GetDParameter(GeListNode*, const HostDescIDData*, GeData*, Int32*) {
     return true;
 }
 bool NodeData::SetDParameter(GeListNode*, const HostDescIDData*, const GeData*, Int32*) {
     return true;
 }
-bool NodeData::GetDEnabling(GeListNode*, const HostDescIDData*, const GeData*, Int32,
-                            const void*) {
+bool NodeData::GetDEnabling(GeListNode*, const HostDescIDData*, const GeData*, Int32, const void*) {
     return true;
 }
 bool NodeData::TranslateDescID(GeListNode*, const HostDescIDData*, HostDescIDData*, C4DAtom**) {
     return false;
 }
-bool NodeData::IsDocumentRelated(const GeListNode*, bool*) const { return false; }
+bool NodeData::IsDocumentRelated(const GeListNode*, bool*) const {
+    return false;
+}
 
 void ObjectData::GetDimension(BaseObject*, Vector*, Vector*) {}
 
@@ -44,8 +63,7 @@ Int32 ObjectData::Draw(BaseObject* op, Int32 drawpass, BaseDraw* bd, BaseDrawHel
     return DRAWRESULT_OK;
 }
 
-Int32 ObjectData::DetectHandle(BaseObject* op, BaseDraw* bd, Int32 x, Int32 y,
-                               Int32 qualifier) {
+Int32 ObjectData::DetectHandle(BaseObject* op, BaseDraw* bd, Int32 x, Int32 y, Int32 qualifier) {
     // A held control key means "no handle", as everywhere in the host's viewports.
     if ((qualifier & QUALIFIER_CTRL) != 0) return -1;
     const Int32 count = GetHandleCount(op);
@@ -71,19 +89,24 @@ bool ObjectData::MoveHandle(BaseObject* op, BaseObject*, const Vector& mouse_pos
         const Vector rel(mouse_pos.x - info.position.x, mouse_pos.y - info.position.y,
                          mouse_pos.z - info.position.z);
         const Float s = (rel.x * d.x + rel.y * d.y + rel.z * d.z) / dd;
-        p = Vector(info.position.x + d.x * s, info.position.y + d.y * s,
-                   info.position.z + d.z * s);
+        p = Vector(info.position.x + d.x * s, info.position.y + d.y * s, info.position.z + d.z * s);
     }
     SetHandle(op, hit_id, p, info);
     return true;
 }
 
-Int32 ObjectData::Execute(BaseObject*, BaseDocument*, BaseThread*, Int32, Int32) { return 0; }
-bool ObjectData::AddToExecution(BaseObject*, void*) { return false; }
+Int32 ObjectData::Execute(BaseObject*, BaseDocument*, BaseThread*, Int32, Int32) {
+    return 0;
+}
+bool ObjectData::AddToExecution(BaseObject*, void*) {
+    return false;
+}
 void ObjectData::GetModelingAxis(BaseObject*, BaseDocument*, Matrix*) {}
-BaseObject* ObjectData::GetVirtualObjects(BaseObject*, void*) { return nullptr; }
-bool ObjectData::ModifyObject(BaseObject*, BaseDocument*, BaseObject*, const Matrix*,
-                              const Matrix*, Float, Int32, BaseThread*) {
+BaseObject* ObjectData::GetVirtualObjects(BaseObject*, void*) {
+    return nullptr;
+}
+bool ObjectData::ModifyObject(BaseObject*, BaseDocument*, BaseObject*, const Matrix*, const Matrix*,
+                              Float, Int32, BaseThread*) {
     return true;
 }
 void ObjectData::CheckDirty(BaseObject*, BaseDocument*) {}
@@ -91,6 +114,8 @@ SplineObject* ObjectData::GetContour(BaseObject*, BaseDocument*, Float, BaseThre
     return nullptr;
 }
 void ObjectData::ModifyParticles(BaseObject*, void*, void*, Int32, Float) {}
-Int32 ObjectData::GetHandleCount(BaseObject*) { return 0; }
+Int32 ObjectData::GetHandleCount(BaseObject*) {
+    return 0;
+}
 void ObjectData::GetHandle(BaseObject*, Int32, HandleInfo&) {}
 void ObjectData::SetHandle(BaseObject*, Int32, Vector, const HandleInfo&) {}

@@ -7,11 +7,11 @@
 #include "ge_string.h"
 #include "ge_types.h"
 
-#define KORRAND_HOST_HANDLE(Class)                \
-public:                                           \
-    Class() = delete;                             \
-    Class(const Class&) = delete;                 \
-    Class& operator=(const Class&) = delete;      \
+#define KORRAND_HOST_HANDLE(Class)           \
+public:                                      \
+    Class() = delete;                        \
+    Class(const Class&) = delete;            \
+    Class& operator=(const Class&) = delete; \
     ~Class() = delete;
 
 class BaseContainer {
@@ -84,15 +84,13 @@ class SplineObject : public PointObject {
     const Segment* GetSegmentR() const {
         return reinterpret_cast<const Segment*>(Host().object.GetSegmentR(H()));
     }
-    Segment* GetSegmentW() {
-        return reinterpret_cast<Segment*>(Host().object.GetSegmentW(H()));
-    }
+    Segment* GetSegmentW() { return reinterpret_cast<Segment*>(Host().object.GetSegmentW(H())); }
     bool ResizeObject(Int32 pcnt, Int32 scnt) {
         return Host().object.ResizeObject(H(), pcnt, scnt) != 0;
     }
     Vector GetSplinePoint(Float t, Int32 segment = 0, const Vector* padr = nullptr) const {
-        HostVector p = Host().object.GetSplinePoint(
-            H(), t, segment, reinterpret_cast<const HostVector*>(padr));
+        HostVector p = Host().object.GetSplinePoint(H(), t, segment,
+                                                    reinterpret_cast<const HostVector*>(padr));
         return Vector(p.x, p.y, p.z);
     }
 };
@@ -130,7 +128,8 @@ class BaseBitmap {
     // fill.
     Int32 Init(const Filename& name, Int32 frame = -1, bool* ismovie = nullptr) {
         Int32 movie = 0;
-        Int32 r = Host().bitmap.Init(H(), name.Data(), frame, ismovie != nullptr ? &movie : nullptr);
+        Int32 r =
+            Host().bitmap.Init(H(), name.Data(), frame, ismovie != nullptr ? &movie : nullptr);
         if (ismovie != nullptr) *ismovie = movie != 0;
         return r;
     }

@@ -58,6 +58,8 @@ constexpr Int32 OBJECT_ISSPLINE = HOST_OBJECT_ISSPLINE;
 // through it. Set by the entry point, read everywhere else.
 extern const HostFunctionTable* g_hostTable;
 
-inline const HostFunctionTable& Host() { return *g_hostTable; }
+inline const HostFunctionTable& Host() {
+    return *g_hostTable;
+}
 
 #endif

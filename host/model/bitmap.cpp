@@ -36,8 +36,7 @@ void BitmapFree(HostBitmap* bmp) {
     detail::Destroyed();
 }
 
-int32_t BitmapInit(HostBitmap* bmp, const HostFilenameData* name, int32_t frame,
-                   int32_t* ismovie) {
+int32_t BitmapInit(HostBitmap* bmp, const HostFilenameData* name, int32_t frame, int32_t* ismovie) {
     const std::string* path = detail::StringOf(name);
     if (detail::Recording())
         detail::Record("bitmap.Init", bmp, {frame, ismovie != nullptr ? 1 : 0}, {},
@@ -66,7 +65,7 @@ int32_t BitmapGetBh(const HostBitmap* bmp) {
     return bmp != nullptr ? bmp->h : 0;
 }
 
-} // namespace
+}  // namespace
 
 namespace detail {
 void FillBitmaps(HostBitmapOps& ops) {
@@ -76,7 +75,7 @@ void FillBitmaps(HostBitmapOps& ops) {
     ops.GetBw = BitmapGetBw;
     ops.GetBh = BitmapGetBh;
 }
-} // namespace detail
+}  // namespace detail
 
 std::vector<uint32_t> Pixels(const HostBitmap* bmp) {
     return bmp != nullptr ? bmp->pixels : std::vector<uint32_t>();
@@ -90,4 +89,4 @@ bool WriteTiff(const std::string& path, int32_t width, int32_t height,
     return tiff::Write(path, static_cast<uint32_t>(width), static_cast<uint32_t>(height), pixels);
 }
 
-} // namespace hostmodel
+}  // namespace hostmodel

@@ -12,7 +12,9 @@ namespace platform {
 
 #ifdef _WIN32
 
-const char* LibrarySuffix() { return ".cdl64"; }
+const char* LibrarySuffix() {
+    return ".cdl64";
+}
 
 // path is UTF-8 and may use '/' as well as '\\'.
 void* OpenLibrary(const std::string& path, std::string* error) {
@@ -68,5 +70,5 @@ void CloseLibrary(void* library) {
 
 #endif
 
-} // namespace platform
-} // namespace hostmodel
+}  // namespace platform
+}  // namespace hostmodel

@@ -7,12 +7,12 @@
 namespace hostmodel {
 namespace platform {
 
-const char* LibrarySuffix(); // ".so", ".dylib" or ".cdl64"
+const char* LibrarySuffix();  // ".so", ".dylib" or ".cdl64"
 void* OpenLibrary(const std::string& path, std::string* error);
 void* FindSymbol(void* library, const char* name);
 void CloseLibrary(void* library);
 
-} // namespace platform
-} // namespace hostmodel
+}  // namespace platform
+}  // namespace hostmodel
 
 #endif

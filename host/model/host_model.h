@@ -18,8 +18,8 @@
 namespace hostmodel {
 
 // ---- The table ------------------------------------------------------------------------------
-const HostFunctionTable* Table(); // the one table, version HOST_API_VERSION
-HostFunctionTable MakeTable();    // a copy callers may tamper with
+const HostFunctionTable* Table();  // the one table, version HOST_API_VERSION
+HostFunctionTable MakeTable();     // a copy callers may tamper with
 
 // ---- Scene objects --------------------------------------------------------------------------
 // Short names for host_abi.h's numbers.
@@ -33,16 +33,16 @@ constexpr int32_t kSplineClosed = HOST_SPLINEOBJECT_CLOSED;
 
 HostAtom* NewLineObject(const std::vector<HostVector>& points,
                         const std::vector<int32_t>& segmentCounts);
-HostAtom* NewObject(int32_t type); // empty object of any type, with a container
+HostAtom* NewObject(int32_t type);  // empty object of any type, with a container
 void FreeObject(HostAtom* op);
 std::vector<HostVector> Points(const HostAtom* op);
 std::vector<HostSegment> Segments(const HostAtom* op);
-void SetPoints(HostAtom* op, const std::vector<HostVector>& points); // replaces all points
+void SetPoints(HostAtom* op, const std::vector<HostVector>& points);  // replaces all points
 void SetSegments(HostAtom* op, const std::vector<HostSegment>& segments);
-void SetClosed(HostAtom* op, bool closed); // container id kSplineClosed
-int64_t UpdateCount(const HostAtom* op);   // MSG_UPDATE messages received
+void SetClosed(HostAtom* op, bool closed);  // container id kSplineClosed
+int64_t UpdateCount(const HostAtom* op);    // MSG_UPDATE messages received
 int64_t MessageCount(const HostAtom* op, int32_t type);
-void SetResizeFails(HostAtom* op, bool fails); // ResizeObject then fails for this object
+void SetResizeFails(HostAtom* op, bool fails);  // ResizeObject then fails for this object
 
 HostContainer* Container(HostAtom* op);
 enum class ValueType { Long, Bool, Real };
@@ -58,7 +58,7 @@ int64_t LiveObjects();
 struct MemoryStats {
     int64_t liveBlocks;
     int64_t liveBytes;
-    int64_t totalAllocations; // successful allocations and reallocations so far
+    int64_t totalAllocations;  // successful allocations and reallocations so far
     int64_t peakBytes;
 };
 MemoryStats Memory();
@@ -67,14 +67,14 @@ std::vector<std::string> LiveBlockSites();  // "file:line" of each live block
 void FailAllocationNumber(int64_t n);       // the n-th allocation call from now fails; 0 = off
 // Every allocation whose source file equals file (or whose base name does) fails; "" = off.
 void FailAllocationsFrom(const std::string& file);
-void FailObjectAllocations(int64_t n); // n-th SplineAlloc / measurer Alloc / bitmap Alloc fails
-int64_t AllocationCount();       // calls of AllocZeroed/AllocBlock/ReallocBlock so far
-int64_t ObjectAllocationCount(); // calls of SplineAlloc / measurer Alloc / bitmap Alloc so far
+void FailObjectAllocations(int64_t n);  // n-th SplineAlloc / measurer Alloc / bitmap Alloc fails
+int64_t AllocationCount();              // calls of AllocZeroed/AllocBlock/ReallocBlock so far
+int64_t ObjectAllocationCount();  // calls of SplineAlloc / measurer Alloc / bitmap Alloc so far
 // Single blocks larger than bytes are refused (default 2^40), as a host refuses what it cannot
 // allocate; lets tests and fuzzers hand the plug-in huge counts and get fast refusals.
 void SetMaxBlockSize(int64_t bytes);
 int64_t MaxBlockSize();
-void ResetFaults(); // also restores the default block limit
+void ResetFaults();  // also restores the default block limit
 std::vector<std::pair<int32_t, std::string>> StopReports();
 void ClearStopReports();
 
@@ -89,7 +89,7 @@ struct Call {
     const void* handle = nullptr;
     std::string text;
 };
-void StartRecording(); // clears earlier calls
+void StartRecording();  // clears earlier calls
 std::vector<Call> StopRecording();
 
 // ---- Strings and file names ----------------------------------------------------------------
@@ -97,7 +97,7 @@ std::string Text(const HostStringData* s);
 void SetText(HostStringData* s, const std::string& text);
 std::string Path(const HostFilenameData* f);
 void SetPath(HostFilenameData* f, const std::string& path);
-std::vector<std::string> OpenedAddresses(); // what OpenHTML was given, in order
+std::vector<std::string> OpenedAddresses();  // what OpenHTML was given, in order
 void ClearOpenedAddresses();
 
 // ---- Bitmaps ------------------------------------------------------------------------------------
@@ -134,22 +134,22 @@ std::optional<DescriptionResource> ReadDescription(const std::string& pluginFold
 struct Registration {
     int32_t version, kind, id;
     std::string name;
-    HostObjectPluginRecord record; // icon fields are null: the host keeps its own copy below
+    HostObjectPluginRecord record;  // icon fields are null: the host keeps its own copy below
     int32_t recordSize;
     bool hasIcon;
     int32_t iconWidth, iconHeight;
-    std::string description; // registered description name, empty when none
+    std::string description;  // registered description name, empty when none
     std::vector<uint32_t> iconPixels;
 };
 std::vector<Registration> Registry();
 void ClearRegistry();
 
-std::string PluginLibraryName(); // "KorrandModifier" plus this platform's suffix
+std::string PluginLibraryName();  // "KorrandModifier" plus this platform's suffix
 
 class Plugin {
 public:
     static std::unique_ptr<Plugin> Load(const std::string& pluginFolder, std::string* error);
-    ~Plugin(); // Shutdown, drop this plug-in's registrations, unload
+    ~Plugin();  // Shutdown, drop this plug-in's registrations, unload
     Plugin(const Plugin&) = delete;
     Plugin& operator=(const Plugin&) = delete;
 
@@ -159,8 +159,8 @@ public:
     // Action 1 (table, library file name), plug-in message 1, action 2. Fails when action 1
     // does not return 1. Only once per loaded library.
     bool Start(std::string* error);
-    bool Start(const HostFunctionTable* table, std::string* error); // a tampered table
-    void Shutdown(); // action 3, when an initialisation succeeded and no action 3 followed
+    bool Start(const HostFunctionTable* table, std::string* error);  // a tampered table
+    void Shutdown();  // action 3, when an initialisation succeeded and no action 3 followed
     // This plug-in's registration of id; the pointer stays valid while the plug-in is loaded.
     const Registration* Find(int32_t id) const;
 
@@ -182,9 +182,9 @@ private:
     HostPluginMain main_ = nullptr;
     std::string folder_, path_;
     bool startTried_ = false, initialised_ = false;
-    std::deque<Registration> registrations_; // grows only: pointers handed out stay valid
+    std::deque<Registration> registrations_;  // grows only: pointers handed out stay valid
 };
 
-} // namespace hostmodel
+}  // namespace hostmodel
 
 #endif

@@ -21,8 +21,8 @@ struct alignas(16) BlockHeader {
     BlockHeader* prev = nullptr;
     BlockHeader* next = nullptr;
     int64_t size = 0;
-    int64_t capacity = 0; // bytes usable after the header; size <= capacity
-    const std::string* file = nullptr; // interned: the caller's literal may be unloaded
+    int64_t capacity = 0;               // bytes usable after the header; size <= capacity
+    const std::string* file = nullptr;  // interned: the caller's literal may be unloaded
     int32_t line = 0;
     uint32_t shard = 0;
     uint64_t magic = 0;
@@ -49,7 +49,7 @@ std::atomic<unsigned> g_nextShard{0};
 
 struct Shared {
     std::mutex mutex;
-    std::unordered_set<std::string> names; // never shrinks; pointers to elements stay valid
+    std::unordered_set<std::string> names;  // never shrinks; pointers to elements stay valid
     std::string failFile;
     std::vector<std::pair<int32_t, std::string>> stops;
 };
@@ -137,12 +137,12 @@ class KeptBlocks {
 public:
     static constexpr int64_t kSmallest = int64_t(256) << 10;
     static constexpr int kSlots = 16;
-    static constexpr int64_t kBudget = int64_t(512) << 20; // bytes kept per thread
+    static constexpr int64_t kBudget = int64_t(512) << 20;  // bytes kept per thread
 
     // The calling thread's blocks; null while its thread ends and they are gone.
     static KeptBlocks* Mine() {
         if (detail::kAddressChecked || !detail::kThreadCaches) return nullptr;
-        thread_local bool gone = false; // trivially destructible: readable to the very end
+        thread_local bool gone = false;  // trivially destructible: readable to the very end
         if (gone) return nullptr;
         thread_local KeptBlocks kept(&gone);
         return &kept;
@@ -228,7 +228,9 @@ void* Allocate(int64_t size, int32_t line, const char* file, bool zero) {
     void* raw = TakeKept(size, size * 2);
     if (raw != nullptr) {
         capacity = static_cast<BlockHeader*>(raw)->capacity;
-        if (zero) std::memset(static_cast<char*>(raw) + sizeof(BlockHeader), 0, static_cast<size_t>(size));
+        if (zero)
+            std::memset(static_cast<char*>(raw) + sizeof(BlockHeader), 0,
+                        static_cast<size_t>(size));
     } else {
         const size_t total = sizeof(BlockHeader) + static_cast<size_t>(size);
         raw = zero ? std::calloc(1, total) : std::malloc(total);
@@ -249,7 +251,9 @@ void* Allocate(int64_t size, int32_t line, const char* file, bool zero) {
 
 // realloc behind a call the compiler does not see into: after a failed realloc the block is
 // still the caller's, which the use-after-free warning cannot know.
-[[gnu::noinline]] void* Resize(void* block, size_t bytes) { return std::realloc(block, bytes); }
+[[gnu::noinline]] void* Resize(void* block, size_t bytes) {
+    return std::realloc(block, bytes);
+}
 
 void* Reallocate(void* block, int64_t size, int32_t line, const char* file) {
     if (block == nullptr) return Allocate(size, line, file, false);
@@ -298,7 +302,7 @@ void* Reallocate(void* block, int64_t size, int32_t line, const char* file) {
         raw = Resize(h, sizeof(BlockHeader) + static_cast<size_t>(capacity));
     }
     if (raw == nullptr) {
-        Link(h); // the old block stays the caller's
+        Link(h);  // the old block stays the caller's
         return nullptr;
     }
     h = static_cast<BlockHeader*>(raw);
@@ -331,8 +335,7 @@ void* AllocZeroedEntry(int64_t size, int32_t line, const char* file) {
     } catch (...) {
         p = nullptr;
     }
-    if (detail::Recording())
-        detail::Record("memory.AllocZeroed", p, {size, line}, {}, file);
+    if (detail::Recording()) detail::Record("memory.AllocZeroed", p, {size, line}, {}, file);
     return p;
 }
 
@@ -343,8 +346,7 @@ void* AllocBlockEntry(int64_t size, int32_t line, const char* file) {
     } catch (...) {
         p = nullptr;
     }
-    if (detail::Recording())
-        detail::Record("memory.AllocBlock", p, {size, line}, {}, file);
+    if (detail::Recording()) detail::Record("memory.AllocBlock", p, {size, line}, {}, file);
     return p;
 }
 
@@ -355,8 +357,7 @@ void* ReallocBlockEntry(void* block, int64_t size, int32_t line, const char* fil
     } catch (...) {
         p = nullptr;
     }
-    if (detail::Recording())
-        detail::Record("memory.ReallocBlock", p, {size, line}, {}, file);
+    if (detail::Recording()) detail::Record("memory.ReallocBlock", p, {size, line}, {}, file);
     return p;
 }
 
@@ -375,7 +376,7 @@ void StopReportEntry(int32_t line, const char* file) {
     }
 }
 
-} // namespace
+}  // namespace
 
 namespace detail {
 
@@ -395,15 +396,19 @@ void FillMemory(HostMemoryOps& ops) {
     ops.StopReport = StopReportEntry;
 }
 
-} // namespace detail
+}  // namespace detail
 
-int64_t LiveObjects() { return detail::g_liveObjects.load(std::memory_order_relaxed); }
+int64_t LiveObjects() {
+    return detail::g_liveObjects.load(std::memory_order_relaxed);
+}
 
 MemoryStats Memory() {
     return MemoryStats{g_liveBlocks.load(), g_liveBytes.load(), g_total.load(), g_peak.load()};
 }
 
-void ResetPeak() { g_peak.store(g_liveBytes.load()); }
+void ResetPeak() {
+    g_peak.store(g_liveBytes.load());
+}
 
 std::vector<std::string> LiveBlockSites() {
     std::vector<std::string> sites;
@@ -431,11 +436,19 @@ void FailObjectAllocations(int64_t n) {
     g_objectFailAt.store(n > 0 ? g_objectCalls.load() + n : 0);
 }
 
-int64_t AllocationCount() { return g_calls.load(); }
-int64_t ObjectAllocationCount() { return g_objectCalls.load(); }
+int64_t AllocationCount() {
+    return g_calls.load();
+}
+int64_t ObjectAllocationCount() {
+    return g_objectCalls.load();
+}
 
-void SetMaxBlockSize(int64_t bytes) { g_maxBlock.store(bytes > 0 ? bytes : kDefaultMaxBlock); }
-int64_t MaxBlockSize() { return g_maxBlock.load(); }
+void SetMaxBlockSize(int64_t bytes) {
+    g_maxBlock.store(bytes > 0 ? bytes : kDefaultMaxBlock);
+}
+int64_t MaxBlockSize() {
+    return g_maxBlock.load();
+}
 
 void ResetFaults() {
     SetMaxBlockSize(kDefaultMaxBlock);
@@ -456,4 +469,4 @@ void ClearStopReports() {
     st.stops.clear();
 }
 
-} // namespace hostmodel
+}  // namespace hostmodel

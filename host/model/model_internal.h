@@ -31,7 +31,7 @@ struct HostContainer {
     static constexpr int32_t kInline = 12;
 
     const Value* Find(int32_t id) const;
-    void Store(int32_t id, const Value& v); // may throw std::bad_alloc past the inline entries
+    void Store(int32_t id, const Value& v);  // may throw std::bad_alloc past the inline entries
     void Erase(int32_t id);
     void Clear() {
         count = 0;
@@ -76,7 +76,7 @@ struct HostAtom {
     int32_t splineType = 0;
     bool resizeFails = false;
     HostContainer container;
-    PointArray points; // resize leaves new points unset: clear them where they must be zero
+    PointArray points;  // resize leaves new points unset: clear them where they must be zero
     std::vector<HostSegment> segments;
     // Update messages are the ones sent per evaluation: a counter of their own. Other types
     // are rare and kept in a map made on first use, under one lock shared by all objects.
@@ -91,7 +91,7 @@ struct HostAtom {
 struct HostMeasurer {
     std::unique_ptr<double[]> start;
     std::unique_ptr<double[]> len;
-    size_t capacity = 0; // entries of start and len
+    size_t capacity = 0;  // entries of start and len
     std::vector<int32_t> index;
     size_t kept = 0;
     int32_t edgeCount = 0;
@@ -111,7 +111,7 @@ struct HostResource {
         HostStringData data;
     };
     std::string folder;
-    std::map<int32_t, Entry> strings; // node-based: each data.impl points at its own text
+    std::map<int32_t, Entry> strings;  // node-based: each data.impl points at its own text
 };
 
 struct HostBaseDraw {
@@ -123,8 +123,12 @@ namespace detail {
 
 // Live host objects of every kind.
 extern std::atomic<int64_t> g_liveObjects;
-inline void Created() { g_liveObjects.fetch_add(1, std::memory_order_relaxed); }
-inline void Destroyed() { g_liveObjects.fetch_sub(1, std::memory_order_relaxed); }
+inline void Created() {
+    g_liveObjects.fetch_add(1, std::memory_order_relaxed);
+}
+inline void Destroyed() {
+    g_liveObjects.fetch_sub(1, std::memory_order_relaxed);
+}
 
 // Counts one object creation call; true when fault injection makes this one fail.
 bool ObjectAllocationFails();
@@ -171,7 +175,7 @@ public:
     // The calling thread's list; null while its thread ends and the list is gone.
     static FreeList* Mine() {
         if (!kReuseFreedObjects) return nullptr;
-        thread_local bool gone = false; // trivially destructible: readable to the very end
+        thread_local bool gone = false;  // trivially destructible: readable to the very end
         if (gone) return nullptr;
         thread_local FreeList list(&gone);
         return &list;
@@ -224,25 +228,32 @@ private:
 
 // The recorder costs one relaxed load while off.
 extern std::atomic<bool> g_recording;
-inline bool Recording() { return g_recording.load(std::memory_order_relaxed); }
+inline bool Recording() {
+    return g_recording.load(std::memory_order_relaxed);
+}
 void Record(const char* op, const void* handle, std::initializer_list<int64_t> ints = {},
             std::initializer_list<double> reals = {}, const char* text = nullptr);
 
 // The text behind string and file name values; null when the value holds none.
 std::string* StringOf(const HostStringData* s);
 std::string* StringOf(const HostFilenameData* f);
-const HostStringData* EmptyString(); // the host's shared empty string
+const HostStringData* EmptyString();  // the host's shared empty string
 void InitFilename(HostFilenameData* f, const std::string& path);
 void FreeFilename(HostFilenameData* f);
 
 // Inline: evaluation asks these once per sample.
-inline bool HasPoints(int32_t type) { return type == Opolygon || type == Ospline || type == Oline; }
-inline bool HasSegments(int32_t type) { return type == Ospline || type == Oline; }
-inline bool IsClosed(const HostAtom* op) { return op->container.Closed(); }
+inline bool HasPoints(int32_t type) {
+    return type == Opolygon || type == Ospline || type == Oline;
+}
+inline bool HasSegments(int32_t type) {
+    return type == Ospline || type == Oline;
+}
+inline bool IsClosed(const HostAtom* op) {
+    return op->container.Closed();
+}
 // First point and point count of segment seg, clamped to the points that exist. False when
 // there is no such segment.
-bool SegmentRange(const HostAtom* op, size_t pointCount, int32_t seg, size_t* begin,
-                  size_t* count);
+bool SegmentRange(const HostAtom* op, size_t pointCount, int32_t seg, size_t* begin, size_t* count);
 
 std::string FolderOf(const HostResource* res);
 
@@ -269,7 +280,7 @@ void FillResources(HostResourceOps& ops);
 void FillDraw(HostDrawOps& ops);
 void FillRegistration(HostRegistrationOps& ops, HostGeneralOps& general);
 
-} // namespace detail
-} // namespace hostmodel
+}  // namespace detail
+}  // namespace hostmodel
 
 #endif

@@ -22,9 +22,11 @@ std::string Absolute(const std::string& path) {
     return ec ? path : abs.lexically_normal().string();
 }
 
-} // namespace
+}  // namespace
 
-std::string PluginLibraryName() { return std::string("KorrandModifier") + platform::LibrarySuffix(); }
+std::string PluginLibraryName() {
+    return std::string("KorrandModifier") + platform::LibrarySuffix();
+}
 
 std::unique_ptr<Plugin> Plugin::Load(const std::string& pluginFolder, std::string* error) {
     if (pluginFolder.empty()) {
@@ -44,7 +46,7 @@ std::unique_ptr<Plugin> Plugin::Load(const std::string& pluginFolder, std::strin
     void* symbol = platform::FindSymbol(plugin->library_, "c4d_main");
     if (symbol == nullptr) {
         if (error != nullptr) *error = plugin->path_ + ": exports no c4d_main";
-        return nullptr; // the destructor unloads it
+        return nullptr;  // the destructor unloads it
     }
     static_assert(sizeof(symbol) == sizeof(plugin->main_), "entry point fits a data pointer");
     std::memcpy(&plugin->main_, &symbol, sizeof(symbol));
@@ -53,7 +55,7 @@ std::unique_ptr<Plugin> Plugin::Load(const std::string& pluginFolder, std::strin
 
 Plugin::~Plugin() {
     Shutdown();
-    detail::DropRegistrations(this); // their function pointers die with the library
+    detail::DropRegistrations(this);  // their function pointers die with the library
     registrations_.clear();
     platform::CloseLibrary(library_);
 }
@@ -82,7 +84,9 @@ int32_t Plugin::Main(int32_t action, void* p1, void* p2, void* p3) {
     return result;
 }
 
-bool Plugin::Start(std::string* error) { return Start(Table(), error); }
+bool Plugin::Start(std::string* error) {
+    return Start(Table(), error);
+}
 
 bool Plugin::Start(const HostFunctionTable* table, std::string* error) {
     if (startTried_) {
@@ -93,14 +97,16 @@ bool Plugin::Start(const HostFunctionTable* table, std::string* error) {
     // The plug-in copies the file name during action 1; the host's copy goes right after.
     HostFilenameData file{};
     detail::InitFilename(&file, path_);
-    const int32_t init = Main(HOST_ACTION_INIT, const_cast<HostFunctionTable*>(table), nullptr, &file);
+    const int32_t init =
+        Main(HOST_ACTION_INIT, const_cast<HostFunctionTable*>(table), nullptr, &file);
     detail::FreeFilename(&file);
     if (init != HOST_RESULT_OK) {
-        if (error != nullptr)
-            *error = path_ + ": initialisation returned " + std::to_string(init);
+        if (error != nullptr) *error = path_ + ": initialisation returned " + std::to_string(init);
         return false;
     }
-    Main(HOST_ACTION_MESSAGE, reinterpret_cast<void*>(static_cast<intptr_t>(HOST_PLUGINMSG_LOAD_RESOURCE)), nullptr, nullptr);
+    Main(HOST_ACTION_MESSAGE,
+         reinterpret_cast<void*>(static_cast<intptr_t>(HOST_PLUGINMSG_LOAD_RESOURCE)), nullptr,
+         nullptr);
     Main(HOST_ACTION_START, nullptr, nullptr, nullptr);
     return true;
 }
@@ -154,7 +160,11 @@ int32_t Plugin::Message(const Instance& inst, int32_t type, void* data) {
     return inst.reg->record.node.Message(inst.data, inst.node, type, data);
 }
 
-std::string Plugin::Folder() const { return folder_; }
-std::string Plugin::LibraryPath() const { return path_; }
+std::string Plugin::Folder() const {
+    return folder_;
+}
+std::string Plugin::LibraryPath() const {
+    return path_;
+}
 
-} // namespace hostmodel
+}  // namespace hostmodel

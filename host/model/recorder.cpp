@@ -14,7 +14,7 @@ Recorder& State() {
     return r;
 }
 
-} // namespace
+}  // namespace
 
 namespace detail {
 
@@ -32,7 +32,7 @@ void Record(const char* op, const void* handle, std::initializer_list<int64_t> i
     }
 }
 
-} // namespace detail
+}  // namespace detail
 
 void StartRecording() {
     Recorder& r = State();
@@ -50,4 +50,4 @@ std::vector<Call> StopRecording() {
     return out;
 }
 
-} // namespace hostmodel
+}  // namespace hostmodel

@@ -8,7 +8,7 @@ namespace {
 
 struct Entry {
     Registration reg;
-    const void* owner; // the plug-in whose entry point was running, or null
+    const void* owner;  // the plug-in whose entry point was running, or null
 };
 
 struct State {
@@ -49,7 +49,8 @@ int32_t RegisterPlugin(int32_t version, int32_t kind, int32_t id, const HostStri
         std::memcpy(&reg.record, record, sizeof(HostObjectPluginRecord));
         reg.recordSize = recordSize;
         // The caller frees its icon after the call: keep a copy, never its pointer.
-        const HostBitmap* icon = reg.record.icon != nullptr ? reg.record.icon : reg.record.node.icon;
+        const HostBitmap* icon =
+            reg.record.icon != nullptr ? reg.record.icon : reg.record.node.icon;
         reg.record.icon = nullptr;
         reg.record.node.icon = nullptr;
         reg.hasIcon = icon != nullptr;
@@ -99,7 +100,8 @@ int32_t RegisterDescription(int32_t id, const HostStringData* name, const HostRe
 int32_t OpenHTML(const HostStringData* address) {
     const std::string* text = detail::StringOf(address);
     if (detail::Recording())
-        detail::Record("general.OpenHTML", address, {}, {}, text != nullptr ? text->c_str() : nullptr);
+        detail::Record("general.OpenHTML", address, {}, {},
+                       text != nullptr ? text->c_str() : nullptr);
     if (text == nullptr || text->empty()) return 0;
     try {
         State& st = Shared();
@@ -111,7 +113,7 @@ int32_t OpenHTML(const HostStringData* address) {
     }
 }
 
-} // namespace
+}  // namespace
 
 namespace detail {
 
@@ -156,7 +158,7 @@ void FillRegistration(HostRegistrationOps& ops, HostGeneralOps& general) {
     general.OpenHTML = OpenHTML;
 }
 
-} // namespace detail
+}  // namespace detail
 
 std::vector<Registration> Registry() {
     State& st = Shared();
@@ -185,4 +187,4 @@ void ClearOpenedAddresses() {
     st.opened.clear();
 }
 
-} // namespace hostmodel
+}  // namespace hostmodel

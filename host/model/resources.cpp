@@ -140,8 +140,8 @@ bool ReadParameter(const json& p, size_t index, Parameter* out, std::string* err
         const char* key;
         std::optional<double>* value;
     };
-    for (const Bound& b : {Bound{"default", &out->def}, Bound{"min", &out->min},
-                           Bound{"max", &out->max}}) {
+    for (const Bound& b :
+         {Bound{"default", &out->def}, Bound{"min", &out->min}, Bound{"max", &out->max}}) {
         auto it = p.find(b.key);
         if (it == p.end()) continue;
         double v = 0.0;
@@ -175,19 +175,20 @@ bool ParseDescription(const std::string& text, const std::string& name, Descript
     for (size_t i = 0; i < params->size(); ++i) {
         Parameter p{};
         if (!ReadParameter((*params)[i], i, &p, error)) return false;
-        if (!ids.insert(p.id).second)
-            return Fail(error, "duplicate id " + std::to_string(p.id));
+        if (!ids.insert(p.id).second) return Fail(error, "duplicate id " + std::to_string(p.id));
         if (!names.insert(p.name).second) return Fail(error, "duplicate name " + p.name);
         out->parameters.push_back(std::move(p));
     }
     return true;
 }
 
-} // namespace
+}  // namespace
 
 namespace detail {
 
-std::string FolderOf(const HostResource* res) { return res != nullptr ? res->folder : std::string(); }
+std::string FolderOf(const HostResource* res) {
+    return res != nullptr ? res->folder : std::string();
+}
 
 void FillResources(HostResourceOps& ops) {
     ops.Load = ResourceLoad;
@@ -195,7 +196,7 @@ void FillResources(HostResourceOps& ops) {
     ops.GetString = ResourceGetString;
 }
 
-} // namespace detail
+}  // namespace detail
 
 std::optional<DescriptionResource> ReadDescription(const std::string& pluginFolder,
                                                    const std::string& name, std::string* error) {
@@ -220,4 +221,4 @@ std::optional<DescriptionResource> ReadDescription(const std::string& pluginFold
     return desc;
 }
 
-} // namespace hostmodel
+}  // namespace hostmodel

@@ -70,7 +70,7 @@ int32_t RealToLong(double r) {
     if (std::isnan(r)) return 0;
     if (r >= 2147483647.0) return INT32_MAX;
     if (r <= -2147483648.0) return INT32_MIN;
-    return static_cast<int32_t>(r); // toward zero
+    return static_cast<int32_t>(r);  // toward zero
 }
 
 const Value* Find(const HostContainer* bc, int32_t id) {
@@ -85,11 +85,15 @@ void Store(HostContainer* bc, int32_t id, const Value& v) {
     }
 }
 
-int32_t AsLong(const Value& v) { return v.type == ValueType::Real ? RealToLong(v.r) : v.l; }
+int32_t AsLong(const Value& v) {
+    return v.type == ValueType::Real ? RealToLong(v.r) : v.l;
+}
 int32_t AsBool(const Value& v) {
     return (v.type == ValueType::Real ? v.r != 0.0 : v.l != 0) ? 1 : 0;
 }
-double AsReal(const Value& v) { return v.type == ValueType::Real ? v.r : static_cast<double>(v.l); }
+double AsReal(const Value& v) {
+    return v.type == ValueType::Real ? v.r : static_cast<double>(v.l);
+}
 
 // ---- Containers
 
@@ -157,7 +161,7 @@ void DestroyAtom(HostAtom* op) {
     op->splineType = 0;
     op->resizeFails = false;
     op->container.Clear();
-    op->points.clear(); // capacity stays for the next object
+    op->points.clear();  // capacity stays for the next object
     op->segments.clear();
     op->updates.store(0, std::memory_order_relaxed);
     op->otherMessages.reset();
@@ -241,7 +245,8 @@ HostAtom* SplineAlloc(int32_t pcnt, int32_t type) {
             op = CreateAtom(Ospline);
             op->splineType = type;
             op->points.resize(static_cast<size_t>(pcnt));
-            if (pcnt > 0) std::memset(op->points.data(), 0, static_cast<size_t>(pcnt) * sizeof(HostVector));
+            if (pcnt > 0)
+                std::memset(op->points.data(), 0, static_cast<size_t>(pcnt) * sizeof(HostVector));
             op->segments.push_back(HostSegment{pcnt, 0});
         } catch (...) {
             DestroyAtom(op);
@@ -268,7 +273,8 @@ int32_t ResizeObject(HostAtom* op, int32_t pcnt, int32_t scnt) {
     const size_t had = op->points.size();
     op->points.resize(static_cast<size_t>(pcnt));
     if (static_cast<size_t>(pcnt) > had)
-        std::memset(op->points.data() + had, 0, (static_cast<size_t>(pcnt) - had) * sizeof(HostVector));
+        std::memset(op->points.data() + had, 0,
+                    (static_cast<size_t>(pcnt) - had) * sizeof(HostVector));
     op->segments.resize(static_cast<size_t>(scnt));
     return 1;
 }
@@ -293,7 +299,7 @@ int32_t PointInRange(HostBaseDraw* bd, const HostVector* position, int32_t x, in
     return std::fabs(x - position->x) <= 5.0 && std::fabs(y - position->y) <= 5.0 ? 1 : 0;
 }
 
-} // namespace
+}  // namespace
 
 namespace detail {
 
@@ -332,7 +338,7 @@ void FillDraw(HostDrawOps& ops) {
     ops.PointInRange = PointInRange;
 }
 
-} // namespace detail
+}  // namespace detail
 
 // ---- C++ helpers
 
@@ -344,8 +350,12 @@ HostAtom* NewLineObject(const std::vector<HostVector>& points,
     return op;
 }
 
-HostAtom* NewObject(int32_t type) { return CreateAtom(type); }
-void FreeObject(HostAtom* op) { DestroyAtom(op); }
+HostAtom* NewObject(int32_t type) {
+    return CreateAtom(type);
+}
+void FreeObject(HostAtom* op) {
+    DestroyAtom(op);
+}
 
 std::vector<HostVector> Points(const HostAtom* op) {
     return op != nullptr ? std::vector<HostVector>(op->points.begin(), op->points.end())
@@ -372,14 +382,20 @@ int64_t MessageCount(const HostAtom* op, int32_t type) {
     auto it = op->otherMessages->find(type);
     return it == op->otherMessages->end() ? 0 : it->second;
 }
-int64_t UpdateCount(const HostAtom* op) { return MessageCount(op, kMsgUpdate); }
+int64_t UpdateCount(const HostAtom* op) {
+    return MessageCount(op, kMsgUpdate);
+}
 
 void SetResizeFails(HostAtom* op, bool fails) {
     if (op != nullptr) op->resizeFails = fails;
 }
 
-HostContainer* Container(HostAtom* op) { return op != nullptr ? &op->container : nullptr; }
-bool Has(const HostContainer* bc, int32_t id) { return Find(bc, id) != nullptr; }
+HostContainer* Container(HostAtom* op) {
+    return op != nullptr ? &op->container : nullptr;
+}
+bool Has(const HostContainer* bc, int32_t id) {
+    return Find(bc, id) != nullptr;
+}
 void Erase(HostContainer* bc, int32_t id) {
     if (bc != nullptr) bc->Erase(id);
 }
@@ -403,4 +419,4 @@ std::vector<DrawnHandle> DrawnHandles(const HostBaseDraw* bd) {
     return bd != nullptr ? bd->handles : std::vector<DrawnHandle>();
 }
 
-} // namespace hostmodel
+}  // namespace hostmodel

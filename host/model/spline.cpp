@@ -64,7 +64,8 @@ size_t Locate(HostMeasurer* m, double target) {
                 hi = lo + step;
             }
             if (hi > n) hi = n;
-            k = static_cast<size_t>(std::upper_bound(start + lo + 1, start + hi, target) - start) - 1;
+            k = static_cast<size_t>(std::upper_bound(start + lo + 1, start + hi, target) - start) -
+                1;
         }
     }
     m->cursor = k;
@@ -103,7 +104,8 @@ HostVector PointAt(const HostVector* p, size_t n, bool closed, double t) {
     size_t begin = 0, n = 0;
     if (!detail::SegmentRange(op, op->points.size(), seg, &begin, &n) || n == 0)
         return HostVector{0.0, 0.0, 0.0};
-    return PointAt((padr != nullptr ? padr : op->points.data()) + begin, n, detail::IsClosed(op), t);
+    return PointAt((padr != nullptr ? padr : op->points.data()) + begin, n, detail::IsClosed(op),
+                   t);
 }
 
 HostVector GetSplinePoint(const HostAtom* op, double t, int32_t seg, const HostVector* padr) {
@@ -137,7 +139,7 @@ void MeasurerFree(HostMeasurer* m) {
     if (detail::Recording()) detail::Record("measurer.Free", m);
     if (m == nullptr) return;
     detail::Destroyed();
-    Reset(m); // a kept measurer is handed out unprepared, its arrays' storage kept
+    Reset(m);  // a kept measurer is handed out unprepared, its arrays' storage kept
     auto* kept = detail::FreeList<HostMeasurer>::Mine();
     if (kept == nullptr || !kept->Keep(m)) delete m;
 }
@@ -234,7 +236,7 @@ double MeasurerUniformToNatural(HostMeasurer* m, double u) {
     return ClampUnit((static_cast<double>(index) + f) / static_cast<double>(m->edgeCount));
 }
 
-} // namespace
+}  // namespace
 
 namespace detail {
 
@@ -275,5 +277,5 @@ void FillSplines(HostObjectOps& objects, HostMeasurerOps& measurer) {
     measurer.UniformToNatural = MeasurerUniformToNatural;
 }
 
-} // namespace detail
-} // namespace hostmodel
+}  // namespace detail
+}  // namespace hostmodel

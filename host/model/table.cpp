@@ -21,13 +21,15 @@ HostFunctionTable Build() {
     return t;
 }
 
-} // namespace
+}  // namespace
 
 const HostFunctionTable* Table() {
     static const HostFunctionTable table = Build();
     return &table;
 }
 
-HostFunctionTable MakeTable() { return *Table(); }
+HostFunctionTable MakeTable() {
+    return *Table();
+}
 
-} // namespace hostmodel
+}  // namespace hostmodel

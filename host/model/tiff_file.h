@@ -26,7 +26,7 @@ bool Read(const std::string& path, int32_t frame, uint32_t* width, uint32_t* hei
 bool Write(const std::string& path, uint32_t width, uint32_t height,
            const std::vector<uint32_t>& pixels);
 
-} // namespace tiff
-} // namespace hostmodel
+}  // namespace tiff
+}  // namespace hostmodel
 
 #endif

@@ -37,7 +37,7 @@ enum : uint32_t { kUnspecifiedAlpha = 0, kAssociatedAlpha = 1, kUnassociatedAlph
 
 // More than any image within kMaxPixels needs, with room for its directories.
 constexpr uint64_t kMaxFileBytes = kMaxPixels * 4 + (uint64_t(1) << 24);
-constexpr uint32_t kMaxValues = uint32_t(1) << 24; // per field
+constexpr uint32_t kMaxValues = uint32_t(1) << 24;  // per field
 constexpr int32_t kMaxDirectories = 1 << 16;
 
 class File {
@@ -147,7 +147,7 @@ bool Decode(const File& f, const Directory& d, uint32_t* width, uint32_t* height
         (spp > 1 && d.Value(kPlanarConfig, 1) != 1) || d.Has(kTileWidth))
         return false;
     const std::vector<uint32_t>* bits = d.Values(kBitsPerSample);
-    if (bits == nullptr) return false; // the default, 1 bit, is not read here
+    if (bits == nullptr) return false;  // the default, 1 bit, is not read here
     for (uint32_t b : *bits)
         if (b != 8) return false;
     if (const std::vector<uint32_t>* formats = d.Values(kSampleFormat))
@@ -225,7 +225,7 @@ void Put32(std::vector<uint8_t>& b, uint32_t v) {
     Put16(b, v >> 16);
 }
 
-} // namespace
+}  // namespace
 
 bool Read(const std::string& path, int32_t frame, uint32_t* width, uint32_t* height,
           std::vector<uint32_t>* pixels) {
@@ -280,7 +280,7 @@ bool Write(const std::string& path, uint32_t width, uint32_t height,
     entry(kStripByteCounts, kLong, 1, dataBytes);
     entry(kPlanarConfig, kShort, 1, 1);
     entry(kExtraSamples, kShort, 1, kAssociatedAlpha);
-    Put32(b, 0); // no further directory
+    Put32(b, 0);  // no further directory
     for (int i = 0; i < 4; ++i) Put16(b, 8);
     for (uint32_t p : pixels) Put32(b, p);
 
@@ -290,5 +290,5 @@ bool Write(const std::string& path, uint32_t width, uint32_t height,
     return static_cast<bool>(out);
 }
 
-} // namespace tiff
-} // namespace hostmodel
+}  // namespace tiff
+}  // namespace hostmodel

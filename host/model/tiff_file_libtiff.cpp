@@ -20,7 +20,7 @@ void SilenceTiff() {
     });
 }
 
-} // namespace
+}  // namespace
 
 bool Read(const std::string& path, int32_t frame, uint32_t* width, uint32_t* height,
           std::vector<uint32_t>* out) {
@@ -76,5 +76,5 @@ bool Write(const std::string& path, uint32_t width, uint32_t height,
     return ok;
 }
 
-} // namespace tiff
-} // namespace hostmodel
+}  // namespace tiff
+}  // namespace hostmodel

@@ -26,7 +26,7 @@ void StringInit(HostStringData* s) {
         s->impl = new std::string();
         detail::Created();
     } catch (...) {
-        s->impl = nullptr; // the contract's "empty string that ignores writes"
+        s->impl = nullptr;  // the contract's "empty string that ignores writes"
     }
 }
 
@@ -93,7 +93,7 @@ void StringInsert(HostStringData* s, int32_t pos, const HostStringData* src, int
     int64_t at = pos < 0 ? 0 : (pos > len ? len : pos);
     try {
         const std::string piece = from->substr(static_cast<size_t>(a), static_cast<size_t>(b - a));
-        dst->insert(static_cast<size_t>(at), piece); // piece is a copy: s and src may be one
+        dst->insert(static_cast<size_t>(at), piece);  // piece is a copy: s and src may be one
     } catch (...) {
     }
 }
@@ -149,7 +149,7 @@ void FilenameGetDirectory(const HostFilenameData* src, HostFilenameData* dst) {
         if (slash == std::string::npos)
             d->clear();
         else if (slash == 0)
-            d->assign(path, 0, 1); // the root keeps its separator
+            d->assign(path, 0, 1);  // the root keeps its separator
         else
             d->assign(path, 0, slash);
     } catch (...) {
@@ -197,7 +197,7 @@ int32_t DescIDEqual(const HostDescIDData* a, const HostDescIDData* b) {
     return x.id == y.id && x.dtype == y.dtype && x.creator == y.creator ? 1 : 0;
 }
 
-} // namespace
+}  // namespace
 
 namespace detail {
 
@@ -248,7 +248,7 @@ void FillDescIDs(HostDescIDOps& ops) {
     ops.Equal = DescIDEqual;
 }
 
-} // namespace detail
+}  // namespace detail
 
 std::string Text(const HostStringData* s) {
     const std::string* str = detail::StringOf(s);
@@ -268,4 +268,4 @@ void SetPath(HostFilenameData* f, const std::string& path) {
     if (std::string* str = detail::StringOf(f)) *str = path;
 }
 
-} // namespace hostmodel
+}  // namespace hostmodel

@@ -20,8 +20,7 @@ public:
     bool Init(GeListNode* node) override;
     bool Message(GeListNode* node, Int32 type, void* data) override;
     bool ModifyObject(BaseObject* mod, BaseDocument* doc, BaseObject* op, const Matrix* op_mg,
-                      const Matrix* mod_mg, Float lod, Int32 flags,
-                      BaseThread* thread) override;
+                      const Matrix* mod_mg, Float lod, Int32 flags, BaseThread* thread) override;
 };
 
 // The allocation function registered with the host.

@@ -172,15 +172,15 @@ bool ReadDashSettings(const BaseContainer* bc, DashSettings* out) {
     DashSettings read = {0.0, false, 0, 0, 0.0, 0, false, 0.0, 0.0};
     // A node without a container reads as one whose entries are all absent.
     if (bc != nullptr) {
-    read.offset = bc->GetReal(KORRAND_OFFSET, 0.0);
-    read.closed = bc->GetBool(KORRAND_CLOSED, false);
-    read.count = bc->GetLong(KORRAND_COUNT, 0);
-    read.seed = bc->GetLong(KORRAND_SEED, 0);
-    read.jitter = bc->GetReal(KORRAND_JITTER, 0.0);
-    read.subdivision = bc->GetLong(KORRAND_SUBDIVISION, 0);
-    read.relative = bc->GetBool(KORRAND_RELATIVE, false);
-    read.start = bc->GetReal(KORRAND_START, 0.0);
-    read.end = bc->GetReal(KORRAND_END, 0.0);
+        read.offset = bc->GetReal(KORRAND_OFFSET, 0.0);
+        read.closed = bc->GetBool(KORRAND_CLOSED, false);
+        read.count = bc->GetLong(KORRAND_COUNT, 0);
+        read.seed = bc->GetLong(KORRAND_SEED, 0);
+        read.jitter = bc->GetReal(KORRAND_JITTER, 0.0);
+        read.subdivision = bc->GetLong(KORRAND_SUBDIVISION, 0);
+        read.relative = bc->GetBool(KORRAND_RELATIVE, false);
+        read.start = bc->GetReal(KORRAND_START, 0.0);
+        read.end = bc->GetReal(KORRAND_END, 0.0);
     }
 
     *out = read;
@@ -237,7 +237,8 @@ bool KorrandObject::ModifyObject(BaseObject* mod, BaseDocument*, BaseObject* op,
     if (line->ResizeObject(static_cast<Int32>(outPoints), static_cast<Int32>(outSegments))) {
         Vector* dstPoints = line->GetPointW();
         if (pass.points.HasStorage() && dstPoints != nullptr && outPoints != 0)
-            memcpy(dstPoints, pass.points.GetData(), static_cast<size_t>(outPoints) * sizeof(Vector));
+            memcpy(dstPoints, pass.points.GetData(),
+                   static_cast<size_t>(outPoints) * sizeof(Vector));
         Segment* dstSegments = line->GetSegmentW();
         if (pass.segments.HasStorage() && dstSegments != nullptr && outSegments != 0)
             memcpy(dstSegments, pass.segments.GetData(),

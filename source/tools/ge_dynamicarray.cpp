@@ -10,11 +10,11 @@ namespace {
 // fixed line numbers below. They are the array's tracking labels, kept stable so the host's
 // memory statistics stay comparable between builds, not lines of this file.
 const char kFile[] = "ge_dynamicarray";
-constexpr Int32 kLineNoBlockSize = 833;  // a report: an array without a block size grew
-constexpr Int32 kLineFrontAlloc = 855;  // first storage, growing at the front
+constexpr Int32 kLineNoBlockSize = 833;   // a report: an array without a block size grew
+constexpr Int32 kLineFrontAlloc = 855;    // first storage, growing at the front
 constexpr Int32 kLineFrontRealloc = 856;  // larger storage, growing at the front
-constexpr Int32 kLineBackAlloc = 892;  // first storage, growing at the back
-constexpr Int32 kLineBackRealloc = 893;  // larger storage, growing at the back
+constexpr Int32 kLineBackAlloc = 892;     // first storage, growing at the back
+constexpr Int32 kLineBackRealloc = 893;   // larger storage, growing at the back
 
 // a * b into *out, false when it leaves the signed 64-bit range (operands are >= 0).
 bool MultiplyFits(Int64 a, Int64 b, Int64* out) {
@@ -81,11 +81,13 @@ bool GeDynamicArrayBase::InsertElementsAnywhere(Int64 n, Int64 k, bool clear) {
             data_ = static_cast<char*>(mem) + front_ * E;
         }
         if (n < oldCount)
-            memmove(Bytes() + (n + k) * E, Bytes() + n * E, static_cast<size_t>((oldCount - n) * E));
+            memmove(Bytes() + (n + k) * E, Bytes() + n * E,
+                    static_cast<size_t>((oldCount - n) * E));
     }
 
     if (clear) {
-        if (oldCount < n) memset(Bytes() + oldCount * E, 0, static_cast<size_t>((n - oldCount) * E));
+        if (oldCount < n)
+            memset(Bytes() + oldCount * E, 0, static_cast<size_t>((n - oldCount) * E));
         memset(Bytes() + n * E, 0, static_cast<size_t>(k * E));
     }
     count_ = newCount;

@@ -4,16 +4,21 @@
 #ifndef KORRAND_GE_DYNAMICARRAY_H
 #define KORRAND_GE_DYNAMICARRAY_H
 
-#include <new>
 #include <string.h>
+#include <new>
 
 #include "ge_types.h"
 
 class GeDynamicArrayBase {
 public:
     GeDynamicArrayBase(Int64 blockSize, Int64 elementSize)
-        : block_(nullptr), data_(nullptr), front_(0), capacity_(0), blockSize_(blockSize),
-          count_(0), elementSize_(elementSize) {}
+        : block_(nullptr),
+          data_(nullptr),
+          front_(0),
+          capacity_(0),
+          blockSize_(blockSize),
+          count_(0),
+          elementSize_(elementSize) {}
     ~GeDynamicArrayBase() { FreeStorage(); }
     GeDynamicArrayBase(const GeDynamicArrayBase&) = delete;
     GeDynamicArrayBase& operator=(const GeDynamicArrayBase&) = delete;

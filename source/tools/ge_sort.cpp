@@ -3,7 +3,9 @@
 
 #include <string.h>
 
-Int32 GeSortAndSearch::Compare(const void*, const void*) { return 0; }
+Int32 GeSortAndSearch::Compare(const void*, const void*) {
+    return 0;
+}
 
 namespace {
 void Swap(char* a, char* b, Int32 size) {
