@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Builds everything and runs the whole test suite. This is the command CI runs.
 #
+# First the C and C++ sources are checked against .clang-format (scripts/check_format.sh).
 # After the normal build and tests come the Windows build (scripts/windows.sh: the plug-in and
 # the tests cross-built with MinGW-w64 and run under Wine) and the robustness stages, each in a
 # build folder of its own:
@@ -17,6 +18,9 @@ bash scripts/bootstrap.sh
 jobs=${KORRAND_JOBS:-$(nproc)}
 build=${KORRAND_BUILD_DIR:-build}
 stage() { echo "== $1 ($(date +%T), ${SECONDS}s so far)"; }
+
+stage "format: C and C++ sources follow .clang-format"
+bash scripts/check_format.sh
 
 stage "build and test"
 # The benchmarks are built too; ctest runs each of their cases once on tiny inputs.
