@@ -1,3 +1,4 @@
+// The command-line host's side of the plug-in: loading its folder, checking settings, dashing.
 #include "korrand_host.h"
 
 #include <nlohmann/json.hpp>

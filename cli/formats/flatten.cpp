@@ -1,3 +1,4 @@
+// Flattening of lines, Bézier curves and elliptical arcs into polylines within a tolerance.
 #include "flatten.h"
 
 #include <algorithm>

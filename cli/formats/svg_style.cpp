@@ -1,3 +1,4 @@
+// The SVG style cascade: selector matching over the parsed sheets, and the computed properties.
 #include "svg_style.h"
 
 #include <libxml/xmlmemory.h>

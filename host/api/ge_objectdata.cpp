@@ -1,3 +1,4 @@
+// The base behaviour of the host's object class operations, for types that do not override them.
 #include "ge_objectdata.h"
 
 BaseData::~BaseData() = default;

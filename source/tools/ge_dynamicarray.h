@@ -90,7 +90,8 @@ public:
             At(n) = value;
             return true;
         }
-        if (!InsertElements(n, 1, true)) return false;
+        const bool clear = true;  // zeroed first, as the general insert leaves every new element
+        if (!InsertElements(n, 1, clear)) return false;
         At(n) = value;
         return true;
     }
