@@ -458,7 +458,7 @@ TEST_F(ModifyTest, NegativeCountsMoveThePointOffsetBack) {
 
 TEST_F(ModifyTest, NonLineObjectsAreLeftAlone) {
     Modifier m;
-    HostAtom* poly = hostmodel::NewObject(5100);
+    HostAtom* poly = hostmodel::NewObject(HOST_OBJECT_POLYGON);
     hostmodel::StartRecording();
     EXPECT_TRUE(m.Modify(poly));
     const auto calls = hostmodel::StopRecording();
