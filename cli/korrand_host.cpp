@@ -184,16 +184,14 @@ io::Document KorrandHost::Dash(const io::Document& doc, const Settings& settings
         io::LineObject dashed;
         dashed.name = object.name;
         dashed.parameters = object.parameters;
-        const int32_t n = t->object.GetSegmentCount(line);
-        const HostSegment* segs = t->object.GetSegmentR(line);
+        std::vector<int32_t> written;
+        int64_t total = 0;
+        if (!hostmodel::SegmentCounts(line, &written, &total))
+            throw PluginFailure("the modifier wrote inconsistent segments");
         const HostVector* pts = t->object.GetPointR(line);
-        const int64_t total = t->object.GetPointCount(line);
         int64_t at = 0;
-        dashed.segments.reserve(static_cast<size_t>(n > 0 ? n : 0));
-        for (int32_t i = 0; i < n; ++i) {
-            const int64_t c = segs[i].cnt;
-            if (c < 0 || at + c > total)
-                throw PluginFailure("the modifier wrote inconsistent segments");
+        dashed.segments.reserve(written.size());
+        for (const int32_t c : written) {
             std::vector<io::Point> seg;
             seg.reserve(static_cast<size_t>(c));
             for (int64_t k = 0; k < c; ++k)
@@ -201,8 +199,8 @@ io::Document KorrandHost::Dash(const io::Document& doc, const Settings& settings
             at += c;
             dashed.segments.push_back(std::move(seg));
         }
-        local.dashesOut += n;
-        local.pointsOut += at;
+        local.dashesOut += static_cast<int64_t>(written.size());
+        local.pointsOut += total;
         out.objects.push_back(std::move(dashed));
     }
     if (stats != nullptr) *stats = local;

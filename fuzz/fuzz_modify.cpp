@@ -145,9 +145,11 @@ std::vector<std::pair<size_t, size_t>> Readable(const Input& input) {
 }
 
 // Every uniform parameter the plug-in should hand the measurer, in order.
-std::vector<double> PlannedUniforms(const Input& input, const dash::DashSettings& s) {
+std::vector<double> PlannedUniforms(const Input& input,
+                                    const std::vector<std::pair<size_t, size_t>>& readable,
+                                    const dash::DashSettings& s) {
     std::vector<double> lengths;
-    for (const auto& [first, n] : Readable(input)) {
+    for (const auto& [first, n] : readable) {
         const double length = dash::PolylineLength(input.points.data() + first, n, s.closed);
         if (length != 0.0 && std::isfinite(length)) lengths.push_back(length);
     }
@@ -364,7 +366,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
 
     // Keep the work bounded: at most count dashes per readable segment, each with up to the
     // sample bound plus the cut. A count whose division block the host refuses lays out nothing.
-    const int64_t segmentsRead = static_cast<int64_t>(Readable(input).size());
+    const auto readable = Readable(input);  // first point, count
+    const int64_t segmentsRead = static_cast<int64_t>(readable.size());
     const int64_t perDash =
         std::min<int64_t>(dash::kMaxSamples,
                           std::max<int64_t>(dash::kMinSamples, int64_t(s.subdivision) + 2)) +
@@ -394,7 +397,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (!emptyRange && input.failKind == 0) {
         // The plug-in hands the measurer exactly the dash pattern's parameters, in order.
         const std::vector<double>& uniforms = r.trace.uniforms;
-        const std::vector<double> planned = PlannedUniforms(input, s);
+        const std::vector<double> planned = PlannedUniforms(input, readable, s);
         FUZZ_CHECK(uniforms.size() == planned.size());
         FUZZ_CHECK(uniforms.empty() || std::memcmp(uniforms.data(), planned.data(),
                                                    planned.size() * sizeof(double)) == 0);
@@ -426,7 +429,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
             FUZZ_CHECK(std::isfinite(p.x) && std::isfinite(p.y) && std::isfinite(p.z));
         // Each readable record, in order, is copied into one work spline; the measurer of each
         // sample names the record it came from.
-        const auto readable = Readable(input);  // first point, count
         const Trace& trace = r.trace;
         FUZZ_CHECK(trace.splineAllocs.size() <= readable.size());
         for (size_t i = 0; i < trace.splineAllocs.size(); ++i)

@@ -114,22 +114,14 @@ int32_t Dash(KorrandInstance* inst, int64_t pointCount, const int32_t* counts, i
     const int32_t result = inst->owner->plugin->Modify(inst->instance, inst->line) ? 1 : 0;
     if (t->object.GetType(inst->line) != hostmodel::Oline)
         return Fail(KORRAND_ERROR_PLUGIN, "the modifier changed the object's type");
-    const int32_t n = t->object.GetSegmentCount(inst->line);
-    const int64_t total = t->object.GetPointCount(inst->line);
-    const HostSegment* written = t->object.GetSegmentR(inst->line);
-    inst->counts.resize(static_cast<size_t>(n));
-    int64_t at = 0;
-    for (int32_t i = 0; i < n; ++i) {
-        if (written[i].cnt < 0 || at + written[i].cnt > total)
-            return Fail(KORRAND_ERROR_PLUGIN, "the modifier wrote inconsistent segments");
-        inst->counts[static_cast<size_t>(i)] = written[i].cnt;
-        at += written[i].cnt;
-    }
+    int64_t total = 0;
+    if (!hostmodel::SegmentCounts(inst->line, &inst->counts, &total))
+        return Fail(KORRAND_ERROR_PLUGIN, "the modifier wrote inconsistent segments");
     const HostVector* pts = t->object.GetPointR(inst->line);
     out->points = pts != nullptr ? &pts->x : nullptr;
-    out->point_count = at;
+    out->point_count = total;
     out->counts = inst->counts.data();
-    out->segment_count = n;
+    out->segment_count = static_cast<int32_t>(inst->counts.size());
     out->result = result;
     return Ok();
 }

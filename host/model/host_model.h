@@ -37,6 +37,10 @@ HostAtom* NewObject(int32_t type);  // empty object of any type, with a containe
 void FreeObject(HostAtom* op);
 std::vector<HostVector> Points(const HostAtom* op);
 std::vector<HostSegment> Segments(const HostAtom* op);
+// The point counts of a line object's segment records, for a host reading back what a modifier
+// wrote: false when a count is negative or the counts run past the points present. total gets
+// the points the records cover.
+bool SegmentCounts(const HostAtom* op, std::vector<int32_t>* counts, int64_t* total);
 void SetPoints(HostAtom* op, const std::vector<HostVector>& points);  // replaces all points
 void SetSegments(HostAtom* op, const std::vector<HostSegment>& segments);
 void SetClosed(HostAtom* op, bool closed);  // container id kSplineClosed

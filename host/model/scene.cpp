@@ -364,6 +364,19 @@ std::vector<HostVector> Points(const HostAtom* op) {
 std::vector<HostSegment> Segments(const HostAtom* op) {
     return op != nullptr ? op->segments : std::vector<HostSegment>();
 }
+bool SegmentCounts(const HostAtom* op, std::vector<int32_t>* counts, int64_t* total) {
+    counts->clear();
+    *total = 0;
+    if (op == nullptr) return true;
+    counts->reserve(op->segments.size());
+    const int64_t present = static_cast<int64_t>(op->points.size());
+    for (const HostSegment& s : op->segments) {
+        if (s.cnt < 0 || *total + s.cnt > present) return false;
+        counts->push_back(s.cnt);
+        *total += s.cnt;
+    }
+    return true;
+}
 void SetPoints(HostAtom* op, const std::vector<HostVector>& points) {
     if (op != nullptr) op->points.assign(points.begin(), points.end());
 }
