@@ -1,5 +1,6 @@
-"""One live update of the Blender add-on on a curve the size of case A (1,000 splines of
-1,000 points, default settings), split into its phases, beside the plug-in call alone.
+"""Live updates of the Blender add-on on a curve the size of case A (1,000 splines of 1,000
+points, default settings), split into their phases, beside the plug-in call alone and beside
+Blender's own evaluation of the result.
 
 Run: blender -b --factory-startup --python bench/blender_update.py -- BUILD_DIR [ROUNDS]
 """
@@ -29,6 +30,7 @@ SPLINES, POINTS = 1000, 1000
 rng = random.Random(1)
 cu = bpy.data.curves.new("caseA", "CURVE")
 cu.dimensions = "3D"
+shapes = ([], [])  # each spline's points, and the same lifted by 0.01 (an edit of the shape)
 for s in range(SPLINES):
     sp = cu.splines.new("POLY")
     sp.points.add(POINTS - 1)
@@ -37,36 +39,79 @@ for s in range(SPLINES):
     for i in range(POINTS):
         t = i / (POINTS - 1)
         co.extend((10 * t, math.sin(12 * t + phase) + 3 * s / SPLINES, rng.uniform(-0.01, 0.01), 1))
+    lifted = array.array("f", co)
+    lifted[2::4] = array.array("f", (z + 0.01 for z in co[2::4]))
+    shapes[0].append(co)
+    shapes[1].append(lifted)
     sp.points.foreach_set("co", co)
 ob = bpy.data.objects.new("caseA", cu)
 bpy.context.scene.collection.objects.link(ob)
 ob.korrand.enabled = True  # the first update: builds every spline of the result
 res = ob.korrand.result
-print(f"case A: {SPLINES} splines x {POINTS} points -> {len(res.data.splines)} dashes")
+points = sum(len(s.points) for s in res.data.splines)
+direct = korrand.spline_memory.layout(korrand.state.plugin) is not None
+print(f"case A: {SPLINES} splines x {POINTS} points -> {len(res.data.splines)} dashes, "
+      f"{points} points; result points written "
+      + ("straight into Blender's splines" if direct else "through Blender's Python API"))
 
 
-def phases(label, before_each):
-    rows = []
+def ms(v):
+    return f"{statistics.median(v) * 1000:7.1f}"
+
+
+def run(label, change, refresh=None):
+    """change(r) alters something; refresh(r) (or Blender's own update, whose handler dashes)
+    brings the result in step. Prints the add-on's phases and Blender's evaluation of the
+    result that follows."""
+    rows = {k: [] for k in ("read", "compare", "plugin", "build", "whole", "blender")}
+    rebuilt = set()
     for r in range(rounds):
-        before_each()
-        depsgraph = bpy.context.evaluated_depsgraph_get()  # Blender's own evaluation, not timed
+        change(r)
+        korrand.live.timings.clear()
         t0 = time.perf_counter()
-        korrand.live.refresh(ob, depsgraph, force=True)
-        total = time.perf_counter() - t0
-        t = korrand.live.timings
-        rows.append((t["read"], t["plugin"], t["build"], total))
-    med = [statistics.median(c) * 1000 for c in zip(*rows)]
-    print(f"{label:34s} read {med[0]:6.1f} ms  plug-in {med[1]:6.1f} ms  "
-          f"build {med[2]:6.1f} ms  whole {med[3]:6.1f} ms")
+        if refresh is None:
+            bpy.context.evaluated_depsgraph_get()  # evaluates the source; its handler dashes
+        else:
+            refresh(r)
+        whole = time.perf_counter() - t0
+        t = dict(korrand.live.timings)
+        t1 = time.perf_counter()
+        bpy.context.evaluated_depsgraph_get()  # Blender evaluates the result it was handed
+        rows["blender"].append(time.perf_counter() - t1)
+        for k in ("read", "compare", "plugin", "build"):
+            rows[k].append(t.get(k, 0.0))
+        rows["whole"].append(whole)
+        rebuilt.add(t.get("rebuilt"))
+    ours = [a + b + c for a, b, c in zip(rows["read"], rows["compare"], rows["build"])]
+    what = {False: "splines kept", True: "splines made anew", None: "not dashed"}
+    print(f"{label} ({', '.join(what[x] for x in sorted(rebuilt, key=str))})\n"
+          f"    read {ms(rows['read'])}  compare {ms(rows['compare'])}  "
+          f"plug-in {ms(rows['plugin'])}  build {ms(rows['build'])}  "
+          f"= beyond the plug-in {ms(ours)} ms\n"
+          f"    whole call {ms(rows['whole'])} ms, then Blender's evaluation of the result "
+          f"{ms(rows['blender'])} ms")
 
 
-# Same structure: the result's splines are kept, only their coordinates are written.
-phases("update, result splines kept", lambda: None)
-# New structure: every spline of the result is made again.
-phases("update, result splines made anew", lambda: ob.korrand.result.data.splines.clear())
+def move_points(r):
+    for sp, co in zip(cu.splines, shapes[(r + 1) % 2]):
+        sp.points.foreach_set("co", co)
+    cu.update_tag()
+
+
+offsets = (0.25, 0.5)
+depsgraph = bpy.context.evaluated_depsgraph_get
+run("shape edited (every point moved)", move_points)
+run("parameter changed (offset, set as the panel sets it)", lambda r: None,
+    lambda r: setattr(ob.korrand, "offset", offsets[r % 2]))
+run("a frame of playback that leaves the curve alone", lambda r: None,
+    lambda r: bpy.context.scene.frame_set(r + 2))
+run("nothing changed, read to be sure", lambda r: None,
+    lambda r: korrand.live.refresh(ob, depsgraph()))
+run("structure changed (every spline made anew)", lambda r: res.data.splines.clear(),
+    lambda r: korrand.live.refresh(ob, depsgraph(), force=True))
 
 # The plug-in call alone, through the bridge on the same line form.
-form = korrand.live.read_line_form(ob, bpy.context.evaluated_depsgraph_get())
+form = korrand.live.read_line_form(ob, depsgraph())
 inst = korrand.state.plugin.instance()
 alone = []
 for r in range(rounds):
@@ -74,4 +119,4 @@ for r in range(rounds):
     inst.dash_segments(form.segments, form.counts, form.stride)
     alone.append(time.perf_counter() - t0)
 inst.close()
-print(f"{'plug-in call alone (bridge)':34s} {statistics.median(alone) * 1000:6.1f} ms")
+print(f"plug-in call alone (bridge)  {ms(alone)} ms")

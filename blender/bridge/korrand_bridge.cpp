@@ -396,4 +396,61 @@ int32_t korrand_points_xyzw(const KorrandInstance* instance, float* xyzw, int64_
     return Ok();
 }
 
+int32_t korrand_points_to_list(const KorrandInstance* instance, const KorrandSegmentList* layout,
+                               void* first) {
+    if (instance == nullptr || layout == nullptr)
+        return Fail(KORRAND_ERROR_ARGUMENT, "null argument");
+    return Guarded([&] {
+        const KorrandSegmentList l = *layout;
+        const auto fieldFits = [](int32_t offset, size_t size) {
+            return offset >= 0 && offset % static_cast<int32_t>(size) == 0;
+        };
+        if (!fieldFits(l.next_offset, sizeof(void*)) ||
+            !fieldFits(l.points_offset, sizeof(void*)) ||
+            !fieldFits(l.count_offset, sizeof(int32_t)) || l.point_size < 16 ||
+            l.point_size % 4 != 0)
+            return Fail(KORRAND_ERROR_ARGUMENT, "the list's layout is not one a record can have");
+        const auto pointer = [](const void* record, int32_t offset) {
+            void* p;
+            std::memcpy(&p, static_cast<const char*>(record) + offset, sizeof p);
+            return p;
+        };
+        // Checked whole before the first write: a list that does not match is left untouched.
+        const void* record = first;
+        int64_t index = 0;
+        for (int32_t c : instance->counts) {
+            if (c == 0) continue;
+            if (record == nullptr)
+                return Fail(KORRAND_ERROR_ARGUMENT, "the list ends after " + std::to_string(index) +
+                                                        " records, the result has more segments");
+            int32_t held;
+            std::memcpy(&held, static_cast<const char*>(record) + l.count_offset, sizeof held);
+            if (held != c || pointer(record, l.points_offset) == nullptr)
+                return Fail(KORRAND_ERROR_ARGUMENT,
+                            "record " + std::to_string(index) + " holds " + std::to_string(held) +
+                                " points, the segment " + std::to_string(c));
+            record = pointer(record, l.next_offset);
+            ++index;
+        }
+        if (record != nullptr)
+            return Fail(KORRAND_ERROR_ARGUMENT, "the list has more than the result's " +
+                                                    std::to_string(index) + " segments");
+
+        const HostVector* pts =
+            index > 0 ? hostmodel::Table()->object.GetPointR(instance->line) : nullptr;
+        void* at = first;
+        for (int32_t c : instance->counts) {
+            if (c == 0) continue;
+            char* dst = static_cast<char*>(pointer(at, l.points_offset));
+            for (int32_t k = 0; k < c; ++k, ++pts, dst += l.point_size) {
+                const float xyzw[4] = {static_cast<float>(pts->x), static_cast<float>(pts->y),
+                                       static_cast<float>(pts->z), 1.0f};
+                std::memcpy(dst, xyzw, sizeof xyzw);
+            }
+            at = pointer(at, l.next_offset);
+        }
+        return Ok();
+    });
+}
+
 }  // extern "C"

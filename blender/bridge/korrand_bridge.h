@@ -28,7 +28,7 @@ extern "C" {
 #endif
 
 /* Raised whenever a signature or a structure below changes. */
-#define KORRAND_BRIDGE_VERSION 1
+#define KORRAND_BRIDGE_VERSION 2
 
 typedef enum KorrandStatus {
     KORRAND_OK = 0,
@@ -147,6 +147,26 @@ KORRAND_BRIDGE_API int32_t korrand_dash_gather(KorrandInstance* instance,
    a host that keeps single-precision homogeneous points. */
 KORRAND_BRIDGE_API int32_t korrand_points_xyzw(const KorrandInstance* instance, float* xyzw,
                                                int64_t capacity);
+
+/* How a host keeps a curve's segments in its own memory: a singly linked list of records, one
+   per segment, each with its point count and a pointer to its points, every point opening with
+   x, y, z, w floats. Offsets and sizes are in bytes. */
+typedef struct KorrandSegmentList {
+    int32_t next_offset;   /* of a record's pointer to the next record; null ends the list */
+    int32_t count_offset;  /* of its point count, an int32 */
+    int32_t points_offset; /* of its pointer to its first point */
+    int32_t point_size;    /* from one point to the next; at least 16 */
+} KorrandSegmentList;
+
+/* Writes the points of the last korrand_dash result straight into a host's segments, the list
+   that starts at first: its i-th record takes the points of the i-th segment with points (empty
+   segments have no record), as x, y, z rounded once to single precision and w = 1; the rest of
+   each point is left as it was. The whole list is checked first: it must hold exactly one
+   record per segment with points, each with that segment's point count and a non-null points
+   pointer. On a mismatch nothing is written. The list stays the caller's; for a host that
+   keeps its splines so, this spares a call per segment. */
+KORRAND_BRIDGE_API int32_t korrand_points_to_list(const KorrandInstance* instance,
+                                                  const KorrandSegmentList* layout, void* first);
 
 #ifdef __cplusplus
 }

@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <cstddef>
 #include <cstring>
 #include <string>
 #include <thread>
@@ -186,6 +187,79 @@ TEST_F(Bridge, DashesLineObjectsInDoubleAndSinglePrecision) {
     // An empty line object stays empty.
     const Line none = Dash(inst, Line{});
     EXPECT_TRUE(none.counts.empty() && none.points.empty());
+    korrand_instance_destroy(inst);
+}
+
+// A host's own segment records, laid out unlike the bridge's structures: the count after a
+// field of the host's, the next pointer last, and points with bytes of the host's after x, y, z, w.
+struct HostPoint {
+    float xyzw[4];
+    float radius;
+    int32_t flags;
+};
+struct HostRecord {
+    int32_t own;
+    int32_t count;
+    HostPoint* points;
+    HostRecord* next;
+};
+
+TEST_F(Bridge, WritesTheResultIntoAHostsSegmentListOnlyWhenItMatches) {
+    KorrandInstance* inst = NewInstance();
+    const Line want = Dash(inst, Shape());
+    const size_t n = want.counts.size();
+    std::vector<std::vector<HostPoint>> points(n);
+    std::vector<HostRecord> records(n);
+    for (size_t i = 0; i < n; ++i) {
+        points[i].assign(static_cast<size_t>(want.counts[i]), HostPoint{{-9, -9, -9, -9}, 0.5f, 7});
+        records[i] =
+            HostRecord{42, want.counts[i], points[i].data(), i + 1 < n ? &records[i + 1] : nullptr};
+    }
+    const KorrandSegmentList layout{offsetof(HostRecord, next), offsetof(HostRecord, count),
+                                    offsetof(HostRecord, points), sizeof(HostPoint)};
+    const auto untouched = [&] {
+        for (const auto& seg : points)
+            for (const HostPoint& p : seg)
+                if (p.xyzw[0] != -9 || p.radius != 0.5f || p.flags != 7) return false;
+        return true;
+    };
+
+    // Lists that do not match are refused whole: a count, a missing or an extra record.
+    records[n - 1].count += 1;
+    EXPECT_EQ(korrand_points_to_list(inst, &layout, records.data()), KORRAND_ERROR_ARGUMENT);
+    EXPECT_NE(std::string(korrand_last_error()).find("record"), std::string::npos);
+    records[n - 1].count -= 1;
+    records[n - 2].next = nullptr;
+    EXPECT_EQ(korrand_points_to_list(inst, &layout, records.data()), KORRAND_ERROR_ARGUMENT);
+    records[n - 2].next = &records[n - 1];
+    EXPECT_EQ(korrand_points_to_list(inst, &layout, &records[1]), KORRAND_ERROR_ARGUMENT);
+    HostRecord extra{0, 2, points[0].data(), nullptr};
+    records[n - 1].next = &extra;
+    EXPECT_EQ(korrand_points_to_list(inst, &layout, records.data()), KORRAND_ERROR_ARGUMENT);
+    records[n - 1].next = nullptr;
+    KorrandSegmentList narrow = layout;
+    narrow.point_size = 12;
+    EXPECT_EQ(korrand_points_to_list(inst, &narrow, records.data()), KORRAND_ERROR_ARGUMENT);
+    EXPECT_TRUE(untouched()) << "a refused list was written";
+
+    ASSERT_EQ(korrand_points_to_list(inst, &layout, records.data()), KORRAND_OK)
+        << korrand_last_error();
+    size_t at = 0;
+    for (const auto& seg : points) {
+        for (const HostPoint& p : seg) {
+            for (size_t k = 0; k < 3; ++k)
+                EXPECT_EQ(p.xyzw[k], static_cast<float>(want.points[3 * at + k]));
+            EXPECT_EQ(p.xyzw[3], 1.0f);
+            EXPECT_TRUE(p.radius == 0.5f && p.flags == 7) << "the host's own fields were written";
+            ++at;
+        }
+    }
+    EXPECT_EQ(3 * at, want.points.size());
+
+    // A result without segments matches only an empty list.
+    Dash(inst, Line{});
+    EXPECT_EQ(korrand_points_to_list(inst, &layout, nullptr), KORRAND_OK);
+    EXPECT_EQ(korrand_points_to_list(inst, &layout, records.data()), KORRAND_ERROR_ARGUMENT);
     korrand_instance_destroy(inst);
 }
 

@@ -61,6 +61,19 @@ for frame in (1, 4, 10, 6):
 scene.frame_set(1)
 assert support.result_line(ob) == seen[0]
 
+# A frame that leaves a dashed curve alone does not read it; the hooked one is read.
+still = support.poly_curve("still", [[(0, -3, 0), (4, -3, 0)]])
+still.korrand.enabled = True
+update()  # its own updates, pending from enabling, are evaluated first
+read = korrand.live.read_line_form
+reads = []
+korrand.live.read_line_form = lambda o, *a: reads.append(o.name) or read(o, *a)
+scene.frame_set(4)
+korrand.live.read_line_form = read
+assert reads == ["wire"], reads
+assert support.result_line(ob) == seen[1]
+scene.frame_set(1)
+
 # The result is never dashed again by its own update: a second evaluation changes nothing.
 res = ob.korrand.result
 assert not res.korrand.enabled and res.korrand.result is None

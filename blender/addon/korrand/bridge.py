@@ -5,7 +5,7 @@ import ctypes
 import os
 import sys
 
-BRIDGE_VERSION = 1  # the KORRAND_BRIDGE_VERSION this module was written for
+BRIDGE_VERSION = 2  # the KORRAND_BRIDGE_VERSION this module was written for
 
 TYPE_LONG, TYPE_BOOL, TYPE_REAL, TYPE_BUTTON = 1, 2, 3, 4
 
@@ -36,6 +36,16 @@ class _Line(ctypes.Structure):
         ("counts", ctypes.POINTER(ctypes.c_int32)),
         ("segment_count", ctypes.c_int32),
         ("result", ctypes.c_int32),
+    ]
+
+
+class SegmentList(ctypes.Structure):
+    """How a host keeps a curve's segments in memory (korrand_points_to_list)."""
+    _fields_ = [
+        ("next_offset", ctypes.c_int32),
+        ("count_offset", ctypes.c_int32),
+        ("points_offset", ctypes.c_int32),
+        ("point_size", ctypes.c_int32),
     ]
 
 
@@ -93,6 +103,8 @@ def _load(path):
                                                  ctypes.c_void_p, ctypes.c_int32,
                                                  ctypes.POINTER(_Line)]),
         "korrand_points_xyzw": (ctypes.c_int32, [I, ctypes.c_void_p, ctypes.c_int64]),
+        "korrand_points_to_list": (ctypes.c_int32, [I, ctypes.POINTER(SegmentList),
+                                                    ctypes.c_void_p]),
     }
     for name, (res, args) in sig.items():
         f = getattr(lib, name)
@@ -188,6 +200,12 @@ class Instance:
         out = reuse if reuse is not None and len(reuse) == n else array.array("f", [0.0]) * n
         self._plugin._check(self._lib.korrand_points_xyzw(self._handle, _address(out), len(out)))
         return out
+
+    def points_to_list(self, layout, first):
+        """Writes the points of the last dash into the segment records of a host's linked list
+        (see SegmentList), checked whole before anything is written."""
+        self._plugin._check(self._lib.korrand_points_to_list(self._handle, ctypes.byref(layout),
+                                                             first))
 
     def points_double(self, result):
         out = array.array("d", bytes(24 * result.point_count))

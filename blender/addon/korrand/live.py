@@ -7,7 +7,7 @@ import time
 import bpy
 from bpy.app.handlers import persistent
 
-from . import bridge
+from . import bridge, spline_memory
 
 
 class _State:
@@ -36,10 +36,10 @@ def _bare(curve):
 
 _busy = False
 _status = {}      # source name -> message shown in its panel
-_last_input = {}  # source name -> (line form, settings) last dashed
+_last_input = {}  # source name -> (settings, line form) last dashed
 _spare = {}       # source name -> segment buffers of the read before the last one
-_out = {}         # source name -> the buffer of the result's points, reused
-timings = {}      # the phases of the last refresh, in seconds
+_out = {}         # source name -> the buffer of the result's points, reused (Python API path)
+timings = {}      # the phases of the last refresh, in seconds (no plugin entry: skipped)
 
 
 def is_busy():
@@ -123,8 +123,11 @@ class LineForm:
         self.segments, self.counts, self.stride = segments, counts, stride
 
     def __eq__(self, other):
+        # Bit for bit, through bytes: comparing float arrays directly costs a Python float per
+        # element (a tenth of a second at a million points), and bits are what decide the output.
         return (isinstance(other, LineForm) and self.stride == other.stride
-                and self.counts == other.counts and self.segments == other.segments)
+                and self.counts.tobytes() == other.counts.tobytes()
+                and all(a.tobytes() == b.tobytes() for a, b in zip(self.segments, other.segments)))
 
     def xyz(self):
         """All points as packed x, y, z triples."""
@@ -258,26 +261,36 @@ def _new_result(src):
     return res
 
 
-def _write_splines(res, counts, xyzw):
+def _write_splines(res, counts, inst, result, name):
     """Replaces the result's splines: one open POLY spline per segment. Splines are reused when
     the structure is unchanged, so only coordinates are written."""
     data = res.data
     splines = data.splines
+    # The bridge checks the structure itself, faster than reading it here: most updates move
+    # points without changing how many there are.
+    timings["rebuilt"] = False
+    if spline_memory.write(state.plugin, inst, splines):
+        data.update_tag()
+        return
     kept = counts if 0 not in counts else array.array("i", (c for c in counts if c > 0))
     have = array.array("i", bytes(4 * len(splines)))
     splines.foreach_get("point_count_u", have)
     if have != kept:
+        timings["rebuilt"] = True
         splines.clear()
         for c in kept:
             s = splines.new("POLY")
             if c > 1:
                 s.points.add(c - 1)
-    at = 0
-    kept_i = iter(splines)
-    for c in counts:
-        if c > 0:
-            next(kept_i).points.foreach_set("co", xyzw[4 * at:4 * (at + c)])
-        at += c
+    if not spline_memory.write(state.plugin, inst, splines):
+        xyzw = inst.points_xyzw(result, _out.get(name))
+        _out[name] = xyzw
+        at = 0
+        kept_i = iter(splines)
+        for c in counts:
+            if c > 0:
+                next(kept_i).points.foreach_set("co", xyzw[4 * at:4 * (at + c)])
+            at += c
     data.update_tag()
 
 
@@ -310,32 +323,35 @@ def refresh(ob, depsgraph, force=False):
             return
         t1 = time.perf_counter()
         settings = _settings(ob)
-        key = (form, settings)
-        if not force and last == key:
+        key = (settings, form)  # settings first: they are cheap to compare
+        unchanged = not force and last == key
+        tc = time.perf_counter()
+        timings.clear()
+        timings.update(read=t1 - t0, compare=tc - t1)
+        if unchanged:
             _last_input[ob.name] = last
             _spare[ob.name] = form.segments
             return
         if last is not None:
-            _spare[ob.name] = last[0].segments
+            _spare[ob.name] = last[1].segments
         inst = state.instance
         try:
             for pid, value in settings:
                 inst.set(pid, value)
+            tp = time.perf_counter()
             result = inst.dash_segments(form.segments, form.counts, form.stride)
-            xyzw = inst.points_xyzw(result, _out.get(ob.name))
-            _out[ob.name] = xyzw
         except bridge.BridgeError as e:
             _fail(ob, str(e))
             _clear_result(res)
             return
         t2 = time.perf_counter()
         try:
-            _write_splines(res, result.counts, xyzw)
+            _write_splines(res, result.counts, inst, result, ob.name)
         except Exception:
             _clear_result(res)  # never leave half a result
             raise
         t3 = time.perf_counter()
-        timings.update(read=t1 - t0, plugin=t2 - t1, build=t3 - t2)
+        timings.update(settings=tp - tc, plugin=t2 - tp, build=t3 - t2)
         _last_input[ob.name] = key
         _status.pop(ob.name, None)
     finally:
@@ -387,10 +403,8 @@ def _enabled_sources():
             if ob.type == "CURVE" and ob.korrand.enabled and not ob.korrand.source]
 
 
-@persistent
-def _on_depsgraph(scene, depsgraph):
-    if _busy or state.instance is None:
-        return
+def _changed_sources(depsgraph):
+    """Names of the dashed curves whose geometry the depsgraph's last evaluation updated."""
     changed = set()
     for u in depsgraph.updates:
         original = getattr(u.id, "original", None)
@@ -400,10 +414,21 @@ def _on_depsgraph(scene, depsgraph):
         elif isinstance(original, (bpy.types.Curve, bpy.types.Key)):
             changed.update(ob.name for ob in _enabled_sources()
                            if ob.data == original or getattr(ob.data, "shape_keys", None) == original)
-    for name in changed:
+    return changed
+
+
+def _refresh_named(names, depsgraph):
+    for name in names:
         ob = bpy.data.objects.get(name)
         if ob is not None:
             refresh(ob, depsgraph)
+
+
+@persistent
+def _on_depsgraph(scene, depsgraph):
+    if _busy or state.instance is None:
+        return
+    _refresh_named(_changed_sources(depsgraph), depsgraph)
 
 
 @persistent
@@ -411,9 +436,13 @@ def _on_frame(scene, depsgraph=None):
     if _busy or state.instance is None:
         return
     if depsgraph is None:
+        # No record of what the frame changed: every dashed curve is read, and dashed again
+        # only when its line form differs.
         depsgraph = bpy.context.evaluated_depsgraph_get()
-    for ob in _enabled_sources():
-        refresh(ob, depsgraph)  # skipped when the evaluated curve did not change
+        _refresh_named([ob.name for ob in _enabled_sources()], depsgraph)
+        return
+    # A curve the frame left alone (not animated, nothing it depends on animated) is not read.
+    _refresh_named(_changed_sources(depsgraph), depsgraph)
 
 
 @persistent
