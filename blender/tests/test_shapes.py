@@ -59,6 +59,7 @@ assert list(counts) == [3, 2, 5], counts
 for name in ("open_poly", "several", "helix"):
     support.assert_readers_agree(shapes[name], korrand)
 shapes["circle"].data.bevel_depth = 0.05
+shapes["circle"].data.twist_mode = "Z_UP"
 
 for name, ob in shapes.items():
     ob.korrand.count = 12
@@ -72,6 +73,7 @@ for name, ob in shapes.items():
 # The look moves with the dashes: the circle's bevel is on its result.
 assert shapes["circle"].korrand.result.data.bevel_depth > 0.04
 assert shapes["circle"].data.bevel_depth == 0
+assert shapes["circle"].korrand.result.data.twist_mode == "Z_UP"
 
 # Each parameter, changed, changes the dashes, and they stay what korrand dash gives.
 changes = [("count", 7), ("relative", True), ("subdivision", 4), ("offset", 0.25),

@@ -23,7 +23,8 @@ state = _State()
 # Look settings that live on the result while the source is dashed. The source keeps none of
 # them meanwhile: its evaluated geometry must stay the bare curve, which is what gets dashed.
 _LOOK = ("dimensions", "bevel_depth", "bevel_resolution", "extrude", "bevel_mode",
-         "bevel_object", "taper_object", "fill_mode", "use_fill_caps")
+         "bevel_object", "taper_object", "fill_mode", "use_fill_caps", "offset", "twist_mode",
+         "twist_smooth", "taper_radius_mode", "use_map_taper")
 
 
 def _bare(curve):
