@@ -116,7 +116,7 @@ inst = korrand.state.plugin.instance()
 alone = []
 for r in range(rounds):
     t0 = time.perf_counter()
-    inst.dash_segments(form.segments, form.counts, form.stride)
+    form.dash(inst)
     alone.append(time.perf_counter() - t0)
 inst.close()
 print(f"plug-in call alone (bridge)  {ms(alone)} ms")

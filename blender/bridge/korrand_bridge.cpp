@@ -126,6 +126,46 @@ int32_t Dash(KorrandInstance* inst, int64_t pointCount, const int32_t* counts, i
     return Ok();
 }
 
+void* Pointer(const void* record, int32_t offset) {
+    void* p;
+    std::memcpy(&p, static_cast<const char*>(record) + offset, sizeof p);
+    return p;
+}
+
+// Checks a host's segment list against counts without writing: the layout is one a record can
+// have, and the list holds exactly one record per count (per non-zero count when skipEmpty),
+// each with that many points and, when it has points, a pointer to them.
+int32_t CheckList(const KorrandSegmentList& l, const void* first, const int32_t* counts, size_t n,
+                  bool skipEmpty) {
+    const auto aligned = [](int32_t offset, size_t size) {
+        return offset >= 0 && offset % static_cast<int32_t>(size) == 0;
+    };
+    if (!aligned(l.next_offset, sizeof(void*)) || !aligned(l.points_offset, sizeof(void*)) ||
+        !aligned(l.count_offset, sizeof(int32_t)) || l.point_size < 16 || l.point_size % 4 != 0)
+        return Fail(KORRAND_ERROR_ARGUMENT, "the list's layout is not one a record can have");
+    const void* record = first;
+    int64_t index = 0;
+    for (size_t i = 0; i < n; ++i) {
+        const int32_t c = counts[i];
+        if (c == 0 && skipEmpty) continue;
+        if (record == nullptr)
+            return Fail(KORRAND_ERROR_ARGUMENT, "the list ends after " + std::to_string(index) +
+                                                    " records, more segments are expected");
+        int32_t held;
+        std::memcpy(&held, static_cast<const char*>(record) + l.count_offset, sizeof held);
+        if (held != c || (c > 0 && Pointer(record, l.points_offset) == nullptr))
+            return Fail(KORRAND_ERROR_ARGUMENT, "record " + std::to_string(index) + " holds " +
+                                                    std::to_string(held) + " points, the segment " +
+                                                    std::to_string(c));
+        record = Pointer(record, l.next_offset);
+        ++index;
+    }
+    if (record != nullptr)
+        return Fail(KORRAND_ERROR_ARGUMENT,
+                    "the list has more than the " + std::to_string(index) + " segments expected");
+    return KORRAND_OK;
+}
+
 }  // namespace
 
 extern "C" {
@@ -402,53 +442,61 @@ int32_t korrand_points_to_list(const KorrandInstance* instance, const KorrandSeg
         return Fail(KORRAND_ERROR_ARGUMENT, "null argument");
     return Guarded([&] {
         const KorrandSegmentList l = *layout;
-        const auto fieldFits = [](int32_t offset, size_t size) {
-            return offset >= 0 && offset % static_cast<int32_t>(size) == 0;
-        };
-        if (!fieldFits(l.next_offset, sizeof(void*)) ||
-            !fieldFits(l.points_offset, sizeof(void*)) ||
-            !fieldFits(l.count_offset, sizeof(int32_t)) || l.point_size < 16 ||
-            l.point_size % 4 != 0)
-            return Fail(KORRAND_ERROR_ARGUMENT, "the list's layout is not one a record can have");
-        const auto pointer = [](const void* record, int32_t offset) {
-            void* p;
-            std::memcpy(&p, static_cast<const char*>(record) + offset, sizeof p);
-            return p;
-        };
+        const std::vector<int32_t>& counts = instance->counts;
         // Checked whole before the first write: a list that does not match is left untouched.
-        const void* record = first;
-        int64_t index = 0;
-        for (int32_t c : instance->counts) {
-            if (c == 0) continue;
-            if (record == nullptr)
-                return Fail(KORRAND_ERROR_ARGUMENT, "the list ends after " + std::to_string(index) +
-                                                        " records, the result has more segments");
-            int32_t held;
-            std::memcpy(&held, static_cast<const char*>(record) + l.count_offset, sizeof held);
-            if (held != c || pointer(record, l.points_offset) == nullptr)
-                return Fail(KORRAND_ERROR_ARGUMENT,
-                            "record " + std::to_string(index) + " holds " + std::to_string(held) +
-                                " points, the segment " + std::to_string(c));
-            record = pointer(record, l.next_offset);
-            ++index;
-        }
-        if (record != nullptr)
-            return Fail(KORRAND_ERROR_ARGUMENT, "the list has more than the result's " +
-                                                    std::to_string(index) + " segments");
-
-        const HostVector* pts =
-            index > 0 ? hostmodel::Table()->object.GetPointR(instance->line) : nullptr;
+        const int32_t status = CheckList(l, first, counts.data(), counts.size(), true);
+        if (status != KORRAND_OK) return status;
+        if (first == nullptr) return Ok();  // the result has no points: nothing to write
+        const HostVector* pts = hostmodel::Table()->object.GetPointR(instance->line);
         void* at = first;
-        for (int32_t c : instance->counts) {
+        for (int32_t c : counts) {
             if (c == 0) continue;
-            char* dst = static_cast<char*>(pointer(at, l.points_offset));
+            char* dst = static_cast<char*>(Pointer(at, l.points_offset));
             for (int32_t k = 0; k < c; ++k, ++pts, dst += l.point_size) {
                 const float xyzw[4] = {static_cast<float>(pts->x), static_cast<float>(pts->y),
                                        static_cast<float>(pts->z), 1.0f};
                 std::memcpy(dst, xyzw, sizeof xyzw);
             }
-            at = pointer(at, l.next_offset);
+            at = Pointer(at, l.next_offset);
         }
+        return Ok();
+    });
+}
+
+int32_t korrand_points_from_list(const KorrandSegmentList* layout, const void* first,
+                                 const int32_t* counts, int32_t segment_count, float* xyz,
+                                 int64_t capacity, int32_t* changed) {
+    if (layout == nullptr || changed == nullptr || segment_count < 0 ||
+        (segment_count > 0 && counts == nullptr))
+        return Fail(KORRAND_ERROR_ARGUMENT, "null argument");
+    return Guarded([&] {
+        const KorrandSegmentList l = *layout;
+        int64_t total = 0;
+        for (int32_t i = 0; i < segment_count; ++i) {
+            if (counts[i] < 0) return Fail(KORRAND_ERROR_ARGUMENT, "negative segment count");
+            total += counts[i];
+        }
+        if (capacity < 3 * total || (total > 0 && xyz == nullptr))
+            return Fail(KORRAND_ERROR_ARGUMENT, "room for " + std::to_string(capacity) +
+                                                    " floats, " + std::to_string(3 * total) +
+                                                    " needed");
+        const int32_t status =
+            CheckList(l, first, counts, static_cast<size_t>(segment_count), false);
+        if (status != KORRAND_OK) return status;
+        // Copied and compared in one pass: the caller learns whether anything moved without
+        // keeping a second copy or reading the points twice.
+        bool differs = false;
+        const void* at = first;
+        float* dst = xyz;
+        for (int32_t i = 0; i < segment_count; ++i) {
+            const char* src = static_cast<const char*>(Pointer(at, l.points_offset));
+            for (int32_t k = 0; k < counts[i]; ++k, src += l.point_size, dst += 3) {
+                if (!differs && std::memcmp(dst, src, 3 * sizeof(float)) != 0) differs = true;
+                std::memcpy(dst, src, 3 * sizeof(float));
+            }
+            at = Pointer(at, l.next_offset);
+        }
+        *changed = differs ? 1 : 0;
         return Ok();
     });
 }

@@ -168,6 +168,17 @@ typedef struct KorrandSegmentList {
 KORRAND_BRIDGE_API int32_t korrand_points_to_list(const KorrandInstance* instance,
                                                   const KorrandSegmentList* layout, void* first);
 
+/* Reads a host's segments the other way: copies the x, y, z of every point of the list that
+   starts at first into xyz (packed triples in list order; capacity floats, owned by the caller)
+   after checking the whole list holds exactly segment_count records of counts[i] points each.
+   *changed is 1 when any float copied differs, bit for bit, from what xyz held before, else 0:
+   a caller that reads into the same buffer each time learns whether the input moved at no
+   extra cost. On a mismatch nothing is copied. */
+KORRAND_BRIDGE_API int32_t korrand_points_from_list(const KorrandSegmentList* layout,
+                                                    const void* first, const int32_t* counts,
+                                                    int32_t segment_count, float* xyz,
+                                                    int64_t capacity, int32_t* changed);
+
 #ifdef __cplusplus
 }
 #endif

@@ -256,6 +256,36 @@ TEST_F(Bridge, WritesTheResultIntoAHostsSegmentListOnlyWhenItMatches) {
     }
     EXPECT_EQ(3 * at, want.points.size());
 
+    // Read back: the same floats, and whether anything moved since the last read.
+    std::vector<float> back(3 * at, -1.0f);
+    int32_t changed = -1;
+    const auto read = [&](const int32_t* expect, int32_t records_expected, int64_t room) {
+        return korrand_points_from_list(&layout, records.data(), expect, records_expected,
+                                        back.data(), room, &changed);
+    };
+    const auto segments = static_cast<int32_t>(n);
+    std::vector<int32_t> counts = want.counts;
+    ASSERT_EQ(read(counts.data(), segments, static_cast<int64_t>(back.size())), KORRAND_OK);
+    EXPECT_EQ(changed, 1);
+    for (size_t i = 0; i < back.size(); ++i) EXPECT_EQ(back[i], static_cast<float>(want.points[i]));
+    ASSERT_EQ(read(counts.data(), segments, static_cast<int64_t>(back.size())), KORRAND_OK);
+    EXPECT_EQ(changed, 0) << "nothing moved";
+    float& z = points[n - 1].back().xyzw[2];
+    z = std::nextafter(z, 1e9f);
+    ASSERT_EQ(read(counts.data(), segments, static_cast<int64_t>(back.size())), KORRAND_OK);
+    EXPECT_EQ(changed, 1) << "the last point moved";
+    EXPECT_EQ(back.back(), z);
+    const std::vector<float> kept = back;
+    counts[0] += 1;
+    EXPECT_EQ(read(counts.data(), segments, static_cast<int64_t>(back.size()) + 3),
+              KORRAND_ERROR_ARGUMENT);
+    counts[0] -= 1;
+    EXPECT_EQ(read(counts.data(), segments - 1, static_cast<int64_t>(back.size())),
+              KORRAND_ERROR_ARGUMENT);
+    EXPECT_EQ(read(counts.data(), segments, static_cast<int64_t>(back.size()) - 1),
+              KORRAND_ERROR_ARGUMENT);
+    EXPECT_EQ(back, kept) << "a refused read copied points";
+
     // A result without segments matches only an empty list.
     Dash(inst, Line{});
     EXPECT_EQ(korrand_points_to_list(inst, &layout, nullptr), KORRAND_OK);

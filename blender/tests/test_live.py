@@ -29,6 +29,17 @@ ob.data.splines[0].points[2].co = (2, 5, 0, 1)
 update()
 edited = support.assert_matches_reference(ob, korrand, "point moved")
 assert edited != first
+# Read again with nothing moved, it is not dashed again; moved by one float step, it is.
+korrand.live.refresh(ob, support.depsgraph())
+assert "plugin" not in korrand.live.timings, "an unchanged curve was dashed again"
+p = ob.data.splines[0].points[4]
+p.co = (6 + 2 ** -21, 0, 0, 1)  # the next float after 6
+korrand.live.timings.clear()
+update()  # the depsgraph handler reads it
+assert "plugin" in korrand.live.timings, "a moved point was not seen"
+p.co = (6, 0, 0, 1)
+update()
+assert support.result_line(ob) == edited
 
 # A shape key.
 ob.shape_key_add(name="Basis")

@@ -105,6 +105,11 @@ def _load(path):
         "korrand_points_xyzw": (ctypes.c_int32, [I, ctypes.c_void_p, ctypes.c_int64]),
         "korrand_points_to_list": (ctypes.c_int32, [I, ctypes.POINTER(SegmentList),
                                                     ctypes.c_void_p]),
+        "korrand_points_from_list": (ctypes.c_int32, [ctypes.POINTER(SegmentList),
+                                                      ctypes.c_void_p, ctypes.c_void_p,
+                                                      ctypes.c_int32, ctypes.c_void_p,
+                                                      ctypes.c_int64,
+                                                      ctypes.POINTER(ctypes.c_int32)]),
     }
     for name, (res, args) in sig.items():
         f = getattr(lib, name)
@@ -251,6 +256,16 @@ class Plugin:
 
     def instance(self):
         return Instance(self)
+
+    def points_from_list(self, layout, first, counts, xyz):
+        """Copies the points of a host's segment list (see SegmentList) into xyz, an array of
+        'f' of 3 floats per point, after checking the list against counts. True when any
+        float differs from what xyz held."""
+        changed = ctypes.c_int32()
+        self._check(self._lib.korrand_points_from_list(
+            ctypes.byref(layout), first, _address(counts), len(counts), _address(xyz), len(xyz),
+            ctypes.byref(changed)))
+        return changed.value == 1
 
     def host_alive(self):
         blocks, objects = ctypes.c_int64(), ctypes.c_int64()

@@ -117,36 +117,66 @@ def _control_points_are_drawn(ob):
 
 
 class LineForm:
-    """A curve's line form: each segment's points in an array of floats of its own, x, y, z at
-    every stride floats, and the point count of each segment."""
+    """A curve's line form: the point count of each segment, and the points, x, y, z at every
+    stride floats, either in one array (points) or in an array per segment (segments).
+    reused: the form whose points array this one took over, refilled in place; moved tells
+    whether the refill changed any of it (only then is a comparison with it meaningful)."""
 
-    def __init__(self, segments, counts, stride):
-        self.segments, self.counts, self.stride = segments, counts, stride
+    def __init__(self, counts, stride, segments=None, points=None, reused=None, moved=True):
+        self.counts, self.stride = counts, stride
+        self.segments, self.points = segments, points
+        self.reused, self.moved = reused, moved
+
+    def same_as(self, other):
+        """True when other holds these points bit for bit (other may be None)."""
+        if other is None:
+            return False
+        if self.reused is other:
+            return not self.moved
+        return self == other
 
     def __eq__(self, other):
         # Bit for bit, through bytes: comparing float arrays directly costs a Python float per
         # element (a tenth of a second at a million points), and bits are what decide the output.
-        return (isinstance(other, LineForm) and self.stride == other.stride
-                and self.counts.tobytes() == other.counts.tobytes()
-                and all(a.tobytes() == b.tobytes() for a, b in zip(self.segments, other.segments)))
+        if not (isinstance(other, LineForm) and self.stride == other.stride
+                and self.counts.tobytes() == other.counts.tobytes()):
+            return False
+        if self.points is not None or other.points is not None:
+            return self.xyz().tobytes() == other.xyz().tobytes()
+        return all(a.tobytes() == b.tobytes() for a, b in zip(self.segments, other.segments))
 
     def xyz(self):
         """All points as packed x, y, z triples."""
+        if self.points is not None and self.stride == 3:
+            return self.points
         out = array.array("f", bytes(12 * sum(self.counts)))
         at = 0
-        for seg, c in zip(self.segments, self.counts):
+        for seg, c in zip(self.segments or [self.points], self.counts):
             for k in range(3):
                 out[3 * at + k:3 * (at + c):3] = seg[k::self.stride]
             at += c
         return out
 
+    def dash(self, inst):
+        if self.points is not None:
+            return inst.dash(self.points, self.counts, self.stride)
+        return inst.dash_segments(self.segments, self.counts, self.stride)
 
-def _read_splines(splines, spare):
+
+def _read_splines(splines, spare, last):
+    counts = array.array("i", bytes(4 * len(splines)))
+    splines.foreach_get("point_count_u", counts)
+    # Straight from Blender's splines in one bridge call, into the last read's array when the
+    # counts are the same; the bridge says whether any point moved.
+    reuse = (last is not None and last.points is not None and last.stride == 3
+             and last.counts.tobytes() == counts.tobytes())
+    read = spline_memory.read(state.plugin, splines, counts, last.points if reuse else None)
+    if read is not None:
+        points, moved = read
+        return LineForm(counts, 3, points=points, reused=last if reuse else None, moved=moved)
     # Each spline into a buffer of its own: joining them in Python costs several times more
     # than reading them; the bridge gathers them. Buffers of an earlier read are reused where
     # the sizes agree: fresh memory costs more than the read itself.
-    counts = array.array("i", bytes(4 * len(splines)))
-    splines.foreach_get("point_count_u", counts)
     segments = []
     for i, (s, c) in enumerate(zip(splines, counts)):
         chunk = spare[i] if i < len(spare) and len(spare[i]) == 4 * c else None
@@ -154,21 +184,21 @@ def _read_splines(splines, spare):
             chunk = array.array("f", _ZERO) * (4 * c)
         s.points.foreach_get("co", chunk)
         segments.append(chunk)
-    return LineForm(segments, counts, 4)
+    return LineForm(counts, 4, segments=segments)
 
 
 _ZERO = [0.0]
 
 
-def _read_control_points(ob, depsgraph, spare=()):
+def _read_control_points(ob, depsgraph, spare=(), last=None):
     """The control points after shape keys, hooks and modifiers on the spline. A curve with
     none of them is read as stored, which is much faster than a copy."""
     if (ob.data.shape_keys is None
             and not any(m.show_viewport for m in ob.modifiers)):
-        return _read_splines(ob.data.splines, spare)
+        return _read_splines(ob.data.splines, spare, last)
     curve = ob.to_curve(depsgraph, apply_modifiers=True)
     try:
-        return _read_splines(curve.splines, spare)
+        return _read_splines(curve.splines, spare, last)
     finally:
         ob.to_curve_clear()
 
@@ -178,7 +208,7 @@ def _read_wire(ob, depsgraph):
     mesh = evaluated.to_mesh()
     try:
         if mesh is None:
-            return LineForm([], array.array("i"), 3)
+            return LineForm(array.array("i"), 3, segments=[])
         n = len(mesh.vertices)
         points = array.array("f", bytes(12 * n))
         mesh.vertices.foreach_get("co", points)
@@ -193,14 +223,15 @@ def _read_wire(ob, depsgraph):
     for c in counts:
         segments.append(points[3 * at:3 * (at + c)])
         at += c
-    return LineForm(segments, counts, 3)
+    return LineForm(counts, 3, segments=segments)
 
 
-def read_line_form(ob, depsgraph, spare=()):
+def read_line_form(ob, depsgraph, spare=(), last=None):
     """The evaluated curve of ob as Blender draws it, in object space, one segment per spline
-    in Blender's order. spare: segment buffers of an earlier read that may be overwritten."""
+    in Blender's order. spare: segment buffers of an earlier read that may be overwritten;
+    last: the last form read, whose points array may be refilled."""
     if _control_points_are_drawn(ob):
-        return _read_control_points(ob, depsgraph, spare)
+        return _read_control_points(ob, depsgraph, spare, last)
     return _read_wire(ob, depsgraph)
 
 
@@ -317,7 +348,8 @@ def refresh(ob, depsgraph, force=False):
         # whether anything changed.
         last = _last_input.pop(ob.name, None)
         try:
-            form = read_line_form(ob, depsgraph, _spare.get(ob.name, ()))
+            form = read_line_form(ob, depsgraph, _spare.get(ob.name, ()),
+                                  last[1] if last is not None else None)
         except ValueError as e:
             _fail(ob, str(e))
             _clear_result(res)
@@ -325,22 +357,24 @@ def refresh(ob, depsgraph, force=False):
         t1 = time.perf_counter()
         settings = _settings(ob)
         key = (settings, form)  # settings first: they are cheap to compare
-        unchanged = not force and last == key
+        unchanged = (not force and last is not None and last[0] == settings
+                     and form.same_as(last[1]))
+        form.reused = None  # answered; kept, it would chain every earlier form
         tc = time.perf_counter()
         timings.clear()
         timings.update(read=t1 - t0, compare=tc - t1)
         if unchanged:
             _last_input[ob.name] = last
-            _spare[ob.name] = form.segments
+            _spare[ob.name] = form.segments or ()
             return
         if last is not None:
-            _spare[ob.name] = last[1].segments
+            _spare[ob.name] = last[1].segments or ()
         inst = state.instance
         try:
             for pid, value in settings:
                 inst.set(pid, value)
             tp = time.perf_counter()
-            result = inst.dash_segments(form.segments, form.counts, form.stride)
+            result = form.dash(inst)
         except bridge.BridgeError as e:
             _fail(ob, str(e))
             _clear_result(res)

@@ -1,6 +1,6 @@
-"""Writes a result's points straight into Blender's splines: one bridge call for the whole
-curve, where Blender's Python API takes one call per spline, and a large curve's result has a
-hundred thousand splines. Blender does not publish where it keeps them, so the layout below is
+"""Reads a curve's points from Blender's splines and writes a result's points into them
+straight: one bridge call for the whole curve, where Blender's Python API takes one call per
+spline, and a large curve's result has a hundred thousand splines. Blender does not publish where it keeps them, so the layout below is
 checked on the running Blender before it is used, and the bridge checks each write whole
 before it writes; where either check fails, the caller writes through the Python API."""
 
@@ -70,6 +70,11 @@ def _probe(plugin):
             got.extend(buf)
         if got != want or rest != [read(name, 1) for name in ("radius", "tilt", "weight_softbody")]:
             return None
+        xyz = array.array("f", bytes(12 * sum(counts)))
+        plugin.points_from_list(layout, a, array.array("i", counts), xyz)
+        del want[3::4]
+        if xyz != want:
+            return None
         return layout
     except (bridge.BridgeError, ValueError, IndexError):
         return None
@@ -107,3 +112,21 @@ def write(plugin, inst, splines):
     except bridge.BridgeError:
         return False  # a different structure; nothing was written
     return True
+
+
+def read(plugin, splines, counts, into=None):
+    """The x, y, z of every point of splines (whose point counts are counts) in one array of
+    'f', and whether any differs from what into held; into is refilled when it is given (and
+    of the right size). None when the caller must read through the Python API."""
+    if not enabled or len(counts) == 0:
+        return None
+    found = layout(plugin)
+    if found is None:
+        return None
+    n = 3 * sum(counts)
+    xyz = into if into is not None and len(into) == n else array.array("f", bytes(4 * n))
+    try:
+        moved = plugin.points_from_list(found, splines[0].as_pointer(), counts, xyz)
+    except bridge.BridgeError:
+        return None
+    return xyz, moved or xyz is not into
