@@ -33,8 +33,9 @@ def _probe(plugin):
     if ctypes.sizeof(ctypes.c_void_p) != 8:
         return None
     inst = plugin.instance()
-    cu = bpy.data.curves.new("Korrand layout check", "CURVE")
+    cu = None
     try:
+        cu = bpy.data.curves.new("Korrand layout check", "CURVE")
         points = array.array("d", [0, 0, 0, 1, 0.5, 0, 2, 0, 1, 0, 1, 0, 3, 1, 0])
         result = inst.dash(points, array.array("i", [3, 2]))
         counts = [c for c in result.counts if c > 0]
@@ -79,7 +80,8 @@ def _probe(plugin):
     except (bridge.BridgeError, ValueError, IndexError):
         return None
     finally:
-        bpy.data.curves.remove(cu)
+        if cu is not None:
+            bpy.data.curves.remove(cu)
         inst.close()
 
 
@@ -87,8 +89,11 @@ def layout(plugin):
     """The checked layout of the running Blender's splines, or None; checked once."""
     global _layout, _checked
     if not _checked:
+        try:
+            _layout = _probe(plugin)
+        except Exception:  # no data can be made here (a restricted context): try again later
+            return None
         _checked = True
-        _layout = _probe(plugin)
         if _layout is None:
             print("Korrand: Blender's splines are not laid out as expected; the result is "
                   "written through the Python API, one call per spline", file=sys.stderr)
@@ -98,8 +103,8 @@ def layout(plugin):
 def write(plugin, inst, splines):
     """Writes the points of inst's last dash into splines when their structure matches it.
     False when it does not, or when the caller must write through the Python API."""
-    if not enabled:
-        return False
+    if not enabled or splines.id_data.library is not None:
+        return False  # linked data is read-only: the Python API refuses it, so must this
     found = layout(plugin)
     if found is None:
         return False
