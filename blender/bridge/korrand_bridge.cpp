@@ -115,8 +115,10 @@ int32_t Dash(KorrandInstance* inst, int64_t pointCount, const int32_t* counts, i
     if (t->object.GetType(inst->line) != hostmodel::Oline)
         return Fail(KORRAND_ERROR_PLUGIN, "the modifier changed the object's type");
     int64_t total = 0;
-    if (!hostmodel::SegmentCounts(inst->line, &inst->counts, &total))
+    if (!hostmodel::SegmentCounts(inst->line, &inst->counts, &total)) {
+        inst->counts.clear();  // no partial result for korrand_points_xyzw and _to_list to take
         return Fail(KORRAND_ERROR_PLUGIN, "the modifier wrote inconsistent segments");
+    }
     const HostVector* pts = t->object.GetPointR(inst->line);
     out->points = pts != nullptr ? &pts->x : nullptr;
     out->point_count = total;

@@ -10,7 +10,9 @@
  *     buffer the caller passes in stays the caller's and is not kept after the call returns.
  *   - Threads: calls on different instances may run concurrently, including korrand_dash.
  *     Calls on the same instance, and korrand_open / korrand_close, must not overlap with
- *     other calls on the same handle.
+ *     other calls on the same handle. korrand_points_to_list and korrand_points_from_list
+ *     touch the host's own memory: the host must not change or free that list during the call
+ *     (in Blender, make them on its main thread, outside evaluation).
  */
 #ifndef KORRAND_BRIDGE_H
 #define KORRAND_BRIDGE_H
@@ -173,7 +175,7 @@ KORRAND_BRIDGE_API int32_t korrand_points_to_list(const KorrandInstance* instanc
    after checking the whole list holds exactly segment_count records of counts[i] points each.
    *changed is 1 when any float copied differs, bit for bit, from what xyz held before, else 0:
    a caller that reads into the same buffer each time learns whether the input moved at no
-   extra cost. On a mismatch nothing is copied. */
+   extra cost. On a mismatch nothing is copied and *changed is left as it was. */
 KORRAND_BRIDGE_API int32_t korrand_points_from_list(const KorrandSegmentList* layout,
                                                     const void* first, const int32_t* counts,
                                                     int32_t segment_count, float* xyz,

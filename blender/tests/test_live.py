@@ -85,6 +85,40 @@ assert reads == ["wire"], reads
 assert support.result_line(ob) == seen[1]
 scene.frame_set(1)
 
+# An animated setting is followed frame by frame too (marching dashes) on a curve that the
+# frame does not move.
+still.korrand.keyframe_insert("offset", frame=1)
+still.korrand.offset = 0.5
+still.korrand.keyframe_insert("offset", frame=10)
+scene.frame_set(1)
+resting = support.result_line(still)
+scene.frame_set(7)
+assert 0 < still.korrand.offset < 0.5
+assert support.assert_matches_reference(still, korrand, "offset animated") != resting
+still.animation_data_clear()
+scene.frame_set(1)
+
+# Rendering the animation: each frame rendered is dashed for that frame, through the render's
+# own depsgraph, where the curve itself is hidden.
+scene.render.engine = "CYCLES"
+scene.cycles.device = "CPU"
+scene.cycles.samples = 1
+scene.cycles.use_denoising = False
+scene.render.resolution_x = scene.render.resolution_y = 8
+scene.render.filepath = os.path.join(support.tempfile.mkdtemp(), "frame")
+scene.frame_start = scene.frame_end = 10
+camera = bpy.data.objects.new("camera", bpy.data.cameras.new("camera"))
+scene.collection.objects.link(camera)
+scene.camera = camera
+rendered = {}
+grab = lambda sc, *a: rendered.setdefault(sc.frame_current, support.result_line(ob))
+bpy.app.handlers.render_post.append(grab)
+bpy.ops.render.render(animation=True)
+bpy.app.handlers.render_post.remove(grab)
+assert rendered == {10: seen[2]}, sorted(rendered)
+scene.frame_set(1)
+assert support.result_line(ob) == seen[0]
+
 # The result is never dashed again by its own update: a second evaluation changes nothing.
 res = ob.korrand.result
 assert not res.korrand.enabled and res.korrand.result is None
@@ -110,6 +144,20 @@ for shape in ("wire", "ring"):
     ed.hide_set(True)
     update()
     assert support.assert_matches_reference(ed, korrand, "after edit mode") != before, shape
+scene.frame_set(1)
+seen[0] = support.result_line(ob)
+
+# The dashes held in edit mode are not written under the editor; leaving it, they follow.
+res = ob.korrand.result
+bpy.context.view_layer.objects.active = res
+bpy.ops.object.mode_set(mode="EDIT")
+ob.korrand.count = 5
+assert korrand.live.status(ob).startswith("the dashes are in edit mode")
+bpy.ops.object.mode_set(mode="OBJECT")
+update()
+assert korrand.live.status(ob) == ""
+assert len(support.assert_matches_reference(ob, korrand, "after the dashes' edit mode")[0]) == 5
+ob.korrand.count = 9
 scene.frame_set(1)
 seen[0] = support.result_line(ob)
 

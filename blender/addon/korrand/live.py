@@ -36,6 +36,7 @@ def _bare(curve):
 
 
 _busy = False
+_held = set()     # source names whose result was in edit mode at their last update
 _status = {}      # source name -> message shown in its panel
 _last_input = {}  # source name -> (settings, line form) last dashed
 _spare = {}       # source name -> segment buffers of the read before the last one
@@ -119,8 +120,9 @@ def _control_points_are_drawn(ob):
 class LineForm:
     """A curve's line form: the point count of each segment, and the points, x, y, z at every
     stride floats, either in one array (points) or in an array per segment (segments).
-    reused: the form whose points array this one took over, refilled in place; moved tells
-    whether the refill changed any of it (only then is a comparison with it meaningful)."""
+    reused: the form whose points array this one took over and refilled in place. The two then
+    share that array, so comparing them says nothing; moved tells whether the refill changed
+    any float of it."""
 
     def __init__(self, counts, stride, segments=None, points=None, reused=None, moved=True):
         self.counts, self.stride = counts, stride
@@ -338,9 +340,21 @@ def refresh(ob, depsgraph, force=False):
     if (_busy or not ob.korrand.enabled or state.instance is None or ob.type != "CURVE"
             or ob.korrand.source is not None):
         return
+    if ob.library is not None:
+        return  # linked from a library: its dashes are as the library saved them
     _busy = True
     try:
         res = _own_result(ob) or _new_result(ob)
+        if res.library is not None or res.data.library is not None:
+            _status[ob.name] = "the dashes are linked from a library and cannot be updated"
+            return
+        if res.mode == "EDIT":
+            # Writing would overwrite, or free under, what is being edited; once edit mode is
+            # left the result is dashed again.
+            _held.add(ob.name)
+            _status[ob.name] = "the dashes are in edit mode; they follow again when it is left"
+            return
+        _held.discard(ob.name)
         if _move_look(ob, res):
             return
         t0 = time.perf_counter()
@@ -413,6 +427,7 @@ def set_enabled(ob, enabled, context):
         return
     for cache in (_status, _last_input, _spare, _out):
         cache.pop(ob.name, None)
+    _held.discard(ob.name)
     res = _own_result(ob)
     _busy = True
     try:
@@ -439,13 +454,21 @@ def _enabled_sources():
 
 
 def _changed_sources(depsgraph):
-    """Names of the dashed curves whose geometry the depsgraph's last evaluation updated."""
+    """Names of the dashed curves the depsgraph's last evaluation updated: their geometry, or
+    their settings (animated or driven), or their result, held in edit mode, left it."""
     changed = set()
     for u in depsgraph.updates:
         original = getattr(u.id, "original", None)
         if isinstance(original, bpy.types.Object):
-            if original.type == "CURVE" and original.korrand.enabled and u.is_updated_geometry:
-                changed.add(original.name)
+            if original.type != "CURVE":
+                continue
+            k = original.korrand
+            if k.enabled and not k.source:
+                last = _last_input.get(original.name)
+                if u.is_updated_geometry or (last is not None and last[0] != _settings(original)):
+                    changed.add(original.name)
+            elif k.source is not None and k.source.name in _held and original.mode != "EDIT":
+                changed.add(k.source.name)
         elif isinstance(original, (bpy.types.Curve, bpy.types.Key)):
             changed.update(ob.name for ob in _enabled_sources()
                            if ob.data == original or getattr(ob.data, "shape_keys", None) == original)
@@ -487,6 +510,7 @@ def _on_reload(*_):
     _spare.clear()
     _out.clear()
     _status.clear()
+    _held.clear()
 
 
 _HANDLERS = (

@@ -1,6 +1,7 @@
 """Reads a curve's points from Blender's splines and writes a result's points into them
 straight: one bridge call for the whole curve, where Blender's Python API takes one call per
-spline, and a large curve's result has a hundred thousand splines. Blender does not publish where it keeps them, so the layout below is
+spline, and a large curve's result has a hundred thousand splines. Called on Blender's main
+thread only, from the add-on's handlers and property updates, never during evaluation. Blender does not publish where it keeps them, so the layout below is
 checked on the running Blender before it is used, and the bridge checks each write whole
 before it writes; where either check fails, the caller writes through the Python API."""
 
@@ -32,9 +33,10 @@ def _probe(plugin):
     SegmentList, or None when anything disagrees."""
     if ctypes.sizeof(ctypes.c_void_p) != 8:
         return None
-    inst = plugin.instance()
+    inst = None
     cu = None
     try:
+        inst = plugin.instance()
         cu = bpy.data.curves.new("Korrand layout check", "CURVE")
         points = array.array("d", [0, 0, 0, 1, 0.5, 0, 2, 0, 1, 0, 1, 0, 3, 1, 0])
         result = inst.dash(points, array.array("i", [3, 2]))
@@ -82,16 +84,19 @@ def _probe(plugin):
     finally:
         if cu is not None:
             bpy.data.curves.remove(cu)
-        inst.close()
+        if inst is not None:
+            inst.close()
 
 
 def layout(plugin):
     """The checked layout of the running Blender's splines, or None; checked once."""
     global _layout, _checked
     if not _checked:
+        if bpy.app.is_job_running("RENDER"):
+            return None  # no data is made while a render runs; checked after it
         try:
             _layout = _probe(plugin)
-        except Exception:  # no data can be made here (a restricted context): try again later
+        except AttributeError:  # bpy.data is restricted here (add-on start-up): check later
             return None
         _checked = True
         if _layout is None:
@@ -103,8 +108,8 @@ def layout(plugin):
 def write(plugin, inst, splines):
     """Writes the points of inst's last dash into splines when their structure matches it.
     False when it does not, or when the caller must write through the Python API."""
-    if not enabled or splines.id_data.library is not None:
-        return False  # linked data is read-only: the Python API refuses it, so must this
+    if not enabled:
+        return False
     found = layout(plugin)
     if found is None:
         return False
