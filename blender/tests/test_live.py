@@ -161,6 +161,11 @@ ob.korrand.count = 9
 scene.frame_set(1)
 seen[0] = support.result_line(ob)
 
+# What is kept for a curve goes with the curve.
+still.name = "still renamed"
+update()
+assert "still" not in korrand.live._last_input
+
 # A copy of a dashed curve gets a result of its own; the original's stays as it was.
 copy = ob.copy()
 copy.data = ob.data.copy()

@@ -486,7 +486,18 @@ def _refresh_named(names, depsgraph):
 def _on_depsgraph(scene, depsgraph):
     if _busy or state.instance is None:
         return
+    _forget_missing()
     _refresh_named(_changed_sources(depsgraph), depsgraph)
+
+
+def _forget_missing():
+    """Drops what is kept for curves deleted or renamed since: a large curve's copy of its
+    points would otherwise stay until the file is closed."""
+    objects = bpy.data.objects
+    for name in [n for n in _last_input if objects.get(n) is None]:
+        for cache in (_status, _last_input, _spare, _out):
+            cache.pop(name, None)
+        _held.discard(name)
 
 
 @persistent
