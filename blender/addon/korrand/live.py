@@ -120,22 +120,23 @@ def _control_points_are_drawn(ob):
 class LineForm:
     """A curve's line form: the point count of each segment, and the points, x, y, z at every
     stride floats, either in one array (points) or in an array per segment (segments).
-    reused: the form whose points array this one took over and refilled in place. The two then
-    share that array, so comparing them says nothing; moved tells whether the refill changed
-    any float of it."""
+    refilled: the points array is the last read form's, refilled in place. The two forms then
+    share it, so comparing them says nothing; moved tells whether the refill changed any float
+    of it."""
 
-    def __init__(self, counts, stride, segments=None, points=None, reused=None, moved=True):
+    def __init__(self, counts, stride, segments=None, points=None, refilled=False, moved=True):
         self.counts, self.stride = counts, stride
         self.segments, self.points = segments, points
-        self.reused, self.moved = reused, moved
+        self.refilled, self.moved = refilled, moved
 
-    def same_as(self, other):
-        """True when other holds these points bit for bit (other may be None)."""
-        if other is None:
+    def same_as(self, last):
+        """True when last, the form read before this one (or None), holds these points bit for
+        bit."""
+        if last is None:
             return False
-        if self.reused is other:
+        if self.refilled:
             return not self.moved
-        return self == other
+        return self == last
 
     def __eq__(self, other):
         # Bit for bit, through bytes: comparing float arrays directly costs a Python float per
@@ -153,7 +154,7 @@ class LineForm:
             return self.points
         out = array.array("f", bytes(12 * sum(self.counts)))
         at = 0
-        for seg, c in zip(self.segments or [self.points], self.counts):
+        for seg, c in zip(self.segments, self.counts):
             for k in range(3):
                 out[3 * at + k:3 * (at + c):3] = seg[k::self.stride]
             at += c
@@ -175,7 +176,7 @@ def _read_splines(splines, spare, last):
     read = spline_memory.read(state.plugin, splines, counts, last.points if reuse else None)
     if read is not None:
         points, moved = read
-        return LineForm(counts, 3, points=points, reused=last if reuse else None, moved=moved)
+        return LineForm(counts, 3, points=points, refilled=reuse, moved=moved)
     # Each spline into a buffer of its own: joining them in Python costs several times more
     # than reading them; the bridge gathers them. Buffers of an earlier read are reused where
     # the sizes agree: fresh memory costs more than the read itself.
@@ -373,7 +374,6 @@ def refresh(ob, depsgraph, force=False):
         key = (settings, form)  # settings first: they are cheap to compare
         unchanged = (not force and last is not None and last[0] == settings
                      and form.same_as(last[1]))
-        form.reused = None  # answered; kept, it would chain every earlier form
         tc = time.perf_counter()
         timings.clear()
         timings.update(read=t1 - t0, compare=tc - t1)

@@ -1,9 +1,10 @@
 """Reads a curve's points from Blender's splines and writes a result's points into them
 straight: one bridge call for the whole curve, where Blender's Python API takes one call per
 spline, and a large curve's result has a hundred thousand splines. Called on Blender's main
-thread only, from the add-on's handlers and property updates, never during evaluation. Blender does not publish where it keeps them, so the layout below is
-checked on the running Blender before it is used, and the bridge checks each write whole
-before it writes; where either check fails, the caller writes through the Python API."""
+thread only, from the add-on's handlers and property updates, never during evaluation.
+Blender does not publish where it keeps splines, so the layout below is checked on the running
+Blender before it is used, and the bridge checks each list whole before it reads or writes;
+where either check fails, the caller goes through the Python API."""
 
 import array
 import ctypes
@@ -126,17 +127,16 @@ def write(plugin, inst, splines):
 
 def read(plugin, splines, counts, into=None):
     """The x, y, z of every point of splines (whose point counts are counts) in one array of
-    'f', and whether any differs from what into held; into is refilled when it is given (and
-    of the right size). None when the caller must read through the Python API."""
+    'f', and whether any differs from what into held; into, when given, holds 3 floats per
+    point and is refilled. None when the caller must read through the Python API."""
     if not enabled or len(counts) == 0:
         return None
     found = layout(plugin)
     if found is None:
         return None
-    n = 3 * sum(counts)
-    xyz = into if into is not None and len(into) == n else array.array("f", bytes(4 * n))
+    xyz = into if into is not None else array.array("f", bytes(12 * sum(counts)))
     try:
         moved = plugin.points_from_list(found, splines[0].as_pointer(), counts, xyz)
     except bridge.BridgeError:
         return None
-    return xyz, moved or xyz is not into
+    return xyz, moved or into is None
