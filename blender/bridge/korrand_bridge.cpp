@@ -28,6 +28,8 @@ struct KorrandInstance {
     hostmodel::Plugin::Instance instance{};
     HostAtom* line = nullptr;  // the line object handed to the modifier, kept for its result
     std::vector<int32_t> counts;
+    const HostVector* points = nullptr;  // the last result's points: the line's, or gathered
+    std::vector<HostVector> gathered;    // the points of several line objects, back to back
     std::string opened;
 };
 
@@ -102,6 +104,7 @@ int32_t Dash(KorrandInstance* inst, int64_t pointCount, const int32_t* counts, i
                                                 " points, not " + std::to_string(pointCount));
     *out = KorrandLine{nullptr, 0, nullptr, 0, 0};
     inst->counts.clear();
+    inst->points = nullptr;
     const HostFunctionTable* t = hostmodel::Table();
     if (inst->line == nullptr) inst->line = hostmodel::NewObject(hostmodel::Oline);
     if (t->object.ResizeObject(inst->line, static_cast<int32_t>(pointCount), segmentCount) != 1)
@@ -120,6 +123,7 @@ int32_t Dash(KorrandInstance* inst, int64_t pointCount, const int32_t* counts, i
         return Fail(KORRAND_ERROR_PLUGIN, "the modifier wrote inconsistent segments");
     }
     const HostVector* pts = t->object.GetPointR(inst->line);
+    inst->points = pts;
     out->points = pts != nullptr ? &pts->x : nullptr;
     out->point_count = total;
     out->counts = inst->counts.data();
@@ -420,6 +424,144 @@ int32_t korrand_dash_gather(KorrandInstance* instance, const float* const* segme
     });
 }
 
+int32_t korrand_dash_objects(KorrandInstance* instance, const float* points, int32_t stride,
+                             const int32_t* counts, int32_t segment_count, const int32_t* segments,
+                             const KorrandLineObject* objects, int32_t object_count,
+                             const int32_t* setting_ids, const double* setting_values,
+                             int32_t* dashes, KorrandLine* line) {
+    if (instance == nullptr || line == nullptr || segment_count < 0 || object_count < 0 ||
+        (segment_count > 0 && counts == nullptr) ||
+        (object_count > 0 && (objects == nullptr || dashes == nullptr)))
+        return Fail(KORRAND_ERROR_ARGUMENT, "null argument");
+    if (stride < 3) return Fail(KORRAND_ERROR_ARGUMENT, "a point stride below 3");
+    return Guarded([&]() -> int32_t {
+        // Where each input segment's points start, checked once for every object.
+        std::vector<int64_t> start(static_cast<size_t>(segment_count) + 1, 0);
+        for (int32_t i = 0; i < segment_count; ++i) {
+            if (counts[i] < 0) return Fail(KORRAND_ERROR_ARGUMENT, "negative segment count");
+            start[static_cast<size_t>(i) + 1] = start[static_cast<size_t>(i)] + counts[i];
+        }
+        if (start.back() > 0 && points == nullptr)
+            return Fail(KORRAND_ERROR_ARGUMENT, "null points");
+        for (int32_t k = 0; k < object_count; ++k) {
+            const KorrandLineObject& o = objects[k];
+            if (o.first_segment < 0 || o.segment_count < 0 || o.first_setting < 0 ||
+                o.setting_count < 0 || (o.segment_count > 0 && segments == nullptr) ||
+                (o.setting_count > 0 && (setting_ids == nullptr || setting_values == nullptr)))
+                return Fail(KORRAND_ERROR_ARGUMENT,
+                            "line object " + std::to_string(k) + " is not laid out as expected");
+            for (int32_t i = 0; i < o.segment_count; ++i) {
+                const int32_t s = segments[static_cast<int64_t>(o.first_segment) + i];
+                if (s < 0 || s >= segment_count)
+                    return Fail(KORRAND_ERROR_ARGUMENT, "line object " + std::to_string(k) +
+                                                            " names segment " + std::to_string(s) +
+                                                            " of " + std::to_string(segment_count));
+            }
+        }
+        std::vector<int32_t> all;
+        std::vector<HostVector> gathered;
+        std::vector<int32_t> own;
+        int32_t result = 1;
+        for (int32_t k = 0; k < object_count; ++k) {
+            const KorrandLineObject& o = objects[k];
+            const int32_t* mine = segments + o.first_segment;
+            // The object's own settings, over the instance's; the instance's come back after.
+            std::vector<double> kept(static_cast<size_t>(o.setting_count));
+            int32_t status = KORRAND_OK;
+            int32_t set = 0;
+            for (; set < o.setting_count && status == KORRAND_OK; ++set) {
+                const int32_t id = setting_ids[o.first_setting + set];
+                status = korrand_get(instance, id, &kept[static_cast<size_t>(set)]);
+                if (status == KORRAND_OK)
+                    status = korrand_set(instance, id, setting_values[o.first_setting + set]);
+            }
+            if (status == KORRAND_OK) {
+                own.clear();
+                int64_t total = 0;
+                for (int32_t i = 0; i < o.segment_count; ++i) {
+                    own.push_back(counts[mine[i]]);
+                    total += counts[mine[i]];
+                }
+                KorrandLine part{};
+                status =
+                    Dash(instance, total, own.data(), o.segment_count, &part, [&](HostVector* dst) {
+                        for (int32_t i = 0; i < o.segment_count; ++i) {
+                            const float* p = points + start[mine[i]] * stride;
+                            for (int32_t c = 0; c < counts[mine[i]]; ++c, p += stride)
+                                *dst++ = HostVector{p[0], p[1], p[2]};
+                        }
+                    });
+                if (status == KORRAND_OK) {
+                    dashes[k] = part.segment_count;
+                    all.insert(all.end(), instance->counts.begin(), instance->counts.end());
+                    if (part.point_count > 0)
+                        gathered.insert(gathered.end(), instance->points,
+                                        instance->points + part.point_count);
+                    if (part.result != 1) result = 0;
+                }
+            }
+            const std::string error = status == KORRAND_OK ? "" : korrand_last_error();
+            // Values just read back in: korrand_set takes them.
+            for (int32_t i = set - 1; i >= 0; --i)
+                korrand_set(instance, setting_ids[o.first_setting + i],
+                            kept[static_cast<size_t>(i)]);
+            if (status != KORRAND_OK) {
+                instance->counts.clear();  // no partial result for the readers
+                instance->points = nullptr;
+                return Fail(status, "line object " + std::to_string(k) + ": " + error);
+            }
+        }
+        instance->counts.swap(all);
+        instance->gathered.swap(gathered);
+        instance->points = instance->gathered.data();
+        line->points = instance->gathered.empty() ? nullptr : &instance->gathered[0].x;
+        line->point_count = static_cast<int64_t>(instance->gathered.size());
+        line->counts = instance->counts.data();
+        line->segment_count = static_cast<int32_t>(instance->counts.size());
+        line->result = result;
+        return Ok();
+    });
+}
+
+int32_t korrand_segment_lengths(const float* points, int32_t stride, const int32_t* counts,
+                                int32_t segment_count, const int32_t* closed, const double* matrix,
+                                double* lengths) {
+    if (segment_count < 0 || (segment_count > 0 && (counts == nullptr || lengths == nullptr)))
+        return Fail(KORRAND_ERROR_ARGUMENT, "null argument");
+    if (stride < 3) return Fail(KORRAND_ERROR_ARGUMENT, "a point stride below 3");
+    const double identity[16] = {1, 0, 0, 0, 0, 1, 0, 0, 0, 0, 1, 0, 0, 0, 0, 1};
+    const double* m = matrix != nullptr ? matrix : identity;
+    const auto at = [&](const float* p) {
+        const double x = p[0], y = p[1], z = p[2];
+        return HostVector{m[0] * x + m[1] * y + m[2] * z + m[3],
+                          m[4] * x + m[5] * y + m[6] * z + m[7],
+                          m[8] * x + m[9] * y + m[10] * z + m[11]};
+    };
+    const auto distance = [](const HostVector& a, const HostVector& b) {
+        const double dx = b.x - a.x, dy = b.y - a.y, dz = b.z - a.z;
+        return std::sqrt(dx * dx + dy * dy + dz * dz);
+    };
+    const float* p = points;
+    for (int32_t i = 0; i < segment_count; ++i) {
+        if (counts[i] < 0) return Fail(KORRAND_ERROR_ARGUMENT, "negative segment count");
+        if (counts[i] > 0 && p == nullptr) return Fail(KORRAND_ERROR_ARGUMENT, "null points");
+        double length = 0;
+        if (counts[i] > 0) {
+            const HostVector first = at(p);
+            HostVector last = first;
+            for (int32_t k = 1; k < counts[i]; ++k) {
+                const HostVector next = at(p + static_cast<int64_t>(k) * stride);
+                length += distance(last, next);
+                last = next;
+            }
+            if (closed != nullptr && closed[i] == 1) length += distance(last, first);
+            p += static_cast<int64_t>(counts[i]) * stride;
+        }
+        lengths[i] = length;
+    }
+    return Ok();
+}
+
 int32_t korrand_points_xyzw(const KorrandInstance* instance, float* xyzw, int64_t capacity) {
     if (instance == nullptr || (xyzw == nullptr && capacity > 0))
         return Fail(KORRAND_ERROR_ARGUMENT, "null argument");
@@ -428,7 +570,7 @@ int32_t korrand_points_xyzw(const KorrandInstance* instance, float* xyzw, int64_
     if (capacity < 4 * n)
         return Fail(KORRAND_ERROR_ARGUMENT, "room for " + std::to_string(capacity) + " floats, " +
                                                 std::to_string(4 * n) + " needed");
-    const HostVector* pts = n > 0 ? hostmodel::Table()->object.GetPointR(instance->line) : nullptr;
+    const HostVector* pts = instance->points;
     for (int64_t i = 0; i < n; ++i) {
         xyzw[4 * i] = static_cast<float>(pts[i].x);
         xyzw[4 * i + 1] = static_cast<float>(pts[i].y);
@@ -449,7 +591,7 @@ int32_t korrand_points_to_list(const KorrandInstance* instance, const KorrandSeg
         const int32_t status = CheckList(l, first, counts.data(), counts.size(), true);
         if (status != KORRAND_OK) return status;
         if (first == nullptr) return Ok();  // the result has no points: nothing to write
-        const HostVector* pts = hostmodel::Table()->object.GetPointR(instance->line);
+        const HostVector* pts = instance->points;
         void* at = first;
         for (int32_t c : counts) {
             if (c == 0) continue;

@@ -144,6 +144,40 @@ KORRAND_BRIDGE_API int32_t korrand_dash_gather(KorrandInstance* instance,
                                                const int32_t* counts, int32_t segment_count,
                                                KorrandLine* line);
 
+/* One line object of korrand_dash_objects: the input segments it holds and the settings it is
+   dashed with besides the instance's own. */
+typedef struct KorrandLineObject {
+    int32_t first_segment; /* its segments are segments[first_segment + i], i < segment_count */
+    int32_t segment_count;
+    int32_t first_setting; /* its settings: setting_ids and setting_values from first_setting */
+    int32_t setting_count;
+} KorrandLineObject;
+
+/* Runs the modifier once per line object, as a host hands it several objects: the input is a
+   line form of segment_count segments of counts[i] points (x, y, z every stride floats, widened
+   exactly, segments back to back); object k holds the input segments whose indices segments[]
+   lists for it, in that order, and is dashed with the instance's settings and its own on top
+   (each id and value as korrand_set takes them; the instance's values are back when the call
+   returns). dashes[k] receives how many segments object k came out with; line receives all of
+   them, object after object, and its result is 1 only when every object's modify answered 1.
+   The result is read with korrand_points_xyzw and korrand_points_to_list as korrand_dash's. */
+KORRAND_BRIDGE_API int32_t korrand_dash_objects(KorrandInstance* instance, const float* points,
+                                                int32_t stride, const int32_t* counts,
+                                                int32_t segment_count, const int32_t* segments,
+                                                const KorrandLineObject* objects,
+                                                int32_t object_count, const int32_t* setting_ids,
+                                                const double* setting_values, int32_t* dashes,
+                                                KorrandLine* line);
+
+/* The length of each of segment_count segments of a line form laid out as korrand_dash_objects
+   takes it, after the affine transform matrix (16 doubles, row by row, the last row 0 0 0 1;
+   null for none), into lengths (segment_count doubles). closed[i] 1 adds the edge from segment
+   i's last point back to its first; closed may be null (all open). */
+KORRAND_BRIDGE_API int32_t korrand_segment_lengths(const float* points, int32_t stride,
+                                                   const int32_t* counts, int32_t segment_count,
+                                                   const int32_t* closed, const double* matrix,
+                                                   double* lengths);
+
 /* Writes the points of the last korrand_dash result into xyzw (4 * its point_count floats,
    owned by the caller) as x, y, z rounded once to single precision and w = 1, the layout of
    a host that keeps single-precision homogeneous points. */

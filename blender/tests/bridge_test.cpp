@@ -190,6 +190,98 @@ TEST_F(Bridge, DashesLineObjectsInDoubleAndSinglePrecision) {
     korrand_instance_destroy(inst);
 }
 
+// Several line objects in one call are what separate calls give, object after object, each
+// with its own settings on top of the instance's, which are left as they were.
+TEST_F(Bridge, DashesSeveralLineObjectsWithSettingsOfTheirOwn) {
+    KorrandInstance* inst = NewInstance();
+    const KorrandParameter count = Param(plugin_, "KORRAND_COUNT");
+    const KorrandParameter closed = Param(plugin_, "KORRAND_CLOSED");
+    ASSERT_EQ(korrand_set(inst, count.id, 6), KORRAND_OK);
+    const Line in = Shape();
+    std::vector<float> in32(in.points.begin(), in.points.end());
+    std::vector<double> widened(in32.begin(), in32.end());
+    const size_t square = 3 * static_cast<size_t>(in.counts[0]);
+    // The wave measured open with 9 dashes, then the square as the instance says.
+    const Line wave{
+        std::vector<double>(widened.begin() + static_cast<std::ptrdiff_t>(square), widened.end()),
+        {in.counts[1]}};
+    const Line ring{
+        std::vector<double>(widened.begin(), widened.begin() + static_cast<std::ptrdiff_t>(square)),
+        {in.counts[0]}};
+    ASSERT_EQ(korrand_set(inst, closed.id, 0), KORRAND_OK);
+    ASSERT_EQ(korrand_set(inst, count.id, 9), KORRAND_OK);
+    const Line wantWave = Dash(inst, wave);
+    ASSERT_EQ(korrand_set(inst, closed.id, 1), KORRAND_OK);
+    ASSERT_EQ(korrand_set(inst, count.id, 6), KORRAND_OK);
+    const Line wantRing = Dash(inst, ring);
+
+    const int32_t segments[] = {1, 0};
+    const KorrandLineObject objects[] = {{0, 1, 0, 2}, {1, 1, 2, 0}};
+    const int32_t ids[] = {closed.id, count.id};
+    const double values[] = {0, 9};
+    int32_t dashes[2] = {-1, -1};
+    KorrandLine got{};
+    ASSERT_EQ(korrand_dash_objects(inst, in32.data(), 3, in.counts.data(), 2, segments, objects, 2,
+                                   ids, values, dashes, &got),
+              KORRAND_OK)
+        << korrand_last_error();
+    EXPECT_EQ(got.result, 1);
+    EXPECT_EQ(dashes[0], static_cast<int32_t>(wantWave.counts.size()));
+    EXPECT_EQ(dashes[1], static_cast<int32_t>(wantRing.counts.size()));
+    Line want = wantWave;
+    want.points.insert(want.points.end(), wantRing.points.begin(), wantRing.points.end());
+    want.counts.insert(want.counts.end(), wantRing.counts.begin(), wantRing.counts.end());
+    const Line both = Result(got);
+    EXPECT_EQ(both.counts, want.counts);
+    EXPECT_EQ(both.points, want.points);
+    double v = -1;
+    ASSERT_EQ(korrand_get(inst, count.id, &v), KORRAND_OK);
+    EXPECT_EQ(v, 6);
+    ASSERT_EQ(korrand_get(inst, closed.id, &v), KORRAND_OK);
+    EXPECT_EQ(v, 1);
+    // The gathered result is what the readers of a result read.
+    std::vector<float> xyzw(4 * static_cast<size_t>(got.point_count));
+    ASSERT_EQ(korrand_points_xyzw(inst, xyzw.data(), static_cast<int64_t>(xyzw.size())),
+              KORRAND_OK);
+    EXPECT_EQ(xyzw[4], static_cast<float>(want.points[3]));
+    EXPECT_EQ(xyzw.back(), 1.0f);
+    EXPECT_NE(korrand_points_xyzw(inst, xyzw.data(), 0), KORRAND_OK);
+
+    // A value the description refuses, or a segment that is not there: an error, no result
+    // for the readers, and the instance's settings as they were.
+    const double tooMany[] = {0, 1e9};
+    EXPECT_EQ(korrand_dash_objects(inst, in32.data(), 3, in.counts.data(), 2, segments, objects, 2,
+                                   ids, tooMany, dashes, &got),
+              KORRAND_ERROR_VALUE);
+    EXPECT_NE(std::string(korrand_last_error()).find("line object 0"), std::string::npos);
+    EXPECT_EQ(korrand_points_xyzw(inst, xyzw.data(), 0), KORRAND_OK);  // nothing left to read
+    ASSERT_EQ(korrand_get(inst, count.id, &v), KORRAND_OK);
+    EXPECT_EQ(v, 6);
+    const int32_t missing[] = {1, 2};
+    EXPECT_EQ(korrand_dash_objects(inst, in32.data(), 3, in.counts.data(), 2, missing, objects, 2,
+                                   ids, values, dashes, &got),
+              KORRAND_ERROR_ARGUMENT);
+    korrand_instance_destroy(inst);
+}
+
+TEST(BridgeLengths, MeasuresSegmentsAfterATransform) {
+    const float square[] = {0, 0, 0, 1, 0, 0, 1, 1, 0, 0, 1, 0, 5, 5, 5};
+    const int32_t counts[] = {4, 1};
+    const int32_t closed[] = {1, 1};
+    double lengths[2] = {-1, -1};
+    ASSERT_EQ(korrand_segment_lengths(square, 3, counts, 2, closed, nullptr, lengths), KORRAND_OK);
+    EXPECT_EQ(lengths[0], 4.0);
+    EXPECT_EQ(lengths[1], 0.0);  // a lone point has no length
+    ASSERT_EQ(korrand_segment_lengths(square, 3, counts, 2, nullptr, nullptr, lengths), KORRAND_OK);
+    EXPECT_EQ(lengths[0], 3.0);
+    // Stretched along x by 3 and moved: the sides along x count three times.
+    const double m[16] = {3, 0, 0, 7, 0, 1, 0, -2, 0, 0, 1, 4, 0, 0, 0, 1};
+    ASSERT_EQ(korrand_segment_lengths(square, 3, counts, 2, closed, m, lengths), KORRAND_OK);
+    EXPECT_EQ(lengths[0], 8.0);
+    EXPECT_EQ(korrand_segment_lengths(square, 2, counts, 2, closed, m, lengths),
+              KORRAND_ERROR_ARGUMENT);
+}
+
 // A host's own segment records, laid out unlike the bridge's structures: the count after a
 // field of the host's, the next pointer last, and points with bytes of the host's after x, y, z, w.
 struct HostPoint {
