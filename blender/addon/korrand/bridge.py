@@ -49,6 +49,15 @@ class SegmentList(ctypes.Structure):
     ]
 
 
+class _LineObject(ctypes.Structure):
+    _fields_ = [
+        ("first_segment", ctypes.c_int32),
+        ("segment_count", ctypes.c_int32),
+        ("first_setting", ctypes.c_int32),
+        ("setting_count", ctypes.c_int32),
+    ]
+
+
 class Parameter:
     """One parameter of the plug-in's description resource."""
 
@@ -102,6 +111,15 @@ def _load(path):
         "korrand_dash_gather": (ctypes.c_int32, [I, ctypes.c_void_p, ctypes.c_int32,
                                                  ctypes.c_void_p, ctypes.c_int32,
                                                  ctypes.POINTER(_Line)]),
+        "korrand_dash_objects": (ctypes.c_int32, [I, ctypes.c_void_p, ctypes.c_int32,
+                                                  ctypes.c_void_p, ctypes.c_int32, ctypes.c_void_p,
+                                                  ctypes.POINTER(_LineObject), ctypes.c_int32,
+                                                  ctypes.c_void_p, ctypes.c_void_p,
+                                                  ctypes.c_void_p, ctypes.POINTER(_Line)]),
+        "korrand_segment_lengths": (ctypes.c_int32, [ctypes.c_void_p, ctypes.c_int32,
+                                                     ctypes.c_void_p, ctypes.c_int32,
+                                                     ctypes.c_void_p, ctypes.c_void_p,
+                                                     ctypes.c_void_p]),
         "korrand_points_xyzw": (ctypes.c_int32, [I, ctypes.c_void_p, ctypes.c_int64]),
         "korrand_points_to_list": (ctypes.c_int32, [I, ctypes.POINTER(SegmentList),
                                                     ctypes.c_void_p]),
@@ -191,6 +209,31 @@ class Instance:
             self._handle, addresses, stride, _address(counts), len(counts), ctypes.byref(line)))
         return self._result(line)
 
+    def dash_objects(self, points, counts, stride, objects):
+        """Dashes a line form (points an array of 'f', x, y, z at every stride floats; counts an
+        array of 'i') as several line objects: objects is a list of (segments, settings), the
+        indices of the input segments each object holds, in order, and a dict of parameter id
+        to value set for it alone. Returns the Result of all of them, object after object, and
+        an array of 'i' of how many segments each object came out with."""
+        if counts.itemsize != 4 or points.typecode != "f":
+            raise BridgeError("points must be an array of 'f', counts of 32-bit ints")
+        order = array.array("i")
+        ids, values = array.array("i"), array.array("d")
+        table = (_LineObject * len(objects))()
+        for k, (segments, settings) in enumerate(objects):
+            table[k] = _LineObject(len(order), len(segments), len(ids), len(settings))
+            order.extend(segments)
+            for pid, value in settings.items():
+                ids.append(pid)
+                values.append(value)
+        dashes = array.array("i", bytes(4 * len(objects)))
+        line = _Line()
+        self._plugin._check(self._lib.korrand_dash_objects(
+            self._handle, _address(points), stride, _address(counts), len(counts),
+            _address(order), table, len(objects), _address(ids), _address(values),
+            _address(dashes), ctypes.byref(line)))
+        return self._result(line), dashes
+
     def _result(self, line):
         out = array.array("i", bytes(4 * line.segment_count))
         if line.segment_count:
@@ -266,6 +309,17 @@ class Plugin:
             ctypes.byref(layout), first, _address(counts), len(counts), _address(xyz), len(xyz),
             ctypes.byref(changed)))
         return changed.value == 1
+
+    def segment_lengths(self, points, counts, stride, closed=None, matrix=None):
+        """The length of each segment of a line form (as dash_objects takes it) after matrix,
+        16 floats row by row (None: as it is), closed an array of 'i' (1: with the edge back
+        to the segment's first point) or None. An array of 'd'."""
+        lengths = array.array("d", bytes(8 * len(counts)))
+        m = (ctypes.c_double * 16)(*matrix) if matrix is not None else None
+        self._check(self._lib.korrand_segment_lengths(
+            _address(points), stride, _address(counts), len(counts),
+            _address(closed) if closed is not None else None, m, _address(lengths)))
+        return lengths
 
     def host_alive(self):
         blocks, objects = ctypes.c_int64(), ctypes.c_int64()
