@@ -14,17 +14,18 @@
 
 namespace dash {
 
-// One pass's view of the parameters; start and end normalised by NormaliseRange.
+// One pass's view of the parameters; start and end normalised by NormaliseRange. A snapshot
+// made without values holds the defaults a new modifier object writes.
 struct DashSettings {
-    double offset;
-    bool closed;
-    int32_t count;
-    int32_t seed;
-    double jitter;
-    int32_t subdivision;
-    bool relative;
-    double start;
-    double end;
+    double offset = 0.0;
+    bool closed = true;
+    int32_t count = 100;
+    int32_t seed = 100;
+    double jitter = 0.0;
+    int32_t subdivision = 1;
+    bool relative = false;
+    double start = 0.0;
+    double end = 1.0;
 };
 
 // A jitter of 1 moves a division parameter by at most a tenth of the segment.
@@ -78,6 +79,32 @@ inline bool NormaliseRange(DashSettings& s) {
         s.start = lower;
     }
     return !(fabs(s.end - s.start) < kEmptyRangeWidth);
+}
+
+// Where each segment record of a line object starts among its points, and whether it can be
+// read: every count moves the start on, a negative one backwards, and a segment that holds a
+// negative count, starts before the first point or reaches past the last is dropped unread.
+class SegmentWalk {
+public:
+    explicit SegmentWalk(int64_t pointCount) : points_(pointCount) {}
+
+    // The next segment, of count points: its first point in *first; false when it cannot be read.
+    bool Next(int32_t count, int64_t* first) {
+        *first = next_;
+        next_ += count;
+        return count >= 0 && *first >= 0 && *first + count <= points_;
+    }
+
+private:
+    int64_t points_;
+    int64_t next_ = 0;  // 64 bits, so adding any count cannot wrap
+};
+
+// A measured segment of length 0 has nowhere to put dashes; neither has one whose length is not
+// finite (non-finite points), where every position would be meaningless. The comparison is IEEE
+// in every build: a NaN length is not 0 and is dropped as not finite.
+inline bool HoldsDashes(double length) {
+    return length != 0.0 && isfinite(length);
 }
 
 // What every segment of one pass shares.
