@@ -12,6 +12,8 @@
 #include <math.h>
 #include <stdint.h>
 
+#include "platform.h"
+
 namespace dash {
 
 // One pass's view of the parameters; start and end normalised by NormaliseRange. A snapshot
@@ -73,6 +75,7 @@ inline bool NormaliseRange(DashSettings& s) {
     if (fabs(s.offset) >= kOffsetPhaseLimit) s.offset = s.offset - trunc(s.offset);
     ClampInto(s.start, 0.0, 1.0);
     ClampInto(s.end, 0.0, 1.0);
+    // The exchange and the empty-range test compare as IEEE in every build: false with NaN.
     if (s.start > s.end) {
         const double lower = s.end;
         s.end = s.start;
@@ -141,7 +144,12 @@ int64_t LayDivisions(const DashSettings& s, int32_t n, double step, Random& rand
         double x = static_cast<double>(j) * step;
         if (jitter) {
             const double d = random.NextSigned();
+#if KORRAND_MACOS_ARITHMETIC
+            // macOS x86-64 scales the amount first; the last bits differ from Windows'.
+            x = x + (kJitterScale * s.jitter) * d;
+#else
             x = x + (d * kJitterScale) * s.jitter;
+#endif
         }
         if (!divisions.Append(x)) break;
     }
@@ -170,7 +178,7 @@ bool CutAtWrap(double a, double b, double offset, int32_t samples, Array& first,
     const double h = 1.0 / static_cast<double>(samples - 1);
     const double c1 = ceil(shiftedA);
     const double c2 = ceil(shiftedB);
-    const bool wrap = c1 != c2;
+    const bool wrap = c1 != c2;  // IEEE in every build: a NaN end wraps
 
     first.SetEmpty();
     second.SetEmpty();
@@ -178,7 +186,12 @@ bool CutAtWrap(double a, double b, double offset, int32_t samples, Array& first,
     double threshold = c1;
     const double span = shiftedB - shiftedA;
     for (int32_t k = 0; k < samples; ++k) {
+#if KORRAND_MACOS_ARITHMETIC
+        // macOS x86-64 scales the span by the step first; the last bits differ from Windows'.
+        double u = static_cast<double>(k) * (h * span) + shiftedA;
+#else
         double u = (static_cast<double>(k) * h) * span + shiftedA;
+#endif
         if (wrap && u >= threshold) {
             if (!first.Append(1.0) || !second.Append(0.0)) return false;
             inSecond = true;
@@ -217,7 +230,7 @@ void LayOutSegment(const DashSettings& s, const PassLayout& p, double length, do
         double b = v[i + 1];
         ClampInto(a, s.start, s.end);
         ClampInto(b, s.start, s.end);
-        if (a == b) continue;
+        if (a == b) continue;  // IEEE in every build: a NaN end is kept
         const int32_t samples = SampleCount(a, b, step, p.samplesPerUnit);
         if (!CutAtWrap(a, b, s.offset, samples, sink.first, sink.second)) continue;
         sink.Emit(sink.first);
