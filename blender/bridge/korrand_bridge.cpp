@@ -78,7 +78,7 @@ const hostmodel::Registration* FindModifier(const hostmodel::Plugin& plugin) {
     for (const hostmodel::Registration& r : hostmodel::Registry()) {
         if (r.kind != HOST_PLUGINTYPE_OBJECT) continue;
         const hostmodel::Registration* own = plugin.Find(r.id);
-        if (own != nullptr && own->record.ModifyObject != nullptr) return own;
+        if (own != nullptr && own->record.ModifyObject.function != nullptr) return own;
     }
     return nullptr;
 }
