@@ -13,6 +13,9 @@ packages=(
 if [ "${KORRAND_WINDOWS:-0}" = 1 ]; then
   packages+=(g++-mingw-w64-x86-64-posix wine64)
 fi
+if [ "${KORRAND_MACOS:-0}" = 1 ]; then
+  packages+=(lld-14 llvm-14) # the Mach-O linker, llvm-objdump and llvm-nm
+fi
 
 missing=()
 for p in "${packages[@]}"; do

@@ -3,8 +3,11 @@
 #
 # First the C and C++ sources are checked against .clang-format (scripts/check_format.sh).
 # After the normal build and tests come the Windows build (scripts/windows.sh: the plug-in and
-# the tests cross-built with MinGW-w64 and run under Wine) and the robustness stages, each in a
-# build folder of its own:
+# the tests cross-built with MinGW-w64 and run under Wine), the macOS stages and the robustness
+# stages, each in a build folder of its own:
+#   build-macos-arith  the suite (Blender's tests left out) built with KORRAND_MACOS_VARIANT: the
+#               macOS x86-64 build's arithmetic and registration record, here on Linux
+#   build-macos the plug-in cross-built as a Mach-O library and checked (scripts/macos.sh)
 #   build-asan  the whole suite with AddressSanitizer + UndefinedBehaviorSanitizer (gcc)
 #   build-tsan  the concurrency tests (plug-in, Blender bridge) with ThreadSanitizer (gcc)
 #   build-fuzz  each libFuzzer target for KORRAND_FUZZ_SECONDS (default 60) (clang, scripts/fuzz.sh)
@@ -31,12 +34,21 @@ ctest --test-dir "$build" -j "$jobs" --output-on-failure
 
 if [ "${CI:-false}" = true ]; then sanitizers=${KORRAND_CI_SANITIZERS:-1}; else sanitizers=${KORRAND_CI_SANITIZERS:-0}; fi
 if [ "$sanitizers" != 1 ]; then
-  echo "Windows, sanitizer and fuzzing stages skipped (KORRAND_CI_SANITIZERS=1 runs them)"
+  echo "Windows, macOS, sanitizer and fuzzing stages skipped (KORRAND_CI_SANITIZERS=1 runs them)"
   exit 0
 fi
 
 stage "Windows x64: cross-build, tests under Wine, bit comparison with Linux"
 bash scripts/windows.sh
+
+stage "macOS x86-64 variant on Linux: the suite with its arithmetic and record (Blender's skipped)"
+cmake -S . -B build-macos-arith -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+  -DKORRAND_BUILD_TESTS=ON -DKORRAND_BUILD_BENCH=ON -DKORRAND_MACOS_VARIANT=ON >/dev/null
+cmake --build build-macos-arith -j "$jobs"
+KORRAND_BLENDER=0 ctest --test-dir build-macos-arith -j "$jobs" --output-on-failure
+
+stage "macOS x86-64: the plug-in cross-built as a Mach-O library and checked"
+bash scripts/macos.sh
 
 # gcc's sanitizer runtimes are shared libraries, so the plug-in keeps --no-undefined. The same
 # options apply while building: test discovery runs the executables.
