@@ -13,6 +13,7 @@
 #include <thread>
 
 #include "host_model.h"
+#include "modifier_plugin.h"
 
 namespace fs = std::filesystem;
 
@@ -628,7 +629,7 @@ TEST_F(Model, ResourcesAndDescriptionsAreReadAndValidated) {
     ASSERT_TRUE(d) << error;
     ASSERT_EQ(d->parameters.size(), 3u);
     EXPECT_EQ(*d->parameters[0].def, 5.0);
-    EXPECT_EQ(d->parameters[2].type, "BUTTON");
+    EXPECT_EQ(d->parameters[2].type, hostmodel::ParameterType::Button);
     EXPECT_FALSE(hostmodel::ReadDescription(folder, "../okx", &error));
 
     const std::vector<std::pair<std::string, std::string>> bad = {
@@ -638,6 +639,10 @@ TEST_F(Model, ResourcesAndDescriptionsAreReadAndValidated) {
         {"default",
          R"({"name":"okx","parameters":[{"id":1,"name":"A","type":"REAL","default":2,"min":0,"max":1}]})"},
         {"name", R"({"name":"other","parameters":[]})"},
+        {"same key",
+         R"({"name":"okx","parameters":[{"id":1,"name":"A_X","type":"LONG"},{"id":2,"name":"B_X","type":"REAL"}]})"},
+        {"off of a number",
+         R"({"name":"okx","parameters":[{"id":1,"name":"A_X","type":"LONG","off":"y"}]})"},
         {"json", R"({"name":"okx","parameters":[)"}};
     for (const auto& [why, text] : bad) {
         WriteFile(fs::path(folder) / "res/description/okx.json", text);
@@ -754,6 +759,116 @@ TEST_F(Model, RegisterPluginKeepsTheObjectPartsIcon) {
     fs::remove_all(folder);
 }
 
+// A record of the other platform's width is refused, with the reason; this platform's is taken.
+TEST_F(Model, RegisterPluginReadsOnlyThisPlatformsRecordWidth) {
+    hostmodel::ClearRegistry();
+    const int32_t own = HOST_OBJECT_RECORD_SIZE;
+    const int32_t other = own == HOST_OBJECT_RECORD_SIZE_MACOS ? HOST_OBJECT_RECORD_SIZE_WINDOWS
+                                                               : HOST_OBJECT_RECORD_SIZE_MACOS;
+    HostObjectPluginRecord rec{};
+    rec.node.info = 129;
+    std::vector<unsigned char> bytes(HOST_OBJECT_RECORD_SIZE_MACOS, 0);  // room for either
+    std::memcpy(bytes.data(), &rec, sizeof rec);
+    EXPECT_EQ(T().registration.RegisterPlugin(13000, 5, 42, nullptr, bytes.data(), other), 0);
+    EXPECT_TRUE(hostmodel::Registry().empty());
+    auto refused = hostmodel::RefusedRegistrations();
+    ASSERT_EQ(refused.size(), 1u);
+    EXPECT_EQ(refused[0].rfind("registration of plug-in 42 refused: a record of " +
+                                   std::to_string(other) + " bytes",
+                               0),
+              0u)
+        << refused[0];
+    EXPECT_NE(refused[0].find("this host reads records of " + std::to_string(own) + " bytes"),
+              std::string::npos)
+        << refused[0];
+
+    ASSERT_EQ(T().registration.RegisterPlugin(13000, 5, 42, nullptr, bytes.data(), own), 1);
+    ASSERT_EQ(hostmodel::Registry().size(), 1u);
+    EXPECT_EQ(hostmodel::Registry()[0].recordSize, own);
+    EXPECT_EQ(hostmodel::Registry()[0].record.node.info, 129);
+    EXPECT_EQ(hostmodel::RefusedRegistrations().size(), 1u);
+    hostmodel::ClearRegistry();
+    EXPECT_TRUE(hostmodel::RefusedRegistrations().empty());
+}
+
+namespace {
+// What the operations called through an entry saw.
+const void* g_self = nullptr;
+
+int32_t PlainOperation(HostNodeData* obj, int32_t x) {
+    g_self = obj;
+    return x + 100;
+}
+
+// An object of two polymorphic bases, so that entries of the second need a this-adjustment.
+struct FirstBase {
+    virtual ~FirstBase() = default;
+    virtual int32_t Twice(int32_t x) {
+        g_self = this;
+        return 2 * x;
+    }
+    int64_t first = 1;
+};
+struct SecondBase {
+    virtual ~SecondBase() = default;
+    virtual int32_t Thrice(int32_t x) {
+        g_self = this;
+        return 3 * x;
+    }
+    int32_t Less(int32_t x) {
+        g_self = this;
+        return x - 1;
+    }
+    int64_t second = 2;
+};
+struct BothBases : FirstBase, SecondBase {
+    int32_t Thrice(int32_t x) override {
+        g_self = this;
+        return 30 * x;
+    }
+};
+
+// One entry of the record's kind.
+struct OneEntry {
+    HOST_OPERATION(int32_t, Call, (HostNodeData*, int32_t));
+};
+}  // namespace
+
+// The host calls an entry as host_abi.h says: with 8-byte entries the function gets the object;
+// with 16-byte entries the slot reads as the compiler lays out a pointer to member function,
+// so entries made from real ones reach the right code with the right this.
+TEST_F(Model, OperationEntriesAreReadAsThisPlatformLaysThemOut) {
+    static_assert(sizeof(OneEntry) == HOST_OPERATION_ENTRY_SIZE, "an entry is one slot");
+    BothBases object;
+    HostNodeData* obj = reinterpret_cast<HostNodeData*>(&object);
+    const void* second = static_cast<SecondBase*>(&object);
+    ASSERT_NE(second, static_cast<const void*>(&object));
+
+    OneEntry plain{};
+    plain.Call.function = PlainOperation;
+    EXPECT_EQ(hostmodel::CallOperation(plain.Call, obj, 5), 105);
+    EXPECT_EQ(g_self, static_cast<const void*>(&object));
+
+#if HOST_OPERATION_ENTRY_SIZE == 16
+    auto call = [&](int32_t (BothBases::*member)(int32_t), int32_t x) {
+        static_assert(sizeof member == sizeof(OneEntry), "a pointer to member fills the slot");
+        OneEntry entry;
+        std::memcpy(&entry, &member, sizeof entry);
+        g_self = nullptr;
+        return hostmodel::CallOperation(entry.Call, obj, x);
+    };
+    // Virtual, in the first base's table: no adjustment.
+    EXPECT_EQ(call(&BothBases::Twice, 7), 14);
+    EXPECT_EQ(g_self, static_cast<const void*>(&object));
+    // Not virtual, in the second base: this moves to that base.
+    EXPECT_EQ(call(&SecondBase::Less, 7), 6);
+    EXPECT_EQ(g_self, second);
+    // Virtual, through the second base's table, overridden by the object.
+    EXPECT_EQ(call(&SecondBase::Thrice, 7), 210);
+    EXPECT_EQ(g_self, static_cast<const void*>(&object));
+#endif
+}
+
 TEST_F(Model, HandlesAreDrawnAndHitWithinFivePixels) {
     HostBaseDraw* bd = hostmodel::NewBaseDraw();
     const HostVector at{100, 50, 3};
@@ -776,4 +891,69 @@ TEST_F(Model, LoadingAFolderWithoutLibraryExplainsWhy) {
     EXPECT_EQ(std::memcmp(&copy, hostmodel::Table(), sizeof copy), 0);
     copy.descid.Equal = nullptr;  // tampering with a copy leaves the host's table alone
     EXPECT_NE(hostmodel::Table()->descid.Equal, copy.descid.Equal);
+}
+
+// The parameter contract the hosts share: names, checks and typed writes.
+TEST(ParameterContract, KeysChecksAndTypedWrites) {
+    EXPECT_EQ(hostmodel::ParameterKey("KORRAND_COUNT"), "count");
+    EXPECT_EQ(hostmodel::ParameterKey("KORRAND_RESERVED_1011"), "reserved_1011");
+    EXPECT_EQ(hostmodel::ParameterKey("Plain"), "plain");
+    EXPECT_EQ(hostmodel::OptionFlag("reserved_1011"), "--reserved-1011");
+    EXPECT_EQ(hostmodel::FormatNumber(0.1), "0.1");
+    EXPECT_EQ(hostmodel::FormatNumber(-2147483648.0), "-2147483648");
+    EXPECT_EQ(hostmodel::FormatNumber(-INFINITY), "-inf");
+
+    hostmodel::Parameter count{};
+    count.id = 7;
+    count.type = hostmodel::ParameterType::Long;
+    count.min = 0;
+    count.max = 10;
+    count.def = 4;
+    hostmodel::Parameter flag{};
+    flag.id = 8;
+    flag.type = hostmodel::ParameterType::Bool;
+    hostmodel::Parameter real{};
+    real.id = 9;
+    real.type = hostmodel::ParameterType::Real;
+    real.min = -1;
+    struct Case {
+        const hostmodel::Parameter* p;
+        double value;
+        std::string why;
+    };
+    for (const Case& c :
+         {Case{&count, 10, ""}, Case{&count, 11, "must be between 0 and 10 (got 11)"},
+          Case{&count, 2.5, "must be a whole number (got 2.5)"},
+          Case{&count, NAN, "must be a finite number (got nan)"}, Case{&flag, 1, ""},
+          Case{&flag, 2, "must be 0 or 1 (got 2)"},
+          Case{&real, -1.5, "must be at least -1 (got -1.5)"}, Case{&real, 1e300, ""}})
+        EXPECT_EQ(hostmodel::CheckSetting(*c.p, c.value), c.why) << c.value;
+    hostmodel::Parameter wide = count;
+    wide.min.reset();
+    wide.max.reset();
+    EXPECT_EQ(hostmodel::CheckSetting(wide, 4294967296.0), "must fit in 32 bits (got 4294967296)");
+
+    HostAtom* node = hostmodel::NewObject(hostmodel::Onull);
+    HostContainer* bc = hostmodel::Container(node);
+    EXPECT_EQ(hostmodel::Load(bc, count), 4.0);  // absent: the default
+    EXPECT_EQ(hostmodel::Store(bc, count, hostmodel::Value::Real(3)), "must be an integer");
+    EXPECT_EQ(hostmodel::Store(bc, count, hostmodel::Value::Int(int64_t{1} << 31)),
+              "does not fit in 32 bits");
+    EXPECT_EQ(hostmodel::Store(bc, flag, hostmodel::Value::Int(1)), "must be true or false");
+    EXPECT_EQ(hostmodel::Store(bc, real, hostmodel::Value::Bool(true)), "must be a number");
+    EXPECT_FALSE(hostmodel::Has(bc, count.id));  // refused values leave nothing behind
+    // Stored values are not held to the limits; each goes in with its type's setter.
+    EXPECT_EQ(hostmodel::Store(bc, count, hostmodel::Value::Int(-5)), "");
+    EXPECT_EQ(hostmodel::Store(bc, flag, hostmodel::Value::Bool(true)), "");
+    EXPECT_EQ(hostmodel::Store(bc, real, hostmodel::Value::Int(3)), "");
+    EXPECT_EQ(hostmodel::TypeOf(bc, count.id), hostmodel::ValueType::Long);
+    EXPECT_EQ(hostmodel::TypeOf(bc, flag.id), hostmodel::ValueType::Bool);
+    EXPECT_EQ(hostmodel::TypeOf(bc, real.id), hostmodel::ValueType::Real);
+    EXPECT_EQ(hostmodel::Load(bc, count), -5.0);
+    EXPECT_EQ(hostmodel::Load(bc, real), 3.0);
+    hostmodel::FreeObject(node);
+
+    std::string error;
+    EXPECT_FALSE(hostmodel::ModifierPlugin::Open(fs::temp_directory_path().string(), &error));
+    EXPECT_NE(error.find("cannot load the plug-in from"), std::string::npos) << error;
 }

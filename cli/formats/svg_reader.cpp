@@ -787,10 +787,7 @@ Document ReadSvg(std::string text, const std::string& file, const ReadOptions& o
             if (period > 0 || kind < 0) {
                 LineObject object;
                 object.name = shape.name;
-                StoredParameter closed{"KORRAND_CLOSED", {}};
-                closed.value.kind = StoredValue::Kind::Boolean;
-                closed.value.boolean = subpath.closed;
-                object.parameters.push_back(closed);
+                object.closed = subpath.closed;
                 if (period > 0) {
                     double length = 0;
                     for (std::size_t i = 1; i < segment.size(); ++i)
@@ -800,10 +797,7 @@ Document ReadSvg(std::string text, const std::string& file, const ReadOptions& o
                         length += std::hypot(segment.front().x - segment.back().x,
                                              segment.front().y - segment.back().y);
                     const double count = std::max(1.0, std::round(length / period));
-                    StoredParameter c{"KORRAND_COUNT", {}};
-                    c.value.kind = StoredValue::Kind::Integer;
-                    c.value.integer = count < INT32_MAX ? static_cast<int64_t>(count) : INT32_MAX;
-                    object.parameters.push_back(c);
+                    object.dashCount = count < INT32_MAX ? static_cast<int64_t>(count) : INT32_MAX;
                 }
                 objectIndex = doc.objects.size();
                 if (period <= 0) kind = static_cast<std::ptrdiff_t>(objectIndex);

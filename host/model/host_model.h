@@ -6,6 +6,7 @@
 #define KORRAND_HOST_MODEL_H
 
 #include <cstdint>
+#include <cstring>
 #include <deque>
 #include <memory>
 #include <optional>
@@ -121,11 +122,22 @@ void FreeBaseDraw(HostBaseDraw* bd);
 std::vector<DrawnHandle> DrawnHandles(const HostBaseDraw* bd);
 
 // ---- Plug-in loading and the host's registry ------------------------------------------------
+// The value types a description gives its parameters ("LONG", "BOOL", "REAL", "BUTTON" in the
+// resource). A button stores no value.
+enum class ParameterType { Long, Bool, Real, Button };
+const char* ParameterTypeName(ParameterType type);  // the resource's spelling
+
 struct Parameter {
     int32_t id;
-    std::string name, type /* "LONG", "BOOL", "REAL", "BUTTON" */, label;
+    std::string name;  // the description's identifier, e.g. "KORRAND_COUNT"
+    ParameterType type;
+    std::string label;
     std::optional<double> def, min, max;
-    std::string why;
+    std::string why;      // the reason for the limits
+    std::string help;     // what the parameter does, in its units: a host's tooltip or option help
+    std::string off;      // a boolean's name for its false state ("open"), or empty
+    bool hidden = false;  // stored with the object, but not for a host to show or set
+    std::string key;      // the host-side name every host uses (ParameterKey)
 };
 struct DescriptionResource {
     std::string name;
@@ -146,7 +158,29 @@ struct Registration {
     std::vector<uint32_t> iconPixels;
 };
 std::vector<Registration> Registry();
-void ClearRegistry();
+void ClearRegistry();  // also forgets the refusals below
+// Why RegisterPlugin refused each registration it refused (a record of another platform's
+// width, of another kind, or none), in order.
+std::vector<std::string> RefusedRegistrations();
+
+// Calls an operation entry of a registered record (HOST_OPERATION) on the plug-in's object obj,
+// reading the entry as host_abi.h says a host of this platform reads it.
+template <class Entry, class... Args>
+auto CallOperation(const Entry& entry, HostNodeData* obj, Args... args) {
+    auto code = entry.function;
+    HostNodeData* self = obj;
+#if HOST_OPERATION_ENTRY_SIZE == 16
+    self = reinterpret_cast<HostNodeData*>(reinterpret_cast<char*>(obj) + entry.adjust);
+    uintptr_t function;
+    std::memcpy(&function, &entry.function, sizeof function);
+    if ((function & 1u) != 0) {
+        const char* table;
+        std::memcpy(&table, self, sizeof table);
+        std::memcpy(&code, table + (function - 1u), sizeof code);
+    }
+#endif
+    return code(self, args...);
+}
 
 std::string PluginLibraryName();  // "KorrandModifier" plus this platform's suffix
 
