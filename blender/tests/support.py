@@ -1,5 +1,11 @@
-"""What the tests in Blender share: the add-on from the build tree, scenes, and the reference
-dashes from the command-line host on the same line form."""
+"""What the tests in Blender share: named cases, each in a file of its own, the add-on from the
+build tree, scenes, and the reference dashes from the command-line host.
+
+A test file defines cases as functions named case_NAME and ends with support.main(globals()).
+Run with a case's name after "--" it runs that case alone (ctest runs each so); without, every
+case in turn, each in an empty file. A case that cannot run raises Skip: it is reported as
+skipped (exit 77), never as passed.
+"""
 
 import array
 import json
@@ -7,6 +13,7 @@ import os
 import subprocess
 import sys
 import tempfile
+import traceback
 
 import addon_utils
 import bpy
@@ -15,8 +22,13 @@ BUILD = os.environ["KORRAND_BUILD_DIR"]
 KORRAND_EXE = os.path.join(BUILD, "korrand")
 
 
+class Skip(Exception):
+    pass
+
+
 def enable_addon(expect_loaded=True):
-    sys.path.insert(0, os.path.join(BUILD, "blender"))
+    if os.path.join(BUILD, "blender") not in sys.path:
+        sys.path.insert(0, os.path.join(BUILD, "blender"))
     mod = addon_utils.enable("korrand", default_set=True, handle_error=None)
     assert mod is not None, "the add-on did not enable"
     import korrand
@@ -25,11 +37,55 @@ def enable_addon(expect_loaded=True):
     return korrand
 
 
-def clear_scene():
-    for ob in list(bpy.data.objects):
-        bpy.data.objects.remove(ob)
-    for cu in list(bpy.data.curves):
-        bpy.data.curves.remove(cu)
+def args():
+    """What follows the case's name on the command line."""
+    return sys.argv[sys.argv.index("--") + 2:] if "--" in sys.argv else []
+
+
+def main(namespace):
+    """Runs the case named on the command line, or every case. A function child_NAME is run
+    the same way by name (in the Blender a case starts) but is no case of its own, and runs
+    on the file Blender opened."""
+    cases = {k[len("case_"):]: f for k, f in namespace.items() if k.startswith("case_")}
+    children = {k[len("child_"):]: f for k, f in namespace.items() if k.startswith("child_")}
+    given = sys.argv[sys.argv.index("--") + 1:] if "--" in sys.argv else []
+    names = given[:1] or list(cases)
+    outcome = 0
+    for name in names:
+        if name in children:
+            children[name]()
+            sys.exit(0)
+        if name not in cases:
+            print(f"no case {name}; there are: {', '.join(cases)}", file=sys.stderr)
+            sys.exit(1)
+        bpy.ops.wm.read_homefile(use_empty=True)
+        try:
+            cases[name]()
+        except Skip as e:
+            print(f"{name}: skipped: {e}")
+            outcome = outcome or 77
+            continue
+        except Exception:
+            traceback.print_exc()
+            print(f"{name}: FAILED")
+            sys.exit(1)
+        print(f"{name}: passed")
+    sys.exit(outcome)
+
+
+def child(script, name, *extra, env=None):
+    """Runs child_NAME of script in a new Blender process; fails when it does."""
+    subprocess.run([bpy.app.binary_path, "-b", "--factory-startup", "--python-exit-code", "1",
+                    *extra[:1], "--python", script, "--", name, *extra[1:]], check=True,
+                   env=env)
+
+
+def update():
+    bpy.context.view_layer.update()
+
+
+def depsgraph():
+    return bpy.context.evaluated_depsgraph_get()
 
 
 def link(ob):
@@ -38,15 +94,16 @@ def link(ob):
     return ob
 
 
-def poly_curve(name, splines, dimensions="3D"):
-    """A curve of POLY splines from lists of (x, y, z)."""
+def poly_curve(name, splines, dimensions="3D", cyclic=()):
+    """A curve of POLY splines from lists of (x, y, z); cyclic: indices of cyclic splines."""
     cu = bpy.data.curves.new(name, "CURVE")
     cu.dimensions = dimensions
-    for pts in splines:
+    for i, pts in enumerate(splines):
         s = cu.splines.new("POLY")
         s.points.add(len(pts) - 1)
         for p, xyz in zip(s.points, pts):
             p.co = (*xyz, 1.0)
+        s.use_cyclic_u = i in cyclic
     return link(bpy.data.objects.new(name, cu))
 
 
@@ -55,12 +112,24 @@ def operator_curve(op, **kw):
     return bpy.context.object
 
 
-def depsgraph():
-    return bpy.context.evaluated_depsgraph_get()
+def dash(ob, **settings):
+    """Dashes ob with these settings and lets Blender update."""
+    for k, v in settings.items():
+        setattr(ob.korrand, k, v)
+    ob.korrand.enabled = True
+    update()
+    assert ob.korrand.result is not None, f"{ob.name}: no dashes ({status(ob)})"
+    return ob.korrand.result
+
+
+def status(ob):
+    import korrand
+    return korrand.live.status(ob)
 
 
 def result_line(ob):
-    """Counts and x, y, z floats of the result object's splines."""
+    """Counts and x, y, z floats of the result object's splines (in the curve's object
+    space, where the result's points are)."""
     res = ob.korrand.result
     assert res is not None, f"{ob.name} has no result"
     counts, points = [], array.array("f")
@@ -74,61 +143,105 @@ def result_line(ob):
     return counts, points
 
 
-def _options(k):
-    opts = ["--count", str(k.count), "--subdivision", str(k.subdivision),
-            "--offset", repr(float(k.offset)), "--start", repr(float(k.start)),
-            "--end", repr(float(k.end)), "--seed", str(k.seed),
-            "--jitter", repr(float(k.jitter)), "--closed" if k.closed else "--open"]
-    if k.relative:
-        opts.append("--relative")
+def line_form(ob):
+    """ob's line form as the add-on reads it: packed x, y, z floats, counts, cyclic flags."""
+    import korrand
+    form = korrand.line_form.read(korrand.state.plugin, ob, depsgraph())
+    return form.xyz(), form.counts, form.cyclic
+
+
+def _options(k, leave=()):
+    """Command-line options for every setting of k the description has, but those in leave."""
+    import korrand
+    opts = []
+    for p in korrand.state.parameters:
+        if p.type == korrand.bridge.TYPE_BUTTON or p.key in leave:
+            continue
+        value = getattr(k, p.key)
+        if p.type == korrand.bridge.TYPE_BOOL:
+            opts.append("--" + p.key if value else "--" + (p.off or "no-" + p.key))
+        else:
+            opts += ["--" + p.key, repr(float(value)) if p.type == korrand.bridge.TYPE_REAL
+                     else str(value)]
     return opts
 
 
-def line_form(ob, korrand):
-    """ob's line form as the add-on reads it: packed x, y, z floats and counts."""
-    form = korrand.live.read_line_form(ob, depsgraph())
-    return form.xyz(), form.counts
-
-
-def assert_readers_agree(ob, korrand):
-    """The control-point reader of POLY curves, straight from Blender's splines and through
-    its Python API, gives what Blender's wire mesh of them gives."""
-    wire = korrand.live._read_wire(ob, depsgraph())
-    for direct in (True, False):
-        korrand.spline_memory.enabled = direct
-        try:
-            fast = korrand.live._read_control_points(ob, depsgraph())
-        finally:
-            korrand.spline_memory.enabled = True
-        assert fast.points is not None if direct else fast.segments is not None, (ob.name, direct)
-        assert fast.counts == wire.counts, (ob.name, direct, fast.counts, wire.counts)
-        assert fast.xyz() == wire.xyz(), (ob.name, direct)
-
-
-def expected_line(ob, korrand):
-    """The dashes korrand dash gives for ob's line form and settings, rounded once to floats."""
-    points, counts = line_form(ob, korrand)
+def reference(ob, objects=None):
+    """The dashes korrand dash gives for ob's line form and settings, rounded once to floats:
+    (counts, points) of every object in turn. objects: a list of (spline indices, stored
+    settings by key) handed over as line objects of their own; None: one object of all."""
+    import korrand
+    points, counts, _ = line_form(ob)
     segments, at = [], 0
     for c in counts:
         segments.append([[float(points[3 * i + k]) for k in range(3)] for i in range(at, at + c)])
         at += c
+    if objects is None:
+        objects = [(list(range(len(counts))), {})]
+    names = {p.key: p.name for p in korrand.state.parameters}
+    doc = {"objects": [{"name": str(n), "segments": [segments[i] for i in idx],
+                        "parameters": {names[k]: v for k, v in own.items()}}
+                       for n, (idx, own) in enumerate(objects)]}
+    leave = {k for _, own in objects for k in own}
     with tempfile.NamedTemporaryFile("w", suffix=".json", delete=False) as f:
-        json.dump({"segments": segments}, f)
+        json.dump(doc, f)
         path = f.name
     try:
-        out = subprocess.run([KORRAND_EXE, "dash", path, "-q", *_options(ob.korrand)],
+        out = subprocess.run([KORRAND_EXE, "dash", path, "-q", *_options(ob.korrand, leave)],
                              check=True, capture_output=True, text=True).stdout
     finally:
         os.unlink(path)
-    doc = json.loads(out)
-    want_counts = [len(s) for s in doc["segments"] if len(s) > 0]
-    want = array.array("f", [v for s in doc["segments"] for p in s for v in p])
-    return want_counts, want
+    got = json.loads(out)
+    segs = [s for o in got["objects"] for s in o["segments"] if len(s) > 0]
+    return [len(s) for s in segs], array.array("f", [v for s in segs for p in s for v in p])
 
 
-def assert_matches_reference(ob, korrand, what=""):
+def per_spline(ob):
+    """The line objects of ob's splines one by one, each measured as Blender draws it."""
+    _, counts, cyclic = line_form(ob)
+    return [([i], {"closed": bool(cyclic[i])}) for i in range(len(counts))]
+
+
+def assert_matches(ob, objects=None, what=""):
     got = result_line(ob)
-    want = expected_line(ob, korrand)
+    want = reference(ob, objects)
     assert got[0] == want[0], f"{ob.name} {what}: segments {got[0][:8]}... != {want[0][:8]}..."
     assert got[1] == want[1], f"{ob.name} {what}: points differ"
     return got
+
+
+def world_points(ob):
+    """The result's points in world space, one list of Vectors per spline."""
+    res = ob.korrand.result
+    m = res.matrix_world
+    return [[m @ p.co.xyz for p in s.points] for s in res.data.splines]
+
+
+def drawn(ob):
+    """The curve as Blender draws it, in world space: one polyline per spline (closed ones
+    end on their first point again)."""
+    import korrand
+    points, counts, cyclic = line_form(ob)
+    m = ob.matrix_world
+    from mathutils import Vector
+    out, at = [], 0
+    for c, cy in zip(counts, cyclic):
+        line = [m @ Vector(points[3 * i:3 * i + 3]) for i in range(at, at + c)]
+        out.append(line + line[:1] if cy and c > 1 else line)
+        at += c
+    return out
+
+
+def distance_to(p, lines):
+    from mathutils.geometry import intersect_point_line
+    best = float("inf")
+    for line in lines:
+        for a, b in zip(line, line[1:]):
+            q, t = intersect_point_line(p, a, b)
+            q = a if t < 0 else b if t > 1 else q
+            best = min(best, (p - q).length)
+    return best
+
+
+def length(line):
+    return sum((b - a).length for a, b in zip(line, line[1:]))

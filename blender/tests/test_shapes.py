@@ -1,5 +1,6 @@
-"""Every kind of curve dashed as korrand dash dashes its line form; each parameter followed;
-the button; disabling gives the curve back."""
+"""Where the dashes are and what they measure: every curve an artist adds first, in world space
+whatever moves it; each spline as Blender draws it (open and cyclic); follow_cyclic off as
+before; each parameter followed; dash-length mode; the panel; the button."""
 
 import math
 import os
@@ -7,111 +8,257 @@ import sys
 import types
 
 import bpy
+from mathutils import Vector
 
 sys.path.insert(0, os.path.dirname(__file__))
 import support  # noqa: E402
 
 korrand = support.enable_addon()
-support.clear_scene()
-
-# The panel's controls come from the description read through the bridge.
-params = {p.key: p for p in korrand.state.parameters}
-for key in ("count", "relative", "subdivision", "offset", "closed", "start", "end", "seed",
-            "jitter"):
-    rna = bpy.types.Object.bl_rna.properties["korrand"].fixed_type.properties[key]
-    p = params[key]
-    assert rna.name == p.label, (key, rna.name, p.label)
-    if p.min is not None and rna.type in ("INT", "FLOAT"):
-        assert (rna.hard_min, rna.hard_max) == (p.min, p.max), key
-        assert rna.default == p.default, key
-
-# Splines found in a wire mesh: open, lone points, cyclic (two points too), long runs.
+hook = korrand.test_hook.hook
 E = support.array.array
-edges = E("i", [0, 1, 1, 2, 4, 5, 5, 6, 6, 4, 7, 8, 8, 7])
-assert list(korrand.live.spline_counts(10, edges)) == [3, 1, 3, 2, 1]
-long_run = [v for i in range(999) for v in (i, i + 1)] + [1000, 1001, 1001, 1002, 1002, 1000]
-assert list(korrand.live.spline_counts(1003, E("i", long_run))) == [1000, 3]
-assert list(korrand.live.spline_counts(2, E("i"))) == [1, 1]
-assert list(korrand.live.spline_counts(0, E("i"))) == []
 
-shapes = {
-    "circle": support.operator_curve(bpy.ops.curve.primitive_bezier_circle_add, radius=2),
-    "open_poly": support.poly_curve("open_poly", [[(0, 0, 0), (3, 0, 0), (3, 2, 0), (5, 4, 1)]]),
-    "nurbs": support.operator_curve(bpy.ops.curve.primitive_nurbs_curve_add,
-                                    location=(0, 4, 0)),
-    "several": support.poly_curve("several", [
-        [(0, 0, 0), (1, 0, 0), (1, 1, 0)],
-        [(2, 0, 0), (6, 0, 0)],
-        [(0, 3, 0), (1, 4, 0), (2, 3, 0), (3, 4, 0), (4, 3, 0)]]),
-    "helix": support.poly_curve("helix", [[(math.cos(t / 8), math.sin(t / 8), t / 40)
-                                           for t in range(160)]]),
+SHIFT_A = {  # every curve of Shift+A > Curve that is a curve object, with its defaults
+    "bezier": bpy.ops.curve.primitive_bezier_curve_add,
+    "circle": bpy.ops.curve.primitive_bezier_circle_add,
+    "nurbs": bpy.ops.curve.primitive_nurbs_curve_add,
+    "nurbs_circle": bpy.ops.curve.primitive_nurbs_circle_add,
+    "path": bpy.ops.curve.primitive_nurbs_path_add,
 }
-shapes["several"].data.splines[1].use_cyclic_u = True  # ignored: the plug-in's rule decides
 
-# The line form is the curve as Blender draws it: a POLY spline's own points, and a Bezier
-# circle's four segments at its resolution, in one spline.
-points, counts = support.line_form(shapes["open_poly"], korrand)
-assert list(counts) == [4] and list(points) == [0, 0, 0, 3, 0, 0, 3, 2, 0, 5, 4, 1], points
-points, counts = support.line_form(shapes["circle"], korrand)
-assert list(counts) == [4 * shapes["circle"].data.resolution_u], counts
-points, counts = support.line_form(shapes["several"], korrand)
-assert list(counts) == [3, 2, 5], counts
-for name in ("open_poly", "several", "helix"):
-    support.assert_readers_agree(shapes[name], korrand)
-shapes["circle"].data.bevel_depth = 0.05
-shapes["circle"].data.twist_mode = "Z_UP"
 
-for name, ob in shapes.items():
-    ob.korrand.count = 12
-    ob.korrand.enabled = True
-    res = ob.korrand.result
-    assert res is not None and res.parent == ob and res.korrand.source == ob
-    assert ob.hide_get() and ob.hide_render and not res.hide_get()
-    counts, _ = support.assert_matches_reference(ob, korrand, "enabled")
-    assert len(counts) > 0, name
+def assert_on_drawn_curve(ob, what):
+    """Every dash point lies on the curve as Blender draws it in world space, and the dashes
+    cover half of it (dashes and gaps are equal)."""
+    lines = support.drawn(ob)
+    size = max((p - q).length for line in lines for p in line for q in line[:1]) + 1
+    worst = max(support.distance_to(p, lines) for dash in support.world_points(ob)
+                for p in dash)
+    assert worst < 1e-5 * size, f"{ob.name} {what}: a dash is {worst} away from the curve"
+    covered = sum(support.length(d) for d in support.world_points(ob))
+    whole = sum(support.length(line) for line in lines)
+    assert abs(covered - whole / 2) < 0.02 * whole, (ob.name, what, covered, whole)
 
-# The look moves with the dashes: the circle's bevel is on its result.
-assert shapes["circle"].korrand.result.data.bevel_depth > 0.04
-assert shapes["circle"].data.bevel_depth == 0
-assert shapes["circle"].korrand.result.data.twist_mode == "Z_UP"
 
-# Each parameter, changed, changes the dashes, and they stay what korrand dash gives.
-changes = [("count", 7), ("relative", True), ("subdivision", 4), ("offset", 0.25),
-           ("closed", False), ("start", 0.1), ("end", 0.7), ("jitter", 0.6), ("seed", 5)]
-ob = shapes["several"]
-before = support.result_line(ob)
-for key, value in changes:
-    setattr(ob.korrand, key, value)
-    now = support.assert_matches_reference(ob, korrand, f"after {key}={value}")
-    assert now != before, f"changing {key} changed nothing"
-    before = now
+def case_every_curve_type_in_world_space():
+    # Path Animation is on for three of them by default: Blender would move a child along
+    # the path; the dashes are no child. Moved, turned, scaled, parented under another path
+    # and following a third: still exactly on the drawn curve.
+    carrier = support.operator_curve(bpy.ops.curve.primitive_bezier_circle_add, radius=3,
+                                     location=(0, 0, -4))
+    assert carrier.data.use_path
+    follow = support.operator_curve(bpy.ops.curve.primitive_nurbs_path_add, location=(5, 0, 0))
+    bpy.context.scene.frame_set(30)
+    for n, (name, op) in enumerate(SHIFT_A.items()):
+        ob = support.operator_curve(op, location=(n, 2 * n, 1), rotation=(0.3, 0, n),
+                                    scale=(1, 1.5, 1))
+        ob.name = name
+        support.dash(ob, count=16)
+        assert_on_drawn_curve(ob, "placed")
+        ob.parent = carrier
+        support.update()
+        assert_on_drawn_curve(ob, "child of a path")
+        ob.parent = None
+        c = ob.constraints.new("FOLLOW_PATH")
+        c.target = follow
+        support.update()
+        assert_on_drawn_curve(ob, "following a path")
+        ob.constraints.remove(c)
+        ob.data.bevel_depth = 0.1  # drawn with faces now: the centre line is dashed
+        support.update()
+        assert_on_drawn_curve(ob, "bevelled")
+        # What is dashed is the line form, as korrand dash dashes it: each spline as drawn.
+        support.assert_matches(ob, support.per_spline(ob), "bevelled")
+    cyclic = {name: bool(bpy.data.objects[name].data.splines[0].use_cyclic_u) for name in SHIFT_A}
+    assert cyclic == {"bezier": False, "circle": True, "nurbs": False, "nurbs_circle": True,
+                      "path": False}, cyclic
 
-# The points above went straight into Blender's splines (the layout check passes on this
-# Blender); the Python API, which is used when it does not, gives the same results.
-assert korrand.spline_memory.layout(korrand.state.plugin) is not None
-direct = {name: support.result_line(ob) for name, ob in shapes.items()}
-korrand.spline_memory.enabled = False
-for ob in shapes.values():
-    ob.korrand.result.data.splines.clear()
-    korrand.live.refresh(ob, support.depsgraph(), force=True)
-assert {name: support.result_line(ob) for name, ob in shapes.items()} == direct
-korrand.spline_memory.enabled = True
 
-# The panel: one control per parameter in the description's order, then the button.
+def case_open_and_cyclic_splines():
+    # A 4-unit open line, a triangle that is cyclic, a second open line.
+    ob = support.poly_curve("mixed", [[(0, 0, 0), (4, 0, 0)],
+                                      [(0, 2, 0), (2, 2, 0), (0, 4, 0)],
+                                      [(6, 0, 0), (6, 3, 0)]], cyclic=(1,))
+    support.dash(ob, count=8, subdivision=0)
+    counts, points = support.assert_matches(ob, support.per_spline(ob), "mixed")
+    dashes = support.world_points(ob)
+    # In the curve's spline order: the open line's 8 dashes cover half of it, no chord.
+    first = dashes[:8]
+    assert all(abs(p.y) < 1e-6 and -1e-6 <= p.x <= 4 + 1e-6 for d in first for p in d)
+    assert abs(sum(support.length(d) for d in first) - 2) < 1e-5
+    # The triangle's closing side, from (0, 4) down to (0, 2), has dashes.
+    ring = [d for d in dashes if d[0].y > 1.5 and d[0].x < 3]
+    assert any(abs(p.x) < 1e-6 and 2.1 < p.y < 3.9 for d in ring for p in d), "closing side"
+    assert all(p.x > 5.9 for d in dashes[-8:] for p in d)
+    # Dashed one spline at a time gives what the two kinds as two line objects give (the
+    # SVG host's split): the dashes of the open lines, then the triangle's.
+    kinds = [([0, 2], {"closed": False}), ([1], {"closed": True})]
+    at = sum(counts[:8]), sum(counts[:-8])
+    reordered = (counts[:8] + counts[-8:] + counts[8:-8],
+                 points[:3 * at[0]] + points[3 * at[1]:] + points[3 * at[0]:3 * at[1]])
+    assert support.reference(ob, kinds) == reordered
+    # Relative counts relate splines of a kind: then the kinds are the line objects.
+    ob.korrand.relative = True
+    support.update()
+    support.assert_matches(ob, kinds, "relative")
+    ob.korrand.relative = False
+    ob.korrand.follow_cyclic = False  # the plug-in's Closed for all: the line measured as a
+    support.update()                  # loop, back along its chord, comes out solid
+    support.assert_matches(ob, None, "follow_cyclic off")
+    on_line = [d for d in support.world_points(ob)
+               if all(abs(p.y) < 1e-6 and p.x < 4 + 1e-6 for p in d)]
+    assert abs(sum(support.length(d) for d in on_line) - 4) < 1e-5
+
+
+def case_follow_cyclic_off_gives_the_earlier_results():
+    # Without follow_cyclic, every spline is measured as Closed says, all in one line
+    # object: what korrand dash gives for the curve's line form, as the add-on did before.
+    shapes = [
+        support.operator_curve(bpy.ops.curve.primitive_bezier_circle_add, radius=2),
+        support.poly_curve("open_poly", [[(0, 0, 0), (3, 0, 0), (3, 2, 0), (5, 4, 1)]]),
+        support.operator_curve(bpy.ops.curve.primitive_nurbs_curve_add, location=(0, 4, 0)),
+        support.poly_curve("several", [[(0, 0, 0), (1, 0, 0), (1, 1, 0)], [(2, 0, 0), (6, 0, 0)],
+                                       [(0, 3, 0), (1, 4, 0), (2, 3, 0), (3, 4, 0), (4, 3, 0)]],
+                           cyclic=(1,)),
+        support.poly_curve("helix", [[(math.cos(t / 8), math.sin(t / 8), t / 40)
+                                      for t in range(160)]]),
+    ]
+    for ob in shapes:
+        support.dash(ob, count=12, follow_cyclic=False)
+        assert len(support.assert_matches(ob, None, "enabled")[0]) > 0
+    # A file from before follow_cyclic has none stored: it reads as on.
+    del shapes[0].korrand["follow_cyclic"]
+    assert shapes[0].korrand.follow_cyclic
+    ob = shapes[3]
+    changes = [("count", 7), ("relative", True), ("subdivision", 4), ("offset", 0.25),
+               ("closed", False), ("start", 0.1), ("end", 0.7), ("jitter", 0.6), ("seed", 5)]
+    before = support.result_line(ob)
+    for key, value in changes:
+        setattr(ob.korrand, key, value)
+        support.update()
+        now = support.assert_matches(ob, None, f"after {key}={value}")
+        assert now != before, f"changing {key} changed nothing"
+        before = now
+    # The points went straight into Blender's splines (the layout check passes on this
+    # Blender); the Python API, used when it does not, gives the same results.
+    assert korrand.spline_memory.layout(korrand.state.plugin) is not None
+    direct = [support.result_line(ob) for ob in shapes]
+    hook.direct_memory = False
+    try:
+        for ob in shapes:
+            ob.korrand.result.data.splines.clear()
+            korrand.live.update_now(ob, support.depsgraph())
+        assert [support.result_line(ob) for ob in shapes] == direct
+    finally:
+        hook.direct_memory = True
+
+
+def case_line_form_as_drawn():
+    # The wire mesh's splines: open, lone points, cyclic (two points too), long runs.
+    edges = E("i", [0, 1, 1, 2, 4, 5, 5, 6, 6, 4, 7, 8, 8, 7])
+    counts, cyclic = korrand.line_form.spline_counts(10, edges)
+    assert (list(counts), list(cyclic)) == ([3, 1, 3, 2, 1], [0, 0, 1, 1, 0])
+    long_run = [v for i in range(999) for v in (i, i + 1)] + [1000, 1001, 1001, 1002, 1002, 1000]
+    assert list(korrand.line_form.spline_counts(1003, E("i", long_run))[0]) == [1000, 3]
+    assert list(korrand.line_form.spline_counts(0, E("i"))[0]) == []
+    # A POLY spline's own points; a Bezier circle's four segments at its resolution.
+    ob = support.poly_curve("open_poly", [[(0, 0, 0), (3, 0, 0), (3, 2, 0), (5, 4, 1)]])
+    points, counts, cyclic = support.line_form(ob)
+    assert list(counts) == [4] and list(points) == [0, 0, 0, 3, 0, 0, 3, 2, 0, 5, 4, 1]
+    circle = support.operator_curve(bpy.ops.curve.primitive_bezier_circle_add, radius=2)
+    points, counts, cyclic = support.line_form(circle)
+    assert list(counts) == [4 * circle.data.resolution_u] and list(cyclic) == [1]
+    # Bevelled, filled: the same centre line, and the curve keeps its look.
+    circle.data.bevel_depth, circle.data.extrude = 0.2, 0.1
+    assert support.line_form(circle)[0] == points
+    assert abs(circle.data.bevel_depth - 0.2) < 1e-7 and len(bpy.data.curves) == 2
+
+
+def case_dash_length_mode():
+    # A 10-unit line scaled by 2 is 20 long in the scene: one dash per 2.5 is 8 dashes.
+    line = support.poly_curve("line", [[(0, 0, 0), (10, 0, 0)]])
+    line.scale = (2, 1, 1)
+    ring = support.operator_curve(bpy.ops.curve.primitive_bezier_circle_add, radius=1)
+    support.dash(line, period=2.5, count=3)
+    support.dash(ring, period=2.5)
+    assert len(support.result_line(line)[0]) == 8
+    n = max(1, math.floor(sum(support.length(p) for p in support.drawn(ring)) / 2.5 + 0.5))
+    assert len(support.result_line(ring)[0]) == n
+    support.assert_matches(ring, [([0], {"closed": True, "count": n})], "period")
+    line.scale = (3, 1, 1)  # 30 long: 12 dashes; moving it only moves them
+    support.update()
+    assert len(support.result_line(line)[0]) == 12
+    line.korrand.period = 0  # back to the count
+    support.update()
+    assert len(support.result_line(line)[0]) == 3
+    line.korrand.period = 1e-4  # a dash per 0.1 mm would be 300,000: the largest count
+    support.update()
+    assert len(support.result_line(line)[0]) == 10000
+
+
+def case_look_copied_data_untouched():
+    circle = support.operator_curve(bpy.ops.curve.primitive_bezier_circle_add, radius=2)
+    cu = circle.data
+    cu.bevel_depth, cu.twist_mode = 0.05, "Z_UP"
+    red, blue = bpy.data.materials.new("red"), bpy.data.materials.new("blue")
+    cu.materials.append(red)
+    cu.materials.append(blue)
+    snapshot = {p.identifier: getattr(cu, p.identifier) for p in cu.bl_rna.properties
+                if p.type in ("BOOLEAN", "INT", "FLOAT", "ENUM", "POINTER") and not getattr(p, "is_array", False)}
+    res = support.dash(circle, count=10)
+    assert circle.hide_get() and circle.hide_render and not res.hide_get()
+    assert res.parent is None and res.constraints[0].target == circle
+    assert res.data.bevel_depth == cu.bevel_depth and res.data.twist_mode == "Z_UP"
+    assert list(res.data.materials) == [red, blue]
+    now = {k: getattr(cu, k) for k in snapshot}
+    assert now == snapshot, {k: (v, now[k]) for k, v in snapshot.items() if now[k] != v}
+    # Later changes of the look are followed; a spline's material goes with its dashes.
+    cu.bevel_depth = 0.2
+    cu.splines[0].material_index = 1
+    support.update()
+    assert abs(res.data.bevel_depth - 0.2) < 1e-7
+    assert {s.material_index for s in res.data.splines} == {1}
+    # Switched off: the dashes go, the curve shows as it was.
+    name = res.name
+    del res  # removed with the dashes: a reference to it must not be used
+    circle.korrand.enabled = False
+    support.update()
+    assert circle.korrand.result is None and name not in bpy.data.objects
+    assert not circle.hide_get() and not circle.hide_render
+    assert not [c for c in bpy.data.curves if c.name.endswith(" dashed")]
+
+
+def case_a_parameter_change_leaves_the_curve_unevaluated():
+    ob = support.poly_curve("line", [[(0, 0, 0), (4, 0, 0), (4, 4, 0)]])
+    support.dash(ob)
+    seen = []
+    spy = lambda scene, dg: seen.extend((u.id.original.name, u.is_updated_geometry)
+                                        for u in dg.updates)
+    bpy.app.handlers.depsgraph_update_post.insert(0, spy)
+    try:
+        ob.korrand.offset = 0.3
+        support.update()
+    finally:
+        bpy.app.handlers.depsgraph_update_post.remove(spy)
+    assert ("line", True) not in seen, seen
+    support.assert_matches(ob, support.per_spline(ob), "offset")
+
+
 class Layout:
-    enabled = True
+    """Records what a panel draws."""
 
-    def __init__(self):
-        self.calls = []
+    def __init__(self, calls):
+        self.calls, self.enabled = calls, True
 
     def prop(self, data, name, **kw):
-        self.calls.append(("prop", name))
+        self.calls.append(("prop", name, self.enabled))
 
     def label(self, text="", **kw):
         self.calls.append(("label", text))
 
     def column(self):
-        return self
+        return Layout(self.calls)
+
+    row = column
 
     def operator(self, idname, text="", **kw):
         op = types.SimpleNamespace()
@@ -120,34 +267,50 @@ class Layout:
 
 
 def draw(ob):
-    panel = types.SimpleNamespace(layout=Layout())
-    korrand.KORRAND_PT_dash.draw(panel, types.SimpleNamespace(object=ob))
-    return panel.layout.calls
+    calls = []
+    korrand.ui.KORRAND_PT_dash.draw(types.SimpleNamespace(layout=Layout(calls)),
+                                    types.SimpleNamespace(object=ob))
+    return calls
 
 
-calls = draw(shapes["several"])
-controls = [c[1] for c in calls if c[0] == "prop"]
-assert controls == [p.key for p in korrand.state.parameters if p.type != korrand.bridge.TYPE_BUTTON], controls
-button = [c for c in calls if c[0] == "operator"]
-weblink = [p for p in korrand.state.parameters if p.type == korrand.bridge.TYPE_BUTTON][0]
-assert len(button) == 1 and button[0][2] == weblink.label and button[0][3].element == weblink.id
-assert draw(shapes["several"].korrand.result)[0][0] == "label"
-saved, korrand.state.error = korrand.state.error, "Korrand: missing"
-assert draw(shapes["several"]) == [("label", "Korrand: missing")]
-korrand.state.error = saved
+def case_panel_and_button():
+    params = [p for p in korrand.state.parameters if p.type != korrand.bridge.TYPE_BUTTON]
+    rna = bpy.types.Object.bl_rna.properties["korrand"].fixed_type.properties
+    for p in params:  # from the description: label, help, limits, default
+        assert rna[p.key].name == p.label and rna[p.key].description == p.help, p.key
+        if p.min is not None and rna[p.key].type in ("INT", "FLOAT"):
+            assert (rna[p.key].hard_min, rna[p.key].hard_max) == (p.min, p.max), p.key
+            assert rna[p.key].default == p.default, p.key
+    assert "world space" in rna["period"].description and rna["period"].unit == "LENGTH"
+    ob = support.poly_curve("line", [[(0, 0, 0), (4, 0, 0)]])
+    support.dash(ob, count=10**6)
+    assert ob.korrand.count == 10000  # the description's limits hold
+    calls = draw(ob)
+    controls = [c[1] for c in calls if c[0] == "prop"]
+    assert controls == ["follow_cyclic"] + [p.key for p in params] + ["period"], controls
+    assert ("prop", "closed", False) in calls  # not in force with follow_cyclic, and says so
+    assert any(c[0] == "label" and "cyclic closed" in c[1] for c in calls)
+    ob.korrand.period = 1.0
+    assert ("prop", "count", False) in draw(ob)
+    weblink = [p for p in korrand.state.parameters if p.type == korrand.bridge.TYPE_BUTTON][0]
+    button = [c for c in calls if c[0] == "operator" and c[1] == "korrand.command"]
+    assert len(button) == 1 and button[0][2] == weblink.label and button[0][3].element == weblink.id
+    # The dashes' own panel names the curve, with a button to select it, and the switch.
+    res_calls = draw(ob.korrand.result)
+    assert ("label", "The dashes of line") in res_calls
+    assert any(c[0] == "operator" and c[1] == "korrand.select_source" for c in res_calls)
+    assert ("prop", "enabled", True) in res_calls
+    saved, korrand.state.error = korrand.state.error, "Korrand: missing"
+    assert draw(ob) == [("label", "Korrand: missing")]
+    korrand.state.error = saved
+    # The button goes through the plug-in to the URL opener.
+    opened = []
+    hook.open_url = opened.append
+    try:
+        assert bpy.ops.korrand.command(element=weblink.id) == {"FINISHED"}
+    finally:
+        hook.open_url = None
+    assert len(opened) == 1 and opened[0].startswith("http"), opened
 
-# The button goes through the plug-in to Blender's URL operator.
-opened = []
-korrand._open_url = opened.append
-assert bpy.ops.korrand.command(element=weblink.id) == {"FINISHED"}
-assert len(opened) == 1 and opened[0].startswith("http"), opened
 
-# Disabling removes the result and shows the curve again, with its look.
-for name, ob in shapes.items():
-    res_name = ob.korrand.result.name
-    ob.korrand.enabled = False
-    assert ob.korrand.result is None and res_name not in bpy.data.objects, name
-    assert not ob.hide_get() and not ob.hide_render, name
-assert abs(shapes["circle"].data.bevel_depth - 0.05) < 1e-7
-assert not [c for c in bpy.data.curves if c.name.endswith(" dashed")]
-print("test_shapes: all passed")
+support.main(globals())

@@ -2,13 +2,13 @@
 
 Blender holds the scene and the user interface; the plug-in is loaded through the host model
 by the korrand_bridge library beside this file, and its description resource decides which
-settings exist, with their labels, defaults and limits.
+settings exist, with their labels, defaults, limits and help texts.
 """
 
 bl_info = {
     "name": "Korrand Dash",
     "author": "Korrand",
-    "version": (1, 0, 0),
+    "version": (1, 1, 0),
     "blender": (3, 4, 0),
     "location": "Properties > Object > Korrand Dash",
     "description": "Dashes curves live with the Korrand modifier plug-in",
@@ -20,138 +20,95 @@ import sys
 
 import bpy
 
-from . import bridge, live
+from . import bridge, live, ui
 
 _PACKAGE_DIR = os.path.dirname(os.path.abspath(__file__))
-_PREFIX_SKIP = "_RESERVED_"  # stored for compatibility only; nothing to show or set
 
 state = live.state
 
+# Settings of the Blender host beside the plug-in's own, with what they mean here.
+_FOLLOW_HELP = ("Measure each spline as Blender draws it: a cyclic spline as a closed loop, an "
+                "open one as an open curve. Off: the plug-in's closed setting decides for every "
+                "spline")
+_PERIOD_HELP = ("Dash length: each spline gets one dash per this length of it, measured in "
+                "world space (at least one dash, at most the largest count). 0 uses the dash "
+                "count")
 
-def _value_parameters():
-    return [p for p in state.parameters if p.type != bridge.TYPE_BUTTON]
+
+def _stored(key, default, kind, lo=None, hi=None):
+    """A setting kept in the object's own custom properties. Getting and setting it through
+    functions keeps Blender from re-evaluating the curve when it changes: its evaluation does
+    not read these, only the dashes do."""
+
+    def get(self):
+        value = self.get(key)
+        return default if value is None else kind(value)
+
+    def put(self, value):
+        if lo is not None and value < lo:
+            value = lo
+        if hi is not None and value > hi:
+            value = hi
+        self[key] = kind(value) if kind is not bool else int(value)
+
+    return get, put
 
 
-def _on_enabled(self, context):
-    live.set_enabled(self.id_data, self.enabled, context)
-
-
-def _on_parameter(self, context):
-    ob = self.id_data
-    if self.enabled and not live.is_busy():
-        live.refresh(ob, context.evaluated_depsgraph_get())
+def _on_change(self, context):
+    live.note_change(self.id_data)
 
 
 def _property_for(p):
-    common = {"name": p.label, "update": _on_parameter}
+    common = {"name": p.label, "update": _on_change,
+              "description": p.help or p.label,
+              "options": {"ANIMATABLE", "LIBRARY_EDITABLE"},
+              "override": {"LIBRARY_OVERRIDABLE"}}
     if p.type == bridge.TYPE_BOOL:
-        return bpy.props.BoolProperty(default=bool(p.default), **common)
+        get, put = _stored(p.key, bool(p.default), bool)
+        return bpy.props.BoolProperty(default=bool(p.default), get=get, set=put, **common)
     if p.type == bridge.TYPE_LONG:
-        limits = {}
-        if p.min is not None:
-            limits["min"] = limits["soft_min"] = int(p.min)
-        if p.max is not None:
-            limits["max"] = limits["soft_max"] = int(p.max)
-        return bpy.props.IntProperty(default=int(p.default or 0), **limits, **common)
-    limits = {}
-    if p.min is not None:
-        limits["min"] = limits["soft_min"] = p.min
-    if p.max is not None:
-        limits["max"] = limits["soft_max"] = p.max
-    return bpy.props.FloatProperty(default=p.default or 0.0, precision=3, step=1, **limits,
-                                   **common)
+        lo = int(p.min) if p.min is not None else None
+        hi = int(p.max) if p.max is not None else None
+        limits = {k: v for k, v in (("min", lo), ("max", hi), ("soft_min", lo), ("soft_max", hi))
+                  if v is not None}
+        get, put = _stored(p.key, int(p.default or 0), int, lo, hi)
+        return bpy.props.IntProperty(default=int(p.default or 0), get=get, set=put, **limits,
+                                     **common)
+    limits = {k: v for k, v in (("min", p.min), ("max", p.max), ("soft_min", p.min),
+                                ("soft_max", p.max)) if v is not None}
+    get, put = _stored(p.key, float(p.default or 0.0), float, p.min, p.max)
+    return bpy.props.FloatProperty(default=p.default or 0.0, precision=3, step=1, get=get,
+                                   set=put, **limits, **common)
 
 
 def _settings_class():
+    common = {"update": _on_change, "override": {"LIBRARY_OVERRIDABLE"}}
+    get, put = _stored("enabled", False, bool)
     annotations = {
-        "enabled": bpy.props.BoolProperty(name="Enabled", default=False, update=_on_enabled,
-                                          description="Show the curve dashed"),
-        "result": bpy.props.PointerProperty(type=bpy.types.Object, name="Result"),
-        "source": bpy.props.PointerProperty(type=bpy.types.Object, name="Source"),
+        "enabled": bpy.props.BoolProperty(
+            name="Enabled", default=False, get=get, set=put, options=set(),
+            description="Show the curve dashed: it is hidden, and an object of its dashes "
+                        "shows it, with its look", **common),
     }
-    for p in _value_parameters():
-        annotations[p.key] = _property_for(p)
-    return type("KorrandSettings", (bpy.types.PropertyGroup,), {"__annotations__": annotations})
-
-
-def _open_url(url):
-    bpy.ops.wm.url_open(url=url)
-
-
-class KORRAND_OT_command(bpy.types.Operator):
-    """Press a button of the plug-in's description"""
-
-    bl_idname = "korrand.command"
-    bl_label = "Korrand Button"
-    bl_options = {"INTERNAL"}
-
-    element: bpy.props.IntProperty()
-
-    def execute(self, context):
-        if state.instance is None:
-            self.report({"ERROR"}, state.error or "Korrand is not loaded")
-            return {"CANCELLED"}
-        try:
-            opened = state.instance.command(self.element)
-        except bridge.BridgeError as e:
-            self.report({"ERROR"}, str(e))
-            return {"CANCELLED"}
-        for address in opened:
-            sys.modules[__name__]._open_url(address)
-        return {"FINISHED"}
-
-
-class KORRAND_OT_report(bpy.types.Operator):
-    """Report a Korrand error in Blender's report"""
-
-    bl_idname = "korrand.report"
-    bl_label = "Korrand Report"
-    bl_options = {"INTERNAL"}
-
-    message: bpy.props.StringProperty()
-
-    def execute(self, context):
-        self.report({"ERROR"}, self.message)
-        return {"FINISHED"}
-
-
-class KORRAND_PT_dash(bpy.types.Panel):
-    bl_label = "Korrand Dash"
-    bl_space_type = "PROPERTIES"
-    bl_region_type = "WINDOW"
-    bl_context = "object"
-
-    @classmethod
-    def poll(cls, context):
-        return context.object is not None and context.object.type == "CURVE"
-
-    def draw_header(self, context):
-        if context.object.korrand.source is None:
-            self.layout.prop(context.object.korrand, "enabled", text="")
-
-    def draw(self, context):
-        layout = self.layout
-        ob = context.object
-        if state.error:
-            layout.label(text=state.error, icon="ERROR")
-            return
-        if ob.korrand.source is not None:
-            layout.label(text=f"The dashes of {ob.korrand.source.name}", icon="INFO")
-            return
-        message = live.status(ob)
-        if message:
-            layout.label(text=message, icon="ERROR")
-        column = layout.column()
-        column.enabled = ob.korrand.enabled
-        for p in _value_parameters():
-            column.prop(ob.korrand, p.key)
-        for p in state.parameters:
-            if p.type == bridge.TYPE_BUTTON:
-                layout.operator(KORRAND_OT_command.bl_idname, text=p.label,
-                                icon="URL").element = p.id
-
-
-_classes = [KORRAND_OT_command, KORRAND_OT_report, KORRAND_PT_dash]
+    get, put = _stored("follow_cyclic", True, bool)
+    annotations["follow_cyclic"] = bpy.props.BoolProperty(
+        name="Follow Cyclic", default=True, get=get, set=put, description=_FOLLOW_HELP,
+        options={"ANIMATABLE"}, **common)
+    get, put = _stored("period", 0.0, float, 0.0)
+    annotations["period"] = bpy.props.FloatProperty(
+        name="Dash Length", default=0.0, min=0.0, soft_max=100.0, subtype="DISTANCE",
+        unit="LENGTH", precision=3, get=get, set=put, description=_PERIOD_HELP,
+        options={"ANIMATABLE"}, **common)
+    for p in state.parameters:
+        if p.type != bridge.TYPE_BUTTON:
+            annotations[p.key] = _property_for(p)
+    return type("KorrandSettings", (bpy.types.PropertyGroup,), {
+        "__annotations__": annotations,
+        "result": property(lambda self: live.result_of(self.id_data),
+                           doc="The object of the dashes (None while not dashed)"),
+        "source": property(lambda self: live.source_of(self.id_data),
+                           doc="For the object of dashes: the curve they dash"),
+    })
 
 
 def bridge_error():
@@ -162,7 +119,7 @@ def bridge_error():
 def register():
     try:
         state.plugin = bridge.open_beside(_PACKAGE_DIR)
-        state.parameters = [p for p in state.plugin.parameters if _PREFIX_SKIP not in p.name]
+        state.parameters = [p for p in state.plugin.parameters if not p.hidden]
         state.instance = state.plugin.instance()
         state.error = ""
     except (bridge.BridgeError, OSError) as e:
@@ -172,17 +129,16 @@ def register():
         print(f"Korrand: {e}", file=sys.stderr)
     state.settings = _settings_class()
     bpy.utils.register_class(state.settings)
-    for c in _classes:
-        bpy.utils.register_class(c)
+    ui.register()
     bpy.types.Object.korrand = bpy.props.PointerProperty(type=state.settings)
-    live.install_handlers()
+    if state.instance is not None:
+        live.start()
 
 
 def unregister():
-    live.remove_handlers()
+    live.stop()
     del bpy.types.Object.korrand
-    for c in reversed(_classes):
-        bpy.utils.unregister_class(c)
+    ui.unregister()
     bpy.utils.unregister_class(state.settings)
     if state.plugin is not None:
         state.plugin.close()

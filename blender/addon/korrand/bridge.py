@@ -72,6 +72,7 @@ class Parameter:
         self.key = p.key.decode()
         self.label = p.label.decode()
         self.help = p.help.decode()
+        self.off = p.off.decode()  # a boolean's name for false ("open"), or ""
         self.hidden = p.hidden == 1
         self.default = p.default_value if p.has_default else None
         self.min = p.min if p.has_min else None

@@ -13,13 +13,13 @@ import sys
 import bpy
 
 from . import bridge
+from .test_hook import hook
 
 # Blender 3's spline record (Nurb) on 64-bit builds: the list's next pointer opens it, and its
 # point count (pntsu, an int) and the pointer to its points (bp) sit at these byte offsets. A
 # point (BPoint) opens with x, y, z, w floats.
 _NEXT, _COUNT, _POINTS = 0, 24, 64
 
-enabled = True  # False writes through the Python API only (the tests compare both ways)
 _layout = None
 _checked = False
 
@@ -109,7 +109,7 @@ def layout(plugin):
 def write(plugin, inst, splines):
     """Writes the points of inst's last dash into splines when their structure matches it.
     False when it does not, or when the caller must write through the Python API."""
-    if not enabled:
+    if not hook.direct_memory:
         return False
     found = layout(plugin)
     if found is None:
@@ -129,7 +129,7 @@ def read(plugin, splines, counts, into=None):
     """The x, y, z of every point of splines (whose point counts are counts) in one array of
     'f', and whether any differs from what into held; into, when given, holds 3 floats per
     point and is refilled. None when the caller must read through the Python API."""
-    if not enabled or len(counts) == 0:
+    if not hook.direct_memory or len(counts) == 0:
         return None
     found = layout(plugin)
     if found is None:
