@@ -1,6 +1,8 @@
 """Live updates of the Blender add-on on a curve the size of case A (1,000 splines of 1,000
-points, default settings), split into their phases, beside the plug-in call alone and beside
-Blender's own evaluation of the result.
+points, default settings), split into their phases, beside the plug-in call alone, Blender's
+own evaluation, and Blender's fastest native recipe for the same dashes in Geometry Nodes
+(Resample Curve, Curve to Mesh, delete every other run of edges, Mesh to Curve) on the same
+curve in the same Blender run.
 
 Run: blender -b --factory-startup --python bench/blender_update.py -- BUILD_DIR [ROUNDS]
 """
@@ -18,22 +20,19 @@ import bpy
 
 args = sys.argv[sys.argv.index("--") + 1:] if "--" in sys.argv else []
 build = os.path.abspath(args[0] if args else "build")
-rounds = int(args[1]) if len(args) > 1 else 5
+rounds = int(args[1]) if len(args) > 1 else 7
 sys.path.insert(0, os.path.join(build, "blender"))
 addon_utils.enable("korrand", default_set=True)
 import korrand  # noqa: E402
 
+hook = korrand.test_hook.hook
 for ob in list(bpy.data.objects):
     bpy.data.objects.remove(ob)
 
 SPLINES, POINTS = 1000, 1000
 rng = random.Random(1)
-cu = bpy.data.curves.new("caseA", "CURVE")
-cu.dimensions = "3D"
 shapes = ([], [])  # each spline's points, and the same lifted by 0.01 (an edit of the shape)
 for s in range(SPLINES):
-    sp = cu.splines.new("POLY")
-    sp.points.add(POINTS - 1)
     co = array.array("f")
     phase = rng.uniform(0, 6.3)
     for i in range(POINTS):
@@ -43,10 +42,32 @@ for s in range(SPLINES):
     lifted[2::4] = array.array("f", (z + 0.01 for z in co[2::4]))
     shapes[0].append(co)
     shapes[1].append(lifted)
-    sp.points.foreach_set("co", co)
-ob = bpy.data.objects.new("caseA", cu)
-bpy.context.scene.collection.objects.link(ob)
-ob.korrand.enabled = True  # the first update: builds every spline of the result
+
+
+def case_a(name):
+    cu = bpy.data.curves.new(name, "CURVE")
+    cu.dimensions = "3D"
+    for co in shapes[0]:
+        sp = cu.splines.new("POLY")
+        sp.points.add(POINTS - 1)
+        sp.points.foreach_set("co", co)
+    ob = bpy.data.objects.new(name, cu)
+    bpy.context.scene.collection.objects.link(ob)
+    return ob
+
+
+def depsgraph():
+    return bpy.context.evaluated_depsgraph_get()
+
+
+def ms(v):
+    return f"{statistics.median(v) * 1000:7.1f}"
+
+
+ob = case_a("caseA")
+cu = ob.data
+ob.korrand.enabled = True
+depsgraph()  # the first update: builds every spline of the result
 res = ob.korrand.result
 points = sum(len(s.points) for s in res.data.splines)
 direct = korrand.spline_memory.layout(korrand.state.plugin) is not None
@@ -55,41 +76,31 @@ print(f"case A: {SPLINES} splines x {POINTS} points -> {len(res.data.splines)} d
       + ("straight into Blender's splines" if direct else "through Blender's Python API"))
 
 
-def ms(v):
-    return f"{statistics.median(v) * 1000:7.1f}"
-
-
 def run(label, change, refresh=None):
     """change(r) alters something; refresh(r) (or Blender's own update, whose handler dashes)
-    brings the result in step. Prints the add-on's phases and Blender's evaluation of the
-    result that follows."""
-    rows = {k: [] for k in ("read", "compare", "plugin", "build", "whole", "blender")}
+    brings the result in step. Prints the add-on's phases, then the whole wait: from the
+    change to the result evaluated."""
+    rows = {k: [] for k in ("read", "compare", "plugin", "build", "whole")}
     rebuilt = set()
     for r in range(rounds):
-        change(r)
-        korrand.live.timings.clear()
+        hook.timings.clear()
         t0 = time.perf_counter()
-        if refresh is None:
-            bpy.context.evaluated_depsgraph_get()  # evaluates the source; its handler dashes
-        else:
+        change(r)
+        if refresh is not None:
             refresh(r)
-        whole = time.perf_counter() - t0
-        t = dict(korrand.live.timings)
-        t1 = time.perf_counter()
-        bpy.context.evaluated_depsgraph_get()  # Blender evaluates the result it was handed
-        rows["blender"].append(time.perf_counter() - t1)
+        depsgraph()  # Blender evaluates what changed; the add-on's handler dashes on the way
+        rows["whole"].append(time.perf_counter() - t0)
+        t = dict(hook.timings)
         for k in ("read", "compare", "plugin", "build"):
             rows[k].append(t.get(k, 0.0))
-        rows["whole"].append(whole)
         rebuilt.add(t.get("rebuilt"))
     ours = [a + b + c for a, b, c in zip(rows["read"], rows["compare"], rows["build"])]
     what = {False: "splines kept", True: "splines made anew", None: "not dashed"}
     print(f"{label} ({', '.join(what[x] for x in sorted(rebuilt, key=str))})\n"
           f"    read {ms(rows['read'])}  compare {ms(rows['compare'])}  "
           f"plug-in {ms(rows['plugin'])}  build {ms(rows['build'])}  "
-          f"= beyond the plug-in {ms(ours)} ms\n"
-          f"    whole call {ms(rows['whole'])} ms, then Blender's evaluation of the result "
-          f"{ms(rows['blender'])} ms")
+          f"= beyond the plug-in {ms(ours)} ms; change to evaluated result {ms(rows['whole'])} ms")
+    return rows["whole"]
 
 
 def move_points(r):
@@ -99,38 +110,96 @@ def move_points(r):
 
 
 offsets = (0.25, 0.5)
-depsgraph = bpy.context.evaluated_depsgraph_get
 run("shape edited (every point moved)", move_points)
-run("parameter changed (offset, set as the panel sets it)", lambda r: None,
-    lambda r: setattr(ob.korrand, "offset", offsets[r % 2]))
+ours = run("parameter changed (offset, set as the panel sets it)",
+           lambda r: setattr(ob.korrand, "offset", offsets[r % 2]))
 run("a frame of playback that leaves the curve alone", lambda r: None,
     lambda r: bpy.context.scene.frame_set(r + 2))
-run("nothing changed, read to be sure", lambda r: None,
-    lambda r: korrand.live.refresh(ob, depsgraph()))
+
+
+
+def read_again(r):
+    d = korrand.live.dash_of(ob)
+    d.pending = d.reread = True
+    korrand.live.run(depsgraph())
+
+
+run("nothing changed, read to be sure", lambda r: None, read_again)
 run("structure changed (every spline made anew)", lambda r: res.data.splines.clear(),
-    lambda r: korrand.live.refresh(ob, depsgraph(), force=True))
+    lambda r: korrand.live.update_now(ob, depsgraph()))
 
-# The plug-in call alone, through the bridge on the same line form.
-form = korrand.live.read_line_form(ob, depsgraph())
+# The plug-in call alone, through the bridge on the same line form: one line object per spline
+# (as the add-on hands them over when each spline's dashes depend on it alone) and one of all.
+form = korrand.line_form.read(korrand.state.plugin, ob, depsgraph())
 inst = korrand.state.plugin.instance()
-alone = []
-for r in range(rounds):
-    t0 = time.perf_counter()
-    form.dash(inst)
-    alone.append(time.perf_counter() - t0)
-inst.close()
-print(f"plug-in call alone (bridge)  {ms(alone)} ms")
-
-# Blender's own evaluation, with the add-on's handlers out of the way: what an update costs
-# beyond anything the add-on does.
-korrand.live.remove_handlers()
-for label, tag in (("the curve (1,000,000 points)", cu.update_tag),
-                   ("the result (its dashes)", res.data.update_tag)):
-    spent = []
+for label, objects in (("a line object per spline", [([i], {}) for i in range(SPLINES)]),
+                       ("one line object", [(list(range(SPLINES)), {})])):
+    alone = []
     for r in range(rounds):
-        tag()
         t0 = time.perf_counter()
-        depsgraph()
-        spent.append(time.perf_counter() - t0)
-    print(f"Blender's evaluation of {label}  {ms(spent)} ms")
-korrand.live.install_handlers()
+        inst.dash_objects(form.points, form.counts, form.stride, objects)
+        alone.append(time.perf_counter() - t0)
+    print(f"plug-in call alone (bridge), {label}  {ms(alone)} ms")
+inst.close()
+
+# Blender's own evaluation of the result (the add-on's handler finds nothing to do for it).
+spent = []
+for r in range(rounds):
+    res.data.update_tag()
+    t0 = time.perf_counter()
+    depsgraph()
+    spent.append(time.perf_counter() - t0)
+print(f"Blender's evaluation of the result (its dashes)  {ms(spent)} ms")
+
+# Blender's fastest native recipe for the same dashes, on a second copy of the curve: each
+# spline resampled to 401 points (400 edges: 200 intervals of two edges, as a dash of the
+# default settings has three points), made a mesh, every other run of two edges deleted, and
+# the runs made curves again. A change of the resampling count is its parameter change.
+ob.korrand.enabled = False
+depsgraph()
+gn = case_a("native")
+spent = []
+for r in range(rounds):
+    gn.data.update_tag()
+    t0 = time.perf_counter()
+    depsgraph()
+    spent.append(time.perf_counter() - t0)
+print(f"Blender's evaluation of the curve alone (1,000,000 points, not dashed)  {ms(spent)} ms")
+tree = bpy.data.node_groups.new("Dashes", "GeometryNodeTree")
+tree.inputs.new("NodeSocketGeometry", "Geometry")
+tree.outputs.new("NodeSocketGeometry", "Geometry")
+n, link = tree.nodes, tree.links.new
+given, out = n.new("NodeGroupInput"), n.new("NodeGroupOutput")
+resample = n.new("GeometryNodeResampleCurve")
+resample.mode = "COUNT"
+to_mesh, delete = n.new("GeometryNodeCurveToMesh"), n.new("GeometryNodeDeleteGeometry")
+delete.domain = "EDGE"
+to_curve, index = n.new("GeometryNodeMeshToCurve"), n.new("GeometryNodeInputIndex")
+half, floor, odd = (n.new("ShaderNodeMath") for _ in range(3))
+half.operation, floor.operation, odd.operation = "DIVIDE", "FLOOR", "MODULO"
+half.inputs[1].default_value = odd.inputs[1].default_value = 2
+link(given.outputs[0], resample.inputs["Curve"])
+link(resample.outputs[0], to_mesh.inputs["Curve"])
+link(index.outputs[0], half.inputs[0])
+link(half.outputs[0], floor.inputs[0])
+link(floor.outputs[0], odd.inputs[0])
+link(to_mesh.outputs[0], delete.inputs["Geometry"])
+link(odd.outputs[0], delete.inputs["Selection"])
+link(delete.outputs[0], to_curve.inputs["Mesh"])
+link(to_curve.outputs[0], out.inputs[0])
+gn.modifiers.new("Dashes", "NODES").node_group = tree
+counts = (401, 403)
+native = []
+for r in range(rounds + 1):
+    resample.inputs["Count"].default_value = counts[r % 2]
+    t0 = time.perf_counter()
+    evaluated = gn.evaluated_get(depsgraph())
+    if r:
+        native.append(time.perf_counter() - t0)  # the first builds the node tree's cache
+resample.inputs["Count"].default_value = 401
+mesh = gn.evaluated_get(depsgraph()).to_mesh()
+made = (len(mesh.vertices), len(mesh.edges) // 2)
+gn.evaluated_get(depsgraph()).to_mesh_clear()
+print(f"native recipe (Geometry Nodes), parameter changed to evaluated result  {ms(native)} ms "
+      f"({made[1]} dashes, {made[0]} points)")
+print(f"Korrand / native: {statistics.median(ours) / statistics.median(native):.2f}")
