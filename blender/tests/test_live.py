@@ -110,13 +110,21 @@ def case_animated_setting_and_render():
     camera = bpy.data.objects.new("camera", bpy.data.cameras.new("camera"))
     scene.collection.objects.link(camera)
     scene.camera = camera
+    # A render evaluates a hidden curve's geometry only where it must: a Bezier ring's dashes
+    # are made from the curve all the same.
+    ring = support.operator_curve(bpy.ops.curve.primitive_bezier_circle_add, radius=2)
+    ring.data.bevel_depth = 0.1
+    support.dash(ring, count=7)
+    still = support.result_line(ring)
     scene.frame_set(1)
     rendered = {}
-    grab = lambda sc, *a: rendered.setdefault(sc.frame_current, support.result_line(ob))
+    grab = lambda sc, *a: rendered.setdefault(sc.frame_current, (support.result_line(ob),
+                                                                 support.result_line(ring)))
     bpy.app.handlers.render_post.append(grab)
     bpy.ops.render.render(animation=True)
     bpy.app.handlers.render_post.remove(grab)
-    assert rendered == {7: marched}, sorted(rendered)
+    assert rendered == {7: (marched, still)}, sorted(rendered)
+    assert support.result_line(ring) == still
 
 
 def case_nothing_written_during_a_render_job():

@@ -156,12 +156,11 @@ def _read_control_points(plugin, ob, depsgraph, last):
 
 def _wire(ob, splines):
     """The line form of ob's wire mesh (ob evaluated, or a bare copy); None when Blender draws
-    faces there."""
+    faces there or has drawn nothing (a render does not evaluate a hidden curve's geometry
+    unless something needs it)."""
     mesh = ob.to_mesh()
     try:
-        if mesh is None:
-            return LineForm(array.array("i"), array.array("f"), 3, array.array("i"))
-        if len(mesh.polygons):
+        if mesh is None or len(mesh.polygons):
             return None
         n = len(mesh.vertices)
         points = array.array("f", bytes(12 * n))
@@ -177,9 +176,10 @@ def _wire(ob, splines):
 
 
 def _bare_wire(ob, depsgraph):
-    """The centre line of a curve that Blender draws with faces: its deformed control points
-    (shape keys, hooks) in a copy without bevel, extrude or fill, drawn by Blender and removed
-    again. Modifiers that act on the drawn mesh are not followed."""
+    """The centre line of a curve that Blender draws with faces, or has not drawn: its
+    deformed control points (shape keys, hooks; made on demand) in a copy without bevel,
+    extrude or fill, drawn by Blender and removed again. Modifiers that act on the drawn mesh
+    are not followed."""
     deformed = ob.to_curve(depsgraph, apply_modifiers=True)
     try:
         copy = deformed.copy()
@@ -212,7 +212,7 @@ def read(plugin, ob, depsgraph, last=None):
     if polys and ob.mode != "EDIT":
         return _read_control_points(plugin, ob, depsgraph, last)
     # In edit mode the points being edited are drawn, deformed as Blender shows them.
-    form = _wire(ob.evaluated_get(depsgraph), ob.data.splines)
+    form = _wire(ob.evaluated_get(depsgraph), ob.data.splines) if ob.data.splines else None
     if form is not None:
         return form
     if ob.mode == "EDIT":
@@ -220,4 +220,7 @@ def read(plugin, ob, depsgraph, last=None):
             return _read_splines(plugin, ob.data.splines, last)  # the points as being edited
         # A bare copy would hold the curve as last stored, not as being edited.
         raise HeldInEditMode()
-    return _bare_wire(ob, depsgraph)
+    form = _bare_wire(ob, depsgraph)
+    if form is None:  # a bare copy without faces has none; drawing nothing, it has no points
+        form = LineForm(array.array("i"), array.array("f"), 3, array.array("i"))
+    return form
