@@ -4,7 +4,9 @@
 
 #include <libxml/tree.h>
 
+#include <cmath>
 #include <cstddef>
+#include <map>
 #include <string>
 #include <vector>
 
@@ -53,9 +55,19 @@ struct SvgScene {
     std::vector<SvgObject> objects;  // parallel to Document::objects
 };
 
-// A CSS declaration list ("a: b; c: d !important") edited: the named properties removed, then
-// `set` appended in order. Declarations are read with the SVG library's style parser.
-std::string EditStyle(const std::string& style, const std::vector<std::string>& remove,
-                      const std::vector<std::pair<std::string, std::string>>& set);
+constexpr const char kInkscapeNamespace[] = "http://www.inkscape.org/namespaces/inkscape";
+
+// How far two points of a drawing of size `size` may lie apart and still be the same point:
+// rounding (relative moves, transforms) leaves a repeated point a hair off the one it repeats.
+inline double SamePointTolerance(Vec2 p, double size) {
+    return 1e-9 * (std::fabs(p.x) + std::fabs(p.y) + size);
+}
+inline bool Near(Vec2 a, Vec2 b, double eps) {
+    return std::fabs(a.x - b.x) <= eps && std::fabs(a.y - b.y) <= eps;
+}
+
+// Every id of the tree under `root` (the first of a repeated id wins) and its element.
+using Ids = std::map<std::string, xmlNode*, std::less<>>;
+Ids CollectIds(xmlNode* root);
 
 }  // namespace korrand::io::detail

@@ -11,8 +11,6 @@
 
 #include <svgpp/parser/css_style_iterator.hpp>
 
-#include "svg_scene.h"
-
 namespace korrand::io::detail {
 namespace {
 
@@ -304,7 +302,6 @@ StyleSheet::StyleSheet(xmlNode* root) {
 
 ComputedStyle StyleSheet::Compute(const xmlNode* element, const ComputedStyle& parent) const {
     ComputedStyle style = parent;
-    style.displayNone = parent.displayNone;
     // Lowest precedence first: presentation attributes, sheet rules by specificity then order,
     // the style attribute, then the important sheet declarations and important style attribute.
     static const char* const kProperties[] = {"fill", "stroke", "stroke-dasharray", "visibility",

@@ -28,7 +28,6 @@ public:
     // The style of `element` whose parent (in the rendering tree: a <use> for an instance) has
     // computed style `parent`.
     ComputedStyle Compute(const xmlNode* element, const ComputedStyle& parent) const;
-    std::size_t RuleCount() const { return rules_.size(); }
 
     struct Compound {
         std::string tag;  // empty: any
@@ -54,6 +53,11 @@ public:
 private:
     std::vector<Rule> rules_;
 };
+
+// A CSS declaration list ("a: b; c: d !important") edited: the named properties removed, then
+// `set` appended in order. Declarations are read with the SVG library's style parser.
+std::string EditStyle(const std::string& style, const std::vector<std::string>& remove,
+                      const std::vector<std::pair<std::string, std::string>>& set);
 
 // The element's attribute without a namespace, if present.
 bool GetAttribute(const xmlNode* node, const char* name, std::string* value);

@@ -15,7 +15,6 @@
 #include <memory>
 #include <optional>
 #include <ostream>
-#include <set>
 #include <stdexcept>
 #include <unordered_map>
 
@@ -202,8 +201,6 @@ void WriteSvg(std::ostream& out, const Document& doc, const WriteOptions& option
 
 namespace {
 
-constexpr const char kInkscapeNamespace[] = "http://www.inkscape.org/namespaces/inkscape";
-
 const xmlChar* X(const char* s) {
     return reinterpret_cast<const xmlChar*>(s);
 }
@@ -217,20 +214,11 @@ void MapNodes(xmlNode* a, xmlNode* b, std::unordered_map<const xmlNode*, xmlNode
     }
 }
 
-void CollectIds(const xmlNode* node, std::set<std::string>& ids) {
-    for (; node != nullptr; node = node->next) {
-        if (node->type != XML_ELEMENT_NODE) continue;
-        std::string id;
-        if (GetAttribute(node, "id", &id)) ids.insert(id);
-        CollectIds(node->children, ids);
-    }
-}
-
 // An id not yet in the document, made from `base`.
-std::string FreshId(std::set<std::string>& ids, const std::string& base) {
+std::string FreshId(Ids& ids, const std::string& base) {
     std::string id = base;
     for (int n = 2; ids.count(id) != 0; ++n) id = base + "-" + std::to_string(n);
-    ids.insert(id);
+    ids.emplace(id, nullptr);
     return id;
 }
 
@@ -286,10 +274,8 @@ std::vector<std::vector<Point>> JoinSeams(const LineObject& dashed, const SvgObj
                                           double size) {
     std::vector<std::vector<Point>> pieces = dashed.segments;
     for (const Vec2& seam : source.seams) {
-        const double eps = 1e-9 * (std::fabs(seam.x) + std::fabs(seam.y) + size);
-        const auto at = [&](const Point& p) {
-            return std::fabs(p.x - seam.x) <= eps && std::fabs(p.y - seam.y) <= eps;
-        };
+        const double eps = SamePointTolerance(seam, size);
+        const auto at = [&](const Point& p) { return Near({p.x, p.y}, seam, eps); };
         std::size_t ending = pieces.size(), starting = pieces.size();
         for (std::size_t i = 0; i < pieces.size(); ++i) {
             if (pieces[i].size() < 2) continue;
@@ -332,14 +318,6 @@ std::string PathData(const std::vector<std::vector<Point>>& pieces, const Affine
     return d;
 }
 
-Affine Inverse(const Affine& m) {
-    const double det = m.a * m.d - m.b * m.c;
-    Affine r{m.d / det, -m.b / det, -m.c / det, m.a / det, 0, 0};
-    r.e = -(r.a * m.e + r.c * m.f);
-    r.f = -(r.b * m.e + r.d * m.f);
-    return r;
-}
-
 std::string MatrixText(const Affine& m) {
     std::string s = "matrix(";
     for (const double v : {m.a, m.b, m.c, m.d, m.e, m.f}) {
@@ -353,8 +331,7 @@ std::string MatrixText(const Affine& m) {
 // top-level element that holds the first dashed shape, so a background drawn before it does
 // not hide it. Its label starts with '%', which plotting tools take as a layer not to draw.
 void AddPreviewLayer(xmlDoc* copy, const SvgScene& scene,
-                     const std::unordered_map<const xmlNode*, xmlNode*>& map,
-                     std::set<std::string>& ids) {
+                     const std::unordered_map<const xmlNode*, xmlNode*>& map, Ids& ids) {
     xmlNode* root = xmlDocGetRootElement(copy);
     xmlNode* before = nullptr;
     for (const SvgShape& shape : scene.shapes) {
@@ -398,8 +375,7 @@ void WriteSvgInPlace(std::ostream& out, const Document& doc, const WriteOptions&
     if (!copy) throw std::bad_alloc();
     std::unordered_map<const xmlNode*, xmlNode*> map;
     MapNodes(xmlDocGetRootElement(scene.doc), xmlDocGetRootElement(copy.get()), map);
-    std::set<std::string> ids;
-    CollectIds(xmlDocGetRootElement(copy.get()), ids);
+    Ids ids = CollectIds(xmlDocGetRootElement(copy.get()));
 
     // Every object's pieces, gathered per shape.
     std::vector<std::vector<std::vector<Point>>> perShape(scene.shapes.size());
@@ -414,7 +390,7 @@ void WriteSvgInPlace(std::ostream& out, const Document& doc, const WriteOptions&
         const auto found = map.find(shape.node);
         if (found == map.end()) continue;
         xmlNode* node = found->second;
-        const std::string d = PathData(perShape[s], Inverse(shape.toPage));
+        const std::string d = PathData(perShape[s], shape.toPage.Inverse());
         const std::vector<std::pair<std::string, std::string>> undash = {
             {"stroke-dasharray", "none"}};
         if (!shape.keepFill && shape.outlinePaint.empty()) {
