@@ -438,9 +438,10 @@ void WriteSvgInPlace(std::ostream& out, const Document& doc, const WriteOptions&
         }
     }
 
-    xmlSaveCtxtPtr save =
-        xmlSaveToIO(WriteToStream, nullptr, &out, reinterpret_cast<const char*>(copy->encoding),
-                    scene.hasDeclaration ? 0 : XML_SAVE_NO_DECL);
+    // Always UTF-8, declared as such: the text is the same whatever the input's encoding, and
+    // some encodings libxml2 reads (UTF-7) it cannot read back once it has written them.
+    xmlSaveCtxtPtr save = xmlSaveToIO(WriteToStream, nullptr, &out, "UTF-8",
+                                      scene.hasDeclaration ? 0 : XML_SAVE_NO_DECL);
     if (save == nullptr) throw std::runtime_error("cannot start writing the SVG");
     const long written = xmlSaveDoc(save, copy.get());
     const int closed = xmlSaveClose(save);
