@@ -196,6 +196,10 @@ int Dash(const DashOptions& o, const char* argv0) {
     const korrand::io::Document input = ReadInput(o, *inFormat);
     if (!o.period.empty()) CheckPeriodCounts(input, host, o.period);
     for (const auto& w : input.warnings) std::cerr << "korrand: warning: " << w << "\n";
+    // A drawing without a shape to dash passes through, so a batch or a pipeline goes on.
+    if (input.shapeCounts && input.objects.empty() && !o.quiet)
+        std::cerr << "korrand: note: " << (o.input == "-" ? "<stdin>" : o.input)
+                  << " has nothing to dash; written unchanged\n";
     const auto t1 = Clock::now();
     korrand::DashStats stats;
     const korrand::io::Document dashed = host.Dash(input, settings, &stats);

@@ -154,8 +154,9 @@ double DistanceToSegment(std::pair<double, double> p, std::pair<double, double> 
     return std::hypot(p.first - (a.first + t * dx), p.second - (a.second + t * dy));
 }
 
-// Curves are flattened to 1/10000 of the viewBox's diagonal by default.
-const double kTolerance = 1e-4 * std::hypot(200, 100) + 1e-9;
+// Curves are flattened to 1/10000 of the viewBox's diagonal by default, and coordinates are
+// written to a tenth of that.
+const double kTolerance = 1.1e-4 * std::hypot(200, 100);
 
 class SvgFilterTest : public ::testing::Test {
 protected:
@@ -168,9 +169,10 @@ protected:
     }
     void TearDown() override { fs::remove_all(dir_); }
 
-    Outcome Korrand(const std::string& args, const std::string& output = "out.svg") const {
-        const std::string cmd = "'" + kExe + "' dash '" + (dir_ / "in.svg").string() + "' -o '" +
-                                (dir_ / output).string() + "' " + args + " 2>'" +
+    Outcome Korrand(const std::string& args, const std::string& output = "out.svg",
+                    const std::string& env = "") const {
+        const std::string cmd = env + " '" + kExe + "' dash '" + (dir_ / "in.svg").string() +
+                                "' -o '" + (dir_ / output).string() + "' " + args + " 2>'" +
                                 (dir_ / "err").string() + "'";
         const int status = std::system(cmd.c_str());
         Outcome o;
@@ -387,6 +389,151 @@ TEST_F(SvgFilterTest, SummaryAndPreview) {
             EXPECT_EQ(Attr(c, "id"), "<none>");
         }
     EXPECT_EQ(copies, 6);  // the symbol's circle is drawn only through <use>
+}
+
+// What editors put in a file: a star and a live path effect Inkscape would rebuild from their
+// parameters, markers, a style sheet's !important, leftover dash arrays under invisible
+// strokes, a <switch>.
+const char kEditorDrawing[] = R"SVG(<?xml version="1.0" encoding="UTF-8"?>
+<svg xmlns="http://www.w3.org/2000/svg" xmlns:inkscape="http://www.inkscape.org/namespaces/inkscape"
+     xmlns:sodipodi="http://sodipodi.sourceforge.net/DTD/sodipodi-0.dtd"
+     width="100mm" height="100mm" viewBox="0 0 100 100">
+  <style>.hot { stroke: red !important; fill: yellow !important }</style>
+  <defs>
+    <marker id="dot" orient="auto" style="overflow:visible"><circle r="1" style="fill:context-stroke"/></marker>
+    <inkscape:path-effect id="effect1" effect="spiro" is_visible="true"/>
+  </defs>
+  <path id="star" inkscape:label="Star" sodipodi:type="star" sodipodi:sides="3" sodipodi:cx="20" sodipodi:cy="20"
+        sodipodi:r1="15" sodipodi:r2="5" sodipodi:arg1="0" sodipodi:arg2="1.05" inkscape:flatsided="false"
+        inkscape:rounded="0" inkscape:randomized="0" d="M 35 20 L 22.5 24.3 L 12.5 33 L 15 20 L 12.5 7 L 22.5 15.7 Z"
+        style="fill:none;stroke:black;stroke-width:0.5"/>
+  <path id="lpe" inkscape:path-effect="#effect1" inkscape:original-d="M 50 10 L 90 10" sodipodi:nodetypes="cc"
+        d="M 50 10 C 60 20 80 20 90 10" style="fill:none;stroke:blue"/>
+  <path id="arrow" d="M 10 60 L 40 60 L 40 90"
+        style="fill:none;stroke:green;marker-start:url(#dot);marker-mid:url(#dot);marker-end:url(#dot)"/>
+  <rect id="hot" class="hot" x="60" y="60" width="30" height="30" style="stroke:black;fill:blue"/>
+  <rect id="engraving" x="5" y="40" width="5" height="5" style="fill:black;stroke:none;stroke-dasharray:1,1"/>
+  <path id="hairline" d="M 0 99 L 100 99" style="fill:none;stroke:black;stroke-width:0;stroke-dasharray:2 1"/>
+  <path id="ghost" d="M 0 97 L 100 97" fill="none" stroke="black" stroke-opacity="0" stroke-dasharray="2"/>
+  <path id="solid" d="M 0 93 L 100 93" fill="none" stroke="black" stroke-dasharray="0 0"/>
+  <path id="cut" d="M 0 95 L 100 95" fill="none" stroke="black" stroke-dasharray="2 1"/>
+  <switch>
+    <path id="german" systemLanguage="de" d="M 50 40 L 90 40" fill="none" stroke="black"/>
+    <path id="fallback" d="M 50 45 L 90 45" fill="none" stroke="black"/>
+  </switch>
+</svg>
+)SVG";
+
+class EditorFileTest : public SvgFilterTest {
+protected:
+    void SetUp() override {
+        SvgFilterTest::SetUp();
+        std::ofstream(dir_ / "in.svg", std::ios::binary | std::ios::trunc) << kEditorDrawing;
+    }
+    std::string Style(const Doc& doc, const std::string& id) const {
+        return Attr(ById(xmlDocGetRootElement(doc.get()), id), "style");
+    }
+};
+
+bool HasNsAttr(const xmlNode* n, const char* name, const char* ns) {
+    xmlChar* v = xmlGetNsProp(n, reinterpret_cast<const xmlChar*>(name),
+                              reinterpret_cast<const xmlChar*>(ns));
+    xmlFree(v);
+    return v != nullptr;
+}
+
+TEST_F(EditorFileTest, InkscapeFindsNothingToRebuildAndMarkersStayWhereTheyWere) {
+    ASSERT_EQ(Korrand("--count 10 --select stroked").code, 0);
+    Doc out = Load("out.svg");
+    ASSERT_TRUE(out);
+    xmlNode* root = xmlDocGetRootElement(out.get());
+    const char* sodipodi = "http://sodipodi.sourceforge.net/DTD/sodipodi-0.dtd";
+    const char* inkscape = "http://www.inkscape.org/namespaces/inkscape";
+    // The star and the effect's output are dashes now, with nothing to rebuild them from; the
+    // rest (id, label, style) stays, and so does the effect's definition.
+    xmlNode* star = ById(root, "star");
+    ASSERT_NE(star, nullptr);
+    for (const char* a : {"type", "sides", "cx", "cy", "r1", "r2", "arg1", "arg2"})
+        EXPECT_FALSE(HasNsAttr(star, a, sodipodi)) << a;
+    for (const char* a : {"flatsided", "rounded", "randomized"})
+        EXPECT_FALSE(HasNsAttr(star, a, inkscape)) << a;
+    EXPECT_TRUE(HasNsAttr(star, "label", inkscape));
+    EXPECT_EQ(Subpaths(Attr(star, "d")).size(), 10u);
+    xmlNode* lpe = ById(root, "lpe");
+    EXPECT_FALSE(HasNsAttr(lpe, "path-effect", inkscape));
+    EXPECT_FALSE(HasNsAttr(lpe, "original-d", inkscape));
+    EXPECT_FALSE(HasNsAttr(lpe, "nodetypes", sodipodi));
+    // The effect's output (the curve through y = 17.5), not its original (the line y = 10).
+    double lowest = 0;
+    for (const auto& dash : Subpaths(Attr(lpe, "d")))
+        for (const auto& p : dash) lowest = std::max(lowest, p.second);
+    EXPECT_GT(lowest, 17);
+    EXPECT_NE(ById(root, "effect1"), nullptr);
+
+    // The original keeps its path and its three markers, its stroke hidden by its opacity (the
+    // markers paint with it); the dashes carry no marker.
+    xmlNode* arrow = ById(root, "arrow");
+    EXPECT_EQ(Attr(arrow, "d"), "M 10 60 L 40 60 L 40 90");
+    const std::string kept = Style(out, "arrow");
+    for (const char* m : {"marker-start:url(#dot)", "marker-mid:url(#dot)", "marker-end:url(#dot)",
+                          "stroke:green", "stroke-opacity:0"})
+        EXPECT_NE(kept.find(m), std::string::npos) << m << " in " << kept;
+    const std::string dashes = Style(out, "arrow-dashes");
+    for (const char* m : {"marker-start:none", "marker-mid:none", "marker-end:none"})
+        EXPECT_NE(dashes.find(m), std::string::npos) << m << " in " << dashes;
+    EXPECT_EQ(Subpaths(Attr(ById(root, "arrow-dashes"), "d")).size(), 10u);
+
+    // What is set on the kept original and its dashes wins over the sheet's !important.
+    EXPECT_NE(Style(out, "hot").find("stroke:none !important"), std::string::npos)
+        << Style(out, "hot");
+    EXPECT_NE(Style(out, "hot-dashes").find("fill:none !important"), std::string::npos)
+        << Style(out, "hot-dashes");
+}
+
+TEST_F(EditorFileTest, OnlyVisibleStrokesAreDashedAndOnlyTheSwitchChildDrawn) {
+    const auto dashed = [&](const std::string& args, const std::string& env = "LC_ALL=C") {
+        EXPECT_EQ(Korrand(args, "out.svg", env).code, 0) << args;
+        Doc out = Load("out.svg");
+        std::set<std::string> ids;
+        for (const char* id : {"star", "lpe", "arrow", "hot", "engraving", "hairline", "ghost",
+                               "solid", "cut", "german", "fallback"}) {
+            xmlNode* n = ById(xmlDocGetRootElement(out.get()), id);
+            if (n != nullptr &&
+                (ById(xmlDocGetRootElement(out.get()), std::string(id) + "-dashes") ||
+                 Attr(n, "d").find(" M") != std::string::npos))
+                ids.insert(id);
+        }
+        return ids;
+    };
+    // A filled rectangle under stroke:none, a zero-width or transparent stroke, a dash array a
+    // viewer draws solid: nothing to cut.
+    EXPECT_EQ(dashed("--count 4 --select dasharray"), std::set<std::string>{"cut"});
+    EXPECT_EQ(dashed("--count 4 --select stroked"),
+              (std::set<std::string>{"star", "lpe", "arrow", "hot", "solid", "cut", "fallback"}));
+    EXPECT_EQ(dashed("--count 4 --select stroked", "LC_ALL=de_AT.UTF-8").count("german"), 1u);
+    EXPECT_EQ(dashed("--count 4 --select stroked", "LC_ALL=de_AT.UTF-8").count("fallback"), 0u);
+    // --select all still dashes every outline, fill-only ones too.
+    EXPECT_EQ(dashed("--count 4 --select all").count("engraving"), 1u);
+}
+
+TEST_F(SvgFilterTest, ADrawingWithNothingToDashPassesThrough) {
+    const char text[] = R"SVG(<?xml version="1.0" encoding="UTF-8"?>
+<svg xmlns="http://www.w3.org/2000/svg" viewBox="0 0 10 10"><text x="1" y="5">only text</text></svg>
+)SVG";
+    std::ofstream(dir_ / "in.svg", std::ios::binary | std::ios::trunc) << text;
+    const Outcome o = Korrand("--count 4");
+    EXPECT_EQ(o.code, 0) << o.err;
+    EXPECT_NE(o.err.find("nothing to dash"), std::string::npos) << o.err;
+    Doc in(xmlReadMemory(text, sizeof text - 1, nullptr, nullptr, XML_PARSE_NONET), xmlFreeDoc);
+    Doc out = Load("out.svg");
+    ASSERT_TRUE(out);
+    std::string want, got;
+    Canon(xmlDocGetRootElement(in.get()), {}, want);
+    Canon(xmlDocGetRootElement(out.get()), {}, got);
+    EXPECT_EQ(want, got);
+    // Not an SVG at all is still bad input.
+    std::ofstream(dir_ / "in.svg", std::ios::binary | std::ios::trunc) << "<html/>";
+    EXPECT_EQ(Korrand("--count 4").code, 2);
 }
 
 }  // namespace

@@ -114,8 +114,8 @@ struct ReadError : std::runtime_error {
     std::string message;
 };
 
-// Reads a whole document. Throws ReadError on malformed input, wrong schema, non-finite
-// coordinates or a file with nothing to dash.
+// Reads a whole document. Throws ReadError on malformed input, wrong schema or non-finite
+// coordinates. An SVG with nothing to dash reads as a document without objects.
 Document Read(std::istream& in, Format format, const std::string& fileNameForMessages,
               const ReadOptions& options = {});
 
@@ -123,6 +123,12 @@ struct WriteOptions {
     // SVG only: draw `original` faintly beneath the dashes.
     bool preview = false;
     const Document* original = nullptr;
+    // SVG written in place: what a dashed shape keeps besides its dashes. A filled one keeps its
+    // fill, a marked one its markers where the original draws them: the original stays with
+    // its stroke off and its dashes follow in a sibling path. Plotter drivers draw every path's
+    // outline whatever its style, so for them both are off and a shape becomes its dashes alone.
+    bool keepFills = true;
+    bool keepMarkers = true;
     // SVG preview only: draw the original segments as closed loops, as the modifier measures them
     // by default.
     bool originalClosed = true;

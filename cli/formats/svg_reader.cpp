@@ -21,7 +21,9 @@
 #include <libxml/tree.h>
 
 #include <algorithm>
+#include <cctype>
 #include <cmath>
+#include <cstdlib>
 #include <cstring>
 #include <map>
 #include <memory>
@@ -347,17 +349,6 @@ bool IsShapeName(std::string_view name) {
     return IsOneOf(kShapeElements, name);
 }
 
-// "path, polyline, ...", for messages.
-std::string ShapeNames() {
-    std::string names;
-    std::apply(
-        [&](const auto&... element) {
-            ((names += (names.empty() ? "" : ", "), names += element.name), ...);
-        },
-        kShapeElements);
-    return names;
-}
-
 // Reads one element's attributes into `context`; false for an element SVG++ does not read here.
 bool LoadElement(xmlNode* node, Context& context) {
     const std::string_view name = Name(node);
@@ -477,20 +468,81 @@ Affine DefinitionMatrix(Reader& r, xmlNode* node) {
     return m;
 }
 
+double DasharrayPeriod(const std::string& text);
+
+bool StrokeVisible(const ComputedStyle& style) {
+    return style.stroke != "none" && style.strokeWidth > 0 && style.strokeOpacity > 0;
+}
+
+// Fills are never dashed unless all is asked for: a leftover dash array under stroke:none is
+// not a dashed stroke, nor is one that a viewer draws solid.
 bool Selected(const Reader& r, const ComputedStyle& style) {
     switch (r.options.select) {
         case Select::All:
             return true;
         case Select::Stroked:
-            return style.stroke != "none";
+            return StrokeVisible(style);
         case Select::Dasharray:
-            return style.dasharray != "none";
+            return StrokeVisible(style) && DasharrayPeriod(style.dasharray) > 0;
     }
     return true;
 }
 
 void VisitChildren(Reader& r, xmlNode* node, const ComputedStyle& style, const Affine& m);
 void VisitElement(Reader& r, xmlNode* el, const ComputedStyle& parentStyle, const Affine& m);
+
+// The user's language for systemLanguage, from the locale ("en" where none is set).
+std::string UserLanguage() {
+    for (const char* name : {"LC_ALL", "LC_MESSAGES", "LANG"}) {
+        const char* v = std::getenv(name);
+        if (v == nullptr || *v == '\0') continue;
+        std::string lang(v, std::strcspn(v, "_.@"));
+        if (lang == "C" || lang == "POSIX") break;
+        for (char& c : lang) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+        return lang;
+    }
+    return "en";
+}
+
+// The conditional attributes of a <switch> child: no extension is supported, every feature is,
+// and a language matches the user's or one of its subtags ("en" matches "en-GB").
+bool ConditionsHold(const xmlNode* el) {
+    std::string v;
+    if (GetAttribute(el, "requiredExtensions", nullptr)) return false;
+    if (GetAttribute(el, "requiredFeatures", &v) &&
+        v.find_first_not_of(" \t\r\n") == std::string::npos)
+        return false;
+    if (!GetAttribute(el, "systemLanguage", &v)) return true;
+    static const std::string user = UserLanguage();
+    std::size_t i = 0;
+    while (i <= v.size()) {
+        std::size_t j = v.find(',', i);
+        if (j == std::string::npos) j = v.size();
+        std::string tag = v.substr(i, j - i);
+        tag.erase(0, tag.find_first_not_of(" \t\r\n"));
+        tag.erase(tag.find_last_not_of(" \t\r\n") + 1);
+        for (char& c : tag) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+        if (tag == user || tag.rfind(user + "-", 0) == 0) return true;
+        i = j + 1;
+    }
+    return false;
+}
+
+// A <switch> draws only its first child whose conditions hold; the others are never drawn.
+void VisitSwitch(Reader& r, xmlNode* sw, const ComputedStyle& style, const Affine& m) {
+    bool chosen = false;
+    for (xmlNode* c = sw->children; c != nullptr; c = c->next) {
+        if (c->type != XML_ELEMENT_NODE || !IsSvgElement(c) || Is(c, "title") || Is(c, "desc") ||
+            Is(c, "metadata"))
+            continue;
+        if (!chosen && ConditionsHold(c)) {
+            chosen = true;
+            VisitElement(r, c, style, m);
+        } else {
+            r.counts.hidden += CountShapes(c);
+        }
+    }
+}
 
 void VisitShape(Reader& r, xmlNode* el, const ComputedStyle& parentStyle, const Affine& m) {
     if (!r.decided.insert(el).second) return;
@@ -599,6 +651,7 @@ void VisitElement(Reader& r, xmlNode* el, const ComputedStyle& parentStyle, cons
         return;
     }
     if (c.disabled()) return;  // a nested viewport of zero size
+    if (name == "switch") return VisitSwitch(r, el, style, c.matrix());
     VisitChildren(r, el, style, c.matrix());
 }
 
@@ -814,6 +867,10 @@ SvgShape KeptShape(const Reader& reader, const Found& shape) {
     kept.toPage = shape.toPage;
     kept.keepFill = shape.style.fill != "none" && shape.tag != "line";  // a line has no area
     kept.throughUse = shape.throughUse;
+    // Markers are drawn on paths, lines, polylines and polygons only.
+    kept.markers = shape.tag != "rect" && shape.tag != "circle" && shape.tag != "ellipse" &&
+                   (shape.style.markerStart != "none" || shape.style.markerMid != "none" ||
+                    shape.style.markerEnd != "none");
     if (shape.style.dasharray != "none") {
         std::string own;
         kept.inheritsDasharray = !GetAttribute(shape.node, "stroke-dasharray", nullptr) &&
@@ -927,15 +984,13 @@ Document ReadSvg(std::string text, const std::string& file, const ReadOptions& o
     Walk(reader, root);
     const Flattening flattening = FlatteningFor(reader, page);
     scene->drawingSize = flattening.size;
+    scene->tolerance = flattening.tolerance;
+    for (const char* property : {"fill", "stroke", "stroke-opacity", "stroke-dasharray",
+                                 "marker-start", "marker-mid", "marker-end"})
+        if (reader.sheet->HasImportant(property)) scene->importantProperties.insert(property);
     BuildObjects(reader, page, flattening, doc, *scene);
+    // A drawing with nothing to dash is still a drawing: it is written back as it is.
     doc.warnings = Warnings(reader);
-    if (doc.objects.empty() && reader.counts.leftAlone == 0 && reader.counts.hidden == 0) {
-        std::string message = "no shapes to dash (" + ShapeNames() + ")";
-        if (!doc.warnings.empty())
-            message += "; " + std::to_string(reader.counts.skipped) +
-                       " skipped, the first: " + doc.warnings.front();
-        throw ReadError(file, 0, message);
-    }
     doc.drawingSize = page.hasViewBox ? flattening.size : DrawingSize(doc);
     doc.shapeCounts = reader.counts;
     doc.svgScene = std::move(scene);

@@ -7,6 +7,7 @@
 #include <cmath>
 #include <cstddef>
 #include <map>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -22,6 +23,8 @@ struct SvgShape {
     bool keepFill = false;
     // A fill-only shape dashed by --select all: the sibling's stroke paint (its fill's colour).
     std::string outlinePaint;
+    // Markers drawn on its vertices: they stay where the original draws them.
+    bool markers = false;
     // Reached only through <use>: drawn where its instances are, not where it stands.
     bool throughUse = false;
     // Its dash array comes from a style sheet or an ancestor: removing its own declarations is
@@ -51,6 +54,9 @@ struct SvgScene {
     xmlDoc* doc = nullptr;
     bool hasDeclaration = false;  // the input began with <?xml ...?>
     double drawingSize = 0;       // root user units, for comparing points
+    double tolerance = 0;         // the flattening tolerance, root user units
+    // Properties some style rule declares !important.
+    std::set<std::string> importantProperties;
     std::vector<SvgShape> shapes;
     std::vector<SvgObject> objects;  // parallel to Document::objects
 };

@@ -8,6 +8,7 @@
 #include <libxml/xmlsave.h>
 
 #include <algorithm>
+#include <charconv>
 #include <cmath>
 #include <cstring>
 #include <iterator>
@@ -252,6 +253,27 @@ void RemoveDashing(xmlNode* node) {
     EditStyleAttribute(node, {"stroke-dasharray", "stroke-dashoffset"}, {});
 }
 
+constexpr const char kSodipodiNamespace[] = "http://sodipodi.sourceforge.net/DTD/sodipodi-0.dtd";
+
+// The editor attributes from which Inkscape rebuilds a shape's geometry when it opens the file
+// (arcs, stars, spirals, offsets, live path effects, connectors, node types): on dashes they
+// would bring the original shape back.
+void RemoveRegenerating(xmlNode* node) {
+    static const char* const kSodipodi[] = {
+        "type",      "cx",         "cy",     "rx",       "ry", "start",    "end",
+        "open",      "arc-type",   "sides",  "r1",       "r2", "arg1",     "arg2",
+        "expansion", "revolution", "radius", "argument", "t0", "nodetypes"};
+    static const char* const kInkscape[] = {
+        "original-d",           "path-effect",        "flatsided",      "rounded",
+        "randomized",           "original",           "radius",         "href",
+        "connector-type",       "connection-start",   "connection-end", "connection-start-point",
+        "connection-end-point", "connector-curvature"};
+    for (const char* name : kSodipodi)
+        if (xmlAttr* a = xmlHasNsProp(node, X(name), X(kSodipodiNamespace))) xmlRemoveProp(a);
+    for (const char* name : kInkscape)
+        if (xmlAttr* a = xmlHasNsProp(node, X(name), X(kInkscapeNamespace))) xmlRemoveProp(a);
+}
+
 // The element becomes a path with data `d`, its other attributes kept.
 void BecomePath(xmlNode* node, const std::string& d) {
     static const char* const kGeometry[] = {"x",  "y",  "width", "height", "rx",
@@ -290,8 +312,54 @@ std::vector<std::vector<Point>> JoinSeams(const LineObject& dashed, const SvgObj
     return pieces;
 }
 
-std::string PathData(const std::vector<std::vector<Point>>& pieces, const Affine& toUser) {
+// A coordinate rounded to `decimals` places, trailing zeros dropped; shortest round-trip form
+// when decimals < 0 or the fixed form would not fit.
+void AppendCoordinate(std::string& out, double v, int decimals) {
+    char buf[48];
+    const auto r =
+        decimals < 0 ? std::to_chars_result{nullptr, std::errc::value_too_large}
+                     : std::to_chars(buf, buf + sizeof buf, v, std::chars_format::fixed, decimals);
+    if (r.ec != std::errc()) {
+        AppendDouble(out, v);
+        return;
+    }
+    const char* end = r.ptr;
+    if (std::memchr(buf, '.', static_cast<std::size_t>(end - buf)) != nullptr) {
+        while (end[-1] == '0') --end;
+        if (end[-1] == '.') --end;
+    }
+    if (end - buf == 2 && buf[0] == '-' && buf[1] == '0') {
+        out += '0';
+        return;
+    }
+    out.append(buf, static_cast<std::size_t>(end - buf));
+}
+
+// Decimals for coordinates in a shape's user space: enough that rounding moves a point by at
+// most a tenth of the flattening tolerance on the page (-1: every digit).
+int DecimalsFor(const SvgScene& scene, const Affine& toPage) {
+    // The most a distance of the shape's user space grows on the page: the larger singular value.
+    const double sum =
+        toPage.a * toPage.a + toPage.b * toPage.b + toPage.c * toPage.c + toPage.d * toPage.d;
+    const double det = toPage.Det();
+    const double stretch =
+        std::sqrt((sum + std::sqrt(std::max(0.0, sum * sum - 4 * det * det))) / 2);
+    const double step = scene.tolerance / 10 / stretch;
+    if (!(step > 0) || !std::isfinite(step)) return -1;
+    // Rounding both coordinates to 10^-n moves a point by up to 0.71 * 10^-n.
+    const double decimals = std::ceil(std::log10(0.7072 / step));
+    if (decimals > 17) return -1;
+    return decimals < 0 ? 0 : static_cast<int>(decimals);
+}
+
+std::string PathData(const std::vector<std::vector<Point>>& pieces, const Affine& toUser,
+                     int decimals) {
     std::string d;
+    const auto append = [&](Vec2 q) {
+        AppendCoordinate(d, q.x, decimals);
+        d += ' ';
+        AppendCoordinate(d, q.y, decimals);
+    };
     for (const auto& piece : pieces) {
         std::size_t drawn = 0;
         for (const Point& p : piece) {
@@ -299,20 +367,14 @@ std::string PathData(const std::vector<std::vector<Point>>& pieces, const Affine
                 drawn = 0;  // a non-finite point lifts the pen
                 continue;
             }
-            const Vec2 q = toUser({p.x, p.y});
             d += drawn == 0 ? (d.empty() ? "M" : " M") : (drawn == 1 ? " L" : " ");
-            AppendDouble(d, q.x);
-            d += ' ';
-            AppendDouble(d, q.y);
+            append(toUser({p.x, p.y}));
             ++drawn;
         }
         if (drawn == 1) {
             // A lone point: a zero-length line, which round caps draw as a dot.
-            const Vec2 q = toUser({piece.back().x, piece.back().y});
             d += " L";
-            AppendDouble(d, q.x);
-            d += ' ';
-            AppendDouble(d, q.y);
+            append(toUser({piece.back().x, piece.back().y}));
         }
     }
     return d;
@@ -390,18 +452,35 @@ void WriteSvgInPlace(std::ostream& out, const Document& doc, const WriteOptions&
         const auto found = map.find(shape.node);
         if (found == map.end()) continue;
         xmlNode* node = found->second;
-        const std::string d = PathData(perShape[s], shape.toPage.Inverse());
-        const std::vector<std::pair<std::string, std::string>> undash = {
-            {"stroke-dasharray", "none"}};
-        if (!shape.keepFill && shape.outlinePaint.empty()) {
+        const std::string d =
+            PathData(perShape[s], shape.toPage.Inverse(), DecimalsFor(scene, shape.toPage));
+        // What is set wins over a style sheet's !important declarations of the same property.
+        const auto decl = [&](const char* name, const std::string& value) {
+            return std::make_pair(std::string(name), scene.importantProperties.count(name) != 0
+                                                         ? value + " !important"
+                                                         : value);
+        };
+        const bool keepFill = shape.keepFill && options.keepFills;
+        const bool keepMarkers = shape.markers && options.keepMarkers;
+        // The dashes: no fill (open pieces would be filled across), no markers (they would
+        // repeat on every dash), the outline's paint, not dashed again.
+        std::vector<std::pair<std::string, std::string>> dashStyle;
+        if (shape.keepFill) dashStyle.push_back(decl("fill", "none"));
+        if (shape.markers || keepFill || keepMarkers)
+            for (const char* marker : {"marker-start", "marker-mid", "marker-end"})
+                dashStyle.push_back(decl(marker, "none"));
+        if (!shape.outlinePaint.empty()) dashStyle.push_back(decl("stroke", shape.outlinePaint));
+        if (shape.inheritsDasharray) dashStyle.push_back(decl("stroke-dasharray", "none"));
+        if (!keepFill && !keepMarkers) {
             BecomePath(node, d);
             RemoveDashing(node);
-            if (shape.inheritsDasharray) EditStyleAttribute(node, {}, undash);
+            RemoveRegenerating(node);
+            EditStyleAttribute(node, {}, dashStyle);
             continue;
         }
-        // The original keeps drawing the fill; a sibling right after it draws the dashes.
-        // A new element in the original's namespace with copies of its attributes (copying the
-        // node itself would declare the namespace again on it).
+        // The original keeps drawing the fill or the markers; a sibling right after it draws the
+        // dashes. A new element in the original's namespace with copies of its attributes
+        // (copying the node itself would declare the namespace again on it).
         xmlNode* dashes = xmlNewDocNode(copy.get(), node->ns, node->name, nullptr);
         if (dashes == nullptr) throw std::bad_alloc();
         dashes->properties = xmlCopyPropList(dashes, node->properties);
@@ -410,17 +489,18 @@ void WriteSvgInPlace(std::ostream& out, const Document& doc, const WriteOptions&
         xmlSetProp(dashes, X("id"), X(FreshId(ids, id + "-dashes").c_str()));
         BecomePath(dashes, d);
         RemoveDashing(dashes);
-        std::vector<std::pair<std::string, std::string>> set = {{"fill", "none"},
-                                                                {"marker-start", "none"},
-                                                                {"marker-mid", "none"},
-                                                                {"marker-end", "none"}};
-        if (!shape.outlinePaint.empty()) set.push_back({"stroke", shape.outlinePaint});
-        if (shape.inheritsDasharray) set.push_back(undash.front());
-        EditStyleAttribute(dashes, {}, set);
+        RemoveRegenerating(dashes);
+        EditStyleAttribute(dashes, {}, dashStyle);
         RemoveDashing(node);
-        EditStyleAttribute(node, {}, {{"stroke", "none"}});
+        // A marker painted with context-stroke takes the original's stroke paint: with markers
+        // the stroke is hidden by its opacity, so the paint is still there for them.
+        std::vector<std::pair<std::string, std::string>> originalStyle = {
+            keepMarkers ? decl("stroke-opacity", "0") : decl("stroke", "none")};
+        if (shape.keepFill && !keepFill) originalStyle.push_back(decl("fill", "none"));
+        EditStyleAttribute(node, {}, originalStyle);
         xmlAddNextSibling(node, dashes);
-        // A <use> of this very shape draws only the fill now: a twin beside it draws the dashes.
+        // A <use> of this very shape draws only the fill or markers now: a twin beside it draws
+        // the dashes.
         const std::string dashesRef = "#" + Attribute(dashes, "id");
         for (const xmlNode* use : shape.uses) {
             const auto u = map.find(use);
