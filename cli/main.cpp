@@ -55,7 +55,7 @@ struct DashOptions {
     bool relative = false, closed = false, open = false, preview = false, quiet = false;
     // SVG: what gets dashed, and lengths with CSS units.
     std::string select = "stroked", tolerance, period;
-    std::vector<std::string> layers;
+    std::vector<std::string> layers, ids;
 };
 
 std::optional<Format> ResolveFormat(const std::string& name, const std::string& path,
@@ -125,6 +125,7 @@ korrand::io::Document ReadInput(const DashOptions& o, Format format) {
                 : o.select == "dasharray" ? korrand::io::Select::Dasharray
                                           : korrand::io::Select::Stroked;
     ro.layers = o.layers;
+    ro.ids = o.ids;
     if (o.closed || o.open) ro.closed = o.closed;
     ro.periodFromDasharray = o.period == "dasharray";
     if (!o.period.empty() && !ro.periodFromDasharray)
@@ -276,6 +277,10 @@ int main(int argc, char** argv) {
         ->check(CLI::IsMember({"stroked", "all", "dasharray"}));
     dash->add_option("--layer", o.layers,
                      "SVG: only shapes in this layer (label or top-level group id); repeatable")
+        ->allow_extra_args(false);
+    dash->add_option("--id", o.ids,
+                     "SVG: only this element, or the shapes inside it (a group, a layer, a <use>); "
+                     "repeatable")
         ->allow_extra_args(false);
     auto* period = dash->add_option(
         "--period", o.period,

@@ -391,6 +391,22 @@ TEST_F(SvgFilterTest, SummaryAndPreview) {
     EXPECT_EQ(copies, 6);  // the symbol's circle is drawn only through <use>
 }
 
+TEST_F(SvgFilterTest, IdsChooseShapesAndGroupsAndNamesThatMatchNothingAreErrors) {
+    // A selection: one shape, a layer (its shapes), a <use> (the shape it draws).
+    RunAndCompare("--count 4 --id ring --id layer-cuts --id pin-use",
+                  {"ring", "score", "edge", "pin-circle"});
+    RunAndCompare("--count 4 --id layer-cuts --layer Drawing", {});
+    for (const char* args : {"--id nowhere", "--layer Nowhere"}) {
+        const Outcome o = Korrand(std::string("--count 4 ") + args);
+        EXPECT_EQ(o.code, 2) << args;
+        EXPECT_EQ(std::count(o.err.begin(), o.err.end(), '\n'), 1) << o.err;
+    }
+    EXPECT_NE(Korrand("--layer Nowhere").err.find("'Drawing', 'Cuts', 'Notes'"), std::string::npos);
+    const Outcome hidden = Korrand("--count 4 --layer Notes");
+    EXPECT_EQ(hidden.code, 0);
+    EXPECT_NE(hidden.err.find("layer 'Notes' is hidden"), std::string::npos) << hidden.err;
+}
+
 // What editors put in a file: a star and a live path effect Inkscape would rebuild from their
 // parameters, markers, a style sheet's !important, leftover dash arrays under invisible
 // strokes, a <switch>.

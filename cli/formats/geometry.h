@@ -50,7 +50,7 @@ struct SvgScene;
 // What an SVG reading decided about its shapes, for the summary line.
 struct ShapeCounts {
     int64_t dashed = 0;
-    int64_t leftAlone = 0;  // not chosen by --select / --layer
+    int64_t leftAlone = 0;  // not chosen by --select / --layer / --id
     int64_t hidden = 0;     // display:none, visibility hidden, never drawn
     int64_t skipped = 0;    // could not be read or dashed (see the warnings)
 };
@@ -93,6 +93,9 @@ struct ReadOptions {
     Select select = Select::All;
     // SVG only: the shapes inside these layers (editor layer label, or a top-level group's id).
     std::vector<std::string> layers;
+    // SVG only: the shapes with these ids, or inside elements with them (a selection: groups,
+    // layers, <use>s); empty: every shape.
+    std::vector<std::string> ids;
     // SVG only: the closedness the command line forces, if any (a forced open keeps the closing
     // edge of a closed subpath, so the whole outline is measured).
     std::optional<bool> closed;

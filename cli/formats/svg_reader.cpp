@@ -99,6 +99,7 @@ struct Reader {
     };
     std::map<std::string, Kind> skipped;
     std::vector<std::string> kindOrder;
+    std::vector<std::string> notes;  // warnings of other kinds, in order
     std::vector<const xmlNode*> useStack;
     std::map<const xmlNode*, std::vector<xmlNode*>> usesOf;  // shape -> <use>s that draw it
     std::size_t instanceElements = 0;
@@ -434,22 +435,103 @@ int64_t CountShapes(const xmlNode* node) {
     return n;
 }
 
-// Inside one of the chosen layers: an editor layer by its label, or a top-level group by its id.
+// Whether `node` is a layer called `name`: an editor layer by its label, or a top-level group
+// by its id.
+bool IsLayerNamed(const Reader& r, const xmlNode* node, const std::string& name) {
+    std::string value;
+    if (GetNsAttribute(node, "groupmode", kInkscapeNamespace, &value) && value == "layer" &&
+        GetNsAttribute(node, "label", kInkscapeNamespace, &value) && value == name)
+        return true;
+    return node->parent == r.root && Is(node, "g") && GetAttribute(node, "id", &value) &&
+           value == name;
+}
+
+// Inside one of the chosen layers.
 bool InLayers(const Reader& r, const xmlNode* node) {
     for (const xmlNode* a = node; a != nullptr && a != r.root; a = a->parent) {
         if (a->type != XML_ELEMENT_NODE) continue;
-        std::string value;
-        if (GetNsAttribute(a, "groupmode", kInkscapeNamespace, &value) && value == "layer" &&
-            GetNsAttribute(a, "label", kInkscapeNamespace, &value) &&
-            std::find(r.options.layers.begin(), r.options.layers.end(), value) !=
-                r.options.layers.end())
-            return true;
-        if (a->parent == r.root && Is(a, "g") && GetAttribute(a, "id", &value) &&
-            std::find(r.options.layers.begin(), r.options.layers.end(), value) !=
-                r.options.layers.end())
+        for (const std::string& layer : r.options.layers)
+            if (IsLayerNamed(r, a, layer)) return true;
+    }
+    return false;
+}
+
+bool HasChosenId(const Reader& r, const xmlNode* node) {
+    for (const xmlNode* a = node; a != nullptr; a = a->parent) {
+        std::string id;
+        if (a->type == XML_ELEMENT_NODE && GetAttribute(a, "id", &id) &&
+            std::find(r.options.ids.begin(), r.options.ids.end(), id) != r.options.ids.end())
             return true;
     }
     return false;
+}
+
+// One of the chosen elements, or inside one; a shape drawn through <use> also when a <use> that
+// draws it is.
+bool InChosenIds(const Reader& r, const xmlNode* shape) {
+    if (HasChosenId(r, shape)) return true;
+    return std::any_of(r.useStack.begin(), r.useStack.end(),
+                       [&](const xmlNode* use) { return HasChosenId(r, use); });
+}
+
+// The style an element has where it stands in the document.
+ComputedStyle StyleWhereItStands(const Reader& r, const xmlNode* node) {
+    std::vector<const xmlNode*> chain;
+    for (const xmlNode* a = node; a != nullptr && a->type == XML_ELEMENT_NODE; a = a->parent)
+        chain.push_back(a);
+    ComputedStyle style;
+    for (auto it = chain.rbegin(); it != chain.rend(); ++it) style = r.sheet->Compute(*it, style);
+    return style;
+}
+
+// Every layer and id asked for is in the document: a name that matches nothing is a mistake to
+// say, not an empty result. A layer that is never drawn is worth a warning.
+void CheckChoices(Reader& r) {
+    for (const std::string& id : r.options.ids)
+        if (r.ids.find(id) == r.ids.end())
+            throw ReadError(r.file, 0, "--id " + id + ": no element has this id");
+    if (r.options.layers.empty()) return;
+    std::vector<const xmlNode*> layers;  // every editor layer and top-level group
+    std::vector<const xmlNode*> stack{r.root};
+    while (!stack.empty()) {
+        const xmlNode* node = stack.back();
+        stack.pop_back();
+        for (const xmlNode* c = node->children; c != nullptr; c = c->next) {
+            if (c->type != XML_ELEMENT_NODE || !IsSvgElement(c)) continue;
+            std::string mode;
+            if (Is(c, "g") &&
+                (node == r.root ||
+                 (GetNsAttribute(c, "groupmode", kInkscapeNamespace, &mode) && mode == "layer")))
+                layers.push_back(c);
+            stack.push_back(c);
+        }
+    }
+    for (const std::string& name : r.options.layers) {
+        bool found = false, drawn = false;
+        for (const xmlNode* layer : layers) {
+            if (!IsLayerNamed(r, layer, name)) continue;
+            found = true;
+            const ComputedStyle style = StyleWhereItStands(r, layer);
+            drawn = drawn || !(style.displayNone || style.visibility == "hidden");
+        }
+        if (!found) {
+            std::string known;
+            for (const xmlNode* layer : layers) {
+                std::string label;
+                if (!GetNsAttribute(layer, "label", kInkscapeNamespace, &label) &&
+                    !GetAttribute(layer, "id", &label))
+                    continue;
+                known += (known.empty() ? "" : ", ") + ("'" + label + "'");
+            }
+            throw ReadError(r.file, 0,
+                            "--layer " + name + ": no layer has this label or id" +
+                                (known.empty() ? " (the drawing has no layers)"
+                                               : " (the layers: " + known + ")"));
+        }
+        if (!drawn)
+            r.notes.push_back((r.file.empty() ? std::string("<input>") : r.file) + ": layer '" +
+                              name + "' is hidden: nothing in it is dashed");
+    }
 }
 
 // The user space an element's parent establishes where the element is defined (for a shape that
@@ -556,7 +638,8 @@ void VisitShape(Reader& r, xmlNode* el, const ComputedStyle& parentStyle, const 
         return;
     }
     const xmlNode* anchor = r.useStack.empty() ? el : r.useStack.front();
-    if (!Selected(r, style) || (!r.options.layers.empty() && !InLayers(r, anchor))) {
+    if (!Selected(r, style) || (!r.options.layers.empty() && !InLayers(r, anchor)) ||
+        (!r.options.ids.empty() && !InChosenIds(r, el))) {
         ++r.counts.leftAlone;
         return;
     }
@@ -780,6 +863,7 @@ Page ReadPage(Reader& reader, xmlNode* root, Document& doc) {
 void Walk(Reader& reader, xmlNode* root) {
     reader.sheet = std::make_unique<StyleSheet>(root);
     reader.ids = CollectIds(root);
+    CheckChoices(reader);
     try {
         VisitChildren(reader, root, reader.sheet->Compute(root, ComputedStyle{}), reader.page);
     } catch (const ReadError&) {
@@ -950,7 +1034,7 @@ void BuildObjects(Reader& reader, const Page& page, const Flattening& flattening
 
 // One line per kind of skipped construct: its first place and how many more.
 std::vector<std::string> Warnings(const Reader& reader) {
-    std::vector<std::string> lines;
+    std::vector<std::string> lines = reader.notes;
     for (const std::string& kind : reader.kindOrder) {
         const Reader::Kind& k = reader.skipped.at(kind);
         std::string line = k.first;
