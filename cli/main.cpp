@@ -53,8 +53,9 @@ struct DashOptions {
     std::optional<int64_t> count, subdivision, seed;
     std::optional<double> offset, start, end, jitter;
     bool relative = false, closed = false, open = false, preview = false, quiet = false;
-    // SVG: what gets dashed, and lengths with CSS units.
-    std::string select = "stroked", tolerance, period;
+    bool plotter = false;
+    // SVG: what gets dashed, what a dashed shape keeps, and lengths with CSS units.
+    std::string select = "stroked", fills = "keep", tolerance, period;
     std::vector<std::string> layers, ids;
 };
 
@@ -207,6 +208,8 @@ int Dash(const DashOptions& o, const char* argv0) {
     const auto t2 = Clock::now();
     korrand::io::WriteOptions wo;
     wo.preview = o.preview;
+    wo.keepFills = o.fills == "keep" && !o.plotter;
+    wo.keepMarkers = !o.plotter;
     wo.original = &input;
     wo.originalClosed = stats.closedMeasuring;
     WriteAtomically(o.output,
@@ -287,6 +290,15 @@ int main(int argc, char** argv) {
         "SVG: one dash per LENGTH of each subpath (px, mm, cm, in, pt, pc), or dasharray");
     period->excludes(countOption);
     period->excludes(relativeFlag);
+    auto* fills =
+        dash->add_option("--fills", o.fills,
+                         "SVG: a filled shape keeps its fill beside its dashes (keep, default) "
+                         "or is its dashes alone (drop)")
+            ->check(CLI::IsMember({"keep", "drop"}));
+    dash->add_flag("--plotter", o.plotter,
+                   "SVG: for plotters and cutters, which draw every path's outline: a dashed "
+                   "shape is its dashes alone, without its fill or markers")
+        ->excludes(fills);
     dash->add_flag("--preview", o.preview, "SVG: the original shapes, faint, in a layer beneath");
     dash->add_flag("-q,--quiet", o.quiet, "No summary line on standard error");
 
