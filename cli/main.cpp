@@ -3,9 +3,12 @@
 // curves of SVG, OBJ and JSON files.
 #include <CLI/CLI.hpp>
 
+#include <unistd.h>
+
 #include <cerrno>
 #include <chrono>
 #include <cmath>
+#include <csignal>
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
@@ -76,8 +79,27 @@ std::optional<Format> ResolveFormat(const std::string& name, const std::string& 
     return f;
 }
 
-// Writes through a temporary file beside the target and renames it into place, so a failed
-// run never leaves a half-written output.
+// The temporary file being written, for the signal handler: an interrupted run removes it.
+char gTemporary[4096];
+
+extern "C" void RemoveTemporaryAndDie(int signal) {
+    if (gTemporary[0] != '\0') ::unlink(gTemporary);
+    std::signal(signal, SIG_DFL);
+    std::raise(signal);
+}
+
+struct TemporaryGuard {
+    explicit TemporaryGuard(const fs::path& tmp) {
+        const std::string text = tmp.string();
+        if (text.size() >= sizeof gTemporary) return;  // too long to remember: not removed
+        std::memcpy(gTemporary, text.c_str(), text.size() + 1);
+        for (const int s : {SIGTERM, SIGINT, SIGHUP}) std::signal(s, RemoveTemporaryAndDie);
+    }
+    ~TemporaryGuard() { gTemporary[0] = '\0'; }
+};
+
+// Writes through a temporary file beside the target and renames it into place, so a failed or
+// interrupted run never leaves a half-written output, nor the temporary file.
 void WriteAtomically(const std::string& path, const std::function<void(std::ostream&)>& write) {
     if (path == "-") {
         write(std::cout);
@@ -88,6 +110,7 @@ void WriteAtomically(const std::string& path, const std::function<void(std::ostr
     const fs::path target(path);
     const fs::path dir = target.has_parent_path() ? target.parent_path() : fs::path(".");
     const fs::path tmp = dir / ("." + target.filename().string() + ".korrand-tmp");
+    const TemporaryGuard guard(tmp);
     {
         errno = 0;
         std::ofstream out(tmp, std::ios::binary | std::ios::trunc);
