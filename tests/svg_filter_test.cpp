@@ -532,6 +532,28 @@ TEST_F(EditorFileTest, OnlyVisibleStrokesAreDashedAndOnlyTheSwitchChildDrawn) {
     EXPECT_EQ(dashed("--count 4 --select all").count("engraving"), 1u);
 }
 
+TEST_F(EditorFileTest, ForPlottersADashedShapeIsItsDashesAlone) {
+    // Drop fills: the filled box is its dashes, unfilled; the arrow still carries its markers.
+    ASSERT_EQ(Korrand("--count 10 --fills drop").code, 0);
+    Doc drop = Load("out.svg");
+    ASSERT_TRUE(drop);
+    xmlNode* root = xmlDocGetRootElement(drop.get());
+    EXPECT_EQ(ById(root, "hot-dashes"), nullptr);
+    EXPECT_NE(Style(drop, "hot").find("fill:none !important"), std::string::npos);
+    EXPECT_EQ(Subpaths(Attr(ById(root, "hot"), "d")).size(), 10u);
+    EXPECT_NE(ById(root, "arrow-dashes"), nullptr);
+    // A plotter draws every outline: no kept original at all, neither for fills nor markers.
+    ASSERT_EQ(Korrand("--count 10 --plotter").code, 0);
+    Doc plot = Load("out.svg");
+    ASSERT_TRUE(plot);
+    root = xmlDocGetRootElement(plot.get());
+    for (const char* id : {"hot-dashes", "arrow-dashes", "star-dashes", "lpe-dashes"})
+        EXPECT_EQ(ById(root, id), nullptr) << id;
+    EXPECT_EQ(Subpaths(Attr(ById(root, "arrow"), "d")).size(), 10u);
+    EXPECT_NE(Style(plot, "arrow").find("marker-mid:none"), std::string::npos);
+    EXPECT_EQ(Korrand("--plotter --fills keep").code, 2);
+}
+
 TEST_F(SvgFilterTest, ADrawingWithNothingToDashPassesThrough) {
     const char text[] = R"SVG(<?xml version="1.0" encoding="UTF-8"?>
 <svg xmlns="http://www.w3.org/2000/svg" viewBox="0 0 10 10"><text x="1" y="5">only text</text></svg>
