@@ -233,22 +233,31 @@ int Dash(const DashOptions& o, const char* argv0) {
     wo.preview = o.preview;
     wo.keepFills = o.fills == "keep" && !o.plotter;
     wo.keepMarkers = !o.plotter;
+    korrand::io::WriteStats written;
+    wo.stats = &written;
     wo.original = &input;
     wo.originalClosed = stats.closedMeasuring;
     WriteAtomically(o.output,
                     [&](std::ostream& out) { korrand::io::Write(out, *outFormat, dashed, wo); });
     const auto t3 = Clock::now();
     if (!o.quiet) {
+        // What chose the shapes left alone: the selection always, layers and ids when given.
+        std::string chosenBy = "--select " + o.select;
+        if (!o.layers.empty()) chosenBy += "/--layer";
+        if (!o.ids.empty()) chosenBy += "/--id";
         std::string shapes;
         if (const auto& c = input.shapeCounts)
             shapes = " (shapes: " + std::to_string(c->dashed) + " dashed, " +
-                     std::to_string(c->leftAlone) + " left alone by --select/--layer, " +
+                     std::to_string(c->leftAlone) + " left alone by " + chosenBy + ", " +
                      std::to_string(c->hidden) + " hidden, " + std::to_string(c->skipped) +
                      " skipped)";
-        const std::string counts =
-            "read " + Count(static_cast<long long>(input.objects.size()), "object") + shapes +
-            ", " + Count(stats.segmentsIn, "segment") + "; wrote " +
-            Count(stats.dashesOut, "dash", "dashes") + ", " + Count(stats.pointsOut, "point");
+        // As written: an SVG joins the two pieces of a dash cut at a closed subpath's seam.
+        const int64_t dashes = written.counted ? written.dashes : stats.dashesOut;
+        const int64_t points = written.counted ? written.points : stats.pointsOut;
+        const std::string counts = "read " +
+                                   Count(static_cast<long long>(input.objects.size()), "object") +
+                                   shapes + ", " + Count(stats.segmentsIn, "segment") + "; wrote " +
+                                   Count(dashes, "dash", "dashes") + ", " + Count(points, "point");
         std::fprintf(stderr, "korrand: %s in %.1f ms (read %.1f, dash %.1f, write %.1f)\n",
                      counts.c_str(), Ms(t3 - t0), Ms(t1 - t0), Ms(t2 - t1), Ms(t3 - t2));
     }

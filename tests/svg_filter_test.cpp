@@ -308,6 +308,13 @@ TEST_F(SvgFilterTest, ADashCutAtTheSeamIsOneSubpathInSvgAndTwoPiecesInJson) {
         for (std::size_t i = 1; i + 1 < dash.size(); ++i)
             across = across || (dash[i] == std::make_pair(165.0, 30.0));
     EXPECT_TRUE(across) << "no dash passes through the seam";
+    // The summary counts the dashes as written: the joined ones once.
+    const Outcome o = Korrand("--count 8 --offset 0.1 --subdivision 6");
+    std::size_t written = 0;
+    for (const char* id : {"box", "arrow", "ring", "oval", "pin-circle", "tag", "score", "edge"})
+        written += DashesOf(xmlDocGetRootElement(out.get()), id).size();
+    EXPECT_NE(o.err.find("wrote " + std::to_string(written) + " dashes"), std::string::npos)
+        << written << ": " << o.err;
     // Measured open by request, the loop keeps its closing edge and the seam dash still joins.
     Doc open =
         RunAndCompare("--count 8 --offset 0.1 --subdivision 6 --open",
@@ -364,7 +371,7 @@ TEST_F(SvgFilterTest, SelectLayerAndPeriodChooseAndSize) {
 TEST_F(SvgFilterTest, SummaryAndPreview) {
     const Outcome o = Korrand("--count 4 --preview");
     ASSERT_EQ(o.code, 0) << o.err;
-    EXPECT_NE(o.err.find("8 dashed, 1 left alone by --select/--layer, 1 hidden, 0 skipped"),
+    EXPECT_NE(o.err.find("8 dashed, 1 left alone by --select stroked, 1 hidden, 0 skipped"),
               std::string::npos)
         << o.err;
     Doc out = Load("out.svg");
@@ -389,6 +396,9 @@ TEST_F(SvgFilterTest, SummaryAndPreview) {
             EXPECT_EQ(Attr(c, "id"), "<none>");
         }
     EXPECT_EQ(copies, 6);  // the symbol's circle is drawn only through <use>
+    EXPECT_NE(
+        Korrand("--count 4 --layer Drawing --id ring").err.find("by --select stroked/--layer/--id"),
+        std::string::npos);
 }
 
 TEST_F(SvgFilterTest, IdsChooseShapesAndGroupsAndNamesThatMatchNothingAreErrors) {

@@ -122,6 +122,12 @@ struct ReadError : std::runtime_error {
 Document Read(std::istream& in, Format format, const std::string& fileNameForMessages,
               const ReadOptions& options = {});
 
+// What an SVG written in place holds: a dash cut at a closed subpath's seam is one piece there.
+struct WriteStats {
+    bool counted = false;  // set by the writer that counts
+    int64_t dashes = 0, points = 0;
+};
+
 struct WriteOptions {
     // SVG only: draw `original` faintly beneath the dashes.
     bool preview = false;
@@ -132,6 +138,8 @@ struct WriteOptions {
     // outline whatever its style, so for them both are off and a shape becomes its dashes alone.
     bool keepFills = true;
     bool keepMarkers = true;
+    // SVG written in place: counts what it writes, when set.
+    WriteStats* stats = nullptr;
     // SVG preview only: draw the original segments as closed loops, as the modifier measures them
     // by default.
     bool originalClosed = true;

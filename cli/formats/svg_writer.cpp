@@ -441,10 +441,16 @@ void WriteSvgInPlace(std::ostream& out, const Document& doc, const WriteOptions&
 
     // Every object's pieces, gathered per shape.
     std::vector<std::vector<std::vector<Point>>> perShape(scene.shapes.size());
+    if (options.stats != nullptr) *options.stats = WriteStats{true, 0, 0};
     for (std::size_t i = 0; i < doc.objects.size(); ++i) {
         const SvgObject& source = scene.objects[i];
-        for (auto& piece : JoinSeams(doc.objects[i], source, scene.drawingSize))
+        for (auto& piece : JoinSeams(doc.objects[i], source, scene.drawingSize)) {
+            if (options.stats != nullptr) {
+                ++options.stats->dashes;
+                options.stats->points += static_cast<int64_t>(piece.size());
+            }
             perShape[source.shape].push_back(std::move(piece));
+        }
     }
     if (options.preview) AddPreviewLayer(copy.get(), scene, map, ids);
     for (std::size_t s = 0; s < scene.shapes.size(); ++s) {

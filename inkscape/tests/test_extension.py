@@ -15,9 +15,11 @@ import shutil
 import subprocess
 import sys
 import tempfile
-import zipfile
 from xml.etree import ElementTree
 from xml.etree.ElementTree import canonicalize
+
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), ".."))
+import inkscape_session  # noqa: E402
 
 BUILD = os.environ["KORRAND_BUILD_DIR"]
 LAYOUT = os.path.join(BUILD, "inkscape", "korrand")
@@ -144,32 +146,15 @@ def case_missing(work, source):
 
 def case_inkscape(work, source):
     profile = os.path.join(work, "profile")
-    extensions = os.path.join(profile, "extensions")
-    os.makedirs(extensions)
-    with zipfile.ZipFile(ZIP) as z:
-        for info in z.infolist():
-            path = z.extract(info, extensions)
-            mode = info.external_attr >> 16
-            if mode:
-                os.chmod(path, mode)
-    check(os.access(os.path.join(extensions, "korrand", "korrand"), os.X_OK),
+    folder = inkscape_session.install(ZIP, profile)
+    check(os.access(os.path.join(folder, "korrand"), os.X_OK),
           "korrand is not executable once unpacked from the zip")
     settings, ids, options = CASES[0]
     settings = dict(settings, period="4.0", subdivision_auto="false", subdivision="3")
     options = ["--period", "4.0mm", "--subdivision", "3"]
-    stored = " ".join('org.korrand.dash.%s="%s"' % (k, v)
-                      for k, v in dict(DEFAULTS, **settings).items())
-    with open(os.path.join(profile, "preferences.xml"), "w", encoding="utf-8") as f:
-        f.write('<?xml version="1.0" encoding="UTF-8" standalone="no"?>\n'
-                '<inkscape xmlns:inkscape="http://www.inkscape.org/namespaces/inkscape" '
-                'version="1">\n  <group id="extensions" %s />\n</inkscape>\n' % stored)
+    inkscape_session.store_settings(profile, dict(DEFAULTS, **settings))
     out = os.path.join(work, "inkscape.svg")
-    actions = "select-by-id:%s;org.korrand.dash.noprefs;export-filename:%s;export-do" % (
-        ",".join(ids), out)
-    env = dict(os.environ, INKSCAPE_PROFILE_DIR=profile)
-    result = subprocess.run(["xvfb-run", "-a", "inkscape", "--with-gui", "--batch-process",
-                             "--actions=" + actions, source],
-                            capture_output=True, text=True, env=env, timeout=180)
+    result = inkscape_session.run(profile, source, ids, out)
     check(os.path.exists(out), "Inkscape wrote nothing: " + result.stderr[-2000:])
     if not os.path.exists(out):
         return
