@@ -1,5 +1,5 @@
-// The command-line host's side of the plug-in: loading its folder, checking settings against
-// its description, and running its modifier over documents.
+// The command-line host's side of the plug-in: its folder opened through the host model's
+// parameter contract, settings checked against its description, and documents dashed.
 #pragma once
 
 #include <cstdint>
@@ -9,7 +9,7 @@
 #include <string>
 
 #include "geometry.h"
-#include "host_model.h"
+#include "modifier_plugin.h"
 
 namespace korrand {
 
@@ -22,14 +22,11 @@ struct SettingError : std::runtime_error {
     using std::runtime_error::runtime_error;
 };
 
-// Option name (count, relative, subdivision, offset, closed, start, end, seed, jitter) -> value.
-using Value = double;
-using Settings = std::map<std::string, Value>;
+// Parameter key (hostmodel::ParameterKey: count, relative, closed, ...) -> value.
+using Settings = std::map<std::string, double>;
 
 struct DashStats {
     int64_t segmentsIn = 0, dashesOut = 0, pointsOut = 0;
-    // Whether the last object was measured closed.
-    bool closedMeasuring = true;
 };
 
 // An explicit folder, else the plug-in folder built or installed beside the executable.
@@ -48,20 +45,14 @@ public:
     std::string InfoText() const;
     std::string InfoJson() const;
 
-    const hostmodel::DescriptionResource& Description() const { return description_; }
+    const hostmodel::ModifierPlugin& Modifier() const { return *modifier_; }
 
 private:
-    const hostmodel::Parameter* ParameterFor(const std::string& option) const;
-    // By the description's name or the id as a decimal string.
-    const hostmodel::Parameter* StoredParameterFor(const std::string& key) const;
     // Throws SettingError for an unknown key or a value of the wrong type.
     // index: the object's place in its document, named when it has no name.
     void WriteStored(HostContainer* bc, const io::LineObject& object, size_t index) const;
-    void WriteOptions(HostContainer* bc, const Settings& settings) const;
 
-    std::unique_ptr<hostmodel::Plugin> plugin_;
-    const hostmodel::Registration* registration_ = nullptr;
-    hostmodel::DescriptionResource description_;
+    std::unique_ptr<hostmodel::ModifierPlugin> modifier_;
 };
 
 }  // namespace korrand

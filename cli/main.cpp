@@ -49,14 +49,13 @@ void RefuseDirectory(const std::string& path) {
         throw UsageError("'" + path + "' is a directory, not a file to dash");
 }
 
-// The options of `dash`, one per parameter the modifier reads; unset ones keep the defaults
-// the plug-in's own Init wrote.
+// The options of `dash`. The modifier's parameters are not listed here: each value parameter
+// of the plug-in's description becomes an option of its own (ParameterOptions), and unset ones
+// keep the defaults the plug-in's own Init wrote.
 struct DashOptions {
-    std::string input, output = "-", from, to, plugin;
-    std::optional<int64_t> count, subdivision, seed;
-    std::optional<double> offset, start, end, jitter;
-    bool relative = false, closed = false, open = false, preview = false, quiet = false;
-    bool plotter = false;
+    std::string input, output = "-", from, to;
+    korrand::Settings settings;  // by parameter key, as given on the command line
+    bool preview = false, quiet = false, plotter = false;
     // SVG: what gets dashed, what a dashed shape keeps, and lengths with CSS units.
     std::string select = "stroked", fills = "keep", tolerance, period;
     std::vector<std::string> layers, ids;
@@ -150,7 +149,8 @@ korrand::io::Document ReadInput(const DashOptions& o, Format format) {
                                           : korrand::io::Select::Stroked;
     ro.layers = o.layers;
     ro.ids = o.ids;
-    if (o.closed || o.open) ro.closed = o.closed;
+    if (auto closed = o.settings.find("closed"); closed != o.settings.end())
+        ro.closed = closed->second != 0;
     ro.periodFromDasharray = o.period == "dasharray";
     if (!o.period.empty() && !ro.periodFromDasharray)
         korrand::io::ParseLength(o.period, &ro.period);
@@ -160,30 +160,12 @@ korrand::io::Document ReadInput(const DashOptions& o, Format format) {
     return korrand::io::Read(in, format, o.input, ro);
 }
 
-// A period much shorter than the curves asks for more dashes than the plug-in's description
-// allows on one segment; refused rather than producing a file of that size.
-void CheckPeriodCounts(const korrand::io::Document& input, const korrand::KorrandHost& host,
-                       const std::string& period) {
-    std::optional<double> most;
-    for (const auto& p : host.Description().parameters)
-        if (p.name == "KORRAND_COUNT") most = p.max;
-    if (!most) return;
-    for (const auto& object : input.objects)
-        for (const auto& stored : object.parameters)
-            if (stored.key == "KORRAND_COUNT" && static_cast<double>(stored.value.integer) > *most)
-                throw UsageError(
-                    "--period " + period + " asks for " + std::to_string(stored.value.integer) +
-                    " dashes on a subpath of '" + object.name + "'; the plug-in takes at most " +
-                    std::to_string(static_cast<long long>(*most)) +
-                    " per segment (use a longer period)");
-}
-
 using Clock = std::chrono::steady_clock;
 double Ms(Clock::duration d) {
     return std::chrono::duration<double, std::milli>(d).count();
 }
 
-int Dash(const DashOptions& o, const char* argv0) {
+int Dash(const DashOptions& o, korrand::KorrandHost& host) {
     RefuseDirectory(o.input);
     const auto inFormat = ResolveFormat(o.from, o.input, "input");
     if (!inFormat) throw UsageError("cannot tell the format of standard input; use --from");
@@ -199,27 +181,11 @@ int Dash(const DashOptions& o, const char* argv0) {
     if (o.period == "dasharray" && o.select != "dasharray")
         throw UsageError("--period dasharray needs --select dasharray");
 
-    korrand::KorrandHost host(korrand::FindPluginFolder(o.plugin, argv0));
     // Options are checked before any input is read, against the description's limits.
-    std::map<std::string, korrand::Value> settings;
-    auto put = [&](const char* option, auto value) {
-        if (value) settings[option] = static_cast<double>(*value);
-    };
-    put("count", o.count);
-    put("subdivision", o.subdivision);
-    put("seed", o.seed);
-    put("offset", o.offset);
-    put("start", o.start);
-    put("end", o.end);
-    put("jitter", o.jitter);
-    if (o.relative) settings["relative"] = 1.0;
-    if (o.closed) settings["closed"] = 1.0;
-    if (o.open) settings["closed"] = 0.0;
-    host.CheckSettings(settings);
+    host.CheckSettings(o.settings);
 
     const auto t0 = Clock::now();
     const korrand::io::Document input = ReadInput(o, *inFormat);
-    if (!o.period.empty()) CheckPeriodCounts(input, host, o.period);
     for (const auto& w : input.warnings) std::cerr << "korrand: warning: " << w << "\n";
     // A drawing without a shape to dash passes through, so a batch or a pipeline goes on.
     if (input.shapeCounts && input.objects.empty() && !o.quiet)
@@ -227,7 +193,7 @@ int Dash(const DashOptions& o, const char* argv0) {
                   << " has nothing to dash; written unchanged\n";
     const auto t1 = Clock::now();
     korrand::DashStats stats;
-    const korrand::io::Document dashed = host.Dash(input, settings, &stats);
+    const korrand::io::Document dashed = host.Dash(input, o.settings, &stats);
     const auto t2 = Clock::now();
     korrand::io::WriteOptions wo;
     wo.preview = o.preview;
@@ -236,7 +202,6 @@ int Dash(const DashOptions& o, const char* argv0) {
     korrand::io::WriteStats written;
     wo.stats = &written;
     wo.original = &input;
-    wo.originalClosed = stats.closedMeasuring;
     WriteAtomically(o.output,
                     [&](std::ostream& out) { korrand::io::Write(out, *outFormat, dashed, wo); });
     const auto t3 = Clock::now();
@@ -264,10 +229,68 @@ int Dash(const DashOptions& o, const char* argv0) {
     return kOk;
 }
 
-int Info(const std::string& plugin, bool json, const char* argv0) {
-    korrand::KorrandHost host(korrand::FindPluginFolder(plugin, argv0));
+int Info(const korrand::KorrandHost& host, bool json) {
     std::cout << (json ? host.InfoJson() : host.InfoText());
     return kOk;
+}
+
+// "--plugin DIR" wherever it stands, read before the options are declared: the plug-in's
+// description decides which parameter options exist.
+std::string PluginArgument(int argc, char** argv) {
+    CLI::App pre;
+    pre.set_help_flag();
+    pre.allow_extras();
+    std::string plugin;
+    pre.add_option("--plugin", plugin);
+    try {
+        pre.parse(argc, argv);
+    } catch (const CLI::ParseError&) {
+        // Reported by the full parse.
+    }
+    return plugin;
+}
+
+// One option per value parameter of the description, in its order: --KEY VALUE for numbers,
+// --KEY and its negation (the description's name for the false state, else --no-KEY) for
+// booleans. Returns the options by key.
+std::map<std::string, CLI::Option*> ParameterOptions(CLI::App* dash,
+                                                     const hostmodel::ModifierPlugin& modifier,
+                                                     korrand::Settings& settings) {
+    const std::string group = "Parameters of the modifier (from its description)";
+    std::map<std::string, CLI::Option*> options;
+    for (const hostmodel::Parameter& p : modifier.parameters()) {
+        if (p.type == hostmodel::ParameterType::Button || p.hidden) continue;
+        std::string help = p.help.empty() ? p.label : p.help;
+        const std::string key = p.key;
+        if (p.type == hostmodel::ParameterType::Bool) {
+            const std::string off = hostmodel::OptionFlag(p.off.empty() ? "no_" + key : p.off);
+            const bool on = p.def.value_or(0) != 0;
+            CLI::Option* yes = dash->add_flag_callback(
+                hostmodel::OptionFlag(key), [&settings, key] { settings[key] = 1; },
+                help + (on ? " (default)" : ""));
+            CLI::Option* no = dash->add_flag_callback(
+                off, [&settings, key] { settings[key] = 0; },
+                "The opposite of " + hostmodel::OptionFlag(key) + (on ? "" : " (default)"));
+            yes->excludes(no);
+            yes->group(group);
+            no->group(group);
+            options[key] = yes;
+            options[p.off.empty() ? "no_" + key : p.off] = no;
+            continue;
+        }
+        std::string range;
+        if (p.min && p.max)
+            range = hostmodel::FormatNumber(*p.min) + ".." + hostmodel::FormatNumber(*p.max);
+        if (p.def)
+            range += (range.empty() ? "default " : ", default ") + hostmodel::FormatNumber(*p.def);
+        if (!range.empty()) help += " (" + range + ")";
+        CLI::Option* option = dash->add_option_function<double>(
+            hostmodel::OptionFlag(key), [&settings, key](double v) { settings[key] = v; }, help);
+        option->type_name(p.type == hostmodel::ParameterType::Long ? "INT" : "NUMBER");
+        option->group(group);
+        options[key] = option;
+    }
+    return options;
 }
 
 }  // namespace
@@ -285,6 +308,17 @@ int main(int argc, char** argv) {
     std::string plugin;
     app.add_option("--plugin", plugin, "Plug-in folder (default: the one beside korrand)");
 
+    // The plug-in is opened first: its description gives the parameter options. When it cannot
+    // be opened, help and version still answer, and any command reports why.
+    std::unique_ptr<korrand::KorrandHost> host;
+    std::string loadError;
+    try {
+        host = std::make_unique<korrand::KorrandHost>(
+            korrand::FindPluginFolder(PluginArgument(argc, argv), argv[0]));
+    } catch (const std::exception& e) {
+        loadError = e.what();
+    }
+
     DashOptions o;
     CLI::App* dash = app.add_subcommand("dash", "Replace every curve of a file with dashes");
     dash->fallthrough();
@@ -292,18 +326,14 @@ int main(int argc, char** argv) {
     dash->add_option("-o,--output", o.output, "Output file, or - for standard output (default)");
     dash->add_option("--from", o.from, "Input format: svg, obj or json (default: extension)");
     dash->add_option("--to", o.to, "Output format (default: extension, else the input's)");
-    auto* countOption = dash->add_option("--count", o.count, "Dashes per segment");
-    auto* relativeFlag =
-        dash->add_flag("--relative", o.relative, "Scale the count by segment length");
-    dash->add_option("--subdivision", o.subdivision, "Sample density of each dash");
-    dash->add_option("--offset", o.offset, "Phase shift in whole segments; wraps");
-    auto* closed = dash->add_flag("--closed", o.closed, "Measure segments as closed loops");
-    auto* open = dash->add_flag("--open", o.open, "Measure segments as open curves");
-    closed->excludes(open);
-    dash->add_option("--start", o.start, "Start of the covered part, 0..1");
-    dash->add_option("--end", o.end, "End of the covered part, 0..1");
-    dash->add_option("--seed", o.seed, "Seed of the jitter");
-    dash->add_option("--jitter", o.jitter, "Random displacement of dash boundaries");
+    std::map<std::string, CLI::Option*> parameterOptions;
+    if (host)
+        parameterOptions = ParameterOptions(dash, host->Modifier(), o.settings);
+    else {
+        dash->allow_extras();  // the parameter options are unknown; the command reports why
+        dash->footer("The plug-in could not be opened, so its parameter options are not listed: " +
+                     loadError);
+    }
     dash->add_option("--tolerance", o.tolerance,
                      "SVG: flattening tolerance for curves, a length such as 0.05mm (default: "
                      "relative to drawing size)");
@@ -320,8 +350,10 @@ int main(int argc, char** argv) {
     auto* period = dash->add_option(
         "--period", o.period,
         "SVG: one dash per LENGTH of each subpath (px, mm, cm, in, pt, pc), or dasharray");
-    period->excludes(countOption);
-    period->excludes(relativeFlag);
+    // A period decides each subpath's count itself.
+    for (const char* key : {"count", "relative", "no_relative"})
+        if (auto it = parameterOptions.find(key); it != parameterOptions.end())
+            period->excludes(it->second);
     auto* fills =
         dash->add_option("--fills", o.fills,
                          "SVG: a filled shape keeps its fill beside its dashes (keep, default) "
@@ -353,11 +385,9 @@ int main(int argc, char** argv) {
     }
 
     try {
-        if (dash->parsed()) {
-            o.plugin = plugin;
-            return Dash(o, argv[0]);
-        }
-        return Info(plugin, json, argv[0]);
+        if (!host) throw korrand::PluginFailure(loadError);
+        if (dash->parsed()) return Dash(o, *host);
+        return Info(*host, json);
     } catch (const korrand::io::ReadError& e) {
         std::cerr << "korrand: " << e.what() << "\n";
         return kBadInput;

@@ -29,9 +29,17 @@ function(korrand_plugin_library target)
     target_link_options(${target} PRIVATE
       "-Wl,--version-script=${CMAKE_SOURCE_DIR}/source/exports.map" -Wl,--no-undefined)
   endif()
-  add_custom_command(TARGET ${target} POST_BUILD
+  # The resources are copied whenever one of them changes, not only when the library links:
+  # a description edited alone must reach the folder the hosts load.
+  file(GLOB_RECURSE _korrand_res CONFIGURE_DEPENDS "${CMAKE_SOURCE_DIR}/res/*")
+  set(_korrand_res_stamp "${CMAKE_BINARY_DIR}/${target}_res.stamp")
+  add_custom_command(OUTPUT "${_korrand_res_stamp}"
     COMMAND ${CMAKE_COMMAND} -E copy_directory "${CMAKE_SOURCE_DIR}/res" "${KORRAND_PLUGIN_DIR}/res"
-    COMMENT "Laying out the plug-in folder")
+    COMMAND ${CMAKE_COMMAND} -E touch "${_korrand_res_stamp}"
+    DEPENDS ${_korrand_res}
+    COMMENT "Laying out the plug-in folder's resources")
+  add_custom_target(${target}_res ALL DEPENDS "${_korrand_res_stamp}")
+  add_dependencies(${target} ${target}_res)
   install(TARGETS ${target} LIBRARY DESTINATION plugins/KorrandModifier
                             RUNTIME DESTINATION plugins/KorrandModifier)
   install(DIRECTORY "${CMAKE_SOURCE_DIR}/res/" DESTINATION plugins/KorrandModifier/res

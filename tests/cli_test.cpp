@@ -195,6 +195,54 @@ TEST_F(CliTest, SvgShapesAreDashedWhereTheyAreDrawn) {
     EXPECT_GT(checked, 40u);
 }
 
+// The parameter options are the description's: a folder whose description narrows a limit,
+// hides a parameter and names a boolean's false state gets exactly those options.
+TEST_F(CliTest, ParameterOptionsComeFromTheDescription) {
+    const fs::path folder = Path("plugin");
+    fs::copy(KORRAND_PLUGIN_FOLDER, folder, fs::copy_options::recursive);
+    const fs::path file = folder / "res/description/okorrand.json";
+    nlohmann::json d = nlohmann::json::parse(Slurp(file));
+    for (auto& p : d["parameters"]) {
+        if (p["name"] == "KORRAND_COUNT") {
+            p["max"] = 50;
+            p["default"] = 20;
+            p["help"] = "Marker help text";
+        }
+        if (p["name"] == "KORRAND_JITTER") p["hidden"] = true;
+        if (p["name"] == "KORRAND_RELATIVE") p["off"] = "absolute";
+    }
+    std::ofstream(file) << d.dump();
+    const std::string plugin = " --plugin " + Quote(folder.string());
+    const fs::path in = Write("in.json", JsonOf({{{0, 0, 0}, {4, 0, 0}, {4, 3, 0}}}));
+
+    const Outcome help = Run("dash --help" + plugin);
+    EXPECT_EQ(help.code, 0);
+    for (const char* shown :
+         {"--count", "Marker help text", "(0..50, default 20)", "--absolute", "--open", "--seed"})
+        EXPECT_NE(help.out.find(shown), std::string::npos) << shown << "\n" << help.out;
+    for (const char* absent : {"--jitter", "--reserved", "--no-relative", "--weblink"})
+        EXPECT_EQ(help.out.find(absent), std::string::npos) << absent;
+
+    // A description the host refuses: help still answers and says why the options are missing.
+    fs::copy_file(file, Path("good.json.bak"));
+    std::ofstream(file) << "{";
+    const Outcome broken = Run("dash --help" + plugin);
+    EXPECT_EQ(broken.code, 0);
+    EXPECT_NE(broken.out.find("parameter options are not listed"), std::string::npos) << broken.out;
+    fs::copy_file(Path("good.json.bak"), file, fs::copy_options::overwrite_existing);
+
+    const Outcome over = Run("dash " + Quote(in.string()) + plugin + " --count 60");
+    EXPECT_EQ(over.code, 2);
+    EXPECT_NE(over.err.find("--count must be between 0 and 50 (got 60)"), std::string::npos)
+        << over.err;
+    EXPECT_EQ(Run("dash " + Quote(in.string()) + plugin + " --jitter 1").code, 2);
+    EXPECT_EQ(Run("dash " + Quote(in.string()) + plugin + " --relative --absolute").code, 2);
+    const Outcome absolute = Run("dash " + Quote(in.string()) + plugin + " -q --absolute");
+    EXPECT_EQ(absolute.code, 0) << absolute.err;
+    EXPECT_EQ(absolute.out, Run("dash " + Quote(in.string()) + plugin + " -q").out);
+    EXPECT_EQ(Run("dash " + Quote(in.string()) + plugin + " --count 2.5").code, 2);
+}
+
 TEST_F(CliTest, InfoShowsTheRegistration) {
     const Outcome o = Run("info --json");
     ASSERT_EQ(o.code, 0) << o.err;

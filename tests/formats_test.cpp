@@ -540,10 +540,8 @@ TEST(Svg, ZeroRadiusArcIsALineAndCoincidentEndsAreOmitted) {
 }
 
 bool StoredClosed(const io::LineObject& object) {
-    for (const auto& p : object.parameters)
-        if (p.key == "KORRAND_CLOSED") return p.value.boolean;
-    ADD_FAILURE() << object.name << " has no stored closedness";
-    return false;
+    if (!object.closed) ADD_FAILURE() << object.name << " has no closedness of its own";
+    return object.closed.value_or(false);
 }
 
 TEST(Svg, SubpathsBecomeSegmentsOfAnOpenAndAClosedObject) {

@@ -13,6 +13,7 @@
 #include <thread>
 
 #include "host_model.h"
+#include "modifier_plugin.h"
 
 namespace fs = std::filesystem;
 
@@ -628,7 +629,7 @@ TEST_F(Model, ResourcesAndDescriptionsAreReadAndValidated) {
     ASSERT_TRUE(d) << error;
     ASSERT_EQ(d->parameters.size(), 3u);
     EXPECT_EQ(*d->parameters[0].def, 5.0);
-    EXPECT_EQ(d->parameters[2].type, "BUTTON");
+    EXPECT_EQ(d->parameters[2].type, hostmodel::ParameterType::Button);
     EXPECT_FALSE(hostmodel::ReadDescription(folder, "../okx", &error));
 
     const std::vector<std::pair<std::string, std::string>> bad = {
@@ -638,6 +639,10 @@ TEST_F(Model, ResourcesAndDescriptionsAreReadAndValidated) {
         {"default",
          R"({"name":"okx","parameters":[{"id":1,"name":"A","type":"REAL","default":2,"min":0,"max":1}]})"},
         {"name", R"({"name":"other","parameters":[]})"},
+        {"same key",
+         R"({"name":"okx","parameters":[{"id":1,"name":"A_X","type":"LONG"},{"id":2,"name":"B_X","type":"REAL"}]})"},
+        {"off of a number",
+         R"({"name":"okx","parameters":[{"id":1,"name":"A_X","type":"LONG","off":"y"}]})"},
         {"json", R"({"name":"okx","parameters":[)"}};
     for (const auto& [why, text] : bad) {
         WriteFile(fs::path(folder) / "res/description/okx.json", text);
@@ -776,4 +781,69 @@ TEST_F(Model, LoadingAFolderWithoutLibraryExplainsWhy) {
     EXPECT_EQ(std::memcmp(&copy, hostmodel::Table(), sizeof copy), 0);
     copy.descid.Equal = nullptr;  // tampering with a copy leaves the host's table alone
     EXPECT_NE(hostmodel::Table()->descid.Equal, copy.descid.Equal);
+}
+
+// The parameter contract the hosts share: names, checks and typed writes.
+TEST(ParameterContract, KeysChecksAndTypedWrites) {
+    EXPECT_EQ(hostmodel::ParameterKey("KORRAND_COUNT"), "count");
+    EXPECT_EQ(hostmodel::ParameterKey("KORRAND_RESERVED_1011"), "reserved_1011");
+    EXPECT_EQ(hostmodel::ParameterKey("Plain"), "plain");
+    EXPECT_EQ(hostmodel::OptionFlag("reserved_1011"), "--reserved-1011");
+    EXPECT_EQ(hostmodel::FormatNumber(0.1), "0.1");
+    EXPECT_EQ(hostmodel::FormatNumber(-2147483648.0), "-2147483648");
+    EXPECT_EQ(hostmodel::FormatNumber(-INFINITY), "-inf");
+
+    hostmodel::Parameter count{};
+    count.id = 7;
+    count.type = hostmodel::ParameterType::Long;
+    count.min = 0;
+    count.max = 10;
+    count.def = 4;
+    hostmodel::Parameter flag{};
+    flag.id = 8;
+    flag.type = hostmodel::ParameterType::Bool;
+    hostmodel::Parameter real{};
+    real.id = 9;
+    real.type = hostmodel::ParameterType::Real;
+    real.min = -1;
+    struct Case {
+        const hostmodel::Parameter* p;
+        double value;
+        std::string why;
+    };
+    for (const Case& c :
+         {Case{&count, 10, ""}, Case{&count, 11, "must be between 0 and 10 (got 11)"},
+          Case{&count, 2.5, "must be a whole number (got 2.5)"},
+          Case{&count, NAN, "must be a finite number (got nan)"}, Case{&flag, 1, ""},
+          Case{&flag, 2, "must be 0 or 1 (got 2)"},
+          Case{&real, -1.5, "must be at least -1 (got -1.5)"}, Case{&real, 1e300, ""}})
+        EXPECT_EQ(hostmodel::CheckSetting(*c.p, c.value), c.why) << c.value;
+    hostmodel::Parameter wide = count;
+    wide.min.reset();
+    wide.max.reset();
+    EXPECT_EQ(hostmodel::CheckSetting(wide, 4294967296.0), "must fit in 32 bits (got 4294967296)");
+
+    HostAtom* node = hostmodel::NewObject(hostmodel::Onull);
+    HostContainer* bc = hostmodel::Container(node);
+    EXPECT_EQ(hostmodel::Load(bc, count), 4.0);  // absent: the default
+    EXPECT_EQ(hostmodel::Store(bc, count, hostmodel::Value::Real(3)), "must be an integer");
+    EXPECT_EQ(hostmodel::Store(bc, count, hostmodel::Value::Int(int64_t{1} << 31)),
+              "does not fit in 32 bits");
+    EXPECT_EQ(hostmodel::Store(bc, flag, hostmodel::Value::Int(1)), "must be true or false");
+    EXPECT_EQ(hostmodel::Store(bc, real, hostmodel::Value::Bool(true)), "must be a number");
+    EXPECT_FALSE(hostmodel::Has(bc, count.id));  // refused values leave nothing behind
+    // Stored values are not held to the limits; each goes in with its type's setter.
+    EXPECT_EQ(hostmodel::Store(bc, count, hostmodel::Value::Int(-5)), "");
+    EXPECT_EQ(hostmodel::Store(bc, flag, hostmodel::Value::Bool(true)), "");
+    EXPECT_EQ(hostmodel::Store(bc, real, hostmodel::Value::Int(3)), "");
+    EXPECT_EQ(hostmodel::TypeOf(bc, count.id), hostmodel::ValueType::Long);
+    EXPECT_EQ(hostmodel::TypeOf(bc, flag.id), hostmodel::ValueType::Bool);
+    EXPECT_EQ(hostmodel::TypeOf(bc, real.id), hostmodel::ValueType::Real);
+    EXPECT_EQ(hostmodel::Load(bc, count), -5.0);
+    EXPECT_EQ(hostmodel::Load(bc, real), 3.0);
+    hostmodel::FreeObject(node);
+
+    std::string error;
+    EXPECT_FALSE(hostmodel::ModifierPlugin::Open(fs::temp_directory_path().string(), &error));
+    EXPECT_NE(error.find("cannot load the plug-in from"), std::string::npos) << error;
 }

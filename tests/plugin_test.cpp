@@ -509,19 +509,20 @@ TEST_F(PluginDescription, ListsEveryParameterOfTheObjectWithInitsDefaults) {
         EXPECT_EQ(p.name, names[i].second);
         ASSERT_EQ(defaults.count(p.id), 1u) << p.name;
         const StoredValue& init = defaults.at(p.id);
-        const char* type = init.type == hostmodel::ValueType::Long   ? "LONG"
-                           : init.type == hostmodel::ValueType::Bool ? "BOOL"
-                                                                     : "REAL";
+        const hostmodel::ParameterType type =
+            init.type == hostmodel::ValueType::Long   ? hostmodel::ParameterType::Long
+            : init.type == hostmodel::ValueType::Bool ? hostmodel::ParameterType::Bool
+                                                      : hostmodel::ParameterType::Real;
         EXPECT_EQ(p.type, type) << p.name;
         ASSERT_TRUE(p.def);
         EXPECT_EQ(*p.def, init.value) << p.name;
-        if (p.type != "BOOL") {
+        if (p.type != hostmodel::ParameterType::Bool) {
             ASSERT_TRUE(p.min && p.max) << p.name;
             EXPECT_FALSE(p.why.empty()) << p.name;
         }
     }
     EXPECT_EQ(d->parameters.back().id, KORRAND_WEBLINK);
-    EXPECT_EQ(d->parameters.back().type, "BUTTON");
+    EXPECT_EQ(d->parameters.back().type, hostmodel::ParameterType::Button);
     // 2 * count must stay inside 32 bits.
     EXPECT_LE(*d->parameters[0].max * 2, 2147483647.0);
 }

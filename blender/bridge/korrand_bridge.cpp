@@ -1,4 +1,4 @@
-// The bridge is a thin host: it keeps the host model's Plugin and its registration, and turns
+// The bridge is a thin host: it keeps the host model's opened modifier plug-in, and turns
 // C calls into the model's calls. Every exception stops at the C boundary.
 #include "korrand_bridge.h"
 
@@ -14,11 +14,10 @@
 #include <vector>
 
 #include "host_model.h"
+#include "modifier_plugin.h"
 
 struct KorrandPlugin {
-    std::unique_ptr<hostmodel::Plugin> plugin;
-    const hostmodel::Registration* registration = nullptr;
-    hostmodel::DescriptionResource description;
+    std::unique_ptr<hostmodel::ModifierPlugin> modifier;
     std::mutex mutex;  // guards instances
     std::vector<KorrandInstance*> instances;
 };
@@ -61,28 +60,6 @@ int32_t Guarded(Body body) {
     }
 }
 
-const hostmodel::Parameter* FindParameter(const KorrandPlugin* p, int32_t id) {
-    for (const hostmodel::Parameter& q : p->description.parameters)
-        if (q.id == id) return &q;
-    return nullptr;
-}
-
-std::string Number(double v) {
-    char text[32];
-    std::snprintf(text, sizeof text, "%.17g", v);
-    return text;
-}
-
-// The plug-in's object registration that modifies objects: the one a host puts under a spline.
-const hostmodel::Registration* FindModifier(const hostmodel::Plugin& plugin) {
-    for (const hostmodel::Registration& r : hostmodel::Registry()) {
-        if (r.kind != HOST_PLUGINTYPE_OBJECT) continue;
-        const hostmodel::Registration* own = plugin.Find(r.id);
-        if (own != nullptr && own->record.ModifyObject != nullptr) return own;
-    }
-    return nullptr;
-}
-
 // The line object handed to the modifier, resized to the input; points are filled by fill.
 template <class Fill>
 int32_t Dash(KorrandInstance* inst, int64_t pointCount, const int32_t* counts, int32_t segmentCount,
@@ -111,7 +88,8 @@ int32_t Dash(KorrandInstance* inst, int64_t pointCount, const int32_t* counts, i
     HostSegment* segs = t->object.GetSegmentW(inst->line);
     for (int32_t i = 0; i < segmentCount; ++i) segs[i] = HostSegment{counts[i], 0};
 
-    const int32_t result = inst->owner->plugin->Modify(inst->instance, inst->line) ? 1 : 0;
+    const int32_t result =
+        inst->owner->modifier->plugin().Modify(inst->instance, inst->line) ? 1 : 0;
     if (t->object.GetType(inst->line) != hostmodel::Oline)
         return Fail(KORRAND_ERROR_PLUGIN, "the modifier changed the object's type");
     int64_t total = 0;
@@ -176,6 +154,10 @@ int32_t korrand_bridge_version(void) {
     return KORRAND_BRIDGE_VERSION;
 }
 
+int32_t korrand_bridge_version_is_compatible(int32_t wanted) {
+    return wanted >= KORRAND_BRIDGE_OLDEST_COMPATIBLE && wanted <= KORRAND_BRIDGE_VERSION ? 1 : 0;
+}
+
 const char* korrand_last_error(void) {
     return lastError.c_str();
 }
@@ -188,19 +170,8 @@ int32_t korrand_open(const char* folder, KorrandPlugin** plugin) {
     return Guarded([&] {
         auto p = std::make_unique<KorrandPlugin>();
         std::string error;
-        p->plugin = hostmodel::Plugin::Load(folder, &error);
-        if (!p->plugin) return Fail(KORRAND_ERROR_PLUGIN, "cannot load the plug-in: " + error);
-        if (!p->plugin->Start(&error))
-            return Fail(KORRAND_ERROR_PLUGIN, "the plug-in did not start: " + error);
-        p->registration = FindModifier(*p->plugin);
-        if (p->registration == nullptr)
-            return Fail(KORRAND_ERROR_PLUGIN,
-                        std::string("the plug-in in '") + folder + "' registered no modifier");
-        auto description =
-            hostmodel::ReadDescription(p->plugin->Folder(), p->registration->description, &error);
-        if (!description)
-            return Fail(KORRAND_ERROR_PLUGIN, "the plug-in's description cannot be read: " + error);
-        p->description = std::move(*description);
+        p->modifier = hostmodel::ModifierPlugin::Open(folder, &error);
+        if (!p->modifier) return Fail(KORRAND_ERROR_PLUGIN, error);
         hostmodel::SetMaxBlockSize(int64_t{1} << 30);
         *plugin = p.release();
         return Ok();
@@ -217,7 +188,7 @@ void korrand_close(KorrandPlugin* plugin) {
     for (KorrandInstance* inst : left) {
         inst->owner = nullptr;  // already unlisted
         hostmodel::FreeObject(inst->line);
-        plugin->plugin->Destroy(inst->instance);
+        plugin->modifier->plugin().Destroy(inst->instance);
         delete inst;
     }
     delete plugin;
@@ -225,15 +196,15 @@ void korrand_close(KorrandPlugin* plugin) {
 }
 
 int32_t korrand_plugin_id(const KorrandPlugin* plugin) {
-    return plugin != nullptr ? plugin->registration->id : 0;
+    return plugin != nullptr ? plugin->modifier->registration().id : 0;
 }
 
 const char* korrand_plugin_name(const KorrandPlugin* plugin) {
-    return plugin != nullptr ? plugin->registration->name.c_str() : "";
+    return plugin != nullptr ? plugin->modifier->registration().name.c_str() : "";
 }
 
 int32_t korrand_parameter_count(const KorrandPlugin* plugin) {
-    return plugin != nullptr ? static_cast<int32_t>(plugin->description.parameters.size()) : 0;
+    return plugin != nullptr ? static_cast<int32_t>(plugin->modifier->parameters().size()) : 0;
 }
 
 int32_t korrand_parameter(const KorrandPlugin* plugin, int32_t index, KorrandParameter* parameter) {
@@ -241,13 +212,23 @@ int32_t korrand_parameter(const KorrandPlugin* plugin, int32_t index, KorrandPar
         return Fail(KORRAND_ERROR_ARGUMENT, "null argument");
     if (index < 0 || index >= korrand_parameter_count(plugin))
         return Fail(KORRAND_ERROR_ARGUMENT, "no parameter " + std::to_string(index));
-    const hostmodel::Parameter& p = plugin->description.parameters[static_cast<size_t>(index)];
+    const hostmodel::Parameter& p = plugin->modifier->parameters()[static_cast<size_t>(index)];
     KorrandParameter out{};
     out.id = p.id;
-    out.type = p.type == "LONG"   ? KORRAND_TYPE_LONG
-               : p.type == "BOOL" ? KORRAND_TYPE_BOOL
-               : p.type == "REAL" ? KORRAND_TYPE_REAL
-                                  : KORRAND_TYPE_BUTTON;
+    switch (p.type) {
+        case hostmodel::ParameterType::Long:
+            out.type = KORRAND_TYPE_LONG;
+            break;
+        case hostmodel::ParameterType::Bool:
+            out.type = KORRAND_TYPE_BOOL;
+            break;
+        case hostmodel::ParameterType::Real:
+            out.type = KORRAND_TYPE_REAL;
+            break;
+        case hostmodel::ParameterType::Button:
+            out.type = KORRAND_TYPE_BUTTON;
+            break;
+    }
     out.name = p.name.c_str();
     out.label = p.label.c_str();
     out.has_default = p.def.has_value();
@@ -256,6 +237,10 @@ int32_t korrand_parameter(const KorrandPlugin* plugin, int32_t index, KorrandPar
     out.default_value = p.def.value_or(0.0);
     out.min = p.min.value_or(0.0);
     out.max = p.max.value_or(0.0);
+    out.key = p.key.c_str();
+    out.help = p.help.c_str();
+    out.off = p.off.c_str();
+    out.hidden = p.hidden ? 1 : 0;
     *parameter = out;
     return Ok();
 }
@@ -277,7 +262,7 @@ int32_t korrand_instance_create(KorrandPlugin* plugin, KorrandInstance** instanc
         auto inst = std::make_unique<KorrandInstance>();
         std::lock_guard<std::mutex> lock(plugin->mutex);
         plugin->instances.reserve(plugin->instances.size() + 1);  // the push below cannot throw
-        auto created = plugin->plugin->Create(plugin->registration->id);
+        auto created = plugin->modifier->Create();
         if (!created) return Fail(KORRAND_ERROR_PLUGIN, "the plug-in could not create a modifier");
         inst->owner = plugin;
         inst->instance = *created;
@@ -296,52 +281,29 @@ void korrand_instance_destroy(KorrandInstance* instance) {
                            p->instances.end());
     }
     hostmodel::FreeObject(instance->line);
-    p->plugin->Destroy(instance->instance);
+    p->modifier->plugin().Destroy(instance->instance);
     delete instance;
 }
 
 int32_t korrand_set(KorrandInstance* instance, int32_t id, double value) {
     if (instance == nullptr) return Fail(KORRAND_ERROR_ARGUMENT, "null instance");
-    const hostmodel::Parameter* p = FindParameter(instance->owner, id);
-    if (p == nullptr || p->type == "BUTTON")
+    const hostmodel::Parameter* p = instance->owner->modifier->ById(id);
+    if (p == nullptr || p->type == hostmodel::ParameterType::Button)
         return Fail(KORRAND_ERROR_VALUE, "no parameter with id " + std::to_string(id));
-    if (!std::isfinite(value)) return Fail(KORRAND_ERROR_VALUE, p->name + " must be finite");
-    if ((p->min && value < *p->min) || (p->max && value > *p->max))
-        return Fail(KORRAND_ERROR_VALUE,
-                    p->name + " must be between " + (p->min ? Number(*p->min) : "-inf") + " and " +
-                        (p->max ? Number(*p->max) : "inf") + " (got " + Number(value) + ")");
-    const HostFunctionTable* t = hostmodel::Table();
-    HostContainer* bc = hostmodel::Container(instance->instance.node);
-    if (p->type == "REAL") {
-        t->container.SetReal(bc, id, value);
-        return Ok();
-    }
-    if (value != std::floor(value) || value < INT32_MIN || value > INT32_MAX)
-        return Fail(KORRAND_ERROR_VALUE, p->name + " must be a 32-bit whole number");
-    if (p->type == "BOOL") {
-        if (value != 0 && value != 1) return Fail(KORRAND_ERROR_VALUE, p->name + " must be 0 or 1");
-        t->container.SetBool(bc, id, static_cast<int32_t>(value));
-    } else {
-        t->container.SetLong(bc, id, static_cast<int32_t>(value));
-    }
+    const std::string why = hostmodel::CheckSetting(*p, value);
+    if (!why.empty()) return Fail(KORRAND_ERROR_VALUE, p->key + " " + why);
+    hostmodel::Store(hostmodel::Container(instance->instance.node), *p,
+                     hostmodel::SettingValue(*p, value));
     return Ok();
 }
 
 int32_t korrand_get(const KorrandInstance* instance, int32_t id, double* value) {
     if (instance == nullptr || value == nullptr)
         return Fail(KORRAND_ERROR_ARGUMENT, "null argument");
-    const hostmodel::Parameter* p = FindParameter(instance->owner, id);
-    if (p == nullptr || p->type == "BUTTON")
+    const hostmodel::Parameter* p = instance->owner->modifier->ById(id);
+    if (p == nullptr || p->type == hostmodel::ParameterType::Button)
         return Fail(KORRAND_ERROR_VALUE, "no parameter with id " + std::to_string(id));
-    const HostFunctionTable* t = hostmodel::Table();
-    const HostContainer* bc = hostmodel::Container(instance->instance.node);
-    const double preset = p->def.value_or(0.0);
-    if (p->type == "REAL")
-        *value = t->container.GetReal(bc, id, preset);
-    else if (p->type == "BOOL")
-        *value = t->container.GetBool(bc, id, static_cast<int32_t>(preset));
-    else
-        *value = t->container.GetLong(bc, id, static_cast<int32_t>(preset));
+    *value = hostmodel::Load(hostmodel::Container(instance->instance.node), *p);
     return Ok();
 }
 
@@ -359,8 +321,8 @@ int32_t korrand_command(KorrandInstance* instance, int32_t id, const char** open
         HostDescIDData element{};
         t->descid.InitLevel(&element, id, 0, 0);
         HostDescriptionCommand command{&element};
-        instance->owner->plugin->Message(instance->instance, hostmodel::kMsgDescriptionCommand,
-                                         &command);
+        instance->owner->modifier->plugin().Message(instance->instance,
+                                                    hostmodel::kMsgDescriptionCommand, &command);
         t->descid.Free(&element);
         const std::vector<std::string> all = hostmodel::OpenedAddresses();
         instance->opened.clear();

@@ -29,8 +29,12 @@ extern "C" {
 #define KORRAND_BRIDGE_API __attribute__((visibility("default")))
 #endif
 
-/* Raised whenever a signature or a structure below changes. */
-#define KORRAND_BRIDGE_VERSION 2
+/* Raised whenever the interface below changes. A change that only adds entries keeps every
+   earlier entry and structure as it was, so a caller written for an earlier version since the
+   last incompatible one still works: see korrand_bridge_version_is_compatible. */
+#define KORRAND_BRIDGE_VERSION 3
+/* The first version whose entries and structures this one still keeps unchanged. */
+#define KORRAND_BRIDGE_OLDEST_COMPATIBLE 3
 
 typedef enum KorrandStatus {
     KORRAND_OK = 0,
@@ -59,6 +63,10 @@ typedef struct KorrandParameter {
     const char* label;
     int32_t has_default, has_min, has_max; /* 1 when the value beside it is given */
     double default_value, min, max;
+    const char* key;  /* the name every host gives it: "count" for KORRAND_COUNT */
+    const char* help; /* what it does, in its units, for a tooltip; "" when none */
+    const char* off;  /* a boolean's name for its false state ("open"), or "" */
+    int32_t hidden;   /* 1: stored with the object, not for a host to show or set */
 } KorrandParameter;
 
 /* The result of korrand_dash. points holds point_count x, y, z triples (doubles) back to back,
@@ -73,8 +81,11 @@ typedef struct KorrandLine {
     int32_t result;
 } KorrandLine;
 
-/* KORRAND_BRIDGE_VERSION of the library actually loaded. Call it first. */
+/* KORRAND_BRIDGE_VERSION of the library actually loaded. */
 KORRAND_BRIDGE_API int32_t korrand_bridge_version(void);
+/* 1 when the library actually loaded serves a caller written for bridge version `wanted`: it is
+   at least that version and keeps that version's entries unchanged; else 0. Call it first. */
+KORRAND_BRIDGE_API int32_t korrand_bridge_version_is_compatible(int32_t wanted);
 
 /* The last failure on the calling thread, one line; "" when none. Owned by the bridge, valid
    until the calling thread's next bridge call. */

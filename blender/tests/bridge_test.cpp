@@ -309,7 +309,8 @@ TEST_F(Bridge, RefusesBadCallsWithAMessage) {
     const KorrandParameter count = Param(plugin_, "KORRAND_COUNT");
     const KorrandParameter relative = Param(plugin_, "KORRAND_RELATIVE");
     EXPECT_EQ(korrand_set(inst, count.id, count.max + 1), KORRAND_ERROR_VALUE);
-    EXPECT_NE(std::string(korrand_last_error()).find("KORRAND_COUNT"), std::string::npos);
+    EXPECT_NE(std::string(korrand_last_error()).find("count must be between"), std::string::npos)
+        << korrand_last_error();
     EXPECT_EQ(korrand_set(inst, count.id, 2.5), KORRAND_ERROR_VALUE);
     EXPECT_EQ(korrand_set(inst, count.id, NAN), KORRAND_ERROR_VALUE);
     EXPECT_EQ(korrand_set(inst, relative.id, 2), KORRAND_ERROR_VALUE);

@@ -9,6 +9,8 @@
 #include <string>
 #include <vector>
 
+#include "parameter_value.h"
+
 namespace korrand::io {
 
 struct Point {
@@ -17,13 +19,7 @@ struct Point {
 
 // A value for the object's modifier container, as a scene file stores it. The host checks it
 // against the parameter's type in the description and stores it with that type's setter.
-struct StoredValue {
-    enum class Kind { Integer, Boolean, Real };
-    Kind kind = Kind::Real;
-    int64_t integer = 0;
-    bool boolean = false;
-    double real = 0;
-};
+using StoredValue = hostmodel::Value;
 
 // One stored parameter: `key` is a parameter's name as the description gives it
 // ("KORRAND_COUNT") or its id written as a decimal string ("1000").
@@ -38,9 +34,15 @@ struct LineObject {
     std::vector<std::vector<Point>> segments;
     // Written into the object's modifier container after the plug-in's Init defaults and before
     // the command-line options, in this order. Not held to the description's limits: a scene may
-    // hold what an earlier version allowed. A reader may also use it to say what the file itself
-    // decides for this object (an SVG subpath's closedness).
+    // hold what an earlier version allowed.
     std::vector<StoredParameter> parameters;
+    // Read: what the file itself decides for these segments (an SVG subpath closed with Z or
+    // not), written after the stored parameters and before the options. Dashed: whether they
+    // were measured as closed loops.
+    std::optional<bool> closed = std::nullopt;
+    // Read: a dash count the reader derived for these segments (an SVG period); handed to the
+    // modifier as a stored value is, so the option's limit does not apply.
+    std::optional<int64_t> dashCount = std::nullopt;
 };
 
 namespace detail {
@@ -98,7 +100,7 @@ struct ReadOptions {
     std::vector<std::string> ids;
     // SVG only: the closedness the command line forces, if any (a forced open keeps the closing
     // edge of a closed subpath, so the whole outline is measured).
-    std::optional<bool> closed;
+    std::optional<bool> closed = std::nullopt;
     // SVG only: each subpath gets round(length / period) dashes (at least 1), lengths in CSS px;
     // 0 = no period. periodFromDasharray: each shape's own dash array sum, as drawn.
     double period = 0;
@@ -131,6 +133,7 @@ struct WriteStats {
 struct WriteOptions {
     // SVG only: draw `original` faintly beneath the dashes.
     bool preview = false;
+    // Drawn as they were measured: closed loops where the dashed object's `closed` says so.
     const Document* original = nullptr;
     // SVG written in place: what a dashed shape keeps besides its dashes. A filled one keeps its
     // fill, a marked one its markers where the original draws them: the original stays with
@@ -140,9 +143,6 @@ struct WriteOptions {
     bool keepMarkers = true;
     // SVG written in place: counts what it writes, when set.
     WriteStats* stats = nullptr;
-    // SVG preview only: draw the original segments as closed loops, as the modifier measures them
-    // by default.
-    bool originalClosed = true;
 };
 
 // Writes a whole document. Points are written in shortest round-trip form: a JSON or OBJ file

@@ -998,15 +998,9 @@ void BuildObjects(Reader& reader, const Page& page, const Flattening& flattening
             if (period > 0 || kind < 0) {
                 LineObject object;
                 object.name = shape.name;
-                StoredParameter closed{"KORRAND_CLOSED", {}};
-                closed.value.kind = StoredValue::Kind::Boolean;
-                closed.value.boolean = subpath.closed;
-                object.parameters.push_back(closed);
+                object.closed = subpath.closed;
                 if (period > 0) {
-                    StoredParameter c{"KORRAND_COUNT", {}};
-                    c.value.kind = StoredValue::Kind::Integer;
-                    c.value.integer = PeriodCount(segment, subpath.closed, period);
-                    object.parameters.push_back(c);
+                    object.dashCount = PeriodCount(segment, subpath.closed, period);
                 }
                 objectIndex = doc.objects.size();
                 if (period <= 0) kind = static_cast<std::ptrdiff_t>(objectIndex);

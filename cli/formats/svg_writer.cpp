@@ -180,9 +180,10 @@ void WriteSvg(std::ostream& out, const Document& doc, const WriteOptions& option
 
     if (original) {
         AppendGroupStart(text, "original curves", "#c8c8c8", stroke * 0.6);
-        for (const LineObject& object : original->objects) {
+        for (std::size_t i = 0; i < original->objects.size(); ++i) {
+            const bool closed = i < doc.objects.size() && doc.objects[i].closed.value_or(true);
             text += "<path d=\"";
-            AppendPathData(buffer, object, options.originalClosed);
+            AppendPathData(buffer, original->objects[i], closed);
             text += "\"/>\n";
         }
         text += "</g>\n";

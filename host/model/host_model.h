@@ -121,11 +121,22 @@ void FreeBaseDraw(HostBaseDraw* bd);
 std::vector<DrawnHandle> DrawnHandles(const HostBaseDraw* bd);
 
 // ---- Plug-in loading and the host's registry ------------------------------------------------
+// The value types a description gives its parameters ("LONG", "BOOL", "REAL", "BUTTON" in the
+// resource). A button stores no value.
+enum class ParameterType { Long, Bool, Real, Button };
+const char* ParameterTypeName(ParameterType type);  // the resource's spelling
+
 struct Parameter {
     int32_t id;
-    std::string name, type /* "LONG", "BOOL", "REAL", "BUTTON" */, label;
+    std::string name;  // the description's identifier, e.g. "KORRAND_COUNT"
+    ParameterType type;
+    std::string label;
     std::optional<double> def, min, max;
-    std::string why;
+    std::string why;      // the reason for the limits
+    std::string help;     // what the parameter does, in its units: a host's tooltip or option help
+    std::string off;      // a boolean's name for its false state ("open"), or empty
+    bool hidden = false;  // stored with the object, but not for a host to show or set
+    std::string key;      // the host-side name every host uses (ParameterKey)
 };
 struct DescriptionResource {
     std::string name;

@@ -9,6 +9,7 @@
 #include <nlohmann/json.hpp>
 
 #include "model_internal.h"
+#include "modifier_plugin.h"
 
 namespace hostmodel {
 namespace {
@@ -127,15 +128,34 @@ bool ReadParameter(const json& p, size_t index, Parameter* out, std::string* err
     const std::string who = where + " (" + out->name + ")";
     auto type = p.find("type");
     if (type == p.end() || !type->is_string()) return Fail(error, who + ": type missing");
-    out->type = type->get<std::string>();
-    if (out->type != "LONG" && out->type != "BOOL" && out->type != "REAL" && out->type != "BUTTON")
-        return Fail(error, who + ": unknown type " + out->type);
-    for (const char* key : {"label", "why"}) {
-        auto it = p.find(key);
-        if (it == p.end()) continue;
-        if (!it->is_string()) return Fail(error, who + ": " + key + " must be a string");
-        (std::string(key) == "label" ? out->label : out->why) = it->get<std::string>();
+    const std::string typeName = type->get<std::string>();
+    bool known = false;
+    for (ParameterType t :
+         {ParameterType::Long, ParameterType::Bool, ParameterType::Real, ParameterType::Button}) {
+        if (typeName == ParameterTypeName(t)) {
+            out->type = t;
+            known = true;
+        }
     }
+    if (!known) return Fail(error, who + ": unknown type " + typeName);
+    struct Text {
+        const char* key;
+        std::string* value;
+    };
+    for (const Text& t : {Text{"label", &out->label}, Text{"why", &out->why},
+                          Text{"help", &out->help}, Text{"off", &out->off}}) {
+        auto it = p.find(t.key);
+        if (it == p.end()) continue;
+        if (!it->is_string()) return Fail(error, who + ": " + t.key + " must be a string");
+        *t.value = it->get<std::string>();
+    }
+    if (!out->off.empty() && out->type != ParameterType::Bool)
+        return Fail(error, who + ": only a BOOL names its false state");
+    if (auto hidden = p.find("hidden"); hidden != p.end()) {
+        if (!hidden->is_boolean()) return Fail(error, who + ": hidden must be true or false");
+        out->hidden = hidden->get<bool>();
+    }
+    out->key = ParameterKey(out->name);
     struct Bound {
         const char* key;
         std::optional<double>* value;
@@ -152,9 +172,9 @@ bool ReadParameter(const json& p, size_t index, Parameter* out, std::string* err
         return Fail(error, who + ": min is above max");
     if (out->def && ((out->min && *out->def < *out->min) || (out->max && *out->def > *out->max)))
         return Fail(error, who + ": default outside min..max");
-    if (out->type == "LONG" && out->def && std::trunc(*out->def) != *out->def)
+    if (out->type == ParameterType::Long && out->def && std::trunc(*out->def) != *out->def)
         return Fail(error, who + ": default of a LONG must be whole");
-    if (out->type == "BOOL" && out->def && *out->def != 0.0 && *out->def != 1.0)
+    if (out->type == ParameterType::Bool && out->def && *out->def != 0.0 && *out->def != 1.0)
         return Fail(error, who + ": default of a BOOL must be 0 or 1");
     return true;
 }
@@ -171,12 +191,16 @@ bool ParseDescription(const std::string& text, const std::string& name, Descript
     auto params = doc.find("parameters");
     if (params == doc.end() || !params->is_array()) return Fail(error, "parameters missing");
     std::set<int32_t> ids;
-    std::set<std::string> names;
+    std::set<std::string> names, keys;
     for (size_t i = 0; i < params->size(); ++i) {
         Parameter p{};
         if (!ReadParameter((*params)[i], i, &p, error)) return false;
         if (!ids.insert(p.id).second) return Fail(error, "duplicate id " + std::to_string(p.id));
         if (!names.insert(p.name).second) return Fail(error, "duplicate name " + p.name);
+        // Hosts address parameters by key, so two names may not share one.
+        if (!keys.insert(p.key).second) return Fail(error, "duplicate key " + p.key);
+        if (!p.off.empty() && !keys.insert(p.off).second)
+            return Fail(error, "duplicate key " + p.off);
         out->parameters.push_back(std::move(p));
     }
     return true;

@@ -5,7 +5,7 @@ import ctypes
 import os
 import sys
 
-BRIDGE_VERSION = 2  # the KORRAND_BRIDGE_VERSION this module was written for
+BRIDGE_VERSION = 3  # the KORRAND_BRIDGE_VERSION this module was written for
 
 TYPE_LONG, TYPE_BOOL, TYPE_REAL, TYPE_BUTTON = 1, 2, 3, 4
 
@@ -26,6 +26,10 @@ class _Parameter(ctypes.Structure):
         ("default_value", ctypes.c_double),
         ("min", ctypes.c_double),
         ("max", ctypes.c_double),
+        ("key", ctypes.c_char_p),
+        ("help", ctypes.c_char_p),
+        ("off", ctypes.c_char_p),
+        ("hidden", ctypes.c_int32),
     ]
 
 
@@ -50,21 +54,19 @@ class SegmentList(ctypes.Structure):
 
 
 class Parameter:
-    """One parameter of the plug-in's description resource."""
+    """One parameter of the plug-in's description resource, named by its host-side key."""
 
     def __init__(self, p):
         self.id = p.id
         self.type = p.type
         self.name = p.name.decode()
+        self.key = p.key.decode()
         self.label = p.label.decode()
+        self.help = p.help.decode()
+        self.hidden = p.hidden == 1
         self.default = p.default_value if p.has_default else None
         self.min = p.min if p.has_min else None
         self.max = p.max if p.has_max else None
-
-    @property
-    def key(self):
-        """The name a host's settings use: lower case, without the plug-in's prefix."""
-        return self.name.split("_", 1)[1].lower() if "_" in self.name else self.name.lower()
 
 
 def _library_name():
@@ -77,43 +79,62 @@ def _library_name():
 
 def _load(path):
     lib = ctypes.CDLL(path)
+    # Asked before anything else is bound: an older or incompatible bridge may lack entries.
+    try:
+        compatible = lib.korrand_bridge_version_is_compatible
+    except AttributeError:
+        raise BridgeError(f"{path}: a bridge older than version {BRIDGE_VERSION}") from None
+    compatible.restype, compatible.argtypes = ctypes.c_int32, [ctypes.c_int32]
+    if compatible(BRIDGE_VERSION) != 1:
+        lib.korrand_bridge_version.restype = ctypes.c_int32
+        raise BridgeError(f"{path}: bridge version {lib.korrand_bridge_version()} does not "
+                          f"serve this add-on, written for version {BRIDGE_VERSION}")
+    lib.korrand_last_error.restype, lib.korrand_last_error.argtypes = ctypes.c_char_p, []
+
+    def check(status, function, args):
+        # Every entry that answers a KorrandStatus: a failure becomes a BridgeError with the
+        # bridge's own one-line reason.
+        if status != 0:
+            raise BridgeError(lib.korrand_last_error().decode() or
+                              f"{function.__name__}: error {status}")
+        return status
+
     P, I = ctypes.c_void_p, ctypes.c_void_p
+    status = "status"  # an int32 KorrandStatus, checked
     sig = {
         "korrand_bridge_version": (ctypes.c_int32, []),
-        "korrand_last_error": (ctypes.c_char_p, []),
-        "korrand_open": (ctypes.c_int32, [ctypes.c_char_p, ctypes.POINTER(P)]),
+        "korrand_open": (status, [ctypes.c_char_p, ctypes.POINTER(P)]),
         "korrand_close": (None, [P]),
         "korrand_plugin_id": (ctypes.c_int32, [P]),
         "korrand_plugin_name": (ctypes.c_char_p, [P]),
         "korrand_parameter_count": (ctypes.c_int32, [P]),
-        "korrand_parameter": (ctypes.c_int32, [P, ctypes.c_int32, ctypes.POINTER(_Parameter)]),
+        "korrand_parameter": (status, [P, ctypes.c_int32, ctypes.POINTER(_Parameter)]),
         "korrand_set_block_limit": (None, [ctypes.c_int64]),
         "korrand_host_alive": (None, [ctypes.POINTER(ctypes.c_int64)] * 2),
-        "korrand_instance_create": (ctypes.c_int32, [P, ctypes.POINTER(I)]),
+        "korrand_instance_create": (status, [P, ctypes.POINTER(I)]),
         "korrand_instance_destroy": (None, [I]),
-        "korrand_set": (ctypes.c_int32, [I, ctypes.c_int32, ctypes.c_double]),
-        "korrand_get": (ctypes.c_int32, [I, ctypes.c_int32, ctypes.POINTER(ctypes.c_double)]),
-        "korrand_command": (ctypes.c_int32, [I, ctypes.c_int32, ctypes.POINTER(ctypes.c_char_p)]),
-        "korrand_dash": (ctypes.c_int32, [I, ctypes.c_void_p, ctypes.c_int64, ctypes.c_void_p,
-                                          ctypes.c_int32, ctypes.POINTER(_Line)]),
-        "korrand_dash_float": (ctypes.c_int32, [I, ctypes.c_void_p, ctypes.c_int32,
-                                                ctypes.c_int64, ctypes.c_void_p,
-                                                ctypes.c_int32, ctypes.POINTER(_Line)]),
-        "korrand_dash_gather": (ctypes.c_int32, [I, ctypes.c_void_p, ctypes.c_int32,
-                                                 ctypes.c_void_p, ctypes.c_int32,
-                                                 ctypes.POINTER(_Line)]),
-        "korrand_points_xyzw": (ctypes.c_int32, [I, ctypes.c_void_p, ctypes.c_int64]),
-        "korrand_points_to_list": (ctypes.c_int32, [I, ctypes.POINTER(SegmentList),
-                                                    ctypes.c_void_p]),
-        "korrand_points_from_list": (ctypes.c_int32, [ctypes.POINTER(SegmentList),
-                                                      ctypes.c_void_p, ctypes.c_void_p,
-                                                      ctypes.c_int32, ctypes.c_void_p,
-                                                      ctypes.c_int64,
-                                                      ctypes.POINTER(ctypes.c_int32)]),
+        "korrand_set": (status, [I, ctypes.c_int32, ctypes.c_double]),
+        "korrand_get": (status, [I, ctypes.c_int32, ctypes.POINTER(ctypes.c_double)]),
+        "korrand_command": (status, [I, ctypes.c_int32, ctypes.POINTER(ctypes.c_char_p)]),
+        "korrand_dash": (status, [I, ctypes.c_void_p, ctypes.c_int64, ctypes.c_void_p,
+                                  ctypes.c_int32, ctypes.POINTER(_Line)]),
+        "korrand_dash_float": (status, [I, ctypes.c_void_p, ctypes.c_int32, ctypes.c_int64,
+                                        ctypes.c_void_p, ctypes.c_int32,
+                                        ctypes.POINTER(_Line)]),
+        "korrand_dash_gather": (status, [I, ctypes.c_void_p, ctypes.c_int32, ctypes.c_void_p,
+                                         ctypes.c_int32, ctypes.POINTER(_Line)]),
+        "korrand_points_xyzw": (status, [I, ctypes.c_void_p, ctypes.c_int64]),
+        "korrand_points_to_list": (status, [I, ctypes.POINTER(SegmentList), ctypes.c_void_p]),
+        "korrand_points_from_list": (status, [ctypes.POINTER(SegmentList), ctypes.c_void_p,
+                                              ctypes.c_void_p, ctypes.c_int32,
+                                              ctypes.c_void_p, ctypes.c_int64,
+                                              ctypes.POINTER(ctypes.c_int32)]),
     }
     for name, (res, args) in sig.items():
         f = getattr(lib, name)
-        f.restype, f.argtypes = res, args
+        f.restype, f.argtypes = (ctypes.c_int32 if res == status else res), args
+        if res == status:
+            f.errcheck = check
     return lib
 
 
@@ -122,12 +143,12 @@ def _address(buf):
 
 
 class Result:
-    """A dashed line form: counts (array of int32) and points, as doubles or xyzw floats."""
+    """A dashed line form: counts (array of int32) and the number of points, which come from
+    points_xyzw or points_to_list."""
 
-    def __init__(self, counts, point_count, ok):
+    def __init__(self, counts, point_count):
         self.counts = counts
         self.point_count = point_count
-        self.ok = ok
 
 
 class Instance:
@@ -137,7 +158,7 @@ class Instance:
         self._plugin = plugin
         self._lib = plugin._lib
         handle = ctypes.c_void_p()
-        plugin._check(self._lib.korrand_instance_create(plugin._handle, ctypes.byref(handle)))
+        self._lib.korrand_instance_create(plugin._handle, ctypes.byref(handle))
         self._handle = handle
         plugin._instances.add(self)
 
@@ -148,36 +169,34 @@ class Instance:
             self._plugin._instances.discard(self)
 
     def set(self, parameter_id, value):
-        self._plugin._check(self._lib.korrand_set(self._handle, parameter_id, float(value)))
+        self._lib.korrand_set(self._handle, parameter_id, float(value))
 
     def get(self, parameter_id):
         v = ctypes.c_double()
-        self._plugin._check(self._lib.korrand_get(self._handle, parameter_id, ctypes.byref(v)))
+        self._lib.korrand_get(self._handle, parameter_id, ctypes.byref(v))
         return v.value
 
     def command(self, element_id):
         """Presses a description button; returns the addresses the plug-in asked to open."""
         opened = ctypes.c_char_p()
-        self._plugin._check(self._lib.korrand_command(self._handle, element_id,
-                                                      ctypes.byref(opened)))
+        self._lib.korrand_command(self._handle, element_id, ctypes.byref(opened))
         text = opened.value.decode() if opened.value else ""
         return [a for a in text.split("\n") if a]
 
     def dash(self, points, counts, stride=3):
         """Dashes a line form: points an array of 'f' (x, y, z at every stride floats) or of
         'd' (x, y, z triples), counts an array of 'i'. Returns a Result; its points come from
-        points_xyzw or points_double."""
+        points_xyzw or points_to_list."""
         if counts.itemsize != 4 or points.typecode not in "fd":
             raise BridgeError("points must be an array of 'f' or 'd', counts of 32-bit ints")
         line = _Line()
         if points.typecode == "f":
-            status = self._lib.korrand_dash_float(
+            self._lib.korrand_dash_float(
                 self._handle, _address(points), stride, len(points) // stride,
                 _address(counts), len(counts), ctypes.byref(line))
         else:
-            status = self._lib.korrand_dash(self._handle, _address(points), len(points) // 3,
-                                            _address(counts), len(counts), ctypes.byref(line))
-        self._plugin._check(status)
+            self._lib.korrand_dash(self._handle, _address(points), len(points) // 3,
+                                   _address(counts), len(counts), ctypes.byref(line))
         return self._result(line)
 
     def dash_segments(self, segments, counts, stride):
@@ -187,36 +206,31 @@ class Instance:
             raise BridgeError("one array of points per segment count expected")
         addresses = (ctypes.c_void_p * len(segments))(*(_address(s) for s in segments))
         line = _Line()
-        self._plugin._check(self._lib.korrand_dash_gather(
-            self._handle, addresses, stride, _address(counts), len(counts), ctypes.byref(line)))
+        self._lib.korrand_dash_gather(self._handle, addresses, stride, _address(counts),
+                                      len(counts), ctypes.byref(line))
         return self._result(line)
 
     def _result(self, line):
+        if line.result != 1:
+            # The modifier answered failure: what it left in the line object is no result.
+            raise BridgeError("the plug-in's modify operation reported a failure")
         out = array.array("i", bytes(4 * line.segment_count))
         if line.segment_count:
             ctypes.memmove(out.buffer_info()[0], line.counts, 4 * line.segment_count)
-        self._last = line
-        return Result(out, line.point_count, line.result == 1)
+        return Result(out, line.point_count)
 
     def points_xyzw(self, result, reuse=None):
         """The points of the last dash as x, y, z, 1 floats, each coordinate rounded once;
         into reuse when it is an array of the right size."""
         n = 4 * result.point_count
         out = reuse if reuse is not None and len(reuse) == n else array.array("f", [0.0]) * n
-        self._plugin._check(self._lib.korrand_points_xyzw(self._handle, _address(out), len(out)))
+        self._lib.korrand_points_xyzw(self._handle, _address(out), len(out))
         return out
 
     def points_to_list(self, layout, first):
         """Writes the points of the last dash into the segment records of a host's linked list
         (see SegmentList), checked whole before anything is written."""
-        self._plugin._check(self._lib.korrand_points_to_list(self._handle, ctypes.byref(layout),
-                                                             first))
-
-    def points_double(self, result):
-        out = array.array("d", bytes(24 * result.point_count))
-        if result.point_count:
-            ctypes.memmove(out.buffer_info()[0], self._last.points, len(out) * 8)
-        return out
+        self._lib.korrand_points_to_list(self._handle, ctypes.byref(layout), first)
 
 
 class Plugin:
@@ -224,28 +238,18 @@ class Plugin:
 
     def __init__(self, library_path, folder):
         self._lib = _load(library_path)
-        version = self._lib.korrand_bridge_version()
-        if version != BRIDGE_VERSION:
-            raise BridgeError(f"{library_path}: bridge version {version}, "
-                              f"this add-on needs {BRIDGE_VERSION}")
         if not os.path.isdir(folder):
             raise BridgeError(f"the plug-in folder {folder} is missing")
         handle = ctypes.c_void_p()
         self._handle = None
         self._instances = set()
-        self._check(self._lib.korrand_open(os.fsencode(folder), ctypes.byref(handle)))
+        self._lib.korrand_open(os.fsencode(folder), ctypes.byref(handle))
         self._handle = handle
-        self.id = self._lib.korrand_plugin_id(handle)
-        self.name = self._lib.korrand_plugin_name(handle).decode()
         self.parameters = []
         for i in range(self._lib.korrand_parameter_count(handle)):
             p = _Parameter()
-            self._check(self._lib.korrand_parameter(handle, i, ctypes.byref(p)))
+            self._lib.korrand_parameter(handle, i, ctypes.byref(p))
             self.parameters.append(Parameter(p))
-
-    def _check(self, status):
-        if status != 0:
-            raise BridgeError(self._lib.korrand_last_error().decode() or f"error {status}")
 
     def close(self):
         for inst in list(self._instances):
@@ -262,9 +266,9 @@ class Plugin:
         'f' of 3 floats per point, after checking the list against counts. True when any
         float differs from what xyz held."""
         changed = ctypes.c_int32()
-        self._check(self._lib.korrand_points_from_list(
-            ctypes.byref(layout), first, _address(counts), len(counts), _address(xyz), len(xyz),
-            ctypes.byref(changed)))
+        self._lib.korrand_points_from_list(ctypes.byref(layout), first, _address(counts),
+                                           len(counts), _address(xyz), len(xyz),
+                                           ctypes.byref(changed))
         return changed.value == 1
 
     def host_alive(self):
