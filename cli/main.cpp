@@ -330,7 +330,10 @@ int main(int argc, char** argv) {
     if (host)
         parameterOptions = ParameterOptions(dash, host->Modifier(), o.settings);
     else {
-        dash->allow_extras();  // the parameter options are unknown; the command reports why
+        // The parameter options are unknown; the command reports why. Extras of a subcommand
+        // fall through to the app, which must take them too.
+        dash->allow_extras();
+        app.allow_extras();
         dash->footer("The plug-in could not be opened, so its parameter options are not listed: " +
                      loadError);
     }

@@ -265,6 +265,12 @@ TEST_F(CliTest, InfoShowsTheRegistration) {
     const Outcome missing = Run("info --plugin " + Quote(dir_.string()));
     EXPECT_EQ(missing.code, 1);
     EXPECT_NE(missing.err.find("cannot load the plug-in"), std::string::npos);
+    // So is it with options of the plug-in's parameters, which are then unknown.
+    const Outcome withOptions =
+        Run("dash x.svg --count 3 --seed 4 --plugin " + Quote(dir_.string()));
+    EXPECT_EQ(withOptions.code, 1);
+    EXPECT_NE(withOptions.err.find("cannot load the plug-in"), std::string::npos)
+        << withOptions.err;
 }
 
 TEST_F(CliTest, BadInputIsRefusedWithoutAnOutputFile) {
