@@ -29,6 +29,8 @@ using korrand::io::Format;
 namespace {
 
 constexpr const char* kVersion = KORRAND_VERSION;
+// An SVG's period when neither a count nor a period is given (and a shape has no dash array).
+constexpr const char* kDefaultPeriod = "2mm";
 
 // Exit codes users and scripts rely on.
 enum Exit { kOk = 0, kPluginFailed = 1, kBadInput = 2 };
@@ -154,6 +156,13 @@ korrand::io::Document ReadInput(const DashOptions& o, Format format) {
     ro.periodFromDasharray = o.period == "dasharray";
     if (!o.period.empty() && !ro.periodFromDasharray)
         korrand::io::ParseLength(o.period, &ro.period);
+    // A drawing's own default: a hundred dashes on every subpath, whatever its length, suits a
+    // spline of a scene, not a page. Each shape's dash array where it has one, else a period.
+    const bool countGiven = o.settings.count("count") != 0 || o.settings.count("relative") != 0;
+    if (format == Format::Svg && o.period.empty() && !countGiven) {
+        ro.periodFromDasharray = true;
+        korrand::io::ParseLength(kDefaultPeriod, &ro.period);
+    }
     if (o.input == "-") return korrand::io::Read(std::cin, format, "<stdin>", ro);
     std::ifstream in(o.input, std::ios::binary);
     if (!in) throw UsageError("cannot open '" + o.input + "': " + std::strerror(errno));
@@ -219,10 +228,17 @@ int Dash(const DashOptions& o, korrand::KorrandHost& host) {
         // As written: an SVG joins the two pieces of a dash cut at a closed subpath's seam.
         const int64_t dashes = written.counted ? written.dashes : stats.dashesOut;
         const int64_t points = written.counted ? written.points : stats.pointsOut;
-        const std::string counts = "read " +
-                                   Count(static_cast<long long>(input.objects.size()), "object") +
-                                   shapes + ", " + Count(stats.segmentsIn, "segment") + "; wrote " +
-                                   Count(dashes, "dash", "dashes") + ", " + Count(points, "point");
+        std::string subdivision;
+        if (stats.lowestSubdivision <= stats.highestSubdivision)
+            subdivision = " (subdivision " + std::to_string(stats.lowestSubdivision) +
+                          (stats.lowestSubdivision < stats.highestSubdivision
+                               ? ".." + std::to_string(stats.highestSubdivision)
+                               : std::string()) +
+                          " for the tolerance)";
+        const std::string counts =
+            "read " + Count(static_cast<long long>(input.objects.size()), "object") + shapes +
+            ", " + Count(stats.segmentsIn, "segment") + "; wrote " +
+            Count(dashes, "dash", "dashes") + ", " + Count(points, "point") + subdivision;
         std::fprintf(stderr, "korrand: %s in %.1f ms (read %.1f, dash %.1f, write %.1f)\n",
                      counts.c_str(), Ms(t3 - t0), Ms(t1 - t0), Ms(t2 - t1), Ms(t3 - t2));
     }
@@ -352,7 +368,10 @@ int main(int argc, char** argv) {
         ->allow_extra_args(false);
     auto* period = dash->add_option(
         "--period", o.period,
-        "SVG: one dash per LENGTH of each subpath (px, mm, cm, in, pt, pc), or dasharray");
+        std::string("SVG: one dash per LENGTH of each subpath (px, mm, cm, in, pt, pc), or "
+                    "dasharray (each shape's own). Default without --count: each shape's dash "
+                    "array where it has one, else ") +
+            kDefaultPeriod);
     // A period decides each subpath's count itself.
     for (const char* key : {"count", "relative", "no_relative"})
         if (auto it = parameterOptions.find(key); it != parameterOptions.end())

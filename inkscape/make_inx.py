@@ -10,21 +10,17 @@ import subprocess
 import sys
 from xml.sax.saxutils import escape, quoteattr
 
-PREFIX = "KORRAND_"
 # Decided by the drawing for an SVG (each subpath closed or not), so the dialog has its own
 # control for it.
 DECIDED_BY_THE_HOST = {"closed"}
 
 
-def option_name(parameter):
-    # The option of `korrand dash` that sets this parameter (KORRAND_COUNT: --count).
-    return parameter["name"][len(PREFIX):].lower()
-
-
 def control(parameter):
     kind = parameter["type"]
-    name = option_name(parameter)
+    name = parameter["key"]  # the option of korrand dash that sets it: count, --count
     label = quoteattr(parameter["label"])
+    if parameter.get("help"):
+        label += " gui-description=" + quoteattr(parameter["help"])
     default = parameter.get("default", 0)
     if kind == "BOOL":
         return '<param name="%s" type="bool" gui-text=%s>%s</param>' % (
@@ -44,11 +40,9 @@ def main(korrand, template, output):
                                      capture_output=True, text=True).stdout)
     controls = []
     for p in info["parameters"]:
-        if p["type"] not in ("LONG", "BOOL", "REAL") or not p["name"].startswith(PREFIX):
-            continue  # buttons
-        if p.get("min") is not None and p.get("min") == p.get("max"):
-            continue  # a value nobody can change
-        if option_name(p) in DECIDED_BY_THE_HOST:
+        if p["type"] not in ("LONG", "BOOL", "REAL") or p.get("hidden"):
+            continue  # buttons, and what the description keeps from the user
+        if p["key"] in DECIDED_BY_THE_HOST:
             continue
         controls.append("      " + control(p))
     with open(template, encoding="utf-8") as f:

@@ -416,6 +416,84 @@ TEST_F(SvgFilterTest, IdsChooseShapesAndGroupsAndNamesThatMatchNothingAreErrors)
     EXPECT_NE(hidden.err.find("layer 'Notes' is hidden"), std::string::npos) << hidden.err;
 }
 
+TEST_F(SvgFilterTest, ADrawingIsDashedByItsOwnDashArraysElseByAPeriod) {
+    // No --count, no --period: the score's "4 2" (6 mm a dash and a gap), 2 mm for the rest.
+    Doc out =
+        RunAndCompare("", {"box", "arrow", "ring", "oval", "pin-circle", "tag", "score", "edge"});
+    ASSERT_TRUE(out);
+    EXPECT_EQ(DashesOf(xmlDocGetRootElement(out.get()), "score").size(), 30u);  // 180 / 6
+    EXPECT_EQ(DashesOf(xmlDocGetRootElement(out.get()), "edge").size(), 90u);   // 180 / 2
+    // A count asked for is a count: 4 on each subpath.
+    Doc counted = RunAndCompare(
+        "--count 4", {"box", "arrow", "ring", "oval", "pin-circle", "tag", "score", "edge"});
+    ASSERT_TRUE(counted);
+    EXPECT_EQ(DashesOf(xmlDocGetRootElement(counted.get()), "edge").size(), 4u);
+}
+
+// The sharp five-pointed star the issue measured: at the plug-in's default subdivision a dash
+// across a tip is a chord far inside it; chosen by the tolerance, every dash follows the outline.
+TEST_F(SvgFilterTest, DashesFollowCornersWithinTheTolerance) {
+    std::vector<std::pair<double, double>> star;
+    std::string d;
+    for (int i = 0; i < 10; ++i) {
+        const double r = i % 2 == 0 ? 50 : 20, a = -M_PI / 2 + i * M_PI / 5;
+        star.push_back({105 + r * std::cos(a), 148 + r * std::sin(a)});
+        d += (i == 0 ? "M " : " L ") + std::to_string(star.back().first) + " " +
+             std::to_string(star.back().second);
+    }
+    std::ofstream(dir_ / "in.svg", std::ios::binary | std::ios::trunc)
+        << "<svg xmlns=\"http://www.w3.org/2000/svg\" width=\"210mm\" height=\"297mm\" "
+           "viewBox=\"0 0 210 297\"><path id=\"star\" d=\""
+        << d << " Z\" fill=\"none\" stroke=\"black\"/></svg>";
+    // Arc position along the outline of a point on it.
+    std::vector<double> at{0};
+    for (std::size_t i = 0; i < star.size(); ++i) {
+        const auto& a = star[i];
+        const auto& b = star[(i + 1) % star.size()];
+        at.push_back(at.back() + std::hypot(b.first - a.first, b.second - a.second));
+    }
+    const auto arc = [&](std::pair<double, double> p) {
+        double best = HUGE_VAL, where = 0;
+        for (std::size_t i = 0; i < star.size(); ++i) {
+            const auto& a = star[i];
+            const auto& b = star[(i + 1) % star.size()];
+            const double off = DistanceToSegment(p, a, b);
+            if (off < best) {
+                best = off;
+                where = at[i] + std::hypot(p.first - a.first, p.second - a.second);
+            }
+        }
+        return where;
+    };
+    // How far the dashes' straight pieces pass from the tips and notches they cut across.
+    const auto deviation = [&](const std::string& args, std::string* err) {
+        const Outcome o = Korrand(args);
+        EXPECT_EQ(o.code, 0) << o.err;
+        *err = o.err;
+        Doc out = Load("out.svg");
+        double worst = 0;
+        for (const auto& dash : DashesOf(xmlDocGetRootElement(out.get()), "star"))
+            for (std::size_t k = 1; k < dash.size(); ++k) {
+                double s0 = arc(dash[k - 1]), s1 = arc(dash[k]);
+                if (s1 < s0 - at.back() / 2) s1 += at.back();
+                for (std::size_t v = 0; v < star.size(); ++v)
+                    for (const double c : {at[v], at[v] + at.back()})
+                        if (s0 < c && c < s1)
+                            worst =
+                                std::max(worst, DistanceToSegment(star[v], dash[k - 1], dash[k]));
+            }
+        return worst;
+    };
+    const double tolerance = 1e-4 * std::hypot(210, 297);
+    std::string err;
+    const double forced = deviation("--period 5mm --subdivision 1", &err);
+    EXPECT_GT(forced, 20 * tolerance);
+    EXPECT_EQ(err.find("for the tolerance"), std::string::npos) << err;
+    const double chosen = deviation("--period 5mm", &err);
+    EXPECT_LT(chosen, 1.1 * tolerance) << "forced " << forced;
+    EXPECT_NE(err.find("(subdivision "), std::string::npos) << err;
+}
+
 // What editors put in a file: a star and a live path effect Inkscape would rebuild from their
 // parameters, markers, a style sheet's !important, leftover dash arrays under invisible
 // strokes, a <switch>.

@@ -73,6 +73,9 @@ struct Document {
     // the dashes back in place. objects[i] of a dashed document answers objects[i] of this one.
     std::shared_ptr<const detail::SvgScene> svgScene;
     std::optional<ShapeCounts> shapeCounts;
+    // SVG only: how closely the segments follow the drawing's curves, in their own units; a host
+    // samples the dashes as closely (see sampling.h).
+    std::optional<double> tolerance;
 };
 
 enum class Format { Json, Obj, Svg };
@@ -102,7 +105,8 @@ struct ReadOptions {
     // edge of a closed subpath, so the whole outline is measured).
     std::optional<bool> closed = std::nullopt;
     // SVG only: each subpath gets round(length / period) dashes (at least 1), lengths in CSS px;
-    // 0 = no period. periodFromDasharray: each shape's own dash array sum, as drawn.
+    // 0 = no period. periodFromDasharray: each shape's own dash array sum, as drawn, where it has
+    // one (else `period`).
     double period = 0;
     bool periodFromDasharray = false;
 };

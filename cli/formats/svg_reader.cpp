@@ -936,11 +936,15 @@ int64_t PeriodCount(const std::vector<Point>& segment, bool closed, double perio
     return count < INT32_MAX ? static_cast<int64_t>(count) : INT32_MAX;
 }
 
-// The period of a shape's subpaths in root user units (0: none).
+// The period of a shape's subpaths in root user units (0: none): its own dash array's when that
+// is asked for and it has one, else the one given.
 double PeriodFor(const Reader& reader, const Page& page, const Found& shape) {
-    double period = reader.options.period * page.unitsPerPx;
-    if (reader.options.periodFromDasharray)
-        period = DasharrayPeriod(shape.style.dasharray) * std::sqrt(std::fabs(shape.toPage.Det()));
+    if (reader.options.periodFromDasharray) {
+        const double own =
+            DasharrayPeriod(shape.style.dasharray) * std::sqrt(std::fabs(shape.toPage.Det()));
+        if (std::isfinite(own) && own > 0) return own;
+    }
+    const double period = reader.options.period * page.unitsPerPx;
     return std::isfinite(period) && period > 0 ? period : 0;
 }
 
@@ -1071,6 +1075,7 @@ Document ReadSvg(std::string text, const std::string& file, const ReadOptions& o
     doc.warnings = Warnings(reader);
     doc.drawingSize = page.hasViewBox ? flattening.size : DrawingSize(doc);
     doc.shapeCounts = reader.counts;
+    doc.tolerance = flattening.tolerance;
     doc.svgScene = std::move(scene);
     return doc;
 }
