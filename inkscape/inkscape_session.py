@@ -5,6 +5,10 @@ import os
 import subprocess
 import zipfile
 
+# Inkscape runs an extension with the python3 it finds first on PATH; Debian's has inkex's
+# modules (a python3 of one's own, as pyenv installs, may not).
+ENV = dict(os.environ, PATH="/usr/bin:/bin:" + os.environ.get("PATH", ""))
+
 
 def install(zip_path, profile):
     """Unpacks the zip into PROFILE/extensions as an unzip tool would, permissions kept."""
@@ -32,7 +36,7 @@ def run(profile, source, ids, output, timeout=180):
     """Opens SOURCE, selects IDS, applies Korrand Dash with the stored settings, saves OUTPUT."""
     actions = "select-by-id:%s;org.korrand.dash.noprefs;export-filename:%s;export-do" % (
         ",".join(ids), output)
-    env = dict(os.environ, INKSCAPE_PROFILE_DIR=profile)
+    env = dict(ENV, INKSCAPE_PROFILE_DIR=profile)
     return subprocess.run(["xvfb-run", "-a", "inkscape", "--with-gui", "--batch-process",
                            "--actions=" + actions, source],
                           capture_output=True, text=True, env=env, timeout=timeout)
@@ -42,4 +46,4 @@ def export_png(source, output, width):
     """Inkscape's own rendering of SOURCE."""
     return subprocess.run(["inkscape", source, "--export-type=png", "--export-width=%d" % width,
                            "--export-background=white", "--export-filename=" + output],
-                          capture_output=True, text=True, timeout=180)
+                          capture_output=True, text=True, env=ENV, timeout=180)
