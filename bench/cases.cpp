@@ -54,7 +54,7 @@ hostmodel::Plugin& ThePlugin() {
 struct Case {
     CaseShape shape;
     Input input;
-    Plan plan;
+    dash::Plan plan;
 };
 
 // Inputs are made on first use and kept: a filtered run makes only what it runs.
@@ -104,7 +104,7 @@ void SetTiny(bool tiny) {
     g_tiny = tiny;
 }
 
-Modifier::Modifier(const Settings& s) {
+Modifier::Modifier(const dash::DashSettings& s) {
     auto inst = ThePlugin().Create(ID_KORRAND);
     if (!inst) {
         std::fprintf(stderr, "korrand_bench: cannot create the modifier\n");

@@ -21,7 +21,7 @@ void SetTiny(bool tiny);
 // One modifier object of the loaded plug-in with the case's parameters; destroyed with the object.
 class Modifier {
 public:
-    explicit Modifier(const Settings& s);
+    explicit Modifier(const dash::DashSettings& s);
     ~Modifier();
     Modifier(const Modifier&) = delete;
     Modifier& operator=(const Modifier&) = delete;
@@ -33,7 +33,7 @@ private:
 
 struct CaseShape {
     int32_t segments, pointsPerSegment;
-    Settings settings;
+    dash::DashSettings settings;
 };
 
 // Host, object and C++ heap allocations so far.

@@ -33,7 +33,7 @@ int Check() {
         small.segments = std::min(small.segments, 8);
         small.pointsPerSegment = std::min(small.pointsPerSegment, 2000);
         const Input in = MakeInput(small.segments, small.pointsPerSegment, kSeedValue);
-        const Plan plan = MakePlan(in, small.settings);
+        const dash::Plan plan = MakePlan(in, small.settings);
         Modifier modifier(small.settings);
         HostAtom* line = hostmodel::NewLineObject(in.points, in.counts);
         hostmodel::StartRecording();
@@ -72,7 +72,7 @@ int Check() {
     // Many more samples on the same segments: the same heap and object allocations.
     const Input in = MakeInput(50, 200, kSeedValue);
     auto allocations = [&](int32_t subdivision) {
-        Settings s;
+        dash::DashSettings s;
         s.subdivision = subdivision;
         Modifier modifier(s);
         HostAtom* line = hostmodel::NewLineObject(in.points, in.counts);

@@ -4,8 +4,6 @@
 #include <algorithm>
 #include <cmath>
 
-#include "dash_plan.h"
-
 namespace bench {
 namespace {
 
@@ -55,46 +53,24 @@ Input MakeInput(int32_t segments, int32_t pointsPerSegment, uint64_t seed) {
     return in;
 }
 
-Plan MakePlan(const Input& in, const Settings& s) {
-    const size_t segments = in.counts.size();
-    std::vector<double> length(segments, 0.0);
-    std::vector<bool> kept(segments, false);
-    double maxLength = 0.0;
-    int64_t E = 0;
-    const int64_t total = static_cast<int64_t>(in.points.size());
-    for (size_t j = 0; j < segments; ++j) {
-        const int32_t F = in.counts[j];
-        if (F >= 0 && E >= 0 && E + F <= total) {
-            length[j] = dash::PolylineLength(in.points.data() + E, F, s.closed);
-            kept[j] = length[j] != 0.0 && std::isfinite(length[j]);
-            if (kept[j] && length[j] > maxLength) maxLength = length[j];
-        }
-        E += F;
+dash::Plan MakePlan(const Input& in, const dash::DashSettings& s) {
+    // Each segment measured as a host measures it; one that cannot be read has length 0.
+    std::vector<double> lengths;
+    dash::SegmentWalk walk(static_cast<int64_t>(in.points.size()));
+    for (const int32_t count : in.counts) {
+        int64_t first = 0;
+        const bool readable = walk.Next(count, &first);
+        lengths.push_back(readable ? dash::PolylineLength(in.points.data() + first, count, s.closed)
+                                   : 0.0);
     }
-    dash::DashSettings settings = {s.offset,      s.closed,   s.count, s.seed, s.jitter,
-                                   s.subdivision, s.relative, s.start, s.end};
-    dash::NormaliseRange(settings);
-    const dash::PassLayout layout = dash::LayoutFor(settings);
-    SeededRandom random;
-    random.Seed(s.seed);
-
-    dash::Plan laid;
-    dash::PlanSink sink(laid);
-    Plan plan;
-    for (size_t j = 0; j < segments; ++j) {
-        plan.segmentU.push_back(static_cast<int64_t>(laid.u.size()));
-        plan.segmentPiece.push_back(static_cast<int64_t>(laid.pieces.size()));
-        if (kept[j])
-            dash::LayOutSegment(settings, layout, length[j], maxLength, random, SortReals, sink);
-    }
-    plan.u = std::move(laid.u);
-    plan.pieces = std::move(laid.pieces);
-    plan.segmentU.push_back(static_cast<int64_t>(plan.u.size()));
-    plan.segmentPiece.push_back(static_cast<int64_t>(plan.pieces.size()));
+    dash::Plan plan;
+    dash::PlanSink sink(plan);
+    dash::PlanPass(s, lengths, sink);
     return plan;
 }
 
-int64_t RunFloor(const Input& in, const Plan& plan, bool closed, FloorBuffers& out, bool tuned) {
+int64_t RunFloor(const Input& in, const dash::Plan& plan, bool closed, FloorBuffers& out,
+                 bool tuned) {
     int32_t longest = 0;
     for (int32_t c : in.counts) longest = std::max(longest, c);
     if (out.cum.size() < static_cast<size_t>(longest) + 1)

@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <vector>
 
+#include "dash_plan.h"
 #include "host_abi.h"
 
 namespace bench {
@@ -20,28 +21,11 @@ struct Input {
 // Segments alternate between random walks and noisy circles, z = 0, from a fixed seed.
 Input MakeInput(int32_t segments, int32_t pointsPerSegment, uint64_t seed);
 
-// The modifier's parameters as the benchmarks set them (defaults otherwise).
-struct Settings {
-    int32_t count = 100;
-    int32_t subdivision = 1;
-    bool closed = true;
-    bool relative = false;
-    double jitter = 0.0;
-    int32_t seed = 100;
-    double offset = 0.0;
-    double start = 0.0;
-    double end = 1.0;
-};
-
-// The uniform parameters the modifier hands to the measurer, segment by segment, and the
-// pieces (output segments) they form. Laid out once, outside any timing.
-struct Plan {
-    std::vector<double> u;              // every sample's uniform parameter, in output order
-    std::vector<int32_t> pieces;        // point count of each output segment, in order
-    std::vector<int64_t> segmentU;      // per input segment: first index into u (size + 1)
-    std::vector<int64_t> segmentPiece;  // per input segment: first index into pieces (size + 1)
-};
-Plan MakePlan(const Input& in, const Settings& s);
+// The uniform parameters the modifier hands to the measurer for each input segment, and the
+// pieces (output segments) they form, laid out once, outside any timing, by the dash pattern
+// itself; the settings are the modifier's parameters as the benchmarks set them (a
+// DashSettings made without values holds the plug-in's defaults).
+dash::Plan MakePlan(const Input& in, const dash::DashSettings& s);
 
 // The floor's output buffers and scratch, allocated once and reused.
 struct FloorBuffers {
@@ -54,7 +38,7 @@ struct FloorBuffers {
 // point and writes it. Returns the number of points written. tuned: the cursor counts the next
 // eight prefix sums instead of walking them (no mispredicted branch per sample), for reference;
 // the floor proper is the plain walk.
-int64_t RunFloor(const Input& in, const Plan& plan, bool closed, FloorBuffers& out,
+int64_t RunFloor(const Input& in, const dash::Plan& plan, bool closed, FloorBuffers& out,
                  bool tuned = false);
 
 }  // namespace bench

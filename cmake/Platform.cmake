@@ -9,6 +9,13 @@ else()
   set(KORRAND_PLUGIN_SUFFIX ".so")
 endif()
 
+if(APPLE)
+  # The plug-in is a dynamic library (MH_DYLIB), as its name says, not the bundle CMake makes of
+  # a module; the host loads it by its path, so its install name carries no build folder.
+  string(REPLACE "-bundle" "-dynamiclib" CMAKE_SHARED_MODULE_CREATE_CXX_FLAGS
+    "${CMAKE_SHARED_MODULE_CREATE_CXX_FLAGS}")
+endif()
+
 # Builds target as the plug-in library: host-style file name inside the plug-in folder, only
 # c4d_main exported, resources copied beside it.
 function(korrand_plugin_library target)
@@ -24,7 +31,8 @@ function(korrand_plugin_library target)
     target_link_options(${target} PRIVATE -static-libgcc -static-libstdc++ -static
       "${CMAKE_SOURCE_DIR}/source/exports.def")
   elseif(APPLE)
-    target_link_options(${target} PRIVATE -Wl,-exported_symbol,_c4d_main)
+    target_link_options(${target} PRIVATE -Wl,-exported_symbol,_c4d_main
+      "-Wl,-install_name,@rpath/${target}${KORRAND_PLUGIN_SUFFIX}")
   else()
     target_link_options(${target} PRIVATE
       "-Wl,--version-script=${CMAKE_SOURCE_DIR}/source/exports.map" -Wl,--no-undefined)

@@ -37,11 +37,15 @@ namespace {
 
 constexpr size_t kMaxSegments = 64;
 constexpr size_t kMaxPoints = 512;
-// Larger than the plug-in's output point block (12288 points), smaller than anything slow.
+// Larger than the plug-in's output point block, smaller than anything slow.
 constexpr int64_t kBlockLimit = int64_t(1) << 20;
+static_assert(kOutputPointBlock * int64_t(sizeof(HostVector)) < kBlockLimit,
+              "the usual limit grants the output's blocks");
 // Smaller than the output point block: every output append is refused, and divisions are refused
 // from 2048 per segment on.
 constexpr int64_t kSmallBlockLimit = int64_t(1) << 14;
+static_assert(kOutputPointBlock * int64_t(sizeof(HostVector)) > kSmallBlockLimit,
+              "the small limit refuses the output's blocks");
 // Samples one evaluation may ask for: a count that would lay out more, with a division block the
 // host would grant, is lowered to fit. Counts whose division block the host refuses are kept.
 constexpr int64_t kSampleBudget = 1024;
@@ -132,14 +136,14 @@ struct Input {
     int64_t blockLimit = kBlockLimit;
 };
 
-// Segments the plug-in can read: first point and count, in order, by the running point offset.
+// Segments the plug-in can read: first point and count, in order.
 std::vector<std::pair<size_t, size_t>> Readable(const Input& input) {
     std::vector<std::pair<size_t, size_t>> readable;
-    int64_t at = 0;
+    dash::SegmentWalk walk(static_cast<int64_t>(input.points.size()));
     for (const HostSegment& s : input.segments) {
-        if (s.cnt >= 0 && at >= 0 && at + s.cnt <= static_cast<int64_t>(input.points.size()))
-            readable.emplace_back(static_cast<size_t>(at), static_cast<size_t>(s.cnt));
-        at += s.cnt;
+        int64_t first = 0;
+        if (walk.Next(s.cnt, &first))
+            readable.emplace_back(static_cast<size_t>(first), static_cast<size_t>(s.cnt));
     }
     return readable;
 }
@@ -149,18 +153,16 @@ std::vector<double> PlannedUniforms(const Input& input,
                                     const std::vector<std::pair<size_t, size_t>>& readable,
                                     const dash::DashSettings& s) {
     std::vector<double> lengths;
-    for (const auto& [first, n] : readable) {
-        const double length = dash::PolylineLength(input.points.data() + first, n, s.closed);
-        if (length != 0.0 && std::isfinite(length)) lengths.push_back(length);
-    }
+    for (const auto& [first, n] : readable)
+        lengths.push_back(dash::PolylineLength(input.points.data() + first, n, s.closed));
     // The host refuses whole blocks: the divisions come in one block of the base division count,
-    // the pieces in blocks of 4 values, the output in blocks of 12288 points.
+    // the pieces and the output points in the plug-in's own blocks.
     dash::Plan plan;
     dash::PlanSink sink(plan);
     const dash::PassLayout layout = dash::LayoutFor(s);
     sink.divisions.blockBytes = int64_t(layout.baseDivisions) * int64_t(sizeof(double));
-    sink.first.blockBytes = sink.second.blockBytes = 4 * int64_t(sizeof(double));
-    sink.outputBlockBytes = 12288 * int64_t(sizeof(HostVector));
+    sink.first.blockBytes = sink.second.blockBytes = kPieceBlock * int64_t(sizeof(double));
+    sink.outputBlockBytes = kOutputPointBlock * int64_t(sizeof(HostVector));
     sink.divisions.limit = sink.first.limit = sink.second.limit = sink.limit = input.blockLimit;
     dash::PlanPass(s, lengths, sink);
     return plan.u;

@@ -258,7 +258,48 @@ typedef struct HostDrawOps {
     int32_t (*PointInRange)(HostBaseDraw* bd, const HostVector* position, int32_t x, int32_t y);
 } HostDrawOps;
 
-/* ---- Registration -------------------------------------------------------------------------- */
+/* ---- Registration ---------------------------------------------------------------------------
+ * The record of an object plug-in, HostObjectPluginRecord, is HOST_OBJECT_RECORD_SIZE bytes: the
+ * fields below, then reserved bytes, zero, that the interface keeps for later entries. Its width
+ * is the platform's: 576 bytes on Windows x64 (and Linux), 1152 bytes on macOS x86-64, where
+ * each entry that leads to an operation of the object (the numbered ones, HOST_OPERATION) takes
+ * 16 bytes instead of 8. A host reads only records of its own platform's width and refuses a
+ * registration of any other width. Linux builds made with KORRAND_MACOS_VARIANT use the macOS
+ * record, so that its tests run there.
+ *
+ * How a host calls an operation entry on the plug-in's object obj:
+ *   8-byte entry: function is the address of a function that takes the object first and the
+ *     host's arguments after it; the host calls function(obj, arguments...).
+ *   16-byte entry, laid out as the Itanium C++ ABI lays out a pointer to member function:
+ *     function holds either the address of the code or, when it is odd, 1 plus the byte offset
+ *     of the operation in the object's virtual table; adjust is added to the object's address.
+ *     The host computes self := obj + adjust bytes. When function is odd, the code is the
+ *     pointer found at byte offset function - 1 of self's virtual table, whose address is the
+ *     pointer in self's first 8 bytes; otherwise the code is function itself. The host calls
+ *     the code with self first and its own arguments after.
+ *   An entry whose function is null is one the plug-in does not fill; the host calls nothing.
+ * A plug-in that passes its own functions (as this one does) writes adjust 0: that is the
+ * layout of a pointer to a member function that is not virtual and needs no adjustment. */
+#define HOST_OBJECT_RECORD_SIZE_WINDOWS 576 /* 8-byte operation entries: Windows x64, Linux */
+#define HOST_OBJECT_RECORD_SIZE_MACOS 1152  /* 16-byte operation entries: macOS x86-64 */
+#if defined(__APPLE__) || defined(KORRAND_MACOS_VARIANT)
+#define HOST_OBJECT_RECORD_SIZE HOST_OBJECT_RECORD_SIZE_MACOS
+#define HOST_OPERATION_ENTRY_SIZE 16
+#define HOST_OPERATION(result, name, parameters) \
+    struct {                                     \
+        result(*function) parameters;            \
+        intptr_t adjust;                         \
+    } name
+#define HOST_RECORD_RESERVED_BYTES 600
+#else
+#define HOST_OBJECT_RECORD_SIZE HOST_OBJECT_RECORD_SIZE_WINDOWS
+#define HOST_OPERATION_ENTRY_SIZE 8
+#define HOST_OPERATION(result, name, parameters) \
+    struct {                                     \
+        result(*function) parameters;            \
+    } name
+#define HOST_RECORD_RESERVED_BYTES 272
+#endif
 
 /* Every entry receives the plug-in's object instance first, then the host's arguments. The
    numbers are the positions of the operations in the object class (1 is its destructor).
@@ -267,6 +308,8 @@ typedef struct HostDrawOps {
    object's ModifyObject must keep its working data private to the call. Every other entry
    the host calls for one modifier object from one thread at a time, never while a
    ModifyObject of that object runs; Alloc and Destroy touch no shared state. */
+/* Left as written: clang-format reads the entries' parameter lists as expressions. */
+/* clang-format off */
 typedef struct HostNodePluginPart {
     int32_t info;
     void (*Destroy)(HostNodeData* obj);
@@ -276,64 +319,94 @@ typedef struct HostNodePluginPart {
        this one only when that is null. A plug-in sets both to the same bitmap. */
     HostBitmap* icon;
     HostNodeData* (*Alloc)(void);
-    /* 2 */ int32_t (*Init)(HostNodeData* obj, HostAtom* node);
-    /* 3 */ void (*Free)(HostNodeData* obj, HostAtom* node);
-    /* 4 */ int32_t (*Read)(HostNodeData* obj, HostAtom* node, HostHyperFile* hf, int32_t level);
-    /* 5 */ int32_t (*Write)(HostNodeData* obj, HostAtom* node, HostHyperFile* hf);
-    /* 6 */ int32_t (*Message)(HostNodeData* obj, HostAtom* node, int32_t type, void* data);
-    /* 7 */ int32_t (*CopyTo)(HostNodeData* obj, HostNodeData* dest, HostAtom* snode,
-                              HostAtom* dnode, int32_t flags, HostAliasTrans* trn);
-    /* 8 */ void (*GetBubbleHelp)(HostNodeData* obj, HostAtom* node, HostStringData* str);
-    /* 9 */ HostDocument* (*GetDocument)(HostNodeData* obj, HostAtom* node);
-    /* 10 */ int32_t (*GetBranchInfo)(HostNodeData* obj, HostAtom* node, void* info, int32_t max,
-                                      int32_t flags);
-    /* 11 */ int32_t (*IsInstanceOf)(HostNodeData* obj, const HostAtom* node, int32_t type);
-    /* 12 */ int32_t (*GetDDescription)(HostNodeData* obj, HostAtom* node,
-                                        HostDescription* description, int32_t* flags);
-    /* 13 */ int32_t (*GetDParameter)(HostNodeData* obj, HostAtom* node, const HostDescIDData* id,
-                                      HostGeData* t_data, int32_t* flags);
-    /* 14 */ int32_t (*SetDParameter)(HostNodeData* obj, HostAtom* node, const HostDescIDData* id,
-                                      const HostGeData* t_data, int32_t* flags);
-    /* 15 */ int32_t (*GetDEnabling)(HostNodeData* obj, HostAtom* node, const HostDescIDData* id,
-                                     const HostGeData* t_data, int32_t flags, const void* itemdesc);
-    /* 16 */ int32_t (*TranslateDescID)(HostNodeData* obj, HostAtom* node, const HostDescIDData* id,
-                                        HostDescIDData* res_id, HostAtom** res_at);
-    /* 17 */ int32_t (*IsDocumentRelated)(HostNodeData* obj, const HostAtom* node,
-                                          int32_t* docrelated);
+    /* 2 */ HOST_OPERATION(int32_t, Init, (HostNodeData* obj, HostAtom* node));
+    /* 3 */ HOST_OPERATION(void, Free, (HostNodeData* obj, HostAtom* node));
+    /* 4 */ HOST_OPERATION(int32_t, Read,
+                           (HostNodeData* obj, HostAtom* node, HostHyperFile* hf, int32_t level));
+    /* 5 */ HOST_OPERATION(int32_t, Write, (HostNodeData* obj, HostAtom* node, HostHyperFile* hf));
+    /* 6 */ HOST_OPERATION(int32_t, Message,
+                           (HostNodeData* obj, HostAtom* node, int32_t type, void* data));
+    /* 7 */ HOST_OPERATION(int32_t, CopyTo,
+                           (HostNodeData* obj, HostNodeData* dest, HostAtom* snode,
+                            HostAtom* dnode, int32_t flags, HostAliasTrans* trn));
+    /* 8 */ HOST_OPERATION(void, GetBubbleHelp,
+                           (HostNodeData* obj, HostAtom* node, HostStringData* str));
+    /* 9 */ HOST_OPERATION(HostDocument*, GetDocument, (HostNodeData* obj, HostAtom* node));
+    /* 10 */ HOST_OPERATION(int32_t, GetBranchInfo,
+                            (HostNodeData* obj, HostAtom* node, void* info, int32_t max,
+                             int32_t flags));
+    /* 11 */ HOST_OPERATION(int32_t, IsInstanceOf,
+                            (HostNodeData* obj, const HostAtom* node, int32_t type));
+    /* 12 */ HOST_OPERATION(int32_t, GetDDescription,
+                            (HostNodeData* obj, HostAtom* node, HostDescription* description,
+                             int32_t* flags));
+    /* 13 */ HOST_OPERATION(int32_t, GetDParameter,
+                            (HostNodeData* obj, HostAtom* node, const HostDescIDData* id,
+                             HostGeData* t_data, int32_t* flags));
+    /* 14 */ HOST_OPERATION(int32_t, SetDParameter,
+                            (HostNodeData* obj, HostAtom* node, const HostDescIDData* id,
+                             const HostGeData* t_data, int32_t* flags));
+    /* 15 */ HOST_OPERATION(int32_t, GetDEnabling,
+                            (HostNodeData* obj, HostAtom* node, const HostDescIDData* id,
+                             const HostGeData* t_data, int32_t flags, const void* itemdesc));
+    /* 16 */ HOST_OPERATION(int32_t, TranslateDescID,
+                            (HostNodeData* obj, HostAtom* node, const HostDescIDData* id,
+                             HostDescIDData* res_id, HostAtom** res_at));
+    /* 17 */ HOST_OPERATION(int32_t, IsDocumentRelated,
+                            (HostNodeData* obj, const HostAtom* node, int32_t* docrelated));
 } HostNodePluginPart;
 
 typedef struct HostObjectPluginRecord {
     HostNodePluginPart node;
     /* The icon the host keeps (it copies the image during RegisterPlugin). */
     HostBitmap* icon;
-    /* 18 */ void (*GetDimension)(HostNodeData* obj, HostAtom* op, HostVector* mp, HostVector* rad);
-    /* 19 */ int32_t (*Draw)(HostNodeData* obj, HostAtom* op, int32_t drawpass, HostBaseDraw* bd,
-                             HostDrawHelp* bh);
-    /* 20 */ int32_t (*DetectHandle)(HostNodeData* obj, HostAtom* op, HostBaseDraw* bd, int32_t x,
-                                     int32_t y, int32_t qualifier);
-    /* 21 */ int32_t (*MoveHandle)(HostNodeData* obj, HostAtom* op, HostAtom* undo,
-                                   const HostVector* mouse, int32_t hit_id, int32_t qualifier,
-                                   HostBaseDraw* bd);
-    /* 22 */ int32_t (*Execute)(HostNodeData* obj, HostAtom* op, HostDocument* doc, HostThread* bt,
-                                int32_t priority, int32_t flags);
-    /* 23 */ int32_t (*AddToExecution)(HostNodeData* obj, HostAtom* op, void* list);
-    /* 24 */ void (*GetModelingAxis)(HostNodeData* obj, HostAtom* op, HostDocument* doc,
-                                     HostMatrix* axis);
-    /* 25 */ HostAtom* (*GetVirtualObjects)(HostNodeData* obj, HostAtom* op, void* hh);
-    /* 26 */ int32_t (*ModifyObject)(HostNodeData* obj, HostAtom* mod, HostDocument* doc,
-                                     HostAtom* op, const HostMatrix* op_mg,
-                                     const HostMatrix* mod_mg, double lod, int32_t flags,
-                                     HostThread* thread);
-    /* 27 */ void (*CheckDirty)(HostNodeData* obj, HostAtom* op, HostDocument* doc);
-    /* 28 */ HostAtom* (*GetContour)(HostNodeData* obj, HostAtom* op, HostDocument* doc, double lod,
-                                     HostThread* bt);
-    /* 29 */ void (*ModifyParticles)(HostNodeData* obj, HostAtom* op, void* pp, void* ss,
-                                     int32_t pcnt, double diff);
-    /* 30 */ int32_t (*GetHandleCount)(HostNodeData* obj, HostAtom* op);
-    /* 31 */ void (*GetHandle)(HostNodeData* obj, HostAtom* op, int32_t i, HostHandleInfo* info);
-    /* 32 */ void (*SetHandle)(HostNodeData* obj, HostAtom* op, int32_t i, HostVector p,
-                               const HostHandleInfo* info);
+    /* 18 */ HOST_OPERATION(void, GetDimension,
+                            (HostNodeData* obj, HostAtom* op, HostVector* mp, HostVector* rad));
+    /* 19 */ HOST_OPERATION(int32_t, Draw,
+                            (HostNodeData* obj, HostAtom* op, int32_t drawpass, HostBaseDraw* bd,
+                             HostDrawHelp* bh));
+    /* 20 */ HOST_OPERATION(int32_t, DetectHandle,
+                            (HostNodeData* obj, HostAtom* op, HostBaseDraw* bd, int32_t x,
+                             int32_t y, int32_t qualifier));
+    /* 21 */ HOST_OPERATION(int32_t, MoveHandle,
+                            (HostNodeData* obj, HostAtom* op, HostAtom* undo,
+                             const HostVector* mouse, int32_t hit_id, int32_t qualifier,
+                             HostBaseDraw* bd));
+    /* 22 */ HOST_OPERATION(int32_t, Execute,
+                            (HostNodeData* obj, HostAtom* op, HostDocument* doc, HostThread* bt,
+                             int32_t priority, int32_t flags));
+    /* 23 */ HOST_OPERATION(int32_t, AddToExecution,
+                            (HostNodeData* obj, HostAtom* op, void* list));
+    /* 24 */ HOST_OPERATION(void, GetModelingAxis,
+                            (HostNodeData* obj, HostAtom* op, HostDocument* doc,
+                             HostMatrix* axis));
+    /* 25 */ HOST_OPERATION(HostAtom*, GetVirtualObjects,
+                            (HostNodeData* obj, HostAtom* op, void* hh));
+    /* 26 */ HOST_OPERATION(int32_t, ModifyObject,
+                            (HostNodeData* obj, HostAtom* mod, HostDocument* doc, HostAtom* op,
+                             const HostMatrix* op_mg, const HostMatrix* mod_mg, double lod,
+                             int32_t flags, HostThread* thread));
+    /* 27 */ HOST_OPERATION(void, CheckDirty,
+                            (HostNodeData* obj, HostAtom* op, HostDocument* doc));
+    /* 28 */ HOST_OPERATION(HostAtom*, GetContour,
+                            (HostNodeData* obj, HostAtom* op, HostDocument* doc, double lod,
+                             HostThread* bt));
+    /* 29 */ HOST_OPERATION(void, ModifyParticles,
+                            (HostNodeData* obj, HostAtom* op, void* pp, void* ss, int32_t pcnt,
+                             double diff));
+    /* 30 */ HOST_OPERATION(int32_t, GetHandleCount, (HostNodeData* obj, HostAtom* op));
+    /* 31 */ HOST_OPERATION(void, GetHandle,
+                            (HostNodeData* obj, HostAtom* op, int32_t i, HostHandleInfo* info));
+    /* 32 */ HOST_OPERATION(void, SetHandle,
+                            (HostNodeData* obj, HostAtom* op, int32_t i, HostVector p,
+                             const HostHandleInfo* info));
+    uint8_t reserved[HOST_RECORD_RESERVED_BYTES];
 } HostObjectPluginRecord;
+/* clang-format on */
+
+/* The record is exactly the platform's width (a negative array size fails to compile). */
+typedef char HostObjectPluginRecordHasItsWidth
+    [sizeof(HostObjectPluginRecord) == HOST_OBJECT_RECORD_SIZE ? 1 : -1];
 
 /* Threads: every entry, entry point only; the host attributes what is registered to the
    plug-in whose c4d_main is running. */

@@ -15,6 +15,12 @@ packages=(
 if [ "${KORRAND_WINDOWS:-0}" = 1 ]; then
   packages+=(g++-mingw-w64-x86-64-posix wine64)
 fi
+if [ "${KORRAND_SANITIZER_TOOLS:-0}" = 1 ]; then
+  packages+=(llvm) # llvm-symbolizer: sanitizer and fuzzer reports with file names and lines
+fi
+if [ "${KORRAND_MACOS:-0}" = 1 ]; then
+  packages+=(lld-14 llvm-14) # the Mach-O linker, llvm-objdump and llvm-nm
+fi
 
 missing=()
 for p in "${packages[@]}"; do
@@ -26,7 +32,21 @@ if [ "$(id -u)" != 0 ]; then
   echo "bootstrap: missing packages: ${missing[*]} (run as root to install them)" >&2
   exit 1
 fi
-echo "bootstrap: installing ${missing[*]}" >&2
 export DEBIAN_FRONTEND=noninteractive
+echo "bootstrap: missing ${missing[*]}; reading the package lists" >&2
 apt-get update -qq
-apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
+# Say what will be fetched and how much before the download starts, then count the packages as
+# they arrive: a large download (Blender, Wine) takes minutes and should not look like a hang.
+uris=$(apt-get install -y -qq --no-install-recommends --print-uris "${missing[@]}" | grep "^'" || true)
+count=$(printf '%s\n' "$uris" | grep -c "^'" || true)
+size=$(printf '%s\n' "$uris" | awk '{s += $3} END {printf "%.1f MB", s / 1e6}')
+echo "bootstrap: installing ${missing[*]}: $count packages to download, $size" >&2
+if ! apt-get install -y -q --no-install-recommends "${missing[@]}" 2>&1 |
+  awk -v total="$count" '
+    /^Get:/ { n++; if (n % 10 == 0 || n == total) printf "bootstrap: downloaded %d of %d packages\n", n, total > "/dev/stderr" }
+    /^Setting up / { set++ }
+    /^E: / { print > "/dev/stderr" }
+    END { printf "bootstrap: %d packages set up\n", set > "/dev/stderr" }'; then
+  echo "bootstrap: apt-get install failed" >&2
+  exit 1
+fi

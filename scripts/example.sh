@@ -8,7 +8,7 @@ bash scripts/bootstrap.sh
 build=${KORRAND_BUILD_DIR:-build}
 # Same configuration as scripts/test.sh, so the two commands share one build folder.
 cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
-cmake --build "$build" -j "$(nproc)" --target korrand KorrandModifier
+cmake --build "$build" -j "$(nproc)" --target korrand KorrandModifier blender_addon
 mkdir -p out
 # One dash (and one gap) per 3 mm of every stroked outline, measured on the page.
 "$build/korrand" dash examples/garden.svg -o out/garden-dashed.svg --period 3mm

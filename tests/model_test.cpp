@@ -759,6 +759,116 @@ TEST_F(Model, RegisterPluginKeepsTheObjectPartsIcon) {
     fs::remove_all(folder);
 }
 
+// A record of the other platform's width is refused, with the reason; this platform's is taken.
+TEST_F(Model, RegisterPluginReadsOnlyThisPlatformsRecordWidth) {
+    hostmodel::ClearRegistry();
+    const int32_t own = HOST_OBJECT_RECORD_SIZE;
+    const int32_t other = own == HOST_OBJECT_RECORD_SIZE_MACOS ? HOST_OBJECT_RECORD_SIZE_WINDOWS
+                                                               : HOST_OBJECT_RECORD_SIZE_MACOS;
+    HostObjectPluginRecord rec{};
+    rec.node.info = 129;
+    std::vector<unsigned char> bytes(HOST_OBJECT_RECORD_SIZE_MACOS, 0);  // room for either
+    std::memcpy(bytes.data(), &rec, sizeof rec);
+    EXPECT_EQ(T().registration.RegisterPlugin(13000, 5, 42, nullptr, bytes.data(), other), 0);
+    EXPECT_TRUE(hostmodel::Registry().empty());
+    auto refused = hostmodel::RefusedRegistrations();
+    ASSERT_EQ(refused.size(), 1u);
+    EXPECT_EQ(refused[0].rfind("registration of plug-in 42 refused: a record of " +
+                                   std::to_string(other) + " bytes",
+                               0),
+              0u)
+        << refused[0];
+    EXPECT_NE(refused[0].find("this host reads records of " + std::to_string(own) + " bytes"),
+              std::string::npos)
+        << refused[0];
+
+    ASSERT_EQ(T().registration.RegisterPlugin(13000, 5, 42, nullptr, bytes.data(), own), 1);
+    ASSERT_EQ(hostmodel::Registry().size(), 1u);
+    EXPECT_EQ(hostmodel::Registry()[0].recordSize, own);
+    EXPECT_EQ(hostmodel::Registry()[0].record.node.info, 129);
+    EXPECT_EQ(hostmodel::RefusedRegistrations().size(), 1u);
+    hostmodel::ClearRegistry();
+    EXPECT_TRUE(hostmodel::RefusedRegistrations().empty());
+}
+
+namespace {
+// What the operations called through an entry saw.
+const void* g_self = nullptr;
+
+int32_t PlainOperation(HostNodeData* obj, int32_t x) {
+    g_self = obj;
+    return x + 100;
+}
+
+// An object of two polymorphic bases, so that entries of the second need a this-adjustment.
+struct FirstBase {
+    virtual ~FirstBase() = default;
+    virtual int32_t Twice(int32_t x) {
+        g_self = this;
+        return 2 * x;
+    }
+    int64_t first = 1;
+};
+struct SecondBase {
+    virtual ~SecondBase() = default;
+    virtual int32_t Thrice(int32_t x) {
+        g_self = this;
+        return 3 * x;
+    }
+    int32_t Less(int32_t x) {
+        g_self = this;
+        return x - 1;
+    }
+    int64_t second = 2;
+};
+struct BothBases : FirstBase, SecondBase {
+    int32_t Thrice(int32_t x) override {
+        g_self = this;
+        return 30 * x;
+    }
+};
+
+// One entry of the record's kind.
+struct OneEntry {
+    HOST_OPERATION(int32_t, Call, (HostNodeData*, int32_t));
+};
+}  // namespace
+
+// The host calls an entry as host_abi.h says: with 8-byte entries the function gets the object;
+// with 16-byte entries the slot reads as the compiler lays out a pointer to member function,
+// so entries made from real ones reach the right code with the right this.
+TEST_F(Model, OperationEntriesAreReadAsThisPlatformLaysThemOut) {
+    static_assert(sizeof(OneEntry) == HOST_OPERATION_ENTRY_SIZE, "an entry is one slot");
+    BothBases object;
+    HostNodeData* obj = reinterpret_cast<HostNodeData*>(&object);
+    const void* second = static_cast<SecondBase*>(&object);
+    ASSERT_NE(second, static_cast<const void*>(&object));
+
+    OneEntry plain{};
+    plain.Call.function = PlainOperation;
+    EXPECT_EQ(hostmodel::CallOperation(plain.Call, obj, 5), 105);
+    EXPECT_EQ(g_self, static_cast<const void*>(&object));
+
+#if HOST_OPERATION_ENTRY_SIZE == 16
+    auto call = [&](int32_t (BothBases::*member)(int32_t), int32_t x) {
+        static_assert(sizeof member == sizeof(OneEntry), "a pointer to member fills the slot");
+        OneEntry entry;
+        std::memcpy(&entry, &member, sizeof entry);
+        g_self = nullptr;
+        return hostmodel::CallOperation(entry.Call, obj, x);
+    };
+    // Virtual, in the first base's table: no adjustment.
+    EXPECT_EQ(call(&BothBases::Twice, 7), 14);
+    EXPECT_EQ(g_self, static_cast<const void*>(&object));
+    // Not virtual, in the second base: this moves to that base.
+    EXPECT_EQ(call(&SecondBase::Less, 7), 6);
+    EXPECT_EQ(g_self, second);
+    // Virtual, through the second base's table, overridden by the object.
+    EXPECT_EQ(call(&SecondBase::Thrice, 7), 210);
+    EXPECT_EQ(g_self, static_cast<const void*>(&object));
+#endif
+}
+
 TEST_F(Model, HandlesAreDrawnAndHitWithinFivePixels) {
     HostBaseDraw* bd = hostmodel::NewBaseDraw();
     const HostVector at{100, 50, 3};

@@ -414,6 +414,33 @@ TEST_F(ModifyTest, JitterDrawsOncePerDivisionInRecordOrder) {
     EXPECT_TRUE(SamePoints(Evaluate(a, pts, {3, 3}).points, Evaluate(b, pts, {3, 3}).points));
 }
 
+// The two products whose order the macOS build changes, pinned to the bits each build gives.
+// The expected values were worked out apart from the dash pattern, step by step as written here,
+// in Python's double arithmetic.
+TEST_F(ModifyTest, JitterAndSamplesAreFormedInThisBuildsOrder) {
+    // One dash (divisions 0 and 0.5), seed 20261208, jitter 3: the first division is 0 displaced
+    // by the draw d = 0x1.404a14457f6bcp-2 (the same in both builds), and the dash's first sample
+    // is that division itself. Windows: (d x 0.1) x 3; macOS: (0.1 x 3) x d.
+    Modifier jitter;
+    jitter.Long(KORRAND_COUNT, 1).Bool(KORRAND_CLOSED, false);
+    jitter.Real(KORRAND_JITTER, 3.0).Long(KORRAND_SEED, 20261208);
+    const Result rj = Evaluate(jitter, kLine, {2});
+    ASSERT_FALSE(rj.uniforms.empty());
+    EXPECT_EQ(rj.uniforms[0],
+              KORRAND_MACOS_ARITHMETIC ? 0x1.8058e52032816p-4 : 0x1.8058e52032814p-4);
+
+    // One dash clipped to [0.1, 0.5] with subdivision 98: 80 samples, h = 1 / 79, span = 0.5 -
+    // 0.1. Sample 10, Windows: (10 x h) x span + 0.1; macOS: 10 x (h x span) + 0.1.
+    Modifier samples;
+    samples.Long(KORRAND_COUNT, 1).Bool(KORRAND_CLOSED, false).Long(KORRAND_SUBDIVISION, 98);
+    samples.Real(KORRAND_START, 0.1).Real(KORRAND_END, 0.9);
+    const Result rs = Evaluate(samples, kLine, {2});
+    ASSERT_EQ(rs.uniforms.size(), 80u);
+    EXPECT_EQ(rs.uniforms[0], 0.1);
+    EXPECT_EQ(rs.uniforms[10],
+              KORRAND_MACOS_ARITHMETIC ? 0x1.347f07210d9c3p-3 : 0x1.347f07210d9c4p-3);
+}
+
 TEST_F(ModifyTest, SegmentCountsThatDoNotMatchThePoints) {
     Modifier m;
     m.Long(KORRAND_COUNT, 3);

@@ -3,7 +3,9 @@
 #include <gtest/gtest.h>
 
 #include <unistd.h>
+#include <algorithm>
 #include <cstdint>
+#include <cstring>
 #include <filesystem>
 #include <map>
 #include <set>
@@ -116,37 +118,38 @@ TEST_F(PluginTest, RegistersTheModifierWithNameIconAndEntries) {
     // Entries 2..24, 26, 27 and 28 with info flags 129; none for 25, 29 and 30..32.
     const auto& n = reg->record.node;
     const auto& o = reg->record;
-    const std::vector<std::pair<int, bool>> entries = {{2, n.Init != nullptr},
-                                                       {3, n.Free != nullptr},
-                                                       {4, n.Read != nullptr},
-                                                       {5, n.Write != nullptr},
-                                                       {6, n.Message != nullptr},
-                                                       {7, n.CopyTo != nullptr},
-                                                       {8, n.GetBubbleHelp != nullptr},
-                                                       {9, n.GetDocument != nullptr},
-                                                       {10, n.GetBranchInfo != nullptr},
-                                                       {11, n.IsInstanceOf != nullptr},
-                                                       {12, n.GetDDescription != nullptr},
-                                                       {13, n.GetDParameter != nullptr},
-                                                       {14, n.SetDParameter != nullptr},
-                                                       {15, n.GetDEnabling != nullptr},
-                                                       {16, n.TranslateDescID != nullptr},
-                                                       {17, n.IsDocumentRelated != nullptr},
-                                                       {18, o.GetDimension != nullptr},
-                                                       {19, o.Draw != nullptr},
-                                                       {20, o.DetectHandle != nullptr},
-                                                       {21, o.MoveHandle != nullptr},
-                                                       {22, o.Execute != nullptr},
-                                                       {23, o.AddToExecution != nullptr},
-                                                       {24, o.GetModelingAxis != nullptr},
-                                                       {25, o.GetVirtualObjects != nullptr},
-                                                       {26, o.ModifyObject != nullptr},
-                                                       {27, o.CheckDirty != nullptr},
-                                                       {28, o.GetContour != nullptr},
-                                                       {29, o.ModifyParticles != nullptr},
-                                                       {30, o.GetHandleCount != nullptr},
-                                                       {31, o.GetHandle != nullptr},
-                                                       {32, o.SetHandle != nullptr}};
+    const std::vector<std::pair<int, bool>> entries = {
+        {2, n.Init.function != nullptr},
+        {3, n.Free.function != nullptr},
+        {4, n.Read.function != nullptr},
+        {5, n.Write.function != nullptr},
+        {6, n.Message.function != nullptr},
+        {7, n.CopyTo.function != nullptr},
+        {8, n.GetBubbleHelp.function != nullptr},
+        {9, n.GetDocument.function != nullptr},
+        {10, n.GetBranchInfo.function != nullptr},
+        {11, n.IsInstanceOf.function != nullptr},
+        {12, n.GetDDescription.function != nullptr},
+        {13, n.GetDParameter.function != nullptr},
+        {14, n.SetDParameter.function != nullptr},
+        {15, n.GetDEnabling.function != nullptr},
+        {16, n.TranslateDescID.function != nullptr},
+        {17, n.IsDocumentRelated.function != nullptr},
+        {18, o.GetDimension.function != nullptr},
+        {19, o.Draw.function != nullptr},
+        {20, o.DetectHandle.function != nullptr},
+        {21, o.MoveHandle.function != nullptr},
+        {22, o.Execute.function != nullptr},
+        {23, o.AddToExecution.function != nullptr},
+        {24, o.GetModelingAxis.function != nullptr},
+        {25, o.GetVirtualObjects.function != nullptr},
+        {26, o.ModifyObject.function != nullptr},
+        {27, o.CheckDirty.function != nullptr},
+        {28, o.GetContour.function != nullptr},
+        {29, o.ModifyParticles.function != nullptr},
+        {30, o.GetHandleCount.function != nullptr},
+        {31, o.GetHandle.function != nullptr},
+        {32, o.SetHandle.function != nullptr}};
     const std::set<int> expected = {2,  3,  4,  5,  6,  7,  8,  9,  10, 11, 12, 13, 14,
                                     15, 16, 17, 18, 19, 20, 21, 22, 23, 24, 26, 27, 28};
     for (const auto& [op, filled] : entries) EXPECT_EQ(filled, expected.count(op) == 1) << op;
@@ -265,6 +268,43 @@ TEST_F(PluginTest, FailedDescriptionLeavesTheTypeUnregistered) {
     }
 }
 
+namespace {
+// The host's RegisterPlugin, handed the plug-in's record as if it were of the other platform's
+// width: as a library built for the other platform would register.
+int32_t RegisterAtTheOtherWidth(int32_t version, int32_t kind, int32_t id,
+                                const HostStringData* name, void* record, int32_t size) {
+    const int32_t other = HOST_OBJECT_RECORD_SIZE == HOST_OBJECT_RECORD_SIZE_MACOS
+                              ? HOST_OBJECT_RECORD_SIZE_WINDOWS
+                              : HOST_OBJECT_RECORD_SIZE_MACOS;
+    std::vector<unsigned char> bytes(static_cast<size_t>(std::max(size, other)), 0);
+    std::memcpy(bytes.data(), record, static_cast<size_t>(size));
+    return hostmodel::Table()->registration.RegisterPlugin(version, kind, id, name, bytes.data(),
+                                                           other);
+}
+}  // namespace
+
+TEST_F(PluginTest, ARecordOfTheOtherPlatformsWidthIsRefusedAndStartSaysWhy) {
+    std::string error;
+    {
+        HostFunctionTable table = hostmodel::MakeTable();
+        table.registration.RegisterPlugin = RegisterAtTheOtherWidth;
+        auto p = Load();
+        EXPECT_FALSE(p->Start(&table, &error));
+        EXPECT_EQ(p->Find(ID_KORRAND), nullptr);
+    }
+    EXPECT_NE(error.find("registration of plug-in 1027780 refused"), std::string::npos) << error;
+    EXPECT_NE(error.find("this host reads records of " + std::to_string(HOST_OBJECT_RECORD_SIZE) +
+                         " bytes"),
+              std::string::npos)
+        << error;
+
+    // The plug-in's own record, at this platform's width, is taken.
+    auto p = Load();
+    ASSERT_TRUE(p->Start(&error)) << error;
+    ASSERT_NE(p->Find(ID_KORRAND), nullptr);
+    EXPECT_EQ(p->Find(ID_KORRAND)->recordSize, HOST_OBJECT_RECORD_SIZE);
+}
+
 TEST_F(PluginTest, ObjectsLiveThroughTheRecord) {
     auto p = Load();
     std::string error;
@@ -286,7 +326,7 @@ TEST_F(PluginTest, ObjectsLiveThroughTheRecord) {
             t->container.SetReal(bc, id, 5.5);
     }
     t->container.SetLong(bc, 4242, 7);
-    ASSERT_EQ(reg->record.node.Init(inst->data, inst->node), 1);
+    ASSERT_EQ(hostmodel::CallOperation(reg->record.node.Init, inst->data, inst->node), 1);
     for (const auto& [id, v] : defaults) {
         ASSERT_EQ(hostmodel::TypeOf(bc, id), v.type) << id;
         EXPECT_EQ(t->container.GetReal(bc, id, -1.0), v.value) << id;
@@ -325,10 +365,13 @@ TEST_F(PluginTest, ObjectsLiveThroughTheRecord) {
     hostmodel::FreeObject(line);
 
     // Base behaviour of inherited operations, through their entries.
-    EXPECT_EQ(reg->record.DetectHandle(inst->data, inst->node, nullptr, 0, 0, 0), -1);
-    EXPECT_EQ(reg->record.Draw(inst->data, inst->node, 2, nullptr, nullptr), 2);
-    EXPECT_EQ(reg->record.node.Read(inst->data, inst->node, nullptr, 0), 1);
-    EXPECT_EQ(reg->record.GetContour(inst->data, inst->node, nullptr, 1.0, nullptr), nullptr);
+    using hostmodel::CallOperation;
+    EXPECT_EQ(CallOperation(reg->record.DetectHandle, inst->data, inst->node, nullptr, 0, 0, 0),
+              -1);
+    EXPECT_EQ(CallOperation(reg->record.Draw, inst->data, inst->node, 2, nullptr, nullptr), 2);
+    EXPECT_EQ(CallOperation(reg->record.node.Read, inst->data, inst->node, nullptr, 0), 1);
+    EXPECT_EQ(CallOperation(reg->record.GetContour, inst->data, inst->node, nullptr, 1.0, nullptr),
+              nullptr);
 
     reg->record.node.Destroy(nullptr);  // does nothing
     p->Destroy(*inst);

@@ -93,13 +93,25 @@ protected:
 
 TEST_F(Bridge, DescribesTheModifierAndStartsInstancesAtItsDefaults) {
     EXPECT_EQ(korrand_bridge_version(), KORRAND_BRIDGE_VERSION);
+    // Callers written for this version or an earlier compatible one are served; a newer caller
+    // or one from before the last incompatible change is not.
+    EXPECT_EQ(korrand_bridge_version_is_compatible(KORRAND_BRIDGE_VERSION), 1);
+    EXPECT_EQ(korrand_bridge_version_is_compatible(KORRAND_BRIDGE_OLDEST_COMPATIBLE), 1);
+    EXPECT_EQ(korrand_bridge_version_is_compatible(KORRAND_BRIDGE_VERSION + 1), 0);
+    EXPECT_EQ(korrand_bridge_version_is_compatible(KORRAND_BRIDGE_OLDEST_COMPATIBLE - 1), 0);
     EXPECT_NE(korrand_plugin_id(plugin_), 0);
     EXPECT_NE(std::string(korrand_plugin_name(plugin_)).find("Korrand"), std::string::npos);
 
     const KorrandParameter count = Param(plugin_, "KORRAND_COUNT");
     EXPECT_EQ(count.type, KORRAND_TYPE_LONG);
     EXPECT_TRUE(count.has_default && count.has_min && count.has_max);
-    EXPECT_EQ(Param(plugin_, "KORRAND_CLOSED").type, KORRAND_TYPE_BOOL);
+    EXPECT_STREQ(count.key, "count");
+    EXPECT_NE(std::string(count.help), "");
+    const KorrandParameter closed = Param(plugin_, "KORRAND_CLOSED");
+    EXPECT_EQ(closed.type, KORRAND_TYPE_BOOL);
+    EXPECT_STREQ(closed.off, "open");
+    EXPECT_EQ(closed.hidden, 0);
+    EXPECT_EQ(Param(plugin_, "KORRAND_RESERVED_1011").hidden, 1);
     EXPECT_EQ(Param(plugin_, "KORRAND_JITTER").type, KORRAND_TYPE_REAL);
     EXPECT_EQ(Param(plugin_, "KORRAND_WEBLINK").type, KORRAND_TYPE_BUTTON);
 

@@ -160,35 +160,37 @@ void FillObjectPluginRecord(HostObjectPluginRecord* record, Int32 info, DataAllo
     record->node.reserved = nullptr;
     record->node.icon = icon;
     record->node.Alloc = AllocEntry;
-    record->node.Init = Init;
-    record->node.Free = FreeNode;
-    record->node.Read = Read;
-    record->node.Write = Write;
-    record->node.Message = Message;
-    record->node.CopyTo = CopyTo;
-    record->node.GetBubbleHelp = GetBubbleHelp;
-    record->node.GetDocument = GetDocument;
-    record->node.GetBranchInfo = GetBranchInfo;
-    record->node.IsInstanceOf = IsInstanceOf;
-    record->node.GetDDescription = GetDDescription;
-    record->node.GetDParameter = GetDParameter;
-    record->node.SetDParameter = SetDParameter;
-    record->node.GetDEnabling = GetDEnabling;
-    record->node.TranslateDescID = TranslateDescID;
-    record->node.IsDocumentRelated = IsDocumentRelated;
+    // Each operation entry holds one of the functions above, which take the object first as a
+    // member function takes this; where an entry is 16 bytes wide, its adjustment stays 0.
+    record->node.Init.function = Init;
+    record->node.Free.function = FreeNode;
+    record->node.Read.function = Read;
+    record->node.Write.function = Write;
+    record->node.Message.function = Message;
+    record->node.CopyTo.function = CopyTo;
+    record->node.GetBubbleHelp.function = GetBubbleHelp;
+    record->node.GetDocument.function = GetDocument;
+    record->node.GetBranchInfo.function = GetBranchInfo;
+    record->node.IsInstanceOf.function = IsInstanceOf;
+    record->node.GetDDescription.function = GetDDescription;
+    record->node.GetDParameter.function = GetDParameter;
+    record->node.SetDParameter.function = SetDParameter;
+    record->node.GetDEnabling.function = GetDEnabling;
+    record->node.TranslateDescID.function = TranslateDescID;
+    record->node.IsDocumentRelated.function = IsDocumentRelated;
 
     record->icon = icon;
-    record->GetDimension = GetDimension;
-    record->Draw = Draw;
-    record->DetectHandle = DetectHandle;
-    record->MoveHandle = MoveHandle;
-    record->Execute = Execute;
-    record->AddToExecution = AddToExecution;
-    record->GetModelingAxis = GetModelingAxis;
-    record->CheckDirty = CheckDirty;
+    record->GetDimension.function = GetDimension;
+    record->Draw.function = Draw;
+    record->DetectHandle.function = DetectHandle;
+    record->MoveHandle.function = MoveHandle;
+    record->Execute.function = Execute;
+    record->AddToExecution.function = AddToExecution;
+    record->GetModelingAxis.function = GetModelingAxis;
+    record->CheckDirty.function = CheckDirty;
     // Entries that only some kinds of object have follow the info flags.
-    if ((info & OBJECT_GENERATOR) != 0) record->GetVirtualObjects = GetVirtualObjects;
-    if ((info & OBJECT_MODIFIER) != 0) record->ModifyObject = ModifyObject;
-    if ((info & OBJECT_ISSPLINE) != 0) record->GetContour = GetContour;
-    if ((info & OBJECT_PARTICLEMODIFIER) != 0) record->ModifyParticles = ModifyParticles;
+    if ((info & OBJECT_GENERATOR) != 0) record->GetVirtualObjects.function = GetVirtualObjects;
+    if ((info & OBJECT_MODIFIER) != 0) record->ModifyObject.function = ModifyObject;
+    if ((info & OBJECT_ISSPLINE) != 0) record->GetContour.function = GetContour;
+    if ((info & OBJECT_PARTICLEMODIFIER) != 0) record->ModifyParticles.function = ModifyParticles;
 }

@@ -6,6 +6,7 @@
 #define KORRAND_HOST_MODEL_H
 
 #include <cstdint>
+#include <cstring>
 #include <deque>
 #include <memory>
 #include <optional>
@@ -157,7 +158,29 @@ struct Registration {
     std::vector<uint32_t> iconPixels;
 };
 std::vector<Registration> Registry();
-void ClearRegistry();
+void ClearRegistry();  // also forgets the refusals below
+// Why RegisterPlugin refused each registration it refused (a record of another platform's
+// width, of another kind, or none), in order.
+std::vector<std::string> RefusedRegistrations();
+
+// Calls an operation entry of a registered record (HOST_OPERATION) on the plug-in's object obj,
+// reading the entry as host_abi.h says a host of this platform reads it.
+template <class Entry, class... Args>
+auto CallOperation(const Entry& entry, HostNodeData* obj, Args... args) {
+    auto code = entry.function;
+    HostNodeData* self = obj;
+#if HOST_OPERATION_ENTRY_SIZE == 16
+    self = reinterpret_cast<HostNodeData*>(reinterpret_cast<char*>(obj) + entry.adjust);
+    uintptr_t function;
+    std::memcpy(&function, &entry.function, sizeof function);
+    if ((function & 1u) != 0) {
+        const char* table;
+        std::memcpy(&table, self, sizeof table);
+        std::memcpy(&code, table + (function - 1u), sizeof code);
+    }
+#endif
+    return code(self, args...);
+}
 
 std::string PluginLibraryName();  // "KorrandModifier" plus this platform's suffix
 

@@ -267,6 +267,8 @@ PluginContext EnterPlugin(const void* owner, const std::string& folder);
 void LeavePlugin(const PluginContext& previous);
 std::vector<Registration> RegistrationsOf(const void* owner);
 void DropRegistrations(const void* owner);
+// Why registrations made by owner were refused for their record's width.
+std::vector<std::string> RecordWidthRefusalsOf(const void* owner);
 
 void FillMemory(HostMemoryOps& ops);
 void FillStrings(HostStringOps& ops);

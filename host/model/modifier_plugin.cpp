@@ -129,7 +129,7 @@ std::unique_ptr<ModifierPlugin> ModifierPlugin::Open(const std::string& folder,
     for (const Registration& r : Registry()) {
         if (r.kind != HOST_PLUGINTYPE_OBJECT) continue;
         const Registration* own = m->plugin_->Find(r.id);
-        if (own != nullptr && own->record.ModifyObject != nullptr) {
+        if (own != nullptr && own->record.ModifyObject.function != nullptr) {
             m->registration_ = own;
             break;
         }

@@ -108,6 +108,13 @@ bool Plugin::Start(const HostFunctionTable* table, std::string* error) {
          reinterpret_cast<void*>(static_cast<intptr_t>(HOST_PLUGINMSG_LOAD_RESOURCE)), nullptr,
          nullptr);
     Main(HOST_ACTION_START, nullptr, nullptr, nullptr);
+    // A record of another platform's width means a library built for another platform: no
+    // type of it can be used here.
+    const std::vector<std::string> refused = detail::RecordWidthRefusalsOf(this);
+    if (!refused.empty()) {
+        if (error != nullptr) *error = path_ + ": " + refused.front();
+        return false;
+    }
     return true;
 }
 
@@ -131,7 +138,8 @@ std::optional<Plugin::Instance> Plugin::Create(int32_t id) {
         return std::nullopt;
     }
     Instance inst{node, data, reg};
-    if (reg->record.node.Init != nullptr && reg->record.node.Init(data, node) == 0) {
+    if (reg->record.node.Init.function != nullptr &&
+        CallOperation(reg->record.node.Init, data, node) == 0) {
         Destroy(inst);
         return std::nullopt;
     }
@@ -141,7 +149,8 @@ std::optional<Plugin::Instance> Plugin::Create(int32_t id) {
 void Plugin::Destroy(Instance& inst) {
     if (inst.reg != nullptr && inst.data != nullptr) {
         // As a host frees a node: the node's Free first, then the instance's destructor.
-        if (inst.reg->record.node.Free != nullptr) inst.reg->record.node.Free(inst.data, inst.node);
+        if (inst.reg->record.node.Free.function != nullptr)
+            CallOperation(inst.reg->record.node.Free, inst.data, inst.node);
         if (inst.reg->record.node.Destroy != nullptr) inst.reg->record.node.Destroy(inst.data);
     }
     FreeObject(inst.node);
@@ -150,14 +159,14 @@ void Plugin::Destroy(Instance& inst) {
 }
 
 bool Plugin::Modify(const Instance& inst, HostAtom* op) {
-    if (inst.reg == nullptr || inst.reg->record.ModifyObject == nullptr) return false;
-    return inst.reg->record.ModifyObject(inst.data, inst.node, nullptr, op, nullptr, nullptr, 1.0,
-                                         0, nullptr) != 0;
+    if (inst.reg == nullptr || inst.reg->record.ModifyObject.function == nullptr) return false;
+    return CallOperation(inst.reg->record.ModifyObject, inst.data, inst.node, nullptr, op, nullptr,
+                         nullptr, 1.0, 0, nullptr) != 0;
 }
 
 int32_t Plugin::Message(const Instance& inst, int32_t type, void* data) {
-    if (inst.reg == nullptr || inst.reg->record.node.Message == nullptr) return 0;
-    return inst.reg->record.node.Message(inst.data, inst.node, type, data);
+    if (inst.reg == nullptr || inst.reg->record.node.Message.function == nullptr) return 0;
+    return CallOperation(inst.reg->record.node.Message, inst.data, inst.node, type, data);
 }
 
 std::string Plugin::Folder() const {

@@ -11,9 +11,16 @@ struct Entry {
     const void* owner;  // the plug-in whose entry point was running, or null
 };
 
+struct Refusal {
+    std::string why;
+    const void* owner;
+    bool recordWidth;  // the record is of another platform's width
+};
+
 struct State {
     std::mutex mutex;
     std::vector<Entry> entries;
+    std::vector<Refusal> refusals;
     std::map<int32_t, std::string> descriptions;
     const void* currentOwner = nullptr;
     std::string currentFolder;
@@ -31,15 +38,45 @@ Registration WithDescription(const State& st, const Registration& reg) {
     return r;
 }
 
+// The platform whose record is size bytes wide.
+std::string RecordLayout(int32_t size) {
+    if (size == HOST_OBJECT_RECORD_SIZE_WINDOWS)
+        return "8-byte operation entries, as on Windows x64 and Linux";
+    if (size == HOST_OBJECT_RECORD_SIZE_MACOS)
+        return "16-byte operation entries, as on macOS x86-64";
+    return "no platform's layout";
+}
+
+// Notes why a registration was refused; answers RegisterPlugin's 0.
+int32_t Refuse(int32_t id, const std::string& why, bool recordWidth) {
+    try {
+        State& st = Shared();
+        std::lock_guard<std::mutex> lock(st.mutex);
+        st.refusals.push_back({"registration of plug-in " + std::to_string(id) + " refused: " + why,
+                               st.currentOwner, recordWidth});
+    } catch (...) {
+    }
+    return 0;
+}
+
 int32_t RegisterPlugin(int32_t version, int32_t kind, int32_t id, const HostStringData* name,
                        void* record, int32_t recordSize) {
     const std::string* text = detail::StringOf(name);
     if (detail::Recording())
         detail::Record("registration.RegisterPlugin", record, {version, kind, id, recordSize}, {},
                        text != nullptr ? text->c_str() : nullptr);
-    if (record == nullptr || kind != HOST_PLUGINTYPE_OBJECT ||
-        recordSize != static_cast<int32_t>(sizeof(HostObjectPluginRecord)))
-        return 0;
+    if (record == nullptr) return Refuse(id, "no record", false);
+    if (kind != HOST_PLUGINTYPE_OBJECT)
+        return Refuse(id, "kind " + std::to_string(kind) + " is not an object plug-in", false);
+    if (recordSize != HOST_OBJECT_RECORD_SIZE) {
+        // Read at the wrong width, every entry after the first operation would be misread.
+        return Refuse(id,
+                      "a record of " + std::to_string(recordSize) + " bytes (" +
+                          RecordLayout(recordSize) + "); this host reads records of " +
+                          std::to_string(HOST_OBJECT_RECORD_SIZE) + " bytes (" +
+                          RecordLayout(HOST_OBJECT_RECORD_SIZE) + ")",
+                      true);
+    }
     try {
         Registration reg{};
         reg.version = version;
@@ -150,6 +187,17 @@ void DropRegistrations(const void* owner) {
         st.descriptions.erase(st.entries[i].reg.id);
         st.entries.erase(st.entries.begin() + static_cast<std::ptrdiff_t>(i));
     }
+    for (Refusal& r : st.refusals)
+        if (r.owner == owner) r.owner = nullptr;  // the address may be another plug-in's later
+}
+
+std::vector<std::string> RecordWidthRefusalsOf(const void* owner) {
+    State& st = Shared();
+    std::lock_guard<std::mutex> lock(st.mutex);
+    std::vector<std::string> out;
+    for (const Refusal& r : st.refusals)
+        if (r.owner == owner && r.recordWidth) out.push_back(r.why);
+    return out;
 }
 
 void FillRegistration(HostRegistrationOps& ops, HostGeneralOps& general) {
@@ -173,6 +221,15 @@ void ClearRegistry() {
     std::lock_guard<std::mutex> lock(st.mutex);
     st.entries.clear();
     st.descriptions.clear();
+    st.refusals.clear();
+}
+
+std::vector<std::string> RefusedRegistrations() {
+    State& st = Shared();
+    std::lock_guard<std::mutex> lock(st.mutex);
+    std::vector<std::string> out;
+    for (const Refusal& r : st.refusals) out.push_back(r.why);
+    return out;
 }
 
 std::vector<std::string> OpenedAddresses() {

@@ -12,19 +12,22 @@
 #include <math.h>
 #include <stdint.h>
 
+#include "platform.h"
+
 namespace dash {
 
-// One pass's view of the parameters; start and end normalised by NormaliseRange.
+// One pass's view of the parameters; start and end normalised by NormaliseRange. A snapshot
+// made without values holds the defaults a new modifier object writes.
 struct DashSettings {
-    double offset;
-    bool closed;
-    int32_t count;
-    int32_t seed;
-    double jitter;
-    int32_t subdivision;
-    bool relative;
-    double start;
-    double end;
+    double offset = 0.0;
+    bool closed = true;
+    int32_t count = 100;
+    int32_t seed = 100;
+    double jitter = 0.0;
+    int32_t subdivision = 1;
+    bool relative = false;
+    double start = 0.0;
+    double end = 1.0;
 };
 
 // A jitter of 1 moves a division parameter by at most a tenth of the segment.
@@ -72,12 +75,39 @@ inline bool NormaliseRange(DashSettings& s) {
     if (fabs(s.offset) >= kOffsetPhaseLimit) s.offset = s.offset - trunc(s.offset);
     ClampInto(s.start, 0.0, 1.0);
     ClampInto(s.end, 0.0, 1.0);
+    // The exchange and the empty-range test compare as IEEE in every build: false with NaN.
     if (s.start > s.end) {
         const double lower = s.end;
         s.end = s.start;
         s.start = lower;
     }
     return !(fabs(s.end - s.start) < kEmptyRangeWidth);
+}
+
+// Where each segment record of a line object starts among its points, and whether it can be
+// read: every count moves the start on, a negative one backwards, and a segment that holds a
+// negative count, starts before the first point or reaches past the last is dropped unread.
+class SegmentWalk {
+public:
+    explicit SegmentWalk(int64_t pointCount) : points_(pointCount) {}
+
+    // The next segment, of count points: its first point in *first; false when it cannot be read.
+    bool Next(int32_t count, int64_t* first) {
+        *first = next_;
+        next_ += count;
+        return count >= 0 && *first >= 0 && *first + count <= points_;
+    }
+
+private:
+    int64_t points_;
+    int64_t next_ = 0;  // 64 bits, so adding any count cannot wrap
+};
+
+// A measured segment of length 0 has nowhere to put dashes; neither has one whose length is not
+// finite (non-finite points), where every position would be meaningless. The comparison is IEEE
+// in every build: a NaN length is not 0 and is dropped as not finite.
+inline bool HoldsDashes(double length) {
+    return length != 0.0 && isfinite(length);
 }
 
 // What every segment of one pass shares.
@@ -114,7 +144,12 @@ int64_t LayDivisions(const DashSettings& s, int32_t n, double step, Random& rand
         double x = static_cast<double>(j) * step;
         if (jitter) {
             const double d = random.NextSigned();
+#if KORRAND_MACOS_ARITHMETIC
+            // macOS x86-64 scales the amount first; the last bits differ from Windows'.
+            x = x + (kJitterScale * s.jitter) * d;
+#else
             x = x + (d * kJitterScale) * s.jitter;
+#endif
         }
         if (!divisions.Append(x)) break;
     }
@@ -143,7 +178,7 @@ bool CutAtWrap(double a, double b, double offset, int32_t samples, Array& first,
     const double h = 1.0 / static_cast<double>(samples - 1);
     const double c1 = ceil(shiftedA);
     const double c2 = ceil(shiftedB);
-    const bool wrap = c1 != c2;
+    const bool wrap = c1 != c2;  // IEEE in every build: a NaN end wraps
 
     first.SetEmpty();
     second.SetEmpty();
@@ -151,7 +186,12 @@ bool CutAtWrap(double a, double b, double offset, int32_t samples, Array& first,
     double threshold = c1;
     const double span = shiftedB - shiftedA;
     for (int32_t k = 0; k < samples; ++k) {
+#if KORRAND_MACOS_ARITHMETIC
+        // macOS x86-64 scales the span by the step first; the last bits differ from Windows'.
+        double u = static_cast<double>(k) * (h * span) + shiftedA;
+#else
         double u = (static_cast<double>(k) * h) * span + shiftedA;
+#endif
         if (wrap && u >= threshold) {
             if (!first.Append(1.0) || !second.Append(0.0)) return false;
             inSecond = true;
@@ -190,7 +230,7 @@ void LayOutSegment(const DashSettings& s, const PassLayout& p, double length, do
         double b = v[i + 1];
         ClampInto(a, s.start, s.end);
         ClampInto(b, s.start, s.end);
-        if (a == b) continue;
+        if (a == b) continue;  // IEEE in every build: a NaN end is kept
         const int32_t samples = SampleCount(a, b, step, p.samplesPerUnit);
         if (!CutAtWrap(a, b, s.offset, samples, sink.first, sink.second)) continue;
         sink.Emit(sink.first);

@@ -46,10 +46,13 @@ struct PlanValues {
     double* GetData() { return v.data(); }
 };
 
-// Every uniform parameter in output order, and the point count of each piece.
+// Every uniform parameter in output order, the point count of each piece, and where the share
+// of each segment handed to the pass begins in both (one entry per segment, then the end).
 struct Plan {
     std::vector<double> u;
     std::vector<int32_t> pieces;
+    std::vector<int64_t> segmentU;
+    std::vector<int64_t> segmentPiece;
 };
 
 // Collects the pieces of kept segments into a plan.
@@ -75,20 +78,28 @@ struct PlanSink {
     }
 };
 
-// Lays out one pass over the kept segments' lengths, in order, as the plug-in does: settings
-// normalised, the generator seeded once, jittered divisions sorted with the plug-in's sort.
-// Returns false (and an empty plan) when the range is empty.
-inline bool PlanPass(DashSettings s, const std::vector<double>& keptLengths, PlanSink& sink) {
-    if (!NormaliseRange(s)) return false;
+// Lays out one pass over the segments' measured lengths, in order, as the plug-in does: settings
+// normalised, the generator seeded once, segments that hold no dashes dropped (they draw
+// nothing), jittered divisions sorted with the plug-in's sort. Returns false when the range is
+// empty; every segment's share of the plan is then empty.
+inline bool PlanPass(DashSettings s, const std::vector<double>& lengths, PlanSink& sink) {
+    const bool covered = NormaliseRange(s);
     double maxLength = 0.0;
-    for (double length : keptLengths)
-        if (length > maxLength) maxLength = length;
+    for (double length : lengths)
+        if (HoldsDashes(length) && length > maxLength) maxLength = length;
     const PassLayout layout = LayoutFor(s);
     SeededRandom random;
     random.Seed(s.seed);
-    for (double length : keptLengths)
-        LayOutSegment(s, layout, length, maxLength, random, SortReals, sink);
-    return true;
+    Plan& plan = sink.plan;
+    for (double length : lengths) {
+        plan.segmentU.push_back(static_cast<int64_t>(plan.u.size()));
+        plan.segmentPiece.push_back(static_cast<int64_t>(plan.pieces.size()));
+        if (covered && HoldsDashes(length))
+            LayOutSegment(s, layout, length, maxLength, random, SortReals, sink);
+    }
+    plan.segmentU.push_back(static_cast<int64_t>(plan.u.size()));
+    plan.segmentPiece.push_back(static_cast<int64_t>(plan.pieces.size()));
+    return covered;
 }
 
 }  // namespace dash

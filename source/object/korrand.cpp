@@ -9,16 +9,17 @@ const char kWebPage[] = "https://wendrix.example/korrand";
 
 void WriteDashDefaults(BaseContainer* bc) {
     if (bc == nullptr) return;
-    bc->SetLong(KORRAND_COUNT, 100);
-    bc->SetReal(KORRAND_OFFSET, 0.0);
-    bc->SetBool(KORRAND_CLOSED, true);
-    bc->SetLong(KORRAND_SEED, 100);
-    bc->SetReal(KORRAND_JITTER, 0.0);
+    const DashSettings defaults;
+    bc->SetLong(KORRAND_COUNT, defaults.count);
+    bc->SetReal(KORRAND_OFFSET, defaults.offset);
+    bc->SetBool(KORRAND_CLOSED, defaults.closed);
+    bc->SetLong(KORRAND_SEED, defaults.seed);
+    bc->SetReal(KORRAND_JITTER, defaults.jitter);
     bc->SetReal(KORRAND_RESERVED_1011, 0.0);
-    bc->SetLong(KORRAND_SUBDIVISION, 1);
-    bc->SetBool(KORRAND_RELATIVE, false);
-    bc->SetReal(KORRAND_START, 0.0);
-    bc->SetReal(KORRAND_END, 1.0);
+    bc->SetLong(KORRAND_SUBDIVISION, defaults.subdivision);
+    bc->SetBool(KORRAND_RELATIVE, defaults.relative);
+    bc->SetReal(KORRAND_START, defaults.start);
+    bc->SetReal(KORRAND_END, defaults.end);
 }
 
 bool KorrandObject::Init(GeListNode* node) {

@@ -12,8 +12,15 @@ using dash::DashSettings;
 // when the covered range is empty.
 bool ReadDashSettings(const BaseContainer* bc, DashSettings* out);
 
-// Writes the parameter defaults into a container.
+// Writes the parameter defaults (those of a DashSettings made without values) into a container.
 void WriteDashDefaults(BaseContainer* bc);
+
+// Block sizes of the modify operation's arrays, in elements. Output arrays grow in large
+// blocks, since a dashed segment holds many more points than the segment it replaces; a dash's
+// two pieces in blocks of 4 values.
+constexpr Int64 kOutputPointBlock = 12288;
+constexpr Int64 kOutputSegmentBlock = 2048;
+constexpr Int64 kPieceBlock = 4;
 
 class KorrandObject : public ObjectData {
 public:

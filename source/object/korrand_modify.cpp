@@ -1,7 +1,6 @@
 // The modify operation: measures every segment of a line object as a host spline, lays out its
 // dash pattern (dash_pattern.h), samples each dash through the host's measurer and writes the
 // dashes back in place.
-#include <math.h>
 #include <string.h>
 
 #include "dash_pattern.h"
@@ -20,12 +19,6 @@ struct WorkRecord {
     Float length;
 };
 static_assert(sizeof(WorkRecord) == 24, "work record is three 8-byte fields");
-
-// Output arrays grow in large blocks, since a dashed segment holds many more points than the
-// segment it replaces; a dash's two pieces in blocks of 4 values.
-constexpr Int64 kOutputPointBlock = 12288;
-constexpr Int64 kOutputSegmentBlock = 2048;
-constexpr Int64 kPieceBlock = 4;
 
 void ReleaseRecord(WorkRecord& record) {
     SplineLengthData::Free(record.measurer);
@@ -132,9 +125,7 @@ bool MeasureSegment(DashPass& pass, const Vector* src, Int32 count, bool closed,
     if (record.measurer != nullptr) {
         if (record.measurer->Init(spline, 0, nullptr)) {
             record.length = record.measurer->GetLength();
-            // A segment of length 0 has nowhere to put dashes; neither has one whose length is
-            // not finite (non-finite points), where every position would be meaningless.
-            keep = record.length != 0.0 && isfinite(record.length);
+            keep = dash::HoldsDashes(record.length);
         }
         if (!keep) SplineLengthData::Free(record.measurer);
     }
@@ -210,20 +201,16 @@ bool KorrandObject::ModifyObject(BaseObject* mod, BaseDocument*, BaseObject* op,
     DashPass pass(segmentCount, layout.baseDivisions);
     Float maxLength = 0.0;
     Int64 keptCount = 0;
-    Int64 E = 0;  // the segment's first point; 64 bits, so adding any count cannot wrap
-
+    dash::SegmentWalk walk(pointCount);
     for (Int32 j = 0; j < segmentCount && inSegments != nullptr; ++j) {
-        const Int32 F = inSegments[j].cnt;
-        // Every count moves the offset, a negative one backwards. A segment that would start
-        // before the first point, holds a negative count or reaches past the points present is
-        // dropped without being read.
-        const bool readable = F >= 0 && E >= 0 && E + F <= pointCount;
+        const Int32 count = inSegments[j].cnt;
+        Int64 first = 0;
         Float length = 0.0;
-        if (readable && MeasureSegment(pass, inPoints + E, F, settings.closed, &length)) {
+        if (walk.Next(count, &first) &&
+            MeasureSegment(pass, inPoints + first, count, settings.closed, &length)) {
             if (length > maxLength) maxLength = length;
             ++keptCount;
         }
-        E += F;
     }
 
     for (Int64 i = 0; i < keptCount; ++i) {

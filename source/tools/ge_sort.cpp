@@ -1,7 +1,10 @@
 // The heapsort behind GeSortAndSearch and RealSort, and SortReals, its copy-free form for doubles.
 #include "ge_sort.h"
 
+#include <math.h>
 #include <string.h>
+
+#include "platform.h"
 
 Int32 GeSortAndSearch::Compare(const void*, const void*) {
     return 0;
@@ -68,6 +71,10 @@ void GeSortAndSearch::Sort(void* base, Int32 n, Int32 size) {
 Int32 RealSort::Compare(const void* a, const void* b) {
     const Float x = *static_cast<const Float*>(a);
     const Float y = *static_cast<const Float*>(b);
+#if KORRAND_MACOS_ARITHMETIC
+    // macOS x86-64 answers 0 for NaN; elsewhere NaN falls through to +1 in both directions.
+    if (isnan(x) || isnan(y)) return 0;
+#endif
     if (x == y) return 0;
     if (x < y) return -1;
     return 1;
@@ -75,7 +82,8 @@ Int32 RealSort::Compare(const void* a, const void* b) {
 
 void SortReals(Float* v, Int32 n) {
     if (n < 2) return;
-    // RealSort::Compare(a, b) < 0 is exactly a < b, NaN included.
+    // RealSort::Compare(a, b) < 0 is exactly a < b, NaN included, in every build (NaN answers
+    // +1, or 0 on macOS: never below 0), so both sorts make the same moves.
     HeapSort(
         n, [v](Int64 p, Int64 q) { return v[p - 1] < v[q - 1]; },
         [v](Int64 p, Int64 q) {

@@ -4,6 +4,7 @@
 #define KORRAND_SEEDED_RANDOM_H
 
 #include "ge_types.h"
+#include "platform.h"
 
 class SeededRandom {
 public:
@@ -15,16 +16,29 @@ public:
     // [0, 1)
     Float NextUnit() { return Unit(Step()); }
     // [-1, 1)
-    Float NextSigned() { return Unit(Step()) * 2.0 - 1.0; }
+    Float NextSigned() {
+#if KORRAND_MACOS_ARITHMETIC
+        // macOS x86-64 multiplies by 2 / 2147483649 rounded once: up to 2^-52 lower.
+        return static_cast<Float>(Step()) * kSignedScale - 1.0;
+#else
+        return Unit(Step()) * 2.0 - 1.0;
+#endif
+    }
 
-    UInt32 State() const { return seed_; }
+    UInt32 State() const {
+        return seed_;
+    }
 
 private:
     UInt32 Step() {
         seed_ = ((seed_ + 1u) * 69069u) & 0x7FFFFFFFu;
         return seed_;
     }
-    static Float Unit(UInt32 s) { return static_cast<Float>(s) / 2147483649.0; }
+    static constexpr Float kModulusPlusOne = 2147483649.0;  // 2^31 + 1
+    static constexpr Float kSignedScale = 2.0 / kModulusPlusOne;
+    static Float Unit(UInt32 s) {
+        return static_cast<Float>(s) / kModulusPlusOne;
+    }
 
     UInt32 seed_;
 };
