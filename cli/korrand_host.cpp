@@ -1,7 +1,11 @@
 // The command-line host's side of the plug-in: loading its folder, checking settings, dashing.
 #include "korrand_host.h"
 
+#include <algorithm>
+
 #include <nlohmann/json.hpp>
+
+#include "sampling.h"
 
 #include <cmath>
 #include <filesystem>
@@ -62,6 +66,44 @@ void KorrandHost::WriteStored(HostContainer* bc, const io::LineObject& object, s
     }
 }
 
+std::optional<int64_t> KorrandHost::ChooseSubdivision(const HostContainer* bc,
+                                                      const io::LineObject& object,
+                                                      double tolerance) const {
+    const hostmodel::Parameter* subdivision = modifier_->ByKey("subdivision");
+    const hostmodel::Parameter* count = modifier_->ByKey("count");
+    const hostmodel::Parameter* relative = modifier_->ByKey("relative");
+    const hostmodel::Parameter* closed = modifier_->ByKey("closed");
+    if (subdivision == nullptr || count == nullptr || !subdivision->max) return std::nullopt;
+    // What the modifier will read: the dashes' length follows from the count, the closedness
+    // and, relative, the longest segment.
+    const double dashes = hostmodel::Load(bc, *count);
+    if (!(dashes >= 1)) return std::nullopt;
+    const bool loop = closed != nullptr && hostmodel::Load(bc, *closed) != 0;
+    const bool scaled = relative != nullptr && hostmodel::Load(bc, *relative) != 0;
+    std::vector<double> lengths;
+    for (const auto& segment : object.segments) {
+        double length = 0;
+        for (std::size_t i = 1; i < segment.size(); ++i)
+            length += std::hypot(segment[i].x - segment[i - 1].x, segment[i].y - segment[i - 1].y);
+        if (loop && segment.size() > 1)
+            length += std::hypot(segment.front().x - segment.back().x,
+                                 segment.front().y - segment.back().y);
+        lengths.push_back(length);
+    }
+    const double longest = lengths.empty() ? 0 : *std::max_element(lengths.begin(), lengths.end());
+    // From the plug-in's own default up to the description's limit.
+    const auto lowest = static_cast<int64_t>(hostmodel::Load(bc, *subdivision));
+    const auto highest = static_cast<int64_t>(*subdivision->max);
+    int64_t chosen = lowest;
+    for (std::size_t i = 0; i < object.segments.size(); ++i) {
+        const double dashLength = (scaled ? longest : lengths[i]) / (2 * dashes);
+        if (dashLength > 0)
+            chosen = std::max(chosen, io::SubdivisionFor(object.segments[i], loop, dashLength,
+                                                         tolerance, chosen, highest));
+    }
+    return chosen;
+}
+
 io::Document KorrandHost::Dash(const io::Document& doc, const Settings& settings,
                                DashStats* stats) {
     CheckSettings(settings);
@@ -103,6 +145,16 @@ io::Document KorrandHost::Dash(const io::Document& doc, const Settings& settings
         for (const auto& [key, value] : settings) {
             const hostmodel::Parameter* p = modifier_->ByKey(key);
             hostmodel::Store(bc, *p, hostmodel::SettingValue(*p, value));  // checked above
+        }
+        // A document that says how closely its curves must be followed (an SVG) gets dashes
+        // sampled that closely, unless a subdivision was asked for.
+        if (doc.tolerance && settings.count("subdivision") == 0) {
+            if (const auto chosen = ChooseSubdivision(bc, object, *doc.tolerance)) {
+                decide(modifier_->ByKey("subdivision"), "subdivision",
+                       hostmodel::Value::Int(*chosen));
+                local.lowestSubdivision = std::min(local.lowestSubdivision, *chosen);
+                local.highestSubdivision = std::max(local.highestSubdivision, *chosen);
+            }
         }
 
         std::vector<HostVector> points;

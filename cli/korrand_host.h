@@ -2,9 +2,11 @@
 // parameter contract, settings checked against its description, and documents dashed.
 #pragma once
 
+#include <climits>
 #include <cstdint>
 #include <map>
 #include <memory>
+#include <optional>
 #include <stdexcept>
 #include <string>
 
@@ -27,6 +29,8 @@ using Settings = std::map<std::string, double>;
 
 struct DashStats {
     int64_t segmentsIn = 0, dashesOut = 0, pointsOut = 0;
+    // The subdivisions chosen by the document's tolerance (none chosen: lowest > highest).
+    int64_t lowestSubdivision = INT64_MAX, highestSubdivision = INT64_MIN;
 };
 
 // An explicit folder, else the plug-in folder built or installed beside the executable.
@@ -51,6 +55,10 @@ private:
     // Throws SettingError for an unknown key or a value of the wrong type.
     // index: the object's place in its document, named when it has no name.
     void WriteStored(HostContainer* bc, const io::LineObject& object, size_t index) const;
+    // The smallest subdivision, from the one in bc up to the description's limit, that keeps
+    // the object's dashes within `tolerance` of its segments; none without count or subdivision.
+    std::optional<int64_t> ChooseSubdivision(const HostContainer* bc, const io::LineObject& object,
+                                             double tolerance) const;
 
     std::unique_ptr<hostmodel::ModifierPlugin> modifier_;
 };

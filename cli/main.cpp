@@ -3,9 +3,12 @@
 // curves of SVG, OBJ and JSON files.
 #include <CLI/CLI.hpp>
 
+#include <unistd.h>
+
 #include <cerrno>
 #include <chrono>
 #include <cmath>
+#include <csignal>
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
@@ -26,6 +29,8 @@ using korrand::io::Format;
 namespace {
 
 constexpr const char* kVersion = KORRAND_VERSION;
+// An SVG's period when neither a count nor a period is given (and a shape has no dash array).
+constexpr const char* kDefaultPeriod = "2mm";
 
 // Exit codes users and scripts rely on.
 enum Exit { kOk = 0, kPluginFailed = 1, kBadInput = 2 };
@@ -52,10 +57,10 @@ void RefuseDirectory(const std::string& path) {
 struct DashOptions {
     std::string input, output = "-", from, to;
     korrand::Settings settings;  // by parameter key, as given on the command line
-    bool preview = false, quiet = false;
-    // SVG: what gets dashed, and lengths with CSS units.
-    std::string select = "stroked", tolerance, period;
-    std::vector<std::string> layers;
+    bool preview = false, quiet = false, plotter = false;
+    // SVG: what gets dashed, what a dashed shape keeps, and lengths with CSS units.
+    std::string select = "stroked", fills = "keep", tolerance, period;
+    std::vector<std::string> layers, ids;
 };
 
 std::optional<Format> ResolveFormat(const std::string& name, const std::string& path,
@@ -75,8 +80,27 @@ std::optional<Format> ResolveFormat(const std::string& name, const std::string& 
     return f;
 }
 
-// Writes through a temporary file beside the target and renames it into place, so a failed
-// run never leaves a half-written output.
+// The temporary file being written, for the signal handler: an interrupted run removes it.
+char gTemporary[4096];
+
+extern "C" void RemoveTemporaryAndDie(int signal) {
+    if (gTemporary[0] != '\0') ::unlink(gTemporary);
+    std::signal(signal, SIG_DFL);
+    std::raise(signal);
+}
+
+struct TemporaryGuard {
+    explicit TemporaryGuard(const fs::path& tmp) {
+        const std::string text = tmp.string();
+        if (text.size() >= sizeof gTemporary) return;  // too long to remember: not removed
+        std::memcpy(gTemporary, text.c_str(), text.size() + 1);
+        for (const int s : {SIGTERM, SIGINT, SIGHUP}) std::signal(s, RemoveTemporaryAndDie);
+    }
+    ~TemporaryGuard() { gTemporary[0] = '\0'; }
+};
+
+// Writes through a temporary file beside the target and renames it into place, so a failed or
+// interrupted run never leaves a half-written output, nor the temporary file.
 void WriteAtomically(const std::string& path, const std::function<void(std::ostream&)>& write) {
     if (path == "-") {
         write(std::cout);
@@ -87,6 +111,7 @@ void WriteAtomically(const std::string& path, const std::function<void(std::ostr
     const fs::path target(path);
     const fs::path dir = target.has_parent_path() ? target.parent_path() : fs::path(".");
     const fs::path tmp = dir / ("." + target.filename().string() + ".korrand-tmp");
+    const TemporaryGuard guard(tmp);
     {
         errno = 0;
         std::ofstream out(tmp, std::ios::binary | std::ios::trunc);
@@ -125,11 +150,19 @@ korrand::io::Document ReadInput(const DashOptions& o, Format format) {
                 : o.select == "dasharray" ? korrand::io::Select::Dasharray
                                           : korrand::io::Select::Stroked;
     ro.layers = o.layers;
+    ro.ids = o.ids;
     if (auto closed = o.settings.find("closed"); closed != o.settings.end())
         ro.closed = closed->second != 0;
     ro.periodFromDasharray = o.period == "dasharray";
     if (!o.period.empty() && !ro.periodFromDasharray)
         korrand::io::ParseLength(o.period, &ro.period);
+    // A drawing's own default: a hundred dashes on every subpath, whatever its length, suits a
+    // spline of a scene, not a page. Each shape's dash array where it has one, else a period.
+    const bool countGiven = o.settings.count("count") != 0 || o.settings.count("relative") != 0;
+    if (format == Format::Svg && o.period.empty() && !countGiven) {
+        ro.periodFromDasharray = true;
+        korrand::io::ParseLength(kDefaultPeriod, &ro.period);
+    }
     if (o.input == "-") return korrand::io::Read(std::cin, format, "<stdin>", ro);
     std::ifstream in(o.input, std::ios::binary);
     if (!in) throw UsageError("cannot open '" + o.input + "': " + std::strerror(errno));
@@ -163,27 +196,49 @@ int Dash(const DashOptions& o, korrand::KorrandHost& host) {
     const auto t0 = Clock::now();
     const korrand::io::Document input = ReadInput(o, *inFormat);
     for (const auto& w : input.warnings) std::cerr << "korrand: warning: " << w << "\n";
+    // A drawing without a shape to dash passes through, so a batch or a pipeline goes on.
+    if (input.shapeCounts && input.objects.empty() && !o.quiet)
+        std::cerr << "korrand: note: " << (o.input == "-" ? "<stdin>" : o.input)
+                  << " has nothing to dash; written unchanged\n";
     const auto t1 = Clock::now();
     korrand::DashStats stats;
     const korrand::io::Document dashed = host.Dash(input, o.settings, &stats);
     const auto t2 = Clock::now();
     korrand::io::WriteOptions wo;
     wo.preview = o.preview;
+    wo.keepFills = o.fills == "keep" && !o.plotter;
+    wo.keepMarkers = !o.plotter;
+    korrand::io::WriteStats written;
+    wo.stats = &written;
     wo.original = &input;
     WriteAtomically(o.output,
                     [&](std::ostream& out) { korrand::io::Write(out, *outFormat, dashed, wo); });
     const auto t3 = Clock::now();
     if (!o.quiet) {
+        // What chose the shapes left alone: the selection always, layers and ids when given.
+        std::string chosenBy = "--select " + o.select;
+        if (!o.layers.empty()) chosenBy += "/--layer";
+        if (!o.ids.empty()) chosenBy += "/--id";
         std::string shapes;
         if (const auto& c = input.shapeCounts)
             shapes = " (shapes: " + std::to_string(c->dashed) + " dashed, " +
-                     std::to_string(c->leftAlone) + " left alone by --select/--layer, " +
+                     std::to_string(c->leftAlone) + " left alone by " + chosenBy + ", " +
                      std::to_string(c->hidden) + " hidden, " + std::to_string(c->skipped) +
                      " skipped)";
+        // As written: an SVG joins the two pieces of a dash cut at a closed subpath's seam.
+        const int64_t dashes = written.counted ? written.dashes : stats.dashesOut;
+        const int64_t points = written.counted ? written.points : stats.pointsOut;
+        std::string subdivision;
+        if (stats.lowestSubdivision <= stats.highestSubdivision)
+            subdivision = " (subdivision " + std::to_string(stats.lowestSubdivision) +
+                          (stats.lowestSubdivision < stats.highestSubdivision
+                               ? ".." + std::to_string(stats.highestSubdivision)
+                               : std::string()) +
+                          " for the tolerance)";
         const std::string counts =
             "read " + Count(static_cast<long long>(input.objects.size()), "object") + shapes +
             ", " + Count(stats.segmentsIn, "segment") + "; wrote " +
-            Count(stats.dashesOut, "dash", "dashes") + ", " + Count(stats.pointsOut, "point");
+            Count(dashes, "dash", "dashes") + ", " + Count(points, "point") + subdivision;
         std::fprintf(stderr, "korrand: %s in %.1f ms (read %.1f, dash %.1f, write %.1f)\n",
                      counts.c_str(), Ms(t3 - t0), Ms(t1 - t0), Ms(t2 - t1), Ms(t3 - t2));
     }
@@ -291,7 +346,10 @@ int main(int argc, char** argv) {
     if (host)
         parameterOptions = ParameterOptions(dash, host->Modifier(), o.settings);
     else {
-        dash->allow_extras();  // the parameter options are unknown; the command reports why
+        // The parameter options are unknown; the command reports why. Extras of a subcommand
+        // fall through to the app, which must take them too.
+        dash->allow_extras();
+        app.allow_extras();
         dash->footer("The plug-in could not be opened, so its parameter options are not listed: " +
                      loadError);
     }
@@ -304,13 +362,29 @@ int main(int argc, char** argv) {
     dash->add_option("--layer", o.layers,
                      "SVG: only shapes in this layer (label or top-level group id); repeatable")
         ->allow_extra_args(false);
+    dash->add_option("--id", o.ids,
+                     "SVG: only this element, or the shapes inside it (a group, a layer, a <use>); "
+                     "repeatable")
+        ->allow_extra_args(false);
     auto* period = dash->add_option(
         "--period", o.period,
-        "SVG: one dash per LENGTH of each subpath (px, mm, cm, in, pt, pc), or dasharray");
+        std::string("SVG: one dash per LENGTH of each subpath (px, mm, cm, in, pt, pc), or "
+                    "dasharray (each shape's own). Default without --count: each shape's dash "
+                    "array where it has one, else ") +
+            kDefaultPeriod);
     // A period decides each subpath's count itself.
     for (const char* key : {"count", "relative", "no_relative"})
         if (auto it = parameterOptions.find(key); it != parameterOptions.end())
             period->excludes(it->second);
+    auto* fills =
+        dash->add_option("--fills", o.fills,
+                         "SVG: a filled shape keeps its fill beside its dashes (keep, default) "
+                         "or is its dashes alone (drop)")
+            ->check(CLI::IsMember({"keep", "drop"}));
+    dash->add_flag("--plotter", o.plotter,
+                   "SVG: for plotters and cutters, which draw every path's outline: a dashed "
+                   "shape is its dashes alone, without its fill or markers")
+        ->excludes(fills);
     dash->add_flag("--preview", o.preview, "SVG: the original shapes, faint, in a layer beneath");
     dash->add_flag("-q,--quiet", o.quiet, "No summary line on standard error");
 

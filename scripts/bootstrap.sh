@@ -9,6 +9,8 @@ packages=(
   libgtest-dev libgmock-dev libbenchmark-dev
   libtiff-dev libtiff-tools nlohmann-json3-dev libcli11-dev libsvgpp-dev libboost-dev libxml2-dev
   librsvg2-bin python3 clang-format blender
+  # Inkscape with what its Python extensions import (inkex), and Xvfb to run it headless
+  inkscape python3-lxml python3-cssselect python3-numpy xvfb xauth
 )
 if [ "${KORRAND_WINDOWS:-0}" = 1 ]; then
   packages+=(g++-mingw-w64-x86-64-posix wine64)

@@ -2,7 +2,8 @@
 # Builds the libFuzzer targets (clang 14, AddressSanitizer + UndefinedBehaviorSanitizer) in
 # build-fuzz and runs each for SECONDS (default 60) on a fresh copy of its seed corpus
 # (fuzz/corpus-<target>/, not tracked). A crash, sanitizer report, leak, timeout or
-# out-of-memory is written to build-fuzz/findings/ and fails the script.
+# out-of-memory is written to build-fuzz/findings/ and fails the script, which then prints the
+# finding's path and the one-line command that runs it again.
 #
 #   scripts/fuzz.sh [SECONDS]
 set -euo pipefail
@@ -36,6 +37,13 @@ for target in "${targets[@]}"; do
     result=FAILED
     status=1
     grep -E 'ERROR|SUMMARY|check failed|fuzz_readers:|Test unit written' "$log" | head -20 >&2 || true
+    # Each finding by its path, with the command that runs it alone again (from the repository).
+    found=$(sed -n 's/.*Test unit written to \(.*\)$/\1/p' "$log")
+    for input in $found; do
+      echo "fuzz: $target finding: $input" >&2
+      echo "fuzz: reproduce with: $build/fuzz/$target $input" >&2
+    done
+    [ -n "$found" ] || echo "fuzz: $target failed without writing an input; see $log" >&2
   fi
   runs=$(sed -n 's/^stat::number_of_executed_units: *//p' "$log" | tail -1)
   slowest=$(sed -n 's/^stat::slowest_unit_time_sec: *//p' "$log" | tail -1)

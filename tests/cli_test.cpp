@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
 
+#include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -264,6 +265,12 @@ TEST_F(CliTest, InfoShowsTheRegistration) {
     const Outcome missing = Run("info --plugin " + Quote(dir_.string()));
     EXPECT_EQ(missing.code, 1);
     EXPECT_NE(missing.err.find("cannot load the plug-in"), std::string::npos);
+    // So is it with options of the plug-in's parameters, which are then unknown.
+    const Outcome withOptions =
+        Run("dash x.svg --count 3 --seed 4 --plugin " + Quote(dir_.string()));
+    EXPECT_EQ(withOptions.code, 1);
+    EXPECT_NE(withOptions.err.find("cannot load the plug-in"), std::string::npos)
+        << withOptions.err;
 }
 
 TEST_F(CliTest, BadInputIsRefusedWithoutAnOutputFile) {
@@ -385,4 +392,34 @@ TEST_F(CliTest, BundledExamplesRun) {
         EXPECT_EQ(o.code, 0) << name << ": " << o.err;
         EXPECT_GT(fs::file_size(out), 100u) << name;
     }
+}
+
+TEST_F(CliTest, AnInterruptedRunLeavesNeitherOutputNorTemporaryFile) {
+    // Large enough that writing takes a while: 40 curves of 2000 points, 10000 dashes each.
+    std::vector<std::vector<std::array<double, 3>>> segs(40);
+    for (std::size_t s = 0; s < segs.size(); ++s)
+        for (int i = 0; i < 2000; ++i)
+            segs[s].push_back({i * 0.01, std::sin(i * 0.01 + static_cast<double>(s)), 0});
+    const fs::path in = Write("big.json", JsonOf(segs));
+    const fs::path out = Path("out.json"), tmp = Path(".out.json.korrand-tmp");
+    const pid_t pid = ::fork();
+    ASSERT_GE(pid, 0);
+    if (pid == 0) {
+        std::freopen("/dev/null", "w", stderr);
+        ::execl(kExe.c_str(), kExe.c_str(), "dash", in.c_str(), "-o", out.c_str(), "--count",
+                "10000", "-q", static_cast<char*>(nullptr));
+        ::_exit(127);
+    }
+    bool seen = false;
+    for (int i = 0; i < 2000 && !seen; ++i) {
+        seen = fs::exists(tmp);
+        if (!seen) ::usleep(5000);
+    }
+    ::kill(pid, SIGTERM);
+    int status = 0;
+    ::waitpid(pid, &status, 0);
+    ASSERT_TRUE(seen) << "no temporary file appeared";
+    EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGTERM) << status;
+    EXPECT_FALSE(fs::exists(tmp));
+    EXPECT_FALSE(fs::exists(out));
 }

@@ -12,6 +12,7 @@
 #include "flatten.h"
 #include "format_detail.h"
 #include "geometry.h"
+#include "sampling.h"
 
 namespace io = korrand::io;
 using io::Document;
@@ -689,9 +690,12 @@ TEST(Svg, MalformedFilesAreErrorsWithLines) {
     EXPECT_EQ(notSvg.line, 2);
     ReadFailure("", Format::Svg);
     ReadFailure("not xml at all", Format::Svg);
-    const io::ReadError empty = ReadFailure("<svg><path d=\"M 0 0 Q\"/></svg>", Format::Svg);
-    EXPECT_NE(std::string(empty.what()).find("no shapes"), std::string::npos) << empty.what();
-    EXPECT_NE(std::string(empty.what()).find("1 skipped"), std::string::npos) << empty.what();
+    // Well-formed, but nothing left to dash: a drawing without objects, the skip warned about.
+    const Document empty = ReadText("<svg><path d=\"M 0 0 Q\"/></svg>", Format::Svg);
+    EXPECT_TRUE(empty.objects.empty());
+    ASSERT_TRUE(empty.shapeCounts);
+    EXPECT_EQ(empty.shapeCounts->skipped, 1);
+    EXPECT_EQ(empty.warnings.size(), 1u);
 }
 
 TEST(Svg, DeepNestingIsRefused) {
@@ -1002,3 +1006,28 @@ TEST(SvgWriteBack, DashesAreNotDashedAgainByASheetOrAnAncestor) {
 }
 
 }  // namespace svg_selection
+
+// --- Dash sampling ------------------------------------------------------------------------------
+
+TEST(DashSampling, CornersNeedDenserSamplesThanStraightRuns) {
+    const std::vector<io::Point> square = {{0, 0, 0}, {10, 0, 0}, {10, 10, 0}, {0, 10, 0}};
+    // A chord s long centred on a right angle passes s * sqrt(2) / 4 from its corner.
+    EXPECT_NEAR(io::ChordDeviation(square, true, 2), std::sqrt(2) / 2, 1e-12);
+    EXPECT_NEAR(io::ChordDeviation(square, false, 2), std::sqrt(2) / 2, 1e-12);
+    // Open, the edge back to the start is not there: its two corners are ends, not corners.
+    const std::vector<io::Point> bend = {{0, 0, 0}, {10, 0, 0}};
+    EXPECT_EQ(io::ChordDeviation(bend, false, 3), 0);
+    EXPECT_EQ(io::SubdivisionFor(bend, false, 2.5, 0.01, 1, 98), 1);
+    // 2.5 long dashes within 0.01 of the corners: 2.5 / N * 0.3536 <= 0.01, N = 89.
+    EXPECT_EQ(io::SubdivisionFor(square, true, 2.5, 0.01, 1, 98), 89);
+    EXPECT_EQ(io::SubdivisionFor(square, true, 2.5, 0.0001, 1, 98), 98);  // as far as allowed
+    // A fine circle: the bends, not the flattening's own corners, decide.
+    std::vector<io::Point> circle;
+    for (int i = 0; i < 2000; ++i)
+        circle.push_back({10 * std::cos(i * M_PI / 1000), 10 * std::sin(i * M_PI / 1000), 0});
+    const int64_t n = io::SubdivisionFor(circle, true, 1.0, 0.001, 1, 98);
+    // A chord of length s on a circle of radius 10 is s^2 / 80 off it.
+    const double s = 1.0 / static_cast<double>(n);
+    EXPECT_LE(s * s / 80, 0.001 * 1.01);
+    EXPECT_GT(4 * s * s / 80, 0.001);  // and not much denser than needed
+}

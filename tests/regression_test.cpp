@@ -143,6 +143,28 @@ TEST(XmlAttacks, ExternalEntitiesAreNeverExpanded) {
     EXPECT_NE(written.find("<desc>&xxe;</desc>"), std::string::npos) << written;
 }
 
+// fuzz_readers (CI, a fresh machine): an input declaring encoding="UTF-7" was written back in
+// UTF-7, which libxml2 then could not read ("Start tag expected"). Every SVG is written in UTF-8
+// and says so, with its text unchanged. The inputs are the fuzzer's own seeds.
+TEST(SvgEncoding, WrittenInUtf8WhateverTheInputSays) {
+    for (const char* seed : {"encoding-utf7.svg", "encoding-latin1.svg"}) {
+        std::ifstream in(std::filesystem::path(KORRAND_FUZZ_CORPUS) / "fuzz_readers" / seed,
+                         std::ios::binary);
+        ASSERT_TRUE(in) << seed;
+        std::stringstream text;
+        text << in.rdbuf();
+        const std::string file = text.str().substr(1);  // the first byte picks the format
+        ASSERT_EQ(file.find("UTF-8"), std::string::npos) << seed;
+        const std::string written = WrittenBack(ReadSvg(file));
+        EXPECT_EQ(written.rfind("<?xml version=\"1.0\" encoding=\"UTF-8\"?>", 0), 0u) << seed;
+        EXPECT_NE(written.find("<title>a\xC3\xA9"
+                               "b</title>"),
+                  std::string::npos)
+            << written;
+        EXPECT_EQ(ReadSvg(written).objects.size(), 1u) << seed;
+    }
+}
+
 // Nested entities (a billion "lol"s when expanded) are refused, or stay unexpanded references:
 // either way small and fast.
 TEST(XmlAttacks, NestedEntitiesDoNotGrow) {

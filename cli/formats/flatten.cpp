@@ -42,6 +42,14 @@ Affine Affine::operator*(const Affine& r) const {
             b * r.c + d * r.d, a * r.e + c * r.f + e, b * r.e + d * r.f + f};
 }
 
+Affine Affine::Inverse() const {
+    const double det = Det();
+    Affine r{d / det, -b / det, -c / det, a / det, 0, 0};
+    r.e = -(r.a * e + r.c * f);
+    r.f = -(r.b * e + r.d * f);
+    return r;
+}
+
 Vec2 Primitive::End() const {
     switch (kind) {
         case Kind::Line:

@@ -17,6 +17,9 @@ struct Affine {
     Vec2 Linear(Vec2 v) const { return {a * v.x + c * v.y, b * v.x + d * v.y}; }
     // This after `inner`.
     Affine operator*(const Affine& inner) const;
+    double Det() const { return a * d - b * c; }
+    // Only for a finite, non-zero Det().
+    Affine Inverse() const;
     static Affine Translate(double tx, double ty) { return {1, 0, 0, 1, tx, ty}; }
     static Affine Scale(double sx, double sy) { return {sx, 0, 0, sy, 0, 0}; }
 };

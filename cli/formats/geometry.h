@@ -52,7 +52,7 @@ struct SvgScene;
 // What an SVG reading decided about its shapes, for the summary line.
 struct ShapeCounts {
     int64_t dashed = 0;
-    int64_t leftAlone = 0;  // not chosen by --select / --layer
+    int64_t leftAlone = 0;  // not chosen by --select / --layer / --id
     int64_t hidden = 0;     // display:none, visibility hidden, never drawn
     int64_t skipped = 0;    // could not be read or dashed (see the warnings)
 };
@@ -73,6 +73,9 @@ struct Document {
     // the dashes back in place. objects[i] of a dashed document answers objects[i] of this one.
     std::shared_ptr<const detail::SvgScene> svgScene;
     std::optional<ShapeCounts> shapeCounts;
+    // SVG only: how closely the segments follow the drawing's curves, in their own units; a host
+    // samples the dashes as closely (see sampling.h).
+    std::optional<double> tolerance;
 };
 
 enum class Format { Json, Obj, Svg };
@@ -95,11 +98,15 @@ struct ReadOptions {
     Select select = Select::All;
     // SVG only: the shapes inside these layers (editor layer label, or a top-level group's id).
     std::vector<std::string> layers;
+    // SVG only: the shapes with these ids, or inside elements with them (a selection: groups,
+    // layers, <use>s); empty: every shape.
+    std::vector<std::string> ids;
     // SVG only: the closedness the command line forces, if any (a forced open keeps the closing
     // edge of a closed subpath, so the whole outline is measured).
     std::optional<bool> closed = std::nullopt;
     // SVG only: each subpath gets round(length / period) dashes (at least 1), lengths in CSS px;
-    // 0 = no period. periodFromDasharray: each shape's own dash array sum, as drawn.
+    // 0 = no period. periodFromDasharray: each shape's own dash array sum, as drawn, where it has
+    // one (else `period`).
     double period = 0;
     bool periodFromDasharray = false;
 };
@@ -116,16 +123,30 @@ struct ReadError : std::runtime_error {
     std::string message;
 };
 
-// Reads a whole document. Throws ReadError on malformed input, wrong schema, non-finite
-// coordinates or a file with nothing to dash.
+// Reads a whole document. Throws ReadError on malformed input, wrong schema or non-finite
+// coordinates. An SVG with nothing to dash reads as a document without objects.
 Document Read(std::istream& in, Format format, const std::string& fileNameForMessages,
               const ReadOptions& options = {});
+
+// What an SVG written in place holds: a dash cut at a closed subpath's seam is one piece there.
+struct WriteStats {
+    bool counted = false;  // set by the writer that counts
+    int64_t dashes = 0, points = 0;
+};
 
 struct WriteOptions {
     // SVG only: draw `original` faintly beneath the dashes.
     bool preview = false;
     // Drawn as they were measured: closed loops where the dashed object's `closed` says so.
     const Document* original = nullptr;
+    // SVG written in place: what a dashed shape keeps besides its dashes. A filled one keeps its
+    // fill, a marked one its markers where the original draws them: the original stays with
+    // its stroke off and its dashes follow in a sibling path. Plotter drivers draw every path's
+    // outline whatever its style, so for them both are off and a shape becomes its dashes alone.
+    bool keepFills = true;
+    bool keepMarkers = true;
+    // SVG written in place: counts what it writes, when set.
+    WriteStats* stats = nullptr;
 };
 
 // Writes a whole document. Points are written in shortest round-trip form: a JSON or OBJ file

@@ -21,13 +21,17 @@
 #include <libxml/tree.h>
 
 #include <algorithm>
+#include <cctype>
 #include <cmath>
+#include <cstdlib>
 #include <cstring>
 #include <map>
 #include <memory>
 #include <mutex>
 #include <set>
 #include <string_view>
+#include <tuple>
+#include <type_traits>
 
 #include <svgpp/policy/xml/libxml2.hpp>
 #include <svgpp/svgpp.hpp>
@@ -47,7 +51,6 @@ constexpr std::size_t kMaxPoints = 20'000'000;  // flattened points in one file
 constexpr int kMaxUseDepth = 32;
 constexpr std::size_t kMaxInstanceElements = 1'000'000;
 constexpr int kMaxWalkDepth = 2 * kMaxNesting;  // a file's own nesting plus what <use> adds
-constexpr const char kInkscapeNamespace[] = "http://www.inkscape.org/namespaces/inkscape";
 constexpr const char kXlinkNamespace[] = "http://www.w3.org/1999/xlink";
 
 const char* Name(const xmlNode* node) {
@@ -84,7 +87,7 @@ struct Reader {
     ReadOptions options;
     std::unique_ptr<StyleSheet> sheet;
     xmlNode* root = nullptr;
-    std::map<std::string, xmlNode*, std::less<>> ids;
+    Ids ids;
     std::set<const xmlNode*> decided;  // shapes already counted (a <use> may reach one again)
     std::vector<Found> found;
     ShapeCounts counts;
@@ -96,8 +99,7 @@ struct Reader {
     };
     std::map<std::string, Kind> skipped;
     std::vector<std::string> kindOrder;
-    std::vector<std::string> lines;
-    std::vector<std::string>& warnings() { return lines; }
+    std::vector<std::string> notes;  // warnings of other kinds, in order
     std::vector<const xmlNode*> useStack;
     std::map<const xmlNode*, std::vector<xmlNode*>> usesOf;  // shape -> <use>s that draw it
     std::size_t instanceElements = 0;
@@ -292,11 +294,30 @@ struct AttributesOnly {
     }
 };
 
+namespace e = svgpp::tag::element;
+
+// An element SVG++ reads for us, by its tag and its name.
+template <class Tag>
+struct Element {
+    using tag = Tag;
+    const char* name;
+};
+// The shape elements, named once: the walk dashes them, SVG++ reads their geometry.
+constexpr std::tuple<Element<e::path>, Element<e::polyline>, Element<e::polygon>, Element<e::line>,
+                     Element<e::rect>, Element<e::circle>, Element<e::ellipse>>
+    kShapeElements{{"path"}, {"polyline"}, {"polygon"}, {"line"},
+                   {"rect"}, {"circle"},   {"ellipse"}};
+// The containers SVG++ reads too: their transform, a nested viewport.
+constexpr std::tuple<Element<e::svg>, Element<e::g>> kContainerElements{{"svg"}, {"g"}};
+
+template <class Elements>
+struct TagSet;
+template <class... Tags>
+struct TagSet<std::tuple<Element<Tags>...>> {
+    using type = typename boost::mpl::set<Tags...>::type;
+};
 using ProcessedElements =
-    boost::mpl::set<svgpp::tag::element::svg, svgpp::tag::element::g, svgpp::tag::element::path,
-                    svgpp::tag::element::rect, svgpp::tag::element::circle,
-                    svgpp::tag::element::ellipse, svgpp::tag::element::line,
-                    svgpp::tag::element::polyline, svgpp::tag::element::polygon>::type;
+    TagSet<decltype(std::tuple_cat(kShapeElements, kContainerElements))>::type;
 
 using ProcessedAttributes = boost::mpl::fold<
     boost::mpl::vector<
@@ -319,20 +340,29 @@ using Traversal = svgpp::document_traversal<
     svgpp::length_policy<svgpp::policy::length::forward_to_method<Context>>,
     svgpp::error_policy<ErrorPolicy>, svgpp::document_traversal_control_policy<AttributesOnly>>;
 
+template <class Elements>
+bool IsOneOf(const Elements& elements, std::string_view name) {
+    return std::apply([&](const auto&... element) { return ((name == element.name) || ...); },
+                      elements);
+}
+
+bool IsShapeName(std::string_view name) {
+    return IsOneOf(kShapeElements, name);
+}
+
 // Reads one element's attributes into `context`; false for an element SVG++ does not read here.
 bool LoadElement(xmlNode* node, Context& context) {
-    namespace e = svgpp::tag::element;
-    const std::string_view n = Name(node);
-    if (n == "g") return Traversal::load_expected_element(node, context, e::g());
-    if (n == "svg") return Traversal::load_expected_element(node, context, e::svg());
-    if (n == "path") return Traversal::load_expected_element(node, context, e::path());
-    if (n == "rect") return Traversal::load_expected_element(node, context, e::rect());
-    if (n == "circle") return Traversal::load_expected_element(node, context, e::circle());
-    if (n == "ellipse") return Traversal::load_expected_element(node, context, e::ellipse());
-    if (n == "line") return Traversal::load_expected_element(node, context, e::line());
-    if (n == "polyline") return Traversal::load_expected_element(node, context, e::polyline());
-    if (n == "polygon") return Traversal::load_expected_element(node, context, e::polygon());
-    return false;
+    const std::string_view name = Name(node);
+    bool loaded = false;
+    const auto load = [&](const auto& element) {
+        if (loaded || name != element.name) return;
+        loaded = true;
+        Traversal::load_expected_element(node, context,
+                                         typename std::decay_t<decltype(element)>::tag());
+    };
+    std::apply([&](const auto&... element) { (load(element), ...); },
+               std::tuple_cat(kShapeElements, kContainerElements));
+    return loaded;
 }
 
 // The transform attribute of an element SVG++ is not asked to read (a, switch, use).
@@ -341,11 +371,6 @@ bool ApplyTransformAttribute(const xmlNode* node, Context& context) {
     if (!GetAttribute(node, "transform", &text)) return true;
     return svgpp::value_parser<svgpp::tag::type::transform_list, svgpp::error_policy<ErrorPolicy>>::
         parse(svgpp::tag::attribute::transform(), context, text, svgpp::tag::source::attribute());
-}
-
-bool IsShapeName(std::string_view n) {
-    return n == "path" || n == "rect" || n == "circle" || n == "ellipse" || n == "line" ||
-           n == "polyline" || n == "polygon";
 }
 
 // Rejects element nesting deeper than the recursive parsers can safely take, before they run.
@@ -410,22 +435,103 @@ int64_t CountShapes(const xmlNode* node) {
     return n;
 }
 
-// Inside one of the chosen layers: an editor layer by its label, or a top-level group by its id.
+// Whether `node` is a layer called `name`: an editor layer by its label, or a top-level group
+// by its id.
+bool IsLayerNamed(const Reader& r, const xmlNode* node, const std::string& name) {
+    std::string value;
+    if (GetNsAttribute(node, "groupmode", kInkscapeNamespace, &value) && value == "layer" &&
+        GetNsAttribute(node, "label", kInkscapeNamespace, &value) && value == name)
+        return true;
+    return node->parent == r.root && Is(node, "g") && GetAttribute(node, "id", &value) &&
+           value == name;
+}
+
+// Inside one of the chosen layers.
 bool InLayers(const Reader& r, const xmlNode* node) {
     for (const xmlNode* a = node; a != nullptr && a != r.root; a = a->parent) {
         if (a->type != XML_ELEMENT_NODE) continue;
-        std::string value;
-        if (GetNsAttribute(a, "groupmode", kInkscapeNamespace, &value) && value == "layer" &&
-            GetNsAttribute(a, "label", kInkscapeNamespace, &value) &&
-            std::find(r.options.layers.begin(), r.options.layers.end(), value) !=
-                r.options.layers.end())
-            return true;
-        if (a->parent == r.root && Is(a, "g") && GetAttribute(a, "id", &value) &&
-            std::find(r.options.layers.begin(), r.options.layers.end(), value) !=
-                r.options.layers.end())
+        for (const std::string& layer : r.options.layers)
+            if (IsLayerNamed(r, a, layer)) return true;
+    }
+    return false;
+}
+
+bool HasChosenId(const Reader& r, const xmlNode* node) {
+    for (const xmlNode* a = node; a != nullptr; a = a->parent) {
+        std::string id;
+        if (a->type == XML_ELEMENT_NODE && GetAttribute(a, "id", &id) &&
+            std::find(r.options.ids.begin(), r.options.ids.end(), id) != r.options.ids.end())
             return true;
     }
     return false;
+}
+
+// One of the chosen elements, or inside one; a shape drawn through <use> also when a <use> that
+// draws it is.
+bool InChosenIds(const Reader& r, const xmlNode* shape) {
+    if (HasChosenId(r, shape)) return true;
+    return std::any_of(r.useStack.begin(), r.useStack.end(),
+                       [&](const xmlNode* use) { return HasChosenId(r, use); });
+}
+
+// The style an element has where it stands in the document.
+ComputedStyle StyleWhereItStands(const Reader& r, const xmlNode* node) {
+    std::vector<const xmlNode*> chain;
+    for (const xmlNode* a = node; a != nullptr && a->type == XML_ELEMENT_NODE; a = a->parent)
+        chain.push_back(a);
+    ComputedStyle style;
+    for (auto it = chain.rbegin(); it != chain.rend(); ++it) style = r.sheet->Compute(*it, style);
+    return style;
+}
+
+// Every layer and id asked for is in the document: a name that matches nothing is a mistake to
+// say, not an empty result. A layer that is never drawn is worth a warning.
+void CheckChoices(Reader& r) {
+    for (const std::string& id : r.options.ids)
+        if (r.ids.find(id) == r.ids.end())
+            throw ReadError(r.file, 0, "--id " + id + ": no element has this id");
+    if (r.options.layers.empty()) return;
+    std::vector<const xmlNode*> layers;  // every editor layer and top-level group
+    std::vector<const xmlNode*> stack{r.root};
+    while (!stack.empty()) {
+        const xmlNode* node = stack.back();
+        stack.pop_back();
+        for (const xmlNode* c = node->children; c != nullptr; c = c->next) {
+            if (c->type != XML_ELEMENT_NODE || !IsSvgElement(c)) continue;
+            std::string mode;
+            if (Is(c, "g") &&
+                (node == r.root ||
+                 (GetNsAttribute(c, "groupmode", kInkscapeNamespace, &mode) && mode == "layer")))
+                layers.push_back(c);
+            stack.push_back(c);
+        }
+    }
+    for (const std::string& name : r.options.layers) {
+        bool found = false, drawn = false;
+        for (const xmlNode* layer : layers) {
+            if (!IsLayerNamed(r, layer, name)) continue;
+            found = true;
+            const ComputedStyle style = StyleWhereItStands(r, layer);
+            drawn = drawn || !(style.displayNone || style.visibility == "hidden");
+        }
+        if (!found) {
+            std::string known;
+            for (const xmlNode* layer : layers) {
+                std::string label;
+                if (!GetNsAttribute(layer, "label", kInkscapeNamespace, &label) &&
+                    !GetAttribute(layer, "id", &label))
+                    continue;
+                known += (known.empty() ? "" : ", ") + ("'" + label + "'");
+            }
+            throw ReadError(r.file, 0,
+                            "--layer " + name + ": no layer has this label or id" +
+                                (known.empty() ? " (the drawing has no layers)"
+                                               : " (the layers: " + known + ")"));
+        }
+        if (!drawn)
+            r.notes.push_back((r.file.empty() ? std::string("<input>") : r.file) + ": layer '" +
+                              name + "' is hidden: nothing in it is dashed");
+    }
 }
 
 // The user space an element's parent establishes where the element is defined (for a shape that
@@ -444,20 +550,81 @@ Affine DefinitionMatrix(Reader& r, xmlNode* node) {
     return m;
 }
 
+double DasharrayPeriod(const std::string& text);
+
+bool StrokeVisible(const ComputedStyle& style) {
+    return style.stroke != "none" && style.strokeWidth > 0 && style.strokeOpacity > 0;
+}
+
+// Fills are never dashed unless all is asked for: a leftover dash array under stroke:none is
+// not a dashed stroke, nor is one that a viewer draws solid.
 bool Selected(const Reader& r, const ComputedStyle& style) {
     switch (r.options.select) {
         case Select::All:
             return true;
         case Select::Stroked:
-            return style.stroke != "none";
+            return StrokeVisible(style);
         case Select::Dasharray:
-            return style.dasharray != "none";
+            return StrokeVisible(style) && DasharrayPeriod(style.dasharray) > 0;
     }
     return true;
 }
 
 void VisitChildren(Reader& r, xmlNode* node, const ComputedStyle& style, const Affine& m);
 void VisitElement(Reader& r, xmlNode* el, const ComputedStyle& parentStyle, const Affine& m);
+
+// The user's language for systemLanguage, from the locale ("en" where none is set).
+std::string UserLanguage() {
+    for (const char* name : {"LC_ALL", "LC_MESSAGES", "LANG"}) {
+        const char* v = std::getenv(name);
+        if (v == nullptr || *v == '\0') continue;
+        std::string lang(v, std::strcspn(v, "_.@"));
+        if (lang == "C" || lang == "POSIX") break;
+        for (char& c : lang) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+        return lang;
+    }
+    return "en";
+}
+
+// The conditional attributes of a <switch> child: no extension is supported, every feature is,
+// and a language matches the user's or one of its subtags ("en" matches "en-GB").
+bool ConditionsHold(const xmlNode* el) {
+    std::string v;
+    if (GetAttribute(el, "requiredExtensions", nullptr)) return false;
+    if (GetAttribute(el, "requiredFeatures", &v) &&
+        v.find_first_not_of(" \t\r\n") == std::string::npos)
+        return false;
+    if (!GetAttribute(el, "systemLanguage", &v)) return true;
+    static const std::string user = UserLanguage();
+    std::size_t i = 0;
+    while (i <= v.size()) {
+        std::size_t j = v.find(',', i);
+        if (j == std::string::npos) j = v.size();
+        std::string tag = v.substr(i, j - i);
+        tag.erase(0, tag.find_first_not_of(" \t\r\n"));
+        tag.erase(tag.find_last_not_of(" \t\r\n") + 1);
+        for (char& c : tag) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+        if (tag == user || tag.rfind(user + "-", 0) == 0) return true;
+        i = j + 1;
+    }
+    return false;
+}
+
+// A <switch> draws only its first child whose conditions hold; the others are never drawn.
+void VisitSwitch(Reader& r, xmlNode* sw, const ComputedStyle& style, const Affine& m) {
+    bool chosen = false;
+    for (xmlNode* c = sw->children; c != nullptr; c = c->next) {
+        if (c->type != XML_ELEMENT_NODE || !IsSvgElement(c) || Is(c, "title") || Is(c, "desc") ||
+            Is(c, "metadata"))
+            continue;
+        if (!chosen && ConditionsHold(c)) {
+            chosen = true;
+            VisitElement(r, c, style, m);
+        } else {
+            r.counts.hidden += CountShapes(c);
+        }
+    }
+}
 
 void VisitShape(Reader& r, xmlNode* el, const ComputedStyle& parentStyle, const Affine& m) {
     if (!r.decided.insert(el).second) return;
@@ -471,7 +638,8 @@ void VisitShape(Reader& r, xmlNode* el, const ComputedStyle& parentStyle, const 
         return;
     }
     const xmlNode* anchor = r.useStack.empty() ? el : r.useStack.front();
-    if (!Selected(r, style) || (!r.options.layers.empty() && !InLayers(r, anchor))) {
+    if (!Selected(r, style) || (!r.options.layers.empty() && !InLayers(r, anchor)) ||
+        (!r.options.ids.empty() && !InChosenIds(r, el))) {
         ++r.counts.leftAlone;
         return;
     }
@@ -566,21 +734,13 @@ void VisitElement(Reader& r, xmlNode* el, const ComputedStyle& parentStyle, cons
         return;
     }
     if (c.disabled()) return;  // a nested viewport of zero size
+    if (name == "switch") return VisitSwitch(r, el, style, c.matrix());
     VisitChildren(r, el, style, c.matrix());
 }
 
 void VisitChildren(Reader& r, xmlNode* node, const ComputedStyle& style, const Affine& m) {
     for (xmlNode* c = node->children; c != nullptr; c = c->next)
         if (c->type == XML_ELEMENT_NODE) VisitElement(r, c, style, m);
-}
-
-void CollectIds(Reader& r, xmlNode* node) {
-    for (xmlNode* c = node; c != nullptr; c = c->next) {
-        if (c->type != XML_ELEMENT_NODE) continue;
-        std::string id;
-        if (GetAttribute(c, "id", &id)) r.ids.emplace(id, c);  // the first of a repeated id wins
-        CollectIds(r, c->children);
-    }
 }
 
 // A plain number or px length, for percentages when there is no viewBox.
@@ -590,10 +750,6 @@ bool ParsePlainLength(const std::string& text, double& value) {
     if (end == text.c_str() || !std::isfinite(value) || value <= 0) return false;
     const std::string rest = end;
     return rest.empty() || rest == "px";
-}
-
-bool Near(Vec2 a, Vec2 b, double eps) {
-    return std::fabs(a.x - b.x) <= eps && std::fabs(a.y - b.y) <= eps;
 }
 
 // The dash array's period in the shape's user units (an odd list repeats to an even one); 0 when
@@ -643,142 +799,201 @@ std::string Trimmed(std::string s) {
     return s;
 }
 
-}  // namespace
-
-Document ReadSvg(std::string text, const std::string& file, const ReadOptions& options) {
-    Reader reader;
-    reader.file = file;
-    reader.options = options;
-    CheckNesting(text, reader);
-    if (text.size() > static_cast<std::size_t>(INT32_MAX))
-        throw ReadError(file, 0, "the file is larger than 2 GiB");
+// The document parsed by libxml2 into scene.doc; malformed XML is a ReadError.
+void Parse(const std::string& text, const std::string& file, SvgScene& scene) {
     InitLibxml();
-
-    auto scene = std::make_shared<SvgScene>();
-    {
-        std::unique_ptr<xmlParserCtxt, void (*)(xmlParserCtxtPtr)> ctxt(xmlNewParserCtxt(),
-                                                                        xmlFreeParserCtxt);
-        if (!ctxt) throw std::bad_alloc();
-        scene->doc = xmlCtxtReadMemory(
-            ctxt.get(), text.data(), static_cast<int>(text.size()), nullptr, nullptr,
-            XML_PARSE_NONET | XML_PARSE_NOERROR | XML_PARSE_NOWARNING | XML_PARSE_BIG_LINES);
-        if (scene->doc == nullptr || !ctxt->wellFormed) {
-            const xmlError* e = xmlCtxtGetLastError(ctxt.get());
-            const std::string why = e != nullptr && e->message != nullptr
-                                        ? Trimmed(e->message)
-                                        : std::string("not well-formed");
-            throw ReadError(file, e != nullptr ? e->line : 0, "malformed XML: " + why);
-        }
+    std::unique_ptr<xmlParserCtxt, void (*)(xmlParserCtxtPtr)> ctxt(xmlNewParserCtxt(),
+                                                                    xmlFreeParserCtxt);
+    if (!ctxt) throw std::bad_alloc();
+    scene.doc = xmlCtxtReadMemory(
+        ctxt.get(), text.data(), static_cast<int>(text.size()), nullptr, nullptr,
+        XML_PARSE_NONET | XML_PARSE_NOERROR | XML_PARSE_NOWARNING | XML_PARSE_BIG_LINES);
+    if (scene.doc == nullptr || !ctxt->wellFormed) {
+        const xmlError* e = xmlCtxtGetLastError(ctxt.get());
+        const std::string why = e != nullptr && e->message != nullptr
+                                    ? Trimmed(e->message)
+                                    : std::string("not well-formed");
+        throw ReadError(file, e != nullptr ? e->line : 0, "malformed XML: " + why);
     }
-    std::size_t at = text.compare(0, 3, "\xEF\xBB\xBF") == 0 ? 3 : 0;
-    scene->hasDeclaration = text.compare(at, 5, "<?xml") == 0;
+    const std::size_t at = text.compare(0, 3, "\xEF\xBB\xBF") == 0 ? 3 : 0;
+    scene.hasDeclaration = text.compare(at, 5, "<?xml") == 0;
+}
 
-    xmlNode* root = xmlDocGetRootElement(scene->doc);
-    if (root == nullptr) throw ReadError(file, 0, "no XML element");
-    if (!Is(root, "svg") || !IsSvgElement(root))
-        throw ReadError(file, LineOf(root),
-                        "the root element is <" + std::string(Name(root)) + ">, not <svg>");
-    reader.root = root;
+// The root's units and viewport: what percentages resolve against, how a length of the command
+// line converts to root user units, and the root user space to the page.
+struct Page {
+    bool hasViewBox = false;
+    double viewBox[4] = {0, 0, 0, 0};
+    double unitsPerPx = 1;  // root user units per CSS px
+};
 
-    Document doc;
+Page ReadPage(Reader& reader, xmlNode* root, Document& doc) {
+    Page page;
     std::string v;
     if (GetAttribute(root, "width", &v)) doc.svgWidth = v;
     if (GetAttribute(root, "height", &v)) doc.svgHeight = v;
     if (GetAttribute(root, "viewBox", &v)) doc.svgViewBox = v;
-    double viewBox[4] = {0, 0, 0, 0};
-    const bool hasViewBox = doc.svgViewBox && detail::ParseViewBox(*doc.svgViewBox, viewBox);
+    const double(&viewBox)[4] = page.viewBox;
+    page.hasViewBox = doc.svgViewBox && detail::ParseViewBox(*doc.svgViewBox, page.viewBox);
     double width = 0, height = 0;
-    if (hasViewBox) {
+    if (page.hasViewBox) {
         reader.lengths.set_viewport_size(viewBox[2], viewBox[3]);
     } else if (doc.svgWidth && doc.svgHeight && ParsePlainLength(*doc.svgWidth, width) &&
                ParsePlainLength(*doc.svgHeight, height)) {
         reader.lengths.set_viewport_size(width, height);
     }
-    // Root user units per CSS px, for lengths given on the command line.
-    double unitsPerPx = 1;
     double px = 0;
-    if (hasViewBox && doc.svgWidth && ParseLength(*doc.svgWidth, &px))
-        unitsPerPx = viewBox[2] / px;
-    else if (hasViewBox && doc.svgHeight && ParseLength(*doc.svgHeight, &px))
-        unitsPerPx = viewBox[3] / px;
-    if (!std::isfinite(unitsPerPx) || !(unitsPerPx > 0)) unitsPerPx = 1;
+    if (page.hasViewBox && doc.svgWidth && ParseLength(*doc.svgWidth, &px))
+        page.unitsPerPx = viewBox[2] / px;
+    else if (page.hasViewBox && doc.svgHeight && ParseLength(*doc.svgHeight, &px))
+        page.unitsPerPx = viewBox[3] / px;
+    if (!std::isfinite(page.unitsPerPx) || !(page.unitsPerPx > 0)) page.unitsPerPx = 1;
     double heightPx = 0;
-    if (hasViewBox && px > 0 && doc.svgWidth && doc.svgHeight && ParseLength(*doc.svgWidth, &px) &&
-        ParseLength(*doc.svgHeight, &heightPx) && GetAttribute(root, "preserveAspectRatio", &v) &&
-        v.find("none") != std::string::npos) {
+    if (page.hasViewBox && px > 0 && doc.svgWidth && doc.svgHeight &&
+        ParseLength(*doc.svgWidth, &px) && ParseLength(*doc.svgHeight, &heightPx) &&
+        GetAttribute(root, "preserveAspectRatio", &v) && v.find("none") != std::string::npos) {
         // Stretched: x keeps its units, y is scaled to match, so lengths compare as on paper.
         const double stretch = (heightPx / viewBox[3]) / (px / viewBox[2]);
         if (std::isfinite(stretch) && stretch > 0) reader.page = Affine::Scale(1, stretch);
     }
+    return page;
+}
 
+// The walk over what is drawn: the shapes the selection picks land in reader.found.
+void Walk(Reader& reader, xmlNode* root) {
     reader.sheet = std::make_unique<StyleSheet>(root);
-    CollectIds(reader, root);
+    reader.ids = CollectIds(root);
+    CheckChoices(reader);
     try {
         VisitChildren(reader, root, reader.sheet->Compute(root, ComputedStyle{}), reader.page);
     } catch (const ReadError&) {
         throw;
     } catch (const std::exception& e) {
-        throw ReadError(file, 0, std::string("cannot read the SVG: ") + e.what());
+        throw ReadError(reader.file, 0, std::string("cannot read the SVG: ") + e.what());
     }
+}
 
-    // Tolerance relative to the drawing: its viewBox, else the box around every control point.
+// The drawing's size (its viewBox, else the box around every control point) and the flattening
+// tolerance in root user units: the one asked for, else relative to that size.
+struct Flattening {
+    double size = 0, tolerance = 0;
+};
+
+Flattening FlatteningFor(const Reader& reader, const Page& page) {
     Vec2 lo{HUGE_VAL, HUGE_VAL}, hi{-HUGE_VAL, -HUGE_VAL};
     for (const Found& shape : reader.found)
         for (const Subpath& subpath : shape.subpaths) GrowBounds(subpath, lo, hi);
-    double size = hasViewBox ? std::hypot(viewBox[2], viewBox[3])
+    Flattening f;
+    f.size = page.hasViewBox ? std::hypot(page.viewBox[2], page.viewBox[3])
                              : (lo.x <= hi.x ? std::hypot(hi.x - lo.x, hi.y - lo.y) : 0);
-    if (!std::isfinite(size)) size = std::numeric_limits<double>::max();
-    double tolerance = options.tolerance > 0 && std::isfinite(options.tolerance)
-                           ? options.tolerance * unitsPerPx
-                           : size * 1e-4;
-    if (!(tolerance > 0) || !std::isfinite(tolerance)) tolerance = 1e-4;
-    scene->drawingSize = size;
+    if (!std::isfinite(f.size)) f.size = std::numeric_limits<double>::max();
+    const double asked = reader.options.tolerance;
+    f.tolerance = asked > 0 && std::isfinite(asked) ? asked * page.unitsPerPx : f.size * 1e-4;
+    if (!(f.tolerance > 0) || !std::isfinite(f.tolerance)) f.tolerance = 1e-4;
+    return f;
+}
 
+// One subpath flattened into a segment, in the root's user space: repeated points dropped, a
+// closed loop ending on its last distinct point, or, measured open by request, on its start
+// again. False for a point that is not finite once flattened.
+bool SegmentOf(const Subpath& subpath, const Flattening& flattening,
+               std::optional<bool> forcedClosed, std::vector<Vec2>& points,
+               std::vector<Point>& segment) {
+    points.clear();
+    segment.clear();
+    Flatten(subpath, flattening.tolerance, points);
+    // An ellipse can reach past the largest double even when its centre and axes do not.
+    if (!std::all_of(points.begin(), points.end(),
+                     [](Vec2 p) { return std::isfinite(p.x) && std::isfinite(p.y); }))
+        return false;
+    const double eps = SamePointTolerance(subpath.start, flattening.size);
+    segment.reserve(points.size() + 1);
+    for (const Vec2& p : points)
+        if (segment.empty() || !Near({segment.back().x, segment.back().y}, p, eps))
+            segment.push_back({p.x, p.y, 0});
+    const auto endsAtStart = [&] {
+        return segment.size() > 1 && Near({segment.back().x, segment.back().y},
+                                          {segment.front().x, segment.front().y}, eps);
+    };
+    if (subpath.closed && forcedClosed == std::optional<bool>(false)) {
+        // Measured open by request: the closing edge must be there to be dashed.
+        if (segment.size() > 1 && !endsAtStart()) segment.push_back(segment.front());
+    } else if (subpath.closed && endsAtStart()) {
+        segment.pop_back();  // a closed loop ends on its last distinct point
+    }
+    return true;
+}
+
+// Dashes a period asks for on a segment: one per period of its length, at least one.
+int64_t PeriodCount(const std::vector<Point>& segment, bool closed, double period) {
+    double length = 0;
+    for (std::size_t i = 1; i < segment.size(); ++i)
+        length += std::hypot(segment[i].x - segment[i - 1].x, segment[i].y - segment[i - 1].y);
+    if (closed)
+        length +=
+            std::hypot(segment.front().x - segment.back().x, segment.front().y - segment.back().y);
+    const double count = std::max(1.0, std::round(length / period));
+    return count < INT32_MAX ? static_cast<int64_t>(count) : INT32_MAX;
+}
+
+// The period of a shape's subpaths in root user units (0: none): its own dash array's when that
+// is asked for and it has one, else the one given.
+double PeriodFor(const Reader& reader, const Page& page, const Found& shape) {
+    if (reader.options.periodFromDasharray) {
+        const double own =
+            DasharrayPeriod(shape.style.dasharray) * std::sqrt(std::fabs(shape.toPage.Det()));
+        if (std::isfinite(own) && own > 0) return own;
+    }
+    const double period = reader.options.period * page.unitsPerPx;
+    return std::isfinite(period) && period > 0 ? period : 0;
+}
+
+// What the writer needs to know of a dashed shape.
+SvgShape KeptShape(const Reader& reader, const Found& shape) {
+    SvgShape kept;
+    kept.node = shape.node;
+    kept.toPage = shape.toPage;
+    kept.keepFill = shape.style.fill != "none" && shape.tag != "line";  // a line has no area
+    kept.throughUse = shape.throughUse;
+    // Markers are drawn on paths, lines, polylines and polygons only.
+    kept.markers = shape.tag != "rect" && shape.tag != "circle" && shape.tag != "ellipse" &&
+                   (shape.style.markerStart != "none" || shape.style.markerMid != "none" ||
+                    shape.style.markerEnd != "none");
+    if (shape.style.dasharray != "none") {
+        std::string own;
+        kept.inheritsDasharray = !GetAttribute(shape.node, "stroke-dasharray", nullptr) &&
+                                 !(GetAttribute(shape.node, "style", &own) &&
+                                   own.find("stroke-dasharray") != std::string::npos);
+    }
+    if (const auto uses = reader.usesOf.find(shape.node); uses != reader.usesOf.end())
+        kept.uses = uses->second;
+    if (shape.style.stroke == "none")
+        kept.outlinePaint = kept.keepFill && shape.style.fill.rfind("url(", 0) != 0
+                                ? shape.style.fill
+                                : std::string("black");
+    return kept;
+}
+
+// The line objects of every shape found: without a period one object for a shape's closed
+// subpaths and one for its open ones, with a period one per subpath.
+void BuildObjects(Reader& reader, const Page& page, const Flattening& flattening, Document& doc,
+                  SvgScene& scene) {
     std::size_t total = 0;
     std::vector<Vec2> points;
-    for (Found& shape : reader.found) {
-        double period = options.period * unitsPerPx;
-        if (options.periodFromDasharray) {
-            const Affine& t = shape.toPage;
-            period = DasharrayPeriod(shape.style.dasharray) *
-                     std::sqrt(std::fabs(t.a * t.d - t.b * t.c));
-        }
-        if (!std::isfinite(period) || period < 0) period = 0;
-        const std::size_t shapeIndex = scene->shapes.size();
+    std::vector<Point> segment;
+    for (const Found& shape : reader.found) {
+        const double period = PeriodFor(reader, page, shape);
+        const std::size_t shapeIndex = scene.shapes.size();
         const std::size_t firstObject = doc.objects.size();
-        // Without a period: one object for the closed subpaths, one for the open ones.
-        std::ptrdiff_t byKind[2] = {-1, -1};
+        std::ptrdiff_t byKind[2] = {-1, -1};  // without a period: the open and the closed object
         bool finite = true;
         for (const Subpath& subpath : shape.subpaths) {
-            points.clear();
-            Flatten(subpath, tolerance, points);
-            // An ellipse can reach past the largest double even when its centre and axes do not.
-            finite = std::all_of(points.begin(), points.end(),
-                                 [](Vec2 p) { return std::isfinite(p.x) && std::isfinite(p.y); });
+            finite = SegmentOf(subpath, flattening, reader.options.closed, points, segment);
             if (!finite) break;
-            // Rounding (relative moves, transforms) can leave a point a hair off the one it
-            // repeats.
-            const double eps =
-                1e-9 * (std::fabs(subpath.start.x) + std::fabs(subpath.start.y) + size);
-            std::vector<Point> segment;
-            segment.reserve(points.size() + 1);
-            for (const Vec2& p : points)
-                if (segment.empty() || !Near({segment.back().x, segment.back().y}, p, eps))
-                    segment.push_back({p.x, p.y, 0});
-            const auto endsAtStart = [&] {
-                return segment.size() > 1 && Near({segment.back().x, segment.back().y},
-                                                  {segment.front().x, segment.front().y}, eps);
-            };
-            if (subpath.closed && options.closed == std::optional<bool>(false)) {
-                // Measured open by request: the closing edge must be there to be dashed.
-                if (segment.size() > 1 && !endsAtStart()) segment.push_back(segment.front());
-            } else if (subpath.closed && endsAtStart()) {
-                segment.pop_back();  // a closed loop ends on its last distinct point
-            }
             if (segment.size() < 2) continue;  // a lone move-to draws nothing
             total += segment.size();
             if (total > kMaxPoints)
-                throw ReadError(file, 0,
+                throw ReadError(reader.file, 0,
                                 "the curves flatten to more than " + std::to_string(kMaxPoints) +
                                     " points; use a larger tolerance");
             const Vec2 seam{segment.front().x, segment.front().y};
@@ -789,72 +1004,78 @@ Document ReadSvg(std::string text, const std::string& file, const ReadOptions& o
                 object.name = shape.name;
                 object.closed = subpath.closed;
                 if (period > 0) {
-                    double length = 0;
-                    for (std::size_t i = 1; i < segment.size(); ++i)
-                        length += std::hypot(segment[i].x - segment[i - 1].x,
-                                             segment[i].y - segment[i - 1].y);
-                    if (subpath.closed)
-                        length += std::hypot(segment.front().x - segment.back().x,
-                                             segment.front().y - segment.back().y);
-                    const double count = std::max(1.0, std::round(length / period));
-                    object.dashCount = count < INT32_MAX ? static_cast<int64_t>(count) : INT32_MAX;
+                    object.dashCount = PeriodCount(segment, subpath.closed, period);
                 }
                 objectIndex = doc.objects.size();
                 if (period <= 0) kind = static_cast<std::ptrdiff_t>(objectIndex);
                 doc.objects.push_back(std::move(object));
-                scene->objects.push_back(SvgObject{shapeIndex, {}});
+                scene.objects.push_back(SvgObject{shapeIndex, {}});
             } else {
                 objectIndex = static_cast<std::size_t>(kind);
             }
-            doc.objects[objectIndex].segments.push_back(std::move(segment));
-            if (subpath.closed) scene->objects[objectIndex].seams.push_back(seam);
+            doc.objects[objectIndex].segments.push_back(segment);
+            if (subpath.closed) scene.objects[objectIndex].seams.push_back(seam);
         }
         if (!finite) {
             doc.objects.resize(firstObject);
-            scene->objects.resize(firstObject);
+            scene.objects.resize(firstObject);
             reader.Skip(shape.node, "a point is not finite once flattened",
                         "<" + shape.tag + " " + shape.name + ">");
             ++reader.counts.skipped;
             continue;
         }
         if (doc.objects.size() == firstObject) continue;
-        SvgShape kept;
-        kept.node = shape.node;
-        kept.toPage = shape.toPage;
-        kept.keepFill = shape.style.fill != "none" && shape.tag != "line";  // a line has no area
-        kept.throughUse = shape.throughUse;
-        if (shape.style.dasharray != "none") {
-            std::string own;
-            kept.inheritsDasharray = !GetAttribute(shape.node, "stroke-dasharray", nullptr) &&
-                                     !(GetAttribute(shape.node, "style", &own) &&
-                                       own.find("stroke-dasharray") != std::string::npos);
-        }
-        if (const auto uses = reader.usesOf.find(shape.node); uses != reader.usesOf.end())
-            kept.uses = uses->second;
-        if (shape.style.stroke == "none")
-            kept.outlinePaint = kept.keepFill && shape.style.fill.rfind("url(", 0) != 0
-                                    ? shape.style.fill
-                                    : std::string("black");
-        scene->shapes.push_back(std::move(kept));
+        scene.shapes.push_back(KeptShape(reader, shape));
         ++reader.counts.dashed;
     }
+}
+
+// One line per kind of skipped construct: its first place and how many more.
+std::vector<std::string> Warnings(const Reader& reader) {
+    std::vector<std::string> lines = reader.notes;
     for (const std::string& kind : reader.kindOrder) {
-        const Reader::Kind& k = reader.skipped[kind];
+        const Reader::Kind& k = reader.skipped.at(kind);
         std::string line = k.first;
         if (k.count > 1) line += " (and " + std::to_string(k.count - 1) + " more like it)";
-        reader.warnings().push_back(line);
+        lines.push_back(line);
     }
-    doc.warnings = std::move(reader.lines);
-    if (doc.objects.empty() && reader.counts.leftAlone == 0 && reader.counts.hidden == 0) {
-        std::string message =
-            "no shapes to dash (path, polyline, polygon, line, rect, circle, ellipse)";
-        if (!doc.warnings.empty())
-            message += "; " + std::to_string(reader.counts.skipped) +
-                       " skipped, the first: " + doc.warnings.front();
-        throw ReadError(file, 0, message);
-    }
-    doc.drawingSize = hasViewBox ? size : DrawingSize(doc);
+    return lines;
+}
+
+}  // namespace
+
+Document ReadSvg(std::string text, const std::string& file, const ReadOptions& options) {
+    Reader reader;
+    reader.file = file;
+    reader.options = options;
+    CheckNesting(text, reader);
+    if (text.size() > static_cast<std::size_t>(INT32_MAX))
+        throw ReadError(file, 0, "the file is larger than 2 GiB");
+    auto scene = std::make_shared<SvgScene>();
+    Parse(text, file, *scene);
+
+    xmlNode* root = xmlDocGetRootElement(scene->doc);
+    if (root == nullptr) throw ReadError(file, 0, "no XML element");
+    if (!Is(root, "svg") || !IsSvgElement(root))
+        throw ReadError(file, LineOf(root),
+                        "the root element is <" + std::string(Name(root)) + ">, not <svg>");
+    reader.root = root;
+
+    Document doc;
+    const Page page = ReadPage(reader, root, doc);
+    Walk(reader, root);
+    const Flattening flattening = FlatteningFor(reader, page);
+    scene->drawingSize = flattening.size;
+    scene->tolerance = flattening.tolerance;
+    for (const char* property : {"fill", "stroke", "stroke-opacity", "stroke-dasharray",
+                                 "marker-start", "marker-mid", "marker-end"})
+        if (reader.sheet->HasImportant(property)) scene->importantProperties.insert(property);
+    BuildObjects(reader, page, flattening, doc, *scene);
+    // A drawing with nothing to dash is still a drawing: it is written back as it is.
+    doc.warnings = Warnings(reader);
+    doc.drawingSize = page.hasViewBox ? flattening.size : DrawingSize(doc);
     doc.shapeCounts = reader.counts;
+    doc.tolerance = flattening.tolerance;
     doc.svgScene = std::move(scene);
     return doc;
 }

@@ -4,7 +4,10 @@
 
 #include <libxml/tree.h>
 
+#include <cmath>
 #include <cstddef>
+#include <map>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -20,6 +23,8 @@ struct SvgShape {
     bool keepFill = false;
     // A fill-only shape dashed by --select all: the sibling's stroke paint (its fill's colour).
     std::string outlinePaint;
+    // Markers drawn on its vertices: they stay where the original draws them.
+    bool markers = false;
     // Reached only through <use>: drawn where its instances are, not where it stands.
     bool throughUse = false;
     // Its dash array comes from a style sheet or an ancestor: removing its own declarations is
@@ -49,13 +54,26 @@ struct SvgScene {
     xmlDoc* doc = nullptr;
     bool hasDeclaration = false;  // the input began with <?xml ...?>
     double drawingSize = 0;       // root user units, for comparing points
+    double tolerance = 0;         // the flattening tolerance, root user units
+    // Properties some style rule declares !important.
+    std::set<std::string> importantProperties;
     std::vector<SvgShape> shapes;
     std::vector<SvgObject> objects;  // parallel to Document::objects
 };
 
-// A CSS declaration list ("a: b; c: d !important") edited: the named properties removed, then
-// `set` appended in order. Declarations are read with the SVG library's style parser.
-std::string EditStyle(const std::string& style, const std::vector<std::string>& remove,
-                      const std::vector<std::pair<std::string, std::string>>& set);
+constexpr const char kInkscapeNamespace[] = "http://www.inkscape.org/namespaces/inkscape";
+
+// How far two points of a drawing of size `size` may lie apart and still be the same point:
+// rounding (relative moves, transforms) leaves a repeated point a hair off the one it repeats.
+inline double SamePointTolerance(Vec2 p, double size) {
+    return 1e-9 * (std::fabs(p.x) + std::fabs(p.y) + size);
+}
+inline bool Near(Vec2 a, Vec2 b, double eps) {
+    return std::fabs(a.x - b.x) <= eps && std::fabs(a.y - b.y) <= eps;
+}
+
+// Every id of the tree under `root` (the first of a repeated id wins) and its element.
+using Ids = std::map<std::string, xmlNode*, std::less<>>;
+Ids CollectIds(xmlNode* root);
 
 }  // namespace korrand::io::detail

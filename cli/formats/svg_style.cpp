@@ -5,13 +5,13 @@
 
 #include <algorithm>
 #include <cctype>
+#include <cmath>
+#include <cstdlib>
 #include <cstring>
 #include <set>
 #include <string_view>
 
 #include <svgpp/parser/css_style_iterator.hpp>
-
-#include "svg_scene.h"
 
 namespace korrand::io::detail {
 namespace {
@@ -176,6 +176,23 @@ void Apply(ComputedStyle& style, const std::string& name, const std::string& raw
         style.stroke = inherit ? parent.stroke : (lower == "none" ? lower : value);
     } else if (name == "stroke-dasharray") {
         style.dasharray = inherit ? parent.dasharray : (lower == "none" ? lower : value);
+    } else if (name == "stroke-width" || name == "stroke-opacity") {
+        double& number = name == "stroke-width" ? style.strokeWidth : style.strokeOpacity;
+        char* end = nullptr;
+        const double v = std::strtod(value.c_str(), &end);
+        if (inherit)
+            number = name == "stroke-width" ? parent.strokeWidth : parent.strokeOpacity;
+        else if (end != value.c_str() && std::isfinite(v))  // anything else is not a value
+            number = v;
+    } else if (name == "marker-start" || name == "marker-mid" || name == "marker-end" ||
+               name == "marker") {
+        const auto set = [&](std::string& marker, const std::string& inherited) {
+            marker = inherit ? inherited : (lower == "none" ? lower : value);
+        };
+        if (name != "marker-mid" && name != "marker-end")
+            set(style.markerStart, parent.markerStart);
+        if (name != "marker-start" && name != "marker-end") set(style.markerMid, parent.markerMid);
+        if (name != "marker-start" && name != "marker-mid") set(style.markerEnd, parent.markerEnd);
     } else if (name == "visibility") {
         style.visibility = inherit ? parent.visibility : lower;
     } else if (name == "display") {
@@ -304,11 +321,11 @@ StyleSheet::StyleSheet(xmlNode* root) {
 
 ComputedStyle StyleSheet::Compute(const xmlNode* element, const ComputedStyle& parent) const {
     ComputedStyle style = parent;
-    style.displayNone = parent.displayNone;
     // Lowest precedence first: presentation attributes, sheet rules by specificity then order,
     // the style attribute, then the important sheet declarations and important style attribute.
-    static const char* const kProperties[] = {"fill", "stroke", "stroke-dasharray", "visibility",
-                                              "display"};
+    static const char* const kProperties[] = {
+        "fill",         "stroke",     "stroke-dasharray", "stroke-width", "stroke-opacity",
+        "marker-start", "marker-mid", "marker-end",       "visibility",   "display"};
     for (const char* p : kProperties) {
         std::string v;
         if (GetAttribute(element, p, &v)) Apply(style, p, v, parent);
@@ -329,6 +346,15 @@ ComputedStyle StyleSheet::Compute(const xmlNode* element, const ComputedStyle& p
             if (d.important == important) Apply(style, d.name, d.value, parent);
     }
     return style;
+}
+
+bool StyleSheet::HasImportant(const std::string& property) const {
+    for (const Rule& rule : rules_)
+        for (const Declaration& d : rule.declarations)
+            if (d.important &&
+                (d.name == property || (d.name == "marker" && property.rfind("marker-", 0) == 0)))
+                return true;
+    return false;
 }
 
 std::string EditStyle(const std::string& style, const std::vector<std::string>& remove,

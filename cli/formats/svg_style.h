@@ -17,6 +17,9 @@ struct ComputedStyle {
     std::string stroke = "none";
     std::string dasharray = "none";
     std::string visibility = "visible";
+    // Only whether they are zero matters: numbers as written, percentages as their number.
+    double strokeWidth = 1, strokeOpacity = 1;
+    std::string markerStart = "none", markerMid = "none", markerEnd = "none";
     // Not inherited, but an element under display:none is never drawn: carried down as a flag.
     bool displayNone = false;
 };
@@ -28,7 +31,9 @@ public:
     // The style of `element` whose parent (in the rendering tree: a <use> for an instance) has
     // computed style `parent`.
     ComputedStyle Compute(const xmlNode* element, const ComputedStyle& parent) const;
-    std::size_t RuleCount() const { return rules_.size(); }
+    // Whether some rule declares the property !important: a value set in a style attribute must
+    // be !important too to win over it.
+    bool HasImportant(const std::string& property) const;
 
     struct Compound {
         std::string tag;  // empty: any
@@ -54,6 +59,11 @@ public:
 private:
     std::vector<Rule> rules_;
 };
+
+// A CSS declaration list ("a: b; c: d !important") edited: the named properties removed, then
+// `set` appended in order. Declarations are read with the SVG library's style parser.
+std::string EditStyle(const std::string& style, const std::vector<std::string>& remove,
+                      const std::vector<std::pair<std::string, std::string>>& set);
 
 // The element's attribute without a namespace, if present.
 bool GetAttribute(const xmlNode* node, const char* name, std::string* value);

@@ -8,6 +8,7 @@
 #include <libxml/xmlsave.h>
 
 #include <algorithm>
+#include <charconv>
 #include <cmath>
 #include <cstring>
 #include <iterator>
@@ -15,7 +16,6 @@
 #include <memory>
 #include <optional>
 #include <ostream>
-#include <set>
 #include <stdexcept>
 #include <unordered_map>
 
@@ -203,8 +203,6 @@ void WriteSvg(std::ostream& out, const Document& doc, const WriteOptions& option
 
 namespace {
 
-constexpr const char kInkscapeNamespace[] = "http://www.inkscape.org/namespaces/inkscape";
-
 const xmlChar* X(const char* s) {
     return reinterpret_cast<const xmlChar*>(s);
 }
@@ -218,20 +216,11 @@ void MapNodes(xmlNode* a, xmlNode* b, std::unordered_map<const xmlNode*, xmlNode
     }
 }
 
-void CollectIds(const xmlNode* node, std::set<std::string>& ids) {
-    for (; node != nullptr; node = node->next) {
-        if (node->type != XML_ELEMENT_NODE) continue;
-        std::string id;
-        if (GetAttribute(node, "id", &id)) ids.insert(id);
-        CollectIds(node->children, ids);
-    }
-}
-
 // An id not yet in the document, made from `base`.
-std::string FreshId(std::set<std::string>& ids, const std::string& base) {
+std::string FreshId(Ids& ids, const std::string& base) {
     std::string id = base;
     for (int n = 2; ids.count(id) != 0; ++n) id = base + "-" + std::to_string(n);
-    ids.insert(id);
+    ids.emplace(id, nullptr);
     return id;
 }
 
@@ -265,6 +254,27 @@ void RemoveDashing(xmlNode* node) {
     EditStyleAttribute(node, {"stroke-dasharray", "stroke-dashoffset"}, {});
 }
 
+constexpr const char kSodipodiNamespace[] = "http://sodipodi.sourceforge.net/DTD/sodipodi-0.dtd";
+
+// The editor attributes from which Inkscape rebuilds a shape's geometry when it opens the file
+// (arcs, stars, spirals, offsets, live path effects, connectors, node types): on dashes they
+// would bring the original shape back.
+void RemoveRegenerating(xmlNode* node) {
+    static const char* const kSodipodi[] = {
+        "type",      "cx",         "cy",     "rx",       "ry", "start",    "end",
+        "open",      "arc-type",   "sides",  "r1",       "r2", "arg1",     "arg2",
+        "expansion", "revolution", "radius", "argument", "t0", "nodetypes"};
+    static const char* const kInkscape[] = {
+        "original-d",           "path-effect",        "flatsided",      "rounded",
+        "randomized",           "original",           "radius",         "href",
+        "connector-type",       "connection-start",   "connection-end", "connection-start-point",
+        "connection-end-point", "connector-curvature"};
+    for (const char* name : kSodipodi)
+        if (xmlAttr* a = xmlHasNsProp(node, X(name), X(kSodipodiNamespace))) xmlRemoveProp(a);
+    for (const char* name : kInkscape)
+        if (xmlAttr* a = xmlHasNsProp(node, X(name), X(kInkscapeNamespace))) xmlRemoveProp(a);
+}
+
 // The element becomes a path with data `d`, its other attributes kept.
 void BecomePath(xmlNode* node, const std::string& d) {
     static const char* const kGeometry[] = {"x",  "y",  "width", "height", "rx",
@@ -287,10 +297,8 @@ std::vector<std::vector<Point>> JoinSeams(const LineObject& dashed, const SvgObj
                                           double size) {
     std::vector<std::vector<Point>> pieces = dashed.segments;
     for (const Vec2& seam : source.seams) {
-        const double eps = 1e-9 * (std::fabs(seam.x) + std::fabs(seam.y) + size);
-        const auto at = [&](const Point& p) {
-            return std::fabs(p.x - seam.x) <= eps && std::fabs(p.y - seam.y) <= eps;
-        };
+        const double eps = SamePointTolerance(seam, size);
+        const auto at = [&](const Point& p) { return Near({p.x, p.y}, seam, eps); };
         std::size_t ending = pieces.size(), starting = pieces.size();
         for (std::size_t i = 0; i < pieces.size(); ++i) {
             if (pieces[i].size() < 2) continue;
@@ -305,8 +313,54 @@ std::vector<std::vector<Point>> JoinSeams(const LineObject& dashed, const SvgObj
     return pieces;
 }
 
-std::string PathData(const std::vector<std::vector<Point>>& pieces, const Affine& toUser) {
+// A coordinate rounded to `decimals` places, trailing zeros dropped; shortest round-trip form
+// when decimals < 0 or the fixed form would not fit.
+void AppendCoordinate(std::string& out, double v, int decimals) {
+    char buf[48];
+    const auto r =
+        decimals < 0 ? std::to_chars_result{nullptr, std::errc::value_too_large}
+                     : std::to_chars(buf, buf + sizeof buf, v, std::chars_format::fixed, decimals);
+    if (r.ec != std::errc()) {
+        AppendDouble(out, v);
+        return;
+    }
+    const char* end = r.ptr;
+    if (std::memchr(buf, '.', static_cast<std::size_t>(end - buf)) != nullptr) {
+        while (end[-1] == '0') --end;
+        if (end[-1] == '.') --end;
+    }
+    if (end - buf == 2 && buf[0] == '-' && buf[1] == '0') {
+        out += '0';
+        return;
+    }
+    out.append(buf, static_cast<std::size_t>(end - buf));
+}
+
+// Decimals for coordinates in a shape's user space: enough that rounding moves a point by at
+// most a tenth of the flattening tolerance on the page (-1: every digit).
+int DecimalsFor(const SvgScene& scene, const Affine& toPage) {
+    // The most a distance of the shape's user space grows on the page: the larger singular value.
+    const double sum =
+        toPage.a * toPage.a + toPage.b * toPage.b + toPage.c * toPage.c + toPage.d * toPage.d;
+    const double det = toPage.Det();
+    const double stretch =
+        std::sqrt((sum + std::sqrt(std::max(0.0, sum * sum - 4 * det * det))) / 2);
+    const double step = scene.tolerance / 10 / stretch;
+    if (!(step > 0) || !std::isfinite(step)) return -1;
+    // Rounding both coordinates to 10^-n moves a point by up to 0.71 * 10^-n.
+    const double decimals = std::ceil(std::log10(0.7072 / step));
+    if (decimals > 17) return -1;
+    return decimals < 0 ? 0 : static_cast<int>(decimals);
+}
+
+std::string PathData(const std::vector<std::vector<Point>>& pieces, const Affine& toUser,
+                     int decimals) {
     std::string d;
+    const auto append = [&](Vec2 q) {
+        AppendCoordinate(d, q.x, decimals);
+        d += ' ';
+        AppendCoordinate(d, q.y, decimals);
+    };
     for (const auto& piece : pieces) {
         std::size_t drawn = 0;
         for (const Point& p : piece) {
@@ -314,31 +368,17 @@ std::string PathData(const std::vector<std::vector<Point>>& pieces, const Affine
                 drawn = 0;  // a non-finite point lifts the pen
                 continue;
             }
-            const Vec2 q = toUser({p.x, p.y});
             d += drawn == 0 ? (d.empty() ? "M" : " M") : (drawn == 1 ? " L" : " ");
-            AppendDouble(d, q.x);
-            d += ' ';
-            AppendDouble(d, q.y);
+            append(toUser({p.x, p.y}));
             ++drawn;
         }
         if (drawn == 1) {
             // A lone point: a zero-length line, which round caps draw as a dot.
-            const Vec2 q = toUser({piece.back().x, piece.back().y});
             d += " L";
-            AppendDouble(d, q.x);
-            d += ' ';
-            AppendDouble(d, q.y);
+            append(toUser({piece.back().x, piece.back().y}));
         }
     }
     return d;
-}
-
-Affine Inverse(const Affine& m) {
-    const double det = m.a * m.d - m.b * m.c;
-    Affine r{m.d / det, -m.b / det, -m.c / det, m.a / det, 0, 0};
-    r.e = -(r.a * m.e + r.c * m.f);
-    r.f = -(r.b * m.e + r.d * m.f);
-    return r;
 }
 
 std::string MatrixText(const Affine& m) {
@@ -354,8 +394,7 @@ std::string MatrixText(const Affine& m) {
 // top-level element that holds the first dashed shape, so a background drawn before it does
 // not hide it. Its label starts with '%', which plotting tools take as a layer not to draw.
 void AddPreviewLayer(xmlDoc* copy, const SvgScene& scene,
-                     const std::unordered_map<const xmlNode*, xmlNode*>& map,
-                     std::set<std::string>& ids) {
+                     const std::unordered_map<const xmlNode*, xmlNode*>& map, Ids& ids) {
     xmlNode* root = xmlDocGetRootElement(copy);
     xmlNode* before = nullptr;
     for (const SvgShape& shape : scene.shapes) {
@@ -399,15 +438,20 @@ void WriteSvgInPlace(std::ostream& out, const Document& doc, const WriteOptions&
     if (!copy) throw std::bad_alloc();
     std::unordered_map<const xmlNode*, xmlNode*> map;
     MapNodes(xmlDocGetRootElement(scene.doc), xmlDocGetRootElement(copy.get()), map);
-    std::set<std::string> ids;
-    CollectIds(xmlDocGetRootElement(copy.get()), ids);
+    Ids ids = CollectIds(xmlDocGetRootElement(copy.get()));
 
     // Every object's pieces, gathered per shape.
     std::vector<std::vector<std::vector<Point>>> perShape(scene.shapes.size());
+    if (options.stats != nullptr) *options.stats = WriteStats{true, 0, 0};
     for (std::size_t i = 0; i < doc.objects.size(); ++i) {
         const SvgObject& source = scene.objects[i];
-        for (auto& piece : JoinSeams(doc.objects[i], source, scene.drawingSize))
+        for (auto& piece : JoinSeams(doc.objects[i], source, scene.drawingSize)) {
+            if (options.stats != nullptr) {
+                ++options.stats->dashes;
+                options.stats->points += static_cast<int64_t>(piece.size());
+            }
             perShape[source.shape].push_back(std::move(piece));
+        }
     }
     if (options.preview) AddPreviewLayer(copy.get(), scene, map, ids);
     for (std::size_t s = 0; s < scene.shapes.size(); ++s) {
@@ -415,18 +459,35 @@ void WriteSvgInPlace(std::ostream& out, const Document& doc, const WriteOptions&
         const auto found = map.find(shape.node);
         if (found == map.end()) continue;
         xmlNode* node = found->second;
-        const std::string d = PathData(perShape[s], Inverse(shape.toPage));
-        const std::vector<std::pair<std::string, std::string>> undash = {
-            {"stroke-dasharray", "none"}};
-        if (!shape.keepFill && shape.outlinePaint.empty()) {
+        const std::string d =
+            PathData(perShape[s], shape.toPage.Inverse(), DecimalsFor(scene, shape.toPage));
+        // What is set wins over a style sheet's !important declarations of the same property.
+        const auto decl = [&](const char* name, const std::string& value) {
+            return std::make_pair(std::string(name), scene.importantProperties.count(name) != 0
+                                                         ? value + " !important"
+                                                         : value);
+        };
+        const bool keepFill = shape.keepFill && options.keepFills;
+        const bool keepMarkers = shape.markers && options.keepMarkers;
+        // The dashes: no fill (open pieces would be filled across), no markers (they would
+        // repeat on every dash), the outline's paint, not dashed again.
+        std::vector<std::pair<std::string, std::string>> dashStyle;
+        if (shape.keepFill) dashStyle.push_back(decl("fill", "none"));
+        if (shape.markers || keepFill || keepMarkers)
+            for (const char* marker : {"marker-start", "marker-mid", "marker-end"})
+                dashStyle.push_back(decl(marker, "none"));
+        if (!shape.outlinePaint.empty()) dashStyle.push_back(decl("stroke", shape.outlinePaint));
+        if (shape.inheritsDasharray) dashStyle.push_back(decl("stroke-dasharray", "none"));
+        if (!keepFill && !keepMarkers) {
             BecomePath(node, d);
             RemoveDashing(node);
-            if (shape.inheritsDasharray) EditStyleAttribute(node, {}, undash);
+            RemoveRegenerating(node);
+            EditStyleAttribute(node, {}, dashStyle);
             continue;
         }
-        // The original keeps drawing the fill; a sibling right after it draws the dashes.
-        // A new element in the original's namespace with copies of its attributes (copying the
-        // node itself would declare the namespace again on it).
+        // The original keeps drawing the fill or the markers; a sibling right after it draws the
+        // dashes. A new element in the original's namespace with copies of its attributes
+        // (copying the node itself would declare the namespace again on it).
         xmlNode* dashes = xmlNewDocNode(copy.get(), node->ns, node->name, nullptr);
         if (dashes == nullptr) throw std::bad_alloc();
         dashes->properties = xmlCopyPropList(dashes, node->properties);
@@ -435,17 +496,18 @@ void WriteSvgInPlace(std::ostream& out, const Document& doc, const WriteOptions&
         xmlSetProp(dashes, X("id"), X(FreshId(ids, id + "-dashes").c_str()));
         BecomePath(dashes, d);
         RemoveDashing(dashes);
-        std::vector<std::pair<std::string, std::string>> set = {{"fill", "none"},
-                                                                {"marker-start", "none"},
-                                                                {"marker-mid", "none"},
-                                                                {"marker-end", "none"}};
-        if (!shape.outlinePaint.empty()) set.push_back({"stroke", shape.outlinePaint});
-        if (shape.inheritsDasharray) set.push_back(undash.front());
-        EditStyleAttribute(dashes, {}, set);
+        RemoveRegenerating(dashes);
+        EditStyleAttribute(dashes, {}, dashStyle);
         RemoveDashing(node);
-        EditStyleAttribute(node, {}, {{"stroke", "none"}});
+        // A marker painted with context-stroke takes the original's stroke paint: with markers
+        // the stroke is hidden by its opacity, so the paint is still there for them.
+        std::vector<std::pair<std::string, std::string>> originalStyle = {
+            keepMarkers ? decl("stroke-opacity", "0") : decl("stroke", "none")};
+        if (shape.keepFill && !keepFill) originalStyle.push_back(decl("fill", "none"));
+        EditStyleAttribute(node, {}, originalStyle);
         xmlAddNextSibling(node, dashes);
-        // A <use> of this very shape draws only the fill now: a twin beside it draws the dashes.
+        // A <use> of this very shape draws only the fill or markers now: a twin beside it draws
+        // the dashes.
         const std::string dashesRef = "#" + Attribute(dashes, "id");
         for (const xmlNode* use : shape.uses) {
             const auto u = map.find(use);
@@ -463,9 +525,10 @@ void WriteSvgInPlace(std::ostream& out, const Document& doc, const WriteOptions&
         }
     }
 
-    xmlSaveCtxtPtr save =
-        xmlSaveToIO(WriteToStream, nullptr, &out, reinterpret_cast<const char*>(copy->encoding),
-                    scene.hasDeclaration ? 0 : XML_SAVE_NO_DECL);
+    // Always UTF-8, declared as such: the text is the same whatever the input's encoding, and
+    // some encodings libxml2 reads (UTF-7) it cannot read back once it has written them.
+    xmlSaveCtxtPtr save = xmlSaveToIO(WriteToStream, nullptr, &out, "UTF-8",
+                                      scene.hasDeclaration ? 0 : XML_SAVE_NO_DECL);
     if (save == nullptr) throw std::runtime_error("cannot start writing the SVG");
     const long written = xmlSaveDoc(save, copy.get());
     const int closed = xmlSaveClose(save);

@@ -1,0 +1,109 @@
+// Chord deviation of evenly sampled dashes, for choosing their subdivision.
+#include "sampling.h"
+
+#include <algorithm>
+#include <cmath>
+
+namespace korrand::io {
+namespace {
+
+struct Xy {
+    double x, y;
+};
+
+double DistanceToChord(Xy p, Xy a, Xy b) {
+    const double dx = b.x - a.x, dy = b.y - a.y, len2 = dx * dx + dy * dy;
+    double t = len2 > 0 ? ((p.x - a.x) * dx + (p.y - a.y) * dy) / len2 : 0;
+    t = std::clamp(t, 0.0, 1.0);
+    return std::hypot(p.x - (a.x + t * dx), p.y - (a.y + t * dy));
+}
+
+// The polyline with its arc positions; a closed one ends on its start again.
+struct Walk {
+    std::vector<Xy> points;
+    std::vector<double> at;  // arc position of each point
+    bool closed = false;
+    double length = 0;
+
+    Walk(const std::vector<Point>& segment, bool closed_) : closed(closed_) {
+        for (const Point& p : segment) points.push_back({p.x, p.y});
+        if (closed && points.size() > 1) points.push_back(points.front());
+        at.resize(points.size(), 0);
+        for (std::size_t i = 1; i < points.size(); ++i)
+            at[i] = at[i - 1] +
+                    std::hypot(points[i].x - points[i - 1].x, points[i].y - points[i - 1].y);
+        length = at.empty() ? 0 : at.back();
+    }
+    // The point at arc position t (wrapped on a closed polyline, clamped on an open one).
+    Xy PointAt(double t) const {
+        if (closed) {
+            t = std::fmod(t, length);
+            if (t < 0) t += length;
+        } else {
+            t = std::clamp(t, 0.0, length);
+        }
+        const std::size_t i =
+            static_cast<std::size_t>(std::upper_bound(at.begin(), at.end(), t) - at.begin());
+        if (i == 0) return points.front();
+        if (i >= points.size()) return points.back();
+        const double piece = at[i] - at[i - 1];
+        const double f = piece > 0 ? (t - at[i - 1]) / piece : 0;
+        return {points[i - 1].x + f * (points[i].x - points[i - 1].x),
+                points[i - 1].y + f * (points[i].y - points[i - 1].y)};
+    }
+};
+
+}  // namespace
+
+double ChordDeviation(const std::vector<Point>& segment, bool closed, double spacing) {
+    const Walk walk(segment, closed);
+    if (walk.points.size() < 3 || !(walk.length > 0) || !(spacing > 0)) return 0;
+    const double half = std::min(spacing, walk.length) / 2;
+    // Vertices of the polyline, a closed one's start once.
+    const std::size_t n = walk.points.size() - (closed ? 1 : 0);
+    double worst = 0;
+    for (std::size_t v = 0; v < n; ++v) {
+        const double tv = walk.at[v];
+        const Xy a = walk.PointAt(tv - half), b = walk.PointAt(tv + half);
+        worst = std::max(worst, DistanceToChord(walk.points[v], a, b));
+        // The other vertices the chord spans, on both sides.
+        for (int side : {-1, 1}) {
+            for (std::size_t k = 1; k < n; ++k) {
+                std::size_t i = 0;
+                double distance = 0;
+                if (closed) {
+                    i = side > 0 ? (v + k) % n : (v + n - k % n) % n;
+                    distance = std::fabs(walk.at[i] - tv);
+                    distance = std::min(distance, walk.length - distance);
+                } else {
+                    if ((side < 0 && k > v) || (side > 0 && v + k >= n)) break;
+                    i = side > 0 ? v + k : v - k;
+                    distance = std::fabs(walk.at[i] - tv);
+                }
+                if (distance >= half) break;
+                worst = std::max(worst, DistanceToChord(walk.points[i], a, b));
+            }
+        }
+    }
+    return worst;
+}
+
+int64_t SubdivisionFor(const std::vector<Point>& segment, bool closed, double dashLength,
+                       double tolerance, int64_t lowest, int64_t highest) {
+    if (highest < lowest) return lowest;
+    const auto fits = [&](int64_t subdivision) {
+        const double spacing = dashLength / static_cast<double>(std::max<int64_t>(subdivision, 1));
+        return ChordDeviation(segment, closed, spacing) <= tolerance;
+    };
+    if (fits(lowest)) return lowest;
+    if (!fits(highest)) return highest;
+    // fits(hi) holds and fits(lo) does not.
+    int64_t lo = lowest, hi = highest;
+    while (hi - lo > 1) {
+        const int64_t mid = lo + (hi - lo) / 2;
+        (fits(mid) ? hi : lo) = mid;
+    }
+    return hi;
+}
+
+}  // namespace korrand::io
