@@ -218,16 +218,24 @@ def world_points(ob):
 
 
 def drawn(ob):
-    """The curve as Blender draws it, in world space: one polyline per spline (closed ones
-    end on their first point again)."""
-    import korrand
-    points, counts, cyclic = line_form(ob)
-    m = ob.matrix_world
+    """The curve as Blender draws it, in world space, as a list of its edges: from Blender's
+    own wire of the curve, or where Blender draws faces (a bevel), from the add-on's reading
+    of its centre line (checked against the wire elsewhere)."""
     from mathutils import Vector
+    m = ob.matrix_world
+    evaluated = ob.evaluated_get(depsgraph())
+    mesh = evaluated.to_mesh()
+    try:
+        if mesh is not None and not len(mesh.polygons):
+            vs = [m @ v.co for v in mesh.vertices]
+            return [[vs[a], vs[b]] for a, b in (e.vertices for e in mesh.edges)]
+    finally:
+        evaluated.to_mesh_clear()
+    points, counts, cyclic = line_form(ob)
     out, at = [], 0
     for c, cy in zip(counts, cyclic):
         line = [m @ Vector(points[3 * i:3 * i + 3]) for i in range(at, at + c)]
-        out.append(line + line[:1] if cy and c > 1 else line)
+        out.extend([a, b] for a, b in zip(line, line[1:] + (line[:1] if cy and c > 2 else [])))
         at += c
     return out
 

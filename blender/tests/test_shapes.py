@@ -8,7 +8,6 @@ import sys
 import types
 
 import bpy
-from mathutils import Vector
 
 sys.path.insert(0, os.path.dirname(__file__))
 import support  # noqa: E402
@@ -30,7 +29,8 @@ def assert_on_drawn_curve(ob, what):
     """Every dash point lies on the curve as Blender draws it in world space, and the dashes
     cover half of it (dashes and gaps are equal)."""
     lines = support.drawn(ob)
-    size = max((p - q).length for line in lines for p in line for q in line[:1]) + 1
+    corners = [p for line in lines for p in line]
+    size = max((p - corners[0]).length for p in corners) + 1
     worst = max(support.distance_to(p, lines) for dash in support.world_points(ob)
                 for p in dash)
     assert worst < 1e-5 * size, f"{ob.name} {what}: a dash is {worst} away from the curve"
@@ -203,7 +203,8 @@ def case_look_copied_data_untouched():
     cu.materials.append(red)
     cu.materials.append(blue)
     snapshot = {p.identifier: getattr(cu, p.identifier) for p in cu.bl_rna.properties
-                if p.type in ("BOOLEAN", "INT", "FLOAT", "ENUM", "POINTER") and not getattr(p, "is_array", False)}
+                if p.type in ("BOOLEAN", "INT", "FLOAT", "ENUM", "POINTER")
+                and not getattr(p, "is_array", False)}
     res = support.dash(circle, count=10)
     assert circle.hide_get() and circle.hide_render and not res.hide_get()
     assert res.parent is None and res.constraints[0].target == circle

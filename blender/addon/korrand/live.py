@@ -644,6 +644,13 @@ def _writes_forbidden():
             and not any(s.render.use_lock_interface for s in bpy.data.scenes))
 
 
+def _not_ours(idb, what):
+    how = "a library override" if idb.override_library is not None else "linked from a library"
+    return (f"the {what} are {how}: the dashes stay as the library has them until it is made "
+            "local" if what == "dashes" else
+            f"the {what} is {how}: its dashes stay as the library has them until it is made local")
+
+
 def _update(d, depsgraph, force=False):
     """Brings d's result in step with its curve."""
     objects = bpy.data.objects
@@ -652,7 +659,8 @@ def _update(d, depsgraph, force=False):
         return
     d.pending = False
     if not _editable(src):
-        d.status = "the curve is linked from a library; its dashes are as the library has them"
+        d.pending = True  # looked at again each update: made local, it catches up
+        d.status = _not_ours(src, "curve")
         return
     res = objects.get(d.result) if d.result is not None else None
     if res is None:
@@ -661,7 +669,8 @@ def _update(d, depsgraph, force=False):
         d.look = d.stale = True
         _hide_source(src)
     if not _editable(res) or not _editable(res.data):
-        d.status = "the dashes are linked from a library and cannot be updated"
+        d.pending = True
+        d.status = _not_ours(res if not _editable(res) else res.data, "dashes")
         return
     if res.mode == "EDIT":
         # Writing would overwrite, or free under, what is being edited; once edit mode is
