@@ -289,16 +289,22 @@ void korrand_instance_destroy(KorrandInstance* instance) {
     delete instance;
 }
 
-int32_t korrand_set(KorrandInstance* instance, int32_t id, double value) {
+namespace {
+int32_t Set(KorrandInstance* instance, int32_t id, double value, hostmodel::Limits limits) {
     if (instance == nullptr) return Fail(KORRAND_ERROR_ARGUMENT, "null instance");
     const hostmodel::Parameter* p = instance->owner->modifier->ById(id);
     if (p == nullptr || p->type == hostmodel::ParameterType::Button)
         return Fail(KORRAND_ERROR_VALUE, "no parameter with id " + std::to_string(id));
-    const std::string why = hostmodel::CheckSetting(*p, value);
+    const std::string why = hostmodel::CheckSetting(*p, value, limits);
     if (!why.empty()) return Fail(KORRAND_ERROR_VALUE, p->key + " " + why);
     hostmodel::Store(hostmodel::Container(instance->instance.node), *p,
                      hostmodel::SettingValue(*p, value));
     return Ok();
+}
+}  // namespace
+
+int32_t korrand_set(KorrandInstance* instance, int32_t id, double value) {
+    return Set(instance, id, value, hostmodel::Limits::Checked);
 }
 
 int32_t korrand_get(const KorrandInstance* instance, int32_t id, double* value) {
@@ -434,8 +440,11 @@ int32_t korrand_dash_objects(KorrandInstance* instance, const float* points, int
             for (; set < o.setting_count && status == KORRAND_OK; ++set) {
                 const int32_t id = setting_ids[o.first_setting + set];
                 status = korrand_get(instance, id, &kept[static_cast<size_t>(set)]);
+                // What the host decides for one object is stored as a scene stores it: typed,
+                // not held to the editor's limits (a count derived from a dash length).
                 if (status == KORRAND_OK)
-                    status = korrand_set(instance, id, setting_values[o.first_setting + set]);
+                    status = Set(instance, id, setting_values[o.first_setting + set],
+                                 hostmodel::Limits::NotChecked);
             }
             if (status == KORRAND_OK) {
                 own.clear();
@@ -463,10 +472,10 @@ int32_t korrand_dash_objects(KorrandInstance* instance, const float* points, int
                 }
             }
             const std::string error = status == KORRAND_OK ? "" : korrand_last_error();
-            // Values just read back in: korrand_set takes them.
+            // Values just read back in: they go back as they were.
             for (int32_t i = set - 1; i >= 0; --i)
-                korrand_set(instance, setting_ids[o.first_setting + i],
-                            kept[static_cast<size_t>(i)]);
+                Set(instance, setting_ids[o.first_setting + i], kept[static_cast<size_t>(i)],
+                    hostmodel::Limits::NotChecked);
             if (status != KORRAND_OK) {
                 instance->counts.clear();  // no partial result for the readers
                 instance->points = nullptr;
@@ -522,6 +531,10 @@ int32_t korrand_segment_lengths(const float* points, int32_t stride, const int32
         lengths[i] = length;
     }
     return Ok();
+}
+
+int32_t korrand_period_count(double length, double period) {
+    return static_cast<int32_t>(hostmodel::PeriodCount(length, period));
 }
 
 int32_t korrand_points_xyzw(const KorrandInstance* instance, float* xyzw, int64_t capacity) {

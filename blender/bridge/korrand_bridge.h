@@ -32,7 +32,7 @@ extern "C" {
 /* Raised whenever the interface below changes. A change that only adds entries keeps every
    earlier entry and structure as it was, so a caller written for an earlier version since the
    last incompatible one still works: see korrand_bridge_version_is_compatible. */
-/* 4 added korrand_dash_objects and korrand_segment_lengths. */
+/* 4 added korrand_dash_objects, korrand_segment_lengths and korrand_period_count. */
 #define KORRAND_BRIDGE_VERSION 4
 /* The first version whose entries and structures this one still keeps unchanged. */
 #define KORRAND_BRIDGE_OLDEST_COMPATIBLE 3
@@ -169,10 +169,12 @@ typedef struct KorrandLineObject {
    line form of segment_count segments of counts[i] points (x, y, z every stride floats, widened
    exactly, segments back to back); object k holds the input segments whose indices segments[]
    lists for it, in that order, and is dashed with the instance's settings and its own on top
-   (each id and value as korrand_set takes them; the instance's values are back when the call
-   returns). dashes[k] receives how many segments object k came out with; line receives all of
-   them, object after object, and its result is 1 only when every object's modify answered 1.
-   The result is read with korrand_points_xyzw and korrand_points_to_list as korrand_dash's. */
+   (each id and value typed as korrand_set takes them, but, being what the host decides for the
+   object, such as a count derived from a dash length, not held to the description's limits;
+   the instance's values are back when the call returns). dashes[k] receives how many segments
+   object k came out with; line receives all of them, object after object, and its result is 1 only
+   when every object's modify answered 1. The result is read with korrand_points_xyzw and
+   korrand_points_to_list as korrand_dash's. */
 KORRAND_BRIDGE_API int32_t korrand_dash_objects(KorrandInstance* instance, const float* points,
                                                 int32_t stride, const int32_t* counts,
                                                 int32_t segment_count, const int32_t* segments,
@@ -189,6 +191,12 @@ KORRAND_BRIDGE_API int32_t korrand_segment_lengths(const float* points, int32_t 
                                                    const int32_t* counts, int32_t segment_count,
                                                    const int32_t* closed, const double* matrix,
                                                    double* lengths);
+
+/* The dash count every host derives from a dash length: one dash and gap per period of a
+   segment's length, rounded, at least one (also for a length or period that is not a positive
+   number), at most the largest 32-bit count. The count option's limit does not apply: hand it
+   to the plug-in as a stored value. */
+KORRAND_BRIDGE_API int32_t korrand_period_count(double length, double period);
 
 /* Writes the points of the last korrand_dash result into xyzw (4 * its point_count floats,
    owned by the caller) as x, y, z rounded once to single precision and w = 1, the layout of

@@ -259,11 +259,19 @@ TEST_F(Bridge, DashesSeveralLineObjectsWithSettingsOfTheirOwn) {
     EXPECT_EQ(xyzw.back(), 1.0f);
     EXPECT_NE(korrand_points_xyzw(inst, xyzw.data(), 0), KORRAND_OK);
 
-    // A value the description refuses, or a segment that is not there: an error, no result
-    // for the readers, and the instance's settings as they were.
-    const double tooMany[] = {0, 1e9};
+    // What the host decides for an object is not held to the editor's limits (a count derived
+    // from a dash length), but must be of the parameter's type.
+    const double derived[] = {0, count.max + 1};
+    ASSERT_EQ(korrand_dash_objects(inst, in32.data(), 3, in.counts.data(), 2, segments, objects, 2,
+                                   ids, derived, dashes, &got),
+              KORRAND_OK)
+        << korrand_last_error();
+    EXPECT_EQ(dashes[0], static_cast<int32_t>(count.max + 1));
+    // A value not of its type, or a segment that is not there: an error, no result for the
+    // readers, and the instance's settings as they were.
+    const double fraction[] = {0, 2.5};
     EXPECT_EQ(korrand_dash_objects(inst, in32.data(), 3, in.counts.data(), 2, segments, objects, 2,
-                                   ids, tooMany, dashes, &got),
+                                   ids, fraction, dashes, &got),
               KORRAND_ERROR_VALUE);
     EXPECT_NE(std::string(korrand_last_error()).find("line object 0"), std::string::npos);
     EXPECT_EQ(korrand_points_xyzw(inst, xyzw.data(), 0), KORRAND_OK);  // nothing left to read
@@ -274,6 +282,18 @@ TEST_F(Bridge, DashesSeveralLineObjectsWithSettingsOfTheirOwn) {
                                    ids, values, dashes, &got),
               KORRAND_ERROR_ARGUMENT);
     korrand_instance_destroy(inst);
+}
+
+TEST(BridgeLengths, PeriodCountsAreRoundedAndAtLeastOne) {
+    EXPECT_EQ(korrand_period_count(10.0, 4.0), 3);  // 2.5 rounds away from zero
+    EXPECT_EQ(korrand_period_count(9.9, 4.0), 2);
+    EXPECT_EQ(korrand_period_count(0.1, 4.0), 1);
+    EXPECT_EQ(korrand_period_count(0.0, 4.0), 1);
+    EXPECT_EQ(korrand_period_count(1.0, 0.0), 1);
+    EXPECT_EQ(korrand_period_count(1e300, 1e-300), 2147483647);  // held to a 32-bit count
+    EXPECT_EQ(korrand_period_count(1.0, -1.0), 1);
+    EXPECT_EQ(korrand_period_count(NAN, 1.0), 1);
+    EXPECT_EQ(korrand_period_count(3e4, 1.0), 30000);  // not held to the count option's limit
 }
 
 TEST(BridgeLengths, MeasuresSegmentsAfterATransform) {

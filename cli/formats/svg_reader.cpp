@@ -932,8 +932,7 @@ int64_t PeriodCount(const std::vector<Point>& segment, bool closed, double perio
     if (closed)
         length +=
             std::hypot(segment.front().x - segment.back().x, segment.front().y - segment.back().y);
-    const double count = std::max(1.0, std::round(length / period));
-    return count < INT32_MAX ? static_cast<int64_t>(count) : INT32_MAX;
+    return hostmodel::PeriodCount(length, period);
 }
 
 // The period of a shape's subpaths in root user units (0: none): its own dash array's when that

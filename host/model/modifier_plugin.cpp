@@ -44,7 +44,7 @@ std::string FormatNumber(double v) {
     return std::string(text, r.ptr);
 }
 
-std::string CheckSetting(const Parameter& p, double value) {
+std::string CheckSetting(const Parameter& p, double value, Limits limits) {
     const std::string got = " (got " + FormatNumber(value) + ")";
     if (p.type == ParameterType::Button) return "is a button and holds no value";
     if (!std::isfinite(value)) return "must be a finite number" + got;
@@ -52,7 +52,7 @@ std::string CheckSetting(const Parameter& p, double value) {
         return "must be 0 or 1" + got;
     if (p.type == ParameterType::Long && std::trunc(value) != value)
         return "must be a whole number" + got;
-    if ((p.min && value < *p.min) || (p.max && value > *p.max)) {
+    if (limits == Limits::Checked && ((p.min && value < *p.min) || (p.max && value > *p.max))) {
         if (p.min && p.max)
             return "must be between " + FormatNumber(*p.min) + " and " + FormatNumber(*p.max) + got;
         return p.min ? "must be at least " + FormatNumber(*p.min) + got

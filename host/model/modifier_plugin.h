@@ -30,7 +30,10 @@ std::string FormatNumber(double v);
 // Why value may not be set for p through a host's editor, or "" when it may: p holds a value,
 // and value is finite, inside the description's limits, whole and 32-bit for a LONG, 0 or 1 for
 // a BOOL. The reason reads after the parameter's name: "must be between 0 and 10000 (got 12000)".
-std::string CheckSetting(const Parameter& p, double value);
+// Without limits, what a host decides itself (a count derived from a dash length, a spline's
+// closedness) is checked only for its type, as a stored value is.
+enum class Limits { Checked, NotChecked };
+std::string CheckSetting(const Parameter& p, double value, Limits limits = Limits::Checked);
 // The Value of the kind p's type takes for a number CheckSetting accepted.
 Value SettingValue(const Parameter& p, double value);
 

@@ -138,6 +138,7 @@ def _load(path):
                                           ctypes.POINTER(_LineObject), ctypes.c_int32,
                                           ctypes.c_void_p, ctypes.c_void_p, ctypes.c_void_p,
                                           ctypes.POINTER(_Line)]),
+        "korrand_period_count": (ctypes.c_int32, [ctypes.c_double, ctypes.c_double]),
         "korrand_segment_lengths": (status, [ctypes.c_void_p, ctypes.c_int32, ctypes.c_void_p,
                                              ctypes.c_int32, ctypes.c_void_p, ctypes.c_void_p,
                                              ctypes.c_void_p]),
@@ -325,6 +326,11 @@ class Plugin:
                                           _address(closed) if closed is not None else None, m,
                                           _address(lengths))
         return lengths
+
+    def period_count(self, length, period):
+        """Dashes for a spline of this length in dash-length mode, by the rule every host
+        shares: one per period, rounded, at least one."""
+        return self._lib.korrand_period_count(float(length), float(period))
 
     def host_alive(self):
         blocks, objects = ctypes.c_int64(), ctypes.c_int64()

@@ -502,11 +502,6 @@ def _keys():
         "follow_cyclic", "period"]
 
 
-def _period_count(length, period, most):
-    """Dashes for a spline of this length in dash-length mode: one per period, at least one."""
-    return int(min(most, max(1.0, float(int(length / period + 0.5)))))
-
-
 def _plan(form, settings, src, depsgraph):
     """The line objects to hand the plug-in: a list of (segment indices, settings of its
     own)."""
@@ -522,10 +517,10 @@ def _plan(form, settings, src, depsgraph):
         matrix = [v for row in src.evaluated_get(depsgraph).matrix_world for v in row]
         lengths = state.plugin.segment_lengths(form.points, form.counts, form.stride,
                                                measured, matrix)
-        most = int(count_p.max) if count_p.max is not None else 2 ** 31 - 1
         objects = []
         for i in range(n):
-            own = {count_p.id: _period_count(lengths[i], period, most)}
+            # A derived count, as the SVG host's: not held to the count option's limit.
+            own = {count_p.id: state.plugin.period_count(lengths[i], period)}
             if follow and closed_p is not None:
                 own[closed_p.id] = cyclic[i]
             objects.append(([i], own))
