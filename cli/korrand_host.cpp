@@ -81,15 +81,7 @@ std::optional<int64_t> KorrandHost::ChooseSubdivision(const HostContainer* bc,
     const bool loop = closed != nullptr && hostmodel::Load(bc, *closed) != 0;
     const bool scaled = relative != nullptr && hostmodel::Load(bc, *relative) != 0;
     std::vector<double> lengths;
-    for (const auto& segment : object.segments) {
-        double length = 0;
-        for (std::size_t i = 1; i < segment.size(); ++i)
-            length += std::hypot(segment[i].x - segment[i - 1].x, segment[i].y - segment[i - 1].y);
-        if (loop && segment.size() > 1)
-            length += std::hypot(segment.front().x - segment.back().x,
-                                 segment.front().y - segment.back().y);
-        lengths.push_back(length);
-    }
+    for (const auto& segment : object.segments) lengths.push_back(io::PageLength(segment, loop));
     const double longest = lengths.empty() ? 0 : *std::max_element(lengths.begin(), lengths.end());
     // From the plug-in's own default up to the description's limit.
     const auto lowest = static_cast<int64_t>(hostmodel::Load(bc, *subdivision));

@@ -96,6 +96,16 @@ void Write(std::ostream& out, Format format, const Document& dashed, const Write
     }
 }
 
+double PageLength(const std::vector<Point>& segment, bool closed) {
+    double length = 0;
+    for (std::size_t i = 1; i < segment.size(); ++i)
+        length += std::hypot(segment[i].x - segment[i - 1].x, segment[i].y - segment[i - 1].y);
+    if (closed && segment.size() > 1)
+        length +=
+            std::hypot(segment.front().x - segment.back().x, segment.front().y - segment.back().y);
+    return length;
+}
+
 double DrawingSize(const Document& doc) {
     constexpr double inf = std::numeric_limits<double>::infinity();
     std::array<double, 3> lo{inf, inf, inf}, hi{-inf, -inf, -inf};

@@ -158,4 +158,8 @@ void Write(std::ostream& out, Format format, const Document& dashed,
 // Diagonal of the bounding box of all points (0 when there are none).
 double DrawingSize(const Document& doc);
 
+// The length of a segment on the page (x and y; z is a scene's, not a drawing's), with the edge
+// back to its first point when closed: what the modifier measures it as.
+double PageLength(const std::vector<Point>& segment, bool closed);
+
 }  // namespace korrand::io

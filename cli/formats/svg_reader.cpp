@@ -926,13 +926,7 @@ bool SegmentOf(const Subpath& subpath, const Flattening& flattening,
 
 // Dashes a period asks for on a segment: one per period of its length, at least one.
 int64_t PeriodCount(const std::vector<Point>& segment, bool closed, double period) {
-    double length = 0;
-    for (std::size_t i = 1; i < segment.size(); ++i)
-        length += std::hypot(segment[i].x - segment[i - 1].x, segment[i].y - segment[i - 1].y);
-    if (closed)
-        length +=
-            std::hypot(segment.front().x - segment.back().x, segment.front().y - segment.back().y);
-    return hostmodel::PeriodCount(length, period);
+    return hostmodel::PeriodCount(PageLength(segment, closed), period);
 }
 
 // The period of a shape's subpaths in root user units (0: none): its own dash array's when that
