@@ -19,7 +19,8 @@ if [ "${KORRAND_SANITIZER_TOOLS:-0}" = 1 ]; then
   packages+=(llvm) # llvm-symbolizer: sanitizer and fuzzer reports with file names and lines
 fi
 if [ "${KORRAND_MACOS:-0}" = 1 ]; then
-  packages+=(lld-14 llvm-14) # the Mach-O linker, llvm-objdump and llvm-nm
+  # the Mach-O linker, llvm-objdump and llvm-nm; LLVM's Mach-O reader for the loader of tests/macho/
+  packages+=(lld-14 llvm-14 llvm-14-dev)
 fi
 
 missing=()
