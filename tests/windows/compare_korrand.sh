@@ -133,9 +133,23 @@ run "output folder missing" dash ../in/square.json -o out/no/such/x.json
 run "unknown option" dash ../in/square.json --no-such-option
 run "a file that is a folder" dash ../in --from svg
 
+# What Windows does with the file it cannot read: a one-line error and exit code 2, no output.
+(
+  cd "$work/windows" && rm -rf out && mkdir out
+  set +e
+  "$wine64" "$windows" dash "../in/$known_difference" -o out/u.svg 2>stderr >/dev/null
+  echo $? >code
+)
+if [ "$(cat "$work/windows/code")" != 2 ] || [ -n "$(ls "$work/windows/out")" ] ||
+  [ "$(grep -v -E '^(wine: |wineserver: )' "$work/windows/stderr" | grep -c .)" != 1 ]; then
+  echo "DIFFERS: $known_difference on Windows: not one error line with exit code 2" >&2
+  failed=$((failed + 1))
+fi
+
 echo "korrand.exe against korrand: $runs runs, $outputs output files:" \
   "$((runs - rounded - failed)) identical byte for byte (exit code, messages, outputs)," \
   "$rounded the same but for the last digits of numbers from the C library's sin, cos," \
   "atan2 or hypot, $failed differ otherwise" \
-  "(left out: $known_difference, which libxml2 without iconv cannot read on Windows)"
+  "(left out: $known_difference, which libxml2 without iconv cannot read on Windows:" \
+  "korrand.exe reports it in one line with exit code 2)"
 [ "$failed" = 0 ]
