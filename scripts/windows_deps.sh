@@ -42,11 +42,18 @@ done
 options=(-o "Dir::Etc::SourceList=$apt/sources.list" -o "Dir::Etc::SourceParts=$apt/sources.list.d"
   -o "Dir::State::Lists=$apt/lists" -o "Dir::Cache=$apt/cache" -o "APT::Sandbox::User=root")
 apt-get "${options[@]}" update -qq
-(cd "$work" && apt-get "${options[@]}" source -qq "libxml2=$version" >/dev/null)
+# The archive keeps only the newest source of a suite: when the installed version has been
+# superseded, the newest one is built (and said so), under the same cache key.
+built=$version
+if ! (cd "$work" && apt-get "${options[@]}" source -qq "libxml2=$version" >/dev/null 2>&1); then
+  (cd "$work" && apt-get "${options[@]}" source -qq libxml2 >/dev/null)
+  built=$(cd "$work" && ls libxml2_*.dsc | sed 's/^libxml2_\(.*\)\.dsc$/\1/')
+  say "libxml2 $version's source is no longer in the archive; building $built instead"
+fi
 source=$(find "$work" -mindepth 1 -maxdepth 1 -type d -name 'libxml2-*' | head -1)
 [ -n "$source" ] || { say "apt-get source unpacked no libxml2"; exit 1; }
 
-say "building libxml2 $version with $triple-gcc-posix $compiler (static, zlib, no iconv)"
+say "building libxml2 $built with $triple-gcc-posix $compiler (static, zlib, no iconv)"
 # Without iconv (none exists for MinGW in Debian) libxml2 reads UTF-8, UTF-16, ASCII and
 # ISO-8859-1 to -16 itself; no network access, modules or Python are needed by korrand.
 cmake -S "$source" -B "$work/build" -G Ninja \
@@ -58,6 +65,6 @@ cmake -S "$source" -B "$work/build" -G Ninja \
 cmake --build "$work/build" -j "$jobs" >/dev/null
 cmake --install "$work/build" >/dev/null
 rm -rf "$prefix/share" "$work"
-echo "libxml2 $version, Debian source package, for $triple with gcc $compiler" >"$prefix/done"
+echo "libxml2 $built, Debian source package, for $triple with gcc $compiler" >"$prefix/done"
 say "libxml2 $version for Windows: built into $prefix"
 echo "$prefix"
