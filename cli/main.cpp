@@ -66,20 +66,31 @@ std::istream& operator>>(std::istream& in, Length& length) {
     return in;
 }
 
-// --period: one dash per length of each subpath, or each shape's own dash array.
+// --period: one dash per length of each subpath ("3mm"), or each shape's own dash array where
+// it has one, else a length ("dasharray", "dasharray,3mm"; the default's length without one).
 struct Period {
     bool dasharray = false;
-    Length length;  // without dasharray
+    std::optional<Length> length;
 };
 std::istream& operator>>(std::istream& in, Period& period) {
     std::string text;
     in >> text;
-    period.dasharray = text == "dasharray";
-    if (!period.dasharray) {
-        std::istringstream length(text);
-        length >> period.length;
-        if (!length) in.setstate(std::ios::failbit);
+    const std::string own = "dasharray";
+    period.dasharray = text.compare(0, own.size(), own) == 0;
+    period.length.reset();
+    if (period.dasharray) {
+        if (text.size() == own.size()) return in;
+        if (text[own.size()] != ',') {
+            in.setstate(std::ios::failbit);
+            return in;
+        }
+        text.erase(0, own.size() + 1);
     }
+    std::istringstream length(text);
+    Length l;
+    length >> l;
+    if (!length) in.setstate(std::ios::failbit);
+    period.length = l;
     return in;
 }
 
@@ -258,17 +269,17 @@ korrand::io::ReadOptions ReadOptionsFor(const DashOptions& o, Format format) {
     ro.ids = o.ids;
     if (auto closed = o.settings.find("closed"); closed != o.settings.end())
         ro.closed = closed->second != 0;
-    if (o.period) {
-        ro.periodFromDasharray = o.period->dasharray;
-        ro.period = o.period->length.px;
-    }
     // A drawing's own default: a hundred dashes on every subpath, whatever its length, suits a
     // spline of a scene, not a page. Each shape's dash array where it has one, else a period.
     const bool countGiven = o.settings.count("count") != 0 || o.settings.count("relative") != 0;
-    if (format == Format::Svg && !o.period && !countGiven) {
-        ro.periodFromDasharray = true;
+    const Period period = o.period                               ? *o.period
+                          : format == Format::Svg && !countGiven ? Period{true, std::nullopt}
+                                                                 : Period{};
+    ro.periodFromDasharray = period.dasharray;
+    if (period.length)
+        ro.period = period.length->px;
+    else if (period.dasharray)
         korrand::io::ParseLength(kDefaultPeriod, &ro.period);
-    }
     return ro;
 }
 
@@ -336,8 +347,6 @@ int Dash(const DashOptions& o, korrand::KorrandHost& host) {
     // Everything the options decide is checked before any input is read.
     RefuseDirectory(o.input);
     const Formats formats = ChooseFormats(o);
-    if (o.period && o.period->dasharray && o.select != korrand::io::Select::Dasharray)
-        throw UsageError("--period dasharray needs --select dasharray");
     host.CheckSettings(o.settings);
 
     Clock::time_point t[4];
@@ -472,12 +481,14 @@ CLI::App* DeclareDash(CLI::App& app, const korrand::KorrandHost* host, const std
     CLI::Option* period =
         dash->add_option("--period", o.period,
                          std::string("SVG: one dash per LENGTH of each subpath (px, mm, cm, in, "
-                                     "pt, pc), or dasharray (each shape's own). Default without "
-                                     "--count: each shape's dash array where it has one, else ") +
-                             kDefaultPeriod)
-            ->check(Reads<Period>("must be a positive length (px, mm, cm, in, pt or pc) or "
-                                  "dasharray"))
-            ->type_name("LENGTH|dasharray");
+                                     "pt, pc); dasharray: by each shape's own dash array where it "
+                                     "has one, else ") +
+                             kDefaultPeriod +
+                             " (dasharray,LENGTH: else LENGTH). Default without --count: "
+                             "dasharray")
+            ->check(Reads<Period>("must be a positive length (px, mm, cm, in, pt or pc), "
+                                  "dasharray or dasharray,LENGTH"))
+            ->type_name("LENGTH|dasharray[,LENGTH]");
     // A period decides each subpath's count itself.
     for (const char* key : {"count", "relative", "no_relative"})
         if (auto it = parameterOptions.find(key); it != parameterOptions.end())
