@@ -353,10 +353,14 @@ int Dash(const DashOptions& o, korrand::KorrandHost& host) {
     t[0] = Clock::now();
     const korrand::io::Document input = ReadInput(o, formats.in);
     for (const auto& w : input.warnings) std::cerr << "korrand: warning: " << w << "\n";
-    // A drawing without a shape to dash passes through, so a batch or a pipeline goes on.
-    if (input.shapeCounts && input.objects.empty() && !o.quiet)
+    // A drawing without a shape to dash passes through, so a batch or a pipeline goes on. The
+    // note says why; the Inkscape extension reads it.
+    if (const auto& c = input.shapeCounts; c && input.objects.empty() && !o.quiet)
         std::cerr << "korrand: note: " << (o.input == "-" ? "<stdin>" : o.input)
-                  << " has nothing to dash; written unchanged\n";
+                  << " has nothing to dash (" << Count(c->leftAlone, "shape")
+                  << " left alone by --select " << NameOf(kSelectNames, o.select)
+                  << (o.layers.empty() ? "" : "/--layer") << (o.ids.empty() ? "" : "/--id") << ", "
+                  << c->hidden << " hidden, " << c->skipped << " skipped); written unchanged\n";
     t[1] = Clock::now();
     korrand::DashStats stats;
     const korrand::io::Document dashed = host.Dash(input, o.settings, &stats);
