@@ -55,33 +55,151 @@ void RefuseDirectory(const std::string& path) {
         throw UsageError("'" + path + "' is a directory, not a file to dash");
 }
 
-// The options of `dash`. The modifier's parameters are not listed here: each value parameter
-// of the plug-in's description becomes an option of its own (ParameterOptions), and unset ones
-// keep the defaults the plug-in's own Init wrote.
+// ---- The options of `dash`, typed. CLI11 converts each option's text: a length through
+// operator>>, a choice through Choice (its names in any case), the modifier's parameters
+// through ParameterOptions.
+
+// A CSS length as written ("3mm"; px without a unit) and in CSS px.
+struct Length {
+    std::string text;
+    double px = 0;
+};
+std::istream& operator>>(std::istream& in, Length& length) {
+    in >> length.text;
+    if (!korrand::io::ParseLength(length.text, &length.px)) in.setstate(std::ios::failbit);
+    return in;
+}
+
+// --period: one dash per length of each subpath ("3mm"), or each shape's own dash array where
+// it has one, else a length ("dasharray", "dasharray,3mm"; the default's length without one).
+struct Period {
+    bool dasharray = false;
+    std::optional<Length> length;
+};
+std::istream& operator>>(std::istream& in, Period& period) {
+    std::string text;
+    in >> text;
+    const std::string own = "dasharray";
+    period.dasharray = text.compare(0, own.size(), own) == 0;
+    period.length.reset();
+    if (period.dasharray) {
+        if (text.size() == own.size()) return in;
+        if (text[own.size()] != ',') {
+            in.setstate(std::ios::failbit);
+            return in;
+        }
+        text.erase(0, own.size() + 1);
+    }
+    std::istringstream length(text);
+    Length l;
+    length >> l;
+    if (!length) in.setstate(std::ios::failbit);
+    period.length = l;
+    return in;
+}
+
+enum class Fills { Keep, Drop };
+
+// The names of an option's choices, as help lists them.
+template <class E>
+using Names = std::vector<std::pair<std::string, E>>;
+const Names<korrand::io::Select> kSelectNames = {{"stroked", korrand::io::Select::Stroked},
+                                                 {"all", korrand::io::Select::All},
+                                                 {"dasharray", korrand::io::Select::Dasharray}};
+const Names<Fills> kFillsNames = {{"keep", Fills::Keep}, {"drop", Fills::Drop}};
+
+template <class E>
+std::string NameOf(const Names<E>& names, E value) {
+    for (const auto& [name, v] : names)
+        if (v == value) return name;
+    return "?";
+}
+
+// Reads a choice by its name, any case, and hands CLI11 the enum's number to convert.
+template <class E>
+CLI::Validator Choice(const Names<E>& names) {
+    std::string all;
+    for (const auto& n : names) all += (all.empty() ? "" : ", ") + n.first;
+    return CLI::Validator(
+        [names, all](std::string& text) -> std::string {
+            for (const auto& [name, value] : names)
+                if (CLI::detail::to_lower(text) == name) {
+                    text = std::to_string(static_cast<int>(value));
+                    return "";
+                }
+            return "'" + text + "' is not one of " + all;
+        },
+        "");
+}
+
+// A file format by name: svg, obj, json.
+CLI::Validator FormatChoice() {
+    return CLI::Validator(
+        [](std::string& text) -> std::string {
+            const auto format = korrand::io::FormatFromName(text);
+            if (!format) return "unknown format '" + text + "' (use svg, obj or json)";
+            text = std::to_string(static_cast<int>(*format));
+            return "";
+        },
+        "");
+}
+
+// A text that reads as T through operator>>, or why not.
+template <class T>
+CLI::Validator Reads(const std::string& why) {
+    return CLI::Validator(
+        [why](std::string& text) -> std::string {
+            std::istringstream in(text);
+            T value;
+            in >> value;
+            return in && (in >> std::ws).eof() ? "" : why;
+        },
+        "");
+}
+
+// The options of `dash`. A new host-side option touches, besides this struct:
+//   - its declaration in DeclareDash below (type, help, exclusions);
+//   - where it takes effect: io::ReadOptions or io::WriteOptions (cli/formats/geometry.h),
+//     filled by ReadOptionsFor and WriteOutput below, or the summary line (Summarise);
+//   - the README's table of host-side options (section "Using korrand");
+//   - the Inkscape extension: a control of the Dashes page in inkscape/korrand_dash.inx.in, its
+//     translation into options in korrand_arguments() of inkscape/korrand_dash.py, and the
+//     dialog's values with the options they stand for in inkscape/tests/test_extension.py;
+//   - a test of its effect (tests/cli_test.cpp, tests/svg_filter_test.cpp).
+// The modifier's parameters are not listed here: each value parameter of the plug-in's
+// description becomes an option of its own (ParameterOptions), and the extension's Modifier page
+// is written from the same description (inkscape/make_inx.py).
 struct DashOptions {
-    std::string input, output = "-", from, to;
+    std::string input, output = "-";
+    std::optional<Format> from, to;
     korrand::Settings settings;  // by parameter key, as given on the command line
-    bool preview = false, quiet = false, plotter = false;
-    // SVG: what gets dashed, what a dashed shape keeps, and lengths with CSS units.
-    std::string select = "stroked", fills = "keep", tolerance, period;
+    // SVG: what gets dashed and what a dashed shape keeps.
+    korrand::io::Select select = korrand::io::Select::Stroked;
     std::vector<std::string> layers, ids;
+    std::optional<Period> period;
+    std::optional<Length> tolerance;
+    Fills fills = Fills::Keep;
+    bool plotter = false, preview = false, quiet = false;
 };
 
-std::optional<Format> ResolveFormat(const std::string& name, const std::string& path,
-                                    const char* what) {
-    if (!name.empty()) {
-        auto f = korrand::io::FormatFromName(name);
+// The input's and the output's format: by name, else by extension; the output's, else the
+// input's.
+struct Formats {
+    Format in, out;
+};
+Formats ChooseFormats(const DashOptions& o) {
+    const auto byPath = [](const std::string& path, const char* option) -> std::optional<Format> {
+        if (path == "-") return std::nullopt;
+        auto f = korrand::io::FormatFromPath(path);
         if (!f)
-            throw UsageError(std::string("unknown format '") + name + "' for " + what +
-                             " (use svg, obj or json)");
+            throw UsageError("cannot tell the format of '" + path + "' from its extension; use " +
+                             option);
         return f;
-    }
-    if (path == "-") return std::nullopt;
-    auto f = korrand::io::FormatFromPath(path);
-    if (!f)
-        throw UsageError("cannot tell the format of '" + path + "' from its extension; use --" +
-                         (std::string(what) == "input" ? "from" : "to"));
-    return f;
+    };
+    const std::optional<Format> in = o.from ? o.from : byPath(o.input, "--from");
+    if (!in) throw UsageError("cannot tell the format of standard input; use --from");
+    const std::optional<Format> out = o.to ? o.to : byPath(o.output, "--to");
+    return {*in, out.value_or(*in)};
 }
 
 // The temporary file being written, for the signal handler: an interrupted run removes it.
@@ -151,31 +269,50 @@ void WriteAtomically(const std::string& path, const std::function<void(std::ostr
     }
 }
 
-korrand::io::Document ReadInput(const DashOptions& o, Format format) {
-    // Lengths were checked in Dash.
+// What the reader is asked for: the options, and the drawing's own default dashes.
+korrand::io::ReadOptions ReadOptionsFor(const DashOptions& o, Format format) {
     korrand::io::ReadOptions ro;
-    if (!o.tolerance.empty()) korrand::io::ParseLength(o.tolerance, &ro.tolerance);
-    ro.select = o.select == "all"         ? korrand::io::Select::All
-                : o.select == "dasharray" ? korrand::io::Select::Dasharray
-                                          : korrand::io::Select::Stroked;
+    if (o.tolerance) ro.tolerance = o.tolerance->px;
+    ro.select = o.select;
     ro.layers = o.layers;
     ro.ids = o.ids;
     if (auto closed = o.settings.find("closed"); closed != o.settings.end())
         ro.closed = closed->second != 0;
-    ro.periodFromDasharray = o.period == "dasharray";
-    if (!o.period.empty() && !ro.periodFromDasharray)
-        korrand::io::ParseLength(o.period, &ro.period);
     // A drawing's own default: a hundred dashes on every subpath, whatever its length, suits a
     // spline of a scene, not a page. Each shape's dash array where it has one, else a period.
     const bool countGiven = o.settings.count("count") != 0 || o.settings.count("relative") != 0;
-    if (format == Format::Svg && o.period.empty() && !countGiven) {
-        ro.periodFromDasharray = true;
+    const Period period = o.period                               ? *o.period
+                          : format == Format::Svg && !countGiven ? Period{true, std::nullopt}
+                                                                 : Period{};
+    ro.periodFromDasharray = period.dasharray;
+    if (period.length)
+        ro.period = period.length->px;
+    else if (period.dasharray)
         korrand::io::ParseLength(kDefaultPeriod, &ro.period);
-    }
+    return ro;
+}
+
+korrand::io::Document ReadInput(const DashOptions& o, Format format) {
+    const korrand::io::ReadOptions ro = ReadOptionsFor(o, format);
     if (o.input == "-") return korrand::io::Read(std::cin, format, "<stdin>", ro);
     std::ifstream in(o.input, std::ios::binary);
     if (!in) throw UsageError("cannot open '" + o.input + "': " + std::strerror(errno));
     return korrand::io::Read(in, format, o.input, ro);
+}
+
+korrand::io::WriteStats WriteOutput(const DashOptions& o, Format format,
+                                    const korrand::io::Document& input,
+                                    const korrand::io::Document& dashed) {
+    korrand::io::WriteOptions wo;
+    wo.preview = o.preview;
+    wo.keepFills = o.fills == Fills::Keep && !o.plotter;
+    wo.keepMarkers = !o.plotter;
+    korrand::io::WriteStats written;
+    wo.stats = &written;
+    wo.original = &input;
+    WriteAtomically(o.output,
+                    [&](std::ostream& out) { korrand::io::Write(out, format, dashed, wo); });
+    return written;
 }
 
 using Clock = std::chrono::steady_clock;
@@ -183,74 +320,63 @@ double Ms(Clock::duration d) {
     return std::chrono::duration<double, std::milli>(d).count();
 }
 
-int Dash(const DashOptions& o, korrand::KorrandHost& host) {
-    RefuseDirectory(o.input);
-    const auto inFormat = ResolveFormat(o.from, o.input, "input");
-    if (!inFormat) throw UsageError("cannot tell the format of standard input; use --from");
-    auto outFormat = ResolveFormat(o.to, o.output, "output");
-    if (!outFormat) outFormat = inFormat;
-    double length = 0;
-    if (!o.tolerance.empty() && !korrand::io::ParseLength(o.tolerance, &length))
-        throw UsageError("--tolerance must be a positive length (px, mm, cm, in, pt or pc)");
-    if (!o.period.empty() && o.period != "dasharray" &&
-        !korrand::io::ParseLength(o.period, &length))
-        throw UsageError(
-            "--period must be a positive length (px, mm, cm, in, pt or pc) or dasharray");
-    if (o.period == "dasharray" && o.select != "dasharray")
-        throw UsageError("--period dasharray needs --select dasharray");
+// The summary line: what was read, dashed and written, and how long each step took.
+void Summarise(const DashOptions& o, const korrand::io::Document& input,
+               const korrand::DashStats& stats, const korrand::io::WriteStats& written,
+               const Clock::time_point (&t)[4]) {
+    // What chose the shapes left alone: the selection always, layers and ids when given.
+    std::string chosenBy = "--select " + NameOf(kSelectNames, o.select);
+    if (!o.layers.empty()) chosenBy += "/--layer";
+    if (!o.ids.empty()) chosenBy += "/--id";
+    std::string shapes;
+    if (const auto& c = input.shapeCounts)
+        shapes = " (shapes: " + std::to_string(c->dashed) + " dashed, " +
+                 std::to_string(c->leftAlone) + " left alone by " + chosenBy + ", " +
+                 std::to_string(c->hidden) + " hidden, " + std::to_string(c->skipped) + " skipped)";
+    // As written: an SVG joins the two pieces of a dash cut at a closed subpath's seam.
+    const int64_t dashes = written.counted ? written.dashes : stats.dashesOut;
+    const int64_t points = written.counted ? written.points : stats.pointsOut;
+    std::string subdivision;
+    if (stats.lowestSubdivision <= stats.highestSubdivision)
+        subdivision = " (subdivision " + std::to_string(stats.lowestSubdivision) +
+                      (stats.lowestSubdivision < stats.highestSubdivision
+                           ? ".." + std::to_string(stats.highestSubdivision)
+                           : std::string()) +
+                      " for the tolerance)";
+    const std::string counts =
+        "read " + Count(static_cast<long long>(input.objects.size()), "object") + shapes + ", " +
+        Count(stats.segmentsIn, "segment") + "; wrote " + Count(dashes, "dash", "dashes") + ", " +
+        Count(points, "point") + subdivision;
+    std::fprintf(stderr, "korrand: %s in %.1f ms (read %.1f, dash %.1f, write %.1f)\n",
+                 counts.c_str(), Ms(t[3] - t[0]), Ms(t[1] - t[0]), Ms(t[2] - t[1]),
+                 Ms(t[3] - t[2]));
+}
 
-    // Options are checked before any input is read, against the description's limits.
+int Dash(const DashOptions& o, korrand::KorrandHost& host) {
+    // Everything the options decide is checked before any input is read.
+    RefuseDirectory(o.input);
+    const Formats formats = ChooseFormats(o);
     host.CheckSettings(o.settings);
 
-    const auto t0 = Clock::now();
-    const korrand::io::Document input = ReadInput(o, *inFormat);
+    Clock::time_point t[4];
+    t[0] = Clock::now();
+    const korrand::io::Document input = ReadInput(o, formats.in);
     for (const auto& w : input.warnings) std::cerr << "korrand: warning: " << w << "\n";
-    // A drawing without a shape to dash passes through, so a batch or a pipeline goes on.
-    if (input.shapeCounts && input.objects.empty() && !o.quiet)
+    // A drawing without a shape to dash passes through, so a batch or a pipeline goes on. The
+    // note says why; the Inkscape extension reads it.
+    if (const auto& c = input.shapeCounts; c && input.objects.empty() && !o.quiet)
         std::cerr << "korrand: note: " << (o.input == "-" ? "<stdin>" : o.input)
-                  << " has nothing to dash; written unchanged\n";
-    const auto t1 = Clock::now();
+                  << " has nothing to dash (" << Count(c->leftAlone, "shape")
+                  << " left alone by --select " << NameOf(kSelectNames, o.select)
+                  << (o.layers.empty() ? "" : "/--layer") << (o.ids.empty() ? "" : "/--id") << ", "
+                  << c->hidden << " hidden, " << c->skipped << " skipped); written unchanged\n";
+    t[1] = Clock::now();
     korrand::DashStats stats;
     const korrand::io::Document dashed = host.Dash(input, o.settings, &stats);
-    const auto t2 = Clock::now();
-    korrand::io::WriteOptions wo;
-    wo.preview = o.preview;
-    wo.keepFills = o.fills == "keep" && !o.plotter;
-    wo.keepMarkers = !o.plotter;
-    korrand::io::WriteStats written;
-    wo.stats = &written;
-    wo.original = &input;
-    WriteAtomically(o.output,
-                    [&](std::ostream& out) { korrand::io::Write(out, *outFormat, dashed, wo); });
-    const auto t3 = Clock::now();
-    if (!o.quiet) {
-        // What chose the shapes left alone: the selection always, layers and ids when given.
-        std::string chosenBy = "--select " + o.select;
-        if (!o.layers.empty()) chosenBy += "/--layer";
-        if (!o.ids.empty()) chosenBy += "/--id";
-        std::string shapes;
-        if (const auto& c = input.shapeCounts)
-            shapes = " (shapes: " + std::to_string(c->dashed) + " dashed, " +
-                     std::to_string(c->leftAlone) + " left alone by " + chosenBy + ", " +
-                     std::to_string(c->hidden) + " hidden, " + std::to_string(c->skipped) +
-                     " skipped)";
-        // As written: an SVG joins the two pieces of a dash cut at a closed subpath's seam.
-        const int64_t dashes = written.counted ? written.dashes : stats.dashesOut;
-        const int64_t points = written.counted ? written.points : stats.pointsOut;
-        std::string subdivision;
-        if (stats.lowestSubdivision <= stats.highestSubdivision)
-            subdivision = " (subdivision " + std::to_string(stats.lowestSubdivision) +
-                          (stats.lowestSubdivision < stats.highestSubdivision
-                               ? ".." + std::to_string(stats.highestSubdivision)
-                               : std::string()) +
-                          " for the tolerance)";
-        const std::string counts =
-            "read " + Count(static_cast<long long>(input.objects.size()), "object") + shapes +
-            ", " + Count(stats.segmentsIn, "segment") + "; wrote " +
-            Count(dashes, "dash", "dashes") + ", " + Count(points, "point") + subdivision;
-        std::fprintf(stderr, "korrand: %s in %.1f ms (read %.1f, dash %.1f, write %.1f)\n",
-                     counts.c_str(), Ms(t3 - t0), Ms(t1 - t0), Ms(t2 - t1), Ms(t3 - t2));
-    }
+    t[2] = Clock::now();
+    const korrand::io::WriteStats written = WriteOutput(o, formats.out, input, dashed);
+    t[3] = Clock::now();
+    if (!o.quiet) Summarise(o, input, stats, written, t);
     return kOk;
 }
 
@@ -290,12 +416,13 @@ std::map<std::string, CLI::Option*> ParameterOptions(CLI::App* dash,
         if (p.type == hostmodel::ParameterType::Bool) {
             const std::string off = hostmodel::OptionFlag(p.off.empty() ? "no_" + key : p.off);
             const bool on = p.def.value_or(0) != 0;
+            // The default named, as the numbers' are: a help text may speak of both states.
             CLI::Option* yes = dash->add_flag_callback(
                 hostmodel::OptionFlag(key), [&settings, key] { settings[key] = 1; },
-                help + (on ? " (default)" : ""));
+                help + " (default " + (on ? hostmodel::OptionFlag(key) : off) + ")");
             CLI::Option* no = dash->add_flag_callback(
                 off, [&settings, key] { settings[key] = 0; },
-                "The opposite of " + hostmodel::OptionFlag(key) + (on ? "" : " (default)"));
+                "The opposite of " + hostmodel::OptionFlag(key));
             yes->excludes(no);
             yes->group(group);
             no->group(group);
@@ -318,51 +445,27 @@ std::map<std::string, CLI::Option*> ParameterOptions(CLI::App* dash,
     return options;
 }
 
-}  // namespace
-
-int main(int argc, char** argv) {
-#ifdef _WIN32
-    // Files are bytes on every platform: no CR added before each LF written to standard output,
-    // and standard input does not end at the first Ctrl-Z.
-    _setmode(_fileno(stdin), _O_BINARY);
-    _setmode(_fileno(stdout), _O_BINARY);
-#endif
-    CLI::App app{
-        "korrand: dashes the curves of SVG, OBJ and JSON files with the Korrand "
-        "modifier plug-in"};
-    app.set_version_flag("--version", std::string("korrand ") + kVersion);
-    app.require_subcommand(1);
-    // The same options on every platform: on Windows "/path" stays a file, not an option.
-    app.allow_windows_style_options(false);
-    app.footer(
-        "Run 'korrand dash --help' for the options of dash, one per parameter of the "
-        "modifier.");
-    // Declared once; the subcommands pass it through, so it may stand before or after them.
-    std::string plugin;
-    app.add_option("--plugin", plugin, "Plug-in folder (default: the one beside korrand)");
-
-    // The plug-in is opened first: its description gives the parameter options. When it cannot
-    // be opened, help and version still answer, and any command reports why.
-    std::unique_ptr<korrand::KorrandHost> host;
-    std::string loadError;
-    try {
-        host = std::make_unique<korrand::KorrandHost>(
-            korrand::FindPluginFolder(PluginArgument(argc, argv), argv[0]));
-    } catch (const std::exception& e) {
-        loadError = e.what();
-    }
-
-    DashOptions o;
+// The options of `dash`, into o: the files, the formats, the modifier's parameters when the
+// plug-in could be opened, and the host's own.
+CLI::App* DeclareDash(CLI::App& app, const korrand::KorrandHost* host, const std::string& loadError,
+                      DashOptions& o) {
     CLI::App* dash = app.add_subcommand("dash", "Replace every curve of a file with dashes");
     dash->fallthrough();
+    dash->footer(
+        "Example: korrand dash drawing.svg -o dashed.svg --period 3mm\n"
+        "(every stroked outline of drawing.svg becomes dashes, one per 3 mm of the page)");
     dash->add_option("INPUT", o.input, "Input file, or - for standard input")->required();
     dash->add_option("-o,--output", o.output, "Output file, or - for standard output (default)");
-    dash->add_option("--from", o.from, "Input format: svg, obj or json (default: extension)");
-    dash->add_option("--to", o.to, "Output format (default: extension, else the input's)");
+    dash->add_option("--from", o.from, "Input format: svg, obj or json (default: extension)")
+        ->transform(FormatChoice())
+        ->type_name("FORMAT");
+    dash->add_option("--to", o.to, "Output format (default: extension, else the input's)")
+        ->transform(FormatChoice())
+        ->type_name("FORMAT");
     std::map<std::string, CLI::Option*> parameterOptions;
-    if (host)
+    if (host != nullptr) {
         parameterOptions = ParameterOptions(dash, host->Modifier(), o.settings);
-    else {
+    } else {
         // The parameter options are unknown; the command reports why. Extras of a subcommand
         // fall through to the app, which must take them too.
         dash->allow_extras();
@@ -372,61 +475,57 @@ int main(int argc, char** argv) {
     }
     dash->add_option("--tolerance", o.tolerance,
                      "SVG: flattening tolerance for curves, a length such as 0.05mm (default: "
-                     "relative to drawing size)");
+                     "relative to drawing size)")
+        ->check(Reads<Length>("must be a positive length (px, mm, cm, in, pt or pc)"))
+        ->type_name("LENGTH");
     dash->add_option("--select", o.select,
                      "SVG: shapes to dash: stroked (default), all, or dasharray")
-        ->check(CLI::IsMember({"stroked", "all", "dasharray"}));
+        ->transform(Choice(kSelectNames))
+        ->type_name("stroked|all|dasharray");
     dash->add_option("--layer", o.layers,
                      "SVG: only shapes in this layer (label or top-level group id); repeatable")
-        ->allow_extra_args(false);
+        ->allow_extra_args(false)
+        ->type_name("NAME");
     dash->add_option("--id", o.ids,
                      "SVG: only this element, or the shapes inside it (a group, a layer, a <use>); "
                      "repeatable")
-        ->allow_extra_args(false);
-    auto* period = dash->add_option(
-        "--period", o.period,
-        std::string("SVG: one dash per LENGTH of each subpath (px, mm, cm, in, pt, pc), or "
-                    "dasharray (each shape's own). Default without --count: each shape's dash "
-                    "array where it has one, else ") +
-            kDefaultPeriod);
+        ->allow_extra_args(false)
+        ->type_name("ID");
+    CLI::Option* period =
+        dash->add_option("--period", o.period,
+                         std::string("SVG: one dash per LENGTH of each subpath (px, mm, cm, in, "
+                                     "pt, pc); dasharray: by each shape's own dash array where it "
+                                     "has one, else ") +
+                             kDefaultPeriod +
+                             " (dasharray,LENGTH: else LENGTH). Default without --count: "
+                             "dasharray")
+            ->check(Reads<Period>("must be a positive length (px, mm, cm, in, pt or pc), "
+                                  "dasharray or dasharray,LENGTH"))
+            ->type_name("LENGTH|dasharray[,LENGTH]");
     // A period decides each subpath's count itself.
     for (const char* key : {"count", "relative", "no_relative"})
         if (auto it = parameterOptions.find(key); it != parameterOptions.end())
             period->excludes(it->second);
-    auto* fills =
+    CLI::Option* fills =
         dash->add_option("--fills", o.fills,
                          "SVG: a filled shape keeps its fill beside its dashes (keep, default) "
                          "or is its dashes alone (drop)")
-            ->check(CLI::IsMember({"keep", "drop"}));
+            ->transform(Choice(kFillsNames))
+            ->type_name("keep|drop");
     dash->add_flag("--plotter", o.plotter,
                    "SVG: for plotters and cutters, which draw every path's outline: a dashed "
                    "shape is its dashes alone, without its fill or markers")
         ->excludes(fills);
     dash->add_flag("--preview", o.preview, "SVG: the original shapes, faint, in a layer beneath");
     dash->add_flag("-q,--quiet", o.quiet, "No summary line on standard error");
+    return dash;
+}
 
-    bool json = false;
-    CLI::App* info = app.add_subcommand("info", "Show what the plug-in registered with the host");
-    info->fallthrough();
-    info->add_flag("--json", json, "Machine-readable output");
-
+// Runs a command, turning what it throws into a one-line message and the exit code.
+template <class Command>
+int Run(Command command) {
     try {
-        app.parse(argc, argv);
-    } catch (const CLI::CallForHelp& e) {
-        return app.exit(e);
-    } catch (const CLI::CallForAllHelp& e) {
-        return app.exit(e);
-    } catch (const CLI::CallForVersion& e) {
-        return app.exit(e);
-    } catch (const CLI::ParseError& e) {
-        std::cerr << "korrand: " << e.what() << " (see korrand --help)\n";
-        return kBadInput;
-    }
-
-    try {
-        if (!host) throw korrand::PluginFailure(loadError);
-        if (dash->parsed()) return Dash(o, *host);
-        return Info(*host, json);
+        return command();
     } catch (const korrand::io::ReadError& e) {
         std::cerr << "korrand: " << e.what() << "\n";
         return kBadInput;
@@ -448,4 +547,66 @@ int main(int argc, char** argv) {
         std::cerr << "korrand: " << e.what() << "\n";
         return kPluginFailed;
     }
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+#ifdef _WIN32
+    // Files are bytes on every platform: no CR added before each LF written to standard output,
+    // and standard input does not end at the first Ctrl-Z.
+    _setmode(_fileno(stdin), _O_BINARY);
+    _setmode(_fileno(stdout), _O_BINARY);
+#endif
+    // 1. The plug-in, opened first: its description gives the parameter options. When it cannot
+    //    be opened, help and version still answer, and any command reports why.
+    std::unique_ptr<korrand::KorrandHost> host;
+    std::string loadError;
+    try {
+        host = std::make_unique<korrand::KorrandHost>(
+            korrand::FindPluginFolder(PluginArgument(argc, argv), argv[0]));
+    } catch (const std::exception& e) {
+        loadError = e.what();
+    }
+
+    // 2. The commands and their options.
+    CLI::App app{
+        "korrand: dashes the curves of SVG, OBJ and JSON files with the Korrand "
+        "modifier plug-in"};
+    app.set_version_flag("--version", std::string("korrand ") + kVersion);
+    app.require_subcommand(1);
+    // The same options on every platform: on Windows "/path" stays a file, not an option.
+    app.allow_windows_style_options(false);
+    app.footer(
+        "Run 'korrand dash --help' for the options of dash, one per parameter of the "
+        "modifier.");
+    // Declared once; the subcommands pass it through, so it may stand before or after them.
+    std::string plugin;
+    app.add_option("--plugin", plugin, "Plug-in folder (default: the one beside korrand)");
+    DashOptions o;
+    CLI::App* dash = DeclareDash(app, host.get(), loadError, o);
+    bool json = false;
+    CLI::App* info = app.add_subcommand("info", "Show what the plug-in registered with the host");
+    info->fallthrough();
+    info->add_flag("--json", json, "Machine-readable output");
+
+    // 3. The command line, read.
+    try {
+        app.parse(argc, argv);
+    } catch (const CLI::CallForHelp& e) {
+        return app.exit(e);
+    } catch (const CLI::CallForAllHelp& e) {
+        return app.exit(e);
+    } catch (const CLI::CallForVersion& e) {
+        return app.exit(e);
+    } catch (const CLI::ParseError& e) {
+        std::cerr << "korrand: " << e.what() << " (see korrand --help)\n";
+        return kBadInput;
+    }
+
+    // 4. The command, run.
+    return Run([&] {
+        if (!host) throw korrand::PluginFailure(loadError);
+        return dash->parsed() ? Dash(o, *host) : Info(*host, json);
+    });
 }

@@ -4,10 +4,12 @@
 The document goes through `korrand dash`, installed beside this script with its plug-in folder
 (plugins/KorrandModifier), and comes back with the chosen shapes dashed: the selected ones and
 those inside selected groups, or every shape when nothing is selected. The controls of the
-dialog are read from korrand_dash.inx beside this script: those of its "modifier" page are the
-plug-in's parameters and pass to korrand as the options of the same names.
+dialog are read from korrand_dash.inx beside this script; those that are the plug-in's
+parameters (listed there by make_inx.py) pass to korrand as the options of the same names.
+The dialog's defaults are korrand dash's own.
 """
 import os
+import re
 import subprocess
 import sys
 import tempfile
@@ -19,59 +21,94 @@ HERE = os.path.dirname(os.path.abspath(__file__))
 KORRAND = os.path.join(HERE, "korrand.exe" if sys.platform == "win32" else "korrand")
 INX = os.path.join(HERE, "korrand_dash.inx")
 INX_NS = "{http://www.inkscape.org/namespace/inkscape/extension}"
-# The options that a period or a dash array replaces.
+# The hidden control of the .inx that lists the plug-in's parameters (make_inx.py).
+PARAMETERS = "plugin_parameters"
+# What korrand dashes: paths, basic shapes and the shapes <use> draws.
+SHAPE_TAGS = ("path", "rect", "circle", "ellipse", "line", "polyline", "polygon", "use")
+# The options that a period replaces.
 COUNT_ONLY = ("count", "relative")
+# korrand's note on a drawing it left as it was: what became of the shapes.
+NOTHING = re.compile(r"has nothing to dash \((\d+) shapes? left alone by [^,]*, (\d+) hidden, "
+                     r"(\d+) skipped\)")
 
 
 def dialog_controls():
-    """(name, type, page, default text) of every control of the dialog."""
-    controls = []
+    """(name, type, default text) of every control of the dialog, and the names of those that
+    are the plug-in's parameters."""
+    controls, parameters = [], []
+    for child in ElementTree.parse(INX).getroot().iter(INX_NS + "param"):
+        default = (child.text or "").strip()
+        options = child.findall(INX_NS + "option")
+        if not default and options:
+            default = options[0].get("value")  # an option group's first choice
+        if child.get("name") == PARAMETERS:
+            parameters = default.split()
+        controls.append((child.get("name"), child.get("type"), default))
+    return controls, parameters
 
-    def walk(node, page):
-        for child in node:
-            if child.tag == INX_NS + "page":
-                walk(child, child.get("name"))
-            elif child.tag == INX_NS + "param":
-                default = (child.text or "").strip()
-                options = child.findall(INX_NS + "option")
-                if not default and options:
-                    default = options[0].get("value")  # an option group's first choice
-                controls.append((child.get("name"), child.get("type"), page, default))
-                if child.get("type") == "notebook":
-                    walk(child, page)
 
-    walk(ElementTree.parse(INX).getroot(), None)
-    return controls
+def plural(n, one, many=None):
+    return "%d %s" % (n, one if n == 1 else many or one + "s")
+
+
+def nothing_dashed(options, selection, left, hidden, skipped):
+    """Why a run dashed nothing, for the message box. selection: None when nothing is selected,
+    else whether it holds a shape."""
+    where = "the selection" if selection is not None else "the drawing"
+    if selection is False or not (left or hidden or skipped):
+        return ("Korrand Dash: nothing was dashed: %s holds no path or shape (text is dashed "
+                "once it is a path: Path > Object to Path)." % where)
+    why = []
+    if left:
+        wanted = []
+        if options.layer.strip():
+            wanted.append("lies in the layers named")
+        if options.select == "stroked":
+            wanted.append("has a stroke")
+        elif options.select == "dasharray":
+            wanted.append("has a dash array")
+        reason = "no shape of %s %s" % (where, " and ".join(wanted or ["was chosen"]))
+        if options.select == "stroked":
+            reason += " (\"Shapes to dash: All, fill-only ones too\" dashes filled ones)"
+        why.append(reason)
+    if hidden:
+        why.append("%s hidden" % plural(hidden, "shape"))
+    if skipped:
+        why.append("%s skipped (see the warnings)" % plural(skipped, "shape"))
+    return "Korrand Dash: nothing was dashed: " + "; ".join(why) + "."
 
 
 class KorrandDash(inkex.EffectExtension):
     def add_arguments(self, pars):
-        self.controls = dialog_controls()
+        self.controls, self.parameters = dialog_controls()
         # Inkscape passes every control; run by hand, the dialog's defaults apply.
         types = {"bool": inkex.Boolean, "int": int, "float": float}
-        for name, kind, _page, default in self.controls:
+        for name, kind, default in self.controls:
             convert = types.get(kind, str)
             pars.add_argument("--" + name, type=convert, default=convert(default))
 
     def korrand_arguments(self):
         o = self.options
         args = ["--select", o.select]
-        if o.mode == "period":
-            args += ["--period", "%r%s" % (o.period, o.unit)]
-        elif o.mode == "dasharray":
-            args = ["--select", "dasharray", "--period", "dasharray"]
-        for name, kind, page, _default in self.controls:
-            if page != "modifier" or (name in COUNT_ONLY and o.mode != "count"):
+        period = "%r%s" % (o.period, o.unit)
+        if o.mode == "drawing":
+            args += ["--period", "dasharray," + period]
+        elif o.mode == "period":
+            args += ["--period", period]
+        kinds = {name: kind for name, kind, _default in self.controls}
+        for name in self.parameters:
+            if name in COUNT_ONLY and o.mode != "count":
                 continue
             if name == "subdivision" and o.subdivision_auto:
                 continue
             value = getattr(o, name)
-            if kind == "bool":
+            if kinds.get(name) == "bool":
                 args += ["--" + name] if value else []
             else:
-                args += ["--" + name, repr(value) if kind == "float" else str(value)]
-        if o.layer.strip():
-            args += ["--layer", o.layer.strip()]
+                args += ["--" + name, repr(value) if kinds.get(name) == "float" else str(value)]
+        for layer in o.layer.split(","):
+            if layer.strip():
+                args += ["--layer", layer.strip()]
         if o.closed in ("closed", "open"):
             args.append("--" + o.closed)
         if o.tolerance > 0:
@@ -85,6 +122,17 @@ class KorrandDash(inkex.EffectExtension):
         for element_id in o.ids:
             args += ["--id", element_id]
         return args
+
+    def selection_has_shapes(self):
+        """None when nothing is selected, else whether a selected element is or holds a shape
+        that can be dashed."""
+        if not self.options.ids:
+            return None
+        for element in self.svg.selection.values():
+            for e in [element] + list(element.descendants()):
+                if e.TAG in SHAPE_TAGS:
+                    return True
+        return False
 
     def effect(self):
         if not os.path.isfile(KORRAND):
@@ -100,13 +148,23 @@ class KorrandDash(inkex.EffectExtension):
             source = os.path.join(work, "drawing.svg")
             dashed = os.path.join(work, "dashed.svg")
             self.document.write(source)
-            command = [KORRAND, "dash", source, "-o", dashed, "-q"] + self.korrand_arguments()
+            command = [KORRAND, "dash", source, "-o", dashed] + self.korrand_arguments()
             result = subprocess.run(command, capture_output=True, text=True)
-            message = result.stderr.strip().replace(source, "the drawing")
+            lines = result.stderr.replace(source, "the drawing").splitlines()
             if result.returncode != 0:
-                raise inkex.AbortExtension("Korrand Dash: " + (message or "korrand failed"))
-            if message:
-                inkex.errormsg(message)  # warnings: skipped constructs, a hidden layer
+                raise inkex.AbortExtension(
+                    "Korrand Dash: " + ("\n".join(lines).strip() or "korrand failed"))
+            # The summary line is for a terminal; the rest are warnings (skipped constructs, a
+            # hidden layer) and korrand's note on a drawing with nothing to dash.
+            nothing = next((m for m in map(NOTHING.search, lines) if m), None)
+            warnings = [line for line in lines
+                        if not line.startswith("korrand: read ") and "korrand: note: " not in line]
+            if warnings:
+                inkex.errormsg("\n".join(warnings))
+            if nothing:
+                raise inkex.AbortExtension(nothing_dashed(
+                    self.options, self.selection_has_shapes(),
+                    *(int(n) for n in nothing.groups())))
             self.document = inkex.load_svg(dashed)
 
 

@@ -37,15 +37,33 @@ export DEBIAN_FRONTEND=noninteractive
 echo "bootstrap: missing ${missing[*]}; reading the package lists" >&2
 apt-get update -qq
 # Say what will be fetched and how much before the download starts, then count the packages as
-# they arrive: a large download (Blender, Wine) takes minutes and should not look like a hang.
+# they arrive, are unpacked and are set up: a large download (Blender, Wine) and the setting up
+# after it each take minutes and should not look like a hang.
 uris=$(apt-get install -y -qq --no-install-recommends --print-uris "${missing[@]}" | grep "^'" || true)
 count=$(printf '%s\n' "$uris" | grep -c "^'" || true)
 size=$(printf '%s\n' "$uris" | awk '{s += $3} END {printf "%.1f MB", s / 1e6}')
+# Packages to unpack and set up: the downloads, and any already in apt's cache.
+installs=$(apt-get install -s -qq --no-install-recommends "${missing[@]}" | grep -c "^Inst " || true)
 echo "bootstrap: installing ${missing[*]}: $count packages to download, $size" >&2
+# mawk (Debian's awk) reads a pipe in blocks unless told to read it line by line.
+awk=(awk)
+if awk -W interactive 'BEGIN {}' </dev/null >/dev/null 2>&1; then awk=(awk -W interactive); fi
 if ! apt-get install -y -q --no-install-recommends "${missing[@]}" 2>&1 |
-  awk -v total="$count" '
-    /^Get:/ { n++; if (n % 10 == 0 || n == total) printf "bootstrap: downloaded %d of %d packages\n", n, total > "/dev/stderr" }
-    /^Setting up / { set++ }
+  "${awk[@]}" -v fetched="$count" -v installs="$installs" '
+    function say(what, n, total) {
+      if (n % 20 == 0 || n == total) {
+        printf "bootstrap: %s %d of %d packages\n", what, n, total > "/dev/stderr"
+        fflush("/dev/stderr")
+      }
+    }
+    /^Get:/ { say("downloaded", ++got, fetched) }
+    /^Unpacking / { say("unpacked", ++unpacked, installs) }
+    /^Setting up / { say("set up", ++set, installs) }
+    /^Processing triggers for / && !(($4) in triggered) {
+      triggered[$4] = 1
+      printf "bootstrap: processing triggers for %s\n", $4 > "/dev/stderr"
+      fflush("/dev/stderr")
+    }
     /^E: / { print > "/dev/stderr" }
     END { printf "bootstrap: %d packages set up\n", set > "/dev/stderr" }'; then
   echo "bootstrap: apt-get install failed" >&2

@@ -14,6 +14,7 @@
 #include <filesystem>
 #include <fstream>
 #include <functional>
+#include <iterator>
 #include <memory>
 #include <set>
 #include <sstream>
@@ -357,9 +358,23 @@ TEST_F(SvgFilterTest, SelectLayerAndPeriodChooseAndSize) {
     }
     // A top-level group's id names a layer as well.
     RunAndCompare("--layer layer-cuts --select dasharray", {"score"});
+    // Each shape's own dash array, else a period: the default's rule, with a length of one's own.
+    {
+        Doc out = RunAndCompare("--layer Cuts --period dasharray,1cm", {"score", "edge"});
+        ASSERT_TRUE(out);
+        EXPECT_EQ(DashesOf(xmlDocGetRootElement(out.get()), "score").size(), 30u);
+        EXPECT_EQ(DashesOf(xmlDocGetRootElement(out.get()), "edge").size(), 18u);
+    }
+    ASSERT_EQ(Korrand("--period dasharray", "own.svg").code, 0);
+    ASSERT_EQ(Korrand("", "default.svg").code, 0);
+    const auto text = [&](const char* name) {
+        std::ifstream f(dir_ / name, std::ios::binary);
+        return std::string(std::istreambuf_iterator<char>(f), {});
+    };
+    EXPECT_EQ(text("own.svg"), text("default.svg"));
     EXPECT_EQ(Korrand("--period 5mm --count 3").code, 2);
-    EXPECT_EQ(Korrand("--period dasharray").code, 2);
-    EXPECT_EQ(Korrand("--period 5furlongs").code, 2);
+    for (const char* bad : {"5furlongs", "dasharray,", "dasharrays", "dasharray,dasharray"})
+        EXPECT_EQ(Korrand(std::string("--period ") + bad).code, 2) << bad;
     // More dashes on one subpath than the count option allows: a count the period derives is
     // the drawing's, handed over as a stored value is, so nothing is refused.
     Doc fine = RunAndCompare("--layer Cuts --period 0.01mm", {"score", "edge"});

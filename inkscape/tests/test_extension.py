@@ -46,28 +46,34 @@ DRAWING = """<?xml version="1.0" encoding="UTF-8"?>
     <path id="alone" d="M 5,70 H 115" style="fill:none;stroke:#ff0000;stroke-dasharray:4,2"/>
     <text id="label" x="5" y="78" style="font-size:4px">plan</text>
   </g>
+  <g inkscape:groupmode="layer" inkscape:label="Cuts" id="cuts">
+    <rect id="score" x="5" y="45" width="40" height="20"
+          style="fill:none;stroke:#000000;stroke-width:0.3;stroke-dasharray:3,1"/>
+  </g>
 </svg>
 """
 
 # Dialog settings (as Inkscape passes them) and the options of korrand dash they stand for.
 DEFAULTS = {
-    "tab": "dashes", "mode": "period", "period": "2.0", "unit": "mm", "select": "stroked",
+    "tab": "dashes", "mode": "drawing", "period": "2.0", "unit": "mm", "select": "stroked",
     "layer": "", "closed": "drawn", "subdivision_auto": "true", "tolerance": "0.0",
     "fills": "keep", "preview": "false", "count": "100", "relative": "false",
     "subdivision": "1", "offset": "0.0", "start": "0.0", "end": "1.0", "seed": "100",
     "jitter": "0.0",
 }
 CASES = [
-    ({"period": "3.0"}, ["star", "grp"], ["--period", "3.0mm"]),
+    ({"mode": "period", "period": "3.0"}, ["star", "grp"], ["--period", "3.0mm"]),
     ({"mode": "count", "count": "12", "offset": "0.25", "jitter": "0.5", "seed": "7",
       "subdivision_auto": "false", "subdivision": "4", "closed": "open", "fills": "plotter",
       "preview": "true", "start": "0.1", "end": "0.9"}, [],
      ["--count", "12", "--offset", "0.25", "--jitter", "0.5", "--seed", "7", "--subdivision",
       "4", "--open", "--plotter", "--preview", "--start", "0.1", "--end", "0.9"]),
-    ({"mode": "dasharray", "select": "all", "layer": "Plan", "tolerance": "0.01",
-      "fills": "drop"}, [],
-     ["--select", "dasharray", "--period", "dasharray", "--layer", "Plan", "--tolerance",
-      "0.01mm", "--fills", "drop"]),
+    ({"select": "dasharray", "layer": "Plan, Cuts ", "tolerance": "0.01", "fills": "drop"}, [],
+     ["--select", "dasharray", "--period", "dasharray", "--layer", "Plan", "--layer", "Cuts",
+      "--tolerance", "0.01mm", "--fills", "drop"]),
+    # The dialog's defaults are the command's.
+    ({}, [], []),
+    ({"period": "5.0", "unit": "cm"}, ["alone", "grp"], ["--period", "dasharray,5cm"]),
 ]
 
 failures = []
@@ -125,6 +131,23 @@ def case_script(work, source):
     check(subpaths(got["ring"].get("d", "")) > 10, "the ring inside the selected group")
     check("box-dashes" in got, "the filled box inside the selected group")
     check(got["alone"].get("d") == "M 5,70 H 115", "an unselected path changed")
+
+    # Nothing to dash in the selection: the message box says why, and nothing changes.
+    result = run_script(LAYOUT, source, {}, ["label"])
+    check(result.returncode != 0 and result.stdout == "", "text alone was dashed")
+    check("nothing was dashed" in result.stderr and "Object to Path" in result.stderr,
+          "no message for text alone: " + result.stderr)
+    result = run_script(LAYOUT, source, {"select": "dasharray"}, ["box"])
+    check("no shape of the selection has a dash array" in result.stderr,
+          "no reason for a shape left alone: " + result.stderr)
+
+    # A plotter user's words on the Modifier page and beside the mode-dependent controls, and
+    # when these have no effect.
+    with open(os.path.join(LAYOUT, "korrand_dash.inx"), encoding="utf-8") as f:
+        inx = f.read()
+    for word in ("spline", "segment", "Spline", "Segment"):
+        check(word not in inx, "the dialog speaks of a " + word)
+    check(inx.count("Only with") == 3, "Dashes, Relative and Subdivision do not say when they act")
 
 
 def case_missing(work, source):
