@@ -332,6 +332,10 @@ class Plugin:
         shares: one per period, rounded, at least one."""
         return self._lib.korrand_period_count(float(length), float(period))
 
+    def set_block_limit(self, size):
+        """The largest memory block the host grants its plug-ins (korrand_open sets 1 GiB)."""
+        self._lib.korrand_set_block_limit(int(size))
+
     def host_alive(self):
         blocks, objects = ctypes.c_int64(), ctypes.c_int64()
         self._lib.korrand_host_alive(ctypes.byref(blocks), ctypes.byref(objects))
