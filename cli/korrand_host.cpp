@@ -16,8 +16,6 @@ namespace fs = std::filesystem;
 namespace korrand {
 
 namespace {
-constexpr int32_t kLineObject = HOST_OBJECT_LINE;
-
 fs::path ExecutableDir(const char* argv0) {
     std::error_code ec;
     fs::path self = fs::read_symlink("/proc/self/exe", ec);
@@ -54,18 +52,6 @@ void KorrandHost::CheckSettings(const Settings& settings) const {
     }
 }
 
-void KorrandHost::WriteStored(HostContainer* bc, const io::LineObject& object, size_t index) const {
-    for (const auto& stored : object.parameters) {
-        const hostmodel::Parameter* p = modifier_->ByStoredName(stored.key);
-        const std::string where = (object.name.empty() ? "object " + std::to_string(index + 1)
-                                                       : "'" + object.name + "'") +
-                                  ": stored parameter '" + stored.key + "'";
-        if (p == nullptr) throw SettingError(where + " is not a parameter of this plug-in");
-        const std::string why = hostmodel::Store(bc, *p, stored.value);
-        if (!why.empty()) throw SettingError(where + " " + why);
-    }
-}
-
 std::optional<int64_t> KorrandHost::ChooseSubdivision(const HostContainer* bc,
                                                       const io::LineObject& object,
                                                       double tolerance) const {
@@ -99,9 +85,7 @@ std::optional<int64_t> KorrandHost::ChooseSubdivision(const HostContainer* bc,
 io::Document KorrandHost::Dash(const io::Document& doc, const Settings& settings,
                                DashStats* stats) {
     CheckSettings(settings);
-    const HostFunctionTable* t = hostmodel::Table();
     const hostmodel::Parameter* closedParameter = modifier_->ByKey("closed");
-    const hostmodel::Parameter* countParameter = modifier_->ByKey("count");
     DashStats local;
 
     io::Document out;
@@ -110,89 +94,59 @@ io::Document KorrandHost::Dash(const io::Document& doc, const Settings& settings
     out.svgHeight = doc.svgHeight;
     out.svgViewBox = doc.svgViewBox;
     out.drawingSize = doc.drawingSize;
+    std::vector<int32_t> counts;
     for (const auto& object : doc.objects) {
-        // Each object has its modifier of its own, as each spline of a scene does: Init's
-        // defaults, then what the scene stored for it, then what the file itself decides for
-        // it, then the command line's options.
-        auto instance = modifier_->Create();
-        if (!instance) throw PluginFailure("the plug-in could not create a modifier object");
-        struct Release {
-            hostmodel::Plugin* p;
-            hostmodel::Plugin::Instance* i;
-            ~Release() { p->Destroy(*i); }
-        } release{&modifier_->plugin(), &*instance};
-        HostContainer* bc = hostmodel::Container(instance->node);
+        // Each object has its modifier of its own, as each spline of a scene does.
+        hostmodel::LineDasher dasher(*modifier_);
         const size_t index = static_cast<size_t>(&object - doc.objects.data());
-        WriteStored(bc, object, index);
-        const auto decide = [&](const hostmodel::Parameter* p, const char* key,
-                                const hostmodel::Value& v) {
-            const std::string why = p == nullptr ? "is missing" : hostmodel::Store(bc, *p, v);
-            if (!why.empty())
-                throw PluginFailure(std::string("the plug-in's parameter '") + key + "' " + why);
-        };
-        if (object.closed)
-            decide(closedParameter, "closed", hostmodel::Value::Bool(*object.closed));
-        if (object.dashCount)
-            decide(countParameter, "count", hostmodel::Value::Int(*object.dashCount));
-        for (const auto& [key, value] : settings) {
-            const hostmodel::Parameter* p = modifier_->ByKey(key);
-            hostmodel::Store(bc, *p, hostmodel::SettingValue(*p, value));  // checked above
-        }
+        hostmodel::LineSettings layers;
+        layers.object =
+            object.name.empty() ? "object " + std::to_string(index + 1) : "'" + object.name + "'";
+        for (const auto& stored : object.parameters)
+            layers.stored.push_back({stored.key, stored.value});
+        if (object.closed) layers.decided["closed"] = *object.closed ? 1 : 0;
+        if (object.dashCount) layers.decided["count"] = static_cast<double>(*object.dashCount);
+        layers.given = &settings;
         // A document that says how closely its curves must be followed (an SVG) gets dashes
-        // sampled that closely, unless a subdivision was asked for.
-        if (doc.tolerance && settings.count("subdivision") == 0) {
-            if (const auto chosen = ChooseSubdivision(bc, object, *doc.tolerance)) {
-                decide(modifier_->ByKey("subdivision"), "subdivision",
-                       hostmodel::Value::Int(*chosen));
-                local.lowestSubdivision = std::min(local.lowestSubdivision, *chosen);
-                local.highestSubdivision = std::max(local.highestSubdivision, *chosen);
-            }
+        // sampled that closely.
+        if (doc.tolerance)
+            layers.chooseSubdivision = [&](const HostContainer* bc) {
+                return ChooseSubdivision(bc, object, *doc.tolerance);
+            };
+        if (const auto chosen = dasher.Apply(layers)) {
+            local.lowestSubdivision = std::min(local.lowestSubdivision, *chosen);
+            local.highestSubdivision = std::max(local.highestSubdivision, *chosen);
         }
 
-        std::vector<HostVector> points;
-        std::vector<int32_t> counts;
-        size_t pointsIn = 0;
-        for (const auto& seg : object.segments) pointsIn += seg.size();
-        points.reserve(pointsIn);
-        counts.reserve(object.segments.size());
+        counts.clear();
+        int64_t pointsIn = 0;
         for (const auto& seg : object.segments) {
-            if (seg.size() > static_cast<size_t>(INT32_MAX) - points.size())
-                throw io::ReadError(object.name, 0, "too many points for one line object");
-            counts.push_back(static_cast<int32_t>(seg.size()));
-            for (const auto& p : seg) points.push_back({p.x, p.y, p.z});
+            // A segment too long for a count makes the sum disagree: refused by Input.
+            counts.push_back(static_cast<int32_t>(std::min<size_t>(seg.size(), INT32_MAX)));
+            pointsIn += static_cast<int64_t>(seg.size());
         }
         local.segmentsIn += static_cast<int64_t>(counts.size());
-        HostAtom* line = hostmodel::NewLineObject(points, counts);
-        struct Free {
-            HostAtom* a;
-            ~Free() { hostmodel::FreeObject(a); }
-        } freeLine{line};
-        if (!modifier_->plugin().Modify(*instance, line))
-            throw PluginFailure("the modifier failed on '" + object.name + "'");
-        if (t->object.GetType(line) != kLineObject)
-            throw PluginFailure("the modifier changed the object's type");
+        HostVector* to = dasher.Input(counts.data(), static_cast<int32_t>(counts.size()), pointsIn);
+        for (const auto& seg : object.segments)
+            for (const auto& p : seg) *to++ = HostVector{p.x, p.y, p.z};
+        const hostmodel::Dashes& dashes = dasher.Dash();
+        if (!dashes.answered) throw PluginFailure("the modifier failed on '" + object.name + "'");
 
         io::LineObject dashed;
         dashed.name = object.name;
         dashed.parameters = object.parameters;
-        if (closedParameter != nullptr) dashed.closed = hostmodel::Load(bc, *closedParameter) != 0;
-        std::vector<int32_t> written;
-        int64_t total = 0;
-        if (!hostmodel::SegmentCounts(line, &written, &total))
-            throw PluginFailure("the modifier wrote inconsistent segments");
-        const HostVector* pts = t->object.GetPointR(line);
-        int64_t at = 0;
-        dashed.segments.reserve(written.size());
-        for (const int32_t c : written) {
+        if (closedParameter != nullptr)
+            dashed.closed = hostmodel::Load(dasher.container(), *closedParameter) != 0;
+        const HostVector* pts = dashes.points;
+        dashed.segments.reserve(dashes.counts.size());
+        for (const int32_t c : dashes.counts) {
             std::vector<io::Point> seg;
             seg.reserve(static_cast<size_t>(c));
-            for (int64_t k = 0; k < c; ++k)
-                seg.push_back({pts[at + k].x, pts[at + k].y, pts[at + k].z});
-            at += c;
+            for (int32_t k = 0; k < c; ++k, ++pts) seg.push_back({pts->x, pts->y, pts->z});
             dashed.segments.push_back(std::move(seg));
         }
-        local.dashesOut += static_cast<int64_t>(written.size());
-        local.pointsOut += total;
+        local.dashesOut += static_cast<int64_t>(dashes.counts.size());
+        local.pointsOut += dashes.pointCount;
         out.objects.push_back(std::move(dashed));
     }
     if (stats != nullptr) *stats = local;

@@ -11,6 +11,7 @@
 #include <string>
 
 #include "geometry.h"
+#include "line_dash.h"
 #include "modifier_plugin.h"
 
 namespace korrand {
@@ -25,7 +26,7 @@ struct SettingError : std::runtime_error {
 };
 
 // Parameter key (hostmodel::ParameterKey: count, relative, closed, ...) -> value.
-using Settings = std::map<std::string, double>;
+using Settings = hostmodel::Settings;
 
 struct DashStats {
     int64_t segmentsIn = 0, dashesOut = 0, pointsOut = 0;
@@ -43,7 +44,9 @@ public:
 
     // Throws SettingError naming the option and its range.
     void CheckSettings(const Settings& settings) const;
-    // Dashes every object of doc separately, as a host evaluates each spline.
+    // Dashes every object of doc separately, as a host evaluates each spline. Throws
+    // hostmodel::DashError for a stored value the description does not take, PluginFailure when
+    // the modifier fails.
     io::Document Dash(const io::Document& doc, const Settings& settings, DashStats* stats);
 
     std::string InfoText() const;
@@ -52,9 +55,6 @@ public:
     const hostmodel::ModifierPlugin& Modifier() const { return *modifier_; }
 
 private:
-    // Throws SettingError for an unknown key or a value of the wrong type.
-    // index: the object's place in its document, named when it has no name.
-    void WriteStored(HostContainer* bc, const io::LineObject& object, size_t index) const;
     // The smallest subdivision, from the one in bc up to the description's limit, that keeps
     // the object's dashes within `tolerance` of its segments; none without count or subdivision.
     std::optional<int64_t> ChooseSubdivision(const HostContainer* bc, const io::LineObject& object,

@@ -416,6 +416,11 @@ int main(int argc, char** argv) {
     } catch (const korrand::SettingError& e) {
         std::cerr << "korrand: " << e.what() << "\n";
         return kBadInput;
+    } catch (const hostmodel::DashError& e) {
+        std::cerr << "korrand: " << e.what() << "\n";
+        const bool badInput = e.kind() == hostmodel::DashError::Kind::Input ||
+                              e.kind() == hostmodel::DashError::Kind::Value;
+        return badInput ? kBadInput : kPluginFailed;
     } catch (const UsageError& e) {
         std::cerr << "korrand: " << e.what() << "\n";
         return kBadInput;

@@ -14,6 +14,7 @@
 
 #include "host_model.h"
 #include "modifier_plugin.h"
+#include "segment_groups.h"
 
 namespace fs = std::filesystem;
 
@@ -956,4 +957,28 @@ TEST(ParameterContract, KeysChecksAndTypedWrites) {
     std::string error;
     EXPECT_FALSE(hostmodel::ModifierPlugin::Open(fs::temp_directory_path().string(), &error));
     EXPECT_NE(error.find("cannot load the plug-in from"), std::string::npos) << error;
+}
+
+// The rule every host groups a curve's segments by: apart where nothing relates them or each
+// has a count of its own, else together, by kind where the curve says which are closed.
+TEST(ParameterContract, SegmentsAreGroupedIntoLineObjectsByOneRule) {
+    using hostmodel::GroupSegments;
+    const std::vector<bool> kinds = {false, true, false, true, true};
+    const auto of = [](const std::vector<hostmodel::SegmentGroup>& groups) {
+        std::vector<std::pair<std::vector<int32_t>, int>> out;
+        for (const auto& g : groups) out.push_back({g.segments, g.closed ? int(*g.closed) : -1});
+        return out;
+    };
+    using Groups = std::vector<std::pair<std::vector<int32_t>, int>>;
+    EXPECT_EQ(of(GroupSegments(3, {}, false, false)), (Groups{{{0}, -1}, {{1}, -1}, {{2}, -1}}));
+    EXPECT_EQ(of(GroupSegments(3, {}, false, true)), (Groups{{{0, 1, 2}, -1}}));
+    EXPECT_EQ(of(GroupSegments(5, kinds, false, true)), (Groups{{{0, 2}, 0}, {{1, 3, 4}, 1}}));
+    EXPECT_EQ(of(GroupSegments(3, {true, false, true}, false, true)),
+              (Groups{{{0, 2}, 1}, {{1}, 0}}));
+    EXPECT_EQ(of(GroupSegments(2, {true, true}, false, true)), (Groups{{{0, 1}, 1}}));
+    EXPECT_EQ(of(GroupSegments(3, {true, false, true}, true, true)),
+              (Groups{{{0}, 1}, {{1}, 0}, {{2}, 1}}));
+    EXPECT_EQ(of(GroupSegments(2, {true, false}, false, false)), (Groups{{{0}, 1}, {{1}, 0}}));
+    EXPECT_TRUE(GroupSegments(0, {}, false, true).empty());
+    EXPECT_THROW(GroupSegments(2, {true}, false, true), std::invalid_argument);
 }

@@ -11,6 +11,7 @@
 #include <set>
 
 #include "host_model.h"
+#include "line_dash.h"
 #include "test_support.h"
 
 namespace fs = std::filesystem;
@@ -568,4 +569,87 @@ TEST_F(PluginDescription, ListsEveryParameterOfTheObjectWithInitsDefaults) {
     EXPECT_EQ(d->parameters.back().type, hostmodel::ParameterType::Button);
     // 2 * count must stay inside 32 bits.
     EXPECT_LE(*d->parameters[0].max * 2, 2147483647.0);
+}
+
+// The one path by which hosts dash a line object: the layers of settings go into the modifier
+// in one order, each over the ones before, the subdivision is chosen from what they hold, and
+// what goes wrong is said naming the object.
+class HostDashPath : public LoadedPluginTest {
+protected:
+    HostDashPath() : LoadedPluginTest(Setup::Nothing) {}
+};
+
+TEST_F(HostDashPath, LayersGoInOneOrderAndTheDashesComeOut) {
+    std::string error;
+    auto modifier = hostmodel::ModifierPlugin::Open(Folder(), &error);
+    ASSERT_TRUE(modifier) << error;
+    {
+        hostmodel::LineDasher dasher(*modifier);
+        const hostmodel::Parameter& count = *modifier->ByKey("count");
+        const auto load = [&](const char* key) {
+            return hostmodel::Load(dasher.container(), *modifier->ByKey(key));
+        };
+        hostmodel::LineSettings layers;
+        layers.object = "'fence'";
+        layers.stored = {{"KORRAND_COUNT", hostmodel::Value::Int(5)},
+                         {"1001", hostmodel::Value::Bool(true)}};
+        layers.decided = {{"count", 7}, {"closed", 0}};
+        double seen = -1;
+        layers.chooseSubdivision = [&](const HostContainer* bc) {
+            seen = hostmodel::Load(bc, count);
+            return std::optional<int64_t>(6);
+        };
+        EXPECT_EQ(dasher.Apply(layers), std::optional<int64_t>(6));
+        EXPECT_EQ(seen, 7);  // decided over stored, chosen from both
+        EXPECT_EQ(load("relative"), 1);
+        EXPECT_EQ(load("subdivision"), 6);
+        const hostmodel::Settings given{{"count", 9}, {"relative", 0}};
+        layers.given = &given;
+        EXPECT_EQ(dasher.Apply(layers), std::optional<int64_t>(6));
+        EXPECT_EQ(seen, 9);  // given over decided
+        const hostmodel::Settings subdivision{{"subdivision", 2}};
+        layers.given = &subdivision;
+        EXPECT_EQ(dasher.Apply(layers), std::nullopt);  // given, not chosen
+        EXPECT_EQ(load("subdivision"), 2);
+
+        // Two open segments: nine dashes each, as the layers say.
+        layers.given = &given;
+        dasher.Apply(layers);
+        const int32_t counts[] = {2, 3};
+        HostVector* points = dasher.Input(counts, 2, 5);
+        const HostVector in[] = {{0, 0, 0}, {1, 0, 0}, {0, 1, 0}, {1, 1, 0}, {2, 2, 0}};
+        std::copy(std::begin(in), std::end(in), points);
+        const hostmodel::Dashes& dashes = dasher.Dash();
+        EXPECT_TRUE(dashes.answered);
+        EXPECT_EQ(dashes.counts.size(), 18u);
+        EXPECT_EQ(dashes.points[0].x, 0.0);
+        EXPECT_THROW(dasher.Input(counts, 2, 4), hostmodel::DashError);  // counts add up to 5
+
+        struct Case {
+            hostmodel::LineSettings layers;
+            hostmodel::DashError::Kind kind;
+            std::string message;
+        };
+        hostmodel::LineSettings unknown, fraction, limit;
+        unknown.object = fraction.object = limit.object = "'fence'";
+        unknown.stored = {{"COUNT", hostmodel::Value::Int(2)}};
+        fraction.decided = {{"count", 2.5}};
+        const hostmodel::Settings tooMany{{"count", 20000}};
+        limit.given = &tooMany;
+        for (const Case& c :
+             {Case{unknown, hostmodel::DashError::Kind::Value,
+                   "'fence': stored parameter 'COUNT' is not a parameter of this plug-in"},
+              Case{fraction, hostmodel::DashError::Kind::Value,
+                   "'fence': count must be a whole number (got 2.5)"},
+              Case{limit, hostmodel::DashError::Kind::Value,
+                   "'fence': count must be between 0 and 10000 (got 20000)"}}) {
+            try {
+                dasher.Apply(c.layers);
+                ADD_FAILURE() << c.message;
+            } catch (const hostmodel::DashError& e) {
+                EXPECT_EQ(e.kind(), c.kind);
+                EXPECT_EQ(std::string(e.what()), c.message);
+            }
+        }
+    }
 }

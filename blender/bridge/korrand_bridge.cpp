@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "host_model.h"
+#include "line_dash.h"
 #include "modifier_plugin.h"
 
 struct KorrandPlugin {
@@ -24,8 +25,9 @@ struct KorrandPlugin {
 
 struct KorrandInstance {
     KorrandPlugin* owner = nullptr;
-    hostmodel::Plugin::Instance instance{};
-    HostAtom* line = nullptr;  // the line object handed to the modifier, kept for its result
+    // The modifier, its settings (the values korrand_set stores, as a scene stores them with the
+    // object) and the line object it dashes, kept for its result.
+    std::unique_ptr<hostmodel::LineDasher> dasher;
     std::vector<int32_t> counts;
     const HostVector* points = nullptr;  // the last result's points: the line's, or gathered
     std::vector<HostVector> gathered;    // the points of several line objects, back to back
@@ -48,6 +50,20 @@ int32_t Ok() {
     return KORRAND_OK;
 }
 
+int32_t StatusOf(const hostmodel::DashError& e) {
+    switch (e.kind()) {
+        case hostmodel::DashError::Kind::Input:
+            return KORRAND_ERROR_ARGUMENT;
+        case hostmodel::DashError::Kind::Value:
+            return KORRAND_ERROR_VALUE;
+        case hostmodel::DashError::Kind::Memory:
+            return KORRAND_ERROR_MEMORY;
+        case hostmodel::DashError::Kind::Plugin:
+            break;
+    }
+    return KORRAND_ERROR_PLUGIN;
+}
+
 // Runs body, turning an exception into a status: the caller is C and must never see one.
 template <class Body>
 int32_t Guarded(Body body) {
@@ -55,6 +71,8 @@ int32_t Guarded(Body body) {
         return body();
     } catch (const std::bad_alloc&) {
         return Fail(KORRAND_ERROR_MEMORY, "out of memory");
+    } catch (const hostmodel::DashError& e) {
+        return Fail(StatusOf(e), e.what());
     } catch (const std::exception& e) {
         return Fail(KORRAND_ERROR_PLUGIN, e.what());
     } catch (...) {
@@ -62,51 +80,24 @@ int32_t Guarded(Body body) {
     }
 }
 
-// The line object handed to the modifier, resized to the input; points are filled by fill.
+// Dashes the line object of segmentCount segments of counts[i] points, filled by fill, with the
+// instance's modifier as its settings stand; its dashes become the instance's result.
 template <class Fill>
 int32_t Dash(KorrandInstance* inst, int64_t pointCount, const int32_t* counts, int32_t segmentCount,
              KorrandLine* out, Fill fill) {
     if (inst == nullptr || out == nullptr) return Fail(KORRAND_ERROR_ARGUMENT, "null argument");
-    if (pointCount < 0 || segmentCount < 0 || pointCount > INT32_MAX)
-        return Fail(KORRAND_ERROR_ARGUMENT, "point or segment count out of range");
-    if (segmentCount > 0 && counts == nullptr)
-        return Fail(KORRAND_ERROR_ARGUMENT, "null segment counts");
-    int64_t sum = 0;
-    for (int32_t i = 0; i < segmentCount; ++i) {
-        if (counts[i] < 0) return Fail(KORRAND_ERROR_ARGUMENT, "negative segment count");
-        sum += counts[i];
-    }
-    if (sum != pointCount)
-        return Fail(KORRAND_ERROR_ARGUMENT, "segment counts add up to " + std::to_string(sum) +
-                                                " points, not " + std::to_string(pointCount));
     *out = KorrandLine{nullptr, 0, nullptr, 0, 0};
     inst->counts.clear();
     inst->points = nullptr;
-    const HostFunctionTable* t = hostmodel::Table();
-    if (inst->line == nullptr) inst->line = hostmodel::NewObject(hostmodel::Oline);
-    if (t->object.ResizeObject(inst->line, static_cast<int32_t>(pointCount), segmentCount) != 1)
-        return Fail(KORRAND_ERROR_MEMORY, "the host cannot hold a line object of " +
-                                              std::to_string(pointCount) + " points");
-    fill(t->object.GetPointW(inst->line));
-    HostSegment* segs = t->object.GetSegmentW(inst->line);
-    for (int32_t i = 0; i < segmentCount; ++i) segs[i] = HostSegment{counts[i], 0};
-
-    const int32_t result =
-        inst->owner->modifier->plugin().Modify(inst->instance, inst->line) ? 1 : 0;
-    if (t->object.GetType(inst->line) != hostmodel::Oline)
-        return Fail(KORRAND_ERROR_PLUGIN, "the modifier changed the object's type");
-    int64_t total = 0;
-    if (!hostmodel::SegmentCounts(inst->line, &inst->counts, &total)) {
-        inst->counts.clear();  // no partial result for korrand_points_xyzw and _to_list to take
-        return Fail(KORRAND_ERROR_PLUGIN, "the modifier wrote inconsistent segments");
-    }
-    const HostVector* pts = t->object.GetPointR(inst->line);
-    inst->points = pts;
-    out->points = pts != nullptr ? &pts->x : nullptr;
-    out->point_count = total;
+    fill(inst->dasher->Input(counts, segmentCount, pointCount));
+    const hostmodel::Dashes& dashes = inst->dasher->Dash();
+    inst->counts = dashes.counts;
+    inst->points = dashes.points;
+    out->points = dashes.points != nullptr ? &dashes.points->x : nullptr;
+    out->point_count = dashes.pointCount;
     out->counts = inst->counts.data();
     out->segment_count = static_cast<int32_t>(inst->counts.size());
-    out->result = result;
+    out->result = dashes.answered ? 1 : 0;
     return Ok();
 }
 
@@ -191,8 +182,6 @@ void korrand_close(KorrandPlugin* plugin) {
     }
     for (KorrandInstance* inst : left) {
         inst->owner = nullptr;  // already unlisted
-        hostmodel::FreeObject(inst->line);
-        plugin->modifier->plugin().Destroy(inst->instance);
         delete inst;
     }
     delete plugin;
@@ -266,10 +255,8 @@ int32_t korrand_instance_create(KorrandPlugin* plugin, KorrandInstance** instanc
         auto inst = std::make_unique<KorrandInstance>();
         std::lock_guard<std::mutex> lock(plugin->mutex);
         plugin->instances.reserve(plugin->instances.size() + 1);  // the push below cannot throw
-        auto created = plugin->modifier->Create();
-        if (!created) return Fail(KORRAND_ERROR_PLUGIN, "the plug-in could not create a modifier");
+        inst->dasher = std::make_unique<hostmodel::LineDasher>(*plugin->modifier);
         inst->owner = plugin;
-        inst->instance = *created;
         plugin->instances.push_back(inst.get());
         *instance = inst.release();
         return Ok();
@@ -284,27 +271,18 @@ void korrand_instance_destroy(KorrandInstance* instance) {
         p->instances.erase(std::remove(p->instances.begin(), p->instances.end(), instance),
                            p->instances.end());
     }
-    hostmodel::FreeObject(instance->line);
-    p->modifier->plugin().Destroy(instance->instance);
     delete instance;
 }
 
-namespace {
-int32_t Set(KorrandInstance* instance, int32_t id, double value, hostmodel::Limits limits) {
+int32_t korrand_set(KorrandInstance* instance, int32_t id, double value) {
     if (instance == nullptr) return Fail(KORRAND_ERROR_ARGUMENT, "null instance");
     const hostmodel::Parameter* p = instance->owner->modifier->ById(id);
     if (p == nullptr || p->type == hostmodel::ParameterType::Button)
         return Fail(KORRAND_ERROR_VALUE, "no parameter with id " + std::to_string(id));
-    const std::string why = hostmodel::CheckSetting(*p, value, limits);
+    const std::string why = hostmodel::CheckSetting(*p, value);
     if (!why.empty()) return Fail(KORRAND_ERROR_VALUE, p->key + " " + why);
-    hostmodel::Store(hostmodel::Container(instance->instance.node), *p,
-                     hostmodel::SettingValue(*p, value));
+    hostmodel::Store(instance->dasher->container(), *p, hostmodel::SettingValue(*p, value));
     return Ok();
-}
-}  // namespace
-
-int32_t korrand_set(KorrandInstance* instance, int32_t id, double value) {
-    return Set(instance, id, value, hostmodel::Limits::Checked);
 }
 
 int32_t korrand_get(const KorrandInstance* instance, int32_t id, double* value) {
@@ -313,7 +291,7 @@ int32_t korrand_get(const KorrandInstance* instance, int32_t id, double* value) 
     const hostmodel::Parameter* p = instance->owner->modifier->ById(id);
     if (p == nullptr || p->type == hostmodel::ParameterType::Button)
         return Fail(KORRAND_ERROR_VALUE, "no parameter with id " + std::to_string(id));
-    *value = hostmodel::Load(hostmodel::Container(instance->instance.node), *p);
+    *value = hostmodel::Load(instance->dasher->container(), *p);
     return Ok();
 }
 
@@ -331,7 +309,7 @@ int32_t korrand_command(KorrandInstance* instance, int32_t id, const char** open
         HostDescIDData element{};
         t->descid.InitLevel(&element, id, 0, 0);
         HostDescriptionCommand command{&element};
-        instance->owner->modifier->plugin().Message(instance->instance,
+        instance->owner->modifier->plugin().Message(instance->dasher->instance(),
                                                     hostmodel::kMsgDescriptionCommand, &command);
         t->descid.Free(&element);
         const std::vector<std::string> all = hostmodel::OpenedAddresses();
@@ -426,60 +404,60 @@ int32_t korrand_dash_objects(KorrandInstance* instance, const float* points, int
                                                             " of " + std::to_string(segment_count));
             }
         }
+        // Each object is dashed by a modifier of the call's own, holding the instance's values
+        // as stored and the object's settings over them, as the host decides them: the instance
+        // is left as it was, also on failure.
+        hostmodel::LineDasher scratch(*instance->owner->modifier);
+        hostmodel::LineSettings layers;
+        const HostContainer* own = instance->dasher->container();
+        for (const hostmodel::Parameter& p : instance->owner->modifier->parameters())
+            if (p.type != hostmodel::ParameterType::Button)
+                layers.stored.push_back(
+                    {p.name, hostmodel::SettingValue(p, hostmodel::Load(own, p))});
         std::vector<int32_t> all;
         std::vector<HostVector> gathered;
-        std::vector<int32_t> own;
+        std::vector<int32_t> mineCounts;
         int32_t result = 1;
+        instance->counts.clear();  // no partial result for the readers
+        instance->points = nullptr;
         for (int32_t k = 0; k < object_count; ++k) {
             const KorrandLineObject& o = objects[k];
             const int32_t* mine = segments + o.first_segment;
-            // The object's own settings, over the instance's; the instance's come back after.
-            std::vector<double> kept(static_cast<size_t>(o.setting_count));
-            int32_t status = KORRAND_OK;
-            int32_t set = 0;
-            for (; set < o.setting_count && status == KORRAND_OK; ++set) {
-                const int32_t id = setting_ids[o.first_setting + set];
-                status = korrand_get(instance, id, &kept[static_cast<size_t>(set)]);
-                // What the host decides for one object is stored as a scene stores it: typed,
-                // not held to the editor's limits (a count derived from a dash length).
-                if (status == KORRAND_OK)
-                    status = Set(instance, id, setting_values[o.first_setting + set],
-                                 hostmodel::Limits::NotChecked);
+            layers.object = "line object " + std::to_string(k);
+            layers.decided.clear();
+            for (int32_t i = 0; i < o.setting_count; ++i) {
+                const int32_t id = setting_ids[o.first_setting + i];
+                const hostmodel::Parameter* p = instance->owner->modifier->ById(id);
+                if (p == nullptr || p->type == hostmodel::ParameterType::Button)
+                    return Fail(KORRAND_ERROR_VALUE,
+                                layers.object + ": no parameter with id " + std::to_string(id));
+                layers.decided[p->key] = setting_values[o.first_setting + i];
             }
-            if (status == KORRAND_OK) {
-                own.clear();
-                int64_t total = 0;
+            mineCounts.clear();
+            int64_t total = 0;
+            for (int32_t i = 0; i < o.segment_count; ++i) {
+                mineCounts.push_back(counts[mine[i]]);
+                total += counts[mine[i]];
+            }
+            try {
+                scratch.Apply(layers);
+                HostVector* dst = scratch.Input(mineCounts.data(), o.segment_count, total);
                 for (int32_t i = 0; i < o.segment_count; ++i) {
-                    own.push_back(counts[mine[i]]);
-                    total += counts[mine[i]];
+                    const float* p = points + start[mine[i]] * stride;
+                    for (int32_t c = 0; c < counts[mine[i]]; ++c, p += stride)
+                        *dst++ = HostVector{p[0], p[1], p[2]};
                 }
-                KorrandLine part{};
-                status =
-                    Dash(instance, total, own.data(), o.segment_count, &part, [&](HostVector* dst) {
-                        for (int32_t i = 0; i < o.segment_count; ++i) {
-                            const float* p = points + start[mine[i]] * stride;
-                            for (int32_t c = 0; c < counts[mine[i]]; ++c, p += stride)
-                                *dst++ = HostVector{p[0], p[1], p[2]};
-                        }
-                    });
-                if (status == KORRAND_OK) {
-                    dashes[k] = part.segment_count;
-                    all.insert(all.end(), instance->counts.begin(), instance->counts.end());
-                    if (part.point_count > 0)
-                        gathered.insert(gathered.end(), instance->points,
-                                        instance->points + part.point_count);
-                    if (part.result != 1) result = 0;
-                }
-            }
-            const std::string error = status == KORRAND_OK ? "" : korrand_last_error();
-            // Values just read back in: they go back as they were.
-            for (int32_t i = set - 1; i >= 0; --i)
-                Set(instance, setting_ids[o.first_setting + i], kept[static_cast<size_t>(i)],
-                    hostmodel::Limits::NotChecked);
-            if (status != KORRAND_OK) {
-                instance->counts.clear();  // no partial result for the readers
-                instance->points = nullptr;
-                return Fail(status, "line object " + std::to_string(k) + ": " + error);
+                const hostmodel::Dashes& part = scratch.Dash();
+                dashes[k] = static_cast<int32_t>(part.counts.size());
+                all.insert(all.end(), part.counts.begin(), part.counts.end());
+                if (part.pointCount > 0)
+                    gathered.insert(gathered.end(), part.points, part.points + part.pointCount);
+                if (!part.answered) result = 0;
+            } catch (const hostmodel::DashError& e) {
+                const std::string what = e.what();
+                return Fail(StatusOf(e), what.rfind(layers.object + ": ", 0) == 0
+                                             ? what
+                                             : layers.object + ": " + what);
             }
         }
         instance->counts.swap(all);
@@ -490,6 +468,42 @@ int32_t korrand_dash_objects(KorrandInstance* instance, const float* points, int
         line->counts = instance->counts.data();
         line->segment_count = static_cast<int32_t>(instance->counts.size());
         line->result = result;
+        return Ok();
+    });
+}
+
+int32_t korrand_group_segments(const KorrandInstance* instance, const int32_t* closed,
+                               int32_t segment_count, int32_t own_counts, int32_t* segments,
+                               KorrandLineObject* objects, int32_t* setting_ids,
+                               double* setting_values, int32_t* object_count) {
+    if (instance == nullptr || object_count == nullptr || segment_count < 0 ||
+        (segment_count > 0 && (segments == nullptr || objects == nullptr)))
+        return Fail(KORRAND_ERROR_ARGUMENT, "null argument");
+    const hostmodel::ModifierPlugin& modifier = *instance->owner->modifier;
+    const hostmodel::Parameter* closedParameter = modifier.ByKey("closed");
+    const bool perSegment = closed != nullptr && closedParameter != nullptr;
+    if (perSegment && segment_count > 0 && (setting_ids == nullptr || setting_values == nullptr))
+        return Fail(KORRAND_ERROR_ARGUMENT, "null settings");
+    return Guarded([&] {
+        std::vector<bool> kinds;
+        if (perSegment)
+            for (int32_t i = 0; i < segment_count; ++i) kinds.push_back(closed[i] != 0);
+        const auto groups = hostmodel::GroupSegments(
+            segment_count, kinds, own_counts != 0,
+            hostmodel::SettingsRelateSegments(modifier, instance->dasher->container()));
+        int32_t at = 0, set = 0;
+        for (size_t k = 0; k < groups.size(); ++k) {
+            const hostmodel::SegmentGroup& g = groups[k];
+            KorrandLineObject& o = objects[k];
+            o = KorrandLineObject{at, static_cast<int32_t>(g.segments.size()), set, 0};
+            for (const int32_t s : g.segments) segments[at++] = s;
+            if (g.closed) {
+                setting_ids[set] = closedParameter->id;
+                setting_values[set++] = *g.closed ? 1.0 : 0.0;
+                o.setting_count = 1;
+            }
+        }
+        *object_count = static_cast<int32_t>(groups.size());
         return Ok();
     });
 }

@@ -32,8 +32,9 @@ extern "C" {
 /* Raised whenever the interface below changes. A change that only adds entries keeps every
    earlier entry and structure as it was, so a caller written for an earlier version since the
    last incompatible one still works: see korrand_bridge_version_is_compatible. */
-/* 4 added korrand_dash_objects, korrand_segment_lengths and korrand_period_count. */
-#define KORRAND_BRIDGE_VERSION 4
+/* 4 added korrand_dash_objects, korrand_segment_lengths and korrand_period_count; 5 added
+   korrand_group_segments. */
+#define KORRAND_BRIDGE_VERSION 5
 /* The first version whose entries and structures this one still keeps unchanged. */
 #define KORRAND_BRIDGE_OLDEST_COMPATIBLE 3
 
@@ -182,6 +183,24 @@ KORRAND_BRIDGE_API int32_t korrand_dash_objects(KorrandInstance* instance, const
                                                 int32_t object_count, const int32_t* setting_ids,
                                                 const double* setting_values, int32_t* dashes,
                                                 KorrandLine* line);
+
+/* How the segments (splines) of one curve become the line objects of korrand_dash_objects, by
+   the rule every host follows. closed[i] is 1 for a segment the curve closes (a cyclic spline),
+   0 for an open one; null: the instance's Closed decides for every segment. own_counts 1: each
+   segment gets a dash count of its own (derived from a dash length). Segments with counts of
+   their own, or that the instance's settings do not relate (neither Relative nor Jitter), are
+   one line object each; related segments stay together: all in one line object, or, with
+   closed given, one of the closed and one of the open ones, the kind of the first segment
+   first. Writes the segments' indices object after object into segments (segment_count
+   entries), the objects into objects (at most segment_count), their number into *object_count,
+   and, with closed given, each object's closedness as its one setting into setting_ids and
+   setting_values (at most segment_count each; null allowed without closed): the arrays
+   korrand_dash_objects takes. */
+KORRAND_BRIDGE_API int32_t korrand_group_segments(const KorrandInstance* instance,
+                                                  const int32_t* closed, int32_t segment_count,
+                                                  int32_t own_counts, int32_t* segments,
+                                                  KorrandLineObject* objects, int32_t* setting_ids,
+                                                  double* setting_values, int32_t* object_count);
 
 /* The length of each of segment_count segments of a line form laid out as korrand_dash_objects
    takes it, after the affine transform matrix (16 doubles, row by row, the last row 0 0 0 1;

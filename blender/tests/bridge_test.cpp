@@ -284,6 +284,63 @@ TEST_F(Bridge, DashesSeveralLineObjectsWithSettingsOfTheirOwn) {
     korrand_instance_destroy(inst);
 }
 
+// The grouping rule as the bridge serves it: the instance's settings say whether the segments
+// are related, and the groups go to korrand_dash_objects as they come.
+TEST_F(Bridge, GroupsSegmentsByTheRuleEveryHostFollows) {
+    KorrandInstance* inst = NewInstance();
+    const KorrandParameter closed = Param(plugin_, "KORRAND_CLOSED");
+    const KorrandParameter jitter = Param(plugin_, "KORRAND_JITTER");
+    const int32_t cyclic[] = {0, 1, 0};
+    int32_t segments[3], ids[3], n = -1;
+    double values[3];
+    KorrandLineObject objects[3];
+    ASSERT_EQ(korrand_group_segments(inst, cyclic, 3, 0, segments, objects, ids, values, &n),
+              KORRAND_OK);
+    ASSERT_EQ(n, 3);  // nothing relates them: one object each, measured as the curve says
+    EXPECT_EQ(objects[1].first_segment, 1);
+    EXPECT_EQ(objects[1].setting_count, 1);
+    EXPECT_EQ(ids[objects[1].first_setting], closed.id);
+    EXPECT_EQ(values[objects[1].first_setting], 1.0);
+    ASSERT_EQ(korrand_set(inst, jitter.id, 0.5), KORRAND_OK);
+    ASSERT_EQ(korrand_group_segments(inst, cyclic, 3, 0, segments, objects, ids, values, &n),
+              KORRAND_OK);
+    ASSERT_EQ(n, 2);  // jittered: the open ones, then the closed one
+    EXPECT_EQ(std::vector<int32_t>(segments, segments + 3), (std::vector<int32_t>{0, 2, 1}));
+    EXPECT_EQ(objects[1].first_segment, 2);
+    EXPECT_EQ(values[objects[1].first_setting], 1.0);
+    ASSERT_EQ(korrand_group_segments(inst, nullptr, 3, 0, segments, objects, nullptr, nullptr, &n),
+              KORRAND_OK);
+    EXPECT_EQ(n, 1);
+    EXPECT_EQ(objects[0].setting_count, 0);
+    ASSERT_EQ(korrand_group_segments(inst, nullptr, 3, 1, segments, objects, nullptr, nullptr, &n),
+              KORRAND_OK);
+    EXPECT_EQ(n, 3);  // counts of their own
+
+    // The square closed and the wave open, each its own object: what dashing each gives.
+    const Line in = Shape();
+    const std::vector<float> in32(in.points.begin(), in.points.end());
+    const int32_t kinds[] = {1, 0};
+    ASSERT_EQ(korrand_group_segments(inst, kinds, 2, 0, segments, objects, ids, values, &n),
+              KORRAND_OK);
+    int32_t dashes[2] = {-1, -1};
+    KorrandLine got{};
+    ASSERT_EQ(korrand_dash_objects(inst, in32.data(), 3, in.counts.data(), 2, segments, objects, n,
+                                   ids, values, dashes, &got),
+              KORRAND_OK)
+        << korrand_last_error();
+    const Line both = Result(got);
+    const std::vector<double> widened(in32.begin(), in32.end());
+    const auto square = static_cast<std::ptrdiff_t>(3 * in.counts[0]);
+    Line want = Dash(inst, {{widened.begin(), widened.begin() + square}, {in.counts[0]}});
+    ASSERT_EQ(korrand_set(inst, closed.id, 0), KORRAND_OK);
+    const Line wave = Dash(inst, {{widened.begin() + square, widened.end()}, {in.counts[1]}});
+    want.points.insert(want.points.end(), wave.points.begin(), wave.points.end());
+    want.counts.insert(want.counts.end(), wave.counts.begin(), wave.counts.end());
+    EXPECT_EQ(both.counts, want.counts);
+    EXPECT_EQ(both.points, want.points);
+    korrand_instance_destroy(inst);
+}
+
 TEST(BridgeLengths, PeriodCountsAreRoundedAndAtLeastOne) {
     EXPECT_EQ(korrand_period_count(10.0, 4.0), 3);  // 2.5 rounds away from zero
     EXPECT_EQ(korrand_period_count(9.9, 4.0), 2);

@@ -38,6 +38,7 @@
 
 #include "flatten.h"
 #include "format_detail.h"
+#include "segment_groups.h"
 #include "svg_scene.h"
 #include "svg_style.h"
 
@@ -967,18 +968,21 @@ SvgShape KeptShape(const Reader& reader, const Found& shape) {
     return kept;
 }
 
-// The line objects of every shape found: without a period one object for a shape's closed
-// subpaths and one for its open ones, with a period one per subpath.
+// The line objects of every shape found, grouped by the rule every host follows
+// (segment_groups.h): with a period each subpath has a count of its own and is an object of its
+// own. Without one the modifier's settings are not known while reading, so the subpaths are
+// taken as related: one object for a shape's closed subpaths and one for its open ones.
 void BuildObjects(Reader& reader, const Page& page, const Flattening& flattening, Document& doc,
                   SvgScene& scene) {
     std::size_t total = 0;
     std::vector<Vec2> points;
     std::vector<Point> segment;
+    std::vector<std::vector<Point>> kept;
+    std::vector<bool> closed;
     for (const Found& shape : reader.found) {
         const double period = PeriodFor(reader, page, shape);
-        const std::size_t shapeIndex = scene.shapes.size();
-        const std::size_t firstObject = doc.objects.size();
-        std::ptrdiff_t byKind[2] = {-1, -1};  // without a period: the open and the closed object
+        kept.clear();
+        closed.clear();
         bool finite = true;
         for (const Subpath& subpath : shape.subpaths) {
             finite = SegmentOf(subpath, flattening, reader.options.closed, points, segment);
@@ -989,35 +993,33 @@ void BuildObjects(Reader& reader, const Page& page, const Flattening& flattening
                 throw ReadError(reader.file, 0,
                                 "the curves flatten to more than " + std::to_string(kMaxPoints) +
                                     " points; use a larger tolerance");
-            const Vec2 seam{segment.front().x, segment.front().y};
-            std::size_t objectIndex = 0;
-            std::ptrdiff_t& kind = byKind[subpath.closed ? 1 : 0];
-            if (period > 0 || kind < 0) {
-                LineObject object;
-                object.name = shape.name;
-                object.closed = subpath.closed;
-                if (period > 0) {
-                    object.dashCount = PeriodCount(segment, subpath.closed, period);
-                }
-                objectIndex = doc.objects.size();
-                if (period <= 0) kind = static_cast<std::ptrdiff_t>(objectIndex);
-                doc.objects.push_back(std::move(object));
-                scene.objects.push_back(SvgObject{shapeIndex, {}});
-            } else {
-                objectIndex = static_cast<std::size_t>(kind);
-            }
-            doc.objects[objectIndex].segments.push_back(segment);
-            if (subpath.closed) scene.objects[objectIndex].seams.push_back(seam);
+            kept.push_back(segment);
+            closed.push_back(subpath.closed);
         }
         if (!finite) {
-            doc.objects.resize(firstObject);
-            scene.objects.resize(firstObject);
             reader.Skip(shape.node, "a point is not finite once flattened",
                         "<" + shape.tag + " " + shape.name + ">");
             ++reader.counts.skipped;
             continue;
         }
-        if (doc.objects.size() == firstObject) continue;
+        if (kept.empty()) continue;
+        const std::size_t shapeIndex = scene.shapes.size();
+        for (const hostmodel::SegmentGroup& group : hostmodel::GroupSegments(
+                 static_cast<int32_t>(kept.size()), closed, period > 0, true)) {
+            LineObject object;
+            object.name = shape.name;
+            object.closed = group.closed;
+            SvgObject placed{shapeIndex, {}};
+            for (const int32_t i : group.segments) {
+                std::vector<Point>& own = kept[static_cast<std::size_t>(i)];
+                if (period > 0) object.dashCount = PeriodCount(own, *group.closed, period);
+                if (closed[static_cast<std::size_t>(i)])
+                    placed.seams.push_back(Vec2{own.front().x, own.front().y});
+                object.segments.push_back(std::move(own));
+            }
+            doc.objects.push_back(std::move(object));
+            scene.objects.push_back(std::move(placed));
+        }
         scene.shapes.push_back(KeptShape(reader, shape));
         ++reader.counts.dashed;
     }

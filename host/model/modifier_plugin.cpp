@@ -156,7 +156,9 @@ const Parameter* ModifierPlugin::ByKey(const std::string& key) const {
 
 const Parameter* ModifierPlugin::ByStoredName(const std::string& name) const {
     for (const Parameter& p : description_.parameters)
-        if (p.name == name || std::to_string(p.id) == name) return &p;
+        if (p.name == name) return &p;
+    for (const Parameter& p : description_.parameters)
+        if (std::to_string(p.id) == name) return &p;
     return nullptr;
 }
 
