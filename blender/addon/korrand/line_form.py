@@ -359,7 +359,9 @@ def _ring_channels(rings, xyz, at, count, out):
         return xyz[3 * (at + k):3 * (at + k) + 3]
 
     first = point(0)
-    size = max(1e-6, max(abs(v) for v in first))
+    # Centres are averages of four vertices: near the point, within rounding of the curve's size.
+    size = max(max(abs(v) for v in xyz[3 * at:3 * (at + count)]),
+               max(abs(v) for v in rings[12 * at:12 * (at + count)]), 1e-6)
     shift = None
     for k in range(count):
         c = centre(k)
@@ -371,11 +373,15 @@ def _ring_channels(rings, xyz, at, count, out):
     for k in range(count):
         r = (k + shift) % count
         c = centre(r)
-        base = 12 * (at + r) + 9  # the vertex on the normal side
-        d = [rings[base + i] - c[i] for i in range(3)]
+        # The vertex on the normal side gives the direction; the one on the binormal side the
+        # scale (the normal side of a 2D curve is widened at its corners, to keep an outline's
+        # width, which a dash across the corner does not want).
+        base = 12 * (at + r)
+        d = [rings[base + 9 + i] - c[i] for i in range(3)]
+        b = [rings[base + i] - c[i] for i in range(3)]
         length = (d[0] * d[0] + d[1] * d[1] + d[2] * d[2]) ** 0.5
         o = 4 * (at + k)
-        out[o] = length
+        out[o] = (b[0] * b[0] + b[1] * b[1] + b[2] * b[2]) ** 0.5
         if length > 0:
             out[o + 1:o + 4] = array.array("f", (v / length for v in d))
     return True

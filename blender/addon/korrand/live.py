@@ -286,11 +286,27 @@ def _attach(ob, r):
         _place(ob, mod)
         g["attached"] = 1
         r.todo.update(EVERYTHING)
+        _first_thickness(ob)
     elif mod.node_group.get("korrand_version") != nodes.VERSION and _editable(mod.node_group):
         mod.node_group = nodes.group("dash")
     nodes.set_input(mod, nodes.DASHES, bake if bake is not None else dashes)
     _arrange_render(ob)
     return True
+
+
+def _first_thickness(ob):
+    """A filled shape without bevel or extrusion (text, an imported drawing) shows its outline
+    as lines, which render nothing: its dashes get a thickness of their own when first switched
+    on, a two-hundredth of the shape's size, which the panel shows and the artist changes."""
+    cu = ob.data
+    if cu.dimensions != "2D" or cu.fill_mode == "NONE" or ob.korrand.thickness > 0:
+        return
+    if cu.bevel_depth > 0 or cu.extrude > 0 or (cu.bevel_mode == "OBJECT" and
+                                                 cu.bevel_object is not None):
+        return
+    size = max(ob.dimensions) / max(max(abs(v) for v in ob.scale), 1e-9)
+    if size > 0:
+        ob.korrand["thickness"] = size / 200
 
 
 def _place(ob, mod):
@@ -449,7 +465,7 @@ def _parameter(key):
 
 def _keys():
     return [p.key for p in state.parameters if p.type != bridge.TYPE_BUTTON] + [
-        "follow_cyclic", "period", "thickness"]
+        "follow_cyclic", "period"]
 
 
 def settings_of(ob, depsgraph=None):
@@ -460,50 +476,32 @@ def settings_of(ob, depsgraph=None):
     values = {key: getattr(k, key) for key in _keys()}
     plugin = tuple((p.id, values[p.key]) for p in state.parameters
                    if p.type != bridge.TYPE_BUTTON)
+    # The thickness is a look setting, not animated: the original holds it (also when the
+    # add-on has just set it, before the evaluated copy takes it).
     return plugin, bool(values["follow_cyclic"]), float(values["period"]), \
-        float(values["thickness"])
+        float(ob.korrand.thickness)
 
 
 def _plan(form, settings, src, depsgraph):
-    """The line objects to hand the plug-in: a list of (segment indices, settings of its
-    own)."""
+    """The line objects to hand the plug-in, by the rule every host follows (the instance holds
+    the settings): a list of (spline indices, settings of its own)."""
     values, follow, period = settings[:3]
-    named = {p.key: (p, v) for p in state.parameters for pid, v in values if p.id == pid}
-    closed_p, closed = named.get("closed", (None, True))
-    count_p, _ = named.get("count", (None, 0))
+    count_p = _parameter("count")
     n = len(form.counts)
-    cyclic = form.cyclic
-    if period > 0 and count_p is not None:
+    by_period = period > 0 and count_p is not None
+    objects = state.instance.group_segments(form.cyclic if follow else n, own_counts=by_period)
+    if by_period:
         # Each spline its own object, with its own count from its length in world space.
-        measured = cyclic if follow else array.array("i", [1 if closed else 0]) * n
+        closed_p = _parameter("closed")
+        closed = dict(values).get(closed_p.id, True) if closed_p is not None else True
+        measured = form.cyclic if follow else array.array("i", [1 if closed else 0]) * n
         matrix = [v for row in src.evaluated_get(depsgraph).matrix_world for v in row]
         lengths = state.plugin.segment_lengths(form.points, form.counts, form.stride,
                                                measured, matrix)
-        objects = []
-        for i in range(n):
+        for segments, own in objects:
             # A derived count, as the SVG host's: not held to the count option's limit.
-            own = {count_p.id: state.plugin.period_count(lengths[i], period)}
-            if follow and closed_p is not None:
-                own[closed_p.id] = cyclic[i]
-            objects.append(([i], own))
-        return objects
-    relative = named.get("relative", (None, False))[1]
-    jitter = named.get("jitter", (None, 0.0))[1]
-    if not relative and not jitter > 0:
-        # Each spline's dashes depend on that spline alone: one object per spline gives what
-        # one object of all of them gives, and tells which dashes came from which spline.
-        if follow and closed_p is not None:
-            return [([i], {closed_p.id: cyclic[i]}) for i in range(n)]
-        return [([i], {}) for i in range(n)]
-    if not follow or closed_p is None:
-        return [(list(range(n)), {})]
-    # Relative counts and the jitter's draws run over a whole object: the cyclic splines are
-    # one object and the open ones another, as the SVG host hands a shape's subpaths over.
-    kinds = {1: [], 0: []}
-    for i in range(n):
-        kinds[1 if cyclic[i] else 0].append(i)
-    first = 1 if n and cyclic[0] else 0
-    return [(kinds[k], {closed_p.id: k}) for k in (first, 1 - first) if kinds[k]]
+            own[count_p.id] = state.plugin.period_count(lengths[segments[0]], period)
+    return objects
 
 
 def _estimate(objects, settings):
@@ -533,12 +531,12 @@ def _not_ours(idb, what):
 
 def _look_of(ob, settings):
     """What the dashes take from the curve's look: its profile (see line_form.profile), its
-    fill caps, and whether its fill is kept."""
+    fill caps, whether its fill is kept, and its materials."""
     cu = ob.data
     prof = line_form.profile(ob, settings[3])
     caps = bool(cu.use_fill_caps) and prof is not None and prof[1]
     fill = cu.dimensions == "2D" and cu.fill_mode != "NONE"
-    return prof, caps, fill
+    return prof, caps, fill, tuple(m.name if m is not None else "" for m in cu.materials)
 
 
 def _profile_object(r, ob, dashes, prof):
@@ -569,10 +567,16 @@ def _profile_object(r, ob, dashes, prof):
 
 def _sync_look(r, ob, dashes, look):
     """Gives the dashes (and the bake) the curve's look; writes only what differs."""
-    prof, caps, fill = look
+    prof, caps, fill, _ = look
     targets = [dashes] + [b for b in (_held(ob, "bake"),) if b is not None and _editable(b)]
     pob = _profile_object(r, ob, dashes, prof) if prof is not None else None
     for t in targets:
+        # The curve's materials, in its order: joined with the curve's own fill, a mesh's faces
+        # are matched to materials through the list each mesh carries.
+        if list(t.data.materials) != list(ob.data.materials):
+            t.data.materials.clear()
+            for material in ob.data.materials:
+                t.data.materials.append(material)
         m = _look_modifier(t)
         if pob is not None:
             nodes.set_input(m, nodes.PROFILE, pob)
@@ -647,6 +651,9 @@ def _update(r, depsgraph, force=False):
         if r.channels is None:
             r.channels = False  # unmatched: the profile is swept at radius 1
         todo.add(DASH)
+    inst = state.instance
+    for pid, value in settings[0]:
+        inst.set(pid, value)
     objects = _plan(r.form, settings, ob, depsgraph)
     key = (settings, [(tuple(s), tuple(sorted(o.items()))) for s, o in objects]
            if settings[2] > 0 else None)
@@ -661,13 +668,14 @@ def _update(r, depsgraph, force=False):
         r.status = (f"these settings make about {r.estimate / 1e6:.1f} million points, which "
                     "takes Blender seconds to draw: not dashed until you agree")
         return
-    inst = state.instance
     try:
-        for pid, value in settings[0]:
-            inst.set(pid, value)
         tp = time.perf_counter()
         result, per_object = inst.dash_objects(r.form.points, r.form.counts, r.form.stride,
                                                objects)
+        if any(len(segments) > 1 for segments, _ in objects):
+            # Splines dashed together come out object by object: back in the curve's order.
+            result = inst.in_segment_order() or result
+            per_object = None
     except bridge.BridgeError as e:
         r.status = str(e)
         _fail(ob.name, str(e))
@@ -686,22 +694,7 @@ def _update(r, depsgraph, force=False):
     r.key, r.status = key, ""
 
 
-def _edges(counts):
-    """The edges of chains of counts points each, back to back, as pairs of vertex indices."""
-    edges = array.array("i")
-    at = 0
-    for c in counts:
-        if c > 1:
-            run = array.array("i", range(at, at + c))
-            pairs = array.array("i", bytes(8 * (c - 1)))
-            pairs[0::2] = run[:-1]
-            pairs[1::2] = run[1:]
-            edges.extend(pairs)
-        at += c
-    return edges
-
-
-def _per_point(values, counts, per_dash, typecode):
+def _per_point(counts, per_dash, typecode):
     """One value per point from one per dash."""
     out = array.array(typecode)
     for v, c in zip(per_dash, counts):
@@ -720,23 +713,22 @@ def _write_dashes(r, dashes, result, objects, per_object):
             mesh.update()
         r.echo = True
         return
+    inst = state.instance
     counts = result.counts
-    xyzw = state.instance.points_xyzw(result)
-    del xyzw[3::4]
-    n = len(xyzw) // 3
+    n = result.point_count
     hook.timings["rebuilt"] = False
-    if len(mesh.vertices) != n or getattr(r, "written", None) != counts.tobytes() \
+    if len(mesh.vertices) != n or r.written != counts.tobytes() \
             or len(mesh.edges) != n - len(counts):
         hook.timings["rebuilt"] = True
         mesh.clear_geometry()
         mesh.vertices.add(n)
-        edges = _edges(counts)
+        edges = inst.edges(result)
         mesh.edges.add(len(edges) // 2)
         mesh.edges.foreach_set("vertices", edges)
         r.written = counts.tobytes()
-    mesh.vertices.foreach_set("co", xyzw)
+    mesh.vertices.foreach_set("co", inst.xyz(result))
     if r.look is not None and r.look[0] is not None:
-        _write_attributes(r, mesh, counts, objects, per_object, n)
+        _write_attributes(r, mesh, result, objects, per_object, n)
     mesh.update_tag()
     dashes.update_tag()
     r.echo = True
@@ -751,33 +743,42 @@ def _attribute(mesh, name, kind):
     return a
 
 
-def _write_attributes(r, mesh, counts, objects, per_object, n):
+def _write_attributes(r, mesh, result, objects, per_object, n):
     """The material and shading of the spline each dash comes from, and the curve's radius and
     normal where each dash point lies."""
+    inst = state.instance
+    counts = result.counts
     form = r.form
     material, smooth = form.looks if form.looks is not None else (None, None)
-    per_dash_material, per_dash_smooth = array.array("i"), array.array("b")
-    for (segs, _), k in zip(objects, per_object):
-        if material is not None:
-            mats = {material[i] for i in segs}
-            sm = {smooth[i] for i in segs}
-            m, s = (mats.pop() if len(mats) == 1 else 0), (sm.pop() if len(sm) == 1 else 1)
-        else:
-            m, s = 0, 1
-        per_dash_material.extend(array.array("i", [m]) * k)
-        per_dash_smooth.extend(array.array("b", [s]) * k)
+    if per_object is not None:
+        # One spline per object: its dashes are its own.
+        spline_of_dash = array.array("i")
+        for (segments, _), k in zip(objects, per_object):
+            spline_of_dash.extend(array.array("i", [segments[0] if len(segments) == 1 else -1]) * k)
+    else:
+        sources = inst.sources(result)
+        spline_of_dash = array.array("i", [-1]) * len(counts)
+        if sources is not None:
+            at = 0
+            for d, c in enumerate(counts):
+                spline_of_dash[d] = sources[0][at]
+                at += c
+    if material is not None:
+        per_dash_material = array.array("i", (material[s] if s >= 0 else 0 for s in spline_of_dash))
+        per_dash_smooth = array.array("b", (smooth[s] if s >= 0 else 1 for s in spline_of_dash))
+    else:
+        per_dash_material = array.array("i", [0]) * len(counts)
+        per_dash_smooth = array.array("b", [1]) * len(counts)
     _attribute(mesh, "korrand_material", "INT").data.foreach_set(
-        "value", _per_point(None, counts, per_dash_material, "i"))
+        "value", _per_point(counts, per_dash_material, "i"))
     _attribute(mesh, "korrand_smooth", "BOOLEAN").data.foreach_set(
-        "value", _per_point(None, counts, per_dash_smooth, "b"))
-    carry = getattr(state.instance, "carry", None)
-    carried = carry(r.channels, 4) if r.channels and carry is not None else None
+        "value", _per_point(counts, per_dash_smooth, "b"))
+    carried = inst.carry(result, r.channels, 4) if r.channels else None
+    normal = array.array("f", bytes(12 * n))
     if carried is None:
         radius = array.array("f", [1.0]) * n
-        normal = array.array("f", bytes(12 * n))
     else:
         radius = carried[0::4]
-        normal = array.array("f", bytes(12 * n))
         for k in range(3):
             normal[k::3] = carried[k + 1::4]
     _attribute(mesh, "korrand_radius", "FLOAT").data.foreach_set("value", radius)

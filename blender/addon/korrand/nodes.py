@@ -25,7 +25,7 @@ Point attributes of the dashes' mesh:
 
 import bpy
 
-VERSION = 1  # raised whenever the groups' layout changes; older groups are rebuilt
+VERSION = 2  # raised whenever the groups' layout changes; older groups are rebuilt
 DASH_GROUP = "Korrand Dash (saved dashes; live with the Korrand add-on)"
 LOOK_GROUP = "Korrand Look (saved dashes; live with the Korrand add-on)"
 FRAMES_GROUP = "Korrand Baked Frames"
@@ -120,12 +120,23 @@ def _build_dash(tree):
     caps = b.node("GeometryNodeDeleteGeometry", domain="FACE", mode="ALL")
     b.link(parts.outputs["Mesh"], caps.inputs["Geometry"])
     b.link(away.outputs[0], caps.inputs["Selection"])
-    fill = b.switch(given.outputs[KEEP_FILL], None, caps.outputs[0])
+    # Joined meshes keep their faces' materials only through the material lists each carries,
+    # and the dashes' mesh carries none (it takes the curve's): both parts name their faces'
+    # materials in an attribute, which the joined mesh's faces take.
+    named = b.node("GeometryNodeStoreNamedAttribute", data_type="INT", domain="FACE")
+    named.inputs["Name"].default_value = "korrand_material"
+    b.link(caps.outputs[0], named.inputs["Geometry"])
+    b.link(b.node("GeometryNodeInputMaterialIndex").outputs[0],
+           _enabled(s for s in named.inputs if s.name == "Value"))
+    fill = b.switch(given.outputs[KEEP_FILL], None, named.outputs[0])
     join = b.node("GeometryNodeJoinGeometry")
     b.link(fill, join.inputs[0])
     b.link(info.outputs["Geometry"], join.inputs[0])
+    material = b.node("GeometryNodeSetMaterialIndex")
+    b.link(join.outputs[0], material.inputs["Geometry"])
+    b.link(b.named("korrand_material", "INT"), material.inputs["Material Index"])
     out = b.node("NodeGroupOutput")
-    b.link(join.outputs[0], out.inputs[0])
+    b.link(material.outputs[0], out.inputs[0])
 
 
 def _build_look(tree):
