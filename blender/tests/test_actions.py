@@ -71,6 +71,36 @@ def case_apply():
     assert "Convert" in text.korrand.apply() and text.korrand.enabled
 
 
+def case_bake():
+    # An animated dash count: each frame's dashes, stored once per distinct frame, shown from
+    # the bake at every frame (frames outside the range as its first or last), the panel
+    # saying what is baked and when the settings changed since.
+    ob = bevelled_circle()
+    ob.korrand.keyframe_insert("count", frame=1)
+    ob.korrand.count = 4
+    ob.korrand.keyframe_insert("count", frame=3)
+    scene = bpy.context.scene
+    live = {}
+    for f in (1, 2, 3, 4):
+        scene.frame_set(f)
+        live[f] = support.shown(ob)
+    assert ob.korrand.bake(1, 4) == "" and ob.korrand.baked is not None
+    assert ob.korrand.result == ob.korrand.baked
+    assert support.status(ob) == ""
+    assert "frames 1-4 (3 stored)" in hook.bake_state(ob), hook.bake_state(ob)
+    for f in (0, 1, 2, 3, 4, 9):
+        scene.frame_set(f)
+        assert support.shown(ob) == live[min(max(f, 1), 4)], f
+    ob.korrand.offset = 0.1
+    update()
+    assert "changed since" in hook.bake_state(ob)
+    assert support.shown(ob) == live[4], "the bake is shown until it is made again or freed"
+    assert ob.korrand.free_bake() == "" and ob.korrand.baked is None
+    update()
+    assert not [o for o in bpy.data.objects if hook.block(o) and "baked" in o.name]
+    support.assert_matches(ob, support.per_spline(ob), "live again")
+
+
 def case_removing_the_modifier_switches_the_dash_off():
     ob = bevelled_circle()
     ob.modifiers.remove(hook.modifier(ob))

@@ -1092,6 +1092,8 @@ def bake(ob, frame_start=None, frame_end=None):
             _attribute(mesh, name_, kind).data.foreach_set(prop, values)
     _attribute(mesh, "korrand_first", "INT").data.foreach_set("value", first)
     _attribute(mesh, "korrand_last", "INT").data.foreach_set("value", last)
+    for material in ob.data.materials:
+        mesh.materials.append(material)  # lent to the swept faces (nodes.py)
     mesh.update()
     block = _new_block("bake", r.uid, name, mesh)
     frames = block.modifiers.new("Korrand Baked Frames", "NODES")

@@ -25,7 +25,7 @@ Point attributes of the dashes' mesh:
 
 import bpy
 
-VERSION = 2  # raised whenever the groups' layout changes; older groups are rebuilt
+VERSION = 3  # raised whenever the groups' layout changes; older groups are rebuilt
 DASH_GROUP = "Korrand Dash (saved dashes; live with the Korrand add-on)"
 LOOK_GROUP = "Korrand Look (saved dashes; live with the Korrand add-on)"
 FRAMES_GROUP = "Korrand Baked Frames"
@@ -170,8 +170,19 @@ def _build_look(tree):
     b.link(radius.outputs[0], swept.inputs["Curve"])
     b.link(profile.outputs["Geometry"], swept.inputs["Profile Curve"])
     b.link(given.outputs[FILL_CAPS], swept.inputs["Fill Caps"])
+    # A mesh the nodes make carries no materials: its faces would show none. The dashes' own
+    # mesh carries the curve's; joined first, it lends them to the swept faces (its edges,
+    # which no face uses, go again), and each face takes its spline's material by index.
+    lend = b.node("GeometryNodeJoinGeometry")
+    b.link(swept.outputs[0], lend.inputs[0])
+    b.link(dashes, lend.inputs[0])
+    faces = b.node("GeometryNodeInputMeshEdgeNeighbors")
+    loose = b.math("LESS_THAN", faces.outputs["Face Count"], 0.5)
+    lent = b.node("GeometryNodeDeleteGeometry", domain="EDGE", mode="ALL")
+    b.link(lend.outputs[0], lent.inputs["Geometry"])
+    b.link(loose, lent.inputs["Selection"])
     material = b.node("GeometryNodeSetMaterialIndex")
-    b.link(swept.outputs[0], material.inputs["Geometry"])
+    b.link(lent.outputs[0], material.inputs["Geometry"])
     b.link(b.named("korrand_material", "INT"), material.inputs["Material Index"])
     smooth = b.node("GeometryNodeSetShadeSmooth")
     b.link(material.outputs[0], smooth.inputs["Geometry"])
@@ -242,6 +253,10 @@ def set_input(mod, name, value):
     key = identifier(mod.node_group, name)
     if mod.get(key) != value:
         mod[key] = value
+        # A value set this way is not seen by Blender's dependency graph; setting the group again
+        # makes Blender rebuild the modifier's relations (the object it now reads among them)
+        # and evaluate it again.
+        mod.node_group = mod.node_group
         return True
     return False
 

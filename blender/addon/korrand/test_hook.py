@@ -31,6 +31,7 @@ and, to look inside without changing anything:
     hook.ours(ob)                   # ... or any object of the add-on's (its scratch object too,
                                     # which is used by nothing, so never saved)
     hook.direct_layout()            # True when curves are read straight from Blender's memory
+    hook.bake_state(ob)             # what the panel says of ob's bake ("" when not baked)
     hook.error                      # why the plug-in is not loaded ("" when it is); settable
     hook.BUTTON, hook.BOOL, ...     # the kinds of hook.parameters' .type
 """
@@ -99,6 +100,10 @@ class _Hook:
     def ours(self, ob):
         from . import line_form, live
         return live.is_block(ob) or bool(ob.get(line_form._SCRATCH))
+
+    def bake_state(self, ob):
+        from . import live
+        return live.bake_state(ob)
 
     def direct_layout(self):
         from . import live, spline_memory
