@@ -275,6 +275,15 @@ def case_panel_and_button():
     assert ("prop", "closed", False) in calls  # not in force with follow_cyclic, and says so
     assert any(c[0] == "label" and "cyclic closed" in c[1] for c in calls)
     assert any(c[0] == "label" and c[1].startswith("Live") for c in calls)
+    # Animation renders need the interface locked to write each frame's dashes: switched on
+    # once, and said; switched off by the artist, it stays off, and the panel says what then.
+    scene = bpy.context.scene
+    assert scene.render.use_lock_interface
+    assert any(c[0] == "label" and "Lock Interface is on" in c[1] for c in calls)
+    scene.render.use_lock_interface = False
+    support.dash(support.poly_curve("more", [[(0, 1, 0), (4, 1, 0)]]))
+    assert not scene.render.use_lock_interface
+    assert any(c[0] == "label" and "Lock Interface is off" in c[1] for c in draw(ob))
     assert [c[1] for c in calls if c[0] == "operator"][:3] == [
         "korrand.bake", "korrand.free_bake", "korrand.apply"]
     ob.korrand.period = 1.0

@@ -348,22 +348,33 @@ def _detach(ob):
             del g[key]
 
 
-def _sweep(blocks):
-    """Removes the add-on's objects no dashed curve holds: their curve was deleted, joined
-    into another, converted or switched off, or they were its earlier ones."""
+def _held_names(curves):
+    """The names of the add-on's objects these curves hold: their dashes and bakes, and the
+    profiles those sweep."""
     held = set()
-    for r in registry.records.values():
-        ob = bpy.data.objects.get(r.curve)
-        if ob is None:
-            continue
+    for ob in curves:
         for key in ("dashes", "bake"):
             block = _held(ob, key)
             if block is not None:
                 held.add(block.name)
-                profile = nodes.get_input(_look_modifier(block), nodes.PROFILE) \
-                    if _editable(block) else None
+                look = next((m for m in block.modifiers if m.type == "NODES" and
+                             nodes.is_ours(m.node_group, "look")), None)
+                profile = nodes.get_input(look, nodes.PROFILE) if look is not None else None
                 if isinstance(profile, bpy.types.Object):
                     held.add(profile.name)
+    return held
+
+
+def is_held(block):
+    """True when a dashed curve holds the add-on's object block."""
+    return block.name in _held_names(o for o in bpy.data.objects if _is_dashed(o))
+
+
+def _sweep(blocks):
+    """Removes the add-on's objects no dashed curve holds: their curve was deleted, joined
+    into another, converted or switched off, or they were its earlier ones."""
+    held = _held_names(o for o in (bpy.data.objects.get(r.curve)
+                                   for r in registry.records.values()) if o is not None)
     for owner, obs in blocks.items():
         for ob in obs:
             if ob.name not in held and _editable(ob):
@@ -448,11 +459,12 @@ def _consistent():
 
 def _arrange_render(ob):
     """Rendering an animation with the interface unlocked, Blender forbids writing scene data
-    from a handler, so a frame could not get its dashes. Lock Interface is switched on for
-    the scenes a live dashed curve is in; the panel says so."""
+    from a handler, so a frame could not get its dashes. Lock Interface is switched on, once,
+    for the scenes a live dashed curve is in; the panel says so (and, if the artist switches
+    it off again, what that means)."""
     for scene in ob.users_scene:
         if not scene.render.use_lock_interface and _editable(scene) and \
-                not scene.get("korrand_lock_declined"):
+                not scene.get("korrand_locked"):
             scene.render.use_lock_interface = True
             scene["korrand_locked"] = 1
 
@@ -540,10 +552,16 @@ def _look_of(ob, settings):
 
 
 def _profile_object(r, ob, dashes, prof):
-    """The curve's profile object, holding prof, made when first needed."""
-    look = _look_modifier(dashes)
-    pob = nodes.get_input(look, nodes.PROFILE)
-    if not isinstance(pob, bpy.types.Object) or pob.get(OWNER) != r.uid or not _editable(pob):
+    """The curve's profile object, holding prof, made when first needed (its dashes and its
+    bake sweep the same one)."""
+    pob = None
+    for block in (dashes, _held(ob, "bake")):
+        if block is not None and pob is None:
+            pob = nodes.get_input(_look_modifier(block), nodes.PROFILE)
+            if not isinstance(pob, bpy.types.Object) or pob.get(OWNER) != r.uid or \
+                    not _editable(pob):
+                pob = None
+    if pob is None:
         name = _names(ob)[1]
         pob = _new_block("profile", r.uid, name, bpy.data.curves.new(name, "CURVE"))
         pob.data.dimensions = "3D"
@@ -716,22 +734,45 @@ def _write_dashes(r, dashes, result, objects, per_object):
     inst = state.instance
     counts = result.counts
     n = result.point_count
+    # What the mesh holds is unknown after undo, a load or a new record: it is compared first,
+    # and only what differs is written (undo gives back dashes that match the curve it gives
+    # back, and Blender evaluates again only what was written).
+    unknown = r.written is None
     hook.timings["rebuilt"] = False
-    if len(mesh.vertices) != n or r.written != counts.tobytes() \
-            or len(mesh.edges) != n - len(counts):
-        hook.timings["rebuilt"] = True
+    changed = False
+    if len(mesh.vertices) != n or len(mesh.edges) != n - len(counts) or (
+            not unknown and r.written != counts.tobytes()) or (
+            unknown and _mesh_array(mesh.edges, "vertices", 2, "i") != inst.edges(result)):
+        hook.timings["rebuilt"] = changed = True
         mesh.clear_geometry()
         mesh.vertices.add(n)
         edges = inst.edges(result)
         mesh.edges.add(len(edges) // 2)
         mesh.edges.foreach_set("vertices", edges)
-        r.written = counts.tobytes()
-    mesh.vertices.foreach_set("co", inst.xyz(result))
+    r.written = counts.tobytes()
+    changed |= _set_if_changed(mesh.vertices, "co", inst.xyz(result), unknown or changed)
     if r.look is not None and r.look[0] is not None:
-        _write_attributes(r, mesh, result, objects, per_object, n)
-    mesh.update_tag()
-    dashes.update_tag()
-    r.echo = True
+        changed |= _write_attributes(r, mesh, result, objects, per_object, n,
+                                     unknown or changed)
+    if changed:
+        mesh.update_tag()
+        dashes.update_tag()
+        r.echo = True
+
+
+def _mesh_array(items, name, width, code):
+    out = array.array(code, bytes(array.array(code).itemsize * width * len(items)))
+    items.foreach_get(name, out)
+    return out
+
+
+def _set_if_changed(items, name, values, compare):
+    """Writes values into items' name; when compare, only if they differ. True when written."""
+    if compare and len(values) and _mesh_array(items, name, len(values) // max(1, len(items)),
+                                               values.typecode) == values:
+        return False
+    items.foreach_set(name, values)
+    return True
 
 
 def _attribute(mesh, name, kind):
@@ -743,9 +784,9 @@ def _attribute(mesh, name, kind):
     return a
 
 
-def _write_attributes(r, mesh, result, objects, per_object, n):
+def _write_attributes(r, mesh, result, objects, per_object, n, compare):
     """The material and shading of the spline each dash comes from, and the curve's radius and
-    normal where each dash point lies."""
+    normal where each dash point lies. True when anything was written."""
     inst = state.instance
     counts = result.counts
     form = r.form
@@ -769,10 +810,8 @@ def _write_attributes(r, mesh, result, objects, per_object, n):
     else:
         per_dash_material = array.array("i", [0]) * len(counts)
         per_dash_smooth = array.array("b", [1]) * len(counts)
-    _attribute(mesh, "korrand_material", "INT").data.foreach_set(
-        "value", _per_point(counts, per_dash_material, "i"))
-    _attribute(mesh, "korrand_smooth", "BOOLEAN").data.foreach_set(
-        "value", _per_point(counts, per_dash_smooth, "b"))
+    values = {"korrand_material": ("INT", "value", _per_point(counts, per_dash_material, "i")),
+              "korrand_smooth": ("BOOLEAN", "value", _per_point(counts, per_dash_smooth, "b"))}
     carried = inst.carry(result, r.channels, 4) if r.channels else None
     normal = array.array("f", bytes(12 * n))
     if carried is None:
@@ -781,8 +820,15 @@ def _write_attributes(r, mesh, result, objects, per_object, n):
         radius = carried[0::4]
         for k in range(3):
             normal[k::3] = carried[k + 1::4]
-    _attribute(mesh, "korrand_radius", "FLOAT").data.foreach_set("value", radius)
-    _attribute(mesh, "korrand_normal", "FLOAT_VECTOR").data.foreach_set("vector", normal)
+    values["korrand_radius"] = ("FLOAT", "value", radius)
+    values["korrand_normal"] = ("FLOAT_VECTOR", "vector", normal)
+    changed = False
+    for name, (kind, prop, data) in values.items():
+        a = mesh.attributes.get(name)
+        fresh = a is None or a.data_type != kind or a.domain != "POINT"
+        changed |= _set_if_changed(_attribute(mesh, name, kind).data, prop, data,
+                                   compare and not fresh)
+    return changed
 
 
 # ---- Handlers -------------------------------------------------------------------------------
@@ -869,7 +915,10 @@ _frame_changing = False
 
 @persistent
 def _on_depsgraph(scene, depsgraph):
-    run(depsgraph)
+    # Only the depsgraph of the view layer being worked in: the dashes are the same in every
+    # view layer, and one that is not shown may still list data undo has freed.
+    if depsgraph.view_layer == bpy.context.view_layer:
+        run(depsgraph)
 
 
 @persistent
@@ -889,9 +938,12 @@ def _on_load_pre(*_):
 
 @persistent
 def _on_reload(*_):
+    # Read again at the next update; evaluating here, while undo is still restoring, would
+    # meet view layers whose depsgraphs still hold the data undo freed.
     registry.reload()
-    if bpy.context.view_layer is not None:
-        run(bpy.context.evaluated_depsgraph_get())
+    registry.behind = True
+    if not bpy.app.background and not bpy.app.timers.is_registered(_catch_up):
+        bpy.app.timers.register(_catch_up, first_interval=0.0)
 
 
 @persistent
@@ -950,14 +1002,8 @@ def stop():
             for key in ("dashes", "attached"):
                 if key in g:
                     del g[key]
-    held = set()
-    for ob in bpy.data.objects:
-        b = baked(ob) if ob.get(ROLE) is None else None
-        if b is not None:
-            held.add(b.name)
-            p = nodes.get_input(_look_modifier(b), nodes.PROFILE)
-            if isinstance(p, bpy.types.Object):
-                held.add(p.name)
+    held = _held_names([o for o in bpy.data.objects if o.get(ROLE) is None and _is_dashed(o)
+                        and baked(o) is not None])
     for ob in list(bpy.data.objects):
         if ob.get(ROLE) is not None and ob.name not in held and _editable(ob):
             _remove_block(ob)

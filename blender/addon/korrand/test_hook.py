@@ -28,6 +28,7 @@ and, to look inside without changing anything:
     hook.modifier(ob)               # ob's Korrand Dash modifier, or None
     hook.block(ob)                  # True for an object the add-on owns for a curve (dashes,
                                     # profile, bake)
+    hook.held(ob)                   # True when a dashed curve holds the add-on's object ob
     hook.ours(ob)                   # ... or any object of the add-on's (its scratch object too,
                                     # which is used by nothing, so never saved)
     hook.direct_layout()            # True when curves are read straight from Blender's memory
@@ -96,6 +97,10 @@ class _Hook:
     def block(self, ob):
         from . import live
         return live.is_block(ob)
+
+    def held(self, ob):
+        from . import live
+        return live.is_held(ob)
 
     def ours(self, ob):
         from . import line_form, live
