@@ -74,11 +74,11 @@ def case_hook_over_frames_and_still_curves():
         now = matches(ob, f"frame {frame}")
         assert now not in seen, f"frame {frame} gave an earlier frame's dashes"
         seen.append(now)
-    # A frame that leaves a dashed curve alone does not read it; the hooked one is read.
+    # A frame that leaves a dashed curve alone does not dash it again; the hooked one is.
     support.dash(support.poly_curve("still", [[(0, -3, 0), (4, -3, 0)]]))
-    hook.reads.clear()
+    hook.dashed.clear()
     scene.frame_set(4)
-    assert hook.reads == ["wire"], hook.reads
+    assert hook.dashed == ["wire"], hook.dashed
     assert support.result_line(ob) == seen[1]
 
 

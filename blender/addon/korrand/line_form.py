@@ -308,10 +308,28 @@ def read(plugin, ob, depsgraph, last=None):
             return _read_splines(plugin, ob.data.splines, last)  # the points as being edited
         return _read_control_points(plugin, ob, depsgraph, last)
     with _BareCopy(ob, depsgraph) as bare:
+        # Drawing the copy costs more than comparing its control points with the last read's:
+        # a curve that did not move (most frames of an animation) is not drawn again.
+        fingerprint = _fingerprint(bare.curve)
+        if last is not None and getattr(last, "fingerprint", None) == fingerprint:
+            return last
         form = _wire(bare.helper, ob.data.splines)
     if form is None:  # a bare copy without faces has none; drawing nothing, it has no points
         form = LineForm(array.array("i"), array.array("f"), 3, array.array("i"))
+    form.fingerprint = fingerprint
     return form
+
+
+def _fingerprint(cu):
+    """Everything of a curve its wire is drawn from, as bytes."""
+    out = [repr([getattr(cu, name) for name in ("dimensions", "resolution_u")]).encode()]
+    for s in cu.splines:
+        out.append(repr([s.type] + [getattr(s, name) for name in _SPLINE]).encode())
+        table = _BEZIER_POINT if s.type == "BEZIER" else _POINT
+        points = s.bezier_points if s.type == "BEZIER" else s.points
+        for name, width, code in table:
+            out.append(_bulk(points, name, width, code).tobytes())
+    return b"\0".join(out)
 
 
 def channels(ob, depsgraph, form):

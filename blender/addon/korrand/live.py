@@ -28,7 +28,7 @@ import bpy
 from bpy.app.handlers import persistent
 
 from . import bridge, line_form, nodes
-from .registry import DASH, EVERYTHING, LOOK, READ, Record, Registry
+from .registry import CHECK, DASH, EVERYTHING, LOOK, READ, Record, Registry
 from .test_hook import hook
 
 
@@ -676,6 +676,7 @@ def _update(r, depsgraph, force=False):
     key = (settings, [(tuple(s), tuple(sorted(o.items()))) for s, o in objects]
            if settings[2] > 0 else None)
     tc = time.perf_counter()
+    todo.discard(CHECK)
     if not force and DASH not in todo and key == r.key:
         r.status = ""
         return
@@ -686,6 +687,7 @@ def _update(r, depsgraph, force=False):
         r.status = (f"these settings make about {r.estimate / 1e6:.1f} million points, which "
                     "takes Blender seconds to draw: not dashed until you agree")
         return
+    hook.dashed.append(ob.name)
     try:
         tp = time.perf_counter()
         result, per_object = inst.dash_objects(r.form.points, r.form.counts, r.form.stride,
@@ -841,6 +843,14 @@ def _note_updates(depsgraph):
     if not registry.records:
         return
     records = registry.records.values()
+    if _frame_changing:
+        # A frame may change any curve (animation, drivers, hooks): each is compared with what
+        # it was (reading it is that comparison). A frame's depsgraph.updates are not read:
+        # after undo, with more than one view layer, reading them makes Blender 3.4 crash
+        # later.
+        for r in records:
+            r.todo.update((READ, CHECK))
+        return
     updated = {}
     for u in depsgraph.updates:
         original = getattr(u.id, "original", None)
@@ -852,7 +862,7 @@ def _note_updates(depsgraph):
             r = by_curve.get(name)
             if r is None:
                 continue
-            r.todo.add(DASH)  # compared with what the dashes were made from
+            r.todo.add(CHECK)  # its settings may be animated, its transform measured
             # Writing a curve's dashes makes Blender evaluate the curve again: that update is
             # an echo, not a change of the curve, when nothing but the two was updated.
             ob = bpy.data.objects.get(name)

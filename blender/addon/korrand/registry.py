@@ -7,12 +7,14 @@ by name and looked up on use. Each record carries one set, todo, of what must be
 
     READ  the curve's shape must be read again (points, hooks, shape keys, edit mode)
     LOOK  its look must be compared again (bevel, extrude, fill, taper, materials)
-    DASH  the plug-in must dash it again (settings, frame, transform in dash-length mode)
+    DASH  the plug-in must dash it again
+    CHECK its settings must be compared with those its dashes were made from (a frame, an
+          animated or driven setting, a transform in dash-length mode)
 
 Property updates only add to a todo set (see note); the handlers do the work.
 """
 
-READ, LOOK, DASH = "read", "look", "dash"
+READ, LOOK, DASH, CHECK = "read", "look", "dash", "check"
 EVERYTHING = frozenset((READ, LOOK, DASH))
 
 

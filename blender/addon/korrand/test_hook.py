@@ -13,6 +13,7 @@ use, so a test sets one, does what it checks and sets it back.
     hook.timings                    # the phases of the last update that dashed, in seconds:
                                     # read, compare, plugin, build; rebuilt (bool)
     hook.reads                      # the curves read since the list was last emptied, by name
+    hook.dashed                     # the curves dashed (the plug-in called) since, by name
 
 and, to look inside without changing anything:
 
@@ -49,6 +50,7 @@ class _Hook:
         self.render_job = None
         self.timings = {}
         self.reads = []
+        self.dashed = []
 
     @property
     def parameters(self):
