@@ -11,6 +11,14 @@
 #include <filesystem>
 #include <sstream>
 
+#ifdef _WIN32
+#define WIN32_LEAN_AND_MEAN
+#ifndef NOMINMAX  // min and max stay std::min and std::max
+#define NOMINMAX
+#endif
+#include <windows.h>
+#endif
+
 namespace fs = std::filesystem;
 
 namespace korrand {
@@ -18,8 +26,16 @@ namespace korrand {
 namespace {
 fs::path ExecutableDir(const char* argv0) {
     std::error_code ec;
+#ifdef _WIN32
+    // The program's own file: one started through PATH has no folder in argv[0].
+    std::wstring buffer(32768, L'\0');
+    const DWORD n = GetModuleFileNameW(nullptr, &buffer[0], static_cast<DWORD>(buffer.size()));
+    fs::path self = n > 0 && n < buffer.size() ? fs::path(buffer.substr(0, n)) : fs::path();
+    if (self.empty() && argv0 != nullptr) self = fs::absolute(argv0, ec);
+#else
     fs::path self = fs::read_symlink("/proc/self/exe", ec);
     if (ec && argv0 != nullptr) self = fs::absolute(argv0, ec);
+#endif
     return self.parent_path();
 }
 }  // namespace

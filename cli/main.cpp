@@ -4,6 +4,10 @@
 #include <CLI/CLI.hpp>
 
 #include <unistd.h>
+#ifdef _WIN32
+#include <fcntl.h>
+#include <io.h>
+#endif
 
 #include <cerrno>
 #include <chrono>
@@ -94,9 +98,14 @@ struct TemporaryGuard {
         const std::string text = tmp.string();
         if (text.size() >= sizeof gTemporary) return;  // too long to remember: not removed
         std::memcpy(gTemporary, text.c_str(), text.size() + 1);
-        for (const int s : {SIGTERM, SIGINT, SIGHUP}) std::signal(s, RemoveTemporaryAndDie);
+        for (const int s : {SIGTERM, SIGINT}) std::signal(s, RemoveTemporaryAndDie);
+#ifdef SIGHUP
+        std::signal(SIGHUP, RemoveTemporaryAndDie);  // Windows has no hang-up signal
+#endif
     }
-    ~TemporaryGuard() { gTemporary[0] = '\0'; }
+    ~TemporaryGuard() {
+        gTemporary[0] = '\0';
+    }
 };
 
 // Writes through a temporary file beside the target and renames it into place, so a failed or
@@ -312,11 +321,19 @@ std::map<std::string, CLI::Option*> ParameterOptions(CLI::App* dash,
 }  // namespace
 
 int main(int argc, char** argv) {
+#ifdef _WIN32
+    // Files are bytes on every platform: no CR added before each LF written to standard output,
+    // and standard input does not end at the first Ctrl-Z.
+    _setmode(_fileno(stdin), _O_BINARY);
+    _setmode(_fileno(stdout), _O_BINARY);
+#endif
     CLI::App app{
         "korrand: dashes the curves of SVG, OBJ and JSON files with the Korrand "
         "modifier plug-in"};
     app.set_version_flag("--version", std::string("korrand ") + kVersion);
     app.require_subcommand(1);
+    // The same options on every platform: on Windows "/path" stays a file, not an option.
+    app.allow_windows_style_options(false);
     app.footer(
         "Run 'korrand dash --help' for the options of dash, one per parameter of the "
         "modifier.");

@@ -54,26 +54,39 @@ function(korrand_plugin_library target)
     PATTERN "*.py" EXCLUDE)
 endfunction()
 
+# --- Header-only libraries of the build machine, for a cross build ------------------------------
+# An imported target for a header-only library under /usr/include (header names a file that
+# must be there, package the Debian package that brings it). The build reaches it through a
+# folder holding only links to such libraries: adding /usr/include itself would put the build
+# machine's C library headers ahead of the target's.
+function(korrand_header_only_target target header package)
+  if(NOT EXISTS "/usr/include/${header}")
+    message(FATAL_ERROR "/usr/include/${header} not found: install ${package}")
+  endif()
+  set(folder "${CMAKE_BINARY_DIR}/host-headers")
+  string(REGEX REPLACE "/.*" "" top "${header}")
+  file(MAKE_DIRECTORY "${folder}")
+  if(NOT EXISTS "${folder}/${top}")
+    file(CREATE_LINK "/usr/include/${top}" "${folder}/${top}" SYMBOLIC)
+  endif()
+  if(NOT TARGET ${target})
+    add_library(${target} INTERFACE IMPORTED GLOBAL)
+    set_target_properties(${target} PROPERTIES INTERFACE_INCLUDE_DIRECTORIES "${folder}")
+  endif()
+endfunction()
+
 # --- The host model's dependencies -------------------------------------------------------------
 # Sets KORRAND_MODEL_LIBTIFF (read TIFF through libtiff, else through the model's built-in
 # reader of uncompressed baseline TIFF) and provides nlohmann_json::nlohmann_json.
 macro(korrand_find_model_dependencies)
   if(WIN32 AND CMAKE_CROSSCOMPILING)
     # Debian packages neither library for MinGW. nlohmann_json is header-only: the build uses
-    # the system's copy through a folder that holds only it (adding /usr/include itself would
-    # put the Linux C library's headers ahead of MinGW's).
+    # the system's copy (korrand_header_only_target below).
     find_package(TIFF QUIET)
     find_package(nlohmann_json 3 QUIET)
     if(NOT nlohmann_json_FOUND)
-      if(NOT EXISTS /usr/include/nlohmann/json.hpp)
-        message(FATAL_ERROR "nlohmann/json.hpp not found: install nlohmann-json3-dev")
-      endif()
-      set(_korrand_json_include "${CMAKE_BINARY_DIR}/host-headers")
-      file(MAKE_DIRECTORY "${_korrand_json_include}")
-      file(CREATE_LINK /usr/include/nlohmann "${_korrand_json_include}/nlohmann" SYMBOLIC)
-      add_library(nlohmann_json::nlohmann_json INTERFACE IMPORTED)
-      set_target_properties(nlohmann_json::nlohmann_json PROPERTIES
-        INTERFACE_INCLUDE_DIRECTORIES "${_korrand_json_include}")
+      korrand_header_only_target(nlohmann_json::nlohmann_json nlohmann/json.hpp
+        nlohmann-json3-dev)
     endif()
   else()
     find_package(TIFF REQUIRED)
@@ -91,6 +104,28 @@ if(WIN32)
   # Executables carry the compiler's runtime inside, as the plug-in library does: nothing but
   # system DLLs is imported, so they run as they are (under Wine too).
   target_link_options(korrand_options INTERFACE -static-libgcc -static-libstdc++ -static)
+endif()
+
+if(WIN32 AND CMAKE_CROSSCOMPILING AND KORRAND_BUILD_CLI)
+  # korrand for Windows: libxml2 built for MinGW from Debian's source (scripts/windows.sh builds
+  # it, against zlib for MinGW from Debian's libz-mingw-w64-dev) under KORRAND_WINDOWS_DEPS; the
+  # header-only libraries are the build machine's.
+  set(KORRAND_WINDOWS_DEPS "" CACHE PATH "Prefix holding libxml2 built for Windows x64")
+  if(KORRAND_WINDOWS_DEPS)
+    list(APPEND CMAKE_FIND_ROOT_PATH "${KORRAND_WINDOWS_DEPS}")
+  endif()
+  set(ZLIB_USE_STATIC_LIBS ON)  # korrand.exe carries everything but system DLLs
+  find_package(LibXml2 CONFIG QUIET)  # libxml2's own CMake file: a static library, its needs
+  if(NOT TARGET LibXml2::LibXml2)
+    message(FATAL_ERROR "libxml2 for Windows not found under KORRAND_WINDOWS_DEPS "
+      "('${KORRAND_WINDOWS_DEPS}'): scripts/windows.sh builds it, or configure with "
+      "-DKORRAND_BUILD_CLI=OFF")
+  endif()
+  korrand_header_only_target(Boost::headers boost/version.hpp libboost-dev)
+  korrand_header_only_target(Boost::headers svgpp/svgpp.hpp libsvgpp-dev)
+  korrand_header_only_target(Boost::headers exboost/parameter.hpp libsvgpp-dev)
+  korrand_header_only_target(CLI11::CLI11 CLI/CLI.hpp libcli11-dev)
+  set(Boost_INCLUDE_DIRS "")  # Boost::headers carries the folder
 endif()
 
 if(WIN32 AND CMAKE_CROSSCOMPILING)

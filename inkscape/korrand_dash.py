@@ -9,13 +9,14 @@ plug-in's parameters and pass to korrand as the options of the same names.
 """
 import os
 import subprocess
+import sys
 import tempfile
 import xml.etree.ElementTree as ElementTree
 
 import inkex
 
 HERE = os.path.dirname(os.path.abspath(__file__))
-KORRAND = os.path.join(HERE, "korrand")
+KORRAND = os.path.join(HERE, "korrand.exe" if sys.platform == "win32" else "korrand")
 INX = os.path.join(HERE, "korrand_dash.inx")
 INX_NS = "{http://www.inkscape.org/namespace/inkscape/extension}"
 # The options that a period or a dash array replaces.

@@ -13,13 +13,14 @@ packages=(
   inkscape python3-lxml python3-cssselect python3-numpy xvfb xauth
 )
 if [ "${KORRAND_WINDOWS:-0}" = 1 ]; then
-  packages+=(g++-mingw-w64-x86-64-posix wine64)
+  packages+=(g++-mingw-w64-x86-64-posix wine64 libz-mingw-w64-dev) # zlib: libxml2 for korrand.exe
 fi
 if [ "${KORRAND_SANITIZER_TOOLS:-0}" = 1 ]; then
   packages+=(llvm) # llvm-symbolizer: sanitizer and fuzzer reports with file names and lines
 fi
 if [ "${KORRAND_MACOS:-0}" = 1 ]; then
-  packages+=(lld-14 llvm-14) # the Mach-O linker, llvm-objdump and llvm-nm
+  # the Mach-O linker, llvm-objdump and llvm-nm; LLVM's Mach-O reader for the loader of tests/macho/
+  packages+=(lld-14 llvm-14 llvm-14-dev)
 fi
 
 missing=()

@@ -2,12 +2,14 @@
 # Builds everything and runs the whole test suite. This is the command CI runs.
 #
 # First the C and C++ sources are checked against .clang-format (scripts/check_format.sh).
-# After the normal build and tests come the Windows build (scripts/windows.sh: the plug-in and
-# the tests cross-built with MinGW-w64 and run under Wine), the macOS stages and the robustness
-# stages, each in a build folder of its own:
+# After the normal build and tests come the Windows build (scripts/windows.sh: the plug-in,
+# korrand.exe, the Blender bridge and the tests cross-built with MinGW-w64, run under Wine and
+# compared with Linux), the macOS stages and the robustness stages, each in a build folder of its
+# own:
 #   build-macos-arith  the suite (without the Blender add-on) built with KORRAND_MACOS_VARIANT: the
 #               macOS x86-64 build's arithmetic and registration record, here on Linux
-#   build-macos the plug-in cross-built as a Mach-O library and checked (scripts/macos.sh)
+#   build-macos the plug-in cross-built as a Mach-O library, checked, and run through the Mach-O
+#               loader of tests/macho/ in build-macos-arith (scripts/macos.sh)
 #   build-asan  the suite with AddressSanitizer + UndefinedBehaviorSanitizer (gcc), all but the
 #               tests in headless Blender, which cannot load a sanitized bridge, and Inkscape
 #   build-tsan  the concurrency tests (plug-in, Blender bridge) with ThreadSanitizer (gcc)
@@ -44,7 +46,7 @@ KORRAND_SANITIZER_TOOLS=1 bash scripts/bootstrap.sh
 ASAN_SYMBOLIZER_PATH=$(command -v llvm-symbolizer)
 export ASAN_SYMBOLIZER_PATH
 
-stage "Windows x64: cross-build, tests under Wine, bit comparison with Linux"
+stage "Windows x64: plug-in, korrand.exe and bridge cross-built; tests under Wine; dashes, korrand and the Inkscape script compared with Linux"
 bash scripts/windows.sh
 
 stage "macOS x86-64 variant on Linux: the suite with its arithmetic and record (without the Blender add-on)"
@@ -55,7 +57,7 @@ cmake -S . -B build-macos-arith -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
 cmake --build build-macos-arith -j "$jobs"
 ctest --test-dir build-macos-arith -j "$jobs" --output-on-failure
 
-stage "macOS x86-64: the plug-in cross-built as a Mach-O library and checked"
+stage "macOS x86-64: the plug-in cross-built as a Mach-O library, checked, and run through the Mach-O loader"
 bash scripts/macos.sh
 
 # gcc's sanitizer runtimes are shared libraries, so the plug-in keeps --no-undefined. The same

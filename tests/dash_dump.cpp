@@ -2,7 +2,10 @@
 // coordinate as the hex of its double, so that the outputs of two builds (Linux and Windows)
 // can be compared byte for byte.
 //
-//   dash_dump PLUGIN_FOLDER OUTPUT_FILE
+//   dash_dump [--macho] PLUGIN_FOLDER OUTPUT_FILE
+//
+// --macho (where built with the Mach-O loader) loads the folder's macOS KorrandModifier.dylib
+// through tests/macho/macho_loader.h instead of this platform's library.
 //
 // Inputs are made with +, -, * and / only, which round the same everywhere.
 #include <cinttypes>
@@ -13,6 +16,9 @@
 
 #include "host_model.h"
 #include "okorrand.h"
+#ifdef KORRAND_MACHO_LOADER
+#include "macho_loader.h"
+#endif
 
 namespace {
 
@@ -117,7 +123,7 @@ const std::vector<Case>& Cases() {
           {kStart, 'R', 0.25},
           {kEnd, 'R', 0.5},
           {kSubdivision, 'L', 98}}},
-        {"square-many",
+        {"square-many-jitter",
          Square,
          {{kCount, 'L', 10000}, {kJitter, 'R', 0.01}, {kSeed, 'L', 0}, {kOffset, 'R', 0.999}}},
     };
@@ -164,8 +170,15 @@ bool Run(hostmodel::Plugin& plugin, const Case& c, FILE* out) {
 }  // namespace
 
 int main(int argc, char** argv) {
+#ifdef KORRAND_MACHO_LOADER
+    if (argc == 4 && std::strcmp(argv[1], "--macho") == 0) {
+        hostmodel::SetLibraryLoader(&macho::HostModelLoader());
+        --argc;
+        ++argv;
+    }
+#endif
     if (argc != 3) {
-        std::fprintf(stderr, "usage: dash_dump PLUGIN_FOLDER OUTPUT_FILE\n");
+        std::fprintf(stderr, "usage: dash_dump [--macho] PLUGIN_FOLDER OUTPUT_FILE\n");
         return 2;
     }
     std::string error;

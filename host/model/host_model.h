@@ -214,7 +214,18 @@ auto CallOperation(const Entry& entry, HostNodeData* obj, Args... args) {
     return code(self, args...);
 }
 
-std::string PluginLibraryName();  // "KorrandModifier" plus this platform's suffix
+// How plug-in libraries are opened: this platform's own loader, unless another is installed (a
+// test runs a library of another platform's format through a loader of its own). Set it before
+// loading; a loaded plug-in keeps the loader it was opened with.
+struct LibraryLoader {
+    const char* suffix;  // the library file's suffix, e.g. ".dylib"
+    void* (*open)(const std::string& path, std::string* error);  // null on failure, error set
+    void* (*find)(void* library, const char* name);              // name as C spells it: "c4d_main"
+    void (*close)(void* library);
+};
+void SetLibraryLoader(const LibraryLoader* loader);  // nullptr: this platform's own
+
+std::string PluginLibraryName();  // "KorrandModifier" plus the loader's suffix
 
 class Plugin {
 public:
@@ -248,6 +259,7 @@ public:
 
 private:
     Plugin() = default;
+    const LibraryLoader* loader_ = nullptr;
     void* library_ = nullptr;
     HostPluginMain main_ = nullptr;
     std::string folder_, path_;

@@ -1,5 +1,6 @@
 // Loads a plug-in library and drives it as the host does: only through its c4d_main and the
 // records it registers.
+#include <atomic>
 #include <cstring>
 #include <filesystem>
 
@@ -22,10 +23,23 @@ std::string Absolute(const std::string& path) {
     return ec ? path : abs.lexically_normal().string();
 }
 
+std::atomic<const LibraryLoader*> g_loader{nullptr};  // null: the platform's own
+
+const LibraryLoader& Loader() {
+    static const LibraryLoader platformLoader = {platform::LibrarySuffix(), platform::OpenLibrary,
+                                                 platform::FindSymbol, platform::CloseLibrary};
+    const LibraryLoader* installed = g_loader.load();
+    return installed != nullptr ? *installed : platformLoader;
+}
+
 }  // namespace
 
+void SetLibraryLoader(const LibraryLoader* loader) {
+    g_loader.store(loader);
+}
+
 std::string PluginLibraryName() {
-    return std::string("KorrandModifier") + platform::LibrarySuffix();
+    return std::string("KorrandModifier") + Loader().suffix;
 }
 
 std::unique_ptr<Plugin> Plugin::Load(const std::string& pluginFolder, std::string* error) {
@@ -41,9 +55,10 @@ std::unique_ptr<Plugin> Plugin::Load(const std::string& pluginFolder, std::strin
         if (error != nullptr) *error = plugin->path_ + ": no such plug-in library";
         return nullptr;
     }
-    plugin->library_ = platform::OpenLibrary(plugin->path_, error);
+    plugin->loader_ = &Loader();
+    plugin->library_ = plugin->loader_->open(plugin->path_, error);
     if (plugin->library_ == nullptr) return nullptr;
-    void* symbol = platform::FindSymbol(plugin->library_, "c4d_main");
+    void* symbol = plugin->loader_->find(plugin->library_, "c4d_main");
     if (symbol == nullptr) {
         if (error != nullptr) *error = plugin->path_ + ": exports no c4d_main";
         return nullptr;  // the destructor unloads it
@@ -57,7 +72,7 @@ Plugin::~Plugin() {
     Shutdown();
     detail::DropRegistrations(this);  // their function pointers die with the library
     registrations_.clear();
-    platform::CloseLibrary(library_);
+    if (library_ != nullptr) loader_->close(library_);
 }
 
 int32_t Plugin::Main(int32_t action, void* p1, void* p2, void* p3) {
