@@ -71,7 +71,7 @@ depsgraph()  # the first update: builds the dashes' mesh
 res = ob.korrand.result
 points = len(res.data.vertices)
 dashes = points - len(res.data.edges)
-direct = korrand.spline_memory.layout(korrand.state.plugin) is not None
+direct = hook.direct_layout()
 print(f"case A: {SPLINES} splines x {POINTS} points -> {dashes} dashes, {points} points; "
       "curve read " + ("straight from Blender's splines" if direct else
                        "through Blender's Python API"))
@@ -120,19 +120,23 @@ run("a frame of playback that leaves the curve alone", lambda r: None,
 
 
 def read_again(r):
-    korrand.live.registry.of(ob).todo.add("read")
-    korrand.live.run(depsgraph())
+    hook.redo(ob, "read")
+    hook.run()
 
 
 run("nothing changed, read to be sure", lambda r: None, read_again)
-run("structure changed (the dashes' mesh made anew)",
-    lambda r: setattr(korrand.live.registry.of(ob), "written", None),
-    lambda r: korrand.live.update_now(ob, depsgraph()))
+def new_structure(r):
+    # What a count or subdivision change does: a dash count that differs, so the mesh is made
+    # anew (the same dashes, so that each round does the same work).
+    hook.rebuild(ob)
+
+
+run("structure changed (the dashes' mesh made anew)", new_structure, lambda r: hook.run())
 
 # The plug-in call alone, through the bridge on the same line form: one line object per spline
 # (as the add-on hands them over when each spline's dashes depend on it alone) and one of all.
-form = korrand.line_form.read(korrand.state.plugin, ob, depsgraph())
-inst = korrand.state.plugin.instance()
+form = hook.line_form(ob)
+inst = hook.plugin.instance()
 for label, objects in (("a line object per spline", [([i], {}) for i in range(SPLINES)]),
                        ("one line object", [(list(range(SPLINES)), {})])):
     alone = []

@@ -1,7 +1,9 @@
 """Reads a curve as Blender draws it: its line form, one segment per spline in Blender's order,
-in the curve's object space, with whether each spline is cyclic. The curve itself is only read:
-its look (bevel, extrude, fill) stays on it, so where Blender draws it with faces the centre
-line is found on a bare copy made for the read and removed again."""
+in the curve's object space, with whether each spline is cyclic, as the modifiers that act on
+its points shape it (those before the dash in its stack). The curve itself is only read: its
+look (bevel, extrude, fill) stays on it, so where Blender draws it with faces the centre line is
+drawn from a bare copy in the add-on's scratch object. The look the dashes take (the profile,
+and the radius and normal at each point) is read the same way, from Blender's own sweep."""
 
 import array
 

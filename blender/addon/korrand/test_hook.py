@@ -21,6 +21,7 @@ and, to look inside without changing anything:
     hook.plugin                     # the loaded plug-in (korrand.bridge.Plugin)
     hook.todo(ob)                   # what ob's record must redo (a set), None without one
     hook.redo(ob, *what)            # adds to it ("read", "look", "dash")
+    hook.rebuild(ob)                # ob's dashes' mesh is made anew at the next update
     hook.line_form(ob)              # ob's line form as the add-on reads it
     hook.spline_counts(n, edges)    # the splines of a wire mesh
     hook.chains(mesh)               # the point counts and first points of a dashes' mesh
@@ -70,6 +71,13 @@ class _Hook:
     def redo(self, ob, *what):
         from . import live
         live.registry.note(ob, *what)
+
+    def rebuild(self, ob):
+        from . import live
+        r = live.registry.of(ob)
+        if r is not None:
+            r.written = b"another structure"
+            r.todo.add("dash")
 
     def line_form(self, ob, depsgraph=None):
         from . import line_form, live
