@@ -8,7 +8,6 @@ import sys
 
 import bpy
 from mathutils import Vector
-from mathutils.geometry import intersect_point_line
 
 sys.path.insert(0, os.path.dirname(__file__))
 import support  # noqa: E402
@@ -71,28 +70,37 @@ def case_radius_and_taper_along_the_whole_length():
     assert sizes[-1][1] < 0.5 * sizes[0][1]
 
 
-def case_tilt_and_a_ribbon_on_its_side():
-    # An extruded ribbon, pushed off the line by an offset and turned a quarter turn along it:
-    # each dash lies on the ribbon Blender sweeps along the whole curve.
+def on_the_sweep(ob):
+    """How far the dashes' vertices lie from Blender's own sweep of the whole curve, a straight
+    line along x: each dash vertex is between two rings of it, where its profile point is."""
+    dashes = shown_vertices(ob)[0]
+    curve = solid(ob)[0]
+    rings = len(ob.data.splines[0].points)
+    size = len(curve) // rings
+    xs = [curve[k * size].x for k in range(rings)]
+    worst = 0.0
+    for v in dashes:
+        i = max(0, min(rings - 2, int(v.x / (10 / (rings - 1)))))
+        f = (v.x - xs[i]) / (xs[i + 1] - xs[i])
+        between = [curve[i * size + p].lerp(curve[(i + 1) * size + p], f) for p in range(size)]
+        worst = max(worst, min((v - q).length for q in between))
+    return worst
+
+
+def case_tilt_and_a_profile_on_its_side():
+    # An extruded ribbon, pushed off the line by an offset and turned a quarter turn along it,
+    # then a bevel object's triangle: each dash lies on what Blender sweeps along the curve.
     ob = straight("ribbon", n=41, tilt=lambda t: t * math.pi / 2)
     ob.data.extrude, ob.data.offset = 0.2, 0.05
     support.dash(ob, count=6, subdivision=4)
-    dashes = shown_vertices(ob)[0]
-    curve = solid(ob)[0]
-    rings = {}
-    for v in curve:
-        rings.setdefault(round(v.x, 4), []).append(v)
-    xs = sorted(rings)
-    worst = 0.0
-    for v in dashes:
-        i = max(0, min(len(xs) - 2, int(v.x / (10 / 40))))
-        a, b = sorted(rings[xs[i]], key=lambda p: p.z), sorted(rings[xs[i + 1]], key=lambda p: p.z)
-        f = (v.x - xs[i]) / (xs[i + 1] - xs[i])
-        # The ribbon between two rings: its two edges run from ring to ring.
-        edges = [pa.lerp(pb, f) for pa, pb in zip(a, b)]
-        q, _ = intersect_point_line(v, edges[0], edges[1])
-        worst = max(worst, (v - q).length)
-    assert worst < 2e-3, worst
+    assert on_the_sweep(ob) < 2e-3
+    triangle = support.poly_curve("triangle", [[(0.1, 0, 0), (0.3, 0.05, 0), (0.1, 0.12, 0)]],
+                                  cyclic=(0,))
+    triangle.scale = (2, 3, 1)
+    ob.data.extrude = 0.0
+    ob.data.bevel_mode, ob.data.bevel_object = "OBJECT", triangle
+    update()
+    assert on_the_sweep(ob) < 2e-3
 
 
 def case_materials_of_their_splines_and_a_kept_fill():

@@ -407,15 +407,40 @@ def _ring_channels(rings, xyz, at, count, out):
     return True
 
 
-def profile(ob, thickness=0.0):
+def _object_profile(src, depsgraph):
+    """The profile a bevel object gives, as Blender sweeps it: its first spline as drawn, x
+    mirrored onto the normal side and scaled by the object's x scale, y by its y scale, the
+    curve's offset added on the normal side. None when it draws nothing."""
+    bevel = src.bevel_object
+    drawn = bevel.evaluated_get(depsgraph) if depsgraph is not None else bevel
+    mesh = drawn.to_mesh()
+    try:
+        if mesh is None or not len(mesh.vertices):
+            return None
+        n = len(mesh.vertices)
+        co = array.array("f", bytes(12 * n))
+        mesh.vertices.foreach_get("co", co)
+        edges = array.array("i", bytes(8 * len(mesh.edges)))
+        mesh.edges.foreach_get("vertices", edges)
+    finally:
+        drawn.to_mesh_clear()
+    counts, cyclic = spline_counts(n, edges)
+    sx, sy = bevel.scale[0], bevel.scale[1]
+    points = [(-co[3 * i] * sx + src.offset, co[3 * i + 1] * sy) for i in range(counts[0])]
+    return points, bool(cyclic[0]) and len(points) > 2
+
+
+def profile(ob, thickness=0.0, depsgraph=None):
     """The profile Blender sweeps along ob's curve (bevel, extrusion, bevel object or custom
     profile, with the offset), in the curve's normal (x) and binormal (y) directions at the
     curve's own scale, as ([(x, y), ...], closed); with none, a round one of the given
     thickness, or None. Blender sweeps it along a straight edge in the scratch object; the
     first ring is the profile."""
     src = ob.data
-    has = src.bevel_depth > 0 or src.extrude > 0 or (
-        src.bevel_mode == "OBJECT" and src.bevel_object is not None)
+    if src.bevel_mode == "OBJECT" and src.bevel_object is not None:
+        # Blender sweeps a bevel object only where it has drawn it: read from the depsgraph.
+        return _object_profile(src, depsgraph) if src.bevel_object.type == "CURVE" else None
+    has = src.bevel_depth > 0 or src.extrude > 0
     if not has and not thickness > 0:
         return None
     helper = _scratch()

@@ -541,11 +541,11 @@ def _not_ours(idb, what):
             "local")
 
 
-def _look_of(ob, settings):
+def _look_of(ob, settings, depsgraph=None):
     """What the dashes take from the curve's look: its profile (see line_form.profile), its
     fill caps, whether its fill is kept, and its materials."""
     cu = ob.data
-    prof = line_form.profile(ob, settings[3])
+    prof = line_form.profile(ob, settings[3], depsgraph)
     caps = bool(cu.use_fill_caps) and prof is not None and prof[1]
     fill = cu.dimensions == "2D" and cu.fill_mode != "NONE"
     return prof, caps, fill, tuple(m.name if m is not None else "" for m in cu.materials)
@@ -629,7 +629,7 @@ def _update(r, depsgraph, force=False):
         r.todo.discard(DASH)  # the bake is shown; the live dashes wait until it is freed
         if LOOK in r.todo:
             settings = settings_of(ob, depsgraph)
-            r.look = _look_of(ob, settings)
+            r.look = _look_of(ob, settings, depsgraph)
             _sync_look(r, ob, dashes, r.look)
         r.todo.clear()
         return
@@ -656,7 +656,7 @@ def _update(r, depsgraph, force=False):
     t1 = time.perf_counter()
     settings = settings_of(ob, depsgraph)
     if LOOK in todo or r.look is None or settings[3] != (r.key[0][3] if r.key else None):
-        look = _look_of(ob, settings)
+        look = _look_of(ob, settings, depsgraph)
         if look != r.look:
             if (look[0] is None) != (r.look is None or r.look[0] is None):
                 r.channels = None
@@ -861,6 +861,13 @@ def _note_updates(depsgraph):
         if kind == "Object":
             r = by_curve.get(name)
             if r is None:
+                for r in records:  # a taper or bevel object moved or scaled: the look changes
+                    ob = bpy.data.objects.get(r.curve)
+                    if ob is not None and ob.type == "CURVE" and name in (
+                            getattr(ob.data.taper_object, "name", None),
+                            getattr(ob.data.bevel_object, "name", None)):
+                        r.todo.update((LOOK, READ, DASH))
+                        r.channels = None
                 continue
             r.todo.add(CHECK)  # its settings may be animated, its transform measured
             # Writing a curve's dashes makes Blender evaluate the curve again: that update is
