@@ -28,9 +28,12 @@ struct KorrandInstance {
     // The modifier, its settings (the values korrand_set stores, as a scene stores them with the
     // object) and the line object it dashes, kept for its result.
     std::unique_ptr<hostmodel::LineDasher> dasher;
+    // The last result of korrand_dash_objects: its dashes' point counts and points, where each
+    // point came from (empty when that is not known), and where the input's segments start.
     std::vector<int32_t> counts;
-    const HostVector* points = nullptr;  // the last result's points: the line's, or gathered
-    std::vector<HostVector> gathered;    // the points of several line objects, back to back
+    std::vector<HostVector> points;
+    std::vector<hostmodel::Sample> samples;
+    std::vector<int64_t> start;  // segment i's points are start[i] .. start[i + 1] - 1
     std::string opened;
 };
 
@@ -78,27 +81,6 @@ int32_t Guarded(Body body) {
     } catch (...) {
         return Fail(KORRAND_ERROR_PLUGIN, "unexpected failure");
     }
-}
-
-// Dashes the line object of segmentCount segments of counts[i] points, filled by fill, with the
-// instance's modifier as its settings stand; its dashes become the instance's result.
-template <class Fill>
-int32_t Dash(KorrandInstance* inst, int64_t pointCount, const int32_t* counts, int32_t segmentCount,
-             KorrandLine* out, Fill fill) {
-    if (inst == nullptr || out == nullptr) return Fail(KORRAND_ERROR_ARGUMENT, "null argument");
-    *out = KorrandLine{nullptr, 0, nullptr, 0, 0};
-    inst->counts.clear();
-    inst->points = nullptr;
-    fill(inst->dasher->Input(counts, segmentCount, pointCount));
-    const hostmodel::Dashes& dashes = inst->dasher->Dash();
-    inst->counts = dashes.counts;
-    inst->points = dashes.points;
-    out->points = dashes.points != nullptr ? &dashes.points->x : nullptr;
-    out->point_count = dashes.pointCount;
-    out->counts = inst->counts.data();
-    out->segment_count = static_cast<int32_t>(inst->counts.size());
-    out->result = dashes.answered ? 1 : 0;
-    return Ok();
 }
 
 void* Pointer(const void* record, int32_t offset) {
@@ -323,53 +305,6 @@ int32_t korrand_command(KorrandInstance* instance, int32_t id, const char** open
     });
 }
 
-int32_t korrand_dash(KorrandInstance* instance, const double* points, int64_t point_count,
-                     const int32_t* counts, int32_t segment_count, KorrandLine* line) {
-    if (point_count > 0 && points == nullptr) return Fail(KORRAND_ERROR_ARGUMENT, "null points");
-    return Guarded([&] {
-        return Dash(instance, point_count, counts, segment_count, line, [&](HostVector* dst) {
-            if (point_count > 0)
-                std::memcpy(dst, points, static_cast<size_t>(point_count) * sizeof(HostVector));
-        });
-    });
-}
-
-int32_t korrand_dash_float(KorrandInstance* instance, const float* points, int32_t stride,
-                           int64_t point_count, const int32_t* counts, int32_t segment_count,
-                           KorrandLine* line) {
-    if (point_count > 0 && points == nullptr) return Fail(KORRAND_ERROR_ARGUMENT, "null points");
-    if (stride < 3) return Fail(KORRAND_ERROR_ARGUMENT, "a point stride below 3");
-    return Guarded([&] {
-        return Dash(instance, point_count, counts, segment_count, line, [&](HostVector* dst) {
-            const float* p = points;
-            for (int64_t i = 0; i < point_count; ++i, p += stride)
-                dst[i] = HostVector{p[0], p[1], p[2]};
-        });
-    });
-}
-
-int32_t korrand_dash_gather(KorrandInstance* instance, const float* const* segments, int32_t stride,
-                            const int32_t* counts, int32_t segment_count, KorrandLine* line) {
-    if (segment_count > 0 && (segments == nullptr || counts == nullptr))
-        return Fail(KORRAND_ERROR_ARGUMENT, "null segments");
-    if (stride < 3) return Fail(KORRAND_ERROR_ARGUMENT, "a point stride below 3");
-    int64_t total = 0;
-    for (int32_t i = 0; i < segment_count; ++i) {
-        if (counts[i] > 0 && segments[i] == nullptr)
-            return Fail(KORRAND_ERROR_ARGUMENT, "null points of segment " + std::to_string(i));
-        total += counts[i] > 0 ? counts[i] : 0;
-    }
-    return Guarded([&] {
-        return Dash(instance, total, counts, segment_count, line, [&](HostVector* dst) {
-            for (int32_t i = 0; i < segment_count; ++i) {
-                const float* p = segments[i];
-                for (int32_t k = 0; k < counts[i]; ++k, p += stride)
-                    *dst++ = HostVector{p[0], p[1], p[2]};
-            }
-        });
-    });
-}
-
 int32_t korrand_dash_objects(KorrandInstance* instance, const float* points, int32_t stride,
                              const int32_t* counts, int32_t segment_count, const int32_t* segments,
                              const KorrandLineObject* objects, int32_t object_count,
@@ -416,10 +351,13 @@ int32_t korrand_dash_objects(KorrandInstance* instance, const float* points, int
                     {p.name, hostmodel::SettingValue(p, hostmodel::Load(own, p))});
         std::vector<int32_t> all;
         std::vector<HostVector> gathered;
+        std::vector<hostmodel::Sample> samples;
+        bool traced = true;
         std::vector<int32_t> mineCounts;
         int32_t result = 1;
         instance->counts.clear();  // no partial result for the readers
-        instance->points = nullptr;
+        instance->points.clear();
+        instance->samples.clear();
         for (int32_t k = 0; k < object_count; ++k) {
             const KorrandLineObject& o = objects[k];
             const int32_t* mine = segments + o.first_segment;
@@ -447,12 +385,19 @@ int32_t korrand_dash_objects(KorrandInstance* instance, const float* points, int
                     for (int32_t c = 0; c < counts[mine[i]]; ++c, p += stride)
                         *dst++ = HostVector{p[0], p[1], p[2]};
                 }
-                const hostmodel::Dashes& part = scratch.Dash();
+                const hostmodel::Dashes& part = scratch.Dash(true);
                 dashes[k] = static_cast<int32_t>(part.counts.size());
                 all.insert(all.end(), part.counts.begin(), part.counts.end());
                 if (part.pointCount > 0)
                     gathered.insert(gathered.end(), part.points, part.points + part.pointCount);
                 if (!part.answered) result = 0;
+                // Where each point came from, in the caller's numbering of the segments.
+                traced = traced && part.samples.size() == static_cast<size_t>(part.pointCount);
+                if (traced)
+                    for (hostmodel::Sample s : part.samples) {
+                        s.segment = mine[s.segment];
+                        samples.push_back(s);
+                    }
             } catch (const hostmodel::DashError& e) {
                 const std::string what = e.what();
                 return Fail(StatusOf(e), what.rfind(layers.object + ": ", 0) == 0
@@ -461,10 +406,11 @@ int32_t korrand_dash_objects(KorrandInstance* instance, const float* points, int
             }
         }
         instance->counts.swap(all);
-        instance->gathered.swap(gathered);
-        instance->points = instance->gathered.data();
-        line->points = instance->gathered.empty() ? nullptr : &instance->gathered[0].x;
-        line->point_count = static_cast<int64_t>(instance->gathered.size());
+        instance->points.swap(gathered);
+        if (traced) instance->samples.swap(samples);
+        instance->start.swap(start);
+        line->points = instance->points.empty() ? nullptr : &instance->points[0].x;
+        line->point_count = static_cast<int64_t>(instance->points.size());
         line->counts = instance->counts.data();
         line->segment_count = static_cast<int32_t>(instance->counts.size());
         line->result = result;
@@ -551,47 +497,148 @@ int32_t korrand_period_count(double length, double period) {
     return static_cast<int32_t>(hostmodel::PeriodCount(length, period));
 }
 
-int32_t korrand_points_xyzw(const KorrandInstance* instance, float* xyzw, int64_t capacity) {
-    if (instance == nullptr || (xyzw == nullptr && capacity > 0))
+namespace {
+int32_t Room(int64_t capacity, int64_t needed, const char* what) {
+    return capacity >= needed
+               ? KORRAND_OK
+               : Fail(KORRAND_ERROR_ARGUMENT, "room for " + std::to_string(capacity) + " " + what +
+                                                  ", " + std::to_string(needed) + " needed");
+}
+
+int32_t Traced(const KorrandInstance* instance) {
+    return instance->samples.size() == instance->points.size()
+               ? KORRAND_OK
+               : Fail(KORRAND_ERROR_PLUGIN,
+                      "where the dashes' points lie is not known: the plug-in wrote points it "
+                      "did not sample");
+}
+}  // namespace
+
+int32_t korrand_result_xyz(const KorrandInstance* instance, float* xyz, int64_t capacity) {
+    if (instance == nullptr || (xyz == nullptr && capacity > 0))
         return Fail(KORRAND_ERROR_ARGUMENT, "null argument");
-    int64_t n = 0;
-    for (int32_t c : instance->counts) n += c;
-    if (capacity < 4 * n)
-        return Fail(KORRAND_ERROR_ARGUMENT, "room for " + std::to_string(capacity) + " floats, " +
-                                                std::to_string(4 * n) + " needed");
-    const HostVector* pts = instance->points;
+    const int64_t n = static_cast<int64_t>(instance->points.size());
+    if (Room(capacity, 3 * n, "floats") != KORRAND_OK) return KORRAND_ERROR_ARGUMENT;
     for (int64_t i = 0; i < n; ++i) {
-        xyzw[4 * i] = static_cast<float>(pts[i].x);
-        xyzw[4 * i + 1] = static_cast<float>(pts[i].y);
-        xyzw[4 * i + 2] = static_cast<float>(pts[i].z);
-        xyzw[4 * i + 3] = 1.0f;
+        const HostVector& p = instance->points[static_cast<size_t>(i)];
+        xyz[3 * i] = static_cast<float>(p.x);
+        xyz[3 * i + 1] = static_cast<float>(p.y);
+        xyz[3 * i + 2] = static_cast<float>(p.z);
     }
     return Ok();
 }
 
-int32_t korrand_points_to_list(const KorrandInstance* instance, const KorrandSegmentList* layout,
-                               void* first) {
-    if (instance == nullptr || layout == nullptr)
+int32_t korrand_result_edges(const KorrandInstance* instance, int32_t* edges, int64_t capacity) {
+    if (instance == nullptr || (edges == nullptr && capacity > 0))
         return Fail(KORRAND_ERROR_ARGUMENT, "null argument");
-    return Guarded([&] {
-        const KorrandSegmentList l = *layout;
-        const std::vector<int32_t>& counts = instance->counts;
-        // Checked whole before the first write: a list that does not match is left untouched.
-        const int32_t status = CheckList(l, first, counts.data(), counts.size(), true);
-        if (status != KORRAND_OK) return status;
-        if (first == nullptr) return Ok();  // the result has no points: nothing to write
-        const HostVector* pts = instance->points;
-        void* at = first;
-        for (int32_t c : counts) {
-            if (c == 0) continue;
-            char* dst = static_cast<char*>(Pointer(at, l.points_offset));
-            for (int32_t k = 0; k < c; ++k, ++pts, dst += l.point_size) {
-                const float xyzw[4] = {static_cast<float>(pts->x), static_cast<float>(pts->y),
-                                       static_cast<float>(pts->z), 1.0f};
-                std::memcpy(dst, xyzw, sizeof xyzw);
-            }
-            at = Pointer(at, l.next_offset);
+    const int64_t n = static_cast<int64_t>(instance->points.size());
+    const int64_t needed = 2 * (n - static_cast<int64_t>(instance->counts.size()));
+    if (n > INT32_MAX) return Fail(KORRAND_ERROR_ARGUMENT, "too many points for int32 indices");
+    if (Room(capacity, needed, "indices") != KORRAND_OK) return KORRAND_ERROR_ARGUMENT;
+    int32_t at = 0;
+    int64_t e = 0;
+    for (const int32_t c : instance->counts) {
+        for (int32_t k = 0; k + 1 < c; ++k) {
+            edges[e++] = at + k;
+            edges[e++] = at + k + 1;
         }
+        at += c;
+    }
+    return Ok();
+}
+
+int32_t korrand_result_sources(const KorrandInstance* instance, int32_t* segment, double* uniform,
+                               double* position, int64_t capacity) {
+    if (instance == nullptr) return Fail(KORRAND_ERROR_ARGUMENT, "null argument");
+    if (Traced(instance) != KORRAND_OK) return KORRAND_ERROR_PLUGIN;
+    const int64_t n = static_cast<int64_t>(instance->samples.size());
+    if (Room(capacity, n, "points") != KORRAND_OK) return KORRAND_ERROR_ARGUMENT;
+    for (int64_t i = 0; i < n; ++i) {
+        const hostmodel::Sample& s = instance->samples[static_cast<size_t>(i)];
+        if (segment != nullptr) segment[i] = s.segment;
+        if (uniform != nullptr) uniform[i] = s.uniform;
+        if (position != nullptr) position[i] = s.position;
+    }
+    return Ok();
+}
+
+int32_t korrand_result_carry(const KorrandInstance* instance, const float* values, int32_t width,
+                             int64_t input_points, float* out, int64_t capacity) {
+    if (instance == nullptr || width < 1 || (values == nullptr && input_points > 0) ||
+        (out == nullptr && capacity > 0))
+        return Fail(KORRAND_ERROR_ARGUMENT, "null argument");
+    if (Traced(instance) != KORRAND_OK) return KORRAND_ERROR_PLUGIN;
+    if (instance->start.empty() || instance->start.back() != input_points)
+        return Fail(KORRAND_ERROR_ARGUMENT,
+                    "values for " + std::to_string(input_points) + " points, the input had " +
+                        std::to_string(instance->start.empty() ? 0 : instance->start.back()));
+    const int64_t n = static_cast<int64_t>(instance->samples.size());
+    if (Room(capacity, n * width, "floats") != KORRAND_OK) return KORRAND_ERROR_ARGUMENT;
+    for (int64_t i = 0; i < n; ++i) {
+        const hostmodel::Sample& s = instance->samples[static_cast<size_t>(i)];
+        const int64_t first = instance->start[static_cast<size_t>(s.segment)];
+        const int64_t count = instance->start[static_cast<size_t>(s.segment) + 1] - first;
+        float* dst = out + i * width;
+        if (count <= 0) {
+            std::fill(dst, dst + width, 0.0f);
+            continue;
+        }
+        // As the host evaluates the point: on the edge from point k to the next (back to the
+        // first after the last), at fraction f.
+        const double x = s.position;
+        const int64_t last = count - 1;
+        int64_t k = x >= static_cast<double>(count) ? last : static_cast<int64_t>(x);
+        if (k < 0) k = 0;
+        const double f = x - static_cast<double>(k);
+        const float* a = values + (first + k) * width;
+        const float* b = values + (first + (k + 1 > last ? 0 : k + 1)) * width;
+        for (int32_t w = 0; w < width; ++w)
+            dst[w] = static_cast<float>(a[w] + (static_cast<double>(b[w]) - a[w]) * f);
+    }
+    return Ok();
+}
+
+int32_t korrand_result_in_segment_order(KorrandInstance* instance, KorrandLine* line) {
+    if (instance == nullptr || line == nullptr)
+        return Fail(KORRAND_ERROR_ARGUMENT, "null argument");
+    if (Traced(instance) != KORRAND_OK) return KORRAND_ERROR_PLUGIN;
+    return Guarded([&] {
+        // Each dash by the segment of its first point; equal segments keep their order.
+        const std::vector<int32_t>& counts = instance->counts;
+        std::vector<int64_t> first(counts.size());
+        int64_t at = 0;
+        for (size_t d = 0; d < counts.size(); ++d) {
+            first[d] = at;
+            at += counts[d];
+        }
+        std::vector<size_t> order(counts.size());
+        for (size_t d = 0; d < order.size(); ++d) order[d] = d;
+        const auto segmentOf = [&](size_t d) {
+            return counts[d] > 0 ? instance->samples[static_cast<size_t>(first[d])].segment : -1;
+        };
+        std::stable_sort(order.begin(), order.end(),
+                         [&](size_t a, size_t b) { return segmentOf(a) < segmentOf(b); });
+        std::vector<int32_t> sortedCounts;
+        std::vector<HostVector> points;
+        std::vector<hostmodel::Sample> samples;
+        sortedCounts.reserve(counts.size());
+        points.reserve(instance->points.size());
+        samples.reserve(instance->samples.size());
+        for (const size_t d : order) {
+            sortedCounts.push_back(counts[d]);
+            const auto from = static_cast<std::ptrdiff_t>(first[d]);
+            points.insert(points.end(), instance->points.begin() + from,
+                          instance->points.begin() + from + counts[d]);
+            samples.insert(samples.end(), instance->samples.begin() + from,
+                           instance->samples.begin() + from + counts[d]);
+        }
+        instance->counts.swap(sortedCounts);
+        instance->points.swap(points);
+        instance->samples.swap(samples);
+        line->points = instance->points.empty() ? nullptr : &instance->points[0].x;
+        line->point_count = static_cast<int64_t>(instance->points.size());
+        line->counts = instance->counts.data();
+        line->segment_count = static_cast<int32_t>(instance->counts.size());
         return Ok();
     });
 }

@@ -8,11 +8,11 @@
  *     korrand_last_error() describes it in one line.
  *   - Ownership is stated per function. Nothing the bridge returns is freed by the caller; every
  *     buffer the caller passes in stays the caller's and is not kept after the call returns.
- *   - Threads: calls on different instances may run concurrently, including korrand_dash.
- *     Calls on the same instance, and korrand_open / korrand_close, must not overlap with
- *     other calls on the same handle. korrand_points_to_list and korrand_points_from_list
- *     touch the host's own memory: the host must not change or free that list during the call
- *     (in Blender, make them on its main thread, outside evaluation).
+ *   - Threads: calls on different instances may run concurrently, including
+ *     korrand_dash_objects. Calls on the same instance, and korrand_open / korrand_close, must
+ *     not overlap with other calls on the same handle. korrand_points_from_list touches the
+ *     host's own memory: the host must not change or free that list during the call (in
+ *     Blender, make it on the thread of its handlers, outside evaluation).
  */
 #ifndef KORRAND_BRIDGE_H
 #define KORRAND_BRIDGE_H
@@ -33,10 +33,12 @@ extern "C" {
    earlier entry and structure as it was, so a caller written for an earlier version since the
    last incompatible one still works: see korrand_bridge_version_is_compatible. */
 /* 4 added korrand_dash_objects, korrand_segment_lengths and korrand_period_count; 5 added
-   korrand_group_segments. */
-#define KORRAND_BRIDGE_VERSION 5
+   korrand_group_segments; 6 added the korrand_result_ entries and retired korrand_dash,
+   korrand_dash_float, korrand_dash_gather, korrand_points_xyzw and korrand_points_to_list, which
+   no host called any more. */
+#define KORRAND_BRIDGE_VERSION 6
 /* The first version whose entries and structures this one still keeps unchanged. */
-#define KORRAND_BRIDGE_OLDEST_COMPATIBLE 3
+#define KORRAND_BRIDGE_OLDEST_COMPATIBLE 6
 
 typedef enum KorrandStatus {
     KORRAND_OK = 0,
@@ -71,10 +73,11 @@ typedef struct KorrandParameter {
     int32_t hidden;   /* 1: stored with the object, not for a host to show or set */
 } KorrandParameter;
 
-/* The result of korrand_dash. points holds point_count x, y, z triples (doubles) back to back,
-   counts the point count of each of segment_count segments, in order. Both arrays belong to
-   the instance: valid until the next korrand_dash on it or korrand_instance_destroy. result is
-   what the plug-in's modify operation answered (1 success, 0 failure). */
+/* The result of korrand_dash_objects. points holds point_count x, y, z triples (doubles) back
+   to back, counts the point count of each of segment_count segments, in order. Both arrays
+   belong to the instance: valid until its next korrand_dash_objects or
+   korrand_result_in_segment_order, or korrand_instance_destroy. result is 1 when the plug-in's
+   modify operation answered success for every line object, else 0. */
 typedef struct KorrandLine {
     const double* points;
     int64_t point_count;
@@ -137,26 +140,6 @@ KORRAND_BRIDGE_API int32_t korrand_get(const KorrandInstance* instance, int32_t 
 KORRAND_BRIDGE_API int32_t korrand_command(KorrandInstance* instance, int32_t id,
                                            const char** opened);
 
-/* Runs the modifier on a line object built from point_count points (x, y, z triples back to
-   back) divided into segment_count segments of counts[i] points. The counts must be
-   non-negative and add up to point_count. line receives the dashed line object. */
-KORRAND_BRIDGE_API int32_t korrand_dash(KorrandInstance* instance, const double* points,
-                                        int64_t point_count, const int32_t* counts,
-                                        int32_t segment_count, KorrandLine* line);
-/* The same with single-precision points, each widened exactly; a point's x, y, z start stride
-   floats after the previous point's (3 for packed triples, 4 for x, y, z, w). */
-KORRAND_BRIDGE_API int32_t korrand_dash_float(KorrandInstance* instance, const float* points,
-                                              int32_t stride, int64_t point_count,
-                                              const int32_t* counts, int32_t segment_count,
-                                              KorrandLine* line);
-/* The same with each segment's points in a buffer of its own: segments[i] is the first float
-   of segment i's counts[i] points (null allowed when counts[i] is 0); the point count is the
-   sum of the counts. Spares a caller that holds segments apart from copying them together. */
-KORRAND_BRIDGE_API int32_t korrand_dash_gather(KorrandInstance* instance,
-                                               const float* const* segments, int32_t stride,
-                                               const int32_t* counts, int32_t segment_count,
-                                               KorrandLine* line);
-
 /* One line object of korrand_dash_objects: the input segments it holds and the settings it is
    dashed with besides the instance's own. */
 typedef struct KorrandLineObject {
@@ -174,8 +157,7 @@ typedef struct KorrandLineObject {
    object, such as a count derived from a dash length, not held to the description's limits;
    the instance's values are back when the call returns). dashes[k] receives how many segments
    object k came out with; line receives all of them, object after object, and its result is 1 only
-   when every object's modify answered 1. The result is read with korrand_points_xyzw and
-   korrand_points_to_list as korrand_dash's. */
+   when every object's modify answered 1. Read it with the korrand_result_ entries. */
 KORRAND_BRIDGE_API int32_t korrand_dash_objects(KorrandInstance* instance, const float* points,
                                                 int32_t stride, const int32_t* counts,
                                                 int32_t segment_count, const int32_t* segments,
@@ -217,11 +199,41 @@ KORRAND_BRIDGE_API int32_t korrand_segment_lengths(const float* points, int32_t 
    to the plug-in as a stored value. */
 KORRAND_BRIDGE_API int32_t korrand_period_count(double length, double period);
 
-/* Writes the points of the last korrand_dash result into xyzw (4 * its point_count floats,
-   owned by the caller) as x, y, z rounded once to single precision and w = 1, the layout of
-   a host that keeps single-precision homogeneous points. */
-KORRAND_BRIDGE_API int32_t korrand_points_xyzw(const KorrandInstance* instance, float* xyzw,
-                                               int64_t capacity);
+/* The points of the last korrand_dash_objects result as x, y, z floats (each coordinate
+   rounded once), into xyz (3 * its point_count floats, owned by the caller). */
+KORRAND_BRIDGE_API int32_t korrand_result_xyz(const KorrandInstance* instance, float* xyz,
+                                              int64_t capacity);
+
+/* The edges of the last result's dashes as pairs of point indices: for a dash of c points from
+   point a, (a, a + 1) .. (a + c - 2, a + c - 1); 2 * (point_count - segment_count) entries. */
+KORRAND_BRIDGE_API int32_t korrand_result_edges(const KorrandInstance* instance, int32_t* edges,
+                                                int64_t capacity);
+
+/* Where each point of the last result lies on the input, as the host saw the plug-in sample it:
+   segment, the index of the input segment (as korrand_dash_objects numbered them); uniform, the
+   fraction of that segment's length the plug-in asked for; position, where on the segment's
+   points it was evaluated, as a point index and a fraction (2.25: a quarter of the way from its
+   point 2 to its point 3; where the segment was measured closed, the edge after its last point
+   leads back to point 0). Any of the three may be null. KORRAND_ERROR_PLUGIN when that is not
+   known (the plug-in wrote points it did not sample). */
+KORRAND_BRIDGE_API int32_t korrand_result_sources(const KorrandInstance* instance, int32_t* segment,
+                                                  double* uniform, double* position,
+                                                  int64_t capacity);
+
+/* Carries values given for the input's points onto the points of the last result: width floats
+   per input point (input_points of them, the points of the last korrand_dash_objects input),
+   each result point getting its position's interpolation between the two points it lies
+   between (korrand_result_sources), into out (width floats per result point). */
+KORRAND_BRIDGE_API int32_t korrand_result_carry(const KorrandInstance* instance,
+                                                const float* values, int32_t width,
+                                                int64_t input_points, float* out, int64_t capacity);
+
+/* Puts the last result's dashes in the order of the input segments they lie on (a stable sort:
+   the dashes of one segment keep their order), with their points and sources: line objects
+   that hold several segments (relative counts, jitter) give their dashes object by object.
+   line receives the result as it now is (its result flag is left as it was). */
+KORRAND_BRIDGE_API int32_t korrand_result_in_segment_order(KorrandInstance* instance,
+                                                           KorrandLine* line);
 
 /* How a host keeps a curve's segments in its own memory: a singly linked list of records, one
    per segment, each with its point count and a pointer to its points, every point opening with
@@ -233,17 +245,7 @@ typedef struct KorrandSegmentList {
     int32_t point_size;    /* from one point to the next; at least 16 */
 } KorrandSegmentList;
 
-/* Writes the points of the last korrand_dash result straight into a host's segments, the list
-   that starts at first: its i-th record takes the points of the i-th segment with points (empty
-   segments have no record), as x, y, z rounded once to single precision and w = 1; the rest of
-   each point is left as it was. The whole list is checked first: it must hold exactly one
-   record per segment with points, each with that segment's point count and a non-null points
-   pointer. On a mismatch nothing is written. The list stays the caller's; for a host that
-   keeps its splines so, this spares a call per segment. */
-KORRAND_BRIDGE_API int32_t korrand_points_to_list(const KorrandInstance* instance,
-                                                  const KorrandSegmentList* layout, void* first);
-
-/* Reads a host's segments the other way: copies the x, y, z of every point of the list that
+/* Reads a host's segments: copies the x, y, z of every point of the list that
    starts at first into xyz (packed triples in list order; capacity floats, owned by the caller)
    after checking the whole list holds exactly segment_count records of counts[i] points each.
    *changed is 1 when any float copied differs, bit for bit, from what xyz held before, else 0:

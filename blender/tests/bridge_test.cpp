@@ -1,6 +1,7 @@
 // The bridge as its callers use it: only through korrand_bridge.h, on the built plug-in folder.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstddef>
 #include <cstring>
@@ -59,6 +60,33 @@ Line Shape() {
     return s;
 }
 
+// Dashes in as one line object of all its segments (its points rounded to floats, as the bridge
+// takes them), as a host hands over a curve whose segments it does not split.
+Line DashAll(KorrandInstance* inst, const Line& in, int32_t status = KORRAND_OK) {
+    const std::vector<float> in32(in.points.begin(), in.points.end());
+    const auto n = static_cast<int32_t>(in.counts.size());
+    std::vector<int32_t> all(in.counts.size());
+    for (int32_t i = 0; i < n; ++i) all[static_cast<size_t>(i)] = i;
+    const KorrandLineObject object{0, n, 0, 0};
+    int32_t dashes = -1;
+    KorrandLine out{};
+    EXPECT_EQ(korrand_dash_objects(inst, in32.data(), 3, in.counts.data(), n, all.data(), &object,
+                                   1, nullptr, nullptr, &dashes, &out),
+              status)
+        << korrand_last_error();
+    if (status != KORRAND_OK) return Line{};
+    EXPECT_EQ(out.result, 1);
+    EXPECT_EQ(dashes, out.segment_count);
+    return Result(out);
+}
+
+// in's points as the bridge takes them: rounded to floats, widened back.
+Line Rounded(const Line& in) {
+    Line out = in;
+    for (double& v : out.points) v = static_cast<float>(v);
+    return out;
+}
+
 class Bridge : public ::testing::Test {
 protected:
     void SetUp() override {
@@ -76,16 +104,7 @@ protected:
         EXPECT_EQ(korrand_instance_create(plugin_, &inst), KORRAND_OK) << korrand_last_error();
         return inst;
     }
-    Line Dash(KorrandInstance* inst, const Line& in) {
-        KorrandLine out{};
-        const auto n = static_cast<int64_t>(in.points.size() / 3);
-        EXPECT_EQ(korrand_dash(inst, in.points.data(), n, in.counts.data(),
-                               static_cast<int32_t>(in.counts.size()), &out),
-                  KORRAND_OK)
-            << korrand_last_error();
-        EXPECT_EQ(out.result, 1);
-        return Result(out);
-    }
+    Line Dash(KorrandInstance* inst, const Line& in) { return DashAll(inst, in); }
 
     Alive before_;
     KorrandPlugin* plugin_ = nullptr;
@@ -136,7 +155,7 @@ TEST_F(Bridge, DescribesTheModifierAndStartsInstancesAtItsDefaults) {
     korrand_instance_destroy(inst);
 }
 
-TEST_F(Bridge, DashesLineObjectsInDoubleAndSinglePrecision) {
+TEST_F(Bridge, DashesALineObjectAndReadsItsResult) {
     KorrandInstance* inst = NewInstance();
     const KorrandParameter count = Param(plugin_, "KORRAND_COUNT");
     ASSERT_EQ(korrand_set(inst, count.id, 8), KORRAND_OK);
@@ -150,55 +169,108 @@ TEST_F(Bridge, DashesLineObjectsInDoubleAndSinglePrecision) {
         const double x = out.points[i], y = out.points[i + 1];
         EXPECT_TRUE(x == 0 || x == 1 || y == 0 || y == 1) << "off the square: " << x << ", " << y;
     }
-
-    // Single-precision input that holds the same values gives the same dashes, and the
-    // single-precision copy of the output is each coordinate rounded once.
-    std::vector<float> in32(in.points.begin(), in.points.end());
-    std::vector<double> widened(in32.begin(), in32.end());
-    const Line want = Dash(inst, Line{widened, in.counts});
-    KorrandLine got{};
-    ASSERT_EQ(korrand_dash_float(inst, in32.data(), 3, static_cast<int64_t>(in32.size() / 3),
-                                 in.counts.data(), 2, &got),
+    // Its points as floats, each coordinate rounded once, and its dashes as chains of edges.
+    std::vector<float> xyz(out.points.size());
+    ASSERT_EQ(korrand_result_xyz(inst, xyz.data(), static_cast<int64_t>(xyz.size())), KORRAND_OK);
+    for (size_t i = 0; i < xyz.size(); ++i) EXPECT_EQ(xyz[i], static_cast<float>(out.points[i]));
+    EXPECT_NE(korrand_result_xyz(inst, xyz.data(), 3), KORRAND_OK);
+    std::vector<int32_t> edges(2 * (static_cast<size_t>(sum) - out.counts.size()));
+    ASSERT_EQ(korrand_result_edges(inst, edges.data(), static_cast<int64_t>(edges.size())),
               KORRAND_OK);
-    const Line got64 = Result(got);
-    EXPECT_EQ(got64.counts, want.counts);
-    EXPECT_EQ(got64.points, want.points);
-    std::vector<float> in4;  // x, y, z, w: the w is skipped
-    for (size_t i = 0; i < in32.size(); i += 3)
-        in4.insert(in4.end(), {in32[i], in32[i + 1], in32[i + 2], -7.0f});
-    KorrandLine strided{};
-    ASSERT_EQ(korrand_dash_float(inst, in4.data(), 4, static_cast<int64_t>(in4.size() / 4),
-                                 in.counts.data(), 2, &strided),
-              KORRAND_OK);
-    EXPECT_EQ(Result(strided).points, want.points);
-    EXPECT_EQ(korrand_dash_float(inst, in4.data(), 2, 1, in.counts.data(), 0, &strided),
-              KORRAND_ERROR_ARGUMENT);
-    // Segments held apart, with an empty one between them.
-    const float* apart[] = {in4.data(), nullptr, in4.data() + 4 * in.counts[0]};
-    const int32_t apartCounts[] = {in.counts[0], 0, in.counts[1]};
-    KorrandLine gathered{};
-    ASSERT_EQ(korrand_dash_gather(inst, apart, 4, apartCounts, 3, &gathered), KORRAND_OK)
-        << korrand_last_error();
-    EXPECT_EQ(Result(gathered).points, want.points);
-    apart[0] = nullptr;
-    EXPECT_EQ(korrand_dash_gather(inst, apart, 4, apartCounts, 3, &gathered),
-              KORRAND_ERROR_ARGUMENT);
-    ASSERT_EQ(korrand_dash_float(inst, in32.data(), 3, static_cast<int64_t>(in32.size() / 3),
-                                 in.counts.data(), 2, &got),
-              KORRAND_OK);
-    std::vector<float> xyzw(4 * static_cast<size_t>(got.point_count));
-    ASSERT_EQ(korrand_points_xyzw(inst, xyzw.data(), static_cast<int64_t>(xyzw.size())),
-              KORRAND_OK);
-    for (size_t i = 0; i < static_cast<size_t>(got.point_count); ++i) {
-        for (size_t k = 0; k < 3; ++k)
-            EXPECT_EQ(xyzw[4 * i + k], static_cast<float>(want.points[3 * i + k]));
-        EXPECT_EQ(xyzw[4 * i + 3], 1.0f);
-    }
-    EXPECT_NE(korrand_points_xyzw(inst, xyzw.data(), 3), KORRAND_OK);
+    EXPECT_EQ(edges[0], 0);
+    EXPECT_EQ(edges[1], 1);
+    const auto second = static_cast<size_t>(2 * (out.counts[0] - 1));
+    EXPECT_EQ(edges[second], out.counts[0]) << "the second dash starts a chain of its own";
+    EXPECT_EQ(edges.back(), sum - 1);
+    EXPECT_NE(korrand_result_edges(inst, edges.data(), 1), KORRAND_OK);
 
     // An empty line object stays empty.
     const Line none = Dash(inst, Line{});
     EXPECT_TRUE(none.counts.empty() && none.points.empty());
+    korrand_instance_destroy(inst);
+}
+
+// The host sees each point the plug-in samples: where it lies on the input, what values given
+// for the input's points are there, and the dashes back in the order of the input's segments.
+TEST_F(Bridge, TellsWhereEachPointLiesOnTheInput) {
+    KorrandInstance* inst = NewInstance();
+    const KorrandParameter count = Param(plugin_, "KORRAND_COUNT");
+    const KorrandParameter jitter = Param(plugin_, "KORRAND_JITTER");
+    ASSERT_EQ(korrand_set(inst, count.id, 5), KORRAND_OK);
+    ASSERT_EQ(korrand_set(inst, jitter.id, 0.5), KORRAND_OK);
+    const Line in = Rounded(Shape());
+    const std::vector<float> in32(in.points.begin(), in.points.end());
+    // The wave, then the square, as two objects: the caller's numbering of the segments holds.
+    const int32_t segments[] = {1, 0};
+    const KorrandLineObject objects[] = {{0, 1, 0, 0}, {1, 1, 0, 0}};
+    int32_t dashes[2];
+    KorrandLine got{};
+    ASSERT_EQ(korrand_dash_objects(inst, in32.data(), 3, in.counts.data(), 2, segments, objects, 2,
+                                   nullptr, nullptr, dashes, &got),
+              KORRAND_OK);
+    const Line out = Result(got);
+    const auto n = static_cast<size_t>(got.point_count);
+    std::vector<int32_t> segment(n);
+    std::vector<double> uniform(n), position(n);
+    ASSERT_EQ(korrand_result_sources(inst, segment.data(), uniform.data(), position.data(),
+                                     static_cast<int64_t>(n)),
+              KORRAND_OK)
+        << korrand_last_error();
+    // Each point is the input evaluated where its source says, bit for bit, as the host
+    // evaluates: on the edge from the point at the position's whole part to the next.
+    const std::vector<int64_t> first = {0, in.counts[0]};
+    for (size_t i = 0; i < n; ++i) {
+        const int32_t s = segment[i];
+        ASSERT_TRUE(s == 0 || s == 1);
+        const int64_t c = in.counts[static_cast<size_t>(s)];
+        const double x = position[i];
+        const int64_t edges = c;  // both measured closed, the plug-in's default
+        ASSERT_TRUE(x >= 0 && x <= static_cast<double>(edges)) << x;
+        const int64_t k = x >= static_cast<double>(edges - 1) ? edges - 1 : static_cast<int64_t>(x);
+        const double f = x - static_cast<double>(k);
+        const int64_t b = k + 1 == c ? 0 : k + 1;
+        for (size_t d = 0; d < 3; ++d) {
+            const double pa = in.points[static_cast<size_t>(3 * (first[s] + k)) + d];
+            const double pb = in.points[static_cast<size_t>(3 * (first[s] + b)) + d];
+            EXPECT_EQ(out.points[3 * i + d], pa + (pb - pa) * f) << "point " << i;
+        }
+        EXPECT_TRUE(uniform[i] >= 0 && uniform[i] <= 1) << uniform[i];
+    }
+    int64_t wavePoints = 0;
+    for (int32_t d = 0; d < dashes[0]; ++d) wavePoints += out.counts[static_cast<size_t>(d)];
+    for (size_t i = 0; i < n; ++i)
+        EXPECT_EQ(segment[i], static_cast<int64_t>(i) < wavePoints ? 1 : 0) << "point " << i;
+
+    // Values given per input point (here each point's x and its index) are carried onto the
+    // result's points as they lie between two input points.
+    std::vector<float> values;
+    for (size_t i = 0; i < in32.size() / 3; ++i)
+        values.insert(values.end(), {in32[3 * i], static_cast<float>(i)});
+    std::vector<float> carried(2 * n);
+    ASSERT_EQ(korrand_result_carry(inst, values.data(), 2, static_cast<int64_t>(values.size() / 2),
+                                   carried.data(), static_cast<int64_t>(carried.size())),
+              KORRAND_OK)
+        << korrand_last_error();
+    for (size_t i = 0; i < n; ++i) EXPECT_NEAR(carried[2 * i], out.points[3 * i], 1e-5) << i;
+    EXPECT_EQ(korrand_result_carry(inst, values.data(), 2, 3, carried.data(),
+                                   static_cast<int64_t>(carried.size())),
+              KORRAND_ERROR_ARGUMENT)
+        << "values for another number of points";
+
+    // Back in the order of the input's segments: the square's dashes first, each segment's in
+    // the order they came, with their points and sources.
+    KorrandLine ordered{};
+    ASSERT_EQ(korrand_result_in_segment_order(inst, &ordered), KORRAND_OK);
+    const Line sorted = Result(ordered);
+    EXPECT_EQ(sorted.counts.size(), out.counts.size());
+    const auto squarePoints =
+        static_cast<std::ptrdiff_t>(3 * (static_cast<int64_t>(n) - wavePoints));
+    EXPECT_TRUE(std::equal(sorted.points.begin(), sorted.points.begin() + squarePoints,
+                           out.points.begin() + 3 * wavePoints));
+    std::vector<int32_t> after(n);
+    ASSERT_EQ(korrand_result_sources(inst, after.data(), nullptr, nullptr, static_cast<int64_t>(n)),
+              KORRAND_OK);
+    EXPECT_TRUE(std::is_sorted(after.begin(), after.end()));
     korrand_instance_destroy(inst);
 }
 
@@ -252,12 +324,10 @@ TEST_F(Bridge, DashesSeveralLineObjectsWithSettingsOfTheirOwn) {
     ASSERT_EQ(korrand_get(inst, closed.id, &v), KORRAND_OK);
     EXPECT_EQ(v, 1);
     // The gathered result is what the readers of a result read.
-    std::vector<float> xyzw(4 * static_cast<size_t>(got.point_count));
-    ASSERT_EQ(korrand_points_xyzw(inst, xyzw.data(), static_cast<int64_t>(xyzw.size())),
-              KORRAND_OK);
-    EXPECT_EQ(xyzw[4], static_cast<float>(want.points[3]));
-    EXPECT_EQ(xyzw.back(), 1.0f);
-    EXPECT_NE(korrand_points_xyzw(inst, xyzw.data(), 0), KORRAND_OK);
+    std::vector<float> xyz(3 * static_cast<size_t>(got.point_count));
+    ASSERT_EQ(korrand_result_xyz(inst, xyz.data(), static_cast<int64_t>(xyz.size())), KORRAND_OK);
+    EXPECT_EQ(xyz[3], static_cast<float>(want.points[3]));
+    EXPECT_NE(korrand_result_xyz(inst, xyz.data(), 0), KORRAND_OK);
 
     // What the host decides for an object is not held to the editor's limits (a count derived
     // from a dash length), but must be of the parameter's type.
@@ -274,7 +344,7 @@ TEST_F(Bridge, DashesSeveralLineObjectsWithSettingsOfTheirOwn) {
                                    ids, fraction, dashes, &got),
               KORRAND_ERROR_VALUE);
     EXPECT_NE(std::string(korrand_last_error()).find("line object 0"), std::string::npos);
-    EXPECT_EQ(korrand_points_xyzw(inst, xyzw.data(), 0), KORRAND_OK);  // nothing left to read
+    EXPECT_EQ(korrand_result_xyz(inst, xyz.data(), 0), KORRAND_OK);  // nothing left to read
     ASSERT_EQ(korrand_get(inst, count.id, &v), KORRAND_OK);
     EXPECT_EQ(v, 6);
     const int32_t missing[] = {1, 2};
@@ -385,59 +455,26 @@ struct HostRecord {
     HostRecord* next;
 };
 
-TEST_F(Bridge, WritesTheResultIntoAHostsSegmentListOnlyWhenItMatches) {
-    KorrandInstance* inst = NewInstance();
-    const Line want = Dash(inst, Shape());
+TEST_F(Bridge, ReadsAHostsSegmentListOnlyWhenItMatches) {
+    const Line want = Rounded(Shape());
     const size_t n = want.counts.size();
     std::vector<std::vector<HostPoint>> points(n);
     std::vector<HostRecord> records(n);
+    size_t at = 0;
     for (size_t i = 0; i < n; ++i) {
-        points[i].assign(static_cast<size_t>(want.counts[i]), HostPoint{{-9, -9, -9, -9}, 0.5f, 7});
+        for (int32_t k = 0; k < want.counts[i]; ++k, ++at)
+            points[i].push_back(HostPoint{{static_cast<float>(want.points[3 * at]),
+                                           static_cast<float>(want.points[3 * at + 1]),
+                                           static_cast<float>(want.points[3 * at + 2]), 1.0f},
+                                          0.5f,
+                                          7});
         records[i] =
             HostRecord{42, want.counts[i], points[i].data(), i + 1 < n ? &records[i + 1] : nullptr};
     }
     const KorrandSegmentList layout{offsetof(HostRecord, next), offsetof(HostRecord, count),
                                     offsetof(HostRecord, points), sizeof(HostPoint)};
-    const auto untouched = [&] {
-        for (const auto& seg : points)
-            for (const HostPoint& p : seg)
-                if (p.xyzw[0] != -9 || p.radius != 0.5f || p.flags != 7) return false;
-        return true;
-    };
 
-    // Lists that do not match are refused whole: a count, a missing or an extra record.
-    records[n - 1].count += 1;
-    EXPECT_EQ(korrand_points_to_list(inst, &layout, records.data()), KORRAND_ERROR_ARGUMENT);
-    EXPECT_NE(std::string(korrand_last_error()).find("record"), std::string::npos);
-    records[n - 1].count -= 1;
-    records[n - 2].next = nullptr;
-    EXPECT_EQ(korrand_points_to_list(inst, &layout, records.data()), KORRAND_ERROR_ARGUMENT);
-    records[n - 2].next = &records[n - 1];
-    EXPECT_EQ(korrand_points_to_list(inst, &layout, &records[1]), KORRAND_ERROR_ARGUMENT);
-    HostRecord extra{0, 2, points[0].data(), nullptr};
-    records[n - 1].next = &extra;
-    EXPECT_EQ(korrand_points_to_list(inst, &layout, records.data()), KORRAND_ERROR_ARGUMENT);
-    records[n - 1].next = nullptr;
-    KorrandSegmentList narrow = layout;
-    narrow.point_size = 12;
-    EXPECT_EQ(korrand_points_to_list(inst, &narrow, records.data()), KORRAND_ERROR_ARGUMENT);
-    EXPECT_TRUE(untouched()) << "a refused list was written";
-
-    ASSERT_EQ(korrand_points_to_list(inst, &layout, records.data()), KORRAND_OK)
-        << korrand_last_error();
-    size_t at = 0;
-    for (const auto& seg : points) {
-        for (const HostPoint& p : seg) {
-            for (size_t k = 0; k < 3; ++k)
-                EXPECT_EQ(p.xyzw[k], static_cast<float>(want.points[3 * at + k]));
-            EXPECT_EQ(p.xyzw[3], 1.0f);
-            EXPECT_TRUE(p.radius == 0.5f && p.flags == 7) << "the host's own fields were written";
-            ++at;
-        }
-    }
-    EXPECT_EQ(3 * at, want.points.size());
-
-    // Read back: the same floats, and whether anything moved since the last read.
+    // The same floats, and whether anything moved since the last read.
     std::vector<float> back(3 * at, -1.0f);
     int32_t changed = -1;
     const auto read = [&](const int32_t* expect, int32_t records_expected, int64_t room) {
@@ -456,22 +493,23 @@ TEST_F(Bridge, WritesTheResultIntoAHostsSegmentListOnlyWhenItMatches) {
     ASSERT_EQ(read(counts.data(), segments, static_cast<int64_t>(back.size())), KORRAND_OK);
     EXPECT_EQ(changed, 1) << "the last point moved";
     EXPECT_EQ(back.back(), z);
+    // Lists that do not match are refused whole: a count, a missing record, too little room.
     const std::vector<float> kept = back;
     counts[0] += 1;
     EXPECT_EQ(read(counts.data(), segments, static_cast<int64_t>(back.size()) + 3),
               KORRAND_ERROR_ARGUMENT);
+    EXPECT_NE(std::string(korrand_last_error()).find("record"), std::string::npos);
     counts[0] -= 1;
     EXPECT_EQ(read(counts.data(), segments - 1, static_cast<int64_t>(back.size())),
               KORRAND_ERROR_ARGUMENT);
     EXPECT_EQ(read(counts.data(), segments, static_cast<int64_t>(back.size()) - 1),
               KORRAND_ERROR_ARGUMENT);
+    KorrandSegmentList narrow = layout;
+    narrow.point_size = 12;
+    EXPECT_EQ(korrand_points_from_list(&narrow, records.data(), counts.data(), segments,
+                                       back.data(), static_cast<int64_t>(back.size()), &changed),
+              KORRAND_ERROR_ARGUMENT);
     EXPECT_EQ(back, kept) << "a refused read copied points";
-
-    // A result without segments matches only an empty list.
-    Dash(inst, Line{});
-    EXPECT_EQ(korrand_points_to_list(inst, &layout, nullptr), KORRAND_OK);
-    EXPECT_EQ(korrand_points_to_list(inst, &layout, records.data()), KORRAND_ERROR_ARGUMENT);
-    korrand_instance_destroy(inst);
 }
 
 TEST_F(Bridge, ButtonOpensTheWebPageThroughTheHost) {
@@ -502,15 +540,28 @@ TEST_F(Bridge, RefusesBadCallsWithAMessage) {
     EXPECT_EQ(v, count.default_value) << "a refused value must not be stored";
     EXPECT_STREQ(korrand_last_error(), "");
 
-    const double pts[] = {0, 0, 0, 1, 0, 0, 1, 1, 0};
-    const int32_t fewer[] = {2};
+    const float pts[] = {0, 0, 0, 1, 0, 0, 1, 1, 0};
+    const int32_t three[] = {3};
     const int32_t negative[] = {4, -1};
+    const int32_t first[] = {0, 1};
+    const KorrandLineObject object{0, 1, 0, 0};
+    int32_t dashes = 0;
     KorrandLine out{};
-    EXPECT_EQ(korrand_dash(inst, pts, 3, fewer, 1, &out), KORRAND_ERROR_ARGUMENT);
-    EXPECT_NE(std::string(korrand_last_error()).find("add up"), std::string::npos);
-    EXPECT_EQ(korrand_dash(inst, pts, 3, negative, 2, &out), KORRAND_ERROR_ARGUMENT);
-    EXPECT_EQ(korrand_dash(inst, nullptr, 3, fewer, 1, &out), KORRAND_ERROR_ARGUMENT);
-    EXPECT_EQ(korrand_dash(nullptr, pts, 3, fewer, 1, &out), KORRAND_ERROR_ARGUMENT);
+    EXPECT_EQ(korrand_dash_objects(inst, pts, 3, negative, 2, first, &object, 1, nullptr, nullptr,
+                                   &dashes, &out),
+              KORRAND_ERROR_ARGUMENT);
+    EXPECT_EQ(korrand_dash_objects(inst, nullptr, 3, three, 1, first, &object, 1, nullptr, nullptr,
+                                   &dashes, &out),
+              KORRAND_ERROR_ARGUMENT);
+    EXPECT_EQ(korrand_dash_objects(nullptr, pts, 3, three, 1, first, &object, 1, nullptr, nullptr,
+                                   &dashes, &out),
+              KORRAND_ERROR_ARGUMENT);
+    EXPECT_EQ(korrand_dash_objects(inst, pts, 2, three, 1, first, &object, 1, nullptr, nullptr,
+                                   &dashes, &out),
+              KORRAND_ERROR_ARGUMENT)
+        << "a point stride below 3";
+    // A result not dashed by the bridge's sampling host tells no sources.
+    EXPECT_EQ(korrand_result_sources(inst, nullptr, nullptr, nullptr, 0), KORRAND_OK);
     EXPECT_EQ(korrand_parameter(plugin_, korrand_parameter_count(plugin_), nullptr),
               KORRAND_ERROR_ARGUMENT);
     EXPECT_EQ(korrand_instance_create(nullptr, nullptr), KORRAND_ERROR_ARGUMENT);
@@ -519,11 +570,7 @@ TEST_F(Bridge, RefusesBadCallsWithAMessage) {
     ASSERT_EQ(korrand_set(inst, count.id, count.max), KORRAND_OK);
     ASSERT_EQ(korrand_set(inst, Param(plugin_, "KORRAND_SUBDIVISION").id, 98), KORRAND_OK);
     korrand_set_block_limit(1 << 16);
-    const Line shape = Shape();
-    KorrandLine big{};
-    EXPECT_EQ(korrand_dash(inst, shape.points.data(), 44, shape.counts.data(), 2, &big),
-              KORRAND_OK);
-    EXPECT_EQ(big.point_count, 0);
+    EXPECT_EQ(DashAll(inst, Shape()).points.size(), 0u);
     korrand_set_block_limit(int64_t{1} << 30);
     korrand_instance_destroy(inst);
 }
@@ -552,9 +599,7 @@ TEST(BridgeOpen, CloseDestroysInstancesLeftOpen) {
     KorrandInstance* b = nullptr;
     ASSERT_EQ(korrand_instance_create(p, &a), KORRAND_OK);
     ASSERT_EQ(korrand_instance_create(p, &b), KORRAND_OK);
-    const Line in = Shape();
-    KorrandLine out{};
-    ASSERT_EQ(korrand_dash(a, in.points.data(), 44, in.counts.data(), 2, &out), KORRAND_OK);
+    DashAll(a, Shape());
     EXPECT_GT(Alive::Now().objects, before.objects);
     korrand_close(p);
     EXPECT_EQ(Alive::Now().blocks, before.blocks);
@@ -578,19 +623,21 @@ TEST(BridgeConcurrency, InstancesOnThreadsMatchTheSerialResults) {
         ASSERT_EQ(korrand_set(insts[i], count.id, 5 + 7 * i), KORRAND_OK);
         ASSERT_EQ(korrand_set(insts[i], jitter.id, 0.25 * i), KORRAND_OK);
         ASSERT_EQ(korrand_set(insts[i], seed.id, 11 * i), KORRAND_OK);
-        KorrandLine out{};
-        ASSERT_EQ(korrand_dash(insts[i], in.points.data(), 44, in.counts.data(), 2, &out),
-                  KORRAND_OK);
-        serial[i] = Result(out);
+        serial[i] = DashAll(insts[i], in);
     }
     std::vector<int> mismatches(kThreads, 0);
     std::vector<std::thread> threads;
     for (int i = 0; i < kThreads; ++i) {
         threads.emplace_back([&, i] {
+            const std::vector<float> in32(in.points.begin(), in.points.end());
+            const int32_t both[] = {0, 1};
+            const KorrandLineObject object{0, 2, 0, 0};
             for (int round = 0; round < 20; ++round) {
                 KorrandLine out{};
-                if (korrand_dash(insts[i], in.points.data(), 44, in.counts.data(), 2, &out) !=
-                    KORRAND_OK) {
+                int32_t dashes = 0;
+                if (korrand_dash_objects(insts[i], in32.data(), 3, in.counts.data(), 2, both,
+                                         &object, 1, nullptr, nullptr, &dashes,
+                                         &out) != KORRAND_OK) {
                     ++mismatches[i];
                     continue;
                 }

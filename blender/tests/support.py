@@ -27,14 +27,19 @@ class Skip(Exception):
 
 
 def enable_addon(expect_loaded=True):
+    """Enables the add-on of the build tree; returns its test hook, the one way in."""
+    global hook
     if os.path.join(BUILD, "blender") not in sys.path:
         sys.path.insert(0, os.path.join(BUILD, "blender"))
     mod = addon_utils.enable("korrand", default_set=True, handle_error=None)
     assert mod is not None, "the add-on did not enable"
-    import korrand
+    from korrand.test_hook import hook
     if expect_loaded:
-        assert korrand.bridge_error() == "", korrand.bridge_error()
-    return korrand
+        assert hook.error == "", hook.error
+    return hook
+
+
+hook = None
 
 
 def args():
@@ -123,45 +128,56 @@ def dash(ob, **settings):
 
 
 def status(ob):
-    import korrand
-    return korrand.live.status(ob)
+    return ob.korrand.status
+
+
+def chains(mesh):
+    """The point counts and x, y, z floats of the chains of edges a dashes' mesh holds."""
+    n = len(mesh.vertices)
+    co = array.array("f", bytes(12 * n))
+    mesh.vertices.foreach_get("co", co)
+    edges = array.array("i", bytes(8 * len(mesh.edges)))
+    mesh.edges.foreach_get("vertices", edges)
+    counts, starts = hook.chains(edges, n)
+    assert sum(counts) == n and len(edges) // 2 == n - len(counts), "not chains of edges"
+    return counts, co
 
 
 def result_line(ob):
-    """Counts and x, y, z floats of the result object's splines (in the curve's object
-    space, where the result's points are)."""
+    """Counts and x, y, z floats of the dashes ob's Korrand Dash shows (in the curve's object
+    space, where the dashes' points are)."""
     res = ob.korrand.result
-    assert res is not None, f"{ob.name} has no result"
-    counts, points = [], array.array("f")
-    for s in res.data.splines:
-        assert s.type == "POLY" and not s.use_cyclic_u
-        co = array.array("f", bytes(16 * len(s.points)))
-        s.points.foreach_get("co", co)
-        counts.append(len(s.points))
-        for i in range(len(s.points)):
-            points.extend(co[4 * i:4 * i + 3])
-    return counts, points
+    assert res is not None, f"{ob.name} has no dashes"
+    return chains(res.data)
+
+
+def shown(ob, dg=None):
+    """What ob shows, evaluated: (vertices, edges, faces) of its mesh."""
+    e = ob.evaluated_get(dg or depsgraph())
+    mesh = e.to_mesh()
+    try:
+        return (len(mesh.vertices), len(mesh.edges), len(mesh.polygons)) if mesh else (0, 0, 0)
+    finally:
+        e.to_mesh_clear()
 
 
 def line_form(ob):
     """ob's line form as the add-on reads it: packed x, y, z floats, counts, cyclic flags."""
-    import korrand
-    form = korrand.line_form.read(korrand.state.plugin, ob, depsgraph())
+    form = hook.line_form(ob)
     return form.xyz(), form.counts, form.cyclic
 
 
 def _options(k, leave=()):
     """Command-line options for every setting of k the description has, but those in leave."""
-    import korrand
     opts = []
-    for p in korrand.state.parameters:
-        if p.type == korrand.bridge.TYPE_BUTTON or p.key in leave:
+    for p in hook.parameters:
+        if p.type == hook.BUTTON or p.key in leave:
             continue
         value = getattr(k, p.key)
-        if p.type == korrand.bridge.TYPE_BOOL:
+        if p.type == hook.BOOL:
             opts.append("--" + p.key if value else "--" + (p.off or "no-" + p.key))
         else:
-            opts += ["--" + p.key, repr(float(value)) if p.type == korrand.bridge.TYPE_REAL
+            opts += ["--" + p.key, repr(float(value)) if p.type == hook.REAL
                      else str(value)]
     return opts
 
@@ -178,7 +194,7 @@ def reference(ob, objects=None):
         at += c
     if objects is None:
         objects = [(list(range(len(counts))), {})]
-    names = {p.key: p.name for p in korrand.state.parameters}
+    names = {p.key: p.name for p in hook.parameters}
     doc = {"objects": [{"name": str(n), "segments": [segments[i] for i in idx],
                         "parameters": {names[k]: v for k, v in own.items()}}
                        for n, (idx, own) in enumerate(objects)]}
@@ -211,26 +227,39 @@ def assert_matches(ob, objects=None, what=""):
 
 
 def world_points(ob):
-    """The result's points in world space, one list of Vectors per spline."""
-    res = ob.korrand.result
-    m = res.matrix_world
-    return [[m @ p.co.xyz for p in s.points] for s in res.data.splines]
+    """The dashes' points in world space, one list of Vectors per dash."""
+    from mathutils import Vector
+    counts, co = result_line(ob)
+    m = ob.matrix_world
+    out, at = [], 0
+    for c in counts:
+        out.append([m @ Vector(co[3 * i:3 * i + 3]) for i in range(at, at + c)])
+        at += c
+    return out
 
 
 def drawn(ob):
-    """The curve as Blender draws it, in world space, as a list of its edges: from Blender's
-    own wire of the curve, or where Blender draws faces (a bevel), from the add-on's reading
-    of its centre line (checked against the wire elsewhere)."""
+    """The curve as Blender draws it without its dash, in world space, as a list of its edges:
+    from Blender's own wire of the curve (its Korrand Dash switched off for the look), or where
+    Blender draws faces (a bevel), from the add-on's reading of its centre line (checked
+    against the wire elsewhere)."""
     from mathutils import Vector
     m = ob.matrix_world
-    evaluated = ob.evaluated_get(depsgraph())
-    mesh = evaluated.to_mesh()
+    mod = hook.modifier(ob)
+    if mod is not None:
+        mod.show_viewport = False
     try:
-        if mesh is not None and not len(mesh.polygons):
-            vs = [m @ v.co for v in mesh.vertices]
-            return [[vs[a], vs[b]] for a, b in (e.vertices for e in mesh.edges)]
+        evaluated = ob.evaluated_get(depsgraph())
+        mesh = evaluated.to_mesh()
+        try:
+            if mesh is not None and not len(mesh.polygons):
+                vs = [m @ v.co for v in mesh.vertices]
+                return [[vs[a], vs[b]] for a, b in (e.vertices for e in mesh.edges)]
+        finally:
+            evaluated.to_mesh_clear()
     finally:
-        evaluated.to_mesh_clear()
+        if mod is not None:
+            mod.show_viewport = True
     points, counts, cyclic = line_form(ob)
     out, at = [], 0
     for c, cy in zip(counts, cyclic):
@@ -253,3 +282,66 @@ def distance_to(p, lines):
 
 def length(line):
     return sum((b - a).length for a, b in zip(line, line[1:]))
+
+
+# ---- Renders ------------------------------------------------------------------------------------
+
+def render_scene(scene=None, size=40):
+    """A tiny, fast, deterministic render set-up: Cycles on the CPU at a few samples, a black
+    world, an orthographic camera looking down at the origin; white emissive materials make
+    whatever is drawn stand out."""
+    scene = scene or bpy.context.scene
+    scene.render.engine = "CYCLES"
+    scene.cycles.device, scene.cycles.samples = "CPU", 2
+    scene.cycles.use_denoising = False
+    scene.cycles.seed = 1
+    scene.render.resolution_x = scene.render.resolution_y = size
+    scene.render.resolution_percentage = 100
+    scene.render.image_settings.file_format = "BMP"
+    scene.render.use_persistent_data = False
+    scene.world = bpy.data.worlds.new("black")
+    scene.world.color = (0, 0, 0)
+    cam = bpy.data.objects.new("camera", bpy.data.cameras.new("camera"))
+    cam.data.type, cam.data.ortho_scale = "ORTHO", 7
+    cam.location = (0, 0, 10)
+    scene.collection.objects.link(cam)
+    scene.camera = cam
+    return scene
+
+
+def emissive(name="white", strength=1.0):
+    m = bpy.data.materials.new(name)
+    m.use_nodes = True
+    nodes = m.node_tree.nodes
+    nodes.clear()
+    emit = nodes.new("ShaderNodeEmission")
+    emit.inputs["Strength"].default_value = strength
+    out = nodes.new("ShaderNodeOutputMaterial")
+    m.node_tree.links.new(emit.outputs[0], out.inputs["Surface"])
+    return m
+
+
+def pixels(path):
+    """The pixel bytes of a BMP Blender wrote."""
+    with open(path, "rb") as f:
+        data = f.read()
+    return data[int.from_bytes(data[10:14], "little"):]
+
+
+def lit(path, threshold=60):
+    """How many pixels of a BMP are brighter than threshold (of 255) in any channel."""
+    p = pixels(path)
+    return sum(1 for i in range(0, len(p) - 2, 3) if max(p[i], p[i + 1], p[i + 2]) > threshold)
+
+
+def blender(*arguments, env=None, addon=True):
+    """Runs a Blender of its own, headless, on arguments (a file to open first, options);
+    with addon, the add-on of the build tree is enabled before the options run."""
+    enable = ("import sys, addon_utils; sys.path.insert(0, %r); "
+              "addon_utils.enable('korrand', default_set=True)" % os.path.join(BUILD, "blender"))
+    head, rest = [], list(arguments)
+    if rest and rest[0].endswith(".blend"):
+        head.append(rest.pop(0))
+    extra = ["--python-expr", enable] if addon else []
+    subprocess.run([bpy.app.binary_path, "-b", "--factory-startup", *head, *extra, *rest],
+                   check=True, env=env, stdout=subprocess.DEVNULL)

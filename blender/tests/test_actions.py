@@ -1,7 +1,7 @@
 """Everyday actions on dashed curves give what Blender users expect, and lose nothing of the
-artist's work: baking (Convert, Apply), deleting the dashes or the curve, Shift+D and Alt+D,
-the select button, the add-on disabled and enabled, files of the first version, linked data,
-and an update too large to make without asking."""
+artist's work: Convert and Apply, removing the dash from the stack, deleting the curve, Shift+D,
+Alt+D, Join, Separate, the add-on disabled and enabled, files of earlier versions, linked
+data, and an update too large to make without asking."""
 
 import os
 import sys
@@ -13,7 +13,7 @@ import bpy
 sys.path.insert(0, os.path.dirname(__file__))
 import support  # noqa: E402
 
-korrand = support.enable_addon()
+hook = support.enable_addon()
 update = support.update
 
 
@@ -29,55 +29,85 @@ def select_only(*obs):
     for o in bpy.context.selected_objects:
         o.select_set(False)
     for o in obs:
-        o.hide_set(False)
         o.select_set(True)
     bpy.context.view_layer.objects.active = obs[0]
 
 
-def dashed_objects():
-    return sorted(o.name for o in bpy.data.objects if korrand.live.is_result(o))
+def blocks():
+    """The add-on's own objects, by name."""
+    return sorted(o.name for o in bpy.data.objects if hook.block(o))
 
 
-def case_bake_by_convert_to_mesh():
+def case_convert_to_mesh():
+    # Object > Convert > Mesh gives the dashes, with their look, as the artist's own mesh;
+    # the add-on's objects go with the dash.
     ob = bevelled_circle()
-    res = ob.korrand.result
-    where = res.matrix_world.copy()
-    select_only(res)
+    faces = support.shown(ob)[2]
+    select_only(ob)
     bpy.ops.object.convert(target="MESH")
     update()
-    baked = bpy.data.objects[res.name]
-    assert baked.type == "MESH" and len(baked.data.polygons) > 0
-    assert not baked.constraints and not korrand.live.is_result(baked)
-    assert (baked.matrix_world.translation - where.translation).length < 1e-6
-    # A new result for the curve, still dashed; the baked mesh is left alone from now on.
-    assert ob.korrand.result not in (None, baked) and ob.hide_get()
-    ob.korrand.count = 5
-    update()
-    assert bpy.data.objects.get(baked.name) == baked and len(support.result_line(ob)[0]) == 5
+    mesh = bpy.data.objects["ring"]
+    assert mesh.type == "MESH" and len(mesh.data.polygons) == faces > 0
+    assert not mesh.modifiers and not mesh.korrand.enabled and not blocks(), blocks()
 
 
-def case_bake_by_apply():
+def case_apply():
+    # Apply keeps the dashes as the curve's own curve data, with its look; the dash goes.
     ob = bevelled_circle()
-    dashes = support.result_line(ob)
+    counts, _ = support.result_line(ob)
     old_data = ob.data
-    select_only(ob.korrand.result)
-    assert bpy.ops.korrand.apply() == {"FINISHED"}
-    assert not ob.korrand.enabled and ob.korrand.result is None and not dashed_objects()
-    assert not ob.hide_get() and not ob.hide_render
-    assert ob.data != old_data and abs(ob.data.bevel_depth - 0.05) < 1e-7
-    assert all(s.type == "POLY" for s in ob.data.splines)
-    assert [len(s.points) for s in ob.data.splines] == dashes[0]
-    assert old_data.bevel_depth == ob.data.bevel_depth  # the earlier data as it was
+    assert ob.korrand.apply() == ""
+    update()
+    assert not ob.korrand.enabled and ob.korrand.result is None and not blocks()
+    assert not hook.modifier(ob) and ob.data != old_data
+    assert abs(ob.data.bevel_depth - 0.05) < 1e-7 and abs(old_data.bevel_depth - 0.05) < 1e-7
+    assert all(s.type == "POLY" and not s.use_cyclic_u for s in ob.data.splines)
+    assert [len(s.points) for s in ob.data.splines] == counts
+    # A filled curve's fill and dashes are no one curve: refused, with the way that works.
+    text = support.poly_curve("square", [[(0, 0, 0), (1, 0, 0), (1, 1, 0), (0, 1, 0)]],
+                              dimensions="2D", cyclic=(0,))
+    text.data.fill_mode = "BOTH"
+    support.dash(text, count=4)
+    assert "Convert" in text.korrand.apply() and text.korrand.enabled
 
 
-def case_delete_dashes():
+def case_bake():
+    # An animated dash count: each frame's dashes, stored once per distinct frame, shown from
+    # the bake at every frame (frames outside the range as its first or last), the panel
+    # saying what is baked and when the settings changed since.
     ob = bevelled_circle()
-    select_only(ob.korrand.result)
-    bpy.ops.object.delete()
+    ob.korrand.keyframe_insert("count", frame=1)
+    ob.korrand.count = 4
+    ob.korrand.keyframe_insert("count", frame=3)
+    scene = bpy.context.scene
+    live = {}
+    for f in (1, 2, 3, 4):
+        scene.frame_set(f)
+        live[f] = support.shown(ob)
+    assert ob.korrand.bake(1, 4) == "" and ob.korrand.baked is not None
+    assert ob.korrand.result == ob.korrand.baked
+    assert support.status(ob) == ""
+    assert "frames 1-4 (3 stored)" in hook.bake_state(ob), hook.bake_state(ob)
+    for f in (0, 1, 2, 3, 4, 9):
+        scene.frame_set(f)
+        assert support.shown(ob) == live[min(max(f, 1), 4)], f
+    ob.korrand.offset = 0.1
+    update()
+    assert "changed since" in hook.bake_state(ob)
+    assert support.shown(ob) == live[4], "the bake is shown until it is made again or freed"
+    assert ob.korrand.free_bake() == "" and ob.korrand.baked is None
+    update()
+    assert not [o for o in bpy.data.objects if hook.block(o) and "baked" in o.name]
+    support.assert_matches(ob, support.per_spline(ob), "live again")
+
+
+def case_removing_the_modifier_switches_the_dash_off():
+    ob = bevelled_circle()
+    ob.modifiers.remove(hook.modifier(ob))
     update()
     # Switched off, the curve shown as it was, and the panel says why.
-    assert not ob.korrand.enabled and not ob.hide_get() and not ob.hide_render
-    assert "deleted" in support.status(ob) and abs(ob.data.bevel_depth - 0.05) < 1e-7
+    assert not ob.korrand.enabled and not blocks() and "removed" in support.status(ob)
+    assert support.shown(ob)[2] > 0 and abs(ob.data.bevel_depth - 0.05) < 1e-7
 
 
 def case_delete_curve_then_purge():
@@ -85,36 +115,24 @@ def case_delete_curve_then_purge():
     data_name = ob.data.name
     bpy.data.objects.remove(ob)
     update()
-    assert not dashed_objects()
+    assert not blocks()
     bpy.ops.outliner.orphans_purge(do_recursive=True)
     assert data_name not in bpy.data.curves and not bpy.data.curves, list(bpy.data.curves)
+    assert not bpy.data.meshes, list(bpy.data.meshes)
 
 
 def case_shift_d_and_alt_d():
     ob = bevelled_circle()
     mine = support.result_line(ob)
-    # Shift+D of the curve (shown by the dashes' select button): dashes of its own.
-    select_only(ob.korrand.result)
-    assert bpy.ops.korrand.select_source() == {"FINISHED"} and bpy.context.object == ob
+    select_only(ob)
     bpy.ops.object.duplicate()
     copy = bpy.context.object
     update()
     assert copy != ob and copy.korrand.result not in (None, ob.korrand.result)
-    assert copy.korrand.result.data.bevel_depth == ob.data.bevel_depth and copy.hide_get()
     assert support.result_line(copy) == mine and support.result_line(ob) == mine
-    assert ob.korrand.result.korrand.source == ob and copy.korrand.result.korrand.source == copy
-    # Both selected and copied together: the copy of the dashes is the copy's.
-    select_only(ob, ob.korrand.result)
-    bpy.ops.object.duplicate()
+    copy.korrand.count = 5  # each its own
     update()
-    assert len(dashed_objects()) == 3 and len(bpy.data.objects) == 6, dashed_objects()
-    # The dashes alone copied: a copy of them, the artist's own.
-    select_only(ob.korrand.result)
-    bpy.ops.object.duplicate()
-    alone = bpy.context.object
-    update()
-    assert not korrand.live.is_result(alone) and not alone.constraints
-    assert len(dashed_objects()) == 3
+    assert len(support.result_line(copy)[0]) == 5 and support.result_line(ob) == mine
     # Alt+D: the copy shares the data and has dashes of its own; switched off, it shows the
     # shared look, which nothing changed.
     select_only(ob)
@@ -124,19 +142,36 @@ def case_shift_d_and_alt_d():
     assert linked.data == ob.data and linked.korrand.result not in (None, ob.korrand.result)
     linked.korrand.enabled = False
     update()
-    assert not linked.hide_get() and abs(linked.data.bevel_depth - 0.05) < 1e-7
+    assert not hook.modifier(linked) and abs(linked.data.bevel_depth - 0.05) < 1e-7
     assert support.result_line(ob) == mine
+    assert len(blocks()) == 4, blocks()  # the dashes and profiles of ob and copy
 
 
-def case_select_button_shows_the_curve_while_selected():
-    ob = bevelled_circle()
-    res = ob.korrand.result
-    select_only(res)
-    assert bpy.ops.korrand.select_source() == {"FINISHED"}
-    assert not ob.hide_get() and ob.select_get() and bpy.context.object == ob
-    select_only(res)
+def case_join_and_separate():
+    # Ctrl+J of two dashed curves: the joined curve is dashed whole; the second's objects go.
+    a = bevelled_circle("a")
+    b = support.poly_curve("b", [[(4, 0, 0), (8, 0, 0), (8, 3, 0)]])
+    support.dash(b, count=12)
+    select_only(a, b)
+    bpy.ops.object.join()
     update()
-    assert ob.hide_get(), "hidden again once deselected"
+    assert "b" not in bpy.data.objects and len(a.data.splines) == 2
+    support.assert_matches(a, support.per_spline(a), "joined")
+    assert len(support.result_line(a)[0]) == 24 and len(blocks()) == 2, blocks()
+    # Separate (P): the new curve has its own dashes, the first keeps what is left.
+    bpy.ops.object.mode_set(mode="EDIT")
+    bpy.ops.curve.select_all(action="DESELECT")
+    for p in a.data.splines[1].points:
+        p.select = True
+    bpy.ops.curve.separate()
+    bpy.ops.object.mode_set(mode="OBJECT")
+    update()
+    other = next(o for o in bpy.data.objects if o.type == "CURVE" and o != a and
+                 not hook.ours(o))
+    assert other.korrand.result not in (None, a.korrand.result)
+    for o in (a, other):
+        assert len(o.data.splines) == 1
+        support.assert_matches(o, support.per_spline(o), "separated")
 
 
 def case_addon_disabled_and_enabled():
@@ -145,41 +180,48 @@ def case_addon_disabled_and_enabled():
     support.dash(line, count=5)
     want = {o.name: support.result_line(o) for o in (ob, line)}
     addon_utils.disable("korrand", default_set=True)
-    assert not [o for o in bpy.data.objects if o.name.endswith(" dashed")]
-    for o in (ob, line):
-        assert not o.hide_get() and not o.hide_render, o.name
-    assert abs(ob.data.bevel_depth - 0.05) < 1e-7 and ob["korrand"]["enabled"]
+    assert not blocks() and not any(o.modifiers for o in (ob, line))
+    assert support.shown(ob)[2] > 0 and ob["korrand"]["enabled"]
     support.enable_addon()
     bpy.context.scene.update_tag()
     update()
     assert {o.name: support.result_line(o) for o in (ob, line)} == want
-    assert ob.hide_get() and line.hide_render
 
 
-def case_file_of_the_first_version():
-    # The first version kept the result as a child holding the curve's look, linked through
-    # pointer properties: the look goes back, the old result goes, new dashes come.
-    ob = support.operator_curve(bpy.ops.curve.primitive_bezier_circle_add, radius=2)
-    old = bpy.data.objects.new("ring dashed", bpy.data.curves.new("ring dashed", "CURVE"))
+def case_files_of_earlier_versions():
+    # The first version kept the dashes in a child holding the curve's look, linked through
+    # pointer properties; the second in an object of their own, the curve hidden. Opened
+    # now: the look is back on the curve, the curve shown, the old dashes gone, new ones made.
+    first = support.operator_curve(bpy.ops.curve.primitive_bezier_circle_add, radius=2)
+    first.name = "first"
+    old = bpy.data.objects.new("first dashed", bpy.data.curves.new("first dashed", "CURVE"))
     bpy.context.scene.collection.objects.link(old)
     old.data.bevel_depth = 0.07
-    ob.hide_set(True)
-    ob.hide_render = True
-    ob["korrand"] = {"enabled": 1, "count": 7}
-    ob["korrand"]["result"] = old
-    old["korrand"] = {"source": ob}
-    del old, ob  # replaced when the file is opened: references to them must not be used
-    path = os.path.join(tempfile.mkdtemp(), "first.blend")
+    first.hide_set(True)
+    first.hide_render = True
+    first["korrand"] = {"enabled": 1, "count": 7}
+    first["korrand"]["result"] = old
+    old["korrand"] = {"source": first}
+    second = support.poly_curve("second", [[(0, 0, 0), (4, 0, 0)]])
+    res = bpy.data.objects.new("second dashed", bpy.data.curves.new("second dashed", "CURVE"))
+    bpy.context.scene.collection.objects.link(res)
+    res.constraints.new("COPY_TRANSFORMS").name = "Korrand: follow the curve"
+    second["korrand"] = {"enabled": 1, "count": 3, "uid": "u2", "hid_render": 1,
+                         "hidden_in": "Scene\tViewLayer"}
+    second.hide_set(True)
+    second.hide_render = True
+    res["korrand"] = {"dashes_of": "u2"}
+    del old, first, second, res  # replaced when the file is opened
+    path = os.path.join(tempfile.mkdtemp(), "earlier.blend")
     bpy.ops.wm.save_as_mainfile(filepath=path)
     bpy.ops.wm.open_mainfile(filepath=path)
-    ob = bpy.data.objects["BezierCircle"]
-    assert abs(ob.data.bevel_depth - 0.07) < 1e-7
-    assert "result" not in ob["korrand"] and "ring dashed" not in bpy.data.curves
-    res = ob.korrand.result
-    assert res is not None and len(support.result_line(ob)[0]) == 7 and res.constraints
-    ob.korrand.enabled = False
     update()
-    assert not ob.hide_get() and not ob.hide_render
+    first, second = bpy.data.objects["first"], bpy.data.objects["second"]
+    assert abs(first.data.bevel_depth - 0.07) < 1e-7
+    assert {o.name for o in bpy.data.objects if not hook.ours(o)} == {"first", "second"}
+    for ob, n in ((first, 7), (second, 3)):
+        assert not ob.hide_get() and not ob.hide_render, ob.name
+        assert len(support.result_line(ob)[0]) == n
 
 
 def case_linked_data():
@@ -187,10 +229,9 @@ def case_linked_data():
     ob = bevelled_circle()
     coll = bpy.data.collections.new("Dashed")
     bpy.context.scene.collection.children.link(coll)
-    for o in (ob, ob.korrand.result):
-        coll.objects.link(o)
-        bpy.context.scene.collection.objects.unlink(o)
-    want = support.result_line(ob)
+    coll.objects.link(ob)
+    bpy.context.scene.collection.objects.unlink(ob)
+    want, faces = support.result_line(ob), support.shown(ob)
     bpy.ops.wm.save_as_mainfile(filepath=lib)
     bpy.ops.wm.read_homefile(use_empty=True)
     with bpy.data.libraries.load(lib, link=True) as (src, dst):
@@ -199,8 +240,9 @@ def case_linked_data():
     bpy.context.scene.update_tag()
     update()
     ob = bpy.data.objects["ring"]
+    # Shown as the library saved it, and the panel says why it does not follow here.
     assert ob.library is not None and support.result_line(ob) == want
-    assert "library" in support.status(ob)
+    assert support.shown(ob) == faces and "library" in support.status(ob)
     # Made local, it is an artist's dashed curve again: it follows its settings.
     bpy.ops.object.make_local(type="ALL")
     ob = bpy.data.objects["ring"]

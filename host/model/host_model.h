@@ -97,6 +97,38 @@ struct Call {
 void StartRecording();  // clears earlier calls
 std::vector<Call> StopRecording();
 
+// ---- Where the points of a modify call come from
+// ------------------------------------------------- A host sees each point the plug-in samples: the
+// segment's work spline it is measured on, the uniform parameter it asks the measurer for and the
+// spline parameter it evaluates. Traced on one thread for one modify call, those tell for each
+// point of the output where on the line object it lies.
+struct Sample {
+    int32_t segment;  // the line object's segment whose points the work spline holds
+    double uniform;   // the fraction of the segment's length asked for (UniformToNatural)
+    double position;  // where the evaluated point lies on the segment's points: a point index
+                      // and a fraction, 2.25 a quarter of the way from point 2 to point 3 (on a
+                      // closed work spline, the edge after the last point leads to point 0)
+};
+
+// Traces the samples taken on this thread while it lives, for a modify call on line (whose
+// points and segments it reads when a work spline is measured). Not nested.
+class SampleTrace {
+public:
+    explicit SampleTrace(const HostAtom* line);
+    ~SampleTrace();
+    SampleTrace(const SampleTrace&) = delete;
+    SampleTrace& operator=(const SampleTrace&) = delete;
+    // The samples of the output points, in order, when every point of the line object now holds
+    // exactly the position its sample evaluated to (each output point is one sample); else
+    // none, as for a call that wrote points it did not sample.
+    std::vector<Sample> Take(const HostAtom* dashed);
+
+    struct State;
+
+private:
+    std::unique_ptr<State> state_;
+};
+
 // ---- Strings and file names ----------------------------------------------------------------
 std::string Text(const HostStringData* s);
 void SetText(HostStringData* s, const std::string& text);

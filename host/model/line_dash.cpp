@@ -83,11 +83,14 @@ HostVector* LineDasher::Input(const int32_t* counts, int32_t segmentCount, int64
     return t->object.GetPointW(line_);
 }
 
-const Dashes& LineDasher::Dash() {
+const Dashes& LineDasher::Dash(bool traced) {
     const HostFunctionTable* t = Table();
     dashes_ = Dashes{};
     if (line_ == nullptr) Input(nullptr, 0, 0);
+    std::optional<SampleTrace> trace;
+    if (traced) trace.emplace(line_);
     dashes_.answered = plugin_.plugin().Modify(instance_, line_);
+    if (trace) dashes_.samples = trace->Take(line_);
     if (t->object.GetType(line_) != Oline)
         throw DashError(DashError::Kind::Plugin, "the modifier changed the object's type");
     if (!SegmentCounts(line_, &dashes_.counts, &dashes_.pointCount)) {

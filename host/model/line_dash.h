@@ -72,6 +72,9 @@ struct Dashes {
     int64_t pointCount = 0;
     std::vector<int32_t> counts;  // the point count of each dash, in order
     bool answered = false;        // what the modify operation answered
+    // Traced dashing only: where each point lies on the line object handed over (host_model.h,
+    // Sample); empty when the plug-in wrote points it did not sample.
+    std::vector<Sample> samples;
 };
 
 // One modifier of the plug-in and the line object it dashes.
@@ -96,9 +99,10 @@ public:
     // returns its points (pointCount of them, the sum of the counts) for the caller to fill.
     // Throws DashError.
     HostVector* Input(const int32_t* counts, int32_t segmentCount, int64_t pointCount);
-    // Runs the modifier on the line object given to Input and reads the dashes back. Throws
-    // DashError when the modifier leaves something a host cannot read.
-    const Dashes& Dash();
+    // Runs the modifier on the line object given to Input and reads the dashes back; traced, with
+    // where each of their points lies on the line object (Dashes::samples). Throws DashError
+    // when the modifier leaves something a host cannot read.
+    const Dashes& Dash(bool traced = false);
     const Dashes& dashes() const { return dashes_; }
 
 private:

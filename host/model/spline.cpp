@@ -3,12 +3,92 @@
 // measurers work concurrently on different threads.
 #include <algorithm>
 #include <cmath>
+#include <cstring>
 #include <new>
 
 #include "model_internal.h"
 
 namespace hostmodel {
+
+// What a SampleTrace collects: which input segment each measured work spline holds, the last
+// uniform parameter asked for, and every sample with the position it evaluated to.
+struct SampleTrace::State {
+    const HostAtom* line = nullptr;
+    int32_t nextSegment = 0;  // work splines are measured in segment order
+    std::vector<std::pair<const HostAtom*, int32_t>> splines;
+    std::vector<std::pair<const HostMeasurer*, const HostAtom*>> measurers;
+    const HostAtom* lastSpline = nullptr;  // the last lookup, which most samples repeat
+    int32_t lastSegment = -1;
+    const HostMeasurer* lastMeasurer = nullptr;
+    const HostMeasurer* asked = nullptr;
+    double uniform = 0.0;
+    std::vector<Sample> samples;
+    std::vector<HostVector> evaluated;
+    bool broken = false;
+};
+
 namespace {
+
+thread_local SampleTrace::State* t_trace = nullptr;
+
+// The segment of the traced line object whose points equal those of op's segment 0, from the
+// next one on; -1 when none does.
+int32_t TraceMeasured(SampleTrace::State& s, const HostAtom* op, const HostMeasurer* m) {
+    const HostAtom* line = s.line;
+    const size_t n = op->points.size();
+    const int32_t count = static_cast<int32_t>(line->segments.size());
+    size_t begin = 0;
+    for (int32_t i = 0; i < s.nextSegment && i < count; ++i)
+        begin += line->segments[static_cast<size_t>(i)].cnt > 0
+                     ? static_cast<size_t>(line->segments[static_cast<size_t>(i)].cnt)
+                     : 0;
+    for (int32_t i = s.nextSegment; i < count; ++i) {
+        const int32_t c = line->segments[static_cast<size_t>(i)].cnt;
+        const size_t held = c > 0 ? static_cast<size_t>(c) : 0;
+        if (held == n && begin + n <= line->points.size() &&
+            (n == 0 ||
+             std::memcmp(&line->points[begin], op->points.data(), n * sizeof(HostVector)) == 0)) {
+            s.nextSegment = i + 1;
+            s.splines.emplace_back(op, i);
+            s.measurers.emplace_back(m, op);
+            s.lastSpline = nullptr;  // looked up again
+            return i;
+        }
+        begin += held;
+    }
+    s.broken = true;
+    return -1;
+}
+
+[[gnu::noinline]] void TraceSample(const HostAtom* op, double t, const HostVector& p) {
+    SampleTrace::State& s = *t_trace;
+    if (s.broken) return;
+    if (op != s.lastSpline) {
+        // The latest measuring of op wins: a freed work spline's address may come back.
+        s.lastSpline = op;
+        s.lastSegment = -1;
+        s.lastMeasurer = nullptr;
+        for (const auto& [spline, segment] : s.splines)
+            if (spline == op) s.lastSegment = segment;
+        for (const auto& [measurer, spline] : s.measurers)
+            if (spline == op) s.lastMeasurer = measurer;
+    }
+    if (s.lastSegment < 0) {
+        s.broken = true;
+        return;
+    }
+    const HostMeasurer* m = s.lastMeasurer;
+    const size_t n = op->points.size();
+    const double edges = static_cast<double>(n < 2 ? 0 : (detail::IsClosed(op) ? n : n - 1));
+    const double unit = !(t >= 0.0) ? 0.0 : (t > 1.0 ? 1.0 : t);
+    try {
+        s.samples.push_back(
+            Sample{s.lastSegment, m != nullptr && m == s.asked ? s.uniform : NAN, unit * edges});
+        s.evaluated.push_back(p);
+    } catch (...) {
+        s.broken = true;  // no trace is better than an exception in the plug-in
+    }
+}
 
 double Distance(const HostVector& a, const HostVector& b) {
     const double dx = b.x - a.x, dy = b.y - a.y, dz = b.z - a.z;
@@ -108,7 +188,16 @@ HostVector PointAt(const HostVector* p, size_t n, bool closed, double t) {
                    t);
 }
 
+HostVector Evaluate(const HostAtom* op, double t, int32_t seg, const HostVector* padr);
+
 HostVector GetSplinePoint(const HostAtom* op, double t, int32_t seg, const HostVector* padr) {
+    if (t_trace == nullptr) return Evaluate(op, t, seg, padr);
+    const HostVector p = Evaluate(op, t, seg, padr);
+    if (op != t_trace->line && seg == 0) TraceSample(op, t, p);
+    return p;
+}
+
+HostVector Evaluate(const HostAtom* op, double t, int32_t seg, const HostVector* padr) {
     if (detail::Recording()) RecordSplinePoint(op, seg, t);
     if (op == nullptr || !detail::HasPoints(op->type)) return HostVector{0.0, 0.0, 0.0};
     if (seg != 0) return PointOfSegment(op, t, seg, padr);
@@ -190,6 +279,8 @@ int32_t MeasurerInit(HostMeasurer* m, const HostAtom* op, int32_t seg, const Hos
     if (!detail::SegmentRange(src, src->points.size(), seg, &begin, &n) || n == 0) return 0;
     const HostVector* p = src->points.data() + begin;
     const size_t count = n < 2 ? 0 : (detail::IsClosed(op) ? n : n - 1);
+    if (t_trace != nullptr && src == op && seg == 0 && op != t_trace->line && !t_trace->broken)
+        TraceMeasured(*t_trace, op, m);
     if (m->capacity < count) {
         // Left uninitialised: every entry read later is written below first.
         std::unique_ptr<double[]> start(new (std::nothrow) double[count]);
@@ -235,6 +326,10 @@ double MeasurerGetLength(const HostMeasurer* m) {
 
 double MeasurerUniformToNatural(HostMeasurer* m, double u) {
     if (detail::Recording()) RecordUniformToNatural(m, u);
+    if (t_trace != nullptr) {
+        t_trace->asked = m;
+        t_trace->uniform = u;
+    }
     if (m == nullptr || !m->ready) return 0.0;
     u = ClampUnit(u);
     // No length: every parameter names the same point.
@@ -249,6 +344,27 @@ double MeasurerUniformToNatural(HostMeasurer* m, double u) {
 }
 
 }  // namespace
+
+SampleTrace::SampleTrace(const HostAtom* line) : state_(std::make_unique<State>()) {
+    state_->line = line;
+    t_trace = state_.get();
+}
+
+SampleTrace::~SampleTrace() {
+    if (t_trace == state_.get()) t_trace = nullptr;
+}
+
+std::vector<Sample> SampleTrace::Take(const HostAtom* dashed) {
+    if (t_trace == state_.get()) t_trace = nullptr;
+    State& s = *state_;
+    std::vector<Sample> out;
+    if (s.broken || dashed == nullptr || s.samples.size() != dashed->points.size()) return out;
+    if (!s.samples.empty() && std::memcmp(s.evaluated.data(), dashed->points.data(),
+                                          s.samples.size() * sizeof(HostVector)) != 0)
+        return out;
+    out.swap(s.samples);
+    return out;
+}
 
 namespace detail {
 

@@ -8,7 +8,7 @@ settings exist, with their labels, defaults, limits and help texts.
 bl_info = {
     "name": "Korrand Dash",
     "author": "Korrand",
-    "version": (1, 1, 0),
+    "version": (2, 0, 0),
     "blender": (3, 4, 0),
     "location": "Properties > Object > Korrand Dash",
     "description": "Dashes curves live with the Korrand modifier plug-in",
@@ -33,6 +33,9 @@ _FOLLOW_HELP = ("Measure each spline as Blender draws it: a cyclic spline as a c
 _PERIOD_HELP = ("Dash length: each spline gets one dash per this length of it, measured in "
                 "world space (at least one dash, at most the largest count). 0 uses the dash "
                 "count")
+_THICKNESS_HELP = ("Thickness of the dashes of a curve without bevel or extrusion (a filled "
+                   "shape, text, an imported drawing), in scene units. 0: they are lines, which "
+                   "render nothing, as the curve's outline would")
 
 
 def _stored(key, default, kind, lo=None, hi=None):
@@ -56,6 +59,10 @@ def _stored(key, default, kind, lo=None, hi=None):
 
 def _on_change(self, context):
     live.note_change(self.id_data)
+
+
+def _on_look_change(self, context):
+    live.note_change(self.id_data, live.LOOK, live.DASH)
 
 
 def _property_for(p):
@@ -87,8 +94,8 @@ def _settings_class():
     annotations = {
         "enabled": bpy.props.BoolProperty(
             name="Enabled", default=False, get=get, set=put, options=set(),
-            description="Show the curve dashed: it is hidden, and an object of its dashes "
-                        "shows it, with its look", **common),
+            description="Show the curve dashed: a Korrand Dash modifier in its stack shows "
+                        "its dashes with its look", **common),
     }
     get, put = _stored("follow_cyclic", True, bool)
     annotations["follow_cyclic"] = bpy.props.BoolProperty(
@@ -99,15 +106,28 @@ def _settings_class():
         name="Dash Length", default=0.0, min=0.0, soft_max=100.0, subtype="DISTANCE",
         unit="LENGTH", precision=3, get=get, set=put, description=_PERIOD_HELP,
         options={"ANIMATABLE"}, **common)
+    get, put = _stored("thickness", 0.0, float, 0.0)
+    annotations["thickness"] = bpy.props.FloatProperty(
+        name="Dash Thickness", default=0.0, min=0.0, soft_max=1.0, subtype="DISTANCE",
+        unit="LENGTH", precision=4, get=get, set=put, description=_THICKNESS_HELP,
+        options=set(), update=_on_look_change, override={"LIBRARY_OVERRIDABLE"})
     for p in state.parameters:
         if p.type != bridge.TYPE_BUTTON:
             annotations[p.key] = _property_for(p)
     return type("KorrandSettings", (bpy.types.PropertyGroup,), {
         "__annotations__": annotations,
         "result": property(lambda self: live.result_of(self.id_data),
-                           doc="The object of the dashes (None while not dashed)"),
-        "source": property(lambda self: live.source_of(self.id_data),
-                           doc="For the object of dashes: the curve they dash"),
+                           doc="The object whose mesh the curve's Korrand Dash modifier shows: "
+                               "its dashes, or its bake (None while not dashed)"),
+        "baked": property(lambda self: live.baked(self.id_data),
+                          doc="The object of the curve's baked dashes, or None"),
+        "update": lambda self: live.update_now(self.id_data) and None,
+        "bake": lambda self, frame_start=None, frame_end=None: live.bake(
+            self.id_data, frame_start, frame_end),
+        "free_bake": lambda self: live.free_bake(self.id_data),
+        "apply": lambda self: live.apply(self.id_data),
+        "status": property(lambda self: live.status(self.id_data),
+                           doc="Why the curve's dashes are not as its settings say, or \"\""),
     })
 
 

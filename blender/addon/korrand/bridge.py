@@ -5,7 +5,7 @@ import ctypes
 import os
 import sys
 
-BRIDGE_VERSION = 4  # the KORRAND_BRIDGE_VERSION this module was written for
+BRIDGE_VERSION = 6  # the KORRAND_BRIDGE_VERSION this module was written for
 
 TYPE_LONG, TYPE_BOOL, TYPE_REAL, TYPE_BUTTON = 1, 2, 3, 4
 
@@ -44,7 +44,7 @@ class _Line(ctypes.Structure):
 
 
 class SegmentList(ctypes.Structure):
-    """How a host keeps a curve's segments in memory (korrand_points_to_list)."""
+    """How a host keeps a curve's segments in memory (korrand_points_from_list)."""
     _fields_ = [
         ("next_offset", ctypes.c_int32),
         ("count_offset", ctypes.c_int32),
@@ -126,13 +126,6 @@ def _load(path):
         "korrand_set": (status, [I, ctypes.c_int32, ctypes.c_double]),
         "korrand_get": (status, [I, ctypes.c_int32, ctypes.POINTER(ctypes.c_double)]),
         "korrand_command": (status, [I, ctypes.c_int32, ctypes.POINTER(ctypes.c_char_p)]),
-        "korrand_dash": (status, [I, ctypes.c_void_p, ctypes.c_int64, ctypes.c_void_p,
-                                  ctypes.c_int32, ctypes.POINTER(_Line)]),
-        "korrand_dash_float": (status, [I, ctypes.c_void_p, ctypes.c_int32, ctypes.c_int64,
-                                        ctypes.c_void_p, ctypes.c_int32,
-                                        ctypes.POINTER(_Line)]),
-        "korrand_dash_gather": (status, [I, ctypes.c_void_p, ctypes.c_int32, ctypes.c_void_p,
-                                         ctypes.c_int32, ctypes.POINTER(_Line)]),
         "korrand_dash_objects": (status, [I, ctypes.c_void_p, ctypes.c_int32, ctypes.c_void_p,
                                           ctypes.c_int32, ctypes.c_void_p,
                                           ctypes.POINTER(_LineObject), ctypes.c_int32,
@@ -142,8 +135,17 @@ def _load(path):
         "korrand_segment_lengths": (status, [ctypes.c_void_p, ctypes.c_int32, ctypes.c_void_p,
                                              ctypes.c_int32, ctypes.c_void_p, ctypes.c_void_p,
                                              ctypes.c_void_p]),
-        "korrand_points_xyzw": (status, [I, ctypes.c_void_p, ctypes.c_int64]),
-        "korrand_points_to_list": (status, [I, ctypes.POINTER(SegmentList), ctypes.c_void_p]),
+        "korrand_group_segments": (status, [I, ctypes.c_void_p, ctypes.c_int32, ctypes.c_int32,
+                                            ctypes.c_void_p, ctypes.POINTER(_LineObject),
+                                            ctypes.c_void_p, ctypes.c_void_p,
+                                            ctypes.POINTER(ctypes.c_int32)]),
+        "korrand_result_xyz": (status, [I, ctypes.c_void_p, ctypes.c_int64]),
+        "korrand_result_edges": (status, [I, ctypes.c_void_p, ctypes.c_int64]),
+        "korrand_result_sources": (status, [I, ctypes.c_void_p, ctypes.c_void_p, ctypes.c_void_p,
+                                            ctypes.c_int64]),
+        "korrand_result_carry": (status, [I, ctypes.c_void_p, ctypes.c_int32, ctypes.c_int64,
+                                          ctypes.c_void_p, ctypes.c_int64]),
+        "korrand_result_in_segment_order": (status, [I, ctypes.POINTER(_Line)]),
         "korrand_points_from_list": (status, [ctypes.POINTER(SegmentList), ctypes.c_void_p,
                                               ctypes.c_void_p, ctypes.c_int32,
                                               ctypes.c_void_p, ctypes.c_int64,
@@ -162,8 +164,8 @@ def _address(buf):
 
 
 class Result:
-    """A dashed line form: counts (array of int32) and the number of points, which come from
-    points_xyzw or points_to_list."""
+    """A dashed line form: counts (array of int32) and the number of points; its points, edges
+    and sources are read from the instance (xyz, edges, sources, carry) until its next dash."""
 
     def __init__(self, counts, point_count):
         self.counts = counts
@@ -179,6 +181,7 @@ class Instance:
         handle = ctypes.c_void_p()
         self._lib.korrand_instance_create(plugin._handle, ctypes.byref(handle))
         self._handle = handle
+        self._points = 0
         plugin._instances.add(self)
 
     def close(self):
@@ -202,32 +205,26 @@ class Instance:
         text = opened.value.decode() if opened.value else ""
         return [a for a in text.split("\n") if a]
 
-    def dash(self, points, counts, stride=3):
-        """Dashes a line form: points an array of 'f' (x, y, z at every stride floats) or of
-        'd' (x, y, z triples), counts an array of 'i'. Returns a Result; its points come from
-        points_xyzw or points_to_list."""
-        if counts.itemsize != 4 or points.typecode not in "fd":
-            raise BridgeError("points must be an array of 'f' or 'd', counts of 32-bit ints")
-        line = _Line()
-        if points.typecode == "f":
-            self._lib.korrand_dash_float(
-                self._handle, _address(points), stride, len(points) // stride,
-                _address(counts), len(counts), ctypes.byref(line))
-        else:
-            self._lib.korrand_dash(self._handle, _address(points), len(points) // 3,
-                                   _address(counts), len(counts), ctypes.byref(line))
-        return self._result(line)
-
-    def dash_segments(self, segments, counts, stride):
-        """Dashes a line form held as one array of 'f' per segment (x, y, z at every stride
-        floats), counts an array of 'i'."""
-        if counts.itemsize != 4 or len(segments) != len(counts):
-            raise BridgeError("one array of points per segment count expected")
-        addresses = (ctypes.c_void_p * len(segments))(*(_address(s) for s in segments))
-        line = _Line()
-        self._lib.korrand_dash_gather(self._handle, addresses, stride, _address(counts),
-                                      len(counts), ctypes.byref(line))
-        return self._result(line)
+    def group_segments(self, closed, own_counts=False):
+        """The line objects a curve of len(closed) splines is handed over as, by the rule every
+        host follows: closed an array of 'i' (1 for a cyclic spline) or, for a curve whose
+        splines all follow the instance's Closed, an int count of splines. A list of (spline
+        indices, settings of its own)."""
+        n = closed if isinstance(closed, int) else len(closed)
+        segments = array.array("i", bytes(4 * n))
+        table = (_LineObject * max(1, n))()
+        ids, values = array.array("i", bytes(4 * n)), array.array("d", bytes(8 * n))
+        count = ctypes.c_int32()
+        given = None if isinstance(closed, int) else _address(closed)
+        self._lib.korrand_group_segments(self._handle, given, n, 1 if own_counts else 0,
+                                         _address(segments), table, _address(ids),
+                                         _address(values), ctypes.byref(count))
+        out = []
+        for o in table[:count.value]:
+            own = {ids[o.first_setting + i]: values[o.first_setting + i]
+                   for i in range(o.setting_count)}
+            out.append((list(segments[o.first_segment:o.first_segment + o.segment_count]), own))
+        return out
 
     def dash_objects(self, points, counts, stride, objects):
         """Dashes a line form (points an array of 'f', x, y, z at every stride floats; counts an
@@ -252,6 +249,7 @@ class Instance:
                                        len(counts), _address(order), table, len(objects),
                                        _address(ids), _address(values), _address(dashes),
                                        ctypes.byref(line))
+        self._points = len(points) // stride
         return self._result(line), dashes
 
     def _result(self, line):
@@ -263,18 +261,55 @@ class Instance:
             ctypes.memmove(out.buffer_info()[0], line.counts, 4 * line.segment_count)
         return Result(out, line.point_count)
 
-    def points_xyzw(self, result, reuse=None):
-        """The points of the last dash as x, y, z, 1 floats, each coordinate rounded once;
-        into reuse when it is an array of the right size."""
-        n = 4 * result.point_count
-        out = reuse if reuse is not None and len(reuse) == n else array.array("f", [0.0]) * n
-        self._lib.korrand_points_xyzw(self._handle, _address(out), len(out))
+    def xyz(self, result, reuse=None):
+        """The result's points as x, y, z floats, each coordinate rounded once; into reuse when
+        it is an array of the right size."""
+        n = 3 * result.point_count
+        out = reuse if reuse is not None and len(reuse) == n else array.array("f", bytes(4 * n))
+        self._lib.korrand_result_xyz(self._handle, _address(out), len(out))
         return out
 
-    def points_to_list(self, layout, first):
-        """Writes the points of the last dash into the segment records of a host's linked list
-        (see SegmentList), checked whole before anything is written."""
-        self._lib.korrand_points_to_list(self._handle, ctypes.byref(layout), first)
+    def edges(self, result):
+        """The result's dashes as edges between consecutive points, pairs of indices."""
+        out = array.array("i", bytes(8 * (result.point_count - len(result.counts))))
+        self._lib.korrand_result_edges(self._handle, _address(out), len(out))
+        return out
+
+    def sources(self, result):
+        """Where each point of the result lies on the input: (segment, an array of 'i';
+        uniform, position, arrays of 'd'; see korrand_result_sources), or None when that is not
+        known."""
+        n = result.point_count
+        segment = array.array("i", bytes(4 * n))
+        uniform, position = array.array("d", bytes(8 * n)), array.array("d", bytes(8 * n))
+        try:
+            self._lib.korrand_result_sources(self._handle, _address(segment), _address(uniform),
+                                             _address(position), n)
+        except BridgeError:
+            return None
+        return segment, uniform, position
+
+    def carry(self, result, values, width):
+        """values (an array of 'f', width per point of the last input) at each point of the
+        result, interpolated where it lies; None when that is not known."""
+        out = array.array("f", bytes(4 * width * result.point_count))
+        try:
+            self._lib.korrand_result_carry(self._handle, _address(values), width, self._points,
+                                           _address(out), len(out))
+        except BridgeError:
+            return None
+        return out
+
+    def in_segment_order(self):
+        """Puts the last result's dashes in the order of the input segments they lie on;
+        returns the Result as it now is, or None when their segments are not known."""
+        line = _Line()
+        line.result = 1
+        try:
+            self._lib.korrand_result_in_segment_order(self._handle, ctypes.byref(line))
+        except BridgeError:
+            return None
+        return self._result(line)
 
 
 class Plugin:
@@ -331,6 +366,10 @@ class Plugin:
         """Dashes for a spline of this length in dash-length mode, by the rule every host
         shares: one per period, rounded, at least one."""
         return self._lib.korrand_period_count(float(length), float(period))
+
+    def set_block_limit(self, size):
+        """The largest memory block the host grants its plug-ins (korrand_open sets 1 GiB)."""
+        self._lib.korrand_set_block_limit(int(size))
 
     def host_alive(self):
         blocks, objects = ctypes.c_int64(), ctypes.c_int64()

@@ -1,7 +1,9 @@
 """Reads a curve as Blender draws it: its line form, one segment per spline in Blender's order,
-in the curve's object space, with whether each spline is cyclic. The curve itself is only read:
-its look (bevel, extrude, fill) stays on it, so where Blender draws it with faces the centre
-line is found on a bare copy made for the read and removed again."""
+in the curve's object space, with whether each spline is cyclic, as the modifiers that act on
+its points shape it (those before the dash in its stack). The curve itself is only read: its
+look (bevel, extrude, fill) stays on it, so where Blender draws it with faces the centre line is
+drawn from a bare copy in the add-on's scratch object. The look the dashes take (the profile,
+and the radius and normal at each point) is read the same way, from Blender's own sweep."""
 
 import array
 
@@ -10,7 +12,7 @@ import bpy
 from . import spline_memory
 
 # What makes Blender draw a curve with faces. A bare copy for reading has none of it.
-_FACES = {"bevel_depth": 0.0, "extrude": 0.0, "bevel_object": None}
+_FACES = {"bevel_depth": 0.0, "extrude": 0.0, "bevel_object": None, "offset": 0.0}
 
 
 class LineForm:
@@ -102,13 +104,44 @@ def spline_counts(vertex_count, edges):
     return counts, cyclic
 
 
+def korrand_modifier(ob):
+    """ob's Korrand Dash modifier, or None."""
+    for m in ob.modifiers:
+        if m.type == "NODES" and m.node_group is not None and m.node_group.get(
+                "korrand_group") == "dash":
+            return m
+    return None
+
+
+def _before_dash(ob):
+    """The modifiers that come before the dash in ob's stack (all of them without it)."""
+    out = []
+    for m in ob.modifiers:
+        if m.type == "NODES" and m.node_group is not None and m.node_group.get(
+                "korrand_group") == "dash":
+            break
+        out.append(m)
+    return out
+
+
+def acts_on_points(m):
+    """True when Blender applies modifier m to the curve's control points, before it draws the
+    curve: those shape the curve the dash follows."""
+    return m.type in ("HOOK", "SOFT_BODY") or getattr(m, "use_apply_on_spline", False)
+
+
+def unfollowed(ob):
+    """The names of the modifiers before the dash that act on what Blender draws of the curve,
+    not on its points: the dash does not see them."""
+    return [m.name for m in _before_dash(ob) if m.show_viewport and not acts_on_points(m)]
+
+
 def _control_points_are_drawn(ob):
     """True when Blender draws ob's curve through its deformed control points: POLY splines
-    only, every modifier applied to the control points (before tessellation)."""
+    only, every modifier before the dash applied to the control points."""
     if any(s.type != "POLY" for s in ob.data.splines):
         return False
-    return all(m.type in ("HOOK", "SOFT_BODY") or getattr(m, "use_apply_on_spline", False)
-               for m in ob.modifiers if m.show_viewport)
+    return all(acts_on_points(m) for m in _before_dash(ob) if m.show_viewport)
 
 
 def _looks(splines):
@@ -145,7 +178,7 @@ def _read_splines(plugin, splines, last):
 def _read_control_points(plugin, ob, depsgraph, last):
     """The control points after shape keys, hooks and modifiers on the spline. A curve with
     none of them is read as stored, faster than a copy."""
-    if ob.data.shape_keys is None and not any(m.show_viewport for m in ob.modifiers):
+    if ob.data.shape_keys is None and not any(m.show_viewport for m in _before_dash(ob)):
         return _read_splines(plugin, ob.data.splines, last)
     curve = ob.to_curve(depsgraph, apply_modifiers=True)
     try:
@@ -155,9 +188,8 @@ def _read_control_points(plugin, ob, depsgraph, last):
 
 
 def _wire(ob, splines):
-    """The line form of ob's wire mesh (ob evaluated, or a bare copy); None when Blender draws
-    faces there or has drawn nothing (a render does not evaluate a hidden curve's geometry
-    unless something needs it)."""
+    """The line form of the wire mesh Blender draws of ob, a bare copy; None when it draws
+    faces there."""
     mesh = ob.to_mesh()
     try:
         if mesh is None or len(mesh.polygons):
@@ -175,30 +207,95 @@ def _wire(ob, splines):
     return LineForm(counts, points, 3, cyclic, looks)
 
 
-def _bare_wire(ob, depsgraph):
-    """The centre line of a curve that Blender draws with faces, or has not drawn: its
-    deformed control points (shape keys, hooks; made on demand) in a copy without bevel,
-    extrude or fill, drawn by Blender and removed again. Modifiers that act on the drawn mesh
-    are not followed."""
-    deformed = ob.to_curve(depsgraph, apply_modifiers=True)
-    try:
-        copy = deformed.copy()
-    finally:
-        ob.to_curve_clear()
-    helper = None
-    try:
+_SPLINE = ("order_u", "resolution_u", "use_cyclic_u", "use_endpoint_u", "use_bezier_u",
+           "use_smooth", "material_index", "tilt_interpolation", "radius_interpolation")
+_CURVE = ("dimensions", "resolution_u", "twist_mode", "twist_smooth", "taper_object",
+          "taper_radius_mode", "use_map_taper", "bevel_mode", "bevel_depth", "bevel_resolution",
+          "extrude", "offset", "bevel_object", "fill_mode", "use_fill_caps",
+          "bevel_factor_start", "bevel_factor_end", "bevel_factor_mapping_start",
+          "bevel_factor_mapping_end")
+# Per point: name, width, typecode
+_BEZIER_POINT = (("handle_left_type", 1, "i"), ("handle_right_type", 1, "i"), ("co", 3, "f"),
+                 ("handle_left", 3, "f"), ("handle_right", 3, "f"), ("radius", 1, "f"),
+                 ("tilt", 1, "f"))
+_POINT = (("co", 4, "f"), ("radius", 1, "f"), ("tilt", 1, "f"), ("weight", 1, "f"))
+_SCRATCH = "korrand_scratch"
+
+
+def _scratch():
+    """A curve object of the add-on's own, in no scene and used by nothing (so never saved),
+    that Blender draws on request: the reads below fill it instead of making and removing
+    data-blocks, which some of Blender's operators cannot have happen under them (removing
+    any data-block clears the marks Object > Convert keeps on the data it has still to
+    convert). Made again when missing (undo and loading drop it)."""
+    for ob in bpy.data.objects:
+        if ob.get(_SCRATCH) and ob.type == "CURVE" and ob.library is None:
+            return ob
+    cu = bpy.data.curves.new("Korrand scratch", "CURVE")
+    ob = bpy.data.objects.new("Korrand scratch", cu)
+    ob[_SCRATCH] = 1
+    return ob
+
+
+def _bulk(items, name, width, code):
+    values = array.array(code, bytes(array.array(code).itemsize * width * len(items)))
+    items.foreach_get(name, values)
+    return values
+
+
+def _fill(cu, source, splines):
+    """Makes cu a copy of source's settings (a curve) and of splines."""
+    for name in _CURVE:
+        value = getattr(source, name)
+        if getattr(cu, name) != value:
+            setattr(cu, name, value)
+    cu.splines.clear()
+    for s in splines:
+        t = cu.splines.new(s.type)
+        if s.type == "BEZIER":
+            points, mine = s.bezier_points, t.bezier_points
+            table = _BEZIER_POINT
+        else:
+            points, mine = s.points, t.points
+            table = _POINT
+        if len(points) > 1:
+            mine.add(len(points) - 1)
+        for name, width, code in table:
+            mine.foreach_set(name, _bulk(points, name, width, code))
+        for name in _SPLINE:
+            setattr(t, name, getattr(s, name))
+
+
+class _BareCopy:
+    """ob's curve as shaped by the modifiers that act on its points (shape keys, hooks), or as
+    being edited, with bevel, extrude and fill taken off, in the add-on's scratch object, which
+    Blender draws on request (to_mesh)."""
+
+    def __init__(self, ob, depsgraph):
+        self.ob, self.depsgraph = ob, depsgraph
+
+    def __enter__(self):
+        ob = self.ob
+        self.helper = _scratch()
+        self.curve = self.helper.data
+        if ob.mode == "EDIT":
+            _fill(self.curve, ob.data, ob.data.splines)  # the splines as being edited
+        else:
+            deformed = ob.to_curve(self.depsgraph, apply_modifiers=True)
+            try:
+                _fill(self.curve, ob.data, deformed.splines)
+            finally:
+                ob.to_curve_clear()
         for name, value in _FACES.items():
-            setattr(copy, name, value)
-        if copy.dimensions == "2D":
-            copy.fill_mode = "NONE"
-        helper = bpy.data.objects.new("Korrand line form", copy)
-        if copy.shape_keys is not None:
-            helper.shape_key_clear()  # already applied to the points
-        return _wire(helper, ob.data.splines)
-    finally:
-        if helper is not None:
-            bpy.data.objects.remove(helper)
-        bpy.data.curves.remove(copy)
+            setattr(self.curve, name, value)
+        self.curve.taper_object = None
+        if self.curve.dimensions == "2D":
+            self.curve.fill_mode = "NONE"
+        return self
+
+    def __exit__(self, *_):
+        self.curve.splines.clear()
+        self.curve.bevel_object = self.curve.taper_object = None  # holds no user of them
 
 
 class HeldInEditMode(Exception):
@@ -206,21 +303,189 @@ class HeldInEditMode(Exception):
 
 
 def read(plugin, ob, depsgraph, last=None):
-    """The line form of ob as Blender draws it. last: the form read before, whose points array
-    may be refilled."""
-    polys = _control_points_are_drawn(ob)
-    if polys and ob.mode != "EDIT":
-        return _read_control_points(plugin, ob, depsgraph, last)
-    # In edit mode the points being edited are drawn, deformed as Blender shows them.
-    form = _wire(ob.evaluated_get(depsgraph), ob.data.splines) if ob.data.splines else None
-    if form is not None:
-        return form
-    if ob.mode == "EDIT":
-        if polys:
+    """The line form of ob as Blender draws it, shaped by the modifiers that act on its points.
+    last: the form read before, whose points array may be refilled."""
+    if _control_points_are_drawn(ob):
+        if ob.mode == "EDIT":
             return _read_splines(plugin, ob.data.splines, last)  # the points as being edited
-        # A bare copy would hold the curve as last stored, not as being edited.
-        raise HeldInEditMode()
-    form = _bare_wire(ob, depsgraph)
+        return _read_control_points(plugin, ob, depsgraph, last)
+    with _BareCopy(ob, depsgraph) as bare:
+        # Drawing the copy costs more than comparing its control points with the last read's:
+        # a curve that did not move (most frames of an animation) is not drawn again.
+        fingerprint = _fingerprint(bare.curve)
+        if last is not None and getattr(last, "fingerprint", None) == fingerprint:
+            return last
+        form = _wire(bare.helper, ob.data.splines)
     if form is None:  # a bare copy without faces has none; drawing nothing, it has no points
         form = LineForm(array.array("i"), array.array("f"), 3, array.array("i"))
+    form.fingerprint = fingerprint
     return form
+
+
+def _fingerprint(cu):
+    """Everything of a curve its wire is drawn from, as bytes."""
+    out = [repr([getattr(cu, name) for name in ("dimensions", "resolution_u")]).encode()]
+    for s in cu.splines:
+        out.append(repr([s.type] + [getattr(s, name) for name in _SPLINE]).encode())
+        table = _BEZIER_POINT if s.type == "BEZIER" else _POINT
+        points = s.bezier_points if s.type == "BEZIER" else s.points
+        for name, width, code in table:
+            out.append(_bulk(points, name, width, code).tobytes())
+    return b"\0".join(out)
+
+
+def channels(ob, depsgraph, form):
+    """What the curve's profile follows at each point of form: the scale of its profile there
+    (point radius with the taper object's taper, as Blender sweeps it) and its normal (twist
+    and tilt), as an array of 'f' of radius, nx, ny, nz per point; None where they cannot be
+    matched to form's points (the curve's splines drawn differently). Blender sweeps a round
+    profile of radius 1 along a copy; each ring's centre is the point, and its first vertex on
+    the normal side lies one radius along the normal."""
+    if not len(form.counts):
+        return array.array("f")
+    with _BareCopy(ob, depsgraph) as bare:
+        cu = bare.curve
+        cu.taper_object = ob.data.taper_object
+        cu.bevel_mode, cu.bevel_depth, cu.bevel_resolution = "ROUND", 1.0, 0
+        cu.use_fill_caps = False
+        if cu.dimensions == "3D":
+            cu.fill_mode = "FULL"
+        mesh = bare.helper.to_mesh()
+        try:
+            rings = array.array("f", bytes(12 * len(mesh.vertices)))
+            mesh.vertices.foreach_get("co", rings)
+        finally:
+            bare.helper.to_mesh_clear()
+    xyz = form.xyz()
+    if len(rings) != 4 * len(xyz):
+        return None
+    out = array.array("f", bytes(16 * (len(xyz) // 3)))
+    at = 0
+    for count in form.counts:
+        if count and not _ring_channels(rings, xyz, at, count, out):
+            return None
+        at += count
+    return out
+
+
+def _ring_channels(rings, xyz, at, count, out):
+    """Fills out for one spline of count points from at. Blender may start a cyclic spline's
+    rings at another point than its wire: the rings are matched to the points by position."""
+    def centre(k):
+        base = 12 * (at + k)
+        return [sum(rings[base + 3 * j + i] for j in range(4)) / 4 for i in range(3)]
+
+    def point(k):
+        return xyz[3 * (at + k):3 * (at + k) + 3]
+
+    first = point(0)
+    # Centres are averages of four vertices: near the point, within rounding of the curve's size.
+    size = max(max(abs(v) for v in xyz[3 * at:3 * (at + count)]),
+               max(abs(v) for v in rings[12 * at:12 * (at + count)]), 1e-6)
+    shift = None
+    for k in range(count):
+        c = centre(k)
+        if max(abs(c[i] - first[i]) for i in range(3)) <= 1e-4 * size:
+            shift = k
+            break
+    if shift is None:
+        return False
+    for k in range(count):
+        r = (k + shift) % count
+        c = centre(r)
+        # The vertex on the normal side gives the direction; the one on the binormal side the
+        # scale (the normal side of a 2D curve is widened at its corners, to keep an outline's
+        # width, which a dash across the corner does not want).
+        base = 12 * (at + r)
+        d = [rings[base + 9 + i] - c[i] for i in range(3)]
+        b = [rings[base + i] - c[i] for i in range(3)]
+        length = (d[0] * d[0] + d[1] * d[1] + d[2] * d[2]) ** 0.5
+        o = 4 * (at + k)
+        out[o] = (b[0] * b[0] + b[1] * b[1] + b[2] * b[2]) ** 0.5
+        if length > 0:
+            out[o + 1:o + 4] = array.array("f", (v / length for v in d))
+    return True
+
+
+def _object_profile(src, depsgraph):
+    """The profile a bevel object gives, as Blender sweeps it: its first spline as drawn, x
+    mirrored onto the normal side and scaled by the object's x scale, y by its y scale, the
+    curve's offset added on the normal side. None when it draws nothing."""
+    bevel = src.bevel_object
+    drawn = bevel.evaluated_get(depsgraph) if depsgraph is not None else bevel
+    mesh = drawn.to_mesh()
+    try:
+        if mesh is None or not len(mesh.vertices):
+            return None
+        n = len(mesh.vertices)
+        co = array.array("f", bytes(12 * n))
+        mesh.vertices.foreach_get("co", co)
+        edges = array.array("i", bytes(8 * len(mesh.edges)))
+        mesh.edges.foreach_get("vertices", edges)
+    finally:
+        drawn.to_mesh_clear()
+    counts, cyclic = spline_counts(n, edges)
+    sx, sy = bevel.scale[0], bevel.scale[1]
+    points = [(-co[3 * i] * sx + src.offset, co[3 * i + 1] * sy) for i in range(counts[0])]
+    return points, bool(cyclic[0]) and len(points) > 2
+
+
+def profile(ob, thickness=0.0, depsgraph=None):
+    """The profile Blender sweeps along ob's curve (bevel, extrusion, bevel object or custom
+    profile, with the offset), in the curve's normal (x) and binormal (y) directions at the
+    curve's own scale, as ([(x, y), ...], closed); with none, a round one of the given
+    thickness, or None. Blender sweeps it along a straight edge in the scratch object; the
+    first ring is the profile."""
+    src = ob.data
+    if src.bevel_mode == "OBJECT" and src.bevel_object is not None:
+        # Blender sweeps a bevel object only where it has drawn it: read from the depsgraph.
+        return _object_profile(src, depsgraph) if src.bevel_object.type == "CURVE" else None
+    has = src.bevel_depth > 0 or src.extrude > 0
+    if not has and not thickness > 0:
+        return None
+    helper = _scratch()
+    cu = helper.data
+    _fill(cu, src, ())
+    if src.bevel_mode == "PROFILE":
+        _copy_profile(src.bevel_profile, cu.bevel_profile)
+    try:
+        if not has:
+            cu.bevel_mode, cu.bevel_depth, cu.bevel_resolution = "ROUND", thickness / 2, 2
+            cu.extrude = cu.offset = 0.0
+            if cu.dimensions == "2D":
+                cu.fill_mode = "NONE"
+        s = cu.splines.new("POLY")
+        s.points.add(1)
+        s.points[1].co = (1, 0, 0, 1)
+        cu.taper_object = None
+        cu.use_fill_caps = False
+        cu.bevel_factor_start, cu.bevel_factor_end = 0.0, 1.0
+        mesh = helper.to_mesh()
+        try:
+            n = len(mesh.vertices) // 2
+            co = array.array("f", bytes(12 * len(mesh.vertices)))
+            mesh.vertices.foreach_get("co", co)
+            closed = len(mesh.polygons) == n and n > 2
+        finally:
+            helper.to_mesh_clear()
+    finally:
+        cu.splines.clear()
+        cu.bevel_object = cu.taper_object = None
+    if n < 1:
+        return None
+    # The straight edge runs along x: its normal is y and its binormal z.
+    return [(co[3 * i + 1], co[3 * i + 2]) for i in range(n)], closed
+
+
+def _copy_profile(a, b):
+    """Copies a custom bevel profile (a CurveProfile) into another."""
+    b.preset, b.use_clip, b.use_sample_straight_edges, b.use_sample_even_lengths = \
+        a.preset, a.use_clip, a.use_sample_straight_edges, a.use_sample_even_lengths
+    while len(b.points) > 2:
+        b.points.remove(b.points[1])
+    for p in list(a.points)[1:-1]:
+        b.points.add(p.location[0], p.location[1])
+    for p, q in zip(a.points, b.points):
+        q.location, q.handle_type_1, q.handle_type_2 = p.location, p.handle_type_1, \
+            p.handle_type_2
+    b.update()

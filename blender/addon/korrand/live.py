@@ -1,17 +1,22 @@
-"""Keeps each dashed curve's result object in step with the curve, as a host runs a modifier.
+"""The dash as a step of the curve's own evaluation, as a host runs a modifier.
 
-The curve (the source) is only read: its data stays as the artist made it. Its dashes live in
-a result object of their own, a curve of open POLY splines in the source's object space that
-carries a copy of the source's look (bevel, extrude, fill, materials) and follows the source's
-world transform through a Copy Transforms constraint, not through parenting, which would add a
-curve's path animation. Neither object holds a pointer property to the other: the result
-carries its source's uid, and the constraint's target (which holds no user) lets Blender keep
-the pair together through renames, duplication and deletion.
+A dashed curve carries a Geometry Nodes modifier, Korrand Dash, in its own stack. It shows the
+geometry of an object the add-on owns, in no scene: the curve's dashes, which the add-on
+computes with the plug-in from the curve as its point modifiers (hooks, shape keys, anything
+applied on the spline) shape it, and writes into that object's mesh; the object's own
+modifier, Korrand Look, sweeps the curve's profile along them (see nodes.py). So the curve
+shows its dashes wherever Blender shows, instances, links or renders it; modifiers after the
+dash act on the dashes; the curve's data stays exactly as the artist made it.
 
-Property updates only record what changed; the depsgraph and frame handlers and the operators
-make, update, hide and remove objects. Nothing is written while a render job runs unless the
-render locks the interface (Blender's condition for changing data from handlers then); the
-result catches up afterwards.
+Each dashed curve owns, by its uid:
+    its dashes       a mesh object in no scene (role "dashes"), rewritten by each update
+    its profile      a curve object in no scene (role "profile"), when it has a bevel
+    its bake         a mesh object in no scene (role "bake"), the dashes of a frame range
+
+Property updates only record what changed (registry.note); the depsgraph and frame handlers
+and the operators make, write and remove objects. A frame change writes the dashes from the
+frame handler, and Blender evaluates the frame again with them before it draws or renders it.
+Nothing is written while a render job runs unless the render locks the interface.
 """
 
 import array
@@ -22,7 +27,8 @@ import uuid
 import bpy
 from bpy.app.handlers import persistent
 
-from . import bridge, line_form, spline_memory
+from . import bridge, line_form, nodes
+from .registry import CHECK, DASH, EVERYTHING, LOOK, READ, Record, Registry
 from .test_hook import hook
 
 
@@ -35,49 +41,14 @@ class _State:
 
 
 state = _State()
+registry = Registry()
 
-# Look settings a result copies from its source's data, and follows.
-_LOOK = ("dimensions", "bevel_depth", "bevel_resolution", "extrude", "bevel_mode",
-         "bevel_object", "taper_object", "fill_mode", "use_fill_caps", "offset", "twist_mode",
-         "twist_smooth", "taper_radius_mode", "use_map_taper", "use_radius")
-MARK = "dashes_of"  # in a result's korrand group: the uid of its source
-FOLLOW = "Korrand: follow the curve"  # the result's Copy Transforms constraint
+ROLE, OWNER = "korrand_role", "korrand_of"  # on the add-on's objects: what, and whose
+MODIFIER = "Korrand Dash"
 # An update that would make more points than this waits until the artist agrees: Blender takes
 # about a second per million points to evaluate the result.
 POINT_LIMIT = 3_000_000
-
-
-class Dash:
-    """Everything kept for one dashed curve between updates. Made when the curve is first seen
-    dashed; updated by each update; forgotten when the dash goes (switched off, the curve or
-    its dashes deleted, applied), on undo and when a file is loaded. Objects are held by name
-    and looked up on use: Blender replaces them on undo."""
-
-    def __init__(self, uid, source):
-        self.uid = uid
-        self.source = source  # the curve's name
-        self.result = None    # the result's name
-        self.form = None      # the line form last read
-        self.key = None       # the settings and plan of the dashes the result shows
-        self.stale = True     # the result does not show the last form yet
-        self.pending = True   # something changed since the last update
-        self.reread = True    # the curve's shape must be read again
-        self.look = True      # the curve's look must be compared again
-        self.held = False     # waiting for edit mode to end
-        self.revealed = False  # shown by the select button; hidden again when deselected
-        self.status = ""      # shown in the panel
-        self.estimate = 0     # points the current settings would make
-        self.allowed = 0      # points the artist agreed to beyond the limit
-        self.out = None       # the result's points for the Python API path, reused
-        self.looks = None     # what the result's splines last took from the curve's
-
-
-_dashes = {}   # uid -> Dash
-_notices = {}  # object name -> why it is not dashed (a refusal), for its panel
-_scan = True   # the objects must be looked through: which are dashed, which are results
-_object_count = -1
 _busy = False
-_behind = False  # updates were skipped (render job); caught up at the next chance
 
 
 # ---- What is stored on the objects ------------------------------------------------------------
@@ -91,81 +62,59 @@ def _uid(ob):
     return g.get("uid") if g is not None else None
 
 
-def _mark(ob):
-    g = ob.get("korrand")
-    return g.get(MARK) if g is not None else None
-
-
-def is_result(ob):
-    return _mark(ob) is not None
-
-
-def _is_dashed(ob):
-    g = ob.get("korrand")
-    return g is not None and bool(g.get("enabled")) and MARK not in g
-
-
 def _editable(idb):
     return idb is not None and idb.library is None and idb.override_library is None
 
 
-def _followed(res):
-    con = res.constraints.get(FOLLOW)
-    return con.target if con is not None and con.type == "COPY_TRANSFORMS" else None
+def _is_dashed(ob):
+    g = ob.get("korrand")
+    return g is not None and bool(g.get("enabled")) and ob.get(ROLE) is None
+
+
+def is_block(ob):
+    """True for an object the add-on owns (dashes, profile, bake)."""
+    return ob.get(ROLE) is not None
+
+
+def _held(ob, key):
+    """The add-on object ob's settings point at under key ("dashes", "bake"), or None."""
+    g = ob.get("korrand")
+    v = g.get(key) if g is not None else None
+    return v if isinstance(v, bpy.types.Object) else None
 
 
 def result_of(ob):
-    """ob's result object, or None."""
-    uid = _uid(ob)
-    d = _dashes.get(uid) if uid is not None else None
-    if d is not None and d.source == ob.name and d.result is not None:
-        res = bpy.data.objects.get(d.result)
-        if res is not None and _mark(res) == uid:
-            return res
-    if uid is None or not _is_dashed(ob):
+    """The object whose geometry ob's dashes show: its bake, else its live dashes (None while
+    not dashed)."""
+    if not _is_dashed(ob) or line_form.korrand_modifier(ob) is None:
         return None
-    # Not looked through yet (a file just opened): found without writing anything.
-    for res in bpy.data.objects:
-        if _mark(res) == uid and _followed(res) in (ob, None):
-            return res
-    return None
+    mod = line_form.korrand_modifier(ob)
+    shown = nodes.get_input(mod, nodes.DASHES)
+    return shown if isinstance(shown, bpy.types.Object) else None
 
 
-def source_of(res):
-    """The curve whose dashes res shows, or None."""
-    uid = _mark(res)
-    if uid is None:
-        return None
-    src = _followed(res)
-    if src is not None and _is_dashed(src):
-        return src
-    d = _dashes.get(uid)
-    return bpy.data.objects.get(d.source) if d is not None else None
+def baked(ob):
+    """ob's bake object, or None."""
+    return _held(ob, "bake")
 
 
-def dash_of(ob):
-    uid = _uid(ob)
-    d = _dashes.get(uid) if uid is not None else None
-    return d if d is not None and d.source == ob.name else None
+def record_of(ob):
+    return registry.of(ob)
 
 
 def status(ob):
-    d = dash_of(ob)
-    return d.status if d is not None else _notices.get(ob.name, "")
+    r = registry.of(ob)
+    return r.status if r is not None else registry.notices.get(ob.name, "")
 
 
-# ---- Recording (called from property updates: nothing is written here) ----------------------
-
-def note_change(ob, shape=False):
-    """A setting of ob changed; the next depsgraph update acts on it."""
-    global _scan
-    _notices.pop(ob.name, None)
-    d = dash_of(ob)
-    if d is None or not _is_dashed(ob):
-        _scan = True  # switched on or off: the next update looks through the objects
-        return
-    d.pending = True
-    d.reread = d.reread or shape
+def note_change(ob, *todo):
+    """A setting of ob changed (property update): the next update redoes todo (DASH by
+    default). Nothing is written here."""
+    registry.note(ob, *(todo or (DASH,)))
+    g = ob.get("korrand")
+    info = g.get("bake_info") if g is not None else None
+    if info is not None and _editable(ob) and not info.get("stale"):
+        info["stale"] = 1  # shown by the panel: the bake is of earlier settings
 
 
 def _fail(name, message):
@@ -184,288 +133,340 @@ def _fail(name, message):
 
 
 def _notice(ob, message):
-    _notices[ob.name] = message
+    registry.notices[ob.name] = message
     _fail(ob.name, message)
 
 
-# ---- Showing and hiding the curve -------------------------------------------------------------
+# ---- The add-on's objects -----------------------------------------------------------------------
 
-def _view_layers(ob):
-    for scene in bpy.data.scenes:
-        for vl in scene.view_layers:
-            if vl.objects.get(ob.name) == ob:
-                yield scene, vl
-
-
-def _hide_source(src):
-    """Hides the curve in every view layer and in renders, noting what was changed so that
-    exactly that is undone when the dashes go."""
-    g = src.korrand
-    hidden = [e for e in g.get("hidden_in", "").split("\n") if e]
-    for scene, vl in _view_layers(src):
-        if not src.hide_get(view_layer=vl):
-            src.hide_set(True, view_layer=vl)
-            hidden.append(scene.name + "\t" + vl.name)
-    if hidden:
-        g["hidden_in"] = "\n".join(hidden)
-    if not src.hide_render:
-        src.hide_render = True
-        g["hid_render"] = 1
+def _new_block(role, owner, name, data):
+    ob = bpy.data.objects.new(name, data)
+    ob[ROLE], ob[OWNER] = role, owner
+    return ob
 
 
-def _show_source(src):
-    g = _group(src)
-    if g is None or not _editable(src):
-        return
-    for entry in g.get("hidden_in", "").split("\n"):
-        scene_name, _, layer_name = entry.partition("\t")
-        scene = bpy.data.scenes.get(scene_name)
-        vl = scene.view_layers.get(layer_name) if scene is not None else None
-        if vl is not None and vl.objects.get(src.name) == src:
-            src.hide_set(False, view_layer=vl)
-    if g.get("hid_render"):
-        src.hide_render = False
-    for k in ("hidden_in", "hid_render"):
-        if k in g:
-            del g[k]
+def _remove_block(ob):
+    data = ob.data
+    bpy.data.objects.remove(ob)
+    if data is not None and data.users == 0:
+        if isinstance(data, bpy.types.Mesh):
+            bpy.data.meshes.remove(data)
+        elif isinstance(data, bpy.types.Curve):
+            bpy.data.curves.remove(data)
 
 
-# ---- The result object ----------------------------------------------------------------------
-
-def _new_result(src, uid):
-    data = bpy.data.curves.new(src.name + " dashed", "CURVE")
-    res = bpy.data.objects.new(src.name + " dashed", data)
-    for c in src.users_collection:
-        if _editable(c):
-            c.objects.link(res)
-    if not res.users_collection:
-        bpy.context.scene.collection.objects.link(res)
-    res.korrand[MARK] = uid
-    _follow(res, src)
-    return res
+def _look_modifier(ob):
+    for m in ob.modifiers:
+        if m.type == "NODES" and nodes.is_ours(m.node_group, "look"):
+            return m
+    m = ob.modifiers.new("Korrand Look", "NODES")
+    m.node_group = nodes.group("look")
+    return m
 
 
-def _follow(res, src):
-    con = res.constraints.get(FOLLOW)
-    if con is None or con.type != "COPY_TRANSFORMS":
-        con = res.constraints.new("COPY_TRANSFORMS")
-        con.name = FOLLOW
-    if con.target != src:
-        con.target = src
-    if res.parent is not None:
-        res.parent = None
-    if res.matrix_basis != _IDENTITY:
-        res.matrix_basis = _IDENTITY
+def _names(src):
+    # The names say what is missing where the add-on is not installed.
+    return (f"{src.name} dashes (live with the Korrand add-on)",
+            f"{src.name} dash profile (Korrand)")
 
 
-_IDENTITY = None  # a mathutils.Matrix, made at the first use (mathutils is Blender's)
+def _new_dashes(src, uid, like=None):
+    """A dashes object for src: a copy of like's mesh (so a copy of a dashed curve shows its
+    dashes at once), or empty."""
+    name = _names(src)[0]
+    mesh = like.data.copy() if like is not None and like.type == "MESH" else \
+        bpy.data.meshes.new(name)
+    mesh.name = name
+    ob = _new_block("dashes", uid, name, mesh)
+    _look_modifier(ob)
+    if like is not None:
+        _copy_look_inputs(like, ob)
+    return ob
 
 
-def _copy_look(src, res):
-    """Gives the result the look of its source's data, writing only what differs (each write
-    makes Blender evaluate the result again)."""
-    s, r = src.data, res.data
-    for name in _LOOK:
-        value = getattr(s, name)
-        if getattr(r, name) != value:
-            setattr(r, name, value)
-    if list(r.materials) != list(s.materials):
-        r.materials.clear()
-        for m in s.materials:
-            r.materials.append(m)
-    for slot, mine in zip(src.material_slots, res.material_slots):
-        if mine.link != slot.link:
-            mine.link = slot.link
-        if slot.link == "OBJECT" and mine.material != slot.material:
-            mine.material = slot.material
+def _copy_look_inputs(a, b):
+    ma, mb = _look_modifier(a), _look_modifier(b)
+    for name in (nodes.PROFILE, nodes.USE_PROFILE, nodes.FILL_CAPS):
+        nodes.set_input(mb, name, nodes.get_input(ma, name))
 
 
-def _remove_result(res):
-    data = res.data
-    bpy.data.objects.remove(res)
-    if isinstance(data, bpy.types.Curve) and data.users == 0:
-        bpy.data.curves.remove(data)
+# ---- Looking through the objects (the reconcile step) --------------------------------------------
 
-
-def _detach(res):
-    """A result turned into something else (converted to a mesh, or a copy of the dashes):
-    it becomes the artist's own object, left where it is and never touched again."""
-    if not _editable(res):
-        return
-    world = res.matrix_world.copy()
-    con = res.constraints.get(FOLLOW)
-    if con is not None:
-        res.constraints.remove(con)
-        res.matrix_world = world
-    del res.korrand[MARK]
-
-
-def _clear_result(res):
-    if res.data.splines:
-        res.data.splines.clear()
-        res.data.update_tag()
-
-
-# ---- Looking through the objects ----------------------------------------------------------------
-
-def _migrate(ob, g):
-    """Files saved by the first version of the add-on: the result was a child holding the
-    look, found through pointer properties (which kept deleted objects alive). The look goes
-    back to the curve, the old result goes; a new one is made."""
-    old = g.get("result")
-    if isinstance(old, bpy.types.Object) and _editable(ob) and _editable(ob.data):
-        if old.type == "CURVE" and old.data is not None and _editable(old):
-            # What that version took off the curve: these, and a 2D curve's fill.
-            names = ["bevel_depth", "extrude", "bevel_object"]
-            if ob.data.dimensions == "2D" and old.data.dimensions == "2D":
-                names.append("fill_mode")
-            for name in names:
-                setattr(ob.data, name, getattr(old.data, name))
-            _remove_result(old)
-        if ob.hide_render:
-            g["hid_render"] = 1
-        layers = [s.name + "\t" + vl.name for s, vl in _view_layers(ob)
-                  if ob.hide_get(view_layer=vl)]
-        if layers:
-            g["hidden_in"] = "\n".join(layers)
-    for k in ("result", "source"):
-        if k in g and _editable(ob):
-            del g[k]
-
-
-def _dashable(ob):
-    if ob.type != "CURVE":
-        return f"only curve objects can be dashed, not {ob.type.lower()} objects"
-    return ""
-
-
-def _reconcile():
-    """Pairs every dashed curve with its result: results whose curve is gone or no longer
-    dashed are removed, converted ones and copies become the artist's own, a copied curve
-    gets a uid (and dashes) of its own, a curve whose dashes were deleted is switched off and
-    shown. Records follow: made, renamed or forgotten."""
-    global _scan, _object_count, _dashes
-    _scan = False
-    objects = bpy.data.objects
-    old = [ob.name for ob in objects
-           if (ob.get("korrand") or {}).get("result") is not None]
-    for name in old:  # by name: a migration removes other objects
-        ob = objects.get(name)
-        if ob is not None:
-            _migrate(ob, ob["korrand"])
-    for ob in list(objects):
-        g = ob.get("korrand")
-        if g is not None and "source" in g and _editable(ob):
-            _remove_result(ob)  # an old result whose curve went
-    sources, results = [], []
-    for ob in objects:
+def _survey():
+    """Looks through the objects: the curves switched on (files of earlier versions brought
+    up to date on the way), and the add-on's objects by their owner's uid."""
+    curves, blocks = [], {}
+    for name in [ob.name for ob in bpy.data.objects]:
+        ob = bpy.data.objects.get(name)  # by name: bringing old files up to date removes some
+        if ob is None:
+            continue
+        if ob.get(ROLE) is not None:
+            blocks.setdefault(ob.get(OWNER), []).append(ob)
+            continue
         g = ob.get("korrand")
         if g is None:
             continue
-        if MARK in g:
-            results.append(ob)
-        elif g.get("enabled"):
-            why = _dashable(ob)
-            if why and _editable(ob):
-                g["enabled"] = 0
-                _notice(ob, why)
-            elif not why:
-                sources.append(ob)
-        elif "hidden_in" in g or "hid_render" in g:
-            _show_source(ob)  # its dashes went while the add-on was off, or undone
+        if _old_version(ob, g):
+            continue
+        if not g.get("enabled"):
+            if line_form.korrand_modifier(ob) is not None and _editable(ob):
+                _detach(ob)  # switched off
+            continue
+        if ob.type == "CURVE":
+            curves.append(ob)
+        elif _editable(ob):
+            g["enabled"] = 0
+            if g.get("attached"):
+                g["attached"] = 0  # converted (Object > Convert): the artist's own now
+            else:
+                _notice(ob, f"only curve objects can be dashed, not {ob.type.lower()} objects")
+    return curves, blocks
+
+
+def _pair(curves):
+    """Gives each dashed curve a uid of its own and a record. A copy (Shift+D, Alt+D,
+    Separate) carries its original's uid: the curve the record knows, or whose dashes carry
+    the uid, keeps it; each other one gets a new uid."""
     by_uid = {}
-    for src in sources:
-        by_uid.setdefault(_uid(src), []).append(src)
-    claims = {}
-    converted = set()
-    for res in results:
-        if not _editable(res):
-            src = _followed(res)
-            if src is not None:
-                claims.setdefault(src.name, []).append(res)
-            continue  # linked: as its library has it
-        if res.type != "CURVE":
-            converted.add(res.name)
-            _detach(res)
-            continue
-        src = _followed(res)
-        if src is None or src.name not in {s.name for s in by_uid.get(_uid(src), ())}:
-            holders = by_uid.get(_mark(res))
-            src = holders[0] if holders else None
-        if src is None:
-            _remove_result(res)  # its curve was deleted or switched off
-            continue
-        claims.setdefault(src.name, []).append(res)
-    # A copy of a dashed curve (Shift+D, Alt+D) has its original's uid: the curve whose
-    # result carries the uid keeps it, each copy gets its own.
+    for ob in curves:
+        by_uid.setdefault(_uid(ob), []).append(ob)
     for uid, holders in by_uid.items():
         if uid is not None and len(holders) == 1:
             continue
         keeper = None
         if uid is not None:
-            for src in holders:
-                if any(_mark(r) == uid for r in claims.get(src.name, ())):
-                    keeper = src
-                    break
+            r = registry.records.get(uid)
+            keeper = next((ob for ob in holders if r is not None and ob.name == r.curve), None)
             if keeper is None:
-                d = _dashes.get(uid)
-                keeper = next((s for s in holders if d is not None and s.name == d.source),
-                              holders[0])
-        for src in holders:
-            if src is not keeper and _editable(src):
-                src.korrand["uid"] = uuid.uuid4().hex
-                for res in claims.get(src.name, ()):
-                    if _editable(res):
-                        res.korrand[MARK] = src.korrand["uid"]
+                keeper = next((ob for ob in holders
+                               if getattr(_held(ob, "dashes"), "name", None) is not None
+                               and _held(ob, "dashes").get(OWNER) == uid), holders[0])
+        for ob in holders:
+            if ob is not keeper and _editable(ob):
+                ob.korrand["uid"] = uuid.uuid4().hex
     kept = {}
-    for src in sources:
-        uid = _uid(src)
+    for ob in curves:
+        uid = _uid(ob)
         if uid is None:
             continue  # linked without a uid: nothing of it can be recorded
-        mine = claims.get(src.name, [])
-        d = _dashes.get(uid)
-        if d is not None and d.source != src.name and bpy.data.objects.get(d.source) is not None \
-                and _uid(bpy.data.objects[d.source]) == uid:
-            d = None  # the record belongs to another curve of the same uid (fixed above)
-        res = None
-        if mine:
-            res = next((r for r in mine if d is not None and r.name == d.result), mine[0])
-            for extra in mine:
-                if extra is not res:
-                    _detach(extra)  # a copy of the dashes alone: the artist's own
-        if d is None:
-            d = Dash(uid, src.name)
-        elif (res is None and d.result is not None and d.result not in converted
-              and _editable(src)):
-            # Its dashes were deleted: the curve is shown again, as it was, and says why.
-            src.korrand["enabled"] = 0
-            _show_source(src)
-            _notice(src, "its dashes were deleted, so the dash was switched off")
-            continue
-        d.source = src.name
-        d.result = res.name if res is not None else None
-        if res is None:
-            d.pending = True
-        kept[uid] = d
-    _dashes = kept
-    _object_count = len(objects)
+        r = registry.records.get(uid)
+        if r is None:
+            r = Record(uid, ob.name)
+        r.curve = ob.name  # renamed, or a record another curve of its uid had before
+        kept[uid] = r
+    registry.records = kept
+
+
+def _attach(ob, r):
+    """Puts the Korrand Dash modifier into ob's stack, wired to ob's own dashes (and bake).
+    False when the curve is not dashed after all: its modifier was removed by the artist."""
+    if not _editable(ob):
+        return True
+    g = ob.korrand
+    mod = line_form.korrand_modifier(ob)
+    if mod is None and g.get("attached"):
+        # Removed from the stack: that is switching the dash off.
+        g["enabled"], g["attached"] = 0, 0
+        _notice(ob, "its Korrand Dash modifier was removed, so the dash was switched off")
+        return False
+    dashes = _held(ob, "dashes")
+    if dashes is None or dashes.get(OWNER) != r.uid or not _editable(dashes):
+        dashes = _new_dashes(ob, r.uid, like=dashes)
+        g["dashes"] = dashes
+        r.todo.update(EVERYTHING)
+    bake = _held(ob, "bake")
+    if bake is not None and bake.get(OWNER) != r.uid and _editable(bake):
+        copy = bake.copy()
+        copy.data = bake.data.copy()
+        copy[OWNER] = r.uid
+        g["bake"] = bake = copy  # a copy of a baked curve is baked alike
+    if mod is None:
+        mod = ob.modifiers.new(MODIFIER, "NODES")
+        mod.node_group = nodes.group("dash")
+        _place(ob, mod)
+        g["attached"] = 1
+        r.todo.update(EVERYTHING)
+        _first_thickness(ob)
+    elif mod.node_group.get("korrand_version") != nodes.VERSION and _editable(mod.node_group):
+        mod.node_group = nodes.group("dash")
+    nodes.set_input(mod, nodes.DASHES, bake if bake is not None else dashes)
+    _arrange_render(ob)
+    return True
+
+
+def _first_thickness(ob):
+    """A filled shape without bevel or extrusion (text, an imported drawing) shows its outline
+    as lines, which render nothing: its dashes get a thickness of their own when first switched
+    on, a two-hundredth of the shape's size, which the panel shows and the artist changes."""
+    cu = ob.data
+    if cu.dimensions != "2D" or cu.fill_mode == "NONE" or ob.korrand.thickness > 0:
+        return
+    if cu.bevel_depth > 0 or cu.extrude > 0 or (cu.bevel_mode == "OBJECT" and
+                                                 cu.bevel_object is not None):
+        return
+    size = max(ob.dimensions) / max(max(abs(v) for v in ob.scale), 1e-9)
+    if size > 0:
+        ob.korrand["thickness"] = size / 200
+
+
+def _place(ob, mod):
+    """Puts a new dash right after the modifiers that act on the curve's points (hooks, and
+    deforms applied on the spline), so they shape what is dashed and the others act on the
+    dashes."""
+    mods = list(ob.modifiers)
+    index = 0
+    while index < len(mods) - 1 and line_form.acts_on_points(mods[index]):
+        index += 1
+    if index < len(mods) - 1:
+        with bpy.context.temp_override(object=ob):
+            bpy.ops.object.modifier_move_to_index(modifier=mod.name, index=index)
+
+
+def _keep_point_modifiers_above(ob):
+    """Blender applies hooks and soft body to a curve's points, before whatever else its stack
+    does, as its hook operator places them: one added below the dash (as Python's
+    modifiers.new does) is moved up to just above it, so it shapes the curve that is dashed."""
+    mods = list(ob.modifiers)
+    mod = line_form.korrand_modifier(ob)
+    at = mods.index(mod)
+    for m in mods[at + 1:]:
+        if m.type in ("HOOK", "SOFT_BODY"):
+            with bpy.context.temp_override(object=ob):
+                bpy.ops.object.modifier_move_to_index(modifier=m.name, index=at)
+            at += 1
+
+
+def _detach(ob):
+    """Takes ob's dash out of its stack (switched off, or the add-on disabled): the curve
+    shows as it was. Its dashes and bake go at the next sweep."""
+    mod = line_form.korrand_modifier(ob)
+    if mod is not None:
+        ob.modifiers.remove(mod)
+    g = ob.korrand
+    for key in ("dashes", "bake", "bake_info", "attached"):
+        if key in g:
+            del g[key]
+
+
+def _held_names(curves):
+    """The names of the add-on's objects these curves hold: their dashes and bakes, and the
+    profiles those sweep."""
+    held = set()
+    for ob in curves:
+        for key in ("dashes", "bake"):
+            block = _held(ob, key)
+            if block is not None:
+                held.add(block.name)
+                look = next((m for m in block.modifiers if m.type == "NODES" and
+                             nodes.is_ours(m.node_group, "look")), None)
+                profile = nodes.get_input(look, nodes.PROFILE) if look is not None else None
+                if isinstance(profile, bpy.types.Object):
+                    held.add(profile.name)
+    return held
+
+
+def is_held(block):
+    """True when a dashed curve holds the add-on's object block."""
+    return block.name in _held_names(o for o in bpy.data.objects if _is_dashed(o))
+
+
+def _sweep(blocks):
+    """Removes the add-on's objects no dashed curve holds: their curve was deleted, joined
+    into another, converted or switched off, or they were its earlier ones."""
+    held = _held_names(o for o in (bpy.data.objects.get(r.curve)
+                                   for r in registry.records.values()) if o is not None)
+    for owner, obs in blocks.items():
+        for ob in obs:
+            if ob.name not in held and _editable(ob):
+                _remove_block(ob)
+
+
+def _old_version(ob, g):
+    """Files of earlier versions. The first kept the dashes in a child holding the curve's
+    look, found through pointer properties; the second in an object of their own, the curve
+    hidden view layer by view layer. The look goes back to the curve, the curve is shown again
+    as it was, the old dashes go (or, converted to a mesh, stay the artist's own). True when ob
+    itself was such a dashes object."""
+    if g.get("dashes_of") is not None or "source" in g:
+        if _editable(ob):
+            if ob.type == "CURVE":
+                _remove_block(ob)
+            else:
+                del g["dashes_of" if "dashes_of" in g else "source"]
+                con = ob.constraints.get("Korrand: follow the curve")
+                if con is not None:
+                    world = ob.matrix_world.copy()
+                    ob.constraints.remove(con)
+                    ob.matrix_world = world
+        return True
+    old = g.get("result")
+    if old is not None and _editable(ob):
+        if (isinstance(old, bpy.types.Object) and old.type == "CURVE" and _editable(old)
+                and ob.type == "CURVE" and _editable(ob.data) and old.data is not None):
+            names = ["bevel_depth", "extrude", "bevel_object"]
+            if ob.data.dimensions == "2D" and old.data.dimensions == "2D":
+                names.append("fill_mode")
+            for name in names:
+                setattr(ob.data, name, getattr(old.data, name))
+            _remove_block(old)
+        del g["result"]
+        ob.hide_render = False
+        for scene in bpy.data.scenes:
+            for vl in scene.view_layers:
+                if vl.objects.get(ob.name) == ob:
+                    ob.hide_set(False, view_layer=vl)
+    if ("hidden_in" in g or "hid_render" in g) and _editable(ob):
+        for entry in g.get("hidden_in", "").split("\n"):
+            scene_name, _, layer_name = entry.partition("\t")
+            scene = bpy.data.scenes.get(scene_name)
+            vl = scene.view_layers.get(layer_name) if scene is not None else None
+            if vl is not None and vl.objects.get(ob.name) == ob:
+                ob.hide_set(False, view_layer=vl)
+        if g.get("hid_render"):
+            ob.hide_render = False
+        for k in ("hidden_in", "hid_render"):
+            if k in g:
+                del g[k]
+    return False
+
+
+def _reconcile():
+    """The reconcile step: survey, pair, attach, sweep."""
+    registry.survey = False
+    curves, blocks = _survey()
+    _pair(curves)
+    for r in list(registry.records.values()):
+        ob = bpy.data.objects.get(r.curve)
+        if ob is None or not _attach(ob, r):
+            del registry.records[r.uid]
+    _sweep(blocks)
+    registry.object_count = len(bpy.data.objects)
 
 
 def _consistent():
-    """False when an object was added, removed or renamed since the objects were looked
-    through, so they must be again."""
-    objects = bpy.data.objects
-    if len(objects) != _object_count:
+    """False when objects were added, removed or renamed since the last survey, or a curve's
+    wiring changed (a modifier removed, a copy made), so the objects must be looked through."""
+    if len(bpy.data.objects) != registry.object_count:
         return False
-    for d in _dashes.values():
-        src = objects.get(d.source)
-        if src is None or _uid(src) != d.uid or not _is_dashed(src):
+    for r in registry.records.values():
+        ob = bpy.data.objects.get(r.curve)
+        if ob is None or _uid(ob) != r.uid or not _is_dashed(ob) or ob.type != "CURVE":
             return False
-        if d.result is not None:
-            res = objects.get(d.result)
-            if res is None or _mark(res) != d.uid or res.type != "CURVE":
-                return False
+        if _editable(ob) and line_form.korrand_modifier(ob) is None:
+            return False
     return True
+
+
+def _arrange_render(ob):
+    """Rendering an animation with the interface unlocked, Blender forbids writing scene data
+    from a handler, so a frame could not get its dashes. Lock Interface is switched on, once,
+    for the scenes a live dashed curve is in; the panel says so (and, if the artist switches
+    it off again, what that means)."""
+    for scene in ob.users_scene:
+        if not scene.render.use_lock_interface and _editable(scene) and \
+                not scene.get("korrand_locked"):
+            scene.render.use_lock_interface = True
+            scene["korrand_locked"] = 1
 
 
 # ---- One update -------------------------------------------------------------------------------
@@ -474,74 +475,45 @@ def _parameter(key):
     return next((p for p in state.parameters if p.key == key), None)
 
 
-def settings_of(ob, depsgraph=None):
-    """The plug-in's settings of ob as (id, value) pairs, then follow_cyclic and period.
-    A render evaluates the hidden curve only as far as its dashes need it, not its animated
-    settings, and leaves the curve's own values as they were: those are read from their
-    F-curves at the frame rendered (drivers are not followed in a render)."""
-    k = ob.korrand
-    values = {key: getattr(k, key) for key in _keys()}
-    animation = ob.animation_data
-    if (depsgraph is not None and depsgraph.mode == "RENDER" and animation is not None
-            and animation.action is not None):
-        scene = depsgraph.scene
-        frame = scene.frame_current + scene.frame_subframe
-        for fc in animation.action.fcurves:
-            key = fc.data_path[len("korrand."):] if fc.data_path.startswith("korrand.") else ""
-            if key in values:
-                v, kind = fc.evaluate(frame), type(values[key])
-                # As Blender's animation writes them: whole numbers cut, switches from 0.5.
-                values[key] = v >= 0.5 if kind is bool else int(v) if kind is int else v
-    plugin = tuple((p.id, values[p.key]) for p in state.parameters
-                   if p.type != bridge.TYPE_BUTTON)
-    return plugin, bool(values["follow_cyclic"]), float(values["period"])
-
-
 def _keys():
     return [p.key for p in state.parameters if p.type != bridge.TYPE_BUTTON] + [
         "follow_cyclic", "period"]
 
 
+def settings_of(ob, depsgraph=None):
+    """The plug-in's settings of ob as (id, value) pairs, then follow_cyclic, period and
+    thickness: as the depsgraph evaluated them (animated, driven) when one is given."""
+    source = ob.evaluated_get(depsgraph) if depsgraph is not None else ob
+    k = source.korrand
+    values = {key: getattr(k, key) for key in _keys()}
+    plugin = tuple((p.id, values[p.key]) for p in state.parameters
+                   if p.type != bridge.TYPE_BUTTON)
+    # The thickness is a look setting, not animated: the original holds it (also when the
+    # add-on has just set it, before the evaluated copy takes it).
+    return plugin, bool(values["follow_cyclic"]), float(values["period"]), \
+        float(ob.korrand.thickness)
+
+
 def _plan(form, settings, src, depsgraph):
-    """The line objects to hand the plug-in: a list of (segment indices, settings of its
-    own)."""
-    values, follow, period = settings
-    named = {p.key: (p, v) for p in state.parameters for pid, v in values if p.id == pid}
-    closed_p, closed = named.get("closed", (None, True))
-    count_p, _ = named.get("count", (None, 0))
+    """The line objects to hand the plug-in, by the rule every host follows (the instance holds
+    the settings): a list of (spline indices, settings of its own)."""
+    values, follow, period = settings[:3]
+    count_p = _parameter("count")
     n = len(form.counts)
-    cyclic = form.cyclic
-    if period > 0 and count_p is not None:
+    by_period = period > 0 and count_p is not None
+    objects = state.instance.group_segments(form.cyclic if follow else n, own_counts=by_period)
+    if by_period:
         # Each spline its own object, with its own count from its length in world space.
-        measured = cyclic if follow else array.array("i", [1 if closed else 0]) * n
+        closed_p = _parameter("closed")
+        closed = dict(values).get(closed_p.id, True) if closed_p is not None else True
+        measured = form.cyclic if follow else array.array("i", [1 if closed else 0]) * n
         matrix = [v for row in src.evaluated_get(depsgraph).matrix_world for v in row]
         lengths = state.plugin.segment_lengths(form.points, form.counts, form.stride,
                                                measured, matrix)
-        objects = []
-        for i in range(n):
+        for segments, own in objects:
             # A derived count, as the SVG host's: not held to the count option's limit.
-            own = {count_p.id: state.plugin.period_count(lengths[i], period)}
-            if follow and closed_p is not None:
-                own[closed_p.id] = cyclic[i]
-            objects.append(([i], own))
-        return objects
-    relative = named.get("relative", (None, False))[1]
-    jitter = named.get("jitter", (None, 0.0))[1]
-    if not relative and not jitter > 0:
-        # Each spline's dashes depend on that spline alone: one object per spline gives what
-        # one object of all of them gives, and tells which dashes came from which spline.
-        if follow and closed_p is not None:
-            return [([i], {closed_p.id: cyclic[i]}) for i in range(n)]
-        return [([i], {}) for i in range(n)]
-    if not follow or closed_p is None:
-        return [(list(range(n)), {})]
-    # Relative counts and the jitter's draws run over a whole object: the cyclic splines are
-    # one object and the open ones another, as the SVG host hands a shape's subpaths over.
-    kinds = {1: [], 0: []}
-    for i in range(n):
-        kinds[1 if cyclic[i] else 0].append(i)
-    first = 1 if n and cyclic[0] else 0
-    return [(kinds[k], {closed_p.id: k}) for k in (first, 1 - first) if kinds[k]]
+            own[count_p.id] = state.plugin.period_count(lengths[segments[0]], period)
+    return objects
 
 
 def _estimate(objects, settings):
@@ -552,82 +524,6 @@ def _estimate(objects, settings):
     per_dash = max(2, int(values[sub_p.id]) + 2)
     base = int(values[count_p.id])
     return sum(len(segs) * int(own.get(count_p.id, base)) * per_dash for segs, own in objects)
-
-
-def _write_looks(d, res, form, objects, dashes, counts):
-    """Each result spline takes the material and smooth shading of the spline it came from
-    (where that is known: splines dashed together only share them when all agree)."""
-    splines = res.data.splines
-    n = len(splines)
-    if form.looks is None or not n:
-        return
-    material, smooth = form.looks
-    if len(objects) == len(material):  # one object per spline, in order
-        per_object = list(zip(material, smooth))
-    else:
-        per_object = []
-        for segs, _ in objects:
-            mats = {material[i] for i in segs}
-            smooths = {smooth[i] for i in segs}
-            per_object.append((mats.pop() if len(mats) == 1 else 0,
-                               smooths.pop() if len(smooths) == 1 else 1))
-    key = (n, per_object, None if len(set(per_object)) <= 1 else counts.tobytes())
-    if not hook.timings.get("rebuilt") and d.looks == key:
-        return  # the same splines, from splines of the same looks
-    d.looks = key
-    if len(set(per_object)) <= 1:
-        m, s = per_object[0] if per_object else (0, 1)
-        mine = array.array("i", [m]) * n, array.array("b", [s]) * n
-    else:
-        mats, smooths = array.array("i"), array.array("b")
-        at = 0
-        for (m, s), k in zip(per_object, dashes):
-            kept = sum(1 for c in counts[at:at + k] if c > 0)
-            mats.extend([m] * kept)
-            smooths.extend([s] * kept)
-            at += k
-        mine = mats, smooths
-    have = array.array("i", bytes(4 * n)), array.array("b", bytes(n))
-    splines.foreach_get("material_index", have[0])
-    splines.foreach_get("use_smooth", have[1])
-    if have[0] != mine[0]:
-        splines.foreach_set("material_index", mine[0])
-    if have[1] != mine[1]:
-        splines.foreach_set("use_smooth", mine[1])
-
-
-def _write_splines(d, res, inst, result):
-    """Replaces the result's splines: one open POLY spline per dash. Splines are reused when
-    the structure is unchanged, so only coordinates are written."""
-    data = res.data
-    splines = data.splines
-    counts = result.counts
-    # The bridge checks the structure itself, faster than reading it here: most updates move
-    # points without changing how many there are.
-    hook.timings["rebuilt"] = False
-    if spline_memory.write(state.plugin, inst, splines):
-        data.update_tag()
-        return
-    kept = counts if 0 not in counts else array.array("i", (c for c in counts if c > 0))
-    have = array.array("i", bytes(4 * len(splines)))
-    splines.foreach_get("point_count_u", have)
-    if have != kept:
-        hook.timings["rebuilt"] = True
-        splines.clear()
-        for c in kept:
-            s = splines.new("POLY")
-            if c > 1:
-                s.points.add(c - 1)
-    if not spline_memory.write(state.plugin, inst, splines):
-        xyzw = inst.points_xyzw(result, d.out)
-        d.out = xyzw
-        at = 0
-        kept_i = iter(splines)
-        for c in counts:
-            if c > 0:
-                next(kept_i).points.foreach_set("co", xyzw[4 * at:4 * (at + c)])
-            at += c
-    data.update_tag()
 
 
 def _writes_forbidden():
@@ -641,212 +537,430 @@ def _writes_forbidden():
 
 def _not_ours(idb, what):
     how = "a library override" if idb.override_library is not None else "linked from a library"
-    return (f"the {what} are {how}: the dashes stay as the library has them until it is made "
-            "local" if what == "dashes" else
-            f"the {what} is {how}: its dashes stay as the library has them until it is made local")
+    return (f"the {what} is {how}: its dashes stay as the library saved them until it is made "
+            "local")
 
 
-def _update(d, depsgraph, force=False):
-    """Brings d's result in step with its curve."""
-    objects = bpy.data.objects
-    src = objects.get(d.source)
-    if src is None:
+def _look_of(ob, settings, depsgraph=None):
+    """What the dashes take from the curve's look: its profile (see line_form.profile), its
+    fill caps, whether its fill is kept, and its materials."""
+    cu = ob.data
+    prof = line_form.profile(ob, settings[3], depsgraph)
+    caps = bool(cu.use_fill_caps) and prof is not None and prof[1]
+    fill = cu.dimensions == "2D" and cu.fill_mode != "NONE"
+    return prof, caps, fill, tuple(m.name if m is not None else "" for m in cu.materials)
+
+
+def _profile_object(r, ob, dashes, prof):
+    """The curve's profile object, holding prof, made when first needed (its dashes and its
+    bake sweep the same one)."""
+    pob = None
+    for block in (dashes, _held(ob, "bake")):
+        if block is not None and pob is None:
+            pob = nodes.get_input(_look_modifier(block), nodes.PROFILE)
+            if not isinstance(pob, bpy.types.Object) or pob.get(OWNER) != r.uid or \
+                    not _editable(pob):
+                pob = None
+    if pob is None:
+        name = _names(ob)[1]
+        pob = _new_block("profile", r.uid, name, bpy.data.curves.new(name, "CURVE"))
+        pob.data.dimensions = "3D"
+    points, closed = prof
+    cu = pob.data
+    spline = cu.splines[0] if len(cu.splines) == 1 and cu.splines[0].type == "POLY" else None
+    if spline is None or len(spline.points) != len(points):
+        cu.splines.clear()
+        spline = cu.splines.new("POLY")
+        spline.points.add(len(points) - 1)
+    co = array.array("f", [v for x, y in points for v in (x, y, 0.0, 1.0)])
+    have = array.array("f", bytes(len(co) * 4))
+    spline.points.foreach_get("co", have)
+    if have != co:
+        spline.points.foreach_set("co", co)
+    if spline.use_cyclic_u != closed:
+        spline.use_cyclic_u = closed
+    cu.update_tag()
+    return pob
+
+
+def _sync_look(r, ob, dashes, look):
+    """Gives the dashes (and the bake) the curve's look; writes only what differs."""
+    prof, caps, fill, _ = look
+    targets = [dashes] + [b for b in (_held(ob, "bake"),) if b is not None and _editable(b)]
+    pob = _profile_object(r, ob, dashes, prof) if prof is not None else None
+    for t in targets:
+        # The curve's materials, in its order: joined with the curve's own fill, a mesh's faces
+        # are matched to materials through the list each mesh carries.
+        if list(t.data.materials) != list(ob.data.materials):
+            t.data.materials.clear()
+            for material in ob.data.materials:
+                t.data.materials.append(material)
+        m = _look_modifier(t)
+        if pob is not None:
+            nodes.set_input(m, nodes.PROFILE, pob)
+        nodes.set_input(m, nodes.USE_PROFILE, pob is not None)
+        nodes.set_input(m, nodes.FILL_CAPS, caps)
+    mod = line_form.korrand_modifier(ob)
+    if mod is not None and _editable(ob):
+        nodes.set_input(mod, nodes.KEEP_FILL, fill)
+
+
+def _update(r, depsgraph, force=False):
+    """Brings r's dashes in step with its curve."""
+    ob = bpy.data.objects.get(r.curve)
+    if ob is None:
         return
-    d.pending = False
-    if not _editable(src):
-        d.pending = True  # looked at again each update: made local, it catches up
-        d.status = _not_ours(src, "curve")
+    if not _editable(ob):
+        r.status = _not_ours(ob, "curve")
+        r.todo.clear()  # looked at again when made local (a survey)
         return
-    res = objects.get(d.result) if d.result is not None else None
-    if res is None:
-        res = _new_result(src, d.uid)
-        d.result = res.name
-        d.look = d.stale = True
-        _hide_source(src)
-    if not _editable(res) or not _editable(res.data):
-        d.pending = True
-        d.status = _not_ours(res if not _editable(res) else res.data, "dashes")
+    dashes = _held(ob, "dashes")
+    if dashes is None or line_form.korrand_modifier(ob) is None:
+        registry.survey = True
         return
-    if res.mode == "EDIT":
-        # Writing would overwrite, or free under, what is being edited; once edit mode is
-        # left the result is dashed again.
-        d.held = True
-        d.status = "the dashes are in edit mode; they follow again when it is left"
+    if not _editable(dashes) or not _editable(dashes.data):
+        r.status = _not_ours(dashes, "dashes")
+        r.todo.clear()
         return
-    d.held = False
-    _follow(res, src)
-    if d.look:
-        _copy_look(src, res)
-        d.look = False
+    if READ in r.todo:
+        _keep_point_modifiers_above(ob)
+    if baked(ob) is not None:
+        r.status = ""
+        r.todo.discard(DASH)  # the bake is shown; the live dashes wait until it is freed
+        if LOOK in r.todo:
+            settings = settings_of(ob, depsgraph)
+            r.look = _look_of(ob, settings, depsgraph)
+            _sync_look(r, ob, dashes, r.look)
+        r.todo.clear()
+        return
+    todo = r.todo
     t0 = time.perf_counter()
-    if d.reread or d.form is None:
+    if READ in todo or r.form is None:
+        hook.reads.append(ob.name)
         try:
-            form = line_form.read(state.plugin, src, depsgraph, d.form)
+            form = line_form.read(state.plugin, ob, depsgraph, r.form)
         except line_form.HeldInEditMode:
-            d.held = True
-            d.status = "the dashes follow the curve when its edit mode ends"
-            return
+            r.status = "the dashes follow the curve when its edit mode ends"
+            return  # todo kept: read again when edit mode ends
         except ValueError as e:
-            d.status = str(e)
-            _fail(src.name, str(e))
-            _clear_result(res)
-            d.key = None
+            r.status = str(e)
+            _fail(ob.name, str(e))
+            r.todo.clear()
             return
-        if not form.same_as(d.form):
-            d.stale = True
-        d.form, d.reread = form, False
+        if not form.same_as(r.form):
+            todo.add(DASH)
+            r.channels = None
+        r.form = form
+        todo.discard(READ)
+        hook.timings["read"] = time.perf_counter() - t0
     t1 = time.perf_counter()
-    settings = settings_of(src, depsgraph)
-    objects_plan = _plan(d.form, settings, src, depsgraph)
-    key = (settings, [(tuple(s), tuple(sorted(o.items()))) for s, o in objects_plan]
+    settings = settings_of(ob, depsgraph)
+    if LOOK in todo or r.look is None or settings[3] != (r.key[0][3] if r.key else None):
+        look = _look_of(ob, settings, depsgraph)
+        if look != r.look:
+            if (look[0] is None) != (r.look is None or r.look[0] is None):
+                r.channels = None
+            todo.add(DASH)
+            _sync_look(r, ob, dashes, look)
+            r.look = look
+        todo.discard(LOOK)
+    if r.look[0] is not None and r.channels is None:
+        r.channels = line_form.channels(ob, depsgraph, r.form) if len(r.form.counts) else None
+        if r.channels is None:
+            r.channels = False  # unmatched: the profile is swept at radius 1
+        todo.add(DASH)
+    inst = state.instance
+    for pid, value in settings[0]:
+        inst.set(pid, value)
+    objects = _plan(r.form, settings, ob, depsgraph)
+    key = (settings, [(tuple(s), tuple(sorted(o.items()))) for s, o in objects]
            if settings[2] > 0 else None)
     tc = time.perf_counter()
-    hook.timings.clear()
-    hook.timings.update(read=t1 - t0, compare=tc - t1)
-    if not force and not d.stale and key == d.key:
-        d.status = ""
+    todo.discard(CHECK)
+    if not force and DASH not in todo and key == r.key:
+        r.status = ""
         return
-    d.estimate = _estimate(objects_plan, settings)
-    if d.estimate > POINT_LIMIT and d.estimate > d.allowed:
-        d.status = (f"these settings make about {d.estimate / 1e6:.1f} million points, which "
+    hook.timings["compare"] = tc - t1
+    todo.discard(DASH)
+    r.estimate = _estimate(objects, settings)
+    if r.estimate > POINT_LIMIT and r.estimate > r.allowed:
+        r.status = (f"these settings make about {r.estimate / 1e6:.1f} million points, which "
                     "takes Blender seconds to draw: not dashed until you agree")
         return
-    inst = state.instance
+    hook.dashed.append(ob.name)
     try:
-        for pid, value in settings[0]:
-            inst.set(pid, value)
         tp = time.perf_counter()
-        result, dashes = inst.dash_objects(d.form.points, d.form.counts, d.form.stride,
-                                           objects_plan)
+        result, per_object = inst.dash_objects(r.form.points, r.form.counts, r.form.stride,
+                                               objects)
+        if any(len(segments) > 1 for segments, _ in objects):
+            # Splines dashed together come out object by object: back in the curve's order.
+            result = inst.in_segment_order() or result
+            per_object = None
     except bridge.BridgeError as e:
-        d.status = str(e)
-        _fail(src.name, str(e))
-        _clear_result(res)
-        d.key = None
+        r.status = str(e)
+        _fail(ob.name, str(e))
+        _write_dashes(r, dashes, None, None, None)
+        r.key = None
         return
     t2 = time.perf_counter()
     try:
-        _write_splines(d, res, inst, result)
-        _write_looks(d, res, d.form, objects_plan, dashes, result.counts)
+        _write_dashes(r, dashes, result, objects, per_object)
     except Exception:
-        _clear_result(res)  # never leave half a result
-        d.key = None
+        _write_dashes(r, dashes, None, None, None)  # never half a result
+        r.key = None
         raise
     t3 = time.perf_counter()
     hook.timings.update(settings=tp - tc, plugin=t2 - tp, build=t3 - t2)
-    d.key, d.stale, d.status = key, False, ""
+    r.key, r.status = key, ""
+
+
+def _per_point(counts, per_dash, typecode):
+    """One value per point from one per dash."""
+    out = array.array(typecode)
+    for v, c in zip(per_dash, counts):
+        out.extend(array.array(typecode, [v]) * c)
+    return out
+
+
+def _write_dashes(r, dashes, result, objects, per_object):
+    """Writes the dashes of the last plug-in call (or none) into the dashes' mesh: chains of
+    edges, with the point attributes the look follows. The structure is rebuilt only when
+    the dashes' point counts changed."""
+    mesh = dashes.data
+    if result is None:
+        if len(mesh.vertices):
+            mesh.clear_geometry()
+            mesh.update()
+        r.echo = True
+        return
+    inst = state.instance
+    counts = result.counts
+    n = result.point_count
+    # What the mesh holds is unknown after undo, a load or a new record: it is compared first,
+    # and only what differs is written (undo gives back dashes that match the curve it gives
+    # back, and Blender evaluates again only what was written).
+    unknown = r.written is None
+    hook.timings["rebuilt"] = False
+    changed = False
+    if len(mesh.vertices) != n or len(mesh.edges) != n - len(counts) or (
+            not unknown and r.written != counts.tobytes()) or (
+            unknown and _mesh_array(mesh.edges, "vertices", 2, "i") != inst.edges(result)):
+        hook.timings["rebuilt"] = changed = True
+        mesh.clear_geometry()
+        mesh.vertices.add(n)
+        edges = inst.edges(result)
+        mesh.edges.add(len(edges) // 2)
+        mesh.edges.foreach_set("vertices", edges)
+    r.written = counts.tobytes()
+    changed |= _set_if_changed(mesh.vertices, "co", inst.xyz(result), unknown or changed)
+    if r.look is not None and r.look[0] is not None:
+        changed |= _write_attributes(r, mesh, result, objects, per_object, n,
+                                     unknown or changed)
+    if changed:
+        mesh.update_tag()
+        dashes.update_tag()
+        r.echo = True
+
+
+def _mesh_array(items, name, width, code):
+    out = array.array(code, bytes(array.array(code).itemsize * width * len(items)))
+    items.foreach_get(name, out)
+    return out
+
+
+def _set_if_changed(items, name, values, compare):
+    """Writes values into items' name; when compare, only if they differ. True when written."""
+    if compare and len(values) and _mesh_array(items, name, len(values) // max(1, len(items)),
+                                               values.typecode) == values:
+        return False
+    items.foreach_set(name, values)
+    return True
+
+
+def _attribute(mesh, name, kind):
+    a = mesh.attributes.get(name)
+    if a is None or a.data_type != kind or a.domain != "POINT":
+        if a is not None:
+            mesh.attributes.remove(a)
+        a = mesh.attributes.new(name, kind, "POINT")
+    return a
+
+
+def _write_attributes(r, mesh, result, objects, per_object, n, compare):
+    """The material and shading of the spline each dash comes from, and the curve's radius and
+    normal where each dash point lies. True when anything was written."""
+    inst = state.instance
+    counts = result.counts
+    form = r.form
+    material, smooth = form.looks if form.looks is not None else (None, None)
+    if per_object is not None:
+        # One spline per object: its dashes are its own.
+        spline_of_dash = array.array("i")
+        for (segments, _), k in zip(objects, per_object):
+            spline_of_dash.extend(array.array("i", [segments[0] if len(segments) == 1 else -1]) * k)
+    else:
+        sources = inst.sources(result)
+        spline_of_dash = array.array("i", [-1]) * len(counts)
+        if sources is not None:
+            at = 0
+            for d, c in enumerate(counts):
+                spline_of_dash[d] = sources[0][at]
+                at += c
+    if material is not None:
+        per_dash_material = array.array("i", (material[s] if s >= 0 else 0 for s in spline_of_dash))
+        per_dash_smooth = array.array("b", (smooth[s] if s >= 0 else 1 for s in spline_of_dash))
+    else:
+        per_dash_material = array.array("i", [0]) * len(counts)
+        per_dash_smooth = array.array("b", [1]) * len(counts)
+    values = {"korrand_material": ("INT", "value", _per_point(counts, per_dash_material, "i")),
+              "korrand_smooth": ("BOOLEAN", "value", _per_point(counts, per_dash_smooth, "b"))}
+    carried = inst.carry(result, r.channels, 4) if r.channels else None
+    normal = array.array("f", bytes(12 * n))
+    if carried is None:
+        radius = array.array("f", [1.0]) * n
+    else:
+        radius = carried[0::4]
+        for k in range(3):
+            normal[k::3] = carried[k + 1::4]
+    values["korrand_radius"] = ("FLOAT", "value", radius)
+    values["korrand_normal"] = ("FLOAT_VECTOR", "vector", normal)
+    changed = False
+    for name, (kind, prop, data) in values.items():
+        a = mesh.attributes.get(name)
+        fresh = a is None or a.data_type != kind or a.domain != "POINT"
+        changed |= _set_if_changed(_attribute(mesh, name, kind).data, prop, data,
+                                   compare and not fresh)
+    return changed
 
 
 # ---- Handlers -------------------------------------------------------------------------------
 
 def _note_updates(depsgraph):
-    """Marks the records whose curve the last evaluation changed: its shape (points, shape
-    keys, hooks, modifiers), its look, its transform (dash lengths are measured in world
-    space), animated settings, or whose result has left edit mode."""
-    by_source = {d.source: d for d in _dashes.values()}
-    by_result = {d.result: d for d in _dashes.values() if d.result is not None}
-    by_data = None
+    """Adds to the records' todo what the last evaluation changed: a curve's shape (points,
+    shape keys, hooks), its look, its transform (dash lengths are measured in world space),
+    animated settings. The evaluation of a curve that follows from writing its dashes is not
+    a change of the curve."""
+    if not registry.records:
+        return
+    records = registry.records.values()
+    if _frame_changing:
+        # A frame may change any curve (animation, drivers, hooks): each is compared with what
+        # it was (reading it is that comparison). A frame's depsgraph.updates are not read:
+        # after undo, with more than one view layer, reading them makes Blender 3.4 crash
+        # later.
+        for r in records:
+            r.todo.update((READ, CHECK))
+        return
+    updated = {}
     for u in depsgraph.updates:
         original = getattr(u.id, "original", None)
-        if isinstance(original, bpy.types.Object):
-            d = by_source.get(original.name)
-            if d is not None:
-                if u.is_updated_geometry:
-                    d.pending = d.reread = True
-                elif d.key is None or (u.is_updated_transform and d.key[0][2] > 0):
-                    d.pending = True
-                elif settings_of(original, depsgraph) != d.key[0]:
-                    d.pending = True  # animated or driven
-                if d.held and original.mode != "EDIT":
-                    d.pending = d.reread = True
+        if original is not None:
+            updated[(type(original).__name__, original.name)] = u
+    by_curve = {r.curve: r for r in records}
+    for (kind, name), u in updated.items():
+        if kind == "Object":
+            r = by_curve.get(name)
+            if r is None:
+                for r in records:  # a taper or bevel object moved or scaled: the look changes
+                    ob = bpy.data.objects.get(r.curve)
+                    if ob is not None and ob.type == "CURVE" and name in (
+                            getattr(ob.data.taper_object, "name", None),
+                            getattr(ob.data.bevel_object, "name", None)):
+                        r.todo.update((LOOK, READ, DASH))
+                        r.channels = None
                 continue
-            d = by_result.get(original.name)
-            if d is not None and d.held and original.mode != "EDIT":
-                d.pending = True
-        elif isinstance(original, (bpy.types.Curve, bpy.types.Key)):
-            if by_data is None:
-                by_data = {}
-                for d in _dashes.values():
-                    src = bpy.data.objects.get(d.source)
-                    if src is not None and src.data is not None:
-                        by_data.setdefault(src.data.name, []).append(d)
-                        keys = getattr(src.data, "shape_keys", None)
-                        if keys is not None:
-                            by_data.setdefault(keys.name, []).append(d)
-            for d in by_data.get(original.name, ()):
-                d.pending = d.reread = True
-                d.look = d.look or isinstance(original, bpy.types.Curve)
-
-
-def _rehide_revealed():
-    for d in _dashes.values():
-        if not d.revealed:
-            continue
-        src = bpy.data.objects.get(d.source)
-        if src is None:
-            d.revealed = False
-        elif not src.select_get() and src.mode != "EDIT":
-            d.revealed = False
-            _hide_source(src)
+            r.todo.add(CHECK)  # its settings may be animated, its transform measured
+            # Writing a curve's dashes makes Blender evaluate the curve again: that update is
+            # an echo, not a change of the curve, when nothing but the two was updated.
+            ob = bpy.data.objects.get(name)
+            mine = _held(ob, "dashes") if ob is not None else None
+            echo = r.echo and not _frame_changing and mine is not None and set(updated) <= {
+                ("Object", name), ("Object", mine.name), ("Mesh", mine.data.name)}
+            if u.is_updated_geometry and not echo:
+                r.todo.add(READ)
+            r.echo = False
+        elif kind in ("Curve", "Key"):
+            for r in records:
+                ob = bpy.data.objects.get(r.curve)
+                if ob is None or ob.type != "CURVE":
+                    continue
+                cu = ob.data
+                if (kind == "Curve" and cu.name == name) or (
+                        kind == "Key" and cu.shape_keys is not None and cu.shape_keys.name == name):
+                    r.todo.update((READ, LOOK, DASH))
+                    info = ob.korrand.get("bake_info")
+                    if info is not None and not _frame_changing and not info.get("stale") \
+                            and kind == "Curve" and _editable(ob):
+                        info["stale"] = 1
+                elif kind == "Curve" and any(
+                        o is not None and o.data is not None and o.data.name == name
+                        for o in (cu.taper_object, cu.bevel_object)):
+                    r.todo.update((READ, LOOK, DASH))
+                    r.channels = None
 
 
 def run(depsgraph):
     """One round of updates: looks through the objects when they changed, then updates every
-    record with something pending."""
-    global _busy, _behind
+    record with something to do."""
+    global _busy
     if _busy or state.instance is None or not isinstance(bpy.data, bpy.types.BlendData):
         return
     _busy = True
     try:
         if _writes_forbidden():
             _note_updates(depsgraph)
-            _behind = True
+            registry.behind = True
             return
-        if _behind:
-            _behind = False
-            for d in _dashes.values():
-                d.pending = d.reread = True
+        if registry.behind:
+            registry.behind = False
+            for r in registry.records.values():
+                r.todo.update(EVERYTHING)
         # What the evaluation changed is read first: looking through the objects may remove
         # some, and the depsgraph's record of them is not to be touched after that.
         _note_updates(depsgraph)
-        if _scan or not _consistent():
+        if registry.survey or not _consistent():
             _reconcile()
-        for d in list(_dashes.values()):
-            if d.pending:
-                _update(d, depsgraph)
-        _rehide_revealed()
+        for r in list(registry.records.values()):
+            if r.todo:
+                _update(r, depsgraph)
     finally:
         _busy = False
 
 
+_frame_changing = False
+
+
 @persistent
 def _on_depsgraph(scene, depsgraph):
-    run(depsgraph)
+    # Only the depsgraph of the view layer being worked in: the dashes are the same in every
+    # view layer, and one that is not shown may still list data undo has freed.
+    if depsgraph.view_layer == bpy.context.view_layer:
+        run(depsgraph)
 
 
 @persistent
 def _on_frame(scene, depsgraph=None):
-    run(depsgraph if depsgraph is not None else bpy.context.evaluated_depsgraph_get())
+    global _frame_changing
+    _frame_changing = True
+    try:
+        run(depsgraph if depsgraph is not None else bpy.context.evaluated_depsgraph_get())
+    finally:
+        _frame_changing = False
 
 
 @persistent
 def _on_load_pre(*_):
-    global _dashes, _scan
-    _dashes = {}
-    _notices.clear()
-    _scan = True
+    registry.forget()
 
 
 @persistent
 def _on_reload(*_):
-    # Undo, redo and loading replace every datablock: what was read before is unknown.
-    global _dashes, _scan
-    for d in _dashes.values():
-        d.form, d.key, d.out = None, None, None
-        d.pending = d.reread = d.look = d.stale = True
-    _scan = True
-    if bpy.context.view_layer is not None:
-        run(bpy.context.evaluated_depsgraph_get())
+    # Read again at the next update; evaluating here, while undo is still restoring, would
+    # meet view layers whose depsgraphs still hold the data undo freed.
+    registry.reload()
+    registry.behind = True
+    if not bpy.app.background and not bpy.app.timers.is_registered(_catch_up):
+        bpy.app.timers.register(_catch_up, first_interval=0.0)
 
 
 @persistent
@@ -877,109 +991,296 @@ _HANDLERS = (
 def start():
     """Installs the handlers; the dashed curves of the open file are dashed at the next update
     (and, with a window, at once from the main loop)."""
-    global _scan, _IDENTITY
-    import mathutils
-    _IDENTITY = mathutils.Matrix.Identity(4)
     for handlers, f in _HANDLERS:
         if f not in handlers:
             handlers.append(f)
-    _scan = True
+    registry.survey = True
     if not bpy.app.background and not bpy.app.timers.is_registered(_catch_up):
         bpy.app.timers.register(_catch_up, first_interval=0.0)
 
 
 def stop():
-    """Removes the handlers, every result, and shows every dashed curve as it was. The
-    settings stay on the curves: enabled again, the add-on dashes them again."""
-    global _dashes, _scan
+    """Removes the handlers and every live dash: each curve shows as it was. Settings and
+    bakes stay: enabled again, the add-on dashes the curves again."""
     for handlers, f in _HANDLERS:
         if f in handlers:
             handlers.remove(f)
     if bpy.app.timers.is_registered(_catch_up):
         bpy.app.timers.unregister(_catch_up)
-    _dashes = {}
-    _notices.clear()
-    _scan = True
+    registry.forget()
     if not isinstance(bpy.data, bpy.types.BlendData):
         return  # Blender is shutting down or starting: nothing to give back
     for ob in list(bpy.data.objects):
-        if is_result(ob) and _editable(ob):
-            if ob.type == "CURVE":
-                _remove_result(ob)
-            else:
-                _detach(ob)
-    for ob in bpy.data.objects:
-        _show_source(ob)
+        if ob.get(ROLE) is None and _is_dashed(ob) and _editable(ob) and baked(ob) is None:
+            mod = line_form.korrand_modifier(ob)
+            if mod is not None:
+                ob.modifiers.remove(mod)
+            g = ob.korrand
+            for key in ("dashes", "attached"):
+                if key in g:
+                    del g[key]
+    held = _held_names([o for o in bpy.data.objects if o.get(ROLE) is None and _is_dashed(o)
+                        and baked(o) is not None])
+    for ob in list(bpy.data.objects):
+        if ob.get(ROLE) is not None and ob.name not in held and _editable(ob):
+            _remove_block(ob)
 
 
 # ---- What the operators do ------------------------------------------------------------------
 
-def update_now(ob, depsgraph):
-    """Brings ob's dashes up to date now (operators and tests)."""
+def update_now(ob, depsgraph=None):
+    """Brings ob's dashes up to date now (operators, scripts and tests). Returns its record,
+    or None when it is not dashed."""
     global _busy
-    if _scan or not _consistent():
+    depsgraph = depsgraph or bpy.context.evaluated_depsgraph_get()
+    if registry.survey or not _consistent():
         _reconcile()
-    d = dash_of(ob)
-    if d is not None:
+    r = registry.of(ob)
+    if r is not None:
         _busy = True
         try:
-            _update(d, depsgraph, force=True)
+            _update(r, depsgraph, force=True)
         finally:
             _busy = False
-    return d
+    return r
 
 
 def allow(ob, depsgraph):
     """The artist agrees to an update beyond the point limit."""
-    d = dash_of(ob)
-    if d is not None:
-        d.allowed = d.estimate
-        d.pending = True
+    r = registry.of(ob)
+    if r is not None:
+        r.allowed = r.estimate
+        r.todo.add(DASH)
         update_now(ob, depsgraph)
 
 
-def select_source(res, context):
-    """Selects res's curve and makes it active, showing it while it stays selected."""
-    src = source_of(res)
-    if src is None:
-        return "these dashes have no curve any more"
-    vl = context.view_layer
-    if vl.objects.get(src.name) != src:
-        return f"{src.name} is not in this view layer"
-    d = dash_of(src)
-    if src.hide_get(view_layer=vl):
-        src.hide_set(False, view_layer=vl)
-        if d is not None:
-            d.revealed = True
-    for ob in context.selected_objects:
-        ob.select_set(False)
-    src.select_set(True)
-    vl.objects.active = src
-    return ""
+# ---- Bake ------------------------------------------------------------------------------------
+
+_BAKED_ATTRIBUTES = (("korrand_radius", "FLOAT", "value", "f", 1),
+                     ("korrand_normal", "FLOAT_VECTOR", "vector", "f", 3),
+                     ("korrand_material", "INT", "value", "i", 1),
+                     ("korrand_smooth", "BOOLEAN", "value", "b", 1))
+_FAR = 1 << 30  # the bake's first and last frames reach out to any frame
 
 
-def apply(src, depsgraph):
-    """As a modifier's Apply: the curve keeps its dashes as its own curve data, the dash is
-    switched off and the curve shown. Returns an error message, or "" (a warning may follow
-    a tab)."""
-    d = update_now(src, depsgraph)
-    res = result_of(src)
-    if d is None or res is None:
+def _mesh_arrays(mesh):
+    """A mesh's points, edges and the look's attributes, as arrays (what a bake stores)."""
+    n = len(mesh.vertices)
+    co = array.array("f", bytes(12 * n))
+    mesh.vertices.foreach_get("co", co)
+    edges = array.array("i", bytes(8 * len(mesh.edges)))
+    mesh.edges.foreach_get("vertices", edges)
+    out = {"co": co, "edges": edges}
+    for name, kind, prop, code, width in _BAKED_ATTRIBUTES:
+        a = mesh.attributes.get(name)
+        if a is not None and a.data_type == kind and a.domain == "POINT":
+            values = array.array(code, bytes(array.array(code).itemsize * width * n))
+            a.data.foreach_get(prop, values)
+            out[name] = values
+    return out
+
+
+def _same(a, b):
+    return a is not None and a.keys() == b.keys() and all(
+        a[k].tobytes() == b[k].tobytes() for k in a)
+
+
+def digest(ob):
+    """What a bake is made from and the panel compares: the settings, as they stand."""
+    return repr(settings_of(ob))
+
+
+def bake(ob, frame_start=None, frame_end=None):
+    """Stores ob's dashes of every frame from frame_start to frame_end (the scene's range by
+    default) in an object of their own in the file, shown by the curve's Korrand Dash in
+    place of the live dashes: a Blender without the add-on plays and renders them (frames
+    outside the range show its first or last frame). Frames with the same dashes are stored
+    once. Returns an error message, or ""."""
+    scene = bpy.context.scene
+    start = scene.frame_start if frame_start is None else int(frame_start)
+    end = scene.frame_end if frame_end is None else int(frame_end)
+    if end < start:
+        return "the last frame comes before the first"
+    if not _is_dashed(ob) or ob.type != "CURVE":
         return "the curve is not dashed"
-    if src.mode == "EDIT" or res.mode == "EDIT":
-        return "leave edit mode first"
-    if not _editable(src) or not _editable(res.data):
-        return "linked data cannot be changed"
-    if d.status:
-        return d.status
-    data, old = res.data, src.data
-    del _dashes[d.uid]
-    bpy.data.objects.remove(res)
-    data.name = old.name
-    src.data = data
-    src.korrand["enabled"] = 0
-    _show_source(src)
-    if any(m.show_viewport for m in src.modifiers):
-        return "\tits modifiers now act on the dashes, which already show them: remove them " \
-               "if the dashes move"
+    if not _editable(ob):
+        return "linked data cannot be baked here: bake it in its library"
+    if baked(ob) is not None:
+        free_bake(ob)
+    current = scene.frame_current, scene.frame_subframe
+    runs = []  # [first frame, last frame, arrays]
+    try:
+        for frame in range(start, end + 1):
+            scene.frame_set(frame)
+            r = update_now(ob)
+            if r is None:
+                return "the curve is not dashed"
+            if r.status:
+                return r.status
+            arrays = _mesh_arrays(_held(ob, "dashes").data)
+            if runs and _same(runs[-1][2], arrays):
+                runs[-1][1] = frame
+            else:
+                runs.append([frame, frame, arrays])
+    finally:
+        scene.frame_set(current[0], subframe=current[1])
+    runs[0][0], runs[-1][1] = -_FAR, _FAR
+    r = registry.of(ob)
+    name = f"{ob.name} dashes baked {start}-{end} (Korrand)"
+    mesh = bpy.data.meshes.new(name)
+    counts = [len(run[2]["co"]) // 3 for run in runs]
+    n = sum(counts)
+    mesh.vertices.add(n)
+    co = array.array("f")
+    edges = array.array("i")
+    first, last = array.array("i"), array.array("i")
+    at = 0
+    for (a, b, arrays), c in zip(runs, counts):
+        co.extend(arrays["co"])
+        shifted = array.array("i", arrays["edges"])
+        for i in range(len(shifted)):
+            shifted[i] += at
+        edges.extend(shifted)
+        first.extend(array.array("i", [a]) * c)
+        last.extend(array.array("i", [b]) * c)
+        at += c
+    mesh.vertices.foreach_set("co", co)
+    mesh.edges.add(len(edges) // 2)
+    mesh.edges.foreach_set("vertices", edges)
+    for name_, kind, prop, code, width in _BAKED_ATTRIBUTES:
+        if all(name_ in run[2] for run in runs):
+            values = array.array(code)
+            for run in runs:
+                values.extend(run[2][name_])
+            _attribute(mesh, name_, kind).data.foreach_set(prop, values)
+    _attribute(mesh, "korrand_first", "INT").data.foreach_set("value", first)
+    _attribute(mesh, "korrand_last", "INT").data.foreach_set("value", last)
+    for material in ob.data.materials:
+        mesh.materials.append(material)  # lent to the swept faces (nodes.py)
+    mesh.update()
+    block = _new_block("bake", r.uid, name, mesh)
+    frames = block.modifiers.new("Korrand Baked Frames", "NODES")
+    frames.node_group = nodes.group("frames")
+    _look_modifier(block)
+    _copy_look_inputs(_held(ob, "dashes"), block)
+    g = ob.korrand
+    g["bake"] = block
+    g["bake_info"] = {"start": start, "end": end, "stored": len(runs), "digest": digest(ob),
+                      "stale": 0}
+    nodes.set_input(line_form.korrand_modifier(ob), nodes.DASHES, block)
     return ""
+
+
+def free_bake(ob):
+    """Removes ob's bake: the live dashes show again."""
+    if not _editable(ob):
+        return "linked data cannot be changed"
+    block = baked(ob)
+    g = ob.korrand
+    for key in ("bake", "bake_info"):
+        if key in g:
+            del g[key]
+    if block is not None and _editable(block):
+        _remove_block(block)
+    mod = line_form.korrand_modifier(ob)
+    dashes = _held(ob, "dashes")
+    if mod is not None and dashes is not None:
+        nodes.set_input(mod, nodes.DASHES, dashes)
+    registry.note(ob, *EVERYTHING)
+    return ""
+
+
+def bake_state(ob):
+    """What the panel says of ob's bake: "" when not baked."""
+    g = ob.get("korrand")
+    info = g.get("bake_info") if g is not None else None
+    if info is None or baked(ob) is None:
+        return ""
+    text = f"Baked: frames {info['start']}-{info['end']} ({info['stored']} stored)"
+    if info.get("stale") or info.get("digest") != digest(ob):
+        text += "; the curve or its settings changed since: bake again, or free the bake"
+    return text
+
+
+# ---- Apply ----------------------------------------------------------------------------------
+
+def apply(ob, depsgraph=None):
+    """What a modifier's Apply does, for a curve: the curve keeps its dashes as its own curve
+    data (one POLY spline per dash, each point's radius as the look swept it, the curve's
+    bevel, materials and the rest of its look), the modifiers before the dash, already in the
+    dashes, are removed with it, and the dash is switched off. Returns an error message, or ""
+    (a warning may follow a tab)."""
+    if not _editable(ob) or not _editable(ob.data):
+        return "linked data cannot be changed"
+    if ob.mode == "EDIT":
+        return "leave edit mode first"
+    if baked(ob) is not None:
+        return "the curve's dashes are baked: free the bake first"
+    if ob.data.dimensions == "2D" and ob.data.fill_mode != "NONE":
+        return ("a filled curve's fill and dashes cannot be one curve: Object > Convert > Mesh "
+                "keeps both")
+    r = update_now(ob, depsgraph)
+    if r is None:
+        return "the curve is not dashed"
+    if r.status:
+        return r.status
+    mesh = _held(ob, "dashes").data
+    arrays = _mesh_arrays(mesh)
+    n = len(arrays["co"]) // 3
+    counts, starts = _chains(arrays["edges"], n)
+    old = ob.data
+    data = old.copy()
+    data.splines.clear()
+    data.taper_object = None  # its taper is in each point's radius
+    radius = arrays.get("korrand_radius")
+    material = arrays.get("korrand_material")
+    smooth = arrays.get("korrand_smooth")
+    co = arrays["co"]
+    for s, c in zip(starts, counts):
+        spline = data.splines.new("POLY")
+        spline.points.add(c - 1)
+        xyzw = array.array("f")
+        for i in range(s, s + c):
+            xyzw.extend((co[3 * i], co[3 * i + 1], co[3 * i + 2], 1.0))
+        spline.points.foreach_set("co", xyzw)
+        if radius is not None:
+            spline.points.foreach_set("radius", radius[s:s + c])
+        if material is not None:
+            spline.material_index = material[s]
+        if smooth is not None:
+            spline.use_smooth = bool(smooth[s])
+    data.name = old.name
+    removed = []
+    for m in list(ob.modifiers):
+        if line_form.korrand_modifier(ob) == m:
+            ob.modifiers.remove(m)
+            break
+        removed.append(m.name)
+        ob.modifiers.remove(m)
+    ob.data = data
+    if data.shape_keys is not None:
+        ob.shape_key_clear()  # the dashes already have them in their points
+    ob.korrand["enabled"] = 0
+    _detach(ob)
+    registry.survey = True
+    if removed:
+        return "\tthe modifiers before the dash, already in the dashes, were applied with it: " + \
+            ", ".join(removed)
+    return ""
+
+
+def _chains(edges, n):
+    """The point counts and first points of the chains a dashes' mesh holds (each chain's
+    points are consecutive, its edges in order)."""
+    counts, starts = [], []
+    at, e = 0, 0
+    m = len(edges) // 2
+    while at < n:
+        c = 1
+        while e < m and edges[2 * e] == at + c - 1 and edges[2 * e + 1] == at + c:
+            c += 1
+            e += 1
+        counts.append(c)
+        starts.append(at)
+        at += c
+    return counts, starts

@@ -2,7 +2,7 @@
 
 import bpy
 
-from . import bridge, live
+from . import bridge, line_form, live
 from .test_hook import hook
 
 state = live.state
@@ -52,16 +52,14 @@ class KORRAND_OT_report(bpy.types.Operator):
         return {"FINISHED"}
 
 
-def _source(context):
+def _dashed(context):
     ob = context.object
-    if ob is None:
-        return None
-    return live.source_of(ob) if live.is_result(ob) else ob
+    return ob is not None and ob.type == "CURVE" and ob.korrand.enabled
 
 
 class KORRAND_OT_apply(bpy.types.Operator):
-    """Keep the dashes as the curve's own data and switch the dash off, as a modifier's Apply
-    does"""
+    """Keep the dashes as the curve's own curve data and switch the dash off, as a modifier's
+    Apply does"""
 
     bl_idname = "korrand.apply"
     bl_label = "Apply Dashes"
@@ -69,30 +67,60 @@ class KORRAND_OT_apply(bpy.types.Operator):
 
     @classmethod
     def poll(cls, context):
-        src = _source(context)
-        return src is not None and live.result_of(src) is not None
+        return _dashed(context)
 
     def execute(self, context):
-        src = _source(context)
-        message = live.apply(src, context.evaluated_depsgraph_get())
+        ob = context.object
+        message = live.apply(ob, context.evaluated_depsgraph_get())
         if message and not message.startswith("\t"):
             self.report({"ERROR"}, message)
             return {"CANCELLED"}
         if message:
-            self.report({"WARNING"}, f"{src.name}: {message.strip()}")
-        context.view_layer.objects.active = src
+            self.report({"WARNING"}, f"{ob.name}: {message.strip()}")
         return {"FINISHED"}
 
 
-class KORRAND_OT_select_source(bpy.types.Operator):
-    """Select the curve these dashes follow, to move or edit it (it shows while selected)"""
+class KORRAND_OT_bake(bpy.types.Operator):
+    """Store the dashes of a frame range in the file, so that a Blender without the add-on
+    (a render farm, a colleague) plays and renders them"""
 
-    bl_idname = "korrand.select_source"
-    bl_label = "Select Curve"
+    bl_idname = "korrand.bake"
+    bl_label = "Bake Dashes"
     bl_options = {"REGISTER", "UNDO"}
 
+    frame_start: bpy.props.IntProperty(name="Start", description="First frame baked "
+                                       "(default: the scene's)", default=-(1 << 30))
+    frame_end: bpy.props.IntProperty(name="End", description="Last frame baked (default: "
+                                     "the scene's)", default=-(1 << 30))
+
+    @classmethod
+    def poll(cls, context):
+        return _dashed(context)
+
     def execute(self, context):
-        message = live.select_source(context.object, context)
+        unset = -(1 << 30)
+        message = live.bake(context.object,
+                            None if self.frame_start == unset else self.frame_start,
+                            None if self.frame_end == unset else self.frame_end)
+        if message:
+            self.report({"ERROR"}, message)
+            return {"CANCELLED"}
+        return {"FINISHED"}
+
+
+class KORRAND_OT_free_bake(bpy.types.Operator):
+    """Remove the baked dashes: the curve shows its live dashes again"""
+
+    bl_idname = "korrand.free_bake"
+    bl_label = "Free Bake"
+    bl_options = {"REGISTER", "UNDO"}
+
+    @classmethod
+    def poll(cls, context):
+        return _dashed(context) and live.baked(context.object) is not None
+
+    def execute(self, context):
+        message = live.free_bake(context.object)
         if message:
             self.report({"ERROR"}, message)
             return {"CANCELLED"}
@@ -111,17 +139,9 @@ class KORRAND_OT_allow(bpy.types.Operator):
         return {"FINISHED"}
 
 
-def _dashes_panel(layout, res):
-    src = live.source_of(res)
-    if src is None:
-        layout.label(text="Dashes whose curve is gone", icon="INFO")
-        return
-    row = layout.row()
-    row.label(text=f"The dashes of {src.name}", icon="OUTLINER_OB_CURVE")
-    row.operator(KORRAND_OT_select_source.bl_idname, text="Select", icon="RESTRICT_SELECT_OFF")
-    layout.prop(src.korrand, "enabled", text="Dashed")
-    layout.label(text="Move, edit and animate the curve: the dashes follow it", icon="INFO")
-    layout.operator(KORRAND_OT_apply.bl_idname)
+def _has_profile(cu):
+    return cu.bevel_depth > 0 or cu.extrude > 0 or (
+        cu.bevel_mode == "OBJECT" and cu.bevel_object is not None)
 
 
 class KORRAND_PT_dash(bpy.types.Panel):
@@ -133,11 +153,10 @@ class KORRAND_PT_dash(bpy.types.Panel):
     @classmethod
     def poll(cls, context):
         ob = context.object
-        return ob is not None and (ob.type == "CURVE" or live.is_result(ob))
+        return ob is not None and ob.type == "CURVE"
 
     def draw_header(self, context):
-        if not live.is_result(context.object):
-            self.layout.prop(context.object.korrand, "enabled", text="")
+        self.layout.prop(context.object.korrand, "enabled", text="")
 
     def draw(self, context):
         layout = self.layout
@@ -145,16 +164,26 @@ class KORRAND_PT_dash(bpy.types.Panel):
         if state.error:
             layout.label(text=state.error, icon="ERROR")
             return
-        if live.is_result(ob):
-            _dashes_panel(layout, ob)
-            return
         k = ob.korrand
         message = live.status(ob)
         if message:
             layout.label(text=message, icon="ERROR")
-            d = live.dash_of(ob)
-            if d is not None and d.estimate > max(d.allowed, live.POINT_LIMIT):
+            r = live.record_of(ob)
+            if r is not None and r.estimate > max(r.allowed, live.POINT_LIMIT):
                 layout.operator(KORRAND_OT_allow.bl_idname)
+        if k.enabled:
+            for name in line_form.unfollowed(ob):
+                layout.label(text=f"{name} comes before the dash and acts on what Blender draws "
+                             "of the curve: move it below Korrand Dash, or apply it on the spline",
+                             icon="INFO")
+            for scene in ob.users_scene:
+                if scene.get("korrand_locked") and scene.render.use_lock_interface:
+                    layout.label(text="Render > Lock Interface is on, so that an animation "
+                                 "render gets each frame's dashes", icon="INFO")
+                elif not scene.render.use_lock_interface:
+                    layout.label(text="Render > Lock Interface is off: an animation render "
+                                 "shows the dashes of the frame it starts at; bake them, or "
+                                 "lock the interface", icon="ERROR")
         column = layout.column()
         column.enabled = k.enabled
         column.prop(k, "follow_cyclic")
@@ -171,7 +200,17 @@ class KORRAND_PT_dash(bpy.types.Panel):
                 row.enabled = False  # not in force: the panel says what decides instead
             row.prop(k, p.key)
         column.prop(k, "period")
+        row = column.row()
+        row.enabled = not _has_profile(ob.data)  # the curve's own profile is used when it has one
+        row.prop(k, "thickness")
         if k.enabled:
+            text = live.bake_state(ob)
+            box = layout.box()
+            box.label(text=text or "Live: the dashes follow every change; bake them for a "
+                      "render without the add-on", icon="FILE_CACHE" if text else "INFO")
+            row = box.row()
+            row.operator(KORRAND_OT_bake.bl_idname)
+            row.operator(KORRAND_OT_free_bake.bl_idname)
             layout.operator(KORRAND_OT_apply.bl_idname)
         for p in state.parameters:
             if p.type == bridge.TYPE_BUTTON:
@@ -179,8 +218,8 @@ class KORRAND_PT_dash(bpy.types.Panel):
                                 icon="URL").element = p.id
 
 
-_classes = [KORRAND_OT_command, KORRAND_OT_report, KORRAND_OT_apply, KORRAND_OT_select_source,
-            KORRAND_OT_allow, KORRAND_PT_dash]
+_classes = [KORRAND_OT_command, KORRAND_OT_report, KORRAND_OT_apply, KORRAND_OT_bake,
+            KORRAND_OT_free_bake, KORRAND_OT_allow, KORRAND_PT_dash]
 
 
 def register():

@@ -1,0 +1,78 @@
+"""The add-on's one store of per-curve state between updates.
+
+A Record is made when a dashed curve is first seen, updated by each update, and forgotten when
+the dash goes (switched off, the curve deleted, joined into another or converted), on undo,
+redo and when a file is loaded; Blender replaces every data-block then, so objects are held
+by name and looked up on use. Each record carries one set, todo, of what must be redone:
+
+    READ  the curve's shape must be read again (points, hooks, shape keys, edit mode)
+    LOOK  its look must be compared again (bevel, extrude, fill, taper, materials)
+    DASH  the plug-in must dash it again
+    CHECK its settings must be compared with those its dashes were made from (a frame, an
+          animated or driven setting, a transform in dash-length mode)
+
+Property updates only add to a todo set (see note); the handlers do the work.
+"""
+
+READ, LOOK, DASH, CHECK = "read", "look", "dash", "check"
+EVERYTHING = frozenset((READ, LOOK, DASH))
+
+
+class Record:
+    def __init__(self, uid, curve):
+        self.uid = uid
+        self.curve = curve      # the curve object's name
+        self.todo = set(EVERYTHING)
+        self.form = None        # the line form last read
+        self.channels = None    # radius and normal of each point of form, when a profile needs them
+        self.look = None        # the look last given to the dashes (see live._look_of)
+        self.key = None         # what the dashes shown were made from
+        self.echo = False       # the dashes were just written: the curve's next update is ours
+        self.written = None     # the point counts of the dashes' mesh as last built
+        self.status = ""        # shown in the panel
+        self.estimate = 0       # points the current settings would make
+        self.allowed = 0        # points the artist agreed to beyond the limit
+
+    def forget_reads(self):
+        """Everything read from Blender is unknown again (undo, redo, load)."""
+        self.form = self.channels = self.look = self.key = self.written = None
+        self.todo = set(EVERYTHING)
+
+
+class Registry:
+    def __init__(self):
+        self.records = {}      # uid -> Record
+        self.notices = {}      # curve name -> why it is not dashed (a refusal), for its panel
+        self.survey = True     # the objects must be looked through again
+        self.object_count = -1
+        self.behind = False    # updates were skipped (a render job): caught up at the next chance
+
+    def of(self, ob):
+        """ob's record, or None."""
+        g = ob.get("korrand")
+        uid = g.get("uid") if g is not None else None
+        r = self.records.get(uid) if uid is not None else None
+        return r if r is not None and r.curve == ob.name else None
+
+    def note(self, ob, *todo):
+        """Something of ob changed: its record redoes todo at the next update. A curve without
+        a record (switched on or off) makes the next update look through the objects."""
+        self.notices.pop(ob.name, None)
+        r = self.of(ob)
+        if r is None:
+            self.survey = True
+        else:
+            r.todo.update(todo)
+
+    def forget(self):
+        """A file is being loaded: nothing is known any more."""
+        self.records = {}
+        self.notices.clear()
+        self.survey = True
+        self.behind = False
+
+    def reload(self):
+        """Undo, redo or a load replaced every data-block: records stay, their reads go."""
+        for r in self.records.values():
+            r.forget_reads()
+        self.survey = True

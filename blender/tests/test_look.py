@@ -1,0 +1,136 @@
+"""The dashes look like the curve along its length: its profile scaled by the point radius and a
+taper along the whole curve (not per dash), turned by its tilt, the materials of their
+splines; a filled curve keeps its fill and its dashes render."""
+
+import math
+import os
+import sys
+
+import bpy
+from mathutils import Vector
+
+sys.path.insert(0, os.path.dirname(__file__))
+import support  # noqa: E402
+
+hook = support.enable_addon()
+update = support.update
+
+
+def straight(name, n=11, **point):
+    """A POLY line along x from 0 to 10 of n points; point(name, i) sets each point's values."""
+    ob = support.poly_curve(name, [[(10 * i / (n - 1), 0, 0) for i in range(n)]])
+    for i, p in enumerate(ob.data.splines[0].points):
+        for key, f in point.items():
+            setattr(p, key, f(i / (n - 1)))
+    return ob
+
+
+def shown_vertices(ob):
+    e = ob.evaluated_get(support.depsgraph())
+    mesh = e.to_mesh()
+    try:
+        return [v.co.copy() for v in mesh.vertices], [(p.material_index, p.normal.copy(),
+                                                       p.use_smooth) for p in mesh.polygons]
+    finally:
+        e.to_mesh_clear()
+
+
+def solid(ob):
+    """What the curve shows without its dash: Blender's own sweep of it."""
+    mod = hook.modifier(ob)
+    if mod is None:
+        return shown_vertices(ob)
+    mod.show_viewport = False
+    try:
+        return shown_vertices(ob)
+    finally:
+        mod.show_viewport = True
+
+
+def case_radius_and_taper_along_the_whole_length():
+    # Point radius growing along the line: each dash ring has the radius where it lies.
+    ob = straight("line", radius=lambda t: 0.2 + 0.8 * t)
+    ob.data.bevel_depth, ob.data.bevel_resolution = 0.1, 2
+    support.dash(ob, count=5, subdivision=6)
+    rings = shown_vertices(ob)[0]
+    assert len(rings) > 100
+    for v in rings:
+        want = 0.1 * (0.2 + 0.08 * v.x)
+        assert abs(Vector((0, v.y, v.z)).length - want) < 1e-4, (v, want)
+    # A taper object narrows the whole line once, from 1 to 0.2, across all its dashes.
+    taper = support.poly_curve("taper", [[(0, 1, 0), (1, 0.2, 0)]])
+    for p in ob.data.splines[0].points:
+        p.radius = 1.0
+    ob.data.taper_object = taper
+    update()
+    rings = shown_vertices(ob)[0]
+    sizes = sorted((v.x, Vector((0, v.y, v.z)).length) for v in rings)
+    for x, size in sizes:
+        assert abs(size - 0.1 * (1 - 0.08 * x)) < 1e-4, (x, size)
+    assert sizes[-1][1] < 0.5 * sizes[0][1]
+
+
+def on_the_sweep(ob):
+    """How far the dashes' vertices lie from Blender's own sweep of the whole curve, a straight
+    line along x: each dash vertex is between two rings of it, where its profile point is."""
+    dashes = shown_vertices(ob)[0]
+    curve = solid(ob)[0]
+    rings = len(ob.data.splines[0].points)
+    size = len(curve) // rings
+    xs = [curve[k * size].x for k in range(rings)]
+    worst = 0.0
+    for v in dashes:
+        i = max(0, min(rings - 2, int(v.x / (10 / (rings - 1)))))
+        f = (v.x - xs[i]) / (xs[i + 1] - xs[i])
+        between = [curve[i * size + p].lerp(curve[(i + 1) * size + p], f) for p in range(size)]
+        worst = max(worst, min((v - q).length for q in between))
+    return worst
+
+
+def case_tilt_and_a_profile_on_its_side():
+    # An extruded ribbon, pushed off the line by an offset and turned a quarter turn along it,
+    # then a bevel object's triangle: each dash lies on what Blender sweeps along the curve.
+    ob = straight("ribbon", n=41, tilt=lambda t: t * math.pi / 2)
+    ob.data.extrude, ob.data.offset = 0.2, 0.05
+    support.dash(ob, count=6, subdivision=4)
+    assert on_the_sweep(ob) < 2e-3
+    triangle = support.poly_curve("triangle", [[(0.1, 0, 0), (0.3, 0.05, 0), (0.1, 0.12, 0)]],
+                                  cyclic=(0,))
+    triangle.scale = (2, 3, 1)
+    ob.data.extrude = 0.0
+    ob.data.bevel_mode, ob.data.bevel_object = "OBJECT", triangle
+    update()
+    assert on_the_sweep(ob) < 2e-3
+
+
+def case_materials_of_their_splines_and_a_kept_fill():
+    # A filled 2D shape of two cyclic splines, each its own material, with no bevel: it keeps
+    # its fill, and its dashes get a thickness of their own, so they render.
+    ob = support.poly_curve("shape", [[(0, 0, 0), (4, 0, 0), (4, 4, 0), (0, 4, 0)],
+                                      [(1, 1, 0), (3, 1, 0), (2, 3, 0)]],
+                            dimensions="2D", cyclic=(0, 1))
+    ob.data.fill_mode = "BOTH"
+    for name in ("red", "blue"):
+        ob.data.materials.append(bpy.data.materials.new(name))
+    ob.data.splines[1].material_index = 1
+    fill = [f for f in solid(ob)[1]]
+    assert fill and all(abs(abs(n.z) - 1) < 1e-6 for _, n, _ in fill)
+    support.dash(ob, count=10)
+    assert ob.korrand.thickness > 0 and abs(ob.korrand.thickness - 4 / 200) < 1e-6
+    faces = shown_vertices(ob)[1]
+    kept = [f for f in faces if abs(abs(f[1].z) - 1) < 1e-6]
+    tubes = [f for f in faces if abs(f[1].z) < 0.999]
+    assert len(kept) == len(fill), (len(kept), len(fill))
+    assert tubes and {m for m, _, _ in tubes} == {0, 1}, {m for m, _, _ in tubes}
+    assert len(support.result_line(ob)[0]) == 20
+    # The artist's thickness wins; a curve with its own bevel uses the bevel.
+    ob.korrand.thickness = 0.2
+    update()
+    wide = max(abs(v.z) for v in shown_vertices(ob)[0])
+    assert abs(wide - 0.1) < 1e-4, wide
+    ob.data.bevel_depth = 0.05
+    update()
+    assert abs(max(abs(v.z) for v in shown_vertices(ob)[0]) - 0.05) < 1e-4
+
+
+support.main(globals())
