@@ -756,27 +756,33 @@ TEST(Svg, HugeCurveCountsAreCapped) {
 }
 
 TEST(ArcToCenter, ExtremeRadiiStayFinite) {
+    using io::detail::ArcOutcome;
+    using io::detail::ArcSize;
+    using io::detail::ArcSweep;
     io::detail::Primitive arc;
-    bool isLine = true;
     // Far too small: scaled up to a semicircle over the chord.
-    ASSERT_TRUE(
-        io::detail::ArcToCenter({0, 0}, 1e-300, 2e-300, 0, false, true, {10, 0}, arc, &isLine));
+    ASSERT_EQ(io::detail::ArcToCenter({0, 0}, 1e-300, 2e-300, 0, ArcSize::Small, ArcSweep::Positive,
+                                      {10, 0}, arc),
+              ArcOutcome::Arc);
     EXPECT_NEAR(arc.center.x, 5, 1e-12);
     EXPECT_NEAR(std::fabs(arc.dtheta), 3.14159265358979323846, 1e-12);
     // Enormous: nearly a straight line, but a finite arc.
-    ASSERT_TRUE(
-        io::detail::ArcToCenter({0, 0}, 1e100, 1e100, 45, false, false, {10, 0}, arc, &isLine));
+    ASSERT_EQ(io::detail::ArcToCenter({0, 0}, 1e100, 1e100, 45, ArcSize::Small, ArcSweep::Negative,
+                                      {10, 0}, arc),
+              ArcOutcome::Arc);
     EXPECT_TRUE(std::isfinite(arc.center.x) && std::isfinite(arc.theta1) &&
                 std::isfinite(arc.dtheta));
     EXPECT_LT(std::fabs(arc.dtheta), 1e-90);
     // So large the chord vanishes beside it: taken as the straight line it nearly is.
-    EXPECT_FALSE(
-        io::detail::ArcToCenter({0, 0}, 1e300, 1e300, 45, true, false, {10, 0}, arc, &isLine));
-    EXPECT_TRUE(isLine);
-    EXPECT_FALSE(io::detail::ArcToCenter({0, 0}, 0, 5, 0, false, true, {10, 0}, arc, &isLine));
-    EXPECT_TRUE(isLine);
-    EXPECT_FALSE(io::detail::ArcToCenter({1, 1}, 5, 5, 0, false, true, {1, 1}, arc, &isLine));
-    EXPECT_FALSE(isLine);
+    EXPECT_EQ(io::detail::ArcToCenter({0, 0}, 1e300, 1e300, 45, ArcSize::Large, ArcSweep::Negative,
+                                      {10, 0}, arc),
+              ArcOutcome::Line);
+    EXPECT_EQ(
+        io::detail::ArcToCenter({0, 0}, 0, 5, 0, ArcSize::Small, ArcSweep::Positive, {10, 0}, arc),
+        ArcOutcome::Line);
+    EXPECT_EQ(
+        io::detail::ArcToCenter({1, 1}, 5, 5, 0, ArcSize::Small, ArcSweep::Positive, {1, 1}, arc),
+        ArcOutcome::Omitted);
 }
 
 // --- SVG writing --------------------------------------------------------------------------------

@@ -1,6 +1,8 @@
 // The SVG style cascade: selector matching over the parsed sheets, and the computed properties.
 #include "svg_style.h"
 
+#include "geometry.h"
+
 #include <libxml/xmlmemory.h>
 
 #include <algorithm>
@@ -201,6 +203,34 @@ void Apply(ComputedStyle& style, const std::string& name, const std::string& raw
 }
 
 }  // namespace
+
+double DasharrayPeriod(const std::string& text) {
+    double sum = 0;
+    int n = 0;
+    std::size_t i = 0;
+    while (i < text.size()) {
+        while (i < text.size() &&
+               (text[i] == ',' || std::isspace(static_cast<unsigned char>(text[i]))))
+            ++i;
+        std::size_t j = i;
+        while (j < text.size() && text[j] != ',' &&
+               !std::isspace(static_cast<unsigned char>(text[j])))
+            ++j;
+        if (j == i) break;
+        const std::string token = text.substr(i, j - i);
+        double px = 0;
+        if (!ParseLength(token, &px)) {
+            char* end = nullptr;
+            const double v = std::strtod(token.c_str(), &end);
+            if (end == token.c_str() || *end != '\0' || v != 0) return 0;  // percentages, junk
+        }
+        sum += px;
+        ++n;
+        i = j;
+    }
+    if (n % 2 == 1) sum *= 2;
+    return std::isfinite(sum) ? sum : 0;
+}
 
 bool GetAttribute(const xmlNode* node, const char* name, std::string* value) {
     xmlChar* v = xmlGetNoNsProp(node, reinterpret_cast<const xmlChar*>(name));

@@ -65,6 +65,10 @@ private:
 std::string EditStyle(const std::string& style, const std::vector<std::string>& remove,
                       const std::vector<std::pair<std::string, std::string>>& set);
 
+// The dash array's period in the shape's user units (an odd list repeats to an even one); 0 when
+// it has none.
+double DasharrayPeriod(const std::string& text);
+
 // The element's attribute without a namespace, if present.
 bool GetAttribute(const xmlNode* node, const char* name, std::string* value);
 // True for an element of the SVG namespace, or of none (hand-written files often omit it).
