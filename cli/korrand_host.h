@@ -10,7 +10,7 @@
 #include <stdexcept>
 #include <string>
 
-#include "geometry.h"
+#include "document.h"
 #include "modifier_plugin.h"
 
 namespace korrand {

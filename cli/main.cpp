@@ -19,7 +19,7 @@
 #include <optional>
 #include <sstream>
 
-#include "geometry.h"
+#include "document.h"
 #include "host_model.h"
 #include "korrand_host.h"
 

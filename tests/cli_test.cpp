@@ -15,7 +15,7 @@
 #include <random>
 #include <sstream>
 
-#include "geometry.h"
+#include "document.h"
 #include "korrand_host.h"
 
 namespace fs = std::filesystem;

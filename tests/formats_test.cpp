@@ -9,9 +9,9 @@
 #include <random>
 #include <sstream>
 
+#include "document.h"
 #include "flatten.h"
 #include "format_detail.h"
-#include "geometry.h"
 #include "sampling.h"
 
 namespace io = korrand::io;

@@ -9,8 +9,8 @@
 #include <limits>
 #include <ostream>
 
+#include "document.h"
 #include "format_detail.h"
-#include "geometry.h"
 
 namespace korrand::io {
 namespace {

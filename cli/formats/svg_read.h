@@ -20,8 +20,8 @@
 #include <string_view>
 #include <vector>
 
+#include "document.h"
 #include "flatten.h"
-#include "geometry.h"
 #include "svg_scene.h"
 #include "svg_style.h"
 

@@ -1,7 +1,7 @@
 // The SVG style cascade: selector matching over the parsed sheets, and the computed properties.
 #include "svg_style.h"
 
-#include "geometry.h"
+#include "document.h"
 
 #include <libxml/xmlmemory.h>
 

@@ -1,4 +1,5 @@
-// Line geometry as the command-line host reads and writes it, and the file formats that carry it.
+// The document the command-line host reads and writes: line objects (polylines in segments, with
+// what a scene stored for their modifiers), the file formats that carry them, and their options.
 #pragma once
 
 #include <cstdint>
