@@ -44,6 +44,9 @@ struct LineObject {
     // Read: a dash count the reader derived for these segments (an SVG period); handed to the
     // modifier as a stored value is, so the option's limit does not apply.
     std::optional<int64_t> dashCount = std::nullopt;
+    // Read: an offset of the dash pattern the reader derived (an SVG's stroke-dashoffset), in
+    // whole segments as the modifier's Offset takes it; handed over as dashCount is.
+    std::optional<double> offset = std::nullopt;
 };
 
 namespace detail {

@@ -4,6 +4,7 @@
 // an object of its own, with the count the period gives it.
 #include <algorithm>
 #include <cmath>
+#include <cstdlib>
 
 #include "parameter_value.h"
 #include "svg_read.h"
@@ -49,30 +50,63 @@ int64_t PeriodCount(const std::vector<Point>& segment, bool closed, double perio
     return hostmodel::PeriodCount(PageLength(segment, closed), period);
 }
 
-// The period of a shape's subpaths in root user units (0: none): its own dash array's when that
-// is asked for and it has one, else the one given.
-double PeriodFor(const ReadContext& context, const FoundShape& shape) {
+// How a shape's subpaths are dashed with a period, on the page: one dash and its gap per
+// `period`, the pattern moved on by `offset` (its own dash array's with stroke-dashoffset).
+struct Rhythm {
+    double period = 0, offset = 0;
+};
+
+// The shape's own dash array on the page, where that is asked for and a viewer dashes with it,
+// else the period given (none: 0). `length`: the shape's whole length on the page, which its
+// pathLength stands for.
+Rhythm RhythmFor(const ReadContext& context, const FoundShape& shape, double length,
+                 Diagnostics& diagnostics) {
+    const double toPage = std::sqrt(std::fabs(shape.toPage.Det()));
     if (context.options.periodFromDasharray) {
-        const double own =
-            DasharrayPeriod(shape.style.dasharray) * std::sqrt(std::fabs(shape.toPage.Det()));
-        if (std::isfinite(own) && own > 0) return own;
+        // pathLength rescales every distance along the shape: its units are so many of these.
+        double scale = 1, declared = 0;
+        std::string text;
+        char* end = nullptr;
+        if (GetAttribute(shape.node, "pathLength", &text) &&
+            (declared = std::strtod(text.c_str(), &end), end != text.c_str()) && declared > 0 &&
+            std::isfinite(declared) && length > 0)
+            scale = length / declared / toPage;
+        const DashPattern own = ResolveDashes(shape.style, shape.percentBase, scale);
+        if (own.kind == DashPattern::Kind::Unresolved)
+            diagnostics.Warn(shape.node,
+                             "a dash array in font units (em, ex) or in percentages of an "
+                             "unknown viewport; dashed as if solid",
+                             "<" + shape.tag + " " + shape.name + ">");
+        const Rhythm rhythm{own.period * toPage, own.offset * toPage};
+        if (own.kind == DashPattern::Kind::Dashed && std::isfinite(rhythm.period) &&
+            rhythm.period > 0 && std::isfinite(rhythm.offset))
+            return rhythm;
     }
     const double period = context.options.period * context.page.unitsPerPx;
-    return std::isfinite(period) && period > 0 ? period : 0;
+    return {std::isfinite(period) && period > 0 ? period : 0, 0};
+}
+
+// The modifier's Offset, in whole segments, that moves its dashes as stroke-dashoffset moves a
+// viewer's: the pattern starts `offset` into its rhythm, so the dashes move back along the
+// subpath by that fraction of one of its `count` rhythms (the plug-in wraps the rest).
+double OffsetFor(const Rhythm& rhythm, int64_t count) {
+    const double phase = rhythm.offset / rhythm.period;
+    const double fraction = phase - std::floor(phase);
+    return fraction > 0 && count > 0 ? -fraction / static_cast<double>(count) : 0;
 }
 
 // What the writer needs to know of a dashed shape.
 SvgShape KeptShape(const Gathered& gathered, const FoundShape& shape) {
+    const ComputedStyle& style = shape.style;
     SvgShape kept;
     kept.node = shape.node;
     kept.toPage = shape.toPage;
-    kept.keepFill = shape.style.fill != "none" && shape.tag != "line";  // a line has no area
+    kept.keepFill = PaintsFill(style) && shape.tag != "line";  // a line has no area
     kept.throughUse = shape.throughUse;
     // Markers are drawn on paths, lines, polylines and polygons only.
     kept.markers = shape.tag != "rect" && shape.tag != "circle" && shape.tag != "ellipse" &&
-                   (shape.style.markerStart != "none" || shape.style.markerMid != "none" ||
-                    shape.style.markerEnd != "none");
-    if (shape.style.dasharray != "none") {
+                   (style.markerStart || style.markerMid || style.markerEnd);
+    if (!style.dasharray.empty()) {
         std::string own;
         kept.inheritsDasharray = !GetAttribute(shape.node, "stroke-dasharray", nullptr) &&
                                  !(GetAttribute(shape.node, "style", &own) &&
@@ -80,10 +114,13 @@ SvgShape KeptShape(const Gathered& gathered, const FoundShape& shape) {
     }
     if (const auto uses = gathered.usesOf.find(shape.node); uses != gathered.usesOf.end())
         kept.uses = uses->second;
-    if (shape.style.stroke == "none")
-        kept.outlinePaint = kept.keepFill && shape.style.fill.rfind("url(", 0) != 0
-                                ? shape.style.fill
-                                : std::string("black");
+    // An outline its stroke does not paint (--select all) is drawn in its fill's colour.
+    if (!PaintsStroke(style)) {
+        const bool fillColour = kept.keepFill && (style.fill.kind == Paint::Kind::Color ||
+                                                  style.fill.kind == Paint::Kind::CurrentColor);
+        kept.outlinePaint = fillColour ? style.fill.text : std::string("black");
+        kept.outlineOpaque = !(style.strokeOpacity > 0);
+    }
     return kept;
 }
 
@@ -93,49 +130,57 @@ void BuildObjects(const ReadContext& context, const Flattening& flattening, Gath
                   Document& doc, SvgScene& scene) {
     std::size_t total = 0;
     std::vector<Vec2> points;
-    std::vector<Point> segment;
+    std::vector<Point> flat;
+    std::vector<std::pair<std::vector<Point>, bool>> segments;  // with closedness
     for (const FoundShape& shape : gathered.shapes) {
-        const double period = PeriodFor(context, shape);
-        const std::size_t shapeIndex = scene.shapes.size();
-        const std::size_t firstObject = doc.objects.size();
-        std::ptrdiff_t byKind[2] = {-1, -1};  // without a period: the open and the closed object
+        segments.clear();
+        double length = 0;
         bool finite = true;
         for (const Subpath& subpath : shape.subpaths) {
-            finite = SegmentOf(subpath, flattening, context.options.closed, points, segment);
+            finite = SegmentOf(subpath, flattening, context.options.closed, points, flat);
             if (!finite) break;
-            if (segment.size() < 2) continue;  // a lone move-to draws nothing
-            total += segment.size();
+            if (flat.size() < 2) continue;  // a lone move-to draws nothing
+            total += flat.size();
             if (total > kMaxPoints)
                 throw ReadError(context.file, 0,
                                 "the curves flatten to more than " + std::to_string(kMaxPoints) +
                                     " points; use a larger tolerance");
-            const Vec2 seam{segment.front().x, segment.front().y};
-            std::size_t objectIndex = 0;
-            std::ptrdiff_t& kind = byKind[subpath.closed ? 1 : 0];
-            if (period > 0 || kind < 0) {
-                LineObject object;
-                object.name = shape.name;
-                object.closed = subpath.closed;
-                if (period > 0) object.dashCount = PeriodCount(segment, subpath.closed, period);
-                objectIndex = doc.objects.size();
-                if (period <= 0) kind = static_cast<std::ptrdiff_t>(objectIndex);
-                doc.objects.push_back(std::move(object));
-                scene.objects.push_back(SvgObject{shapeIndex, {}});
-            } else {
-                objectIndex = static_cast<std::size_t>(kind);
-            }
-            doc.objects[objectIndex].segments.push_back(segment);
-            if (subpath.closed) scene.objects[objectIndex].seams.push_back(seam);
+            length += PageLength(flat, subpath.closed);
+            segments.emplace_back(flat, subpath.closed);
         }
         if (!finite) {
-            doc.objects.resize(firstObject);
-            scene.objects.resize(firstObject);
             gathered.diagnostics.Skip(shape.node, "a point is not finite once flattened",
                                       "<" + shape.tag + " " + shape.name + ">");
             ++gathered.counts.skipped;
             continue;
         }
-        if (doc.objects.size() == firstObject) continue;
+        if (segments.empty()) continue;
+        const Rhythm rhythm = RhythmFor(context, shape, length, gathered.diagnostics);
+        const std::size_t shapeIndex = scene.shapes.size();
+        std::ptrdiff_t byKind[2] = {-1, -1};  // without a period: the open and the closed object
+        for (auto& [segment, closed] : segments) {
+            const Vec2 seam{segment.front().x, segment.front().y};
+            std::size_t objectIndex = 0;
+            std::ptrdiff_t& kind = byKind[closed ? 1 : 0];
+            if (rhythm.period > 0 || kind < 0) {
+                LineObject object;
+                object.name = shape.name;
+                object.closed = closed;
+                if (rhythm.period > 0) {
+                    object.dashCount = PeriodCount(segment, closed, rhythm.period);
+                    if (const double offset = OffsetFor(rhythm, *object.dashCount); offset != 0)
+                        object.offset = offset;
+                }
+                objectIndex = doc.objects.size();
+                if (rhythm.period <= 0) kind = static_cast<std::ptrdiff_t>(objectIndex);
+                doc.objects.push_back(std::move(object));
+                scene.objects.push_back(SvgObject{shapeIndex, {}});
+            } else {
+                objectIndex = static_cast<std::size_t>(kind);
+            }
+            doc.objects[objectIndex].segments.push_back(std::move(segment));
+            if (closed) scene.objects[objectIndex].seams.push_back(seam);
+        }
         scene.shapes.push_back(KeptShape(gathered, shape));
         ++gathered.counts.dashed;
     }

@@ -36,6 +36,8 @@ public:
     // kept for the first of the kind only.
     void Skip(const xmlNode* node, const std::string& kind, const std::string& what,
               const std::string& detail = {});
+    // Like Skip, for what is read but not as the file says.
+    void Warn(const xmlNode* node, const std::string& kind, const std::string& what);
     void Note(const std::string& text);
     // "<file>" or "<file>:<line>" of a node, for messages.
     std::string Where(const xmlNode* node) const;
@@ -46,6 +48,7 @@ private:
         std::string first;
         int count = 0;
     };
+    void Count(const xmlNode* node, const std::string& kind, const std::string& first);
     std::string file_;
     std::map<std::string, Kind> kinds_;
     std::vector<std::string> order_;
@@ -97,6 +100,7 @@ struct FoundShape {
     std::string name, tag;
     Affine toPage;
     ComputedStyle style;
+    double percentBase = 0;  // what its percentages are of, in its own user units
     std::vector<Subpath> subpaths;
 };
 
@@ -118,6 +122,8 @@ struct Walker {
     std::vector<const xmlNode*> useStack;            // the <use>s the walk is inside
     std::size_t instanceElements = 0;
     int depth = 0;
+    // What percentages are of in the nearest viewport: its diagonal / sqrt 2 (0: unknown).
+    double percentBase = 0;
 
     void Element(xmlNode* el, const ComputedStyle& parentStyle, const Affine& m);
     void Children(xmlNode* node, const ComputedStyle& style, const Affine& m);
@@ -158,7 +164,9 @@ Affine DefinitionMatrix(const ReadContext& context, Diagnostics& diagnostics, xm
 void CheckChoices(const ReadContext& context, Diagnostics& diagnostics);
 // Whether the options choose a drawn shape of this style, reached through `useStack`.
 bool Chosen(const ReadContext& context, const xmlNode* shape, const ComputedStyle& style,
-            const std::vector<const xmlNode*>& useStack);
+            double percentBase, const std::vector<const xmlNode*>& useStack);
+// What SVG says percentages of a viewport this size are of: its diagonal / sqrt 2.
+double PercentBase(double width, double height);
 
 // ---- svg_shapes.cpp
 
@@ -169,6 +177,7 @@ struct ElementGeometry {
     bool failed = false;    // skipped, with a warning
     bool disabled = false;  // a nested viewport of zero size draws nothing
     Affine matrix;
+    Vec2 viewport = {0, 0};  // a nested <svg>'s, in its own user units; zero for others
     std::vector<Subpath> subpaths;
 };
 ElementGeometry ReadElement(const ReadContext& context, Diagnostics& diagnostics, xmlNode* node,

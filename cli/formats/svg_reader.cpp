@@ -39,13 +39,21 @@ std::string Diagnostics::Where(const xmlNode* node) const {
     return text;
 }
 
-void Diagnostics::Skip(const xmlNode* node, const std::string& kind, const std::string& what,
-                       const std::string& detail) {
+void Diagnostics::Count(const xmlNode* node, const std::string& kind, const std::string& first) {
     Kind& k = kinds_[kind];
     if (k.count++ == 0) {
         order_.push_back(kind);
-        k.first = Where(node) + ": skipped " + what + ": " + kind + detail;
+        k.first = Where(node) + ": " + first;
     }
+}
+
+void Diagnostics::Skip(const xmlNode* node, const std::string& kind, const std::string& what,
+                       const std::string& detail) {
+    Count(node, kind, "skipped " + what + ": " + kind + detail);
+}
+
+void Diagnostics::Warn(const xmlNode* node, const std::string& kind, const std::string& what) {
+    Count(node, kind, what + ": " + kind);
 }
 
 void Diagnostics::Note(const std::string& text) {

@@ -21,8 +21,10 @@ struct SvgShape {
     Affine toPage;
     // The fill is drawn: the original stays for it and the dashes go into a sibling path.
     bool keepFill = false;
-    // A fill-only shape dashed by --select all: the sibling's stroke paint (its fill's colour).
+    // A shape whose stroke paints nothing, dashed by --select all: the dashes' stroke paint (its
+    // fill's colour), and whether they must be made opaque (its stroke-opacity is 0).
     std::string outlinePaint;
+    bool outlineOpaque = false;
     // Markers drawn on its vertices: they stay where the original draws them.
     bool markers = false;
     // Reached only through <use>: drawn where its instances are, not where it stands.

@@ -1,6 +1,7 @@
 // Which drawn shapes the options choose: --select by their stroke, --layer by the layer they
 // stand in, --id by their own id or an enclosing element's (a <use> that draws them counts).
 #include <algorithm>
+#include <cmath>
 
 #include "svg_read.h"
 
@@ -57,20 +58,17 @@ ComputedStyle StyleWhereItStands(const ReadContext& c, const xmlNode* node) {
     return style;
 }
 
-bool StrokeVisible(const ComputedStyle& style) {
-    return style.stroke != "none" && style.strokeWidth > 0 && style.strokeOpacity > 0;
-}
-
-// Fills are never dashed unless all is asked for: a leftover dash array under stroke:none is
-// not a dashed stroke, nor is one that a viewer draws solid.
-bool Selected(const ReadContext& c, const ComputedStyle& style) {
+// Fills are never dashed unless all is asked for: a leftover dash array under an unseen stroke
+// is not a dashed stroke, nor is one that a viewer draws solid.
+bool Selected(const ReadContext& c, const ComputedStyle& style, double percentBase) {
     switch (c.options.select) {
         case Select::All:
             return true;
         case Select::Stroked:
-            return StrokeVisible(style);
+            return PaintsStroke(style);
         case Select::Dasharray:
-            return StrokeVisible(style) && DasharrayPeriod(style.dasharray) > 0;
+            return PaintsStroke(style) &&
+                   ResolveDashes(style, percentBase).kind == DashPattern::Kind::Dashed;
     }
     return true;
 }
@@ -105,7 +103,7 @@ void CheckChoices(const ReadContext& c, Diagnostics& diagnostics) {
             if (!IsLayerNamed(c, layer, name)) continue;
             found = true;
             const ComputedStyle style = StyleWhereItStands(c, layer);
-            drawn = drawn || !(style.displayNone || style.visibility == "hidden");
+            drawn = drawn || IsDrawn(style);
         }
         if (!found) {
             std::string known;
@@ -128,10 +126,15 @@ void CheckChoices(const ReadContext& c, Diagnostics& diagnostics) {
 }
 
 bool Chosen(const ReadContext& c, const xmlNode* shape, const ComputedStyle& style,
-            const std::vector<const xmlNode*>& useStack) {
+            double percentBase, const std::vector<const xmlNode*>& useStack) {
     const xmlNode* anchor = useStack.empty() ? shape : useStack.front();
-    return Selected(c, style) && (c.options.layers.empty() || InLayers(c, anchor)) &&
+    return Selected(c, style, percentBase) && (c.options.layers.empty() || InLayers(c, anchor)) &&
            (c.options.ids.empty() || InChosenIds(c, shape, useStack));
+}
+
+double PercentBase(double width, double height) {
+    const double base = std::sqrt((width * width + height * height) / 2);
+    return std::isfinite(base) && base > 0 ? base : 0;
 }
 
 }  // namespace korrand::io::detail

@@ -52,13 +52,19 @@ public:
     }
 
     // Nested <svg> viewports (the root's is never read).
-    void set_viewport(double x, double y, double, double) {
+    void set_viewport(double x, double y, double width, double height) {
         matrix_ = matrix_ * Affine::Translate(x, y);
+        if (!viewBox_) viewport_ = {width, height};
     }
     void set_viewbox_transform(double tx, double ty, double sx, double sy, bool) {
         matrix_ = matrix_ * Affine::Translate(tx, ty) * Affine::Scale(sx, sy);
     }
-    void set_viewbox_size(double, double) {}
+    void set_viewbox_size(double width, double height) {
+        viewport_ = {width, height};
+        viewBox_ = true;
+    }
+    // A nested viewport's size in its own user units; zero for other elements.
+    Vec2 viewport() const { return viewport_; }
     void disable_rendering() { disabled_ = true; }
 
     void path_move_to(double x, double y, svgpp::tag::coordinate::absolute) {
@@ -130,6 +136,8 @@ private:
     Affine matrix_;
     mutable bool failed_ = false;
     bool disabled_ = false;
+    Vec2 viewport_ = {0, 0};
+    bool viewBox_ = false;
     std::vector<Subpath> subpaths_;
     bool open_ = false;
     Vec2 current_ = {0, 0};
@@ -287,6 +295,7 @@ ElementGeometry ReadElement(const ReadContext& context, Diagnostics& diagnostics
     geometry.failed = reader.failed();
     geometry.disabled = reader.disabled();
     geometry.matrix = reader.matrix();
+    geometry.viewport = reader.viewport();
     geometry.subpaths = std::move(reader.subpaths());
     return geometry;
 }

@@ -1,8 +1,6 @@
 // The SVG style cascade: selector matching over the parsed sheets, and the computed properties.
 #include "svg_style.h"
 
-#include "document.h"
-
 #include <libxml/xmlmemory.h>
 
 #include <algorithm>
@@ -167,70 +165,78 @@ std::size_t BlockEnd(const std::string& css, std::size_t i) {
     return std::string::npos;
 }
 
+// One declaration applied to the style; a value the property cannot take is ignored, as CSS
+// ignores it, and `inherit` takes the parent's value.
 void Apply(ComputedStyle& style, const std::string& name, const std::string& rawValue,
            const ComputedStyle& parent) {
-    std::string value = Trim(rawValue);
-    const std::string lower = Lower(value);
-    const bool inherit = lower == "inherit";
-    if (name == "fill") {
-        style.fill = inherit ? parent.fill : (lower == "none" ? lower : value);
-    } else if (name == "stroke") {
-        style.stroke = inherit ? parent.stroke : (lower == "none" ? lower : value);
-    } else if (name == "stroke-dasharray") {
-        style.dasharray = inherit ? parent.dasharray : (lower == "none" ? lower : value);
-    } else if (name == "stroke-width" || name == "stroke-opacity") {
-        double& number = name == "stroke-width" ? style.strokeWidth : style.strokeOpacity;
-        char* end = nullptr;
-        const double v = std::strtod(value.c_str(), &end);
+    const std::string value = Trim(rawValue);
+    const bool inherit = Lower(value) == "inherit";
+    if (name == "fill" || name == "stroke") {
+        Paint& paint = name == "fill" ? style.fill : style.stroke;
         if (inherit)
-            number = name == "stroke-width" ? parent.strokeWidth : parent.strokeOpacity;
-        else if (end != value.c_str() && std::isfinite(v))  // anything else is not a value
-            number = v;
+            paint = name == "fill" ? parent.fill : parent.stroke;
+        else
+            ParsePaint(value, &paint);
+    } else if (name == "color") {
+        if (inherit)
+            style.colorAlpha = parent.colorAlpha;
+        else if (Lower(value) != "currentcolor")  // currentColor on color itself: the parent's
+            ParseColorAlpha(value, &style.colorAlpha);
+    } else if (name == "stroke-dasharray") {
+        if (inherit)
+            style.dasharray = parent.dasharray;
+        else
+            ParseDasharray(value, &style.dasharray);
+    } else if (name == "stroke-dashoffset") {
+        if (inherit)
+            style.dashoffset = parent.dashoffset;
+        else
+            ParseCssLength(value, &style.dashoffset);
+    } else if (name == "stroke-width") {
+        CssLength width;
+        if (inherit)
+            style.strokeWidth = parent.strokeWidth;
+        else if (ParseCssLength(value, &width) && width.value >= 0)
+            style.strokeWidth = width;
+    } else if (name == "stroke-opacity" || name == "fill-opacity" || name == "opacity") {
+        double& number = name == "stroke-opacity" ? style.strokeOpacity
+                         : name == "fill-opacity" ? style.fillOpacity
+                                                  : style.opacity;
+        // opacity is not inherited: `inherit` takes the parent's own, which the product
+        // already holds.
+        if (inherit)
+            number = name == "stroke-opacity" ? parent.strokeOpacity
+                     : name == "fill-opacity" ? parent.fillOpacity
+                                              : 1;
+        else
+            ParseOpacity(value, &number);
     } else if (name == "marker-start" || name == "marker-mid" || name == "marker-end" ||
                name == "marker") {
-        const auto set = [&](std::string& marker, const std::string& inherited) {
-            marker = inherit ? inherited : (lower == "none" ? lower : value);
+        const bool none = Lower(value) == "none";
+        if (!none && Lower(value).rfind("url(", 0) != 0 && !inherit) return;
+        const auto set = [&](bool& marker, bool inherited) {
+            marker = inherit ? inherited : !none;
         };
         if (name != "marker-mid" && name != "marker-end")
             set(style.markerStart, parent.markerStart);
         if (name != "marker-start" && name != "marker-end") set(style.markerMid, parent.markerMid);
         if (name != "marker-start" && name != "marker-mid") set(style.markerEnd, parent.markerEnd);
     } else if (name == "visibility") {
-        style.visibility = inherit ? parent.visibility : lower;
+        const std::string lower = Lower(value);
+        if (inherit)
+            style.visibility = parent.visibility;
+        else if (lower == "visible")
+            style.visibility = Visibility::Visible;
+        else if (lower == "hidden")
+            style.visibility = Visibility::Hidden;
+        else if (lower == "collapse")
+            style.visibility = Visibility::Collapse;
     } else if (name == "display") {
-        if (lower == "none") style.displayNone = true;
+        if (Lower(value) == "none") style.displayNone = true;
     }
 }
 
 }  // namespace
-
-double DasharrayPeriod(const std::string& text) {
-    double sum = 0;
-    int n = 0;
-    std::size_t i = 0;
-    while (i < text.size()) {
-        while (i < text.size() &&
-               (text[i] == ',' || std::isspace(static_cast<unsigned char>(text[i]))))
-            ++i;
-        std::size_t j = i;
-        while (j < text.size() && text[j] != ',' &&
-               !std::isspace(static_cast<unsigned char>(text[j])))
-            ++j;
-        if (j == i) break;
-        const std::string token = text.substr(i, j - i);
-        double px = 0;
-        if (!ParseLength(token, &px)) {
-            char* end = nullptr;
-            const double v = std::strtod(token.c_str(), &end);
-            if (end == token.c_str() || *end != '\0' || v != 0) return 0;  // percentages, junk
-        }
-        sum += px;
-        ++n;
-        i = j;
-    }
-    if (n % 2 == 1) sum *= 2;
-    return std::isfinite(sum) ? sum : 0;
-}
 
 bool GetAttribute(const xmlNode* node, const char* name, std::string* value) {
     xmlChar* v = xmlGetNoNsProp(node, reinterpret_cast<const xmlChar*>(name));
@@ -351,11 +357,13 @@ StyleSheet::StyleSheet(xmlNode* root) {
 
 ComputedStyle StyleSheet::Compute(const xmlNode* element, const ComputedStyle& parent) const {
     ComputedStyle style = parent;
+    style.opacity = 1;  // the element's own, multiplied in below
     // Lowest precedence first: presentation attributes, sheet rules by specificity then order,
     // the style attribute, then the important sheet declarations and important style attribute.
     static const char* const kProperties[] = {
-        "fill",         "stroke",     "stroke-dasharray", "stroke-width", "stroke-opacity",
-        "marker-start", "marker-mid", "marker-end",       "visibility",   "display"};
+        "fill",         "stroke",         "color",        "stroke-dasharray", "stroke-dashoffset",
+        "stroke-width", "stroke-opacity", "fill-opacity", "opacity",          "marker-start",
+        "marker-mid",   "marker-end",     "visibility",   "display"};
     for (const char* p : kProperties) {
         std::string v;
         if (GetAttribute(element, p, &v)) Apply(style, p, v, parent);
@@ -375,6 +383,7 @@ ComputedStyle StyleSheet::Compute(const xmlNode* element, const ComputedStyle& p
         for (const Declaration& d : inline_)
             if (d.important == important) Apply(style, d.name, d.value, parent);
     }
+    style.opacity *= parent.opacity;
     return style;
 }
 

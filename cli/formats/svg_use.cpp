@@ -15,7 +15,7 @@ constexpr int kMaxUseDepth = 32;
 
 void Walker::Use(xmlNode* el, const ComputedStyle& parentStyle, const Affine& m) {
     const ComputedStyle style = context.sheet.Compute(el, parentStyle);
-    if (style.displayNone) return;
+    if (style.displayNone || !(style.opacity > 0)) return;
     std::string href;
     if (!GetNsAttribute(el, "href", kXlinkNamespace, &href)) GetAttribute(el, "href", &href);
     if (href.size() < 2 || href[0] != '#') {
@@ -42,7 +42,7 @@ void Walker::Use(xmlNode* el, const ComputedStyle& parentStyle, const Affine& m)
     useStack.push_back(el);
     if (Is(target, "symbol")) {
         const ComputedStyle symbolStyle = context.sheet.Compute(target, style);
-        if (!symbolStyle.displayNone) Children(target, symbolStyle, m);
+        if (!symbolStyle.displayNone && symbolStyle.opacity > 0) Children(target, symbolStyle, m);
     } else {
         Element(target, style, m);
     }

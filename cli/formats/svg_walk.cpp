@@ -26,7 +26,10 @@ int64_t CountShapes(const xmlNode* node) {
 
 void Walk(const ReadContext& context, Gathered& gathered) {
     CheckChoices(context, gathered.diagnostics);
-    Walker walker{context, gathered, {}, {}, {}, 0, 0};
+    Walker walker{context, gathered,
+                  {},      {},
+                  {},      0,
+                  0,       PercentBase(context.page.viewportWidth, context.page.viewportHeight)};
     try {
         walker.Children(context.root, context.sheet.Compute(context.root, ComputedStyle{}),
                         context.page.toPage);
@@ -59,7 +62,9 @@ void Walker::Element(xmlNode* el, const ComputedStyle& parentStyle, const Affine
     if (name == "use") return Use(el, parentStyle, m);
     if (name != "g" && name != "a" && name != "switch" && name != "svg") return;  // not drawn
     const ComputedStyle style = context.sheet.Compute(el, parentStyle);
-    if (style.displayNone) {
+    // Children may be visible under a hidden group, but nothing is drawn under display:none
+    // or opacity 0.
+    if (style.displayNone || !(style.opacity > 0)) {
         gathered.counts.hidden += CountShapes(el);
         return;
     }
@@ -71,7 +76,10 @@ void Walker::Element(xmlNode* el, const ComputedStyle& parentStyle, const Affine
     }
     if (geometry.disabled) return;  // a nested viewport of zero size
     if (name == "switch") return Switch(el, style, geometry.matrix);
+    const double outer = percentBase;
+    if (name == "svg") percentBase = PercentBase(geometry.viewport.x, geometry.viewport.y);
     Children(el, style, geometry.matrix);
+    percentBase = outer;
 }
 
 void Walker::Shape(xmlNode* el, const ComputedStyle& parentStyle, const Affine& m) {
@@ -81,11 +89,11 @@ void Walker::Shape(xmlNode* el, const ComputedStyle& parentStyle, const Affine& 
     const int index = ++perTag[tag];
     if (!GetAttribute(el, "id", &name) || name.empty()) name = tag + " " + std::to_string(index);
     const ComputedStyle style = context.sheet.Compute(el, parentStyle);
-    if (style.displayNone || style.visibility == "hidden" || style.visibility == "collapse") {
+    if (!IsDrawn(style)) {
         ++gathered.counts.hidden;
         return;
     }
-    if (!Chosen(context, el, style, useStack)) {
+    if (!Chosen(context, el, style, percentBase, useStack)) {
         ++gathered.counts.leftAlone;
         return;
     }
@@ -104,7 +112,7 @@ void Walker::Shape(xmlNode* el, const ComputedStyle& parentStyle, const Affine& 
         ++gathered.counts.skipped;
         return;
     }
-    FoundShape f{el, !useStack.empty(), name, tag, t, style, {}};
+    FoundShape f{el, !useStack.empty(), name, tag, t, style, percentBase, {}};
     for (const Subpath& subpath : geometry.subpaths) {
         Subpath page{t(subpath.start), {}, subpath.closed};
         page.primitives.reserve(subpath.primitives.size());

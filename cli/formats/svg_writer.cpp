@@ -477,6 +477,7 @@ void WriteSvgInPlace(std::ostream& out, const Document& doc, const WriteOptions&
             for (const char* marker : {"marker-start", "marker-mid", "marker-end"})
                 dashStyle.push_back(decl(marker, "none"));
         if (!shape.outlinePaint.empty()) dashStyle.push_back(decl("stroke", shape.outlinePaint));
+        if (shape.outlineOpaque) dashStyle.push_back(decl("stroke-opacity", "1"));
         if (shape.inheritsDasharray) dashStyle.push_back(decl("stroke-dasharray", "none"));
         if (!keepFill && !keepMarkers) {
             BecomePath(node, d);
