@@ -102,6 +102,7 @@ io::Document KorrandHost::Dash(const io::Document& doc, const Settings& settings
     const HostFunctionTable* t = hostmodel::Table();
     const hostmodel::Parameter* closedParameter = modifier_->ByKey("closed");
     const hostmodel::Parameter* countParameter = modifier_->ByKey("count");
+    const hostmodel::Parameter* offsetParameter = modifier_->ByKey("offset");
     DashStats local;
 
     io::Document out;
@@ -134,6 +135,8 @@ io::Document KorrandHost::Dash(const io::Document& doc, const Settings& settings
             decide(closedParameter, "closed", hostmodel::Value::Bool(*object.closed));
         if (object.dashCount)
             decide(countParameter, "count", hostmodel::Value::Int(*object.dashCount));
+        if (object.offset)
+            decide(offsetParameter, "offset", hostmodel::Value::Real(*object.offset));
         for (const auto& [key, value] : settings) {
             const hostmodel::Parameter* p = modifier_->ByKey(key);
             hostmodel::Store(bc, *p, hostmodel::SettingValue(*p, value));  // checked above
