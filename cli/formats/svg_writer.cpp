@@ -313,6 +313,36 @@ std::vector<std::vector<Point>> JoinSeams(const LineObject& dashed, const SvgObj
     return pieces;
 }
 
+double DistanceToChord(const Point& p, const Point& a, const Point& b) {
+    const double dx = b.x - a.x, dy = b.y - a.y, len2 = dx * dx + dy * dy;
+    double t = len2 > 0 ? ((p.x - a.x) * dx + (p.y - a.y) * dy) / len2 : 0;
+    t = std::clamp(t, 0.0, 1.0);
+    return std::hypot(p.x - (a.x + t * dx), p.y - (a.y + t * dy));
+}
+
+// The piece without the interior points that lie within `eps` of the straight line drawn in
+// their place: the plug-in samples every dash evenly, so a dash on a straight edge carries as
+// many points as one across a tight corner. Each point kept is one of the piece's, and every
+// point dropped lies within `eps` of the line that replaces it.
+void DropStraightPoints(std::vector<Point>& piece, double eps) {
+    if (piece.size() < 3) return;
+    for (const Point& p : piece)
+        if (!std::isfinite(p.x) || !std::isfinite(p.y)) return;  // a lifted pen: kept as it is
+    std::vector<Point> kept{piece.front()};
+    std::size_t anchor = 0;
+    for (std::size_t i = 2; i < piece.size(); ++i) {
+        bool straight = true;
+        for (std::size_t k = anchor + 1; k < i && straight; ++k)
+            straight = DistanceToChord(piece[k], piece[anchor], piece[i]) <= eps;
+        if (!straight) {
+            anchor = i - 1;
+            kept.push_back(piece[anchor]);
+        }
+    }
+    kept.push_back(piece.back());
+    piece = std::move(kept);
+}
+
 // A coordinate rounded to `decimals` places, trailing zeros dropped; shortest round-trip form
 // when decimals < 0 or the fixed form would not fit.
 void AppendCoordinate(std::string& out, double v, int decimals) {
@@ -440,12 +470,14 @@ void WriteSvgInPlace(std::ostream& out, const Document& doc, const WriteOptions&
     MapNodes(xmlDocGetRootElement(scene.doc), xmlDocGetRootElement(copy.get()), map);
     Ids ids = CollectIds(xmlDocGetRootElement(copy.get()));
 
-    // Every object's pieces, gathered per shape.
+    // Every object's pieces, gathered per shape. What a straight line stands for is dropped to
+    // the precision the coordinates are written with (a tenth of the tolerance).
     std::vector<std::vector<std::vector<Point>>> perShape(scene.shapes.size());
     if (options.stats != nullptr) *options.stats = WriteStats{true, 0, 0};
     for (std::size_t i = 0; i < doc.objects.size(); ++i) {
         const SvgObject& source = scene.objects[i];
         for (auto& piece : JoinSeams(doc.objects[i], source, scene.drawingSize)) {
+            DropStraightPoints(piece, scene.tolerance / 10);
             if (options.stats != nullptr) {
                 ++options.stats->dashes;
                 options.stats->points += static_cast<int64_t>(piece.size());
