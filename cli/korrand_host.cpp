@@ -66,9 +66,9 @@ void KorrandHost::WriteStored(HostContainer* bc, const io::LineObject& object, s
     }
 }
 
-std::optional<int64_t> KorrandHost::ChooseSubdivision(const HostContainer* bc,
-                                                      const io::LineObject& object,
-                                                      double tolerance) const {
+std::optional<int64_t> KorrandHost::ChooseSubdivision(
+    const HostContainer* bc, const std::vector<std::vector<io::Point>>& segments, std::size_t first,
+    std::size_t last, double tolerance, int64_t lowest) const {
     const hostmodel::Parameter* subdivision = modifier_->ByKey("subdivision");
     const hostmodel::Parameter* count = modifier_->ByKey("count");
     const hostmodel::Parameter* relative = modifier_->ByKey("relative");
@@ -81,19 +81,24 @@ std::optional<int64_t> KorrandHost::ChooseSubdivision(const HostContainer* bc,
     const bool loop = closed != nullptr && hostmodel::Load(bc, *closed) != 0;
     const bool scaled = relative != nullptr && hostmodel::Load(bc, *relative) != 0;
     std::vector<double> lengths;
-    for (const auto& segment : object.segments) lengths.push_back(io::PageLength(segment, loop));
+    for (std::size_t s = first; s < last; ++s) lengths.push_back(io::PageLength(segments[s], loop));
     const double longest = lengths.empty() ? 0 : *std::max_element(lengths.begin(), lengths.end());
-    // From the plug-in's own default up to the description's limit.
-    const auto lowest = static_cast<int64_t>(hostmodel::Load(bc, *subdivision));
     const auto highest = static_cast<int64_t>(*subdivision->max);
     int64_t chosen = lowest;
-    for (std::size_t i = 0; i < object.segments.size(); ++i) {
+    for (std::size_t i = 0; i < lengths.size(); ++i) {
         const double dashLength = (scaled ? longest : lengths[i]) / (2 * dashes);
         if (dashLength > 0)
-            chosen = std::max(chosen, io::SubdivisionFor(object.segments[i], loop, dashLength,
+            chosen = std::max(chosen, io::SubdivisionFor(segments[first + i], loop, dashLength,
                                                          tolerance, chosen, highest));
     }
     return chosen;
+}
+
+bool KorrandHost::SegmentsApart(const HostContainer* bc) const {
+    const hostmodel::Parameter* relative = modifier_->ByKey("relative");
+    const hostmodel::Parameter* jitter = modifier_->ByKey("jitter");
+    return relative != nullptr && jitter != nullptr && hostmodel::Load(bc, *relative) == 0 &&
+           !(hostmodel::Load(bc, *jitter) > 0);
 }
 
 io::Document KorrandHost::Dash(const io::Document& doc, const Settings& settings,
@@ -141,61 +146,77 @@ io::Document KorrandHost::Dash(const io::Document& doc, const Settings& settings
             const hostmodel::Parameter* p = modifier_->ByKey(key);
             hostmodel::Store(bc, *p, hostmodel::SettingValue(*p, value));  // checked above
         }
-        // A document that says how closely its curves must be followed (an SVG) gets dashes
-        // sampled that closely, unless a subdivision was asked for.
-        if (doc.tolerance && settings.count("subdivision") == 0) {
-            if (const auto chosen = ChooseSubdivision(bc, object, *doc.tolerance)) {
-                decide(modifier_->ByKey("subdivision"), "subdivision",
-                       hostmodel::Value::Int(*chosen));
-                local.lowestSubdivision = std::min(local.lowestSubdivision, *chosen);
-                local.highestSubdivision = std::max(local.highestSubdivision, *chosen);
-            }
-        }
-
-        std::vector<HostVector> points;
-        std::vector<int32_t> counts;
-        size_t pointsIn = 0;
-        for (const auto& seg : object.segments) pointsIn += seg.size();
-        points.reserve(pointsIn);
-        counts.reserve(object.segments.size());
-        for (const auto& seg : object.segments) {
-            if (seg.size() > static_cast<size_t>(INT32_MAX) - points.size())
-                throw io::ReadError(object.name, 0, "too many points for one line object");
-            counts.push_back(static_cast<int32_t>(seg.size()));
-            for (const auto& p : seg) points.push_back({p.x, p.y, p.z});
-        }
-        local.segmentsIn += static_cast<int64_t>(counts.size());
-        HostAtom* line = hostmodel::NewLineObject(points, counts);
-        struct Free {
-            HostAtom* a;
-            ~Free() { hostmodel::FreeObject(a); }
-        } freeLine{line};
-        if (!modifier_->plugin().Modify(*instance, line))
-            throw PluginFailure("the modifier failed on '" + object.name + "'");
-        if (t->object.GetType(line) != kLineObject)
-            throw PluginFailure("the modifier changed the object's type");
-
         io::LineObject dashed;
         dashed.name = object.name;
         dashed.parameters = object.parameters;
         if (closedParameter != nullptr) dashed.closed = hostmodel::Load(bc, *closedParameter) != 0;
-        std::vector<int32_t> written;
-        int64_t total = 0;
-        if (!hostmodel::SegmentCounts(line, &written, &total))
-            throw PluginFailure("the modifier wrote inconsistent segments");
-        const HostVector* pts = t->object.GetPointR(line);
-        int64_t at = 0;
-        dashed.segments.reserve(written.size());
-        for (const int32_t c : written) {
-            std::vector<io::Point> seg;
-            seg.reserve(static_cast<size_t>(c));
-            for (int64_t k = 0; k < c; ++k)
-                seg.push_back({pts[at + k].x, pts[at + k].y, pts[at + k].z});
-            at += c;
-            dashed.segments.push_back(std::move(seg));
+        // The segments [first, last) dashed by one call of the modifier. A document that says
+        // how closely its curves must be followed (an SVG) gets dashes sampled that closely,
+        // unless a subdivision was asked for.
+        const bool choose = doc.tolerance && settings.count("subdivision") == 0;
+        // Chosen from the plug-in's own default (or the stored value) up to the description's
+        // limit.
+        const hostmodel::Parameter* subdivisionParameter = modifier_->ByKey("subdivision");
+        const auto lowest = static_cast<int64_t>(
+            subdivisionParameter != nullptr ? hostmodel::Load(bc, *subdivisionParameter) : 0);
+        const auto dashRange = [&](std::size_t first, std::size_t last) {
+            if (choose) {
+                if (const auto chosen = ChooseSubdivision(bc, object.segments, first, last,
+                                                          *doc.tolerance, lowest)) {
+                    decide(subdivisionParameter, "subdivision", hostmodel::Value::Int(*chosen));
+                    local.lowestSubdivision = std::min(local.lowestSubdivision, *chosen);
+                    local.highestSubdivision = std::max(local.highestSubdivision, *chosen);
+                }
+            }
+            std::vector<HostVector> points;
+            std::vector<int32_t> counts;
+            size_t pointsIn = 0;
+            for (std::size_t s = first; s < last; ++s) pointsIn += object.segments[s].size();
+            points.reserve(pointsIn);
+            counts.reserve(last - first);
+            for (std::size_t s = first; s < last; ++s) {
+                const auto& seg = object.segments[s];
+                if (seg.size() > static_cast<size_t>(INT32_MAX) - points.size())
+                    throw io::ReadError(object.name, 0, "too many points for one line object");
+                counts.push_back(static_cast<int32_t>(seg.size()));
+                for (const auto& p : seg) points.push_back({p.x, p.y, p.z});
+            }
+            HostAtom* line = hostmodel::NewLineObject(points, counts);
+            struct Free {
+                HostAtom* a;
+                ~Free() { hostmodel::FreeObject(a); }
+            } freeLine{line};
+            if (!modifier_->plugin().Modify(*instance, line))
+                throw PluginFailure("the modifier failed on '" + object.name + "'");
+            if (t->object.GetType(line) != kLineObject)
+                throw PluginFailure("the modifier changed the object's type");
+            std::vector<int32_t> written;
+            int64_t total = 0;
+            if (!hostmodel::SegmentCounts(line, &written, &total))
+                throw PluginFailure("the modifier wrote inconsistent segments");
+            const HostVector* pts = t->object.GetPointR(line);
+            int64_t at = 0;
+            dashed.segments.reserve(dashed.segments.size() + written.size());
+            for (const int32_t c : written) {
+                std::vector<io::Point> seg;
+                seg.reserve(static_cast<size_t>(c));
+                for (int64_t k = 0; k < c; ++k)
+                    seg.push_back({pts[at + k].x, pts[at + k].y, pts[at + k].z});
+                at += c;
+                dashed.segments.push_back(std::move(seg));
+            }
+            local.dashesOut += static_cast<int64_t>(written.size());
+            local.pointsOut += total;
+        };
+        local.segmentsIn += static_cast<int64_t>(object.segments.size());
+        // Without relative or jitter no segment's dashes depend on another's: each is dashed by
+        // a call of its own, with the subdivision its own curvature needs, so a tight corner in
+        // one subpath leaves the others lean. The dashes are the same as from one call.
+        if (choose && object.segments.size() > 1 && SegmentsApart(bc)) {
+            for (std::size_t s = 0; s < object.segments.size(); ++s) dashRange(s, s + 1);
+        } else {
+            dashRange(0, object.segments.size());
         }
-        local.dashesOut += static_cast<int64_t>(written.size());
-        local.pointsOut += total;
         out.objects.push_back(std::move(dashed));
     }
     if (stats != nullptr) *stats = local;

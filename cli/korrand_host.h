@@ -55,10 +55,16 @@ private:
     // Throws SettingError for an unknown key or a value of the wrong type.
     // index: the object's place in its document, named when it has no name.
     void WriteStored(HostContainer* bc, const io::LineObject& object, size_t index) const;
-    // The smallest subdivision, from the one in bc up to the description's limit, that keeps
-    // the object's dashes within `tolerance` of its segments; none without count or subdivision.
-    std::optional<int64_t> ChooseSubdivision(const HostContainer* bc, const io::LineObject& object,
-                                             double tolerance) const;
+    // The smallest subdivision, from `lowest` up to the description's limit, that keeps the
+    // dashes of segments [first, last) within `tolerance` of them; none without count or
+    // subdivision.
+    std::optional<int64_t> ChooseSubdivision(const HostContainer* bc,
+                                             const std::vector<std::vector<io::Point>>& segments,
+                                             std::size_t first, std::size_t last, double tolerance,
+                                             int64_t lowest) const;
+    // Whether the settings in bc lay out each segment's dashes without regard to the others'
+    // (neither relative nor jitter), so segments may be dashed by calls of their own.
+    bool SegmentsApart(const HostContainer* bc) const;
 
     std::unique_ptr<hostmodel::ModifierPlugin> modifier_;
 };
