@@ -13,6 +13,7 @@
 #include <cstring>
 #include <iterator>
 #include <limits>
+#include <map>
 #include <memory>
 #include <optional>
 #include <ostream>
@@ -216,13 +217,24 @@ void MapNodes(xmlNode* a, xmlNode* b, std::unordered_map<const xmlNode*, xmlNode
     }
 }
 
-// An id not yet in the document, made from `base`.
-std::string FreshId(Ids& ids, const std::string& base) {
-    std::string id = base;
-    for (int n = 2; ids.count(id) != 0; ++n) id = base + "-" + std::to_string(n);
-    ids.emplace(id, nullptr);
-    return id;
-}
+// Ids not yet in the document, made from a base: the base itself, else base-2, base-3, ...; each
+// base remembers where its numbers went on, so thousands of shapes without an id of their own
+// ("dashed-dashes") cost no more than one each.
+class FreshIds {
+public:
+    explicit FreshIds(xmlNode* root) : ids_(CollectIds(root)) {}
+    std::string Make(const std::string& base) {
+        std::string id = base;
+        for (int& n = next_.try_emplace(base, 2).first->second; ids_.count(id) != 0; ++n)
+            id = base + "-" + std::to_string(n);
+        ids_.emplace(id, nullptr);
+        return id;
+    }
+
+private:
+    Ids ids_;
+    std::map<std::string, int> next_;
+};
 
 std::string Attribute(const xmlNode* node, const char* name) {
     std::string value;
@@ -424,7 +436,7 @@ std::string MatrixText(const Affine& m) {
 // top-level element that holds the first dashed shape, so a background drawn before it does
 // not hide it. Its label starts with '%', which plotting tools take as a layer not to draw.
 void AddPreviewLayer(xmlDoc* copy, const SvgScene& scene,
-                     const std::unordered_map<const xmlNode*, xmlNode*>& map, Ids& ids) {
+                     const std::unordered_map<const xmlNode*, xmlNode*>& map, FreshIds& ids) {
     xmlNode* root = xmlDocGetRootElement(copy);
     xmlNode* before = nullptr;
     for (const SvgShape& shape : scene.shapes) {
@@ -438,7 +450,7 @@ void AddPreviewLayer(xmlDoc* copy, const SvgScene& scene,
     xmlNs* inkscape = xmlSearchNsByHref(copy, root, X(kInkscapeNamespace));
     if (inkscape == nullptr) inkscape = xmlNewNs(root, X(kInkscapeNamespace), X("inkscape"));
     xmlNode* layer = xmlNewDocNode(copy, root->ns, X("g"), nullptr);
-    xmlSetProp(layer, X("id"), X(FreshId(ids, "korrand-preview").c_str()));
+    xmlSetProp(layer, X("id"), X(ids.Make("korrand-preview").c_str()));
     if (inkscape != nullptr) {
         xmlSetNsProp(layer, inkscape, X("groupmode"), X("layer"));
         xmlSetNsProp(layer, inkscape, X("label"), X("% korrand preview"));
@@ -468,7 +480,7 @@ void WriteSvgInPlace(std::ostream& out, const Document& doc, const WriteOptions&
     if (!copy) throw std::bad_alloc();
     std::unordered_map<const xmlNode*, xmlNode*> map;
     MapNodes(xmlDocGetRootElement(scene.doc), xmlDocGetRootElement(copy.get()), map);
-    Ids ids = CollectIds(xmlDocGetRootElement(copy.get()));
+    FreshIds ids(xmlDocGetRootElement(copy.get()));
 
     // Every object's pieces, gathered per shape. What a straight line stands for is dropped to
     // the precision the coordinates are written with (a tenth of the tolerance).
@@ -526,7 +538,7 @@ void WriteSvgInPlace(std::ostream& out, const Document& doc, const WriteOptions&
         dashes->properties = xmlCopyPropList(dashes, node->properties);
         std::string id;
         if (!GetAttribute(node, "id", &id) || id.empty()) id = "dashed";
-        xmlSetProp(dashes, X("id"), X(FreshId(ids, id + "-dashes").c_str()));
+        xmlSetProp(dashes, X("id"), X(ids.Make(id + "-dashes").c_str()));
         BecomePath(dashes, d);
         RemoveDashing(dashes);
         RemoveRegenerating(dashes);
@@ -553,7 +565,7 @@ void WriteSvgInPlace(std::ostream& out, const Document& doc, const WriteOptions&
                     xmlNodeSetContent(reinterpret_cast<xmlNode*>(a), X(dashesRef.c_str()));
             std::string useId;
             if (GetAttribute(twin, "id", &useId))
-                xmlSetProp(twin, X("id"), X(FreshId(ids, useId + "-dashes").c_str()));
+                xmlSetProp(twin, X("id"), X(ids.Make(useId + "-dashes").c_str()));
             xmlAddNextSibling(u->second, twin);
         }
     }
