@@ -142,6 +142,8 @@ struct WriteOptions {
     // SVG only: draw `original` faintly beneath the dashes.
     bool preview = false;
     // Drawn as they were measured: closed loops where the dashed object's `closed` says so.
+    // An SVG read is written back in place, into the very tree the reader parsed: once (a second
+    // write of the same original throws std::logic_error).
     const Document* original = nullptr;
     // SVG written in place: what a dashed shape keeps besides its dashes. A filled one keeps its
     // fill, a marked one its markers where the original draws them: the original stays with

@@ -18,6 +18,16 @@ double DistanceToChord(Xy p, Xy a, Xy b) {
     return std::hypot(p.x - (a.x + t * dx), p.y - (a.y + t * dy));
 }
 
+// The same squared, without hypot's care against overflow (an overflow only sends the caller to
+// the exact distance).
+double SquaredDistanceToChord(Xy p, Xy a, Xy b) {
+    const double dx = b.x - a.x, dy = b.y - a.y, len2 = dx * dx + dy * dy;
+    double t = len2 > 0 ? ((p.x - a.x) * dx + (p.y - a.y) * dy) / len2 : 0;
+    t = std::clamp(t, 0.0, 1.0);
+    const double ex = p.x - (a.x + t * dx), ey = p.y - (a.y + t * dy);
+    return ex * ex + ey * ey;
+}
+
 // The polyline with its arc positions; a closed one ends on its start again.
 struct Walk {
     std::vector<Xy> points;
@@ -53,25 +63,33 @@ struct Walk {
     }
 };
 
-}  // namespace
-
-double ChordDeviation(const std::vector<Point>& segment, bool closed, double spacing) {
-    const Walk walk(segment, closed);
+// The largest chord deviation of `walk` at `spacing`, or, with a `limit`, the first deviation
+// found beyond it (all a yes-or-no question needs).
+double Deviation(const Walk& walk, double spacing, double limit = HUGE_VAL) {
     if (walk.points.size() < 3 || !(walk.length > 0) || !(spacing > 0)) return 0;
     const double half = std::min(spacing, walk.length) / 2;
     // Vertices of the polyline, a closed one's start once.
-    const std::size_t n = walk.points.size() - (closed ? 1 : 0);
+    const std::size_t n = walk.points.size() - (walk.closed ? 1 : 0);
+    const bool bounded = std::isfinite(limit);
+    const double limit2 = limit * limit;
     double worst = 0;
+    // Squared distances first; the exact distance only where it could change the answer.
+    const auto consider = [&](Xy p, Xy a, Xy b) {
+        const double d2 = SquaredDistanceToChord(p, a, b);
+        if (bounded ? d2 < limit2 * (1 - 1e-9) : d2 < worst * worst * (1 - 1e-9)) return false;
+        worst = std::max(worst, DistanceToChord(p, a, b));
+        return worst > limit;
+    };
     for (std::size_t v = 0; v < n; ++v) {
         const double tv = walk.at[v];
         const Xy a = walk.PointAt(tv - half), b = walk.PointAt(tv + half);
-        worst = std::max(worst, DistanceToChord(walk.points[v], a, b));
+        if (consider(walk.points[v], a, b)) return worst;
         // The other vertices the chord spans, on both sides.
         for (int side : {-1, 1}) {
             for (std::size_t k = 1; k < n; ++k) {
                 std::size_t i = 0;
                 double distance = 0;
-                if (closed) {
+                if (walk.closed) {
                     i = side > 0 ? (v + k) % n : (v + n - k % n) % n;
                     distance = std::fabs(walk.at[i] - tv);
                     distance = std::min(distance, walk.length - distance);
@@ -81,19 +99,26 @@ double ChordDeviation(const std::vector<Point>& segment, bool closed, double spa
                     distance = std::fabs(walk.at[i] - tv);
                 }
                 if (distance >= half) break;
-                worst = std::max(worst, DistanceToChord(walk.points[i], a, b));
+                if (consider(walk.points[i], a, b)) return worst;
             }
         }
     }
     return worst;
 }
 
+}  // namespace
+
+double ChordDeviation(const std::vector<Point>& segment, bool closed, double spacing) {
+    return Deviation(Walk(segment, closed), spacing);
+}
+
 int64_t SubdivisionFor(const std::vector<Point>& segment, bool closed, double dashLength,
                        double tolerance, int64_t lowest, int64_t highest) {
     if (highest < lowest) return lowest;
+    const Walk walk(segment, closed);
     const auto fits = [&](int64_t subdivision) {
         const double spacing = dashLength / static_cast<double>(std::max<int64_t>(subdivision, 1));
-        return ChordDeviation(segment, closed, spacing) <= tolerance;
+        return Deviation(walk, spacing, tolerance) <= tolerance;
     };
     if (fits(lowest)) return lowest;
     if (!fits(highest)) return highest;

@@ -16,7 +16,7 @@
 namespace korrand::io::detail {
 
 struct SvgShape {
-    xmlNode* node = nullptr;  // in SvgScene::doc, which the writer copies before editing
+    xmlNode* node = nullptr;  // in SvgScene::doc
     // The shape's own user space (where its geometry is written) to the root's user space.
     Affine toPage;
     // The fill is drawn: the original stays for it and the dashes go into a sibling path.
@@ -53,7 +53,9 @@ struct SvgScene {
         if (doc != nullptr) xmlFreeDoc(doc);
     }
 
+    // Parsed by the reader, edited and written by the writer: an SVG is written back once.
     xmlDoc* doc = nullptr;
+    mutable bool writtenBack = false;
     bool hasDeclaration = false;  // the input began with <?xml ...?>
     double drawingSize = 0;       // root user units, for comparing points
     double tolerance = 0;         // the flattening tolerance, root user units

@@ -208,15 +208,6 @@ const xmlChar* X(const char* s) {
     return reinterpret_cast<const xmlChar*>(s);
 }
 
-// The copy's node for each node of the original, by walking both trees in step.
-void MapNodes(xmlNode* a, xmlNode* b, std::unordered_map<const xmlNode*, xmlNode*>& map) {
-    for (; a != nullptr && b != nullptr; a = a->next, b = b->next) {
-        if (a->type != XML_ELEMENT_NODE) continue;
-        map[a] = b;
-        MapNodes(a->children, b->children, map);
-    }
-}
-
 // Ids not yet in the document, made from a base: the base itself, else base-2, base-3, ...; each
 // base remembers where its numbers went on, so thousands of shapes without an id of their own
 // ("dashed-dashes") cost no more than one each.
@@ -435,21 +426,19 @@ std::string MatrixText(const Affine& m) {
 // The original shapes, faint, in a layer of their own beneath the dashes: right before the
 // top-level element that holds the first dashed shape, so a background drawn before it does
 // not hide it. Its label starts with '%', which plotting tools take as a layer not to draw.
-void AddPreviewLayer(xmlDoc* copy, const SvgScene& scene,
-                     const std::unordered_map<const xmlNode*, xmlNode*>& map, FreshIds& ids) {
-    xmlNode* root = xmlDocGetRootElement(copy);
+void AddPreviewLayer(xmlDoc* doc, const SvgScene& scene, FreshIds& ids) {
+    xmlNode* root = xmlDocGetRootElement(doc);
     xmlNode* before = nullptr;
     for (const SvgShape& shape : scene.shapes) {
-        const auto found = map.find(shape.node);
-        if (shape.throughUse || found == map.end()) continue;
-        before = found->second;
+        if (shape.throughUse) continue;
+        before = shape.node;
         while (before->parent != root) before = before->parent;
         break;
     }
     if (before == nullptr) return;  // nothing drawn where it stands
-    xmlNs* inkscape = xmlSearchNsByHref(copy, root, X(kInkscapeNamespace));
+    xmlNs* inkscape = xmlSearchNsByHref(doc, root, X(kInkscapeNamespace));
     if (inkscape == nullptr) inkscape = xmlNewNs(root, X(kInkscapeNamespace), X("inkscape"));
-    xmlNode* layer = xmlNewDocNode(copy, root->ns, X("g"), nullptr);
+    xmlNode* layer = xmlNewDocNode(doc, root->ns, X("g"), nullptr);
     xmlSetProp(layer, X("id"), X(ids.Make("korrand-preview").c_str()));
     if (inkscape != nullptr) {
         xmlSetNsProp(layer, inkscape, X("groupmode"), X("layer"));
@@ -459,7 +448,7 @@ void AddPreviewLayer(xmlDoc* copy, const SvgScene& scene,
     for (const SvgShape& shape : scene.shapes) {
         // Instances would need their <use>'s position and inherited style: left out.
         if (shape.throughUse) continue;
-        xmlNode* original = xmlDocCopyNode(shape.node, copy, 1);
+        xmlNode* original = xmlDocCopyNode(shape.node, doc, 1);
         if (original == nullptr) throw std::bad_alloc();
         RemoveAttribute(original, "id");  // ids stay unique
         xmlSetProp(original, X("transform"), X(MatrixText(shape.toPage).c_str()));
@@ -476,11 +465,13 @@ int WriteToStream(void* context, const char* buffer, int length) {
 
 void WriteSvgInPlace(std::ostream& out, const Document& doc, const WriteOptions& options) {
     const SvgScene& scene = *options.original->svgScene;
-    std::unique_ptr<xmlDoc, void (*)(xmlDoc*)> copy(xmlCopyDoc(scene.doc, 1), xmlFreeDoc);
-    if (!copy) throw std::bad_alloc();
-    std::unordered_map<const xmlNode*, xmlNode*> map;
-    MapNodes(xmlDocGetRootElement(scene.doc), xmlDocGetRootElement(copy.get()), map);
-    FreshIds ids(xmlDocGetRootElement(copy.get()));
+    // The document is edited where it is: a copy of a large drawing's tree would double the
+    // memory it takes and cost as much time as reading it.
+    if (scene.writtenBack)
+        throw std::logic_error("an SVG document read once is written back in place once");
+    scene.writtenBack = true;
+    xmlDoc* tree = scene.doc;
+    FreshIds ids(xmlDocGetRootElement(tree));
 
     // Every object's pieces, gathered per shape. What a straight line stands for is dropped to
     // the precision the coordinates are written with (a tenth of the tolerance).
@@ -497,12 +488,10 @@ void WriteSvgInPlace(std::ostream& out, const Document& doc, const WriteOptions&
             perShape[source.shape].push_back(std::move(piece));
         }
     }
-    if (options.preview) AddPreviewLayer(copy.get(), scene, map, ids);
+    if (options.preview) AddPreviewLayer(tree, scene, ids);
     for (std::size_t s = 0; s < scene.shapes.size(); ++s) {
         const SvgShape& shape = scene.shapes[s];
-        const auto found = map.find(shape.node);
-        if (found == map.end()) continue;
-        xmlNode* node = found->second;
+        xmlNode* node = shape.node;
         const std::string d =
             PathData(perShape[s], shape.toPage.Inverse(), DecimalsFor(scene, shape.toPage));
         // What is set wins over a style sheet's !important declarations of the same property.
@@ -533,7 +522,7 @@ void WriteSvgInPlace(std::ostream& out, const Document& doc, const WriteOptions&
         // The original keeps drawing the fill or the markers; a sibling right after it draws the
         // dashes. A new element in the original's namespace with copies of its attributes
         // (copying the node itself would declare the namespace again on it).
-        xmlNode* dashes = xmlNewDocNode(copy.get(), node->ns, node->name, nullptr);
+        xmlNode* dashes = xmlNewDocNode(tree, node->ns, node->name, nullptr);
         if (dashes == nullptr) throw std::bad_alloc();
         dashes->properties = xmlCopyPropList(dashes, node->properties);
         std::string id;
@@ -554,19 +543,17 @@ void WriteSvgInPlace(std::ostream& out, const Document& doc, const WriteOptions&
         // A <use> of this very shape draws only the fill or markers now: a twin beside it draws
         // the dashes.
         const std::string dashesRef = "#" + Attribute(dashes, "id");
-        for (const xmlNode* use : shape.uses) {
-            const auto u = map.find(use);
-            if (u == map.end()) continue;
-            xmlNode* twin = xmlNewDocNode(copy.get(), u->second->ns, u->second->name, nullptr);
+        for (xmlNode* use : shape.uses) {
+            xmlNode* twin = xmlNewDocNode(tree, use->ns, use->name, nullptr);
             if (twin == nullptr) throw std::bad_alloc();
-            twin->properties = xmlCopyPropList(twin, u->second->properties);
+            twin->properties = xmlCopyPropList(twin, use->properties);
             for (xmlAttr* a = twin->properties; a != nullptr; a = a->next)
                 if (std::strcmp(reinterpret_cast<const char*>(a->name), "href") == 0)
                     xmlNodeSetContent(reinterpret_cast<xmlNode*>(a), X(dashesRef.c_str()));
             std::string useId;
             if (GetAttribute(twin, "id", &useId))
                 xmlSetProp(twin, X("id"), X(ids.Make(useId + "-dashes").c_str()));
-            xmlAddNextSibling(u->second, twin);
+            xmlAddNextSibling(use, twin);
         }
     }
 
@@ -575,7 +562,7 @@ void WriteSvgInPlace(std::ostream& out, const Document& doc, const WriteOptions&
     xmlSaveCtxtPtr save = xmlSaveToIO(WriteToStream, nullptr, &out, "UTF-8",
                                       scene.hasDeclaration ? 0 : XML_SAVE_NO_DECL);
     if (save == nullptr) throw std::runtime_error("cannot start writing the SVG");
-    const long written = xmlSaveDoc(save, copy.get());
+    const long written = xmlSaveDoc(save, tree);
     const int closed = xmlSaveClose(save);
     if (written < 0 || closed < 0 || !out) throw std::runtime_error("write failed");
 }
