@@ -7,6 +7,7 @@
 #include <libxml/tree.h>
 
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace korrand::io::detail {
@@ -69,12 +70,12 @@ DashPattern ResolveDashes(const ComputedStyle& style, double percentBase, double
 
 // Values as CSS and SVG declare them; false for text that is not one (the declaration is then
 // ignored, as CSS ignores it).
-bool ParsePaint(const std::string& text, Paint* paint);
-bool ParseColorAlpha(const std::string& text, double* alpha);
-bool ParseOpacity(const std::string& text, double* opacity);
-bool ParseCssLength(const std::string& text, CssLength* length);
+bool ParsePaint(std::string_view text, Paint* paint);
+bool ParseColorAlpha(std::string_view text, double* alpha);
+bool ParseOpacity(std::string_view text, double* opacity);
+bool ParseCssLength(std::string_view text, CssLength* length);
 // A list of non-negative lengths, or none (an empty list).
-bool ParseDasharray(const std::string& text, std::vector<CssLength>* values);
+bool ParseDasharray(std::string_view text, std::vector<CssLength>* values);
 
 class StyleSheet {
 public:

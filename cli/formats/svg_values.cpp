@@ -4,8 +4,8 @@
 // #RRGGBBAA, which is exactly what decides whether a stroke is seen.
 #include <algorithm>
 #include <cctype>
+#include <charconv>
 #include <cmath>
-#include <cstdlib>
 #include <cstring>
 
 #include "svg_style.h"
@@ -17,73 +17,87 @@ bool Space(char c) {
     return c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == '\f';
 }
 
-std::string Lower(std::string s) {
-    for (char& c : s) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+std::string_view Trimmed(std::string_view s) {
+    while (!s.empty() && Space(s.front())) s.remove_prefix(1);
+    while (!s.empty() && Space(s.back())) s.remove_suffix(1);
     return s;
 }
 
-// A CSS number at p (no leading space); its end in *end. False when there is none.
-bool Number(const char* p, double* value, const char** end) {
-    char* e = nullptr;
-    // strtod would take hexadecimal, "inf" and "nan", none of which CSS has.
-    const char* q = p;
-    if (*q == '+' || *q == '-') ++q;
-    if (!(std::isdigit(static_cast<unsigned char>(*q)) ||
-          (*q == '.' && std::isdigit(static_cast<unsigned char>(q[1])))))
+char LowerChar(char c) {
+    return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
+}
+
+// ASCII case-insensitive: CSS keywords and units.
+bool Is(std::string_view text, std::string_view lower) {
+    if (text.size() != lower.size()) return false;
+    for (std::size_t i = 0; i < text.size(); ++i)
+        if (LowerChar(text[i]) != lower[i]) return false;
+    return true;
+}
+bool StartsWith(std::string_view text, std::string_view lower) {
+    return text.size() >= lower.size() && Is(text.substr(0, lower.size()), lower);
+}
+
+// A CSS number at the start of `text`; the rest in *rest. False when there is none.
+bool Number(std::string_view text, double* value, std::string_view* rest) {
+    std::size_t i = 0;
+    const bool minus = !text.empty() && text[0] == '-';
+    if (!text.empty() && (text[0] == '+' || text[0] == '-')) ++i;
+    // from_chars would take "inf" and "nan", which CSS has not.
+    if (!(i < text.size() && (std::isdigit(static_cast<unsigned char>(text[i])) ||
+                              (text[i] == '.' && i + 1 < text.size() &&
+                               std::isdigit(static_cast<unsigned char>(text[i + 1]))))))
         return false;
-    *value = std::strtod(p, &e);
-    if (e == p || !std::isfinite(*value)) return false;
-    *end = e;
+    double v = 0;
+    const auto r = std::from_chars(text.data() + i, text.data() + text.size(), v);
+    if (r.ec != std::errc() || !std::isfinite(v)) return false;
+    *value = minus ? -v : v;
+    *rest = text.substr(static_cast<std::size_t>(r.ptr - text.data()));
     return true;
 }
 
 int HexDigit(char c) {
     if (c >= '0' && c <= '9') return c - '0';
-    c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    c = LowerChar(c);
     if (c >= 'a' && c <= 'f') return c - 'a' + 10;
     return -1;
 }
 
 // The alpha of a functional colour's arguments: "r, g, b[, a]", "r g b[ / a]" (rgb, rgba, hsl,
 // hsla alike). Numbers, percentages and angle units are accepted where the colour channels go.
-bool FunctionAlpha(const std::string& args, double* alpha) {
-    const char* p = args.c_str();
+bool FunctionAlpha(std::string_view args, double* alpha) {
     int components = 0;
     bool slash = false, commas = false;
     *alpha = 1;
     for (;;) {
-        while (Space(*p)) ++p;
-        if (*p == '\0') break;
+        args = Trimmed(args);
+        if (args.empty()) break;
         if (components > 0) {
-            if (*p == ',') {
+            if (args[0] == ',') {
                 if (slash) return false;
                 commas = true;
-                ++p;
-                while (Space(*p)) ++p;
-            } else if (*p == '/') {
+                args = Trimmed(args.substr(1));
+            } else if (args[0] == '/') {
                 if (commas || slash || components != 3) return false;
                 slash = true;
-                ++p;
-                while (Space(*p)) ++p;
+                args = Trimmed(args.substr(1));
             } else if (commas) {
                 return false;
             }
         }
         double v = 0;
-        const char* end = nullptr;
-        if (std::strncmp(p, "none", 4) == 0) {
-            v = 0;
-            end = p + 4;
-        } else if (!Number(p, &v, &end)) {
+        if (StartsWith(args, "none")) {
+            args.remove_prefix(4);
+        } else if (!Number(args, &v, &args)) {
             return false;
         }
-        p = end;
         bool percent = false;
-        if (*p == '%') {
+        if (!args.empty() && args[0] == '%') {
             percent = true;
-            ++p;
+            args.remove_prefix(1);
         } else {
-            while (std::isalpha(static_cast<unsigned char>(*p))) ++p;  // deg, rad, turn
+            while (!args.empty() && std::isalpha(static_cast<unsigned char>(args[0])))
+                args.remove_prefix(1);  // deg, rad, turn
         }
         ++components;
         if (components == 4) *alpha = std::clamp(percent ? v / 100 : v, 0.0, 1.0);
@@ -94,101 +108,101 @@ bool FunctionAlpha(const std::string& args, double* alpha) {
 
 }  // namespace
 
-bool ParseColorAlpha(const std::string& raw, double* alpha) {
+bool ParseColorAlpha(std::string_view text, double* alpha) {
     // A trailing ICC colour ("#fff icc-color(...)") does not change what is drawn here.
-    std::string text = raw;
-    if (const std::size_t icc = Lower(text).find("icc-color("); icc != std::string::npos)
-        text.erase(icc);
-    while (!text.empty() && Space(text.back())) text.pop_back();
-    const std::string lower = Lower(text);
-    if (lower.empty()) return false;
-    if (lower == "transparent") {
+    for (std::size_t at = 0; at + 10 <= text.size(); ++at)
+        if (Is(text.substr(at, 10), "icc-color(")) {
+            text = text.substr(0, at);
+            break;
+        }
+    text = Trimmed(text);
+    if (text.empty()) return false;
+    if (Is(text, "transparent")) {
         *alpha = 0;
         return true;
     }
-    if (lower[0] == '#') {
-        const std::size_t n = lower.size() - 1;
-        for (std::size_t i = 1; i < lower.size(); ++i)
-            if (HexDigit(lower[i]) < 0) return false;
+    if (text[0] == '#') {
+        const std::size_t n = text.size() - 1;
+        for (std::size_t i = 1; i < text.size(); ++i)
+            if (HexDigit(text[i]) < 0) return false;
         if (n == 3 || n == 6) {
             *alpha = 1;
         } else if (n == 4) {
-            *alpha = HexDigit(lower[4]) / 15.0;
+            *alpha = HexDigit(text[4]) / 15.0;
         } else if (n == 8) {
-            *alpha = (HexDigit(lower[7]) * 16 + HexDigit(lower[8])) / 255.0;
+            *alpha = (HexDigit(text[7]) * 16 + HexDigit(text[8])) / 255.0;
         } else {
             return false;
         }
         return true;
     }
-    const std::size_t open = lower.find('(');
-    if (open != std::string::npos) {
-        const std::string name = lower.substr(0, open);
-        if (lower.back() != ')') return false;
-        const std::string args = lower.substr(open + 1, lower.size() - open - 2);
-        if (name == "rgb" || name == "rgba" || name == "hsl" || name == "hsla" || name == "hwb")
+    const std::size_t open = text.find('(');
+    if (open != std::string_view::npos) {
+        const std::string_view name = text.substr(0, open);
+        if (text.back() != ')') return false;
+        const std::string_view args = text.substr(open + 1, text.size() - open - 2);
+        if (Is(name, "rgb") || Is(name, "rgba") || Is(name, "hsl") || Is(name, "hsla") ||
+            Is(name, "hwb"))
             return FunctionAlpha(args, alpha);
         // Colours of later CSS levels (lab(), color(), ...): an alpha after a slash, if any.
         const std::size_t slash = args.rfind('/');
         double v = 1;
-        const char* end = nullptr;
-        const char* p = slash == std::string::npos ? nullptr : args.c_str() + slash + 1;
-        while (p != nullptr && Space(*p)) ++p;
-        if (p != nullptr && Number(p, &v, &end))
-            v = *end == '%' ? v / 100 : v;
-        else
+        std::string_view rest;
+        if (slash == std::string_view::npos || !Number(Trimmed(args.substr(slash + 1)), &v, &rest))
             v = 1;
+        else if (!rest.empty() && rest[0] == '%')
+            v /= 100;
         *alpha = std::clamp(v, 0.0, 1.0);
         return true;
     }
     // A colour keyword; only transparent is not opaque.
-    for (const char c : lower)
-        if (!(std::isalpha(static_cast<unsigned char>(c)))) return false;
+    for (const char c : text)
+        if (!std::isalpha(static_cast<unsigned char>(c))) return false;
     *alpha = 1;
     return true;
 }
 
-bool ParsePaint(const std::string& text, Paint* paint) {
-    const std::string lower = Lower(text);
+bool ParsePaint(std::string_view text, Paint* paint) {
+    text = Trimmed(text);
     Paint p;
-    p.text = text;
-    if (lower == "none") {
+    if (Is(text, "none")) {
         p.kind = Paint::Kind::None;
-    } else if (lower == "currentcolor") {
+    } else if (Is(text, "currentcolor")) {
         p.kind = Paint::Kind::CurrentColor;
-    } else if (lower == "context-fill") {
+    } else if (Is(text, "context-fill")) {
         p.kind = Paint::Kind::ContextFill;
-    } else if (lower == "context-stroke") {
+    } else if (Is(text, "context-stroke")) {
         p.kind = Paint::Kind::ContextStroke;
-    } else if (lower.rfind("url(", 0) == 0) {
+    } else if (StartsWith(text, "url(")) {
         // A paint server; its fallback is drawn only when the reference is missing.
-        if (lower.find(')') == std::string::npos) return false;
+        if (text.find(')') == std::string_view::npos) return false;
         p.kind = Paint::Kind::Url;
     } else {
         p.kind = Paint::Kind::Color;
         if (!ParseColorAlpha(text, &p.alpha)) return false;
     }
+    p.text = std::string(text);
     *paint = std::move(p);
     return true;
 }
 
-bool ParseOpacity(const std::string& text, double* opacity) {
+bool ParseOpacity(std::string_view text, double* opacity) {
     double v = 0;
-    const char* end = nullptr;
-    if (!Number(text.c_str(), &v, &end)) return false;
-    if (*end == '%') {
+    std::string_view rest;
+    if (!Number(Trimmed(text), &v, &rest)) return false;
+    if (!rest.empty() && rest[0] == '%') {
         v /= 100;
-        ++end;
+        rest.remove_prefix(1);
     }
-    if (*end != '\0') return false;
+    if (!rest.empty()) return false;
     *opacity = std::clamp(v, 0.0, 1.0);
     return true;
 }
 
-bool ParseCssLength(const std::string& text, CssLength* length) {
+bool ParseCssLength(std::string_view text, CssLength* length) {
     double v = 0;
-    const char* end = nullptr;
-    if (!Number(text.c_str(), &v, &end)) return false;
+    std::string_view unit;
+    if (!Number(Trimmed(text), &v, &unit)) return false;
     static const struct {
         const char* name;
         LengthUnit unit;
@@ -196,27 +210,23 @@ bool ParseCssLength(const std::string& text, CssLength* length) {
                   {"cm", LengthUnit::Cm},   {"in", LengthUnit::In},     {"pt", LengthUnit::Pt},
                   {"pc", LengthUnit::Pc},   {"%", LengthUnit::Percent}, {"em", LengthUnit::Em},
                   {"ex", LengthUnit::Ex}};
-    const std::string unit = Lower(end);
     for (const auto& u : kUnits)
-        if (unit == u.name) {
+        if (Is(unit, u.name)) {
             *length = {v, u.unit};
             return true;
         }
     return false;
 }
 
-bool ParseDasharray(const std::string& text, std::vector<CssLength>* values) {
-    std::vector<CssLength> out;
-    std::size_t i = 0;
-    const std::size_t n = text.size();
-    while (i < n && Space(text[i])) ++i;
-    if (Lower(text.substr(i)).rfind("none", 0) == 0) {
-        std::size_t j = i + 4;
-        while (j < n && Space(text[j])) ++j;
-        if (j != n) return false;
+bool ParseDasharray(std::string_view text, std::vector<CssLength>* values) {
+    text = Trimmed(text);
+    if (Is(text, "none")) {
         values->clear();
         return true;
     }
+    std::vector<CssLength> out;
+    std::size_t i = 0;
+    const std::size_t n = text.size();
     bool comma = false;
     while (i < n) {
         std::size_t j = i;
