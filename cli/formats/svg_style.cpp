@@ -561,7 +561,8 @@ bool StyleSheet::HasImportant(const std::string& property) const {
 }
 
 std::string EditStyle(const std::string& style, const std::vector<std::string>& remove,
-                      const std::vector<std::pair<std::string, std::string>>& set) {
+                      const std::vector<std::pair<std::string, std::string>>& set, bool* keptAny) {
+    if (keptAny != nullptr) *keptAny = false;
     std::string out;
     out.reserve(style.size() + 64);
     const auto add = [&](std::string_view name, std::string_view value, bool important) {
@@ -577,6 +578,7 @@ std::string EditStyle(const std::string& style, const std::vector<std::string>& 
     ForEachDeclaration(style, [&](std::string_view name, std::string_view value, bool important) {
         for (const std::string& r : remove)
             if (named(name, r)) return;
+        if (keptAny != nullptr) *keptAny = true;
         for (const auto& s : set)
             if (named(name, s.first)) return;
         add(name, value, important);

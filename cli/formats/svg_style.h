@@ -115,8 +115,10 @@ private:
 
 // A CSS declaration list ("a: b; c: d !important") edited: the named properties removed, then
 // `set` appended in order. Declarations are read with the SVG library's style parser.
+// keptAny: whether a declaration other than the removed ones was there.
 std::string EditStyle(const std::string& style, const std::vector<std::string>& remove,
-                      const std::vector<std::pair<std::string, std::string>>& set);
+                      const std::vector<std::pair<std::string, std::string>>& set,
+                      bool* keptAny = nullptr);
 
 // The element's attribute without a namespace, if present.
 bool GetAttribute(const xmlNode* node, const char* name, std::string* value);

@@ -237,84 +237,115 @@ void RemoveAttribute(xmlNode* node, const char* name) {
     if (xmlAttr* a = xmlHasNsProp(node, X(name), nullptr)) xmlRemoveProp(a);
 }
 
-// Edits the style attribute (when there is one, or when something is to be set).
-void EditStyleAttribute(xmlNode* node, const std::vector<std::string>& remove,
-                        const std::vector<std::pair<std::string, std::string>>& set) {
-    std::string style;
-    const bool has = GetAttribute(node, "style", &style);
-    if (!has && set.empty()) return;
-    const std::string edited = EditStyle(style, remove, set);
-    if (edited.empty())
-        RemoveAttribute(node, "style");
-    else
-        xmlSetProp(node, X("style"), X(edited.c_str()));
-}
-
-// The dashes are geometry now: nothing may dash them again.
-void RemoveDashing(xmlNode* node) {
-    RemoveAttribute(node, "stroke-dasharray");
-    RemoveAttribute(node, "stroke-dashoffset");
-    EditStyleAttribute(node, {"stroke-dasharray", "stroke-dashoffset"}, {});
-}
-
 constexpr const char kSodipodiNamespace[] = "http://sodipodi.sourceforge.net/DTD/sodipodi-0.dtd";
 
-// The editor attributes from which Inkscape rebuilds a shape's geometry when it opens the file
-// (arcs, stars, spirals, offsets, live path effects, connectors, node types): on dashes they
-// would bring the original shape back.
-void RemoveRegenerating(xmlNode* node) {
-    static const char* const kSodipodi[] = {
-        "type",      "cx",         "cy",     "rx",       "ry", "start",    "end",
-        "open",      "arc-type",   "sides",  "r1",       "r2", "arg1",     "arg2",
-        "expansion", "revolution", "radius", "argument", "t0", "nodetypes"};
-    static const char* const kInkscape[] = {
-        "original-d",           "path-effect",        "flatsided",      "rounded",
-        "randomized",           "original",           "radius",         "href",
-        "connector-type",       "connection-start",   "connection-end", "connection-start-point",
-        "connection-end-point", "connector-curvature"};
-    for (const char* name : kSodipodi)
-        if (xmlAttr* a = xmlHasNsProp(node, X(name), X(kSodipodiNamespace))) xmlRemoveProp(a);
-    for (const char* name : kInkscape)
-        if (xmlAttr* a = xmlHasNsProp(node, X(name), X(kInkscapeNamespace))) xmlRemoveProp(a);
+bool OneOf(const char* name, std::initializer_list<const char*> names) {
+    for (const char* n : names)
+        if (std::strcmp(name, n) == 0) return true;
+    return false;
 }
 
-// The element becomes a path with data `d`, its other attributes kept.
-void BecomePath(xmlNode* node, const std::string& d) {
-    static const char* const kGeometry[] = {"x",  "y",  "width", "height", "rx",
-                                            "ry", "cx", "cy",    "r",      "x1",
-                                            "y1", "x2", "y2",    "points", "pathLength"};
-    if (std::strcmp(reinterpret_cast<const char*>(node->name), "path") != 0) {
-        for (const char* name : kGeometry) RemoveAttribute(node, name);
-        xmlNodeSetName(node, X("path"));
-    } else {
-        RemoveAttribute(node, "pathLength");
-    }
-    xmlSetProp(node, X("d"), X(d.c_str()));
-}
+using Declarations = std::vector<std::pair<std::string, std::string>>;
 
-// The pieces of one object, a dash cut at a closed subpath's seam joined back into one piece
-// (the piece that ends on the seam, then the one that starts there), so a pen lifts once. The
-// two meet on the drawn outline whether the loop was measured closed or, by request, open with
-// its closing edge.
-std::vector<std::vector<Point>> JoinSeams(const LineObject& dashed, const SvgObject& source,
-                                          double size) {
-    std::vector<std::vector<Point>> pieces = dashed.segments;
-    for (const Vec2& seam : source.seams) {
-        const double eps = SamePointTolerance(seam, size);
-        const auto at = [&](const Point& p) { return Near({p.x, p.y}, seam, eps); };
-        std::size_t ending = pieces.size(), starting = pieces.size();
-        for (std::size_t i = 0; i < pieces.size(); ++i) {
-            if (pieces[i].size() < 2) continue;
-            if (ending == pieces.size() && at(pieces[i].back())) ending = i;
-            if (starting == pieces.size() && at(pieces[i].front())) starting = i;
+// One element's attributes edited in a single pass. Its dash array and offset go: the dashes are
+// geometry now and nothing may dash them again; `set` is declared in its style. Given `d`, it
+// becomes a path drawing `d`, without the geometry of its former kind and without the editor
+// attributes from which Inkscape rebuilds a shape when it opens the file (arcs, stars, spirals,
+// offsets, live path effects, connectors, node types), which would bring the original back.
+void EditElement(xmlNode* node, const std::string* d, const Declarations& set) {
+    const bool becomesPath =
+        d != nullptr && std::strcmp(reinterpret_cast<const char*>(node->name), "path") != 0;
+    std::string style;
+    bool hasStyle = false;
+    for (xmlAttr* a = node->properties; a != nullptr;) {
+        xmlAttr* next = a->next;
+        const char* name = reinterpret_cast<const char*>(a->name);
+        bool drop = false;
+        if (a->ns == nullptr) {
+            if (std::strcmp(name, "style") == 0) {
+                hasStyle = true;
+                GetAttribute(node, "style", &style);
+            }
+            drop = OneOf(name, {"stroke-dasharray", "stroke-dashoffset"}) ||
+                   (d != nullptr && std::strcmp(name, "pathLength") == 0) ||
+                   (becomesPath && OneOf(name, {"x", "y", "width", "height", "rx", "ry", "cx", "cy",
+                                                "r", "x1", "y1", "x2", "y2", "points"}));
+        } else if (d != nullptr && a->ns->href != nullptr) {
+            const char* ns = reinterpret_cast<const char*>(a->ns->href);
+            drop = (std::strcmp(ns, kSodipodiNamespace) == 0 &&
+                    OneOf(name, {"type",       "cx",     "cy",       "rx",       "ry",
+                                 "start",      "end",    "open",     "arc-type", "sides",
+                                 "r1",         "r2",     "arg1",     "arg2",     "expansion",
+                                 "revolution", "radius", "argument", "t0",       "nodetypes"})) ||
+                   (std::strcmp(ns, kInkscapeNamespace) == 0 &&
+                    OneOf(name, {"original-d", "path-effect", "flatsided", "rounded", "randomized",
+                                 "original", "radius", "href", "connector-type", "connection-start",
+                                 "connection-end", "connection-start-point", "connection-end-point",
+                                 "connector-curvature"}));
         }
-        if (ending == pieces.size() || starting == pieces.size() || ending == starting) continue;
-        pieces[ending].insert(pieces[ending].end(), pieces[starting].begin() + 1,
-                              pieces[starting].end());
-        pieces.erase(pieces.begin() + static_cast<std::ptrdiff_t>(starting));
+        if (drop) xmlRemoveProp(a);
+        a = next;
     }
-    return pieces;
+    if (d != nullptr) {
+        if (becomesPath) xmlNodeSetName(node, X("path"));
+        xmlSetProp(node, X("d"), X(d->c_str()));
+    }
+    if (!hasStyle && set.empty()) return;
+    // A style left empty by the dash array's removal goes, and one set anew comes last.
+    bool keptAny = false;
+    const std::string edited =
+        EditStyle(style, {"stroke-dasharray", "stroke-dashoffset"}, set, &keptAny);
+    if (hasStyle && (!keptAny || edited.empty())) RemoveAttribute(node, "style");
+    if (!edited.empty()) xmlSetProp(node, X("style"), X(edited.c_str()));
 }
+
+// The pieces of one object in the order they are written, a dash cut at a closed subpath's
+// seam joined back into one piece (the piece that ends on the seam, then the one that starts
+// there), so a pen lifts once. The two meet on the drawn outline whether the loop was measured
+// closed or, by request, open with its closing edge. Each written piece is a chain of the
+// dashed object's segments: its first one, then next[] until none.
+struct Pieces {
+    static constexpr std::size_t kNone = static_cast<std::size_t>(-1);
+    std::vector<std::size_t> next, tail, size;
+    std::vector<bool> written;
+
+    Pieces(const LineObject& dashed, const SvgObject& source, double drawingSize) {
+        const auto& segments = dashed.segments;
+        const std::size_t n = segments.size();
+        next.assign(n, kNone);
+        written.assign(n, true);
+        tail.resize(n);
+        size.resize(n);
+        for (std::size_t i = 0; i < n; ++i) {
+            tail[i] = i;
+            size[i] = segments[i].size();
+        }
+        for (const Vec2& seam : source.seams) {
+            const double eps = SamePointTolerance(seam, drawingSize);
+            const auto at = [&](const Point& p) { return Near({p.x, p.y}, seam, eps); };
+            std::size_t ending = n, starting = n;
+            for (std::size_t i = 0; i < n && (ending == n || starting == n); ++i) {
+                if (!written[i] || size[i] < 2) continue;
+                if (ending == n && at(segments[tail[i]].back())) ending = i;
+                if (starting == n && at(segments[i].front())) starting = i;
+            }
+            if (ending == n || starting == n || ending == starting) continue;
+            next[tail[ending]] = starting;
+            tail[ending] = tail[starting];
+            size[ending] += size[starting] - 1;
+            written[starting] = false;
+        }
+    }
+
+    // The points of the written piece that starts with segment `first`.
+    void Gather(const LineObject& dashed, std::size_t first, std::vector<Point>& out) const {
+        out.clear();
+        for (std::size_t s = first; s != kNone; s = next[s]) {
+            const auto& segment = dashed.segments[s];
+            out.insert(out.end(), segment.begin() + (s == first ? 0 : 1), segment.end());
+        }
+    }
+};
 
 double DistanceToChord(const Point& p, const Point& a, const Point& b) {
     const double dx = b.x - a.x, dy = b.y - a.y, len2 = dx * dx + dy * dy;
@@ -327,11 +358,14 @@ double DistanceToChord(const Point& p, const Point& a, const Point& b) {
 // their place: the plug-in samples every dash evenly, so a dash on a straight edge carries as
 // many points as one across a tight corner. Each point kept is one of the piece's, and every
 // point dropped lies within `eps` of the line that replaces it.
-void DropStraightPoints(std::vector<Point>& piece, double eps) {
-    if (piece.size() < 3) return;
-    for (const Point& p : piece)
-        if (!std::isfinite(p.x) || !std::isfinite(p.y)) return;  // a lifted pen: kept as it is
-    std::vector<Point> kept{piece.front()};
+void DropStraightPoints(const std::vector<Point>& piece, double eps, std::vector<Point>& kept) {
+    kept.clear();
+    const auto finite = [](const Point& p) { return std::isfinite(p.x) && std::isfinite(p.y); };
+    if (piece.size() < 3 || !std::all_of(piece.begin(), piece.end(), finite)) {
+        kept = piece;  // a lifted pen (a point that is not finite) is kept as it is
+        return;
+    }
+    kept.push_back(piece.front());
     std::size_t anchor = 0;
     for (std::size_t i = 2; i < piece.size(); ++i) {
         bool straight = true;
@@ -343,7 +377,6 @@ void DropStraightPoints(std::vector<Point>& piece, double eps) {
         }
     }
     kept.push_back(piece.back());
-    piece = std::move(kept);
 }
 
 // A coordinate rounded to `decimals` places, trailing zeros dropped; shortest round-trip form
@@ -386,32 +419,29 @@ int DecimalsFor(const SvgScene& scene, const Affine& toPage) {
     return decimals < 0 ? 0 : static_cast<int>(decimals);
 }
 
-std::string PathData(const std::vector<std::vector<Point>>& pieces, const Affine& toUser,
-                     int decimals) {
-    std::string d;
+// Appends one piece to path data "M x y L x y x y ... M ...", in the shape's own user space.
+void AppendPiece(std::string& d, const std::vector<Point>& piece, const Affine& toUser,
+                 int decimals) {
     const auto append = [&](Vec2 q) {
         AppendCoordinate(d, q.x, decimals);
         d += ' ';
         AppendCoordinate(d, q.y, decimals);
     };
-    for (const auto& piece : pieces) {
-        std::size_t drawn = 0;
-        for (const Point& p : piece) {
-            if (!std::isfinite(p.x) || !std::isfinite(p.y)) {
-                drawn = 0;  // a non-finite point lifts the pen
-                continue;
-            }
-            d += drawn == 0 ? (d.empty() ? "M" : " M") : (drawn == 1 ? " L" : " ");
-            append(toUser({p.x, p.y}));
-            ++drawn;
+    std::size_t drawn = 0;
+    for (const Point& p : piece) {
+        if (!std::isfinite(p.x) || !std::isfinite(p.y)) {
+            drawn = 0;  // a non-finite point lifts the pen
+            continue;
         }
-        if (drawn == 1) {
-            // A lone point: a zero-length line, which round caps draw as a dot.
-            d += " L";
-            append(toUser({piece.back().x, piece.back().y}));
-        }
+        d += drawn == 0 ? (d.empty() ? "M" : " M") : (drawn == 1 ? " L" : " ");
+        append(toUser({p.x, p.y}));
+        ++drawn;
     }
-    return d;
+    if (drawn == 1) {
+        // A lone point: a zero-length line, which round caps draw as a dot.
+        d += " L";
+        append(toUser({piece.back().x, piece.back().y}));
+    }
 }
 
 std::string MatrixText(const Affine& m) {
@@ -473,27 +503,37 @@ void WriteSvgInPlace(std::ostream& out, const Document& doc, const WriteOptions&
     xmlDoc* tree = scene.doc;
     FreshIds ids(xmlDocGetRootElement(tree));
 
-    // Every object's pieces, gathered per shape. What a straight line stands for is dropped to
-    // the precision the coordinates are written with (a tenth of the tolerance).
-    std::vector<std::vector<std::vector<Point>>> perShape(scene.shapes.size());
+    // Every object's pieces as each shape's path data. What a straight line stands for is
+    // dropped to the precision the coordinates are written with (a tenth of the tolerance).
+    std::vector<std::string> pathData(scene.shapes.size());
+    std::vector<Affine> toUser(scene.shapes.size());
+    std::vector<int> decimals(scene.shapes.size());
+    for (std::size_t s = 0; s < scene.shapes.size(); ++s) {
+        toUser[s] = scene.shapes[s].toPage.Inverse();
+        decimals[s] = DecimalsFor(scene, scene.shapes[s].toPage);
+    }
     if (options.stats != nullptr) *options.stats = WriteStats{true, 0, 0};
+    std::vector<Point> piece, kept;
     for (std::size_t i = 0; i < doc.objects.size(); ++i) {
         const SvgObject& source = scene.objects[i];
-        for (auto& piece : JoinSeams(doc.objects[i], source, scene.drawingSize)) {
-            DropStraightPoints(piece, scene.tolerance / 10);
+        const LineObject& dashed = doc.objects[i];
+        const Pieces pieces(dashed, source, scene.drawingSize);
+        for (std::size_t first = 0; first < dashed.segments.size(); ++first) {
+            if (!pieces.written[first]) continue;
+            pieces.Gather(dashed, first, piece);
+            DropStraightPoints(piece, scene.tolerance / 10, kept);
             if (options.stats != nullptr) {
                 ++options.stats->dashes;
-                options.stats->points += static_cast<int64_t>(piece.size());
+                options.stats->points += static_cast<int64_t>(kept.size());
             }
-            perShape[source.shape].push_back(std::move(piece));
+            AppendPiece(pathData[source.shape], kept, toUser[source.shape], decimals[source.shape]);
         }
     }
     if (options.preview) AddPreviewLayer(tree, scene, ids);
     for (std::size_t s = 0; s < scene.shapes.size(); ++s) {
         const SvgShape& shape = scene.shapes[s];
         xmlNode* node = shape.node;
-        const std::string d =
-            PathData(perShape[s], shape.toPage.Inverse(), DecimalsFor(scene, shape.toPage));
+        const std::string d = std::move(pathData[s]);
         // What is set wins over a style sheet's !important declarations of the same property.
         const auto decl = [&](const char* name, const std::string& value) {
             return std::make_pair(std::string(name), scene.importantProperties.count(name) != 0
@@ -504,7 +544,7 @@ void WriteSvgInPlace(std::ostream& out, const Document& doc, const WriteOptions&
         const bool keepMarkers = shape.markers && options.keepMarkers;
         // The dashes: no fill (open pieces would be filled across), no markers (they would
         // repeat on every dash), the outline's paint, not dashed again.
-        std::vector<std::pair<std::string, std::string>> dashStyle;
+        Declarations dashStyle;
         if (shape.keepFill) dashStyle.push_back(decl("fill", "none"));
         if (shape.markers || keepFill || keepMarkers)
             for (const char* marker : {"marker-start", "marker-mid", "marker-end"})
@@ -513,10 +553,7 @@ void WriteSvgInPlace(std::ostream& out, const Document& doc, const WriteOptions&
         if (shape.outlineOpaque) dashStyle.push_back(decl("stroke-opacity", "1"));
         if (shape.inheritsDasharray) dashStyle.push_back(decl("stroke-dasharray", "none"));
         if (!keepFill && !keepMarkers) {
-            BecomePath(node, d);
-            RemoveDashing(node);
-            RemoveRegenerating(node);
-            EditStyleAttribute(node, {}, dashStyle);
+            EditElement(node, &d, dashStyle);
             continue;
         }
         // The original keeps drawing the fill or the markers; a sibling right after it draws the
@@ -528,17 +565,13 @@ void WriteSvgInPlace(std::ostream& out, const Document& doc, const WriteOptions&
         std::string id;
         if (!GetAttribute(node, "id", &id) || id.empty()) id = "dashed";
         xmlSetProp(dashes, X("id"), X(ids.Make(id + "-dashes").c_str()));
-        BecomePath(dashes, d);
-        RemoveDashing(dashes);
-        RemoveRegenerating(dashes);
-        EditStyleAttribute(dashes, {}, dashStyle);
-        RemoveDashing(node);
+        EditElement(dashes, &d, dashStyle);
         // A marker painted with context-stroke takes the original's stroke paint: with markers
         // the stroke is hidden by its opacity, so the paint is still there for them.
-        std::vector<std::pair<std::string, std::string>> originalStyle = {
-            keepMarkers ? decl("stroke-opacity", "0") : decl("stroke", "none")};
+        Declarations originalStyle = {keepMarkers ? decl("stroke-opacity", "0")
+                                                  : decl("stroke", "none")};
         if (shape.keepFill && !keepFill) originalStyle.push_back(decl("fill", "none"));
-        EditStyleAttribute(node, {}, originalStyle);
+        EditElement(node, nullptr, originalStyle);
         xmlAddNextSibling(node, dashes);
         // A <use> of this very shape draws only the fill or markers now: a twin beside it draws
         // the dashes.
