@@ -121,9 +121,15 @@ int64_t SubdivisionFor(const std::vector<Point>& segment, bool closed, double da
         return Deviation(walk, spacing, tolerance) <= tolerance;
     };
     if (fits(lowest)) return lowest;
-    if (!fits(highest)) return highest;
-    // fits(hi) holds and fits(lo) does not.
-    int64_t lo = lowest, hi = highest;
+    // Up from the lowest in growing steps (most outlines need few samples), then halving the
+    // gap between the last subdivision that does not fit and the first that does.
+    int64_t lo = lowest, hi = lowest;
+    for (int64_t step = 1;; step *= 2) {
+        hi = std::min(highest, lowest + step);
+        if (fits(hi)) break;
+        if (hi == highest) return highest;
+        lo = hi;
+    }
     while (hi - lo > 1) {
         const int64_t mid = lo + (hi - lo) / 2;
         (fits(mid) ? hi : lo) = mid;

@@ -12,8 +12,6 @@
 #include <set>
 #include <string_view>
 
-#include <svgpp/parser/css_style_iterator.hpp>
-
 namespace korrand::io::detail {
 namespace {
 
@@ -379,14 +377,28 @@ void Apply(ComputedStyle& style, Property property, std::string_view rawValue,
     }
 }
 
-// Each declaration of a declaration list ("a: b; c: d !important"), read with the SVG
-// library's style parser: f(name, value, important), name and value trimmed.
+// Each declaration of a declaration list ("a: b; c: d !important"): f(name, value, important),
+// name and value trimmed. Split as SVG++'s css_style_iterator splits (a declaration without a
+// name or value, or with a second colon, is dropped), without its iterator's per-character cost,
+// which was a tenth of reading a large map.
 template <class F>
 void ForEachDeclaration(std::string_view text, F f) {
-    for (svgpp::css_style_iterator<const char*> it(text.data(), text.data() + text.size());
-         !it.eof(); ++it) {
-        const std::string_view name = TrimView({it->first.begin(), it->first.size()});
-        std::string_view value = TrimView({it->second.begin(), it->second.size()});
+    const auto space = [](char c) { return c == ' ' || c == '\r' || c == '\n' || c == '\t'; };
+    std::size_t i = 0;
+    const std::size_t n = text.size();
+    while (i < n) {
+        const std::size_t end = std::min(text.find(';', i), n);
+        const std::string_view item = text.substr(i, end - i);
+        i = end + 1;
+        const std::size_t colon = item.find(':');
+        if (colon == std::string_view::npos) continue;
+        std::string_view name = item.substr(0, colon), value = item.substr(colon + 1);
+        if (value.find(':') != std::string_view::npos) continue;
+        while (!name.empty() && space(name.front())) name.remove_prefix(1);
+        while (!name.empty() && space(name.back())) name.remove_suffix(1);
+        while (!value.empty() && space(value.front())) value.remove_prefix(1);
+        while (!value.empty() && space(value.back())) value.remove_suffix(1);
+        if (name.empty() || value.empty()) continue;
         bool important = false;
         const std::size_t bang = value.rfind('!');
         if (bang != std::string_view::npos &&

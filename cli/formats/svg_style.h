@@ -114,7 +114,7 @@ private:
 };
 
 // A CSS declaration list ("a: b; c: d !important") edited: the named properties removed, then
-// `set` appended in order. Declarations are read with the SVG library's style parser.
+// `set` appended in order.
 // keptAny: whether a declaration other than the removed ones was there.
 std::string EditStyle(const std::string& style, const std::vector<std::string>& remove,
                       const std::vector<std::pair<std::string, std::string>>& set,

@@ -10,6 +10,7 @@
 #include <algorithm>
 #include <charconv>
 #include <cmath>
+#include <cstdint>
 #include <cstring>
 #include <iterator>
 #include <limits>
@@ -347,11 +348,17 @@ struct Pieces {
     }
 };
 
-double DistanceToChord(const Point& p, const Point& a, const Point& b) {
+// Whether p lies within eps of the segment ab: squared distances, and the exact one only next
+// to the bound.
+bool WithinOfChord(const Point& p, const Point& a, const Point& b, double eps) {
     const double dx = b.x - a.x, dy = b.y - a.y, len2 = dx * dx + dy * dy;
     double t = len2 > 0 ? ((p.x - a.x) * dx + (p.y - a.y) * dy) / len2 : 0;
     t = std::clamp(t, 0.0, 1.0);
-    return std::hypot(p.x - (a.x + t * dx), p.y - (a.y + t * dy));
+    const double ex = p.x - (a.x + t * dx), ey = p.y - (a.y + t * dy);
+    const double d2 = ex * ex + ey * ey, eps2 = eps * eps;
+    if (d2 < eps2 * (1 - 1e-9)) return true;
+    if (d2 > eps2 * (1 + 1e-9)) return false;
+    return std::hypot(ex, ey) <= eps;
 }
 
 // The piece without the interior points that lie within `eps` of the straight line drawn in
@@ -370,7 +377,7 @@ void DropStraightPoints(const std::vector<Point>& piece, double eps, std::vector
     for (std::size_t i = 2; i < piece.size(); ++i) {
         bool straight = true;
         for (std::size_t k = anchor + 1; k < i && straight; ++k)
-            straight = DistanceToChord(piece[k], piece[anchor], piece[i]) <= eps;
+            straight = WithinOfChord(piece[k], piece[anchor], piece[i], eps);
         if (!straight) {
             anchor = i - 1;
             kept.push_back(piece[anchor]);
@@ -382,6 +389,39 @@ void DropStraightPoints(const std::vector<Point>& piece, double eps, std::vector
 // A coordinate rounded to `decimals` places, trailing zeros dropped; shortest round-trip form
 // when decimals < 0 or the fixed form would not fit.
 void AppendCoordinate(std::string& out, double v, int decimals) {
+    // The common case in integers: a product of moderate size rounds as the exact value does,
+    // unless it lies next to a half, where to_chars decides. The digits are the same.
+    static constexpr double kPow10[] = {1e0, 1e1, 1e2,  1e3,  1e4,  1e5,  1e6,  1e7,
+                                        1e8, 1e9, 1e10, 1e11, 1e12, 1e13, 1e14, 1e15};
+    if (decimals >= 0 && decimals < 16) {
+        const double scaled = v * kPow10[decimals];
+        if (std::fabs(scaled) < 1e9) {
+            const double whole = std::floor(scaled);
+            const double fraction = scaled - whole;
+            if (std::fabs(fraction - 0.5) > 1e-6) {
+                const auto rounded = static_cast<int64_t>(fraction > 0.5 ? whole + 1 : whole);
+                if (rounded == 0) {
+                    out += '0';
+                    return;
+                }
+                if (rounded < 0) out += '-';
+                uint64_t magnitude = static_cast<uint64_t>(rounded < 0 ? -rounded : rounded);
+                char digits[24];
+                int n = 0;
+                for (; magnitude != 0 || n <= decimals; magnitude /= 10)
+                    digits[n++] = static_cast<char>('0' + magnitude % 10);
+                // digits[] holds the number backwards; the last `decimals` of them are decimals.
+                int last = 0;  // trailing zeros of the decimals go
+                while (last < decimals && digits[last] == '0') ++last;
+                for (int k = n - 1; k >= decimals; --k) out += digits[k];
+                if (last < decimals) {
+                    out += '.';
+                    for (int k = decimals - 1; k >= last; --k) out += digits[k];
+                }
+                return;
+            }
+        }
+    }
     char buf[48];
     const auto r =
         decimals < 0 ? std::to_chars_result{nullptr, std::errc::value_too_large}
@@ -561,7 +601,19 @@ void WriteSvgInPlace(std::ostream& out, const Document& doc, const WriteOptions&
         // (copying the node itself would declare the namespace again on it).
         xmlNode* dashes = xmlNewDocNode(tree, node->ns, node->name, nullptr);
         if (dashes == nullptr) throw std::bad_alloc();
-        dashes->properties = xmlCopyPropList(dashes, node->properties);
+        // Copies of its attributes, the path data left empty: the dashes replace it.
+        xmlAttr* last = nullptr;
+        for (const xmlAttr* a = node->properties; a != nullptr; a = a->next) {
+            xmlAttr* copy =
+                a->ns == nullptr && std::strcmp(reinterpret_cast<const char*>(a->name), "d") == 0
+                    ? xmlNewDocProp(tree, X("d"), X(""))
+                    : xmlCopyProp(dashes, const_cast<xmlAttr*>(a));
+            if (copy == nullptr) throw std::bad_alloc();
+            copy->parent = dashes;
+            copy->prev = last;
+            (last == nullptr ? dashes->properties : last->next) = copy;
+            last = copy;
+        }
         std::string id;
         if (!GetAttribute(node, "id", &id) || id.empty()) id = "dashed";
         xmlSetProp(dashes, X("id"), X(ids.Make(id + "-dashes").c_str()));
