@@ -2,6 +2,9 @@
 #include "korrand_host.h"
 
 #include <algorithm>
+#include <atomic>
+#include <exception>
+#include <thread>
 
 #include <nlohmann/json.hpp>
 
@@ -17,6 +20,54 @@ namespace korrand {
 
 namespace {
 constexpr int32_t kLineObject = HOST_OBJECT_LINE;
+
+// Runs work(i, counts) for every i in [0, n): on a few threads for a large document, whose
+// objects are dashed by modifiers of their own, as a host evaluates many splines at once. Each
+// thread counts into counts of its own, added into `total`; the failure of the lowest object
+// is the one rethrown. Every object's dashes are the same as from one thread.
+template <class Work>
+void DashEach(std::size_t n, const Work& work, DashStats& total) {
+    constexpr std::size_t kChunk = 32;
+    const unsigned threads =
+        n < 8 * kChunk ? 1u : std::clamp(std::thread::hardware_concurrency(), 1u, 8u);
+    std::atomic<std::size_t> next{0};
+    std::atomic<bool> failed{false};
+    std::vector<DashStats> counts(threads);
+    std::vector<std::pair<std::size_t, std::exception_ptr>> failures(threads,
+                                                                     {n, std::exception_ptr()});
+    const auto run = [&](unsigned w) {
+        // Chunks are taken in order and finished once taken, so every object before a failing
+        // one is dashed too and the lowest failure is found whatever the timing.
+        while (!failed.load(std::memory_order_relaxed)) {
+            const std::size_t first = next.fetch_add(kChunk);
+            if (first >= n) return;
+            for (std::size_t i = first; i < std::min(n, first + kChunk); ++i) {
+                try {
+                    work(i, counts[w]);
+                } catch (...) {
+                    failures[w] = {i, std::current_exception()};
+                    failed = true;
+                    return;
+                }
+            }
+        }
+    };
+    std::vector<std::thread> pool;
+    for (unsigned w = 1; w < threads; ++w) pool.emplace_back(run, w);
+    run(0);
+    for (std::thread& t : pool) t.join();
+    const auto first =
+        std::min_element(failures.begin(), failures.end(),
+                         [](const auto& a, const auto& b) { return a.first < b.first; });
+    if (first->second) std::rethrow_exception(first->second);
+    for (const DashStats& c : counts) {
+        total.segmentsIn += c.segmentsIn;
+        total.dashesOut += c.dashesOut;
+        total.pointsOut += c.pointsOut;
+        total.lowestSubdivision = std::min(total.lowestSubdivision, c.lowestSubdivision);
+        total.highestSubdivision = std::max(total.highestSubdivision, c.highestSubdivision);
+    }
+}
 
 fs::path ExecutableDir(const char* argv0) {
     std::error_code ec;
@@ -108,7 +159,7 @@ io::Document KorrandHost::Dash(const io::Document& doc, const Settings& settings
     const hostmodel::Parameter* closedParameter = modifier_->ByKey("closed");
     const hostmodel::Parameter* countParameter = modifier_->ByKey("count");
     const hostmodel::Parameter* offsetParameter = modifier_->ByKey("offset");
-    DashStats local;
+    DashStats all;
 
     io::Document out;
     out.multi = doc.multi;
@@ -116,7 +167,8 @@ io::Document KorrandHost::Dash(const io::Document& doc, const Settings& settings
     out.svgHeight = doc.svgHeight;
     out.svgViewBox = doc.svgViewBox;
     out.drawingSize = doc.drawingSize;
-    for (const auto& object : doc.objects) {
+    const auto dashObject = [&](std::size_t index, DashStats& local) {
+        const io::LineObject& object = doc.objects[index];
         // Each object has its modifier of its own, as each spline of a scene does: Init's
         // defaults, then what the scene stored for it, then what the file itself decides for
         // it, then the command line's options.
@@ -128,7 +180,6 @@ io::Document KorrandHost::Dash(const io::Document& doc, const Settings& settings
             ~Release() { p->Destroy(*i); }
         } release{&modifier_->plugin(), &*instance};
         HostContainer* bc = hostmodel::Container(instance->node);
-        const size_t index = static_cast<size_t>(&object - doc.objects.data());
         WriteStored(bc, object, index);
         const auto decide = [&](const hostmodel::Parameter* p, const char* key,
                                 const hostmodel::Value& v) {
@@ -217,9 +268,13 @@ io::Document KorrandHost::Dash(const io::Document& doc, const Settings& settings
         } else {
             dashRange(0, object.segments.size());
         }
-        out.objects.push_back(std::move(dashed));
-    }
-    if (stats != nullptr) *stats = local;
+        return dashed;
+    };
+    out.objects.resize(doc.objects.size());
+    DashEach(
+        doc.objects.size(),
+        [&](std::size_t i, DashStats& counts) { out.objects[i] = dashObject(i, counts); }, all);
+    if (stats != nullptr) *stats = all;
     return out;
 }
 
