@@ -45,15 +45,24 @@ struct Walk {
         length = at.empty() ? 0 : at.back();
     }
     // The point at arc position t (wrapped on a closed polyline, clamped on an open one).
-    Xy PointAt(double t) const {
+    // `hint`: where the previous look-up of a rising series of positions ended; the search
+    // starts there.
+    Xy PointAt(double t, std::size_t* hint = nullptr) const {
         if (closed) {
-            t = std::fmod(t, length);
+            if (t < 0 || t >= length) t = std::fmod(t, length);
             if (t < 0) t += length;
         } else {
             t = std::clamp(t, 0.0, length);
         }
-        const std::size_t i =
-            static_cast<std::size_t>(std::upper_bound(at.begin(), at.end(), t) - at.begin());
+        std::size_t i = 0;
+        if (hint != nullptr && *hint < at.size() && at[*hint] <= t) {
+            // upper_bound from the hint: the first position beyond t.
+            i = *hint;
+            while (i < at.size() && at[i] <= t) ++i;
+        } else {
+            i = static_cast<std::size_t>(std::upper_bound(at.begin(), at.end(), t) - at.begin());
+        }
+        if (hint != nullptr) *hint = i == 0 ? 0 : i - 1;
         if (i == 0) return points.front();
         if (i >= points.size()) return points.back();
         const double piece = at[i] - at[i - 1];
@@ -80,9 +89,10 @@ double Deviation(const Walk& walk, double spacing, double limit = HUGE_VAL) {
         worst = std::max(worst, DistanceToChord(p, a, b));
         return worst > limit;
     };
+    std::size_t behind = 0, ahead = 0;  // where the chords' ends were found last
     for (std::size_t v = 0; v < n; ++v) {
         const double tv = walk.at[v];
-        const Xy a = walk.PointAt(tv - half), b = walk.PointAt(tv + half);
+        const Xy a = walk.PointAt(tv - half, &behind), b = walk.PointAt(tv + half, &ahead);
         if (consider(walk.points[v], a, b)) return worst;
         // The other vertices the chord spans, on both sides.
         for (int side : {-1, 1}) {

@@ -242,7 +242,7 @@ constexpr const char kSodipodiNamespace[] = "http://sodipodi.sourceforge.net/DTD
 
 bool OneOf(const char* name, std::initializer_list<const char*> names) {
     for (const char* n : names)
-        if (std::strcmp(name, n) == 0) return true;
+        if (name[0] == n[0] && std::strcmp(name, n) == 0) return true;
     return false;
 }
 
