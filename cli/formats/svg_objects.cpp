@@ -126,36 +126,42 @@ SvgShape KeptShape(const Gathered& gathered, const FoundShape& shape) {
 
 }  // namespace
 
-void BuildObjects(const ReadContext& context, const Flattening& flattening, Gathered& gathered,
-                  Document& doc, SvgScene& scene) {
-    std::size_t total = 0;
+bool FlattenShape(const ReadContext& context, const Flattening& flattening, FoundShape& shape,
+                  std::size_t& total) {
     std::vector<Vec2> points;
     std::vector<Point> flat;
-    std::vector<std::pair<std::vector<Point>, bool>> segments;  // with closedness
-    for (const FoundShape& shape : gathered.shapes) {
-        segments.clear();
-        double length = 0;
-        bool finite = true;
-        for (const Subpath& subpath : shape.subpaths) {
-            finite = SegmentOf(subpath, flattening, context.options.closed, points, flat);
-            if (!finite) break;
-            if (flat.size() < 2) continue;  // a lone move-to draws nothing
-            total += flat.size();
-            if (total > kMaxPoints)
-                throw ReadError(context.file, 0,
-                                "the curves flatten to more than " + std::to_string(kMaxPoints) +
-                                    " points; use a larger tolerance");
-            length += PageLength(flat, subpath.closed);
-            segments.emplace_back(flat, subpath.closed);
-        }
-        if (!finite) {
+    shape.flattened = true;
+    for (const Subpath& subpath : shape.subpaths) {
+        shape.finite = SegmentOf(subpath, flattening, context.options.closed, points, flat);
+        if (!shape.finite) break;
+        if (flat.size() < 2) continue;  // a lone move-to draws nothing
+        total += flat.size();
+        if (total > kMaxPoints)
+            throw ReadError(context.file, 0,
+                            "the curves flatten to more than " + std::to_string(kMaxPoints) +
+                                " points; use a larger tolerance");
+        shape.length += PageLength(flat, subpath.closed);
+        shape.segments.emplace_back(flat, subpath.closed);
+    }
+    // Its curves are segments now: what they took goes before the next shape's are made.
+    std::vector<Subpath>().swap(shape.subpaths);
+    if (!shape.finite) shape.segments.clear();
+    return shape.finite;
+}
+
+void BuildObjects(const ReadContext& context, const Flattening& flattening, Gathered& gathered,
+                  Document& doc, SvgScene& scene) {
+    for (FoundShape& shape : gathered.shapes) {
+        if (!shape.flattened) FlattenShape(context, flattening, shape, gathered.flattenedPoints);
+        if (!shape.finite) {
             gathered.diagnostics.Skip(shape.node, "a point is not finite once flattened",
                                       "<" + shape.tag + " " + shape.name + ">");
             ++gathered.counts.skipped;
             continue;
         }
+        auto& segments = shape.segments;
         if (segments.empty()) continue;
-        const Rhythm rhythm = RhythmFor(context, shape, length, gathered.diagnostics);
+        const Rhythm rhythm = RhythmFor(context, shape, shape.length, gathered.diagnostics);
         const std::size_t shapeIndex = scene.shapes.size();
         std::ptrdiff_t byKind[2] = {-1, -1};  // without a period: the open and the closed object
         for (auto& [segment, closed] : segments) {
@@ -181,6 +187,7 @@ void BuildObjects(const ReadContext& context, const Flattening& flattening, Gath
             doc.objects[objectIndex].segments.push_back(std::move(segment));
             if (closed) scene.objects[objectIndex].seams.push_back(seam);
         }
+        std::vector<std::pair<std::vector<Point>, bool>>().swap(segments);
         scene.shapes.push_back(KeptShape(gathered, shape));
         ++gathered.counts.dashed;
     }

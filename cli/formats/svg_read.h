@@ -15,6 +15,7 @@
 
 #include <cstddef>
 #include <map>
+#include <optional>
 #include <set>
 #include <string>
 #include <string_view>
@@ -82,6 +83,9 @@ struct ReadContext {
     StyleSheet sheet;
     Ids ids;
     Page page;
+    // Known before the walk when the root has a viewBox: shapes are then flattened as they are
+    // found, and their curves need not all be held at once.
+    std::optional<Flattening> flattening;
 
     ReadContext(std::string file_, const ReadOptions& options_, xmlNode* root_, const Page& page_)
         : file(std::move(file_)),
@@ -102,6 +106,11 @@ struct FoundShape {
     ComputedStyle style;
     double percentBase = 0;  // what its percentages are of, in its own user units
     std::vector<Subpath> subpaths;
+    // Once flattened (FlattenShape): its segments with their closedness, its length on the page,
+    // and whether every point stayed finite; the subpaths are then given up.
+    bool flattened = false, finite = true;
+    std::vector<std::pair<std::vector<Point>, bool>> segments;
+    double length = 0;
 };
 
 // What the walk gathers.
@@ -109,6 +118,7 @@ struct Gathered {
     explicit Gathered(const std::string& file) : diagnostics(file) {}
     std::vector<FoundShape> shapes;
     ShapeCounts counts;
+    std::size_t flattenedPoints = 0;                         // held to a limit
     std::map<const xmlNode*, std::vector<xmlNode*>> usesOf;  // shape -> <use>s that draw it
     Diagnostics diagnostics;
 };
@@ -184,6 +194,11 @@ ElementGeometry ReadElement(const ReadContext& context, Diagnostics& diagnostics
                             const Affine& parent, const std::string& what);
 
 // ---- svg_objects.cpp
+
+// A shape's subpaths flattened into its segments (the subpaths given up); false for a point that
+// is not finite once flattened. `total`: points flattened so far in the file, held to a limit.
+bool FlattenShape(const ReadContext& context, const Flattening& flattening, FoundShape& shape,
+                  std::size_t& total);
 
 // The line objects of every shape found, and what the writer needs to put their dashes back.
 void BuildObjects(const ReadContext& context, const Flattening& flattening, Gathered& gathered,

@@ -75,7 +75,7 @@ Document ReadSvg(std::string text, const std::string& file, const ReadOptions& o
     CheckNesting(text, file);
     auto scene = std::make_shared<SvgScene>();
     ParseDocument(text, file, *scene);
-    text = std::string();  // the document holds it all now
+    std::string().swap(text);  // the document holds it all now
 
     xmlNode* root = xmlDocGetRootElement(scene->doc);
     if (root == nullptr) throw ReadError(file, 0, "no XML element");
@@ -84,10 +84,13 @@ Document ReadSvg(std::string text, const std::string& file, const ReadOptions& o
                         "the root element is <" + std::string(Name(root)) + ">, not <svg>");
 
     Document doc;
-    const ReadContext context(file, options, root, ReadPage(root, doc));
+    ReadContext context(file, options, root, ReadPage(root, doc));
+    // With a viewBox the drawing's size is known before its shapes are.
+    if (context.page.hasViewBox) context.flattening = FlatteningFor(context, {});
     Gathered gathered(file);
     Walk(context, gathered);
-    const Flattening flattening = FlatteningFor(context, gathered.shapes);
+    const Flattening flattening =
+        context.flattening ? *context.flattening : FlatteningFor(context, gathered.shapes);
     scene->drawingSize = flattening.size;
     scene->tolerance = flattening.tolerance;
     for (const char* property : {"fill", "stroke", "stroke-opacity", "stroke-dasharray",

@@ -112,7 +112,14 @@ void Walker::Shape(xmlNode* el, const ComputedStyle& parentStyle, const Affine& 
         ++gathered.counts.skipped;
         return;
     }
-    FoundShape f{el, !useStack.empty(), name, tag, t, style, percentBase, {}};
+    FoundShape f;
+    f.node = el;
+    f.throughUse = !useStack.empty();
+    f.name = name;
+    f.tag = tag;
+    f.toPage = t;
+    f.style = style;
+    f.percentBase = percentBase;
     for (const Subpath& subpath : geometry.subpaths) {
         Subpath page{t(subpath.start), {}, subpath.closed};
         page.primitives.reserve(subpath.primitives.size());
@@ -124,7 +131,9 @@ void Walker::Shape(xmlNode* el, const ComputedStyle& parentStyle, const Affine& 
         }
         f.subpaths.push_back(std::move(page));
     }
-    if (!f.subpaths.empty()) gathered.shapes.push_back(std::move(f));
+    if (f.subpaths.empty()) return;
+    if (context.flattening) FlattenShape(context, *context.flattening, f, gathered.flattenedPoints);
+    gathered.shapes.push_back(std::move(f));
 }
 
 }  // namespace korrand::io::detail

@@ -543,37 +543,35 @@ void WriteSvgInPlace(std::ostream& out, const Document& doc, const WriteOptions&
     xmlDoc* tree = scene.doc;
     FreshIds ids(xmlDocGetRootElement(tree));
 
-    // Every object's pieces as each shape's path data. What a straight line stands for is
-    // dropped to the precision the coordinates are written with (a tenth of the tolerance).
-    std::vector<std::string> pathData(scene.shapes.size());
-    std::vector<Affine> toUser(scene.shapes.size());
-    std::vector<int> decimals(scene.shapes.size());
-    for (std::size_t s = 0; s < scene.shapes.size(); ++s) {
-        toUser[s] = scene.shapes[s].toPage.Inverse();
-        decimals[s] = DecimalsFor(scene, scene.shapes[s].toPage);
-    }
-    if (options.stats != nullptr) *options.stats = WriteStats{true, 0, 0};
-    std::vector<Point> piece, kept;
-    for (std::size_t i = 0; i < doc.objects.size(); ++i) {
-        const SvgObject& source = scene.objects[i];
-        const LineObject& dashed = doc.objects[i];
-        const Pieces pieces(dashed, source, scene.drawingSize);
-        for (std::size_t first = 0; first < dashed.segments.size(); ++first) {
-            if (!pieces.written[first]) continue;
-            pieces.Gather(dashed, first, piece);
-            DropStraightPoints(piece, scene.tolerance / 10, kept);
-            if (options.stats != nullptr) {
-                ++options.stats->dashes;
-                options.stats->points += static_cast<int64_t>(kept.size());
-            }
-            AppendPiece(pathData[source.shape], kept, toUser[source.shape], decimals[source.shape]);
-        }
-    }
     if (options.preview) AddPreviewLayer(tree, scene, ids);
+    if (options.stats != nullptr) *options.stats = WriteStats{true, 0, 0};
+    // A shape's objects follow one another: each shape's path data is made from them and set
+    // at once, so only one is held at a time.
+    std::vector<Point> piece, kept;
+    std::size_t object = 0;
     for (std::size_t s = 0; s < scene.shapes.size(); ++s) {
         const SvgShape& shape = scene.shapes[s];
         xmlNode* node = shape.node;
-        const std::string d = std::move(pathData[s]);
+        // Its objects' pieces as its path data, in its own user space. What a straight line
+        // stands for is dropped to the precision the coordinates are written with (a tenth of
+        // the tolerance).
+        std::string d;
+        const Affine toUser = shape.toPage.Inverse();
+        const int decimals = DecimalsFor(scene, shape.toPage);
+        for (; object < doc.objects.size() && scene.objects[object].shape == s; ++object) {
+            const LineObject& dashed = doc.objects[object];
+            const Pieces pieces(dashed, scene.objects[object], scene.drawingSize);
+            for (std::size_t first = 0; first < dashed.segments.size(); ++first) {
+                if (!pieces.written[first]) continue;
+                pieces.Gather(dashed, first, piece);
+                DropStraightPoints(piece, scene.tolerance / 10, kept);
+                if (options.stats != nullptr) {
+                    ++options.stats->dashes;
+                    options.stats->points += static_cast<int64_t>(kept.size());
+                }
+                AppendPiece(d, kept, toUser, decimals);
+            }
+        }
         // What is set wins over a style sheet's !important declarations of the same property.
         const auto decl = [&](const char* name, const std::string& value) {
             return std::make_pair(std::string(name), scene.importantProperties.count(name) != 0
