@@ -84,10 +84,15 @@ struct Document {
 
 enum class Format { Json, Obj, Svg };
 
-// "json", "obj", "svg" (any case).
+// "json", "obj", "svg", "svgz" (any case).
 std::optional<Format> FormatFromName(const std::string& name);
 // By the file name's extension, any case.
 std::optional<Format> FormatFromPath(const std::string& path);
+// "svgz", or a path ending in .svgz: gzip-compressed SVG (any case).
+bool IsCompressedName(const std::string& nameOrPath);
+// By the first bytes waiting in `in`, without taking them: a gzip stream is a compressed SVG;
+// none for anything else.
+std::optional<Format> SniffFormat(std::istream& in);
 const char* FormatName(Format format);
 
 // SVG: which visible shapes are handed to the modifier.
@@ -127,8 +132,9 @@ struct ReadError : std::runtime_error {
     std::string message;
 };
 
-// Reads a whole document. Throws ReadError on malformed input, wrong schema or non-finite
-// coordinates. An SVG with nothing to dash reads as a document without objects.
+// Reads a whole document, inflating it first when it is gzip-compressed (by its first bytes).
+// Throws ReadError on malformed input, wrong schema or non-finite coordinates. An SVG with
+// nothing to dash reads as a document without objects.
 Document Read(std::istream& in, Format format, const std::string& fileNameForMessages,
               const ReadOptions& options = {});
 
@@ -153,6 +159,8 @@ struct WriteOptions {
     bool keepMarkers = true;
     // SVG written in place: counts what it writes, when set.
     WriteStats* stats = nullptr;
+    // gzip-compressed (.svgz).
+    bool compress = false;
 };
 
 // Writes a whole document. Points are written in shortest round-trip form: a JSON or OBJ file
