@@ -69,11 +69,17 @@ std::optional<Format> ResolveFormat(const std::string& name, const std::string& 
         auto f = korrand::io::FormatFromName(name);
         if (!f)
             throw UsageError(std::string("unknown format '") + name + "' for " + what +
-                             " (use svg, obj or json)");
+                             " (use svg, svgz, obj or json)");
         return f;
     }
-    if (path == "-") return std::nullopt;
+    const bool input = std::string(what) == "input";
+    // An input's first bytes tell a compressed SVG, on standard input too.
+    if (path == "-") return input ? korrand::io::SniffFormat(std::cin) : std::nullopt;
     auto f = korrand::io::FormatFromPath(path);
+    if (!f && input) {
+        std::ifstream file(path, std::ios::binary);
+        f = korrand::io::SniffFormat(file);
+    }
     if (!f)
         throw UsageError("cannot tell the format of '" + path + "' from its extension; use --" +
                          (std::string(what) == "input" ? "from" : "to"));
@@ -211,6 +217,7 @@ int Dash(const DashOptions& o, korrand::KorrandHost& host) {
     korrand::io::WriteStats written;
     wo.stats = &written;
     wo.original = &input;
+    wo.compress = korrand::io::IsCompressedName(o.to.empty() ? o.output : o.to);
     WriteAtomically(o.output,
                     [&](std::ostream& out) { korrand::io::Write(out, *outFormat, dashed, wo); });
     const auto t3 = Clock::now();
@@ -340,8 +347,12 @@ int main(int argc, char** argv) {
     dash->fallthrough();
     dash->add_option("INPUT", o.input, "Input file, or - for standard input")->required();
     dash->add_option("-o,--output", o.output, "Output file, or - for standard output (default)");
-    dash->add_option("--from", o.from, "Input format: svg, obj or json (default: extension)");
-    dash->add_option("--to", o.to, "Output format (default: extension, else the input's)");
+    dash->add_option("--from", o.from,
+                     "Input format: svg, svgz, obj or json (default: extension; a compressed SVG "
+                     "is also known by its first bytes)");
+    dash->add_option("--to", o.to,
+                     "Output format: svg, svgz (compressed), obj or json (default: extension, "
+                     "else the input's)");
     std::map<std::string, CLI::Option*> parameterOptions;
     if (host)
         parameterOptions = ParameterOptions(dash, host->Modifier(), o.settings);
