@@ -226,12 +226,6 @@ int Dash(const DashOptions& o, korrand::KorrandHost& host) {
         std::string chosenBy = "--select " + o.select;
         if (!o.layers.empty()) chosenBy += "/--layer";
         if (!o.ids.empty()) chosenBy += "/--id";
-        std::string shapes;
-        if (const auto& c = input.shapeCounts)
-            shapes = " (shapes: " + std::to_string(c->dashed) + " dashed, " +
-                     std::to_string(c->leftAlone) + " left alone by " + chosenBy + ", " +
-                     std::to_string(c->hidden) + " hidden, " + std::to_string(c->skipped) +
-                     " skipped)";
         // As written: an SVG joins the two pieces of a dash cut at a closed subpath's seam.
         const int64_t dashes = written.counted ? written.dashes : stats.dashesOut;
         const int64_t points = written.counted ? written.points : stats.pointsOut;
@@ -242,10 +236,20 @@ int Dash(const DashOptions& o, korrand::KorrandHost& host) {
                                ? ".." + std::to_string(stats.highestSubdivision)
                                : std::string()) +
                           " for the tolerance)";
-        const std::string counts =
-            "read " + Count(static_cast<long long>(input.objects.size()), "object") + shapes +
-            ", " + Count(stats.segmentsIn, "segment") + "; wrote " +
-            Count(dashes, "dash", "dashes") + ", " + Count(points, "point") + subdivision;
+        const auto objects = static_cast<long long>(input.objects.size());
+        // An SVG's shapes, each counted once where it is decided: the four counts add up to the
+        // first; the dashed ones became the line objects handed to the modifier.
+        std::string read =
+            "read " + Count(objects, "object") + ", " + Count(stats.segmentsIn, "segment");
+        if (const auto& c = input.shapeCounts)
+            read = "read " + Count(c->dashed + c->leftAlone + c->hidden + c->skipped, "shape") +
+                   ": " + std::to_string(c->dashed) + " dashed (as " +
+                   Count(objects, "line object") + " of " + Count(stats.segmentsIn, "subpath") +
+                   "), " + std::to_string(c->leftAlone) + " left alone by " + chosenBy + ", " +
+                   std::to_string(c->hidden) + " hidden, " + std::to_string(c->skipped) +
+                   " skipped";
+        const std::string counts = read + "; wrote " + Count(dashes, "dash", "dashes") + ", " +
+                                   Count(points, "point") + subdivision;
         std::fprintf(stderr, "korrand: %s in %.1f ms (read %.1f, dash %.1f, write %.1f)\n",
                      counts.c_str(), Ms(t3 - t0), Ms(t1 - t0), Ms(t2 - t1), Ms(t3 - t2));
     }
