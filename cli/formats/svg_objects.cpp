@@ -59,8 +59,7 @@ struct Rhythm {
 // The shape's own dash array on the page, where that is asked for and a viewer dashes with it,
 // else the period given (none: 0). `length`: the shape's whole length on the page, which its
 // pathLength stands for.
-Rhythm RhythmFor(const ReadContext& context, const FoundShape& shape, double length,
-                 Diagnostics& diagnostics) {
+Rhythm RhythmFor(const ReadContext& context, const FoundShape& shape, double length) {
     const double toPage = std::sqrt(std::fabs(shape.toPage.Det()));
     if (context.options.periodFromDasharray) {
         // pathLength rescales every distance along the shape: its units are so many of these.
@@ -72,11 +71,6 @@ Rhythm RhythmFor(const ReadContext& context, const FoundShape& shape, double len
             std::isfinite(declared) && length > 0)
             scale = length / declared / toPage;
         const DashPattern own = ResolveDashes(shape.style, shape.percentBase, scale);
-        if (own.kind == DashPattern::Kind::Unresolved)
-            diagnostics.Warn(shape.node,
-                             "a dash array in font units (em, ex) or in percentages of an "
-                             "unknown viewport; dashed as if solid",
-                             "<" + shape.tag + " " + shape.name + ">");
         const Rhythm rhythm{own.period * toPage, own.offset * toPage};
         if (own.kind == DashPattern::Kind::Dashed && std::isfinite(rhythm.period) &&
             rhythm.period > 0 && std::isfinite(rhythm.offset))
@@ -161,7 +155,7 @@ void BuildObjects(const ReadContext& context, const Flattening& flattening, Gath
         }
         auto& segments = shape.segments;
         if (segments.empty()) continue;
-        const Rhythm rhythm = RhythmFor(context, shape, shape.length, gathered.diagnostics);
+        const Rhythm rhythm = RhythmFor(context, shape, shape.length);
         const std::size_t shapeIndex = scene.shapes.size();
         std::ptrdiff_t byKind[2] = {-1, -1};  // without a period: the open and the closed object
         for (auto& [segment, closed] : segments) {

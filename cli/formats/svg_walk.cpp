@@ -93,11 +93,17 @@ void Walker::Shape(xmlNode* el, const ComputedStyle& parentStyle, const Affine& 
         ++gathered.counts.hidden;
         return;
     }
+    const std::string what = "<" + tag + " " + name + ">";
+    if (PaintsStroke(style) && !style.dasharray.empty() &&
+        ResolveDashes(style, percentBase).kind == DashPattern::Kind::Unresolved)
+        gathered.diagnostics.Warn(el,
+                                  "a dash array in font units (em, ex) or in percentages of an "
+                                  "unknown viewport, taken as solid",
+                                  what);
     if (!Chosen(context, el, style, percentBase, useStack)) {
         ++gathered.counts.leftAlone;
         return;
     }
-    const std::string what = "<" + tag + " " + name + ">";
     const ElementGeometry geometry = ReadElement(
         context, gathered.diagnostics, el,
         useStack.empty() ? m : DefinitionMatrix(context, gathered.diagnostics, el), what);
