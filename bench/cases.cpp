@@ -19,8 +19,8 @@
 #include <nlohmann/json.hpp>
 
 #include "alloc_counter.h"
+#include "document.h"
 #include "format_detail.h"
-#include "geometry.h"
 #include "korrand_host.h"
 #include "okorrand.h"
 

@@ -2,6 +2,9 @@
 #include "korrand_host.h"
 
 #include <algorithm>
+#include <atomic>
+#include <exception>
+#include <thread>
 
 #include <nlohmann/json.hpp>
 
@@ -24,6 +27,54 @@ namespace fs = std::filesystem;
 namespace korrand {
 
 namespace {
+// Runs work(i, counts) for every i in [0, n): on a few threads for a large document, whose
+// objects are dashed by modifiers of their own, as a host evaluates many splines at once. Each
+// thread counts into counts of its own, added into `total`; the failure of the lowest object
+// is the one rethrown. Every object's dashes are the same as from one thread.
+template <class Work>
+void DashEach(std::size_t n, const Work& work, DashStats& total) {
+    constexpr std::size_t kChunk = 32;
+    const unsigned threads =
+        n < 8 * kChunk ? 1u : std::clamp(std::thread::hardware_concurrency(), 1u, 8u);
+    std::atomic<std::size_t> next{0};
+    std::atomic<bool> failed{false};
+    std::vector<DashStats> counts(threads);
+    std::vector<std::pair<std::size_t, std::exception_ptr>> failures(threads,
+                                                                     {n, std::exception_ptr()});
+    const auto run = [&](unsigned w) {
+        // Chunks are taken in order and finished once taken, so every object before a failing
+        // one is dashed too and the lowest failure is found whatever the timing.
+        while (!failed.load(std::memory_order_relaxed)) {
+            const std::size_t first = next.fetch_add(kChunk);
+            if (first >= n) return;
+            for (std::size_t i = first; i < std::min(n, first + kChunk); ++i) {
+                try {
+                    work(i, counts[w]);
+                } catch (...) {
+                    failures[w] = {i, std::current_exception()};
+                    failed = true;
+                    return;
+                }
+            }
+        }
+    };
+    std::vector<std::thread> pool;
+    for (unsigned w = 1; w < threads; ++w) pool.emplace_back(run, w);
+    run(0);
+    for (std::thread& t : pool) t.join();
+    const auto first =
+        std::min_element(failures.begin(), failures.end(),
+                         [](const auto& a, const auto& b) { return a.first < b.first; });
+    if (first->second) std::rethrow_exception(first->second);
+    for (const DashStats& c : counts) {
+        total.segmentsIn += c.segmentsIn;
+        total.dashesOut += c.dashesOut;
+        total.pointsOut += c.pointsOut;
+        total.lowestSubdivision = std::min(total.lowestSubdivision, c.lowestSubdivision);
+        total.highestSubdivision = std::max(total.highestSubdivision, c.highestSubdivision);
+    }
+}
+
 fs::path ExecutableDir(const char* argv0) {
     std::error_code ec;
 #ifdef _WIN32
@@ -68,9 +119,9 @@ void KorrandHost::CheckSettings(const Settings& settings) const {
     }
 }
 
-std::optional<int64_t> KorrandHost::ChooseSubdivision(const HostContainer* bc,
-                                                      const io::LineObject& object,
-                                                      double tolerance) const {
+std::optional<int64_t> KorrandHost::ChooseSubdivision(
+    const HostContainer* bc, const std::vector<std::vector<io::Point>>& segments, std::size_t first,
+    std::size_t last, double tolerance, int64_t lowest) const {
     const hostmodel::Parameter* subdivision = modifier_->ByKey("subdivision");
     const hostmodel::Parameter* count = modifier_->ByKey("count");
     const hostmodel::Parameter* relative = modifier_->ByKey("relative");
@@ -83,16 +134,14 @@ std::optional<int64_t> KorrandHost::ChooseSubdivision(const HostContainer* bc,
     const bool loop = closed != nullptr && hostmodel::Load(bc, *closed) != 0;
     const bool scaled = relative != nullptr && hostmodel::Load(bc, *relative) != 0;
     std::vector<double> lengths;
-    for (const auto& segment : object.segments) lengths.push_back(io::PageLength(segment, loop));
+    for (std::size_t s = first; s < last; ++s) lengths.push_back(io::PageLength(segments[s], loop));
     const double longest = lengths.empty() ? 0 : *std::max_element(lengths.begin(), lengths.end());
-    // From the plug-in's own default up to the description's limit.
-    const auto lowest = static_cast<int64_t>(hostmodel::Load(bc, *subdivision));
     const auto highest = static_cast<int64_t>(*subdivision->max);
     int64_t chosen = lowest;
-    for (std::size_t i = 0; i < object.segments.size(); ++i) {
+    for (std::size_t i = 0; i < lengths.size(); ++i) {
         const double dashLength = (scaled ? longest : lengths[i]) / (2 * dashes);
         if (dashLength > 0)
-            chosen = std::max(chosen, io::SubdivisionFor(object.segments[i], loop, dashLength,
+            chosen = std::max(chosen, io::SubdivisionFor(segments[first + i], loop, dashLength,
                                                          tolerance, chosen, highest));
     }
     return chosen;
@@ -102,7 +151,8 @@ io::Document KorrandHost::Dash(const io::Document& doc, const Settings& settings
                                DashStats* stats) {
     CheckSettings(settings);
     const hostmodel::Parameter* closedParameter = modifier_->ByKey("closed");
-    DashStats local;
+    const hostmodel::Parameter* subdivisionParameter = modifier_->ByKey("subdivision");
+    DashStats all;
 
     io::Document out;
     out.multi = doc.multi;
@@ -110,11 +160,13 @@ io::Document KorrandHost::Dash(const io::Document& doc, const Settings& settings
     out.svgHeight = doc.svgHeight;
     out.svgViewBox = doc.svgViewBox;
     out.drawingSize = doc.drawingSize;
-    std::vector<int32_t> counts;
-    for (const auto& object : doc.objects) {
+    // A document that says how closely its curves must be followed (an SVG) gets dashes sampled
+    // that closely, unless a subdivision was asked for.
+    const bool choose = doc.tolerance && settings.count("subdivision") == 0;
+    const auto dashObject = [&](std::size_t index, DashStats& local) {
+        const io::LineObject& object = doc.objects[index];
         // Each object has its modifier of its own, as each spline of a scene does.
         hostmodel::LineDasher dasher(*modifier_);
-        const size_t index = static_cast<size_t>(&object - doc.objects.data());
         hostmodel::LineSettings layers;
         layers.object =
             object.name.empty() ? "object " + std::to_string(index + 1) : "'" + object.name + "'";
@@ -122,50 +174,78 @@ io::Document KorrandHost::Dash(const io::Document& doc, const Settings& settings
             layers.stored.push_back({stored.key, stored.value});
         if (object.closed) layers.decided["closed"] = *object.closed ? 1 : 0;
         if (object.dashCount) layers.decided["count"] = static_cast<double>(*object.dashCount);
+        if (object.offset) layers.decided["offset"] = *object.offset;
         layers.given = &settings;
-        // A document that says how closely its curves must be followed (an SVG) gets dashes
-        // sampled that closely.
-        if (doc.tolerance)
-            layers.chooseSubdivision = [&](const HostContainer* bc) {
-                return ChooseSubdivision(bc, object, *doc.tolerance);
-            };
-        if (const auto chosen = dasher.Apply(layers)) {
-            local.lowestSubdivision = std::min(local.lowestSubdivision, *chosen);
-            local.highestSubdivision = std::max(local.highestSubdivision, *chosen);
-        }
-
-        counts.clear();
-        int64_t pointsIn = 0;
-        for (const auto& seg : object.segments) {
-            // A segment too long for a count makes the sum disagree: refused by Input.
-            counts.push_back(static_cast<int32_t>(std::min<size_t>(seg.size(), INT32_MAX)));
-            pointsIn += static_cast<int64_t>(seg.size());
-        }
-        local.segmentsIn += static_cast<int64_t>(counts.size());
-        HostVector* to = dasher.Input(counts.data(), static_cast<int32_t>(counts.size()), pointsIn);
-        for (const auto& seg : object.segments)
-            for (const auto& p : seg) *to++ = HostVector{p.x, p.y, p.z};
-        const hostmodel::Dashes& dashes = dasher.Dash();
-        if (!dashes.answered) throw PluginFailure("the modifier failed on '" + object.name + "'");
+        dasher.Apply(layers);
+        // Chosen from the plug-in's own default (or the stored value) up to the description's
+        // limit, for each call below.
+        const auto lowest =
+            static_cast<int64_t>(subdivisionParameter != nullptr
+                                     ? hostmodel::Load(dasher.container(), *subdivisionParameter)
+                                     : 0);
 
         io::LineObject dashed;
         dashed.name = object.name;
         dashed.parameters = object.parameters;
         if (closedParameter != nullptr)
             dashed.closed = hostmodel::Load(dasher.container(), *closedParameter) != 0;
-        const HostVector* pts = dashes.points;
-        dashed.segments.reserve(dashes.counts.size());
-        for (const int32_t c : dashes.counts) {
-            std::vector<io::Point> seg;
-            seg.reserve(static_cast<size_t>(c));
-            for (int32_t k = 0; k < c; ++k, ++pts) seg.push_back({pts->x, pts->y, pts->z});
-            dashed.segments.push_back(std::move(seg));
+        std::vector<int32_t> counts;
+        // The segments [first, last) dashed by one call of the modifier.
+        const auto dashRange = [&](std::size_t first, std::size_t last) {
+            if (choose) {
+                const auto chosen =
+                    dasher.ChooseSubdivision(layers.object, [&](const HostContainer* bc) {
+                        return ChooseSubdivision(bc, object.segments, first, last, *doc.tolerance,
+                                                 lowest);
+                    });
+                if (chosen) {
+                    local.lowestSubdivision = std::min(local.lowestSubdivision, *chosen);
+                    local.highestSubdivision = std::max(local.highestSubdivision, *chosen);
+                }
+            }
+            counts.clear();
+            int64_t pointsIn = 0;
+            for (std::size_t s = first; s < last; ++s) {
+                const auto& seg = object.segments[s];
+                // A segment too long for a count makes the sum disagree: refused by Input.
+                counts.push_back(static_cast<int32_t>(std::min<size_t>(seg.size(), INT32_MAX)));
+                pointsIn += static_cast<int64_t>(seg.size());
+            }
+            HostVector* to =
+                dasher.Input(counts.data(), static_cast<int32_t>(counts.size()), pointsIn);
+            for (std::size_t s = first; s < last; ++s)
+                for (const auto& p : object.segments[s]) *to++ = HostVector{p.x, p.y, p.z};
+            const hostmodel::Dashes& dashes = dasher.Dash();
+            if (!dashes.answered)
+                throw PluginFailure("the modifier failed on '" + object.name + "'");
+            const HostVector* pts = dashes.points;
+            dashed.segments.reserve(dashed.segments.size() + dashes.counts.size());
+            for (const int32_t c : dashes.counts) {
+                std::vector<io::Point> seg;
+                seg.reserve(static_cast<size_t>(c));
+                for (int32_t k = 0; k < c; ++k, ++pts) seg.push_back({pts->x, pts->y, pts->z});
+                dashed.segments.push_back(std::move(seg));
+            }
+            local.dashesOut += static_cast<int64_t>(dashes.counts.size());
+            local.pointsOut += dashes.pointCount;
+        };
+        local.segmentsIn += static_cast<int64_t>(object.segments.size());
+        // Where nothing relates the segments (segment_groups.h), each is dashed by a call of its
+        // own, with the subdivision its own curvature needs, so a tight corner in one subpath
+        // leaves the others lean. The dashes are the same as from one call.
+        if (choose && object.segments.size() > 1 &&
+            !hostmodel::SettingsRelateSegments(*modifier_, dasher.container())) {
+            for (std::size_t s = 0; s < object.segments.size(); ++s) dashRange(s, s + 1);
+        } else {
+            dashRange(0, object.segments.size());
         }
-        local.dashesOut += static_cast<int64_t>(dashes.counts.size());
-        local.pointsOut += dashes.pointCount;
-        out.objects.push_back(std::move(dashed));
-    }
-    if (stats != nullptr) *stats = local;
+        return dashed;
+    };
+    out.objects.resize(doc.objects.size());
+    DashEach(
+        doc.objects.size(),
+        [&](std::size_t i, DashStats& counts) { out.objects[i] = dashObject(i, counts); }, all);
+    if (stats != nullptr) *stats = all;
     return out;
 }
 

@@ -10,7 +10,7 @@
 #include <stdexcept>
 #include <string>
 
-#include "geometry.h"
+#include "document.h"
 #include "line_dash.h"
 #include "modifier_plugin.h"
 
@@ -55,10 +55,13 @@ public:
     const hostmodel::ModifierPlugin& Modifier() const { return *modifier_; }
 
 private:
-    // The smallest subdivision, from the one in bc up to the description's limit, that keeps
-    // the object's dashes within `tolerance` of its segments; none without count or subdivision.
-    std::optional<int64_t> ChooseSubdivision(const HostContainer* bc, const io::LineObject& object,
-                                             double tolerance) const;
+    // The smallest subdivision, from `lowest` up to the description's limit, that keeps the
+    // dashes of segments [first, last) within `tolerance` of them; none without count or
+    // subdivision.
+    std::optional<int64_t> ChooseSubdivision(const HostContainer* bc,
+                                             const std::vector<std::vector<io::Point>>& segments,
+                                             std::size_t first, std::size_t last, double tolerance,
+                                             int64_t lowest) const;
 
     std::unique_ptr<hostmodel::ModifierPlugin> modifier_;
 };

@@ -23,7 +23,7 @@
 #include <optional>
 #include <sstream>
 
-#include "geometry.h"
+#include "document.h"
 #include "host_model.h"
 #include "korrand_host.h"
 
@@ -132,14 +132,26 @@ CLI::Validator Choice(const Names<E>& names) {
         "");
 }
 
-// A file format by name: svg, obj, json.
-CLI::Validator FormatChoice() {
+// A file format by name: svg, svgz (a gzip-compressed SVG), obj, json.
+struct FormatName {
+    Format format = Format::Svg;
+    bool compressed = false;
+};
+std::istream& operator>>(std::istream& in, FormatName& name) {
+    std::string text;
+    in >> text;
+    if (const auto format = korrand::io::FormatFromName(text))
+        name = {*format, korrand::io::IsCompressedName(text)};
+    else
+        in.setstate(std::ios::failbit);
+    return in;
+}
+CLI::Validator FormatCheck() {
     return CLI::Validator(
         [](std::string& text) -> std::string {
-            const auto format = korrand::io::FormatFromName(text);
-            if (!format) return "unknown format '" + text + "' (use svg, obj or json)";
-            text = std::to_string(static_cast<int>(*format));
-            return "";
+            return korrand::io::FormatFromName(text)
+                       ? ""
+                       : "unknown format '" + text + "' (use svg, svgz, obj or json)";
         },
         "");
 }
@@ -159,7 +171,7 @@ CLI::Validator Reads(const std::string& why) {
 
 // The options of `dash`. A new host-side option touches, besides this struct:
 //   - its declaration in DeclareDash below (type, help, exclusions);
-//   - where it takes effect: io::ReadOptions or io::WriteOptions (cli/formats/geometry.h),
+//   - where it takes effect: io::ReadOptions or io::WriteOptions (cli/formats/document.h),
 //     filled by ReadOptionsFor and WriteOutput below, or the summary line (Summarise);
 //   - the README's table of host-side options (section "Using korrand");
 //   - the Inkscape extension: a control of the Dashes page in inkscape/korrand_dash.inx.in, its
@@ -171,7 +183,7 @@ CLI::Validator Reads(const std::string& why) {
 // is written from the same description (inkscape/make_inx.py).
 struct DashOptions {
     std::string input, output = "-";
-    std::optional<Format> from, to;
+    std::optional<FormatName> from, to;
     korrand::Settings settings;  // by parameter key, as given on the command line
     // SVG: what gets dashed and what a dashed shape keeps.
     korrand::io::Select select = korrand::io::Select::Stroked;
@@ -182,24 +194,32 @@ struct DashOptions {
     bool plotter = false, preview = false, quiet = false;
 };
 
-// The input's and the output's format: by name, else by extension; the output's, else the
-// input's.
+// The input's and the output's format: by name, else by extension, else (an input) by its first
+// bytes, which tell a compressed SVG on standard input too; the output's, else the input's.
 struct Formats {
     Format in, out;
+    bool compressOut = false;  // a gzip-compressed SVG
 };
 Formats ChooseFormats(const DashOptions& o) {
-    const auto byPath = [](const std::string& path, const char* option) -> std::optional<Format> {
-        if (path == "-") return std::nullopt;
-        auto f = korrand::io::FormatFromPath(path);
-        if (!f)
-            throw UsageError("cannot tell the format of '" + path + "' from its extension; use " +
-                             option);
-        return f;
-    };
-    const std::optional<Format> in = o.from ? o.from : byPath(o.input, "--from");
-    if (!in) throw UsageError("cannot tell the format of standard input; use --from");
-    const std::optional<Format> out = o.to ? o.to : byPath(o.output, "--to");
-    return {*in, out.value_or(*in)};
+    std::optional<Format> in = o.from ? std::optional<Format>(o.from->format) : std::nullopt;
+    if (!in && o.input != "-") in = korrand::io::FormatFromPath(o.input);
+    if (!in && o.input == "-") in = korrand::io::SniffFormat(std::cin);
+    if (!in) {
+        std::ifstream file(o.input, std::ios::binary);
+        in = korrand::io::SniffFormat(file);
+    }
+    if (!in && o.input == "-")
+        throw UsageError("cannot tell the format of standard input; use --from");
+    if (!in)
+        throw UsageError("cannot tell the format of '" + o.input +
+                         "' from its extension; use --from");
+    if (o.to) return {*in, o.to->format, o.to->compressed};
+    if (o.output == "-") return {*in, *in, false};
+    const std::optional<Format> out = korrand::io::FormatFromPath(o.output);
+    if (!out)
+        throw UsageError("cannot tell the format of '" + o.output +
+                         "' from its extension; use --to");
+    return {*in, *out, korrand::io::IsCompressedName(o.output)};
 }
 
 // The temporary file being written, for the signal handler: an interrupted run removes it.
@@ -300,7 +320,7 @@ korrand::io::Document ReadInput(const DashOptions& o, Format format) {
     return korrand::io::Read(in, format, o.input, ro);
 }
 
-korrand::io::WriteStats WriteOutput(const DashOptions& o, Format format,
+korrand::io::WriteStats WriteOutput(const DashOptions& o, const Formats& formats,
                                     const korrand::io::Document& input,
                                     const korrand::io::Document& dashed) {
     korrand::io::WriteOptions wo;
@@ -310,8 +330,9 @@ korrand::io::WriteStats WriteOutput(const DashOptions& o, Format format,
     korrand::io::WriteStats written;
     wo.stats = &written;
     wo.original = &input;
+    wo.compress = formats.compressOut;
     WriteAtomically(o.output,
-                    [&](std::ostream& out) { korrand::io::Write(out, format, dashed, wo); });
+                    [&](std::ostream& out) { korrand::io::Write(out, formats.out, dashed, wo); });
     return written;
 }
 
@@ -328,11 +349,6 @@ void Summarise(const DashOptions& o, const korrand::io::Document& input,
     std::string chosenBy = "--select " + NameOf(kSelectNames, o.select);
     if (!o.layers.empty()) chosenBy += "/--layer";
     if (!o.ids.empty()) chosenBy += "/--id";
-    std::string shapes;
-    if (const auto& c = input.shapeCounts)
-        shapes = " (shapes: " + std::to_string(c->dashed) + " dashed, " +
-                 std::to_string(c->leftAlone) + " left alone by " + chosenBy + ", " +
-                 std::to_string(c->hidden) + " hidden, " + std::to_string(c->skipped) + " skipped)";
     // As written: an SVG joins the two pieces of a dash cut at a closed subpath's seam.
     const int64_t dashes = written.counted ? written.dashes : stats.dashesOut;
     const int64_t points = written.counted ? written.points : stats.pointsOut;
@@ -343,10 +359,19 @@ void Summarise(const DashOptions& o, const korrand::io::Document& input,
                            ? ".." + std::to_string(stats.highestSubdivision)
                            : std::string()) +
                       " for the tolerance)";
-    const std::string counts =
-        "read " + Count(static_cast<long long>(input.objects.size()), "object") + shapes + ", " +
-        Count(stats.segmentsIn, "segment") + "; wrote " + Count(dashes, "dash", "dashes") + ", " +
-        Count(points, "point") + subdivision;
+    const auto objects = static_cast<long long>(input.objects.size());
+    // An SVG's shapes, each counted once where it is decided: the four counts add up to the
+    // first; the dashed ones became the line objects handed to the modifier.
+    std::string read =
+        "read " + Count(objects, "object") + ", " + Count(stats.segmentsIn, "segment");
+    if (const auto& c = input.shapeCounts)
+        read = "read " + Count(c->dashed + c->leftAlone + c->hidden + c->skipped, "shape") + ": " +
+               std::to_string(c->dashed) + " dashed (as " + Count(objects, "line object") + " of " +
+               Count(stats.segmentsIn, "subpath") + "), " + std::to_string(c->leftAlone) +
+               " left alone by " + chosenBy + ", " + std::to_string(c->hidden) + " hidden, " +
+               std::to_string(c->skipped) + " skipped";
+    const std::string counts = read + "; wrote " + Count(dashes, "dash", "dashes") + ", " +
+                               Count(points, "point") + subdivision;
     std::fprintf(stderr, "korrand: %s in %.1f ms (read %.1f, dash %.1f, write %.1f)\n",
                  counts.c_str(), Ms(t[3] - t[0]), Ms(t[1] - t[0]), Ms(t[2] - t[1]),
                  Ms(t[3] - t[2]));
@@ -374,7 +399,7 @@ int Dash(const DashOptions& o, korrand::KorrandHost& host) {
     korrand::DashStats stats;
     const korrand::io::Document dashed = host.Dash(input, o.settings, &stats);
     t[2] = Clock::now();
-    const korrand::io::WriteStats written = WriteOutput(o, formats.out, input, dashed);
+    const korrand::io::WriteStats written = WriteOutput(o, formats, input, dashed);
     t[3] = Clock::now();
     if (!o.quiet) Summarise(o, input, stats, written, t);
     return kOk;
@@ -456,11 +481,15 @@ CLI::App* DeclareDash(CLI::App& app, const korrand::KorrandHost* host, const std
         "(every stroked outline of drawing.svg becomes dashes, one per 3 mm of the page)");
     dash->add_option("INPUT", o.input, "Input file, or - for standard input")->required();
     dash->add_option("-o,--output", o.output, "Output file, or - for standard output (default)");
-    dash->add_option("--from", o.from, "Input format: svg, obj or json (default: extension)")
-        ->transform(FormatChoice())
+    dash->add_option("--from", o.from,
+                     "Input format: svg, svgz, obj or json (default: extension; a compressed SVG "
+                     "is also known by its first bytes)")
+        ->check(FormatCheck())
         ->type_name("FORMAT");
-    dash->add_option("--to", o.to, "Output format (default: extension, else the input's)")
-        ->transform(FormatChoice())
+    dash->add_option("--to", o.to,
+                     "Output format: svg, svgz (compressed), obj or json (default: extension, "
+                     "else the input's)")
+        ->check(FormatCheck())
         ->type_name("FORMAT");
     std::map<std::string, CLI::Option*> parameterOptions;
     if (host != nullptr) {

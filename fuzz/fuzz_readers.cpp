@@ -15,8 +15,8 @@
 #include <sstream>
 #include <string>
 
+#include "document.h"
 #include "format_detail.h"
-#include "geometry.h"
 
 namespace {
 

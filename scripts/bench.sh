@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Builds the benchmarks in Release (in build-bench) and runs them: every case beside the floor,
 # repeated, then a table of medians and the korrand executable's own read/dash/write split on
-# case A. Extra arguments go to the benchmark binary (e.g. --benchmark_filter=A/).
+# case A, and korrand dash on a map-size SVG beside xmllint --noout (bench/svg_map.py). Extra
+# arguments go to the benchmark binary (e.g. --benchmark_filter=A/).
 #
 #   scripts/bench.sh                      # everything (about 3 minutes on 2 cores)
 #   KORRAND_BENCH_REPETITIONS=3 scripts/bench.sh --benchmark_filter='^[AE]/'
@@ -98,3 +99,7 @@ if runs:
           f"read {med[1]:.1f}, dash {med[2]:.1f}, write {med[3]:.1f}")
 EOF
 python3 bench/plot.py "$results" "$build/performance.svg"
+
+# korrand dash on a map-size drawing, beside libxml2 parsing it alone.
+echo
+python3 bench/svg_map.py --korrand "$build/korrand" --dir "$build"

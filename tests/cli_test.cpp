@@ -15,7 +15,7 @@
 #include <random>
 #include <sstream>
 
-#include "geometry.h"
+#include "document.h"
 #include "korrand_host.h"
 
 namespace fs = std::filesystem;
@@ -301,6 +301,8 @@ TEST_F(CliTest, BadInputIsRefusedWithoutAnOutputFile) {
         {"dash " + Quote(good.string()) + " --count abc", "count"},
         {"dash " + Quote(good.string()) + " --open --closed", "closed"},
         {"dash - ", "--from"},
+        {"dash " + Quote(Write("cut.svgz", std::string("\x1f\x8b\x08\0\0\0", 6)).string()),
+         "cut.svgz: the compressed file is cut short"},
         // A directory, with or without a format, even one named like a file.
         {"dash " + Quote(dir_.string()) + " --from svg", "is a directory"},
         {"dash " + Quote(Path("d.svg").string()), "is a directory"},
@@ -343,6 +345,39 @@ TEST_F(CliTest, BadInputIsRefusedWithoutAnOutputFile) {
     for (const auto& e : fs::directory_iterator(dir_))
         files += e.path().filename().string().find("korrand-tmp") != std::string::npos;
     EXPECT_EQ(files, 0u);
+}
+
+// A compressed SVG is read by its name or its first bytes, from a file or standard input, and
+// .svgz or --to svgz writes one.
+TEST_F(CliTest, CompressedSvgInAndOut) {
+    const std::string svg =
+        "<svg xmlns=\"http://www.w3.org/2000/svg\"><line id=\"l\" x2=\"9\" stroke=\"red\"/></svg>";
+    std::ostringstream svgz;
+    korrand::io::WriteOptions compressed;
+    compressed.compress = true;
+    std::istringstream plain(svg);
+    korrand::io::Write(svgz, Format::Svg, korrand::io::Read(plain, Format::Svg, "l.svg"),
+                       compressed);
+    const auto isGzip = [](const std::string& s) { return s.rfind("\x1f\x8b", 0) == 0; };
+    for (const std::string& args :
+         {"dash " + Quote(Write("in.svgz", svgz.str()).string()) + " -o " +
+              Quote(Path("out.svgz").string()),
+          "dash " + Quote(Write("in.gz", svgz.str()).string()) + " -o " +
+              Quote(Path("out.svgz").string()),
+          std::string("dash - --to svgz"), std::string("dash - --from svg --to svgz")}) {
+        fs::remove(Path("out.svgz"));
+        const Outcome o = Run(args + " --count 3", svgz.str());
+        ASSERT_EQ(o.code, 0) << args << ": " << o.err;
+        const std::string out = o.out.empty() ? Slurp(Path("out.svgz")) : o.out;
+        ASSERT_TRUE(isGzip(out)) << args;
+        std::istringstream back(out);
+        EXPECT_EQ(korrand::io::Read(back, Format::Svg, "back.svgz").objects.size(), 1u) << args;
+    }
+    // A plain SVG comes out of a compressed one unless asked otherwise.
+    const Outcome o = Run("dash - --count 3", svgz.str());
+    EXPECT_EQ(o.code, 0) << o.err;
+    EXPECT_FALSE(isGzip(o.out));
+    EXPECT_NE(o.out.find("<svg"), std::string::npos) << o.out.substr(0, 40);
 }
 
 TEST_F(CliTest, StoredParametersAreDashedAsStoredAndWrittenBack) {

@@ -9,9 +9,9 @@
 #include <random>
 #include <sstream>
 
+#include "document.h"
 #include "flatten.h"
 #include "format_detail.h"
-#include "geometry.h"
 #include "sampling.h"
 
 namespace io = korrand::io;
@@ -135,6 +135,33 @@ TEST(FormatNames, ByNameAndExtension) {
     EXPECT_EQ(io::FormatFromPath("dir.v2/Drawing.SVG"), Format::Svg);
     EXPECT_EQ(io::FormatFromPath("a.b.obj"), Format::Obj);
     EXPECT_FALSE(io::FormatFromPath("dir.json/noext"));
+    EXPECT_EQ(io::FormatFromPath("icons/Logo.SVGZ"), Format::Svg);
+    EXPECT_TRUE(io::IsCompressedName("svgz") && io::IsCompressedName("a/b.Svgz"));
+    EXPECT_FALSE(io::IsCompressedName("b.svg"));
+}
+
+// A compressed SVG reads as itself, written compressed reads back, and one cut short or damaged
+// is bad input.
+TEST(FormatNames, CompressedSvgIsKnownByItsBytes) {
+    const std::string svg = "<svg xmlns=\"http://www.w3.org/2000/svg\"><line x2=\"9\"/></svg>";
+    io::WriteOptions compressed;
+    compressed.compress = true;
+    const std::string svgz = WriteText(ReadText(svg, Format::Svg), Format::Svg, compressed);
+    ASSERT_GT(svgz.size(), 2u);
+    EXPECT_EQ(svgz.substr(0, 2), "\x1f\x8b");
+    std::istringstream sniffed(svgz);
+    EXPECT_EQ(io::SniffFormat(sniffed), Format::Svg);
+    EXPECT_EQ(sniffed.tellg(), 0);  // nothing taken
+    std::istringstream plain(svg);
+    EXPECT_FALSE(io::SniffFormat(plain));
+    const Document back = ReadText(svgz, Format::Svg);
+    ASSERT_EQ(back.objects.size(), 1u);
+    EXPECT_EQ(back.objects[0].segments[0].back().x, 9);
+    EXPECT_NE(std::string(ReadFailure(svgz.substr(0, svgz.size() / 2), Format::Svg).what())
+                  .find("cut short"),
+              std::string::npos);
+    EXPECT_NE(std::string(ReadFailure("\x1f\x8bnot deflated", Format::Svg).what()).find("damaged"),
+              std::string::npos);
 }
 
 TEST(ReadErrorText, OneLineWithFileAndLine) {
@@ -756,27 +783,33 @@ TEST(Svg, HugeCurveCountsAreCapped) {
 }
 
 TEST(ArcToCenter, ExtremeRadiiStayFinite) {
+    using io::detail::ArcOutcome;
+    using io::detail::ArcSize;
+    using io::detail::ArcSweep;
     io::detail::Primitive arc;
-    bool isLine = true;
     // Far too small: scaled up to a semicircle over the chord.
-    ASSERT_TRUE(
-        io::detail::ArcToCenter({0, 0}, 1e-300, 2e-300, 0, false, true, {10, 0}, arc, &isLine));
+    ASSERT_EQ(io::detail::ArcToCenter({0, 0}, 1e-300, 2e-300, 0, ArcSize::Small, ArcSweep::Positive,
+                                      {10, 0}, arc),
+              ArcOutcome::Arc);
     EXPECT_NEAR(arc.center.x, 5, 1e-12);
     EXPECT_NEAR(std::fabs(arc.dtheta), 3.14159265358979323846, 1e-12);
     // Enormous: nearly a straight line, but a finite arc.
-    ASSERT_TRUE(
-        io::detail::ArcToCenter({0, 0}, 1e100, 1e100, 45, false, false, {10, 0}, arc, &isLine));
+    ASSERT_EQ(io::detail::ArcToCenter({0, 0}, 1e100, 1e100, 45, ArcSize::Small, ArcSweep::Negative,
+                                      {10, 0}, arc),
+              ArcOutcome::Arc);
     EXPECT_TRUE(std::isfinite(arc.center.x) && std::isfinite(arc.theta1) &&
                 std::isfinite(arc.dtheta));
     EXPECT_LT(std::fabs(arc.dtheta), 1e-90);
     // So large the chord vanishes beside it: taken as the straight line it nearly is.
-    EXPECT_FALSE(
-        io::detail::ArcToCenter({0, 0}, 1e300, 1e300, 45, true, false, {10, 0}, arc, &isLine));
-    EXPECT_TRUE(isLine);
-    EXPECT_FALSE(io::detail::ArcToCenter({0, 0}, 0, 5, 0, false, true, {10, 0}, arc, &isLine));
-    EXPECT_TRUE(isLine);
-    EXPECT_FALSE(io::detail::ArcToCenter({1, 1}, 5, 5, 0, false, true, {1, 1}, arc, &isLine));
-    EXPECT_FALSE(isLine);
+    EXPECT_EQ(io::detail::ArcToCenter({0, 0}, 1e300, 1e300, 45, ArcSize::Large, ArcSweep::Negative,
+                                      {10, 0}, arc),
+              ArcOutcome::Line);
+    EXPECT_EQ(
+        io::detail::ArcToCenter({0, 0}, 0, 5, 0, ArcSize::Small, ArcSweep::Positive, {10, 0}, arc),
+        ArcOutcome::Line);
+    EXPECT_EQ(
+        io::detail::ArcToCenter({1, 1}, 5, 5, 0, ArcSize::Small, ArcSweep::Positive, {1, 1}, arc),
+        ArcOutcome::Omitted);
 }
 
 // --- SVG writing --------------------------------------------------------------------------------
@@ -882,6 +915,81 @@ TEST(SvgStyle, NeverDrawnContentIsNotDashed) {
     EXPECT_EQ(Names(doc), (std::vector<std::string>{"drawn"}));
 }
 
+// What a viewer does not draw is not stroked: zero alpha in every notation, zero opacity on the
+// shape or an ancestor, currentColor of a transparent colour, visibility:collapse.
+TEST(SvgStyle, StrokesAViewerDoesNotDrawAreNotDashed) {
+    const Document doc = ReadSvgBody(R"SVG(<g fill="none">
+    <path id="black" d="M0 0 L9 0" stroke="black"/>
+    <path id="half" d="M0 0 L9 0" stroke="rgba(0,0,0,0.5)"/>
+    <path id="transparent" d="M0 0 L9 0" stroke="transparent"/>
+    <path id="rgba" d="M0 0 L9 0" stroke="rgba(0, 0, 0, 0)"/>
+    <path id="rgb-slash" d="M0 0 L9 0" stroke="rgb(0 0 0 / 0%)"/>
+    <path id="hsla" d="M0 0 L9 0" style="stroke: HSLA(120, 50%, 50%, 0)"/>
+    <path id="hex8" d="M0 0 L9 0" stroke="#ff000000"/>
+    <path id="hex4" d="M0 0 L9 0" stroke="#f000"/>
+    <path id="stroke-opacity" d="M0 0 L9 0" stroke="black" stroke-opacity="0%"/>
+    <g color="transparent"><path id="current" d="M0 0 L9 0" stroke="currentColor"/></g>
+    <path id="opacity" d="M0 0 L9 0" stroke="black" opacity="0"/>
+    <g style="opacity:0"><path id="in-clear-group" d="M0 0 L9 0" stroke="black"/></g>
+    <path id="collapse" d="M0 0 L9 0" stroke="black" visibility="collapse"/>
+    <path id="bad-colour-ignored" d="M0 0 L9 0" stroke="black" style="stroke: rgba(0,0,0"/>
+    </g>)SVG",
+                                     Stroked());
+    EXPECT_EQ(Names(doc), (std::vector<std::string>{"black", "half", "bad-colour-ignored"}));
+    EXPECT_EQ(doc.shapeCounts->leftAlone, 8);
+    EXPECT_EQ(doc.shapeCounts->hidden, 3);
+}
+
+// Which dash arrays a viewer dashes with, and their period as the shapes' dash counts show it
+// (each subpath 180 long; the viewport's diagonal / sqrt 2 is 158.1 for 200 x 100).
+TEST(SvgStyle, DashArraysDashAsAViewerDashes) {
+    io::ReadOptions options;
+    options.select = io::Select::Dasharray;
+    options.periodFromDasharray = true;
+    const Document doc = ReadSvgBody(R"SVG(<g stroke="black" fill="none">
+    <path id="no-gap" d="M10 10 L190 10" stroke-dasharray="10 0"/>
+    <path id="no-gaps" d="M10 10 L190 10" stroke-dasharray="10,0,10,0"/>
+    <path id="all-zero" d="M10 10 L190 10" stroke-dasharray="0 0"/>
+    <path id="negative" d="M10 10 L190 10" stroke-dasharray="4 -2"/>
+    <path id="percent" d="M10 10 L190 10" stroke-dasharray="5% 5%"/>
+    <path id="odd" d="M10 10 L190 10" stroke-dasharray="4 2 3"/>
+    <path id="units" d="M10 10 L190 10" stroke-dasharray="2mm,1mm"/>
+    <path id="path-length" d="M10 10 L190 10" stroke-dasharray="5 5" pathLength="100"/>
+    <svg x="0" y="0" width="20" height="10"><path id="nested-percent" d="M10 10 L190 10" stroke-dasharray="10%"/></svg>
+    </g>)SVG",
+                                     options);
+    std::vector<std::pair<std::string, int64_t>> counts;
+    for (const auto& o : doc.objects) counts.push_back({o.name, o.dashCount.value_or(0)});
+    EXPECT_EQ(counts, (std::vector<std::pair<std::string, int64_t>>{
+                          {"percent", 11},  // 180 / 15.81
+                          {"odd", 10},      // 180 / 18
+                          {"units", 16},    // 180 / 11.34
+                          {"path-length", 10},
+                          {"nested-percent", 57}}));  // 180 / (2 x 1.581)
+    EXPECT_EQ(doc.shapeCounts->leftAlone, 4);
+}
+
+// stroke-dashoffset moves the plug-in's pattern as it moves a viewer's: by the fraction of the
+// rhythm it is, backwards, in whole segments of count rhythms; a font-relative array is reported.
+TEST(SvgStyle, DashOffsetBecomesTheModifiersOffset) {
+    io::ReadOptions options;
+    options.select = io::Select::Dasharray;
+    options.periodFromDasharray = true;
+    const Document doc = ReadSvgBody(R"SVG(<g stroke="black" fill="none" stroke-dasharray="6 6">
+    <path id="quarter" d="M10 10 L190 10" stroke-dashoffset="3"/>
+    <path id="back" d="M10 10 L190 10" stroke-dashoffset="-3"/>
+    <path id="whole" d="M10 10 L190 10" stroke-dashoffset="24"/>
+    <path id="font" d="M10 10 L190 10" stroke-dasharray="1em"/>
+    </g>)SVG",
+                                     options);
+    ASSERT_EQ(doc.objects.size(), 3u);
+    EXPECT_DOUBLE_EQ(doc.objects[0].offset.value_or(0), -0.25 / 15);
+    EXPECT_DOUBLE_EQ(doc.objects[1].offset.value_or(0), -0.75 / 15);
+    EXPECT_FALSE(doc.objects[2].offset);
+    ASSERT_EQ(doc.warnings.size(), 1u);
+    EXPECT_NE(doc.warnings[0].find("font units"), std::string::npos) << doc.warnings[0];
+}
+
 TEST(SvgUse, ReferencedShapesAreDashedOnceWhereDefined) {
     const Document doc = ReadSvgBody(R"SVG(<defs><g id="pair" transform="translate(10 0)">
       <path id="p" d="M0 0 L10 0"/></g></defs>
@@ -977,6 +1085,14 @@ TEST(SvgPage, AStretchedViewBoxIsMeasuredAsOnPaper) {
     // Both 40 mm long, so in the x units the modifier sees, both 20.
     EXPECT_DOUBLE_EQ(doc.objects[0].segments[0][1].y, 20);
     EXPECT_DOUBLE_EQ(doc.objects[1].segments[0][1].x, 20);
+}
+
+TEST(SvgWriteBack, AReadDocumentIsWrittenBackOnce) {
+    const Document doc = ReadSvgBody(R"SVG(<line x2="5" stroke="red"/>)SVG");
+    io::WriteOptions options;
+    options.original = &doc;
+    WriteText(doc, Format::Svg, options);
+    EXPECT_THROW(WriteText(doc, Format::Svg, options), std::logic_error);
 }
 
 TEST(SvgWriteBack, DashesAreNotDashedAgainByASheetOrAnAncestor) {

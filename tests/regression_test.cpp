@@ -15,7 +15,7 @@
 #include "host_model.h"
 #include "test_support.h"
 #ifdef KORRAND_HAVE_FORMATS
-#include "geometry.h"
+#include "document.h"
 #endif
 
 namespace {

@@ -385,7 +385,9 @@ TEST_F(SvgFilterTest, SelectLayerAndPeriodChooseAndSize) {
 TEST_F(SvgFilterTest, SummaryAndPreview) {
     const Outcome o = Korrand("--count 4 --preview");
     ASSERT_EQ(o.code, 0) << o.err;
-    EXPECT_NE(o.err.find("8 dashed, 1 left alone by --select stroked, 1 hidden, 0 skipped"),
+    // The shapes add up: 8 + 1 + 1 + 0; the dashed ones as the line objects handed over.
+    EXPECT_NE(o.err.find("read 10 shapes: 8 dashed (as 8 line objects of 8 subpaths), 1 left "
+                         "alone by --select stroked, 1 hidden, 0 skipped"),
               std::string::npos)
         << o.err;
     Doc out = Load("out.svg");
@@ -654,6 +656,184 @@ TEST_F(EditorFileTest, ForPlottersADashedShapeIsItsDashesAlone) {
     EXPECT_EQ(Subpaths(Attr(ById(root, "arrow"), "d")).size(), 10u);
     EXPECT_NE(Style(plot, "arrow").find("marker-mid:none"), std::string::npos);
     EXPECT_EQ(Korrand("--plotter --fills keep").code, 2);
+}
+
+// Small files as the tools of the field write them, one for each fault plotter users met: a
+// graphviz page frame stroked "transparent", xfig's solid "10 0" arrays, percentage arrays, a
+// Fritzing part with one tight corner. In the default and the plotter modes every one is
+// written, reads again, leaves the unseen stroke alone, and is lean.
+const char kGraphviz[] = R"SVG(<?xml version="1.0" encoding="UTF-8" standalone="no"?>
+<!DOCTYPE svg PUBLIC "-//W3C//DTD SVG 1.1//EN" "http://www.w3.org/Graphics/SVG/1.1/DTD/svg11.dtd">
+<svg width="89pt" height="116pt" viewBox="0.00 0.00 89.00 116.00" xmlns="http://www.w3.org/2000/svg">
+<g id="graph0" class="graph" transform="scale(1 1) rotate(0) translate(4 112)">
+<polygon id="frame" fill="white" stroke="transparent" points="-4,4 -4,-112 85,-112 85,4 -4,4"/>
+<g id="node1" class="node"><ellipse id="a" fill="none" stroke="black" cx="40.5" cy="-90" rx="27" ry="18"/></g>
+<g id="node2" class="node"><ellipse id="b" fill="none" stroke="black" stroke-dasharray="5,2" cx="40.5" cy="-18" rx="27" ry="18"/></g>
+<g id="edge1" class="edge"><path id="e" fill="none" stroke="black" d="M40.5,-71.7C40.5,-63.98 40.5,-54.71 40.5,-46.11"/>
+<polygon id="head" fill="black" stroke="black" points="44,-46.1 40.5,-36.1 37,-46.1 44,-46.1"/></g>
+</g></svg>)SVG";
+const char kXfig[] = R"SVG(<?xml version="1.0" standalone="no"?>
+<svg xmlns="http://www.w3.org/2000/svg" width="100mm" height="50mm" viewBox="0 0 4000 2000">
+<g style="stroke-width:8">
+<polyline id="solid" points="200,200 3800,200 3800,1800" style="stroke:#000000;stroke-dasharray:60 0;fill:none"/>
+<polyline id="solids" points="200,600 3800,600" style="stroke:#000000;stroke-dasharray:60,0,60,0;fill:none"/>
+<polyline id="dashed" points="200,1000 3800,1000" style="stroke:#000000;stroke-dasharray:120 60;fill:none"/>
+</g></svg>)SVG";
+const char kPercent[] =
+    R"SVG(<svg xmlns="http://www.w3.org/2000/svg" width="200mm" height="100mm" viewBox="0 0 200 100">
+<path id="percent" d="M 10 40 L 190 40" fill="none" stroke="black" stroke-dasharray="5% 5%"/>
+<rect id="box" x="20" y="60" width="60" height="30" fill="none" stroke="black" stroke-dasharray="2.5%"/>
+</svg>)SVG";
+const char kPart[] =
+    R"SVG(<svg xmlns="http://www.w3.org/2000/svg" width="0.8in" height="0.5in" viewBox="0 0 800 500">
+<g id="breadboard">
+<path id="body" fill="#1f7bd1" stroke="#0a3a6a" stroke-width="4" d="M 20 20 L 780 20 L 780 480 L 20 480 Z M 100 100 L 700 100 L 700 400 L 100 400 Z"/>
+<path id="tab" fill="none" stroke="#000" stroke-width="3" d="M 380 20 L 400 2 L 420 20 M 150 300 L 650 300 M 150 340 L 640 340 L 650 320"/>
+<circle id="hole" cx="400" cy="250" r="40" fill="none" stroke="#222" stroke-width="2"/>
+</g></svg>)SVG";
+
+// Points of the path data korrand wrote ("M x y L x y ...") that lie on the straight line between
+// their neighbours (within a billionth of the drawing's size), and all its points.
+std::pair<std::size_t, std::size_t> StraightPoints(xmlNode* node, double size) {
+    std::pair<std::size_t, std::size_t> n{0, 0};
+    for (; node != nullptr; node = node->next) {
+        if (node->type != XML_ELEMENT_NODE) continue;
+        const std::string d = Attr(node, "d");
+        if (d.find_first_not_of("ML0123456789.-e ") == std::string::npos)
+            for (const Polyline& line : Subpaths(d)) {
+                n.second += line.size();
+                for (std::size_t i = 1; i + 1 < line.size(); ++i)
+                    if (DistanceToSegment(line[i], line[i - 1], line[i + 1]) < 1e-9 * size)
+                        ++n.first;
+            }
+        const auto inner = StraightPoints(node->children, size);
+        n.first += inner.first;
+        n.second += inner.second;
+    }
+    return n;
+}
+
+TEST_F(SvgFilterTest, ProbesOfEachFaultAreWrittenLeanAndReadAgain) {
+    struct Probe {
+        const char* text;
+        double size;  // the viewBox's diagonal
+        std::function<void(xmlNode*, const std::string& mode)> check;
+    };
+    const auto untouched = [](xmlNode* root, const char* id, const char* tag) {
+        xmlNode* n = ById(root, id);
+        ASSERT_NE(n, nullptr) << id;
+        EXPECT_STREQ(reinterpret_cast<const char*>(n->name), tag) << id << " was dashed";
+    };
+    const auto dashes = [](xmlNode* root, const char* id) { return DashesOf(root, id).size(); };
+    const std::vector<Probe> probes = {
+        {kGraphviz, std::hypot(89, 116),
+         [&](xmlNode* root, const std::string&) {
+             untouched(root, "frame", "polygon");  // stroke="transparent"
+             EXPECT_EQ(dashes(root, "b"), 20u);    // its own 5,2 around 141.8 units
+         }},
+        {kXfig, std::hypot(4000, 2000),
+         [&](xmlNode* root, const std::string& mode) {
+             // Solid as drawn: dashed only where every solid stroke is, by the period.
+             if (mode.find("dasharray") != std::string::npos) {
+                 untouched(root, "solid", "polyline");
+                 untouched(root, "solids", "polyline");
+                 EXPECT_EQ(dashes(root, "dashed"), 20u);  // 3600 / 180
+             } else {
+                 EXPECT_EQ(dashes(root, "solids"), 45u);  // 90 mm / 2 mm
+             }
+         }},
+        {kPercent, std::hypot(200, 100),
+         [&](xmlNode* root, const std::string&) {
+             // 5% + 5% of 158.1: 15.8 units, 11 dashes along 180.
+             EXPECT_EQ(dashes(root, "percent"), 11u);
+             EXPECT_GT(dashes(root, "box"), 20u);
+         }},
+        {kPart, std::hypot(800, 500), [&](xmlNode* root, const std::string& mode) {
+             if (mode.find("dasharray") != std::string::npos) return;  // nothing dashed
+             // The body's straight dashes are two points each, whatever its tight corners need.
+             for (const auto& dash : DashesOf(root, "tab")) EXPECT_LE(dash.size(), 4u);
+         }}};
+    for (const Probe& probe : probes) {
+        for (const std::string mode :
+             {"", "--plotter", "--select dasharray --period dasharray --plotter"}) {
+            std::ofstream(dir_ / "in.svg", std::ios::binary | std::ios::trunc) << probe.text;
+            const Outcome o = Korrand(mode);
+            ASSERT_EQ(o.code, 0) << mode << ": " << o.err;
+            Doc out = Load("out.svg");
+            ASSERT_TRUE(out) << mode;
+            xmlNode* root = xmlDocGetRootElement(out.get());
+            probe.check(root, mode);
+            // Read again by korrand itself.
+            fs::copy_file(dir_ / "out.svg", dir_ / "in.svg", fs::copy_options::overwrite_existing);
+            EXPECT_EQ(Korrand("--select dasharray --period dasharray", "again.svg").code, 0);
+            const auto [straight, all] = StraightPoints(root, probe.size);
+            EXPECT_LT(straight, all / 5 + 1) << mode << ": " << straight << " of " << all;
+        }
+    }
+}
+
+// A 40 x 30 rectangle at 4 mm: 35 dashes of two points, each on the outline, and the summary
+// counts the points written.
+TEST_F(SvgFilterTest, DashesOnStraightEdgesAreTwoPoints) {
+    std::ofstream(dir_ / "in.svg", std::ios::binary | std::ios::trunc)
+        << R"(<svg xmlns="http://www.w3.org/2000/svg" width="100mm" height="100mm" )"
+           R"(viewBox="0 0 100 100"><rect id="r" x="10" y="10" width="40" height="30" )"
+           R"(fill="none" stroke="black"/></svg>)";
+    const Outcome o = Korrand("--period 4mm");
+    ASSERT_EQ(o.code, 0) << o.err;
+    EXPECT_NE(o.err.find("wrote 35 dashes, 70 points"), std::string::npos) << o.err;
+    Doc out = Load("out.svg");
+    ASSERT_TRUE(out);
+    for (const auto& dash : DashesOf(xmlDocGetRootElement(out.get()), "r")) {
+        EXPECT_EQ(dash.size(), 2u);
+        for (const auto& [x, y] : dash)
+            EXPECT_LT(std::min({std::fabs(x - 10), std::fabs(x - 50), std::fabs(y - 10),
+                                std::fabs(y - 40)}),
+                      1e-9);
+    }
+}
+
+// Relative and jitter relate a shape's subpaths: they stay in one call of the modifier. Without
+// them each subpath is dashed alone, with the same dashes.
+TEST_F(SvgFilterTest, RelativeDashesCountAgainstTheShapesLongestSubpath) {
+    std::ofstream(dir_ / "in.svg", std::ios::binary | std::ios::trunc)
+        << R"(<svg xmlns="http://www.w3.org/2000/svg" viewBox="0 0 100 100">)"
+           R"(<path id="p" d="M 10 10 L 20 10 M 10 30 L 30 30 L 30 31" fill="none" stroke="red"/>)"
+           R"(</svg>)";
+    const auto pieces = [&](const std::string& args) {
+        EXPECT_EQ(Korrand(args, "out.json").code, 0) << args;
+        std::ifstream in(dir_ / "out.json");
+        const nlohmann::json json = nlohmann::json::parse(in);
+        std::vector<std::size_t> sizes;
+        for (const auto& segment : json["segments"]) sizes.push_back(segment.size());
+        return sizes;
+    };
+    EXPECT_EQ(pieces("--count 4 --relative").size(), 1u + 4u);  // 8 x 10/21 divisions: 3
+    EXPECT_EQ(pieces("--count 4").size(), 4u + 4u);
+    EXPECT_EQ(pieces("--count 4 --jitter 0.5").size(), 4u + 4u);
+    // The bend needs more samples than the straight subpath gets.
+    const std::vector<std::size_t> apart = pieces("--count 4 --tolerance 0.001");
+    EXPECT_EQ(*std::max_element(apart.begin(), apart.begin() + 4), 3u);
+    EXPECT_GT(*std::max_element(apart.begin() + 4, apart.end()), 3u);
+}
+
+// stroke-dashoffset through the modifier's Offset: the dashes stand where a viewer draws them.
+TEST_F(SvgFilterTest, ADashOffsetMovesTheDashesAsAViewerDoes) {
+    std::ofstream(dir_ / "in.svg", std::ios::binary | std::ios::trunc)
+        << R"(<svg xmlns="http://www.w3.org/2000/svg" viewBox="0 0 200 100">)"
+           R"(<path id="p" d="M 10 70 L 190 70" fill="none" stroke="black" )"
+           R"(stroke-dasharray="6 6" stroke-dashoffset="3"/></svg>)";
+    ASSERT_EQ(Korrand("--select dasharray --period dasharray").code, 0);
+    Doc out = Load("out.svg");
+    ASSERT_TRUE(out);
+    // The dash over the start shows as its end at 10..13 and its beginning at 187..190.
+    std::set<std::pair<double, double>> spans;
+    for (const auto& dash : DashesOf(xmlDocGetRootElement(out.get()), "p"))
+        spans.insert({dash.front().first, dash.back().first});
+    EXPECT_EQ(spans.count({10, 13}), 1u);
+    EXPECT_EQ(spans.count({19, 25}), 1u);
+    EXPECT_EQ(spans.count({187, 190}), 1u);
+    EXPECT_EQ(spans.size(), 16u);
 }
 
 TEST_F(SvgFilterTest, ADrawingWithNothingToDashPassesThrough) {

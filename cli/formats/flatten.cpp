@@ -63,14 +63,13 @@ Vec2 Primitive::End() const {
     return p[0];
 }
 
-bool ArcToCenter(Vec2 p1, double rx, double ry, double phiDegrees, bool largeArc, bool sweep,
-                 Vec2 p2, Primitive& arc, bool* isLine) {
-    *isLine = false;
-    if (p1.x == p2.x && p1.y == p2.y) return false;  // omitted altogether
+ArcOutcome ArcToCenter(Vec2 p1, double rx, double ry, double phiDegrees, ArcSize size,
+                       ArcSweep sweep, Vec2 p2, Primitive& arc) {
+    if (p1.x == p2.x && p1.y == p2.y) return ArcOutcome::Omitted;
     rx = std::fabs(rx);
     ry = std::fabs(ry);
-    *isLine = true;
-    if (!(rx > 0) || !(ry > 0) || !std::isfinite(rx) || !std::isfinite(ry)) return false;
+    if (!(rx > 0) || !(ry > 0) || !std::isfinite(rx) || !std::isfinite(ry)) return ArcOutcome::Line;
+    const bool largeArc = size == ArcSize::Large, positive = sweep == ArcSweep::Positive;
 
     const double phi = std::fmod(phiDegrees, 360.0) * (kPi / 180.0);
     const double cosPhi = std::cos(phi), sinPhi = std::sin(phi);
@@ -88,13 +87,13 @@ bool ArcToCenter(Vec2 p1, double rx, double ry, double phiDegrees, bool largeArc
     if (lambda >= 1 || !std::isfinite(lambda)) {
         const double ratio = ry / rx;
         const double scaledRx = std::hypot(x1, y1 / ratio);
-        if (!std::isfinite(scaledRx) || !(scaledRx > 0)) return false;
+        if (!std::isfinite(scaledRx) || !(scaledRx > 0)) return ArcOutcome::Line;
         rx = scaledRx;
         ry = scaledRx * ratio;
     } else {
-        if (!(lambda > 0)) return false;  // end points too close to tell the arcs apart: a line
+        if (!(lambda > 0)) return ArcOutcome::Line;  // ends too close to tell the arcs apart
         coef = std::sqrt((1 - lambda) / lambda);
-        if (largeArc == sweep) coef = -coef;
+        if (largeArc == positive) coef = -coef;
     }
     const double cx1 = coef * (y1 / ry) * rx;
     const double cy1 = -coef * (x1 / rx) * ry;
@@ -105,9 +104,10 @@ bool ArcToCenter(Vec2 p1, double rx, double ry, double phiDegrees, bool largeArc
     const Vec2 to{(-x1 - cx1) / rx, (-y1 - cy1) / ry};
     const double theta1 = std::atan2(from.y, from.x);
     double dtheta = AngleBetween(from, to);
-    if (!sweep && dtheta > 0) dtheta -= 2 * kPi;
-    if (sweep && dtheta < 0) dtheta += 2 * kPi;
-    if (!Finite(center) || !std::isfinite(theta1) || !std::isfinite(dtheta)) return false;
+    if (!positive && dtheta > 0) dtheta -= 2 * kPi;
+    if (positive && dtheta < 0) dtheta += 2 * kPi;
+    if (!Finite(center) || !std::isfinite(theta1) || !std::isfinite(dtheta))
+        return ArcOutcome::Line;
 
     arc = Primitive{};
     arc.kind = Primitive::Kind::Arc;
@@ -117,8 +117,7 @@ bool ArcToCenter(Vec2 p1, double rx, double ry, double phiDegrees, bool largeArc
     arc.v = {-ry * sinPhi, ry * cosPhi};
     arc.theta1 = theta1;
     arc.dtheta = dtheta;
-    *isLine = false;
-    return true;
+    return ArcOutcome::Arc;
 }
 
 Primitive Transformed(const Primitive& primitive, const Affine& m) {

@@ -43,11 +43,18 @@ struct Subpath {
     bool closed = false;
 };
 
-// An SVG elliptical arc from p1 to p2 in center form (the SVG implementation notes' conversion,
-// with radii scaled up when too small). Returns false when the arc is not an arc: the end points
-// coincide (the arc is omitted) or a radius is zero (a straight line); `*isLine` tells which.
-bool ArcToCenter(Vec2 p1, double rx, double ry, double phiDegrees, bool largeArc, bool sweep,
-                 Vec2 p2, Primitive& arc, bool* isLine);
+// An SVG elliptical arc's flags: which of the two ellipses' arcs, and which way round.
+enum class ArcSize : bool { Small, Large };
+enum class ArcSweep : bool { Negative, Positive };  // Positive: the way of increasing angles
+
+// What an SVG elliptical arc from p1 to p2 is drawn as: an arc, a straight line (a radius is
+// zero), or nothing at all (the end points coincide).
+enum class ArcOutcome { Arc, Line, Omitted };
+
+// The arc in center form (the SVG implementation notes' conversion, with radii scaled up when
+// too small) into `arc` when it is one.
+ArcOutcome ArcToCenter(Vec2 p1, double rx, double ry, double phiDegrees, ArcSize size,
+                       ArcSweep sweep, Vec2 p2, Primitive& arc);
 
 // The same primitive under m.
 Primitive Transformed(const Primitive& primitive, const Affine& m);

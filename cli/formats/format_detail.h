@@ -5,7 +5,7 @@
 #include <iosfwd>
 #include <string>
 
-#include "geometry.h"
+#include "document.h"
 
 namespace korrand::io::detail {
 

@@ -9,8 +9,9 @@
 #include <limits>
 #include <ostream>
 
+#include "document.h"
 #include "format_detail.h"
-#include "geometry.h"
+#include "gzip.h"
 
 namespace korrand::io {
 namespace {
@@ -38,16 +39,36 @@ std::optional<Format> FormatFromName(const std::string& name) {
     const std::string n = Lower(name);
     if (n == "json") return Format::Json;
     if (n == "obj") return Format::Obj;
-    if (n == "svg") return Format::Svg;
+    if (n == "svg" || n == "svgz") return Format::Svg;
     return std::nullopt;
 }
 
-std::optional<Format> FormatFromPath(const std::string& path) {
+namespace {
+std::string Extension(const std::string& path) {
     const std::size_t slash = path.find_last_of("/\\");
     const std::size_t dot = path.find_last_of('.');
-    if (dot == std::string::npos || (slash != std::string::npos && dot < slash))
-        return std::nullopt;
-    return FormatFromName(path.substr(dot + 1));
+    if (dot == std::string::npos || (slash != std::string::npos && dot < slash)) return {};
+    return path.substr(dot + 1);
+}
+}  // namespace
+
+std::optional<Format> FormatFromPath(const std::string& path) {
+    const std::string extension = Extension(path);
+    if (extension.empty()) return std::nullopt;
+    return FormatFromName(extension);
+}
+
+bool IsCompressedName(const std::string& nameOrPath) {
+    return Lower(nameOrPath) == "svgz" || Lower(Extension(nameOrPath)) == "svgz";
+}
+
+std::optional<Format> SniffFormat(std::istream& in) {
+    std::streambuf* buf = in.rdbuf();
+    if (!in || buf == nullptr) return std::nullopt;
+    // One byte is enough: no JSON, OBJ or SVG text begins with 0x1f.
+    const auto first = buf->sgetc();
+    if (first == std::char_traits<char>::to_int_type('\x1f')) return Format::Svg;
+    return std::nullopt;
 }
 
 const char* FormatName(Format format) {
@@ -71,6 +92,8 @@ ReadError::ReadError(std::string file_, int line_, std::string message_)
 Document Read(std::istream& in, Format format, const std::string& file,
               const ReadOptions& options) {
     std::string text = detail::ReadAll(in, file);
+    // Compressed (.svgz, or any gzip file): known by its first bytes, whatever its name says.
+    if (detail::IsGzip(text)) text = detail::Gunzip(text, file);
     switch (format) {
         case Format::Json:
             return detail::ReadJson(std::move(text), file);
@@ -83,6 +106,16 @@ Document Read(std::istream& in, Format format, const std::string& file,
 }
 
 void Write(std::ostream& out, Format format, const Document& dashed, const WriteOptions& options) {
+    if (options.compress) {
+        detail::GzipBuffer gzip(out);
+        std::ostream compressed(&gzip);
+        WriteOptions plain = options;
+        plain.compress = false;
+        Write(compressed, format, dashed, plain);
+        if (!compressed) throw std::runtime_error("write failed");
+        gzip.Finish();
+        return;
+    }
     switch (format) {
         case Format::Json:
             detail::WriteJson(out, dashed);

@@ -18,6 +18,16 @@ double DistanceToChord(Xy p, Xy a, Xy b) {
     return std::hypot(p.x - (a.x + t * dx), p.y - (a.y + t * dy));
 }
 
+// The same squared, without hypot's care against overflow (an overflow only sends the caller to
+// the exact distance).
+double SquaredDistanceToChord(Xy p, Xy a, Xy b) {
+    const double dx = b.x - a.x, dy = b.y - a.y, len2 = dx * dx + dy * dy;
+    double t = len2 > 0 ? ((p.x - a.x) * dx + (p.y - a.y) * dy) / len2 : 0;
+    t = std::clamp(t, 0.0, 1.0);
+    const double ex = p.x - (a.x + t * dx), ey = p.y - (a.y + t * dy);
+    return ex * ex + ey * ey;
+}
+
 // The polyline with its arc positions; a closed one ends on its start again.
 struct Walk {
     std::vector<Xy> points;
@@ -35,15 +45,24 @@ struct Walk {
         length = at.empty() ? 0 : at.back();
     }
     // The point at arc position t (wrapped on a closed polyline, clamped on an open one).
-    Xy PointAt(double t) const {
+    // `hint`: where the previous look-up of a rising series of positions ended; the search
+    // starts there.
+    Xy PointAt(double t, std::size_t* hint = nullptr) const {
         if (closed) {
-            t = std::fmod(t, length);
+            if (t < 0 || t >= length) t = std::fmod(t, length);
             if (t < 0) t += length;
         } else {
             t = std::clamp(t, 0.0, length);
         }
-        const std::size_t i =
-            static_cast<std::size_t>(std::upper_bound(at.begin(), at.end(), t) - at.begin());
+        std::size_t i = 0;
+        if (hint != nullptr && *hint < at.size() && at[*hint] <= t) {
+            // upper_bound from the hint: the first position beyond t.
+            i = *hint;
+            while (i < at.size() && at[i] <= t) ++i;
+        } else {
+            i = static_cast<std::size_t>(std::upper_bound(at.begin(), at.end(), t) - at.begin());
+        }
+        if (hint != nullptr) *hint = i == 0 ? 0 : i - 1;
         if (i == 0) return points.front();
         if (i >= points.size()) return points.back();
         const double piece = at[i] - at[i - 1];
@@ -53,25 +72,34 @@ struct Walk {
     }
 };
 
-}  // namespace
-
-double ChordDeviation(const std::vector<Point>& segment, bool closed, double spacing) {
-    const Walk walk(segment, closed);
+// The largest chord deviation of `walk` at `spacing`, or, with a `limit`, the first deviation
+// found beyond it (all a yes-or-no question needs).
+double Deviation(const Walk& walk, double spacing, double limit = HUGE_VAL) {
     if (walk.points.size() < 3 || !(walk.length > 0) || !(spacing > 0)) return 0;
     const double half = std::min(spacing, walk.length) / 2;
     // Vertices of the polyline, a closed one's start once.
-    const std::size_t n = walk.points.size() - (closed ? 1 : 0);
+    const std::size_t n = walk.points.size() - (walk.closed ? 1 : 0);
+    const bool bounded = std::isfinite(limit);
+    const double limit2 = limit * limit;
     double worst = 0;
+    // Squared distances first; the exact distance only where it could change the answer.
+    const auto consider = [&](Xy p, Xy a, Xy b) {
+        const double d2 = SquaredDistanceToChord(p, a, b);
+        if (bounded ? d2 < limit2 * (1 - 1e-9) : d2 < worst * worst * (1 - 1e-9)) return false;
+        worst = std::max(worst, DistanceToChord(p, a, b));
+        return worst > limit;
+    };
+    std::size_t behind = 0, ahead = 0;  // where the chords' ends were found last
     for (std::size_t v = 0; v < n; ++v) {
         const double tv = walk.at[v];
-        const Xy a = walk.PointAt(tv - half), b = walk.PointAt(tv + half);
-        worst = std::max(worst, DistanceToChord(walk.points[v], a, b));
+        const Xy a = walk.PointAt(tv - half, &behind), b = walk.PointAt(tv + half, &ahead);
+        if (consider(walk.points[v], a, b)) return worst;
         // The other vertices the chord spans, on both sides.
         for (int side : {-1, 1}) {
             for (std::size_t k = 1; k < n; ++k) {
                 std::size_t i = 0;
                 double distance = 0;
-                if (closed) {
+                if (walk.closed) {
                     i = side > 0 ? (v + k) % n : (v + n - k % n) % n;
                     distance = std::fabs(walk.at[i] - tv);
                     distance = std::min(distance, walk.length - distance);
@@ -81,24 +109,37 @@ double ChordDeviation(const std::vector<Point>& segment, bool closed, double spa
                     distance = std::fabs(walk.at[i] - tv);
                 }
                 if (distance >= half) break;
-                worst = std::max(worst, DistanceToChord(walk.points[i], a, b));
+                if (consider(walk.points[i], a, b)) return worst;
             }
         }
     }
     return worst;
 }
 
+}  // namespace
+
+double ChordDeviation(const std::vector<Point>& segment, bool closed, double spacing) {
+    return Deviation(Walk(segment, closed), spacing);
+}
+
 int64_t SubdivisionFor(const std::vector<Point>& segment, bool closed, double dashLength,
                        double tolerance, int64_t lowest, int64_t highest) {
     if (highest < lowest) return lowest;
+    const Walk walk(segment, closed);
     const auto fits = [&](int64_t subdivision) {
         const double spacing = dashLength / static_cast<double>(std::max<int64_t>(subdivision, 1));
-        return ChordDeviation(segment, closed, spacing) <= tolerance;
+        return Deviation(walk, spacing, tolerance) <= tolerance;
     };
     if (fits(lowest)) return lowest;
-    if (!fits(highest)) return highest;
-    // fits(hi) holds and fits(lo) does not.
-    int64_t lo = lowest, hi = highest;
+    // Up from the lowest in growing steps (most outlines need few samples), then halving the
+    // gap between the last subdivision that does not fit and the first that does.
+    int64_t lo = lowest, hi = lowest;
+    for (int64_t step = 1;; step *= 2) {
+        hi = std::min(highest, lowest + step);
+        if (fits(hi)) break;
+        if (hi == highest) return highest;
+        lo = hi;
+    }
     while (hi - lo > 1) {
         const int64_t mid = lo + (hi - lo) / 2;
         (fits(mid) ? hi : lo) = mid;

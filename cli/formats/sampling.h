@@ -7,7 +7,7 @@
 #include <cstdint>
 #include <vector>
 
-#include "geometry.h"
+#include "document.h"
 
 namespace korrand::io {
 

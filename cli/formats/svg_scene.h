@@ -16,13 +16,15 @@
 namespace korrand::io::detail {
 
 struct SvgShape {
-    xmlNode* node = nullptr;  // in SvgScene::doc, which the writer copies before editing
+    xmlNode* node = nullptr;  // in SvgScene::doc
     // The shape's own user space (where its geometry is written) to the root's user space.
     Affine toPage;
     // The fill is drawn: the original stays for it and the dashes go into a sibling path.
     bool keepFill = false;
-    // A fill-only shape dashed by --select all: the sibling's stroke paint (its fill's colour).
+    // A shape whose stroke paints nothing, dashed by --select all: the dashes' stroke paint (its
+    // fill's colour), and whether they must be made opaque (its stroke-opacity is 0).
     std::string outlinePaint;
+    bool outlineOpaque = false;
     // Markers drawn on its vertices: they stay where the original draws them.
     bool markers = false;
     // Reached only through <use>: drawn where its instances are, not where it stands.
@@ -51,7 +53,9 @@ struct SvgScene {
         if (doc != nullptr) xmlFreeDoc(doc);
     }
 
+    // Parsed by the reader, edited and written by the writer: an SVG is written back once.
     xmlDoc* doc = nullptr;
+    mutable bool writtenBack = false;
     bool hasDeclaration = false;  // the input began with <?xml ...?>
     double drawingSize = 0;       // root user units, for comparing points
     double tolerance = 0;         // the flattening tolerance, root user units

@@ -8,10 +8,9 @@
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
+#include <optional>
 #include <set>
 #include <string_view>
-
-#include <svgpp/parser/css_style_iterator.hpp>
 
 namespace korrand::io::detail {
 namespace {
@@ -30,6 +29,37 @@ std::string Lower(std::string s) {
     return s;
 }
 
+std::string_view TrimView(std::string_view s) {
+    while (!s.empty() && std::isspace(static_cast<unsigned char>(s.front()))) s.remove_prefix(1);
+    while (!s.empty() && std::isspace(static_cast<unsigned char>(s.back()))) s.remove_suffix(1);
+    return s;
+}
+
+char LowerChar(char c) {
+    return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
+}
+
+// `text` equal to a lower-case keyword, ASCII case aside.
+bool IsKeyword(std::string_view text, std::string_view lower) {
+    if (text.size() != lower.size()) return false;
+    for (std::size_t i = 0; i < text.size(); ++i)
+        if (LowerChar(text[i]) != lower[i]) return false;
+    return true;
+}
+
+// An attribute's value: its one text node's content as it stands, else its text put together
+// in `storage` (entity references and all).
+std::string_view AttributeText(const xmlAttr* a, std::string& storage) {
+    const xmlNode* child = a->children;
+    if (child == nullptr) return {};
+    if (child->next == nullptr && child->type == XML_TEXT_NODE && child->content != nullptr)
+        return reinterpret_cast<const char*>(child->content);
+    xmlChar* text = xmlNodeListGetString(a->doc, child, 1);
+    storage = text != nullptr ? reinterpret_cast<const char*>(text) : "";
+    xmlFree(text);
+    return storage;
+}
+
 const char* Name(const xmlNode* node) {
     return reinterpret_cast<const char*>(node->name);
 }
@@ -39,32 +69,49 @@ bool IsNameChar(char c) {
            static_cast<unsigned char>(c) >= 0x80;
 }
 
-// The class attribute's tokens.
-std::vector<std::string> Classes(const xmlNode* node) {
-    std::string text;
-    std::vector<std::string> out;
-    if (!GetAttribute(node, "class", &text)) return out;
-    std::size_t i = 0;
-    while (i < text.size()) {
-        while (i < text.size() && std::isspace(static_cast<unsigned char>(text[i]))) ++i;
-        std::size_t j = i;
-        while (j < text.size() && !std::isspace(static_cast<unsigned char>(text[j]))) ++j;
-        if (j > i) out.push_back(text.substr(i, j - i));
-        i = j;
-    }
-    return out;
+// An attribute's value as the tree holds it: the text node itself when it is one (no copy),
+// else the attribute's text put together in `storage`.
+bool AttributeText(const xmlNode* node, const char* name, std::string& storage,
+                   std::string_view* value) {
+    for (const xmlAttr* a = node->properties; a != nullptr; a = a->next)
+        if (a->ns == nullptr && std::strcmp(reinterpret_cast<const char*>(a->name), name) == 0) {
+            *value = AttributeText(a, storage);
+            return true;
+        }
+    return false;
 }
 
-bool MatchesCompound(const StyleSheet::Compound& c, const xmlNode* node) {
+// The id and classes of an element, looked up once for all the selectors tried on it.
+struct ElementFacts {
+    explicit ElementFacts(const xmlNode* node) {
+        AttributeText(node, "id", idStorage, &id);
+        std::string_view text;
+        if (!AttributeText(node, "class", classStorage, &text)) return;
+        std::size_t i = 0;
+        while (i < text.size()) {
+            while (i < text.size() && std::isspace(static_cast<unsigned char>(text[i]))) ++i;
+            std::size_t j = i;
+            while (j < text.size() && !std::isspace(static_cast<unsigned char>(text[j]))) ++j;
+            if (j > i) classes.push_back(text.substr(i, j - i));
+            i = j;
+        }
+    }
+    std::string idStorage, classStorage;
+    std::string_view id;
+    std::vector<std::string_view> classes;
+};
+
+bool MatchesCompound(const StyleSheet::Compound& c, const xmlNode* node,
+                     const ElementFacts* known = nullptr) {
     if (node == nullptr || node->type != XML_ELEMENT_NODE) return false;
     if (!c.tag.empty() && c.tag != Name(node)) return false;
-    std::string id;
-    if (!c.id.empty() && !(GetAttribute(node, "id", &id) && id == c.id)) return false;
-    if (!c.classes.empty()) {
-        const std::vector<std::string> have = Classes(node);
-        for (const std::string& want : c.classes)
-            if (std::find(have.begin(), have.end(), want) == have.end()) return false;
-    }
+    if (c.id.empty() && c.classes.empty()) return true;
+    std::optional<ElementFacts> facts;
+    if (known == nullptr) known = &facts.emplace(node);
+    if (!c.id.empty() && known->id != c.id) return false;
+    for (const std::string& want : c.classes)
+        if (std::find(known->classes.begin(), known->classes.end(), want) == known->classes.end())
+            return false;
     return true;
 }
 
@@ -94,6 +141,20 @@ bool MatchesFrom(const std::vector<StyleSheet::Compound>& sel, std::size_t last,
     }
     if (!match) failed.insert({last, node});
     return match;
+}
+
+// The whole selector against an element: its own compound first, from what is known of it; the
+// ancestors' only when that matches.
+bool Matches(const std::vector<StyleSheet::Compound>& sel, const xmlNode* element,
+             const ElementFacts& facts) {
+    if (sel.empty() || !MatchesCompound(sel.back(), element, &facts)) return false;
+    if (sel.size() == 1) return true;
+    Memo failed;
+    const std::size_t last = sel.size() - 2;
+    if (sel.back().childOfNext) return MatchesFrom(sel, last, ParentElement(element), failed);
+    for (const xmlNode* a = ParentElement(element); a != nullptr; a = ParentElement(a))
+        if (MatchesFrom(sel, last, a, failed)) return true;
+    return false;
 }
 
 // One selector of a group; false when it uses anything beyond the supported subset.
@@ -165,48 +226,197 @@ std::size_t BlockEnd(const std::string& css, std::size_t i) {
     return std::string::npos;
 }
 
-void Apply(ComputedStyle& style, const std::string& name, const std::string& rawValue,
+// The properties the cascade computes, by their CSS names.
+enum class Property {
+    Fill,
+    Stroke,
+    Color,
+    StrokeDasharray,
+    StrokeDashoffset,
+    StrokeWidth,
+    StrokeOpacity,
+    FillOpacity,
+    Opacity,
+    MarkerStart,
+    MarkerMid,
+    MarkerEnd,
+    Marker,  // the shorthand: only in CSS, never an attribute
+    Visibility,
+    Display,
+    Other
+};
+
+constexpr struct {
+    const char* name;
+    Property property;
+} kProperties[] = {{"fill", Property::Fill},
+                   {"stroke", Property::Stroke},
+                   {"color", Property::Color},
+                   {"stroke-dasharray", Property::StrokeDasharray},
+                   {"stroke-dashoffset", Property::StrokeDashoffset},
+                   {"stroke-width", Property::StrokeWidth},
+                   {"stroke-opacity", Property::StrokeOpacity},
+                   {"fill-opacity", Property::FillOpacity},
+                   {"opacity", Property::Opacity},
+                   {"marker-start", Property::MarkerStart},
+                   {"marker-mid", Property::MarkerMid},
+                   {"marker-end", Property::MarkerEnd},
+                   {"marker", Property::Marker},
+                   {"visibility", Property::Visibility},
+                   {"display", Property::Display}};
+
+// A CSS name, any case (CSS names are ASCII case-insensitive).
+Property PropertyNamed(std::string_view name) {
+    for (const auto& p : kProperties)
+        if (IsKeyword(name, p.name)) return p.property;
+    return Property::Other;
+}
+
+// A presentation attribute, exactly as named (XML names are case-sensitive).
+Property AttributeProperty(const char* name) {
+    for (const auto& p : kProperties)
+        if (p.property != Property::Marker && std::strcmp(name, p.name) == 0) return p.property;
+    return Property::Other;
+}
+
+// One declaration applied to the style; a value the property cannot take is ignored, as CSS
+// ignores it, and `inherit` takes the parent's value.
+void Apply(ComputedStyle& style, Property property, std::string_view rawValue,
            const ComputedStyle& parent) {
-    std::string value = Trim(rawValue);
-    const std::string lower = Lower(value);
-    const bool inherit = lower == "inherit";
-    if (name == "fill") {
-        style.fill = inherit ? parent.fill : (lower == "none" ? lower : value);
-    } else if (name == "stroke") {
-        style.stroke = inherit ? parent.stroke : (lower == "none" ? lower : value);
-    } else if (name == "stroke-dasharray") {
-        style.dasharray = inherit ? parent.dasharray : (lower == "none" ? lower : value);
-    } else if (name == "stroke-width" || name == "stroke-opacity") {
-        double& number = name == "stroke-width" ? style.strokeWidth : style.strokeOpacity;
-        char* end = nullptr;
-        const double v = std::strtod(value.c_str(), &end);
-        if (inherit)
-            number = name == "stroke-width" ? parent.strokeWidth : parent.strokeOpacity;
-        else if (end != value.c_str() && std::isfinite(v))  // anything else is not a value
-            number = v;
-    } else if (name == "marker-start" || name == "marker-mid" || name == "marker-end" ||
-               name == "marker") {
-        const auto set = [&](std::string& marker, const std::string& inherited) {
-            marker = inherit ? inherited : (lower == "none" ? lower : value);
-        };
-        if (name != "marker-mid" && name != "marker-end")
-            set(style.markerStart, parent.markerStart);
-        if (name != "marker-start" && name != "marker-end") set(style.markerMid, parent.markerMid);
-        if (name != "marker-start" && name != "marker-mid") set(style.markerEnd, parent.markerEnd);
-    } else if (name == "visibility") {
-        style.visibility = inherit ? parent.visibility : lower;
-    } else if (name == "display") {
-        if (lower == "none") style.displayNone = true;
+    const std::string_view value = TrimView(rawValue);
+    const bool inherit = IsKeyword(value, "inherit");
+    switch (property) {
+        case Property::Fill:
+            if (inherit)
+                style.fill = parent.fill;
+            else
+                ParsePaint(value, &style.fill);
+            break;
+        case Property::Stroke:
+            if (inherit)
+                style.stroke = parent.stroke;
+            else
+                ParsePaint(value, &style.stroke);
+            break;
+        case Property::Color:
+            if (inherit)
+                style.colorAlpha = parent.colorAlpha;
+            else if (!IsKeyword(value, "currentcolor"))  // on color itself: the parent's
+                ParseColorAlpha(value, &style.colorAlpha);
+            break;
+        case Property::StrokeDasharray:
+            if (inherit)
+                style.dasharray = parent.dasharray;
+            else
+                ParseDasharray(value, &style.dasharray);
+            break;
+        case Property::StrokeDashoffset:
+            if (inherit)
+                style.dashoffset = parent.dashoffset;
+            else
+                ParseCssLength(value, &style.dashoffset);
+            break;
+        case Property::StrokeWidth: {
+            CssLength width;
+            if (inherit)
+                style.strokeWidth = parent.strokeWidth;
+            else if (ParseCssLength(value, &width) && width.value >= 0)
+                style.strokeWidth = width;
+            break;
+        }
+        case Property::StrokeOpacity:
+            if (inherit)
+                style.strokeOpacity = parent.strokeOpacity;
+            else
+                ParseOpacity(value, &style.strokeOpacity);
+            break;
+        case Property::FillOpacity:
+            if (inherit)
+                style.fillOpacity = parent.fillOpacity;
+            else
+                ParseOpacity(value, &style.fillOpacity);
+            break;
+        case Property::Opacity:
+            // Not inherited: `inherit` takes the parent's own, which the product already holds.
+            if (inherit)
+                style.opacity = 1;
+            else
+                ParseOpacity(value, &style.opacity);
+            break;
+        case Property::MarkerStart:
+        case Property::MarkerMid:
+        case Property::MarkerEnd:
+        case Property::Marker: {
+            const bool none = IsKeyword(value, "none");
+            if (!none && !inherit && !(value.size() >= 4 && IsKeyword(value.substr(0, 4), "url(")))
+                return;
+            const auto set = [&](Property one, bool& marker, bool inherited) {
+                if (property == one || property == Property::Marker)
+                    marker = inherit ? inherited : !none;
+            };
+            set(Property::MarkerStart, style.markerStart, parent.markerStart);
+            set(Property::MarkerMid, style.markerMid, parent.markerMid);
+            set(Property::MarkerEnd, style.markerEnd, parent.markerEnd);
+            break;
+        }
+        case Property::Visibility:
+            if (inherit)
+                style.visibility = parent.visibility;
+            else if (IsKeyword(value, "visible"))
+                style.visibility = Visibility::Visible;
+            else if (IsKeyword(value, "hidden"))
+                style.visibility = Visibility::Hidden;
+            else if (IsKeyword(value, "collapse"))
+                style.visibility = Visibility::Collapse;
+            break;
+        case Property::Display:
+            if (IsKeyword(value, "none")) style.displayNone = true;
+            break;
+        case Property::Other:
+            break;
+    }
+}
+
+// Each declaration of a declaration list ("a: b; c: d !important"): f(name, value, important),
+// name and value trimmed. Split as SVG++'s css_style_iterator splits (a declaration without a
+// name or value, or with a second colon, is dropped), without its iterator's per-character cost,
+// which was a tenth of reading a large map.
+template <class F>
+void ForEachDeclaration(std::string_view text, F f) {
+    const auto space = [](char c) { return c == ' ' || c == '\r' || c == '\n' || c == '\t'; };
+    std::size_t i = 0;
+    const std::size_t n = text.size();
+    while (i < n) {
+        const std::size_t end = std::min(text.find(';', i), n);
+        const std::string_view item = text.substr(i, end - i);
+        i = end + 1;
+        const std::size_t colon = item.find(':');
+        if (colon == std::string_view::npos) continue;
+        std::string_view name = item.substr(0, colon), value = item.substr(colon + 1);
+        if (value.find(':') != std::string_view::npos) continue;
+        while (!name.empty() && space(name.front())) name.remove_prefix(1);
+        while (!name.empty() && space(name.back())) name.remove_suffix(1);
+        while (!value.empty() && space(value.front())) value.remove_prefix(1);
+        while (!value.empty() && space(value.back())) value.remove_suffix(1);
+        if (name.empty() || value.empty()) continue;
+        bool important = false;
+        const std::size_t bang = value.rfind('!');
+        if (bang != std::string_view::npos &&
+            IsKeyword(TrimView(value.substr(bang + 1)), "important")) {
+            important = true;
+            value = TrimView(value.substr(0, bang));
+        }
+        f(name, value, important);
     }
 }
 
 }  // namespace
 
 bool GetAttribute(const xmlNode* node, const char* name, std::string* value) {
-    xmlChar* v = xmlGetNoNsProp(node, reinterpret_cast<const xmlChar*>(name));
-    if (v == nullptr) return false;
-    if (value != nullptr) *value = reinterpret_cast<const char*>(v);
-    xmlFree(v);
+    std::string storage;
+    std::string_view text;
+    if (!AttributeText(node, name, storage, &text)) return false;
+    if (value != nullptr) value->assign(text);
     return true;
 }
 
@@ -219,18 +429,9 @@ bool IsSvgElement(const xmlNode* node) {
 
 std::vector<StyleSheet::Declaration> StyleSheet::ParseDeclarations(const std::string& text) {
     std::vector<Declaration> out;
-    for (svgpp::css_style_iterator<const char*> it(text.data(), text.data() + text.size());
-         !it.eof(); ++it) {
-        Declaration d;
-        d.name = Lower(Trim(std::string_view(it->first.begin(), it->first.size())));
-        d.value = Trim(std::string_view(it->second.begin(), it->second.size()));
-        const std::size_t bang = d.value.rfind('!');
-        if (bang != std::string::npos && Lower(Trim(d.value.substr(bang + 1))) == "important") {
-            d.important = true;
-            d.value = Trim(d.value.substr(0, bang));
-        }
-        out.push_back(std::move(d));
-    }
+    ForEachDeclaration(text, [&](std::string_view name, std::string_view value, bool important) {
+        out.push_back({Lower(std::string(name)), std::string(value), important});
+    });
     return out;
 }
 
@@ -288,8 +489,7 @@ std::vector<StyleSheet::Rule> StyleSheet::Parse(const std::string& input) {
 }
 
 bool StyleSheet::Matches(const std::vector<Compound>& selector, const xmlNode* element) {
-    Memo failed;
-    return !selector.empty() && MatchesFrom(selector, selector.size() - 1, element, failed);
+    return korrand::io::detail::Matches(selector, element, ElementFacts(element));
 }
 
 StyleSheet::StyleSheet(xmlNode* root) {
@@ -321,30 +521,45 @@ StyleSheet::StyleSheet(xmlNode* root) {
 
 ComputedStyle StyleSheet::Compute(const xmlNode* element, const ComputedStyle& parent) const {
     ComputedStyle style = parent;
+    style.opacity = 1;  // the element's own, multiplied in below
     // Lowest precedence first: presentation attributes, sheet rules by specificity then order,
     // the style attribute, then the important sheet declarations and important style attribute.
-    static const char* const kProperties[] = {
-        "fill",         "stroke",     "stroke-dasharray", "stroke-width", "stroke-opacity",
-        "marker-start", "marker-mid", "marker-end",       "visibility",   "display"};
-    for (const char* p : kProperties) {
-        std::string v;
-        if (GetAttribute(element, p, &v)) Apply(style, p, v, parent);
+    std::string storage;
+    std::string_view inlineStyle;
+    bool hasStyle = false;
+    for (const xmlAttr* a = element->properties; a != nullptr; a = a->next) {
+        if (a->ns != nullptr) continue;
+        const char* name = reinterpret_cast<const char*>(a->name);
+        if (std::strcmp(name, "style") == 0) {
+            hasStyle = true;
+            continue;
+        }
+        const Property property = AttributeProperty(name);
+        if (property != Property::Other) Apply(style, property, AttributeText(a, storage), parent);
     }
     std::vector<const Rule*> matched;
-    for (const Rule& rule : rules_)
-        if (Matches(rule.selector, element)) matched.push_back(&rule);
-    std::stable_sort(matched.begin(), matched.end(),
-                     [](const Rule* a, const Rule* b) { return a->specificity < b->specificity; });
-    std::vector<Declaration> inline_;
-    std::string text;
-    if (GetAttribute(element, "style", &text)) inline_ = ParseDeclarations(text);
+    if (!rules_.empty()) {
+        const ElementFacts facts(element);
+        for (const Rule& rule : rules_)
+            if (korrand::io::detail::Matches(rule.selector, element, facts))
+                matched.push_back(&rule);
+        std::stable_sort(matched.begin(), matched.end(), [](const Rule* a, const Rule* b) {
+            return a->specificity < b->specificity;
+        });
+    }
+    std::string styleStorage;
+    if (hasStyle) AttributeText(element, "style", styleStorage, &inlineStyle);
     for (const bool important : {false, true}) {
         for (const Rule* rule : matched)
             for (const Declaration& d : rule->declarations)
-                if (d.important == important) Apply(style, d.name, d.value, parent);
-        for (const Declaration& d : inline_)
-            if (d.important == important) Apply(style, d.name, d.value, parent);
+                if (d.important == important) Apply(style, PropertyNamed(d.name), d.value, parent);
+        if (hasStyle)
+            ForEachDeclaration(
+                inlineStyle, [&](std::string_view name, std::string_view value, bool isImportant) {
+                    if (isImportant == important) Apply(style, PropertyNamed(name), value, parent);
+                });
     }
+    style.opacity *= parent.opacity;
     return style;
 }
 
@@ -358,18 +573,28 @@ bool StyleSheet::HasImportant(const std::string& property) const {
 }
 
 std::string EditStyle(const std::string& style, const std::vector<std::string>& remove,
-                      const std::vector<std::pair<std::string, std::string>>& set) {
+                      const std::vector<std::pair<std::string, std::string>>& set, bool* keptAny) {
+    if (keptAny != nullptr) *keptAny = false;
     std::string out;
-    const auto add = [&](const std::string& name, const std::string& value, bool important) {
-        if (!out.empty()) out += ";";
-        out += name + ":" + value + (important ? " !important" : "");
+    out.reserve(style.size() + 64);
+    const auto add = [&](std::string_view name, std::string_view value, bool important) {
+        if (!out.empty()) out += ';';
+        for (const char ch : name) out += LowerChar(ch);
+        out += ':';
+        out += value;
+        if (important) out += " !important";
     };
-    for (const StyleSheet::Declaration& d : StyleSheet::ParseDeclarations(style)) {
-        if (std::find(remove.begin(), remove.end(), d.name) != remove.end()) continue;
-        bool replaced = false;
-        for (const auto& s : set) replaced = replaced || s.first == d.name;
-        if (!replaced) add(d.name, d.value, d.important);
-    }
+    const auto named = [](std::string_view name, const std::string& lower) {
+        return IsKeyword(name, lower);
+    };
+    ForEachDeclaration(style, [&](std::string_view name, std::string_view value, bool important) {
+        for (const std::string& r : remove)
+            if (named(name, r)) return;
+        if (keptAny != nullptr) *keptAny = true;
+        for (const auto& s : set)
+            if (named(name, s.first)) return;
+        add(name, value, important);
+    });
     for (const auto& [name, value] : set) add(name, value, false);
     return out;
 }

@@ -7,22 +7,75 @@
 #include <libxml/tree.h>
 
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace korrand::io::detail {
 
-struct ComputedStyle {
-    // Inherited properties; values are trimmed, keywords in lower case.
-    std::string fill = "black";
-    std::string stroke = "none";
-    std::string dasharray = "none";
-    std::string visibility = "visible";
-    // Only whether they are zero matters: numbers as written, percentages as their number.
-    double strokeWidth = 1, strokeOpacity = 1;
-    std::string markerStart = "none", markerMid = "none", markerEnd = "none";
-    // Not inherited, but an element under display:none is never drawn: carried down as a flag.
-    bool displayNone = false;
+// A CSS length as declared; a plain number is a length in user units.
+enum class LengthUnit : unsigned char { Number, Px, Mm, Cm, In, Pt, Pc, Percent, Em, Ex };
+struct CssLength {
+    double value = 0;
+    LengthUnit unit = LengthUnit::Number;
 };
+
+// What fill and stroke paint with.
+struct Paint {
+    enum class Kind : unsigned char { None, Color, CurrentColor, Url, ContextFill, ContextStroke };
+    Kind kind = Kind::None;
+    double alpha = 1;  // a colour's alpha, 0..1
+    std::string text;  // as declared, to be written back as a paint
+};
+
+enum class Visibility : unsigned char { Visible, Hidden, Collapse };
+
+// The properties that decide what gets dashed and how, computed as SVG computes them.
+struct ComputedStyle {
+    // Inherited properties.
+    Paint fill{Paint::Kind::Color, 1, "black"};
+    Paint stroke;
+    double colorAlpha = 1;  // the alpha of `color`, which currentColor paints with
+    double fillOpacity = 1, strokeOpacity = 1;
+    CssLength strokeWidth{1, LengthUnit::Number};
+    std::vector<CssLength> dasharray;  // empty: none
+    CssLength dashoffset;
+    Visibility visibility = Visibility::Visible;
+    bool markerStart = false, markerMid = false, markerEnd = false;
+    // Not inherited, but an element under display:none or inside a group of opacity 0 is never
+    // drawn: carried down, display as a flag, opacity as the product of the element's own and
+    // its ancestors'.
+    bool displayNone = false;
+    double opacity = 1;
+};
+
+// Whether the element is drawn at all: displayed, visible and not fully transparent.
+bool IsDrawn(const ComputedStyle& style);
+// Whether its stroke or fill paints anything where it is drawn.
+bool PaintsStroke(const ComputedStyle& style);
+bool PaintsFill(const ComputedStyle& style);
+
+// A dash array as a viewer applies it, in the shape's user units.
+struct DashPattern {
+    enum class Kind {
+        Solid,      // none, all gaps zero, or all zero: drawn solid
+        Dashed,     // the pattern repeats every `period`, shifted by `offset`
+        Unresolved  // lengths relative to a font, or percentages of an unknown viewport
+    };
+    Kind kind = Kind::Solid;
+    double period = 0, offset = 0;
+};
+// `percentBase`: what a percentage is of (the viewport's diagonal / sqrt 2); `scale`: user
+// units per declared unit (pathLength's scaling, else 1).
+DashPattern ResolveDashes(const ComputedStyle& style, double percentBase, double scale = 1);
+
+// Values as CSS and SVG declare them; false for text that is not one (the declaration is then
+// ignored, as CSS ignores it).
+bool ParsePaint(std::string_view text, Paint* paint);
+bool ParseColorAlpha(std::string_view text, double* alpha);
+bool ParseOpacity(std::string_view text, double* opacity);
+bool ParseCssLength(std::string_view text, CssLength* length);
+// A list of non-negative lengths, or none (an empty list).
+bool ParseDasharray(std::string_view text, std::vector<CssLength>* values);
 
 class StyleSheet {
 public:
@@ -61,9 +114,11 @@ private:
 };
 
 // A CSS declaration list ("a: b; c: d !important") edited: the named properties removed, then
-// `set` appended in order. Declarations are read with the SVG library's style parser.
+// `set` appended in order.
+// keptAny: whether a declaration other than the removed ones was there.
 std::string EditStyle(const std::string& style, const std::vector<std::string>& remove,
-                      const std::vector<std::pair<std::string, std::string>>& set);
+                      const std::vector<std::pair<std::string, std::string>>& set,
+                      bool* keptAny = nullptr);
 
 // The element's attribute without a namespace, if present.
 bool GetAttribute(const xmlNode* node, const char* name, std::string* value);

@@ -10,9 +10,11 @@
 #include <algorithm>
 #include <charconv>
 #include <cmath>
+#include <cstdint>
 #include <cstring>
 #include <iterator>
 #include <limits>
+#include <map>
 #include <memory>
 #include <optional>
 #include <ostream>
@@ -207,22 +209,24 @@ const xmlChar* X(const char* s) {
     return reinterpret_cast<const xmlChar*>(s);
 }
 
-// The copy's node for each node of the original, by walking both trees in step.
-void MapNodes(xmlNode* a, xmlNode* b, std::unordered_map<const xmlNode*, xmlNode*>& map) {
-    for (; a != nullptr && b != nullptr; a = a->next, b = b->next) {
-        if (a->type != XML_ELEMENT_NODE) continue;
-        map[a] = b;
-        MapNodes(a->children, b->children, map);
+// Ids not yet in the document, made from a base: the base itself, else base-2, base-3, ...; each
+// base remembers where its numbers went on, so thousands of shapes without an id of their own
+// ("dashed-dashes") cost no more than one each.
+class FreshIds {
+public:
+    explicit FreshIds(xmlNode* root) : ids_(CollectIds(root)) {}
+    std::string Make(const std::string& base) {
+        std::string id = base;
+        for (int& n = next_.try_emplace(base, 2).first->second; ids_.count(id) != 0; ++n)
+            id = base + "-" + std::to_string(n);
+        ids_.emplace(id, nullptr);
+        return id;
     }
-}
 
-// An id not yet in the document, made from `base`.
-std::string FreshId(Ids& ids, const std::string& base) {
-    std::string id = base;
-    for (int n = 2; ids.count(id) != 0; ++n) id = base + "-" + std::to_string(n);
-    ids.emplace(id, nullptr);
-    return id;
-}
+private:
+    Ids ids_;
+    std::map<std::string, int> next_;
+};
 
 std::string Attribute(const xmlNode* node, const char* name) {
     std::string value;
@@ -234,88 +238,190 @@ void RemoveAttribute(xmlNode* node, const char* name) {
     if (xmlAttr* a = xmlHasNsProp(node, X(name), nullptr)) xmlRemoveProp(a);
 }
 
-// Edits the style attribute (when there is one, or when something is to be set).
-void EditStyleAttribute(xmlNode* node, const std::vector<std::string>& remove,
-                        const std::vector<std::pair<std::string, std::string>>& set) {
-    std::string style;
-    const bool has = GetAttribute(node, "style", &style);
-    if (!has && set.empty()) return;
-    const std::string edited = EditStyle(style, remove, set);
-    if (edited.empty())
-        RemoveAttribute(node, "style");
-    else
-        xmlSetProp(node, X("style"), X(edited.c_str()));
-}
-
-// The dashes are geometry now: nothing may dash them again.
-void RemoveDashing(xmlNode* node) {
-    RemoveAttribute(node, "stroke-dasharray");
-    RemoveAttribute(node, "stroke-dashoffset");
-    EditStyleAttribute(node, {"stroke-dasharray", "stroke-dashoffset"}, {});
-}
-
 constexpr const char kSodipodiNamespace[] = "http://sodipodi.sourceforge.net/DTD/sodipodi-0.dtd";
 
-// The editor attributes from which Inkscape rebuilds a shape's geometry when it opens the file
-// (arcs, stars, spirals, offsets, live path effects, connectors, node types): on dashes they
-// would bring the original shape back.
-void RemoveRegenerating(xmlNode* node) {
-    static const char* const kSodipodi[] = {
-        "type",      "cx",         "cy",     "rx",       "ry", "start",    "end",
-        "open",      "arc-type",   "sides",  "r1",       "r2", "arg1",     "arg2",
-        "expansion", "revolution", "radius", "argument", "t0", "nodetypes"};
-    static const char* const kInkscape[] = {
-        "original-d",           "path-effect",        "flatsided",      "rounded",
-        "randomized",           "original",           "radius",         "href",
-        "connector-type",       "connection-start",   "connection-end", "connection-start-point",
-        "connection-end-point", "connector-curvature"};
-    for (const char* name : kSodipodi)
-        if (xmlAttr* a = xmlHasNsProp(node, X(name), X(kSodipodiNamespace))) xmlRemoveProp(a);
-    for (const char* name : kInkscape)
-        if (xmlAttr* a = xmlHasNsProp(node, X(name), X(kInkscapeNamespace))) xmlRemoveProp(a);
+bool OneOf(const char* name, std::initializer_list<const char*> names) {
+    for (const char* n : names)
+        if (name[0] == n[0] && std::strcmp(name, n) == 0) return true;
+    return false;
 }
 
-// The element becomes a path with data `d`, its other attributes kept.
-void BecomePath(xmlNode* node, const std::string& d) {
-    static const char* const kGeometry[] = {"x",  "y",  "width", "height", "rx",
-                                            "ry", "cx", "cy",    "r",      "x1",
-                                            "y1", "x2", "y2",    "points", "pathLength"};
-    if (std::strcmp(reinterpret_cast<const char*>(node->name), "path") != 0) {
-        for (const char* name : kGeometry) RemoveAttribute(node, name);
-        xmlNodeSetName(node, X("path"));
-    } else {
-        RemoveAttribute(node, "pathLength");
-    }
-    xmlSetProp(node, X("d"), X(d.c_str()));
-}
+using Declarations = std::vector<std::pair<std::string, std::string>>;
 
-// The pieces of one object, a dash cut at a closed subpath's seam joined back into one piece
-// (the piece that ends on the seam, then the one that starts there), so a pen lifts once. The
-// two meet on the drawn outline whether the loop was measured closed or, by request, open with
-// its closing edge.
-std::vector<std::vector<Point>> JoinSeams(const LineObject& dashed, const SvgObject& source,
-                                          double size) {
-    std::vector<std::vector<Point>> pieces = dashed.segments;
-    for (const Vec2& seam : source.seams) {
-        const double eps = SamePointTolerance(seam, size);
-        const auto at = [&](const Point& p) { return Near({p.x, p.y}, seam, eps); };
-        std::size_t ending = pieces.size(), starting = pieces.size();
-        for (std::size_t i = 0; i < pieces.size(); ++i) {
-            if (pieces[i].size() < 2) continue;
-            if (ending == pieces.size() && at(pieces[i].back())) ending = i;
-            if (starting == pieces.size() && at(pieces[i].front())) starting = i;
+// One element's attributes edited in a single pass. Its dash array and offset go: the dashes are
+// geometry now and nothing may dash them again; `set` is declared in its style. Given `d`, it
+// becomes a path drawing `d`, without the geometry of its former kind and without the editor
+// attributes from which Inkscape rebuilds a shape when it opens the file (arcs, stars, spirals,
+// offsets, live path effects, connectors, node types), which would bring the original back.
+void EditElement(xmlNode* node, const std::string* d, const Declarations& set) {
+    const bool becomesPath =
+        d != nullptr && std::strcmp(reinterpret_cast<const char*>(node->name), "path") != 0;
+    std::string style;
+    bool hasStyle = false;
+    for (xmlAttr* a = node->properties; a != nullptr;) {
+        xmlAttr* next = a->next;
+        const char* name = reinterpret_cast<const char*>(a->name);
+        bool drop = false;
+        if (a->ns == nullptr) {
+            if (std::strcmp(name, "style") == 0) {
+                hasStyle = true;
+                GetAttribute(node, "style", &style);
+            }
+            drop = OneOf(name, {"stroke-dasharray", "stroke-dashoffset"}) ||
+                   (d != nullptr && std::strcmp(name, "pathLength") == 0) ||
+                   (becomesPath && OneOf(name, {"x", "y", "width", "height", "rx", "ry", "cx", "cy",
+                                                "r", "x1", "y1", "x2", "y2", "points"}));
+        } else if (d != nullptr && a->ns->href != nullptr) {
+            const char* ns = reinterpret_cast<const char*>(a->ns->href);
+            drop = (std::strcmp(ns, kSodipodiNamespace) == 0 &&
+                    OneOf(name, {"type",       "cx",     "cy",       "rx",       "ry",
+                                 "start",      "end",    "open",     "arc-type", "sides",
+                                 "r1",         "r2",     "arg1",     "arg2",     "expansion",
+                                 "revolution", "radius", "argument", "t0",       "nodetypes"})) ||
+                   (std::strcmp(ns, kInkscapeNamespace) == 0 &&
+                    OneOf(name, {"original-d", "path-effect", "flatsided", "rounded", "randomized",
+                                 "original", "radius", "href", "connector-type", "connection-start",
+                                 "connection-end", "connection-start-point", "connection-end-point",
+                                 "connector-curvature"}));
         }
-        if (ending == pieces.size() || starting == pieces.size() || ending == starting) continue;
-        pieces[ending].insert(pieces[ending].end(), pieces[starting].begin() + 1,
-                              pieces[starting].end());
-        pieces.erase(pieces.begin() + static_cast<std::ptrdiff_t>(starting));
+        if (drop) xmlRemoveProp(a);
+        a = next;
     }
-    return pieces;
+    if (d != nullptr) {
+        if (becomesPath) xmlNodeSetName(node, X("path"));
+        xmlSetProp(node, X("d"), X(d->c_str()));
+    }
+    if (!hasStyle && set.empty()) return;
+    // A style left empty by the dash array's removal goes, and one set anew comes last.
+    bool keptAny = false;
+    const std::string edited =
+        EditStyle(style, {"stroke-dasharray", "stroke-dashoffset"}, set, &keptAny);
+    if (hasStyle && (!keptAny || edited.empty())) RemoveAttribute(node, "style");
+    if (!edited.empty()) xmlSetProp(node, X("style"), X(edited.c_str()));
+}
+
+// The pieces of one object in the order they are written, a dash cut at a closed subpath's
+// seam joined back into one piece (the piece that ends on the seam, then the one that starts
+// there), so a pen lifts once. The two meet on the drawn outline whether the loop was measured
+// closed or, by request, open with its closing edge. Each written piece is a chain of the
+// dashed object's segments: its first one, then next[] until none.
+struct Pieces {
+    static constexpr std::size_t kNone = static_cast<std::size_t>(-1);
+    std::vector<std::size_t> next, tail, size;
+    std::vector<bool> written;
+
+    Pieces(const LineObject& dashed, const SvgObject& source, double drawingSize) {
+        const auto& segments = dashed.segments;
+        const std::size_t n = segments.size();
+        next.assign(n, kNone);
+        written.assign(n, true);
+        tail.resize(n);
+        size.resize(n);
+        for (std::size_t i = 0; i < n; ++i) {
+            tail[i] = i;
+            size[i] = segments[i].size();
+        }
+        for (const Vec2& seam : source.seams) {
+            const double eps = SamePointTolerance(seam, drawingSize);
+            const auto at = [&](const Point& p) { return Near({p.x, p.y}, seam, eps); };
+            std::size_t ending = n, starting = n;
+            for (std::size_t i = 0; i < n && (ending == n || starting == n); ++i) {
+                if (!written[i] || size[i] < 2) continue;
+                if (ending == n && at(segments[tail[i]].back())) ending = i;
+                if (starting == n && at(segments[i].front())) starting = i;
+            }
+            if (ending == n || starting == n || ending == starting) continue;
+            next[tail[ending]] = starting;
+            tail[ending] = tail[starting];
+            size[ending] += size[starting] - 1;
+            written[starting] = false;
+        }
+    }
+
+    // The points of the written piece that starts with segment `first`.
+    void Gather(const LineObject& dashed, std::size_t first, std::vector<Point>& out) const {
+        out.clear();
+        for (std::size_t s = first; s != kNone; s = next[s]) {
+            const auto& segment = dashed.segments[s];
+            out.insert(out.end(), segment.begin() + (s == first ? 0 : 1), segment.end());
+        }
+    }
+};
+
+// Whether p lies within eps of the segment ab: squared distances, and the exact one only next
+// to the bound.
+bool WithinOfChord(const Point& p, const Point& a, const Point& b, double eps) {
+    const double dx = b.x - a.x, dy = b.y - a.y, len2 = dx * dx + dy * dy;
+    double t = len2 > 0 ? ((p.x - a.x) * dx + (p.y - a.y) * dy) / len2 : 0;
+    t = std::clamp(t, 0.0, 1.0);
+    const double ex = p.x - (a.x + t * dx), ey = p.y - (a.y + t * dy);
+    const double d2 = ex * ex + ey * ey, eps2 = eps * eps;
+    if (d2 < eps2 * (1 - 1e-9)) return true;
+    if (d2 > eps2 * (1 + 1e-9)) return false;
+    return std::hypot(ex, ey) <= eps;
+}
+
+// The piece without the interior points that lie within `eps` of the straight line drawn in
+// their place: the plug-in samples every dash evenly, so a dash on a straight edge carries as
+// many points as one across a tight corner. Each point kept is one of the piece's, and every
+// point dropped lies within `eps` of the line that replaces it.
+void DropStraightPoints(const std::vector<Point>& piece, double eps, std::vector<Point>& kept) {
+    kept.clear();
+    const auto finite = [](const Point& p) { return std::isfinite(p.x) && std::isfinite(p.y); };
+    if (piece.size() < 3 || !std::all_of(piece.begin(), piece.end(), finite)) {
+        kept = piece;  // a lifted pen (a point that is not finite) is kept as it is
+        return;
+    }
+    kept.push_back(piece.front());
+    std::size_t anchor = 0;
+    for (std::size_t i = 2; i < piece.size(); ++i) {
+        bool straight = true;
+        for (std::size_t k = anchor + 1; k < i && straight; ++k)
+            straight = WithinOfChord(piece[k], piece[anchor], piece[i], eps);
+        if (!straight) {
+            anchor = i - 1;
+            kept.push_back(piece[anchor]);
+        }
+    }
+    kept.push_back(piece.back());
 }
 
 // A coordinate rounded to `decimals` places, trailing zeros dropped; shortest round-trip form
 // when decimals < 0 or the fixed form would not fit.
 void AppendCoordinate(std::string& out, double v, int decimals) {
+    // The common case in integers: a product of moderate size rounds as the exact value does,
+    // unless it lies next to a half, where to_chars decides. The digits are the same.
+    static constexpr double kPow10[] = {1e0, 1e1, 1e2,  1e3,  1e4,  1e5,  1e6,  1e7,
+                                        1e8, 1e9, 1e10, 1e11, 1e12, 1e13, 1e14, 1e15};
+    if (decimals >= 0 && decimals < 16) {
+        const double scaled = v * kPow10[decimals];
+        if (std::fabs(scaled) < 1e9) {
+            const double whole = std::floor(scaled);
+            const double fraction = scaled - whole;
+            if (std::fabs(fraction - 0.5) > 1e-6) {
+                const auto rounded = static_cast<int64_t>(fraction > 0.5 ? whole + 1 : whole);
+                if (rounded == 0) {
+                    out += '0';
+                    return;
+                }
+                if (rounded < 0) out += '-';
+                uint64_t magnitude = static_cast<uint64_t>(rounded < 0 ? -rounded : rounded);
+                char digits[24];
+                int n = 0;
+                for (; magnitude != 0 || n <= decimals; magnitude /= 10)
+                    digits[n++] = static_cast<char>('0' + magnitude % 10);
+                // digits[] holds the number backwards; the last `decimals` of them are decimals.
+                int last = 0;  // trailing zeros of the decimals go
+                while (last < decimals && digits[last] == '0') ++last;
+                for (int k = n - 1; k >= decimals; --k) out += digits[k];
+                if (last < decimals) {
+                    out += '.';
+                    for (int k = decimals - 1; k >= last; --k) out += digits[k];
+                }
+                return;
+            }
+        }
+    }
     char buf[48];
     const auto r =
         decimals < 0 ? std::to_chars_result{nullptr, std::errc::value_too_large}
@@ -353,32 +459,29 @@ int DecimalsFor(const SvgScene& scene, const Affine& toPage) {
     return decimals < 0 ? 0 : static_cast<int>(decimals);
 }
 
-std::string PathData(const std::vector<std::vector<Point>>& pieces, const Affine& toUser,
-                     int decimals) {
-    std::string d;
+// Appends one piece to path data "M x y L x y x y ... M ...", in the shape's own user space.
+void AppendPiece(std::string& d, const std::vector<Point>& piece, const Affine& toUser,
+                 int decimals) {
     const auto append = [&](Vec2 q) {
         AppendCoordinate(d, q.x, decimals);
         d += ' ';
         AppendCoordinate(d, q.y, decimals);
     };
-    for (const auto& piece : pieces) {
-        std::size_t drawn = 0;
-        for (const Point& p : piece) {
-            if (!std::isfinite(p.x) || !std::isfinite(p.y)) {
-                drawn = 0;  // a non-finite point lifts the pen
-                continue;
-            }
-            d += drawn == 0 ? (d.empty() ? "M" : " M") : (drawn == 1 ? " L" : " ");
-            append(toUser({p.x, p.y}));
-            ++drawn;
+    std::size_t drawn = 0;
+    for (const Point& p : piece) {
+        if (!std::isfinite(p.x) || !std::isfinite(p.y)) {
+            drawn = 0;  // a non-finite point lifts the pen
+            continue;
         }
-        if (drawn == 1) {
-            // A lone point: a zero-length line, which round caps draw as a dot.
-            d += " L";
-            append(toUser({piece.back().x, piece.back().y}));
-        }
+        d += drawn == 0 ? (d.empty() ? "M" : " M") : (drawn == 1 ? " L" : " ");
+        append(toUser({p.x, p.y}));
+        ++drawn;
     }
-    return d;
+    if (drawn == 1) {
+        // A lone point: a zero-length line, which round caps draw as a dot.
+        d += " L";
+        append(toUser({piece.back().x, piece.back().y}));
+    }
 }
 
 std::string MatrixText(const Affine& m) {
@@ -393,22 +496,20 @@ std::string MatrixText(const Affine& m) {
 // The original shapes, faint, in a layer of their own beneath the dashes: right before the
 // top-level element that holds the first dashed shape, so a background drawn before it does
 // not hide it. Its label starts with '%', which plotting tools take as a layer not to draw.
-void AddPreviewLayer(xmlDoc* copy, const SvgScene& scene,
-                     const std::unordered_map<const xmlNode*, xmlNode*>& map, Ids& ids) {
-    xmlNode* root = xmlDocGetRootElement(copy);
+void AddPreviewLayer(xmlDoc* doc, const SvgScene& scene, FreshIds& ids) {
+    xmlNode* root = xmlDocGetRootElement(doc);
     xmlNode* before = nullptr;
     for (const SvgShape& shape : scene.shapes) {
-        const auto found = map.find(shape.node);
-        if (shape.throughUse || found == map.end()) continue;
-        before = found->second;
+        if (shape.throughUse) continue;
+        before = shape.node;
         while (before->parent != root) before = before->parent;
         break;
     }
     if (before == nullptr) return;  // nothing drawn where it stands
-    xmlNs* inkscape = xmlSearchNsByHref(copy, root, X(kInkscapeNamespace));
+    xmlNs* inkscape = xmlSearchNsByHref(doc, root, X(kInkscapeNamespace));
     if (inkscape == nullptr) inkscape = xmlNewNs(root, X(kInkscapeNamespace), X("inkscape"));
-    xmlNode* layer = xmlNewDocNode(copy, root->ns, X("g"), nullptr);
-    xmlSetProp(layer, X("id"), X(FreshId(ids, "korrand-preview").c_str()));
+    xmlNode* layer = xmlNewDocNode(doc, root->ns, X("g"), nullptr);
+    xmlSetProp(layer, X("id"), X(ids.Make("korrand-preview").c_str()));
     if (inkscape != nullptr) {
         xmlSetNsProp(layer, inkscape, X("groupmode"), X("layer"));
         xmlSetNsProp(layer, inkscape, X("label"), X("% korrand preview"));
@@ -417,7 +518,7 @@ void AddPreviewLayer(xmlDoc* copy, const SvgScene& scene,
     for (const SvgShape& shape : scene.shapes) {
         // Instances would need their <use>'s position and inherited style: left out.
         if (shape.throughUse) continue;
-        xmlNode* original = xmlDocCopyNode(shape.node, copy, 1);
+        xmlNode* original = xmlDocCopyNode(shape.node, doc, 1);
         if (original == nullptr) throw std::bad_alloc();
         RemoveAttribute(original, "id");  // ids stay unique
         xmlSetProp(original, X("transform"), X(MatrixText(shape.toPage).c_str()));
@@ -434,33 +535,43 @@ int WriteToStream(void* context, const char* buffer, int length) {
 
 void WriteSvgInPlace(std::ostream& out, const Document& doc, const WriteOptions& options) {
     const SvgScene& scene = *options.original->svgScene;
-    std::unique_ptr<xmlDoc, void (*)(xmlDoc*)> copy(xmlCopyDoc(scene.doc, 1), xmlFreeDoc);
-    if (!copy) throw std::bad_alloc();
-    std::unordered_map<const xmlNode*, xmlNode*> map;
-    MapNodes(xmlDocGetRootElement(scene.doc), xmlDocGetRootElement(copy.get()), map);
-    Ids ids = CollectIds(xmlDocGetRootElement(copy.get()));
+    // The document is edited where it is: a copy of a large drawing's tree would double the
+    // memory it takes and cost as much time as reading it.
+    if (scene.writtenBack)
+        throw std::logic_error("an SVG document read once is written back in place once");
+    scene.writtenBack = true;
+    xmlDoc* tree = scene.doc;
+    FreshIds ids(xmlDocGetRootElement(tree));
 
-    // Every object's pieces, gathered per shape.
-    std::vector<std::vector<std::vector<Point>>> perShape(scene.shapes.size());
+    if (options.preview) AddPreviewLayer(tree, scene, ids);
     if (options.stats != nullptr) *options.stats = WriteStats{true, 0, 0};
-    for (std::size_t i = 0; i < doc.objects.size(); ++i) {
-        const SvgObject& source = scene.objects[i];
-        for (auto& piece : JoinSeams(doc.objects[i], source, scene.drawingSize)) {
-            if (options.stats != nullptr) {
-                ++options.stats->dashes;
-                options.stats->points += static_cast<int64_t>(piece.size());
-            }
-            perShape[source.shape].push_back(std::move(piece));
-        }
-    }
-    if (options.preview) AddPreviewLayer(copy.get(), scene, map, ids);
+    // A shape's objects follow one another: each shape's path data is made from them and set
+    // at once, so only one is held at a time.
+    std::vector<Point> piece, kept;
+    std::size_t object = 0;
     for (std::size_t s = 0; s < scene.shapes.size(); ++s) {
         const SvgShape& shape = scene.shapes[s];
-        const auto found = map.find(shape.node);
-        if (found == map.end()) continue;
-        xmlNode* node = found->second;
-        const std::string d =
-            PathData(perShape[s], shape.toPage.Inverse(), DecimalsFor(scene, shape.toPage));
+        xmlNode* node = shape.node;
+        // Its objects' pieces as its path data, in its own user space. What a straight line
+        // stands for is dropped to the precision the coordinates are written with (a tenth of
+        // the tolerance).
+        std::string d;
+        const Affine toUser = shape.toPage.Inverse();
+        const int decimals = DecimalsFor(scene, shape.toPage);
+        for (; object < doc.objects.size() && scene.objects[object].shape == s; ++object) {
+            const LineObject& dashed = doc.objects[object];
+            const Pieces pieces(dashed, scene.objects[object], scene.drawingSize);
+            for (std::size_t first = 0; first < dashed.segments.size(); ++first) {
+                if (!pieces.written[first]) continue;
+                pieces.Gather(dashed, first, piece);
+                DropStraightPoints(piece, scene.tolerance / 10, kept);
+                if (options.stats != nullptr) {
+                    ++options.stats->dashes;
+                    options.stats->points += static_cast<int64_t>(kept.size());
+                }
+                AppendPiece(d, kept, toUser, decimals);
+            }
+        }
         // What is set wins over a style sheet's !important declarations of the same property.
         const auto decl = [&](const char* name, const std::string& value) {
             return std::make_pair(std::string(name), scene.importantProperties.count(name) != 0
@@ -471,57 +582,61 @@ void WriteSvgInPlace(std::ostream& out, const Document& doc, const WriteOptions&
         const bool keepMarkers = shape.markers && options.keepMarkers;
         // The dashes: no fill (open pieces would be filled across), no markers (they would
         // repeat on every dash), the outline's paint, not dashed again.
-        std::vector<std::pair<std::string, std::string>> dashStyle;
+        Declarations dashStyle;
         if (shape.keepFill) dashStyle.push_back(decl("fill", "none"));
         if (shape.markers || keepFill || keepMarkers)
             for (const char* marker : {"marker-start", "marker-mid", "marker-end"})
                 dashStyle.push_back(decl(marker, "none"));
         if (!shape.outlinePaint.empty()) dashStyle.push_back(decl("stroke", shape.outlinePaint));
+        if (shape.outlineOpaque) dashStyle.push_back(decl("stroke-opacity", "1"));
         if (shape.inheritsDasharray) dashStyle.push_back(decl("stroke-dasharray", "none"));
         if (!keepFill && !keepMarkers) {
-            BecomePath(node, d);
-            RemoveDashing(node);
-            RemoveRegenerating(node);
-            EditStyleAttribute(node, {}, dashStyle);
+            EditElement(node, &d, dashStyle);
             continue;
         }
         // The original keeps drawing the fill or the markers; a sibling right after it draws the
         // dashes. A new element in the original's namespace with copies of its attributes
         // (copying the node itself would declare the namespace again on it).
-        xmlNode* dashes = xmlNewDocNode(copy.get(), node->ns, node->name, nullptr);
+        xmlNode* dashes = xmlNewDocNode(tree, node->ns, node->name, nullptr);
         if (dashes == nullptr) throw std::bad_alloc();
-        dashes->properties = xmlCopyPropList(dashes, node->properties);
+        // Copies of its attributes, the path data left empty: the dashes replace it.
+        xmlAttr* last = nullptr;
+        for (const xmlAttr* a = node->properties; a != nullptr; a = a->next) {
+            xmlAttr* copy =
+                a->ns == nullptr && std::strcmp(reinterpret_cast<const char*>(a->name), "d") == 0
+                    ? xmlNewDocProp(tree, X("d"), X(""))
+                    : xmlCopyProp(dashes, const_cast<xmlAttr*>(a));
+            if (copy == nullptr) throw std::bad_alloc();
+            copy->parent = dashes;
+            copy->prev = last;
+            (last == nullptr ? dashes->properties : last->next) = copy;
+            last = copy;
+        }
         std::string id;
         if (!GetAttribute(node, "id", &id) || id.empty()) id = "dashed";
-        xmlSetProp(dashes, X("id"), X(FreshId(ids, id + "-dashes").c_str()));
-        BecomePath(dashes, d);
-        RemoveDashing(dashes);
-        RemoveRegenerating(dashes);
-        EditStyleAttribute(dashes, {}, dashStyle);
-        RemoveDashing(node);
+        xmlSetProp(dashes, X("id"), X(ids.Make(id + "-dashes").c_str()));
+        EditElement(dashes, &d, dashStyle);
         // A marker painted with context-stroke takes the original's stroke paint: with markers
         // the stroke is hidden by its opacity, so the paint is still there for them.
-        std::vector<std::pair<std::string, std::string>> originalStyle = {
-            keepMarkers ? decl("stroke-opacity", "0") : decl("stroke", "none")};
+        Declarations originalStyle = {keepMarkers ? decl("stroke-opacity", "0")
+                                                  : decl("stroke", "none")};
         if (shape.keepFill && !keepFill) originalStyle.push_back(decl("fill", "none"));
-        EditStyleAttribute(node, {}, originalStyle);
+        EditElement(node, nullptr, originalStyle);
         xmlAddNextSibling(node, dashes);
         // A <use> of this very shape draws only the fill or markers now: a twin beside it draws
         // the dashes.
         const std::string dashesRef = "#" + Attribute(dashes, "id");
-        for (const xmlNode* use : shape.uses) {
-            const auto u = map.find(use);
-            if (u == map.end()) continue;
-            xmlNode* twin = xmlNewDocNode(copy.get(), u->second->ns, u->second->name, nullptr);
+        for (xmlNode* use : shape.uses) {
+            xmlNode* twin = xmlNewDocNode(tree, use->ns, use->name, nullptr);
             if (twin == nullptr) throw std::bad_alloc();
-            twin->properties = xmlCopyPropList(twin, u->second->properties);
+            twin->properties = xmlCopyPropList(twin, use->properties);
             for (xmlAttr* a = twin->properties; a != nullptr; a = a->next)
                 if (std::strcmp(reinterpret_cast<const char*>(a->name), "href") == 0)
                     xmlNodeSetContent(reinterpret_cast<xmlNode*>(a), X(dashesRef.c_str()));
             std::string useId;
             if (GetAttribute(twin, "id", &useId))
-                xmlSetProp(twin, X("id"), X(FreshId(ids, useId + "-dashes").c_str()));
-            xmlAddNextSibling(u->second, twin);
+                xmlSetProp(twin, X("id"), X(ids.Make(useId + "-dashes").c_str()));
+            xmlAddNextSibling(use, twin);
         }
     }
 
@@ -530,7 +645,7 @@ void WriteSvgInPlace(std::ostream& out, const Document& doc, const WriteOptions&
     xmlSaveCtxtPtr save = xmlSaveToIO(WriteToStream, nullptr, &out, "UTF-8",
                                       scene.hasDeclaration ? 0 : XML_SAVE_NO_DECL);
     if (save == nullptr) throw std::runtime_error("cannot start writing the SVG");
-    const long written = xmlSaveDoc(save, copy.get());
+    const long written = xmlSaveDoc(save, tree);
     const int closed = xmlSaveClose(save);
     if (written < 0 || closed < 0 || !out) throw std::runtime_error("write failed");
 }

@@ -23,6 +23,17 @@ LineDasher::~LineDasher() {
     plugin_.plugin().Destroy(instance_);
 }
 
+void LineDasher::Write(const std::string& at, const std::string& key, double value, Limits limits) {
+    const Parameter* p = plugin_.ByKey(key);
+    if (p == nullptr)
+        throw DashError(
+            limits == Limits::Checked ? DashError::Kind::Value : DashError::Kind::Plugin,
+            at + "the plug-in has no parameter '" + key + "'");
+    std::string why = CheckSetting(*p, value, limits);
+    if (why.empty()) why = Store(container(), *p, SettingValue(*p, value));
+    if (!why.empty()) throw DashError(DashError::Kind::Value, at + key + " " + why);
+}
+
 std::optional<int64_t> LineDasher::Apply(const LineSettings& s) {
     HostContainer* bc = container();
     const std::string at = Prefix(s.object);
@@ -34,24 +45,19 @@ std::optional<int64_t> LineDasher::Apply(const LineSettings& s) {
         const std::string why = Store(bc, *p, stored.value);
         if (!why.empty()) throw DashError(DashError::Kind::Value, where + " " + why);
     }
-    const auto write = [&](const std::string& key, double value, Limits limits) {
-        const Parameter* p = plugin_.ByKey(key);
-        if (p == nullptr)
-            throw DashError(
-                limits == Limits::Checked ? DashError::Kind::Value : DashError::Kind::Plugin,
-                at + "the plug-in has no parameter '" + key + "'");
-        std::string why = CheckSetting(*p, value, limits);
-        if (why.empty()) why = Store(bc, *p, SettingValue(*p, value));
-        if (!why.empty()) throw DashError(DashError::Kind::Value, at + key + " " + why);
-    };
-    for (const auto& [key, value] : s.decided) write(key, value, Limits::NotChecked);
+    for (const auto& [key, value] : s.decided) Write(at, key, value, Limits::NotChecked);
     if (s.given != nullptr)
-        for (const auto& [key, value] : *s.given) write(key, value, Limits::Checked);
-    std::optional<int64_t> chosen;
-    if (s.chooseSubdivision && (s.given == nullptr || s.given->count("subdivision") == 0)) {
-        chosen = s.chooseSubdivision(bc);
-        if (chosen) write("subdivision", static_cast<double>(*chosen), Limits::NotChecked);
-    }
+        for (const auto& [key, value] : *s.given) Write(at, key, value, Limits::Checked);
+    if (s.chooseSubdivision && (s.given == nullptr || s.given->count("subdivision") == 0))
+        return ChooseSubdivision(s.object, s.chooseSubdivision);
+    return std::nullopt;
+}
+
+std::optional<int64_t> LineDasher::ChooseSubdivision(const std::string& object,
+                                                     const SubdivisionChooser& choose) {
+    const std::optional<int64_t> chosen = choose(container());
+    if (chosen)
+        Write(Prefix(object), "subdivision", static_cast<double>(*chosen), Limits::NotChecked);
     return chosen;
 }
 

@@ -46,6 +46,9 @@ struct StoredSetting {
     Value value;
 };
 
+// Layer 5 below: the subdivision a host chooses from what the modifier holds, or none.
+using SubdivisionChooser = std::function<std::optional<int64_t>(const HostContainer*)>;
+
 // What one line object's modifier holds when it dashes. The layers are written into its
 // container in this order, each over the ones before:
 //   1. the plug-in's own defaults, written by its Init when the modifier is created;
@@ -62,7 +65,7 @@ struct LineSettings {
     std::vector<StoredSetting> stored;
     Settings decided;
     const Settings* given = nullptr;
-    std::function<std::optional<int64_t>(const HostContainer*)> chooseSubdivision;
+    SubdivisionChooser chooseSubdivision;
 };
 
 // The dashes the modifier wrote into the line object. The points stay in the host's memory:
@@ -94,6 +97,10 @@ public:
     // Writes layers 2 to 5 over what the container holds. Returns the subdivision chosen in
     // layer 5, if any. Throws DashError naming settings.object.
     std::optional<int64_t> Apply(const LineSettings& settings);
+    // Layer 5 alone, again: a host that dashes the segments of one object by calls of their own
+    // gives each call the subdivision its own segments need. Returns what was written.
+    std::optional<int64_t> ChooseSubdivision(const std::string& object,
+                                             const SubdivisionChooser& choose);
 
     // The line object to hand over, resized to segmentCount segments of counts[i] points:
     // returns its points (pointCount of them, the sum of the counts) for the caller to fill.
@@ -106,6 +113,8 @@ public:
     const Dashes& dashes() const { return dashes_; }
 
 private:
+    void Write(const std::string& at, const std::string& key, double value, Limits limits);
+
     ModifierPlugin& plugin_;
     Plugin::Instance instance_{};
     HostAtom* line_ = nullptr;

@@ -1,4 +1,5 @@
-// Line geometry as the command-line host reads and writes it, and the file formats that carry it.
+// The document the command-line host reads and writes: line objects (polylines in segments, with
+// what a scene stored for their modifiers), the file formats that carry them, and their options.
 #pragma once
 
 #include <cstdint>
@@ -43,6 +44,9 @@ struct LineObject {
     // Read: a dash count the reader derived for these segments (an SVG period); handed to the
     // modifier as a stored value is, so the option's limit does not apply.
     std::optional<int64_t> dashCount = std::nullopt;
+    // Read: an offset of the dash pattern the reader derived (an SVG's stroke-dashoffset), in
+    // whole segments as the modifier's Offset takes it; handed over as dashCount is.
+    std::optional<double> offset = std::nullopt;
 };
 
 namespace detail {
@@ -80,10 +84,15 @@ struct Document {
 
 enum class Format { Json, Obj, Svg };
 
-// "json", "obj", "svg" (any case).
+// "json", "obj", "svg", "svgz" (any case).
 std::optional<Format> FormatFromName(const std::string& name);
 // By the file name's extension, any case.
 std::optional<Format> FormatFromPath(const std::string& path);
+// "svgz", or a path ending in .svgz: gzip-compressed SVG (any case).
+bool IsCompressedName(const std::string& nameOrPath);
+// By the first bytes waiting in `in`, without taking them: a gzip stream is a compressed SVG;
+// none for anything else.
+std::optional<Format> SniffFormat(std::istream& in);
 const char* FormatName(Format format);
 
 // SVG: which visible shapes are handed to the modifier.
@@ -123,8 +132,9 @@ struct ReadError : std::runtime_error {
     std::string message;
 };
 
-// Reads a whole document. Throws ReadError on malformed input, wrong schema or non-finite
-// coordinates. An SVG with nothing to dash reads as a document without objects.
+// Reads a whole document, inflating it first when it is gzip-compressed (by its first bytes).
+// Throws ReadError on malformed input, wrong schema or non-finite coordinates. An SVG with
+// nothing to dash reads as a document without objects.
 Document Read(std::istream& in, Format format, const std::string& fileNameForMessages,
               const ReadOptions& options = {});
 
@@ -138,6 +148,8 @@ struct WriteOptions {
     // SVG only: draw `original` faintly beneath the dashes.
     bool preview = false;
     // Drawn as they were measured: closed loops where the dashed object's `closed` says so.
+    // An SVG read is written back in place, into the very tree the reader parsed: once (a second
+    // write of the same original throws std::logic_error).
     const Document* original = nullptr;
     // SVG written in place: what a dashed shape keeps besides its dashes. A filled one keeps its
     // fill, a marked one its markers where the original draws them: the original stays with
@@ -147,6 +159,8 @@ struct WriteOptions {
     bool keepMarkers = true;
     // SVG written in place: counts what it writes, when set.
     WriteStats* stats = nullptr;
+    // gzip-compressed (.svgz).
+    bool compress = false;
 };
 
 // Writes a whole document. Points are written in shortest round-trip form: a JSON or OBJ file

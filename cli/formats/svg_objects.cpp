@@ -1,0 +1,194 @@
+// The line objects built from the shapes found: each subpath flattened into one segment in the
+// root's user space, grouped into line objects by the rule every host follows (segment_groups.h),
+// each telling the modifier whether to measure it closed; with a period every subpath is an
+// object of its own, with the count the period gives it.
+#include <algorithm>
+#include <cmath>
+#include <cstdlib>
+
+#include "parameter_value.h"
+#include "segment_groups.h"
+#include "svg_read.h"
+
+namespace korrand::io::detail {
+namespace {
+
+constexpr std::size_t kMaxPoints = 20'000'000;  // flattened points in one file
+
+// One subpath flattened into a segment, in the root's user space: repeated points dropped, a
+// closed loop ending on its last distinct point, or, measured open by request, on its start
+// again. False for a point that is not finite once flattened.
+bool SegmentOf(const Subpath& subpath, const Flattening& flattening,
+               std::optional<bool> forcedClosed, std::vector<Vec2>& points,
+               std::vector<Point>& segment) {
+    points.clear();
+    segment.clear();
+    Flatten(subpath, flattening.tolerance, points);
+    // An ellipse can reach past the largest double even when its centre and axes do not.
+    if (!std::all_of(points.begin(), points.end(),
+                     [](Vec2 p) { return std::isfinite(p.x) && std::isfinite(p.y); }))
+        return false;
+    const double eps = SamePointTolerance(subpath.start, flattening.size);
+    segment.reserve(points.size() + 1);
+    for (const Vec2& p : points)
+        if (segment.empty() || !Near({segment.back().x, segment.back().y}, p, eps))
+            segment.push_back({p.x, p.y, 0});
+    const auto endsAtStart = [&] {
+        return segment.size() > 1 && Near({segment.back().x, segment.back().y},
+                                          {segment.front().x, segment.front().y}, eps);
+    };
+    if (subpath.closed && forcedClosed == std::optional<bool>(false)) {
+        // Measured open by request: the closing edge must be there to be dashed.
+        if (segment.size() > 1 && !endsAtStart()) segment.push_back(segment.front());
+    } else if (subpath.closed && endsAtStart()) {
+        segment.pop_back();  // a closed loop ends on its last distinct point
+    }
+    return true;
+}
+
+// Dashes a period asks for on a segment: one per period of its length, at least one.
+int64_t PeriodCount(const std::vector<Point>& segment, bool closed, double period) {
+    return hostmodel::PeriodCount(PageLength(segment, closed), period);
+}
+
+// How a shape's subpaths are dashed with a period, on the page: one dash and its gap per
+// `period`, the pattern moved on by `offset` (its own dash array's with stroke-dashoffset).
+struct Rhythm {
+    double period = 0, offset = 0;
+};
+
+// The shape's own dash array on the page, where that is asked for and a viewer dashes with it,
+// else the period given (none: 0). `length`: the shape's whole length on the page, which its
+// pathLength stands for.
+Rhythm RhythmFor(const ReadContext& context, const FoundShape& shape, double length) {
+    const double toPage = std::sqrt(std::fabs(shape.toPage.Det()));
+    if (context.options.periodFromDasharray) {
+        // pathLength rescales every distance along the shape: its units are so many of these.
+        double scale = 1, declared = 0;
+        std::string text;
+        char* end = nullptr;
+        if (GetAttribute(shape.node, "pathLength", &text) &&
+            (declared = std::strtod(text.c_str(), &end), end != text.c_str()) && declared > 0 &&
+            std::isfinite(declared) && length > 0)
+            scale = length / declared / toPage;
+        const DashPattern own = ResolveDashes(shape.style, shape.percentBase, scale);
+        const Rhythm rhythm{own.period * toPage, own.offset * toPage};
+        if (own.kind == DashPattern::Kind::Dashed && std::isfinite(rhythm.period) &&
+            rhythm.period > 0 && std::isfinite(rhythm.offset))
+            return rhythm;
+    }
+    const double period = context.options.period * context.page.unitsPerPx;
+    return {std::isfinite(period) && period > 0 ? period : 0, 0};
+}
+
+// The modifier's Offset, in whole segments, that moves its dashes as stroke-dashoffset moves a
+// viewer's: the pattern starts `offset` into its rhythm, so the dashes move back along the
+// subpath by that fraction of one of its `count` rhythms (the plug-in wraps the rest).
+double OffsetFor(const Rhythm& rhythm, int64_t count) {
+    const double phase = rhythm.offset / rhythm.period;
+    const double fraction = phase - std::floor(phase);
+    return fraction > 0 && count > 0 ? -fraction / static_cast<double>(count) : 0;
+}
+
+// What the writer needs to know of a dashed shape.
+SvgShape KeptShape(const Gathered& gathered, const FoundShape& shape) {
+    const ComputedStyle& style = shape.style;
+    SvgShape kept;
+    kept.node = shape.node;
+    kept.toPage = shape.toPage;
+    kept.keepFill = PaintsFill(style) && shape.tag != "line";  // a line has no area
+    kept.throughUse = shape.throughUse;
+    // Markers are drawn on paths, lines, polylines and polygons only.
+    kept.markers = shape.tag != "rect" && shape.tag != "circle" && shape.tag != "ellipse" &&
+                   (style.markerStart || style.markerMid || style.markerEnd);
+    if (!style.dasharray.empty()) {
+        std::string own;
+        kept.inheritsDasharray = !GetAttribute(shape.node, "stroke-dasharray", nullptr) &&
+                                 !(GetAttribute(shape.node, "style", &own) &&
+                                   own.find("stroke-dasharray") != std::string::npos);
+    }
+    if (const auto uses = gathered.usesOf.find(shape.node); uses != gathered.usesOf.end())
+        kept.uses = uses->second;
+    // An outline its stroke does not paint (--select all) is drawn in its fill's colour.
+    if (!PaintsStroke(style)) {
+        const bool fillColour = kept.keepFill && (style.fill.kind == Paint::Kind::Color ||
+                                                  style.fill.kind == Paint::Kind::CurrentColor);
+        kept.outlinePaint = fillColour ? style.fill.text : std::string("black");
+        kept.outlineOpaque = !(style.strokeOpacity > 0);
+    }
+    return kept;
+}
+
+}  // namespace
+
+bool FlattenShape(const ReadContext& context, const Flattening& flattening, FoundShape& shape,
+                  std::size_t& total) {
+    std::vector<Vec2> points;
+    std::vector<Point> flat;
+    shape.flattened = true;
+    for (const Subpath& subpath : shape.subpaths) {
+        shape.finite = SegmentOf(subpath, flattening, context.options.closed, points, flat);
+        if (!shape.finite) break;
+        if (flat.size() < 2) continue;  // a lone move-to draws nothing
+        total += flat.size();
+        if (total > kMaxPoints)
+            throw ReadError(context.file, 0,
+                            "the curves flatten to more than " + std::to_string(kMaxPoints) +
+                                " points; use a larger tolerance");
+        shape.length += PageLength(flat, subpath.closed);
+        shape.segments.emplace_back(flat, subpath.closed);
+    }
+    // Its curves are segments now: what they took goes before the next shape's are made.
+    std::vector<Subpath>().swap(shape.subpaths);
+    if (!shape.finite) shape.segments.clear();
+    return shape.finite;
+}
+
+void BuildObjects(const ReadContext& context, const Flattening& flattening, Gathered& gathered,
+                  Document& doc, SvgScene& scene) {
+    for (FoundShape& shape : gathered.shapes) {
+        if (!shape.flattened) FlattenShape(context, flattening, shape, gathered.flattenedPoints);
+        if (!shape.finite) {
+            gathered.diagnostics.Skip(shape.node, "a point is not finite once flattened",
+                                      "<" + shape.tag + " " + shape.name + ">");
+            ++gathered.counts.skipped;
+            continue;
+        }
+        auto& segments = shape.segments;
+        if (segments.empty()) continue;
+        const Rhythm rhythm = RhythmFor(context, shape, shape.length);
+        const std::size_t shapeIndex = scene.shapes.size();
+        std::vector<bool> closed;
+        closed.reserve(segments.size());
+        for (const auto& segment : segments) closed.push_back(segment.second);
+        // Grouped by the rule every host follows: with a period each subpath has a count of its
+        // own and is an object of its own. Without one the modifier's settings are not known
+        // while reading, so the subpaths are taken as related: one object for a shape's closed
+        // subpaths and one for its open ones (the dashing may part them again once it knows).
+        for (const hostmodel::SegmentGroup& group : hostmodel::GroupSegments(
+                 static_cast<int32_t>(segments.size()), closed, rhythm.period > 0, true)) {
+            LineObject object;
+            object.name = shape.name;
+            object.closed = group.closed;
+            SvgObject placed{shapeIndex, {}};
+            for (const int32_t i : group.segments) {
+                std::vector<Point>& own = segments[static_cast<std::size_t>(i)].first;
+                if (rhythm.period > 0) {
+                    object.dashCount = PeriodCount(own, *group.closed, rhythm.period);
+                    if (const double offset = OffsetFor(rhythm, *object.dashCount); offset != 0)
+                        object.offset = offset;
+                }
+                if (closed[static_cast<std::size_t>(i)])
+                    placed.seams.push_back(Vec2{own.front().x, own.front().y});
+                object.segments.push_back(std::move(own));
+            }
+            doc.objects.push_back(std::move(object));
+            scene.objects.push_back(std::move(placed));
+        }
+        std::vector<std::pair<std::vector<Point>, bool>>().swap(segments);
+        scene.shapes.push_back(KeptShape(gathered, shape));
+        ++gathered.counts.dashed;
+    }
+}
+
+}  // namespace korrand::io::detail

@@ -1,0 +1,114 @@
+// The SVG text parsed by libxml2, safely: without network access, without loading a DTD and
+// without substituting entities (references in text stay references and are written back as
+// such; an entity bomb or an external entity in an attribute is refused as libxml2 refuses it);
+// an external entity loader that refuses everything stands guard in case any code path still
+// asks for one. Nesting deeper than the recursive parts of the reader can take is refused first.
+#include <libxml/parser.h>
+#include <libxml/parserInternals.h>
+
+#include <cstring>
+#include <memory>
+#include <mutex>
+
+#include "format_detail.h"
+#include "svg_read.h"
+
+namespace korrand::io::detail {
+namespace {
+
+constexpr int kMaxNesting = 256;  // element depth; the walk recurses per level
+
+xmlParserInputPtr RefuseExternalEntity(const char*, const char*, xmlParserCtxtPtr) {
+    return nullptr;
+}
+
+void InitLibxml() {
+    static std::once_flag once;
+    std::call_once(once, [] {
+        xmlInitParser();
+        xmlSetExternalEntityLoader(RefuseExternalEntity);
+    });
+}
+
+std::string Trimmed(std::string s) {
+    while (!s.empty() && (s.back() == '\n' || s.back() == '\r' || s.back() == ' ')) s.pop_back();
+    return s;
+}
+
+}  // namespace
+
+// Mirrors an XML lexer closely enough: comments, CDATA, processing instructions, DOCTYPE (with
+// its bracketed subset) and quoted attribute values are skipped.
+void CheckNesting(const std::string& text, const std::string& file) {
+    int depth = 0;
+    const std::size_t n = text.size();
+    for (std::size_t i = text.find('<'); i < n; i = text.find('<', i)) {
+        const auto startsWith = [&](const char* s) {
+            return text.compare(i, std::strlen(s), s) == 0;
+        };
+        const auto skipPast = [&](const char* end) {
+            const std::size_t at = text.find(end, i);
+            return at == std::string::npos ? n : at + std::strlen(end);
+        };
+        if (startsWith("<!--")) {
+            i = skipPast("-->");
+        } else if (startsWith("<![CDATA[")) {
+            i = skipPast("]]>");
+        } else if (startsWith("<?")) {
+            i = skipPast("?>");
+        } else if (startsWith("<!DOCTYPE") && i + 9 < n && std::strchr(" \t\r\n", text[i + 9]) &&
+                   text[i + 9]) {
+            // Ends at the first '>' outside its bracketed internal subset.
+            for (i += 9; i < n && text[i] != '>'; ++i) {
+                if (text[i] != '[') continue;
+                for (int brackets = 1; brackets > 0 && ++i < n;)
+                    brackets += text[i] == '[' ? 1 : text[i] == ']' ? -1 : 0;
+            }
+        } else if (startsWith("<!")) {
+            i = skipPast(">");  // other "<!" markup: skipped to the next ">"
+        } else if (startsWith("</")) {
+            --depth;
+            i = skipPast(">");
+        } else {
+            const std::size_t start = i;
+            char quote = 0;
+            for (++i; i < n; ++i) {
+                const char c = text[i];
+                if (quote) {
+                    if (c == quote) quote = 0;
+                } else if (c == '"' || c == '\'') {
+                    quote = c;
+                } else if (c == '>') {
+                    break;
+                }
+            }
+            if (i < n && text[i - 1] != '/' && ++depth > kMaxNesting)
+                throw ReadError(
+                    file, LineAt(text.data(), text.data() + start),
+                    "elements nested more than " + std::to_string(kMaxNesting) + " deep");
+        }
+    }
+}
+
+void ParseDocument(const std::string& text, const std::string& file, SvgScene& scene) {
+    InitLibxml();
+    if (text.size() > static_cast<std::size_t>(INT32_MAX))
+        throw ReadError(file, 0, "the file is larger than 2 GiB");
+    std::unique_ptr<xmlParserCtxt, void (*)(xmlParserCtxtPtr)> ctxt(xmlNewParserCtxt(),
+                                                                    xmlFreeParserCtxt);
+    if (!ctxt) throw std::bad_alloc();
+    scene.doc = xmlCtxtReadMemory(
+        ctxt.get(), text.data(), static_cast<int>(text.size()), nullptr, nullptr,
+        XML_PARSE_NONET | XML_PARSE_NOERROR | XML_PARSE_NOWARNING | XML_PARSE_BIG_LINES);
+    if (scene.doc == nullptr || !ctxt->wellFormed) {
+        const xmlError* e = xmlCtxtGetLastError(ctxt.get());
+        const std::string why = e != nullptr && e->message != nullptr
+                                    ? Trimmed(e->message)
+                                    : std::string("not well-formed");
+        throw ReadError(file, e != nullptr ? e->line : 0, "malformed XML: " + why);
+    }
+    const std::size_t at = text.compare(0, 3, "\xEF\xBB\xBF") == 0 ? 3 : 0;
+    scene.hasDeclaration = text.compare(at, 5, "<?xml") == 0;
+}
+
+}  // namespace korrand::io::detail

@@ -1,0 +1,215 @@
+// The parts of the SVG reader and what they share. ReadSvg (svg_reader.cpp) runs them in order:
+//
+//   svg_parse.cpp    the text parsed by libxml2, safely
+//   svg_page.cpp     the root's units and viewport, the flattening tolerance
+//   svg_walk.cpp     the walk over what is drawn (svg_use.cpp: <use>, svg_switch.cpp: <switch>)
+//   svg_select.cpp   which drawn shapes the options choose (--select, --layer, --id)
+//   svg_shapes.cpp   one element's geometry and transform, read by SVG++
+//   svg_objects.cpp  the line objects built from the shapes found
+//
+// What stays fixed while the document is walked (the document, the options, the style sheet,
+// the page) is a ReadContext, read only; what the walk gathers is a Gathered.
+#pragma once
+
+#include <libxml/tree.h>
+
+#include <cstddef>
+#include <map>
+#include <optional>
+#include <set>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "document.h"
+#include "flatten.h"
+#include "svg_scene.h"
+#include "svg_style.h"
+
+namespace korrand::io::detail {
+
+// Warnings of a reading: one per kind of skipped construct (its first place and a count), and
+// notes of other kinds in order.
+class Diagnostics {
+public:
+    explicit Diagnostics(std::string file) : file_(std::move(file)) {}
+    // `kind` says what was wrong, `what` which element; `detail` (such as the bad value) is
+    // kept for the first of the kind only.
+    void Skip(const xmlNode* node, const std::string& kind, const std::string& what,
+              const std::string& detail = {});
+    // Like Skip, for what is read but not as the file says.
+    void Warn(const xmlNode* node, const std::string& kind, const std::string& what);
+    void Note(const std::string& text);
+    // "<file>" or "<file>:<line>" of a node, for messages.
+    std::string Where(const xmlNode* node) const;
+    std::vector<std::string> Lines() const;
+
+private:
+    struct Kind {
+        std::string first;
+        int count = 0;
+    };
+    void Count(const xmlNode* node, const std::string& kind, const std::string& first);
+    std::string file_;
+    std::map<std::string, Kind> kinds_;
+    std::vector<std::string> order_;
+    std::vector<std::string> notes_;
+};
+
+// The root's units and viewport: what percentages resolve against, how a length of the command
+// line converts to root user units, and the root user space to the page.
+struct Page {
+    bool hasViewBox = false;
+    double viewBox[4] = {0, 0, 0, 0};
+    // What percentages of the root resolve against (0: unknown).
+    double viewportWidth = 0, viewportHeight = 0;
+    double unitsPerPx = 1;  // root user units per CSS px
+    // Root user space to the page, up to a uniform scale: only a viewBox stretched by
+    // preserveAspectRatio="none" makes it more than the identity.
+    Affine toPage;
+};
+
+// The drawing's size (its viewBox, else the box around every control point) and the flattening
+// tolerance in root user units.
+struct Flattening {
+    double size = 0, tolerance = 0;
+};
+
+// Fixed for the whole walk.
+struct ReadContext {
+    std::string file;
+    ReadOptions options;
+    xmlNode* root = nullptr;
+    StyleSheet sheet;
+    Ids ids;
+    Page page;
+    // Known before the walk when the root has a viewBox: shapes are then flattened as they are
+    // found, and their curves need not all be held at once.
+    std::optional<Flattening> flattening;
+
+    ReadContext(std::string file_, const ReadOptions& options_, xmlNode* root_, const Page& page_)
+        : file(std::move(file_)),
+          options(options_),
+          root(root_),
+          sheet(root_),
+          ids(CollectIds(root_)),
+          page(page_) {}
+    [[noreturn]] void Refuse(const xmlNode* node, const std::string& message) const;
+};
+
+// A shape the walk found drawn and chosen, with its subpaths in the root's user space.
+struct FoundShape {
+    xmlNode* node = nullptr;
+    bool throughUse = false;
+    std::string name, tag;
+    Affine toPage;
+    ComputedStyle style;
+    double percentBase = 0;  // what its percentages are of, in its own user units
+    std::vector<Subpath> subpaths;
+    // Once flattened (FlattenShape): its segments with their closedness, its length on the page,
+    // and whether every point stayed finite; the subpaths are then given up.
+    bool flattened = false, finite = true;
+    std::vector<std::pair<std::vector<Point>, bool>> segments;
+    double length = 0;
+};
+
+// What the walk gathers.
+struct Gathered {
+    explicit Gathered(const std::string& file) : diagnostics(file) {}
+    std::vector<FoundShape> shapes;
+    ShapeCounts counts;
+    std::size_t flattenedPoints = 0;                         // held to a limit
+    std::map<const xmlNode*, std::vector<xmlNode*>> usesOf;  // shape -> <use>s that draw it
+    Diagnostics diagnostics;
+};
+
+// The walk's position and its bounds; svg_walk.cpp, svg_use.cpp and svg_switch.cpp share it.
+struct Walker {
+    const ReadContext& context;
+    Gathered& gathered;
+    std::set<const xmlNode*> decided;  // shapes already counted (a <use> may reach one again)
+    std::map<std::string, int, std::less<>> perTag;  // shapes seen per tag, for default names
+    std::vector<const xmlNode*> useStack;            // the <use>s the walk is inside
+    std::size_t instanceElements = 0;
+    int depth = 0;
+    // What percentages are of in the nearest viewport: its diagonal / sqrt 2 (0: unknown).
+    double percentBase = 0;
+
+    void Element(xmlNode* el, const ComputedStyle& parentStyle, const Affine& m);
+    void Children(xmlNode* node, const ComputedStyle& style, const Affine& m);
+    void Shape(xmlNode* el, const ComputedStyle& parentStyle, const Affine& m);
+    void Use(xmlNode* el, const ComputedStyle& parentStyle, const Affine& m);
+    void Switch(xmlNode* sw, const ComputedStyle& style, const Affine& m);
+};
+
+// ---- svg_parse.cpp
+
+// Refuses element nesting deeper than the recursive parts of the reader can safely take.
+void CheckNesting(const std::string& text, const std::string& file);
+// The document parsed by libxml2 into scene.doc; malformed XML is a ReadError.
+void ParseDocument(const std::string& text, const std::string& file, SvgScene& scene);
+
+// ---- svg_page.cpp
+
+Page ReadPage(xmlNode* root, Document& doc);
+// The tolerance asked for (CSS px), else relative to the drawing's size.
+Flattening FlatteningFor(const ReadContext& context, const std::vector<FoundShape>& shapes);
+
+// ---- svg_walk.cpp
+
+// The shapes of the drawing that the options choose land in `gathered`.
+void Walk(const ReadContext& context, Gathered& gathered);
+// Shapes anywhere under `node` (what display:none or a failed group leaves out).
+int64_t CountShapes(const xmlNode* node);
+
+// ---- svg_use.cpp
+
+// The user space an element's parent establishes where the element is defined (for a shape that
+// is drawn through <use>: its own space, the same for every instance).
+Affine DefinitionMatrix(const ReadContext& context, Diagnostics& diagnostics, xmlNode* node);
+
+// ---- svg_select.cpp
+
+// Every layer and id asked for is in the document; a hidden layer gets a note.
+void CheckChoices(const ReadContext& context, Diagnostics& diagnostics);
+// Whether the options choose a drawn shape of this style, reached through `useStack`.
+bool Chosen(const ReadContext& context, const xmlNode* shape, const ComputedStyle& style,
+            double percentBase, const std::vector<const xmlNode*>& useStack);
+// What SVG says percentages of a viewport this size are of: its diagonal / sqrt 2.
+double PercentBase(double width, double height);
+
+// ---- svg_shapes.cpp
+
+bool IsShapeName(std::string_view name);
+// What SVG++ reads of one element: the transform it adds to `parent` and, for a shape, its
+// subpaths in its own user space.
+struct ElementGeometry {
+    bool failed = false;    // skipped, with a warning
+    bool disabled = false;  // a nested viewport of zero size draws nothing
+    Affine matrix;
+    Vec2 viewport = {0, 0};  // a nested <svg>'s, in its own user units; zero for others
+    std::vector<Subpath> subpaths;
+};
+ElementGeometry ReadElement(const ReadContext& context, Diagnostics& diagnostics, xmlNode* node,
+                            const Affine& parent, const std::string& what);
+
+// ---- svg_objects.cpp
+
+// A shape's subpaths flattened into its segments (the subpaths given up); false for a point that
+// is not finite once flattened. `total`: points flattened so far in the file, held to a limit.
+bool FlattenShape(const ReadContext& context, const Flattening& flattening, FoundShape& shape,
+                  std::size_t& total);
+
+// The line objects of every shape found, and what the writer needs to put their dashes back.
+void BuildObjects(const ReadContext& context, const Flattening& flattening, Gathered& gathered,
+                  Document& doc, SvgScene& scene);
+
+// ---- shared helpers
+
+const char* Name(const xmlNode* node);
+bool Is(const xmlNode* node, const char* name);
+int LineOf(const xmlNode* node);
+bool GetNsAttribute(const xmlNode* node, const char* name, const char* ns, std::string* value);
+constexpr const char kXlinkNamespace[] = "http://www.w3.org/1999/xlink";
+
+}  // namespace korrand::io::detail

@@ -1,0 +1,140 @@
+// Which drawn shapes the options choose: --select by their stroke, --layer by the layer they
+// stand in, --id by their own id or an enclosing element's (a <use> that draws them counts).
+#include <algorithm>
+#include <cmath>
+
+#include "svg_read.h"
+
+namespace korrand::io::detail {
+namespace {
+
+// Whether `node` is a layer called `name`: an editor layer by its label, or a top-level group
+// by its id.
+bool IsLayerNamed(const ReadContext& c, const xmlNode* node, const std::string& name) {
+    std::string value;
+    if (GetNsAttribute(node, "groupmode", kInkscapeNamespace, &value) && value == "layer" &&
+        GetNsAttribute(node, "label", kInkscapeNamespace, &value) && value == name)
+        return true;
+    return node->parent == c.root && Is(node, "g") && GetAttribute(node, "id", &value) &&
+           value == name;
+}
+
+// Inside one of the chosen layers.
+bool InLayers(const ReadContext& c, const xmlNode* node) {
+    for (const xmlNode* a = node; a != nullptr && a != c.root; a = a->parent) {
+        if (a->type != XML_ELEMENT_NODE) continue;
+        for (const std::string& layer : c.options.layers)
+            if (IsLayerNamed(c, a, layer)) return true;
+    }
+    return false;
+}
+
+bool HasChosenId(const ReadContext& c, const xmlNode* node) {
+    for (const xmlNode* a = node; a != nullptr; a = a->parent) {
+        std::string id;
+        if (a->type == XML_ELEMENT_NODE && GetAttribute(a, "id", &id) &&
+            std::find(c.options.ids.begin(), c.options.ids.end(), id) != c.options.ids.end())
+            return true;
+    }
+    return false;
+}
+
+// One of the chosen elements, or inside one; a shape drawn through <use> also when a <use> that
+// draws it is.
+bool InChosenIds(const ReadContext& c, const xmlNode* shape,
+                 const std::vector<const xmlNode*>& useStack) {
+    if (HasChosenId(c, shape)) return true;
+    return std::any_of(useStack.begin(), useStack.end(),
+                       [&](const xmlNode* use) { return HasChosenId(c, use); });
+}
+
+// The style an element has where it stands in the document.
+ComputedStyle StyleWhereItStands(const ReadContext& c, const xmlNode* node) {
+    std::vector<const xmlNode*> chain;
+    for (const xmlNode* a = node; a != nullptr && a->type == XML_ELEMENT_NODE; a = a->parent)
+        chain.push_back(a);
+    ComputedStyle style;
+    for (auto it = chain.rbegin(); it != chain.rend(); ++it) style = c.sheet.Compute(*it, style);
+    return style;
+}
+
+// Fills are never dashed unless all is asked for: a leftover dash array under an unseen stroke
+// is not a dashed stroke, nor is one that a viewer draws solid.
+bool Selected(const ReadContext& c, const ComputedStyle& style, double percentBase) {
+    switch (c.options.select) {
+        case Select::All:
+            return true;
+        case Select::Stroked:
+            return PaintsStroke(style);
+        case Select::Dasharray:
+            return PaintsStroke(style) &&
+                   ResolveDashes(style, percentBase).kind == DashPattern::Kind::Dashed;
+    }
+    return true;
+}
+
+}  // namespace
+
+// A name that matches nothing is a mistake to say, not an empty result. A layer that is never
+// drawn is worth a note.
+void CheckChoices(const ReadContext& c, Diagnostics& diagnostics) {
+    for (const std::string& id : c.options.ids)
+        if (c.ids.find(id) == c.ids.end())
+            throw ReadError(c.file, 0, "--id " + id + ": no element has this id");
+    if (c.options.layers.empty()) return;
+    std::vector<const xmlNode*> layers;  // every editor layer and top-level group
+    std::vector<const xmlNode*> stack{c.root};
+    while (!stack.empty()) {
+        const xmlNode* node = stack.back();
+        stack.pop_back();
+        for (const xmlNode* child = node->children; child != nullptr; child = child->next) {
+            if (child->type != XML_ELEMENT_NODE || !IsSvgElement(child)) continue;
+            std::string mode;
+            if (Is(child, "g") &&
+                (node == c.root || (GetNsAttribute(child, "groupmode", kInkscapeNamespace, &mode) &&
+                                    mode == "layer")))
+                layers.push_back(child);
+            stack.push_back(child);
+        }
+    }
+    for (const std::string& name : c.options.layers) {
+        bool found = false, drawn = false;
+        for (const xmlNode* layer : layers) {
+            if (!IsLayerNamed(c, layer, name)) continue;
+            found = true;
+            const ComputedStyle style = StyleWhereItStands(c, layer);
+            drawn = drawn || IsDrawn(style);
+        }
+        if (!found) {
+            std::string known;
+            for (const xmlNode* layer : layers) {
+                std::string label;
+                if (!GetNsAttribute(layer, "label", kInkscapeNamespace, &label) &&
+                    !GetAttribute(layer, "id", &label))
+                    continue;
+                known += (known.empty() ? "" : ", ") + ("'" + label + "'");
+            }
+            throw ReadError(c.file, 0,
+                            "--layer " + name + ": no layer has this label or id" +
+                                (known.empty() ? " (the drawing has no layers)"
+                                               : " (the layers: " + known + ")"));
+        }
+        if (!drawn)
+            diagnostics.Note((c.file.empty() ? std::string("<input>") : c.file) + ": layer '" +
+                             name + "' is hidden: nothing in it is dashed");
+    }
+}
+
+bool Chosen(const ReadContext& c, const xmlNode* shape, const ComputedStyle& style,
+            double percentBase, const std::vector<const xmlNode*>& useStack) {
+    const xmlNode* anchor = useStack.empty() ? shape : useStack.front();
+    return Selected(c, style, percentBase) && (c.options.layers.empty() || InLayers(c, anchor)) &&
+           (c.options.ids.empty() || InChosenIds(c, shape, useStack));
+}
+
+double PercentBase(double width, double height) {
+    const double base = std::sqrt((width * width + height * height) / 2);
+    return std::isfinite(base) && base > 0 ? base : 0;
+}
+
+}  // namespace korrand::io::detail

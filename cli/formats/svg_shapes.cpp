@@ -1,0 +1,321 @@
+// One element's geometry and transform, read by SVG++: the shapes' path data (basic shapes
+// arrive as paths), transforms as one matrix, nested viewports. SVG++ reads one element's
+// attributes at a time; the walk (svg_walk.cpp) visits the children itself. Arcs reach us
+// unconverted (SVG++'s own arc conversion misbehaves on zero radii) and all flattening is ours
+// (flatten.h).
+// The traversal below takes nine named parameters, one more than Boost.Parameter's default. This
+// is the only file that includes Boost.Parameter.
+#define BOOST_PARAMETER_MAX_ARITY 10
+
+#include <libxml/tree.h>
+
+#include <string_view>
+#include <tuple>
+#include <type_traits>
+
+// The libxml2 policy needs libxml2's declarations first.
+#include <svgpp/policy/xml/libxml2.hpp>
+#include <svgpp/svgpp.hpp>
+
+#include "svg_read.h"
+
+// GCC 12 sees SVG++'s rect adapter read a width or height that a <rect> lacks: it does, after
+// the error policy has marked the element failed, and the element is skipped whatever was read.
+#if defined(__GNUC__) && !defined(__clang__)
+#pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
+#endif
+
+namespace korrand::io::detail {
+namespace {
+
+using LengthFactory = svgpp::factory::length::unitless<>;
+
+// One element as SVG++ reads its attributes: the transform it adds to `matrix`, and for a shape
+// its subpaths in its own user space.
+class ElementReader {
+public:
+    using length_factory_type = const LengthFactory;
+
+    ElementReader(const LengthFactory& lengths, Diagnostics& diagnostics, const xmlNode* node,
+                  const Affine& parent, const std::string& what)
+        : lengths_(&lengths),
+          diagnostics_(&diagnostics),
+          node_(node),
+          what_(&what),
+          matrix_(parent) {}
+
+    length_factory_type& length_factory() const { return *lengths_; }
+    bool failed() const { return failed_; }
+    bool disabled() const { return disabled_; }
+    const Affine& matrix() const { return matrix_; }
+    std::vector<Subpath>& subpaths() { return subpaths_; }
+
+    // Called by the error policy: the element (and what it contains) is skipped with a warning.
+    void Fail(const std::string& why, const std::string& detail = {}) const {
+        if (failed_) return;
+        failed_ = true;
+        diagnostics_->Skip(node_, why, *what_, detail);
+    }
+
+    void transform_matrix(const boost::array<double, 6>& m) {
+        matrix_ = matrix_ * Affine{m[0], m[1], m[2], m[3], m[4], m[5]};
+    }
+
+    // Nested <svg> viewports (the root's is never read).
+    void set_viewport(double x, double y, double width, double height) {
+        matrix_ = matrix_ * Affine::Translate(x, y);
+        if (!viewBox_) viewport_ = {width, height};
+    }
+    void set_viewbox_transform(double tx, double ty, double sx, double sy, bool) {
+        matrix_ = matrix_ * Affine::Translate(tx, ty) * Affine::Scale(sx, sy);
+    }
+    void set_viewbox_size(double width, double height) {
+        viewport_ = {width, height};
+        viewBox_ = true;
+    }
+    // A nested viewport's size in its own user units; zero for other elements.
+    Vec2 viewport() const { return viewport_; }
+    void disable_rendering() { disabled_ = true; }
+
+    void path_move_to(double x, double y, svgpp::tag::coordinate::absolute) {
+        subpaths_.push_back(Subpath{{x, y}, {}, false});
+        open_ = true;
+        current_ = {x, y};
+    }
+    void path_line_to(double x, double y, svgpp::tag::coordinate::absolute) {
+        Primitive line;
+        line.p[0] = {x, y};
+        Add(line);
+    }
+    void path_quadratic_bezier_to(double x1, double y1, double x, double y,
+                                  svgpp::tag::coordinate::absolute) {
+        Primitive q;
+        q.kind = Primitive::Kind::Quadratic;
+        q.p[0] = {x1, y1};
+        q.p[1] = {x, y};
+        Add(q);
+    }
+    void path_cubic_bezier_to(double x1, double y1, double x2, double y2, double x, double y,
+                              svgpp::tag::coordinate::absolute) {
+        Primitive c;
+        c.kind = Primitive::Kind::Cubic;
+        c.p[0] = {x1, y1};
+        c.p[1] = {x2, y2};
+        c.p[2] = {x, y};
+        Add(c);
+    }
+    void path_elliptical_arc_to(double rx, double ry, double rotation, bool largeArc, bool sweep,
+                                double x, double y, svgpp::tag::coordinate::absolute) {
+        Primitive arc;
+        switch (ArcToCenter(current_, rx, ry, rotation, largeArc ? ArcSize::Large : ArcSize::Small,
+                            sweep ? ArcSweep::Positive : ArcSweep::Negative, {x, y}, arc)) {
+            case ArcOutcome::Arc:
+                Add(arc);
+                break;
+            case ArcOutcome::Line:
+                path_line_to(x, y, svgpp::tag::coordinate::absolute());
+                break;
+            case ArcOutcome::Omitted:
+                break;
+        }
+    }
+    void path_close_subpath() {
+        if (!open_) return;
+        subpaths_.back().closed = true;
+        current_ = subpaths_.back().start;  // a following command starts a new subpath here
+        open_ = false;
+    }
+    void path_exit() { open_ = false; }
+    // Never reached (children are not traversed), but the default context factory names them.
+    template <class Tag>
+    void on_enter_element(Tag) {}
+    void on_exit_element() {}
+
+private:
+    void Add(const Primitive& primitive) {
+        if (!open_) subpaths_.push_back(Subpath{current_, {}, false});  // drawing on after a close
+        open_ = true;
+        subpaths_.back().primitives.push_back(primitive);
+        current_ = primitive.End();
+    }
+
+    const LengthFactory* lengths_;
+    Diagnostics* diagnostics_;
+    const xmlNode* node_;
+    const std::string* what_;
+    Affine matrix_;
+    mutable bool failed_ = false;
+    bool disabled_ = false;
+    Vec2 viewport_ = {0, 0};
+    bool viewBox_ = false;
+    std::vector<Subpath> subpaths_;
+    bool open_ = false;
+    Vec2 current_ = {0, 0};
+};
+
+template <class Range>
+std::string Excerpt(const Range& range) {
+    std::string s(boost::begin(range), boost::end(range));
+    if (s.size() > 60) s = s.substr(0, 57) + "...";
+    return s;
+}
+
+// Bad values skip their element with a warning instead of aborting the file; what we don't read
+// (unknown elements and attributes, other namespaces) is ignored quietly.
+struct ErrorPolicy {
+    using context_type = ElementReader;
+    template <class C, class... A>
+    static bool unknown_element(const C&, const A&...) {
+        return true;
+    }
+    template <class C, class... A>
+    static bool unexpected_element(const C&, const A&...) {
+        return true;
+    }
+    template <class C, class... A>
+    static bool unknown_attribute(const C&, const A&...) {
+        return true;
+    }
+    template <class C, class... A>
+    static bool unexpected_attribute(const C&, const A&...) {
+        return true;
+    }
+    template <class AttributeTag>
+    static bool required_attribute_not_found(const ElementReader& context, AttributeTag) {
+        context.Fail(std::string("missing attribute \"") +
+                     svgpp::attribute_name<char>::get<AttributeTag>() + "\"");
+        return true;
+    }
+    template <class AttributeTag, class Value>
+    static bool parse_failed(const ElementReader& context, AttributeTag, const Value& value) {
+        context.Fail(std::string("invalid value of \"") +
+                         svgpp::attribute_name<char>::get<AttributeTag>() + "\"",
+                     ": \"" + Excerpt(value) + "\"");
+        return true;
+    }
+    template <class AttributeTag>
+    static bool negative_value(const ElementReader& context, AttributeTag) {
+        context.Fail(std::string("negative \"") + svgpp::attribute_name<char>::get<AttributeTag>() +
+                     "\"");
+        return true;
+    }
+    using intercepted_exception_type = svgpp::detail::dummy_exception;
+    template <class XMLElement>
+    static bool add_element_info(intercepted_exception_type&, const XMLElement&) {
+        return true;
+    }
+};
+
+// Our walk visits the children itself: SVG++ reads one element's attributes at a time.
+struct AttributesOnly {
+    template <class C>
+    static bool proceed_to_element_content(C&) {
+        return false;
+    }
+    template <class C>
+    static bool proceed_to_next_child(C&) {
+        return false;
+    }
+};
+
+namespace e = svgpp::tag::element;
+
+// An element SVG++ reads for us, by its tag and its name.
+template <class Tag>
+struct Element {
+    using tag = Tag;
+    const char* name;
+};
+// The shape elements, named once: the walk dashes them, SVG++ reads their geometry.
+constexpr std::tuple<Element<e::path>, Element<e::polyline>, Element<e::polygon>, Element<e::line>,
+                     Element<e::rect>, Element<e::circle>, Element<e::ellipse>>
+    kShapeElements{{"path"}, {"polyline"}, {"polygon"}, {"line"},
+                   {"rect"}, {"circle"},   {"ellipse"}};
+// The containers SVG++ reads too: their transform, a nested viewport.
+constexpr std::tuple<Element<e::svg>, Element<e::g>> kContainerElements{{"svg"}, {"g"}};
+
+template <class Elements>
+struct TagSet;
+template <class... Tags>
+struct TagSet<std::tuple<Element<Tags>...>> {
+    using type = typename boost::mpl::set<Tags...>::type;
+};
+using ProcessedElements =
+    TagSet<decltype(std::tuple_cat(kShapeElements, kContainerElements))>::type;
+
+using ProcessedAttributes = boost::mpl::fold<
+    boost::mpl::vector<
+        svgpp::tag::attribute::transform,
+        boost::mpl::pair<svgpp::tag::element::svg, svgpp::tag::attribute::x>,
+        boost::mpl::pair<svgpp::tag::element::svg, svgpp::tag::attribute::y>,
+        boost::mpl::pair<svgpp::tag::element::svg, svgpp::tag::attribute::width>,
+        boost::mpl::pair<svgpp::tag::element::svg, svgpp::tag::attribute::height>,
+        boost::mpl::pair<svgpp::tag::element::svg, svgpp::tag::attribute::viewBox>,
+        boost::mpl::pair<svgpp::tag::element::svg, svgpp::tag::attribute::preserveAspectRatio>>,
+    svgpp::traits::shapes_attributes_by_element,
+    boost::mpl::insert<boost::mpl::_1, boost::mpl::_2>>::type;
+
+// Geometry and transforms only: the style attribute holds nothing of either, and looking its
+// properties up (case-insensitively, through the locale) cost a fifth of reading a large map.
+struct AttributesWithoutStyle : svgpp::policy::attribute_traversal::default_policy {
+    static const bool parse_style = false;
+    static const bool css_hides_presentation_attribute = false;
+};
+
+// Defaults kept: basic shapes become paths, transforms arrive as one matrix. no_shorthands hands
+// us absolute coordinates and arcs as arcs (SVG++ converts none of them to Béziers).
+using Traversal = svgpp::document_traversal<
+    svgpp::processed_elements<ProcessedElements>, svgpp::processed_attributes<ProcessedAttributes>,
+    svgpp::path_policy<svgpp::policy::path::no_shorthands>,
+    svgpp::viewport_policy<svgpp::policy::viewport::calculate>,
+    svgpp::length_policy<svgpp::policy::length::forward_to_method<ElementReader>>,
+    svgpp::error_policy<ErrorPolicy>, svgpp::document_traversal_control_policy<AttributesOnly>,
+    svgpp::attribute_traversal_policy<AttributesWithoutStyle>>;
+
+// Reads one element's attributes into `reader`; false for an element SVG++ does not read here.
+bool LoadElement(xmlNode* node, ElementReader& reader) {
+    const std::string_view name = Name(node);
+    bool loaded = false;
+    const auto load = [&](const auto& element) {
+        if (loaded || name != element.name) return;
+        loaded = true;
+        Traversal::load_expected_element(node, reader,
+                                         typename std::decay_t<decltype(element)>::tag());
+    };
+    std::apply([&](const auto&... element) { (load(element), ...); },
+               std::tuple_cat(kShapeElements, kContainerElements));
+    return loaded;
+}
+
+// The transform attribute of an element SVG++ is not asked to read (a, switch, use).
+void ApplyTransformAttribute(const xmlNode* node, ElementReader& reader) {
+    std::string text;
+    if (!GetAttribute(node, "transform", &text)) return;
+    svgpp::value_parser<svgpp::tag::type::transform_list, svgpp::error_policy<ErrorPolicy>>::parse(
+        svgpp::tag::attribute::transform(), reader, text, svgpp::tag::source::attribute());
+}
+
+}  // namespace
+
+bool IsShapeName(std::string_view name) {
+    return std::apply([&](const auto&... element) { return ((name == element.name) || ...); },
+                      kShapeElements);
+}
+
+ElementGeometry ReadElement(const ReadContext& context, Diagnostics& diagnostics, xmlNode* node,
+                            const Affine& parent, const std::string& what) {
+    LengthFactory lengths;
+    if (context.page.viewportWidth > 0 && context.page.viewportHeight > 0)
+        lengths.set_viewport_size(context.page.viewportWidth, context.page.viewportHeight);
+    ElementReader reader(lengths, diagnostics, node, parent, what);
+    if (!LoadElement(node, reader)) ApplyTransformAttribute(node, reader);
+    ElementGeometry geometry;
+    geometry.failed = reader.failed();
+    geometry.disabled = reader.disabled();
+    geometry.matrix = reader.matrix();
+    geometry.viewport = reader.viewport();
+    geometry.subpaths = std::move(reader.subpaths());
+    return geometry;
+}
+
+}  // namespace korrand::io::detail
