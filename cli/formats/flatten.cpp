@@ -4,6 +4,8 @@
 #include <algorithm>
 #include <cmath>
 
+#include "portable_math.h"
+
 namespace korrand::io::detail {
 namespace {
 
@@ -14,7 +16,7 @@ bool Finite(Vec2 p) {
 }
 
 double Length(Vec2 p) {
-    return std::hypot(p.x, p.y);
+    return math::Hypot(p.x, p.y);
 }
 
 // Whole pieces for a wanted (possibly huge, infinite or NaN) count, within [1, kMaxPiecesPerCurve].
@@ -32,7 +34,7 @@ std::size_t WangPieces(double secondDifference, double degreeFactor, double tole
 }
 
 double AngleBetween(Vec2 a, Vec2 b) {
-    return std::atan2(a.x * b.y - a.y * b.x, a.x * b.x + a.y * b.y);
+    return math::Atan2(a.x * b.y - a.y * b.x, a.x * b.x + a.y * b.y);
 }
 
 }  // namespace
@@ -72,7 +74,7 @@ ArcOutcome ArcToCenter(Vec2 p1, double rx, double ry, double phiDegrees, ArcSize
     const bool largeArc = size == ArcSize::Large, positive = sweep == ArcSweep::Positive;
 
     const double phi = std::fmod(phiDegrees, 360.0) * (kPi / 180.0);
-    const double cosPhi = std::cos(phi), sinPhi = std::sin(phi);
+    const double cosPhi = math::Cos(phi), sinPhi = math::Sin(phi);
     // Half the chord, in the ellipse's axes; halved before subtracting so it cannot overflow.
     const double dx = p1.x / 2 - p2.x / 2, dy = p1.y / 2 - p2.y / 2;
     const double x1 = cosPhi * dx + sinPhi * dy;
@@ -86,7 +88,7 @@ ArcOutcome ArcToCenter(Vec2 p1, double rx, double ry, double phiDegrees, ArcSize
     double coef = 0;
     if (lambda >= 1 || !std::isfinite(lambda)) {
         const double ratio = ry / rx;
-        const double scaledRx = std::hypot(x1, y1 / ratio);
+        const double scaledRx = math::Hypot(x1, y1 / ratio);
         if (!std::isfinite(scaledRx) || !(scaledRx > 0)) return ArcOutcome::Line;
         rx = scaledRx;
         ry = scaledRx * ratio;
@@ -102,7 +104,7 @@ ArcOutcome ArcToCenter(Vec2 p1, double rx, double ry, double phiDegrees, ArcSize
                       sinPhi * cx1 + cosPhi * cy1 + (p1.y / 2 + p2.y / 2)};
     const Vec2 from{(x1 - cx1) / rx, (y1 - cy1) / ry};
     const Vec2 to{(-x1 - cx1) / rx, (-y1 - cy1) / ry};
-    const double theta1 = std::atan2(from.y, from.x);
+    const double theta1 = math::Atan2(from.y, from.x);
     double dtheta = AngleBetween(from, to);
     if (!positive && dtheta > 0) dtheta -= 2 * kPi;
     if (positive && dtheta < 0) dtheta += 2 * kPi;
@@ -199,7 +201,7 @@ std::size_t ArcPieces(const Primitive& arc, double tolerance) {
     const double quarters = std::ceil(sweep / (kPi / 2) - 1e-9);
     double step = kPi;
     if (tolerance < r)
-        step = 4 * std::asin(std::sqrt(tolerance / (2 * r)));  // 1 - cos(h/2) = tol/r
+        step = 4 * math::Asin(std::sqrt(tolerance / (2 * r)));  // 1 - cos(h/2) = tol/r
     return std::max(Clamp(quarters), Clamp(sweep / step));
 }
 
@@ -236,7 +238,7 @@ void Flatten(const Subpath& subpath, double tolerance, std::vector<Vec2>& out) {
                 for (std::size_t i = 1; i < n; ++i) {
                     const double t =
                         q.theta1 + q.dtheta * static_cast<double>(i) / static_cast<double>(n);
-                    const double c = std::cos(t), s = std::sin(t);
+                    const double c = math::Cos(t), s = math::Sin(t);
                     out.push_back(
                         {q.center.x + q.u.x * c + q.v.x * s, q.center.y + q.u.y * c + q.v.y * s});
                 }

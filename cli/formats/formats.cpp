@@ -12,6 +12,7 @@
 #include "document.h"
 #include "format_detail.h"
 #include "gzip.h"
+#include "portable_math.h"
 
 namespace korrand::io {
 namespace {
@@ -132,10 +133,10 @@ void Write(std::ostream& out, Format format, const Document& dashed, const Write
 double PageLength(const std::vector<Point>& segment, bool closed) {
     double length = 0;
     for (std::size_t i = 1; i < segment.size(); ++i)
-        length += std::hypot(segment[i].x - segment[i - 1].x, segment[i].y - segment[i - 1].y);
+        length += math::Hypot(segment[i].x - segment[i - 1].x, segment[i].y - segment[i - 1].y);
     if (closed && segment.size() > 1)
         length +=
-            std::hypot(segment.front().x - segment.back().x, segment.front().y - segment.back().y);
+            math::Hypot(segment.front().x - segment.back().x, segment.front().y - segment.back().y);
     return length;
 }
 
@@ -155,7 +156,7 @@ double DrawingSize(const Document& doc) {
                 any = true;
             }
     if (!any) return 0;
-    const double size = std::hypot(hi[0] - lo[0], hi[1] - lo[1], hi[2] - lo[2]);
+    const double size = math::Hypot(hi[0] - lo[0], hi[1] - lo[1], hi[2] - lo[2]);
     return std::isfinite(size) ? size : std::numeric_limits<double>::max();
 }
 

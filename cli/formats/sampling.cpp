@@ -4,6 +4,8 @@
 #include <algorithm>
 #include <cmath>
 
+#include "portable_math.h"
+
 namespace korrand::io {
 namespace {
 
@@ -15,7 +17,7 @@ double DistanceToChord(Xy p, Xy a, Xy b) {
     const double dx = b.x - a.x, dy = b.y - a.y, len2 = dx * dx + dy * dy;
     double t = len2 > 0 ? ((p.x - a.x) * dx + (p.y - a.y) * dy) / len2 : 0;
     t = std::clamp(t, 0.0, 1.0);
-    return std::hypot(p.x - (a.x + t * dx), p.y - (a.y + t * dy));
+    return math::Hypot(p.x - (a.x + t * dx), p.y - (a.y + t * dy));
 }
 
 // The same squared, without hypot's care against overflow (an overflow only sends the caller to
@@ -41,7 +43,7 @@ struct Walk {
         at.resize(points.size(), 0);
         for (std::size_t i = 1; i < points.size(); ++i)
             at[i] = at[i - 1] +
-                    std::hypot(points[i].x - points[i - 1].x, points[i].y - points[i - 1].y);
+                    math::Hypot(points[i].x - points[i - 1].x, points[i].y - points[i - 1].y);
         length = at.empty() ? 0 : at.back();
     }
     // The point at arc position t (wrapped on a closed polyline, clamped on an open one).

@@ -3,6 +3,7 @@
 #include <limits>
 
 #include "format_detail.h"
+#include "portable_math.h"
 #include "svg_read.h"
 
 namespace korrand::io::detail {
@@ -59,8 +60,8 @@ Flattening FlatteningFor(const ReadContext& context, const std::vector<FoundShap
     for (const FoundShape& shape : shapes)
         for (const Subpath& subpath : shape.subpaths) GrowBounds(subpath, lo, hi);
     Flattening f;
-    f.size = page.hasViewBox ? std::hypot(page.viewBox[2], page.viewBox[3])
-                             : (lo.x <= hi.x ? std::hypot(hi.x - lo.x, hi.y - lo.y) : 0);
+    f.size = page.hasViewBox ? math::Hypot(page.viewBox[2], page.viewBox[3])
+                             : (lo.x <= hi.x ? math::Hypot(hi.x - lo.x, hi.y - lo.y) : 0);
     if (!std::isfinite(f.size)) f.size = std::numeric_limits<double>::max();
     const double asked = context.options.tolerance;
     f.tolerance = asked > 0 && std::isfinite(asked) ? asked * page.unitsPerPx : f.size * 1e-4;

@@ -1,8 +1,7 @@
 // One element's geometry and transform, read by SVG++: the shapes' path data (basic shapes
-// arrive as paths), transforms as one matrix, nested viewports. SVG++ reads one element's
-// attributes at a time; the walk (svg_walk.cpp) visits the children itself. Arcs reach us
-// unconverted (SVG++'s own arc conversion misbehaves on zero radii) and all flattening is ours
-// (flatten.h).
+// arrive as paths), transforms, nested viewports. SVG++ reads one element's attributes at a
+// time; the walk (svg_walk.cpp) visits the children itself. Arcs reach us unconverted (SVG++'s
+// own arc conversion misbehaves on zero radii) and all flattening is ours (flatten.h).
 // The traversal below takes nine named parameters, one more than Boost.Parameter's default. This
 // is the only file that includes Boost.Parameter.
 #define BOOST_PARAMETER_MAX_ARITY 10
@@ -17,6 +16,7 @@
 #include <svgpp/policy/xml/libxml2.hpp>
 #include <svgpp/svgpp.hpp>
 
+#include "portable_math.h"
 #include "svg_read.h"
 
 // GCC 12 sees SVG++'s rect adapter read a width or height that a <rect> lacks: it does, after
@@ -47,7 +47,6 @@ public:
     length_factory_type& length_factory() const { return *lengths_; }
     bool failed() const { return failed_; }
     bool disabled() const { return disabled_; }
-    const Affine& matrix() const { return matrix_; }
     std::vector<Subpath>& subpaths() { return subpaths_; }
 
     // Called by the error policy: the element (and what it contains) is skipped with a warning.
@@ -57,16 +56,36 @@ public:
         diagnostics_->Skip(node_, why, *what_, detail);
     }
 
-    void transform_matrix(const boost::array<double, 6>& m) {
-        matrix_ = matrix_ * Affine{m[0], m[1], m[2], m[3], m[4], m[5]};
+    // A transform list arrives step by step: SVG++ would make the matrices of rotate and skew
+    // with the C library's sin, cos and tan. The steps are joined as SVG++ joins them and the
+    // whole list applied before anything else moves the element.
+    void transform_matrix(const boost::array<double, 6>& m) { Join(m); }
+    void transform_translate(double tx, double ty) { Join({{1, 0, 0, 1, tx, ty}}); }
+    void transform_scale(double sx, double sy) { Join({{sx, 0, 0, sy, 0, 0}}); }
+    void transform_rotate(double angle) {
+        const double radians = angle * boost::math::constants::degree<double>();
+        const double cosine = math::Cos(radians), sine = math::Sin(radians);
+        Join({{cosine, sine, -sine, cosine, 0, 0}});
+    }
+    void transform_skew_x(double angle) {
+        Join({{1, 0, math::Tan(angle * boost::math::constants::degree<double>()), 1, 0, 0}});
+    }
+    void transform_skew_y(double angle) {
+        Join({{1, math::Tan(angle * boost::math::constants::degree<double>()), 0, 1, 0, 0}});
+    }
+    const Affine& matrix() {
+        ApplyTransform();
+        return matrix_;
     }
 
     // Nested <svg> viewports (the root's is never read).
     void set_viewport(double x, double y, double width, double height) {
+        ApplyTransform();
         matrix_ = matrix_ * Affine::Translate(x, y);
         if (!viewBox_) viewport_ = {width, height};
     }
     void set_viewbox_transform(double tx, double ty, double sx, double sy, bool) {
+        ApplyTransform();
         matrix_ = matrix_ * Affine::Translate(tx, ty) * Affine::Scale(sx, sy);
     }
     void set_viewbox_size(double width, double height) {
@@ -132,6 +151,25 @@ public:
     void on_exit_element() {}
 
 private:
+    // The transform list so far times `m`, each product as SVG++'s join of a list forms it.
+    void Join(const boost::array<double, 6>& m) {
+        boost::array<double, 6> joined;
+        for (std::size_t i = 0; i < 2; ++i) {
+            for (std::size_t j = 0; j < 3; ++j)
+                joined[i + j * 2] = transform_[i] * m[j * 2] + transform_[i + 2] * m[j * 2 + 1];
+            joined[i + 4] += transform_[i + 4];
+        }
+        transform_ = joined;
+        hasTransform_ = true;
+    }
+    void ApplyTransform() {
+        if (!hasTransform_) return;
+        const auto& t = transform_;
+        matrix_ = matrix_ * Affine{t[0], t[1], t[2], t[3], t[4], t[5]};
+        transform_ = {{1, 0, 0, 1, 0, 0}};
+        hasTransform_ = false;
+    }
+
     void Add(const Primitive& primitive) {
         if (!open_) subpaths_.push_back(Subpath{current_, {}, false});  // drawing on after a close
         open_ = true;
@@ -144,6 +182,8 @@ private:
     const xmlNode* node_;
     const std::string* what_;
     Affine matrix_;
+    boost::array<double, 6> transform_{{1, 0, 0, 1, 0, 0}};
+    bool hasTransform_ = false;
     mutable bool failed_ = false;
     bool disabled_ = false;
     Vec2 viewport_ = {0, 0};
@@ -152,6 +192,26 @@ private:
     bool open_ = false;
     Vec2 current_ = {0, 0};
 };
+
+// SVG++'s expansions of shorthands (translate(tx) as translate(tx 0), rotate about a point as a
+// translation, a rotation and the translation back), each step handed to the reader unjoined.
+struct TransformSteps {
+    static const bool join_transforms = false;
+    static const bool no_rotate_about_point = true;
+    static const bool no_shorthands = true;
+    static const bool only_matrix_transform = false;
+};
+
+}  // namespace
+}  // namespace korrand::io::detail
+
+template <>
+struct svgpp::policy::transform::by_context<korrand::io::detail::ElementReader> {
+    using type = korrand::io::detail::TransformSteps;
+};
+
+namespace korrand::io::detail {
+namespace {
 
 template <class Range>
 std::string Excerpt(const Range& range) {
@@ -262,8 +322,8 @@ struct AttributesWithoutStyle : svgpp::policy::attribute_traversal::default_poli
     static const bool css_hides_presentation_attribute = false;
 };
 
-// Defaults kept: basic shapes become paths, transforms arrive as one matrix. no_shorthands hands
-// us absolute coordinates and arcs as arcs (SVG++ converts none of them to Béziers).
+// Defaults kept: basic shapes become paths. no_shorthands hands us absolute coordinates and arcs
+// as arcs (SVG++ converts none of them to Béziers); transforms arrive as steps (TransformSteps).
 using Traversal = svgpp::document_traversal<
     svgpp::processed_elements<ProcessedElements>, svgpp::processed_attributes<ProcessedAttributes>,
     svgpp::path_policy<svgpp::policy::path::no_shorthands>,

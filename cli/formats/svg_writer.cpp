@@ -22,6 +22,7 @@
 #include <unordered_map>
 
 #include "format_detail.h"
+#include "portable_math.h"
 #include "svg_scene.h"
 #include "svg_style.h"
 
@@ -89,7 +90,7 @@ struct Box {
 bool ParseViewBoxSize(const std::string& text, double& diagonal) {
     double v[4];
     if (!detail::ParseViewBox(text, v)) return false;
-    diagonal = std::hypot(v[2], v[3]);
+    diagonal = math::Hypot(v[2], v[3]);
     return std::isfinite(diagonal);
 }
 
@@ -153,7 +154,7 @@ void WriteSvg(std::ostream& out, const Document& doc, const WriteOptions& option
     if (original) box.Grow(*original);
     double size = 0;
     if (!(viewBox && ParseViewBoxSize(*viewBox, size))) {
-        size = box.Empty() ? 0 : std::hypot(box.x1 - box.x0, box.y1 - box.y0);
+        size = box.Empty() ? 0 : math::Hypot(box.x1 - box.x0, box.y1 - box.y0);
         if (!std::isfinite(size)) size = std::numeric_limits<double>::max() / 4;
     }
     if (!(size > 0)) size = 1;
@@ -358,7 +359,7 @@ bool WithinOfChord(const Point& p, const Point& a, const Point& b, double eps) {
     const double d2 = ex * ex + ey * ey, eps2 = eps * eps;
     if (d2 < eps2 * (1 - 1e-9)) return true;
     if (d2 > eps2 * (1 + 1e-9)) return false;
-    return std::hypot(ex, ey) <= eps;
+    return math::Hypot(ex, ey) <= eps;
 }
 
 // The piece without the interior points that lie within `eps` of the straight line drawn in
@@ -454,7 +455,7 @@ int DecimalsFor(const SvgScene& scene, const Affine& toPage) {
     const double step = scene.tolerance / 10 / stretch;
     if (!(step > 0) || !std::isfinite(step)) return -1;
     // Rounding both coordinates to 10^-n moves a point by up to 0.71 * 10^-n.
-    const double decimals = std::ceil(std::log10(0.7072 / step));
+    const double decimals = std::ceil(math::Log10(0.7072 / step));
     if (decimals > 17) return -1;
     return decimals < 0 ? 0 : static_cast<int>(decimals);
 }
