@@ -336,6 +336,18 @@ korrand::io::WriteStats WriteOutput(const DashOptions& o, const Formats& formats
     return written;
 }
 
+// Why shapes were left alone, after their count: what chose them (the selection always, layers
+// and ids when given), and how many of them stay solid as their own dash arrays draw them.
+std::string LeftAloneBy(const DashOptions& o, const korrand::io::ShapeCounts& c) {
+    std::string by = " left alone by --select " + NameOf(kSelectNames, o.select);
+    if (!o.layers.empty()) by += "/--layer";
+    if (!o.ids.empty()) by += "/--id";
+    if (c.solidByItsArray > 0)
+        by += " (" + std::to_string(c.solidByItsArray) + " solid by " +
+              (c.solidByItsArray == 1 ? "its own dash array)" : "their own dash arrays)");
+    return by;
+}
+
 using Clock = std::chrono::steady_clock;
 double Ms(Clock::duration d) {
     return std::chrono::duration<double, std::milli>(d).count();
@@ -345,10 +357,6 @@ double Ms(Clock::duration d) {
 void Summarise(const DashOptions& o, const korrand::io::Document& input,
                const korrand::DashStats& stats, const korrand::io::WriteStats& written,
                const Clock::time_point (&t)[4]) {
-    // What chose the shapes left alone: the selection always, layers and ids when given.
-    std::string chosenBy = "--select " + NameOf(kSelectNames, o.select);
-    if (!o.layers.empty()) chosenBy += "/--layer";
-    if (!o.ids.empty()) chosenBy += "/--id";
     // As written: an SVG joins the two pieces of a dash cut at a closed subpath's seam.
     const int64_t dashes = written.counted ? written.dashes : stats.dashesOut;
     const int64_t points = written.counted ? written.points : stats.pointsOut;
@@ -368,7 +376,7 @@ void Summarise(const DashOptions& o, const korrand::io::Document& input,
         read = "read " + Count(c->dashed + c->leftAlone + c->hidden + c->skipped, "shape") + ": " +
                std::to_string(c->dashed) + " dashed (as " + Count(objects, "line object") + " of " +
                Count(stats.segmentsIn, "subpath") + "), " + std::to_string(c->leftAlone) +
-               " left alone by " + chosenBy + ", " + std::to_string(c->hidden) + " hidden, " +
+               LeftAloneBy(o, *c) + ", " + std::to_string(c->hidden) + " hidden, " +
                std::to_string(c->skipped) + " skipped";
     const std::string counts = read + "; wrote " + Count(dashes, "dash", "dashes") + ", " +
                                Count(points, "point") + subdivision;
@@ -391,10 +399,9 @@ int Dash(const DashOptions& o, korrand::KorrandHost& host) {
     // note says why; the Inkscape extension reads it.
     if (const auto& c = input.shapeCounts; c && input.objects.empty() && !o.quiet)
         std::cerr << "korrand: note: " << (o.input == "-" ? "<stdin>" : o.input)
-                  << " has nothing to dash (" << Count(c->leftAlone, "shape")
-                  << " left alone by --select " << NameOf(kSelectNames, o.select)
-                  << (o.layers.empty() ? "" : "/--layer") << (o.ids.empty() ? "" : "/--id") << ", "
-                  << c->hidden << " hidden, " << c->skipped << " skipped); written unchanged\n";
+                  << " has nothing to dash (" << Count(c->leftAlone, "shape") << LeftAloneBy(o, *c)
+                  << ", " << c->hidden << " hidden, " << c->skipped
+                  << " skipped); written unchanged\n";
     t[1] = Clock::now();
     korrand::DashStats stats;
     const korrand::io::Document dashed = host.Dash(input, o.settings, &stats);

@@ -56,9 +56,10 @@ struct SvgScene;
 // What an SVG reading decided about its shapes, for the summary line.
 struct ShapeCounts {
     int64_t dashed = 0;
-    int64_t leftAlone = 0;  // not chosen by --select / --layer / --id
-    int64_t hidden = 0;     // display:none, visibility hidden, never drawn
-    int64_t skipped = 0;    // could not be read or dashed (see the warnings)
+    int64_t leftAlone = 0;  // not chosen by --select / --layer / --id, or solid by its own array
+    int64_t solidByItsArray = 0;  // of those: their own dash array, which sets the period, is solid
+    int64_t hidden = 0;           // display:none, visibility hidden, never drawn
+    int64_t skipped = 0;          // could not be read or dashed (see the warnings)
 };
 
 struct Document {

@@ -172,9 +172,12 @@ Affine DefinitionMatrix(const ReadContext& context, Diagnostics& diagnostics, xm
 
 // Every layer and id asked for is in the document; a hidden layer gets a note.
 void CheckChoices(const ReadContext& context, Diagnostics& diagnostics);
-// Whether the options choose a drawn shape of this style, reached through `useStack`.
-bool Chosen(const ReadContext& context, const xmlNode* shape, const ComputedStyle& style,
-            double percentBase, const std::vector<const xmlNode*>& useStack);
+// What the options do with a drawn shape of this style, reached through `useStack`: dash it,
+// leave it alone as --select, --layer or --id choose, or leave it solid as its own dash array
+// draws it, where shapes are dashed by their own arrays (--period dasharray, the default).
+enum class Choice { Dash, NotChosen, SolidByItsArray };
+Choice Choose(const ReadContext& context, const xmlNode* shape, const ComputedStyle& style,
+              double percentBase, const std::vector<const xmlNode*>& useStack);
 // What SVG says percentages of a viewport this size are of: its diagonal / sqrt 2.
 double PercentBase(double width, double height);
 

@@ -60,15 +60,14 @@ ComputedStyle StyleWhereItStands(const ReadContext& c, const xmlNode* node) {
 
 // Fills are never dashed unless all is asked for: a leftover dash array under an unseen stroke
 // is not a dashed stroke, nor is one that a viewer draws solid.
-bool Selected(const ReadContext& c, const ComputedStyle& style, double percentBase) {
+bool Selected(const ReadContext& c, const ComputedStyle& style, DashPattern::Kind dashes) {
     switch (c.options.select) {
         case Select::All:
             return true;
         case Select::Stroked:
             return PaintsStroke(style);
         case Select::Dasharray:
-            return PaintsStroke(style) &&
-                   ResolveDashes(style, percentBase).kind == DashPattern::Kind::Dashed;
+            return PaintsStroke(style) && dashes == DashPattern::Kind::Dashed;
     }
     return true;
 }
@@ -125,11 +124,19 @@ void CheckChoices(const ReadContext& c, Diagnostics& diagnostics) {
     }
 }
 
-bool Chosen(const ReadContext& c, const xmlNode* shape, const ComputedStyle& style,
-            double percentBase, const std::vector<const xmlNode*>& useStack) {
+Choice Choose(const ReadContext& c, const xmlNode* shape, const ComputedStyle& style,
+              double percentBase, const std::vector<const xmlNode*>& useStack) {
+    const DashPattern::Kind dashes =
+        style.dasharray.empty() ? DashPattern::Kind::None : ResolveDashes(style, percentBase).kind;
     const xmlNode* anchor = useStack.empty() ? shape : useStack.front();
-    return Selected(c, style, percentBase) && (c.options.layers.empty() || InLayers(c, anchor)) &&
-           (c.options.ids.empty() || InChosenIds(c, shape, useStack));
+    if (!Selected(c, style, dashes) || !(c.options.layers.empty() || InLayers(c, anchor)) ||
+        !(c.options.ids.empty() || InChosenIds(c, shape, useStack)))
+        return Choice::NotChosen;
+    // Dashed by its own array, a shape whose array draws solid (xfig's "10 0") stays solid; a
+    // period or a count for every shape dashes it like any stroke.
+    if (c.options.periodFromDasharray && dashes == DashPattern::Kind::Solid)
+        return Choice::SolidByItsArray;
+    return Choice::Dash;
 }
 
 double PercentBase(double width, double height) {

@@ -57,11 +57,12 @@ bool PaintsFill(const ComputedStyle& style);
 // A dash array as a viewer applies it, in the shape's user units.
 struct DashPattern {
     enum class Kind {
-        Solid,      // none, all gaps zero, or all zero: drawn solid
+        None,       // no dash array (none, or none valid: a negative value): drawn solid
+        Solid,      // an array without a gap (all gaps zero, or all zero): drawn solid
         Dashed,     // the pattern repeats every `period`, shifted by `offset`
         Unresolved  // lengths relative to a font, or percentages of an unknown viewport
     };
-    Kind kind = Kind::Solid;
+    Kind kind = Kind::None;
     double period = 0, offset = 0;
 };
 // `percentBase`: what a percentage is of (the viewport's diagonal / sqrt 2); `scale`: user

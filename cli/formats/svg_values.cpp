@@ -319,7 +319,10 @@ DashPattern ResolveDashes(const ComputedStyle& style, double percentBase, double
         if (k % 2 == 1) gaps += v;
     }
     // Without a gap the dashes join into a solid line, as viewers draw them.
-    if (!(gaps > 0) || !std::isfinite(sum)) return pattern;
+    if (!(gaps > 0) || !std::isfinite(sum)) {
+        pattern.kind = DashPattern::Kind::Solid;
+        return pattern;
+    }
     pattern.kind = DashPattern::Kind::Dashed;
     pattern.period = sum;
     const double offset = user(style.dashoffset);

@@ -100,8 +100,10 @@ void Walker::Shape(xmlNode* el, const ComputedStyle& parentStyle, const Affine& 
                                   "a dash array in font units (em, ex) or in percentages of an "
                                   "unknown viewport, taken as solid",
                                   what);
-    if (!Chosen(context, el, style, percentBase, useStack)) {
+    if (const Choice choice = Choose(context, el, style, percentBase, useStack);
+        choice != Choice::Dash) {
         ++gathered.counts.leftAlone;
+        if (choice == Choice::SolidByItsArray) ++gathered.counts.solidByItsArray;
         return;
     }
     const ElementGeometry geometry = ReadElement(
