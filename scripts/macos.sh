@@ -84,12 +84,13 @@ ls "$folder"
 
 step "The macOS variant built here, with the Mach-O loader (build-macos-arith/)"
 cmake -S . -B "$variant" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DKORRAND_BUILD_TESTS=ON \
-  -DKORRAND_BUILD_BLENDER=OFF -DKORRAND_MACOS_VARIANT=ON \
+  -DKORRAND_BUILD_BLENDER=OFF -DKORRAND_BUILD_CLI=OFF -DKORRAND_BUILD_BENCH=OFF \
+  -DKORRAND_MACOS_VARIANT=ON \
   -DKORRAND_MACHO_PLUGIN_FOLDER="$root/$folder" >/dev/null
 cmake --build "$variant" -j "$jobs" --target macho_test dash_dump
 
 step "The Mach-O library run: the plug-in suite through c4d_main and the record"
-ctest --test-dir "$variant" -R '^macho\.' --output-on-failure
+ctest --test-dir "$variant" --timeout 300 -R '^macho\.' --output-on-failure
 
 step "Bit comparison of the dashes: the Mach-O library, the variant built here, Linux"
 [ -x "$linux/tests/dash_dump" ] || {

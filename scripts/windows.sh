@@ -71,6 +71,8 @@ step "Windows cross build"
 if [ ! -f "$prefix/system.reg" ]; then
   mkdir -p "$win"
   "$wine64" wineboot -i >/dev/null 2>&1
+  # wineboot returns before the prefix's services settle: let them finish first.
+  /usr/lib/wine/wineserver -w 2>/dev/null || true
 fi
 cmake --preset windows-x64 -DKORRAND_WINDOWS_DEPS="$deps" >/dev/null
 cmake --build --preset windows-x64 -j "$jobs"
@@ -88,7 +90,11 @@ for exe in "$win/korrand.exe" "$win/blender/korrand/korrand_bridge.dll"; do
 done
 
 step "Windows tests under Wine"
-ctest --preset windows-x64 -j "$jobs"
+# One server for all the tests (stop_wine ends it). A test stalled under Wine itself (seen once
+# in CI: two tests that never ended, not reproduced in 80 repeats here) is ended after its
+# preset's timeout and run again, at most twice; a test that fails or stalls every time fails.
+/usr/lib/wine/wineserver -p 2>/dev/null || true
+ctest --preset windows-x64 -j "$jobs" --repeat after-timeout:3
 
 step "Bit comparison of the dashes, Linux against Windows"
 "$linux/tests/dash_dump" "$linux/plugins/KorrandModifier" "$win/dash-linux.txt"
@@ -101,8 +107,6 @@ else
   diff "$win/dash-linux.txt" "$win/dash-windows.txt" | head -20 >&2
   exit 1
 fi
-# Wine starts faster for the many short runs below with its server kept up; stop_wine ends it.
-/usr/lib/wine/wineserver -p 2>/dev/null || true  # already up: fine
 
 step "korrand.exe against the Linux korrand (tests/windows/compare_korrand.sh)"
 bash tests/windows/compare_korrand.sh "$linux/korrand" "$win/korrand.exe" "$win/compare"

@@ -24,6 +24,7 @@ uint64_t Bits(double x) {
     return b;
 }
 
+#ifdef __GLIBC__
 // The distance in units in the last place between two finite doubles of one sign.
 uint64_t Ulps(double a, double b) {
     const auto key = [](double x) {
@@ -33,6 +34,7 @@ uint64_t Ulps(double a, double b) {
     const uint64_t ka = key(a), kb = key(b);
     return ka > kb ? ka - kb : kb - ka;
 }
+#endif
 
 // Fixed arguments: special values, then doubles of every sign with exponents drawn in
 // [lowExponent, highExponent] and random mantissas, from a fixed generator.

@@ -41,15 +41,26 @@ namespace {
 
 static_assert(sizeof(HostVector) == 3 * sizeof(double), "points are packed triples");
 
-thread_local std::string lastError;
+// A plain buffer, not a std::string: a thread-local with a destructor, run as a thread ends,
+// made threads of the Windows DLL hang at join under Wine. Messages are one line; a longer one
+// is cut at a character boundary.
+thread_local char lastError[2048];
 
-int32_t Fail(int32_t status, std::string message) {
-    lastError = std::move(message);
+void SetError(const std::string& message) {
+    std::size_t n = std::min(message.size(), sizeof lastError - 1);
+    if (n < message.size())
+        while (n > 0 && (static_cast<unsigned char>(message[n]) & 0xC0) == 0x80) --n;
+    std::memcpy(lastError, message.data(), n);
+    lastError[n] = '\0';
+}
+
+int32_t Fail(int32_t status, const std::string& message) {
+    SetError(message);
     return status;
 }
 
 int32_t Ok() {
-    lastError.clear();
+    lastError[0] = '\0';
     return KORRAND_OK;
 }
 
@@ -136,7 +147,7 @@ int32_t korrand_bridge_version_is_compatible(int32_t wanted) {
 }
 
 const char* korrand_last_error(void) {
-    return lastError.c_str();
+    return lastError;
 }
 
 int32_t korrand_open(const char* folder, KorrandPlugin** plugin) {
@@ -167,7 +178,7 @@ void korrand_close(KorrandPlugin* plugin) {
         delete inst;
     }
     delete plugin;
-    lastError.clear();
+    lastError[0] = '\0';
 }
 
 int32_t korrand_plugin_id(const KorrandPlugin* plugin) {

@@ -30,7 +30,8 @@ cp "$src"/examples/* "$src"/fuzz/corpus/fuzz_readers/* "$work/in/"
 runs=0 outputs=0 failed=0
 
 # run ID ARGS...: korrand on both sides, each in a folder of its own with the same relative
-# paths, so that messages naming files are comparable; standard input comes from $stdin.
+# paths, so that messages naming files are comparable; standard input comes from $stdin. A run
+# that hangs ends after 2 minutes with exit code 124, which then differs.
 stdin=/dev/null
 run() {
   local id=$1 side
@@ -41,9 +42,9 @@ run() {
       cd "$work/$side"
       set +e
       if [ $side = linux ]; then
-        "$linux" "$@" <"$stdin" >stdout 2>stderr
+        timeout 120 "$linux" "$@" <"$stdin" >stdout 2>stderr
       else
-        "$wine64" "$windows" "$@" <"$stdin" >stdout 2>stderr
+        timeout 120 "$wine64" "$windows" "$@" <"$stdin" >stdout 2>stderr
       fi
       echo $? >code
       # Lines Wine itself may print (about its prefix or server) are not korrand's.
