@@ -9,6 +9,7 @@
 #include <io.h>
 #endif
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <cmath>
@@ -20,8 +21,11 @@
 #include <functional>
 #include <iostream>
 #include <map>
+#include <memory>
 #include <optional>
 #include <sstream>
+#include <string>
+#include <vector>
 
 #include "document.h"
 #include "host_model.h"
@@ -436,6 +440,24 @@ std::string PluginArgument(int argc, char** argv) {
 // One option per value parameter of the description, in its order: --KEY VALUE for numbers,
 // --KEY and its negation (the description's name for the false state, else --no-KEY) for
 // booleans. Returns the options by key.
+// CLI11 lists the options one excludes in the order of their addresses in memory, which differs
+// between builds and runs: the help lists them by name, the same everywhere.
+class SortedExcludesFormatter : public CLI::Formatter {
+public:
+    std::string make_option_opts(const CLI::Option* opt) const override {
+        std::string text = CLI::Formatter::make_option_opts(opt);
+        const std::string label = " " + get_label("Excludes") + ":";
+        const std::size_t at = text.rfind(label);
+        if (at == std::string::npos || opt->get_excludes().empty()) return text;
+        std::vector<std::string> names;
+        for (const CLI::Option* other : opt->get_excludes()) names.push_back(other->get_name());
+        std::sort(names.begin(), names.end());
+        text.resize(at + label.size());
+        for (const std::string& name : names) text += " " + name;
+        return text;
+    }
+};
+
 std::map<std::string, CLI::Option*> ParameterOptions(CLI::App* dash,
                                                      const hostmodel::ModifierPlugin& modifier,
                                                      korrand::Settings& settings) {
@@ -609,6 +631,7 @@ int main(int argc, char** argv) {
     CLI::App app{
         "korrand: dashes the curves of SVG, OBJ and JSON files with the Korrand "
         "modifier plug-in"};
+    app.formatter(std::make_shared<SortedExcludesFormatter>());  // before the subcommands copy it
     app.set_version_flag("--version", std::string("korrand ") + kVersion);
     app.require_subcommand(1);
     // The same options on every platform: on Windows "/path" stays a file, not an option.
