@@ -609,9 +609,12 @@ TEST(BridgeOpen, CloseDestroysInstancesLeftOpen) {
 // A call large enough to be dashed on several threads gives, object by object, the bits that
 // calls of one object give; a failure names the lowest failing object; untraced, the sources of
 // its points are not known.
-TEST_F(Bridge, ALargeCallOnThreadsMatchesCallsOfOneObject) {
-    KorrandInstance* inst = NewInstance();
-    const int32_t count = Param(plugin_, "KORRAND_COUNT").id;
+TEST(BridgeConcurrency, ALargeCallOnThreadsMatchesCallsOfOneObject) {
+    KorrandPlugin* p = nullptr;
+    ASSERT_EQ(korrand_open(kFolder.c_str(), &p), KORRAND_OK) << korrand_last_error();
+    KorrandInstance* inst = nullptr;
+    ASSERT_EQ(korrand_instance_create(p, &inst), KORRAND_OK);
+    const int32_t count = Param(p, "KORRAND_COUNT").id;
     constexpr int32_t kSegments = 200, kPoints = 600;  // 120,000 points: on threads
     Line in;
     for (int32_t s = 0; s < kSegments; ++s) {
@@ -664,7 +667,7 @@ TEST_F(Bridge, ALargeCallOnThreadsMatchesCallsOfOneObject) {
     EXPECT_TRUE(dashAll(bad).counts.empty());
     EXPECT_NE(std::string(korrand_last_error()).find("line object 40:"), std::string::npos)
         << korrand_last_error();
-    korrand_instance_destroy(inst);
+    korrand_close(p);
 }
 
 // Instances of one plug-in dashing on several threads at once give what each gives alone.
