@@ -134,17 +134,21 @@ def new_structure(r):
 run("structure changed (the dashes' mesh made anew)", new_structure, lambda r: hook.run())
 
 # The plug-in call alone, through the bridge on the same line form: one line object per spline
-# (as the add-on hands them over when each spline's dashes depend on it alone) and one of all.
+# (as the add-on hands them over when each spline's dashes depend on it alone) and one of all;
+# untraced, as case A's update calls it (its look has no profile), and traced, recording where
+# each point lies, as a look with a profile or splines dashed together need.
 form = hook.line_form(ob)
 inst = hook.plugin.instance()
 for label, objects in (("a line object per spline", [([i], {}) for i in range(SPLINES)]),
                        ("one line object", [(list(range(SPLINES)), {})])):
-    alone = []
+    alone = {False: [], True: []}
     for r in range(rounds):
-        t0 = time.perf_counter()
-        inst.dash_objects(form.points, form.counts, form.stride, objects)
-        alone.append(time.perf_counter() - t0)
-    print(f"plug-in call alone (bridge), {label}  {ms(alone)} ms")
+        for traced in (False, True):
+            t0 = time.perf_counter()
+            inst.dash_objects(form.points, form.counts, form.stride, objects, traced)
+            alone[traced].append(time.perf_counter() - t0)
+    print(f"plug-in call alone (bridge), {label}, untraced / traced  "
+          f"{ms(alone[False])} / {ms(alone[True])} ms")
 inst.close()
 
 # Blender's own evaluation of the dashes: their mesh tagged, so the curve's Korrand Dash
