@@ -3,14 +3,17 @@
 #include "korrand_bridge.h"
 
 #include <algorithm>
+#include <atomic>
 #include <climits>
 #include <cmath>
 #include <cstdio>
 #include <cstring>
+#include <exception>
 #include <memory>
 #include <mutex>
 #include <new>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "host_model.h"
@@ -23,6 +26,17 @@ struct KorrandPlugin {
     std::vector<KorrandInstance*> instances;
 };
 
+namespace {
+// What one chunk of line objects came out with.
+struct Part {
+    std::vector<int32_t> counts;
+    std::vector<HostVector> points;
+    std::vector<hostmodel::Sample> samples;
+    bool traced = true;  // every point's source is known
+    int32_t result = 1;  // every object's modify answered success
+};
+}  // namespace
+
 struct KorrandInstance {
     KorrandPlugin* owner = nullptr;
     // The modifier, its settings (the values korrand_set stores, as a scene stores them with the
@@ -33,7 +47,13 @@ struct KorrandInstance {
     std::vector<int32_t> counts;
     std::vector<HostVector> points;
     std::vector<hostmodel::Sample> samples;
+    // Each chunk's dashes before they are joined, kept with their storage between calls: a
+    // large result then takes no fresh pages.
+    std::vector<Part> parts;
     std::vector<int64_t> start;  // segment i's points are start[i] .. start[i + 1] - 1
+    bool traced = true;          // korrand_set_traced: whether dashing records the samples
+    bool lastTraced = true;      // whether the last result was dashed traced
+    bool known = true;           // the last result's samples are all there
     std::string opened;
 };
 
@@ -134,6 +154,78 @@ int32_t CheckList(const KorrandSegmentList& l, const void* first, const int32_t*
     return KORRAND_OK;
 }
 
+// Below this many input points a call is dashed on the calling thread: starting threads would
+// cost more than they save.
+constexpr int64_t kThreadedPoints = 100000;
+
+// The failure of one thread: the object it was at, and a status or an exception.
+struct Failure {
+    int64_t object = -1;
+    int32_t status = KORRAND_OK;
+    std::string message;
+    std::exception_ptr exception;
+};
+
+// Dashes line object k into part with scratch (the instance's values in layers, the object's
+// own over them). False, with failure filled, for a setting the description lacks or a
+// modifier that leaves something a host cannot read.
+bool DashObject(hostmodel::ModifierPlugin& modifier, hostmodel::LineDasher& scratch,
+                hostmodel::LineSettings& layers, std::vector<int32_t>& mineCounts,
+                const float* points, int32_t stride, const int32_t* counts,
+                const std::vector<int64_t>& start, const int32_t* segments,
+                const KorrandLineObject& o, const int32_t* setting_ids,
+                const double* setting_values, bool traced, int32_t k, int32_t& dashes, Part& part,
+                Failure& failure) {
+    const int32_t* mine = segments + o.first_segment;
+    layers.object = "line object " + std::to_string(k);
+    layers.decided.clear();
+    for (int32_t i = 0; i < o.setting_count; ++i) {
+        const int32_t id = setting_ids[o.first_setting + i];
+        const hostmodel::Parameter* p = modifier.ById(id);
+        if (p == nullptr || p->type == hostmodel::ParameterType::Button) {
+            failure.status = KORRAND_ERROR_VALUE;
+            failure.message = layers.object + ": no parameter with id " + std::to_string(id);
+            return false;
+        }
+        layers.decided[p->key] = setting_values[o.first_setting + i];
+    }
+    mineCounts.clear();
+    int64_t total = 0;
+    for (int32_t i = 0; i < o.segment_count; ++i) {
+        mineCounts.push_back(counts[mine[i]]);
+        total += counts[mine[i]];
+    }
+    try {
+        scratch.Apply(layers);
+        HostVector* dst = scratch.Input(mineCounts.data(), o.segment_count, total);
+        for (int32_t i = 0; i < o.segment_count; ++i) {
+            const float* p = points + start[static_cast<size_t>(mine[i])] * stride;
+            for (int32_t c = 0; c < counts[mine[i]]; ++c, p += stride)
+                *dst++ = HostVector{p[0], p[1], p[2]};
+        }
+        const hostmodel::Dashes& out = scratch.Dash(traced);
+        dashes = static_cast<int32_t>(out.counts.size());
+        part.counts.insert(part.counts.end(), out.counts.begin(), out.counts.end());
+        if (out.pointCount > 0)
+            part.points.insert(part.points.end(), out.points, out.points + out.pointCount);
+        if (!out.answered) part.result = 0;
+        // Where each point came from, in the caller's numbering of the segments.
+        part.traced =
+            part.traced && traced && out.samples.size() == static_cast<size_t>(out.pointCount);
+        if (part.traced)
+            for (hostmodel::Sample s : out.samples) {
+                s.segment = mine[s.segment];
+                part.samples.push_back(s);
+            }
+    } catch (const hostmodel::DashError& e) {
+        const std::string what = e.what();
+        failure.status = StatusOf(e);
+        failure.message =
+            what.rfind(layers.object + ": ", 0) == 0 ? what : layers.object + ": " + what;
+        return false;
+    }
+    return true;
+}
 }  // namespace
 
 extern "C" {
@@ -353,72 +445,103 @@ int32_t korrand_dash_objects(KorrandInstance* instance, const float* points, int
         // Each object is dashed by a modifier of the call's own, holding the instance's values
         // as stored and the object's settings over them, as the host decides them: the instance
         // is left as it was, also on failure.
-        hostmodel::LineDasher scratch(*instance->owner->modifier);
         hostmodel::LineSettings layers;
         const HostContainer* own = instance->dasher->container();
         for (const hostmodel::Parameter& p : instance->owner->modifier->parameters())
             if (p.type != hostmodel::ParameterType::Button)
                 layers.stored.push_back(
                     {p.name, hostmodel::SettingValue(p, hostmodel::Load(own, p))});
-        std::vector<int32_t> all;
-        std::vector<HostVector> gathered;
-        std::vector<hostmodel::Sample> samples;
-        bool traced = true;
-        std::vector<int32_t> mineCounts;
-        int32_t result = 1;
         instance->counts.clear();  // no partial result for the readers
         instance->points.clear();
         instance->samples.clear();
-        for (int32_t k = 0; k < object_count; ++k) {
-            const KorrandLineObject& o = objects[k];
-            const int32_t* mine = segments + o.first_segment;
-            layers.object = "line object " + std::to_string(k);
-            layers.decided.clear();
-            for (int32_t i = 0; i < o.setting_count; ++i) {
-                const int32_t id = setting_ids[o.first_setting + i];
-                const hostmodel::Parameter* p = instance->owner->modifier->ById(id);
-                if (p == nullptr || p->type == hostmodel::ParameterType::Button)
-                    return Fail(KORRAND_ERROR_VALUE,
-                                layers.object + ": no parameter with id " + std::to_string(id));
-                layers.decided[p->key] = setting_values[o.first_setting + i];
-            }
-            mineCounts.clear();
-            int64_t total = 0;
-            for (int32_t i = 0; i < o.segment_count; ++i) {
-                mineCounts.push_back(counts[mine[i]]);
-                total += counts[mine[i]];
-            }
-            try {
-                scratch.Apply(layers);
-                HostVector* dst = scratch.Input(mineCounts.data(), o.segment_count, total);
-                for (int32_t i = 0; i < o.segment_count; ++i) {
-                    const float* p = points + start[mine[i]] * stride;
-                    for (int32_t c = 0; c < counts[mine[i]]; ++c, p += stride)
-                        *dst++ = HostVector{p[0], p[1], p[2]};
-                }
-                const hostmodel::Dashes& part = scratch.Dash(true);
-                dashes[k] = static_cast<int32_t>(part.counts.size());
-                all.insert(all.end(), part.counts.begin(), part.counts.end());
-                if (part.pointCount > 0)
-                    gathered.insert(gathered.end(), part.points, part.points + part.pointCount);
-                if (!part.answered) result = 0;
-                // Where each point came from, in the caller's numbering of the segments.
-                traced = traced && part.samples.size() == static_cast<size_t>(part.pointCount);
-                if (traced)
-                    for (hostmodel::Sample s : part.samples) {
-                        s.segment = mine[s.segment];
-                        samples.push_back(s);
-                    }
-            } catch (const hostmodel::DashError& e) {
-                const std::string what = e.what();
-                return Fail(StatusOf(e), what.rfind(layers.object + ": ", 0) == 0
-                                             ? what
-                                             : layers.object + ": " + what);
-            }
+        const bool traced = instance->traced;
+        // Objects are dashed in chunks, on several threads for a large curve, each thread with
+        // modifiers of its own, as a host evaluates many splines at once; the chunks are joined
+        // in order, so the result is the same bits as from one thread.
+        constexpr int32_t kChunk = 16;
+        const int32_t chunks = (object_count + kChunk - 1) / kChunk;
+        std::vector<Part>& parts = instance->parts;
+        parts.resize(static_cast<size_t>(chunks));
+        for (Part& part : parts) {
+            part.counts.clear();
+            part.points.clear();
+            part.samples.clear();
+            part.traced = true;
+            part.result = 1;
         }
-        instance->counts.swap(all);
-        instance->points.swap(gathered);
-        if (traced) instance->samples.swap(samples);
+        const unsigned threads =
+            start.back() < kThreadedPoints
+                ? 1u
+                : static_cast<unsigned>(std::clamp<int64_t>(
+                      std::min<int64_t>(std::thread::hardware_concurrency(), chunks), 1, 8));
+        std::atomic<int32_t> next{0};
+        std::atomic<bool> failed{false};
+        std::vector<Failure> failures(threads);
+        const auto run = [&](unsigned w) {
+            Failure& failure = failures[w];
+            try {
+                hostmodel::LineDasher scratch(*instance->owner->modifier);
+                hostmodel::LineSettings mine = layers;
+                std::vector<int32_t> mineCounts;
+                // Chunks are taken in order and finished once taken, so every object before a
+                // failing one is dashed too and the lowest failure is reported whatever the
+                // timing.
+                while (!failed.load(std::memory_order_relaxed)) {
+                    const int32_t c = next.fetch_add(1);
+                    if (c >= chunks) return;
+                    Part& part = parts[static_cast<size_t>(c)];
+                    for (int32_t k = c * kChunk; k < std::min(object_count, (c + 1) * kChunk);
+                         ++k) {
+                        failure.object = k;
+                        if (!DashObject(*instance->owner->modifier, scratch, mine, mineCounts,
+                                        points, stride, counts, start, segments, objects[k],
+                                        setting_ids, setting_values, traced, k, dashes[k], part,
+                                        failure)) {
+                            failed = true;
+                            return;
+                        }
+                    }
+                }
+                failure.object = -1;
+            } catch (...) {
+                failure.exception = std::current_exception();
+                failed = true;
+            }
+        };
+        std::vector<std::thread> pool;
+        for (unsigned w = 1; w < threads; ++w) pool.emplace_back(run, w);
+        run(0);
+        for (std::thread& t : pool) t.join();
+        const Failure* first = nullptr;
+        for (const Failure& f : failures)
+            if ((f.exception || f.status != KORRAND_OK) &&
+                (first == nullptr || f.object < first->object))
+                first = &f;
+        if (first != nullptr) {
+            if (first->exception) std::rethrow_exception(first->exception);
+            return Fail(first->status, first->message);
+        }
+        size_t dashCount = 0, pointCount = 0;
+        bool known = traced;
+        int32_t result = 1;
+        for (const Part& part : parts) {
+            dashCount += part.counts.size();
+            pointCount += part.points.size();
+            known = known && part.traced;
+            if (part.result == 0) result = 0;
+        }
+        instance->counts.reserve(dashCount);
+        instance->points.reserve(pointCount);
+        if (known) instance->samples.reserve(pointCount);
+        for (const Part& part : parts) {
+            instance->counts.insert(instance->counts.end(), part.counts.begin(), part.counts.end());
+            instance->points.insert(instance->points.end(), part.points.begin(), part.points.end());
+            if (known)
+                instance->samples.insert(instance->samples.end(), part.samples.begin(),
+                                         part.samples.end());
+        }
+        instance->known = known;
+        instance->lastTraced = traced;
         instance->start.swap(start);
         line->points = instance->points.empty() ? nullptr : &instance->points[0].x;
         line->point_count = static_cast<int64_t>(instance->points.size());
@@ -427,6 +550,10 @@ int32_t korrand_dash_objects(KorrandInstance* instance, const float* points, int
         line->result = result;
         return Ok();
     });
+}
+
+void korrand_set_traced(KorrandInstance* instance, int32_t traced) {
+    if (instance != nullptr) instance->traced = traced != 0;
 }
 
 int32_t korrand_group_segments(const KorrandInstance* instance, const int32_t* closed,
@@ -517,7 +644,10 @@ int32_t Room(int64_t capacity, int64_t needed, const char* what) {
 }
 
 int32_t Traced(const KorrandInstance* instance) {
-    return instance->samples.size() == instance->points.size()
+    if (!instance->lastTraced)
+        return Fail(KORRAND_ERROR_PLUGIN,
+                    "where the dashes' points lie is not known: they were dashed untraced");
+    return instance->known && instance->samples.size() == instance->points.size()
                ? KORRAND_OK
                : Fail(KORRAND_ERROR_PLUGIN,
                       "where the dashes' points lie is not known: the plug-in wrote points it "

@@ -35,8 +35,9 @@ extern "C" {
 /* 4 added korrand_dash_objects, korrand_segment_lengths and korrand_period_count; 5 added
    korrand_group_segments; 6 added the korrand_result_ entries and retired korrand_dash,
    korrand_dash_float, korrand_dash_gather, korrand_points_xyzw and korrand_points_to_list, which
-   no host called any more. */
-#define KORRAND_BRIDGE_VERSION 6
+   no host called any more; 7 added korrand_set_traced, and korrand_dash_objects dashes a large
+   call's line objects on several threads. */
+#define KORRAND_BRIDGE_VERSION 7
 /* The first version whose entries and structures this one still keeps unchanged. */
 #define KORRAND_BRIDGE_OLDEST_COMPATIBLE 6
 
@@ -157,7 +158,10 @@ typedef struct KorrandLineObject {
    object, such as a count derived from a dash length, not held to the description's limits;
    the instance's values are back when the call returns). dashes[k] receives how many segments
    object k came out with; line receives all of them, object after object, and its result is 1 only
-   when every object's modify answered 1. Read it with the korrand_result_ entries. */
+   when every object's modify answered 1. Read it with the korrand_result_ entries. A call of
+   many objects and points runs them on up to as many threads as the machine has cores (at most
+   8), each with modifiers of its own; the result is the same bits as from one thread, and a
+   failure names the lowest failing object. */
 KORRAND_BRIDGE_API int32_t korrand_dash_objects(KorrandInstance* instance, const float* points,
                                                 int32_t stride, const int32_t* counts,
                                                 int32_t segment_count, const int32_t* segments,
@@ -165,6 +169,12 @@ KORRAND_BRIDGE_API int32_t korrand_dash_objects(KorrandInstance* instance, const
                                                 int32_t object_count, const int32_t* setting_ids,
                                                 const double* setting_values, int32_t* dashes,
                                                 KorrandLine* line);
+
+/* Whether korrand_dash_objects records where each point of its result lies (1, the default),
+   which korrand_result_sources, korrand_result_carry and korrand_result_in_segment_order read.
+   Recording costs time in every sample: a host that reads none of them sets 0, and those
+   entries then answer KORRAND_ERROR_PLUGIN for the results dashed so. */
+KORRAND_BRIDGE_API void korrand_set_traced(KorrandInstance* instance, int32_t traced);
 
 /* How the segments (splines) of one curve become the line objects of korrand_dash_objects, by
    the rule every host follows. closed[i] is 1 for a segment the curve closes (a cyclic spline),

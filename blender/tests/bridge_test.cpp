@@ -606,6 +606,70 @@ TEST(BridgeOpen, CloseDestroysInstancesLeftOpen) {
     EXPECT_EQ(Alive::Now().objects, before.objects);
 }
 
+// A call large enough to be dashed on several threads gives, object by object, the bits that
+// calls of one object give; a failure names the lowest failing object; untraced, the sources of
+// its points are not known.
+TEST(BridgeConcurrency, ALargeCallOnThreadsMatchesCallsOfOneObject) {
+    KorrandPlugin* p = nullptr;
+    ASSERT_EQ(korrand_open(kFolder.c_str(), &p), KORRAND_OK) << korrand_last_error();
+    KorrandInstance* inst = nullptr;
+    ASSERT_EQ(korrand_instance_create(p, &inst), KORRAND_OK);
+    const int32_t count = Param(p, "KORRAND_COUNT").id;
+    constexpr int32_t kSegments = 200, kPoints = 600;  // 120,000 points: on threads
+    Line in;
+    for (int32_t s = 0; s < kSegments; ++s) {
+        for (int32_t i = 0; i < kPoints; ++i) {
+            const double x = 0.01 * i;
+            in.points.insert(in.points.end(), {x, std::sin(x + s), 0.001 * s});
+        }
+        in.counts.push_back(kPoints);
+    }
+    const std::vector<float> in32(in.points.begin(), in.points.end());
+    std::vector<int32_t> segments(kSegments);
+    std::vector<KorrandLineObject> objects(kSegments);
+    std::vector<int32_t> ids(kSegments, count);
+    std::vector<double> values(kSegments);
+    for (int32_t k = 0; k < kSegments; ++k) {
+        segments[static_cast<size_t>(k)] = kSegments - 1 - k;
+        objects[static_cast<size_t>(k)] = {k, 1, k, 1};
+        values[static_cast<size_t>(k)] = 3 + k % 7;
+    }
+    std::vector<int32_t> dashes(kSegments);
+    const auto dashAll = [&](const std::vector<int32_t>& settingIds) {
+        KorrandLine out{};
+        const int32_t status = korrand_dash_objects(
+            inst, in32.data(), 3, in.counts.data(), kSegments, segments.data(), objects.data(),
+            kSegments, settingIds.data(), values.data(), dashes.data(), &out);
+        return status == KORRAND_OK ? Result(out) : Line{};
+    };
+    korrand_set_traced(inst, 0);
+    const Line all = dashAll(ids);
+    Line want;
+    for (int32_t k = 0; k < kSegments; ++k) {
+        KorrandLine one{};
+        int32_t n = 0;
+        ASSERT_EQ(korrand_dash_objects(inst, in32.data(), 3, in.counts.data(), kSegments,
+                                       &segments[static_cast<size_t>(k)], &objects[0], 1,
+                                       &ids[static_cast<size_t>(k)],
+                                       &values[static_cast<size_t>(k)], &n, &one),
+                  KORRAND_OK);
+        const Line part = Result(one);
+        want.points.insert(want.points.end(), part.points.begin(), part.points.end());
+        want.counts.insert(want.counts.end(), part.counts.begin(), part.counts.end());
+    }
+    ASSERT_GT(all.counts.size(), static_cast<size_t>(kSegments)) << korrand_last_error();
+    EXPECT_EQ(all.counts, want.counts);
+    EXPECT_TRUE(all.points == want.points);
+    EXPECT_EQ(korrand_result_sources(inst, nullptr, nullptr, nullptr, 0), KORRAND_ERROR_PLUGIN);
+
+    std::vector<int32_t> bad = ids;
+    bad[150] = bad[40] = -5;
+    EXPECT_TRUE(dashAll(bad).counts.empty());
+    EXPECT_NE(std::string(korrand_last_error()).find("line object 40:"), std::string::npos)
+        << korrand_last_error();
+    korrand_close(p);
+}
+
 // Instances of one plug-in dashing on several threads at once give what each gives alone.
 TEST(BridgeConcurrency, InstancesOnThreadsMatchTheSerialResults) {
     KorrandPlugin* p = nullptr;

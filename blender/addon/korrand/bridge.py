@@ -5,7 +5,7 @@ import ctypes
 import os
 import sys
 
-BRIDGE_VERSION = 6  # the KORRAND_BRIDGE_VERSION this module was written for
+BRIDGE_VERSION = 7  # the KORRAND_BRIDGE_VERSION this module was written for
 
 TYPE_LONG, TYPE_BOOL, TYPE_REAL, TYPE_BUTTON = 1, 2, 3, 4
 
@@ -131,6 +131,7 @@ def _load(path):
                                           ctypes.POINTER(_LineObject), ctypes.c_int32,
                                           ctypes.c_void_p, ctypes.c_void_p, ctypes.c_void_p,
                                           ctypes.POINTER(_Line)]),
+        "korrand_set_traced": (None, [I, ctypes.c_int32]),
         "korrand_period_count": (ctypes.c_int32, [ctypes.c_double, ctypes.c_double]),
         "korrand_segment_lengths": (status, [ctypes.c_void_p, ctypes.c_int32, ctypes.c_void_p,
                                              ctypes.c_int32, ctypes.c_void_p, ctypes.c_void_p,
@@ -226,12 +227,14 @@ class Instance:
             out.append((list(segments[o.first_segment:o.first_segment + o.segment_count]), own))
         return out
 
-    def dash_objects(self, points, counts, stride, objects):
+    def dash_objects(self, points, counts, stride, objects, traced=True):
         """Dashes a line form (points an array of 'f', x, y, z at every stride floats; counts an
         array of 'i') as several line objects: objects is a list of (segments, settings), the
         indices of the input segments each object holds, in order, and a dict of parameter id
         to value set for it alone. Returns the Result of all of them, object after object, and
-        an array of 'i' of how many segments each object came out with."""
+        an array of 'i' of how many segments each object came out with. traced: where each
+        point lies is recorded for sources, carry and in_segment_order (at a cost in every
+        sample); untraced, those answer None."""
         if counts.itemsize != 4 or points.typecode != "f":
             raise BridgeError("points must be an array of 'f', counts of 32-bit ints")
         order = array.array("i")
@@ -245,6 +248,7 @@ class Instance:
                 values.append(value)
         dashes = array.array("i", bytes(4 * len(objects)))
         line = _Line()
+        self._lib.korrand_set_traced(self._handle, 1 if traced else 0)
         self._lib.korrand_dash_objects(self._handle, _address(points), stride, _address(counts),
                                        len(counts), _address(order), table, len(objects),
                                        _address(ids), _address(values), _address(dashes),

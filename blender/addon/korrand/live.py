@@ -690,9 +690,13 @@ def _update(r, depsgraph, force=False):
     hook.dashed.append(ob.name)
     try:
         tp = time.perf_counter()
+        together = any(len(segments) > 1 for segments, _ in objects)
+        # Where each point lies is read back only to sort splines dashed together and to carry
+        # the curve's radius and normal onto a profile's sweep; recording it costs every sample.
+        traced = together or r.look[0] is not None
         result, per_object = inst.dash_objects(r.form.points, r.form.counts, r.form.stride,
-                                               objects)
-        if any(len(segments) > 1 for segments, _ in objects):
+                                               objects, traced)
+        if together:
             # Splines dashed together come out object by object: back in the curve's order.
             result = inst.in_segment_order() or result
             per_object = None
