@@ -366,6 +366,12 @@ bool WithinOfChord(const Point& p, const Point& a, const Point& b, double eps) {
 // their place: the plug-in samples every dash evenly, so a dash on a straight edge carries as
 // many points as one across a tight corner. Each point kept is one of the piece's, and every
 // point dropped lies within `eps` of the line that replaces it.
+//
+// The line from the last point kept to each next point is tried against every point between
+// them, which on a long straight run is a square of the points. A run that is plainly straight
+// is let through at once: in the frame of its first step, its points' spread across it bounds
+// their distance from any chord whose foot falls between its ends, and where that bound is at
+// most half of `eps` (far above the rounding of either test) each exact test would pass too.
 void DropStraightPoints(const std::vector<Point>& piece, double eps, std::vector<Point>& kept) {
     kept.clear();
     const auto finite = [](const Point& p) { return std::isfinite(p.x) && std::isfinite(p.y); };
@@ -375,13 +381,47 @@ void DropStraightPoints(const std::vector<Point>& piece, double eps, std::vector
     }
     kept.push_back(piece.front());
     std::size_t anchor = 0;
+    // The run from the anchor: the unit step u of its first edge (zero: no frame), and its
+    // interior points' positions along u (from the anchor) and across it.
+    double ux = 0, uy = 0, alongLow = 0, alongHigh = 0, across = 0;
+    const auto startRun = [&] {
+        const Point& a = piece[anchor];
+        const double dx = piece[anchor + 1].x - a.x, dy = piece[anchor + 1].y - a.y;
+        const double length = math::Hypot(dx, dy);
+        ux = length > 0 ? dx / length : 0;
+        uy = length > 0 ? dy / length : 0;
+        alongLow = HUGE_VAL;
+        alongHigh = -HUGE_VAL;
+        across = 0;
+    };
+    startRun();
     for (std::size_t i = 2; i < piece.size(); ++i) {
+        const Point& a = piece[anchor];
+        {
+            const double vx = piece[i - 1].x - a.x, vy = piece[i - 1].y - a.y;
+            const double along = vx * ux + vy * uy;
+            alongLow = std::min(alongLow, along);
+            alongHigh = std::max(alongHigh, along);
+            across = std::max(across, std::fabs(vx * -uy + vy * ux));
+        }
+        const double cx = piece[i].x - a.x, cy = piece[i].y - a.y;
+        const double gamma = cx * ux + cy * uy, delta = std::fabs(cx * -uy + cy * ux);
+        const double c2 = cx * cx + cy * cy;
+        const double farthest = std::max(std::fabs(alongLow), std::fabs(alongHigh));
+        const double scale = std::fabs(a.x) + std::fabs(a.y) + std::fabs(cx) + std::fabs(cy);
+        // Every foot within the chord, every distance at most eps / 2, far above rounding.
+        const bool plainlyStraight = (ux != 0 || uy != 0) && gamma > 0 && eps > 1e-12 * scale &&
+                                     alongLow * gamma - across * delta > 1e-6 * c2 &&
+                                     alongHigh * gamma + across * delta < (1 - 1e-6) * c2 &&
+                                     gamma * across + delta * farthest <= 0.5 * eps * std::sqrt(c2);
         bool straight = true;
-        for (std::size_t k = anchor + 1; k < i && straight; ++k)
-            straight = WithinOfChord(piece[k], piece[anchor], piece[i], eps);
+        if (!plainlyStraight)
+            for (std::size_t k = anchor + 1; k < i && straight; ++k)
+                straight = WithinOfChord(piece[k], piece[anchor], piece[i], eps);
         if (!straight) {
             anchor = i - 1;
             kept.push_back(piece[anchor]);
+            startRun();
         }
     }
     kept.push_back(piece.back());
@@ -405,7 +445,6 @@ void AppendCoordinate(std::string& out, double v, int decimals) {
                     out += '0';
                     return;
                 }
-                if (rounded < 0) out += '-';
                 uint64_t magnitude = static_cast<uint64_t>(rounded < 0 ? -rounded : rounded);
                 char digits[24];
                 int n = 0;
@@ -414,11 +453,15 @@ void AppendCoordinate(std::string& out, double v, int decimals) {
                 // digits[] holds the number backwards; the last `decimals` of them are decimals.
                 int last = 0;  // trailing zeros of the decimals go
                 while (last < decimals && digits[last] == '0') ++last;
-                for (int k = n - 1; k >= decimals; --k) out += digits[k];
+                char text[32];
+                char* t = text;
+                if (rounded < 0) *t++ = '-';
+                for (int k = n - 1; k >= decimals; --k) *t++ = digits[k];
                 if (last < decimals) {
-                    out += '.';
-                    for (int k = decimals - 1; k >= last; --k) out += digits[k];
+                    *t++ = '.';
+                    for (int k = decimals - 1; k >= last; --k) *t++ = digits[k];
                 }
+                out.append(text, static_cast<std::size_t>(t - text));
                 return;
             }
         }
