@@ -4,11 +4,19 @@
 // preserveAspectRatio="none" is evened out, so dash lengths compare as on paper). The parts,
 // each in a file of its own, are listed in svg_read.h; this file runs them in order.
 #include <cstring>
+#include <exception>
+#include <thread>
 
 #include "format_detail.h"
 #include "svg_read.h"
 
 namespace korrand::io::detail {
+namespace {
+
+// Texts from this size on are checked for nesting beside parsing, on a thread of their own.
+constexpr std::size_t kCheckAside = 1 << 20;
+
+}  // namespace
 
 const char* Name(const xmlNode* node) {
     return reinterpret_cast<const char*>(node->name);
@@ -72,9 +80,31 @@ std::vector<std::string> Diagnostics::Lines() const {
 }
 
 Document ReadSvg(std::string text, const std::string& file, const ReadOptions& options) {
-    CheckNesting(text, file);
     auto scene = std::make_shared<SvgScene>();
-    ParseDocument(text, file, *scene);
+    if (text.size() < kCheckAside) {
+        CheckNesting(text, file);
+        ParseDocument(text, file, *scene);
+    } else {
+        // A large text's nesting is checked on a thread of its own while libxml2 parses it (which
+        // takes any depth safely); a refusal of the nesting wins, as if it had come first.
+        std::exception_ptr nesting;
+        std::thread checker([&] {
+            try {
+                CheckNesting(text, file);
+            } catch (...) {
+                nesting = std::current_exception();
+            }
+        });
+        std::exception_ptr parsing;
+        try {
+            ParseDocument(text, file, *scene);
+        } catch (...) {
+            parsing = std::current_exception();
+        }
+        checker.join();
+        if (nesting) std::rethrow_exception(nesting);
+        if (parsing) std::rethrow_exception(parsing);
+    }
     std::string().swap(text);  // the document holds it all now
 
     xmlNode* root = xmlDocGetRootElement(scene->doc);
