@@ -66,9 +66,10 @@ void ForEachInParallel(std::size_t n, unsigned threads, std::size_t chunk, const
 
 // Text made in pieces on `threads` threads and handed on in order: produce(i, thread, text) makes
 // piece i on any thread, consume(i, text) takes it on the calling thread, for i = 0, 1, ... n-1.
-// The caller makes pieces too while it waits for the next one, and each piece is let go once
-// consumed, so only the pieces made ahead of the one consumed are held. A failure to produce
-// piece i is rethrown when its turn comes, after the pieces before it were consumed.
+// The caller makes pieces too while it waits for the next one, each piece is let go once
+// consumed, and the other threads make none more than a few ahead of the one consumed, so only
+// a few pieces are held whatever the threads' speeds. A failure to produce piece i is rethrown
+// when its turn comes, after the pieces before it were consumed.
 template <class Produce, class Consume>
 void ProduceInOrder(std::size_t n, unsigned threads, const Produce& produce,
                     const Consume& consume) {
@@ -76,10 +77,12 @@ void ProduceInOrder(std::size_t n, unsigned threads, const Produce& produce,
     std::vector<std::string> pieces(n);
     std::vector<std::exception_ptr> failures(n);
     std::vector<char> done(n, 0);  // guarded by `lock`
+    std::size_t consumed = 0;      // guarded by `lock`
+    const std::size_t window = 4 * static_cast<std::size_t>(threads);
     std::mutex lock;
-    std::condition_variable madeOne;
+    std::condition_variable madeOne, tookOne;
     std::atomic<std::size_t> next{0};
-    std::atomic<bool> stop{false};
+    std::atomic<bool> stop{false};  // set under `lock`
     // Makes the next piece not yet taken; false when none is left.
     const auto makeOne = [&](unsigned t) {
         if (stop.load(std::memory_order_relaxed)) return false;
@@ -100,16 +103,24 @@ void ProduceInOrder(std::size_t n, unsigned threads, const Produce& produce,
     std::vector<std::thread> pool;
     struct Joiner {
         std::atomic<bool>& stop;
+        std::mutex& lock;
+        std::condition_variable& tookOne;
         std::vector<std::thread>& pool;
         ~Joiner() {
-            stop = true;
+            {
+                const std::lock_guard<std::mutex> guard(lock);
+                stop = true;
+            }
+            tookOne.notify_all();
             for (std::thread& t : pool) t.join();
         }
-    } joiner{stop, pool};
+    } joiner{stop, lock, tookOne, pool};
     for (unsigned t = 1; t < threads; ++t)
         pool.emplace_back([&, t] {
-            while (makeOne(t)) {
-            }
+            do {
+                std::unique_lock<std::mutex> guard(lock);
+                tookOne.wait(guard, [&] { return stop || next.load() < consumed + window; });
+            } while (makeOne(t));
         });
     for (std::size_t i = 0; i < n; ++i) {
         for (;;) {
@@ -126,6 +137,11 @@ void ProduceInOrder(std::size_t n, unsigned threads, const Produce& produce,
         if (failures[i]) std::rethrow_exception(failures[i]);
         consume(i, pieces[i]);
         std::string().swap(pieces[i]);
+        {
+            const std::lock_guard<std::mutex> guard(lock);
+            consumed = i + 1;
+        }
+        tookOne.notify_all();
     }
 }
 
