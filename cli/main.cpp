@@ -322,9 +322,10 @@ korrand::io::Document ReadInput(const DashOptions& o, Format format) {
     return korrand::io::Read(in, format, o.input, ro);
 }
 
+// The dashed document's points are not read again: the writer may free them as it goes.
 korrand::io::WriteStats WriteOutput(const DashOptions& o, const Formats& formats,
                                     const korrand::io::Document& input,
-                                    const korrand::io::Document& dashed) {
+                                    korrand::io::Document& dashed) {
     korrand::io::WriteOptions wo;
     wo.preview = o.preview;
     wo.keepFills = o.fills == Fills::Keep && !o.plotter;
@@ -332,6 +333,7 @@ korrand::io::WriteStats WriteOutput(const DashOptions& o, const Formats& formats
     korrand::io::WriteStats written;
     wo.stats = &written;
     wo.original = &input;
+    wo.consumable = &dashed;
     wo.compress = formats.compressOut;
     WriteAtomically(o.output,
                     [&](std::ostream& out) { korrand::io::Write(out, formats.out, dashed, wo); });
@@ -417,7 +419,7 @@ int Dash(const DashOptions& o, korrand::KorrandHost& host) {
 
     Clock::time_point t[4];
     t[0] = Clock::now();
-    auto read = std::make_unique<const korrand::io::Document>(ReadInput(o, formats.in));
+    auto read = std::make_unique<korrand::io::Document>(ReadInput(o, formats.in));
     const korrand::io::Document& input = *read;
     for (const auto& w : input.warnings) std::cerr << "korrand: warning: " << w << "\n";
     // A drawing without a shape to dash passes through, so a batch or a pipeline goes on. The
@@ -429,8 +431,13 @@ int Dash(const DashOptions& o, korrand::KorrandHost& host) {
                   << " skipped); written unchanged\n";
     t[1] = Clock::now();
     korrand::DashStats stats;
-    auto made = std::make_unique<const korrand::io::Document>(host.Dash(input, o.settings, &stats));
-    const korrand::io::Document& dashed = *made;
+    auto made = std::make_unique<korrand::io::Document>(host.Dash(input, o.settings, &stats));
+    korrand::io::Document& dashed = *made;
+    // A drawing's own geometry is dashed now: its dashes are written into its tree, and the
+    // write, which holds the most, reuses the room (the summary counts the objects, not points).
+    if (korrand::io::WritesIntoOriginal(input, dashed))
+        for (korrand::io::LineObject& object : read->objects)
+            std::vector<std::vector<korrand::io::Point>>().swap(object.segments);
     t[2] = Clock::now();
     const korrand::io::WriteStats written = WriteOutput(o, formats, input, dashed);
     t[3] = Clock::now();

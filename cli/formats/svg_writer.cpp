@@ -136,9 +136,20 @@ void WriteSvgInPlace(std::ostream& out, const Document& doc, const WriteOptions&
 
 }  // namespace
 
+}  // namespace korrand::io::detail
+
+namespace korrand::io {
+
+bool WritesIntoOriginal(const Document& original, const Document& dashed) {
+    return original.svgScene && original.svgScene->objects.size() == dashed.objects.size();
+}
+
+}  // namespace korrand::io
+
+namespace korrand::io::detail {
+
 void WriteSvg(std::ostream& out, const Document& doc, const WriteOptions& options) {
-    if (options.original != nullptr && options.original->svgScene &&
-        options.original->svgScene->objects.size() == doc.objects.size()) {
+    if (options.original != nullptr && WritesIntoOriginal(*options.original, doc)) {
         WriteSvgInPlace(out, doc, options);
         return;
     }
@@ -593,13 +604,60 @@ void WriteSvgInPlace(std::ostream& out, const Document& doc, const WriteOptions&
     for (std::size_t o = doc.objects.size(); o-- > 0;) firstObject[scene.objects[o].shape] = o;
     for (std::size_t s = scene.shapes.size(); s-- > 0;)
         firstObject[s] = std::min(firstObject[s], firstObject[s + 1]);
+    // A shape's path data: its objects' pieces in its own user space. What a straight line
+    // stands for is dropped to the precision the coordinates are written with (a tenth of the
+    // tolerance). Counted per thread, added up at the end.
+    struct Scratch {
+        std::vector<Point> piece, kept;
+        WriteStats counted;
+    };
+    std::vector<Scratch> scratch(kMaxThreads);
+    const auto pathData = [&](std::size_t s, unsigned thread, std::string& d) {
+        Scratch& own = scratch[thread];
+        const SvgShape& shape = scene.shapes[s];
+        const Affine toUser = shape.toPage.Inverse();
+        const int decimals = DecimalsFor(scene, shape.toPage);
+        const std::size_t start = d.size();
+        for (std::size_t o = firstObject[s]; o < firstObject[s + 1]; ++o) {
+            const LineObject& dashed = doc.objects[o];
+            const Pieces pieces(dashed, scene.objects[o], scene.drawingSize);
+            for (std::size_t first = 0; first < dashed.segments.size(); ++first) {
+                if (!pieces.written[first]) continue;
+                pieces.Gather(dashed, first, own.piece);
+                DropStraightPoints(own.piece, scene.tolerance / 10, own.kept);
+                ++own.counted.dashes;
+                own.counted.points += static_cast<int64_t>(own.kept.size());
+                AppendPiece(d, start, own.kept, toUser, decimals);
+            }
+        }
+    };
+    // The dashed document's points are 24 bytes each, and many lie on straight lines; their
+    // path data is a fraction of that. When the caller lets them go (the dashed document is
+    // `consumable`), each shape's path data is made first, on a few threads, and its points are
+    // freed at once: the tree's edits below then do not come on top of them.
+    std::vector<std::string> made;
+    if (options.consumable == &doc) {
+        made.resize(scene.shapes.size());
+        ForEachInParallel(
+            scene.shapes.size(), ThreadsFor(scene.shapes.size(), 256), 32,
+            [&](std::size_t s, unsigned thread) {
+                pathData(s, thread, made[s]);
+                for (std::size_t o = firstObject[s]; o < firstObject[s + 1]; ++o)
+                    std::vector<std::vector<Point>>().swap(options.consumable->objects[o].segments);
+            });
+    }
+    const auto writePathData = [&](std::size_t s, unsigned thread, std::string& d) {
+        if (made.empty()) return pathData(s, thread, d);
+        d += made[s];
+        std::string().swap(made[s]);
+    };
     // The elements that draw the dashes: their path data is made as the document is written.
     NewPathDataOf paths;
     paths.reserve(scene.shapes.size());
     for (std::size_t s = 0; s < scene.shapes.size(); ++s) {
         const SvgShape& shape = scene.shapes[s];
         xmlNode* node = shape.node;
-        NewPathData path{s, 0};
+        NewPathData path{s, made.empty() ? 0 : made[s].size() / 16};
         for (std::size_t o = firstObject[s]; o < firstObject[s + 1]; ++o)
             for (const auto& segment : doc.objects[o].segments) path.weight += segment.size();
         // What is set wins over a style sheet's !important declarations of the same property.
@@ -672,36 +730,9 @@ void WriteSvgInPlace(std::ostream& out, const Document& doc, const WriteOptions&
         }
     }
 
-    // A shape's path data: its objects' pieces in its own user space. What a straight line
-    // stands for is dropped to the precision the coordinates are written with (a tenth of the
-    // tolerance). Counted per thread, added up at the end.
-    struct Scratch {
-        std::vector<Point> piece, kept;
-        WriteStats counted;
-    };
-    std::vector<Scratch> scratch(kMaxThreads);
-    const auto pathData = [&](std::size_t s, unsigned thread, std::string& d) {
-        Scratch& own = scratch[thread];
-        const SvgShape& shape = scene.shapes[s];
-        const Affine toUser = shape.toPage.Inverse();
-        const int decimals = DecimalsFor(scene, shape.toPage);
-        const std::size_t start = d.size();
-        for (std::size_t o = firstObject[s]; o < firstObject[s + 1]; ++o) {
-            const LineObject& dashed = doc.objects[o];
-            const Pieces pieces(dashed, scene.objects[o], scene.drawingSize);
-            for (std::size_t first = 0; first < dashed.segments.size(); ++first) {
-                if (!pieces.written[first]) continue;
-                pieces.Gather(dashed, first, own.piece);
-                DropStraightPoints(own.piece, scene.tolerance / 10, own.kept);
-                ++own.counted.dashes;
-                own.counted.points += static_cast<int64_t>(own.kept.size());
-                AppendPiece(d, start, own.kept, toUser, decimals);
-            }
-        }
-    };
     // Always UTF-8, declared as such: the text is the same whatever the input's encoding, and
     // some encodings libxml2 reads (UTF-7) it cannot read back once it has written them.
-    if (!SaveDocument(out, tree, scene.hasDeclaration, paths, pathData)) {
+    if (!SaveDocument(out, tree, scene.hasDeclaration, paths, writePathData)) {
         // Printed by libxml2 itself: the path data goes into the tree first.
         std::vector<std::pair<std::size_t, xmlNode*>> byShape;
         for (const auto& [node, path] : paths)
@@ -709,7 +740,7 @@ void WriteSvgInPlace(std::ostream& out, const Document& doc, const WriteOptions&
         std::sort(byShape.begin(), byShape.end());
         for (const auto& [s, node] : byShape) {
             std::string d;
-            pathData(s, 0, d);
+            writePathData(s, 0, d);
             xmlSetProp(node, X("d"), X(d.c_str()));
         }
         LibxmlSave(out, tree, scene.hasDeclaration);
