@@ -47,7 +47,36 @@ std::string Diagnostics::Where(const xmlNode* node) const {
     return text;
 }
 
+void Diagnostics::BeforeRecording() {
+    if (!beforeRecording) return;
+    // Not again while it runs.
+    const std::function<void()> hook = std::move(beforeRecording);
+    beforeRecording = nullptr;
+    try {
+        hook();
+    } catch (...) {
+        beforeRecording = hook;
+        throw;
+    }
+    beforeRecording = hook;
+}
+
+void Diagnostics::Merge(const Diagnostics& other) {
+    BeforeRecording();
+    for (const std::string& kind : other.order_) {
+        const Kind& theirs = other.kinds_.at(kind);
+        Kind& k = kinds_[kind];
+        if (k.count == 0) {
+            order_.push_back(kind);
+            k.first = theirs.first;
+        }
+        k.count += theirs.count;
+    }
+    notes_.insert(notes_.end(), other.notes_.begin(), other.notes_.end());
+}
+
 void Diagnostics::Count(const xmlNode* node, const std::string& kind, const std::string& first) {
+    BeforeRecording();
     Kind& k = kinds_[kind];
     if (k.count++ == 0) {
         order_.push_back(kind);
@@ -65,6 +94,7 @@ void Diagnostics::Warn(const xmlNode* node, const std::string& kind, const std::
 }
 
 void Diagnostics::Note(const std::string& text) {
+    BeforeRecording();
     notes_.push_back(text);
 }
 
