@@ -26,8 +26,10 @@ const char* Text(const xmlChar* s) {
 struct EscapeTable {
     bool special[256] = {};
     constexpr explicit EscapeTable(bool attribute) {
-        special[0] = special['<'] = special['>'] = special['&'] = special['\r'] = true;
-        if (attribute) special['"'] = special['\n'] = special['\t'] = true;
+        for (const char c : {'\0', '<', '>', '&', '\r'})
+            special[static_cast<unsigned char>(c)] = true;
+        if (attribute)
+            for (const char c : {'"', '\n', '\t'}) special[static_cast<unsigned char>(c)] = true;
     }
 };
 constexpr EscapeTable kTextEscapes(false), kAttributeEscapes(true);
