@@ -2,12 +2,10 @@
 #include "korrand_host.h"
 
 #include <algorithm>
-#include <atomic>
-#include <exception>
-#include <thread>
 
 #include <nlohmann/json.hpp>
 
+#include "parallel.h"
 #include "sampling.h"
 
 #include <cmath>
@@ -29,43 +27,15 @@ namespace korrand {
 namespace {
 // Runs work(i, counts) for every i in [0, n): on a few threads for a large document, whose
 // objects are dashed by modifiers of their own, as a host evaluates many splines at once. Each
-// thread counts into counts of its own, added into `total`; the failure of the lowest object
-// is the one rethrown. Every object's dashes are the same as from one thread.
+// thread counts into counts of its own, added into `total`. Every object's dashes are the same as
+// from one thread.
 template <class Work>
 void DashEach(std::size_t n, const Work& work, DashStats& total) {
     constexpr std::size_t kChunk = 32;
-    const unsigned threads =
-        n < 8 * kChunk ? 1u : std::clamp(std::thread::hardware_concurrency(), 1u, 8u);
-    std::atomic<std::size_t> next{0};
-    std::atomic<bool> failed{false};
+    const unsigned threads = io::ThreadsFor(n, 4 * kChunk);
     std::vector<DashStats> counts(threads);
-    std::vector<std::pair<std::size_t, std::exception_ptr>> failures(threads,
-                                                                     {n, std::exception_ptr()});
-    const auto run = [&](unsigned w) {
-        // Chunks are taken in order and finished once taken, so every object before a failing
-        // one is dashed too and the lowest failure is found whatever the timing.
-        while (!failed.load(std::memory_order_relaxed)) {
-            const std::size_t first = next.fetch_add(kChunk);
-            if (first >= n) return;
-            for (std::size_t i = first; i < std::min(n, first + kChunk); ++i) {
-                try {
-                    work(i, counts[w]);
-                } catch (...) {
-                    failures[w] = {i, std::current_exception()};
-                    failed = true;
-                    return;
-                }
-            }
-        }
-    };
-    std::vector<std::thread> pool;
-    for (unsigned w = 1; w < threads; ++w) pool.emplace_back(run, w);
-    run(0);
-    for (std::thread& t : pool) t.join();
-    const auto first =
-        std::min_element(failures.begin(), failures.end(),
-                         [](const auto& a, const auto& b) { return a.first < b.first; });
-    if (first->second) std::rethrow_exception(first->second);
+    io::ForEachInParallel(n, threads, kChunk,
+                          [&](std::size_t i, unsigned t) { work(i, counts[t]); });
     for (const DashStats& c : counts) {
         total.segmentsIn += c.segmentsIn;
         total.dashesOut += c.dashesOut;

@@ -8,11 +8,15 @@
 #include <limits>
 #include <random>
 #include <sstream>
+#include <string>
 
 #include "document.h"
 #include "flatten.h"
 #include "format_detail.h"
 #include "sampling.h"
+#include "svg_save.h"
+
+#include <libxml/parser.h>
 
 namespace io = korrand::io;
 using io::Document;
@@ -1146,4 +1150,71 @@ TEST(DashSampling, CornersNeedDenserSamplesThanStraightRuns) {
     const double s = 1.0 / static_cast<double>(n);
     EXPECT_LE(s * s / 80, 0.001 * 1.01);
     EXPECT_GT(4 * s * s / 80, 0.001);  // and not much denser than needed
+}
+
+// --- Writing the parsed SVG document -------------------------------------------------------------
+
+// korrand's own printer against libxml2's (xmlSaveDoc), on documents with what each prints its own
+// way, large enough to be printed in pieces on several threads, with the path data of some
+// elements made while printing.
+TEST(SvgSave, PrintsWhatLibxml2Prints) {
+    const std::string body =
+        "<!-- c --><?pi  data ?><?empty?>\n"
+        "<style><![CDATA[a > b]]]]><![CDATA[>]]><![CDATA[]]></style>\n"
+        "<text "
+        "x:a=\"tab&#9;nl&#10;cr&#13;q&quot;'lt&lt;gt>amp&amp;&name;\xC3\xA9\xF0\x9F\x99\x82\">"
+        "caf\xC3\xA9 &lt;&gt;&amp;&#13;\t&name;&mark;</text>\n"
+        "<path d=\"M 9 9\" style=\"a:b\"/><path x:d=\"1\" d=\"2\"></path><g/><x:y "
+        "xmlns:x='u\"v'/>\n";
+    const std::string doctype =
+        "<!DOCTYPE svg [<!ENTITY name \"n&#233;\"><!ENTITY mark \"<g id='m'/>\">"
+        "<!ATTLIST path q CDATA \"a&quot;b\">]>\n";
+    const auto document = [&](const std::string& head, int groups) {
+        std::string text = head +
+                           "<!-- top -->\n<svg xmlns=\"http://www.w3.org/2000/svg\" "
+                           "xmlns:x=\"urn:x\" xml:space=\"default\">";
+        for (int g = 0; g < groups; ++g) text += "<g>" + body + (g % 50 == 0 ? "" : body) + "</g>";
+        return text + "</svg><?after?>\n";
+    };
+    const std::vector<std::string> texts = {
+        document("<?xml version=\"1.0\" encoding=\"UTF-8\" standalone=\"yes\"?>" + doctype, 3),
+        document("<?xml version='1.1' encoding='ISO-8859-1'?>\n" + doctype, 2000),
+        document(doctype, 1500),  // no declaration: none is written
+        "<svg xmlns='http://www.w3.org/2000/svg'/>"};
+    for (const std::string& text : texts) {
+        const auto parse = [&] {
+            return xmlReadMemory(text.data(), static_cast<int>(text.size()), "t.svg", nullptr,
+                                 XML_PARSE_NONET | XML_PARSE_NOERROR | XML_PARSE_NOWARNING);
+        };
+        xmlDoc* ours = parse();
+        xmlDoc* theirs = parse();
+        ASSERT_NE(ours, nullptr);
+        const bool declared = text.rfind("<?xml", 0) == 0;
+        // Every other <path>'s path data comes from the caller: "M n" for the n-th.
+        io::detail::NewPathDataOf paths;
+        std::size_t n = 0;
+        const auto isPath = [](const xmlNode* c) {
+            return c->type == XML_ELEMENT_NODE &&
+                   std::strcmp(reinterpret_cast<const char*>(c->name), "path") == 0;
+        };
+        for (xmlNode *g = xmlDocGetRootElement(ours)->children,
+                     *h = xmlDocGetRootElement(theirs)->children;
+             g != nullptr; g = g->next, h = h->next)
+            for (xmlNode *c = g->children, *d = h->children; c != nullptr; c = c->next, d = d->next)
+                if (isPath(c) && ++n % 2 == 0) {
+                    paths[c] = {n, 10000};
+                    const std::string data = "M " + std::to_string(n);
+                    xmlSetProp(d, BAD_CAST "d", BAD_CAST data.c_str());
+                }
+        std::ostringstream mine, libxml2;
+        ASSERT_TRUE(io::detail::SaveDocument(mine, ours, declared, paths,
+                                             [](std::size_t shape, unsigned, std::string& out) {
+                                                 out += "M " + std::to_string(shape);
+                                             }));
+        io::detail::LibxmlSave(libxml2, theirs, declared);
+        EXPECT_EQ(mine.str(), libxml2.str()) << text.substr(0, 200);
+        EXPECT_EQ(n > 0, text.size() > 100);
+        xmlFreeDoc(ours);
+        xmlFreeDoc(theirs);
+    }
 }

@@ -160,6 +160,10 @@ struct WriteOptions {
     bool keepMarkers = true;
     // SVG written in place: counts what it writes, when set.
     WriteStats* stats = nullptr;
+    // SVG written in place: the dashed document itself when the caller does not read its points
+    // again; the writer then frees them as soon as it has made their path data, which lowers the
+    // most memory a large drawing's write holds.
+    Document* consumable = nullptr;
     // gzip-compressed (.svgz).
     bool compress = false;
 };
@@ -169,6 +173,10 @@ struct WriteOptions {
 // which the readers reject; SVG breaks the line there.
 void Write(std::ostream& out, Format format, const Document& dashed,
            const WriteOptions& options = {});
+
+// Whether an SVG written from `dashed` with `original` as WriteOptions::original is the original's
+// own tree edited in place: then the original's line objects are not read again.
+bool WritesIntoOriginal(const Document& original, const Document& dashed);
 
 // Diagonal of the bounding box of all points (0 when there are none).
 double DrawingSize(const Document& doc);

@@ -71,13 +71,16 @@ void CheckNesting(const std::string& text, const std::string& file) {
             i = skipPast(">");
         } else {
             const std::size_t start = i;
-            char quote = 0;
             for (++i; i < n; ++i) {
                 const char c = text[i];
-                if (quote) {
-                    if (c == quote) quote = 0;
-                } else if (c == '"' || c == '\'') {
-                    quote = c;
+                if (c == '"' || c == '\'') {
+                    // A quoted value (path data, a style) skipped whole.
+                    const std::size_t close = text.find(c, i + 1);
+                    if (close == std::string::npos) {
+                        i = n;
+                        break;
+                    }
+                    i = close;
                 } else if (c == '>') {
                     break;
                 }

@@ -14,6 +14,7 @@
 #include <libxml/tree.h>
 
 #include <cstddef>
+#include <functional>
 #include <map>
 #include <optional>
 #include <set>
@@ -40,6 +41,11 @@ public:
     // Like Skip, for what is read but not as the file says.
     void Warn(const xmlNode* node, const std::string& kind, const std::string& what);
     void Note(const std::string& text);
+    // What `other` recorded, as if it had been recorded here after what is here.
+    void Merge(const Diagnostics& other);
+    // Called before anything is recorded (not while it runs): the walk first settles the shapes
+    // it read aside, so that what is recorded keeps the document's order.
+    std::function<void()> beforeRecording;
     // "<file>" or "<file>:<line>" of a node, for messages.
     std::string Where(const xmlNode* node) const;
     std::vector<std::string> Lines() const;
@@ -50,6 +56,7 @@ private:
         int count = 0;
     };
     void Count(const xmlNode* node, const std::string& kind, const std::string& first);
+    void BeforeRecording();
     std::string file_;
     std::map<std::string, Kind> kinds_;
     std::vector<std::string> order_;
@@ -123,6 +130,16 @@ struct Gathered {
     Diagnostics diagnostics;
 };
 
+// A drawn, chosen shape whose geometry is read aside (svg_walk.cpp): what the walk knew of it.
+struct PendingShape {
+    xmlNode* node = nullptr;
+    Affine parent;  // the user space it is drawn in
+    bool throughUse = false;
+    std::string name, tag, what;
+    ComputedStyle style;
+    double percentBase = 0;
+};
+
 // The walk's position and its bounds; svg_walk.cpp, svg_use.cpp and svg_switch.cpp share it.
 struct Walker {
     const ReadContext& context;
@@ -140,6 +157,12 @@ struct Walker {
     void Shape(xmlNode* el, const ComputedStyle& parentStyle, const Affine& m);
     void Use(xmlNode* el, const ComputedStyle& parentStyle, const Affine& m);
     void Switch(xmlNode* sw, const ComputedStyle& style, const Affine& m);
+
+    // Shapes whose geometry (path data, transform) is read aside, a batch at a time on a few
+    // threads, then settled in the document's order (Settle): their warnings, counts, flattening
+    // and places among the shapes are those of a walk that read each as it came.
+    std::vector<PendingShape> pending;
+    void Settle();
 };
 
 // ---- svg_parse.cpp

@@ -4,11 +4,19 @@
 // preserveAspectRatio="none" is evened out, so dash lengths compare as on paper). The parts,
 // each in a file of its own, are listed in svg_read.h; this file runs them in order.
 #include <cstring>
+#include <exception>
+#include <thread>
 
 #include "format_detail.h"
 #include "svg_read.h"
 
 namespace korrand::io::detail {
+namespace {
+
+// Texts from this size on are checked for nesting beside parsing, on a thread of their own.
+constexpr std::size_t kCheckAside = 1 << 20;
+
+}  // namespace
 
 const char* Name(const xmlNode* node) {
     return reinterpret_cast<const char*>(node->name);
@@ -39,7 +47,36 @@ std::string Diagnostics::Where(const xmlNode* node) const {
     return text;
 }
 
+void Diagnostics::BeforeRecording() {
+    if (!beforeRecording) return;
+    // Not again while it runs.
+    const std::function<void()> hook = std::move(beforeRecording);
+    beforeRecording = nullptr;
+    try {
+        hook();
+    } catch (...) {
+        beforeRecording = hook;
+        throw;
+    }
+    beforeRecording = hook;
+}
+
+void Diagnostics::Merge(const Diagnostics& other) {
+    BeforeRecording();
+    for (const std::string& kind : other.order_) {
+        const Kind& theirs = other.kinds_.at(kind);
+        Kind& k = kinds_[kind];
+        if (k.count == 0) {
+            order_.push_back(kind);
+            k.first = theirs.first;
+        }
+        k.count += theirs.count;
+    }
+    notes_.insert(notes_.end(), other.notes_.begin(), other.notes_.end());
+}
+
 void Diagnostics::Count(const xmlNode* node, const std::string& kind, const std::string& first) {
+    BeforeRecording();
     Kind& k = kinds_[kind];
     if (k.count++ == 0) {
         order_.push_back(kind);
@@ -57,6 +94,7 @@ void Diagnostics::Warn(const xmlNode* node, const std::string& kind, const std::
 }
 
 void Diagnostics::Note(const std::string& text) {
+    BeforeRecording();
     notes_.push_back(text);
 }
 
@@ -72,9 +110,31 @@ std::vector<std::string> Diagnostics::Lines() const {
 }
 
 Document ReadSvg(std::string text, const std::string& file, const ReadOptions& options) {
-    CheckNesting(text, file);
     auto scene = std::make_shared<SvgScene>();
-    ParseDocument(text, file, *scene);
+    if (text.size() < kCheckAside) {
+        CheckNesting(text, file);
+        ParseDocument(text, file, *scene);
+    } else {
+        // A large text's nesting is checked on a thread of its own while libxml2 parses it (which
+        // takes any depth safely); a refusal of the nesting wins, as if it had come first.
+        std::exception_ptr nesting;
+        std::thread checker([&] {
+            try {
+                CheckNesting(text, file);
+            } catch (...) {
+                nesting = std::current_exception();
+            }
+        });
+        std::exception_ptr parsing;
+        try {
+            ParseDocument(text, file, *scene);
+        } catch (...) {
+            parsing = std::current_exception();
+        }
+        checker.join();
+        if (nesting) std::rethrow_exception(nesting);
+        if (parsing) std::rethrow_exception(parsing);
+    }
     std::string().swap(text);  // the document holds it all now
 
     xmlNode* root = xmlDocGetRootElement(scene->doc);

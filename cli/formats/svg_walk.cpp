@@ -3,7 +3,9 @@
 // (svg_switch.cpp), nothing under display:none; the shapes the options choose
 // (svg_select.cpp) are read (svg_shapes.cpp) into the root's user space.
 #include <cmath>
+#include <exception>
 
+#include "parallel.h"
 #include "svg_read.h"
 
 namespace korrand::io::detail {
@@ -14,6 +16,9 @@ namespace {
 constexpr int kMaxWalkDepth = 2 * 256;
 // <use> expansion: a fan-out that makes the walk visit more elements than this is a bomb.
 constexpr std::size_t kMaxInstanceElements = 1'000'000;
+// Shapes read aside at a time: few enough that what they hold stays small, many enough to share
+// out over a few threads.
+constexpr std::size_t kSettleBatch = 1024;
 
 }  // namespace
 
@@ -26,13 +31,19 @@ int64_t CountShapes(const xmlNode* node) {
 
 void Walk(const ReadContext& context, Gathered& gathered) {
     CheckChoices(context, gathered.diagnostics);
-    Walker walker{context, gathered,
-                  {},      {},
-                  {},      0,
-                  0,       PercentBase(context.page.viewportWidth, context.page.viewportHeight)};
+    Walker walker{
+        context, gathered, {}, {},
+        {},      0,        0,  PercentBase(context.page.viewportWidth, context.page.viewportHeight),
+        {}};
+    struct Hook {
+        Diagnostics& diagnostics;
+        ~Hook() { diagnostics.beforeRecording = nullptr; }
+    } hook{gathered.diagnostics};
+    gathered.diagnostics.beforeRecording = [&walker] { walker.Settle(); };
     try {
         walker.Children(context.root, context.sheet.Compute(context.root, ComputedStyle{}),
                         context.page.toPage);
+        walker.Settle();
     } catch (const ReadError&) {
         throw;
     } catch (const std::exception& e) {
@@ -106,42 +117,95 @@ void Walker::Shape(xmlNode* el, const ComputedStyle& parentStyle, const Affine& 
         if (choice == Choice::SolidByItsArray) ++gathered.counts.solidByItsArray;
         return;
     }
-    const ElementGeometry geometry = ReadElement(
-        context, gathered.diagnostics, el,
-        useStack.empty() ? m : DefinitionMatrix(context, gathered.diagnostics, el), what);
+    PendingShape job;
+    job.node = el;
+    job.parent = useStack.empty() ? m : DefinitionMatrix(context, gathered.diagnostics, el);
+    job.throughUse = !useStack.empty();
+    job.name = name;
+    job.tag = tag;
+    job.what = what;
+    job.style = style;
+    job.percentBase = percentBase;
+    pending.push_back(std::move(job));
+    if (pending.size() >= kSettleBatch) Settle();
+}
+
+namespace {
+
+// A pending shape's geometry: read by SVG++ and taken to the root's user space. What it would
+// record and count goes to `diagnostics` and `skipped`; false when it draws nothing.
+bool ReadAside(const ReadContext& context, const PendingShape& job, Diagnostics& diagnostics,
+               int64_t& skipped, FoundShape& f) {
+    xmlNode* el = job.node;
+    const ElementGeometry geometry = ReadElement(context, diagnostics, el, job.parent, job.what);
     if (geometry.failed) {
-        ++gathered.counts.skipped;
-        return;
+        ++skipped;
+        return false;
     }
     const Affine& t = geometry.matrix;
     const double det = t.a * t.d - t.b * t.c;
     if (!(std::isfinite(det) && std::fabs(det) > 0 && std::isfinite(1 / det))) {
-        gathered.diagnostics.Skip(el, "a singular transform (left unchanged)", what);
-        ++gathered.counts.skipped;
-        return;
+        diagnostics.Skip(el, "a singular transform (left unchanged)", job.what);
+        ++skipped;
+        return false;
     }
-    FoundShape f;
     f.node = el;
-    f.throughUse = !useStack.empty();
-    f.name = name;
-    f.tag = tag;
+    f.throughUse = job.throughUse;
+    f.name = job.name;
+    f.tag = job.tag;
     f.toPage = t;
-    f.style = style;
-    f.percentBase = percentBase;
+    f.style = job.style;
+    f.percentBase = job.percentBase;
     for (const Subpath& subpath : geometry.subpaths) {
         Subpath page{t(subpath.start), {}, subpath.closed};
         page.primitives.reserve(subpath.primitives.size());
         for (const Primitive& p : subpath.primitives) page.primitives.push_back(Transformed(p, t));
         if (!IsFinite(page)) {
-            gathered.diagnostics.Skip(el, "a coordinate is not finite (after transforms)", what);
-            ++gathered.counts.skipped;
-            return;
+            diagnostics.Skip(el, "a coordinate is not finite (after transforms)", job.what);
+            ++skipped;
+            return false;
         }
         f.subpaths.push_back(std::move(page));
     }
-    if (f.subpaths.empty()) return;
-    if (context.flattening) FlattenShape(context, *context.flattening, f, gathered.flattenedPoints);
-    gathered.shapes.push_back(std::move(f));
+    return !f.subpaths.empty();
+}
+
+}  // namespace
+
+void Walker::Settle() {
+    if (pending.empty()) return;
+    std::vector<PendingShape> jobs;
+    jobs.swap(pending);
+    struct Read {
+        explicit Read(const std::string& file) : diagnostics(file) {}
+        Diagnostics diagnostics;
+        int64_t skipped = 0;
+        bool drawn = false;
+        FoundShape shape;
+        std::exception_ptr failure;
+    };
+    std::vector<Read> read;
+    read.reserve(jobs.size());
+    for (std::size_t i = 0; i < jobs.size(); ++i) read.emplace_back(context.file);
+    ForEachInParallel(jobs.size(), ThreadsFor(jobs.size(), 64), 16, [&](std::size_t i, unsigned) {
+        Read& r = read[i];
+        try {
+            r.drawn = ReadAside(context, jobs[i], r.diagnostics, r.skipped, r.shape);
+        } catch (...) {
+            r.failure = std::current_exception();
+        }
+    });
+    // In the document's order, as if each had been read as the walk came to it. Flattening
+    // comes here, in order, so that the limit on the file's points stops it where it did.
+    for (Read& r : read) {
+        gathered.diagnostics.Merge(r.diagnostics);
+        gathered.counts.skipped += r.skipped;
+        if (r.failure) std::rethrow_exception(r.failure);
+        if (!r.drawn) continue;
+        if (context.flattening)
+            FlattenShape(context, *context.flattening, r.shape, gathered.flattenedPoints);
+        gathered.shapes.push_back(std::move(r.shape));
+    }
 }
 
 }  // namespace korrand::io::detail

@@ -5,8 +5,6 @@
 // beneath. z is dropped (the drawing is the XY plane). The input's width/height/viewBox are
 // kept; without them a viewBox is fitted around the drawing with a margin, y as is (SVG's y
 // points down).
-#include <libxml/xmlsave.h>
-
 #include <algorithm>
 #include <charconv>
 #include <cmath>
@@ -22,7 +20,9 @@
 #include <unordered_map>
 
 #include "format_detail.h"
+#include "parallel.h"
 #include "portable_math.h"
+#include "svg_save.h"
 #include "svg_scene.h"
 #include "svg_style.h"
 
@@ -136,9 +136,20 @@ void WriteSvgInPlace(std::ostream& out, const Document& doc, const WriteOptions&
 
 }  // namespace
 
+}  // namespace korrand::io::detail
+
+namespace korrand::io {
+
+bool WritesIntoOriginal(const Document& original, const Document& dashed) {
+    return original.svgScene && original.svgScene->objects.size() == dashed.objects.size();
+}
+
+}  // namespace korrand::io
+
+namespace korrand::io::detail {
+
 void WriteSvg(std::ostream& out, const Document& doc, const WriteOptions& options) {
-    if (options.original != nullptr && options.original->svgScene &&
-        options.original->svgScene->objects.size() == doc.objects.size()) {
+    if (options.original != nullptr && WritesIntoOriginal(*options.original, doc)) {
         WriteSvgInPlace(out, doc, options);
         return;
     }
@@ -249,12 +260,17 @@ bool OneOf(const char* name, std::initializer_list<const char*> names) {
 
 using Declarations = std::vector<std::pair<std::string, std::string>>;
 
+// What the tree holds as a dashed element's `d` until its path data is written.
+const std::string kNoPathData;
+
 // One element's attributes edited in a single pass. Its dash array and offset go: the dashes are
-// geometry now and nothing may dash them again; `set` is declared in its style. Given `d`, it
-// becomes a path drawing `d`, without the geometry of its former kind and without the editor
-// attributes from which Inkscape rebuilds a shape when it opens the file (arcs, stars, spirals,
-// offsets, live path effects, connectors, node types), which would bring the original back.
-void EditElement(xmlNode* node, const std::string* d, const Declarations& set) {
+// geometry now and nothing may dash them again; `set` is declared in its style. Drawing the
+// dashes (`dashes`), it becomes a path whose `d` is left empty for the dashes' path data, without
+// the geometry of its former kind and without the editor attributes from which Inkscape rebuilds
+// a shape when it opens the file (arcs, stars, spirals, offsets, live path effects, connectors,
+// node types), which would bring the original back.
+void EditElement(xmlNode* node, bool dashes, const Declarations& set) {
+    const std::string* d = dashes ? &kNoPathData : nullptr;
     const bool becomesPath =
         d != nullptr && std::strcmp(reinterpret_cast<const char*>(node->name), "path") != 0;
     std::string style;
@@ -366,6 +382,12 @@ bool WithinOfChord(const Point& p, const Point& a, const Point& b, double eps) {
 // their place: the plug-in samples every dash evenly, so a dash on a straight edge carries as
 // many points as one across a tight corner. Each point kept is one of the piece's, and every
 // point dropped lies within `eps` of the line that replaces it.
+//
+// The line from the last point kept to each next point is tried against every point between
+// them, which on a long straight run is a square of the points. A run that is plainly straight
+// is let through at once: in the frame of its first step, its points' spread across it bounds
+// their distance from any chord whose foot falls between its ends, and where that bound is at
+// most half of `eps` (far above the rounding of either test) each exact test would pass too.
 void DropStraightPoints(const std::vector<Point>& piece, double eps, std::vector<Point>& kept) {
     kept.clear();
     const auto finite = [](const Point& p) { return std::isfinite(p.x) && std::isfinite(p.y); };
@@ -375,13 +397,47 @@ void DropStraightPoints(const std::vector<Point>& piece, double eps, std::vector
     }
     kept.push_back(piece.front());
     std::size_t anchor = 0;
+    // The run from the anchor: the unit step u of its first edge (zero: no frame), and its
+    // interior points' positions along u (from the anchor) and across it.
+    double ux = 0, uy = 0, alongLow = 0, alongHigh = 0, across = 0;
+    const auto startRun = [&] {
+        const Point& a = piece[anchor];
+        const double dx = piece[anchor + 1].x - a.x, dy = piece[anchor + 1].y - a.y;
+        const double length = math::Hypot(dx, dy);
+        ux = length > 0 ? dx / length : 0;
+        uy = length > 0 ? dy / length : 0;
+        alongLow = HUGE_VAL;
+        alongHigh = -HUGE_VAL;
+        across = 0;
+    };
+    startRun();
     for (std::size_t i = 2; i < piece.size(); ++i) {
+        const Point& a = piece[anchor];
+        {
+            const double vx = piece[i - 1].x - a.x, vy = piece[i - 1].y - a.y;
+            const double along = vx * ux + vy * uy;
+            alongLow = std::min(alongLow, along);
+            alongHigh = std::max(alongHigh, along);
+            across = std::max(across, std::fabs(vx * -uy + vy * ux));
+        }
+        const double cx = piece[i].x - a.x, cy = piece[i].y - a.y;
+        const double gamma = cx * ux + cy * uy, delta = std::fabs(cx * -uy + cy * ux);
+        const double c2 = cx * cx + cy * cy;
+        const double farthest = std::max(std::fabs(alongLow), std::fabs(alongHigh));
+        const double scale = std::fabs(a.x) + std::fabs(a.y) + std::fabs(cx) + std::fabs(cy);
+        // Every foot within the chord, every distance at most eps / 2, far above rounding.
+        const bool plainlyStraight = (ux != 0 || uy != 0) && gamma > 0 && eps > 1e-12 * scale &&
+                                     alongLow * gamma - across * delta > 1e-6 * c2 &&
+                                     alongHigh * gamma + across * delta < (1 - 1e-6) * c2 &&
+                                     gamma * across + delta * farthest <= 0.5 * eps * std::sqrt(c2);
         bool straight = true;
-        for (std::size_t k = anchor + 1; k < i && straight; ++k)
-            straight = WithinOfChord(piece[k], piece[anchor], piece[i], eps);
+        if (!plainlyStraight)
+            for (std::size_t k = anchor + 1; k < i && straight; ++k)
+                straight = WithinOfChord(piece[k], piece[anchor], piece[i], eps);
         if (!straight) {
             anchor = i - 1;
             kept.push_back(piece[anchor]);
+            startRun();
         }
     }
     kept.push_back(piece.back());
@@ -405,7 +461,6 @@ void AppendCoordinate(std::string& out, double v, int decimals) {
                     out += '0';
                     return;
                 }
-                if (rounded < 0) out += '-';
                 uint64_t magnitude = static_cast<uint64_t>(rounded < 0 ? -rounded : rounded);
                 char digits[24];
                 int n = 0;
@@ -414,11 +469,15 @@ void AppendCoordinate(std::string& out, double v, int decimals) {
                 // digits[] holds the number backwards; the last `decimals` of them are decimals.
                 int last = 0;  // trailing zeros of the decimals go
                 while (last < decimals && digits[last] == '0') ++last;
-                for (int k = n - 1; k >= decimals; --k) out += digits[k];
+                char text[32];
+                char* t = text;
+                if (rounded < 0) *t++ = '-';
+                for (int k = n - 1; k >= decimals; --k) *t++ = digits[k];
                 if (last < decimals) {
-                    out += '.';
-                    for (int k = decimals - 1; k >= last; --k) out += digits[k];
+                    *t++ = '.';
+                    for (int k = decimals - 1; k >= last; --k) *t++ = digits[k];
                 }
+                out.append(text, static_cast<std::size_t>(t - text));
                 return;
             }
         }
@@ -460,9 +519,10 @@ int DecimalsFor(const SvgScene& scene, const Affine& toPage) {
     return decimals < 0 ? 0 : static_cast<int>(decimals);
 }
 
-// Appends one piece to path data "M x y L x y x y ... M ...", in the shape's own user space.
-void AppendPiece(std::string& d, const std::vector<Point>& piece, const Affine& toUser,
-                 int decimals) {
+// Appends one piece to path data "M x y L x y x y ... M ...", in the shape's own user space;
+// the path data began at d[start].
+void AppendPiece(std::string& d, std::size_t start, const std::vector<Point>& piece,
+                 const Affine& toUser, int decimals) {
     const auto append = [&](Vec2 q) {
         AppendCoordinate(d, q.x, decimals);
         d += ' ';
@@ -474,7 +534,7 @@ void AppendPiece(std::string& d, const std::vector<Point>& piece, const Affine& 
             drawn = 0;  // a non-finite point lifts the pen
             continue;
         }
-        d += drawn == 0 ? (d.empty() ? "M" : " M") : (drawn == 1 ? " L" : " ");
+        d += drawn == 0 ? (d.size() == start ? "M" : " M") : (drawn == 1 ? " L" : " ");
         append(toUser({p.x, p.y}));
         ++drawn;
     }
@@ -528,12 +588,6 @@ void AddPreviewLayer(xmlDoc* doc, const SvgScene& scene, FreshIds& ids) {
     xmlAddPrevSibling(before, layer);
 }
 
-int WriteToStream(void* context, const char* buffer, int length) {
-    auto* out = static_cast<std::ostream*>(context);
-    out->write(buffer, length);
-    return *out ? length : -1;
-}
-
 void WriteSvgInPlace(std::ostream& out, const Document& doc, const WriteOptions& options) {
     const SvgScene& scene = *options.original->svgScene;
     // The document is edited where it is: a copy of a large drawing's tree would double the
@@ -545,34 +599,67 @@ void WriteSvgInPlace(std::ostream& out, const Document& doc, const WriteOptions&
     FreshIds ids(xmlDocGetRootElement(tree));
 
     if (options.preview) AddPreviewLayer(tree, scene, ids);
-    if (options.stats != nullptr) *options.stats = WriteStats{true, 0, 0};
-    // A shape's objects follow one another: each shape's path data is made from them and set
-    // at once, so only one is held at a time.
-    std::vector<Point> piece, kept;
-    std::size_t object = 0;
+    // Each shape's objects follow one another, from firstObject[s] on.
+    std::vector<std::size_t> firstObject(scene.shapes.size() + 1, doc.objects.size());
+    for (std::size_t o = doc.objects.size(); o-- > 0;) firstObject[scene.objects[o].shape] = o;
+    for (std::size_t s = scene.shapes.size(); s-- > 0;)
+        firstObject[s] = std::min(firstObject[s], firstObject[s + 1]);
+    // A shape's path data: its objects' pieces in its own user space. What a straight line
+    // stands for is dropped to the precision the coordinates are written with (a tenth of the
+    // tolerance). Counted per thread, added up at the end.
+    struct Scratch {
+        std::vector<Point> piece, kept;
+        WriteStats counted;
+    };
+    std::vector<Scratch> scratch(kMaxThreads);
+    const auto pathData = [&](std::size_t s, unsigned thread, std::string& d) {
+        Scratch& own = scratch[thread];
+        const SvgShape& shape = scene.shapes[s];
+        const Affine toUser = shape.toPage.Inverse();
+        const int decimals = DecimalsFor(scene, shape.toPage);
+        const std::size_t start = d.size();
+        for (std::size_t o = firstObject[s]; o < firstObject[s + 1]; ++o) {
+            const LineObject& dashed = doc.objects[o];
+            const Pieces pieces(dashed, scene.objects[o], scene.drawingSize);
+            for (std::size_t first = 0; first < dashed.segments.size(); ++first) {
+                if (!pieces.written[first]) continue;
+                pieces.Gather(dashed, first, own.piece);
+                DropStraightPoints(own.piece, scene.tolerance / 10, own.kept);
+                ++own.counted.dashes;
+                own.counted.points += static_cast<int64_t>(own.kept.size());
+                AppendPiece(d, start, own.kept, toUser, decimals);
+            }
+        }
+    };
+    // The dashed document's points are 24 bytes each, and many lie on straight lines; their
+    // path data is a fraction of that. When the caller lets them go (the dashed document is
+    // `consumable`), each shape's path data is made first, on a few threads, and its points are
+    // freed at once: the tree's edits below then do not come on top of them.
+    std::vector<std::string> made;
+    if (options.consumable == &doc) {
+        made.resize(scene.shapes.size());
+        ForEachInParallel(
+            scene.shapes.size(), ThreadsFor(scene.shapes.size(), 256), 32,
+            [&](std::size_t s, unsigned thread) {
+                pathData(s, thread, made[s]);
+                for (std::size_t o = firstObject[s]; o < firstObject[s + 1]; ++o)
+                    std::vector<std::vector<Point>>().swap(options.consumable->objects[o].segments);
+            });
+    }
+    const auto writePathData = [&](std::size_t s, unsigned thread, std::string& d) {
+        if (made.empty()) return pathData(s, thread, d);
+        d += made[s];
+        std::string().swap(made[s]);
+    };
+    // The elements that draw the dashes: their path data is made as the document is written.
+    NewPathDataOf paths;
+    paths.reserve(scene.shapes.size());
     for (std::size_t s = 0; s < scene.shapes.size(); ++s) {
         const SvgShape& shape = scene.shapes[s];
         xmlNode* node = shape.node;
-        // Its objects' pieces as its path data, in its own user space. What a straight line
-        // stands for is dropped to the precision the coordinates are written with (a tenth of
-        // the tolerance).
-        std::string d;
-        const Affine toUser = shape.toPage.Inverse();
-        const int decimals = DecimalsFor(scene, shape.toPage);
-        for (; object < doc.objects.size() && scene.objects[object].shape == s; ++object) {
-            const LineObject& dashed = doc.objects[object];
-            const Pieces pieces(dashed, scene.objects[object], scene.drawingSize);
-            for (std::size_t first = 0; first < dashed.segments.size(); ++first) {
-                if (!pieces.written[first]) continue;
-                pieces.Gather(dashed, first, piece);
-                DropStraightPoints(piece, scene.tolerance / 10, kept);
-                if (options.stats != nullptr) {
-                    ++options.stats->dashes;
-                    options.stats->points += static_cast<int64_t>(kept.size());
-                }
-                AppendPiece(d, kept, toUser, decimals);
-            }
-        }
+        NewPathData path{s, made.empty() ? 0 : made[s].size() / 16};
+        for (std::size_t o = firstObject[s]; o < firstObject[s + 1]; ++o)
+            for (const auto& segment : doc.objects[o].segments) path.weight += segment.size();
         // What is set wins over a style sheet's !important declarations of the same property.
         const auto decl = [&](const char* name, const std::string& value) {
             return std::make_pair(std::string(name), scene.importantProperties.count(name) != 0
@@ -592,7 +679,8 @@ void WriteSvgInPlace(std::ostream& out, const Document& doc, const WriteOptions&
         if (shape.outlineOpaque) dashStyle.push_back(decl("stroke-opacity", "1"));
         if (shape.inheritsDasharray) dashStyle.push_back(decl("stroke-dasharray", "none"));
         if (!keepFill && !keepMarkers) {
-            EditElement(node, &d, dashStyle);
+            EditElement(node, true, dashStyle);
+            paths.emplace(node, path);
             continue;
         }
         // The original keeps drawing the fill or the markers; a sibling right after it draws the
@@ -616,13 +704,14 @@ void WriteSvgInPlace(std::ostream& out, const Document& doc, const WriteOptions&
         std::string id;
         if (!GetAttribute(node, "id", &id) || id.empty()) id = "dashed";
         xmlSetProp(dashes, X("id"), X(ids.Make(id + "-dashes").c_str()));
-        EditElement(dashes, &d, dashStyle);
+        EditElement(dashes, true, dashStyle);
+        paths.emplace(dashes, path);
         // A marker painted with context-stroke takes the original's stroke paint: with markers
         // the stroke is hidden by its opacity, so the paint is still there for them.
         Declarations originalStyle = {keepMarkers ? decl("stroke-opacity", "0")
                                                   : decl("stroke", "none")};
         if (shape.keepFill && !keepFill) originalStyle.push_back(decl("fill", "none"));
-        EditElement(node, nullptr, originalStyle);
+        EditElement(node, false, originalStyle);
         xmlAddNextSibling(node, dashes);
         // A <use> of this very shape draws only the fill or markers now: a twin beside it draws
         // the dashes.
@@ -643,12 +732,26 @@ void WriteSvgInPlace(std::ostream& out, const Document& doc, const WriteOptions&
 
     // Always UTF-8, declared as such: the text is the same whatever the input's encoding, and
     // some encodings libxml2 reads (UTF-7) it cannot read back once it has written them.
-    xmlSaveCtxtPtr save = xmlSaveToIO(WriteToStream, nullptr, &out, "UTF-8",
-                                      scene.hasDeclaration ? 0 : XML_SAVE_NO_DECL);
-    if (save == nullptr) throw std::runtime_error("cannot start writing the SVG");
-    const long written = xmlSaveDoc(save, tree);
-    const int closed = xmlSaveClose(save);
-    if (written < 0 || closed < 0 || !out) throw std::runtime_error("write failed");
+    if (!SaveDocument(out, tree, scene.hasDeclaration, paths, writePathData)) {
+        // Printed by libxml2 itself: the path data goes into the tree first.
+        std::vector<std::pair<std::size_t, xmlNode*>> byShape;
+        for (const auto& [node, path] : paths)
+            byShape.emplace_back(path.shape, const_cast<xmlNode*>(node));
+        std::sort(byShape.begin(), byShape.end());
+        for (const auto& [s, node] : byShape) {
+            std::string d;
+            writePathData(s, 0, d);
+            xmlSetProp(node, X("d"), X(d.c_str()));
+        }
+        LibxmlSave(out, tree, scene.hasDeclaration);
+    }
+    if (options.stats != nullptr) {
+        *options.stats = WriteStats{true, 0, 0};
+        for (const Scratch& own : scratch) {
+            options.stats->dashes += own.counted.dashes;
+            options.stats->points += own.counted.points;
+        }
+    }
 }
 
 }  // namespace
