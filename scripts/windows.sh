@@ -74,7 +74,11 @@ if [ ! -f "$prefix/system.reg" ]; then
   # wineboot returns before the prefix's services settle: let them finish first.
   /usr/lib/wine/wineserver -w 2>/dev/null || true
 fi
-cmake --preset windows-x64 -DKORRAND_WINDOWS_DEPS="$deps" >/dev/null
+# KORRAND_LEAN_DEBUG=1 (CI): line tables only; the same code is generated either way.
+lean_debug=()
+[ "${KORRAND_LEAN_DEBUG:-0}" = 1 ] && lean_debug=(-DCMAKE_C_FLAGS_RELWITHDEBINFO="-O2 -g1 -DNDEBUG"
+  -DCMAKE_CXX_FLAGS_RELWITHDEBINFO="-O2 -g1 -DNDEBUG")
+cmake --preset windows-x64 -DKORRAND_WINDOWS_DEPS="$deps" "${lean_debug[@]}" >/dev/null
 cmake --build --preset windows-x64 -j "$jobs"
 
 lib=$win/plugins/KorrandModifier/KorrandModifier.cdl64
@@ -90,11 +94,13 @@ for exe in "$win/korrand.exe" "$win/blender/korrand/korrand_bridge.dll"; do
 done
 
 step "Windows tests under Wine"
-# One server for all the tests (stop_wine ends it). A test stalled under Wine itself (seen once
-# in CI: two tests that never ended, not reproduced in 80 repeats here) is ended after its
-# preset's timeout and run again, at most twice; a test that fails or stalls every time fails.
+# One server for all the tests (stop_wine ends it). Now and then a test process stalls under
+# Wine after its last line (CI has seen "[ PASSED ]" printed and the process never end, in about
+# one of a hundred): it is ended after the preset's timeout and run again, at most twice; a
+# test that fails or stalls every time fails. One test at a time: the stalls were all seen with two
+# tests at once, none in the hundreds of korrand.exe runs one after another below.
 /usr/lib/wine/wineserver -p 2>/dev/null || true
-ctest --preset windows-x64 -j "$jobs" --repeat after-timeout:3
+ctest --preset windows-x64 --repeat after-timeout:3
 
 step "Bit comparison of the dashes, Linux against Windows"
 "$linux/tests/dash_dump" "$linux/plugins/KorrandModifier" "$win/dash-linux.txt"
