@@ -187,6 +187,15 @@ def _read_control_points(plugin, ob, depsgraph, last):
         ob.to_curve_clear()
 
 
+def mesh_points_and_edges(mesh):
+    """A mesh's x, y, z floats and its edges' point pairs, as arrays."""
+    co = array.array("f", bytes(12 * len(mesh.vertices)))
+    mesh.vertices.foreach_get("co", co)
+    edges = array.array("i", bytes(8 * len(mesh.edges)))
+    mesh.edges.foreach_get("vertices", edges)
+    return co, edges
+
+
 def _wire(ob, splines):
     """The line form of the wire mesh Blender draws of ob, a bare copy; None when it draws
     faces there."""
@@ -194,11 +203,8 @@ def _wire(ob, splines):
     try:
         if mesh is None or len(mesh.polygons):
             return None
-        n = len(mesh.vertices)
-        points = array.array("f", bytes(12 * n))
-        mesh.vertices.foreach_get("co", points)
-        edges = array.array("i", bytes(8 * len(mesh.edges)))
-        mesh.edges.foreach_get("vertices", edges)
+        points, edges = mesh_points_and_edges(mesh)
+        n = len(points) // 3
     finally:
         ob.to_mesh_clear()
     counts, cyclic = spline_counts(n, edges)
@@ -417,11 +423,8 @@ def _object_profile(src, depsgraph):
     try:
         if mesh is None or not len(mesh.vertices):
             return None
-        n = len(mesh.vertices)
-        co = array.array("f", bytes(12 * n))
-        mesh.vertices.foreach_get("co", co)
-        edges = array.array("i", bytes(8 * len(mesh.edges)))
-        mesh.edges.foreach_get("vertices", edges)
+        co, edges = mesh_points_and_edges(mesh)
+        n = len(co) // 3
     finally:
         drawn.to_mesh_clear()
     counts, cyclic = spline_counts(n, edges)

@@ -1070,10 +1070,7 @@ _FAR = 1 << 30  # the bake's first and last frames reach out to any frame
 def _mesh_arrays(mesh):
     """A mesh's points, edges and the look's attributes, as arrays (what a bake stores)."""
     n = len(mesh.vertices)
-    co = array.array("f", bytes(12 * n))
-    mesh.vertices.foreach_get("co", co)
-    edges = array.array("i", bytes(8 * len(mesh.edges)))
-    mesh.edges.foreach_get("vertices", edges)
+    co, edges = line_form.mesh_points_and_edges(mesh)
     out = {"co": co, "edges": edges}
     for name, kind, prop, code, width in _BAKED_ATTRIBUTES:
         a = mesh.attributes.get(name)
