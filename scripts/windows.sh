@@ -97,8 +97,8 @@ step "Windows tests under Wine"
 # One server for all the tests (stop_wine ends it). Now and then a test process stalls under
 # Wine after its last line (CI has seen "[ PASSED ]" printed and the process never end, in about
 # one of a hundred): it is ended after the preset's timeout and run again, at most twice; a
-# test that fails or stalls every time fails. One test at a time: the stalls were all seen with two
-# tests at once, none in the hundreds of korrand.exe runs one after another below.
+# test that fails or stalls every time fails. One test at a time, which made the stage steadier
+# but did not end the stalls: the last one seen was the very first test, alone.
 /usr/lib/wine/wineserver -p 2>/dev/null || true
 ctest --preset windows-x64 --repeat after-timeout:3
 
