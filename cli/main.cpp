@@ -395,17 +395,7 @@ void Summarise(const DashOptions& o, const korrand::io::Document& input,
 // before the process ends, when the system takes them back at once, took a tenth of the run
 // (0.2 s on a 20 MB map). Once the output is written they are kept to the end. Builds with
 // AddressSanitizer free them, so that leaks and bad frees are still seen.
-#if defined(__SANITIZE_ADDRESS__)
-constexpr bool kFreeAtEnd = true;
-#elif defined(__has_feature)
-#if __has_feature(address_sanitizer) || __has_feature(memory_sanitizer)
-constexpr bool kFreeAtEnd = true;
-#else
-constexpr bool kFreeAtEnd = false;
-#endif
-#else
-constexpr bool kFreeAtEnd = false;
-#endif
+constexpr bool kFreeAtEnd = hostmodel::kAddressChecked;
 void KeepToEnd(std::unique_ptr<const korrand::io::Document> doc) {
     if (kFreeAtEnd) return;
     // Reachable from here to the end: not a leak.

@@ -18,6 +18,21 @@
 
 namespace hostmodel {
 
+// Built with AddressSanitizer (or MemorySanitizer): the model and its hosts then give every block
+// back at once and keep nothing for reuse, so that every use after release, access past a
+// block's end and leak is seen.
+#if defined(__SANITIZE_ADDRESS__)
+constexpr bool kAddressChecked = true;
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer) || __has_feature(memory_sanitizer)
+constexpr bool kAddressChecked = true;
+#else
+constexpr bool kAddressChecked = false;
+#endif
+#else
+constexpr bool kAddressChecked = false;
+#endif
+
 // ---- The table ------------------------------------------------------------------------------
 const HostFunctionTable* Table();  // the one table, version HOST_API_VERSION
 HostFunctionTable MakeTable();     // a copy callers may tamper with

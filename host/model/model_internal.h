@@ -136,17 +136,7 @@ bool ObjectAllocationFails();
 // Built with AddressSanitizer (or MemorySanitizer): then freed objects are not kept for reuse
 // and memory blocks get no room beyond their size, so that every use after release and every
 // access past a block's end is seen.
-#if defined(__SANITIZE_ADDRESS__)
-constexpr bool kAddressChecked = true;
-#elif defined(__has_feature)
-#if __has_feature(address_sanitizer) || __has_feature(memory_sanitizer)
-constexpr bool kAddressChecked = true;
-#else
-constexpr bool kAddressChecked = false;
-#endif
-#else
-constexpr bool kAddressChecked = false;
-#endif
+using hostmodel::kAddressChecked;  // host_model.h
 // Keeping objects and blocks per thread relies on destructors of thread-local objects at
 // thread exit; with the MinGW-w64 runtime, threads that ran them failed to join or hung under
 // Wine. Off on Windows.
