@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <cstring>
 #include <limits>
+#include <memory>
 #include <random>
 #include <sstream>
 #include <string>
@@ -1191,7 +1192,7 @@ TEST(SvgSave, PrintsWhatLibxml2Prints) {
         ASSERT_NE(ours, nullptr);
         const bool declared = text.rfind("<?xml", 0) == 0;
         // Every other <path>'s path data comes from the caller: "M n" for the n-th.
-        io::detail::NewPathDataOf paths;
+        auto paths = std::make_unique<io::detail::NewPathDataOf>();
         std::size_t n = 0;
         const auto isPath = [](const xmlNode* c) {
             return c->type == XML_ELEMENT_NODE &&
@@ -1202,18 +1203,19 @@ TEST(SvgSave, PrintsWhatLibxml2Prints) {
              g != nullptr; g = g->next, h = h->next)
             for (xmlNode *c = g->children, *d = h->children; c != nullptr; c = c->next, d = d->next)
                 if (isPath(c) && ++n % 2 == 0) {
-                    paths[c] = {n, 10000};
+                    paths->Mark(c, {n, 10000});
                     const std::string data = "M " + std::to_string(n);
                     xmlSetProp(d, BAD_CAST "d", BAD_CAST data.c_str());
                 }
         std::ostringstream mine, libxml2;
-        ASSERT_TRUE(io::detail::SaveDocument(mine, ours, declared, paths,
+        ASSERT_TRUE(io::detail::SaveDocument(mine, ours, declared, *paths,
                                              [](std::size_t shape, unsigned, std::string& out) {
                                                  out += "M " + std::to_string(shape);
                                              }));
         io::detail::LibxmlSave(libxml2, theirs, declared);
         EXPECT_EQ(mine.str(), libxml2.str()) << text.substr(0, 200);
         EXPECT_EQ(n > 0, text.size() > 100);
+        paths.reset();  // its marks are on the document's elements
         xmlFreeDoc(ours);
         xmlFreeDoc(theirs);
     }

@@ -166,6 +166,14 @@ std::string ReadAll(std::istream& in, const std::string& file) {
     std::string text;
     std::streambuf* buf = in.rdbuf();
     if (!in || buf == nullptr) throw ReadError(file, 0, "cannot read the input");
+    // A file's size is known: its text is read without growing (and copying) as it comes.
+    const std::streamoff at = buf->pubseekoff(0, std::ios::cur, std::ios::in);
+    if (at >= 0) {
+        const std::streamoff end = buf->pubseekoff(0, std::ios::end, std::ios::in);
+        if (buf->pubseekpos(at, std::ios::in) != std::streampos(at))
+            throw ReadError(file, 0, "cannot read the input");
+        if (end > at) text.reserve(static_cast<std::size_t>(end - at) + 1);
+    }
     constexpr std::size_t kChunk = 1 << 20;
     for (;;) {
         const std::size_t old = text.size();

@@ -13,8 +13,6 @@
 namespace korrand::io::detail {
 namespace {
 
-constexpr std::size_t kMaxPoints = 20'000'000;  // flattened points in one file
-
 // One subpath flattened into a segment, in the root's user space: repeated points dropped, a
 // closed loop ending on its last distinct point, or, measured open by request, on its start
 // again. False for a point that is not finite once flattened.
@@ -90,8 +88,8 @@ double OffsetFor(const Rhythm& rhythm, int64_t count) {
     return fraction > 0 && count > 0 ? -fraction / static_cast<double>(count) : 0;
 }
 
-// What the writer needs to know of a dashed shape.
-SvgShape KeptShape(const Gathered& gathered, const FoundShape& shape) {
+// What the writer needs to know of a dashed shape (but the <use>s that draw it).
+SvgShape KeptShape(const FoundShape& shape) {
     const ComputedStyle& style = shape.style;
     SvgShape kept;
     kept.node = shape.node;
@@ -107,8 +105,6 @@ SvgShape KeptShape(const Gathered& gathered, const FoundShape& shape) {
                                  !(GetAttribute(shape.node, "style", &own) &&
                                    own.find("stroke-dasharray") != std::string::npos);
     }
-    if (const auto uses = gathered.usesOf.find(shape.node); uses != gathered.usesOf.end())
-        kept.uses = uses->second;
     // An outline its stroke does not paint (--select all) is drawn in its fill's colour.
     if (!PaintsStroke(style)) {
         const bool fillColour = kept.keepFill && (style.fill.kind == Paint::Kind::Color ||
@@ -121,6 +117,14 @@ SvgShape KeptShape(const Gathered& gathered, const FoundShape& shape) {
 
 }  // namespace
 
+void CountFlattened(const ReadContext& context, std::size_t& total, std::size_t points) {
+    total += points;
+    if (total > kMaxFlattenedPoints)
+        throw ReadError(context.file, 0,
+                        "the curves flatten to more than " + std::to_string(kMaxFlattenedPoints) +
+                            " points; use a larger tolerance");
+}
+
 bool FlattenShape(const ReadContext& context, const Flattening& flattening, FoundShape& shape,
                   std::size_t& total) {
     std::vector<Vec2> points;
@@ -130,11 +134,8 @@ bool FlattenShape(const ReadContext& context, const Flattening& flattening, Foun
         shape.finite = SegmentOf(subpath, flattening, context.options.closed, points, flat);
         if (!shape.finite) break;
         if (flat.size() < 2) continue;  // a lone move-to draws nothing
-        total += flat.size();
-        if (total > kMaxPoints)
-            throw ReadError(context.file, 0,
-                            "the curves flatten to more than " + std::to_string(kMaxPoints) +
-                                " points; use a larger tolerance");
+        CountFlattened(context, total, flat.size());
+        shape.points += flat.size();
         shape.length += PageLength(flat, subpath.closed);
         shape.segments.emplace_back(flat, subpath.closed);
     }
@@ -144,8 +145,49 @@ bool FlattenShape(const ReadContext& context, const Flattening& flattening, Foun
     return shape.finite;
 }
 
+void BuildShape(const ReadContext& context, FoundShape& shape) {
+    shape.built = true;
+    auto& segments = shape.segments;
+    if (segments.empty()) return;
+    const Rhythm rhythm = RhythmFor(context, shape, shape.length);
+    std::vector<bool> closed;
+    closed.reserve(segments.size());
+    for (const auto& segment : segments) closed.push_back(segment.second);
+    // Grouped by the rule every host follows: with a period each subpath has a count of its
+    // own and is an object of its own. Without one the modifier's settings are not known
+    // while reading, so the subpaths are taken as related: one object for a shape's closed
+    // subpaths and one for its open ones (the dashing may part them again once it knows).
+    for (const hostmodel::SegmentGroup& group : hostmodel::GroupSegments(
+             static_cast<int32_t>(segments.size()), closed, rhythm.period > 0, true)) {
+        LineObject object;
+        object.name = shape.name;
+        object.closed = group.closed;
+        std::vector<Vec2> seams;
+        for (const int32_t i : group.segments) {
+            std::vector<Point>& own = segments[static_cast<std::size_t>(i)].first;
+            if (rhythm.period > 0) {
+                object.dashCount = PeriodCount(own, *group.closed, rhythm.period);
+                if (const double offset = OffsetFor(rhythm, *object.dashCount); offset != 0)
+                    object.offset = offset;
+            }
+            if (closed[static_cast<std::size_t>(i)])
+                seams.push_back(Vec2{own.front().x, own.front().y});
+            object.segments.push_back(std::move(own));
+        }
+        shape.objects.push_back(std::move(object));
+        shape.seams.push_back(std::move(seams));
+    }
+    std::vector<std::pair<std::vector<Point>, bool>>().swap(segments);
+    shape.kept = KeptShape(shape);
+}
+
 void BuildObjects(const ReadContext& context, const Flattening& flattening, Gathered& gathered,
                   Document& doc, SvgScene& scene) {
+    std::size_t built = 0;
+    for (const FoundShape& shape : gathered.shapes) built += shape.objects.size();
+    doc.objects.reserve(built);
+    scene.objects.reserve(built);
+    scene.shapes.reserve(gathered.shapes.size());
     for (FoundShape& shape : gathered.shapes) {
         if (!shape.flattened) FlattenShape(context, flattening, shape, gathered.flattenedPoints);
         if (!shape.finite) {
@@ -154,39 +196,17 @@ void BuildObjects(const ReadContext& context, const Flattening& flattening, Gath
             ++gathered.counts.skipped;
             continue;
         }
-        auto& segments = shape.segments;
-        if (segments.empty()) continue;
-        const Rhythm rhythm = RhythmFor(context, shape, shape.length);
+        if (!shape.built) BuildShape(context, shape);
+        if (shape.objects.empty()) continue;
         const std::size_t shapeIndex = scene.shapes.size();
-        std::vector<bool> closed;
-        closed.reserve(segments.size());
-        for (const auto& segment : segments) closed.push_back(segment.second);
-        // Grouped by the rule every host follows: with a period each subpath has a count of its
-        // own and is an object of its own. Without one the modifier's settings are not known
-        // while reading, so the subpaths are taken as related: one object for a shape's closed
-        // subpaths and one for its open ones (the dashing may part them again once it knows).
-        for (const hostmodel::SegmentGroup& group : hostmodel::GroupSegments(
-                 static_cast<int32_t>(segments.size()), closed, rhythm.period > 0, true)) {
-            LineObject object;
-            object.name = shape.name;
-            object.closed = group.closed;
-            SvgObject placed{shapeIndex, {}};
-            for (const int32_t i : group.segments) {
-                std::vector<Point>& own = segments[static_cast<std::size_t>(i)].first;
-                if (rhythm.period > 0) {
-                    object.dashCount = PeriodCount(own, *group.closed, rhythm.period);
-                    if (const double offset = OffsetFor(rhythm, *object.dashCount); offset != 0)
-                        object.offset = offset;
-                }
-                if (closed[static_cast<std::size_t>(i)])
-                    placed.seams.push_back(Vec2{own.front().x, own.front().y});
-                object.segments.push_back(std::move(own));
-            }
-            doc.objects.push_back(std::move(object));
-            scene.objects.push_back(std::move(placed));
+        for (std::size_t o = 0; o < shape.objects.size(); ++o) {
+            doc.objects.push_back(std::move(shape.objects[o]));
+            scene.objects.push_back(SvgObject{shapeIndex, std::move(shape.seams[o])});
         }
-        std::vector<std::pair<std::vector<Point>, bool>>().swap(segments);
-        scene.shapes.push_back(KeptShape(gathered, shape));
+        std::vector<LineObject>().swap(shape.objects);
+        if (const auto uses = gathered.usesOf.find(shape.node); uses != gathered.usesOf.end())
+            shape.kept.uses = uses->second;
+        scene.shapes.push_back(std::move(shape.kept));
         ++gathered.counts.dashed;
     }
 }

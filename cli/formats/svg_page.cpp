@@ -54,7 +54,7 @@ Page ReadPage(xmlNode* root, Document& doc) {
     return page;
 }
 
-Flattening FlatteningFor(const ReadContext& context, const std::vector<FoundShape>& shapes) {
+Flattening FlatteningFor(const ReadContext& context, const std::deque<FoundShape>& shapes) {
     const Page& page = context.page;
     Vec2 lo{HUGE_VAL, HUGE_VAL}, hi{-HUGE_VAL, -HUGE_VAL};
     for (const FoundShape& shape : shapes)

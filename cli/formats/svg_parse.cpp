@@ -3,6 +3,8 @@
 // such; an entity bomb or an external entity in an attribute is refused as libxml2 refuses it);
 // an external entity loader that refuses everything stands guard in case any code path still
 // asks for one. Nesting deeper than the recursive parts of the reader can take is refused first.
+// Short texts are kept inside their nodes, as xmllint keeps them: a large drawing's thousands of
+// small values then take no allocation each (libxml2 frees and replaces them as any other).
 #include <libxml/parser.h>
 #include <libxml/parserInternals.h>
 
@@ -100,9 +102,10 @@ void ParseDocument(const std::string& text, const std::string& file, SvgScene& s
     std::unique_ptr<xmlParserCtxt, void (*)(xmlParserCtxtPtr)> ctxt(xmlNewParserCtxt(),
                                                                     xmlFreeParserCtxt);
     if (!ctxt) throw std::bad_alloc();
-    scene.doc = xmlCtxtReadMemory(
-        ctxt.get(), text.data(), static_cast<int>(text.size()), nullptr, nullptr,
-        XML_PARSE_NONET | XML_PARSE_NOERROR | XML_PARSE_NOWARNING | XML_PARSE_BIG_LINES);
+    scene.doc =
+        xmlCtxtReadMemory(ctxt.get(), text.data(), static_cast<int>(text.size()), nullptr, nullptr,
+                          XML_PARSE_NONET | XML_PARSE_NOERROR | XML_PARSE_NOWARNING |
+                              XML_PARSE_BIG_LINES | XML_PARSE_COMPACT);
     if (scene.doc == nullptr || !ctxt->wellFormed) {
         const xmlError* e = xmlCtxtGetLastError(ctxt.get());
         const std::string why = e != nullptr && e->message != nullptr

@@ -13,13 +13,16 @@
 
 #include <libxml/tree.h>
 
+#include <atomic>
 #include <cstddef>
+#include <deque>
 #include <functional>
 #include <map>
+#include <memory>
 #include <optional>
-#include <set>
 #include <string>
 #include <string_view>
+#include <unordered_set>
 #include <vector>
 
 #include "document.h"
@@ -118,25 +121,36 @@ struct FoundShape {
     bool flattened = false, finite = true;
     std::vector<std::pair<std::vector<Point>, bool>> segments;
     double length = 0;
+    std::size_t points = 0;  // flattened
+    // Once built (BuildShape): its line objects, each with the starts of its closed subpaths,
+    // and what the writer keeps of it (but the <use>s that draw it, known after the walk).
+    bool built = false;
+    std::vector<LineObject> objects;
+    std::vector<std::vector<Vec2>> seams;
+    SvgShape kept;
 };
 
 // What the walk gathers.
 struct Gathered {
     explicit Gathered(const std::string& file) : diagnostics(file) {}
-    std::vector<FoundShape> shapes;
+    std::deque<FoundShape> shapes;  // a shape is large: added without moving the others
     ShapeCounts counts;
     std::size_t flattenedPoints = 0;                         // held to a limit
     std::map<const xmlNode*, std::vector<xmlNode*>> usesOf;  // shape -> <use>s that draw it
     Diagnostics diagnostics;
 };
 
-// A drawn, chosen shape whose geometry is read aside (svg_walk.cpp): what the walk knew of it.
+// A style computed once for an element that has children, shared by the shapes read aside.
+using StyleRef = std::shared_ptr<const ComputedStyle>;
+
+// A shape the walk came to, whose style, choice and geometry are read aside (svg_walk.cpp):
+// what the walk knew of it.
 struct PendingShape {
     xmlNode* node = nullptr;
     Affine parent;  // the user space it is drawn in
-    bool throughUse = false;
-    std::string name, tag, what;
-    ComputedStyle style;
+    StyleRef parentStyle;
+    std::vector<const xmlNode*> useStack;
+    int index = 0;  // among the shapes of its tag, for a name where it has no id
     double percentBase = 0;
 };
 
@@ -144,25 +158,30 @@ struct PendingShape {
 struct Walker {
     const ReadContext& context;
     Gathered& gathered;
-    std::set<const xmlNode*> decided;  // shapes already counted (a <use> may reach one again)
-    std::map<std::string, int, std::less<>> perTag;  // shapes seen per tag, for default names
-    std::vector<const xmlNode*> useStack;            // the <use>s the walk is inside
+    // Shapes already counted (a <use> may reach one again).
+    std::unordered_set<const xmlNode*> decided;
+    std::map<std::string_view, int> perTag;  // shapes seen per tag, for default names
+    std::vector<const xmlNode*> useStack;    // the <use>s the walk is inside
     std::size_t instanceElements = 0;
     int depth = 0;
     // What percentages are of in the nearest viewport: its diagonal / sqrt 2 (0: unknown).
     double percentBase = 0;
 
-    void Element(xmlNode* el, const ComputedStyle& parentStyle, const Affine& m);
-    void Children(xmlNode* node, const ComputedStyle& style, const Affine& m);
-    void Shape(xmlNode* el, const ComputedStyle& parentStyle, const Affine& m);
-    void Use(xmlNode* el, const ComputedStyle& parentStyle, const Affine& m);
-    void Switch(xmlNode* sw, const ComputedStyle& style, const Affine& m);
+    void Element(xmlNode* el, const StyleRef& parentStyle, const Affine& m);
+    void Children(xmlNode* node, const StyleRef& style, const Affine& m);
+    void Shape(xmlNode* el, const StyleRef& parentStyle, const Affine& m);
+    void Use(xmlNode* el, const StyleRef& parentStyle, const Affine& m);
+    void Switch(xmlNode* sw, const StyleRef& style, const Affine& m);
 
-    // Shapes whose geometry (path data, transform) is read aside, a batch at a time on a few
-    // threads, then settled in the document's order (Settle): their warnings, counts, flattening
-    // and places among the shapes are those of a walk that read each as it came.
+    // Shapes whose style, choice and geometry (path data, transform, flattening, line objects)
+    // are read aside, a batch at a time on a few threads, then settled in the document's order
+    // (Settle): their warnings, counts and places among the shapes are those of a walk that
+    // read each as it came.
     std::vector<PendingShape> pending;
     void Settle();
+    // Points flattened aside: past the file's limit, shapes are left for Settle to flatten in
+    // order, so what the threads hold stays bounded.
+    std::atomic<std::size_t> flattenedAside{0};
 };
 
 // ---- svg_parse.cpp
@@ -176,7 +195,7 @@ void ParseDocument(const std::string& text, const std::string& file, SvgScene& s
 
 Page ReadPage(xmlNode* root, Document& doc);
 // The tolerance asked for (CSS px), else relative to the drawing's size.
-Flattening FlatteningFor(const ReadContext& context, const std::vector<FoundShape>& shapes);
+Flattening FlatteningFor(const ReadContext& context, const std::deque<FoundShape>& shapes);
 
 // ---- svg_walk.cpp
 
@@ -221,10 +240,17 @@ ElementGeometry ReadElement(const ReadContext& context, Diagnostics& diagnostics
 
 // ---- svg_objects.cpp
 
+// Flattened points in one file: past this a file is refused (a larger tolerance is asked for).
+constexpr std::size_t kMaxFlattenedPoints = 20'000'000;
+
 // A shape's subpaths flattened into its segments (the subpaths given up); false for a point that
 // is not finite once flattened. `total`: points flattened so far in the file, held to a limit.
 bool FlattenShape(const ReadContext& context, const Flattening& flattening, FoundShape& shape,
                   std::size_t& total);
+// `points` more flattened points on top of `total`; refused past the file's limit.
+void CountFlattened(const ReadContext& context, std::size_t& total, std::size_t points);
+// The line objects of a flattened, finite shape, and what the writer keeps of it (built).
+void BuildShape(const ReadContext& context, FoundShape& shape);
 
 // The line objects of every shape found, and what the writer needs to put their dashes back.
 void BuildObjects(const ReadContext& context, const Flattening& flattening, Gathered& gathered,

@@ -150,9 +150,7 @@ public:
             out += '=';
             AppendQuoted(out, ns->href);
         }
-        const NewPathData* path = nullptr;
-        if (!paths_.empty())
-            if (const auto it = paths_.find(node); it != paths_.end()) path = &it->second;
+        const NewPathData* path = paths_.Find(node);
         for (const xmlAttr* a = node->properties; a != nullptr; a = a->next) {
             out += ' ';
             AppendName(out, a->ns, a->name);
@@ -203,8 +201,7 @@ public:
         pieces.push_back({Piece::Kind::Open, node});
         std::size_t weight = 1;
         for (const xmlAttr* a = node->properties; a != nullptr; a = a->next) weight += 2;
-        if (!paths_.empty())
-            if (const auto it = paths_.find(node); it != paths_.end()) weight += it->second.weight;
+        if (const NewPathData* path = paths_.Find(node)) weight += path->weight;
         for (const xmlNode* c = node->children; c != nullptr; c = c->next) {
             if (c->type == XML_ELEMENT_NODE && c->children != nullptr) {
                 weight += Cut(c, pieces);

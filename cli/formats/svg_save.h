@@ -8,10 +8,11 @@
 #include <libxml/tree.h>
 
 #include <cstddef>
+#include <deque>
 #include <functional>
 #include <iosfwd>
 #include <string>
-#include <unordered_map>
+#include <utility>
 
 namespace korrand::io::detail {
 
@@ -21,7 +22,31 @@ struct NewPathData {
     std::size_t shape = 0;
     std::size_t weight = 0;
 };
-using NewPathDataOf = std::unordered_map<const xmlNode*, NewPathData>;
+// The elements whose `d` attribute the caller writes. Each is marked on the element itself (its
+// `_private`, libxml2's room for an application's data), so that the printer, which asks of
+// every element, finds it at no cost; the marks go with this object, which the elements must
+// outlive.
+class NewPathDataOf {
+public:
+    NewPathDataOf() = default;
+    NewPathDataOf(const NewPathDataOf&) = delete;
+    NewPathDataOf& operator=(const NewPathDataOf&) = delete;
+    ~NewPathDataOf() {
+        for (auto& [node, data] : marked_) node->_private = nullptr;
+    }
+    void Mark(xmlNode* node, const NewPathData& data) {
+        marked_.emplace_back(node, data);
+        node->_private = &marked_.back().second;
+    }
+    const NewPathData* Find(const xmlNode* node) const {
+        return marked_.empty() ? nullptr : static_cast<const NewPathData*>(node->_private);
+    }
+    auto begin() const { return marked_.begin(); }
+    auto end() const { return marked_.end(); }
+
+private:
+    std::deque<std::pair<xmlNode*, NewPathData>> marked_;  // its elements stay where they are
+};
 // Appends shape `shape`'s path data, on thread `thread` (below kMaxThreads, parallel.h).
 using PathDataWriter = std::function<void(std::size_t shape, unsigned thread, std::string& out)>;
 

@@ -500,10 +500,8 @@ StyleSheet::StyleSheet(xmlNode* root) {
         const xmlNode* node = stack.back();
         stack.pop_back();
         if (IsSvgElement(node) && std::strcmp(Name(node), "style") == 0) styles.push_back(node);
-        std::vector<const xmlNode*> children;
-        for (const xmlNode* c = node->children; c != nullptr; c = c->next)
-            if (c->type == XML_ELEMENT_NODE) children.push_back(c);
-        stack.insert(stack.end(), children.rbegin(), children.rend());
+        for (const xmlNode* c = node->last; c != nullptr; c = c->prev)
+            if (c->type == XML_ELEMENT_NODE) stack.push_back(c);
     }
     for (const xmlNode* style : styles) {
         std::string type;

@@ -47,7 +47,7 @@ bool ConditionsHold(const xmlNode* el) {
 
 }  // namespace
 
-void Walker::Switch(xmlNode* sw, const ComputedStyle& style, const Affine& m) {
+void Walker::Switch(xmlNode* sw, const StyleRef& style, const Affine& m) {
     bool chosen = false;
     for (xmlNode* c = sw->children; c != nullptr; c = c->next) {
         if (c->type != XML_ELEMENT_NODE || !IsSvgElement(c) || Is(c, "title") || Is(c, "desc") ||

@@ -13,9 +13,10 @@ constexpr int kMaxUseDepth = 32;
 
 }  // namespace
 
-void Walker::Use(xmlNode* el, const ComputedStyle& parentStyle, const Affine& m) {
-    const ComputedStyle style = context.sheet.Compute(el, parentStyle);
-    if (style.displayNone || !(style.opacity > 0)) return;
+void Walker::Use(xmlNode* el, const StyleRef& parentStyle, const Affine& m) {
+    const StyleRef style =
+        std::make_shared<const ComputedStyle>(context.sheet.Compute(el, *parentStyle));
+    if (style->displayNone || !(style->opacity > 0)) return;
     std::string href;
     if (!GetNsAttribute(el, "href", kXlinkNamespace, &href)) GetAttribute(el, "href", &href);
     if (href.size() < 2 || href[0] != '#') {
@@ -41,8 +42,9 @@ void Walker::Use(xmlNode* el, const ComputedStyle& parentStyle, const Affine& m)
                        "<use> references nest more than " + std::to_string(kMaxUseDepth) + " deep");
     useStack.push_back(el);
     if (Is(target, "symbol")) {
-        const ComputedStyle symbolStyle = context.sheet.Compute(target, style);
-        if (!symbolStyle.displayNone && symbolStyle.opacity > 0) Children(target, symbolStyle, m);
+        const StyleRef symbolStyle =
+            std::make_shared<const ComputedStyle>(context.sheet.Compute(target, *style));
+        if (!symbolStyle->displayNone && symbolStyle->opacity > 0) Children(target, symbolStyle, m);
     } else {
         Element(target, style, m);
     }

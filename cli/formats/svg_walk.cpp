@@ -41,7 +41,9 @@ void Walk(const ReadContext& context, Gathered& gathered) {
     } hook{gathered.diagnostics};
     gathered.diagnostics.beforeRecording = [&walker] { walker.Settle(); };
     try {
-        walker.Children(context.root, context.sheet.Compute(context.root, ComputedStyle{}),
+        walker.Children(context.root,
+                        std::make_shared<const ComputedStyle>(
+                            context.sheet.Compute(context.root, ComputedStyle{})),
                         context.page.toPage);
         walker.Settle();
     } catch (const ReadError&) {
@@ -51,12 +53,12 @@ void Walk(const ReadContext& context, Gathered& gathered) {
     }
 }
 
-void Walker::Children(xmlNode* node, const ComputedStyle& style, const Affine& m) {
+void Walker::Children(xmlNode* node, const StyleRef& style, const Affine& m) {
     for (xmlNode* c = node->children; c != nullptr; c = c->next)
         if (c->type == XML_ELEMENT_NODE) Element(c, style, m);
 }
 
-void Walker::Element(xmlNode* el, const ComputedStyle& parentStyle, const Affine& m) {
+void Walker::Element(xmlNode* el, const StyleRef& parentStyle, const Affine& m) {
     if (!IsSvgElement(el)) return;  // other namespaces (editor data) draw nothing
     struct Depth {
         int& depth;
@@ -72,10 +74,11 @@ void Walker::Element(xmlNode* el, const ComputedStyle& parentStyle, const Affine
     if (IsShapeName(name)) return Shape(el, parentStyle, m);
     if (name == "use") return Use(el, parentStyle, m);
     if (name != "g" && name != "a" && name != "switch" && name != "svg") return;  // not drawn
-    const ComputedStyle style = context.sheet.Compute(el, parentStyle);
+    const StyleRef style =
+        std::make_shared<const ComputedStyle>(context.sheet.Compute(el, *parentStyle));
     // Children may be visible under a hidden group, but nothing is drawn under display:none
     // or opacity 0.
-    if (style.displayNone || !(style.opacity > 0)) {
+    if (style->displayNone || !(style->opacity > 0)) {
         gathered.counts.hidden += CountShapes(el);
         return;
     }
@@ -93,38 +96,14 @@ void Walker::Element(xmlNode* el, const ComputedStyle& parentStyle, const Affine
     percentBase = outer;
 }
 
-void Walker::Shape(xmlNode* el, const ComputedStyle& parentStyle, const Affine& m) {
+void Walker::Shape(xmlNode* el, const StyleRef& parentStyle, const Affine& m) {
     if (!decided.insert(el).second) return;
-    const std::string tag = Name(el);
-    std::string name;
-    const int index = ++perTag[tag];
-    if (!GetAttribute(el, "id", &name) || name.empty()) name = tag + " " + std::to_string(index);
-    const ComputedStyle style = context.sheet.Compute(el, parentStyle);
-    if (!IsDrawn(style)) {
-        ++gathered.counts.hidden;
-        return;
-    }
-    const std::string what = "<" + tag + " " + name + ">";
-    if (PaintsStroke(style) && !style.dasharray.empty() &&
-        ResolveDashes(style, percentBase).kind == DashPattern::Kind::Unresolved)
-        gathered.diagnostics.Warn(el,
-                                  "a dash array in font units (em, ex) or in percentages of an "
-                                  "unknown viewport, taken as solid",
-                                  what);
-    if (const Choice choice = Choose(context, el, style, percentBase, useStack);
-        choice != Choice::Dash) {
-        ++gathered.counts.leftAlone;
-        if (choice == Choice::SolidByItsArray) ++gathered.counts.solidByItsArray;
-        return;
-    }
     PendingShape job;
     job.node = el;
-    job.parent = useStack.empty() ? m : DefinitionMatrix(context, gathered.diagnostics, el);
-    job.throughUse = !useStack.empty();
-    job.name = name;
-    job.tag = tag;
-    job.what = what;
-    job.style = style;
+    job.parent = m;
+    job.parentStyle = parentStyle;
+    job.useStack = useStack;
+    job.index = ++perTag[Name(el)];
     job.percentBase = percentBase;
     pending.push_back(std::move(job));
     if (pending.size() >= kSettleBatch) Settle();
@@ -132,42 +111,71 @@ void Walker::Shape(xmlNode* el, const ComputedStyle& parentStyle, const Affine& 
 
 namespace {
 
-// A pending shape's geometry: read by SVG++ and taken to the root's user space. What it would
-// record and count goes to `diagnostics` and `skipped`; false when it draws nothing.
-bool ReadAside(const ReadContext& context, const PendingShape& job, Diagnostics& diagnostics,
-               int64_t& skipped, FoundShape& f) {
+// What reading a pending shape aside gives, settled in the document's order.
+struct ReadShape {
+    explicit ReadShape(const std::string& file) : diagnostics(file) {}
+    Diagnostics diagnostics;
+    int64_t skipped = 0, hidden = 0, leftAlone = 0, solidByItsArray = 0;
+    bool drawn = false;  // chosen, and its geometry draws something
+    FoundShape shape;
+    std::exception_ptr failure;
+};
+
+// A pending shape's style and whether the options choose it, then its geometry, read by SVG++
+// and taken to the root's user space. What it would record and count goes to `r`.
+void ReadAside(const ReadContext& context, const PendingShape& job, ReadShape& r) {
     xmlNode* el = job.node;
-    const ElementGeometry geometry = ReadElement(context, diagnostics, el, job.parent, job.what);
+    FoundShape& f = r.shape;
+    f.tag = Name(el);
+    if (!GetAttribute(el, "id", &f.name) || f.name.empty())
+        f.name = f.tag + " " + std::to_string(job.index);
+    f.style = context.sheet.Compute(el, *job.parentStyle);
+    if (!IsDrawn(f.style)) {
+        ++r.hidden;
+        return;
+    }
+    const std::string what = "<" + f.tag + " " + f.name + ">";
+    if (PaintsStroke(f.style) && !f.style.dasharray.empty() &&
+        ResolveDashes(f.style, job.percentBase).kind == DashPattern::Kind::Unresolved)
+        r.diagnostics.Warn(el,
+                           "a dash array in font units (em, ex) or in percentages of an "
+                           "unknown viewport, taken as solid",
+                           what);
+    if (const Choice choice = Choose(context, el, f.style, job.percentBase, job.useStack);
+        choice != Choice::Dash) {
+        ++r.leftAlone;
+        if (choice == Choice::SolidByItsArray) ++r.solidByItsArray;
+        return;
+    }
+    f.throughUse = !job.useStack.empty();
+    const Affine parent = f.throughUse ? DefinitionMatrix(context, r.diagnostics, el) : job.parent;
+    const ElementGeometry geometry = ReadElement(context, r.diagnostics, el, parent, what);
     if (geometry.failed) {
-        ++skipped;
-        return false;
+        ++r.skipped;
+        return;
     }
     const Affine& t = geometry.matrix;
     const double det = t.a * t.d - t.b * t.c;
     if (!(std::isfinite(det) && std::fabs(det) > 0 && std::isfinite(1 / det))) {
-        diagnostics.Skip(el, "a singular transform (left unchanged)", job.what);
-        ++skipped;
-        return false;
+        r.diagnostics.Skip(el, "a singular transform (left unchanged)", what);
+        ++r.skipped;
+        return;
     }
     f.node = el;
-    f.throughUse = job.throughUse;
-    f.name = job.name;
-    f.tag = job.tag;
     f.toPage = t;
-    f.style = job.style;
     f.percentBase = job.percentBase;
     for (const Subpath& subpath : geometry.subpaths) {
         Subpath page{t(subpath.start), {}, subpath.closed};
         page.primitives.reserve(subpath.primitives.size());
         for (const Primitive& p : subpath.primitives) page.primitives.push_back(Transformed(p, t));
         if (!IsFinite(page)) {
-            diagnostics.Skip(el, "a coordinate is not finite (after transforms)", job.what);
-            ++skipped;
-            return false;
+            r.diagnostics.Skip(el, "a coordinate is not finite (after transforms)", what);
+            ++r.skipped;
+            return;
         }
         f.subpaths.push_back(std::move(page));
     }
-    return !f.subpaths.empty();
+    r.drawn = !f.subpaths.empty();
 }
 
 }  // namespace
@@ -176,33 +184,38 @@ void Walker::Settle() {
     if (pending.empty()) return;
     std::vector<PendingShape> jobs;
     jobs.swap(pending);
-    struct Read {
-        explicit Read(const std::string& file) : diagnostics(file) {}
-        Diagnostics diagnostics;
-        int64_t skipped = 0;
-        bool drawn = false;
-        FoundShape shape;
-        std::exception_ptr failure;
-    };
-    std::vector<Read> read;
+    std::vector<ReadShape> read;
     read.reserve(jobs.size());
     for (std::size_t i = 0; i < jobs.size(); ++i) read.emplace_back(context.file);
     ForEachInParallel(jobs.size(), ThreadsFor(jobs.size(), 64), 16, [&](std::size_t i, unsigned) {
-        Read& r = read[i];
+        ReadShape& r = read[i];
         try {
-            r.drawn = ReadAside(context, jobs[i], r.diagnostics, r.skipped, r.shape);
+            ReadAside(context, jobs[i], r);
+            // With the drawing's size known, the shape is flattened and its line objects built
+            // here too, while the points flattened aside stay within the file's limit.
+            if (!r.drawn || !context.flattening || flattenedAside.load() > kMaxFlattenedPoints)
+                return;
+            std::size_t points = 0;
+            if (FlattenShape(context, *context.flattening, r.shape, points))
+                BuildShape(context, r.shape);
+            flattenedAside += points;
         } catch (...) {
             r.failure = std::current_exception();
         }
     });
-    // In the document's order, as if each had been read as the walk came to it. Flattening
-    // comes here, in order, so that the limit on the file's points stops it where it did.
-    for (Read& r : read) {
+    // In the document's order, as if each had been read as the walk came to it; the file's
+    // limit on flattened points stops it where it did.
+    for (ReadShape& r : read) {
         gathered.diagnostics.Merge(r.diagnostics);
         gathered.counts.skipped += r.skipped;
+        gathered.counts.hidden += r.hidden;
+        gathered.counts.leftAlone += r.leftAlone;
+        gathered.counts.solidByItsArray += r.solidByItsArray;
         if (r.failure) std::rethrow_exception(r.failure);
         if (!r.drawn) continue;
-        if (context.flattening)
+        if (r.shape.flattened)
+            CountFlattened(context, gathered.flattenedPoints, r.shape.points);
+        else if (context.flattening)
             FlattenShape(context, *context.flattening, r.shape, gathered.flattenedPoints);
         gathered.shapes.push_back(std::move(r.shape));
     }

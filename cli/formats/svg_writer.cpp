@@ -18,6 +18,7 @@
 #include <ostream>
 #include <stdexcept>
 #include <unordered_map>
+#include <unordered_set>
 
 #include "format_detail.h"
 #include "parallel.h"
@@ -226,18 +227,27 @@ const xmlChar* X(const char* s) {
 // ("dashed-dashes") cost no more than one each.
 class FreshIds {
 public:
-    explicit FreshIds(xmlNode* root) : ids_(CollectIds(root)) {}
+    explicit FreshIds(xmlNode* root) { Add(root); }
     std::string Make(const std::string& base) {
-        std::string id = base;
-        for (int& n = next_.try_emplace(base, 2).first->second; ids_.count(id) != 0; ++n)
-            id = base + "-" + std::to_string(n);
-        ids_.emplace(id, nullptr);
-        return id;
+        if (ids_.insert(base).second) return base;
+        for (int& n = next_.try_emplace(base, 2).first->second;; ++n)
+            if (std::string id = base + "-" + std::to_string(n); ids_.insert(id).second) {
+                ++n;
+                return id;
+            }
     }
 
 private:
-    Ids ids_;
-    std::map<std::string, int> next_;
+    void Add(const xmlNode* node) {
+        std::string id;
+        for (; node != nullptr; node = node->next) {
+            if (node->type != XML_ELEMENT_NODE) continue;
+            if (GetAttribute(node, "id", &id)) ids_.insert(id);
+            Add(node->children);
+        }
+    }
+    std::unordered_set<std::string> ids_;
+    std::unordered_map<std::string, int> next_;
 };
 
 std::string Attribute(const xmlNode* node, const char* name) {
@@ -263,28 +273,41 @@ using Declarations = std::vector<std::pair<std::string, std::string>>;
 // What the tree holds as a dashed element's `d` until its path data is written.
 const std::string kNoPathData;
 
-// One element's attributes edited in a single pass. Its dash array and offset go: the dashes are
-// geometry now and nothing may dash them again; `set` is declared in its style. Drawing the
-// dashes (`dashes`), it becomes a path whose `d` is left empty for the dashes' path data, without
-// the geometry of its former kind and without the editor attributes from which Inkscape rebuilds
-// a shape when it opens the file (arcs, stars, spirals, offsets, live path effects, connectors,
-// node types), which would bring the original back.
-void EditElement(xmlNode* node, bool dashes, const Declarations& set) {
+// An element's style attribute edited: its dash array and offset go (the dashes are geometry
+// now and nothing may dash them again) and `set` is declared. Made from the element as read,
+// apart from the tree's edits, so that it can be made on any thread.
+struct StyleEdit {
+    bool remove = false;  // the attribute goes (left empty)
+    std::string value;    // else its new value, when there is one
+};
+StyleEdit EditedStyle(const xmlNode* node, const Declarations& set) {
+    StyleEdit edit;
+    std::string style;
+    const bool hasStyle = GetAttribute(node, "style", &style);
+    if (!hasStyle && set.empty()) return edit;
+    // A style left empty by the dash array's removal goes, and one set anew comes last.
+    bool keptAny = false;
+    edit.value = EditStyle(style, {"stroke-dasharray", "stroke-dashoffset"}, set, &keptAny);
+    edit.remove = hasStyle && (!keptAny || edit.value.empty());
+    return edit;
+}
+
+// One element's attributes edited in a single pass: its dash array and offset go, its style is
+// `style`. Drawing the dashes (`dashes`), it becomes a path whose `d` is left empty for the
+// dashes' path data, without the geometry of its former kind and without the editor attributes
+// from which Inkscape rebuilds a shape when it opens the file (arcs, stars, spirals, offsets,
+// live path effects, connectors, node types), which would bring the original back.
+void EditElement(xmlNode* node, bool dashes, const StyleEdit& style) {
     const std::string* d = dashes ? &kNoPathData : nullptr;
     const bool becomesPath =
         d != nullptr && std::strcmp(reinterpret_cast<const char*>(node->name), "path") != 0;
-    std::string style;
-    bool hasStyle = false;
     for (xmlAttr* a = node->properties; a != nullptr;) {
         xmlAttr* next = a->next;
         const char* name = reinterpret_cast<const char*>(a->name);
         bool drop = false;
         if (a->ns == nullptr) {
-            if (std::strcmp(name, "style") == 0) {
-                hasStyle = true;
-                GetAttribute(node, "style", &style);
-            }
-            drop = OneOf(name, {"stroke-dasharray", "stroke-dashoffset"}) ||
+            drop = (style.remove && std::strcmp(name, "style") == 0) ||
+                   OneOf(name, {"stroke-dasharray", "stroke-dashoffset"}) ||
                    (d != nullptr && std::strcmp(name, "pathLength") == 0) ||
                    (becomesPath && OneOf(name, {"x", "y", "width", "height", "rx", "ry", "cx", "cy",
                                                 "r", "x1", "y1", "x2", "y2", "points"}));
@@ -308,13 +331,7 @@ void EditElement(xmlNode* node, bool dashes, const Declarations& set) {
         if (becomesPath) xmlNodeSetName(node, X("path"));
         xmlSetProp(node, X("d"), X(d->c_str()));
     }
-    if (!hasStyle && set.empty()) return;
-    // A style left empty by the dash array's removal goes, and one set anew comes last.
-    bool keptAny = false;
-    const std::string edited =
-        EditStyle(style, {"stroke-dasharray", "stroke-dashoffset"}, set, &keptAny);
-    if (hasStyle && (!keptAny || edited.empty())) RemoveAttribute(node, "style");
-    if (!edited.empty()) xmlSetProp(node, X("style"), X(edited.c_str()));
+    if (!style.value.empty()) xmlSetProp(node, X("style"), X(style.value.c_str()));
 }
 
 // The pieces of one object in the order they are written, a dash cut at a closed subpath's
@@ -651,36 +668,60 @@ void WriteSvgInPlace(std::ostream& out, const Document& doc, const WriteOptions&
         d += made[s];
         std::string().swap(made[s]);
     };
+    // Each shape's edits: where the original stays beside its dashes (for its fill or its
+    // markers), and the style of each, made from the document as read, on a few threads.
+    struct Edit {
+        bool sibling = false;
+        StyleEdit dashes, original;
+    };
+    std::vector<Edit> edits(scene.shapes.size());
+    ForEachInParallel(
+        scene.shapes.size(), ThreadsFor(scene.shapes.size(), 256), 64,
+        [&](std::size_t s, unsigned) {
+            const SvgShape& shape = scene.shapes[s];
+            // What is set wins over a style sheet's !important declarations of the same
+            // property.
+            const auto decl = [&](const char* name, const std::string& value) {
+                return std::make_pair(std::string(name), scene.importantProperties.count(name) != 0
+                                                             ? value + " !important"
+                                                             : value);
+            };
+            const bool keepFill = shape.keepFill && options.keepFills;
+            const bool keepMarkers = shape.markers && options.keepMarkers;
+            // The dashes: no fill (open pieces would be filled across), no markers (they would
+            // repeat on every dash), the outline's paint, not dashed again.
+            Declarations dashStyle;
+            if (shape.keepFill) dashStyle.push_back(decl("fill", "none"));
+            if (shape.markers || keepFill || keepMarkers)
+                for (const char* marker : {"marker-start", "marker-mid", "marker-end"})
+                    dashStyle.push_back(decl(marker, "none"));
+            if (!shape.outlinePaint.empty())
+                dashStyle.push_back(decl("stroke", shape.outlinePaint));
+            if (shape.outlineOpaque) dashStyle.push_back(decl("stroke-opacity", "1"));
+            if (shape.inheritsDasharray) dashStyle.push_back(decl("stroke-dasharray", "none"));
+            Edit& edit = edits[s];
+            edit.dashes = EditedStyle(shape.node, dashStyle);
+            edit.sibling = keepFill || keepMarkers;
+            if (!edit.sibling) return;
+            // A marker painted with context-stroke takes the original's stroke paint: with
+            // markers the stroke is hidden by its opacity, so the paint is still there for them.
+            Declarations originalStyle = {keepMarkers ? decl("stroke-opacity", "0")
+                                                      : decl("stroke", "none")};
+            if (shape.keepFill && !keepFill) originalStyle.push_back(decl("fill", "none"));
+            edit.original = EditedStyle(shape.node, originalStyle);
+        });
     // The elements that draw the dashes: their path data is made as the document is written.
     NewPathDataOf paths;
-    paths.reserve(scene.shapes.size());
     for (std::size_t s = 0; s < scene.shapes.size(); ++s) {
         const SvgShape& shape = scene.shapes[s];
         xmlNode* node = shape.node;
         NewPathData path{s, made.empty() ? 0 : made[s].size() / 16};
         for (std::size_t o = firstObject[s]; o < firstObject[s + 1]; ++o)
             for (const auto& segment : doc.objects[o].segments) path.weight += segment.size();
-        // What is set wins over a style sheet's !important declarations of the same property.
-        const auto decl = [&](const char* name, const std::string& value) {
-            return std::make_pair(std::string(name), scene.importantProperties.count(name) != 0
-                                                         ? value + " !important"
-                                                         : value);
-        };
-        const bool keepFill = shape.keepFill && options.keepFills;
-        const bool keepMarkers = shape.markers && options.keepMarkers;
-        // The dashes: no fill (open pieces would be filled across), no markers (they would
-        // repeat on every dash), the outline's paint, not dashed again.
-        Declarations dashStyle;
-        if (shape.keepFill) dashStyle.push_back(decl("fill", "none"));
-        if (shape.markers || keepFill || keepMarkers)
-            for (const char* marker : {"marker-start", "marker-mid", "marker-end"})
-                dashStyle.push_back(decl(marker, "none"));
-        if (!shape.outlinePaint.empty()) dashStyle.push_back(decl("stroke", shape.outlinePaint));
-        if (shape.outlineOpaque) dashStyle.push_back(decl("stroke-opacity", "1"));
-        if (shape.inheritsDasharray) dashStyle.push_back(decl("stroke-dasharray", "none"));
-        if (!keepFill && !keepMarkers) {
-            EditElement(node, true, dashStyle);
-            paths.emplace(node, path);
+        const Edit& edit = edits[s];
+        if (!edit.sibling) {
+            EditElement(node, true, edit.dashes);
+            paths.Mark(node, path);
             continue;
         }
         // The original keeps drawing the fill or the markers; a sibling right after it draws the
@@ -704,14 +745,9 @@ void WriteSvgInPlace(std::ostream& out, const Document& doc, const WriteOptions&
         std::string id;
         if (!GetAttribute(node, "id", &id) || id.empty()) id = "dashed";
         xmlSetProp(dashes, X("id"), X(ids.Make(id + "-dashes").c_str()));
-        EditElement(dashes, true, dashStyle);
-        paths.emplace(dashes, path);
-        // A marker painted with context-stroke takes the original's stroke paint: with markers
-        // the stroke is hidden by its opacity, so the paint is still there for them.
-        Declarations originalStyle = {keepMarkers ? decl("stroke-opacity", "0")
-                                                  : decl("stroke", "none")};
-        if (shape.keepFill && !keepFill) originalStyle.push_back(decl("fill", "none"));
-        EditElement(node, false, originalStyle);
+        EditElement(dashes, true, edit.dashes);
+        paths.Mark(dashes, path);
+        EditElement(node, false, edit.original);
         xmlAddNextSibling(node, dashes);
         // A <use> of this very shape draws only the fill or markers now: a twin beside it draws
         // the dashes.
