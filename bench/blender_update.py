@@ -218,23 +218,51 @@ print(f"Korrand / native (each timed in its own section above): "
 # The ratio itself, from rounds in alternation: the dashed curve's parameter change, Blender's
 # own evaluation of the dashed curve (its dashes tagged) and the native recipe's parameter
 # change, one after the other in every round, so that all three meet the same load on a shared
-# machine. Each evaluates only its own curve.
+# machine. Each evaluates only its own curve. Beside them, in the same rounds: the parameter
+# change and an edit of the shape with the add-on dashing only after Blender's evaluation
+# (hook.early off, as before it dashed ahead of the evaluation), and the edit as it is now.
 ob.korrand.enabled = True
 depsgraph()
 res = ob.korrand.result
-pairs = {"ours": [], "blender": [], "native": []}
+
+
+changes = {"offset": 0, "shape": 0}  # each change differs from the one before it
+
+
+def early(on, what, change):
+    def run_it(r):
+        hook.early = on
+        changes[what] += 1
+        try:
+            change(changes[what])
+            depsgraph()
+        finally:
+            hook.early = True
+    return run_it
+
+
+offset = lambda i: setattr(ob.korrand, "offset", offsets[i % 2])
+steps = (("ours", early(True, "offset", offset)),
+         ("ours after", early(False, "offset", offset)),
+         ("blender", lambda r: (res.data.update_tag(), depsgraph())),
+         ("native", lambda r: (setattr(resample.inputs["Count"], "default_value", counts[r % 2]),
+                               depsgraph())),
+         ("edit", early(True, "shape", move_points)),
+         ("edit after", early(False, "shape", move_points)))
+dashed_before = len(hook.dashed)
+pairs = {label: [] for label, _ in steps}
 for r in range(2 * rounds):
-    for label, change in (("ours", lambda: setattr(ob.korrand, "offset", offsets[r % 2])),
-                          ("blender", lambda: res.data.update_tag()),
-                          ("native", lambda: setattr(resample.inputs["Count"], "default_value",
-                                                     counts[r % 2]))):
+    for label, step in steps:
         t0 = time.perf_counter()
-        change()
-        depsgraph()
+        step(r)
         pairs[label].append(time.perf_counter() - t0)
-print(f"in alternation ({2 * rounds} rounds): parameter changed {ms(pairs['ours'])} ms, "
+print(f"in alternation ({2 * rounds} rounds): parameter changed {ms(pairs['ours'])} ms "
+      f"(dashed only after the evaluation: {ms(pairs['ours after'])} ms), "
       f"Blender's evaluation of the dashed curve {ms(pairs['blender'])} ms, "
-      f"native recipe {ms(pairs['native'])} ms")
+      f"native recipe {ms(pairs['native'])} ms; shape edited {ms(pairs['edit'])} ms "
+      f"(dashed only after the evaluation: {ms(pairs['edit after'])} ms)")
+print(f"plug-in calls in these rounds: {len(hook.dashed) - dashed_before} "
+      f"(one for each change: {8 * rounds})")
 print(f"Korrand / native: "
       f"{statistics.median(pairs['ours']) / statistics.median(pairs['native']):.2f}")
 # What no dash in the curve's stack can go below: Blender evaluates the whole curve again to

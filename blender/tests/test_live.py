@@ -1,6 +1,7 @@
 """The result follows the curve live: edits of its points, shape keys, a hook animated over
 frames (no frame of lag), animated settings, renders, edit mode, undo and redo."""
 
+import array
 import os
 import sys
 import tempfile
@@ -61,6 +62,44 @@ def case_edits_of_points_and_shape_keys():
     key.value = 0.5
     update()
     assert matches(ob, "shape key") != edited
+
+
+def case_first_evaluation_shows_the_edit():
+    # An edit of a POLY curve's points, with a setting changed with it, and one in edit mode,
+    # are dashed before Blender evaluates the update: the evaluation that update handlers see
+    # already shows the new dashes, made by one plug-in call.
+    ob = wire()
+    bpy.context.view_layer.objects.active = ob
+    seen = []
+
+    def shown_points(scene, dg):
+        e = ob.evaluated_get(dg)
+        mesh = e.to_mesh()
+        co = array.array("f", bytes(12 * len(mesh.vertices)))
+        mesh.vertices.foreach_get("co", co)
+        e.to_mesh_clear()
+        seen.append(co)
+
+    for mode, point in (("OBJECT", (2, 5, 0, 1)), ("EDIT", (2, 4, 1, 1))):
+        bpy.ops.object.mode_set(mode=mode)
+        update()
+        before = support.result_line(ob)
+        seen.clear()
+        hook.dashed.clear()
+        bpy.app.handlers.depsgraph_update_post.insert(0, shown_points)
+        try:
+            ob.data.splines[0].points[2].co = point
+            if mode == "OBJECT":
+                ob.korrand.offset = 0.3
+            update()
+        finally:
+            bpy.app.handlers.depsgraph_update_post.remove(shown_points)
+        assert hook.dashed == ["wire"], (mode, hook.dashed)
+        got = support.result_line(ob)
+        assert got != before, mode
+        assert seen and seen[0] == got[1], f"{mode}: the first evaluation showed earlier dashes"
+    bpy.ops.object.mode_set(mode="OBJECT")
+    matches(ob, "edited")
 
 
 def case_hook_over_frames_and_still_curves():

@@ -175,10 +175,23 @@ def _read_splines(plugin, splines, last):
     return LineForm(counts, points, 4, cyclic, looks)
 
 
+def _stored(ob):
+    """True when nothing shapes ob's control points after they are stored: no shape keys, no
+    modifier before the dash."""
+    return ob.data.shape_keys is None and not any(m.show_viewport for m in _before_dash(ob))
+
+
+def read_as_stored(ob):
+    """True when read takes ob's points straight from its splines, as stored or as being
+    edited, nothing that Blender evaluates in between: POLY splines, and out of edit mode no
+    shape keys or modifiers before the dash."""
+    return _control_points_are_drawn(ob) and (ob.mode == "EDIT" or _stored(ob))
+
+
 def _read_control_points(plugin, ob, depsgraph, last):
     """The control points after shape keys, hooks and modifiers on the spline. A curve with
     none of them is read as stored, faster than a copy."""
-    if ob.data.shape_keys is None and not any(m.show_viewport for m in _before_dash(ob)):
+    if _stored(ob):
         return _read_splines(plugin, ob.data.splines, last)
     curve = ob.to_curve(depsgraph, apply_modifiers=True)
     try:

@@ -891,7 +891,9 @@ def _note_updates(depsgraph):
                 cu = ob.data
                 if (kind == "Curve" and cu.name == name) or (
                         kind == "Key" and cu.shape_keys is not None and cu.shape_keys.name == name):
-                    r.todo.update((READ, LOOK, DASH))
+                    # Dashed before this evaluation from the same splines: read and compared
+                    # again, dashed again only if that finds a difference.
+                    r.todo.update((READ, LOOK) if r.early else (READ, LOOK, DASH))
                     info = ob.korrand.get("bake_info")
                     if info is not None and not _frame_changing and not info.get("stale") \
                             and kind == "Curve" and _editable(ob):
@@ -927,6 +929,76 @@ def run(depsgraph):
         for r in list(registry.records.values()):
             if r.todo:
                 _update(r, depsgraph)
+    finally:
+        for r in registry.records.values():
+            r.early = False
+        _busy = False
+
+
+def _animated_settings(ob):
+    """True when an action or a driver may give ob's settings other values than it holds."""
+    ad = ob.animation_data
+    if ad is None:
+        return False
+    curves = list(ad.drivers) + (list(ad.action.fcurves) if ad.action is not None else [])
+    return any(c.data_path.startswith("korrand.") for c in curves) or bool(ad.nla_tracks)
+
+
+def _early(r):
+    """True when r's dashes can be made before Blender evaluates the update, from nothing the
+    evaluation makes: its curve is read from its splines as stored (line_form.read_as_stored),
+    its settings are the ones it holds (none animated), and without a profile or a dash length
+    neither its look nor its transform enters the dashes."""
+    if r.form is None or r.look is None or r.key is None or r.look[0] is not None or \
+            r.todo - {DASH, CHECK}:
+        return False
+    ob = bpy.data.objects.get(r.curve)
+    if ob is None or ob.type != "CURVE" or not _editable(ob) or baked(ob) is not None:
+        return False
+    dashes = _held(ob, "dashes")
+    if dashes is None or not _editable(dashes) or not _editable(dashes.data) or \
+            line_form.korrand_modifier(ob) is None:
+        return False
+    k = ob.korrand
+    if k.period != 0 or r.key[0][2] != 0 or float(k.thickness) != r.key[0][3] or \
+            _animated_settings(ob):
+        return False
+    # Hooks and soft body act on the points wherever they are in the stack.
+    return not any(m.type in ("HOOK", "SOFT_BODY") for m in ob.modifiers) and \
+        line_form.read_as_stored(ob)
+
+
+@persistent
+def _on_depsgraph_pre(scene, *_):
+    # What is written here Blender evaluates in this same pass. An edit of a curve's points
+    # makes Blender evaluate the curve: dashed only after that, it would be evaluated again with
+    # its new dashes. A curve whose dashes need nothing of the evaluation (see _early) is
+    # dashed here instead, and evaluated once. Which data changed cannot be asked here, only
+    # whether any curve did: such curves are read then (the read compares them with the last).
+    # A change of settings alone makes Blender evaluate nothing before the update handler, so
+    # it is left to that. The update handler afterwards checks every record as before: what
+    # this leaves or gets wrong, it redoes.
+    global _busy
+    if _busy or not hook.early or state.instance is None or \
+            not isinstance(bpy.data, bpy.types.BlendData):
+        return
+    if not registry.records or registry.survey or registry.behind or _writes_forbidden() or \
+            bpy.app.is_job_running("RENDER"):
+        return  # a render's evaluation is left to the update and frame handlers
+    view_layer = bpy.context.view_layer
+    graph = view_layer.depsgraph if view_layer is not None else None
+    if graph is None or not graph.id_type_updated("CURVE"):
+        return
+    _busy = True
+    try:
+        if not _consistent():
+            return
+        for r in list(registry.records.values()):
+            r.early = False
+            if _early(r):
+                r.todo.add(READ)
+                _update(r, None)
+                r.early = not r.todo
     finally:
         _busy = False
 
@@ -981,6 +1053,7 @@ def _catch_up():
 
 
 _HANDLERS = (
+    (bpy.app.handlers.depsgraph_update_pre, _on_depsgraph_pre),
     (bpy.app.handlers.depsgraph_update_post, _on_depsgraph),
     (bpy.app.handlers.frame_change_post, _on_frame),
     (bpy.app.handlers.load_pre, _on_load_pre),

@@ -29,6 +29,7 @@ class Record:
         self.key = None         # what the dashes shown were made from
         self.echo = False       # the dashes were just written: the curve's next update is ours
         self.written = None     # the point counts of the dashes' mesh as last built
+        self.early = False      # dashed before this update's evaluation (live._on_depsgraph_pre)
         self.status = ""        # shown in the panel
         self.estimate = 0       # points the current settings would make
         self.allowed = 0        # points the artist agreed to beyond the limit

@@ -7,6 +7,8 @@ use, so a test sets one, does what it checks and sets it back.
                                     # URL operator
     hook.direct_memory = False      # read curves through Blender's Python API only (both ways
                                     # must give the same dashes)
+    hook.early = False              # dash only after Blender evaluated an update, never before
+                                    # it (see live._on_depsgraph_pre): the add-on as it was
     hook.render_job = True          # act as if a render job ran with the interface unlocked:
                                     # nothing is written until it is set back to None and the
                                     # next update comes
@@ -48,6 +50,7 @@ class _Hook:
     def __init__(self):
         self.open_url = None
         self.direct_memory = True
+        self.early = True
         self.render_job = None
         self.timings = {}
         self.reads = []
