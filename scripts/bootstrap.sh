@@ -9,6 +9,7 @@ packages=(
   libgtest-dev libgmock-dev libbenchmark-dev
   libtiff-dev libtiff-tools nlohmann-json3-dev libcli11-dev libsvgpp-dev libboost-dev libxml2-dev
   zlib1g-dev libxml2-utils # .svgz files; xmllint beside korrand in the map benchmark
+  libjemalloc-dev # korrand's malloc: a large drawing's many small allocations on threads
   librsvg2-bin python3 clang-format blender
   # Inkscape with what its Python extensions import (inkex), and Xvfb to run it headless
   inkscape python3-lxml python3-cssselect python3-numpy xvfb xauth

@@ -179,6 +179,7 @@ void BuildShape(const ReadContext& context, FoundShape& shape) {
     }
     std::vector<std::pair<std::vector<Point>, bool>>().swap(segments);
     shape.kept = KeptShape(shape);
+    shape.style = ComputedStyle{};  // all it was needed for is made
 }
 
 void BuildObjects(const ReadContext& context, const Flattening& flattening, Gathered& gathered,
