@@ -499,7 +499,7 @@ StyleSheet::StyleSheet(xmlNode* root) {
     while (!stack.empty()) {
         const xmlNode* node = stack.back();
         stack.pop_back();
-        if (IsSvgElement(node) && std::strcmp(Name(node), "style") == 0) styles.push_back(node);
+        if (std::strcmp(Name(node), "style") == 0 && IsSvgElement(node)) styles.push_back(node);
         for (const xmlNode* c = node->last; c != nullptr; c = c->prev)
             if (c->type == XML_ELEMENT_NODE) stack.push_back(c);
     }
