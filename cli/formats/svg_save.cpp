@@ -105,12 +105,13 @@ public:
                 StartTag(out, node, thread);
                 if (node->children == nullptr) {
                     out += "/>";
-                    return;
+                } else {
+                    out += '>';
+                    for (const xmlNode* c = node->children; c != nullptr; c = c->next)
+                        Node(out, c, thread);
+                    EndTag(out, node);
                 }
-                out += '>';
-                for (const xmlNode* c = node->children; c != nullptr; c = c->next)
-                    Node(out, c, thread);
-                EndTag(out, node);
+                Sibling(out, node, thread);
                 return;
             case XML_TEXT_NODE:
                 if (node->content == nullptr) return;
@@ -151,22 +152,52 @@ public:
             AppendQuoted(out, ns->href);
         }
         const NewPathData* path = paths_.Find(node);
+        if (path != nullptr && path->sibling != nullptr) path = nullptr;  // its sibling's
         for (const xmlAttr* a = node->properties; a != nullptr; a = a->next) {
             out += ' ';
             AppendName(out, a->ns, a->name);
             out += "=\"";
-            if (path != nullptr && a->ns == nullptr && std::strcmp(Text(a->name), "d") == 0) {
+            if (path != nullptr && a->ns == nullptr && std::strcmp(Text(a->name), "d") == 0)
                 writer_(path->shape, thread, out);
-            } else {
-                for (const xmlNode* c = a->children; c != nullptr; c = c->next) {
-                    if (c->type == XML_TEXT_NODE)
-                        AppendEscaped(out, c->content, kAttributeEscapes);
-                    else if (c->type == XML_ENTITY_REF_NODE)
-                        ((out += '&') += Text(c->name)) += ';';
-                }
-            }
+            else
+                AppendValue(out, a);
             out += '"';
         }
+    }
+
+    static void AppendValue(std::string& out, const xmlAttr* a) {
+        for (const xmlNode* c = a->children; c != nullptr; c = c->next) {
+            if (c->type == XML_TEXT_NODE)
+                AppendEscaped(out, c->content, kAttributeEscapes);
+            else if (c->type == XML_ENTITY_REF_NODE)
+                ((out += '&') += Text(c->name)) += ';';
+        }
+    }
+
+    // The sibling the tree does not hold, written after the element, if it has one.
+    void Sibling(std::string& out, const xmlNode* node, unsigned thread) const {
+        const NewPathData* path = paths_.Find(node);
+        if (path == nullptr || path->sibling == nullptr) return;
+        const PrintedSibling& sibling = *path->sibling;
+        out += '<';
+        AppendName(out, sibling.ns, reinterpret_cast<const xmlChar*>(sibling.name.c_str()));
+        for (const PrintedSibling::Attribute& a : sibling.attributes) {
+            out += ' ';
+            if (a.copyOf != nullptr)
+                AppendName(out, a.copyOf->ns, a.copyOf->name);
+            else
+                out += a.name;
+            out += "=\"";
+            if (a.pathData)
+                writer_(path->shape, thread, out);
+            else if (a.copyOf != nullptr)
+                AppendValue(out, a.copyOf);
+            else
+                AppendEscaped(out, reinterpret_cast<const xmlChar*>(a.value.c_str()),
+                              kAttributeEscapes);
+            out += '"';
+        }
+        out += "/>";
     }
 
     static void EndTag(std::string& out, const xmlNode* node) {
@@ -229,6 +260,7 @@ public:
                 return;
             case Piece::Kind::Close:
                 EndTag(out, piece.node);
+                Sibling(out, piece.node, thread);
                 return;
         }
     }
@@ -270,11 +302,14 @@ void LibxmlSave(std::ostream& out, xmlDoc* doc, bool declaration) {
         throw std::runtime_error("write failed");
 }
 
+bool SavedByLibxml(const xmlDoc* doc) {
+    const xmlDtd* dtd = xmlGetIntSubset(doc);
+    return dtd != nullptr && xmlIsXHTML(dtd->SystemID, dtd->ExternalID) > 0;
+}
+
 bool SaveDocument(std::ostream& out, xmlDoc* doc, bool declaration, const NewPathDataOf& paths,
                   const PathDataWriter& writer) {
-    if (const xmlDtd* dtd = xmlGetIntSubset(doc);
-        dtd != nullptr && xmlIsXHTML(dtd->SystemID, dtd->ExternalID) > 0)
-        return false;  // printed as XHTML by libxml2
+    if (SavedByLibxml(doc)) return false;  // printed as XHTML by libxml2
     const Printer printer(paths, writer);
     // The document's own pieces: the declaration, then each top-level node and a newline.
     std::string head;

@@ -13,14 +13,32 @@
 #include <iosfwd>
 #include <string>
 #include <utility>
+#include <vector>
 
 namespace korrand::io::detail {
 
+// An element the printer writes right after a marked one, which the tree does not hold: the
+// dashes drawn beside an original that keeps its fill or its markers, written without copying
+// the original's attributes into the tree first. Each attribute is one of the original's
+// (`copyOf`, written as the tree holds it) or a new one.
+struct PrintedSibling {
+    const xmlNs* ns = nullptr;
+    std::string name;
+    struct Attribute {
+        const xmlAttr* copyOf = nullptr;
+        std::string name, value;  // without copyOf
+        bool pathData = false;    // the caller's path data
+    };
+    std::vector<Attribute> attributes;
+};
+
 // An element whose `d` attribute is written by the caller: which shape's path data it is, and
-// about how much text that is (points), to share the work out evenly.
+// about how much text that is (points), to share the work out evenly. With a `sibling`, the
+// element is written as it stands and the path data goes into the sibling written after it.
 struct NewPathData {
     std::size_t shape = 0;
     std::size_t weight = 0;
+    const PrintedSibling* sibling = nullptr;
 };
 // The elements whose `d` attribute the caller writes. Each is marked on the element itself (its
 // `_private`, libxml2's room for an application's data), so that the printer, which asks of
@@ -57,6 +75,10 @@ using PathDataWriter = std::function<void(std::size_t shape, unsigned thread, st
 // it with libxml2.
 bool SaveDocument(std::ostream& out, xmlDoc* doc, bool declaration, const NewPathDataOf& paths,
                   const PathDataWriter& writer);
+
+// Whether SaveDocument leaves `doc` to libxml2 (an XHTML document type): what it is to write must
+// then be in the tree.
+bool SavedByLibxml(const xmlDoc* doc);
 
 // libxml2's own printing of `doc`: xmlSaveDoc through a UTF-8 save context.
 void LibxmlSave(std::ostream& out, xmlDoc* doc, bool declaration);

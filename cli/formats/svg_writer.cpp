@@ -250,12 +250,6 @@ private:
     std::unordered_map<std::string, int> next_;
 };
 
-std::string Attribute(const xmlNode* node, const char* name) {
-    std::string value;
-    GetAttribute(node, name, &value);
-    return value;
-}
-
 void RemoveAttribute(xmlNode* node, const char* name) {
     if (xmlAttr* a = xmlHasNsProp(node, X(name), nullptr)) xmlRemoveProp(a);
 }
@@ -332,6 +326,55 @@ void EditElement(xmlNode* node, bool dashes, const StyleEdit& style) {
         xmlSetProp(node, X("d"), X(d->c_str()));
     }
     if (!style.value.empty()) xmlSetProp(node, X("style"), X(style.value.c_str()));
+}
+
+// The element that draws the dashes beside `node`, which keeps its fill or its markers, as the
+// printer writes it without the tree holding it: what copying `node`'s attributes into a new
+// element of its name, giving it `id` and then EditElement(copy, true, `style`) would make. Its
+// id is left empty, to be given in the document's order. For an element whose attributes are
+// all without a namespace (a copy would declare theirs anew on it).
+PrintedSibling DashesBeside(const xmlNode* node, const StyleEdit& style) {
+    const bool becomesPath = std::strcmp(reinterpret_cast<const char*>(node->name), "path") != 0;
+    PrintedSibling sibling;
+    sibling.ns = node->ns;
+    sibling.name = becomesPath ? "path" : reinterpret_cast<const char*>(node->name);
+    bool hasId = false, hasD = false, hasStyle = false;
+    for (const xmlAttr* a = node->properties; a != nullptr; a = a->next) {
+        const char* name = reinterpret_cast<const char*>(a->name);
+        if ((style.remove && std::strcmp(name, "style") == 0) ||
+            OneOf(name, {"stroke-dasharray", "stroke-dashoffset", "pathLength"}) ||
+            (becomesPath && OneOf(name, {"x", "y", "width", "height", "rx", "ry", "cx", "cy", "r",
+                                         "x1", "y1", "x2", "y2", "points"})))
+            continue;
+        PrintedSibling::Attribute copy;
+        if (std::strcmp(name, "id") == 0) {
+            hasId = true;
+            copy.name = name;
+        } else if (std::strcmp(name, "d") == 0) {
+            hasD = true;
+            copy.name = name;
+            copy.pathData = true;
+        } else if (std::strcmp(name, "style") == 0 && !style.value.empty()) {
+            hasStyle = true;
+            copy.name = name;
+            copy.value = style.value;
+        } else {
+            copy.copyOf = a;
+        }
+        sibling.attributes.push_back(std::move(copy));
+    }
+    // Set where there was none, in the order the copy would have them set: id, d, style.
+    if (!hasId) sibling.attributes.push_back({nullptr, "id", "", false});
+    if (!hasD) sibling.attributes.push_back({nullptr, "d", "", true});
+    if (!hasStyle && !style.value.empty())
+        sibling.attributes.push_back({nullptr, "style", style.value, false});
+    return sibling;
+}
+
+bool HasNamespacedAttribute(const xmlNode* node) {
+    for (const xmlAttr* a = node->properties; a != nullptr; a = a->next)
+        if (a->ns != nullptr) return true;
+    return false;
 }
 
 // The pieces of one object in the order they are written, a dash cut at a closed subpath's
@@ -605,6 +648,34 @@ void AddPreviewLayer(xmlDoc* doc, const SvgScene& scene, FreshIds& ids) {
     xmlAddPrevSibling(before, layer);
 }
 
+// The element that draws the dashes beside `node`, which keeps its fill or its markers, put in
+// the tree right after it: a new element in its namespace with copies of its attributes
+// (copying the node itself would declare the namespace again on it), the path data left to the
+// printer; `node` edited for what it keeps drawing.
+void AddDashesBeside(xmlDoc* tree, xmlNode* node, const std::string& id,
+                     const StyleEdit& dashesStyle, const StyleEdit& originalStyle,
+                     const NewPathData& path, NewPathDataOf& paths) {
+    xmlNode* dashes = xmlNewDocNode(tree, node->ns, node->name, nullptr);
+    if (dashes == nullptr) throw std::bad_alloc();
+    xmlAttr* last = nullptr;
+    for (const xmlAttr* a = node->properties; a != nullptr; a = a->next) {
+        xmlAttr* copy =
+            a->ns == nullptr && std::strcmp(reinterpret_cast<const char*>(a->name), "d") == 0
+                ? xmlNewDocProp(tree, X("d"), X(""))
+                : xmlCopyProp(dashes, const_cast<xmlAttr*>(a));
+        if (copy == nullptr) throw std::bad_alloc();
+        copy->parent = dashes;
+        copy->prev = last;
+        (last == nullptr ? dashes->properties : last->next) = copy;
+        last = copy;
+    }
+    xmlSetProp(dashes, X("id"), X(id.c_str()));
+    EditElement(dashes, true, dashesStyle);
+    paths.Mark(dashes, path);
+    EditElement(node, false, originalStyle);
+    xmlAddNextSibling(node, dashes);
+}
+
 void WriteSvgInPlace(std::ostream& out, const Document& doc, const WriteOptions& options) {
     const SvgScene& scene = *options.original->svgScene;
     // The document is edited where it is: a copy of a large drawing's tree would double the
@@ -673,7 +744,10 @@ void WriteSvgInPlace(std::ostream& out, const Document& doc, const WriteOptions&
     struct Edit {
         bool sibling = false;
         StyleEdit dashes, original;
+        std::optional<PrintedSibling> printed;  // the dashes beside it, written by the printer
     };
+    // The printer writes the dashes beside an original, unless libxml2 prints the document.
+    const bool printedSiblings = !SavedByLibxml(tree);
     std::vector<Edit> edits(scene.shapes.size());
     ForEachInParallel(
         scene.shapes.size(), ThreadsFor(scene.shapes.size(), 256), 64,
@@ -709,6 +783,8 @@ void WriteSvgInPlace(std::ostream& out, const Document& doc, const WriteOptions&
                                                       : decl("stroke", "none")};
             if (shape.keepFill && !keepFill) originalStyle.push_back(decl("fill", "none"));
             edit.original = EditedStyle(shape.node, originalStyle);
+            if (printedSiblings && !HasNamespacedAttribute(shape.node))
+                edit.printed = DashesBeside(shape.node, edit.dashes);
         });
     // The elements that draw the dashes: their path data is made as the document is written.
     NewPathDataOf paths;
@@ -725,33 +801,22 @@ void WriteSvgInPlace(std::ostream& out, const Document& doc, const WriteOptions&
             continue;
         }
         // The original keeps drawing the fill or the markers; a sibling right after it draws the
-        // dashes. A new element in the original's namespace with copies of its attributes
-        // (copying the node itself would declare the namespace again on it).
-        xmlNode* dashes = xmlNewDocNode(tree, node->ns, node->name, nullptr);
-        if (dashes == nullptr) throw std::bad_alloc();
-        // Copies of its attributes, the path data left empty: the dashes replace it.
-        xmlAttr* last = nullptr;
-        for (const xmlAttr* a = node->properties; a != nullptr; a = a->next) {
-            xmlAttr* copy =
-                a->ns == nullptr && std::strcmp(reinterpret_cast<const char*>(a->name), "d") == 0
-                    ? xmlNewDocProp(tree, X("d"), X(""))
-                    : xmlCopyProp(dashes, const_cast<xmlAttr*>(a));
-            if (copy == nullptr) throw std::bad_alloc();
-            copy->parent = dashes;
-            copy->prev = last;
-            (last == nullptr ? dashes->properties : last->next) = copy;
-            last = copy;
-        }
+        // dashes.
         std::string id;
         if (!GetAttribute(node, "id", &id) || id.empty()) id = "dashed";
-        xmlSetProp(dashes, X("id"), X(ids.Make(id + "-dashes").c_str()));
-        EditElement(dashes, true, edit.dashes);
-        paths.Mark(dashes, path);
-        EditElement(node, false, edit.original);
-        xmlAddNextSibling(node, dashes);
+        const std::string dashesId = ids.Make(id + "-dashes");
+        if (edit.printed) {
+            PrintedSibling& printed = *edits[s].printed;
+            for (PrintedSibling::Attribute& a : printed.attributes)
+                if (a.copyOf == nullptr && a.name == "id") a.value = dashesId;
+            paths.Mark(node, {path.shape, path.weight, &printed});
+            EditElement(node, false, edit.original);
+        } else {
+            AddDashesBeside(tree, node, dashesId, edit.dashes, edit.original, path, paths);
+        }
         // A <use> of this very shape draws only the fill or markers now: a twin beside it draws
         // the dashes.
-        const std::string dashesRef = "#" + Attribute(dashes, "id");
+        const std::string dashesRef = "#" + dashesId;
         for (xmlNode* use : shape.uses) {
             xmlNode* twin = xmlNewDocNode(tree, use->ns, use->name, nullptr);
             if (twin == nullptr) throw std::bad_alloc();
