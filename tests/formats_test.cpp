@@ -785,6 +785,22 @@ TEST(Svg, HugeCurveCountsAreCapped) {
     const Document doc =
         ReadSvgBody(R"(<path d="M 0 0 C 0 100 100 100 100 0"/>)", Tolerance(1e-30));
     EXPECT_EQ(doc.objects.at(0).segments.at(0).size(), io::detail::kMaxPiecesPerCurve + 1);
+    // Held to the points a file may still flatten to, before they are made: two capped curves
+    // are 1 + 2 * kMaxPiecesPerCurve points.
+    io::detail::Subpath curves;
+    io::detail::Primitive cubic;
+    cubic.kind = io::detail::Primitive::Kind::Cubic;
+    cubic.p[0] = {0, 100};
+    cubic.p[1] = {100, 100};
+    cubic.p[2] = {100, 0};
+    curves.primitives = {cubic, cubic};
+    const std::size_t all = 1 + 2 * io::detail::kMaxPiecesPerCurve;
+    std::vector<io::detail::Vec2> points;
+    EXPECT_TRUE(io::detail::Flatten(curves, 1e-30, points, all));
+    EXPECT_EQ(points.size(), all);
+    points.clear();
+    EXPECT_FALSE(io::detail::Flatten(curves, 1e-30, points, all - 1));
+    EXPECT_LE(points.size(), all - 1);
 }
 
 TEST(ArcToCenter, ExtremeRadiiStayFinite) {

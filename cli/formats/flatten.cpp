@@ -205,7 +205,13 @@ std::size_t ArcPieces(const Primitive& arc, double tolerance) {
     return std::max(Clamp(quarters), Clamp(sweep / step));
 }
 
-void Flatten(const Subpath& subpath, double tolerance, std::vector<Vec2>& out) {
+bool Flatten(const Subpath& subpath, double tolerance, std::vector<Vec2>& out,
+             std::size_t maxPoints) {
+    // Whether n more points fit.
+    const auto room = [&](std::size_t n) {
+        return out.size() < maxPoints && n <= maxPoints - out.size();
+    };
+    if (!room(1)) return false;
     out.push_back(subpath.start);
     Vec2 current = subpath.start;
     for (const Primitive& q : subpath.primitives) {
@@ -214,6 +220,7 @@ void Flatten(const Subpath& subpath, double tolerance, std::vector<Vec2>& out) {
                 break;
             case Primitive::Kind::Quadratic: {
                 const std::size_t n = QuadraticPieces(current, q.p[0], q.p[1], tolerance);
+                if (!room(n)) return false;
                 for (std::size_t i = 1; i < n; ++i) {
                     const double t = static_cast<double>(i) / static_cast<double>(n), s = 1 - t;
                     const double w0 = s * s, w1 = 2 * s * t, w2 = t * t;
@@ -224,6 +231,7 @@ void Flatten(const Subpath& subpath, double tolerance, std::vector<Vec2>& out) {
             }
             case Primitive::Kind::Cubic: {
                 const std::size_t n = CubicPieces(current, q.p[0], q.p[1], q.p[2], tolerance);
+                if (!room(n)) return false;
                 for (std::size_t i = 1; i < n; ++i) {
                     const double t = static_cast<double>(i) / static_cast<double>(n), s = 1 - t;
                     const double w0 = s * s * s, w1 = 3 * s * s * t, w2 = 3 * s * t * t,
@@ -235,6 +243,7 @@ void Flatten(const Subpath& subpath, double tolerance, std::vector<Vec2>& out) {
             }
             case Primitive::Kind::Arc: {
                 const std::size_t n = ArcPieces(q, tolerance);
+                if (!room(n)) return false;
                 for (std::size_t i = 1; i < n; ++i) {
                     const double t =
                         q.theta1 + q.dtheta * static_cast<double>(i) / static_cast<double>(n);
@@ -246,8 +255,10 @@ void Flatten(const Subpath& subpath, double tolerance, std::vector<Vec2>& out) {
             }
         }
         current = q.End();
+        if (!room(1)) return false;
         out.push_back(current);
     }
+    return true;
 }
 
 }  // namespace korrand::io::detail

@@ -72,7 +72,9 @@ std::size_t CubicPieces(Vec2 p0, Vec2 p1, Vec2 p2, Vec2 p3, double tolerance);
 std::size_t ArcPieces(const Primitive& arc, double tolerance);
 
 // Appends the subpath's start and the points of each primitive; each primitive ends exactly on
-// its end point.
-void Flatten(const Subpath& subpath, double tolerance, std::vector<Vec2>& out);
+// its end point. False, with `out` left short, where that would make it hold more than
+// `maxPoints`: a hostile file at a fine tolerance must not take all the memory first.
+bool Flatten(const Subpath& subpath, double tolerance, std::vector<Vec2>& out,
+             std::size_t maxPoints = static_cast<std::size_t>(-1));
 
 }  // namespace korrand::io::detail

@@ -15,13 +15,15 @@ namespace {
 
 // One subpath flattened into a segment, in the root's user space: repeated points dropped, a
 // closed loop ending on its last distinct point, or, measured open by request, on its start
-// again. False for a point that is not finite once flattened.
+// again. False for a point that is not finite once flattened. `room`: the points the file may
+// still flatten to; past it, `tooMany` is set.
 bool SegmentOf(const Subpath& subpath, const Flattening& flattening,
-               std::optional<bool> forcedClosed, std::vector<Vec2>& points,
-               std::vector<Point>& segment) {
+               std::optional<bool> forcedClosed, std::size_t room, std::vector<Vec2>& points,
+               std::vector<Point>& segment, bool& tooMany) {
     points.clear();
     segment.clear();
-    Flatten(subpath, flattening.tolerance, points);
+    tooMany = !Flatten(subpath, flattening.tolerance, points, room);
+    if (tooMany) return true;
     // An ellipse can reach past the largest double even when its centre and axes do not.
     if (!std::all_of(points.begin(), points.end(),
                      [](Vec2 p) { return std::isfinite(p.x) && std::isfinite(p.y); }))
@@ -117,12 +119,19 @@ SvgShape KeptShape(const FoundShape& shape) {
 
 }  // namespace
 
+namespace {
+
+[[noreturn]] void RefuseTooManyPoints(const ReadContext& context) {
+    throw ReadError(context.file, 0,
+                    "the curves flatten to more than " + std::to_string(kMaxFlattenedPoints) +
+                        " points; use a larger tolerance");
+}
+
+}  // namespace
+
 void CountFlattened(const ReadContext& context, std::size_t& total, std::size_t points) {
     total += points;
-    if (total > kMaxFlattenedPoints)
-        throw ReadError(context.file, 0,
-                        "the curves flatten to more than " + std::to_string(kMaxFlattenedPoints) +
-                            " points; use a larger tolerance");
+    if (total > kMaxFlattenedPoints) RefuseTooManyPoints(context);
 }
 
 bool FlattenShape(const ReadContext& context, const Flattening& flattening, FoundShape& shape,
@@ -131,7 +140,11 @@ bool FlattenShape(const ReadContext& context, const Flattening& flattening, Foun
     std::vector<Point> flat;
     shape.flattened = true;
     for (const Subpath& subpath : shape.subpaths) {
-        shape.finite = SegmentOf(subpath, flattening, context.options.closed, points, flat);
+        bool tooMany = false;
+        shape.finite = SegmentOf(subpath, flattening, context.options.closed,
+                                 kMaxFlattenedPoints - std::min(total, kMaxFlattenedPoints), points,
+                                 flat, tooMany);
+        if (tooMany) RefuseTooManyPoints(context);
         if (!shape.finite) break;
         if (flat.size() < 2) continue;  // a lone move-to draws nothing
         CountFlattened(context, total, flat.size());
