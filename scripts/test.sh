@@ -12,7 +12,8 @@
 #               loader of tests/macho/ in build-macos-arith (scripts/macos.sh)
 #   build-asan  the suite with AddressSanitizer + UndefinedBehaviorSanitizer (gcc), all but the
 #               tests in headless Blender, which cannot load a sanitized bridge, and Inkscape
-#   build-tsan  the concurrency tests (plug-in, Blender bridge) with ThreadSanitizer (gcc)
+#   build-tsan  the concurrency tests (plug-in, Blender bridge) and korrand on a map with
+#               ThreadSanitizer (gcc)
 #   build-fuzz  each libFuzzer target for KORRAND_FUZZ_SECONDS (default 60) (clang, scripts/fuzz.sh)
 # They run when KORRAND_CI_SANITIZERS=1, which is the default when CI=true; set
 # KORRAND_CI_SANITIZERS=0 to skip them, or KORRAND_FUZZ_SECONDS=0 to skip only the fuzzing.
@@ -84,10 +85,10 @@ CC=gcc CXX=g++ cmake -S . -B build-asan -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebIn
 cmake --build build-asan -j "$jobs"
 ctest --test-dir build-asan --timeout "$timeout" -j "$jobs" --output-on-failure
 
-stage "ThreadSanitizer: concurrency test"
+stage "ThreadSanitizer: concurrency test, and korrand on a map"
 CC=gcc CXX=g++ cmake -S . -B build-tsan -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo "${lean_debug[@]}" \
-  -DKORRAND_BUILD_TESTS=ON -DKORRAND_BUILD_CLI=OFF -DKORRAND_SANITIZE=thread >/dev/null
-cmake --build build-tsan -j "$jobs" --target concurrency_test bridge_test
+  -DKORRAND_BUILD_TESTS=ON -DKORRAND_BUILD_CLI=ON -DKORRAND_SANITIZE=thread >/dev/null
+cmake --build build-tsan -j "$jobs" --target concurrency_test bridge_test korrand
 # Some kernels randomise mmap further than ThreadSanitizer's fixed layout allows.
 tsan_run=()
 if command -v setarch >/dev/null && setarch "$(uname -m)" -R true 2>/dev/null; then
@@ -95,6 +96,15 @@ if command -v setarch >/dev/null && setarch "$(uname -m)" -R true 2>/dev/null; t
 fi
 "${tsan_run[@]}" ctest --test-dir build-tsan --timeout "$timeout" -R '^(Concurrency|BridgeConcurrency)\.' \
   --output-on-failure
+# korrand reads, dashes and writes a large drawing on threads: a map of 2,000 paths (as
+# bench/svg_map.py writes them), in three modes; a race report fails the stage.
+python3 -c 'import sys; sys.path.insert(0, "bench"); import svg_map
+svg_map.write_map("build-tsan/map.svg", 2000)'
+for mode in "" --preview --plotter; do
+  TSAN_OPTIONS=halt_on_error=1 "${tsan_run[@]}" build-tsan/korrand dash build-tsan/map.svg $mode \
+    -o build-tsan/map-dashed.svg -q
+done
+echo "korrand on a map of 2,000 paths under ThreadSanitizer: 3 modes, no report"
 
 if [ "${KORRAND_FUZZ_SECONDS:-60}" != 0 ]; then
   stage "libFuzzer: ${KORRAND_FUZZ_SECONDS:-60} s per target"
