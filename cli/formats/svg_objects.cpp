@@ -117,10 +117,6 @@ SvgShape KeptShape(const FoundShape& shape) {
     return kept;
 }
 
-}  // namespace
-
-namespace {
-
 [[noreturn]] void RefuseTooManyPoints(const ReadContext& context) {
     throw ReadError(context.file, 0,
                     "the curves flatten to more than " + std::to_string(kMaxFlattenedPoints) +

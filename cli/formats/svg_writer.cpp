@@ -286,6 +286,15 @@ StyleEdit EditedStyle(const xmlNode* node, const Declarations& set) {
     return edit;
 }
 
+// Whether an attribute without a namespace goes from an element that draws dashes: its dash
+// array and offset, and, as a path of its own, its pathLength and the geometry of its former kind
+// (`becomesPath`).
+bool GoesFromDashes(const char* name, bool becomesPath) {
+    return OneOf(name, {"stroke-dasharray", "stroke-dashoffset", "pathLength"}) ||
+           (becomesPath && OneOf(name, {"x", "y", "width", "height", "rx", "ry", "cx", "cy", "r",
+                                        "x1", "y1", "x2", "y2", "points"}));
+}
+
 // One element's attributes edited in a single pass: its dash array and offset go, its style is
 // `style`. Drawing the dashes (`dashes`), it becomes a path whose `d` is left empty for the
 // dashes' path data, without the geometry of its former kind and without the editor attributes
@@ -301,10 +310,8 @@ void EditElement(xmlNode* node, bool dashes, const StyleEdit& style) {
         bool drop = false;
         if (a->ns == nullptr) {
             drop = (style.remove && std::strcmp(name, "style") == 0) ||
-                   OneOf(name, {"stroke-dasharray", "stroke-dashoffset"}) ||
-                   (d != nullptr && std::strcmp(name, "pathLength") == 0) ||
-                   (becomesPath && OneOf(name, {"x", "y", "width", "height", "rx", "ry", "cx", "cy",
-                                                "r", "x1", "y1", "x2", "y2", "points"}));
+                   (d != nullptr ? GoesFromDashes(name, becomesPath)
+                                 : OneOf(name, {"stroke-dasharray", "stroke-dashoffset"}));
         } else if (d != nullptr && a->ns->href != nullptr) {
             const char* ns = reinterpret_cast<const char*>(a->ns->href);
             drop = (std::strcmp(ns, kSodipodiNamespace) == 0 &&
@@ -341,10 +348,7 @@ PrintedSibling DashesBeside(const xmlNode* node, const StyleEdit& style) {
     bool hasId = false, hasD = false, hasStyle = false;
     for (const xmlAttr* a = node->properties; a != nullptr; a = a->next) {
         const char* name = reinterpret_cast<const char*>(a->name);
-        if ((style.remove && std::strcmp(name, "style") == 0) ||
-            OneOf(name, {"stroke-dasharray", "stroke-dashoffset", "pathLength"}) ||
-            (becomesPath && OneOf(name, {"x", "y", "width", "height", "rx", "ry", "cx", "cy", "r",
-                                         "x1", "y1", "x2", "y2", "points"})))
+        if ((style.remove && std::strcmp(name, "style") == 0) || GoesFromDashes(name, becomesPath))
             continue;
         PrintedSibling::Attribute copy;
         if (std::strcmp(name, "id") == 0) {
