@@ -8,6 +8,7 @@
 #include <libxml/parser.h>
 #include <libxml/parserInternals.h>
 
+#include <algorithm>
 #include <cstring>
 #include <memory>
 #include <mutex>
@@ -31,6 +32,20 @@ void InitLibxml() {
         xmlSetExternalEntityLoader(RefuseExternalEntity);
     });
 }
+
+// The text handed to libxml2 a block at a time.
+struct TextSource {
+    const char* next;
+    std::size_t left;
+    static int Read(void* context, char* buffer, int length) {
+        auto* self = static_cast<TextSource*>(context);
+        const std::size_t n = std::min(self->left, static_cast<std::size_t>(std::max(length, 0)));
+        std::memcpy(buffer, self->next, n);
+        self->next += n;
+        self->left -= n;
+        return static_cast<int>(n);
+    }
+};
 
 std::string Trimmed(std::string s) {
     while (!s.empty() && (s.back() == '\n' || s.back() == '\r' || s.back() == ' ')) s.pop_back();
@@ -102,10 +117,13 @@ void ParseDocument(const std::string& text, const std::string& file, SvgScene& s
     std::unique_ptr<xmlParserCtxt, void (*)(xmlParserCtxtPtr)> ctxt(xmlNewParserCtxt(),
                                                                     xmlFreeParserCtxt);
     if (!ctxt) throw std::bad_alloc();
-    scene.doc =
-        xmlCtxtReadMemory(ctxt.get(), text.data(), static_cast<int>(text.size()), nullptr, nullptr,
-                          XML_PARSE_NONET | XML_PARSE_NOERROR | XML_PARSE_NOWARNING |
-                              XML_PARSE_BIG_LINES | XML_PARSE_COMPACT);
+    // Handed over as it is read, not as one block: libxml2 copies a block whole into memory of
+    // its own (20 MB more on a large map, every page of it touched), while what it reads it
+    // keeps in a small window.
+    TextSource source{text.data(), text.size()};
+    scene.doc = xmlCtxtReadIO(ctxt.get(), TextSource::Read, nullptr, &source, nullptr, nullptr,
+                              XML_PARSE_NONET | XML_PARSE_NOERROR | XML_PARSE_NOWARNING |
+                                  XML_PARSE_BIG_LINES | XML_PARSE_COMPACT);
     if (scene.doc == nullptr || !ctxt->wellFormed) {
         const xmlError* e = xmlCtxtGetLastError(ctxt.get());
         const std::string why = e != nullptr && e->message != nullptr
