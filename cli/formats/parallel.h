@@ -9,6 +9,7 @@
 #include <condition_variable>
 #include <cstddef>
 #include <exception>
+#include <functional>
 #include <mutex>
 #include <string>
 #include <thread>
@@ -19,6 +20,95 @@ namespace korrand::io {
 
 // The most threads ThreadsFor gives.
 constexpr unsigned kMaxThreads = 8;
+
+// Helper threads for one job: help(t) runs for t = 1 .. count while the caller does its own
+// part, and the destructor waits for them all. They come from a crew kept for the whole run: a
+// large drawing is read in dozens of batches, and threads started and ended for each cost more
+// than their start (the allocator purges what an ending thread held, and the next one touches
+// fresh memory). When the crew is busy (a job on another thread, or a job inside a crew
+// thread's own), threads of their own are started. help must not throw.
+class Helpers {
+public:
+    template <class Help>
+    Helpers(unsigned count, const Help& help) : job_(help) {
+        if (count == 0) return;
+        crew_ = Crew::Enlist(count, job_);
+        if (crew_ != nullptr) return;
+        try {
+            for (unsigned t = 1; t <= count; ++t) own_.emplace_back([this, t] { job_(t); });
+        } catch (...) {
+            for (std::thread& t : own_) t.join();
+            throw;
+        }
+    }
+    Helpers(const Helpers&) = delete;
+    Helpers& operator=(const Helpers&) = delete;
+    ~Helpers() {
+        if (crew_ != nullptr) crew_->Release();
+        for (std::thread& t : own_) t.join();
+    }
+
+private:
+    class Crew {
+    public:
+        // The crew, running job(1 .. count), or null when it cannot take a job now.
+        static Crew* Enlist(unsigned count, const std::function<void(unsigned)>& job) {
+            if (member_) return nullptr;
+            // Kept to the end of the process, its threads waiting: nothing to tear down at exit.
+            static Crew* const crew = new Crew;
+            std::unique_lock<std::mutex> busy(crew->busy_, std::try_to_lock);
+            if (!busy.owns_lock()) return nullptr;
+            const std::lock_guard<std::mutex> guard(crew->lock_);
+            for (; crew->threads_ < count; ++crew->threads_)
+                std::thread(&Crew::Serve, crew, crew->threads_ + 1).detach();
+            crew->job_ = &job;
+            crew->count_ = count;
+            crew->running_ = count;
+            ++crew->round_;
+            crew->wake_.notify_all();
+            busy.release();  // held until Release
+            return crew;
+        }
+        // Waits for the job's threads, then lets the crew take another job.
+        void Release() {
+            {
+                std::unique_lock<std::mutex> guard(lock_);
+                done_.wait(guard, [&] { return running_ == 0; });
+                job_ = nullptr;
+            }
+            busy_.unlock();
+        }
+
+    private:
+        void Serve(unsigned t) {
+            member_ = true;
+            std::size_t seen = 0;
+            std::unique_lock<std::mutex> guard(lock_);
+            for (;;) {
+                wake_.wait(guard, [&] { return round_ != seen; });
+                seen = round_;
+                if (t > count_) continue;
+                const std::function<void(unsigned)>* job = job_;
+                guard.unlock();
+                (*job)(t);
+                guard.lock();
+                if (--running_ == 0) done_.notify_all();
+            }
+        }
+
+        std::mutex busy_;  // one job at a time
+        std::mutex lock_;  // what follows
+        std::condition_variable wake_, done_;
+        unsigned threads_ = 0, count_ = 0, running_ = 0;
+        std::size_t round_ = 0;
+        const std::function<void(unsigned)>* job_ = nullptr;
+        static inline thread_local bool member_ = false;
+    };
+
+    std::function<void(unsigned)> job_;
+    Crew* crew_ = nullptr;
+    std::vector<std::thread> own_;
+};
 
 // The threads for n items, of which a thread should get at least `perThread`: one for a small
 // job (starting threads would cost more than it saves), else one per core, at most 8.
@@ -54,10 +144,10 @@ void ForEachInParallel(std::size_t n, unsigned threads, std::size_t chunk, const
             }
         }
     };
-    std::vector<std::thread> pool;
-    for (unsigned t = 1; t < threads; ++t) pool.emplace_back(run, t);
-    run(0);
-    for (std::thread& t : pool) t.join();
+    {
+        const Helpers helpers(threads - 1, run);
+        run(0);
+    }
     const auto first =
         std::min_element(failures.begin(), failures.end(),
                          [](const auto& a, const auto& b) { return a.first < b.first; });
@@ -100,28 +190,25 @@ void ProduceInOrder(std::size_t n, unsigned threads, const Produce& produce,
         madeOne.notify_all();
         return true;
     };
-    std::vector<std::thread> pool;
-    struct Joiner {
+    const Helpers helpers(threads - 1, [&](unsigned t) {
+        do {
+            std::unique_lock<std::mutex> guard(lock);
+            tookOne.wait(guard, [&] { return stop || next.load() < consumed + window; });
+        } while (makeOne(t));
+    });
+    // However this ends, the helpers stop taking pieces before they are waited for.
+    struct Stopper {
         std::atomic<bool>& stop;
         std::mutex& lock;
         std::condition_variable& tookOne;
-        std::vector<std::thread>& pool;
-        ~Joiner() {
+        ~Stopper() {
             {
                 const std::lock_guard<std::mutex> guard(lock);
                 stop = true;
             }
             tookOne.notify_all();
-            for (std::thread& t : pool) t.join();
         }
-    } joiner{stop, lock, tookOne, pool};
-    for (unsigned t = 1; t < threads; ++t)
-        pool.emplace_back([&, t] {
-            do {
-                std::unique_lock<std::mutex> guard(lock);
-                tookOne.wait(guard, [&] { return stop || next.load() < consumed + window; });
-            } while (makeOne(t));
-        });
+    } stopper{stop, lock, tookOne};
     for (std::size_t i = 0; i < n; ++i) {
         for (;;) {
             {
