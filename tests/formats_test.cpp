@@ -1169,6 +1169,54 @@ TEST(DashSampling, CornersNeedDenserSamplesThanStraightRuns) {
     EXPECT_GT(4 * s * s / 80, 0.001);  // and not much denser than needed
 }
 
+// The search answers from each corner's slope where it holds: its subdivisions are those the
+// exact deviations give, on polygons of every shape and scale (sharp, reflex, nearly straight,
+// tiny edges, far from the origin), open and closed.
+TEST(DashSampling, SubdivisionsAreThoseOfTheExactDeviations) {
+    const auto exactSearch = [](const std::vector<io::Point>& segment, bool closed, double dash,
+                                double tolerance, int64_t lowest, int64_t highest) {
+        const auto fits = [&](int64_t n) {
+            return io::ChordDeviation(segment, closed, dash / static_cast<double>(n)) <= tolerance;
+        };
+        if (fits(lowest)) return lowest;
+        int64_t lo = lowest, hi = lowest;
+        for (int64_t step = 1;; step *= 2) {
+            hi = std::min(highest, lowest + step);
+            if (fits(hi)) break;
+            if (hi == highest) return highest;
+            lo = hi;
+        }
+        while (hi - lo > 1) {
+            const int64_t mid = lo + (hi - lo) / 2;
+            (fits(mid) ? hi : lo) = mid;
+        }
+        return hi;
+    };
+    std::mt19937 random(11);
+    std::uniform_real_distribution<double> unit(0, 1);
+    int differ = 0, cases = 0;
+    for (const double offset : {0.0, 1e4}) {
+        for (int k = 0; k < 3000; ++k, ++cases) {
+            const int vertices = 3 + static_cast<int>(unit(random) * 14);
+            const double radius = std::pow(10, unit(random) * 4 - 2);
+            std::vector<io::Point> polygon;
+            for (int i = 0; i < vertices; ++i) {
+                const double a = 2 * M_PI * (i + 0.8 * unit(random)) / vertices;
+                const double r = radius * (k % 3 == 0 ? 0.2 + unit(random) : 1);
+                polygon.push_back({offset + r * std::cos(a), offset + r * std::sin(a), 0});
+                if (k % 7 == 0)  // a tiny edge
+                    polygon.push_back({polygon.back().x + radius * 1e-7, polygon.back().y, 0});
+            }
+            const bool closed = k % 2 == 0;
+            const double dash = radius * std::pow(10, unit(random) * 2 - 1);
+            const double tolerance = radius * std::pow(10, -1 - unit(random) * 3);
+            differ += io::SubdivisionFor(polygon, closed, dash, tolerance, 1, 98) !=
+                      exactSearch(polygon, closed, dash, tolerance, 1, 98);
+        }
+    }
+    EXPECT_EQ(differ, 0) << "of " << cases;
+}
+
 // --- Writing the parsed SVG document -------------------------------------------------------------
 
 // korrand's own printer against libxml2's (xmlSaveDoc), on documents with what each prints its own

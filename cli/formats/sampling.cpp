@@ -74,15 +74,66 @@ struct Walk {
     }
 };
 
+// A vertex whose chord ends fall on its own two edges, the chord spanning no other vertex, lies
+// from the chord as an isosceles triangle's apex from its base: half the chord's length times the
+// cosine of half its angle, a slope. A yes-or-no question asked at many spacings (SubdivisionFor)
+// answers such a vertex from its slope, and measures the exact distance only within a
+// ten-thousandth of the limit (far above the rounding of either) or where the slope does not
+// hold: the answers are those of the exact distances.
+struct Corners {
+    std::vector<double> slope, reach;  // per vertex; the slope holds while half < reach
+    double smallestLimit = HUGE_VAL;   // below it, the coordinates' rounding could matter
+
+    explicit Corners(const Walk& walk) {
+        const std::vector<Xy>& p = walk.points;
+        const double length = walk.length;
+        if (p.size() < 3 || !(length > 0)) return;
+        const std::size_t n = p.size() - (walk.closed ? 1 : 0);
+        double scale = length;
+        for (const Xy& q : p) scale = std::max({scale, std::fabs(q.x), std::fabs(q.y)});
+        if (!(scale < 1e100)) return;  // squares of steps stay far from overflow
+        smallestLimit = scale * 1e-8;
+        slope.assign(n, 0);
+        reach.assign(n, 0);
+        for (std::size_t v = 0; v < n; ++v) {
+            if (!walk.closed && (v == 0 || v + 1 == n)) continue;  // a chord end held at the end
+            const double tv = walk.at[v];
+            // The edges into and out of v, as arc positions see them (a closed walk's first vertex
+            // comes in on its last edge), and the neighbours' distances as Deviation takes them.
+            const std::size_t before = v == 0 ? n - 1 : v - 1;
+            const double in = v == 0 ? length - walk.at[n - 1] : tv - walk.at[v - 1];
+            const double out = walk.at[v + 1] - tv;
+            double nearest = std::min(in, out);
+            for (const std::size_t i : {before, (v + 1) % n}) {
+                double distance = std::fabs(walk.at[i] - tv);
+                if (walk.closed) distance = std::min(distance, length - distance);
+                nearest = std::min(nearest, distance);
+            }
+            if (!(nearest > length * 1e-6)) continue;
+            // Half the distance between the unit steps in and out.
+            const Xy& from = p[before];
+            const Xy& at = p[v];
+            const Xy& to = p[v + 1];
+            const double dx = (to.x - at.x) / out - (at.x - from.x) / in;
+            const double dy = (to.y - at.y) / out - (at.y - from.y) / in;
+            slope[v] = std::sqrt(dx * dx + dy * dy) / 2;
+            reach[v] = nearest * (1 - 1e-9);
+        }
+    }
+};
+
 // The largest chord deviation of `walk` at `spacing`, or, with a `limit`, the first deviation
-// found beyond it (all a yes-or-no question needs).
-double Deviation(const Walk& walk, double spacing, double limit = HUGE_VAL) {
+// found beyond it (all a yes-or-no question needs), answered from `corners` where they can.
+double Deviation(const Walk& walk, double spacing, double limit = HUGE_VAL,
+                 const Corners* corners = nullptr) {
     if (walk.points.size() < 3 || !(walk.length > 0) || !(spacing > 0)) return 0;
     const double half = std::min(spacing, walk.length) / 2;
     // Vertices of the polyline, a closed one's start once.
     const std::size_t n = walk.points.size() - (walk.closed ? 1 : 0);
     const bool bounded = std::isfinite(limit);
     const double limit2 = limit * limit;
+    const bool sloped = corners != nullptr && bounded && limit > 0 &&
+                        limit >= corners->smallestLimit && corners->slope.size() == n;
     double worst = 0;
     // Squared distances first; the exact distance only where it could change the answer.
     const auto consider = [&](Xy p, Xy a, Xy b) {
@@ -93,6 +144,11 @@ double Deviation(const Walk& walk, double spacing, double limit = HUGE_VAL) {
     };
     std::size_t behind = 0, ahead = 0;  // where the chords' ends were found last
     for (std::size_t v = 0; v < n; ++v) {
+        if (sloped && half < corners->reach[v]) {
+            const double d = half * corners->slope[v];
+            if (d <= limit * (1 - 1e-4)) continue;
+            if (d > limit * (1 + 1e-4)) return d;
+        }
         const double tv = walk.at[v];
         const Xy a = walk.PointAt(tv - half, &behind), b = walk.PointAt(tv + half, &ahead);
         if (consider(walk.points[v], a, b)) return worst;
@@ -128,9 +184,10 @@ int64_t SubdivisionFor(const std::vector<Point>& segment, bool closed, double da
                        double tolerance, int64_t lowest, int64_t highest) {
     if (highest < lowest) return lowest;
     const Walk walk(segment, closed);
+    const Corners corners(walk);
     const auto fits = [&](int64_t subdivision) {
         const double spacing = dashLength / static_cast<double>(std::max<int64_t>(subdivision, 1));
-        return Deviation(walk, spacing, tolerance) <= tolerance;
+        return Deviation(walk, spacing, tolerance, &corners) <= tolerance;
     };
     if (fits(lowest)) return lowest;
     // Up from the lowest in growing steps (most outlines need few samples), then halving the
