@@ -684,6 +684,17 @@ TEST(Svg, NestedSvgViewportIsApplied) {
     EXPECT_DOUBLE_EQ(s.at(1).y, 120);
 }
 
+TEST(Svg, WhitespaceAroundAttributeValuesIsAllowed) {
+    // As Inkscape's own icons write them, and as every viewer draws them.
+    const Document doc = ReadSvgBody(
+        "<rect x=\" 1.5\" y=\"2\n\" width=\"\t3 \" height=\"4\"/><circle cx=\"5\" cy=\"5\" r=\" "
+        "1\"/>");
+    EXPECT_TRUE(doc.warnings.empty()) << doc.warnings.at(0);
+    ASSERT_EQ(doc.objects.size(), 2u);
+    EXPECT_DOUBLE_EQ(doc.objects[0].segments.at(0).at(0).x, 1.5);
+    EXPECT_DOUBLE_EQ(doc.objects[0].segments.at(0).at(2).y, 6);
+}
+
 TEST(Svg, BadElementsAreSkippedWithWarnings) {
     const Document doc = ReadSvgBody(
         "<path id=\"bad\" d=\"M 0 0 L 10 x\"/>\n"
