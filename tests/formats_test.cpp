@@ -1079,6 +1079,13 @@ TEST(SvgWarnings, OneLinePerKindWithACount) {
     EXPECT_EQ(doc.shapeCounts->skipped, 4);
 }
 
+TEST(SvgWarnings, AreOneLineWhateverTheFileQuotes) {
+    const Document doc = ReadSvgBody(R"(<path id="a&#10;b" d="M0 0 L"/><circle r="1&#13;2"/>)");
+    ASSERT_EQ(doc.warnings.size(), 2u);
+    for (const std::string& warning : doc.warnings)
+        EXPECT_EQ(warning.find_first_of("\r\n"), std::string::npos) << warning;
+}
+
 TEST(SvgStyle, LongDescendantSelectorsOnDeepTreesStayCheap) {
     // No <text> above: without remembering failed matches, finding that out would try every
     // choice of 11 ancestors out of 200 first.
