@@ -324,6 +324,13 @@ TEST_F(CliTest, BadInputIsRefusedWithoutAnOutputFile) {
                                "\"segments\": [[[0, 0], [1, 0]]]}")
                              .string()),
          "must be a number or a boolean"},
+        // A dash array far below the drawing's scale: billions of points, refused before
+        // they take the machine's memory.
+        {"dash " + Quote(Write("fine.svg",
+                               "<svg xmlns=\"http://www.w3.org/2000/svg\"><path d=\"M0 0 "
+                               "H1000000\" stroke=\"red\" stroke-dasharray=\"0.0001\"/></svg>")
+                             .string()),
+         "more than 200 million points"},
     };
     for (const auto& c : cases) {
         const Outcome o = Run(c.args + " -o " + Quote(Path("out.json").string()));
