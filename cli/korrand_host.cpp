@@ -211,7 +211,13 @@ io::Document KorrandHost::Dash(const io::Document& doc, const Settings& settings
                 dasher.Input(counts.data(), static_cast<int32_t>(counts.size()), pointsIn);
             for (std::size_t s = first; s < last; ++s)
                 for (const auto& p : object.segments[s]) *to++ = HostVector{p.x, p.y, p.z};
-            const hostmodel::Dashes& dashes = dasher.Dash();
+            const hostmodel::Dashes& dashes = [&]() -> const hostmodel::Dashes& {
+                try {
+                    return dasher.Dash();
+                } catch (const hostmodel::DashError& e) {
+                    throw hostmodel::DashError(e.kind(), layers.object + ": " + e.what());
+                }
+            }();
             if (!dashes.answered)
                 throw PluginFailure("the modifier failed on '" + object.name + "'");
             const HostVector* pts = dashes.points;
