@@ -379,6 +379,10 @@ TEST(Obj, ReadsPolylinesObjectsAndIndices) {
     EXPECT_EQ(t[1].z, 1.5);  // -4 from vertex 4: vertex 1
     EXPECT_EQ(t[2].z, 1.5);
     EXPECT_EQ(doc.objects[1].segments[1][0].x, 5);
+    // The face is not in the output: said once, where it is.
+    ASSERT_EQ(doc.warnings.size(), 1u);
+    EXPECT_NE(doc.warnings[0].find(":9: skipped 1 face ('f')"), std::string::npos)
+        << doc.warnings[0];
 }
 
 TEST(Obj, LaterVerticesMayBeReferenced) {
