@@ -259,7 +259,14 @@ void WriteAtomically(const std::string& path, const std::function<void(std::ostr
         if (!std::cout) throw std::runtime_error("cannot write to standard output");
         return;
     }
-    const fs::path target(path);
+    // Through a symbolic link, as an editor saves: the link stays, the file it names is replaced.
+    fs::path target(path);
+    std::error_code linked;
+    for (int hop = 0; hop < 40 && fs::is_symlink(fs::symlink_status(target, linked)); ++hop) {
+        const fs::path next = fs::read_symlink(target, linked);
+        if (linked) break;
+        target = next.is_absolute() ? next : target.parent_path() / next;
+    }
     const fs::path dir = target.has_parent_path() ? target.parent_path() : fs::path(".");
     const fs::path tmp = dir / ("." + target.filename().string() + ".korrand-tmp");
     const TemporaryGuard guard(tmp);
@@ -286,6 +293,9 @@ void WriteAtomically(const std::string& path, const std::function<void(std::ostr
         }
     }
     std::error_code ec;
+    // A file replaced keeps its permissions (a private drawing stays private).
+    const fs::file_status existing = fs::status(target, ec);
+    if (!ec && fs::is_regular_file(existing)) fs::permissions(tmp, existing.permissions(), ec);
     fs::rename(tmp, target, ec);
     if (ec) {
         fs::remove(tmp);

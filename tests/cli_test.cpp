@@ -440,6 +440,18 @@ TEST_F(CliTest, BundledExamplesRun) {
     }
 }
 
+TEST_F(CliTest, AnOutputIsWrittenThroughItsLinkWithItsPermissions) {
+    const fs::path in = Write("in.json", JsonOf({{{0, 0, 0}, {1, 0, 0}}}));
+    const fs::path file = Write("private.json", "old");
+    fs::permissions(file, fs::perms::owner_read | fs::perms::owner_write);
+    fs::create_symlink("private.json", Path("link.json"));
+    ASSERT_EQ(Run("dash " + Quote(in.string()) + " -o " + Quote(Path("link.json").string())).code,
+              0);
+    EXPECT_TRUE(fs::is_symlink(Path("link.json")));
+    EXPECT_NE(Slurp(file).find("segments"), std::string::npos);
+    EXPECT_EQ(fs::status(file).permissions(), fs::perms::owner_read | fs::perms::owner_write);
+}
+
 TEST_F(CliTest, AnInterruptedRunLeavesNeitherOutputNorTemporaryFile) {
     // Large enough that writing takes a while: 40 curves of 2000 points, 10000 dashes each.
     std::vector<std::vector<std::array<double, 3>>> segs(40);
