@@ -259,6 +259,19 @@ void WriteAtomically(const std::string& path, const std::function<void(std::ostr
         if (!std::cout) throw std::runtime_error("cannot write to standard output");
         return;
     }
+    std::error_code named;
+    const fs::file_status kind = fs::status(path, named);
+    if (!named && fs::exists(kind) && !fs::is_regular_file(kind) && !fs::is_directory(kind)) {
+        // A device or a pipe (/dev/null, /dev/stdout, a named pipe) is written into as standard
+        // output is: a file renamed over it would replace the device itself.
+        errno = 0;
+        std::ofstream out(path, std::ios::binary);
+        if (out) write(out), out.flush();
+        if (!out)
+            throw UsageError("cannot write '" + path +
+                             "': " + (errno != 0 ? std::strerror(errno) : "the write failed"));
+        return;
+    }
     // Through a symbolic link, as an editor saves: the link stays, the file it names is replaced.
     fs::path target(path);
     std::error_code linked;

@@ -3,6 +3,7 @@
 #include <nlohmann/json.hpp>
 
 #include <signal.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -450,6 +451,19 @@ TEST_F(CliTest, AnOutputIsWrittenThroughItsLinkWithItsPermissions) {
     EXPECT_TRUE(fs::is_symlink(Path("link.json")));
     EXPECT_NE(Slurp(file).find("segments"), std::string::npos);
     EXPECT_EQ(fs::status(file).permissions(), fs::perms::owner_read | fs::perms::owner_write);
+}
+
+TEST_F(CliTest, APipeOrDeviceIsWrittenIntoNotReplaced) {
+    // As /dev/null or /dev/stdout would be: a file renamed over it replaced the node itself.
+    const fs::path in = Write("in.json", JsonOf({{{0, 0, 0}, {1, 0, 0}}}));
+    const fs::path fifo = Path("pipe.json"), copy = Path("copy.json");
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+    const std::string cmd = "timeout 20 cat " + Quote(fifo.string()) + " >" + Quote(copy.string()) +
+                            " & " + Quote(kExe) + " dash " + Quote(in.string()) + " -o " +
+                            Quote(fifo.string()) + " -q; wait";
+    EXPECT_EQ(std::system(cmd.c_str()), 0);
+    EXPECT_TRUE(fs::is_fifo(fifo));
+    EXPECT_NE(Slurp(copy).find("segments"), std::string::npos);
 }
 
 TEST_F(CliTest, AnInterruptedRunLeavesNeitherOutputNorTemporaryFile) {
