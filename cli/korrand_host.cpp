@@ -2,6 +2,7 @@
 #include "korrand_host.h"
 
 #include <algorithm>
+#include <atomic>
 
 #include <nlohmann/json.hpp>
 
@@ -25,6 +26,12 @@ namespace fs = std::filesystem;
 namespace korrand {
 
 namespace {
+// The most points the modifier is asked to make for one document. A period far below the
+// drawing's scale (a typo, a stroke-dasharray of 0.0001) or a stored count of billions would
+// otherwise take the machine's memory until the system kills korrand. A 20 MB map dashed at
+// 0.5 mm with a 0.001 mm tolerance makes 54 million (1.5 GB at its peak).
+constexpr int64_t kMaxDashPoints = 200000000;
+
 // Runs work(i, counts) for every i in [0, n): on a few threads for a large document, whose
 // objects are dashed by modifiers of their own, as a host evaluates many splines at once. Each
 // thread counts into counts of its own, added into `total`. Every object's dashes are the same as
@@ -122,6 +129,8 @@ io::Document KorrandHost::Dash(const io::Document& doc, const Settings& settings
     CheckSettings(settings);
     const hostmodel::Parameter* closedParameter = modifier_->ByKey("closed");
     const hostmodel::Parameter* subdivisionParameter = modifier_->ByKey("subdivision");
+    const hostmodel::Parameter* countParameter = modifier_->ByKey("count");
+    std::atomic<int64_t> pointsAsked{0};
     DashStats all;
 
     io::Document out;
@@ -173,6 +182,23 @@ io::Document KorrandHost::Dash(const io::Document& doc, const Settings& settings
                     local.highestSubdivision = std::max(local.highestSubdivision, *chosen);
                 }
             }
+            if (countParameter != nullptr && subdivisionParameter != nullptr) {
+                // Each segment's dashes, subdivision + 2 points each (relative: at most).
+                const double asked =
+                    static_cast<double>(last - first) *
+                    std::fabs(hostmodel::Load(dasher.container(), *countParameter)) *
+                    (std::max(0.0, hostmodel::Load(dasher.container(), *subdivisionParameter)) + 2);
+                const int64_t add =
+                    asked <= kMaxDashPoints ? static_cast<int64_t>(asked) : kMaxDashPoints + 1;
+                if (pointsAsked.fetch_add(add) + add > kMaxDashPoints) {
+                    std::ostringstream why;
+                    why << layers.object << ": the file's dashes would be more than "
+                        << kMaxDashPoints / 1000000
+                        << " million points, more than korrand makes for one file (a longer "
+                           "period, fewer dashes or a lower subdivision)";
+                    throw SettingError(why.str());
+                }
+            }
             counts.clear();
             int64_t pointsIn = 0;
             for (std::size_t s = first; s < last; ++s) {
@@ -185,7 +211,13 @@ io::Document KorrandHost::Dash(const io::Document& doc, const Settings& settings
                 dasher.Input(counts.data(), static_cast<int32_t>(counts.size()), pointsIn);
             for (std::size_t s = first; s < last; ++s)
                 for (const auto& p : object.segments[s]) *to++ = HostVector{p.x, p.y, p.z};
-            const hostmodel::Dashes& dashes = dasher.Dash();
+            const hostmodel::Dashes& dashes = [&]() -> const hostmodel::Dashes& {
+                try {
+                    return dasher.Dash();
+                } catch (const hostmodel::DashError& e) {
+                    throw hostmodel::DashError(e.kind(), layers.object + ": " + e.what());
+                }
+            }();
             if (!dashes.answered)
                 throw PluginFailure("the modifier failed on '" + object.name + "'");
             const HostVector* pts = dashes.points;

@@ -259,7 +259,27 @@ void WriteAtomically(const std::string& path, const std::function<void(std::ostr
         if (!std::cout) throw std::runtime_error("cannot write to standard output");
         return;
     }
-    const fs::path target(path);
+    std::error_code named;
+    const fs::file_status kind = fs::status(path, named);
+    if (!named && fs::exists(kind) && !fs::is_regular_file(kind) && !fs::is_directory(kind)) {
+        // A device or a pipe (/dev/null, /dev/stdout, a named pipe) is written into as standard
+        // output is: a file renamed over it would replace the device itself.
+        errno = 0;
+        std::ofstream out(path, std::ios::binary);
+        if (out) write(out), out.flush();
+        if (!out)
+            throw UsageError("cannot write '" + path +
+                             "': " + (errno != 0 ? std::strerror(errno) : "the write failed"));
+        return;
+    }
+    // Through a symbolic link, as an editor saves: the link stays, the file it names is replaced.
+    fs::path target(path);
+    std::error_code linked;
+    for (int hop = 0; hop < 40 && fs::is_symlink(fs::symlink_status(target, linked)); ++hop) {
+        const fs::path next = fs::read_symlink(target, linked);
+        if (linked) break;
+        target = next.is_absolute() ? next : target.parent_path() / next;
+    }
     const fs::path dir = target.has_parent_path() ? target.parent_path() : fs::path(".");
     const fs::path tmp = dir / ("." + target.filename().string() + ".korrand-tmp");
     const TemporaryGuard guard(tmp);
@@ -286,6 +306,9 @@ void WriteAtomically(const std::string& path, const std::function<void(std::ostr
         }
     }
     std::error_code ec;
+    // A file replaced keeps its permissions (a private drawing stays private).
+    const fs::file_status existing = fs::status(target, ec);
+    if (!ec && fs::is_regular_file(existing)) fs::permissions(tmp, existing.permissions(), ec);
     fs::rename(tmp, target, ec);
     if (ec) {
         fs::remove(tmp);

@@ -3,6 +3,7 @@
 #include <nlohmann/json.hpp>
 
 #include <signal.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -324,6 +325,13 @@ TEST_F(CliTest, BadInputIsRefusedWithoutAnOutputFile) {
                                "\"segments\": [[[0, 0], [1, 0]]]}")
                              .string()),
          "must be a number or a boolean"},
+        // A dash array far below the drawing's scale: billions of points, refused before
+        // they take the machine's memory.
+        {"dash " + Quote(Write("fine.svg",
+                               "<svg xmlns=\"http://www.w3.org/2000/svg\"><path d=\"M0 0 "
+                               "H1000000\" stroke=\"red\" stroke-dasharray=\"0.0001\"/></svg>")
+                             .string()),
+         "more than 200 million points"},
     };
     for (const auto& c : cases) {
         const Outcome o = Run(c.args + " -o " + Quote(Path("out.json").string()));
@@ -431,6 +439,31 @@ TEST_F(CliTest, BundledExamplesRun) {
         EXPECT_EQ(o.code, 0) << name << ": " << o.err;
         EXPECT_GT(fs::file_size(out), 100u) << name;
     }
+}
+
+TEST_F(CliTest, AnOutputIsWrittenThroughItsLinkWithItsPermissions) {
+    const fs::path in = Write("in.json", JsonOf({{{0, 0, 0}, {1, 0, 0}}}));
+    const fs::path file = Write("private.json", "old");
+    fs::permissions(file, fs::perms::owner_read | fs::perms::owner_write);
+    fs::create_symlink("private.json", Path("link.json"));
+    ASSERT_EQ(Run("dash " + Quote(in.string()) + " -o " + Quote(Path("link.json").string())).code,
+              0);
+    EXPECT_TRUE(fs::is_symlink(Path("link.json")));
+    EXPECT_NE(Slurp(file).find("segments"), std::string::npos);
+    EXPECT_EQ(fs::status(file).permissions(), fs::perms::owner_read | fs::perms::owner_write);
+}
+
+TEST_F(CliTest, APipeOrDeviceIsWrittenIntoNotReplaced) {
+    // As /dev/null or /dev/stdout would be: a file renamed over it replaced the node itself.
+    const fs::path in = Write("in.json", JsonOf({{{0, 0, 0}, {1, 0, 0}}}));
+    const fs::path fifo = Path("pipe.json"), copy = Path("copy.json");
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+    const std::string cmd = "timeout 20 cat " + Quote(fifo.string()) + " >" + Quote(copy.string()) +
+                            " & " + Quote(kExe) + " dash " + Quote(in.string()) + " -o " +
+                            Quote(fifo.string()) + " -q; wait";
+    EXPECT_EQ(std::system(cmd.c_str()), 0);
+    EXPECT_TRUE(fs::is_fifo(fifo));
+    EXPECT_NE(Slurp(copy).find("segments"), std::string::npos);
 }
 
 TEST_F(CliTest, AnInterruptedRunLeavesNeitherOutputNorTemporaryFile) {

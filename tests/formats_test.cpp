@@ -379,6 +379,10 @@ TEST(Obj, ReadsPolylinesObjectsAndIndices) {
     EXPECT_EQ(t[1].z, 1.5);  // -4 from vertex 4: vertex 1
     EXPECT_EQ(t[2].z, 1.5);
     EXPECT_EQ(doc.objects[1].segments[1][0].x, 5);
+    // The face is not in the output: said once, where it is.
+    ASSERT_EQ(doc.warnings.size(), 1u);
+    EXPECT_NE(doc.warnings[0].find(":9: skipped 1 face ('f')"), std::string::npos)
+        << doc.warnings[0];
 }
 
 TEST(Obj, LaterVerticesMayBeReferenced) {
@@ -682,6 +686,17 @@ TEST(Svg, NestedSvgViewportIsApplied) {
     EXPECT_DOUBLE_EQ(s.at(0).y, 20);
     EXPECT_DOUBLE_EQ(s.at(1).x, 110);
     EXPECT_DOUBLE_EQ(s.at(1).y, 120);
+}
+
+TEST(Svg, WhitespaceAroundAttributeValuesIsAllowed) {
+    // As Inkscape's own icons write them, and as every viewer draws them.
+    const Document doc = ReadSvgBody(
+        "<rect x=\" 1.5\" y=\"2\n\" width=\"\t3 \" height=\"4\"/><circle cx=\"5\" cy=\"5\" r=\" "
+        "1\"/>");
+    EXPECT_TRUE(doc.warnings.empty()) << doc.warnings.at(0);
+    ASSERT_EQ(doc.objects.size(), 2u);
+    EXPECT_DOUBLE_EQ(doc.objects[0].segments.at(0).at(0).x, 1.5);
+    EXPECT_DOUBLE_EQ(doc.objects[0].segments.at(0).at(2).y, 6);
 }
 
 TEST(Svg, BadElementsAreSkippedWithWarnings) {
@@ -1066,6 +1081,13 @@ TEST(SvgWarnings, OneLinePerKindWithACount) {
               std::string::npos)
         << doc.warnings[2];
     EXPECT_EQ(doc.shapeCounts->skipped, 4);
+}
+
+TEST(SvgWarnings, AreOneLineWhateverTheFileQuotes) {
+    const Document doc = ReadSvgBody(R"(<path id="a&#10;b" d="M0 0 L"/><circle r="1&#13;2"/>)");
+    ASSERT_EQ(doc.warnings.size(), 2u);
+    for (const std::string& warning : doc.warnings)
+        EXPECT_EQ(warning.find_first_of("\r\n"), std::string::npos) << warning;
 }
 
 TEST(SvgStyle, LongDescendantSelectorsOnDeepTreesStayCheap) {

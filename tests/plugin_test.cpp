@@ -624,6 +624,16 @@ TEST_F(HostDashPath, LayersGoInOneOrderAndTheDashesComeOut) {
         EXPECT_EQ(dashes.counts.size(), 18u);
         EXPECT_EQ(dashes.points[0].x, 0.0);
         EXPECT_THROW(dasher.Input(counts, 2, 4), hostmodel::DashError);  // counts add up to 5
+        // No room for the dashes: an error, not the line handed back as if it were its dashes.
+        std::copy(std::begin(in), std::end(in), dasher.Input(counts, 2, 5));
+        hostmodel::SetResizeFails(dasher.line(), true);
+        try {
+            dasher.Dash();
+            ADD_FAILURE() << "dashes without room";
+        } catch (const hostmodel::DashError& e) {
+            EXPECT_EQ(e.kind(), hostmodel::DashError::Kind::Memory) << e.what();
+        }
+        hostmodel::SetResizeFails(dasher.line(), false);
 
         struct Case {
             hostmodel::LineSettings layers;

@@ -2,8 +2,8 @@
 //
 // Reading: each `l` is one segment; indices are 1-based, negative ones count back from the last
 // vertex read so far, and `i/vt` forms are accepted. Positive indices may point at vertices defined
-// later in the file (they are resolved at the end). Objects without `l` lines are dropped; other
-// statements (vn, vt, f, usemtl, s, mtllib, ...) are ignored.
+// later in the file (they are resolved at the end). Objects without `l` lines are dropped; faces
+// (`f`) get one warning with their count; other statements (vn, vt, usemtl, s, ...) are ignored.
 // Writing: `o name`, the object's vertices, one `l` per segment with absolute indices. A segment
 // of one point is written as `l i`; an empty segment is not written.
 #include <charconv>
@@ -65,6 +65,8 @@ Document ReadObj(const std::string& text, const std::string& file) {
     std::vector<Point> vertices;
     std::vector<PendingObject> objects(1);
     bool anyLines = false;
+    int64_t faces = 0;
+    int firstFaceLine = 0;
 
     std::string joined;  // a logical line continued with a trailing backslash
     std::size_t pos = 0;
@@ -137,12 +139,20 @@ Document ReadObj(const std::string& text, const std::string& file) {
             anyLines = true;
         } else if (keyword == "o" || keyword == "g") {
             objects.push_back(PendingObject{std::string(Trim(rest)), {}});
+        } else if (keyword == "f") {
+            if (faces++ == 0) firstFaceLine = statementLine;
         }
         // Anything else (comments, vt, vn, f, usemtl, ...) carries nothing we dash.
     }
     if (!anyLines) throw ReadError(file, 0, "no polylines ('l' statements)");
 
     Document doc;
+    // A mesh exported with its curves: the output holds only the dashes, so say what is left out.
+    if (faces > 0)
+        doc.warnings.push_back(
+            (file.empty() ? std::string("<input>") : file) + ":" + std::to_string(firstFaceLine) +
+            ": skipped " + std::to_string(faces) + (faces == 1 ? " face" : " faces") +
+            " ('f'): only polylines ('l') are dashed, and the output holds only their dashes");
     for (PendingObject& pending : objects) {
         if (pending.segments.empty()) continue;
         LineObject object;

@@ -106,6 +106,10 @@ std::vector<std::string> Diagnostics::Lines() const {
         if (k.count > 1) line += " (and " + std::to_string(k.count - 1) + " more like it)";
         lines.push_back(line);
     }
+    // An id, a label or a value quoted from the file may hold a line break (&#10;).
+    for (std::string& line : lines)
+        for (char& c : line)
+            if (c == '\n' || c == '\r') c = ' ';
     return lines;
 }
 

@@ -2,7 +2,7 @@
 // arrive as paths), transforms, nested viewports. SVG++ reads one element's attributes at a
 // time; the walk (svg_walk.cpp) visits the children itself. Arcs reach us unconverted (SVG++'s
 // own arc conversion misbehaves on zero radii) and all flattening is ours (flatten.h).
-// The traversal below takes nine named parameters, one more than Boost.Parameter's default. This
+// The traversal below takes ten named parameters, two more than Boost.Parameter's default. This
 // is the only file that includes Boost.Parameter.
 #define BOOST_PARAMETER_MAX_ARITY 10
 
@@ -322,6 +322,26 @@ struct AttributesWithoutStyle : svgpp::policy::attribute_traversal::default_poli
     static const bool css_hides_presentation_attribute = false;
 };
 
+// Attribute values without the whitespace around them, as viewers read them: SVG++ refuses a
+// length such as x=" 1.5", which Inkscape's own icons hold and every viewer draws.
+struct TrimmedAttributes : svgpp::policy::xml::attribute_iterator<xmlAttr*> {
+    using Base = svgpp::policy::xml::attribute_iterator<xmlAttr*>;
+    static string_type get_string_range(const attribute_value_type& value) {
+        const auto isSpace = [](char c) {
+            return c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == '\f';
+        };
+        const string_type range = value.get_range();
+        const char* begin = range.begin();
+        const char* end = range.end();
+        while (begin != end && isSpace(*begin)) ++begin;
+        while (end != begin && isSpace(end[-1])) --end;
+        return string_type(begin, end);
+    }
+    static string_type get_string_range(const attribute_name_type& name) {
+        return Base::get_string_range(name);
+    }
+};
+
 // Defaults kept: basic shapes become paths. no_shorthands hands us absolute coordinates and arcs
 // as arcs (SVG++ converts none of them to Béziers); transforms arrive as steps (TransformSteps).
 using Traversal = svgpp::document_traversal<
@@ -330,7 +350,8 @@ using Traversal = svgpp::document_traversal<
     svgpp::viewport_policy<svgpp::policy::viewport::calculate>,
     svgpp::length_policy<svgpp::policy::length::forward_to_method<ElementReader>>,
     svgpp::error_policy<ErrorPolicy>, svgpp::document_traversal_control_policy<AttributesOnly>,
-    svgpp::attribute_traversal_policy<AttributesWithoutStyle>>;
+    svgpp::attribute_traversal_policy<AttributesWithoutStyle>,
+    svgpp::xml_attribute_policy<TrimmedAttributes>>;
 
 // Reads one element's attributes into `reader`; false for an element SVG++ does not read here.
 bool LoadElement(xmlNode* node, ElementReader& reader) {

@@ -63,6 +63,8 @@ void SetClosed(HostAtom* op, bool closed);  // container id kSplineClosed
 int64_t UpdateCount(const HostAtom* op);    // MSG_UPDATE messages received
 int64_t MessageCount(const HostAtom* op, int32_t type);
 void SetResizeFails(HostAtom* op, bool fails);  // ResizeObject then fails for this object
+// ResizeObject calls refused for want of room (the object limit, the system's memory, the above).
+int64_t ResizesRefused(const HostAtom* op);
 
 HostContainer* Container(HostAtom* op);
 enum class ValueType { Long, Bool, Real };

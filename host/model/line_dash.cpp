@@ -95,8 +95,16 @@ const Dashes& LineDasher::Dash(bool traced) {
     if (line_ == nullptr) Input(nullptr, 0, 0);
     std::optional<SampleTrace> trace;
     if (traced) trace.emplace(line_);
+    const int64_t refused = ResizesRefused(line_);
     dashes_.answered = plugin_.plugin().Modify(instance_, line_);
     if (trace) dashes_.samples = trace->Take(line_);
+    // The modifier leaves the line as it was when the host has no room for its dashes: that
+    // line is not its dashes.
+    if (ResizesRefused(line_) != refused) {
+        dashes_ = Dashes{};
+        throw DashError(DashError::Kind::Memory,
+                        "the dashes are more than the host holds in one line object");
+    }
     if (t->object.GetType(line_) != Oline)
         throw DashError(DashError::Kind::Plugin, "the modifier changed the object's type");
     if (!SegmentCounts(line_, &dashes_.counts, &dashes_.pointCount)) {

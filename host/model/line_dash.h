@@ -111,6 +111,8 @@ public:
     // when the modifier leaves something a host cannot read.
     const Dashes& Dash(bool traced = false);
     const Dashes& dashes() const { return dashes_; }
+    // The line object handed to the modifier (none before Input).
+    HostAtom* line() { return line_; }
 
 private:
     void Write(const std::string& at, const std::string& key, double value, Limits limits);

@@ -75,6 +75,7 @@ struct HostAtom {
     int32_t type = 0;
     int32_t splineType = 0;
     bool resizeFails = false;
+    int64_t resizesRefused = 0;  // ResizeObject calls refused for want of room
     HostContainer container;
     PointArray points;  // resize leaves new points unset: clear them where they must be zero
     std::vector<HostSegment> segments;

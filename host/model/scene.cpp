@@ -160,6 +160,7 @@ void DestroyAtom(HostAtom* op) {
     op->type = 0;
     op->splineType = 0;
     op->resizeFails = false;
+    op->resizesRefused = 0;
     op->container.Clear();
     op->points.clear();  // capacity stays for the next object
     op->segments.clear();
@@ -259,15 +260,19 @@ HostAtom* SplineAlloc(int32_t pcnt, int32_t type) {
 
 int32_t ResizeObject(HostAtom* op, int32_t pcnt, int32_t scnt) {
     if (detail::Recording()) detail::Record("object.ResizeObject", op, {pcnt, scnt});
-    if (op == nullptr || pcnt < 0 || scnt < 0 || op->resizeFails) return 0;
+    if (op == nullptr || pcnt < 0 || scnt < 0) return 0;
     if (!detail::HasPoints(op->type)) return 0;
     if (!detail::HasSegments(op->type) && scnt != 0) return 0;
-    if (!FitsObjectLimit(pcnt, scnt)) return 0;
+    if (op->resizeFails || !FitsObjectLimit(pcnt, scnt)) {
+        ++op->resizesRefused;
+        return 0;
+    }
     try {
         // Reserve both first so a failure leaves the object as it was.
         op->points.reserve(static_cast<size_t>(pcnt));
         op->segments.reserve(static_cast<size_t>(scnt));
     } catch (...) {
+        ++op->resizesRefused;
         return 0;
     }
     const size_t had = op->points.size();
@@ -401,6 +406,9 @@ int64_t UpdateCount(const HostAtom* op) {
 
 void SetResizeFails(HostAtom* op, bool fails) {
     if (op != nullptr) op->resizeFails = fails;
+}
+int64_t ResizesRefused(const HostAtom* op) {
+    return op != nullptr ? op->resizesRefused : 0;
 }
 
 HostContainer* Container(HostAtom* op) {
