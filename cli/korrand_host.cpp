@@ -190,10 +190,11 @@ io::Document KorrandHost::Dash(const io::Document& doc, const Settings& settings
                     (std::max(0.0, hostmodel::Load(dasher.container(), *subdivisionParameter)) + 2);
                 const int64_t add =
                     asked <= kMaxDashPoints ? static_cast<int64_t>(asked) : kMaxDashPoints + 1;
+                // Which object crosses the limit depends on the threads' timing, so the message
+                // names none: a run refused says the same every time.
                 if (pointsAsked.fetch_add(add) + add > kMaxDashPoints) {
                     std::ostringstream why;
-                    why << layers.object << ": the file's dashes would be more than "
-                        << kMaxDashPoints / 1000000
+                    why << "the file's dashes would be more than " << kMaxDashPoints / 1000000
                         << " million points, more than korrand makes for one file (a longer "
                            "period, fewer dashes or a lower subdivision)";
                     throw SettingError(why.str());
