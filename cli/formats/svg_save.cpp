@@ -141,8 +141,13 @@ public:
 
     // The start tag without its closing '>'.
     void StartTag(std::string& out, const xmlNode* node, unsigned thread) const {
+        const NewPathData* path = paths_.Find(node);
+        const PrintedElement* self = path != nullptr ? path->self : nullptr;
         out += '<';
-        AppendName(out, node->ns, node->name);
+        if (self != nullptr)
+            AppendName(out, self->ns, reinterpret_cast<const xmlChar*>(self->name.c_str()));
+        else
+            AppendName(out, node->ns, node->name);
         for (const xmlNs* ns = node->nsDef; ns != nullptr; ns = ns->next) {
             if (ns->type != XML_LOCAL_NAMESPACE || ns->href == nullptr) continue;
             if (ns->prefix != nullptr && std::strcmp(Text(ns->prefix), "xml") == 0) continue;
@@ -151,7 +156,7 @@ public:
             out += '=';
             AppendQuoted(out, ns->href);
         }
-        const NewPathData* path = paths_.Find(node);
+        if (self != nullptr) return Attributes(out, *self, path->shape, thread);
         if (path != nullptr && path->sibling != nullptr) path = nullptr;  // its sibling's
         for (const xmlAttr* a = node->properties; a != nullptr; a = a->next) {
             out += ' ';
@@ -174,14 +179,10 @@ public:
         }
     }
 
-    // The sibling the tree does not hold, written after the element, if it has one.
-    void Sibling(std::string& out, const xmlNode* node, unsigned thread) const {
-        const NewPathData* path = paths_.Find(node);
-        if (path == nullptr || path->sibling == nullptr) return;
-        const PrintedSibling& sibling = *path->sibling;
-        out += '<';
-        AppendName(out, sibling.ns, reinterpret_cast<const xmlChar*>(sibling.name.c_str()));
-        for (const PrintedSibling::Attribute& a : sibling.attributes) {
+    // An element's attributes as the printer is told to write them.
+    void Attributes(std::string& out, const PrintedElement& element, std::size_t shape,
+                    unsigned thread) const {
+        for (const PrintedElement::Attribute& a : element.attributes) {
             out += ' ';
             if (a.copyOf != nullptr)
                 AppendName(out, a.copyOf->ns, a.copyOf->name);
@@ -189,20 +190,35 @@ public:
                 out += a.name;
             out += "=\"";
             if (a.pathData)
-                writer_(path->shape, thread, out);
+                writer_(shape, thread, out);
             else if (a.copyOf != nullptr)
                 AppendValue(out, a.copyOf);
             else
-                AppendEscaped(out, reinterpret_cast<const xmlChar*>(a.value.c_str()),
+                AppendEscaped(out, reinterpret_cast<const xmlChar*>(a.value->c_str()),
                               kAttributeEscapes);
             out += '"';
         }
+    }
+
+    // The sibling the tree does not hold, written after the element, if it has one.
+    void Sibling(std::string& out, const xmlNode* node, unsigned thread) const {
+        const NewPathData* path = paths_.Find(node);
+        if (path == nullptr || path->sibling == nullptr) return;
+        const PrintedElement& sibling = *path->sibling;
+        out += '<';
+        AppendName(out, sibling.ns, reinterpret_cast<const xmlChar*>(sibling.name.c_str()));
+        Attributes(out, sibling, path->shape, thread);
         out += "/>";
     }
 
-    static void EndTag(std::string& out, const xmlNode* node) {
+    void EndTag(std::string& out, const xmlNode* node) const {
+        const NewPathData* path = paths_.Find(node);
         out += "</";
-        AppendName(out, node->ns, node->name);
+        if (path != nullptr && path->self != nullptr)
+            AppendName(out, path->self->ns,
+                       reinterpret_cast<const xmlChar*>(path->self->name.c_str()));
+        else
+            AppendName(out, node->ns, node->name);
         out += '>';
     }
 

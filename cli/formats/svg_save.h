@@ -17,28 +17,34 @@
 
 namespace korrand::io::detail {
 
-// An element the printer writes right after a marked one, which the tree does not hold: the
-// dashes drawn beside an original that keeps its fill or its markers, written without copying
-// the original's attributes into the tree first. Each attribute is one of the original's
-// (`copyOf`, written as the tree holds it) or a new one.
-struct PrintedSibling {
+// An element as the printer writes it, edited without the tree being edited: a dashed element
+// as it stands, or the dashes drawn beside an original that keeps its fill or its markers,
+// written without copying the original's attributes into the tree first. Each attribute is one
+// of the element's (`copyOf`, written as the tree holds it) or a new one.
+struct PrintedElement {
     const xmlNs* ns = nullptr;
     std::string name;
+    // Without copyOf: its name, and its value (the caller's path data, or text kept by the
+    // caller until the document is written).
     struct Attribute {
         const xmlAttr* copyOf = nullptr;
-        std::string name, value;  // without copyOf
-        bool pathData = false;    // the caller's path data
+        const char* name = nullptr;
+        const std::string* value = nullptr;
+        bool pathData = false;
     };
     std::vector<Attribute> attributes;
 };
 
 // An element whose `d` attribute is written by the caller: which shape's path data it is, and
 // about how much text that is (points), to share the work out evenly. With a `sibling`, the
-// element is written as it stands and the path data goes into the sibling written after it.
+// element keeps its own `d` and the path data goes into the sibling written after it. With
+// `self`, the element's name and attributes are written from it, not from the tree (its
+// children and the namespaces it declares still are).
 struct NewPathData {
     std::size_t shape = 0;
     std::size_t weight = 0;
-    const PrintedSibling* sibling = nullptr;
+    const PrintedElement* sibling = nullptr;
+    const PrintedElement* self = nullptr;
 };
 // The elements whose `d` attribute the caller writes. Each is marked on the element itself (its
 // `_private`, libxml2's room for an application's data), so that the printer, which asks of

@@ -295,84 +295,88 @@ bool GoesFromDashes(const char* name, bool becomesPath) {
                                         "x1", "y1", "x2", "y2", "points"}));
 }
 
-// One element's attributes edited in a single pass: its dash array and offset go, its style is
-// `style`. Drawing the dashes (`dashes`), it becomes a path whose `d` is left empty for the
-// dashes' path data, without the geometry of its former kind and without the editor attributes
-// from which Inkscape rebuilds a shape when it opens the file (arcs, stars, spirals, offsets,
-// live path effects, connectors, node types), which would bring the original back.
+// Whether an element loses attribute `a` when edited: its dash array and offset, and its style
+// when `style` says so. Drawing the dashes (`dashes`), it becomes a path without the geometry of
+// its former kind (`becomesPath`) and without the editor attributes from which Inkscape rebuilds
+// a shape when it opens the file (arcs, stars, spirals, offsets, live path effects, connectors,
+// node types), which would bring the original back.
+bool Drops(const xmlAttr* a, bool dashes, bool becomesPath, const StyleEdit& style) {
+    const char* name = reinterpret_cast<const char*>(a->name);
+    if (a->ns == nullptr)
+        return (style.remove && std::strcmp(name, "style") == 0) ||
+               (dashes ? GoesFromDashes(name, becomesPath)
+                       : OneOf(name, {"stroke-dasharray", "stroke-dashoffset"}));
+    if (!dashes || a->ns->href == nullptr) return false;
+    const char* ns = reinterpret_cast<const char*>(a->ns->href);
+    return (std::strcmp(ns, kSodipodiNamespace) == 0 &&
+            OneOf(name, {"type",      "cx",         "cy",     "rx",       "ry", "start",    "end",
+                         "open",      "arc-type",   "sides",  "r1",       "r2", "arg1",     "arg2",
+                         "expansion", "revolution", "radius", "argument", "t0", "nodetypes"})) ||
+           (std::strcmp(ns, kInkscapeNamespace) == 0 &&
+            OneOf(name,
+                  {"original-d", "path-effect", "flatsided", "rounded", "randomized", "original",
+                   "radius", "href", "connector-type", "connection-start", "connection-end",
+                   "connection-start-point", "connection-end-point", "connector-curvature"}));
+}
+
+bool BecomesPath(const xmlNode* node, bool dashes) {
+    return dashes && std::strcmp(reinterpret_cast<const char*>(node->name), "path") != 0;
+}
+
+// One element's attributes edited in a single pass (Drops): drawing the dashes, it becomes a
+// path whose `d` is left empty for the dashes' path data; its style is `style`.
 void EditElement(xmlNode* node, bool dashes, const StyleEdit& style) {
-    const std::string* d = dashes ? &kNoPathData : nullptr;
-    const bool becomesPath =
-        d != nullptr && std::strcmp(reinterpret_cast<const char*>(node->name), "path") != 0;
+    const bool becomesPath = BecomesPath(node, dashes);
     for (xmlAttr* a = node->properties; a != nullptr;) {
         xmlAttr* next = a->next;
-        const char* name = reinterpret_cast<const char*>(a->name);
-        bool drop = false;
-        if (a->ns == nullptr) {
-            drop = (style.remove && std::strcmp(name, "style") == 0) ||
-                   (d != nullptr ? GoesFromDashes(name, becomesPath)
-                                 : OneOf(name, {"stroke-dasharray", "stroke-dashoffset"}));
-        } else if (d != nullptr && a->ns->href != nullptr) {
-            const char* ns = reinterpret_cast<const char*>(a->ns->href);
-            drop = (std::strcmp(ns, kSodipodiNamespace) == 0 &&
-                    OneOf(name, {"type",       "cx",     "cy",       "rx",       "ry",
-                                 "start",      "end",    "open",     "arc-type", "sides",
-                                 "r1",         "r2",     "arg1",     "arg2",     "expansion",
-                                 "revolution", "radius", "argument", "t0",       "nodetypes"})) ||
-                   (std::strcmp(ns, kInkscapeNamespace) == 0 &&
-                    OneOf(name, {"original-d", "path-effect", "flatsided", "rounded", "randomized",
-                                 "original", "radius", "href", "connector-type", "connection-start",
-                                 "connection-end", "connection-start-point", "connection-end-point",
-                                 "connector-curvature"}));
-        }
-        if (drop) xmlRemoveProp(a);
+        if (Drops(a, dashes, becomesPath, style)) xmlRemoveProp(a);
         a = next;
     }
-    if (d != nullptr) {
+    if (dashes) {
         if (becomesPath) xmlNodeSetName(node, X("path"));
-        xmlSetProp(node, X("d"), X(d->c_str()));
+        xmlSetProp(node, X("d"), X(kNoPathData.c_str()));
     }
     if (!style.value.empty()) xmlSetProp(node, X("style"), X(style.value.c_str()));
 }
 
-// The element that draws the dashes beside `node`, which keeps its fill or its markers, as the
-// printer writes it without the tree holding it: what copying `node`'s attributes into a new
-// element of its name, giving it `id` and then EditElement(copy, true, `style`) would make. Its
-// id is left empty, to be given in the document's order. For an element whose attributes are
-// all without a namespace (a copy would declare theirs anew on it).
-PrintedSibling DashesBeside(const xmlNode* node, const StyleEdit& style) {
-    const bool becomesPath = std::strcmp(reinterpret_cast<const char*>(node->name), "path") != 0;
-    PrintedSibling sibling;
-    sibling.ns = node->ns;
-    sibling.name = becomesPath ? "path" : reinterpret_cast<const char*>(node->name);
+// What EditElement(node, dashes, style) makes of `node`, for the printer to write without the
+// tree being edited; or, with an `id`, what copying node's attributes into a new element of its
+// name, giving it that id and editing that makes: the dashes drawn beside `node` (for an element
+// whose attributes are all without a namespace: a copy would declare theirs anew on it). `style`
+// and `id` are read as the document is written.
+PrintedElement Printed(const xmlNode* node, bool dashes, const StyleEdit& style,
+                       const std::string* id = nullptr) {
+    const bool becomesPath = BecomesPath(node, dashes);
+    PrintedElement element;
+    element.ns = node->ns;
+    element.name = becomesPath ? "path" : reinterpret_cast<const char*>(node->name);
     bool hasId = false, hasD = false, hasStyle = false;
     for (const xmlAttr* a = node->properties; a != nullptr; a = a->next) {
+        if (Drops(a, dashes, becomesPath, style)) continue;
         const char* name = reinterpret_cast<const char*>(a->name);
-        if ((style.remove && std::strcmp(name, "style") == 0) || GoesFromDashes(name, becomesPath))
-            continue;
-        PrintedSibling::Attribute copy;
-        if (std::strcmp(name, "id") == 0) {
+        PrintedElement::Attribute copy;
+        if (a->ns != nullptr) {
+            copy.copyOf = a;
+        } else if (id != nullptr && std::strcmp(name, "id") == 0) {
             hasId = true;
-            copy.name = name;
-        } else if (std::strcmp(name, "d") == 0) {
+            copy = {nullptr, "id", id, false};
+        } else if (dashes && std::strcmp(name, "d") == 0) {
             hasD = true;
-            copy.name = name;
-            copy.pathData = true;
+            copy = {nullptr, "d", nullptr, true};
         } else if (std::strcmp(name, "style") == 0 && !style.value.empty()) {
             hasStyle = true;
-            copy.name = name;
-            copy.value = style.value;
+            copy = {nullptr, "style", &style.value, false};
         } else {
             copy.copyOf = a;
         }
-        sibling.attributes.push_back(std::move(copy));
+        element.attributes.push_back(copy);
     }
-    // Set where there was none, in the order the copy would have them set: id, d, style.
-    if (!hasId) sibling.attributes.push_back({nullptr, "id", "", false});
-    if (!hasD) sibling.attributes.push_back({nullptr, "d", "", true});
+    // Set where there was none, in the order they are set: id, d, style.
+    if (id != nullptr && !hasId) element.attributes.push_back({nullptr, "id", id, false});
+    if (dashes && !hasD) element.attributes.push_back({nullptr, "d", nullptr, true});
     if (!hasStyle && !style.value.empty())
-        sibling.attributes.push_back({nullptr, "style", style.value, false});
-    return sibling;
+        element.attributes.push_back({nullptr, "style", &style.value, false});
+    return element;
 }
 
 bool HasNamespacedAttribute(const xmlNode* node) {
@@ -748,10 +752,13 @@ void WriteSvgInPlace(std::ostream& out, const Document& doc, const WriteOptions&
     struct Edit {
         bool sibling = false;
         StyleEdit dashes, original;
-        std::optional<PrintedSibling> printed;  // the dashes beside it, written by the printer
+        // Unless libxml2 prints the document, the printer writes the edited element (`self`)
+        // and the dashes beside an original (`beside`, given `besideId` in the document's order)
+        // without the tree being edited.
+        std::optional<PrintedElement> self, beside;
+        std::string besideId;
     };
-    // The printer writes the dashes beside an original, unless libxml2 prints the document.
-    const bool printedSiblings = !SavedByLibxml(tree);
+    const bool printed = !SavedByLibxml(tree);
     std::vector<Edit> edits(scene.shapes.size());
     ForEachInParallel(
         scene.shapes.size(), ThreadsFor(scene.shapes.size(), 256), 64,
@@ -780,15 +787,28 @@ void WriteSvgInPlace(std::ostream& out, const Document& doc, const WriteOptions&
             Edit& edit = edits[s];
             edit.dashes = EditedStyle(shape.node, dashStyle);
             edit.sibling = keepFill || keepMarkers;
-            if (!edit.sibling) return;
+            if (!edit.sibling) {
+                if (!printed) return;
+                edit.self = Printed(shape.node, true, edit.dashes);
+                // The printer writes the dashes' path data in place of the element's own, which
+                // goes now: room for what comes. (Freeing reads the document's dictionary, which
+                // nothing changes here.)
+                if (xmlAttr* d = xmlHasNsProp(shape.node, X("d"), nullptr)) {
+                    xmlFreeNodeList(d->children);
+                    d->children = d->last = nullptr;
+                }
+                return;
+            }
             // A marker painted with context-stroke takes the original's stroke paint: with
             // markers the stroke is hidden by its opacity, so the paint is still there for them.
             Declarations originalStyle = {keepMarkers ? decl("stroke-opacity", "0")
                                                       : decl("stroke", "none")};
             if (shape.keepFill && !keepFill) originalStyle.push_back(decl("fill", "none"));
             edit.original = EditedStyle(shape.node, originalStyle);
-            if (printedSiblings && !HasNamespacedAttribute(shape.node))
-                edit.printed = DashesBeside(shape.node, edit.dashes);
+            if (printed && !HasNamespacedAttribute(shape.node)) {
+                edit.self = Printed(shape.node, false, edit.original);
+                edit.beside = Printed(shape.node, true, edit.dashes, &edit.besideId);
+            }
         });
     // The elements that draw the dashes: their path data is made as the document is written.
     NewPathDataOf paths;
@@ -798,9 +818,13 @@ void WriteSvgInPlace(std::ostream& out, const Document& doc, const WriteOptions&
         NewPathData path{s, made.empty() ? 0 : made[s].size() / 16};
         for (std::size_t o = firstObject[s]; o < firstObject[s + 1]; ++o)
             for (const auto& segment : doc.objects[o].segments) path.weight += segment.size();
-        const Edit& edit = edits[s];
+        Edit& edit = edits[s];
         if (!edit.sibling) {
-            EditElement(node, true, edit.dashes);
+            if (edit.self) {
+                path.self = &*edit.self;
+            } else {
+                EditElement(node, true, edit.dashes);
+            }
             paths.Mark(node, path);
             continue;
         }
@@ -809,12 +833,9 @@ void WriteSvgInPlace(std::ostream& out, const Document& doc, const WriteOptions&
         std::string id;
         if (!GetAttribute(node, "id", &id) || id.empty()) id = "dashed";
         const std::string dashesId = ids.Make(id + "-dashes");
-        if (edit.printed) {
-            PrintedSibling& printed = *edits[s].printed;
-            for (PrintedSibling::Attribute& a : printed.attributes)
-                if (a.copyOf == nullptr && a.name == "id") a.value = dashesId;
-            paths.Mark(node, {path.shape, path.weight, &printed});
-            EditElement(node, false, edit.original);
+        if (edit.beside) {
+            edit.besideId = dashesId;
+            paths.Mark(node, {path.shape, path.weight, &*edit.beside, &*edit.self});
         } else {
             AddDashesBeside(tree, node, dashesId, edit.dashes, edit.original, path, paths);
         }
