@@ -145,7 +145,7 @@ public:
         const PrintedElement* self = path != nullptr ? path->self : nullptr;
         out += '<';
         if (self != nullptr)
-            AppendName(out, self->ns, reinterpret_cast<const xmlChar*>(self->name.c_str()));
+            AppendName(out, self->ns, self->name);
         else
             AppendName(out, node->ns, node->name);
         for (const xmlNs* ns = node->nsDef; ns != nullptr; ns = ns->next) {
@@ -206,7 +206,7 @@ public:
         if (path == nullptr || path->sibling == nullptr) return;
         const PrintedElement& sibling = *path->sibling;
         out += '<';
-        AppendName(out, sibling.ns, reinterpret_cast<const xmlChar*>(sibling.name.c_str()));
+        AppendName(out, sibling.ns, sibling.name);
         Attributes(out, sibling, path->shape, thread);
         out += "/>";
     }
@@ -215,8 +215,7 @@ public:
         const NewPathData* path = paths_.Find(node);
         out += "</";
         if (path != nullptr && path->self != nullptr)
-            AppendName(out, path->self->ns,
-                       reinterpret_cast<const xmlChar*>(path->self->name.c_str()));
+            AppendName(out, path->self->ns, path->self->name);
         else
             AppendName(out, node->ns, node->name);
         out += '>';

@@ -23,7 +23,7 @@ namespace korrand::io::detail {
 // of the element's (`copyOf`, written as the tree holds it) or a new one.
 struct PrintedElement {
     const xmlNs* ns = nullptr;
-    std::string name;
+    const xmlChar* name = nullptr;  // the element's own, or a literal
     // Without copyOf: its name, and its value (the caller's path data, or text kept by the
     // caller until the document is written).
     struct Attribute {

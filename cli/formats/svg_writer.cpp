@@ -349,7 +349,10 @@ PrintedElement Printed(const xmlNode* node, bool dashes, const StyleEdit& style,
     const bool becomesPath = BecomesPath(node, dashes);
     PrintedElement element;
     element.ns = node->ns;
-    element.name = becomesPath ? "path" : reinterpret_cast<const char*>(node->name);
+    element.name = becomesPath ? X("path") : node->name;
+    std::size_t count = 3;  // room for those set anew: one allocation of the size it takes
+    for (const xmlAttr* a = node->properties; a != nullptr; a = a->next) ++count;
+    element.attributes.reserve(count);
     bool hasId = false, hasD = false, hasStyle = false;
     for (const xmlAttr* a = node->properties; a != nullptr; a = a->next) {
         if (Drops(a, dashes, becomesPath, style)) continue;
