@@ -1197,22 +1197,9 @@ TEST(DashSampling, CornersNeedDenserSamplesThanStraightRuns) {
 TEST(DashSampling, SubdivisionsAreThoseOfTheExactDeviations) {
     const auto exactSearch = [](const std::vector<io::Point>& segment, bool closed, double dash,
                                 double tolerance, int64_t lowest, int64_t highest) {
-        const auto fits = [&](int64_t n) {
+        return io::SearchSubdivision(lowest, highest, [&](int64_t n) {
             return io::ChordDeviation(segment, closed, dash / static_cast<double>(n)) <= tolerance;
-        };
-        if (fits(lowest)) return lowest;
-        int64_t lo = lowest, hi = lowest;
-        for (int64_t step = 1;; step *= 2) {
-            hi = std::min(highest, lowest + step);
-            if (fits(hi)) break;
-            if (hi == highest) return highest;
-            lo = hi;
-        }
-        while (hi - lo > 1) {
-            const int64_t mid = lo + (hi - lo) / 2;
-            (fits(mid) ? hi : lo) = mid;
-        }
-        return hi;
+        });
     };
     std::mt19937 random(11);
     std::uniform_real_distribution<double> unit(0, 1);

@@ -189,21 +189,7 @@ int64_t SubdivisionFor(const std::vector<Point>& segment, bool closed, double da
         const double spacing = dashLength / static_cast<double>(std::max<int64_t>(subdivision, 1));
         return Deviation(walk, spacing, tolerance, &corners) <= tolerance;
     };
-    if (fits(lowest)) return lowest;
-    // Up from the lowest in growing steps (most outlines need few samples), then halving the
-    // gap between the last subdivision that does not fit and the first that does.
-    int64_t lo = lowest, hi = lowest;
-    for (int64_t step = 1;; step *= 2) {
-        hi = std::min(highest, lowest + step);
-        if (fits(hi)) break;
-        if (hi == highest) return highest;
-        lo = hi;
-    }
-    while (hi - lo > 1) {
-        const int64_t mid = lo + (hi - lo) / 2;
-        (fits(mid) ? hi : lo) = mid;
-    }
-    return hi;
+    return SearchSubdivision(lowest, highest, fits);
 }
 
 }  // namespace korrand::io

@@ -4,6 +4,7 @@
 // (an SVG's flattening tolerance) can choose the subdivision for it.
 #pragma once
 
+#include <algorithm>
 #include <cstdint>
 #include <vector>
 
@@ -21,5 +22,25 @@ double ChordDeviation(const std::vector<Point>& segment, bool closed, double spa
 // pieces.
 int64_t SubdivisionFor(const std::vector<Point>& segment, bool closed, double dashLength,
                        double tolerance, int64_t lowest, int64_t highest);
+
+// The subdivision SubdivisionFor picks in [lowest, highest] where lowest <= highest, asking
+// fits(subdivision): up from the lowest in growing steps (most outlines need few samples), then
+// halving the gap between the last subdivision that does not fit and the first that does.
+template <class Fits>
+int64_t SearchSubdivision(int64_t lowest, int64_t highest, const Fits& fits) {
+    if (fits(lowest)) return lowest;
+    int64_t lo = lowest, hi = lowest;
+    for (int64_t step = 1;; step *= 2) {
+        hi = std::min(highest, lowest + step);
+        if (fits(hi)) break;
+        if (hi == highest) return highest;
+        lo = hi;
+    }
+    while (hi - lo > 1) {
+        const int64_t mid = lo + (hi - lo) / 2;
+        (fits(mid) ? hi : lo) = mid;
+    }
+    return hi;
+}
 
 }  // namespace korrand::io
