@@ -832,6 +832,29 @@ TEST_F(SvgFilterTest, ADashOffsetMovesTheDashesAsAViewerDoes) {
     EXPECT_EQ(spans.size(), 16u);
 }
 
+// Defaults the document type declares are not the elements' own attributes: removing the id of
+// the preview's copy of a path whose id is such a default took the declaration for an attribute
+// (korrand crashed), and the dashed rect's path data is its dashes, not the default.
+TEST_F(SvgFilterTest, AttributeDefaultsOfTheDocumentTypeAreLeftAlone) {
+    std::ofstream(dir_ / "in.svg", std::ios::binary | std::ios::trunc)
+        << R"SVG(<?xml version="1.0"?>
+<!DOCTYPE svg [<!ATTLIST path id CDATA "dflt"><!ATTLIST rect d CDATA "M 0 0 L 5 5">]>
+<svg xmlns="http://www.w3.org/2000/svg" width="100" height="100"><path d="M 1 1 L 50 50"
+stroke="black" stroke-dasharray="3"/><rect x="10" y="10" width="50" height="30" stroke="black"
+stroke-dasharray="4 2" fill="none"/></svg>
+)SVG";
+    for (const char* mode : {"", "--preview"}) {
+        const Outcome o = Korrand(mode);
+        ASSERT_EQ(o.code, 0) << mode << o.err;
+        std::ifstream f(dir_ / "out.svg", std::ios::binary);
+        const std::string out(std::istreambuf_iterator<char>(f), {});
+        EXPECT_NE(out.find(R"(<!ATTLIST rect d CDATA "M 0 0 L 5 5">)"), std::string::npos) << out;
+        // The rect is dashed as a path; the preview keeps a faint copy of it as it was.
+        EXPECT_EQ(out.find("<rect") == std::string::npos, *mode == '\0') << out;
+        EXPECT_EQ(out.find("d=\"M 0 0 L 5 5\""), std::string::npos) << out;
+    }
+}
+
 TEST_F(SvgFilterTest, ADrawingWithNothingToDashPassesThrough) {
     const char text[] = R"SVG(<?xml version="1.0" encoding="UTF-8"?>
 <svg xmlns="http://www.w3.org/2000/svg" viewBox="0 0 10 10"><text x="1" y="5">only text</text></svg>

@@ -250,8 +250,17 @@ private:
     std::unordered_map<std::string, int> next_;
 };
 
+// The element's own attribute `name` without a namespace, if it has one. (xmlHasNsProp answers
+// a default of the document type for it with the declaration, which is no attribute to edit.)
+xmlAttr* OwnAttribute(xmlNode* node, const char* name) {
+    for (xmlAttr* a = node->properties; a != nullptr; a = a->next)
+        if (a->ns == nullptr && std::strcmp(reinterpret_cast<const char*>(a->name), name) == 0)
+            return a;
+    return nullptr;
+}
+
 void RemoveAttribute(xmlNode* node, const char* name) {
-    if (xmlAttr* a = xmlHasNsProp(node, X(name), nullptr)) xmlRemoveProp(a);
+    if (xmlAttr* a = OwnAttribute(node, name)) xmlRemoveProp(a);
 }
 
 constexpr const char kSodipodiNamespace[] = "http://sodipodi.sourceforge.net/DTD/sodipodi-0.dtd";
@@ -796,7 +805,7 @@ void WriteSvgInPlace(std::ostream& out, const Document& doc, const WriteOptions&
                 // The printer writes the dashes' path data in place of the element's own, which
                 // goes now: room for what comes. (Freeing reads the document's dictionary, which
                 // nothing changes here.)
-                if (xmlAttr* d = xmlHasNsProp(shape.node, X("d"), nullptr)) {
+                if (xmlAttr* d = OwnAttribute(shape.node, "d")) {
                     xmlFreeNodeList(d->children);
                     d->children = d->last = nullptr;
                 }
