@@ -73,12 +73,10 @@ bool IsNameChar(char c) {
 // else the attribute's text put together in `storage`.
 bool AttributeText(const xmlNode* node, const char* name, std::string& storage,
                    std::string_view* value) {
-    for (const xmlAttr* a = node->properties; a != nullptr; a = a->next)
-        if (a->ns == nullptr && std::strcmp(reinterpret_cast<const char*>(a->name), name) == 0) {
-            *value = AttributeText(a, storage);
-            return true;
-        }
-    return false;
+    const xmlAttr* a = OwnAttribute(node, name);
+    if (a == nullptr) return false;
+    *value = AttributeText(a, storage);
+    return true;
 }
 
 // The id and classes of an element, looked up once for all the selectors tried on it.
@@ -411,6 +409,13 @@ void ForEachDeclaration(std::string_view text, F f) {
 }
 
 }  // namespace
+
+xmlAttr* OwnAttribute(const xmlNode* node, const char* name) {
+    for (xmlAttr* a = node->properties; a != nullptr; a = a->next)
+        if (a->ns == nullptr && std::strcmp(reinterpret_cast<const char*>(a->name), name) == 0)
+            return a;
+    return nullptr;
+}
 
 bool GetAttribute(const xmlNode* node, const char* name, std::string* value) {
     std::string storage;

@@ -123,6 +123,9 @@ std::string EditStyle(const std::string& style, const std::vector<std::string>& 
 
 // The element's attribute without a namespace, if present.
 bool GetAttribute(const xmlNode* node, const char* name, std::string* value);
+// The element's own attribute `name` without a namespace, or null. (xmlHasNsProp answers a
+// default of the document type with its declaration, which is no attribute of the element.)
+xmlAttr* OwnAttribute(const xmlNode* node, const char* name);
 // True for an element of the SVG namespace, or of none (hand-written files often omit it).
 bool IsSvgElement(const xmlNode* node);
 

@@ -250,15 +250,6 @@ private:
     std::unordered_map<std::string, int> next_;
 };
 
-// The element's own attribute `name` without a namespace, if it has one. (xmlHasNsProp answers
-// a default of the document type for it with the declaration, which is no attribute to edit.)
-xmlAttr* OwnAttribute(xmlNode* node, const char* name) {
-    for (xmlAttr* a = node->properties; a != nullptr; a = a->next)
-        if (a->ns == nullptr && std::strcmp(reinterpret_cast<const char*>(a->name), name) == 0)
-            return a;
-    return nullptr;
-}
-
 void RemoveAttribute(xmlNode* node, const char* name) {
     if (xmlAttr* a = OwnAttribute(node, name)) xmlRemoveProp(a);
 }
