@@ -757,7 +757,8 @@ void WriteSvgInPlace(std::ostream& out, const Document& doc, const WriteOptions&
         StyleEdit dashes, original;
         // Unless libxml2 prints the document, the printer writes the edited element (`self`)
         // and the dashes beside an original (`beside`, given `besideId` in the document's order)
-        // without the tree being edited.
+        // without the tree being edited; an original with attributes in a namespace, and its
+        // dashes, are still edited and copied in the tree.
         std::optional<PrintedElement> self, beside;
         std::string besideId;
     };
