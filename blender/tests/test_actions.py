@@ -74,7 +74,7 @@ def case_apply():
 def case_bake():
     # An animated dash count: each frame's dashes, stored once per distinct frame, shown from
     # the bake at every frame (frames outside the range as its first or last), the panel
-    # saying what is baked and when the settings changed since.
+    # saying what is baked and when the curve or its settings changed since.
     ob = bevelled_circle()
     ob.korrand.keyframe_insert("count", frame=1)
     ob.korrand.count = 4
@@ -85,12 +85,18 @@ def case_bake():
         scene.frame_set(f)
         live[f] = support.shown(ob)
     assert ob.korrand.bake(1, 4) == "" and ob.korrand.baked is not None
+    update()  # Blender's evaluation of the bake just made is no change of the curve
     assert ob.korrand.result == ob.korrand.baked
     assert support.status(ob) == ""
-    assert "frames 1-4 (3 stored)" in hook.bake_state(ob), hook.bake_state(ob)
+    assert hook.bake_state(ob) == "Baked: frames 1-4 (3 stored)", hook.bake_state(ob)
     for f in (0, 1, 2, 3, 4, 9):
         scene.frame_set(f)
         assert support.shown(ob) == live[min(max(f, 1), 4)], f
+    ob.data.splines[0].bezier_points[0].co.x += 0.5  # an edit of the points
+    update()
+    assert "changed since" in hook.bake_state(ob)
+    assert ob.korrand.bake(1, 4) == ""
+    update()
     ob.korrand.offset = 0.1
     update()
     assert "changed since" in hook.bake_state(ob)

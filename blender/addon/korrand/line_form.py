@@ -6,6 +6,7 @@ drawn from a bare copy in the add-on's scratch object. The look the dashes take 
 and the radius and normal at each point) is read the same way, from Blender's own sweep."""
 
 import array
+import hashlib
 
 import bpy
 
@@ -351,6 +352,15 @@ def _fingerprint(cu):
         for name, width, code in table:
             out.append(_bulk(points, name, width, code).tobytes())
     return b"\0".join(out)
+
+
+def digest(cu):
+    """A short digest of a curve's own data: its settings and its splines' points. Blender
+    reports a curve's data as updated also when only its relations were built again (a bake
+    wired in), so a bake compares this to tell whether the curve changed since."""
+    settings = [getattr(cu, name) for name in _CURVE]
+    settings = [v.name if isinstance(v, bpy.types.ID) else v for v in settings]
+    return hashlib.sha1(repr(settings).encode() + b"\0" + _fingerprint(cu)).hexdigest()
 
 
 def channels(ob, depsgraph, form):

@@ -895,8 +895,10 @@ def _note_updates(depsgraph):
                     # again, dashed again only if that finds a difference.
                     r.todo.update((READ, LOOK) if r.early else (READ, LOOK, DASH))
                     info = ob.korrand.get("bake_info")
+                    # Edits made in edit mode reach the curve's data when it ends.
                     if info is not None and not _frame_changing and not info.get("stale") \
-                            and kind == "Curve" and _editable(ob):
+                            and kind == "Curve" and _editable(ob) and ob.mode != "EDIT" \
+                            and info.get("shape") != line_form.digest(cu):
                         info["stale"] = 1
                 elif kind == "Curve" and any(
                         o is not None and o.data is not None and o.data.name == name
@@ -1240,7 +1242,7 @@ def bake(ob, frame_start=None, frame_end=None):
     g = ob.korrand
     g["bake"] = block
     g["bake_info"] = {"start": start, "end": end, "stored": len(runs), "digest": digest(ob),
-                      "stale": 0}
+                      "shape": line_form.digest(ob.data), "stale": 0}
     nodes.set_input(line_form.korrand_modifier(ob), nodes.DASHES, block)
     return ""
 
