@@ -87,6 +87,14 @@ def child_missing():
     ob.korrand.enabled = True
     support.update()
     assert ob.korrand.result is None and not ob.hide_get()
+    # What needs the plug-in says why it cannot be done, in Blender's report too.
+    assert ob.korrand.status == message and ob.korrand.bake(1, 2) == message
+    try:
+        bpy.ops.korrand.apply()
+    except RuntimeError as e:
+        assert str(e).strip() == f"Error: {message}", e
+    else:
+        raise AssertionError("Apply Dashes did not report the missing plug-in")
     print("missing folder: reported")
 
 

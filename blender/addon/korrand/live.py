@@ -102,7 +102,14 @@ def record_of(ob):
     return registry.of(ob)
 
 
+def _unloaded():
+    """Why nothing can be dashed: the plug-in is not loaded (see the panel); "" when it is."""
+    return "" if state.instance is not None else (state.error or "the plug-in is not loaded")
+
+
 def status(ob):
+    if _is_dashed(ob) and _unloaded():
+        return _unloaded()
     r = registry.of(ob)
     return r.status if r is not None else registry.notices.get(ob.name, "")
 
@@ -1111,6 +1118,8 @@ def update_now(ob, depsgraph=None):
     """Brings ob's dashes up to date now (operators, scripts and tests). Returns its record,
     or None when it is not dashed."""
     global _busy
+    if _unloaded():
+        return None
     depsgraph = depsgraph or bpy.context.evaluated_depsgraph_get()
     if registry.survey or not _consistent():
         _reconcile()
@@ -1181,6 +1190,8 @@ def bake(ob, frame_start=None, frame_end=None):
         return "the curve is not dashed"
     if not _editable(ob):
         return "linked data cannot be baked here: bake it in its library"
+    if _unloaded():
+        return _unloaded()
     if baked(ob) is not None:
         free_bake(ob)
     current = scene.frame_current, scene.frame_subframe
@@ -1292,6 +1303,8 @@ def apply(ob, depsgraph=None):
         return "leave edit mode first"
     if baked(ob) is not None:
         return "the curve's dashes are baked: free the bake first"
+    if _unloaded():
+        return _unloaded()
     if ob.data.dimensions == "2D" and ob.data.fill_mode != "NONE":
         return ("a filled curve's fill and dashes cannot be one curve: Object > Convert > Mesh "
                 "keeps both")
