@@ -127,6 +127,18 @@ def case_delete_curve_then_purge():
     assert not bpy.data.meshes, list(bpy.data.meshes)
 
 
+def case_objects_of_the_addon_deleted_by_hand():
+    # The dashes' profile object, then their object, deleted from the file by hand: the curve's
+    # dashes are made again with their look, not left as lines that render nothing.
+    ob = bevelled_circle()
+    want = support.shown(ob)
+    assert want[2] > 0
+    for name in ("ring dash profile (Korrand)", "ring dashes (live with the Korrand add-on)"):
+        bpy.data.objects.remove(bpy.data.objects[name])
+        update()
+        assert support.shown(ob) == want, name
+
+
 def case_shift_d_and_alt_d():
     ob = bevelled_circle()
     mine = support.result_line(ob)

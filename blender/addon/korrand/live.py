@@ -281,6 +281,9 @@ def _attach(ob, r):
         dashes = _new_dashes(ob, r.uid, like=dashes)
         g["dashes"] = dashes
         r.todo.update(EVERYTHING)
+        r.look = None  # given to the new object at the update
+    elif r.look is not None and not _look_intact(dashes, r.look):
+        r.todo.add(LOOK)
     bake = _held(ob, "bake")
     if bake is not None and bake.get(OWNER) != r.uid and _editable(bake):
         copy = bake.copy()
@@ -459,7 +462,8 @@ def _consistent():
         ob = bpy.data.objects.get(r.curve)
         if ob is None or _uid(ob) != r.uid or not _is_dashed(ob) or ob.type != "CURVE":
             return False
-        if _editable(ob) and line_form.korrand_modifier(ob) is None:
+        if _editable(ob) and (line_form.korrand_modifier(ob) is None or
+                              _held(ob, "dashes") is None):
             return False
     return True
 
@@ -590,6 +594,15 @@ def _profile_object(r, ob, dashes, prof):
     return pob
 
 
+def _look_intact(dashes, look):
+    """False when what gives the dashes their look was deleted by hand (the profile object,
+    the look's node group): it is given to them again."""
+    m = next((m for m in dashes.modifiers if m.type == "NODES" and
+              nodes.is_ours(m.node_group, "look")), None)
+    return m is not None and (look[0] is None or
+                              isinstance(nodes.get_input(m, nodes.PROFILE), bpy.types.Object))
+
+
 def _sync_look(r, ob, dashes, look):
     """Gives the dashes (and the bake) the curve's look; writes only what differs."""
     prof, caps, fill, _ = look
@@ -664,7 +677,7 @@ def _update(r, depsgraph, force=False):
     settings = settings_of(ob, depsgraph)
     if LOOK in todo or r.look is None or settings[3] != (r.key[0][3] if r.key else None):
         look = _look_of(ob, settings, depsgraph)
-        if look != r.look:
+        if look != r.look or not _look_intact(dashes, look):
             if (look[0] is None) != (r.look is None or r.look[0] is None):
                 r.channels = None
             todo.add(DASH)
@@ -938,6 +951,9 @@ def run(depsgraph):
         for r in list(registry.records.values()):
             if r.todo:
                 _update(r, depsgraph)
+        # The objects the updates made (a profile, the scratch object) are known too: a count
+        # that still included them would let a later deletion pass unnoticed.
+        registry.object_count = len(bpy.data.objects)
     finally:
         for r in registry.records.values():
             r.early = False
