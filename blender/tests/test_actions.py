@@ -95,6 +95,14 @@ def case_bake():
     ob.data.splines[0].bezier_points[0].co.x += 0.5  # an edit of the points
     update()
     assert "changed since" in hook.bake_state(ob)
+    ob.shape_key_add(name="Basis")
+    key = ob.shape_key_add(name="moved")
+    key.data[0].co.x += 0.5
+    assert ob.korrand.bake(1, 4) == ""
+    update()
+    key.value = 1.0  # a shape key's value
+    update()
+    assert "changed since" in hook.bake_state(ob)
     assert ob.korrand.bake(1, 4) == ""
     update()
     ob.korrand.offset = 0.1

@@ -355,12 +355,36 @@ def _fingerprint(cu):
 
 
 def digest(cu):
-    """A short digest of a curve's own data: its settings and its splines' points. Blender
-    reports a curve's data as updated also when only its relations were built again (a bake
-    wired in), so a bake compares this to tell whether the curve changed since."""
+    """A short digest of a curve's own data: its settings, its splines' points and its shape
+    keys (their values where they are not animated). Blender reports a curve's data as updated
+    also when only its relations were built again (a bake wired in), so a bake compares this
+    to tell whether the curve changed since."""
     settings = [getattr(cu, name) for name in _CURVE]
     settings = [v.name if isinstance(v, bpy.types.ID) else v for v in settings]
-    return hashlib.sha1(repr(settings).encode() + b"\0" + _fingerprint(cu)).hexdigest()
+    parts = [repr(settings).encode(), _fingerprint(cu)]
+    key = cu.shape_keys
+    if key is not None:
+        animated = key.animation_data is not None
+        parts.append(repr([key.use_relative, None if animated else key.eval_time]).encode())
+        for kb in key.key_blocks:
+            parts.append(repr([kb.name, kb.mute, kb.relative_key.name, kb.interpolation,
+                               kb.vertex_group, None if animated else kb.value]).encode())
+            parts.append(_key_points(kb.data))
+    return hashlib.sha1(b"\0".join(parts)).hexdigest()
+
+
+def _key_points(points):
+    """A shape key's points as bytes (a curve's key mixes Bezier and other points when its
+    splines do: then through Python, point by point)."""
+    out = []
+    for name, width in (("co", 3), ("handle_left", 3), ("handle_right", 3), ("tilt", 1),
+                        ("radius", 1)):
+        try:
+            out.append(_bulk(points, name, width, "f").tobytes())
+        except (AttributeError, TypeError, RuntimeError):
+            out.append(repr([tuple(getattr(p, name, ())) if width == 3 else
+                             getattr(p, name, None) for p in points]).encode())
+    return b"\0".join(out)
 
 
 def channels(ob, depsgraph, form):

@@ -917,7 +917,7 @@ def _note_updates(depsgraph):
                     info = ob.korrand.get("bake_info")
                     # Edits made in edit mode reach the curve's data when it ends.
                     if info is not None and not _frame_changing and not info.get("stale") \
-                            and kind == "Curve" and _editable(ob) and ob.mode != "EDIT" \
+                            and _editable(ob) and ob.mode != "EDIT" \
                             and info.get("shape") != line_form.digest(cu):
                         info["stale"] = 1
                 elif kind == "Curve" and any(
