@@ -52,14 +52,21 @@ def case_convert_to_mesh():
 
 
 def case_apply():
-    # Apply keeps the dashes as the curve's own curve data, with its look; the dash goes.
+    # Apply keeps the dashes as the curve's own curve data, with its look; the dash goes, and
+    # the hook before it, which shaped the dashes; a hook switched off did not, and stays.
     ob = bevelled_circle()
+    empty = support.link(bpy.data.objects.new("empty", None))
+    for name, on in (("shaping", True), ("off", False)):
+        hooked = ob.modifiers.new(name, "HOOK")
+        hooked.object, hooked.show_viewport = empty, on
+    update()
     counts, _ = support.result_line(ob)
     old_data = ob.data
-    assert ob.korrand.apply() == ""
+    assert ob.korrand.apply() == "\tthe modifiers before the dash, already in the dashes, " \
+        "were applied with it: shaping"
     update()
     assert not ob.korrand.enabled and ob.korrand.result is None and not blocks()
-    assert not hook.modifier(ob) and ob.data != old_data
+    assert [m.name for m in ob.modifiers] == ["off"] and ob.data != old_data
     assert abs(ob.data.bevel_depth - 0.05) < 1e-7 and abs(old_data.bevel_depth - 0.05) < 1e-7
     assert all(s.type == "POLY" and not s.use_cyclic_u for s in ob.data.splines)
     assert [len(s.points) for s in ob.data.splines] == counts

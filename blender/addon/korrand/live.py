@@ -1310,8 +1310,8 @@ def bake_state(ob):
 def apply(ob, depsgraph=None):
     """What a modifier's Apply does, for a curve: the curve keeps its dashes as its own curve
     data (one POLY spline per dash, each point's radius as the look swept it, the curve's
-    bevel, materials and the rest of its look), the modifiers before the dash, already in the
-    dashes, are removed with it, and the dash is switched off. Returns an error message, or ""
+    bevel, materials and the rest of its look), the modifiers before the dash that shaped its
+    points, already in the dashes, are removed with it, and the dash is switched off. Returns an error message, or ""
     (a warning may follow a tab)."""
     if not _editable(ob) or not _editable(ob.data):
         return "linked data cannot be changed"
@@ -1360,8 +1360,11 @@ def apply(ob, depsgraph=None):
         if line_form.korrand_modifier(ob) == m:
             ob.modifiers.remove(m)
             break
-        removed.append(m.name)
-        ob.modifiers.remove(m)
+        # Only what shaped the dashes is in them; a modifier switched off, or one acting on
+        # what Blender draws (which the dash does not see), stays the artist's.
+        if m.show_viewport and line_form.acts_on_points(m):
+            removed.append(m.name)
+            ob.modifiers.remove(m)
     ob.data = data
     if data.shape_keys is not None:
         ob.shape_key_clear()  # the dashes already have them in their points
