@@ -178,6 +178,15 @@ def case_shift_d_and_alt_d():
     assert not hook.modifier(linked) and abs(linked.data.bevel_depth - 0.05) < 1e-7
     assert support.result_line(ob) == mine
     assert len(blocks()) == 4, blocks()  # the dashes and profiles of ob and copy
+    # Copy Modifiers onto another curve: it is dashed as ob is, with dashes of its own, not
+    # shown with ob's.
+    other = support.poly_curve("other", [[(0, 0, 0), (3, 0, 0)]])
+    select_only(ob, other)
+    bpy.ops.object.make_links_data(type="MODIFIERS")
+    update()
+    assert other.korrand.result not in (None, ob.korrand.result)
+    assert other.korrand.count == ob.korrand.count and support.result_line(ob) == mine
+    support.assert_matches(other, support.per_spline(other), "copied modifier")
 
 
 def case_join_and_separate():

@@ -212,7 +212,9 @@ def _survey():
             continue
         g = ob.get("korrand")
         if g is None:
-            continue
+            g = _copied_dash(ob)
+            if g is None:
+                continue
         if _old_version(ob, g):
             continue
         if not g.get("enabled"):
@@ -228,6 +230,24 @@ def _survey():
             else:
                 _notice(ob, f"only curve objects can be dashed, not {ob.type.lower()} objects")
     return curves, blocks
+
+
+def _copied_dash(ob):
+    """A curve given a dashed curve's Korrand Dash modifier without its settings (Copy
+    Modifiers, Copy to Selected) would show that curve's dashes: it takes the settings too, as
+    a copy of that curve, and is then dashed by them. Its settings, or None."""
+    if ob.type != "CURVE" or not _editable(ob):
+        return None
+    mod = line_form.korrand_modifier(ob)
+    shown = nodes.get_input(mod, nodes.DASHES) if mod is not None else None
+    if not isinstance(shown, bpy.types.Object) or shown.get(OWNER) is None:
+        return None
+    source = next((o for o in bpy.data.objects if _is_dashed(o) and o.type == "CURVE"
+                   and _uid(o) == shown.get(OWNER)), None)
+    if source is None:
+        return None
+    ob["korrand"] = source["korrand"].to_dict()
+    return ob["korrand"]
 
 
 def _pair(curves):
@@ -495,6 +515,8 @@ def settings_of(ob, depsgraph=None):
     """The plug-in's settings of ob as (id, value) pairs, then follow_cyclic, period and
     thickness: as the depsgraph evaluated them (animated, driven) when one is given."""
     source = ob.evaluated_get(depsgraph) if depsgraph is not None else ob
+    if source.get("korrand") is None:
+        source = ob  # evaluated before its settings were written (_copied_dash)
     k = source.korrand
     values = {key: getattr(k, key) for key in _keys()}
     plugin = tuple((p.id, values[p.key]) for p in state.parameters
@@ -885,6 +907,10 @@ def _note_updates(depsgraph):
         if kind == "Object":
             r = by_curve.get(name)
             if r is None:
+                ob = bpy.data.objects.get(name)
+                if ob is not None and ob.type == "CURVE" and ob.get("korrand") is None and \
+                        line_form.korrand_modifier(ob) is not None:
+                    registry.survey = True  # a dash's modifier copied onto it (_copied_dash)
                 for r in records:  # a taper or bevel object moved or scaled: the look changes
                     ob = bpy.data.objects.get(r.curve)
                     if ob is not None and ob.type == "CURVE" and name in (
