@@ -1337,8 +1337,8 @@ def apply(ob, depsgraph=None):
     """What a modifier's Apply does, for a curve: the curve keeps its dashes as its own curve
     data (one POLY spline per dash, each point's radius as the look swept it, the curve's
     bevel, materials and the rest of its look), the modifiers before the dash that shaped its
-    points, already in the dashes, are removed with it, and the dash is switched off. Returns an error message, or ""
-    (a warning may follow a tab)."""
+    points, already in the dashes, are removed with it, and the dash is switched off. Returns
+    an error message, or "" (a warning may follow a tab)."""
     if not _editable(ob) or not _editable(ob.data):
         return "linked data cannot be changed"
     if ob.mode == "EDIT":
