@@ -110,6 +110,13 @@ def case_bake():
     key.value = 1.0  # a shape key's value
     update()
     assert "changed since" in hook.bake_state(ob)
+    empty = support.link(bpy.data.objects.new("hook", None))
+    ob.modifiers.new("hook", "HOOK").object = empty
+    assert ob.korrand.bake(1, 4) == ""
+    update()
+    empty.location.x += 1  # a hook moved
+    update()
+    assert "changed since" in hook.bake_state(ob)
     assert ob.korrand.bake(1, 4) == ""
     update()
     ob.korrand.offset = 0.1

@@ -114,14 +114,19 @@ def status(ob):
     return r.status if r is not None else registry.notices.get(ob.name, "")
 
 
+def _stale(ob):
+    """Marks ob's bake as made from an earlier curve or settings (shown by the panel)."""
+    g = ob.get("korrand")
+    info = g.get("bake_info") if g is not None else None
+    if info is not None and _editable(ob) and not info.get("stale"):
+        info["stale"] = 1
+
+
 def note_change(ob, *todo):
     """A setting of ob changed (property update): the next update redoes todo (DASH by
     default). Nothing is written here."""
     registry.note(ob, *(todo or (DASH,)))
-    g = ob.get("korrand")
-    info = g.get("bake_info") if g is not None else None
-    if info is not None and _editable(ob) and not info.get("stale"):
-        info["stale"] = 1  # shown by the panel: the bake is of earlier settings
+    _stale(ob)
 
 
 def _fail(name, message):
@@ -918,6 +923,10 @@ def _note_updates(depsgraph):
                             getattr(ob.data.bevel_object, "name", None)):
                         r.todo.update((LOOK, READ, DASH))
                         r.channels = None
+                    elif ob is not None and u.is_updated_transform and any(
+                            m.type == "HOOK" and getattr(m.object, "name", None) == name
+                            for m in ob.modifiers):
+                        _stale(ob)  # a hook moved (not by a frame): the curve's shape changed
                 continue
             r.todo.add(CHECK)  # its settings may be animated, its transform measured
             # Writing a curve's dashes makes Blender evaluate the curve again: that update is
@@ -942,10 +951,9 @@ def _note_updates(depsgraph):
                     r.todo.update((READ, LOOK) if r.early else (READ, LOOK, DASH))
                     info = ob.korrand.get("bake_info")
                     # Edits made in edit mode reach the curve's data when it ends.
-                    if info is not None and not _frame_changing and not info.get("stale") \
-                            and _editable(ob) and ob.mode != "EDIT" \
-                            and info.get("shape") != line_form.digest(cu):
-                        info["stale"] = 1
+                    if info is not None and not info.get("stale") and not _frame_changing \
+                            and ob.mode != "EDIT" and info.get("shape") != line_form.digest(cu):
+                        _stale(ob)
                 elif kind == "Curve" and any(
                         o is not None and o.data is not None and o.data.name == name
                         for o in (cu.taper_object, cu.bevel_object)):
