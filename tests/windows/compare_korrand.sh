@@ -122,6 +122,17 @@ for path in "$work"/in/*; do
   esac
 done
 
+# Names beyond ASCII and beyond any one code page: korrand.exe in such a folder (a user's
+# C:\Users\Jan Łukasz), a drawing and its output so named, a layer's label as an argument.
+accented="$work/Łódź 花園"
+mkdir -p "$accented"
+cp -r "$windows" "$windows_folder/plugins" "$accented/"
+sed 's/inkscape:label="Plan"/inkscape:label="Ébauche"/' "$work/in/garden.svg" >"$work/in/Gärten€.svg"
+windows_itself=$windows
+windows="$accented/$(basename "$windows")"
+run "names beyond ASCII" dash ../in/Gärten€.svg -o out/Œuvre花園.svg -q --layer Ébauche
+windows=$windows_itself
+
 # The summary line (its timings masked), information, usage errors.
 run "summary" dash ../in/garden.svg -o out/s.svg --period 2mm
 run "info" info
