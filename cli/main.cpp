@@ -296,6 +296,21 @@ void WriteAtomically(const std::string& path, const std::function<void(std::ostr
         if (linked) break;
         target = next.is_absolute() ? next : target.parent_path() / next;
     }
+    // A file made read-only, or one the user may not write, is not replaced behind their back
+    // (the shell's '>' would not write into it either), whoever runs korrand.
+    std::error_code found;
+    if (const fs::file_status old = fs::status(target, found); fs::is_regular_file(old)) {
+        constexpr fs::perms kWrite =
+            fs::perms::owner_write | fs::perms::group_write | fs::perms::others_write;
+        errno = EACCES;
+#ifdef _WIN32
+        const bool writable = ::_waccess(target.c_str(), 2) == 0;
+#else
+        const bool writable = ::access(target.c_str(), W_OK) == 0;
+#endif
+        if (!writable || (old.permissions() & kWrite) == fs::perms::none)
+            throw UsageError("cannot write '" + path + "': " + std::strerror(errno));
+    }
     const fs::path dir = target.has_parent_path() ? target.parent_path() : fs::path(".");
     const fs::path tmp = dir / PathOf("." + target.filename().u8string() + ".korrand-tmp");
     const TemporaryGuard guard(tmp);
