@@ -342,9 +342,10 @@ TEST(Json, NonFiniteIsWrittenAsNullAndRejectedOnRead) {
 
 TEST(Obj, ReadsPolylinesObjectsAndIndices) {
     const std::string text =
+        "\xEF\xBB\xBF"  // a byte order mark, as Windows editors write one
+        "v 0 0 1.5\n"
         "# comment\n"
         "mtllib x.mtl\n"
-        "v 0 0 1.5\n"
         "v 1 0\n"        // z = 0
         "v 1 1 2 1.0\n"  // w ignored
         "vt 0 0\n"

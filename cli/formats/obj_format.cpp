@@ -69,7 +69,8 @@ Document ReadObj(const std::string& text, const std::string& file) {
     int firstFaceLine = 0;
 
     std::string joined;  // a logical line continued with a trailing backslash
-    std::size_t pos = 0;
+    // A byte order mark, as Windows editors write one, is not part of the first statement.
+    std::size_t pos = text.compare(0, 3, "\xEF\xBB\xBF") == 0 ? 3 : 0;
     int lineNumber = 0;
     while (pos < text.size()) {
         ++lineNumber;
