@@ -320,6 +320,10 @@ TEST(Json, MalformedJsonReportsLine) {
     EXPECT_EQ(std::string(e.what()).find("[json.exception"), std::string::npos) << e.what();
     EXPECT_EQ(ReadFailure("", Format::Json).line, 1);
     EXPECT_EQ(ReadFailure("{\"segments\": [[[1, 2]]]} trailing", Format::Json).line, 1);
+    // UTF-16, as Windows PowerShell's '>' writes a program's output, is named as such.
+    const std::string utf16("\xFF\xFE{\0", 4);
+    EXPECT_NE(std::string(ReadFailure(utf16, Format::Json).what()).find(": UTF-16 text"),
+              std::string::npos);
 }
 
 TEST(Json, RejectsNonFiniteNumbers) {
