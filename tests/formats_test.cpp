@@ -411,7 +411,8 @@ TEST(Obj, ErrorsCarryLineNumbers) {
         {"v 0 0 0\nl\n", "without vertex indices", 2},
         {"v nan 0 0\nl 1 1\n", "non-finite", 1},
         {"v 1e999 0 0\nl 1 1\n", "bad number", 1},
-        {"v 0 0 0\nf 1 1 1\n", "no polylines", 0},
+        {"v 0 0 0\nv 1 0 0\n", "no polylines ('l' statements)", 0},
+        {"v 0 0 0\nf 1 1 1\nf 1 1 1\n", "only 2 faces ('f'), which are not dashed", 0},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.text);
