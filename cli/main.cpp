@@ -21,6 +21,7 @@
 #include <csignal>
 #include <cstdio>
 #include <cstring>
+#include <cwctype>
 #include <filesystem>
 #include <fstream>
 #include <functional>
@@ -266,6 +267,24 @@ struct TemporaryGuard {
     }
 };
 
+// Windows' devices (NUL, CON, COM1, ...) are names in every folder, with or without an
+// extension, and have no status to ask: "-o NUL" is Windows' "-o /dev/null".
+bool IsWindowsDevice(const fs::path& path) {
+#ifdef _WIN32
+    std::wstring name = path.filename().native();
+    name = name.substr(0, name.find_first_of(L".:"));
+    while (!name.empty() && name.back() == L' ') name.pop_back();
+    for (wchar_t& c : name) c = static_cast<wchar_t>(std::towupper(c));
+    if (name == L"NUL" || name == L"CON" || name == L"PRN" || name == L"AUX") return true;
+    return name.size() == 4 &&
+           (name.compare(0, 3, L"COM") == 0 || name.compare(0, 3, L"LPT") == 0) &&
+           name[3] >= L'0' && name[3] <= L'9';
+#else
+    (void)path;
+    return false;
+#endif
+}
+
 // Writes through a temporary file beside the target and renames it into place, so a failed or
 // interrupted run never leaves a half-written output, nor the temporary file.
 void WriteAtomically(const std::string& path, const std::function<void(std::ostream&)>& write) {
@@ -277,7 +296,8 @@ void WriteAtomically(const std::string& path, const std::function<void(std::ostr
     }
     std::error_code named;
     const fs::file_status kind = fs::status(PathOf(path), named);
-    if (!named && fs::exists(kind) && !fs::is_regular_file(kind) && !fs::is_directory(kind)) {
+    if ((!named && fs::exists(kind) && !fs::is_regular_file(kind) && !fs::is_directory(kind)) ||
+        IsWindowsDevice(PathOf(path))) {
         // A device or a pipe (/dev/null, /dev/stdout, a named pipe) is written into as standard
         // output is: a file renamed over it would replace the device itself.
         errno = 0;

@@ -162,6 +162,20 @@ if [ "$(cat "$work/windows/code")" != 2 ] || [ -n "$(ls "$work/windows/out")" ] 
   failed=$((failed + 1))
 fi
 
+# Windows' own /dev/null: NUL (in any folder, with any extension) is written into, exit 0,
+# and no file of that name or temporary file is left.
+(
+  cd "$work/windows" && rm -rf out && mkdir out
+  set +e
+  "$wine64" "$windows" dash ../in/garden.svg -o 'out\nul.svg' -q 2>stderr >/dev/null
+  echo $? >code
+)
+if [ "$(cat "$work/windows/code")" != 0 ] || [ -n "$(ls -A "$work/windows/out")" ]; then
+  echo "DIFFERS: -o nul.svg on Windows: code $(cat "$work/windows/code"), out/:" \
+    "$(ls -A "$work/windows/out")" >&2
+  failed=$((failed + 1))
+fi
+
 echo "korrand.exe against korrand: $runs runs, $outputs output files:" \
   "$((runs - failed)) identical byte for byte (exit code, messages, outputs; $again of them" \
   "only when run again), $failed differ" \
