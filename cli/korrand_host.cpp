@@ -59,7 +59,7 @@ fs::path ExecutableDir(const char* argv0) {
     std::wstring buffer(32768, L'\0');
     const DWORD n = GetModuleFileNameW(nullptr, &buffer[0], static_cast<DWORD>(buffer.size()));
     fs::path self = n > 0 && n < buffer.size() ? fs::path(buffer.substr(0, n)) : fs::path();
-    if (self.empty() && argv0 != nullptr) self = fs::absolute(argv0, ec);
+    if (self.empty() && argv0 != nullptr) self = fs::absolute(fs::u8path(argv0), ec);
 #else
     fs::path self = fs::read_symlink("/proc/self/exe", ec);
     if (ec && argv0 != nullptr) self = fs::absolute(argv0, ec);
@@ -73,9 +73,9 @@ std::string FindPluginFolder(const std::string& explicitFolder, const char* argv
     const fs::path dir = ExecutableDir(argv0);
     for (const fs::path& candidate :
          {dir / "plugins" / "KorrandModifier", dir.parent_path() / "plugins" / "KorrandModifier"}) {
-        if (fs::exists(candidate / hostmodel::PluginLibraryName())) return candidate.string();
+        if (fs::exists(candidate / hostmodel::PluginLibraryName())) return candidate.u8string();
     }
-    return (dir / "plugins" / "KorrandModifier").string();
+    return (dir / "plugins" / "KorrandModifier").u8string();
 }
 
 KorrandHost::KorrandHost(const std::string& pluginFolder) {

@@ -7,6 +7,11 @@
 #ifdef _WIN32
 #include <fcntl.h>
 #include <io.h>
+#define WIN32_LEAN_AND_MEAN
+#ifndef NOMINMAX  // min and max stay std::min and std::max
+#define NOMINMAX
+#endif
+#include <windows.h>
 #endif
 
 #include <algorithm>
@@ -16,6 +21,7 @@
 #include <csignal>
 #include <cstdio>
 #include <cstring>
+#include <cwctype>
 #include <filesystem>
 #include <fstream>
 #include <functional>
@@ -52,10 +58,16 @@ std::string Count(long long n, const std::string& one, const std::string& many =
     return std::to_string(n) + " " + (n == 1 ? one : many.empty() ? one + "s" : many);
 }
 
+// File names are UTF-8 on every platform, as korrand takes its arguments (on Windows, where a
+// narrow name would be read in the ANSI code page, from their UTF-16).
+fs::path PathOf(const std::string& name) {
+    return fs::u8path(name);
+}
+
 // A directory named as the input is bad input, whatever its name says.
 void RefuseDirectory(const std::string& path) {
     std::error_code ec;
-    if (path != "-" && fs::is_directory(path, ec))
+    if (path != "-" && fs::is_directory(PathOf(path), ec))
         throw UsageError("'" + path + "' is a directory, not a file to dash");
 }
 
@@ -209,7 +221,7 @@ Formats ChooseFormats(const DashOptions& o) {
     if (!in && o.input != "-") in = korrand::io::FormatFromPath(o.input);
     if (!in && o.input == "-") in = korrand::io::SniffFormat(std::cin);
     if (!in) {
-        std::ifstream file(o.input, std::ios::binary);
+        std::ifstream file(PathOf(o.input), std::ios::binary);
         in = korrand::io::SniffFormat(file);
     }
     if (!in && o.input == "-")
@@ -226,29 +238,52 @@ Formats ChooseFormats(const DashOptions& o) {
     return {*in, *out, korrand::io::IsCompressedName(o.output)};
 }
 
-// The temporary file being written, for the signal handler: an interrupted run removes it.
-char gTemporary[4096];
+// The temporary file being written, for the signal handler: an interrupted run removes it. Its
+// name as the system takes it (UTF-16 on Windows).
+fs::path::value_type gTemporary[4096];
 
 extern "C" void RemoveTemporaryAndDie(int signal) {
-    if (gTemporary[0] != '\0') ::unlink(gTemporary);
+#ifdef _WIN32
+    if (gTemporary[0] != 0) ::_wunlink(gTemporary);
+#else
+    if (gTemporary[0] != 0) ::unlink(gTemporary);
+#endif
     std::signal(signal, SIG_DFL);
     std::raise(signal);
 }
 
 struct TemporaryGuard {
     explicit TemporaryGuard(const fs::path& tmp) {
-        const std::string text = tmp.string();
-        if (text.size() >= sizeof gTemporary) return;  // too long to remember: not removed
-        std::memcpy(gTemporary, text.c_str(), text.size() + 1);
+        const fs::path::string_type& text = tmp.native();
+        if (text.size() >= std::size(gTemporary)) return;  // too long to remember: not removed
+        std::copy(text.c_str(), text.c_str() + text.size() + 1, gTemporary);
         for (const int s : {SIGTERM, SIGINT}) std::signal(s, RemoveTemporaryAndDie);
 #ifdef SIGHUP
         std::signal(SIGHUP, RemoveTemporaryAndDie);  // Windows has no hang-up signal
 #endif
     }
     ~TemporaryGuard() {
-        gTemporary[0] = '\0';
+        gTemporary[0] = 0;
     }
 };
+
+// Windows' devices (NUL, CON, COM1, ...) are names in every folder, with or without an
+// extension, and have no status to ask: "-o NUL" is Windows' "-o /dev/null".
+bool IsWindowsDevice(const fs::path& path) {
+#ifdef _WIN32
+    std::wstring name = path.filename().native();
+    name = name.substr(0, name.find_first_of(L".:"));
+    while (!name.empty() && name.back() == L' ') name.pop_back();
+    for (wchar_t& c : name) c = static_cast<wchar_t>(std::towupper(c));
+    if (name == L"NUL" || name == L"CON" || name == L"PRN" || name == L"AUX") return true;
+    return name.size() == 4 &&
+           (name.compare(0, 3, L"COM") == 0 || name.compare(0, 3, L"LPT") == 0) &&
+           name[3] >= L'0' && name[3] <= L'9';
+#else
+    (void)path;
+    return false;
+#endif
+}
 
 // Writes through a temporary file beside the target and renames it into place, so a failed or
 // interrupted run never leaves a half-written output, nor the temporary file.
@@ -260,12 +295,13 @@ void WriteAtomically(const std::string& path, const std::function<void(std::ostr
         return;
     }
     std::error_code named;
-    const fs::file_status kind = fs::status(path, named);
-    if (!named && fs::exists(kind) && !fs::is_regular_file(kind) && !fs::is_directory(kind)) {
+    const fs::file_status kind = fs::status(PathOf(path), named);
+    if ((!named && fs::exists(kind) && !fs::is_regular_file(kind) && !fs::is_directory(kind)) ||
+        IsWindowsDevice(PathOf(path))) {
         // A device or a pipe (/dev/null, /dev/stdout, a named pipe) is written into as standard
         // output is: a file renamed over it would replace the device itself.
         errno = 0;
-        std::ofstream out(path, std::ios::binary);
+        std::ofstream out(PathOf(path), std::ios::binary);
         if (out) write(out), out.flush();
         if (!out)
             throw UsageError("cannot write '" + path +
@@ -273,15 +309,30 @@ void WriteAtomically(const std::string& path, const std::function<void(std::ostr
         return;
     }
     // Through a symbolic link, as an editor saves: the link stays, the file it names is replaced.
-    fs::path target(path);
+    fs::path target = PathOf(path);
     std::error_code linked;
     for (int hop = 0; hop < 40 && fs::is_symlink(fs::symlink_status(target, linked)); ++hop) {
         const fs::path next = fs::read_symlink(target, linked);
         if (linked) break;
         target = next.is_absolute() ? next : target.parent_path() / next;
     }
+    // A file made read-only, or one the user may not write, is not replaced behind their back
+    // (the shell's '>' would not write into it either), whoever runs korrand.
+    std::error_code found;
+    if (const fs::file_status old = fs::status(target, found); fs::is_regular_file(old)) {
+        constexpr fs::perms kWrite =
+            fs::perms::owner_write | fs::perms::group_write | fs::perms::others_write;
+        errno = EACCES;
+#ifdef _WIN32
+        const bool writable = ::_waccess(target.c_str(), 2) == 0;
+#else
+        const bool writable = ::access(target.c_str(), W_OK) == 0;
+#endif
+        if (!writable || (old.permissions() & kWrite) == fs::perms::none)
+            throw UsageError("cannot write '" + path + "': " + std::strerror(errno));
+    }
     const fs::path dir = target.has_parent_path() ? target.parent_path() : fs::path(".");
-    const fs::path tmp = dir / ("." + target.filename().string() + ".korrand-tmp");
+    const fs::path tmp = dir / PathOf("." + target.filename().u8string() + ".korrand-tmp");
     const TemporaryGuard guard(tmp);
     {
         errno = 0;
@@ -342,7 +393,7 @@ korrand::io::ReadOptions ReadOptionsFor(const DashOptions& o, Format format) {
 korrand::io::Document ReadInput(const DashOptions& o, Format format) {
     const korrand::io::ReadOptions ro = ReadOptionsFor(o, format);
     if (o.input == "-") return korrand::io::Read(std::cin, format, "<stdin>", ro);
-    std::ifstream in(o.input, std::ios::binary);
+    std::ifstream in(PathOf(o.input), std::ios::binary);
     if (!in) throw UsageError("cannot open '" + o.input + "': " + std::strerror(errno));
     return korrand::io::Read(in, format, o.input, ro);
 }
@@ -653,9 +704,7 @@ int Run(Command command) {
     }
 }
 
-}  // namespace
-
-int main(int argc, char** argv) {
+int Main(int argc, char** argv) {
 #ifdef _WIN32
     // Files are bytes on every platform: no CR added before each LF written to standard output,
     // and standard input does not end at the first Ctrl-Z.
@@ -715,3 +764,30 @@ int main(int argc, char** argv) {
         return dash->parsed() ? Dash(o, *host) : Info(*host, json);
     });
 }
+
+}  // namespace
+
+#ifdef _WIN32
+// Windows hands a program's narrow arguments over in the ANSI code page, which holds neither
+// every file name (a drawing named in Polish on a Western system) nor the UTF-8 of a document's
+// layer labels and ids: korrand takes them as UTF-16 and works in UTF-8.
+int wmain(int argc, wchar_t** wargv) {
+    std::vector<std::string> args(static_cast<std::size_t>(argc));
+    std::vector<char*> argv;
+    for (int i = 0; i < argc; ++i) {
+        const int n = WideCharToMultiByte(CP_UTF8, 0, wargv[i], -1, nullptr, 0, nullptr, nullptr);
+        if (n > 1) {
+            args[i].resize(static_cast<std::size_t>(n));
+            WideCharToMultiByte(CP_UTF8, 0, wargv[i], -1, &args[i][0], n, nullptr, nullptr);
+            args[i].resize(static_cast<std::size_t>(n) - 1);
+        }
+        argv.push_back(args[i].data());
+    }
+    argv.push_back(nullptr);
+    return Main(argc, argv.data());
+}
+#else
+int main(int argc, char** argv) {
+    return Main(argc, argv);
+}
+#endif

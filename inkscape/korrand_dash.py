@@ -149,7 +149,9 @@ class KorrandDash(inkex.EffectExtension):
             dashed = os.path.join(work, "dashed.svg")
             self.document.write(source)
             command = [KORRAND, "dash", source, "-o", dashed] + self.korrand_arguments()
-            result = subprocess.run(command, capture_output=True, text=True)
+            # korrand writes UTF-8 (file names, a drawing's labels), not the system's code page.
+            result = subprocess.run(command, capture_output=True, encoding="utf-8",
+                                    errors="replace")
             lines = result.stderr.replace(source, "the drawing").splitlines()
             if result.returncode != 0:
                 raise inkex.AbortExtension(

@@ -451,6 +451,15 @@ TEST_F(CliTest, AnOutputIsWrittenThroughItsLinkWithItsPermissions) {
     EXPECT_TRUE(fs::is_symlink(Path("link.json")));
     EXPECT_NE(Slurp(file).find("segments"), std::string::npos);
     EXPECT_EQ(fs::status(file).permissions(), fs::perms::owner_read | fs::perms::owner_write);
+    // A read-only output is refused and left as it was, whoever runs korrand.
+    const std::string written = Slurp(file);
+    fs::permissions(file, fs::perms::owner_read);
+    const Outcome refused =
+        Run("dash " + Quote(in.string()) + " --count 3 -o " + Quote(file.string()));
+    EXPECT_EQ(refused.code, 2);
+    EXPECT_NE(refused.err.find("private.json': Permission denied"), std::string::npos)
+        << refused.err;
+    EXPECT_EQ(Slurp(file), written);
 }
 
 TEST_F(CliTest, APipeOrDeviceIsWrittenIntoNotReplaced) {

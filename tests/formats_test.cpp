@@ -320,6 +320,10 @@ TEST(Json, MalformedJsonReportsLine) {
     EXPECT_EQ(std::string(e.what()).find("[json.exception"), std::string::npos) << e.what();
     EXPECT_EQ(ReadFailure("", Format::Json).line, 1);
     EXPECT_EQ(ReadFailure("{\"segments\": [[[1, 2]]]} trailing", Format::Json).line, 1);
+    // UTF-16, as Windows PowerShell's '>' writes a program's output, is named as such.
+    const std::string utf16("\xFF\xFE{\0", 4);
+    EXPECT_NE(std::string(ReadFailure(utf16, Format::Json).what()).find(": UTF-16 text"),
+              std::string::npos);
 }
 
 TEST(Json, RejectsNonFiniteNumbers) {
@@ -342,9 +346,10 @@ TEST(Json, NonFiniteIsWrittenAsNullAndRejectedOnRead) {
 
 TEST(Obj, ReadsPolylinesObjectsAndIndices) {
     const std::string text =
+        "\xEF\xBB\xBF"  // a byte order mark, as Windows editors write one
+        "v 0 0 1.5\n"
         "# comment\n"
         "mtllib x.mtl\n"
-        "v 0 0 1.5\n"
         "v 1 0\n"        // z = 0
         "v 1 1 2 1.0\n"  // w ignored
         "vt 0 0\n"
@@ -406,7 +411,8 @@ TEST(Obj, ErrorsCarryLineNumbers) {
         {"v 0 0 0\nl\n", "without vertex indices", 2},
         {"v nan 0 0\nl 1 1\n", "non-finite", 1},
         {"v 1e999 0 0\nl 1 1\n", "bad number", 1},
-        {"v 0 0 0\nf 1 1 1\n", "no polylines", 0},
+        {"v 0 0 0\nv 1 0 0\n", "no polylines ('l' statements)", 0},
+        {"v 0 0 0\nf 1 1 1\nf 1 1 1\n", "only 2 faces ('f'), which are not dashed", 0},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.text);

@@ -95,6 +95,13 @@ Document Read(std::istream& in, Format format, const std::string& file,
     std::string text = detail::ReadAll(in, file);
     // Compressed (.svgz, or any gzip file): known by its first bytes, whatever its name says.
     if (detail::IsGzip(text)) text = detail::Gunzip(text, file);
+    // Windows PowerShell's '>' writes a program's output as UTF-16: said so, not read as garbage.
+    if (format != Format::Svg &&
+        (text.compare(0, 2, "\xFF\xFE") == 0 || text.compare(0, 2, "\xFE\xFF") == 0))
+        throw ReadError(file, 0,
+                        std::string("UTF-16 text, where korrand reads ") +
+                            (format == Format::Json ? "JSON" : "OBJ") +
+                            " as UTF-8 (save it as UTF-8, or have korrand write it with -o)");
     switch (format) {
         case Format::Json:
             return detail::ReadJson(std::move(text), file);

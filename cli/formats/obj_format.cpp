@@ -69,7 +69,8 @@ Document ReadObj(const std::string& text, const std::string& file) {
     int firstFaceLine = 0;
 
     std::string joined;  // a logical line continued with a trailing backslash
-    std::size_t pos = 0;
+    // A byte order mark, as Windows editors write one, is not part of the first statement.
+    std::size_t pos = text.compare(0, 3, "\xEF\xBB\xBF") == 0 ? 3 : 0;
     int lineNumber = 0;
     while (pos < text.size()) {
         ++lineNumber;
@@ -144,7 +145,14 @@ Document ReadObj(const std::string& text, const std::string& file) {
         }
         // Anything else (comments, vt, vn, f, usemtl, ...) carries nothing we dash.
     }
-    if (!anyLines) throw ReadError(file, 0, "no polylines ('l' statements)");
+    // A mesh alone is the OBJ most often tried: the refusal says that its faces are not dashed.
+    if (!anyLines)
+        throw ReadError(file, 0,
+                        "no polylines ('l' statements)" +
+                            (faces == 0 ? std::string()
+                                        : " to dash, only " + std::to_string(faces) +
+                                              (faces == 1 ? " face" : " faces") +
+                                              " ('f'), which are not dashed"));
 
     Document doc;
     // A mesh exported with its curves: the output holds only the dashes, so say what is left out.

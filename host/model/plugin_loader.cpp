@@ -17,10 +17,12 @@ std::recursive_mutex& EntryMutex() {
     return m;
 }
 
+// Paths are UTF-8 on every platform (on Windows a narrow name would be taken in the ANSI code
+// page: a plug-in folder under C:\Users\José would not be found).
 std::string Absolute(const std::string& path) {
     std::error_code ec;
-    const std::filesystem::path abs = std::filesystem::absolute(path, ec);
-    return ec ? path : abs.lexically_normal().string();
+    const std::filesystem::path abs = std::filesystem::absolute(std::filesystem::u8path(path), ec);
+    return ec ? path : abs.lexically_normal().u8string();
 }
 
 std::atomic<const LibraryLoader*> g_loader{nullptr};  // null: the platform's own
@@ -51,7 +53,7 @@ std::unique_ptr<Plugin> Plugin::Load(const std::string& pluginFolder, std::strin
     plugin->folder_ = Absolute(pluginFolder);
     plugin->path_ = plugin->folder_ + "/" + PluginLibraryName();
     std::error_code ec;
-    if (!std::filesystem::is_regular_file(plugin->path_, ec)) {
+    if (!std::filesystem::is_regular_file(std::filesystem::u8path(plugin->path_), ec)) {
         if (error != nullptr) *error = plugin->path_ + ": no such plug-in library";
         return nullptr;
     }

@@ -2,6 +2,7 @@
 // JSON under <folder>/res.
 #include <climits>
 #include <cmath>
+#include <filesystem>
 #include <fstream>
 #include <set>
 #include <sstream>
@@ -16,8 +17,9 @@ namespace {
 
 using nlohmann::json;
 
+// path is UTF-8, as every path the host model takes.
 bool ReadFile(const std::string& path, std::string* out) {
-    std::ifstream in(path, std::ios::binary);
+    std::ifstream in(std::filesystem::u8path(path), std::ios::binary);
     if (!in) return false;
     std::ostringstream text;
     text << in.rdbuf();

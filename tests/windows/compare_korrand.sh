@@ -122,6 +122,17 @@ for path in "$work"/in/*; do
   esac
 done
 
+# Names beyond ASCII and beyond any one code page: korrand.exe in such a folder (a user's
+# C:\Users\Jan Łukasz), a drawing and its output so named, a layer's label as an argument.
+accented="$work/Łódź 花園"
+mkdir -p "$accented"
+cp -r "$windows" "$windows_folder/plugins" "$accented/"
+sed 's/inkscape:label="Plan"/inkscape:label="Ébauche"/' "$work/in/garden.svg" >"$work/in/Gärten€.svg"
+windows_itself=$windows
+windows="$accented/$(basename "$windows")"
+run "names beyond ASCII" dash ../in/Gärten€.svg -o out/Œuvre花園.svg -q --layer Ébauche
+windows=$windows_itself
+
 # The summary line (its timings masked), information, usage errors.
 run "summary" dash ../in/garden.svg -o out/s.svg --period 2mm
 run "info" info
@@ -148,6 +159,20 @@ run "a file that is a folder" dash ../in --from svg
 if [ "$(cat "$work/windows/code")" != 2 ] || [ -n "$(ls "$work/windows/out")" ] ||
   [ "$(grep -v -E '^(wine: |wineserver: )' "$work/windows/stderr" | grep -c .)" != 1 ]; then
   echo "DIFFERS: $known_difference on Windows: not one error line with exit code 2" >&2
+  failed=$((failed + 1))
+fi
+
+# Windows' own /dev/null: NUL (in any folder, with any extension) is written into, exit 0,
+# and no file of that name or temporary file is left.
+(
+  cd "$work/windows" && rm -rf out && mkdir out
+  set +e
+  "$wine64" "$windows" dash ../in/garden.svg -o 'out\nul.svg' -q 2>stderr >/dev/null
+  echo $? >code
+)
+if [ "$(cat "$work/windows/code")" != 0 ] || [ -n "$(ls -A "$work/windows/out")" ]; then
+  echo "DIFFERS: -o nul.svg on Windows: code $(cat "$work/windows/code"), out/:" \
+    "$(ls -A "$work/windows/out")" >&2
   failed=$((failed + 1))
 fi
 
