@@ -117,6 +117,13 @@ def case_bake():
     empty.location.x += 1  # a hook moved
     update()
     assert "changed since" in hook.bake_state(ob)
+    ob.data.taper_object = support.poly_curve("taper", [[(0, 1, 0), (1, 0.5, 0)]])
+    assert ob.korrand.bake(1, 4) == ""
+    update()
+    baked_state = hook.bake_state(ob)
+    ob.data.taper_object.data.splines[0].points[1].co.y = 2  # the taper's points
+    update()
+    assert "changed since" not in baked_state and "changed since" in hook.bake_state(ob)
     assert ob.korrand.bake(1, 4) == ""
     update()
     ob.korrand.offset = 0.1

@@ -959,6 +959,8 @@ def _note_updates(depsgraph):
                         for o in (cu.taper_object, cu.bevel_object)):
                     r.todo.update((READ, LOOK, DASH))
                     r.channels = None
+                    if cu.taper_object is not None and cu.taper_object.data.name == name:
+                        _stale(ob)  # the taper changed (not by a frame): so did the radius
 
 
 def run(depsgraph):
