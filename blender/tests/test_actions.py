@@ -157,8 +157,9 @@ def case_delete_curve_then_purge():
 
 
 def case_objects_of_the_addon_deleted_by_hand():
-    # The dashes' profile object, then their object, deleted from the file by hand: the curve's
-    # dashes are made again with their look, not left as lines that render nothing.
+    # The dashes' profile object, then their object, then the modifier's node group deleted
+    # from the file by hand: the curve's dashes are made again with their look, not left as
+    # lines that render nothing.
     ob = bevelled_circle()
     want = support.shown(ob)
     assert want[2] > 0
@@ -166,6 +167,9 @@ def case_objects_of_the_addon_deleted_by_hand():
         bpy.data.objects.remove(bpy.data.objects[name])
         update()
         assert support.shown(ob) == want, name
+    bpy.data.node_groups.remove(hook.modifier(ob).node_group)
+    update()
+    assert [m.name for m in ob.modifiers] == ["Korrand Dash"] and support.shown(ob) == want
 
 
 def case_shift_d_and_alt_d():

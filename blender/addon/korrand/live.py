@@ -296,6 +296,15 @@ def _attach(ob, r):
         return True
     g = ob.korrand
     mod = line_form.korrand_modifier(ob)
+    if mod is None:
+        # Its node group deleted by hand leaves the modifier empty in the stack: it is still
+        # the dash's, and is given its group again.
+        mod = next((m for m in ob.modifiers if m.type == "NODES" and m.node_group is None
+                    and m.name.startswith(MODIFIER)), None)
+        if mod is not None:
+            mod.node_group = nodes.group("dash")
+            g["attached"] = 1
+            r.todo.update(EVERYTHING)
     if mod is None and g.get("attached"):
         # Removed from the stack: that is switching the dash off.
         g["enabled"], g["attached"] = 0, 0
