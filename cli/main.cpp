@@ -322,14 +322,16 @@ void WriteAtomically(const std::string& path, const std::function<void(std::ostr
     if (const fs::file_status old = fs::status(target, found); fs::is_regular_file(old)) {
         constexpr fs::perms kWrite =
             fs::perms::owner_write | fs::perms::group_write | fs::perms::others_write;
-        errno = EACCES;
 #ifdef _WIN32
         const bool writable = ::_waccess(target.c_str(), 2) == 0;
 #else
         const bool writable = ::access(target.c_str(), W_OK) == 0;
 #endif
+        // The system's reason where it refused; a file without write permission that root may
+        // still write is refused as the shell refuses others.
+        const int why = writable ? EACCES : errno;
         if (!writable || (old.permissions() & kWrite) == fs::perms::none)
-            throw UsageError("cannot write '" + path + "': " + std::strerror(errno));
+            throw UsageError("cannot write '" + path + "': " + std::strerror(why));
     }
     const fs::path dir = target.has_parent_path() ? target.parent_path() : fs::path(".");
     const fs::path tmp = dir / PathOf("." + target.filename().u8string() + ".korrand-tmp");
