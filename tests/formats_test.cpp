@@ -947,6 +947,21 @@ TEST(SvgStyle, CascadeOrderAndInheritanceDecideWhatIsStroked) {
     EXPECT_EQ(doc.shapeCounts->leftAlone, 5);
 }
 
+// Sheets and ids count wherever they stand in the document, but not inside an entity's text.
+TEST(SvgStyle, SheetsAndIdsAnywhereButInEntities) {
+    const std::string text =
+        "<!DOCTYPE svg [<!ENTITY e \"<path id='in-entity' d='M0 0 L1 1'/>\">]>\n" + kSvgHead +
+        "<use href=\"#later\"/><path id=\"p\" d=\"M0 0 L1 1\"/>&e;\n"
+        "<defs><path id=\"later\" stroke=\"red\" d=\"M0 0 L1 1\"/></defs>"
+        "<x:style xmlns:x=\"urn:x\">#p { stroke: green }</x:style>"
+        "<g><style>#p { stroke: red }</style></g></svg>";
+    const Document doc = ReadText(text, Format::Svg, Stroked());
+    EXPECT_EQ(Names(doc), (std::vector<std::string>{"later", "p"}));
+    io::ReadOptions entity = Stroked();
+    entity.ids = {"in-entity"};
+    EXPECT_THROW(ReadText(text, Format::Svg, entity), io::ReadError);
+}
+
 TEST(SvgStyle, NeverDrawnContentIsNotDashed) {
     const Document doc = ReadSvgBody(R"SVG(<defs><path id="in-defs" d="M0 0 L1 1"/></defs>
     <clipPath><rect id="clip" width="1" height="1"/></clipPath><mask><rect width="1" height="1"/></mask>

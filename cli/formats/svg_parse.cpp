@@ -5,6 +5,7 @@
 // asks for one. Nesting deeper than the recursive parts of the reader can take is refused first.
 // Short texts are kept inside their nodes, as xmllint keeps them: a large drawing's thousands of
 // small values then take no allocation each (libxml2 frees and replaces them as any other).
+#include <libxml/SAX2.h>
 #include <libxml/parser.h>
 #include <libxml/parserInternals.h>
 
@@ -46,6 +47,33 @@ struct TextSource {
         return static_cast<int>(n);
     }
 };
+
+struct Noting {
+    xmlParserCtxtPtr parser;  // the document's own, not an entity's
+    SvgScene* scene;
+};
+
+// Each element as the parser makes it: its id and whether it is a <style>, noted while the node
+// is still in the cache (a walk over a large tree afterwards costs more than the noting).
+void StartElement(void* context, const xmlChar* localname, const xmlChar* prefix,
+                  const xmlChar* uri, int namespaces, const xmlChar** declared, int attributes,
+                  int defaulted, const xmlChar** values) {
+    auto* ctxt = static_cast<xmlParserCtxtPtr>(context);
+    const int depth = ctxt->nodeNr;
+    xmlSAX2StartElementNs(context, localname, prefix, uri, namespaces, declared, attributes,
+                          defaulted, values);
+    // Only elements of the document itself: an entity's content is parsed apart, by a parser
+    // of its own (the tree holds a reference to it, not its elements).
+    const auto* noting = static_cast<const Noting*>(ctxt->_private);
+    if (noting == nullptr || ctxt != noting->parser || ctxt->nodeNr != depth + 1) return;
+    xmlNode* node = ctxt->node;  // the one just made
+    SvgScene* scene = noting->scene;
+    if (node->properties != nullptr) {
+        std::string id;
+        if (GetAttribute(node, "id", &id)) scene->ids.emplace(std::move(id), node);
+    }
+    if (std::strcmp(Name(node), "style") == 0) scene->styleElements.push_back(node);
+}
 
 std::string Trimmed(std::string s) {
     while (!s.empty() && (s.back() == '\n' || s.back() == '\r' || s.back() == ' ')) s.pop_back();
@@ -117,6 +145,9 @@ void ParseDocument(const std::string& text, const std::string& file, SvgScene& s
     std::unique_ptr<xmlParserCtxt, void (*)(xmlParserCtxtPtr)> ctxt(xmlNewParserCtxt(),
                                                                     xmlFreeParserCtxt);
     if (!ctxt) throw std::bad_alloc();
+    ctxt->sax->startElementNs = StartElement;
+    Noting noting{ctxt.get(), &scene};
+    ctxt->_private = &noting;
     // Handed over as it is read, not as one block: libxml2 copies a block whole into memory of
     // its own (20 MB more on a large map, every page of it touched), while what it reads it
     // keeps in a small window.

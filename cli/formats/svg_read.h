@@ -91,18 +91,19 @@ struct ReadContext {
     ReadOptions options;
     xmlNode* root = nullptr;
     StyleSheet sheet;
-    Ids ids;
+    const Ids& ids;
     Page page;
     // Known before the walk when the root has a viewBox: shapes are then flattened as they are
     // found, and their curves need not all be held at once.
     std::optional<Flattening> flattening;
 
-    ReadContext(std::string file_, const ReadOptions& options_, xmlNode* root_, const Page& page_)
+    ReadContext(std::string file_, const ReadOptions& options_, const SvgScene& scene,
+                xmlNode* root_, const Page& page_)
         : file(std::move(file_)),
           options(options_),
           root(root_),
-          sheet(root_),
-          ids(CollectIds(root_)),
+          sheet(scene.styleElements),
+          ids(scene.ids),
           page(page_) {}
     [[noreturn]] void Refuse(const xmlNode* node, const std::string& message) const;
 };

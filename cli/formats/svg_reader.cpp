@@ -148,7 +148,7 @@ Document ReadSvg(std::string text, const std::string& file, const ReadOptions& o
                         "the root element is <" + std::string(Name(root)) + ">, not <svg>");
 
     Document doc;
-    ReadContext context(file, options, root, ReadPage(root, doc));
+    ReadContext context(file, options, *scene, root, ReadPage(root, doc));
     // With a viewBox the drawing's size is known before its shapes are.
     if (context.page.hasViewBox) context.flattening = FlatteningFor(context, {});
     Gathered gathered(file);

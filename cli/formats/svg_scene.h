@@ -45,6 +45,9 @@ struct SvgObject {
     std::vector<Vec2> seams;
 };
 
+// Ids of a document's elements and the element of each (the first of a repeated id wins).
+using Ids = std::map<std::string, xmlNode*, std::less<>>;
+
 struct SvgScene {
     SvgScene() = default;
     SvgScene(const SvgScene&) = delete;
@@ -57,6 +60,10 @@ struct SvgScene {
     xmlDoc* doc = nullptr;
     mutable bool writtenBack = false;
     bool hasDeclaration = false;  // the input began with <?xml ...?>
+    // Noted as the parser made the elements, so that no walk over a large tree is needed for
+    // them: every id, and every <style> element in document order.
+    Ids ids;
+    std::vector<const xmlNode*> styleElements;
     double drawingSize = 0;       // root user units, for comparing points
     double tolerance = 0;         // the flattening tolerance, root user units
     // Properties some style rule declares !important.
@@ -75,9 +82,5 @@ inline double SamePointTolerance(Vec2 p, double size) {
 inline bool Near(Vec2 a, Vec2 b, double eps) {
     return std::fabs(a.x - b.x) <= eps && std::fabs(a.y - b.y) <= eps;
 }
-
-// Every id of the tree under `root` (the first of a repeated id wins) and its element.
-using Ids = std::map<std::string, xmlNode*, std::less<>>;
-Ids CollectIds(xmlNode* root);
 
 }  // namespace korrand::io::detail

@@ -497,18 +497,9 @@ bool StyleSheet::Matches(const std::vector<Compound>& selector, const xmlNode* e
     return korrand::io::detail::Matches(selector, element, ElementFacts(element));
 }
 
-StyleSheet::StyleSheet(xmlNode* root) {
-    // Every <style> of the document, in document order, wherever it is (usually in <defs>).
-    std::vector<const xmlNode*> stack{root};
-    std::vector<const xmlNode*> styles;
-    while (!stack.empty()) {
-        const xmlNode* node = stack.back();
-        stack.pop_back();
-        if (std::strcmp(Name(node), "style") == 0 && IsSvgElement(node)) styles.push_back(node);
-        for (const xmlNode* c = node->last; c != nullptr; c = c->prev)
-            if (c->type == XML_ELEMENT_NODE) stack.push_back(c);
-    }
-    for (const xmlNode* style : styles) {
+StyleSheet::StyleSheet(const std::vector<const xmlNode*>& styleElements) {
+    for (const xmlNode* style : styleElements) {
+        if (!IsSvgElement(style)) continue;
         std::string type;
         if (GetAttribute(style, "type", &type) && !type.empty() && Lower(Trim(type)) != "text/css")
             continue;

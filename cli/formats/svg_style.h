@@ -80,8 +80,8 @@ bool ParseDasharray(std::string_view text, std::vector<CssLength>* values);
 
 class StyleSheet {
 public:
-    // Gathers the rules of every <style> element of the document whose type is CSS.
-    explicit StyleSheet(xmlNode* root);
+    // Gathers the rules of the <style> elements (in document order) whose type is CSS.
+    explicit StyleSheet(const std::vector<const xmlNode*>& styleElements);
     // The style of `element` whose parent (in the rendering tree: a <use> for an instance) has
     // computed style `parent`.
     ComputedStyle Compute(const xmlNode* element, const ComputedStyle& parent) const;

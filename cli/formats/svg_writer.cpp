@@ -227,7 +227,10 @@ const xmlChar* X(const char* s) {
 // ("dashed-dashes") cost no more than one each.
 class FreshIds {
 public:
-    explicit FreshIds(xmlNode* root) { Add(root); }
+    explicit FreshIds(const Ids& taken) {
+        ids_.reserve(taken.size());
+        for (const auto& [id, node] : taken) ids_.insert(id);
+    }
     std::string Make(const std::string& base) {
         if (ids_.insert(base).second) return base;
         for (int& n = next_.try_emplace(base, 2).first->second;; ++n)
@@ -238,14 +241,6 @@ public:
     }
 
 private:
-    void Add(const xmlNode* node) {
-        std::string id;
-        for (; node != nullptr; node = node->next) {
-            if (node->type != XML_ELEMENT_NODE) continue;
-            if (GetAttribute(node, "id", &id)) ids_.insert(id);
-            Add(node->children);
-        }
-    }
     std::unordered_set<std::string> ids_;
     std::unordered_map<std::string, int> next_;
 };
@@ -695,7 +690,7 @@ void WriteSvgInPlace(std::ostream& out, const Document& doc, const WriteOptions&
         throw std::logic_error("an SVG document read once is written back in place once");
     scene.writtenBack = true;
     xmlDoc* tree = scene.doc;
-    FreshIds ids(xmlDocGetRootElement(tree));
+    FreshIds ids(scene.ids);
 
     if (options.preview) AddPreviewLayer(tree, scene, ids);
     // Each shape's objects follow one another, from firstObject[s] on.
