@@ -947,16 +947,22 @@ TEST(SvgStyle, CascadeOrderAndInheritanceDecideWhatIsStroked) {
     EXPECT_EQ(doc.shapeCounts->leftAlone, 5);
 }
 
-// Sheets and ids count wherever they stand in the document, but not inside an entity's text.
-TEST(SvgStyle, SheetsAndIdsAnywhereButInEntities) {
+// Sheets and ids count wherever they stand in the document, but not inside an entity's text;
+// an entity in path data is read through.
+TEST(SvgStyle, SheetsIdsAndEntitiesWhereverTheyStand) {
     const std::string text =
-        "<!DOCTYPE svg [<!ENTITY e \"<path id='in-entity' d='M0 0 L1 1'/>\">]>\n" + kSvgHead +
+        "<!DOCTYPE svg [<!ENTITY e \"<path id='in-entity' d='M0 0 L1 1'/>\">"
+        "<!ENTITY d \"M0 0 L1 1\">]>\n" +
+        kSvgHead +
         "<use href=\"#later\"/><path id=\"p\" d=\"M0 0 L1 1\"/>&e;\n"
         "<defs><path id=\"later\" stroke=\"red\" d=\"M0 0 L1 1\"/></defs>"
+        "<path id=\"through\" stroke=\"red\" d=\"&d; L1 0\"/>"
         "<x:style xmlns:x=\"urn:x\">#p { stroke: green }</x:style>"
         "<g><style>#p { stroke: red }</style></g></svg>";
     const Document doc = ReadText(text, Format::Svg, Stroked());
-    EXPECT_EQ(Names(doc), (std::vector<std::string>{"later", "p"}));
+    EXPECT_EQ(Names(doc), (std::vector<std::string>{"later", "p", "through"}));
+    ASSERT_EQ(doc.objects.size(), 3u);
+    EXPECT_EQ(doc.objects[2].segments.at(0).size(), 3u);
     io::ReadOptions entity = Stroked();
     entity.ids = {"in-entity"};
     EXPECT_THROW(ReadText(text, Format::Svg, entity), io::ReadError);

@@ -322,10 +322,35 @@ struct AttributesWithoutStyle : svgpp::policy::attribute_traversal::default_poli
     static const bool css_hides_presentation_attribute = false;
 };
 
+// An attribute's value as SVG++ reads it: the text the tree holds where it is one text node (as
+// nearly every value is), else put together by libxml2. A copy of every value (path data above
+// all) cost an allocation, a concatenation and a free each on a large drawing.
+class AttributeValue {
+public:
+    explicit AttributeValue(const xmlAttr* a) {
+        const xmlNode* child = a->children;
+        if (child != nullptr && child->next == nullptr && child->type == XML_TEXT_NODE &&
+            child->content != nullptr) {
+            text_ = reinterpret_cast<const char*>(child->content);
+        } else {
+            xmlChar* text = xmlNodeListGetString(a->doc, child, 1);
+            owned_ = svgpp::detail::libxml_string_ptr(text);
+            text_ = text != nullptr ? reinterpret_cast<const char*>(text) : "";
+        }
+    }
+    boost::iterator_range<const char*> get_range() const { return boost::as_literal(text_); }
+
+private:
+    const char* text_ = nullptr;
+    svgpp::detail::libxml_string_ptr owned_;
+};
+
 // Attribute values without the whitespace around them, as viewers read them: SVG++ refuses a
 // length such as x=" 1.5", which Inkscape's own icons hold and every viewer draws.
 struct TrimmedAttributes : svgpp::policy::xml::attribute_iterator<xmlAttr*> {
     using Base = svgpp::policy::xml::attribute_iterator<xmlAttr*>;
+    using attribute_value_type = AttributeValue;
+    static attribute_value_type get_value(iterator_type a) { return AttributeValue(a); }
     static string_type get_string_range(const attribute_value_type& value) {
         const auto isSpace = [](char c) {
             return c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == '\f';
