@@ -59,6 +59,7 @@ std::string_view AttributeText(const xmlAttr* a, std::string& storage) {
     xmlFree(text);
     return storage;
 }
+using detail::AttributeText;  // the element's, beside the attribute's own
 
 const char* Name(const xmlNode* node) {
     return reinterpret_cast<const char*>(node->name);
@@ -67,16 +68,6 @@ const char* Name(const xmlNode* node) {
 bool IsNameChar(char c) {
     return std::isalnum(static_cast<unsigned char>(c)) || c == '-' || c == '_' ||
            static_cast<unsigned char>(c) >= 0x80;
-}
-
-// An attribute's value as the tree holds it: the text node itself when it is one (no copy),
-// else the attribute's text put together in `storage`.
-bool AttributeText(const xmlNode* node, const char* name, std::string& storage,
-                   std::string_view* value) {
-    const xmlAttr* a = OwnAttribute(node, name);
-    if (a == nullptr) return false;
-    *value = AttributeText(a, storage);
-    return true;
 }
 
 // The id and classes of an element, looked up once for all the selectors tried on it.
@@ -244,8 +235,10 @@ enum class Property {
     Other
 };
 
+// Names as views: their lengths are known, so most names differ at once (a large drawing looks a
+// name up for every declaration of every shape).
 constexpr struct {
-    const char* name;
+    std::string_view name;
     Property property;
 } kProperties[] = {{"fill", Property::Fill},
                    {"stroke", Property::Stroke},
@@ -271,9 +264,9 @@ Property PropertyNamed(std::string_view name) {
 }
 
 // A presentation attribute, exactly as named (XML names are case-sensitive).
-Property AttributeProperty(const char* name) {
+Property AttributeProperty(std::string_view name) {
     for (const auto& p : kProperties)
-        if (p.property != Property::Marker && std::strcmp(name, p.name) == 0) return p.property;
+        if (p.property != Property::Marker && name == p.name) return p.property;
     return Property::Other;
 }
 
@@ -410,6 +403,14 @@ void ForEachDeclaration(std::string_view text, F f) {
 
 }  // namespace
 
+bool AttributeText(const xmlNode* node, const char* name, std::string& storage,
+                   std::string_view* value) {
+    const xmlAttr* a = OwnAttribute(node, name);
+    if (a == nullptr) return false;
+    *value = AttributeText(a, storage);
+    return true;
+}
+
 xmlAttr* OwnAttribute(const xmlNode* node, const char* name) {
     for (xmlAttr* a = node->properties; a != nullptr; a = a->next)
         if (a->ns == nullptr && std::strcmp(reinterpret_cast<const char*>(a->name), name) == 0)
@@ -543,13 +544,15 @@ ComputedStyle StyleSheet::Compute(const xmlNode* element, const ComputedStyle& p
     }
     std::string styleStorage;
     if (hasStyle) AttributeText(element, "style", styleStorage, &inlineStyle);
+    bool inlineImportant = false;  // read again for the second pass only if so
     for (const bool important : {false, true}) {
         for (const Rule* rule : matched)
             for (const Declaration& d : rule->declarations)
                 if (d.important == important) Apply(style, PropertyNamed(d.name), d.value, parent);
-        if (hasStyle)
+        if (hasStyle && (!important || inlineImportant))
             ForEachDeclaration(
                 inlineStyle, [&](std::string_view name, std::string_view value, bool isImportant) {
+                    inlineImportant |= isImportant;
                     if (isImportant == important) Apply(style, PropertyNamed(name), value, parent);
                 });
     }
@@ -566,7 +569,7 @@ bool StyleSheet::HasImportant(const std::string& property) const {
     return false;
 }
 
-std::string EditStyle(const std::string& style, const std::vector<std::string>& remove,
+std::string EditStyle(std::string_view style, std::initializer_list<std::string_view> remove,
                       const std::vector<std::pair<std::string, std::string>>& set, bool* keptAny) {
     if (keptAny != nullptr) *keptAny = false;
     std::string out;
@@ -578,11 +581,11 @@ std::string EditStyle(const std::string& style, const std::vector<std::string>& 
         out += value;
         if (important) out += " !important";
     };
-    const auto named = [](std::string_view name, const std::string& lower) {
+    const auto named = [](std::string_view name, std::string_view lower) {
         return IsKeyword(name, lower);
     };
     ForEachDeclaration(style, [&](std::string_view name, std::string_view value, bool important) {
-        for (const std::string& r : remove)
+        for (const std::string_view r : remove)
             if (named(name, r)) return;
         if (keptAny != nullptr) *keptAny = true;
         for (const auto& s : set)

@@ -6,6 +6,7 @@
 
 #include <libxml/tree.h>
 
+#include <initializer_list>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -117,12 +118,16 @@ private:
 // A CSS declaration list ("a: b; c: d !important") edited: the named properties removed, then
 // `set` appended in order.
 // keptAny: whether a declaration other than the removed ones was there.
-std::string EditStyle(const std::string& style, const std::vector<std::string>& remove,
+std::string EditStyle(std::string_view style, std::initializer_list<std::string_view> remove,
                       const std::vector<std::pair<std::string, std::string>>& set,
                       bool* keptAny = nullptr);
 
 // The element's attribute without a namespace, if present.
 bool GetAttribute(const xmlNode* node, const char* name, std::string* value);
+// The same as the tree holds it: the text node itself where it is one (no copy), else put
+// together in `storage`.
+bool AttributeText(const xmlNode* node, const char* name, std::string& storage,
+                   std::string_view* value);
 // The element's own attribute `name` without a namespace, or null. (xmlHasNsProp answers a
 // default of the document type with its declaration, which is no attribute of the element.)
 xmlAttr* OwnAttribute(const xmlNode* node, const char* name);

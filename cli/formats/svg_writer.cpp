@@ -271,8 +271,9 @@ struct StyleEdit {
 };
 StyleEdit EditedStyle(const xmlNode* node, const Declarations& set) {
     StyleEdit edit;
-    std::string style;
-    const bool hasStyle = GetAttribute(node, "style", &style);
+    std::string storage;
+    std::string_view style;
+    const bool hasStyle = AttributeText(node, "style", storage, &style);
     if (!hasStyle && set.empty()) return edit;
     // A style left empty by the dash array's removal goes, and one set anew comes last.
     bool keptAny = false;
