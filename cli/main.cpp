@@ -242,8 +242,22 @@ Formats ChooseFormats(const DashOptions& o) {
 // name as the system takes it (UTF-16 on Windows).
 fs::path::value_type gTemporary[4096];
 
+#ifdef _WIN32
+// The console's own code page while korrand writes UTF-8 into it (0: left as it was), given back
+// however korrand ends.
+UINT gConsoleCodePage = 0;
+void RestoreConsole() {
+    if (gConsoleCodePage != 0) SetConsoleOutputCP(gConsoleCodePage);
+}
+BOOL WINAPI RestoreConsoleOnBreak(DWORD) {
+    RestoreConsole();
+    return FALSE;  // and on to the next handler, which ends the run
+}
+#endif
+
 extern "C" void RemoveTemporaryAndDie(int signal) {
 #ifdef _WIN32
+    RestoreConsole();
     if (gTemporary[0] != 0) ::_wunlink(gTemporary);
 #else
     if (gTemporary[0] != 0) ::unlink(gTemporary);
@@ -786,7 +800,15 @@ int wmain(int argc, wchar_t** wargv) {
         argv.push_back(args[i].data());
     }
     argv.push_back(nullptr);
-    return Main(argc, argv.data());
+    // Its messages are UTF-8 (file names, a document's labels and ids): a console in another
+    // code page (850, 1252, ...) would garble every letter beyond ASCII.
+    if (const UINT own = GetConsoleOutputCP(); own != 0 && own != CP_UTF8) {
+        SetConsoleCtrlHandler(RestoreConsoleOnBreak, TRUE);
+        if (SetConsoleOutputCP(CP_UTF8)) gConsoleCodePage = own;
+    }
+    const int status = Main(argc, argv.data());
+    RestoreConsole();
+    return status;
 }
 #else
 int main(int argc, char** argv) {
