@@ -1063,6 +1063,26 @@ TEST(SvgUse, ReferencedShapesAreDashedOnceWhereDefined) {
     EXPECT_EQ(doc.objects[0].segments[0][0].y, 0);
 }
 
+// A symbol placed smaller or larger than it is defined gets dashes of the period on the page, as
+// its first instance draws it; a second instance at another size is warned about.
+TEST(SvgUse, SymbolsAreMeasuredAsTheirFirstInstanceDrawsThem) {
+    const std::string body = R"SVG(<defs><symbol id="s" viewBox="0 0 100 100">
+      <path id="p" d="M0 50 L100 50"/></symbol><path id="t" d="M0 0 L40 0"/></defs>
+    <use href="#s" width="20" height="20"/><use href="#t" transform="scale(0.5)"/>
+    <path id="q" d="M0 80 L20 80"/>)SVG";
+    io::ReadOptions options;
+    options.period = 4;
+    const Document once = ReadSvgBody(body, options);
+    ASSERT_EQ(Names(once), (std::vector<std::string>{"p", "t", "q"}));
+    for (const auto& object : once.objects) EXPECT_EQ(object.dashCount, 5) << object.name;
+    EXPECT_TRUE(once.warnings.empty());
+    const Document twice = ReadSvgBody(body + R"SVG(<use href="#s" width="40" height="40"/>)SVG",
+                                       options);
+    EXPECT_EQ(twice.objects[0].dashCount, 5);
+    ASSERT_EQ(twice.warnings.size(), 1u);
+    EXPECT_NE(twice.warnings[0].find("different sizes"), std::string::npos) << twice.warnings[0];
+}
+
 TEST(SvgUse, CyclesAndExpansionBombsAreRefused) {
     const io::ReadError cycle =
         ReadFailure(kSvgHead + R"SVG(<g id="a"><path d="M0 0 L1 1"/><use href="#a"/></g></svg>)SVG",

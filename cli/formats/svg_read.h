@@ -22,6 +22,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <unordered_map>
 #include <unordered_set>
 #include <vector>
 
@@ -183,6 +184,10 @@ struct Walker {
     // Points flattened aside: past the file's limit, shapes are left for Settle to flatten in
     // order, so what the threads hold stays bounded.
     std::atomic<std::size_t> flattenedAside{0};
+    // Shapes drawn through <use>, and where the first instance drew each: a later instance at
+    // another size is worth a warning.
+    std::unordered_map<const xmlNode*, Affine> instances{};
+    void Instance(const xmlNode* shape, const Affine& m);
 };
 
 // ---- svg_parse.cpp
@@ -206,6 +211,9 @@ void Walk(const ReadContext& context, Gathered& gathered);
 int64_t CountShapes(const xmlNode* node);
 
 // ---- svg_use.cpp
+
+// No <defs> or <symbol> holds it: its definition is drawn where it stands.
+bool DrawnWhereDefined(const xmlNode* node);
 
 // The user space an element's parent establishes where the element is defined (for a shape that
 // is drawn through <use>: its own space, the same for every instance).

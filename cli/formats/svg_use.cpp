@@ -1,8 +1,13 @@
 // <use>: what it draws is walked where it stands, but a shape drawn through <use> is dashed once,
-// in its own user space where it is defined, so all its instances show the same dashes.
+// in its own user space where it is defined, so all its instances show the same dashes. Its
+// dashes are measured as its first instance draws it on the page (a symbol placed at a fifth of
+// its size gets dashes of the length asked for there), unless its definition is drawn itself.
 // Reference cycles and chains deeper than kMaxUseDepth are refused.
 #include <algorithm>
+#include <cmath>
+#include <sstream>
 
+#include "format_detail.h"
 #include "svg_read.h"
 
 namespace korrand::io::detail {
@@ -11,7 +16,71 @@ namespace {
 // Real drawings nest a few levels of symbols; a chain deeper than this is an expansion bomb.
 constexpr int kMaxUseDepth = 32;
 
+double LengthOr(const xmlNode* node, const char* name, double fallback) {
+    std::string text;
+    double value = 0;
+    return GetAttribute(node, name, &text) && ParseLength(text, &value) && std::isfinite(value)
+               ? value
+               : fallback;
+}
+
+// A <symbol>'s viewBox fitted into the viewport (width x height) a <use> gives it, as its
+// preserveAspectRatio says (by default centred, scaled to fit).
+Affine ViewBoxTransform(const xmlNode* symbol, double width, double height) {
+    std::string text;
+    double box[4];
+    if (!GetAttribute(symbol, "viewBox", &text) || !ParseViewBox(text, box) || !(width > 0) ||
+        !(height > 0))
+        return {};
+    std::string align = "xMidYMid", fit = "meet";
+    if (GetAttribute(symbol, "preserveAspectRatio", &text)) {
+        std::istringstream words(text);
+        std::string word;
+        if (words >> word && word == "defer") words >> word;
+        if (!word.empty()) align = word;
+        if (words >> word) fit = word;
+    }
+    double sx = width / box[2], sy = height / box[3];
+    double tx = 0, ty = 0;
+    if (align != "none") {
+        sx = sy = fit == "slice" ? std::max(sx, sy) : std::min(sx, sy);
+        const auto shift = [](const std::string& where, double room) {
+            return where == "Mid" ? room / 2 : where == "Max" ? room : 0;
+        };
+        if (align.size() == 8) {
+            tx = shift(align.substr(1, 3), width - box[2] * sx);
+            ty = shift(align.substr(5, 3), height - box[3] * sy);
+        }
+    }
+    return Affine::Translate(tx - box[0] * sx, ty - box[1] * sy) * Affine::Scale(sx, sy);
+}
+
+// Two transforms that draw every length alike: the same lengths in every direction.
+bool SameSize(const Affine& x, const Affine& y) {
+    const auto near = [](double p, double q) {
+        return std::fabs(p - q) <= 1e-9 * (std::fabs(p) + std::fabs(q));
+    };
+    return near(std::fabs(x.Det()), std::fabs(y.Det())) &&
+           near(x.a * x.a + x.b * x.b + x.c * x.c + x.d * x.d,
+                y.a * y.a + y.b * y.b + y.c * y.c + y.d * y.d);
+}
+
 }  // namespace
+
+bool DrawnWhereDefined(const xmlNode* node) {
+    for (const xmlNode* a = node->parent; a != nullptr; a = a->parent)
+        if (a->type == XML_ELEMENT_NODE && (Is(a, "defs") || Is(a, "symbol"))) return false;
+    return true;
+}
+
+void Walker::Instance(const xmlNode* shape, const Affine& m) {
+    const auto [first, isFirst] = instances.try_emplace(shape, m);
+    if (!isFirst && !SameSize(first->second, m))
+        gathered.diagnostics.Warn(shape,
+                                  "drawn by <use> at different sizes (its dashes are measured as "
+                                  "the first draws it, and the others draw them scaled)",
+                                  "<" + std::string(Name(shape)) + ">");
+}
 
 void Walker::Use(xmlNode* el, const StyleRef& parentStyle, const Affine& m) {
     const StyleRef style =
@@ -40,13 +109,24 @@ void Walker::Use(xmlNode* el, const StyleRef& parentStyle, const Affine& m) {
     if (useStack.size() >= static_cast<std::size_t>(kMaxUseDepth))
         context.Refuse(el,
                        "<use> references nest more than " + std::to_string(kMaxUseDepth) + " deep");
+    // Where this instance draws: the <use>'s transform, then its x and y, then for a <symbol>
+    // its viewBox in the viewport the <use>'s width and height give (the page's by default).
+    const ElementGeometry placed = ReadElement(context, gathered.diagnostics, el, m, "<use>");
+    if (placed.failed) {
+        gathered.counts.skipped += CountShapes(target);
+        return;
+    }
+    Affine at = placed.matrix * Affine::Translate(LengthOr(el, "x", 0), LengthOr(el, "y", 0));
     useStack.push_back(el);
     if (Is(target, "symbol")) {
+        at = at * ViewBoxTransform(target, LengthOr(el, "width", context.page.viewportWidth),
+                                   LengthOr(el, "height", context.page.viewportHeight));
         const StyleRef symbolStyle =
             std::make_shared<const ComputedStyle>(context.sheet.Compute(target, *style));
-        if (!symbolStyle->displayNone && symbolStyle->opacity > 0) Children(target, symbolStyle, m);
+        if (!symbolStyle->displayNone && symbolStyle->opacity > 0)
+            Children(target, symbolStyle, at);
     } else {
-        Element(target, style, m);
+        Element(target, style, at);
     }
     useStack.pop_back();
 }

@@ -97,6 +97,7 @@ void Walker::Element(xmlNode* el, const StyleRef& parentStyle, const Affine& m) 
 }
 
 void Walker::Shape(xmlNode* el, const StyleRef& parentStyle, const Affine& m) {
+    if (!useStack.empty()) Instance(el, m);
     if (!decided.insert(el).second) return;
     PendingShape job;
     job.node = el;
@@ -148,7 +149,17 @@ void ReadAside(const ReadContext& context, const PendingShape& job, ReadShape& r
         return;
     }
     f.throughUse = !job.useStack.empty();
-    const Affine parent = f.throughUse ? DefinitionMatrix(context, r.diagnostics, el) : job.parent;
+    // Drawn only through <use>: measured as its first instance draws it, where that draws it
+    // at another size than its definition would (and draws it at all).
+    Affine parent = job.parent;
+    if (f.throughUse) {
+        const Affine defined = DefinitionMatrix(context, r.diagnostics, el);
+        const double det = parent.Det();
+        if (DrawnWhereDefined(el) || !(std::isfinite(det) && det != 0 && std::isfinite(1 / det)) ||
+            (defined.a == parent.a && defined.b == parent.b && defined.c == parent.c &&
+             defined.d == parent.d))
+            parent = defined;
+    }
     const ElementGeometry geometry = ReadElement(context, r.diagnostics, el, parent, what);
     if (geometry.failed) {
         ++r.skipped;
