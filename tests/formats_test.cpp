@@ -1064,8 +1064,9 @@ TEST(SvgUse, ReferencedShapesAreDashedOnceWhereDefined) {
 }
 
 // A symbol placed smaller or larger than it is defined gets dashes of the period on the page, as
-// its first instance draws it; a second instance at another size is warned about.
-TEST(SvgUse, SymbolsAreMeasuredAsTheirFirstInstanceDrawsThem) {
+// the first instance that has it dashed draws it; one drawn at several sizes is warned about.
+// Any instance may choose it (a selection, a stroke only that instance gives), once.
+TEST(SvgUse, SymbolsAreMeasuredAsTheirDashedInstanceDrawsThem) {
     const std::string body = R"SVG(<defs><symbol id="s" viewBox="0 0 100 100">
       <path id="p" d="M0 50 L100 50"/></symbol><path id="t" d="M0 0 L40 0"/></defs>
     <use href="#s" width="20" height="20"/><use href="#t" transform="scale(0.5)"/>
@@ -1076,11 +1077,20 @@ TEST(SvgUse, SymbolsAreMeasuredAsTheirFirstInstanceDrawsThem) {
     ASSERT_EQ(Names(once), (std::vector<std::string>{"p", "t", "q"}));
     for (const auto& object : once.objects) EXPECT_EQ(object.dashCount, 5) << object.name;
     EXPECT_TRUE(once.warnings.empty());
-    const Document twice = ReadSvgBody(body + R"SVG(<use href="#s" width="40" height="40"/>)SVG",
-                                       options);
+    const std::string larger = body + R"SVG(<use id="large" href="#s" width="40" height="40"/>)SVG";
+    const Document twice = ReadSvgBody(larger, options);
     EXPECT_EQ(twice.objects[0].dashCount, 5);
     ASSERT_EQ(twice.warnings.size(), 1u);
     EXPECT_NE(twice.warnings[0].find("different sizes"), std::string::npos) << twice.warnings[0];
+    options.ids = {"large"};
+    const Document chosen = ReadSvgBody(larger, options);
+    ASSERT_EQ(Names(chosen), (std::vector<std::string>{"p"}));
+    EXPECT_EQ(chosen.objects[0].dashCount, 10);
+    const Document stroked = ReadSvgBody(R"SVG(<defs><path id="b" d="M0 0 L8 0"/></defs>
+      <use href="#b"/><use href="#b" stroke="red"/><use href="#b" stroke="blue"/>)SVG", Stroked());
+    EXPECT_EQ(Names(stroked), (std::vector<std::string>{"b"}));
+    ASSERT_TRUE(stroked.shapeCounts);
+    EXPECT_EQ(stroked.shapeCounts->leftAlone, 0);
 }
 
 TEST(SvgUse, CyclesAndExpansionBombsAreRefused) {

@@ -154,6 +154,8 @@ struct PendingShape {
     std::vector<const xmlNode*> useStack;
     int index = 0;  // among the shapes of its tag, for a name where it has no id
     double percentBase = 0;
+    // Reached again through another <use> while no instance before it had it dashed.
+    bool again = false;
 };
 
 // The walk's position and its bounds; svg_walk.cpp, svg_use.cpp and svg_switch.cpp share it.
@@ -188,6 +190,14 @@ struct Walker {
     // another size is worth a warning.
     std::unordered_map<const xmlNode*, Affine> instances{};
     void Instance(const xmlNode* shape, const Affine& m);
+    // Shapes first reached through <use>: one is dashed if any of its instances chooses it (a
+    // selection of its second instance, a stroke only that instance gives it), and counted once.
+    struct ThroughUse {
+        int index = 0;
+        bool taken = false;  // an instance had it drawn: later ones are not read
+        ShapeCounts counted;  // what its first reading counted, until one takes it
+    };
+    std::unordered_map<const xmlNode*, ThroughUse> throughUse{};
 };
 
 // ---- svg_parse.cpp

@@ -1,7 +1,8 @@
 // <use>: what it draws is walked where it stands, but a shape drawn through <use> is dashed once,
 // in its own user space where it is defined, so all its instances show the same dashes. Its
-// dashes are measured as its first instance draws it on the page (a symbol placed at a fifth of
-// its size gets dashes of the length asked for there), unless its definition is drawn itself.
+// dashes are measured as the first instance that has it dashed draws it on the page (a symbol
+// placed at a fifth of its size gets dashes of the length asked for there), unless its
+// definition is drawn itself.
 // Reference cycles and chains deeper than kMaxUseDepth are refused.
 #include <algorithm>
 #include <cmath>
@@ -78,7 +79,8 @@ void Walker::Instance(const xmlNode* shape, const Affine& m) {
     if (!isFirst && !SameSize(first->second, m))
         gathered.diagnostics.Warn(shape,
                                   "drawn by <use> at different sizes (its dashes are measured as "
-                                  "the first draws it, and the others draw them scaled)",
+                                  "the first instance dashed draws it; the others show them "
+                                  "scaled)",
                                   "<" + std::string(Name(shape)) + ">");
 }
 

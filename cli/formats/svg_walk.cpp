@@ -98,13 +98,20 @@ void Walker::Element(xmlNode* el, const StyleRef& parentStyle, const Affine& m) 
 
 void Walker::Shape(xmlNode* el, const StyleRef& parentStyle, const Affine& m) {
     if (!useStack.empty()) Instance(el, m);
-    if (!decided.insert(el).second) return;
     PendingShape job;
+    if (!decided.insert(el).second) {
+        const auto reached = throughUse.find(el);
+        if (useStack.empty() || reached == throughUse.end() || reached->second.taken) return;
+        job.again = true;
+        job.index = reached->second.index;
+    } else {
+        job.index = ++perTag[Name(el)];
+        if (!useStack.empty()) throughUse[el].index = job.index;
+    }
     job.node = el;
     job.parent = m;
     job.parentStyle = parentStyle;
     job.useStack = useStack;
-    job.index = ++perTag[Name(el)];
     job.percentBase = percentBase;
     pending.push_back(std::move(job));
     if (pending.size() >= kSettleBatch) Settle();
@@ -149,7 +156,7 @@ void ReadAside(const ReadContext& context, const PendingShape& job, ReadShape& r
         return;
     }
     f.throughUse = !job.useStack.empty();
-    // Drawn only through <use>: measured as its first instance draws it, where that draws it
+    // Drawn only through <use>: measured as this instance draws it, where that draws it
     // at another size than its definition would (and draws it at all).
     Affine parent = job.parent;
     if (f.throughUse) {
@@ -216,7 +223,25 @@ void Walker::Settle() {
     });
     // In the document's order, as if each had been read as the walk came to it; the file's
     // limit on flattened points stops it where it did.
-    for (ReadShape& r : read) {
+    for (std::size_t i = 0; i < jobs.size(); ++i) {
+        ReadShape& r = read[i];
+        const PendingShape& job = jobs[i];
+        if (const auto reached = throughUse.find(job.node); reached != throughUse.end()) {
+            ThroughUse& u = reached->second;
+            if (job.again) {
+                // Another instance: it counts only where it takes what none before it did.
+                if (u.taken || (!r.drawn && !r.failure)) continue;
+                gathered.counts.skipped -= u.counted.skipped;
+                gathered.counts.hidden -= u.counted.hidden;
+                gathered.counts.leftAlone -= u.counted.leftAlone;
+                gathered.counts.solidByItsArray -= u.counted.solidByItsArray;
+            }
+            u.taken = r.drawn;
+            u.counted.skipped = r.skipped;
+            u.counted.hidden = r.hidden;
+            u.counted.leftAlone = r.leftAlone;
+            u.counted.solidByItsArray = r.solidByItsArray;
+        }
         gathered.diagnostics.Merge(r.diagnostics);
         gathered.counts.skipped += r.skipped;
         gathered.counts.hidden += r.hidden;
