@@ -125,12 +125,16 @@ struct ReadShape {
     Diagnostics diagnostics;
     int64_t skipped = 0, hidden = 0, leftAlone = 0, solidByItsArray = 0;
     bool drawn = false;  // chosen, and its geometry draws something
+    bool chosen = false;  // another instance's: chosen, its geometry not read yet
     FoundShape shape;
     std::exception_ptr failure;
 };
 
+void ReadGeometry(const ReadContext& context, const PendingShape& job, ReadShape& r);
+
 // A pending shape's style and whether the options choose it, then its geometry, read by SVG++
-// and taken to the root's user space. What it would record and count goes to `r`.
+// and taken to the root's user space. What it would record and count goes to `r`. Another
+// instance of a shape is only chosen here: its geometry is read if it takes the shape.
 void ReadAside(const ReadContext& context, const PendingShape& job, ReadShape& r) {
     xmlNode* el = job.node;
     FoundShape& f = r.shape;
@@ -155,6 +159,17 @@ void ReadAside(const ReadContext& context, const PendingShape& job, ReadShape& r
         if (choice == Choice::SolidByItsArray) ++r.solidByItsArray;
         return;
     }
+    if (job.again) {
+        r.chosen = true;
+        return;
+    }
+    ReadGeometry(context, job, r);
+}
+
+void ReadGeometry(const ReadContext& context, const PendingShape& job, ReadShape& r) {
+    xmlNode* el = job.node;
+    FoundShape& f = r.shape;
+    const std::string what = "<" + f.tag + " " + f.name + ">";
     f.throughUse = !job.useStack.empty();
     // Drawn only through <use>: measured as this instance draws it, where that draws it
     // at another size than its definition would (and draws it at all).
@@ -228,9 +243,11 @@ void Walker::Settle() {
         const PendingShape& job = jobs[i];
         if (const auto reached = throughUse.find(job.node); reached != throughUse.end()) {
             ThroughUse& u = reached->second;
-            if (job.again) {
+            if (job.again && !r.failure) {
                 // Another instance: it counts only where it takes what none before it did.
-                if (u.taken || (!r.drawn && !r.failure)) continue;
+                if (u.taken || !r.chosen) continue;
+                ReadGeometry(context, job, r);
+                if (!r.drawn) continue;
                 gathered.counts.skipped -= u.counted.skipped;
                 gathered.counts.hidden -= u.counted.hidden;
                 gathered.counts.leftAlone -= u.counted.leftAlone;
