@@ -254,6 +254,9 @@ struct ElementGeometry {
     Vec2 viewport = {0, 0};  // a nested <svg>'s, in its own user units; zero for others
     std::vector<Subpath> subpaths;
 };
+// A <symbol>'s viewBox in the viewport (width x height) a <use> gives it, as its
+// preserveAspectRatio asks; the identity without a viewBox or a viewport.
+Affine SymbolViewport(const xmlNode* symbol, double width, double height);
 ElementGeometry ReadElement(const ReadContext& context, Diagnostics& diagnostics, xmlNode* node,
                             const Affine& parent, const std::string& what);
 

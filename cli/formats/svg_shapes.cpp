@@ -17,6 +17,7 @@
 #include <svgpp/svgpp.hpp>
 
 #include "portable_math.h"
+#include "format_detail.h"
 #include "svg_read.h"
 
 // GCC 12 sees SVG++'s rect adapter read a width or height that a <rect> lacks: it does, after
@@ -378,6 +379,25 @@ using Traversal = svgpp::document_traversal<
     svgpp::attribute_traversal_policy<AttributesWithoutStyle>,
     svgpp::xml_attribute_policy<TrimmedAttributes>>;
 
+// A viewBox fitted into a viewport as SVG++ works it out for the alignment its parser reads.
+struct ViewBoxFit {
+    double box[4] = {0, 0, 1, 1}, width = 1, height = 1;
+    double tx = 0, ty = 0, sx = 1, sy = 1;
+    template <class Align, class MeetOrSlice = svgpp::tag::value::meet>
+    void set(svgpp::tag::attribute::preserveAspectRatio, bool, Align align, MeetOrSlice fit = {}) {
+        svgpp::calculate_viewbox_transform<double>::calculate(width, height, box[0], box[1], box[2],
+                                                              box[3], align, fit, tx, ty, sx, sy);
+    }
+};
+// A preserveAspectRatio SVG++ cannot read leaves the default fit.
+struct KeepDefaultFit {
+    using context_type = ViewBoxFit;
+    template <class Tag, class Value>
+    static bool parse_failed(const ViewBoxFit&, Tag, const Value&) {
+        return true;
+    }
+};
+
 // Reads one element's attributes into `reader`; false for an element SVG++ does not read here.
 bool LoadElement(xmlNode* node, ElementReader& reader) {
     const std::string_view name = Name(node);
@@ -402,6 +422,23 @@ void ApplyTransformAttribute(const xmlNode* node, ElementReader& reader) {
 }
 
 }  // namespace
+
+Affine SymbolViewport(const xmlNode* symbol, double width, double height) {
+    std::string text;
+    ViewBoxFit fit;
+    if (!GetAttribute(symbol, "viewBox", &text) || !ParseViewBox(text, fit.box) || !(width > 0) ||
+        !(height > 0))
+        return {};
+    fit.width = width;
+    fit.height = height;
+    const svgpp::tag::attribute::preserveAspectRatio tag;
+    fit.set(tag, false, svgpp::tag::value::xMidYMid());  // the default
+    if (GetAttribute(symbol, "preserveAspectRatio", &text))
+        svgpp::value_parser<svgpp::tag::attribute::preserveAspectRatio,
+                            svgpp::error_policy<KeepDefaultFit>>::parse(tag, fit, text,
+                                                                        svgpp::tag::source::attribute());
+    return Affine::Translate(fit.tx, fit.ty) * Affine::Scale(fit.sx, fit.sy);
+}
 
 bool IsShapeName(std::string_view name) {
     return std::apply([&](const auto&... element) { return ((name == element.name) || ...); },

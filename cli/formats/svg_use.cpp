@@ -6,7 +6,6 @@
 // Reference cycles and chains deeper than kMaxUseDepth are refused.
 #include <algorithm>
 #include <cmath>
-#include <sstream>
 
 #include "format_detail.h"
 #include "svg_read.h"
@@ -23,37 +22,6 @@ double LengthOr(const xmlNode* node, const char* name, double fallback) {
     return GetAttribute(node, name, &text) && ParseLength(text, &value) && std::isfinite(value)
                ? value
                : fallback;
-}
-
-// A <symbol>'s viewBox fitted into the viewport (width x height) a <use> gives it, as its
-// preserveAspectRatio says (by default centred, scaled to fit).
-Affine ViewBoxTransform(const xmlNode* symbol, double width, double height) {
-    std::string text;
-    double box[4];
-    if (!GetAttribute(symbol, "viewBox", &text) || !ParseViewBox(text, box) || !(width > 0) ||
-        !(height > 0))
-        return {};
-    std::string align = "xMidYMid", fit = "meet";
-    if (GetAttribute(symbol, "preserveAspectRatio", &text)) {
-        std::istringstream words(text);
-        std::string word;
-        if (words >> word && word == "defer") words >> word;
-        if (!word.empty()) align = word;
-        if (words >> word) fit = word;
-    }
-    double sx = width / box[2], sy = height / box[3];
-    double tx = 0, ty = 0;
-    if (align != "none") {
-        sx = sy = fit == "slice" ? std::max(sx, sy) : std::min(sx, sy);
-        const auto shift = [](const std::string& where, double room) {
-            return where == "Mid" ? room / 2 : where == "Max" ? room : 0;
-        };
-        if (align.size() == 8) {
-            tx = shift(align.substr(1, 3), width - box[2] * sx);
-            ty = shift(align.substr(5, 3), height - box[3] * sy);
-        }
-    }
-    return Affine::Translate(tx - box[0] * sx, ty - box[1] * sy) * Affine::Scale(sx, sy);
 }
 
 // Two transforms that draw every length alike: the same lengths in every direction.
@@ -121,7 +89,7 @@ void Walker::Use(xmlNode* el, const StyleRef& parentStyle, const Affine& m) {
     Affine at = placed.matrix * Affine::Translate(LengthOr(el, "x", 0), LengthOr(el, "y", 0));
     useStack.push_back(el);
     if (Is(target, "symbol")) {
-        at = at * ViewBoxTransform(target, LengthOr(el, "width", context.page.viewportWidth),
+        at = at * SymbolViewport(target, LengthOr(el, "width", context.page.viewportWidth),
                                    LengthOr(el, "height", context.page.viewportHeight));
         const StyleRef symbolStyle =
             std::make_shared<const ComputedStyle>(context.sheet.Compute(target, *style));
