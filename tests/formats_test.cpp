@@ -1087,7 +1087,8 @@ TEST(SvgUse, SymbolsAreMeasuredAsTheirDashedInstanceDrawsThem) {
     ASSERT_EQ(Names(chosen), (std::vector<std::string>{"p"}));
     EXPECT_EQ(chosen.objects[0].dashCount, 10);
     const Document stroked = ReadSvgBody(R"SVG(<defs><path id="b" d="M0 0 L8 0"/></defs>
-      <use href="#b"/><use href="#b" stroke="red"/><use href="#b" stroke="blue"/>)SVG", Stroked());
+      <use href="#b"/><use href="#b" stroke="red"/><use href="#b" stroke="blue"/>)SVG",
+                                         Stroked());
     EXPECT_EQ(Names(stroked), (std::vector<std::string>{"b"}));
     ASSERT_TRUE(stroked.shapeCounts);
     EXPECT_EQ(stroked.shapeCounts->leftAlone, 0);

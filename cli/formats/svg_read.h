@@ -194,7 +194,7 @@ struct Walker {
     // selection of its second instance, a stroke only that instance gives it), and counted once.
     struct ThroughUse {
         int index = 0;
-        bool taken = false;  // an instance had it drawn: later ones are not read
+        bool taken = false;   // an instance had it drawn: later ones are not read
         ShapeCounts counted;  // what its first reading counted, until one takes it
     };
     std::unordered_map<const xmlNode*, ThroughUse> throughUse{};

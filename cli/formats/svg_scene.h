@@ -64,8 +64,8 @@ struct SvgScene {
     // them: every id, and every <style> element in document order.
     Ids ids;
     std::vector<const xmlNode*> styleElements;
-    double drawingSize = 0;       // root user units, for comparing points
-    double tolerance = 0;         // the flattening tolerance, root user units
+    double drawingSize = 0;  // root user units, for comparing points
+    double tolerance = 0;    // the flattening tolerance, root user units
     // Properties some style rule declares !important.
     std::set<std::string> importantProperties;
     std::vector<SvgShape> shapes;

@@ -16,8 +16,8 @@
 #include <svgpp/policy/xml/libxml2.hpp>
 #include <svgpp/svgpp.hpp>
 
-#include "portable_math.h"
 #include "format_detail.h"
+#include "portable_math.h"
 #include "svg_read.h"
 
 // GCC 12 sees SVG++'s rect adapter read a width or height that a <rect> lacks: it does, after
@@ -433,10 +433,10 @@ Affine SymbolViewport(const xmlNode* symbol, double width, double height) {
     fit.height = height;
     const svgpp::tag::attribute::preserveAspectRatio tag;
     fit.set(tag, false, svgpp::tag::value::xMidYMid());  // the default
+    using Parser = svgpp::value_parser<svgpp::tag::attribute::preserveAspectRatio,
+                                       svgpp::error_policy<KeepDefaultFit>>;
     if (GetAttribute(symbol, "preserveAspectRatio", &text))
-        svgpp::value_parser<svgpp::tag::attribute::preserveAspectRatio,
-                            svgpp::error_policy<KeepDefaultFit>>::parse(tag, fit, text,
-                                                                        svgpp::tag::source::attribute());
+        Parser::parse(tag, fit, text, svgpp::tag::source::attribute());
     return Affine::Translate(fit.tx, fit.ty) * Affine::Scale(fit.sx, fit.sy);
 }
 

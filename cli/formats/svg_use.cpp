@@ -90,7 +90,7 @@ void Walker::Use(xmlNode* el, const StyleRef& parentStyle, const Affine& m) {
     useStack.push_back(el);
     if (Is(target, "symbol")) {
         at = at * SymbolViewport(target, LengthOr(el, "width", context.page.viewportWidth),
-                                   LengthOr(el, "height", context.page.viewportHeight));
+                                 LengthOr(el, "height", context.page.viewportHeight));
         const StyleRef symbolStyle =
             std::make_shared<const ComputedStyle>(context.sheet.Compute(target, *style));
         if (!symbolStyle->displayNone && symbolStyle->opacity > 0)

@@ -124,7 +124,7 @@ struct ReadShape {
     explicit ReadShape(const std::string& file) : diagnostics(file) {}
     Diagnostics diagnostics;
     int64_t skipped = 0, hidden = 0, leftAlone = 0, solidByItsArray = 0;
-    bool drawn = false;  // chosen, and its geometry draws something
+    bool drawn = false;   // chosen, and its geometry draws something
     bool chosen = false;  // another instance's: chosen, its geometry not read yet
     FoundShape shape;
     std::exception_ptr failure;
