@@ -46,9 +46,8 @@ void Walker::Instance(const xmlNode* shape, const Affine& m) {
     const auto [first, isFirst] = instances.try_emplace(shape, m);
     if (!isFirst && !SameSize(first->second, m))
         gathered.diagnostics.Warn(shape,
-                                  "drawn by <use> at different sizes (its dashes are measured as "
-                                  "the first instance dashed draws it; the others show them "
-                                  "scaled)",
+                                  "drawn at different sizes by <use> (its dashes are measured "
+                                  "once, so some instances show them scaled)",
                                   "<" + std::string(Name(shape)) + ">");
 }
 
