@@ -188,7 +188,11 @@ struct Walker {
     std::atomic<std::size_t> flattenedAside{0};
     // Shapes drawn through <use>, and where the first instance drew each: a later instance at
     // another size is worth a warning.
-    std::unordered_map<const xmlNode*, Affine> instances{};
+    struct Sized {
+        Affine m;
+        bool warned = false;
+    };
+    std::unordered_map<const xmlNode*, Sized> instances{};
     void Instance(const xmlNode* shape, const Affine& m);
     // Shapes first reached through <use>: one is dashed if any of its instances chooses it (a
     // selection of its second instance, a stroke only that instance gives it), and counted once.

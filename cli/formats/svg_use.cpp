@@ -43,12 +43,13 @@ bool DrawnWhereDefined(const xmlNode* node) {
 }
 
 void Walker::Instance(const xmlNode* shape, const Affine& m) {
-    const auto [first, isFirst] = instances.try_emplace(shape, m);
-    if (!isFirst && !SameSize(first->second, m))
-        gathered.diagnostics.Warn(shape,
-                                  "drawn at different sizes by <use> (its dashes are measured "
-                                  "once, so some instances show them scaled)",
-                                  "<" + std::string(Name(shape)) + ">");
+    const auto [first, isFirst] = instances.try_emplace(shape, Sized{m, false});
+    if (isFirst || first->second.warned || SameSize(first->second.m, m)) return;
+    first->second.warned = true;  // once per shape, however many instances differ
+    gathered.diagnostics.Warn(shape,
+                              "drawn at different sizes by <use> (its dashes are measured "
+                              "once, so some instances show them scaled)",
+                              "<" + std::string(Name(shape)) + ">");
 }
 
 void Walker::Use(xmlNode* el, const StyleRef& parentStyle, const Affine& m) {
