@@ -784,6 +784,116 @@ int32_t korrand_result_in_segment_order(KorrandInstance* instance, KorrandLine* 
     });
 }
 
+int32_t korrand_result_trim(KorrandInstance* instance, const double* from, const double* to,
+                            int32_t segment_count, KorrandLine* line) {
+    if (instance == nullptr || line == nullptr || segment_count < 0 ||
+        (segment_count > 0 && (from == nullptr || to == nullptr)))
+        return Fail(KORRAND_ERROR_ARGUMENT, "null argument");
+    if (Traced(instance) != KORRAND_OK) return KORRAND_ERROR_PLUGIN;
+    return Guarded([&] {
+        std::vector<int32_t> counts;
+        std::vector<HostVector> points;
+        std::vector<hostmodel::Sample> samples;
+        points.reserve(instance->points.size());
+        samples.reserve(instance->samples.size());
+        const auto lerp = [](double a, double b, double t) { return a + (b - a) * t; };
+        // The point t of the way from point i to point i + 1, with its source.
+        const auto put = [&](size_t i, double t, double bound) {
+            if (t == 0 || t == 1) {
+                points.push_back(instance->points[i + (t == 1 ? 1 : 0)]);
+                samples.push_back(instance->samples[i + (t == 1 ? 1 : 0)]);
+                return;
+            }
+            const HostVector& a = instance->points[i];
+            const HostVector& b = instance->points[i + 1];
+            points.push_back({lerp(a.x, b.x, t), lerp(a.y, b.y, t), lerp(a.z, b.z, t)});
+            hostmodel::Sample s = instance->samples[i];
+            s.uniform = lerp(s.uniform, instance->samples[i + 1].uniform, t);
+            s.position = bound;  // exactly the range's end, not its rounding
+            samples.push_back(s);
+        };
+        size_t at = 0;
+        for (const int32_t c : instance->counts) {
+            const size_t first = at;
+            at += static_cast<size_t>(c);
+            int32_t open = 0;  // points of the piece being written
+            const auto close = [&] {
+                if (open >= 2) {
+                    counts.push_back(open);
+                } else {
+                    points.resize(points.size() - static_cast<size_t>(open));
+                    samples.resize(samples.size() - static_cast<size_t>(open));
+                }
+                open = 0;
+            };
+            for (size_t i = first; i < at; ++i) {
+                const int32_t segment = instance->samples[i].segment;
+                if (segment < 0 || segment >= segment_count)
+                    return Fail(KORRAND_ERROR_ARGUMENT,
+                                "ranges for " + std::to_string(segment_count) +
+                                    " segments, the result lies on segment " +
+                                    std::to_string(segment));
+                const double lo = from[segment], hi = to[segment];
+                const double x0 = instance->samples[i].position;
+                if (!(lo <= hi)) {  // nothing of this segment is kept
+                    close();
+                    continue;
+                }
+                if (c == 1) {  // a dash of one point: kept where it lies in the range
+                    if (lo <= x0 && x0 <= hi) {
+                        put(i, 0, x0);
+                        counts.push_back(1);
+                    }
+                    break;
+                }
+                if (i + 1 == at || instance->samples[i + 1].segment != segment) {
+                    close();
+                    continue;
+                }
+                // The part of the edge to the next point that lies in [lo, hi], as [t0, t1].
+                const double x1 = instance->samples[i + 1].position;
+                double t0 = 0, t1 = 1, b0 = x0, b1 = x1;
+                if (x0 == x1) {
+                    if (!(lo <= x0 && x0 <= hi)) t0 = 2;  // outside: nothing of it
+                } else {
+                    const double ta = (lo - x0) / (x1 - x0), tb = (hi - x0) / (x1 - x0);
+                    const double enter = std::min(ta, tb), leave = std::max(ta, tb);
+                    if (enter > 0) {
+                        t0 = enter;
+                        b0 = x1 > x0 ? lo : hi;
+                    }
+                    if (leave < 1) {
+                        t1 = leave;
+                        b1 = x1 > x0 ? hi : lo;
+                    }
+                }
+                if (!(t0 < t1)) {
+                    close();
+                    continue;
+                }
+                // A piece that goes on from the last edge's end shares that point.
+                if (open == 0 || t0 > 0) {
+                    close();
+                    put(i, t0, b0);
+                    open = 1;
+                }
+                put(i, t1, b1);
+                ++open;
+                if (t1 < 1) close();
+            }
+            close();
+        }
+        instance->counts.swap(counts);
+        instance->points.swap(points);
+        instance->samples.swap(samples);
+        line->points = instance->points.empty() ? nullptr : &instance->points[0].x;
+        line->point_count = static_cast<int64_t>(instance->points.size());
+        line->counts = instance->counts.data();
+        line->segment_count = static_cast<int32_t>(instance->counts.size());
+        return Ok();
+    });
+}
+
 int32_t korrand_points_from_list(const KorrandSegmentList* layout, const void* first,
                                  const int32_t* counts, int32_t segment_count, float* xyz,
                                  int64_t capacity, int32_t* changed) {

@@ -36,8 +36,8 @@ extern "C" {
    korrand_group_segments; 6 added the korrand_result_ entries and retired korrand_dash,
    korrand_dash_float, korrand_dash_gather, korrand_points_xyzw and korrand_points_to_list, which
    no host called any more; 7 added korrand_set_traced, and korrand_dash_objects dashes a large
-   call's line objects on several threads. */
-#define KORRAND_BRIDGE_VERSION 7
+   call's line objects on several threads; 8 added korrand_result_trim. */
+#define KORRAND_BRIDGE_VERSION 8
 /* The first version whose entries and structures this one still keeps unchanged. */
 #define KORRAND_BRIDGE_OLDEST_COMPATIBLE 6
 
@@ -244,6 +244,16 @@ KORRAND_BRIDGE_API int32_t korrand_result_carry(const KorrandInstance* instance,
    line receives the result as it now is (its result flag is left as it was). */
 KORRAND_BRIDGE_API int32_t korrand_result_in_segment_order(KorrandInstance* instance,
                                                            KorrandLine* line);
+
+/* Keeps of the last result only what lies within a range of each input segment, as a curve
+   drawn from a start to an end factor shows: segment i's dash points from position from[i] to
+   to[i] (positions as korrand_result_sources gives them; from[i] > to[i] keeps nothing of it).
+   A dash crossing a range's end is cut there, its new end point and its source interpolated; a
+   dash leaving and entering the range again becomes two. line receives the result as it now is
+   (its result flag is left as it was). */
+KORRAND_BRIDGE_API int32_t korrand_result_trim(KorrandInstance* instance, const double* from,
+                                               const double* to, int32_t segment_count,
+                                               KorrandLine* line);
 
 /* How a host keeps a curve's segments in its own memory: a singly linked list of records, one
    per segment, each with its point count and a pointer to its points, every point opening with

@@ -274,6 +274,48 @@ TEST_F(Bridge, TellsWhereEachPointLiesOnTheInput) {
     korrand_instance_destroy(inst);
 }
 
+// Trimmed to a range of each segment, as a curve drawn from a start to an end factor.
+TEST_F(Bridge, TrimsTheResultToARangeOfEachSegment) {
+    KorrandInstance* inst = NewInstance();
+    ASSERT_EQ(korrand_set(inst, Param(plugin_, "KORRAND_COUNT").id, 5), KORRAND_OK);
+    ASSERT_EQ(korrand_set(inst, Param(plugin_, "KORRAND_CLOSED").id, 0), KORRAND_OK);
+    // Two open lines along x from 0 to 10, a point at every unit: dashes [0, 1], [2, 3] .. [8, 9].
+    Line in;
+    for (int line = 0; line < 2; ++line) {
+        for (int i = 0; i <= 10; ++i)
+            in.points.insert(in.points.end(), {double(i), double(line), 0});
+        in.counts.push_back(11);
+    }
+    const Line whole = Dash(inst, in);
+    ASSERT_EQ(whole.counts.size(), 10u);
+    // The first line from 0.5 to 5.5: the dash across 0.5 is cut there, the gap at 5.5 cuts
+    // nothing; of the second, nothing.
+    const double from[] = {0.5, 1}, to[] = {5.5, 0};
+    KorrandLine trimmed{};
+    EXPECT_EQ(korrand_result_trim(inst, from, to, 1, &trimmed), KORRAND_ERROR_ARGUMENT)
+        << "ranges for fewer segments than the result lies on";
+    ASSERT_EQ(korrand_result_trim(inst, from, to, 2, &trimmed), KORRAND_OK) << korrand_last_error();
+    const Line got = Result(trimmed);
+    ASSERT_EQ(got.counts.size(), 3u);
+    EXPECT_EQ(got.points[0], 0.5);
+    EXPECT_EQ(got.points[3 * static_cast<size_t>(got.counts[0]) - 3], 1.0);
+    for (size_t i = 0; i < got.points.size(); i += 3) {
+        EXPECT_TRUE(got.points[i] >= 0.5 && got.points[i] <= 5.0) << got.points[i];
+        EXPECT_EQ(got.points[i + 1], 0.0) << "a point of the second line";
+    }
+    // The sources follow: the cut point's is interpolated, exactly at the range's start.
+    const auto n = static_cast<size_t>(trimmed.point_count);
+    std::vector<int32_t> segment(n);
+    std::vector<double> uniform(n), position(n);
+    ASSERT_EQ(korrand_result_sources(inst, segment.data(), uniform.data(), position.data(),
+                                     static_cast<int64_t>(n)),
+              KORRAND_OK);
+    EXPECT_EQ(position[0], 0.5);
+    EXPECT_NEAR(uniform[0], 0.05, 1e-12);
+    for (size_t i = 0; i < n; ++i) EXPECT_NEAR(position[i], got.points[3 * i], 1e-9);
+    korrand_instance_destroy(inst);
+}
+
 // Several line objects in one call are what separate calls give, object after object, each
 // with its own settings on top of the instance's, which are left as they were.
 TEST_F(Bridge, DashesSeveralLineObjectsWithSettingsOfTheirOwn) {

@@ -59,6 +59,7 @@ def case_apply():
     for name, on in (("shaping", True), ("off", False)):
         hooked = ob.modifiers.new(name, "HOOK")
         hooked.object, hooked.show_viewport = empty, on
+    ob.data.bevel_factor_end = 0.5  # a cyclic spline is drawn whole: it cuts none of its dashes
     update()
     counts, _ = support.result_line(ob)
     old_data = ob.data
@@ -68,6 +69,7 @@ def case_apply():
     assert not ob.korrand.enabled and ob.korrand.result is None and not blocks()
     assert [m.name for m in ob.modifiers] == ["off"] and ob.data != old_data
     assert abs(ob.data.bevel_depth - 0.05) < 1e-7 and abs(old_data.bevel_depth - 0.05) < 1e-7
+    assert ob.data.bevel_factor_end == 1.0 and old_data.bevel_factor_end == 0.5
     assert all(s.type == "POLY" and not s.use_cyclic_u for s in ob.data.splines)
     assert [len(s.points) for s in ob.data.splines] == counts
     # A filled curve's fill and dashes are no one curve: refused, with the way that works.

@@ -51,6 +51,8 @@ def case_radius_and_taper_along_the_whole_length():
     # Point radius growing along the line: each dash ring has the radius where it lies.
     ob = straight("line", radius=lambda t: 0.2 + 0.8 * t)
     ob.data.bevel_depth, ob.data.bevel_resolution = 0.1, 2
+    # Drawn between its start and end factors, it keeps the radius of each point.
+    ob.data.bevel_factor_start, ob.data.bevel_factor_end = 0.05, 0.95
     support.dash(ob, count=5, subdivision=6)
     rings = shown_vertices(ob)[0]
     assert len(rings) > 100
@@ -131,6 +133,51 @@ def case_materials_of_their_splines_and_a_kept_fill():
     ob.data.bevel_depth = 0.05
     update()
     assert abs(max(abs(v.z) for v in shown_vertices(ob)[0]) - 0.05) < 1e-4
+
+
+def case_drawn_from_its_start_to_its_end_factor():
+    # A bevelled line drawn only between its start and end factors (points spaced unevenly, so
+    # each mapping gives another part): its dashes show that part, cut where its tube is cut,
+    # also when a factor is animated; equal factors show nothing, as Blender draws nothing.
+    ob = support.poly_curve("line", [[(x, 0, 0) for x in (0, 1, 2, 3, 4, 10)]])
+    cu = ob.data
+    cu.bevel_depth = 0.1
+    support.dash(ob, count=7, subdivision=8)
+
+    def extents():
+        counts, co = support.result_line(ob)
+        out, at = [], 0
+        for c in counts:
+            xs = co[3 * at:3 * (at + c):3]
+            out.append((min(xs), max(xs)))
+            at += c
+        return out
+
+    def assert_trimmed():
+        xs = [v.x for v in solid(ob)[0]]
+        lo, hi = min(xs), max(xs)
+        want = [(max(a, lo), min(b, hi)) for a, b in whole if min(b, hi) > max(a, lo)]
+        got = extents()
+        assert len(got) == len(want) and all(
+            abs(g - w) < 1e-4 for gw, ww in zip(got, want) for g, w in zip(gw, ww)), (got, want)
+
+    whole = extents()
+    for mapping in ("RESOLUTION", "SEGMENTS", "SPLINE"):
+        cu.bevel_factor_mapping_start = cu.bevel_factor_mapping_end = mapping
+        cu.bevel_factor_start, cu.bevel_factor_end = 0.3, 0.75
+        update()
+        assert_trimmed()
+    cu.bevel_factor_end = 1.0
+    cu.keyframe_insert("bevel_factor_end", frame=1)
+    cu.bevel_factor_end = 0.5
+    cu.keyframe_insert("bevel_factor_end", frame=3)
+    for frame in (3, 2):
+        bpy.context.scene.frame_set(frame)
+        assert_trimmed()
+    cu.animation_data_clear()
+    cu.bevel_factor_start = cu.bevel_factor_end = 0.5
+    update()
+    assert not solid(ob)[0] and not len(support.result_line(ob)[0])
 
 
 support.main(globals())

@@ -5,7 +5,7 @@ import ctypes
 import os
 import sys
 
-BRIDGE_VERSION = 7  # the KORRAND_BRIDGE_VERSION this module was written for
+BRIDGE_VERSION = 8  # the KORRAND_BRIDGE_VERSION this module was written for
 
 TYPE_LONG, TYPE_BOOL, TYPE_REAL, TYPE_BUTTON = 1, 2, 3, 4
 
@@ -147,6 +147,8 @@ def _load(path):
         "korrand_result_carry": (status, [I, ctypes.c_void_p, ctypes.c_int32, ctypes.c_int64,
                                           ctypes.c_void_p, ctypes.c_int64]),
         "korrand_result_in_segment_order": (status, [I, ctypes.POINTER(_Line)]),
+        "korrand_result_trim": (status, [I, ctypes.c_void_p, ctypes.c_void_p, ctypes.c_int32,
+                                         ctypes.POINTER(_Line)]),
         "korrand_points_from_list": (status, [ctypes.POINTER(SegmentList), ctypes.c_void_p,
                                               ctypes.c_void_p, ctypes.c_int32,
                                               ctypes.c_void_p, ctypes.c_int64,
@@ -313,6 +315,18 @@ class Instance:
             self._lib.korrand_result_in_segment_order(self._handle, ctypes.byref(line))
         except BridgeError:
             return None
+        return self._result(line)
+
+    def trim(self, start, end):
+        """Keeps of the last result what lies from start[i] to end[i] of each input segment i
+        (arrays of 'd' of positions, as sources gives them), as a curve drawn from a start to
+        an end factor shows; returns the Result as it now is."""
+        if len(start) != len(end) or start.typecode != "d" or end.typecode != "d":
+            raise BridgeError("start and end must be arrays of 'd' of one length")
+        line = _Line()
+        line.result = 1
+        self._lib.korrand_result_trim(self._handle, _address(start), _address(end), len(start),
+                                      ctypes.byref(line))
         return self._result(line)
 
 

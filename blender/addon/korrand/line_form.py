@@ -400,6 +400,9 @@ def channels(ob, depsgraph, form):
         cu = bare.curve
         cu.taper_object = ob.data.taper_object
         cu.bevel_mode, cu.bevel_depth, cu.bevel_resolution = "ROUND", 1.0, 0
+        # A ring at every point, the whole length: the dashes are trimmed as the curve is
+        # (trim_ranges), after they are swept.
+        cu.bevel_factor_start, cu.bevel_factor_end = 0.0, 1.0
         cu.use_fill_caps = False
         if cu.dimensions == "3D":
             cu.fill_mode = "FULL"
@@ -539,3 +542,92 @@ def _copy_profile(a, b):
         q.location, q.handle_type_1, q.handle_type_2 = p.location, p.handle_type_1, \
             p.handle_type_2
     b.update()
+
+
+# Factors closer than this draw an open spline not at all (Blender's float epsilon).
+_SAME_FACTOR = 1.1920929e-07
+
+
+def trim_ranges(ob, form, depsgraph=None):
+    """Where along each of form's segments Blender draws ob, a bevelled or extruded curve
+    drawn from its start to its end factor (Start & End Mapping), for the dashes to show the
+    same part: (start, end), arrays of 'd' of positions (a point index and a fraction, as the
+    bridge's sources give them), or None when every segment is drawn whole. Cyclic splines
+    are drawn whole; equal factors draw an open spline not at all. The factors are read as
+    the depsgraph evaluated them (animated, driven)."""
+    cu = ob.data
+    if depsgraph is not None:
+        drawn = getattr(ob.evaluated_get(depsgraph), "data", None)
+        if hasattr(drawn, "bevel_factor_end"):
+            cu = drawn
+    f1, f2 = cu.bevel_factor_start, cu.bevel_factor_end
+    if min(f1, f2) == 0.0 and max(f1, f2) == 1.0:
+        return None
+    if cu.bevel_mode == "OBJECT":
+        swept = cu.bevel_object is not None and cu.bevel_object.type == "CURVE"
+    else:
+        swept = cu.bevel_depth > 0 or cu.extrude > 0
+    if not swept or not len(form.counts):
+        return None
+    n = len(form.counts)
+    inf = float("inf")
+    start, end = array.array("d", [-inf]) * n, array.array("d", [inf]) * n
+    splines = ob.data.splines if form.looks is not None else None
+    xyz = form.xyz()
+    at = 0
+    for i, count in enumerate(form.counts):
+        if not form.cyclic[i] and count > 1:
+            if abs(f2 - f1) < _SAME_FACTOR:
+                start[i], end[i] = 1.0, 0.0
+            else:
+                edges = _edge_lengths(xyz, at, count)
+                per = _edges_per_segment(splines[i], count) if splines is not None else None
+                a = _position(cu.bevel_factor_mapping_start, f1, edges, per)
+                b = _position(cu.bevel_factor_mapping_end, f2, edges, per)
+                start[i], end[i] = min(a, b), max(a, b)
+        at += count
+    return start, end
+
+
+def _edge_lengths(xyz, at, count):
+    p = xyz[3 * at:3 * (at + count)]
+    return [((p[k + 3] - p[k]) ** 2 + (p[k + 4] - p[k + 1]) ** 2 + (p[k + 5] - p[k + 2]) ** 2)
+            ** 0.5 for k in range(0, 3 * count - 3, 3)]
+
+
+def _edges_per_segment(spline, count):
+    """How many of the drawn edges each control segment of spline spans, as Blender counts
+    them for the Segments mapping; None when they cannot be told (its lengths are used)."""
+    if spline.type == "POLY":
+        per = 1
+    elif spline.type == "BEZIER" and len(spline.bezier_points) > 1:
+        per = (count - 1) // (len(spline.bezier_points) - 1)
+    else:
+        return None
+    return per if per > 0 and (count - 1) % per == 0 else None
+
+
+def _position(mapping, factor, edges, per):
+    """The position where a factor falls on a segment of these edge lengths, by Blender's
+    mapping: RESOLUTION by the points drawn, SPLINE by length, SEGMENTS by the control
+    segments' lengths and, within one, by its points."""
+    last = float(len(edges))
+    if mapping == "RESOLUTION":
+        return factor * last
+    total = sum(edges)
+    if not total > 0:
+        return factor * last
+    if mapping == "SEGMENTS" and per is not None:
+        done = 0.0
+        for k in range(0, len(edges), per):
+            share = sum(edges[k:k + per]) / total
+            if done + share > factor:
+                return k + (factor - done) / share * per
+            done += share
+        return factor * last
+    target, length = factor * total, 0.0
+    for k, e in enumerate(edges):
+        if length + e > target:
+            return k + (target - length) / e
+        length += e
+    return last

@@ -729,8 +729,10 @@ def _update(r, depsgraph, force=False):
     for pid, value in settings[0]:
         inst.set(pid, value)
     objects = _plan(r.form, settings, ob, depsgraph)
+    trim = line_form.trim_ranges(ob, r.form, depsgraph) if r.look[0] is not None else None
     key = (settings, [(tuple(s), tuple(sorted(o.items()))) for s, o in objects]
-           if settings[2] > 0 else None)
+           if settings[2] > 0 else None,
+           None if trim is None else (trim[0].tobytes(), trim[1].tobytes()))
     tc = time.perf_counter()
     todo.discard(CHECK)
     if not force and DASH not in todo and key == r.key:
@@ -755,6 +757,10 @@ def _update(r, depsgraph, force=False):
         if together:
             # Splines dashed together come out object by object: back in the curve's order.
             result = inst.in_segment_order() or result
+            per_object = None
+        if trim is not None:
+            # Only the part of the curve it draws (its start and end factors) is dashed.
+            result = inst.trim(*trim)
             per_object = None
     except bridge.BridgeError as e:
         r.status = str(e)
@@ -1382,6 +1388,7 @@ def apply(ob, depsgraph=None):
     data = old.copy()
     data.splines.clear()
     data.taper_object = None  # its taper is in each point's radius
+    data.bevel_factor_start, data.bevel_factor_end = 0.0, 1.0  # the dashes are trimmed already
     radius = arrays.get("korrand_radius")
     material = arrays.get("korrand_material")
     smooth = arrays.get("korrand_smooth")
