@@ -70,6 +70,19 @@ def case_radius_and_taper_along_the_whole_length():
     for x, size in sizes:
         assert abs(size - 0.1 * (1 - 0.08 * x)) < 1e-4, (x, size)
     assert sizes[-1][1] < 0.5 * sizes[0][1]
+    # Map Taper fits the taper between the factors, times each point's radius: each dash ring
+    # has the size of Blender's own sweep where it lies.
+    for i, p in enumerate(ob.data.splines[0].points):
+        p.radius = 0.2 + 0.08 * i
+    ob.data.bevel_factor_end = 0.93
+    ob.data.use_map_taper, ob.data.taper_radius_mode = True, "MULTIPLY"
+    update()
+    swept = sorted({(round(v.x, 5), round(Vector((0, v.y, v.z)).length, 6))
+                    for v in solid(ob)[0]})
+    for x, size in sorted((v.x, Vector((0, v.y, v.z)).length) for v in shown_vertices(ob)[0]):
+        k = next(k for k in range(1, len(swept)) if swept[k][0] >= x - 1e-5)
+        (x1, s1), (x2, s2) = swept[k - 1], swept[k]
+        assert abs(size - (s1 + (s2 - s1) * (x - x1) / (x2 - x1))) < 1e-4, (x, size)
 
 
 def on_the_sweep(ob):

@@ -387,18 +387,19 @@ def _key_points(points):
     return b"\0".join(out)
 
 
-def channels(ob, depsgraph, form):
+def channels(ob, depsgraph, form, taper=True):
     """What the curve's profile follows at each point of form: the scale of its profile there
     (point radius with the taper object's taper, as Blender sweeps it) and its normal (twist
     and tilt), as an array of 'f' of radius, nx, ny, nz per point; None where they cannot be
     matched to form's points (the curve's splines drawn differently). Blender sweeps a round
     profile of radius 1 along a copy; each ring's centre is the point, and its first vertex on
-    the normal side lies one radius along the normal."""
+    the normal side lies one radius along the normal. taper: False leaves the taper out (the
+    point radius alone)."""
     if not len(form.counts):
         return array.array("f")
     with _BareCopy(ob, depsgraph) as bare:
         cu = bare.curve
-        cu.taper_object = ob.data.taper_object
+        cu.taper_object = ob.data.taper_object if taper else None
         cu.bevel_mode, cu.bevel_depth, cu.bevel_resolution = "ROUND", 1.0, 0
         # A ring at every point, the whole length: the dashes are trimmed as the curve is
         # (trim_ranges), after they are swept.
@@ -555,11 +556,7 @@ def trim_ranges(ob, form, depsgraph=None):
     bridge's sources give them), or None when every segment is drawn whole. Cyclic splines
     are drawn whole; equal factors draw an open spline not at all. The factors are read as
     the depsgraph evaluated them (animated, driven)."""
-    cu = ob.data
-    if depsgraph is not None:
-        drawn = getattr(ob.evaluated_get(depsgraph), "data", None)
-        if hasattr(drawn, "bevel_factor_end"):
-            cu = drawn
+    cu = _drawn_curve(ob, depsgraph)
     f1, f2 = cu.bevel_factor_start, cu.bevel_factor_end
     if min(f1, f2) == 0.0 and max(f1, f2) == 1.0:
         return None
@@ -631,3 +628,99 @@ def _position(mapping, factor, edges, per):
             return k + (target - length) / e
         length += e
     return last
+
+
+def _drawn_curve(ob, depsgraph):
+    """ob's curve data as the depsgraph evaluated it (animated, driven), or as stored."""
+    if depsgraph is not None:
+        drawn = getattr(ob.evaluated_get(depsgraph), "data", None)
+        if hasattr(drawn, "bevel_factor_end"):
+            return drawn
+    return ob.data
+
+
+def maps_taper(ob, depsgraph=None):
+    """True when ob's taper object is fitted between its start and end factors (Map Taper)."""
+    cu = _drawn_curve(ob, depsgraph)
+    return bool(cu.use_map_taper) and cu.taper_object is not None and \
+        cu.taper_object.type == "CURVE"
+
+
+def _taper_line(taper, depsgraph):
+    """The first spline of a taper object as Blender draws it: its points' (x, y)."""
+    drawn = taper.evaluated_get(depsgraph) if depsgraph is not None else taper
+    mesh = drawn.to_mesh()
+    try:
+        if mesh is None or not len(mesh.vertices):
+            return []
+        co, edges = mesh_points_and_edges(mesh)
+    finally:
+        drawn.to_mesh_clear()
+    counts, _ = spline_counts(len(co) // 3, edges)
+    return [(co[3 * i], co[3 * i + 1]) for i in range(counts[0] if counts else 0)]
+
+
+def _taper_at(line, factor):
+    """The taper's value a factor of the way along it, as Blender reads a taper: its y where
+    its x lies that far from its first point's x to its last's."""
+    if not line or not line[-1][0] - line[0][0] > 0:
+        return 1.0
+    minx, dx = line[0][0], line[-1][0] - line[0][0]
+    for a, (x, y) in enumerate(line):
+        f2 = (x - minx) / dx
+        if f2 >= factor:
+            if a > 0:
+                x1, y1 = line[a - 1]
+                f1 = (x1 - minx) / dx
+                if f1 != f2:
+                    return y * (f1 - factor) / (f1 - f2) + y1 * (factor - f2) / (f1 - f2)
+            return y
+    return line[-1][1]
+
+
+def map_taper(ob, depsgraph, form, channels, trim):
+    """channels (swept without the taper: the point radius alone) with the taper fitted
+    between each segment's start and end (trim_ranges), as Blender sweeps a curve with Map
+    Taper: its first value at the start, its last at the end. The values at the points on
+    either side of a start or end between two points are set so that, interpolated, they give
+    the end rings' values there."""
+    cu = _drawn_curve(ob, depsgraph)
+    line = _taper_line(cu.taper_object, depsgraph)
+    mode = cu.taper_radius_mode
+
+    def combine(taper, radius):
+        if mode == "MULTIPLY":
+            return taper * radius
+        return taper + radius if mode == "ADD" else taper
+
+    out = array.array("f", channels)
+    at = 0
+    for i, count in enumerate(form.counts):
+        a, b = trim[0][i], trim[1][i]
+        if not (a > float("-inf") and b < float("inf")):
+            a, b = 0.0, float(count - 1)
+        if b > a and count > 1:
+            radius = [channels[4 * (at + k)] for k in range(count)]
+            for k in range(count):
+                out[4 * (at + k)] = combine(_taper_at(line, (k - a) / (b - a)), radius[k])
+            # A start or end between two points is a ring of its own, with the radius of the
+            # point before a start, after an end: the values of the points around it are set
+            # so that, interpolated, they give its value there and the next ring's beyond.
+            f, g = int(a), int(b)
+            va = combine(_taper_at(line, 0.0), radius[f])
+            vb = combine(_taper_at(line, 1.0), radius[min(g + 1, count - 1)])
+            if a != f:
+                x2, v2 = (b, vb) if b < f + 1 else (f + 1, out[4 * (at + f + 1)])
+                out[4 * (at + f)] = _through(a, va, x2, v2, f)
+                if b < f + 1:
+                    out[4 * (at + f + 1)] = _through(a, va, x2, v2, f + 1)
+            if b != g and g + 1 < count:
+                x1, v1 = (a, va) if a > g else (g, out[4 * (at + g)])
+                out[4 * (at + g + 1)] = _through(x1, v1, b, vb, g + 1)
+        at += count
+    return out
+
+
+def _through(x1, v1, x2, v2, x):
+    """The value at x of the line through (x1, v1) and (x2, v2)."""
+    return v1 + (v2 - v1) * (x - x1) / (x2 - x1)

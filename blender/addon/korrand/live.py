@@ -720,19 +720,27 @@ def _update(r, depsgraph, force=False):
             _sync_look(r, ob, dashes, look)
             r.look = look
         todo.discard(LOOK)
-    if r.look[0] is not None and r.channels is None:
-        r.channels = line_form.channels(ob, depsgraph, r.form) if len(r.form.counts) else None
+    trim = line_form.trim_ranges(ob, r.form, depsgraph) if r.look[0] is not None else None
+    # A taper mapped between the start and end factors is fitted here, to each trim; Blender
+    # sweeps the radius without it then.
+    mapped = trim is not None and line_form.maps_taper(ob, depsgraph)
+    if r.look[0] is not None and (r.channels is None or r.tapered == mapped):
+        r.channels = line_form.channels(ob, depsgraph, r.form, taper=not mapped) \
+            if len(r.form.counts) else None
+        r.tapered = not mapped
         if r.channels is None:
             r.channels = False  # unmatched: the profile is swept at radius 1
         todo.add(DASH)
+    channels = r.channels
+    if mapped and channels:
+        channels = line_form.map_taper(ob, depsgraph, r.form, channels, trim)
     inst = state.instance
     for pid, value in settings[0]:
         inst.set(pid, value)
     objects = _plan(r.form, settings, ob, depsgraph)
-    trim = line_form.trim_ranges(ob, r.form, depsgraph) if r.look[0] is not None else None
     key = (settings, [(tuple(s), tuple(sorted(o.items()))) for s, o in objects]
            if settings[2] > 0 else None,
-           None if trim is None else (trim[0].tobytes(), trim[1].tobytes()))
+           None if trim is None else (trim[0].tobytes(), trim[1].tobytes(), mapped))
     tc = time.perf_counter()
     todo.discard(CHECK)
     if not force and DASH not in todo and key == r.key:
@@ -770,7 +778,7 @@ def _update(r, depsgraph, force=False):
         return
     t2 = time.perf_counter()
     try:
-        _write_dashes(r, dashes, result, objects, per_object)
+        _write_dashes(r, dashes, result, objects, per_object, channels)
     except Exception:
         _write_dashes(r, dashes, None, None, None)  # never half a result
         r.key = None
@@ -788,10 +796,10 @@ def _per_point(counts, per_dash, typecode):
     return out
 
 
-def _write_dashes(r, dashes, result, objects, per_object):
+def _write_dashes(r, dashes, result, objects, per_object, channels=None):
     """Writes the dashes of the last plug-in call (or none) into the dashes' mesh: chains of
-    edges, with the point attributes the look follows. The structure is rebuilt only when
-    the dashes' point counts changed."""
+    edges, with the point attributes the look follows (channels: the radius and normal at the
+    curve's points). The structure is rebuilt only when the dashes' point counts changed."""
     mesh = dashes.data
     if result is None:
         if len(mesh.vertices):
@@ -821,7 +829,7 @@ def _write_dashes(r, dashes, result, objects, per_object):
     changed |= _set_if_changed(mesh.vertices, "co", inst.xyz(result), unknown or changed)
     if r.look is not None and r.look[0] is not None:
         changed |= _write_attributes(r, mesh, result, objects, per_object, n,
-                                     unknown or changed)
+                                     unknown or changed, channels)
     if changed:
         mesh.update_tag()
         dashes.update_tag()
@@ -852,7 +860,7 @@ def _attribute(mesh, name, kind):
     return a
 
 
-def _write_attributes(r, mesh, result, objects, per_object, n, compare):
+def _write_attributes(r, mesh, result, objects, per_object, n, compare, channels):
     """The material and shading of the spline each dash comes from, and the curve's radius and
     normal where each dash point lies. True when anything was written."""
     inst = state.instance
@@ -880,7 +888,7 @@ def _write_attributes(r, mesh, result, objects, per_object, n, compare):
         per_dash_smooth = array.array("b", [1]) * len(counts)
     values = {"korrand_material": ("INT", "value", _per_point(counts, per_dash_material, "i")),
               "korrand_smooth": ("BOOLEAN", "value", _per_point(counts, per_dash_smooth, "b"))}
-    carried = inst.carry(result, r.channels, 4) if r.channels else None
+    carried = inst.carry(result, channels, 4) if channels else None
     normal = array.array("f", bytes(12 * n))
     if carried is None:
         radius = array.array("f", [1.0]) * n

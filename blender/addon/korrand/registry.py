@@ -25,6 +25,7 @@ class Record:
         self.todo = set(EVERYTHING)
         self.form = None        # the line form last read
         self.channels = None    # radius and normal of each point of form, when a profile needs them
+        self.tapered = True     # channels hold the taper (not so when it is mapped between factors)
         self.look = None        # the look last given to the dashes (see live._look_of)
         self.key = None         # what the dashes shown were made from
         self.echo = False       # the dashes were just written: the curve's next update is ours
