@@ -120,6 +120,14 @@ class _Run:
             return (f"keyframe {ob.name} count {count} at {frame}, frame "
                     f"{bpy.context.scene.frame_current}")
 
+    def draw_part(self):
+        ob = self.pick()
+        if ob is not None:
+            cu = ob.data
+            cu.bevel_factor_start, cu.bevel_factor_end = sorted(
+                self.rng.choice((0.0, 1.0, round(self.rng.random(), 3))) for _ in range(2))
+            return f"{ob.name} drawn from {cu.bevel_factor_start} to {cu.bevel_factor_end}"
+
     def frame(self):
         bpy.context.scene.frame_set(self.rng.randint(0, 5))
         return f"frame {bpy.context.scene.frame_current}"
@@ -225,9 +233,9 @@ class _Run:
         bpy.ops.wm.open_mainfile(filepath=path)
         return "saved and reopened"
 
-    ACTIONS = ("switch_on", "switch_off", "change", "change", "keyframe", "frame", "shift_d",
-               "alt_d", "delete", "undo", "redo", "convert", "apply", "join", "separate", "bake",
-               "free_bake", "addon_off_and_on", "save_and_reopen")
+    ACTIONS = ("switch_on", "switch_off", "change", "change", "keyframe", "draw_part", "frame",
+               "shift_d", "alt_d", "delete", "undo", "redo", "convert", "apply", "join", "separate",
+               "bake", "free_bake", "addon_off_and_on", "save_and_reopen")
 
     def check(self, what):
         """What must hold after every step."""
