@@ -114,6 +114,14 @@ int32_t Guarded(Body body) {
     }
 }
 
+// Points line at the instance's last result, as it now is (its result flag left as it was).
+void ShowResult(const KorrandInstance& instance, KorrandLine* line) {
+    line->points = instance.points.empty() ? nullptr : &instance.points[0].x;
+    line->point_count = static_cast<int64_t>(instance.points.size());
+    line->counts = instance.counts.data();
+    line->segment_count = static_cast<int32_t>(instance.counts.size());
+}
+
 void* Pointer(const void* record, int32_t offset) {
     void* p;
     std::memcpy(&p, static_cast<const char*>(record) + offset, sizeof p);
@@ -543,10 +551,7 @@ int32_t korrand_dash_objects(KorrandInstance* instance, const float* points, int
         instance->known = known;
         instance->lastTraced = traced;
         instance->start.swap(start);
-        line->points = instance->points.empty() ? nullptr : &instance->points[0].x;
-        line->point_count = static_cast<int64_t>(instance->points.size());
-        line->counts = instance->counts.data();
-        line->segment_count = static_cast<int32_t>(instance->counts.size());
+        ShowResult(*instance, line);
         line->result = result;
         return Ok();
     });
@@ -776,10 +781,7 @@ int32_t korrand_result_in_segment_order(KorrandInstance* instance, KorrandLine* 
         instance->counts.swap(sortedCounts);
         instance->points.swap(points);
         instance->samples.swap(samples);
-        line->points = instance->points.empty() ? nullptr : &instance->points[0].x;
-        line->point_count = static_cast<int64_t>(instance->points.size());
-        line->counts = instance->counts.data();
-        line->segment_count = static_cast<int32_t>(instance->counts.size());
+        ShowResult(*instance, line);
         return Ok();
     });
 }
@@ -886,10 +888,7 @@ int32_t korrand_result_trim(KorrandInstance* instance, const double* from, const
         instance->counts.swap(counts);
         instance->points.swap(points);
         instance->samples.swap(samples);
-        line->points = instance->points.empty() ? nullptr : &instance->points[0].x;
-        line->point_count = static_cast<int64_t>(instance->points.size());
-        line->counts = instance->counts.data();
-        line->segment_count = static_cast<int32_t>(instance->counts.size());
+        ShowResult(*instance, line);
         return Ok();
     });
 }
