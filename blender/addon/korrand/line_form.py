@@ -549,13 +549,10 @@ def _copy_profile(a, b):
 _SAME_FACTOR = 1.1920929e-07
 
 
-def trim_ranges(ob, form, depsgraph=None):
-    """Where along each of form's segments Blender draws ob, a bevelled or extruded curve
-    drawn from its start to its end factor (Start & End Mapping), for the dashes to show the
-    same part: (start, end), arrays of 'd' of positions (a point index and a fraction, as the
-    bridge's sources give them), or None when every segment is drawn whole. Cyclic splines
-    are drawn whole; equal factors draw an open spline not at all. The factors are read as
-    the depsgraph evaluated them (animated, driven)."""
+def trim_settings(ob, depsgraph=None):
+    """What trim_ranges needs of ob's curve besides its form, read as the depsgraph evaluated
+    it (animated, driven): its start and end factors and their mappings, or None when Blender
+    draws it whole (factors 0 and 1, or no bevel or extrusion to cut)."""
     cu = _drawn_curve(ob, depsgraph)
     f1, f2 = cu.bevel_factor_start, cu.bevel_factor_end
     if min(f1, f2) == 0.0 and max(f1, f2) == 1.0:
@@ -564,8 +561,20 @@ def trim_ranges(ob, form, depsgraph=None):
         swept = cu.bevel_object is not None and cu.bevel_object.type == "CURVE"
     else:
         swept = cu.bevel_depth > 0 or cu.extrude > 0
-    if not swept or not len(form.counts):
+    return (f1, f2, cu.bevel_factor_mapping_start, cu.bevel_factor_mapping_end) \
+        if swept else None
+
+
+def trim_ranges(ob, form, settings):
+    """Where along each of form's segments Blender draws ob, a bevelled or extruded curve
+    drawn from its start to its end factor (Start & End Mapping; settings from trim_settings),
+    for the dashes to show the same part: (start, end), arrays of 'd' of positions (a point
+    index and a fraction, as the bridge's sources give them), or None when every segment is
+    drawn whole. Cyclic splines are drawn whole; equal factors draw an open spline not at
+    all."""
+    if settings is None or not len(form.counts):
         return None
+    f1, f2, mapping_start, mapping_end = settings
     n = len(form.counts)
     inf = float("inf")
     start, end = array.array("d", [-inf]) * n, array.array("d", [inf]) * n
@@ -577,10 +586,11 @@ def trim_ranges(ob, form, depsgraph=None):
             if abs(f2 - f1) < _SAME_FACTOR:
                 start[i], end[i] = 1.0, 0.0
             else:
-                edges = _edge_lengths(xyz, at, count)
+                edges = _edge_lengths(xyz, at, count) \
+                    if "RESOLUTION" != mapping_start or "RESOLUTION" != mapping_end else None
                 per = _edges_per_segment(splines[i], count) if splines is not None else None
-                a = _position(cu.bevel_factor_mapping_start, f1, edges, per)
-                b = _position(cu.bevel_factor_mapping_end, f2, edges, per)
+                a = _position(mapping_start, f1, count, edges, per)
+                b = _position(mapping_end, f2, count, edges, per)
                 start[i], end[i] = min(a, b), max(a, b)
         at += count
     return start, end
@@ -604,11 +614,11 @@ def _edges_per_segment(spline, count):
     return per if per > 0 and (count - 1) % per == 0 else None
 
 
-def _position(mapping, factor, edges, per):
-    """The position where a factor falls on a segment of these edge lengths, by Blender's
-    mapping: RESOLUTION by the points drawn, SPLINE by length, SEGMENTS by the control
-    segments' lengths and, within one, by its points."""
-    last = float(len(edges))
+def _position(mapping, factor, count, edges, per):
+    """The position where a factor falls on a segment of count points and these edge lengths,
+    by Blender's mapping: RESOLUTION by the points drawn, SPLINE by length, SEGMENTS by the
+    control segments' lengths and, within one, by its points."""
+    last = float(count - 1)
     if mapping == "RESOLUTION":
         return factor * last
     total = sum(edges)

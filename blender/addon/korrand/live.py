@@ -705,7 +705,7 @@ def _update(r, depsgraph, force=False):
             return
         if not form.same_as(r.form):
             todo.add(DASH)
-            r.channels = None
+            r.channels = r.trim = None
         r.form = form
         todo.discard(READ)
         hook.timings["read"] = time.perf_counter() - t0
@@ -720,7 +720,13 @@ def _update(r, depsgraph, force=False):
             _sync_look(r, ob, dashes, look)
             r.look = look
         todo.discard(LOOK)
-    trim = line_form.trim_ranges(ob, r.form, depsgraph) if r.look[0] is not None else None
+    trim = None
+    if r.look[0] is not None:
+        # Worked out again only when the form or the factors change (not at every frame).
+        cut = line_form.trim_settings(ob, depsgraph)
+        if r.trim is None or r.trim[0] != cut:
+            r.trim = (cut, line_form.trim_ranges(ob, r.form, cut))
+        trim = r.trim[1]
     # A taper mapped between the start and end factors is fitted here, to each trim; Blender
     # sweeps the radius without it then.
     mapped = trim is not None and line_form.maps_taper(ob, depsgraph)

@@ -26,6 +26,7 @@ class Record:
         self.form = None        # the line form last read
         self.channels = None    # radius and normal of each point of form, when a profile needs them
         self.tapered = True     # channels hold the taper (not so when it is mapped between factors)
+        self.trim = None        # (the start and end settings, the part of form drawn): live._update
         self.look = None        # the look last given to the dashes (see live._look_of)
         self.key = None         # what the dashes shown were made from
         self.echo = False       # the dashes were just written: the curve's next update is ours
@@ -37,7 +38,7 @@ class Record:
 
     def forget_reads(self):
         """Everything read from Blender is unknown again (undo, redo, load)."""
-        self.form = self.channels = self.look = self.key = self.written = None
+        self.form = self.channels = self.look = self.key = self.written = self.trim = None
         self.todo = set(EVERYTHING)
 
 
