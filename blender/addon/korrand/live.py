@@ -737,9 +737,6 @@ def _update(r, depsgraph, force=False):
         if r.channels is None:
             r.channels = False  # unmatched: the profile is swept at radius 1
         todo.add(DASH)
-    channels = r.channels
-    if mapped and channels:
-        channels = line_form.map_taper(ob, depsgraph, r.form, channels, trim)
     inst = state.instance
     for pid, value in settings[0]:
         inst.set(pid, value)
@@ -784,6 +781,9 @@ def _update(r, depsgraph, force=False):
         return
     t2 = time.perf_counter()
     try:
+        channels = r.channels
+        if mapped and channels:
+            channels = line_form.map_taper(ob, depsgraph, r.form, channels, trim)
         _write_dashes(r, dashes, result, objects, per_object, channels)
     except Exception:
         _write_dashes(r, dashes, None, None, None)  # never half a result
