@@ -178,6 +178,10 @@ def case_line_form_as_drawn():
     circle = support.operator_curve(bpy.ops.curve.primitive_bezier_circle_add, radius=2)
     points, counts, cyclic = support.line_form(circle)
     assert list(counts) == [4 * circle.data.resolution_u] and list(cyclic) == [1]
+    # A render resolution of its own: read at it, as renders draw the curve.
+    circle.data.resolution_u, circle.data.render_resolution_u = 2, 20
+    assert list(support.line_form(circle)[1]) == [80]
+    circle.data.resolution_u, circle.data.render_resolution_u = 12, 0
     # Bevelled, filled: the same centre line, and the curve keeps its look.
     circle.data.bevel_depth, circle.data.extrude = 0.2, 0.1
     before = set(bpy.data.curves)

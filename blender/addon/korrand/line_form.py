@@ -306,6 +306,12 @@ class _BareCopy:
                 _fill(self.curve, ob.data, deformed.splines)
             finally:
                 ob.to_curve_clear()
+        # Drawn as Blender renders it: a render (and a bake for a farm) at a viewport
+        # resolution below the render's would show faceted dashes on a smooth curve.
+        render = ob.data.render_resolution_u
+        if render:
+            for s in self.curve.splines:
+                s.resolution_u = render
         for name, value in _FACES.items():
             setattr(self.curve, name, value)
         self.curve.taper_object = None
