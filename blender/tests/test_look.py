@@ -116,6 +116,10 @@ def case_tilt_and_a_profile_on_its_side():
     ob.data.bevel_mode, ob.data.bevel_object = "OBJECT", triangle
     update()
     assert on_the_sweep(ob) < 2e-3
+    # Object mode without its object: Blender draws the bare wire, and so do the dashes.
+    ob.data.bevel_object, ob.data.bevel_depth = None, 0.1
+    update()
+    assert support.shown(ob)[1] > 0 and support.shown(ob)[2] == 0
 
 
 def case_materials_of_their_splines_and_a_kept_fill():

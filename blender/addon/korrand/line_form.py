@@ -490,6 +490,15 @@ def _object_profile(src, depsgraph):
     return points, bool(cyclic[0]) and len(points) > 2
 
 
+def sweeps(cu):
+    """True when Blender sweeps a profile along curve cu: its bevel object, a curve, in Object
+    mode (without one it draws the bare wire, whatever the depth); otherwise a bevel depth or
+    an extrusion."""
+    if cu.bevel_mode == "OBJECT":
+        return cu.bevel_object is not None and cu.bevel_object.type == "CURVE"
+    return cu.bevel_depth > 0 or cu.extrude > 0
+
+
 def profile(ob, thickness=0.0, depsgraph=None):
     """The profile Blender sweeps along ob's curve (bevel, extrusion, bevel object or custom
     profile, with the offset), in the curve's normal (x) and binormal (y) directions at the
@@ -500,7 +509,7 @@ def profile(ob, thickness=0.0, depsgraph=None):
     if src.bevel_mode == "OBJECT" and src.bevel_object is not None:
         # Blender sweeps a bevel object only where it has drawn it: read from the depsgraph.
         return _object_profile(src, depsgraph) if src.bevel_object.type == "CURVE" else None
-    has = src.bevel_depth > 0 or src.extrude > 0
+    has = sweeps(src)
     if not has and not thickness > 0:
         return None
     helper = _scratch()
@@ -563,12 +572,8 @@ def trim_settings(ob, depsgraph=None):
     f1, f2 = cu.bevel_factor_start, cu.bevel_factor_end
     if min(f1, f2) == 0.0 and max(f1, f2) == 1.0:
         return None
-    if cu.bevel_mode == "OBJECT":
-        swept = cu.bevel_object is not None and cu.bevel_object.type == "CURVE"
-    else:
-        swept = cu.bevel_depth > 0 or cu.extrude > 0
     return (f1, f2, cu.bevel_factor_mapping_start, cu.bevel_factor_mapping_end) \
-        if swept else None
+        if sweeps(cu) else None
 
 
 def trim_ranges(ob, form, settings):
