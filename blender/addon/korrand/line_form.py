@@ -597,8 +597,8 @@ def trim_ranges(ob, form, settings):
             if abs(f2 - f1) < _SAME_FACTOR:
                 start[i], end[i] = 1.0, 0.0
             else:
-                edges = _edge_lengths(xyz, at, count) \
-                    if "RESOLUTION" != mapping_start or "RESOLUTION" != mapping_end else None
+                by_points = mapping_start == mapping_end == "RESOLUTION"
+                edges = None if by_points else _edge_lengths(xyz, at, count)
                 per = _edges_per_segment(splines[i], count) if splines is not None else None
                 a = _position(mapping_start, f1, count, edges, per)
                 b = _position(mapping_end, f2, count, edges, per)
