@@ -152,15 +152,9 @@ def case_materials_of_their_splines_and_a_kept_fill():
     assert abs(max(abs(v.z) for v in shown_vertices(ob)[0]) - 0.05) < 1e-4
 
 
-def case_drawn_from_its_start_to_its_end_factor():
-    # A bevelled line drawn only between its start and end factors (points spaced unevenly, so
-    # each mapping gives another part): its dashes show that part, cut where its tube is cut,
-    # also when a factor is animated; equal factors show nothing, as Blender draws nothing.
-    ob = support.poly_curve("line", [[(x, 0, 0) for x in (0, 1, 2, 3, 4, 10)]])
-    cu = ob.data
-    cu.bevel_depth = 0.1
-    support.dash(ob, count=7, subdivision=8)
-
+def _trimmed_check(ob):
+    """Checks against Blender's own sweep that ob's dashes show the part its factors draw: its
+    dashes as drawn whole, cut where the tube is cut (ob lies along x)."""
     def extents():
         counts, co = support.result_line(ob)
         out, at = [], 0
@@ -170,6 +164,8 @@ def case_drawn_from_its_start_to_its_end_factor():
             at += c
         return out
 
+    whole = extents()
+
     def assert_trimmed():
         xs = [v.x for v in solid(ob)[0]]
         lo, hi = min(xs), max(xs)
@@ -177,8 +173,18 @@ def case_drawn_from_its_start_to_its_end_factor():
         got = extents()
         assert len(got) == len(want) and all(
             abs(g - w) < 1e-4 for gw, ww in zip(got, want) for g, w in zip(gw, ww)), (got, want)
+    return assert_trimmed
 
-    whole = extents()
+
+def case_drawn_from_its_start_to_its_end_factor():
+    # A bevelled line drawn only between its start and end factors (points spaced unevenly, so
+    # each mapping gives another part): its dashes show that part, cut where its tube is cut,
+    # also when a factor is animated; equal factors show nothing, as Blender draws nothing.
+    ob = support.poly_curve("line", [[(x, 0, 0) for x in (0, 1, 2, 3, 4, 10)]])
+    cu = ob.data
+    cu.bevel_depth = 0.1
+    support.dash(ob, count=7, subdivision=8)
+    assert_trimmed = _trimmed_check(ob)
     for mapping in ("RESOLUTION", "SEGMENTS", "SPLINE"):
         cu.bevel_factor_mapping_start = cu.bevel_factor_mapping_end = mapping
         cu.bevel_factor_start, cu.bevel_factor_end = 0.3, 0.75
@@ -195,6 +201,33 @@ def case_drawn_from_its_start_to_its_end_factor():
     cu.bevel_factor_start = cu.bevel_factor_end = 0.5
     update()
     assert not solid(ob)[0] and not len(support.result_line(ob)[0])
+
+    # Blender counts a NURBS spline's segments by its resolution, and cuts a Bezier segment
+    # with vector handles as one edge, where it is read as many.
+    nurbs = bpy.data.curves.new("nurbs", "CURVE")
+    s = nurbs.splines.new("NURBS")
+    s.points.add(5)
+    for p, x in zip(s.points, (0, 1, 2, 3, 4, 10)):
+        p.co = (x, 0, 0, 1)
+    s.use_endpoint_u, s.order_u, s.resolution_u = True, 3, 6
+    bezier = bpy.data.curves.new("bezier", "CURVE")
+    s = bezier.splines.new("BEZIER")
+    s.bezier_points.add(3)
+    for p, x in zip(s.bezier_points, (0, 1, 3, 10)):
+        p.handle_left_type = p.handle_right_type = "FREE"
+        p.co, p.handle_left, p.handle_right = (x, 0, 0), (x - 0.3, 0, 0), (x + 0.8, 0, 0)
+    s.bezier_points[1].handle_right_type = s.bezier_points[2].handle_left_type = "VECTOR"
+    s.resolution_u = 5
+    for cu in (nurbs, bezier):
+        cu.bevel_depth = 0.1
+        ob = support.link(bpy.data.objects.new(cu.name, cu))
+        support.dash(ob, count=7, subdivision=8)
+        assert_trimmed = _trimmed_check(ob)
+        for mapping in ("RESOLUTION", "SEGMENTS"):
+            cu.bevel_factor_mapping_start = cu.bevel_factor_mapping_end = mapping
+            cu.bevel_factor_start, cu.bevel_factor_end = 0.35, 0.8
+            update()
+            assert_trimmed()
 
 
 support.main(globals())

@@ -599,9 +599,9 @@ def trim_ranges(ob, form, settings):
             else:
                 by_points = mapping_start == mapping_end == "RESOLUTION"
                 edges = None if by_points else _edge_lengths(xyz, at, count)
-                per = _edges_per_segment(splines[i], count) if splines is not None else None
-                a = _position(mapping_start, f1, count, edges, per)
-                b = _position(mapping_end, f2, count, edges, per)
+                segments = _segment_edges(splines[i], count) if splines is not None else None
+                a = _position(mapping_start, f1, count, edges, segments)
+                b = _position(mapping_end, f2, count, edges, segments)
                 start[i], end[i] = min(a, b), max(a, b)
         at += count
     return start, end
@@ -613,42 +613,68 @@ def _edge_lengths(xyz, at, count):
             ** 0.5 for k in range(0, 3 * count - 3, 3)]
 
 
-def _edges_per_segment(spline, count):
-    """How many of the drawn edges each control segment of spline spans, as Blender counts
-    them for the Segments mapping; None when they cannot be told (its lengths are used)."""
+def _segment_edges(spline, count):
+    """The edges each control segment of spline spans among the count points read of it, and
+    among the points Blender cuts it by (its bevel points, the units of its Resolution and
+    Segments mappings): two lists, or None when they cannot be told (its points and lengths
+    are taken as they are read)."""
     if spline.type == "POLY":
-        per = 1
-    elif spline.type == "BEZIER" and len(spline.bezier_points) > 1:
-        per = (count - 1) // (len(spline.bezier_points) - 1)
-    else:
-        return None
-    return per if per > 0 and (count - 1) % per == 0 else None
+        return ([1] * (count - 1),) * 2
+    if spline.type == "BEZIER" and len(spline.bezier_points) > 1:
+        b = spline.bezier_points
+        per, rest = divmod(count - 1, len(b) - 1)
+        if per < 1 or rest:
+            return None
+        # A segment whose both handles are vectors is read as per points on a straight line,
+        # but Blender cuts it as one edge.
+        return [per] * (len(b) - 1), [
+            1 if b[k].handle_right_type == "VECTOR" and b[k + 1].handle_left_type == "VECTOR"
+            else per for k in range(len(b) - 1)]
+    if spline.type == "NURBS" and len(spline.points) > 1:
+        # Drawn as resolution points per segment; Blender's last segment has one edge less.
+        segments = len(spline.points) - 1
+        per, rest = divmod(count, segments)
+        if per < 1 or rest:
+            return None
+        edges = [per] * (segments - 1) + [per - 1]
+        return edges, edges
+    return None
 
 
-def _position(mapping, factor, count, edges, per):
+def _position(mapping, factor, count, edges, segments):
     """The position where a factor falls on a segment of count points and these edge lengths,
-    by Blender's mapping: RESOLUTION by the points drawn, SPLINE by length, SEGMENTS by the
-    control segments' lengths and, within one, by its points."""
-    last = float(count - 1)
+    by Blender's mapping: RESOLUTION by its bevel points, SPLINE by length, SEGMENTS by the
+    control segments' lengths (segments: their edges, from _segment_edges) and, within one,
+    by its bevel points."""
+    read, cut = segments if segments is not None else ([1] * (count - 1),) * 2
+
+    def from_cut(at):  # a position among Blender's bevel points, among the points read
+        before = done = 0
+        for r, c in zip(read, cut):
+            if c and at <= done + c:
+                return before + (at - done) / c * r
+            before, done = before + r, done + c
+        return float(before)
+
     if mapping == "RESOLUTION":
-        return factor * last
+        return from_cut(factor * sum(cut))
     total = sum(edges)
     if not total > 0:
-        return factor * last
-    if mapping == "SEGMENTS" and per is not None:
-        done = 0.0
-        for k in range(0, len(edges), per):
-            share = sum(edges[k:k + per]) / total
-            if done + share > factor:
-                return k + (factor - done) / share * per
-            done += share
-        return factor * last
+        return from_cut(factor * sum(cut))
+    if mapping == "SEGMENTS" and segments is not None:
+        share_done, k, done = 0.0, 0, 0
+        for r, c in zip(read, cut):
+            share = sum(edges[k:k + r]) / total
+            if share_done + share > factor:
+                return from_cut(done + (factor - share_done) / share * c)
+            share_done, k, done = share_done + share, k + r, done + c
+        return from_cut(factor * sum(cut))
     target, length = factor * total, 0.0
     for k, e in enumerate(edges):
         if length + e > target:
             return k + (target - length) / e
         length += e
-    return last
+    return float(count - 1)
 
 
 def _drawn_curve(ob, depsgraph):
