@@ -311,6 +311,15 @@ def case_linked_data():
     ob.korrand.count = 6
     update()
     assert ob.library is None and len(support.result_line(ob)[0]) == 6
+    # Appended, its dashes show once, on it: the objects it reads stay out of the scene. The
+    # add-on's scratch curve was not saved with it.
+    bpy.ops.wm.read_homefile(use_empty=True)
+    bpy.ops.wm.append(directory=lib + "/Object/", filename="ring")
+    update()
+    assert [o.name for o in bpy.context.scene.objects] == ["ring"]
+    assert support.result_line(bpy.data.objects["ring"]) == want
+    with bpy.data.libraries.load(lib) as (src, dst):
+        assert "Korrand scratch" not in src.curves, src.curves
 
 
 def case_large_update_waits():

@@ -243,11 +243,12 @@ _SCRATCH = "korrand_scratch"
 
 
 def _scratch():
-    """A curve object of the add-on's own, in no scene and used by nothing (so never saved),
-    that Blender draws on request: the reads below fill it instead of making and removing
-    data-blocks, which some of Blender's operators cannot have happen under them (removing
-    any data-block clears the marks Object > Convert keeps on the data it has still to
-    convert). Made again when missing (undo and loading drop it)."""
+    """A curve object of the add-on's own, in no scene and used by nothing (so never saved;
+    its curve is removed before a save, see drop_scratch), that Blender draws on request: the
+    reads below fill it instead of making and removing data-blocks, which some of Blender's
+    operators cannot have happen under them (removing any data-block clears the marks
+    Object > Convert keeps on the data it has still to convert). Made again when missing (undo,
+    loading and saving drop it)."""
     for ob in bpy.data.objects:
         if ob.get(_SCRATCH) and ob.type == "CURVE" and ob.library is None:
             return ob
@@ -255,6 +256,16 @@ def _scratch():
     ob = bpy.data.objects.new("Korrand scratch", cu)
     ob[_SCRATCH] = 1
     return ob
+
+
+def drop_scratch():
+    """Removes the scratch object and its curve: the object is not saved, but its curve, used
+    by it, would be, an orphan in the artist's file."""
+    for ob in [o for o in bpy.data.objects if o.get(_SCRATCH) and o.library is None]:
+        data = ob.data
+        bpy.data.objects.remove(ob)
+        if data is not None and data.users == 0:
+            bpy.data.curves.remove(data)
 
 
 def _bulk(items, name, width, code):

@@ -421,8 +421,15 @@ def _sweep(blocks):
                                    for r in registry.records.values()) if o is not None)
     for owner, obs in blocks.items():
         for ob in obs:
-            if ob.name not in held and _editable(ob):
+            if not _editable(ob):
+                continue
+            if ob.name not in held:
                 _remove_block(ob)
+            else:
+                # File > Append links the objects an appended curve reads into the scene too:
+                # they are shown through their curve only.
+                for c in list(ob.users_collection):
+                    c.objects.unlink(ob)
 
 
 def _old_version(ob, g):
@@ -1130,6 +1137,11 @@ def _on_reload(*_):
 
 
 @persistent
+def _on_save_pre(*_):
+    line_form.drop_scratch()
+
+
+@persistent
 def _on_render_done(*_):
     # Handlers of a render job may run on its thread: the catch-up waits for the main loop.
     if not bpy.app.timers.is_registered(_catch_up):
@@ -1150,6 +1162,7 @@ _HANDLERS = (
     (bpy.app.handlers.load_post, _on_reload),
     (bpy.app.handlers.undo_post, _on_reload),
     (bpy.app.handlers.redo_post, _on_reload),
+    (bpy.app.handlers.save_pre, _on_save_pre),
     (bpy.app.handlers.render_complete, _on_render_done),
     (bpy.app.handlers.render_cancel, _on_render_done),
 )
