@@ -52,6 +52,8 @@ def case_limits_and_a_runaway_request():
     line.korrand.subdivision = -5
     line.korrand.jitter = 99.0
     assert (line.korrand.count, line.korrand.subdivision, line.korrand.jitter) == (10000, 0, 10.0)
+    line.korrand.offset = float("nan")  # set from Python: the setting stays
+    assert line.korrand.offset == 0.0
     # The largest request the limits allow for one spline still works...
     support.dash(line, jitter=0.0, subdivision=98)
     counts, _ = support.assert_matches(line, support.per_spline(line), "largest")

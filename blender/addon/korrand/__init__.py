@@ -15,6 +15,7 @@ bl_info = {
     "category": "Object",
 }
 
+import math
 import os
 import sys
 
@@ -48,6 +49,8 @@ def _stored(key, default, kind, lo=None, hi=None):
         return default if value is None else kind(value)
 
     def put(self, value):
+        if kind is float and not math.isfinite(value):
+            return  # a number the dash cannot use (NaN, set from Python): the setting stays
         if lo is not None and value < lo:
             value = lo
         if hi is not None and value > hi:

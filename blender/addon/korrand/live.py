@@ -745,8 +745,12 @@ def _update(r, depsgraph, force=False):
             r.channels = False  # unmatched: the profile is swept at radius 1
         todo.add(DASH)
     inst = state.instance
-    for pid, value in settings[0]:
-        inst.set(pid, value)
+    try:
+        for pid, value in settings[0]:
+            inst.set(pid, value)
+    except bridge.BridgeError as e:
+        _failed(r, ob, dashes, e)  # this curve's settings only: the others are still dashed
+        return
     objects = _plan(r.form, settings, ob, depsgraph)
     key = (settings, [(tuple(s), tuple(sorted(o.items()))) for s, o in objects]
            if settings[2] > 0 else None,
@@ -781,10 +785,7 @@ def _update(r, depsgraph, force=False):
             result = inst.trim(*trim)
             per_object = None
     except bridge.BridgeError as e:
-        r.status = str(e)
-        _fail(ob.name, str(e))
-        _write_dashes(r, dashes, None, None, None)
-        r.key = None
+        _failed(r, ob, dashes, e)
         return
     t2 = time.perf_counter()
     try:
@@ -799,6 +800,13 @@ def _update(r, depsgraph, force=False):
     t3 = time.perf_counter()
     hook.timings.update(settings=tp - tc, plugin=t2 - tp, build=t3 - t2)
     r.key, r.status = key, ""
+
+
+def _failed(r, ob, dashes, e):
+    r.status = str(e)
+    _fail(ob.name, str(e))
+    _write_dashes(r, dashes, None, None, None)
+    r.key = None
 
 
 def _per_point(counts, per_dash, typecode):
