@@ -145,6 +145,12 @@ def case_removing_the_modifier_switches_the_dash_off():
     # Switched off, the curve shown as it was, and the panel says why.
     assert not ob.korrand.enabled and not blocks() and "removed" in support.status(ob)
     assert support.shown(ob)[2] > 0 and abs(ob.data.bevel_depth - 0.05) < 1e-7
+    # With the modifier copied in its stack, switched off, it shows as it was too.
+    ob = bevelled_circle("copied")
+    bpy.ops.object.modifier_copy(modifier=hook.modifier(ob).name)
+    ob.korrand.enabled = False
+    update()
+    assert hook.modifier(ob) is None and not blocks() and support.shown(ob)[2] > 0
 
 
 def case_delete_curve_then_purge():

@@ -105,13 +105,16 @@ def spline_counts(vertex_count, edges):
     return counts, cyclic
 
 
+def korrand_modifiers(ob):
+    """ob's Korrand Dash modifiers: one, unless the artist copied it."""
+    return [m for m in ob.modifiers if m.type == "NODES" and m.node_group is not None and
+            m.node_group.get("korrand_group") == "dash"]
+
+
 def korrand_modifier(ob):
     """ob's Korrand Dash modifier, or None."""
-    for m in ob.modifiers:
-        if m.type == "NODES" and m.node_group is not None and m.node_group.get(
-                "korrand_group") == "dash":
-            return m
-    return None
+    found = korrand_modifiers(ob)
+    return found[0] if found else None
 
 
 def _before_dash(ob):

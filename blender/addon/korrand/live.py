@@ -383,8 +383,7 @@ def _keep_point_modifiers_above(ob):
 def _detach(ob):
     """Takes ob's dash out of its stack (switched off, or the add-on disabled): the curve
     shows as it was. Its dashes and bake go at the next sweep."""
-    mod = line_form.korrand_modifier(ob)
-    if mod is not None:
+    for mod in line_form.korrand_modifiers(ob):  # a copied one too: it would show nothing
         ob.modifiers.remove(mod)
     g = ob.korrand
     for key in ("dashes", "bake", "bake_info", "attached"):
