@@ -305,8 +305,8 @@ class _BareCopy:
     being edited, with bevel, extrude and fill taken off, in the add-on's scratch object, which
     Blender draws on request (to_mesh)."""
 
-    def __init__(self, ob, depsgraph):
-        self.ob, self.depsgraph = ob, depsgraph
+    def __init__(self, ob, depsgraph, render=True):
+        self.ob, self.depsgraph, self.render = ob, depsgraph, render
 
     def __enter__(self):
         ob = self.ob
@@ -322,7 +322,7 @@ class _BareCopy:
                 ob.to_curve_clear()
         # Drawn as Blender renders it: a render (and a bake for a farm) at a viewport
         # resolution below the render's would show faceted dashes on a smooth curve.
-        render = ob.data.render_resolution_u
+        render = ob.data.render_resolution_u if self.render else 0
         if render:
             for s in self.curve.splines:
                 s.resolution_u = render
@@ -484,21 +484,36 @@ def _ring_channels(rings, xyz, at, count, out):
     return True
 
 
+def _drawn_for_another(ob, depsgraph):
+    """The x, y, z floats and edges of curve object ob as Blender draws it for another curve's
+    bevel or taper, or None when it draws nothing. Blender reads it before its own modifiers:
+    dashed itself, it still gives its whole wire."""
+    if depsgraph is not None and korrand_modifier(ob) is not None:
+        with _BareCopy(ob, depsgraph, render=False) as bare:
+            mesh = bare.helper.to_mesh()
+            try:
+                return mesh_points_and_edges(mesh) if mesh is not None and len(
+                    mesh.vertices) else None
+            finally:
+                bare.helper.to_mesh_clear()
+    drawn = ob.evaluated_get(depsgraph) if depsgraph is not None else ob
+    mesh = drawn.to_mesh()
+    try:
+        return mesh_points_and_edges(mesh) if mesh is not None and len(mesh.vertices) else None
+    finally:
+        drawn.to_mesh_clear()
+
+
 def _object_profile(src, depsgraph):
     """The profile a bevel object gives, as Blender sweeps it: its first spline as drawn, x
     mirrored onto the normal side and scaled by the object's x scale, y by its y scale, the
     curve's offset added on the normal side. None when it draws nothing."""
     bevel = src.bevel_object
-    drawn = bevel.evaluated_get(depsgraph) if depsgraph is not None else bevel
-    mesh = drawn.to_mesh()
-    try:
-        if mesh is None or not len(mesh.vertices):
-            return None
-        co, edges = mesh_points_and_edges(mesh)
-        n = len(co) // 3
-    finally:
-        drawn.to_mesh_clear()
-    counts, cyclic = spline_counts(n, edges)
+    drawn = _drawn_for_another(bevel, depsgraph)
+    if drawn is None:
+        return None
+    co, edges = drawn
+    counts, cyclic = spline_counts(len(co) // 3, edges)
     sx, sy = bevel.scale[0], bevel.scale[1]
     points = [(-co[3 * i] * sx + src.offset, co[3 * i + 1] * sy) for i in range(counts[0])]
     return points, bool(cyclic[0]) and len(points) > 2
@@ -709,14 +724,10 @@ def maps_taper(ob, depsgraph=None):
 
 def _taper_line(taper, depsgraph):
     """The first spline of a taper object as Blender draws it: its points' (x, y)."""
-    drawn = taper.evaluated_get(depsgraph) if depsgraph is not None else taper
-    mesh = drawn.to_mesh()
-    try:
-        if mesh is None or not len(mesh.vertices):
-            return []
-        co, edges = mesh_points_and_edges(mesh)
-    finally:
-        drawn.to_mesh_clear()
+    drawn = _drawn_for_another(taper, depsgraph)
+    if drawn is None:
+        return []
+    co, edges = drawn
     counts, _ = spline_counts(len(co) // 3, edges)
     return [(co[3 * i], co[3 * i + 1]) for i in range(counts[0] if counts else 0)]
 
