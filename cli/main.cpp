@@ -212,6 +212,33 @@ struct DashOptions {
 
 // The input's and the output's format: by name, else by extension, else (an input) by its first
 // bytes, which tell a compressed SVG on standard input too; the output's, else the input's.
+// Windows' devices (NUL, CON, COM1, ...) are names in every folder, with or without an
+// extension, and have no status to ask: "-o NUL" is Windows' "-o /dev/null".
+bool IsWindowsDevice(const fs::path& path) {
+#ifdef _WIN32
+    std::wstring name = path.filename().native();
+    name = name.substr(0, name.find_first_of(L".:"));
+    while (!name.empty() && name.back() == L' ') name.pop_back();
+    for (wchar_t& c : name) c = static_cast<wchar_t>(std::towupper(c));
+    if (name == L"NUL" || name == L"CON" || name == L"PRN" || name == L"AUX") return true;
+    return name.size() == 4 &&
+           (name.compare(0, 3, L"COM") == 0 || name.compare(0, 3, L"LPT") == 0) &&
+           name[3] >= L'0' && name[3] <= L'9';
+#else
+    (void)path;
+    return false;
+#endif
+}
+
+// A device or a pipe (/dev/null, /dev/stdout, a named pipe, Windows' NUL): written into as
+// standard output is.
+bool IsDeviceOrPipe(const std::string& path) {
+    std::error_code named;
+    const fs::file_status kind = fs::status(PathOf(path), named);
+    return (!named && fs::exists(kind) && !fs::is_regular_file(kind) && !fs::is_directory(kind)) ||
+           IsWindowsDevice(PathOf(path));
+}
+
 struct Formats {
     Format in, out;
     bool compressOut = false;  // a gzip-compressed SVG
@@ -230,8 +257,9 @@ Formats ChooseFormats(const DashOptions& o) {
         throw UsageError("cannot tell the format of '" + o.input +
                          "' from its extension; use --from");
     if (o.to) return {*in, o.to->format, o.to->compressed};
-    if (o.output == "-") return {*in, *in, false};
     const std::optional<Format> out = korrand::io::FormatFromPath(o.output);
+    // Standard output, a device or a pipe has no extension to go by: the input's format.
+    if (o.output == "-" || (!out && IsDeviceOrPipe(o.output))) return {*in, *in, false};
     if (!out)
         throw UsageError("cannot tell the format of '" + o.output +
                          "' from its extension; use --to");
@@ -281,24 +309,6 @@ struct TemporaryGuard {
     }
 };
 
-// Windows' devices (NUL, CON, COM1, ...) are names in every folder, with or without an
-// extension, and have no status to ask: "-o NUL" is Windows' "-o /dev/null".
-bool IsWindowsDevice(const fs::path& path) {
-#ifdef _WIN32
-    std::wstring name = path.filename().native();
-    name = name.substr(0, name.find_first_of(L".:"));
-    while (!name.empty() && name.back() == L' ') name.pop_back();
-    for (wchar_t& c : name) c = static_cast<wchar_t>(std::towupper(c));
-    if (name == L"NUL" || name == L"CON" || name == L"PRN" || name == L"AUX") return true;
-    return name.size() == 4 &&
-           (name.compare(0, 3, L"COM") == 0 || name.compare(0, 3, L"LPT") == 0) &&
-           name[3] >= L'0' && name[3] <= L'9';
-#else
-    (void)path;
-    return false;
-#endif
-}
-
 // Writes through a temporary file beside the target and renames it into place, so a failed or
 // interrupted run never leaves a half-written output, nor the temporary file.
 void WriteAtomically(const std::string& path, const std::function<void(std::ostream&)>& write) {
@@ -308,12 +318,8 @@ void WriteAtomically(const std::string& path, const std::function<void(std::ostr
         if (!std::cout) throw std::runtime_error("cannot write to standard output");
         return;
     }
-    std::error_code named;
-    const fs::file_status kind = fs::status(PathOf(path), named);
-    if ((!named && fs::exists(kind) && !fs::is_regular_file(kind) && !fs::is_directory(kind)) ||
-        IsWindowsDevice(PathOf(path))) {
-        // A device or a pipe (/dev/null, /dev/stdout, a named pipe) is written into as standard
-        // output is: a file renamed over it would replace the device itself.
+    if (IsDeviceOrPipe(path)) {
+        // A file renamed over a device or a pipe would replace the device itself.
         errno = 0;
         std::ofstream out(PathOf(path), std::ios::binary);
         if (out) write(out), out.flush();

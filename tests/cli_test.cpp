@@ -473,6 +473,8 @@ TEST_F(CliTest, APipeOrDeviceIsWrittenIntoNotReplaced) {
     EXPECT_EQ(std::system(cmd.c_str()), 0);
     EXPECT_TRUE(fs::is_fifo(fifo));
     EXPECT_NE(Slurp(copy).find("segments"), std::string::npos);
+    // Without an extension to go by, it takes the input's format, as standard output does.
+    EXPECT_EQ(Run("dash " + Quote(in.string()) + " -o /dev/null").code, 0);
 }
 
 TEST_F(CliTest, AnInterruptedRunLeavesNeitherOutputNorTemporaryFile) {
