@@ -789,6 +789,30 @@ TEST_F(SvgFilterTest, DashesOnStraightEdgesAreTwoPoints) {
     }
 }
 
+// Text laid along a path and a clip path drawn through <use> take a shape's geometry: the
+// shape stays for them, its stroke hidden, and its dashes go beside it, for plotters too.
+TEST_F(SvgFilterTest, TextAndClipPathsKeepTheShapesTheyUse) {
+    std::ofstream(dir_ / "in.svg", std::ios::binary | std::ios::trunc)
+        << R"x(<svg xmlns="http://www.w3.org/2000/svg" xmlns:xlink="http://www.w3.org/1999/xlink" )x"
+           R"x(viewBox="0 0 100 100"><defs><clipPath id="c"><use xlink:href="#frame"/></clipPath>)x"
+           R"x(</defs><rect width="100" height="100" fill="orange" clip-path="url(#c)"/>)x"
+           R"x(<circle id="frame" cx="50" cy="50" r="40" fill="none" stroke="black"/>)x"
+           R"x(<path id="curve" d="M5,35 Q50,0 95,35" fill="none" stroke="black"/>)x"
+           R"x(<text><textPath href="#curve">along</textPath></text></svg>)x";
+    for (const char* mode : {"--count 9", "--count 9 --plotter"}) {
+        ASSERT_EQ(Korrand(mode).code, 0) << mode;
+        Doc out = Load("out.svg");
+        ASSERT_TRUE(out);
+        xmlNode* root = xmlDocGetRootElement(out.get());
+        EXPECT_EQ(Attr(ById(root, "curve"), "d"), "M5,35 Q50,0 95,35") << mode;
+        EXPECT_EQ(Attr(ById(root, "frame"), "r"), "40") << mode;
+        for (const char* id : {"curve", "frame"}) {
+            EXPECT_NE(Attr(ById(root, id), "style").find("stroke:none"), std::string::npos);
+            EXPECT_EQ(DashesOf(root, std::string(id) + "-dashes").size(), 9u) << id << mode;
+        }
+    }
+}
+
 // Relative and jitter relate a shape's subpaths: they stay in one call of the modifier. Without
 // them each subpath is dashed alone, with the same dashes.
 TEST_F(SvgFilterTest, RelativeDashesCountAgainstTheShapesLongestSubpath) {

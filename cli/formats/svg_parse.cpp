@@ -72,7 +72,20 @@ void StartElement(void* context, const xmlChar* localname, const xmlChar* prefix
         std::string id;
         if (GetAttribute(node, "id", &id)) scene->ids.emplace(std::move(id), node);
     }
-    if (std::strcmp(Name(node), "style") == 0) scene->styleElements.push_back(node);
+    const char* name = Name(node);
+    if (std::strcmp(name, "style") == 0) scene->styleElements.push_back(node);
+    // Text laid along a path, and a clip path's <use> of a shape, take that shape's geometry:
+    // dashed, it must still be there for them.
+    bool usesGeometry = std::strcmp(name, "textPath") == 0;
+    if (!usesGeometry && std::strcmp(name, "use") == 0)
+        for (const xmlNode* a = node->parent; a != nullptr && !usesGeometry; a = a->parent)
+            usesGeometry = a->type == XML_ELEMENT_NODE && Is(a, "clipPath");
+    std::string href;
+    if (usesGeometry &&
+        (GetNsAttribute(node, "href", kXlinkNamespace, &href) ||
+         GetAttribute(node, "href", &href)) &&
+        href.size() > 1 && href[0] == '#')
+        scene->geometryUsers.insert(href.substr(1));
 }
 
 std::string Trimmed(std::string s) {

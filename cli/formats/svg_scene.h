@@ -35,6 +35,9 @@ struct SvgShape {
     // <use> elements that draw this very shape: with the fill kept, each gets a twin drawing the
     // dashes sibling.
     std::vector<xmlNode*> uses;
+    // Its geometry is used elsewhere (text laid along it, a clip path): the original stays, its
+    // stroke hidden, and the dashes go into a sibling path.
+    bool geometryUsed = false;
 };
 
 // One line object of the read document.
@@ -64,6 +67,9 @@ struct SvgScene {
     // them: every id, and every <style> element in document order.
     Ids ids;
     std::vector<const xmlNode*> styleElements;
+    // Ids whose element's geometry something else uses: <textPath>s' paths, the shapes a
+    // <clipPath> draws through <use>.
+    std::set<std::string, std::less<>> geometryUsers;
     double drawingSize = 0;  // root user units, for comparing points
     double tolerance = 0;    // the flattening tolerance, root user units
     // Properties some style rule declares !important.

@@ -786,7 +786,7 @@ void WriteSvgInPlace(std::ostream& out, const Document& doc, const WriteOptions&
             if (shape.inheritsDasharray) dashStyle.push_back(decl("stroke-dasharray", "none"));
             Edit& edit = edits[s];
             edit.dashes = EditedStyle(shape.node, dashStyle);
-            edit.sibling = keepFill || keepMarkers;
+            edit.sibling = keepFill || keepMarkers || shape.geometryUsed;
             if (!edit.sibling) {
                 if (!printed) return;
                 edit.self = Printed(shape.node, true, edit.dashes);
