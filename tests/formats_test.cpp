@@ -947,6 +947,27 @@ TEST(SvgStyle, CascadeOrderAndInheritanceDecideWhatIsStroked) {
     EXPECT_EQ(doc.shapeCounts->leftAlone, 5);
 }
 
+TEST(SvgStyle, AttributeSelectorsAndNotChooseAsViewersDo) {
+    const Document doc = ReadSvgBody(R"SVG(<style>
+      [data-state="off"] { display: none } path[data-k~=b] { stroke: red }
+      path[lang|='en' i] { stroke: red } path:not(.solid, [data-q]) { stroke: blue }
+      path:hover, a + b { stroke: red }</style>
+    <path id="off" data-state="off" stroke="red" d="M0 0 L1 1"/>
+    <path id="word" data-k="a b c" d="M0 0 L1 1"/>
+    <path id="lang" lang="EN-gb" class="solid" d="M0 0 L1 1"/>
+    <path id="solid" class="solid" d="M0 0 L1 1"/>
+    <path id="q" data-q="" d="M0 0 L1 1"/>
+    <path id="plain" d="M0 0 L1 1"/>)SVG",
+                                     Stroked());
+    EXPECT_EQ(Names(doc), (std::vector<std::string>{"word", "lang", "plain"}));
+    ASSERT_TRUE(doc.shapeCounts);
+    EXPECT_EQ(doc.shapeCounts->hidden, 1);
+    // A rule it cannot read is named, not silently dropped.
+    ASSERT_FALSE(doc.warnings.empty());
+    EXPECT_NE(doc.warnings.front().find("'path:hover'"), std::string::npos) << doc.warnings[0];
+    EXPECT_NE(doc.warnings.front().find("1 more"), std::string::npos) << doc.warnings[0];
+}
+
 // Sheets and ids count wherever they stand in the document, but not inside an entity's text;
 // an entity in path data is read through.
 TEST(SvgStyle, SheetsIdsAndEntitiesWhereverTheyStand) {

@@ -161,6 +161,12 @@ Document ReadSvg(std::string text, const std::string& file, const ReadOptions& o
                                  "marker-start", "marker-mid", "marker-end"})
         if (context.sheet.HasImportant(property)) scene->importantProperties.insert(property);
     BuildObjects(context, flattening, gathered, doc, *scene);
+    for (const std::string& selector : context.sheet.Ignored())
+        gathered.diagnostics.Warn(root,
+                                  "a style rule with a selector korrand does not read (a "
+                                  "pseudo-class other than :not, a pseudo-element, a sibling "
+                                  "combinator) is not applied",
+                                  "'" + selector + "'");
     // A drawing with nothing to dash is still a drawing: it is written back as it is.
     doc.warnings = gathered.diagnostics.Lines();
     doc.drawingSize = context.page.hasViewBox ? flattening.size : DrawingSize(doc);

@@ -90,10 +90,58 @@ struct ElementFacts {
     std::vector<std::string_view> classes;
 };
 
+bool SameText(std::string_view a, std::string_view b, bool anyCase) {
+    if (!anyCase) return a == b;
+    if (a.size() != b.size()) return false;
+    for (std::size_t i = 0; i < a.size(); ++i)
+        if (LowerChar(a[i]) != LowerChar(b[i])) return false;
+    return true;
+}
+
+bool MatchesAttribute(const StyleSheet::AttributeTest& t, const xmlNode* node) {
+    std::string storage;
+    std::string_view v;
+    if (!AttributeText(node, t.name.c_str(), storage, &v)) return false;
+    const std::string_view want = t.value;
+    const std::size_t n = want.size();
+    switch (t.op) {
+        case 0:
+            return true;
+        case '=':
+            return SameText(v, want, t.anyCase);
+        case '~':  // one of its whitespace-separated words
+            for (std::size_t i = 0; i < v.size();) {
+                while (i < v.size() && std::isspace(static_cast<unsigned char>(v[i]))) ++i;
+                std::size_t j = i;
+                while (j < v.size() && !std::isspace(static_cast<unsigned char>(v[j]))) ++j;
+                if (j > i && SameText(v.substr(i, j - i), want, t.anyCase)) return true;
+                i = j;
+            }
+            return false;
+        case '|':  // the value, or the value then '-'
+            return SameText(v, want, t.anyCase) ||
+                   (v.size() > n && v[n] == '-' && SameText(v.substr(0, n), want, t.anyCase));
+        case '^':
+            return n > 0 && v.size() >= n && SameText(v.substr(0, n), want, t.anyCase);
+        case '$':
+            return n > 0 && v.size() >= n && SameText(v.substr(v.size() - n), want, t.anyCase);
+        case '*':
+            for (std::size_t i = 0; n > 0 && i + n <= v.size(); ++i)
+                if (SameText(v.substr(i, n), want, t.anyCase)) return true;
+            return false;
+        default:
+            return false;
+    }
+}
+
 bool MatchesCompound(const StyleSheet::Compound& c, const xmlNode* node,
                      const ElementFacts* known = nullptr) {
     if (node == nullptr || node->type != XML_ELEMENT_NODE) return false;
     if (!c.tag.empty() && c.tag != Name(node)) return false;
+    for (const StyleSheet::AttributeTest& t : c.attributes)
+        if (!MatchesAttribute(t, node)) return false;
+    for (const StyleSheet::Compound& n : c.nots)
+        if (MatchesCompound(n, node, known)) return false;
     if (c.id.empty() && c.classes.empty()) return true;
     std::optional<ElementFacts> facts;
     if (known == nullptr) known = &facts.emplace(node);
@@ -146,63 +194,161 @@ bool Matches(const std::vector<StyleSheet::Compound>& sel, const xmlNode* elemen
     return false;
 }
 
-// One selector of a group; false when it uses anything beyond the supported subset.
-bool ParseSelector(const std::string& text, StyleSheet::Rule& rule) {
+// Reads CSS selectors: type, universal, class, id and attribute selectors and :not() of those,
+// joined by descendant and child combinators.
+struct SelectorReader {
+    const std::string& text;
     std::size_t i = 0;
     int ids = 0, classes = 0, types = 0;
-    bool child = false;
-    const auto skipSpace = [&] {
+
+    void SkipSpace() {
         while (i < text.size() && std::isspace(static_cast<unsigned char>(text[i]))) ++i;
-    };
-    const auto name = [&] {
+    }
+    std::string Name() {
         const std::size_t b = i;
         while (i < text.size() && IsNameChar(text[i])) ++i;
         return text.substr(b, i - b);
-    };
-    skipSpace();
-    while (i < text.size()) {
-        StyleSheet::Compound c;
-        c.childOfNext = child;
-        bool any = false;
-        if (text[i] == '*') {
+    }
+    bool Eat(char c) {
+        if (i < text.size() && text[i] == c) {
             ++i;
+            return true;
+        }
+        return false;
+    }
+    // What follows '[': a name, then an operator and a value (an identifier or a quoted
+    // string) and an optional i or s flag, then ']'.
+    bool Attribute(StyleSheet::AttributeTest& t) {
+        SkipSpace();
+        t.name = Name();
+        if (t.name.empty()) return false;
+        SkipSpace();
+        if (Eat(']')) return true;
+        if (i < text.size() && std::strchr("~|^$*", text[i]) != nullptr) t.op = text[i++];
+        if (!Eat('=')) return false;
+        if (t.op == 0) t.op = '=';
+        SkipSpace();
+        if (i < text.size() && (text[i] == '"' || text[i] == '\'')) {
+            const char quote = text[i++];
+            while (i < text.size() && text[i] != quote) {
+                if (text[i] == '\\' && i + 1 < text.size()) ++i;
+                t.value += text[i++];
+            }
+            if (!Eat(quote)) return false;
+        } else {
+            t.value = Name();
+            if (t.value.empty()) return false;
+        }
+        SkipSpace();
+        if (i < text.size() && std::strchr("iIsS", text[i]) != nullptr) {
+            t.anyCase = LowerChar(text[i++]) == 'i';
+            SkipSpace();
+        }
+        return Eat(']');
+    }
+    // One compound; false when it is empty or uses anything beyond the subset.
+    bool Compound(StyleSheet::Compound& c, bool inNot) {
+        bool any = false;
+        if (Eat('*')) {
             any = true;
-        } else if (IsNameChar(text[i])) {
-            c.tag = name();
+        } else if (i < text.size() && IsNameChar(text[i])) {
+            c.tag = Name();
             ++types;
             any = true;
         }
-        while (i < text.size() && (text[i] == '.' || text[i] == '#')) {
-            const char kind = text[i++];
-            const std::string n = name();
-            if (n.empty()) return false;
-            if (kind == '.') {
-                c.classes.push_back(n);
+        while (i < text.size()) {
+            const char kind = text[i];
+            if (kind == '.' || kind == '#') {
+                ++i;
+                const std::string n = Name();
+                if (n.empty()) return false;
+                if (kind == '.') {
+                    c.classes.push_back(n);
+                    ++classes;
+                } else {
+                    if (!c.id.empty() && c.id != n) return false;  // can never match
+                    c.id = n;
+                    ++ids;
+                }
+            } else if (kind == '[') {
+                ++i;
+                StyleSheet::AttributeTest t;
+                if (!Attribute(t)) return false;
+                c.attributes.push_back(std::move(t));
                 ++classes;
+            } else if (kind == ':' && !inNot &&
+                       IsKeyword(std::string_view(text).substr(i, 5), ":not(")) {
+                i += 5;
+                do {
+                    SkipSpace();
+                    StyleSheet::Compound n;
+                    if (!Compound(n, true)) return false;
+                    c.nots.push_back(std::move(n));
+                    SkipSpace();
+                } while (Eat(','));
+                if (!Eat(')')) return false;
             } else {
-                if (!c.id.empty() && c.id != n) return false;  // can never match
-                c.id = n;
-                ++ids;
+                break;
             }
             any = true;
         }
-        if (!any) return false;
+        return any;
+    }
+};
+
+// One selector of a group; false when it uses anything beyond the supported subset (other
+// pseudo-classes, pseudo-elements, sibling combinators).
+bool ParseSelector(const std::string& text, StyleSheet::Rule& rule) {
+    SelectorReader r{text};
+    bool child = false;
+    r.SkipSpace();
+    while (r.i < text.size()) {
+        StyleSheet::Compound c;
+        c.childOfNext = child;
+        if (!r.Compound(c, false)) return false;
         rule.selector.push_back(std::move(c));
-        skipSpace();
-        child = false;
-        if (i < text.size() && text[i] == '>') {
-            ++i;
-            child = true;
-            skipSpace();
-            if (i == text.size()) return false;
-        } else if (i < text.size() &&
-                   !(IsNameChar(text[i]) || text[i] == '*' || text[i] == '.' || text[i] == '#')) {
-            return false;  // attribute selectors, pseudo-classes, sibling combinators
+        r.SkipSpace();
+        child = r.Eat('>');
+        if (child) {
+            r.SkipSpace();
+            if (r.i == text.size()) return false;
+        } else if (r.i < text.size() &&
+                   !(IsNameChar(text[r.i]) || std::strchr("*.#[", text[r.i]) != nullptr)) {
+            return false;
         }
     }
     if (rule.selector.empty()) return false;
-    rule.specificity = ids * 10000 + classes * 100 + types;
+    rule.specificity = r.ids * 10000 + r.classes * 100 + r.types;
     return true;
+}
+
+// The selectors of a group, split at its top-level commas (not those inside :not() or an
+// attribute selector's quoted value).
+std::vector<std::string> SplitGroup(const std::string& prelude) {
+    std::vector<std::string> out;
+    int depth = 0;
+    char quote = 0;
+    std::size_t from = 0;
+    for (std::size_t i = 0; i < prelude.size(); ++i) {
+        const char c = prelude[i];
+        if (quote != 0) {
+            if (c == '\\')
+                ++i;
+            else if (c == quote)
+                quote = 0;
+        } else if (c == '"' || c == '\'') {
+            quote = c;
+        } else if (c == '(' || c == '[') {
+            ++depth;
+        } else if ((c == ')' || c == ']') && depth > 0) {
+            --depth;
+        } else if (c == ',' && depth == 0) {
+            out.push_back(prelude.substr(from, i - from));
+            from = i + 1;
+        }
+    }
+    out.push_back(prelude.substr(from));
+    return out;
 }
 
 // Index of the '}' closing the block opened just before `i`, or npos.
@@ -441,7 +587,8 @@ std::vector<StyleSheet::Declaration> StyleSheet::ParseDeclarations(const std::st
     return out;
 }
 
-std::vector<StyleSheet::Rule> StyleSheet::Parse(const std::string& input) {
+std::vector<StyleSheet::Rule> StyleSheet::Parse(const std::string& input,
+                                                std::vector<std::string>* ignored) {
     // Comments go first; they may sit anywhere.
     std::string css;
     css.reserve(input.size());
@@ -477,17 +624,14 @@ std::vector<StyleSheet::Rule> StyleSheet::Parse(const std::string& input) {
         if (close == std::string::npos) break;
         const std::vector<Declaration> declarations =
             ParseDeclarations(css.substr(open + 1, close - open - 1));
-        const std::string prelude = css.substr(i, open - i);
-        std::size_t from = 0;
-        while (from <= prelude.size()) {
-            std::size_t comma = prelude.find(',', from);
-            if (comma == std::string::npos) comma = prelude.size();
+        for (const std::string& selector : SplitGroup(css.substr(i, open - i))) {
             Rule rule;
-            if (ParseSelector(prelude.substr(from, comma - from), rule)) {
+            if (ParseSelector(selector, rule)) {
                 rule.declarations = declarations;
                 rules.push_back(std::move(rule));
+            } else if (ignored != nullptr && !declarations.empty()) {
+                ignored->push_back(Trim(selector));
             }
-            from = comma + 1;
         }
         i = close + 1;
     }
@@ -510,7 +654,7 @@ StyleSheet::StyleSheet(const std::vector<const xmlNode*>& styleElements) {
             if ((c->type == XML_TEXT_NODE || c->type == XML_CDATA_SECTION_NODE) &&
                 c->content != nullptr)
                 text += reinterpret_cast<const char*>(c->content);
-        for (Rule& rule : Parse(text)) rules_.push_back(std::move(rule));
+        for (Rule& rule : Parse(text, &ignored_)) rules_.push_back(std::move(rule));
     }
 }
 

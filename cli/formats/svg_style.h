@@ -90,11 +90,20 @@ public:
     // be !important too to win over it.
     bool HasImportant(const std::string& property) const;
 
+    // [name], [name=value], [name~=value] and the other operators of CSS's attribute selectors.
+    struct AttributeTest {
+        std::string name;
+        char op = 0;  // 0: present; '=', '~', '|', '^', '$', '*'
+        std::string value;
+        bool anyCase = false;  // the i flag
+    };
     struct Compound {
         std::string tag;  // empty: any
         std::string id;
         std::vector<std::string> classes;
-        bool childOfNext = false;  // joined to the compound before it by '>', not by a space
+        std::vector<AttributeTest> attributes;
+        std::vector<Compound> nots;  // :not(...): matches none of these
+        bool childOfNext = false;    // joined to the compound before it by '>', not by a space
     };
     struct Declaration {
         std::string name, value;
@@ -106,13 +115,18 @@ public:
         std::vector<Declaration> declarations;
     };
 
-    // Parses a sheet's text; selectors beyond the subset above drop their rule.
-    static std::vector<Rule> Parse(const std::string& css);
+    // Parses a sheet's text; selectors beyond the subset above drop their rule, and are added
+    // to `ignored` when given.
+    static std::vector<Rule> Parse(const std::string& css,
+                                   std::vector<std::string>* ignored = nullptr);
     static std::vector<Declaration> ParseDeclarations(const std::string& text);
     static bool Matches(const std::vector<Compound>& selector, const xmlNode* element);
+    // The selectors whose rules were dropped, as written.
+    const std::vector<std::string>& Ignored() const { return ignored_; }
 
 private:
     std::vector<Rule> rules_;
+    std::vector<std::string> ignored_;
 };
 
 // A CSS declaration list ("a: b; c: d !important") edited: the named properties removed, then
