@@ -1000,7 +1000,8 @@ TEST(SvgStyle, NeverDrawnContentIsNotDashed) {
 }
 
 // What a viewer does not draw is not stroked: zero alpha in every notation, zero opacity on the
-// shape or an ancestor, currentColor of a transparent colour, visibility:collapse.
+// shape or an ancestor, currentColor of a transparent colour, visibility:collapse, dashes of no
+// length with butt caps (round caps draw them as dots).
 TEST(SvgStyle, StrokesAViewerDoesNotDrawAreNotDashed) {
     const Document doc = ReadSvgBody(R"SVG(<g fill="none">
     <path id="black" d="M0 0 L9 0" stroke="black"/>
@@ -1017,10 +1018,13 @@ TEST(SvgStyle, StrokesAViewerDoesNotDrawAreNotDashed) {
     <g style="opacity:0"><path id="in-clear-group" d="M0 0 L9 0" stroke="black"/></g>
     <path id="collapse" d="M0 0 L9 0" stroke="black" visibility="collapse"/>
     <path id="bad-colour-ignored" d="M0 0 L9 0" stroke="black" style="stroke: rgba(0,0,0"/>
+    <path id="no-dash-length" d="M0 0 L9 0" stroke="black" stroke-dasharray="0 2"/>
+    <g stroke-linecap="round"><path id="dots" d="M0 0 L9 0" stroke="black" stroke-dasharray="0 2"/></g>
     </g>)SVG",
                                      Stroked());
-    EXPECT_EQ(Names(doc), (std::vector<std::string>{"black", "half", "bad-colour-ignored"}));
-    EXPECT_EQ(doc.shapeCounts->leftAlone, 8);
+    EXPECT_EQ(Names(doc),
+              (std::vector<std::string>{"black", "half", "bad-colour-ignored", "dots"}));
+    EXPECT_EQ(doc.shapeCounts->leftAlone, 9);
     EXPECT_EQ(doc.shapeCounts->hidden, 3);
 }
 

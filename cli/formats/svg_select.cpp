@@ -59,13 +59,14 @@ ComputedStyle StyleWhereItStands(const ReadContext& c, const xmlNode* node) {
 }
 
 // Fills are never dashed unless all is asked for: a leftover dash array under an unseen stroke
-// is not a dashed stroke, nor is one that a viewer draws solid.
+// is not a dashed stroke, nor is one that a viewer draws solid; a stroke of dashes without
+// length and butt caps is not seen.
 bool Selected(const ReadContext& c, const ComputedStyle& style, DashPattern::Kind dashes) {
     switch (c.options.select) {
         case Select::All:
             return true;
         case Select::Stroked:
-            return PaintsStroke(style);
+            return PaintsStroke(style) && dashes != DashPattern::Kind::Blank;
         case Select::Dasharray:
             return PaintsStroke(style) && dashes == DashPattern::Kind::Dashed;
     }

@@ -368,6 +368,7 @@ enum class Property {
     Color,
     StrokeDasharray,
     StrokeDashoffset,
+    StrokeLinecap,
     StrokeWidth,
     StrokeOpacity,
     FillOpacity,
@@ -391,6 +392,7 @@ constexpr struct {
                    {"color", Property::Color},
                    {"stroke-dasharray", Property::StrokeDasharray},
                    {"stroke-dashoffset", Property::StrokeDashoffset},
+                   {"stroke-linecap", Property::StrokeLinecap},
                    {"stroke-width", Property::StrokeWidth},
                    {"stroke-opacity", Property::StrokeOpacity},
                    {"fill-opacity", Property::FillOpacity},
@@ -446,6 +448,14 @@ void Apply(ComputedStyle& style, Property property, std::string_view rawValue,
                 style.dasharray = parent.dasharray;
             else
                 ParseDasharray(value, &style.dasharray);
+            break;
+        case Property::StrokeLinecap:
+            if (inherit)
+                style.buttCaps = parent.buttCaps;
+            else if (IsKeyword(value, "butt"))
+                style.buttCaps = true;
+            else if (IsKeyword(value, "round") || IsKeyword(value, "square"))
+                style.buttCaps = false;
             break;
         case Property::StrokeDashoffset:
             if (inherit)

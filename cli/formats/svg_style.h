@@ -40,6 +40,7 @@ struct ComputedStyle {
     CssLength strokeWidth{1, LengthUnit::Number};
     std::vector<CssLength> dasharray;  // empty: none
     CssLength dashoffset;
+    bool buttCaps = true;  // stroke-linecap butt: a dash of no length draws nothing
     Visibility visibility = Visibility::Visible;
     bool markerStart = false, markerMid = false, markerEnd = false;
     // Not inherited, but an element under display:none or inside a group of opacity 0 is never
@@ -61,6 +62,7 @@ struct DashPattern {
         None,       // no dash array (none, or none valid: a negative value): drawn solid
         Solid,      // an array without a gap (all gaps zero, or all zero): drawn solid
         Dashed,     // the pattern repeats every `period`, shifted by `offset`
+        Blank,      // every dash of no length, with butt caps: draws nothing
         Unresolved  // lengths relative to a font, or percentages of an unknown viewport
     };
     Kind kind = Kind::None;

@@ -323,7 +323,9 @@ DashPattern ResolveDashes(const ComputedStyle& style, double percentBase, double
         pattern.kind = DashPattern::Kind::Solid;
         return pattern;
     }
-    pattern.kind = DashPattern::Kind::Dashed;
+    // Dashes of no length are drawn only by their caps: round or square ones make dots.
+    pattern.kind =
+        sum - gaps > 0 || !style.buttCaps ? DashPattern::Kind::Dashed : DashPattern::Kind::Blank;
     pattern.period = sum;
     const double offset = user(style.dashoffset);
     pattern.offset = std::isfinite(offset) ? offset : 0;
