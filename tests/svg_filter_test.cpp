@@ -813,6 +813,25 @@ TEST_F(SvgFilterTest, TextAndClipPathsKeepTheShapesTheyUse) {
     }
 }
 
+// Zero-length subpaths are dots where round or square caps draw them (stipples): they stay
+// beside the dashes; with butt caps they draw nothing.
+TEST_F(SvgFilterTest, DotsOfRoundCapsStayBesideTheDashes) {
+    for (const std::string cap : {"round", "butt"}) {
+        std::ofstream(dir_ / "in.svg", std::ios::binary | std::ios::trunc)
+            << R"(<svg xmlns="http://www.w3.org/2000/svg" viewBox="0 0 100 100"><path id="p" )"
+               R"(d="M10,10 L90,10 M20,30 l0,0 M60,30 z M70,30" fill="none" stroke="black" )"
+               R"(stroke-linecap=")"
+            << cap << R"("/></svg>)";
+        ASSERT_EQ(Korrand("--count 4").code, 0);
+        Doc out = Load("out.svg");
+        ASSERT_TRUE(out);
+        const std::string d = Attr(ById(xmlDocGetRootElement(out.get()), "p"), "d");
+        const bool round = cap == "round";
+        EXPECT_EQ(d.find(" M20 30 L20 30 M60 30 L60 30") != std::string::npos, round) << d;
+        EXPECT_EQ(d.find("70 30"), std::string::npos) << d;  // a lone move-to: nothing
+    }
+}
+
 // Relative and jitter relate a shape's subpaths: they stay in one call of the modifier. Without
 // them each subpath is dashed alone, with the same dashes.
 TEST_F(SvgFilterTest, RelativeDashesCountAgainstTheShapesLongestSubpath) {

@@ -98,6 +98,7 @@ SvgShape KeptShape(const FoundShape& shape) {
     kept.toPage = shape.toPage;
     kept.keepFill = PaintsFill(style) && shape.tag != "line";  // a line has no area
     kept.throughUse = shape.throughUse;
+    kept.dots = shape.dots;
     // Markers are drawn on paths, lines, polylines and polygons only.
     kept.markers = shape.tag != "rect" && shape.tag != "circle" && shape.tag != "ellipse" &&
                    (style.markerStart || style.markerMid || style.markerEnd);
@@ -142,7 +143,14 @@ bool FlattenShape(const ReadContext& context, const Flattening& flattening, Foun
                                  flat, tooMany);
         if (tooMany) RefuseTooManyPoints(context);
         if (!shape.finite) break;
-        if (flat.size() < 2) continue;  // a lone move-to draws nothing
+        if (flat.size() < 2) {
+            // A lone move-to draws nothing; a line or a close of no length draws a dot with
+            // round or square caps.
+            if (!flat.empty() && (!subpath.primitives.empty() || subpath.closed) &&
+                !shape.style.buttCaps)
+                shape.dots.push_back(flat.front());
+            continue;
+        }
         CountFlattened(context, total, flat.size());
         shape.points += flat.size();
         shape.length += PageLength(flat, subpath.closed);

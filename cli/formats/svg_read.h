@@ -124,6 +124,9 @@ struct FoundShape {
     std::vector<std::pair<std::vector<Point>, bool>> segments;
     double length = 0;
     std::size_t points = 0;  // flattened
+    // Zero-length subpaths its round or square caps draw as dots, in the root's user space:
+    // nothing to dash, they are written back as they are.
+    std::vector<Point> dots;
     // Once built (BuildShape): its line objects, each with the starts of its closed subpaths,
     // and what the writer keeps of it (but the <use>s that draw it, known after the walk).
     bool built = false;

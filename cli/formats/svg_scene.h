@@ -35,6 +35,9 @@ struct SvgShape {
     // <use> elements that draw this very shape: with the fill kept, each gets a twin drawing the
     // dashes sibling.
     std::vector<xmlNode*> uses;
+    // Dots it draws (zero-length subpaths with round or square caps), in the root's user space:
+    // written back beside its dashes.
+    std::vector<Point> dots;
     // Its geometry is used elsewhere (text laid along it, a clip path): the original stays, its
     // stroke hidden, and the dashes go into a sibling path.
     bool geometryUsed = false;

@@ -725,6 +725,11 @@ void WriteSvgInPlace(std::ostream& out, const Document& doc, const WriteOptions&
                 AppendPiece(d, start, own.kept, toUser, decimals);
             }
         }
+        for (const Point& dot : shape.dots) {
+            own.piece.assign(1, dot);
+            own.counted.points += 2;  // written as a line of no length
+            AppendPiece(d, start, own.piece, toUser, decimals);
+        }
     };
     // The dashed document's points are 24 bytes each, and many lie on straight lines; their
     // path data is a fraction of that. When the caller lets them go (the dashed document is
