@@ -987,6 +987,14 @@ TEST(SvgStyle, SheetsIdsAndEntitiesWhereverTheyStand) {
     io::ReadOptions entity = Stroked();
     entity.ids = {"in-entity"};
     EXPECT_THROW(ReadText(text, Format::Svg, entity), io::ReadError);
+    // Illustrator names the root's namespaces through entities.
+    const Document ai = ReadText(
+        "<!DOCTYPE svg [<!ENTITY ns_svg \"http://www.w3.org/2000/svg\">"
+        "<!ENTITY ns_xlink \"http://www.w3.org/1999/xlink\">]>"
+        "<svg xmlns=\"&ns_svg;\" xmlns:xlink=\"&ns_xlink;\"><defs><path id=\"a\" "
+        "stroke=\"red\" d=\"M0 0 L1 1\"/></defs><use xlink:href=\"#a\"/></svg>",
+        Format::Svg, Stroked());
+    EXPECT_EQ(Names(ai), (std::vector<std::string>{"a"}));
 }
 
 TEST(SvgStyle, NeverDrawnContentIsNotDashed) {

@@ -7,11 +7,34 @@
 #include <exception>
 #include <thread>
 
+#include <libxml/entities.h>
+
 #include "format_detail.h"
 #include "svg_read.h"
 
 namespace korrand::io::detail {
 namespace {
+
+// Illustrator declares the root's namespaces through entities of the internal subset
+// (xmlns="&ns_svg;"), which the parser leaves unexpanded in a namespace's name; viewers expand
+// them. So are they here (and written back expanded, which names the same namespaces).
+void ExpandEntityNamespaces(xmlDoc* doc, xmlNode* root) {
+    for (xmlNs* ns = root->nsDef; ns != nullptr; ns = ns->next) {
+        const char* href = reinterpret_cast<const char*>(ns->href);
+        const std::size_t n = href != nullptr ? std::strlen(href) : 0;
+        if (n < 3 || href[0] != '&' || href[n - 1] != ';') continue;
+        const std::string name(href + 1, n - 2);
+        const xmlEntity* entity =
+            xmlGetDocEntity(doc, reinterpret_cast<const xmlChar*>(name.c_str()));
+        if (entity == nullptr || entity->etype != XML_INTERNAL_GENERAL_ENTITY ||
+            entity->content == nullptr)
+            continue;
+        xmlChar* expanded = xmlStrdup(entity->content);
+        if (expanded == nullptr) throw std::bad_alloc();
+        xmlFree(const_cast<xmlChar*>(ns->href));
+        ns->href = expanded;
+    }
+}
 
 // Texts from this size on are checked for nesting beside parsing, on a thread of their own.
 constexpr std::size_t kCheckAside = 1 << 20;
@@ -143,6 +166,7 @@ Document ReadSvg(std::string text, const std::string& file, const ReadOptions& o
 
     xmlNode* root = xmlDocGetRootElement(scene->doc);
     if (root == nullptr) throw ReadError(file, 0, "no XML element");
+    ExpandEntityNamespaces(scene->doc, root);
     if (!Is(root, "svg") || !IsSvgElement(root))
         throw ReadError(file, LineOf(root),
                         "the root element is <" + std::string(Name(root)) + ">, not <svg>");
