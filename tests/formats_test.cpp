@@ -1159,6 +1159,21 @@ TEST(SvgUse, CyclesAndExpansionBombsAreRefused) {
     EXPECT_NE(std::string(deep.what()).find("nest more than"), std::string::npos) << deep.what();
 }
 
+// As viewers draw them: path data and points up to their first error (an odd coordinate).
+TEST(Svg, PathDataIsReadUpToItsFirstError) {
+    const Document doc = ReadSvgBody(
+        "<path id=\"partial\" d=\"M 0 0 L 10 0 L 10 x 5\"/>"
+        "<polyline id=\"odd\" points=\"0 0 5 0 5 5 9\"/>");
+    ASSERT_EQ(doc.objects.size(), 2u);
+    EXPECT_EQ(doc.objects[0].segments.at(0).size(), 2u);
+    EXPECT_EQ(doc.objects[1].segments.at(0).size(), 3u);
+    ASSERT_EQ(doc.warnings.size(), 1u);
+    EXPECT_NE(doc.warnings[0].find("read up to it as viewers draw it (and 1 more like it)"),
+              std::string::npos)
+        << doc.warnings[0];
+    EXPECT_EQ(doc.shapeCounts->skipped, 0);
+}
+
 TEST(SvgWarnings, OneLinePerKindWithACount) {
     const Document doc = ReadSvgBody(R"SVG(<path transform="scale(0 1)" d="M0 0 L1 1"/>
     <rect transform="matrix(1 2 2 4 0 0)" width="1" height="1"/><path d="M0 0 L1 1"/>

@@ -8,6 +8,7 @@
 
 #include <libxml/tree.h>
 
+#include <algorithm>
 #include <string_view>
 #include <tuple>
 #include <type_traits>
@@ -55,6 +56,14 @@ public:
         if (failed_) return;
         failed_ = true;
         diagnostics_->Skip(node_, why, *what_, detail);
+    }
+    bool ReadSomething() const {
+        return std::any_of(subpaths_.begin(), subpaths_.end(),
+                           [](const Subpath& s) { return !s.primitives.empty() || s.closed; });
+    }
+    // Called by the error policy for what is read in part: a warning, the element kept.
+    void Warn(const std::string& why, const std::string& detail) const {
+        diagnostics_->Warn(node_, why, *what_ + detail);
     }
 
     // A transform list arrives step by step: SVG++ would make the matrices of rotate and skew
@@ -249,6 +258,15 @@ struct ErrorPolicy {
     }
     template <class AttributeTag, class Value>
     static bool parse_failed(const ElementReader& context, AttributeTag, const Value& value) {
+        if constexpr (std::is_same_v<AttributeTag, svgpp::tag::attribute::d> ||
+                      std::is_same_v<AttributeTag, svgpp::tag::attribute::points>) {
+            // Viewers draw path data up to its first error: so is it read, when that draws.
+            if (context.ReadSomething()) {
+                context.Warn("path data with an error, read up to it as viewers draw it",
+                             ": \"" + Excerpt(value) + "\"");
+                return true;
+            }
+        }
         context.Fail(std::string("invalid value of \"") +
                          svgpp::attribute_name<char>::get<AttributeTag>() + "\"",
                      ": \"" + Excerpt(value) + "\"");
