@@ -1009,7 +1009,7 @@ TEST(SvgStyle, NeverDrawnContentIsNotDashed) {
 
 // What a viewer does not draw is not stroked: zero alpha in every notation, zero opacity on the
 // shape or an ancestor, currentColor of a transparent colour, visibility:collapse, dashes of no
-// length with butt caps (round caps draw them as dots).
+// length with butt caps (round caps draw them as dots), a paint server the file lacks.
 TEST(SvgStyle, StrokesAViewerDoesNotDrawAreNotDashed) {
     const Document doc = ReadSvgBody(R"SVG(<g fill="none">
     <path id="black" d="M0 0 L9 0" stroke="black"/>
@@ -1028,11 +1028,13 @@ TEST(SvgStyle, StrokesAViewerDoesNotDrawAreNotDashed) {
     <path id="bad-colour-ignored" d="M0 0 L9 0" stroke="black" style="stroke: rgba(0,0,0"/>
     <path id="no-dash-length" d="M0 0 L9 0" stroke="black" stroke-dasharray="0 2"/>
     <g stroke-linecap="round"><path id="dots" d="M0 0 L9 0" stroke="black" stroke-dasharray="0 2"/></g>
+    <path id="no-server" d="M0 0 L9 0" stroke="url(#nowhere)"/>
+    <path id="server-fallback" d="M0 0 L9 0" stroke="url(#nowhere) red"/>
     </g>)SVG",
                                      Stroked());
-    EXPECT_EQ(Names(doc),
-              (std::vector<std::string>{"black", "half", "bad-colour-ignored", "dots"}));
-    EXPECT_EQ(doc.shapeCounts->leftAlone, 9);
+    EXPECT_EQ(Names(doc), (std::vector<std::string>{"black", "half", "bad-colour-ignored", "dots",
+                                                    "server-fallback"}));
+    EXPECT_EQ(doc.shapeCounts->leftAlone, 10);
     EXPECT_EQ(doc.shapeCounts->hidden, 3);
 }
 

@@ -58,6 +58,23 @@ ComputedStyle StyleWhereItStands(const ReadContext& c, const xmlNode* node) {
     return style;
 }
 
+// A stroke a viewer draws: a paint server this document lacks draws its fallback, or nothing
+// without one (one in another file is not fetched, and taken as drawn).
+bool StrokeShows(const ReadContext& c, const ComputedStyle& style) {
+    if (!PaintsStroke(style)) return false;
+    if (style.stroke.kind != Paint::Kind::Url) return true;
+    const std::string& text = style.stroke.text;  // url(...) [fallback]
+    const std::size_t close = text.find(')');
+    std::string ref = text.substr(4, close - 4);
+    ref.erase(0, ref.find_first_not_of(" \t\r\n\"'"));
+    ref.erase(ref.find_last_not_of(" \t\r\n\"'") + 1);
+    if (ref.empty() || ref[0] != '#' || c.ids.find(std::string_view(ref).substr(1)) != c.ids.end())
+        return true;
+    ComputedStyle fallback = style;
+    return ParsePaint(std::string_view(text).substr(close + 1), &fallback.stroke) &&
+           fallback.stroke.kind != Paint::Kind::Url && PaintsStroke(fallback);
+}
+
 // Fills are never dashed unless all is asked for: a leftover dash array under an unseen stroke
 // is not a dashed stroke, nor is one that a viewer draws solid; a stroke of dashes without
 // length and butt caps is not seen.
@@ -66,9 +83,9 @@ bool Selected(const ReadContext& c, const ComputedStyle& style, DashPattern::Kin
         case Select::All:
             return true;
         case Select::Stroked:
-            return PaintsStroke(style) && dashes != DashPattern::Kind::Blank;
+            return StrokeShows(c, style) && dashes != DashPattern::Kind::Blank;
         case Select::Dasharray:
-            return PaintsStroke(style) && dashes == DashPattern::Kind::Dashed;
+            return StrokeShows(c, style) && dashes == DashPattern::Kind::Dashed;
     }
     return true;
 }
