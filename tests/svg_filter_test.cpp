@@ -780,6 +780,15 @@ TEST_F(SvgFilterTest, DashesOnStraightEdgesAreTwoPoints) {
     EXPECT_NE(o.err.find("wrote 35 dashes, 70 points"), std::string::npos) << o.err;
     Doc out = Load("out.svg");
     ASSERT_TRUE(out);
+    // An open straight path's default fill paints no area: nothing of the original stays.
+    std::ofstream(dir_ / "in.svg", std::ios::binary | std::ios::trunc)
+        << R"(<svg xmlns="http://www.w3.org/2000/svg" viewBox="0 0 100 100">)"
+           R"(<path id="s" d="M5,20 H95" stroke="black"/></svg>)";
+    ASSERT_EQ(Korrand("--count 4").code, 0);
+    Doc straight = Load("out.svg");
+    ASSERT_TRUE(straight);
+    EXPECT_EQ(ById(xmlDocGetRootElement(straight.get()), "s-dashes"), nullptr);
+    EXPECT_EQ(DashesOf(xmlDocGetRootElement(straight.get()), "s").size(), 4u);
     for (const auto& dash : DashesOf(xmlDocGetRootElement(out.get()), "r")) {
         EXPECT_EQ(dash.size(), 2u);
         for (const auto& [x, y] : dash)

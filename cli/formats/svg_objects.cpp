@@ -96,7 +96,7 @@ SvgShape KeptShape(const FoundShape& shape) {
     SvgShape kept;
     kept.node = shape.node;
     kept.toPage = shape.toPage;
-    kept.keepFill = PaintsFill(style) && shape.tag != "line";  // a line has no area
+    kept.keepFill = PaintsFill(style) && shape.enclosesArea;  // a line has no area
     kept.throughUse = shape.throughUse;
     kept.dots = shape.dots;
     // Markers are drawn on paths, lines, polylines and polygons only.
@@ -150,6 +150,15 @@ bool FlattenShape(const ReadContext& context, const Flattening& flattening, Foun
                 !shape.style.buttCaps)
                 shape.dots.push_back(flat.front());
             continue;
+        }
+        if (!shape.enclosesArea) {
+            double twice = 0;  // the shoelace sum, closing back to the start as a fill does
+            for (std::size_t k = 0; k < flat.size(); ++k) {
+                const Point& a = flat[k];
+                const Point& b = flat[(k + 1) % flat.size()];
+                twice += a.x * b.y - b.x * a.y;
+            }
+            shape.enclosesArea = std::fabs(twice) > 1e-9 * flattening.size * flattening.size;
         }
         CountFlattened(context, total, flat.size());
         shape.points += flat.size();

@@ -127,6 +127,8 @@ struct FoundShape {
     // Zero-length subpaths its round or square caps draw as dots, in the root's user space:
     // nothing to dash, they are written back as they are.
     std::vector<Point> dots;
+    // Whether a subpath encloses an area, which a fill paints: a straight open path has none.
+    bool enclosesArea = false;
     // Once built (BuildShape): its line objects, each with the starts of its closed subpaths,
     // and what the writer keeps of it (but the <use>s that draw it, known after the walk).
     bool built = false;
