@@ -103,6 +103,7 @@ std::optional<int64_t> KorrandHost::ChooseSubdivision(
     const hostmodel::Parameter* count = modifier_->ByKey("count");
     const hostmodel::Parameter* relative = modifier_->ByKey("relative");
     const hostmodel::Parameter* closed = modifier_->ByKey("closed");
+    const hostmodel::Parameter* offset = modifier_->ByKey("offset");
     if (subdivision == nullptr || count == nullptr || !subdivision->max) return std::nullopt;
     // What the modifier will read: the dashes' length follows from the count, the closedness
     // and, relative, the longest segment.
@@ -114,12 +115,21 @@ std::optional<int64_t> KorrandHost::ChooseSubdivision(
     for (std::size_t s = first; s < last; ++s) lengths.push_back(io::PageLength(segments[s], loop));
     const double longest = lengths.empty() ? 0 : *std::max_element(lengths.begin(), lengths.end());
     const auto highest = static_cast<int64_t>(*subdivision->max);
+    // An offset that is no whole number moves a dash across the segment's end, where the
+    // modifier cuts it in two: the part past the end starts at the dash's first sample beyond
+    // it, and the samples must lie within the tolerance of one another for that part to stay.
+    const double shift = offset != nullptr ? hostmodel::Load(bc, *offset) : 0;
+    const bool wraps = std::isfinite(shift) && shift != std::floor(shift);
     int64_t chosen = lowest;
     for (std::size_t i = 0; i < lengths.size(); ++i) {
         const double dashLength = (scaled ? longest : lengths[i]) / (2 * dashes);
-        if (dashLength > 0)
-            chosen = std::max(chosen, io::SubdivisionFor(segments[first + i], loop, dashLength,
-                                                         tolerance, chosen, highest));
+        if (!(dashLength > 0)) continue;
+        if (wraps && tolerance > 0)
+            chosen = std::max(chosen, static_cast<int64_t>(std::min(
+                                          static_cast<double>(highest),
+                                          std::max(0.0, std::ceil(dashLength / tolerance) - 1))));
+        chosen = std::max(chosen, io::SubdivisionFor(segments[first + i], loop, dashLength,
+                                                     tolerance, chosen, highest));
     }
     return chosen;
 }

@@ -882,6 +882,22 @@ TEST_F(SvgFilterTest, ADashOffsetMovesTheDashesAsAViewerDoes) {
     EXPECT_EQ(spans.count({19, 25}), 1u);
     EXPECT_EQ(spans.count({187, 190}), 1u);
     EXPECT_EQ(spans.size(), 16u);
+
+    // Around a circle, the dash moved across its start keeps both its parts: the dashes cover
+    // half the circle, whatever subdivision its curve alone would need.
+    std::ofstream(dir_ / "in.svg", std::ios::binary | std::ios::trunc)
+        << R"(<svg xmlns="http://www.w3.org/2000/svg" viewBox="0 0 100 100"><circle id="c" )"
+           R"(cx="50" cy="50" r="40" fill="none" stroke="black" stroke-dasharray="1 1" )"
+           R"(stroke-dashoffset="0.7"/></svg>)";
+    ASSERT_EQ(Korrand("").code, 0);
+    Doc circle = Load("out.svg");
+    ASSERT_TRUE(circle);
+    double inked = 0;
+    for (const auto& dash : DashesOf(xmlDocGetRootElement(circle.get()), "c"))
+        for (std::size_t i = 1; i < dash.size(); ++i)
+            inked +=
+                std::hypot(dash[i].first - dash[i - 1].first, dash[i].second - dash[i - 1].second);
+    EXPECT_NEAR(inked, 40 * M_PI, 0.05);
 }
 
 // Defaults the document type declares are not the elements' own attributes: removing the id of
