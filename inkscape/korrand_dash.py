@@ -28,6 +28,7 @@ SHAPE_TAGS = ("path", "rect", "circle", "ellipse", "line", "polyline", "polygon"
 # The options that a period replaces.
 COUNT_ONLY = ("count", "relative")
 # korrand's note on a drawing it left as it was: what became of the shapes.
+HIDDEN_LAYER = "is hidden: nothing in it is dashed"
 NOTHING = re.compile(r"has nothing to dash \((\d+) shapes? left alone by [^,]*, (\d+) hidden, "
                      r"(\d+) skipped\)")
 
@@ -51,15 +52,17 @@ def plural(n, one, many=None):
     return "%d %s" % (n, one if n == 1 else many or one + "s")
 
 
-def nothing_dashed(options, selection, left, hidden, skipped):
+def nothing_dashed(options, selection, left, hidden, skipped, hidden_layers=False):
     """Why a run dashed nothing, for the message box. selection: None when nothing is selected,
-    else whether it holds a shape."""
+    else whether it holds a shape; hidden_layers: whether korrand found a layer named hidden."""
     where = "the selection" if selection is not None else "the drawing"
     if selection is False or not (left or hidden or skipped):
         return ("Korrand Dash: nothing was dashed: %s holds no path or shape (text is dashed "
                 "once it is a path: Path > Object to Path)." % where)
     why = []
-    if left:
+    if left and hidden_layers:
+        why.append("the layers named are hidden (show them in the Layers dialog)")
+    elif left:
         wanted = []
         if options.layer.strip():
             wanted.append("lies in the layers named")
@@ -106,9 +109,10 @@ class KorrandDash(inkex.EffectExtension):
                 args += ["--" + name] if value else []
             else:
                 args += ["--" + name, repr(value) if kinds.get(name) == "float" else str(value)]
-        for layer in o.layer.split(","):
+        # Names are separated by commas; a comma within a name is written \\,.
+        for layer in re.split(r"(?<!\\),", o.layer):
             if layer.strip():
-                args += ["--layer", layer.strip()]
+                args += ["--layer", layer.strip().replace("\\,", ",")]
         if o.closed in ("closed", "open"):
             args.append("--" + o.closed)
         if o.tolerance > 0:
@@ -166,7 +170,8 @@ class KorrandDash(inkex.EffectExtension):
             if nothing:
                 raise inkex.AbortExtension(nothing_dashed(
                     self.options, self.selection_has_shapes(),
-                    *(int(n) for n in nothing.groups())))
+                    *(int(n) for n in nothing.groups()),
+                    hidden_layers=any(HIDDEN_LAYER in line for line in lines)))
             self.document = inkex.load_svg(dashed)
 
 

@@ -46,7 +46,7 @@ DRAWING = """<?xml version="1.0" encoding="UTF-8"?>
     <path id="alone" d="M 5,70 H 115" style="fill:none;stroke:#ff0000;stroke-dasharray:4,2"/>
     <text id="label" x="5" y="78" style="font-size:4px">plan</text>
   </g>
-  <g inkscape:groupmode="layer" inkscape:label="Cuts" id="cuts">
+  <g inkscape:groupmode="layer" inkscape:label="Cuts, outer" id="cuts">
     <rect id="score" x="5" y="45" width="40" height="20"
           style="fill:none;stroke:#000000;stroke-width:0.3;stroke-dasharray:3,1"/>
   </g>
@@ -68,9 +68,10 @@ CASES = [
       "preview": "true", "start": "0.1", "end": "0.9"}, [],
      ["--count", "12", "--offset", "0.25", "--jitter", "0.5", "--seed", "7", "--subdivision",
       "4", "--open", "--plotter", "--preview", "--start", "0.1", "--end", "0.9"]),
-    ({"select": "dasharray", "layer": "Plan, Cuts ", "tolerance": "0.01", "fills": "drop"}, [],
-     ["--select", "dasharray", "--period", "dasharray", "--layer", "Plan", "--layer", "Cuts",
-      "--tolerance", "0.01mm", "--fills", "drop"]),
+    ({"select": "dasharray", "layer": "Plan, Cuts\\, outer ", "tolerance": "0.01",
+      "fills": "drop"}, [],
+     ["--select", "dasharray", "--period", "dasharray", "--layer", "Plan", "--layer",
+      "Cuts, outer", "--tolerance", "0.01mm", "--fills", "drop"]),
     # The dialog's defaults are the command's.
     ({}, [], []),
     ({"period": "5.0", "unit": "cm"}, ["alone", "grp"], ["--period", "dasharray,5cm"]),
@@ -140,6 +141,15 @@ def case_script(work, source):
     result = run_script(LAYOUT, source, {"select": "dasharray"}, ["box"])
     check("no shape of the selection has a dash array" in result.stderr,
           "no reason for a shape left alone: " + result.stderr)
+    hidden = os.path.join(work, "hidden.svg")
+    with open(hidden, "w", encoding="utf-8") as f:
+        f.write('<svg xmlns="http://www.w3.org/2000/svg" xmlns:inkscape="%s"><g '
+                'inkscape:groupmode="layer" inkscape:label="Off" style="display:none"><path '
+                'd="M0 0 L9 9" stroke="black"/></g><path d="M0 5 L9 5" stroke="black"/></svg>'
+                % "http://www.inkscape.org/namespaces/inkscape")
+    result = run_script(LAYOUT, hidden, {"layer": "Off"}, [])
+    check("the layers named are hidden" in result.stderr,
+          "no reason for a hidden layer: " + result.stderr)
 
     # A plotter user's words on the Modifier page and beside the mode-dependent controls, and
     # when these have no effect.
