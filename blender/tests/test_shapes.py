@@ -288,6 +288,11 @@ def case_panel_and_button():
     support.dash(support.poly_curve("more", [[(0, 1, 0), (4, 1, 0)]]))
     assert not scene.render.use_lock_interface
     assert any(c[0] == "label" and "Lock Interface is off" in c[1] for c in draw(ob))
+    # Linked into another scene later, the curve renders there too: that scene is locked.
+    other = bpy.data.scenes.new("Other")
+    other.collection.objects.link(ob)
+    support.update()
+    assert other.render.use_lock_interface
     assert [c[1] for c in calls if c[0] == "operator"][:3] == [
         "korrand.bake", "korrand.free_bake", "korrand.apply"]
     ob.korrand.period = 1.0

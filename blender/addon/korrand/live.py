@@ -1027,6 +1027,12 @@ def run(depsgraph):
         _note_updates(depsgraph)
         if registry.survey or not _consistent():
             _reconcile()
+        elif depsgraph is not None and depsgraph.id_type_updated("COLLECTION"):
+            # A dashed curve linked into another scene (Link Objects to Scene) renders there.
+            for r in registry.records.values():
+                ob = bpy.data.objects.get(r.curve)
+                if ob is not None and _editable(ob):
+                    _arrange_render(ob)
         for r in list(registry.records.values()):
             if r.todo:
                 _update(r, depsgraph)
