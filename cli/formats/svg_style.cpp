@@ -224,7 +224,8 @@ struct SelectorReader {
         if (t.name.empty()) return false;
         SkipSpace();
         if (Eat(']')) return true;
-        if (i < text.size() && std::strchr("~|^$*", text[i]) != nullptr) t.op = text[i++];
+        if (i < text.size() && std::string_view("~|^$*").find(text[i]) != std::string_view::npos)
+            t.op = text[i++];
         if (!Eat('=')) return false;
         if (t.op == 0) t.op = '=';
         SkipSpace();
@@ -240,7 +241,7 @@ struct SelectorReader {
             if (t.value.empty()) return false;
         }
         SkipSpace();
-        if (i < text.size() && std::strchr("iIsS", text[i]) != nullptr) {
+        if (i < text.size() && std::string_view("iIsS").find(text[i]) != std::string_view::npos) {
             t.anyCase = LowerChar(text[i++]) == 'i';
             SkipSpace();
         }
@@ -313,7 +314,8 @@ bool ParseSelector(const std::string& text, StyleSheet::Rule& rule) {
             r.SkipSpace();
             if (r.i == text.size()) return false;
         } else if (r.i < text.size() &&
-                   !(IsNameChar(text[r.i]) || std::strchr("*.#[", text[r.i]) != nullptr)) {
+                   !(IsNameChar(text[r.i]) ||
+                     std::string_view("*.#[").find(text[r.i]) != std::string_view::npos)) {
             return false;
         }
     }
@@ -639,7 +641,7 @@ std::vector<StyleSheet::Rule> StyleSheet::Parse(const std::string& input,
             if (ParseSelector(selector, rule)) {
                 rule.declarations = declarations;
                 rules.push_back(std::move(rule));
-            } else if (ignored != nullptr && !declarations.empty()) {
+            } else if (ignored != nullptr && !declarations.empty() && !Trim(selector).empty()) {
                 ignored->push_back(Trim(selector));
             }
         }
