@@ -96,7 +96,7 @@ def main():
         # names it, read back whole.
         accented = os.path.join(work, "accented.svg")
         with open(accented, "w", encoding="utf-8") as f:
-            f.write(linux_test.DRAWING.replace('"Cuts"', '"Łąka Ébauche"'))
+            f.write(linux_test.DRAWING.replace('"Cuts, outer"', '"Łąka Ébauche"'))
         same_as_linux(accented, {"layer": "Łąka Ébauche"}, [], ["--layer", "Łąka Ébauche"])
         result = run_script(LAYOUT, accented, {"layer": "Łąką"}, [])
         check(result.returncode != 0 and "'Łąka Ébauche'" in result.stderr and
