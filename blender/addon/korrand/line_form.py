@@ -645,10 +645,8 @@ def _edge_lengths(xyz, at, count):
 def _segment_edges(spline, count):
     """The edges each control segment of spline spans among the count points read of it, and
     among the points Blender cuts it by (its bevel points, the units of its Resolution and
-    Segments mappings): two lists, or None when they cannot be told (its points and lengths
-    are taken as they are read)."""
-    if spline.type == "POLY":
-        return ([1] * (count - 1),) * 2
+    Segments mappings): two lists, or None when they are its edges, one each (a POLY spline,
+    whose Segments mapping is then by length), or cannot be told."""
     if spline.type == "BEZIER" and len(spline.bezier_points) > 1:
         b = spline.bezier_points
         per, rest = divmod(count - 1, len(b) - 1)
@@ -675,9 +673,12 @@ def _position(mapping, factor, count, edges, segments):
     by Blender's mapping: RESOLUTION by its bevel points, SPLINE by length, SEGMENTS by the
     control segments' lengths (segments: their edges, from _segment_edges) and, within one,
     by its bevel points."""
-    read, cut = segments if segments is not None else ([1] * (count - 1),) * 2
+    read, cut = segments if segments is not None else (None, None)
+    last = sum(cut) if cut is not None else count - 1  # Blender's last bevel point
 
     def from_cut(at):  # a position among Blender's bevel points, among the points read
+        if read == cut:
+            return at
         before = done = 0
         for r, c in zip(read, cut):
             if c and at <= done + c:
@@ -686,10 +687,10 @@ def _position(mapping, factor, count, edges, segments):
         return float(before)
 
     if mapping == "RESOLUTION":
-        return from_cut(factor * sum(cut))
+        return from_cut(factor * last)
     total = sum(edges)
     if not total > 0:
-        return from_cut(factor * sum(cut))
+        return from_cut(factor * last)
     if mapping == "SEGMENTS" and segments is not None:
         share_done, k, done = 0.0, 0, 0
         for r, c in zip(read, cut):
@@ -697,7 +698,7 @@ def _position(mapping, factor, count, edges, segments):
             if share_done + share > factor:
                 return from_cut(done + (factor - share_done) / share * c)
             share_done, k, done = share_done + share, k + r, done + c
-        return from_cut(factor * sum(cut))
+        return from_cut(factor * last)
     target, length = factor * total, 0.0
     for k, e in enumerate(edges):
         if length + e > target:
