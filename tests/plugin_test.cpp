@@ -663,3 +663,35 @@ TEST_F(HostDashPath, LayersGoInOneOrderAndTheDashesComeOut) {
         }
     }
 }
+
+// An offset of one dash length back on an open line ends a dash exactly on the line's end: the
+// dash stops there, not drawn back along the line to its start. Relative counts too.
+TEST_F(HostDashPath, ADashEndingOnAnOpenLinesEndStaysThere) {
+    std::string error;
+    auto modifier = hostmodel::ModifierPlugin::Open(Folder(), &error);
+    ASSERT_TRUE(modifier) << error;
+    for (const double relative : {0.0, 1.0}) {
+        hostmodel::LineDasher dasher(*modifier);
+        const hostmodel::Settings given{{"count", 9},
+                                        {"closed", 0},
+                                        {"offset", -1.0 / 18},
+                                        {"subdivision", 98},
+                                        {"relative", relative}};
+        hostmodel::LineSettings layers;
+        layers.given = &given;
+        dasher.Apply(layers);
+        const int32_t counts[] = {2, 2};
+        const HostVector in[] = {{0, 0, 0}, {180, 0, 0}, {0, 5, 0}, {90, 5, 0}};
+        std::copy(std::begin(in), std::end(in), dasher.Input(counts, 2, 4));
+        const hostmodel::Dashes& dashes = dasher.Dash();
+        const HostVector* p = dashes.points;
+        double farthest = 0;
+        for (const int32_t c : dashes.counts) {
+            for (int32_t k = 1; k < c; ++k)
+                farthest = std::max(farthest, std::fabs(p[k].x - p[k - 1].x));
+            p += c;
+        }
+        EXPECT_LE(farthest, 10.0 + 1e-9) << "relative " << relative;
+        EXPECT_EQ(hostmodel::Load(dasher.container(), *modifier->ByKey("offset")), -1.0 / 18);
+    }
+}

@@ -1,7 +1,9 @@
 // Dashing a line object (line_dash.h).
 #include "line_dash.h"
 
+#include <cfloat>
 #include <climits>
+#include <cmath>
 
 namespace hostmodel {
 
@@ -9,6 +11,47 @@ namespace {
 std::string Prefix(const std::string& object) {
     return object.empty() ? std::string() : object + ": ";
 }
+// The offset to give the modifier. On a segment measured open, a dash whose end the offset
+// moves onto a whole number (or within rounding of one) has its last sample computed a hair past
+// it, and that sample wraps to the segment's start: the dash comes out drawn back along the chord
+// to the start. An offset that is a multiple of the division step (a dash's length, as a drawing's
+// dash offset often is) does that to the last dash of every segment. Such an offset is moved a
+// billionth of the segment along, far below any drawing's precision, so that the dash is cut at
+// the end instead; an offset that is a whole number is the modifier's own plain case and stays.
+double OffsetClearOfTheEnds(const ModifierPlugin& plugin, const HostContainer* bc) {
+    const auto load = [&](const char* key, double fallback) {
+        const Parameter* p = plugin.ByKey(key);
+        return p != nullptr ? Load(bc, *p) : fallback;
+    };
+    const double offset = load("offset", 0);
+    if (!std::isfinite(offset) || offset == std::floor(offset) || load("closed", 1) != 0 ||
+        load("jitter", 0) > 0)
+        return offset;
+    const double count = load("count", 0);
+    const double base = count >= 1 && count <= INT32_MAX / 2.0 ? std::floor(2 * count) : 1;
+    const double start = load("start", 0), end = load("end", 1);
+    const bool relative = load("relative", 0) != 0;
+    // A relative segment's division count is any from 1 to the base's; beyond a million only
+    // the base's is looked at.
+    const double fewest = relative && base <= 1 << 20 ? 1 : base;
+    const auto near = [](double x, double within) {
+        return std::fabs(x - std::nearbyint(x)) <= within;
+    };
+    const auto endsOnAWholeNumber = [&](double o) {
+        const double within = 64 * DBL_EPSILON * (std::fabs(o) + 2);
+        if (near(start + o, within) || near(end + o, within)) return true;
+        // j / n + o whole for some j: o * n whole.
+        for (double n = fewest; n <= base; ++n)
+            if (near(o * n, within * n)) return true;
+        return false;
+    };
+    double moved = offset;
+    const double step = std::max(1e-9, 1e4 * 64 * DBL_EPSILON * (std::fabs(offset) + 2));
+    for (int tries = 1; tries <= 4 && endsOnAWholeNumber(moved); ++tries)
+        moved = offset + tries * step;
+    return moved;
+}
+
 }  // namespace
 
 LineDasher::LineDasher(ModifierPlugin& plugin) : plugin_(plugin) {
@@ -96,7 +139,12 @@ const Dashes& LineDasher::Dash(bool traced) {
     std::optional<SampleTrace> trace;
     if (traced) trace.emplace(line_);
     const int64_t refused = ResizesRefused(line_);
+    const Parameter* offset = plugin_.ByKey("offset");
+    const double asked = offset != nullptr ? Load(container(), *offset) : 0;
+    const double given = offset != nullptr ? OffsetClearOfTheEnds(plugin_, container()) : asked;
+    if (given != asked) Store(container(), *offset, Value::Real(given));
     dashes_.answered = plugin_.plugin().Modify(instance_, line_);
+    if (given != asked) Store(container(), *offset, Value::Real(asked));  // as the host set it
     if (trace) dashes_.samples = trace->Take(line_);
     // The modifier leaves the line as it was when the host has no room for its dashes: that
     // line is not its dashes.
