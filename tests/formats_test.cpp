@@ -1250,7 +1250,9 @@ TEST(SvgWriteBack, DashesAreNotDashedAgainByASheetOrAnAncestor) {
     const Document doc = ReadSvgBody(R"SVG(<style>.d { stroke-dasharray: 3 1 }</style>
     <path id="own" stroke="black" fill="none" stroke-dasharray="4" style="stroke-dashoffset:1" d="M0 0 L10 0"/>
     <path id="sheet" class="d" stroke="black" fill="none" d="M0 0 L10 0"/>
-    <g stroke-dasharray="2"><line id="ancestor" x2="5" stroke="red"/></g>)SVG",
+    <g stroke-dasharray="2"><line id="ancestor" x2="5" stroke="red"/></g>
+    <g stroke-dasharray="2"><line id="both" x2="5" stroke="red" stroke-dasharray="5"/></g>
+    <path id="initial" class="d" stroke="black" style="stroke-dasharray:initial" d="M0 0 L9 0"/>)SVG",
                                      Stroked());
     io::WriteOptions options;
     options.original = &doc;
@@ -1269,7 +1271,8 @@ TEST(SvgWriteBack, DashesAreNotDashedAgainByASheetOrAnAncestor) {
     for (std::size_t at = svg.find("stroke-dasharray:none"); at != std::string::npos;
          at = svg.find("stroke-dasharray:none", at + 1))
         ++undashed;
-    EXPECT_EQ(undashed, 2u) << svg;  // the sheet's and the ancestor's, not the shape's own
+    // The sheet's and the ancestor's, also under a shape's own, but not the shape's own alone.
+    EXPECT_EQ(undashed, 4u) << svg;
 }
 
 }  // namespace svg_selection

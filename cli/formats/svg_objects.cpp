@@ -102,12 +102,7 @@ SvgShape KeptShape(const FoundShape& shape) {
     // Markers are drawn on paths, lines, polylines and polygons only.
     kept.markers = shape.tag != "rect" && shape.tag != "circle" && shape.tag != "ellipse" &&
                    (style.markerStart || style.markerMid || style.markerEnd);
-    if (!style.dasharray.empty()) {
-        std::string own;
-        kept.inheritsDasharray = !GetAttribute(shape.node, "stroke-dasharray", nullptr) &&
-                                 !(GetAttribute(shape.node, "style", &own) &&
-                                   own.find("stroke-dasharray") != std::string::npos);
-    }
+    kept.dashedBesidesOwn = style.dashedBesidesOwn;
     // An outline its stroke does not paint (--select all) is drawn in its fill's colour.
     if (!PaintsStroke(style)) {
         const bool fillColour = kept.keepFill && (style.fill.kind == Paint::Kind::Color ||

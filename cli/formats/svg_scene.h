@@ -29,9 +29,9 @@ struct SvgShape {
     bool markers = false;
     // Reached only through <use>: drawn where its instances are, not where it stands.
     bool throughUse = false;
-    // Its dash array comes from a style sheet or an ancestor: removing its own declarations is
-    // not enough, the dashes must say stroke-dasharray:none.
-    bool inheritsDasharray = false;
+    // A style sheet or an ancestor gives it a dash array besides its own declarations: removing
+    // those is not enough, the dashes must say stroke-dasharray:none.
+    bool dashedBesidesOwn = false;
     // <use> elements that draw this very shape: with the fill kept, each gets a twin drawing the
     // dashes sibling.
     std::vector<xmlNode*> uses;

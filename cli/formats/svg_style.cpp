@@ -425,6 +425,13 @@ Property AttributeProperty(std::string_view name) {
 void Apply(ComputedStyle& style, Property property, std::string_view rawValue,
            const ComputedStyle& parent) {
     const std::string_view value = TrimView(rawValue);
+    // The other CSS-wide keywords: `unset` inherits an inherited property and is `initial` for
+    // the others (opacity, display), `initial` takes the property's initial value.
+    const bool initial = IsKeyword(value, "initial");
+    if (initial || IsKeyword(value, "unset")) {
+        static const ComputedStyle kInitial;
+        return Apply(style, property, "inherit", initial ? kInitial : parent);
+    }
     const bool inherit = IsKeyword(value, "inherit");
     switch (property) {
         case Property::Fill:
@@ -698,6 +705,18 @@ ComputedStyle StyleSheet::Compute(const xmlNode* element, const ComputedStyle& p
             return a->specificity < b->specificity;
         });
     }
+    // Without the element's own declarations, its dash array is the sheet's, else the parent's.
+    style.dashedBesidesOwn = !parent.dasharray.empty();
+    for (const bool important : {false, true})
+        for (const Rule* rule : matched)
+            for (const Declaration& d : rule->declarations)
+                if (d.important == important &&
+                    PropertyNamed(d.name) == Property::StrokeDasharray) {
+                    ComputedStyle besides;
+                    besides.dasharray = parent.dasharray;
+                    Apply(besides, Property::StrokeDasharray, d.value, parent);
+                    style.dashedBesidesOwn = !besides.dasharray.empty();
+                }
     std::string styleStorage;
     if (hasStyle) AttributeText(element, "style", styleStorage, &inlineStyle);
     bool inlineImportant = false;  // read again for the second pass only if so

@@ -39,6 +39,9 @@ struct ComputedStyle {
     double fillOpacity = 1, strokeOpacity = 1;
     CssLength strokeWidth{1, LengthUnit::Number};
     std::vector<CssLength> dasharray;  // empty: none
+    // Whether the element's dash array would not be none without its own declarations (its
+    // attribute and style): a style sheet's rule or the parent gives one. Not inherited.
+    bool dashedBesidesOwn = false;
     CssLength dashoffset;
     bool buttCaps = true;  // stroke-linecap butt: a dash of no length draws nothing
     Visibility visibility = Visibility::Visible;

@@ -788,7 +788,7 @@ void WriteSvgInPlace(std::ostream& out, const Document& doc, const WriteOptions&
             if (!shape.outlinePaint.empty())
                 dashStyle.push_back(decl("stroke", shape.outlinePaint));
             if (shape.outlineOpaque) dashStyle.push_back(decl("stroke-opacity", "1"));
-            if (shape.inheritsDasharray) dashStyle.push_back(decl("stroke-dasharray", "none"));
+            if (shape.dashedBesidesOwn) dashStyle.push_back(decl("stroke-dasharray", "none"));
             Edit& edit = edits[s];
             edit.dashes = EditedStyle(shape.node, dashStyle);
             edit.sibling = keepFill || keepMarkers || shape.geometryUsed;
