@@ -86,8 +86,10 @@ class KorrandDash(inkex.EffectExtension):
         self.controls, self.parameters = dialog_controls()
         # Inkscape passes every control; run by hand, the dialog's defaults apply.
         types = {"bool": inkex.Boolean, "int": int, "float": float}
+        self.defaults = {}
         for name, kind, default in self.controls:
             convert = types.get(kind, str)
+            self.defaults[name] = convert(default)
             pars.add_argument("--" + name, type=convert, default=convert(default))
 
     def korrand_arguments(self):
@@ -105,6 +107,10 @@ class KorrandDash(inkex.EffectExtension):
             if name == "subdivision" and o.subdivision_auto:
                 continue
             value = getattr(o, name)
+            # A parameter at its default is not passed: korrand then takes the drawing's own
+            # value where it has one (a shape's stroke-dashoffset for the offset).
+            if value == self.defaults.get(name):
+                continue
             if kinds.get(name) == "bool":
                 args += ["--" + name] if value else []
             else:

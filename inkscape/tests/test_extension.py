@@ -43,7 +43,7 @@ DRAWING = """<?xml version="1.0" encoding="UTF-8"?>
       <circle id="ring" cx="70" cy="20" r="10" style="fill:none;stroke:#0000ff;stroke-width:0.5"/>
       <rect id="box" x="60" y="40" width="30" height="20" style="fill:#ffff00;stroke:#000000"/>
     </g>
-    <path id="alone" d="M 5,70 H 115" style="fill:none;stroke:#ff0000;stroke-dasharray:4,2"/>
+    <path id="alone" d="M 5,70 H 115" style="fill:none;stroke:#ff0000;stroke-dasharray:4,2;stroke-dashoffset:1"/>
     <text id="label" x="5" y="78" style="font-size:4px">plan</text>
   </g>
   <g inkscape:groupmode="layer" inkscape:label="Cuts, outer" id="cuts">
