@@ -1099,7 +1099,8 @@ TEST(SvgUse, ReferencedShapesAreDashedOnceWhereDefined) {
 }
 
 // A symbol placed smaller or larger than it is defined gets dashes of the period on the page, as
-// the first instance that has it dashed draws it; one drawn at several sizes is warned about.
+// the first instance that has it dashed draws it; one drawn at several sizes, or given several
+// dash arrays, is warned about.
 // Any instance may choose it (a selection, a stroke only that instance gives), once.
 TEST(SvgUse, SymbolsAreMeasuredAsTheirDashedInstanceDrawsThem) {
     const std::string body = R"SVG(<defs><symbol id="s" viewBox="0 0 100 100">
@@ -1127,6 +1128,14 @@ TEST(SvgUse, SymbolsAreMeasuredAsTheirDashedInstanceDrawsThem) {
     EXPECT_EQ(Names(stroked), (std::vector<std::string>{"b"}));
     ASSERT_TRUE(stroked.shapeCounts);
     EXPECT_EQ(stroked.shapeCounts->leftAlone, 0);
+    EXPECT_TRUE(stroked.warnings.empty());  // other paints, the same dashes
+    const Document dashes = ReadSvgBody(R"SVG(<defs><path id="b" d="M0 0 L8 0"/></defs>
+      <use href="#b" stroke="red" stroke-dasharray="2"/>
+      <use href="#b" stroke="red" stroke-dasharray="1"/>)SVG",
+                                        Stroked());
+    ASSERT_EQ(dashes.warnings.size(), 1u);
+    EXPECT_NE(dashes.warnings[0].find("other dash arrays"), std::string::npos)
+        << dashes.warnings[0];
 }
 
 TEST(SvgUse, CyclesAndExpansionBombsAreRefused) {

@@ -191,14 +191,16 @@ struct Walker {
     // Points flattened aside: past the file's limit, shapes are left for Settle to flatten in
     // order, so what the threads hold stays bounded.
     std::atomic<std::size_t> flattenedAside{0};
-    // Shapes drawn through <use>, and where the first instance drew each: a later instance at
-    // another size is worth a warning.
+    // Shapes drawn through <use>, where the first instance drew each and the style it drew it
+    // in: a later instance at another size, or with another dash array or offset, is worth a
+    // warning.
     struct Sized {
         Affine m;
-        bool warned = false;
+        StyleRef parentStyle;
+        bool warnedSize = false, warnedDashes = false;
     };
     std::unordered_map<const xmlNode*, Sized> instances{};
-    void Instance(const xmlNode* shape, const Affine& m);
+    void Instance(const xmlNode* shape, const StyleRef& parentStyle, const Affine& m);
     // Shapes first reached through <use>: one is dashed if any of its instances chooses it (a
     // selection of its second instance, a stroke only that instance gives it), and counted once.
     struct ThroughUse {

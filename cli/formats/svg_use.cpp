@@ -34,6 +34,15 @@ bool SameSize(const Affine& x, const Affine& y) {
                 y.a * y.a + y.b * y.b + y.c * y.c + y.d * y.d);
 }
 
+bool SameDashes(const ComputedStyle& x, const ComputedStyle& y) {
+    const auto same = [](const CssLength& p, const CssLength& q) {
+        return p.value == q.value && p.unit == q.unit;
+    };
+    return x.dasharray.size() == y.dasharray.size() &&
+           std::equal(x.dasharray.begin(), x.dasharray.end(), y.dasharray.begin(), same) &&
+           same(x.dashoffset, y.dashoffset);
+}
+
 }  // namespace
 
 bool DrawnWhereDefined(const xmlNode* node) {
@@ -42,14 +51,30 @@ bool DrawnWhereDefined(const xmlNode* node) {
     return true;
 }
 
-void Walker::Instance(const xmlNode* shape, const Affine& m) {
-    const auto [first, isFirst] = instances.try_emplace(shape, Sized{m, false});
-    if (isFirst || first->second.warned || SameSize(first->second.m, m)) return;
-    first->second.warned = true;  // once per shape, however many instances differ
-    gathered.diagnostics.Warn(shape,
-                              "drawn at different sizes by <use> (its dashes are measured "
-                              "once, so some instances show them scaled)",
-                              "<" + std::string(Name(shape)) + ">");
+void Walker::Instance(const xmlNode* shape, const StyleRef& parentStyle, const Affine& m) {
+    const auto [it, isFirst] = instances.try_emplace(shape, Sized{m, parentStyle});
+    if (isFirst) return;
+    Sized& first = it->second;
+    // Each warning once per shape, however many instances differ.
+    if (!first.warnedSize && !SameSize(first.m, m)) {
+        first.warnedSize = true;
+        gathered.diagnostics.Warn(shape,
+                                  "drawn at different sizes by <use> (its dashes are measured "
+                                  "once, so some instances show them scaled)",
+                                  "<" + std::string(Name(shape)) + ">");
+    }
+    // An instance's dash array and offset come from what it inherits, unless the shape says its
+    // own: the shape's style is computed only where the inherited ones differ.
+    if (!first.warnedDashes && parentStyle != first.parentStyle &&
+        !SameDashes(*parentStyle, *first.parentStyle) &&
+        !SameDashes(context.sheet.Compute(shape, *parentStyle),
+                    context.sheet.Compute(shape, *first.parentStyle))) {
+        first.warnedDashes = true;
+        gathered.diagnostics.Warn(shape,
+                                  "given other dash arrays or offsets by its <use>s (it is "
+                                  "dashed once, as the first draws it)",
+                                  "<" + std::string(Name(shape)) + ">");
+    }
 }
 
 void Walker::Use(xmlNode* el, const StyleRef& parentStyle, const Affine& m) {

@@ -97,7 +97,7 @@ void Walker::Element(xmlNode* el, const StyleRef& parentStyle, const Affine& m) 
 }
 
 void Walker::Shape(xmlNode* el, const StyleRef& parentStyle, const Affine& m) {
-    if (!useStack.empty()) Instance(el, m);
+    if (!useStack.empty()) Instance(el, parentStyle, m);
     PendingShape job;
     if (!decided.insert(el).second) {
         const auto reached = throughUse.find(el);
