@@ -249,6 +249,7 @@ def case_addon_disabled_and_enabled():
     want = {o.name: support.result_line(o) for o in (ob, line)}
     addon_utils.disable("korrand", default_set=True)
     assert not blocks() and not any(o.modifiers for o in (ob, line))
+    assert not [c for c in bpy.data.curves if c not in (ob.data, line.data)]  # nothing saved
     assert support.shown(ob)[2] > 0 and ob["korrand"]["enabled"]
     support.enable_addon()
     bpy.context.scene.update_tag()

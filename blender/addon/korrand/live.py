@@ -1217,6 +1217,8 @@ def stop():
     for ob in list(bpy.data.objects):
         if ob.get(ROLE) is not None and ob.name not in held and _editable(ob):
             _remove_block(ob)
+    # With the save handler gone, nothing would keep the scratch curve out of the next save.
+    line_form.drop_scratch()
 
 
 # ---- What the operators do ------------------------------------------------------------------
