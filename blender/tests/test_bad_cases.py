@@ -44,6 +44,12 @@ def case_what_is_not_a_curve_is_refused():
     support.update()
     assert line.korrand.result == res and res.korrand.result is None
     assert len([o for o in bpy.data.objects if not hook.ours(o)]) == 3
+    # The Python calls and the operators say so of any other object, without a traceback.
+    bpy.ops.mesh.primitive_cube_add()
+    for ob in (text, surface, bpy.context.object):
+        assert ob.korrand.apply() == "the curve is not dashed", ob.name
+        assert ob.korrand.bake("a") != "", ob.name
+    assert not bpy.ops.korrand.allow.poll()
 
 
 def case_limits_and_a_runaway_request():

@@ -1291,8 +1291,11 @@ def bake(ob, frame_start=None, frame_end=None):
     outside the range show its first or last frame). Frames with the same dashes are stored
     once. Returns an error message, or ""."""
     scene = bpy.context.scene
-    start = scene.frame_start if frame_start is None else int(frame_start)
-    end = scene.frame_end if frame_end is None else int(frame_end)
+    try:
+        start = scene.frame_start if frame_start is None else int(frame_start)
+        end = scene.frame_end if frame_end is None else int(frame_end)
+    except (TypeError, ValueError, OverflowError):
+        return "the first and last frames are whole numbers"
     if end < start:
         return "the last frame comes before the first"
     if not _is_dashed(ob) or ob.type != "CURVE":
@@ -1406,6 +1409,8 @@ def apply(ob, depsgraph=None):
     bevel, materials and the rest of its look), the modifiers before the dash that shaped its
     points, already in the dashes, are removed with it, and the dash is switched off. Returns
     an error message, or "" (a warning may follow a tab)."""
+    if ob.type != "CURVE" or not _is_dashed(ob):
+        return "the curve is not dashed"
     if not _editable(ob) or not _editable(ob.data):
         return "linked data cannot be changed"
     if ob.mode == "EDIT":

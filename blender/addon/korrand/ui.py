@@ -28,6 +28,10 @@ class KORRAND_OT_command(bpy.types.Operator):
         if state.instance is None:
             self.report({"ERROR"}, state.error or "Korrand is not loaded")
             return {"CANCELLED"}
+        if not any(p.id == self.element and p.type == bridge.TYPE_BUTTON
+                   for p in state.parameters):
+            self.report({"ERROR"}, "Korrand has no button %d" % self.element)
+            return {"CANCELLED"}
         try:
             opened = state.instance.command(self.element)
         except bridge.BridgeError as e:
@@ -133,6 +137,10 @@ class KORRAND_OT_allow(bpy.types.Operator):
     bl_idname = "korrand.allow"
     bl_label = "Dash Anyway"
     bl_options = {"REGISTER", "UNDO"}
+
+    @classmethod
+    def poll(cls, context):
+        return _dashed(context)
 
     def execute(self, context):
         live.allow(context.object, context.evaluated_depsgraph_get())
