@@ -101,6 +101,12 @@ def case_bake():
     for f in (0, 1, 2, 3, 4, 9):
         scene.frame_set(f)
         assert support.shown(ob) == live[min(max(f, 1), 4)], f
+        assert "changed since" not in hook.bake_state(ob), f  # the animation is baked
+    key = ob.animation_data.action.fcurves.find("korrand.count").keyframe_points[1]
+    key.co.y = 7  # a keyframe of a frame not shown
+    assert "changed since" in hook.bake_state(ob)
+    key.co.y = 4
+    assert "changed since" not in hook.bake_state(ob)
     ob.data.splines[0].bezier_points[0].co.x += 0.5  # an edit of the points
     update()
     assert "changed since" in hook.bake_state(ob)

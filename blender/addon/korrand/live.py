@@ -20,6 +20,7 @@ Nothing is written while a render job runs unless the render locks the interface
 """
 
 import array
+import hashlib
 import sys
 import time
 import uuid
@@ -1284,6 +1285,31 @@ def digest(ob):
     return repr(settings_of(ob))
 
 
+def _frame_key(ob):
+    """digest(ob), short: a bake keeps one per frame, as animation and drivers set them."""
+    return hashlib.sha1(digest(ob).encode()).hexdigest()[:16]
+
+
+def _animation_key(ob):
+    """The keyframes, drivers and F-curve modifiers of the dash's settings: an edit to them
+    changes frames the panel is not showing."""
+    ad = ob.animation_data
+    if ad is None:
+        return ""
+    curves = [(fc, None) for fc in (ad.action.fcurves if ad.action is not None else ())]
+    parts = []
+    for fc, driver in curves + [(fc, fc.driver) for fc in ad.drivers]:
+        if not fc.data_path.startswith("korrand."):
+            continue
+        parts.append((fc.data_path, fc.array_index, fc.mute, fc.extrapolation,
+                      [(tuple(k.co), tuple(k.handle_left), tuple(k.handle_right),
+                        k.interpolation, k.easing) for k in fc.keyframe_points],
+                      [(m.type, m.mute) for m in fc.modifiers],
+                      None if driver is None else (driver.type, driver.expression,
+                                                   [v.name for v in driver.variables])))
+    return hashlib.sha1(repr(parts).encode()).hexdigest()[:16] if parts else ""
+
+
 def bake(ob, frame_start=None, frame_end=None):
     """Stores ob's dashes of every frame from frame_start to frame_end (the scene's range by
     default) in an object of their own in the file, shown by the curve's Korrand Dash in
@@ -1308,6 +1334,7 @@ def bake(ob, frame_start=None, frame_end=None):
         free_bake(ob)
     current = scene.frame_current, scene.frame_subframe
     runs = []  # [first frame, last frame, arrays]
+    keys = []  # the settings of each frame, which the panel compares
     try:
         for frame in range(start, end + 1):
             scene.frame_set(frame)
@@ -1316,6 +1343,7 @@ def bake(ob, frame_start=None, frame_end=None):
                 return "the curve is not dashed"
             if r.status:
                 return r.status
+            keys.append(_frame_key(ob))
             arrays = _mesh_arrays(_held(ob, "dashes").data)
             if runs and _same(runs[-1][2], arrays):
                 runs[-1][1] = frame
@@ -1364,7 +1392,8 @@ def bake(ob, frame_start=None, frame_end=None):
     _copy_look_inputs(_held(ob, "dashes"), block)
     g = ob.korrand
     g["bake"] = block
-    g["bake_info"] = {"start": start, "end": end, "stored": len(runs), "digest": digest(ob),
+    g["bake_info"] = {"start": start, "end": end, "stored": len(runs),
+                      "frames": ",".join(keys), "animation": _animation_key(ob),
                       "shape": line_form.digest(ob.data), "stale": 0}
     nodes.set_input(line_form.korrand_modifier(ob), nodes.DASHES, block)
     return ""
@@ -1396,7 +1425,17 @@ def bake_state(ob):
     if info is None or baked(ob) is None:
         return ""
     text = f"Baked: frames {info['start']}-{info['end']} ({info['stored']} stored)"
-    if info.get("stale") or info.get("digest") != digest(ob):
+    if "frames" in info:
+        # The settings against the bake's own of this frame (its first or last outside), and
+        # their animation against the bake's: going to another frame changes nothing.
+        keys = info["frames"].split(",")
+        frame = bpy.context.scene.frame_current
+        at = min(max(frame, info["start"]), info["end"]) - info["start"]
+        changed = (at >= len(keys) or keys[at] != _frame_key(ob)
+                   or info.get("animation", "") != _animation_key(ob))
+    else:  # baked by an earlier version: the settings of the frame it was baked at
+        changed = info.get("digest") != digest(ob)
+    if info.get("stale") or changed:
         text += "; the curve or its settings changed since: bake again, or free the bake"
     return text
 
