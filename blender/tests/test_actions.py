@@ -324,6 +324,19 @@ def case_linked_data():
     ob.korrand.count = 6
     update()
     assert ob.library is None and len(support.result_line(ob)[0]) == 6
+    # A library override made local alone, without the add-on's objects: it gets its own.
+    bpy.ops.wm.read_homefile(use_empty=True)
+    bpy.ops.wm.link(directory=lib + "/Collection/", filename="Dashed")
+    bpy.ops.object.make_override_library()
+    update()
+    ob = next(o for o in bpy.data.objects if o.name == "ring" and o.override_library)
+    for o in bpy.context.view_layer.objects:
+        o.select_set(o == ob)
+    bpy.context.view_layer.objects.active = ob
+    bpy.ops.object.make_local(type="SELECT_OBDATA")
+    ob.korrand.count = 2
+    update()
+    assert ob.override_library is None and len(support.result_line(ob)[0]) == 2
     # Appended, its dashes show once, on it: the objects it reads stay out of the scene. The
     # add-on's scratch curve was not saved with it.
     bpy.ops.wm.read_homefile(use_empty=True)

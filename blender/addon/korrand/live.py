@@ -503,8 +503,10 @@ def _consistent():
         ob = bpy.data.objects.get(r.curve)
         if ob is None or _uid(ob) != r.uid or not _is_dashed(ob) or ob.type != "CURVE":
             return False
+        # A curve made local without its dashes (Make Local of the object or of its data alone)
+        # gets dashes of its own.
         if _editable(ob) and (line_form.korrand_modifier(ob) is None or
-                              _held(ob, "dashes") is None):
+                              not _editable(_held(ob, "dashes"))):
             return False
     return True
 
@@ -589,9 +591,9 @@ def _writes_forbidden():
             and not any(s.render.use_lock_interface for s in bpy.data.scenes))
 
 
-def _not_ours(idb, what):
+def _not_ours(idb):
     how = "a library override" if idb.override_library is not None else "linked from a library"
-    return (f"the {what} is {how}: its dashes stay as the library saved them until it is made "
+    return (f"the curve is {how}: its dashes stay as the library saved them until it is made "
             "local")
 
 
@@ -674,7 +676,7 @@ def _update(r, depsgraph, force=False):
     if ob is None:
         return
     if not _editable(ob):
-        r.status = _not_ours(ob, "curve")
+        r.status = _not_ours(ob)
         r.todo.clear()  # looked at again when made local (a survey)
         return
     dashes = _held(ob, "dashes")
@@ -682,8 +684,7 @@ def _update(r, depsgraph, force=False):
         registry.survey = True
         return
     if not _editable(dashes) or not _editable(dashes.data):
-        r.status = _not_ours(dashes, "dashes")
-        r.todo.clear()
+        registry.survey = True  # made its own at the next update (_attach)
         return
     if READ in r.todo:
         _keep_point_modifiers_above(ob)
