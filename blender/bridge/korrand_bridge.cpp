@@ -931,4 +931,68 @@ int32_t korrand_points_from_list(const KorrandSegmentList* layout, const void* f
     });
 }
 
+int32_t korrand_ring_channels(const float* rings, const float* xyz, int64_t point_count,
+                              const int32_t* counts, int32_t spline_count, float* out,
+                              int32_t* matched) {
+    if (matched == nullptr || spline_count < 0 || point_count < 0 ||
+        (spline_count > 0 && counts == nullptr) ||
+        (point_count > 0 && (rings == nullptr || xyz == nullptr || out == nullptr)))
+        return Fail(KORRAND_ERROR_ARGUMENT, "null argument");
+    int64_t total = 0;
+    for (int32_t i = 0; i < spline_count; ++i) {
+        if (counts[i] < 0) return Fail(KORRAND_ERROR_ARGUMENT, "negative spline count");
+        total += counts[i];
+    }
+    if (total != point_count)
+        return Fail(KORRAND_ERROR_ARGUMENT, "spline counts add up to " + std::to_string(total) +
+                                                " points, not " + std::to_string(point_count));
+    // In doubles, as the add-on worked them out before it asked the bridge.
+    const auto centre = [&](int64_t point, int i) {
+        const float* r = rings + 12 * point;
+        return (((0.0 + r[i]) + r[3 + i]) + r[6 + i]) + r[9 + i];
+    };
+    int64_t at = 0;
+    for (int32_t s = 0; s < spline_count; at += counts[s], ++s) {
+        const int64_t count = counts[s];
+        if (count == 0) continue;
+        // Centres are averages of four vertices: near the point, within rounding of the
+        // curve's size.
+        double size = 1e-6;
+        for (int64_t k = 3 * at; k < 3 * (at + count); ++k)
+            size = std::max(size, std::fabs(1.0 * xyz[k]));
+        for (int64_t k = 12 * at; k < 12 * (at + count); ++k)
+            size = std::max(size, std::fabs(1.0 * rings[k]));
+        const float* first = xyz + 3 * at;
+        int64_t shift = -1;
+        for (int64_t k = 0; k < count && shift < 0; ++k) {
+            double far = 0;
+            for (int i = 0; i < 3; ++i)
+                far = std::max(far, std::fabs(centre(at + k, i) / 4 - first[i]));
+            if (far <= 1e-4 * size) shift = k;
+        }
+        if (shift < 0) {
+            *matched = 0;
+            return Ok();
+        }
+        for (int64_t k = 0; k < count; ++k) {
+            const int64_t r = at + (k + shift) % count;
+            double c[3], d[3], b[3];
+            for (int i = 0; i < 3; ++i) {
+                c[i] = centre(r, i) / 4;
+                d[i] = rings[12 * r + 9 + i] - c[i];
+                b[i] = rings[12 * r + i] - c[i];
+            }
+            // The normal side gives the direction; the binormal side the scale (a 2D curve's
+            // normal side is widened at its corners, to keep an outline's width).
+            const double length = std::sqrt(d[0] * d[0] + d[1] * d[1] + d[2] * d[2]);
+            float* o = out + 4 * (at + k);
+            o[0] = static_cast<float>(std::sqrt(b[0] * b[0] + b[1] * b[1] + b[2] * b[2]));
+            for (int i = 0; i < 3; ++i)
+                o[1 + i] = length > 0 ? static_cast<float>(d[i] / length) : 0.0f;
+        }
+    }
+    *matched = 1;
+    return Ok();
+}
+
 }  // extern "C"

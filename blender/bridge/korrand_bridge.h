@@ -36,8 +36,9 @@ extern "C" {
    korrand_group_segments; 6 added the korrand_result_ entries and retired korrand_dash,
    korrand_dash_float, korrand_dash_gather, korrand_points_xyzw and korrand_points_to_list, which
    no host called any more; 7 added korrand_set_traced, and korrand_dash_objects dashes a large
-   call's line objects on several threads; 8 added korrand_result_trim. */
-#define KORRAND_BRIDGE_VERSION 8
+   call's line objects on several threads; 8 added korrand_result_trim; 9 added
+   korrand_ring_channels. */
+#define KORRAND_BRIDGE_VERSION 9
 /* The first version whose entries and structures this one still keeps unchanged. */
 #define KORRAND_BRIDGE_OLDEST_COMPATIBLE 6
 
@@ -275,6 +276,20 @@ KORRAND_BRIDGE_API int32_t korrand_points_from_list(const KorrandSegmentList* la
                                                     const void* first, const int32_t* counts,
                                                     int32_t segment_count, float* xyz,
                                                     int64_t capacity, int32_t* changed);
+
+/* What a curve's profile follows at each of point_count points of xyz (packed x, y, z triples),
+   read from a sweep of a round profile of radius 1 with a ring at every point: rings holds 4
+   vertices a point (12 floats), the first on the binormal side, the last on the normal side,
+   ring by ring in the points' order, spline by spline (spline_count splines of counts[i]
+   points). out (4 floats a point, owned by the caller) receives each point's radius (the ring's
+   distance from its centre on the binormal side) and unit normal (0 0 0 where the ring has no
+   normal side). A cyclic spline's rings may start at another of its points: they are matched
+   by the ring centred on the spline's first point. *matched is 0 when a spline has none (out is
+   then incomplete), else 1. */
+KORRAND_BRIDGE_API int32_t korrand_ring_channels(const float* rings, const float* xyz,
+                                                 int64_t point_count, const int32_t* counts,
+                                                 int32_t spline_count, float* out,
+                                                 int32_t* matched);
 
 #ifdef __cplusplus
 }

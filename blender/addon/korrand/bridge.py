@@ -5,7 +5,7 @@ import ctypes
 import os
 import sys
 
-BRIDGE_VERSION = 8  # the KORRAND_BRIDGE_VERSION this module was written for
+BRIDGE_VERSION = 9  # the KORRAND_BRIDGE_VERSION this module was written for
 
 TYPE_LONG, TYPE_BOOL, TYPE_REAL, TYPE_BUTTON = 1, 2, 3, 4
 
@@ -153,6 +153,9 @@ def _load(path):
                                               ctypes.c_void_p, ctypes.c_int32,
                                               ctypes.c_void_p, ctypes.c_int64,
                                               ctypes.POINTER(ctypes.c_int32)]),
+        "korrand_ring_channels": (status, [ctypes.c_void_p, ctypes.c_void_p, ctypes.c_int64,
+                                           ctypes.c_void_p, ctypes.c_int32, ctypes.c_void_p,
+                                           ctypes.POINTER(ctypes.c_int32)]),
     }
     for name, (res, args) in sig.items():
         f = getattr(lib, name)
@@ -367,6 +370,18 @@ class Plugin:
                                            len(counts), _address(xyz), len(xyz),
                                            ctypes.byref(changed))
         return changed.value == 1
+
+    def ring_channels(self, rings, xyz, counts):
+        """Each point's radius and unit normal (an array of 'f', 4 floats a point) from the
+        rings of a round profile of radius 1 swept with a ring at every point (an array of 'f',
+        4 vertices a ring), xyz the points (an array of 'f') and counts the points of each
+        spline (an array of 'i'). None when a spline's rings do not meet its points."""
+        n = len(xyz) // 3
+        out = array.array("f", bytes(16 * n))
+        matched = ctypes.c_int32()
+        self._lib.korrand_ring_channels(_address(rings), _address(xyz), n, _address(counts),
+                                        len(counts), _address(out), ctypes.byref(matched))
+        return out if matched.value == 1 else None
 
     def segment_lengths(self, points, counts, stride, closed=None, matrix=None):
         """The length of each segment of a line form (as dash_objects takes it) after matrix,

@@ -407,7 +407,7 @@ def _key_points(points):
     return b"\0".join(out)
 
 
-def channels(ob, depsgraph, form, taper=True):
+def channels(plugin, ob, depsgraph, form, taper=True):
     """What the curve's profile follows at each point of form: the scale of its profile there
     (point radius with the taper object's taper, as Blender sweeps it) and its normal (twist
     and tilt), as an array of 'f' of radius, nx, ny, nz per point; None where they cannot be
@@ -436,52 +436,10 @@ def channels(ob, depsgraph, form, taper=True):
     xyz = form.xyz()
     if len(rings) != 4 * len(xyz):
         return None
-    out = array.array("f", bytes(16 * (len(xyz) // 3)))
-    at = 0
-    for count in form.counts:
-        if count and not _ring_channels(rings, xyz, at, count, out):
-            return None
-        at += count
-    return out
-
-
-def _ring_channels(rings, xyz, at, count, out):
-    """Fills out for one spline of count points from at. Blender may start a cyclic spline's
-    rings at another point than its wire: the rings are matched to the points by position."""
-    def centre(k):
-        base = 12 * (at + k)
-        return [sum(rings[base + 3 * j + i] for j in range(4)) / 4 for i in range(3)]
-
-    def point(k):
-        return xyz[3 * (at + k):3 * (at + k) + 3]
-
-    first = point(0)
-    # Centres are averages of four vertices: near the point, within rounding of the curve's size.
-    size = max(max(abs(v) for v in xyz[3 * at:3 * (at + count)]),
-               max(abs(v) for v in rings[12 * at:12 * (at + count)]), 1e-6)
-    shift = None
-    for k in range(count):
-        c = centre(k)
-        if max(abs(c[i] - first[i]) for i in range(3)) <= 1e-4 * size:
-            shift = k
-            break
-    if shift is None:
-        return False
-    for k in range(count):
-        r = (k + shift) % count
-        c = centre(r)
-        # The vertex on the normal side gives the direction; the one on the binormal side the
-        # scale (the normal side of a 2D curve is widened at its corners, to keep an outline's
-        # width, which a dash across the corner does not want).
-        base = 12 * (at + r)
-        d = [rings[base + 9 + i] - c[i] for i in range(3)]
-        b = [rings[base + i] - c[i] for i in range(3)]
-        length = (d[0] * d[0] + d[1] * d[1] + d[2] * d[2]) ** 0.5
-        o = 4 * (at + k)
-        out[o] = (b[0] * b[0] + b[1] * b[1] + b[2] * b[2]) ** 0.5
-        if length > 0:
-            out[o + 1:o + 4] = array.array("f", (v / length for v in d))
-    return True
+    # Blender may start a cyclic spline's rings at another point than its wire: the bridge
+    # matches them to the points by position (in C: a curve of 10,000 splines has hundreds of
+    # thousands of points).
+    return plugin.ring_channels(rings, xyz, form.counts)
 
 
 def _drawn_for_another(ob, depsgraph):

@@ -739,7 +739,7 @@ def _update(r, depsgraph, force=False):
     # sweeps the radius without it then.
     mapped = trim is not None and line_form.maps_taper(ob, depsgraph)
     if r.look[0] is not None and (r.channels is None or r.tapered == mapped):
-        r.channels = line_form.channels(ob, depsgraph, r.form, taper=not mapped) \
+        r.channels = line_form.channels(state.plugin, ob, depsgraph, r.form, taper=not mapped) \
             if len(r.form.counts) else None
         r.tapered = not mapped
         if r.channels is None:
