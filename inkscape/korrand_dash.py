@@ -27,6 +27,8 @@ PARAMETERS = "plugin_parameters"
 SHAPE_TAGS = ("path", "rect", "circle", "ellipse", "line", "polyline", "polygon", "use")
 # The options that a period replaces.
 COUNT_ONLY = ("count", "relative")
+# The options whose presence changes what korrand does, at any value.
+MODE_SWITCHES = ("count", "subdivision")
 # korrand's note on a drawing it left as it was: what became of the shapes.
 HIDDEN_LAYER = "is hidden: nothing in it is dashed"
 NOTHING = re.compile(r"has nothing to dash \((\d+) shapes? left alone by [^,]*, (\d+) hidden, "
@@ -108,8 +110,10 @@ class KorrandDash(inkex.EffectExtension):
                 continue
             value = getattr(o, name)
             # A parameter at its default is not passed: korrand then takes the drawing's own
-            # value where it has one (a shape's stroke-dashoffset for the offset).
-            if value == self.defaults.get(name):
+            # value where it has one (a shape's stroke-dashoffset for the offset). A count, and
+            # a subdivision not chosen automatically, are passed whatever they are: they are
+            # what asks korrand for a count or a subdivision.
+            if value == self.defaults.get(name) and name not in MODE_SWITCHES:
                 continue
             if kinds.get(name) == "bool":
                 args += ["--" + name] if value else []

@@ -74,6 +74,7 @@ CASES = [
       "Cuts, outer", "--tolerance", "0.01mm", "--fills", "drop"]),
     # The dialog's defaults are the command's.
     ({}, [], []),
+    ({"mode": "count", "subdivision_auto": "false"}, [], ["--count", "100", "--subdivision", "1"]),
     ({"period": "5.0", "unit": "cm"}, ["alone", "grp"], ["--period", "dasharray,5cm"]),
 ]
 
