@@ -12,6 +12,8 @@
 #define NOMINMAX
 #endif
 #include <windows.h>
+
+#include <ext/stdio_filebuf.h>
 #endif
 
 #include <algorithm>
@@ -309,6 +311,52 @@ struct TemporaryGuard {
     }
 };
 
+// The temporary file's stream. Windows deletes no file that is open unless it was opened to let
+// that happen: there it is opened so, for an interrupted run to remove it from its handler while
+// it is being written (the system frees it when the process ends). Elsewhere, or where that
+// open fails, a plain file stream (whose failure says why).
+class TemporaryFile {
+public:
+    explicit TemporaryFile(const fs::path& tmp) {
+#ifdef _WIN32
+        const HANDLE h =
+            CreateFileW(tmp.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_DELETE, nullptr,
+                        CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+        if (h != INVALID_HANDLE_VALUE) {
+            const int fd = _open_osfhandle(reinterpret_cast<intptr_t>(h), _O_BINARY | _O_WRONLY);
+            if (fd == -1) {
+                CloseHandle(h);
+            } else {
+                shared_ = std::make_unique<__gnu_cxx::stdio_filebuf<char>>(
+                    fd, std::ios::out | std::ios::binary, std::size_t{1} << 16);
+                out_.rdbuf(shared_.get());
+                return;
+            }
+        }
+#endif
+        plain_.open(tmp, std::ios::binary | std::ios::trunc);
+        out_.rdbuf(plain_.rdbuf());
+        if (!plain_) out_.setstate(std::ios::failbit);
+    }
+    std::ostream& stream() {
+        return out_;
+    }
+    void close() {
+        out_.flush();
+#ifdef _WIN32
+        if (shared_ != nullptr && shared_->close() == nullptr) out_.setstate(std::ios::failbit);
+#endif
+        if (plain_.is_open()) plain_.close();
+    }
+
+private:
+#ifdef _WIN32
+    std::unique_ptr<__gnu_cxx::stdio_filebuf<char>> shared_;
+#endif
+    std::ofstream plain_;
+    std::ostream out_{nullptr};
+};
+
 // Writes through a temporary file beside the target and renames it into place, so a failed or
 // interrupted run never leaves a half-written output, nor the temporary file.
 void WriteAtomically(const std::string& path, const std::function<void(std::ostream&)>& write) {
@@ -358,7 +406,8 @@ void WriteAtomically(const std::string& path, const std::function<void(std::ostr
     const TemporaryGuard guard(tmp);
     {
         errno = 0;
-        std::ofstream out(tmp, std::ios::binary | std::ios::trunc);
+        TemporaryFile file(tmp);
+        std::ostream& out = file.stream();
         if (!out)
             throw UsageError("cannot write '" + path + "': " +
                              (errno != 0 ? std::strerror(errno) : "cannot create a file there"));
@@ -366,13 +415,13 @@ void WriteAtomically(const std::string& path, const std::function<void(std::ostr
             write(out);
             out.flush();
         } catch (...) {
-            out.close();
+            file.close();
             fs::remove(tmp);
             throw;
         }
+        file.close();  // a failure to close is a failed write too
         if (!out) {
             const int error = errno;
-            out.close();
             fs::remove(tmp);
             throw UsageError("cannot write '" + path +
                              "': " + (error != 0 ? std::strerror(error) : "the write failed"));

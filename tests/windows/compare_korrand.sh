@@ -176,6 +176,36 @@ if [ "$(cat "$work/windows/code")" != 0 ] || [ -n "$(ls -A "$work/windows/out")"
   failed=$((failed + 1))
 fi
 
+# Ctrl+C while korrand.exe writes: the old output stays and the temporary file goes (Windows
+# deletes no open file unless it was opened to allow that). Under Wine, SIGINT is the console's
+# Ctrl+C. The drawing is large enough that writing it takes a while.
+python3 - "$work/windows/big.json" <<'PY'
+import json, math, sys
+segments = [[[i * 0.01, math.sin(i * 0.01 + s), 0] for i in range(2000)] for s in range(80)]
+json.dump({"objects": [{"name": "big", "segments": segments}]}, open(sys.argv[1], "w"))
+PY
+(
+  cd "$work/windows" && rm -rf out && mkdir out && echo kept >out/o.json
+  set +e
+  "$wine64" "$windows" dash big.json -o out/o.json --count 10000 -q 2>stderr >/dev/null &
+  pid=$!
+  seen=no
+  for _ in $(seq 1 1200); do
+    [ -e out/.o.json.korrand-tmp ] && seen=yes && break
+    kill -0 "$pid" 2>/dev/null || break
+    sleep 0.05
+  done
+  kill -INT "$pid" 2>/dev/null
+  wait "$pid"
+  echo "$seen" >seen
+)
+if [ "$(cat "$work/windows/seen")" != yes ] || [ -e "$work/windows/out/.o.json.korrand-tmp" ] ||
+  [ "$(cat "$work/windows/out/o.json")" != kept ]; then
+  echo "DIFFERS: Ctrl+C while writing on Windows: temporary file seen: $(cat "$work/windows/seen")," \
+    "left: $(ls -A "$work/windows/out")" >&2
+  failed=$((failed + 1))
+fi
+
 echo "korrand.exe against korrand: $runs runs, $outputs output files:" \
   "$((runs - failed)) identical byte for byte (exit code, messages, outputs; $again of them" \
   "only when run again), $failed differ" \
