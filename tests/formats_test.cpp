@@ -1255,6 +1255,20 @@ TEST(SvgWriteBack, AReadDocumentIsWrittenBackOnce) {
     EXPECT_THROW(WriteText(doc, Format::Svg, options), std::logic_error);
 }
 
+// Written in UTF-8, declared as such where the input declared its own encoding, UTF-16 too.
+TEST(SvgWriteBack, AUtf16DocumentIsWrittenAsDeclaredUtf8) {
+    std::string text = "\xFF\xFE";
+    for (const char c : R"(<?xml version="1.0" encoding="UTF-16"?>
+<svg xmlns="http://www.w3.org/2000/svg"><line x2="5" stroke="red"/></svg>)")
+        text += std::string{c, '\0'};
+    const Document doc = ReadText(text, Format::Svg);
+    io::WriteOptions options;
+    options.original = &doc;
+    EXPECT_EQ(WriteText(doc, Format::Svg, options)
+                  .rfind("<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<svg", 0),
+              0u);
+}
+
 TEST(SvgWriteBack, DashesAreNotDashedAgainByASheetOrAnAncestor) {
     const Document doc = ReadSvgBody(R"SVG(<style>.d { stroke-dasharray: 3 1 }</style>
     <path id="own" stroke="black" fill="none" stroke-dasharray="4" style="stroke-dashoffset:1" d="M0 0 L10 0"/>

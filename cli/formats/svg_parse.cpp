@@ -13,12 +13,28 @@
 #include <cstring>
 #include <memory>
 #include <mutex>
+#include <string>
+#include <string_view>
 
 #include "format_detail.h"
 #include "svg_read.h"
 
 namespace korrand::io::detail {
 namespace {
+
+// Whether the text opens with an XML declaration: in UTF-8 (after a byte order mark or none) or
+// in UTF-16 of either byte order, whose declaration names its encoding too.
+bool OpensWithDeclaration(const std::string& text) {
+    const auto opens = [&](std::string_view mark, std::size_t zeroBefore, std::size_t zeroAfter) {
+        std::string declaration(mark);
+        for (const char c : std::string_view("<?xml"))
+            declaration += std::string(zeroBefore, '\0') + c + std::string(zeroAfter, '\0');
+        return text.compare(0, declaration.size(), declaration) == 0;
+    };
+    using namespace std::string_view_literals;
+    return opens(""sv, 0, 0) || opens("\xEF\xBB\xBF"sv, 0, 0) || opens("\xFF\xFE"sv, 0, 1) ||
+           opens(""sv, 0, 1) || opens("\xFE\xFF"sv, 1, 0) || opens(""sv, 1, 0);
+}
 
 constexpr int kMaxNesting = 256;  // element depth; the walk recurses per level
 
@@ -175,8 +191,7 @@ void ParseDocument(const std::string& text, const std::string& file, SvgScene& s
                                     : std::string("not well-formed");
         throw ReadError(file, e != nullptr ? e->line : 0, "malformed XML: " + why);
     }
-    const std::size_t at = text.compare(0, 3, "\xEF\xBB\xBF") == 0 ? 3 : 0;
-    scene.hasDeclaration = text.compare(at, 5, "<?xml") == 0;
+    scene.hasDeclaration = OpensWithDeclaration(text);
 }
 
 }  // namespace korrand::io::detail
