@@ -775,6 +775,36 @@ int Run(Command command) {
     }
 }
 
+// The first word of a refused command line that names no command or option, said plainly: the
+// parser's own message blames what it could not place ("INPUT is required", the input file
+// "not expected") rather than the typo. None when every word is known.
+std::optional<std::string> Mistyped(const CLI::App& app, int argc, char** argv) {
+    const CLI::App* command = nullptr;
+    for (int i = 1; i < argc; ++i) {
+        const std::string word = argv[i];
+        char* end = nullptr;
+        std::strtod(word.c_str(), &end);
+        const bool number = !word.empty() && end != nullptr && *end == '\0';
+        if (word.size() > 1 && word[0] == '-' && !number) {
+            const std::string name = word.substr(0, word.find('='));
+            if (name == "-h" || name == "--help" || name == "--version") continue;
+            const CLI::Option* option =
+                command != nullptr ? command->get_option_no_throw(name) : nullptr;
+            if (option == nullptr) option = app.get_option_no_throw(name);
+            if (option == nullptr)
+                return "no option " + name +
+                       (command != nullptr ? " for " + command->get_name() : std::string());
+            if (option->get_items_expected_min() > 0 && name.size() == word.size()) ++i;
+        } else if (command == nullptr) {
+            const auto named =
+                app.get_subcommands([&](const CLI::App* c) { return c->check_name(word); });
+            if (named.empty()) return "no command '" + word + "' (dash or info)";
+            command = named.front();
+        }
+    }
+    return std::nullopt;
+}
+
 int Main(int argc, char** argv) {
 #ifdef _WIN32
     // Files are bytes on every platform: no CR added before each LF written to standard output,
@@ -825,7 +855,8 @@ int Main(int argc, char** argv) {
     } catch (const CLI::CallForVersion& e) {
         return app.exit(e);
     } catch (const CLI::ParseError& e) {
-        std::cerr << "korrand: " << e.what() << " (see korrand --help)\n";
+        std::cerr << "korrand: " << Mistyped(app, argc, argv).value_or(e.what())
+                  << " (see korrand --help)\n";
         return kBadInput;
     }
 

@@ -304,6 +304,10 @@ TEST_F(CliTest, BadInputIsRefusedWithoutAnOutputFile) {
         {"dash " + Quote(good.string()) + " --count abc", "count"},
         {"dash " + Quote(good.string()) + " --open --closed", "closed"},
         {"dash - ", "--from"},
+        // A mistyped option or command is named.
+        {"dash --perod 3mm " + Quote(good.string()), "no option --perod"},
+        {"dash " + Quote(good.string()) + " --hlep", "no option --hlep"},
+        {"dahs " + Quote(good.string()), "no command 'dahs'"},
         {"dash " + Quote(Write("cut.svgz", std::string("\x1f\x8b\x08\0\0\0", 6)).string()),
          "cut.svgz: the compressed file is cut short"},
         // A directory, with or without a format, even one named like a file.
