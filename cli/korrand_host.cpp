@@ -32,6 +32,39 @@ namespace {
 // 0.5 mm with a 0.001 mm tolerance makes 54 million (1.5 GB at its peak).
 constexpr int64_t kMaxDashPoints = 200000000;
 
+// Which object crosses the limit depends on the threads' timing, so the message names none: a
+// run refused says the same every time.
+[[noreturn]] void RefuseTooManyPoints() {
+    std::ostringstream why;
+    why << "the file's dashes would be more than " << kMaxDashPoints / 1000000
+        << " million points, more than korrand makes for one file (a longer period, fewer dashes "
+           "or a lower subdivision)";
+    throw SettingError(why.str());
+}
+
+// At least how many points the modifier would be asked for, from what is known before any
+// modifier is made: each object's count (given, else decided from its period) and the given
+// subdivision (else none), for objects without stored settings of their own (which may ask for
+// fewer) and without relative counts (which scale down). Each object alone stays under the limit
+// as it is dashed, so a period far below the drawing's scale would otherwise be refused only
+// after objects of millions of points had been made.
+double PointsAtLeast(const io::Document& doc, const Settings& settings) {
+    const auto given = [&](const char* key) -> std::optional<double> {
+        const auto it = settings.find(key);
+        return it != settings.end() ? std::optional<double>(it->second) : std::nullopt;
+    };
+    if (given("relative").value_or(0) != 0) return 0;
+    const double perDash = std::max(0.0, given("subdivision").value_or(0)) + 2;
+    double points = 0;
+    for (const io::LineObject& object : doc.objects) {
+        std::optional<double> count = given("count");
+        if (!count && object.dashCount) count = static_cast<double>(*object.dashCount);
+        if (object.parameters.empty() && count && *count > 0)
+            points += static_cast<double>(object.segments.size()) * *count * perDash;
+    }
+    return points;
+}
+
 // Runs work(i, counts) for every i in [0, n): on a few threads for a large document, whose
 // objects are dashed by modifiers of their own, as a host evaluates many splines at once. Each
 // thread counts into counts of its own, added into `total`. Every object's dashes are the same as
@@ -137,6 +170,7 @@ std::optional<int64_t> KorrandHost::ChooseSubdivision(
 io::Document KorrandHost::Dash(const io::Document& doc, const Settings& settings,
                                DashStats* stats) {
     CheckSettings(settings);
+    if (PointsAtLeast(doc, settings) > kMaxDashPoints) RefuseTooManyPoints();
     const hostmodel::Parameter* closedParameter = modifier_->ByKey("closed");
     const hostmodel::Parameter* subdivisionParameter = modifier_->ByKey("subdivision");
     const hostmodel::Parameter* countParameter = modifier_->ByKey("count");
@@ -200,15 +234,7 @@ io::Document KorrandHost::Dash(const io::Document& doc, const Settings& settings
                     (std::max(0.0, hostmodel::Load(dasher.container(), *subdivisionParameter)) + 2);
                 const int64_t add =
                     asked <= kMaxDashPoints ? static_cast<int64_t>(asked) : kMaxDashPoints + 1;
-                // Which object crosses the limit depends on the threads' timing, so the message
-                // names none: a run refused says the same every time.
-                if (pointsAsked.fetch_add(add) + add > kMaxDashPoints) {
-                    std::ostringstream why;
-                    why << "the file's dashes would be more than " << kMaxDashPoints / 1000000
-                        << " million points, more than korrand makes for one file (a longer "
-                           "period, fewer dashes or a lower subdivision)";
-                    throw SettingError(why.str());
-                }
+                if (pointsAsked.fetch_add(add) + add > kMaxDashPoints) RefuseTooManyPoints();
             }
             counts.clear();
             int64_t pointsIn = 0;
