@@ -962,20 +962,26 @@ int32_t korrand_ring_channels(const float* rings, const float* xyz, int64_t poin
             size = std::max(size, std::fabs(1.0 * xyz[k]));
         for (int64_t k = 12 * at; k < 12 * (at + count); ++k)
             size = std::max(size, std::fabs(1.0 * rings[k]));
-        const float* first = xyz + 3 * at;
-        int64_t shift = -1;
-        for (int64_t k = 0; k < count && shift < 0; ++k) {
+        const auto meets = [&](int64_t ring, int64_t point) {
             double far = 0;
             for (int i = 0; i < 3; ++i)
-                far = std::max(far, std::fabs(centre(at + k, i) / 4 - first[i]));
-            if (far <= 1e-4 * size) shift = k;
-        }
-        if (shift < 0) {
+                far =
+                    std::max(far, std::fabs(centre(at + ring, i) / 4 - xyz[3 * (at + point) + i]));
+            return far <= 1e-4 * size;
+        };
+        int64_t shift = -1;
+        for (int64_t k = 0; k < count && shift < 0; ++k)
+            if (meets(k, 0)) shift = k;
+        // Blender may also run a closed 2D spline's rings the other way round (it orders them
+        // for its fill): the ring after the first point's then lies on the last point.
+        const bool reversed = shift >= 0 && count > 2 && !meets((shift + 1) % count, 1) &&
+                              meets((shift + count - 1) % count, 1);
+        if (shift < 0 || (count > 2 && !reversed && !meets((shift + 1) % count, 1))) {
             *matched = 0;
             return Ok();
         }
         for (int64_t k = 0; k < count; ++k) {
-            const int64_t r = at + (k + shift) % count;
+            const int64_t r = at + (reversed ? (shift + count - k) : (k + shift)) % count;
             double c[3], d[3], b[3];
             for (int i = 0; i < 3; ++i) {
                 c[i] = centre(r, i) / 4;
@@ -987,8 +993,11 @@ int32_t korrand_ring_channels(const float* rings, const float* xyz, int64_t poin
             const double length = std::sqrt(d[0] * d[0] + d[1] * d[1] + d[2] * d[2]);
             float* o = out + 4 * (at + k);
             o[0] = static_cast<float>(std::sqrt(b[0] * b[0] + b[1] * b[1] + b[2] * b[2]));
+            // Swept the other way, the normal turns over, so that the side the binormal points to
+            // (a half profile's front) stays where Blender's sweep has it.
+            const double sign = reversed ? -1.0 : 1.0;
             for (int i = 0; i < 3; ++i)
-                o[1 + i] = length > 0 ? static_cast<float>(d[i] / length) : 0.0f;
+                o[1 + i] = length > 0 ? static_cast<float>(sign * d[i] / length) : 0.0f;
         }
     }
     *matched = 1;

@@ -566,37 +566,40 @@ TEST_F(Bridge, ButtonOpensTheWebPageThroughTheHost) {
 }
 
 // The radius and normal of each point, from the rings of a round profile swept along a curve:
-// one ring per point, matched by position where a cyclic spline's rings start elsewhere.
+// one ring per point, matched by position where a cyclic spline's rings start elsewhere or run
+// the other way (the normal then turned over, for the sweep's front to stay in front).
 TEST(BridgeRings, ChannelsComeFromTheRingAtEachPoint) {
-    const std::vector<float> xyz = {0, 0, 0, 1, 0, 0, 2, 0, 0, 5, 5, 0, 6, 5, 0};
+    const std::vector<float> xyz = {0, 0, 0, 1, 0, 0, 2, 0, 0, 5, 5, 0,
+                                    6, 5, 0, 0, 9, 0, 1, 9, 0, 1, 8, 0};
     const auto ring = [](const float* p, float radius, float normal) {
         // Binormal side, then around to the normal side last; centred on the point.
         return std::vector<float>{p[0], p[1] + radius, p[2], p[0], p[1], p[2] - normal,
                                   p[0], p[1] - radius, p[2], p[0], p[1], p[2] + normal};
     };
     std::vector<float> rings;
-    for (const int point : {0, 1, 2, 4, 3}) {  // the second spline's rings start at its end
+    // The second spline's rings start at its end, the third's run backwards.
+    for (const int point : {0, 1, 2, 4, 3, 5, 7, 6}) {
         const std::vector<float> r = ring(&xyz[3 * point], 0.5f + static_cast<float>(point), 2);
         rings.insert(rings.end(), r.begin(), r.end());
     }
-    const int32_t counts[] = {3, 2};
-    std::vector<float> out(20);
+    const int32_t counts[] = {3, 2, 3};
+    std::vector<float> out(32);
     int32_t matched = -1;
-    ASSERT_EQ(korrand_ring_channels(rings.data(), xyz.data(), 5, counts, 2, out.data(), &matched),
+    ASSERT_EQ(korrand_ring_channels(rings.data(), xyz.data(), 8, counts, 3, out.data(), &matched),
               KORRAND_OK);
     EXPECT_EQ(matched, 1);
-    for (int point = 0; point < 5; ++point) {
+    for (int point = 0; point < 8; ++point) {
         EXPECT_FLOAT_EQ(out[4 * point], 0.5f + static_cast<float>(point)) << point;
-        EXPECT_EQ(out[4 * point + 3], 1.0f) << point;  // the normal: +z, unit
+        EXPECT_EQ(out[4 * point + 3], point < 5 ? 1.0f : -1.0f) << point;  // unit, along z
     }
     rings[12 * 3] += 1;  // the second spline's rings meet none of its points
     rings[12 * 3 + 3] += 1;
     rings[12 * 4] += 1;
     rings[12 * 4 + 3] += 1;
-    ASSERT_EQ(korrand_ring_channels(rings.data(), xyz.data(), 5, counts, 2, out.data(), &matched),
+    ASSERT_EQ(korrand_ring_channels(rings.data(), xyz.data(), 8, counts, 3, out.data(), &matched),
               KORRAND_OK);
     EXPECT_EQ(matched, 0);
-    EXPECT_EQ(korrand_ring_channels(rings.data(), xyz.data(), 4, counts, 2, out.data(), &matched),
+    EXPECT_EQ(korrand_ring_channels(rings.data(), xyz.data(), 7, counts, 3, out.data(), &matched),
               KORRAND_ERROR_ARGUMENT);
 }
 

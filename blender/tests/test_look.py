@@ -127,6 +127,14 @@ def case_tilt_and_a_profile_on_its_side():
     ob.data.bevel_object, ob.data.bevel_depth = None, 0.1
     update()
     assert support.shown(ob)[1] > 0 and support.shown(ob)[2] == 0
+    # A closed 2D square whose rings Blender runs the other way round (for its fill): its
+    # extruded walls stand on the outline, each dash's too, also where it starts mid-edge.
+    square = support.poly_curve("square", [[(-1, -1, 0), (1, -1, 0), (1, 1, 0), (-1, 1, 0)]],
+                                dimensions="2D", cyclic=(0,))
+    square.data.fill_mode, square.data.extrude = "NONE", 0.2
+    support.dash(square, count=8)
+    walls = shown_vertices(square)[0]
+    assert walls and all(abs(max(abs(v.x), abs(v.y)) - 1) < 1e-4 for v in walls)
 
 
 def case_materials_of_their_splines_and_a_kept_fill():
