@@ -243,6 +243,7 @@ _BEZIER_POINT = (("handle_left_type", 1, "i"), ("handle_right_type", 1, "i"), ("
                  ("tilt", 1, "f"))
 _POINT = (("co", 4, "f"), ("radius", 1, "f"), ("tilt", 1, "f"), ("weight", 1, "f"))
 _SCRATCH = "korrand_scratch"
+_scratch_name = ""  # the scratch object's name, last seen
 
 
 def _scratch():
@@ -252,12 +253,20 @@ def _scratch():
     operators cannot have happen under them (removing any data-block clears the marks
     Object > Convert keeps on the data it has still to convert). Made again when missing (undo,
     loading and saving drop it)."""
+    global _scratch_name
+    # Found by its name first: looking through every object for each curve read made an update
+    # of hundreds of curves take a square of their number.
+    ob = bpy.data.objects.get(_scratch_name) if _scratch_name else None
+    if ob is not None and ob.get(_SCRATCH) and ob.type == "CURVE" and ob.library is None:
+        return ob
     for ob in bpy.data.objects:
         if ob.get(_SCRATCH) and ob.type == "CURVE" and ob.library is None:
+            _scratch_name = ob.name
             return ob
     cu = bpy.data.curves.new("Korrand scratch", "CURVE")
     ob = bpy.data.objects.new("Korrand scratch", cu)
     ob[_SCRATCH] = 1
+    _scratch_name = ob.name
     return ob
 
 

@@ -953,6 +953,11 @@ def _note_updates(depsgraph):
         if original is not None:
             updated[(type(original).__name__, original.name)] = u
     by_curve = {r.curve: r for r in records}
+    # Each record's curve object, looked up once: an update of hundreds of curves would
+    # otherwise look every record's up again for each curve updated.
+    curves = [(r, bpy.data.objects.get(r.curve)) for r in records]
+    curves = [(r, ob) for r, ob in curves if ob is not None and ob.type == "CURVE"]
+    users = None
     for (kind, name), u in updated.items():
         if kind == "Object":
             r = by_curve.get(name)
@@ -961,9 +966,10 @@ def _note_updates(depsgraph):
                 if ob is not None and ob.type == "CURVE" and ob.get("korrand") is None and \
                         line_form.korrand_modifier(ob) is not None:
                     registry.survey = True  # a dash's modifier copied onto it (_copied_dash)
-                for r in records:  # a taper or bevel object moved or scaled: the look changes
-                    ob = bpy.data.objects.get(r.curve)
-                    if ob is not None and ob.type == "CURVE" and name in (
+                if ob is not None and is_block(ob):
+                    continue  # the add-on's own objects shape no curve
+                for r, ob in curves:  # a taper or bevel object moved or scaled: the look changes
+                    if name in (
                             getattr(ob.data.taper_object, "name", None),
                             getattr(ob.data.bevel_object, "name", None)):
                         r.todo.update((LOOK, READ, DASH))
@@ -984,10 +990,15 @@ def _note_updates(depsgraph):
                 r.todo.add(READ)
             r.echo = False
         elif kind in ("Curve", "Key"):
-            for r in records:
-                ob = bpy.data.objects.get(r.curve)
-                if ob is None or ob.type != "CURVE":
-                    continue
+            if users is None:  # by the name of what they read: their curve, keys, taper, bevel
+                users = {}
+                for r, ob in curves:
+                    cu = ob.data
+                    for used in (cu, cu.shape_keys, cu.taper_object, cu.bevel_object):
+                        data = used.data if isinstance(used, bpy.types.Object) else used
+                        if data is not None:
+                            users.setdefault((type(data).__name__, data.name), []).append((r, ob))
+            for r, ob in users.get((kind, name), ()):
                 cu = ob.data
                 if (kind == "Curve" and cu.name == name) or (
                         kind == "Key" and cu.shape_keys is not None and cu.shape_keys.name == name):
