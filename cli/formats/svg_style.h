@@ -39,9 +39,6 @@ struct ComputedStyle {
     double fillOpacity = 1, strokeOpacity = 1;
     CssLength strokeWidth{1, LengthUnit::Number};
     std::vector<CssLength> dasharray;  // empty: none
-    // Whether the element's dash array would not be none without its own declarations (its
-    // attribute and style): a style sheet's rule or the parent gives one. Not inherited.
-    bool dashedBesidesOwn = false;
     CssLength dashoffset;
     bool buttCaps = true;  // stroke-linecap butt: a dash of no length draws nothing
     Visibility visibility = Visibility::Visible;
@@ -50,6 +47,10 @@ struct ComputedStyle {
     // drawn: carried down, display as a flag, opacity as the product of the element's own and
     // its ancestors'.
     bool displayNone = false;
+    // Whether the element's dash array would not be none without its own declarations (its
+    // attribute and style): a style sheet's rule or the parent gives one. Not inherited. (Among
+    // the flags: a style is copied for every shape, and its size counts on a large map.)
+    bool dashedBesidesOwn = false;
     double opacity = 1;
 };
 
