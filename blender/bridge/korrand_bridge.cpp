@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <cfloat>
 #include <climits>
 #include <cmath>
 #include <cstdio>
@@ -786,6 +787,31 @@ int32_t korrand_result_in_segment_order(KorrandInstance* instance, KorrandLine* 
     });
 }
 
+int32_t korrand_result_reverse(KorrandInstance* instance, const int32_t* reversed,
+                               int32_t segment_count, KorrandLine* line) {
+    if (instance == nullptr || line == nullptr || segment_count < 0 ||
+        (segment_count > 0 && reversed == nullptr))
+        return Fail(KORRAND_ERROR_ARGUMENT, "null argument");
+    if (Traced(instance) != KORRAND_OK) return KORRAND_ERROR_PLUGIN;
+    size_t at = 0;
+    for (const int32_t c : instance->counts) {
+        const auto first = static_cast<std::ptrdiff_t>(at);
+        at += static_cast<size_t>(c);
+        if (c < 2) continue;
+        const int32_t segment = instance->samples[at - static_cast<size_t>(c)].segment;
+        if (segment < 0 || segment >= segment_count)
+            return Fail(KORRAND_ERROR_ARGUMENT, "flags for " + std::to_string(segment_count) +
+                                                    " segments, the result lies on segment " +
+                                                    std::to_string(segment));
+        if (reversed[segment] == 0) continue;
+        const auto last = static_cast<std::ptrdiff_t>(at);
+        std::reverse(instance->points.begin() + first, instance->points.begin() + last);
+        std::reverse(instance->samples.begin() + first, instance->samples.begin() + last);
+    }
+    ShowResult(*instance, line);
+    return Ok();
+}
+
 int32_t korrand_result_trim(KorrandInstance* instance, const double* from, const double* to,
                             int32_t segment_count, KorrandLine* line) {
     if (instance == nullptr || line == nullptr || segment_count < 0 ||
@@ -799,8 +825,15 @@ int32_t korrand_result_trim(KorrandInstance* instance, const double* from, const
         points.reserve(instance->points.size());
         samples.reserve(instance->samples.size());
         const auto lerp = [](double a, double b, double t) { return a + (b - a) * t; };
+        // A range's ends come from the host's float lengths: a piece cut to within their
+        // rounding (a dash that starts where the range ends) is nothing, and would be swept
+        // edge-on.
+        double rounding = 0;
         // The point t of the way from point i to point i + 1, with its source.
         const auto put = [&](size_t i, double t, double bound) {
+            if (t > 0 && t < 1)
+                rounding = std::max(rounding, 4 * static_cast<double>(FLT_EPSILON) *
+                                                  std::max(1.0, std::fabs(bound)));
             if (t == 0 || t == 1) {
                 points.push_back(instance->points[i + (t == 1 ? 1 : 0)]);
                 samples.push_back(instance->samples[i + (t == 1 ? 1 : 0)]);
@@ -820,7 +853,13 @@ int32_t korrand_result_trim(KorrandInstance* instance, const double* from, const
             at += static_cast<size_t>(c);
             int32_t open = 0;  // points of the piece being written
             const auto close = [&] {
-                if (open >= 2) {
+                const bool sliver =
+                    open >= 2 && rounding > 0 &&
+                    std::fabs(samples.back().position -
+                              samples[samples.size() - static_cast<size_t>(open)].position) <=
+                        rounding;
+                rounding = 0;
+                if (open >= 2 && !sliver) {
                     counts.push_back(open);
                 } else {
                     points.resize(points.size() - static_cast<size_t>(open));
@@ -933,7 +972,7 @@ int32_t korrand_points_from_list(const KorrandSegmentList* layout, const void* f
 
 int32_t korrand_ring_channels(const float* rings, const float* xyz, int64_t point_count,
                               const int32_t* counts, int32_t spline_count, float* out,
-                              int32_t* matched) {
+                              int32_t* reversed, int32_t* matched) {
     if (matched == nullptr || spline_count < 0 || point_count < 0 ||
         (spline_count > 0 && counts == nullptr) ||
         (point_count > 0 && (rings == nullptr || xyz == nullptr || out == nullptr)))
@@ -954,6 +993,7 @@ int32_t korrand_ring_channels(const float* rings, const float* xyz, int64_t poin
     int64_t at = 0;
     for (int32_t s = 0; s < spline_count; at += counts[s], ++s) {
         const int64_t count = counts[s];
+        if (reversed != nullptr) reversed[s] = 0;
         if (count == 0) continue;
         // Centres are averages of four vertices: near the point, within rounding of the
         // curve's size.
@@ -974,14 +1014,15 @@ int32_t korrand_ring_channels(const float* rings, const float* xyz, int64_t poin
             if (meets(k, 0)) shift = k;
         // Blender may also run a closed 2D spline's rings the other way round (it orders them
         // for its fill): the ring after the first point's then lies on the last point.
-        const bool reversed = shift >= 0 && count > 2 && !meets((shift + 1) % count, 1) &&
-                              meets((shift + count - 1) % count, 1);
-        if (shift < 0 || (count > 2 && !reversed && !meets((shift + 1) % count, 1))) {
+        const bool backwards = shift >= 0 && count > 2 && !meets((shift + 1) % count, 1) &&
+                               meets((shift + count - 1) % count, 1);
+        if (shift < 0 || (count > 2 && !backwards && !meets((shift + 1) % count, 1))) {
             *matched = 0;
             return Ok();
         }
+        if (reversed != nullptr) reversed[s] = backwards ? 1 : 0;
         for (int64_t k = 0; k < count; ++k) {
-            const int64_t r = at + (reversed ? (shift + count - k) : (k + shift)) % count;
+            const int64_t r = at + (backwards ? (shift + count - k) : (k + shift)) % count;
             double c[3], d[3], b[3];
             for (int i = 0; i < 3; ++i) {
                 c[i] = centre(r, i) / 4;
@@ -993,11 +1034,8 @@ int32_t korrand_ring_channels(const float* rings, const float* xyz, int64_t poin
             const double length = std::sqrt(d[0] * d[0] + d[1] * d[1] + d[2] * d[2]);
             float* o = out + 4 * (at + k);
             o[0] = static_cast<float>(std::sqrt(b[0] * b[0] + b[1] * b[1] + b[2] * b[2]));
-            // Swept the other way, the normal turns over, so that the side the binormal points to
-            // (a half profile's front) stays where Blender's sweep has it.
-            const double sign = reversed ? -1.0 : 1.0;
             for (int i = 0; i < 3; ++i)
-                o[1 + i] = length > 0 ? static_cast<float>(sign * d[i] / length) : 0.0f;
+                o[1 + i] = length > 0 ? static_cast<float>(d[i] / length) : 0.0f;
         }
     }
     *matched = 1;

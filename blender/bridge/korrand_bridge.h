@@ -37,10 +37,11 @@ extern "C" {
    korrand_dash_float, korrand_dash_gather, korrand_points_xyzw and korrand_points_to_list, which
    no host called any more; 7 added korrand_set_traced, and korrand_dash_objects dashes a large
    call's line objects on several threads; 8 added korrand_result_trim; 9 added
-   korrand_ring_channels. */
-#define KORRAND_BRIDGE_VERSION 9
+   korrand_ring_channels; 10 added korrand_result_reverse, and korrand_ring_channels reports
+   which splines Blender sweeps from their end (their normals are no longer turned over). */
+#define KORRAND_BRIDGE_VERSION 10
 /* The first version whose entries and structures this one still keeps unchanged. */
-#define KORRAND_BRIDGE_OLDEST_COMPATIBLE 6
+#define KORRAND_BRIDGE_OLDEST_COMPATIBLE 10
 
 typedef enum KorrandStatus {
     KORRAND_OK = 0,
@@ -246,6 +247,14 @@ KORRAND_BRIDGE_API int32_t korrand_result_carry(const KorrandInstance* instance,
 KORRAND_BRIDGE_API int32_t korrand_result_in_segment_order(KorrandInstance* instance,
                                                            KorrandLine* line);
 
+/* Turns round the point order (points and sources) of every dash of the last result that lies
+   on a segment flagged in reversed (segment_count int32 flags, nonzero: turned), so that it runs
+   the way the host sweeps that segment (korrand_ring_channels). line receives the result as it
+   now is (its result flag is left as it was). */
+KORRAND_BRIDGE_API int32_t korrand_result_reverse(KorrandInstance* instance,
+                                                  const int32_t* reversed, int32_t segment_count,
+                                                  KorrandLine* line);
+
 /* Keeps of the last result only what lies within a range of each input segment, as a curve
    drawn from a start to an end factor shows: segment i's dash points from position from[i] to
    to[i] (positions as korrand_result_sources gives them; from[i] > to[i] keeps nothing of it).
@@ -284,12 +293,15 @@ KORRAND_BRIDGE_API int32_t korrand_points_from_list(const KorrandSegmentList* la
    points). out (4 floats a point, owned by the caller) receives each point's radius (the ring's
    distance from its centre on the binormal side) and unit normal (0 0 0 where the ring has no
    normal side). A cyclic spline's rings may start at another of its points: they are matched
-   by the ring centred on the spline's first point. *matched is 0 when a spline has none (out is
-   then incomplete), else 1. */
+   by the ring centred on the spline's first point. A closed spline's rings may also run from
+   its end to its start (Blender orders a 2D spline so for its fill): reversed (spline_count
+   int32s, or null) receives 1 for such a spline, else 0; a sweep that matches Blender's runs
+   that spline's dashes the same way (korrand_result_reverse). *matched is 0 when a spline's
+   rings meet none of its points (out and reversed are then incomplete), else 1. */
 KORRAND_BRIDGE_API int32_t korrand_ring_channels(const float* rings, const float* xyz,
                                                  int64_t point_count, const int32_t* counts,
                                                  int32_t spline_count, float* out,
-                                                 int32_t* matched);
+                                                 int32_t* reversed, int32_t* matched);
 
 #ifdef __cplusplus
 }

@@ -313,6 +313,35 @@ TEST_F(Bridge, TrimsTheResultToARangeOfEachSegment) {
     EXPECT_EQ(position[0], 0.5);
     EXPECT_NEAR(uniform[0], 0.05, 1e-12);
     for (size_t i = 0; i < n; ++i) EXPECT_NEAR(position[i], got.points[3 * i], 1e-9);
+
+    // A range that ends within the host's float rounding past a dash's start ([8, 9]) keeps
+    // nothing of that dash: a piece of no length.
+    Dash(inst, in);
+    const double all[] = {0, 0}, nearEight[] = {8 + 1e-7, 8 + 1e-7};
+    ASSERT_EQ(korrand_result_trim(inst, all, nearEight, 2, &trimmed), KORRAND_OK);
+    EXPECT_EQ(Result(trimmed).counts.size(), 8u);
+
+    // Turned round where the host sweeps a segment from its end: the second line's dashes.
+    const Line forward = Dash(inst, in);
+    const int32_t turned[] = {0, 1};
+    KorrandLine back{};
+    EXPECT_EQ(korrand_result_reverse(inst, turned, 1, &back), KORRAND_ERROR_ARGUMENT);
+    ASSERT_EQ(korrand_result_reverse(inst, turned, 2, &back), KORRAND_OK);
+    const Line reversed = Result(back);
+    ASSERT_EQ(reversed.counts, forward.counts);
+    size_t at = 0;
+    for (const int32_t c : forward.counts) {
+        const bool second = forward.points[3 * at + 1] == 1.0;
+        for (size_t k = 0; k < static_cast<size_t>(c); ++k) {
+            const size_t source = 3 * (second ? at + static_cast<size_t>(c) - 1 - k : at + k);
+            EXPECT_EQ(reversed.points[3 * (at + k)], forward.points[source]) << at << " " << k;
+        }
+        at += static_cast<size_t>(c);
+    }
+    std::vector<double> where(static_cast<size_t>(back.point_count));  // the sources follow
+    ASSERT_EQ(korrand_result_sources(inst, nullptr, nullptr, where.data(), back.point_count),
+              KORRAND_OK);
+    for (size_t i = 0; i < where.size(); ++i) EXPECT_NEAR(where[i], reversed.points[3 * i], 1e-9);
     korrand_instance_destroy(inst);
 }
 
@@ -567,7 +596,7 @@ TEST_F(Bridge, ButtonOpensTheWebPageThroughTheHost) {
 
 // The radius and normal of each point, from the rings of a round profile swept along a curve:
 // one ring per point, matched by position where a cyclic spline's rings start elsewhere or run
-// the other way (the normal then turned over, for the sweep's front to stay in front).
+// the other way (such a spline is reported, for its dashes to be swept that way too).
 TEST(BridgeRings, ChannelsComeFromTheRingAtEachPoint) {
     const std::vector<float> xyz = {0, 0, 0, 1, 0, 0, 2, 0, 0, 5, 5, 0,
                                     6, 5, 0, 0, 9, 0, 1, 9, 0, 1, 8, 0};
@@ -585,21 +614,26 @@ TEST(BridgeRings, ChannelsComeFromTheRingAtEachPoint) {
     const int32_t counts[] = {3, 2, 3};
     std::vector<float> out(32);
     int32_t matched = -1;
-    ASSERT_EQ(korrand_ring_channels(rings.data(), xyz.data(), 8, counts, 3, out.data(), &matched),
+    int32_t reversed[3] = {-1, -1, -1};
+    ASSERT_EQ(korrand_ring_channels(rings.data(), xyz.data(), 8, counts, 3, out.data(), reversed,
+                                    &matched),
               KORRAND_OK);
     EXPECT_EQ(matched, 1);
+    EXPECT_EQ(std::vector<int32_t>(reversed, reversed + 3), (std::vector<int32_t>{0, 0, 1}));
     for (int point = 0; point < 8; ++point) {
         EXPECT_FLOAT_EQ(out[4 * point], 0.5f + static_cast<float>(point)) << point;
-        EXPECT_EQ(out[4 * point + 3], point < 5 ? 1.0f : -1.0f) << point;  // unit, along z
+        EXPECT_EQ(out[4 * point + 3], 1.0f) << point;  // unit, along z, as the ring has it
     }
     rings[12 * 3] += 1;  // the second spline's rings meet none of its points
     rings[12 * 3 + 3] += 1;
     rings[12 * 4] += 1;
     rings[12 * 4 + 3] += 1;
-    ASSERT_EQ(korrand_ring_channels(rings.data(), xyz.data(), 8, counts, 3, out.data(), &matched),
+    ASSERT_EQ(korrand_ring_channels(rings.data(), xyz.data(), 8, counts, 3, out.data(), nullptr,
+                                    &matched),
               KORRAND_OK);
     EXPECT_EQ(matched, 0);
-    EXPECT_EQ(korrand_ring_channels(rings.data(), xyz.data(), 7, counts, 3, out.data(), &matched),
+    EXPECT_EQ(korrand_ring_channels(rings.data(), xyz.data(), 7, counts, 3, out.data(), reversed,
+                                    &matched),
               KORRAND_ERROR_ARGUMENT);
 }
 

@@ -109,6 +109,11 @@ def case_tilt_and_a_profile_on_its_side():
     ob.data.extrude, ob.data.offset = 0.2, 0.05
     support.dash(ob, count=6, subdivision=4)
     assert on_the_sweep(ob) < 2e-3
+    # A tilt or radius edit moves no point, yet turns or scales the profile.
+    for i, p in enumerate(ob.data.splines[0].points):
+        p.tilt, p.radius = -i * math.pi / 80, 1 + i / 40
+    update()
+    assert on_the_sweep(ob) < 2e-3
     triangle = support.poly_curve("triangle", [[(0.1, 0, 0), (0.3, 0.05, 0), (0.1, 0.12, 0)]],
                                   cyclic=(0,))
     triangle.scale = (2, 3, 1)
@@ -135,6 +140,23 @@ def case_tilt_and_a_profile_on_its_side():
     support.dash(square, count=8)
     walls = shown_vertices(square)[0]
     assert walls and all(abs(max(abs(v.x), abs(v.y)) - 1) < 1e-4 for v in walls)
+    # A circle either way round, its ribbon pushed off it by an offset, and a filled one's rim
+    # (a half profile): each on the side Blender sweeps it, whichever way Blender runs it.
+    for way in (1, -1):
+        circle = support.poly_curve("circle", [[(math.cos(way * k * math.pi / 24),
+                                                 math.sin(way * k * math.pi / 24), 0)
+                                                for k in range(48)]],
+                                    dimensions="2D", cyclic=(0,))
+        cu = circle.data
+        cu.fill_mode, cu.extrude, cu.offset, cu.bevel_depth = "NONE", 0.1, 0.8, 0.02
+        for look in ({}, {"fill_mode": "FRONT", "extrude": 0, "offset": 1, "bevel_depth": 0.05}):
+            for key, value in look.items():
+                setattr(cu, key, value)
+            support.dash(circle, count=8, subdivision=4)
+            drawn, dashed = ([v.xy.length for v in vs] for vs in (solid(circle)[0],
+                                                                   shown_vertices(circle)[0]))
+            assert abs(min(drawn) - min(dashed)) < 5e-3 and abs(max(drawn) - max(dashed)) < 5e-3, (
+                way, look, min(drawn), max(drawn), min(dashed), max(dashed))
 
 
 def case_materials_of_their_splines_and_a_kept_fill():

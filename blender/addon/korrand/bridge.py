@@ -5,7 +5,7 @@ import ctypes
 import os
 import sys
 
-BRIDGE_VERSION = 9  # the KORRAND_BRIDGE_VERSION this module was written for
+BRIDGE_VERSION = 10  # the KORRAND_BRIDGE_VERSION this module was written for
 
 TYPE_LONG, TYPE_BOOL, TYPE_REAL, TYPE_BUTTON = 1, 2, 3, 4
 
@@ -149,13 +149,15 @@ def _load(path):
         "korrand_result_in_segment_order": (status, [I, ctypes.POINTER(_Line)]),
         "korrand_result_trim": (status, [I, ctypes.c_void_p, ctypes.c_void_p, ctypes.c_int32,
                                          ctypes.POINTER(_Line)]),
+        "korrand_result_reverse": (status, [I, ctypes.c_void_p, ctypes.c_int32,
+                                            ctypes.POINTER(_Line)]),
         "korrand_points_from_list": (status, [ctypes.POINTER(SegmentList), ctypes.c_void_p,
                                               ctypes.c_void_p, ctypes.c_int32,
                                               ctypes.c_void_p, ctypes.c_int64,
                                               ctypes.POINTER(ctypes.c_int32)]),
         "korrand_ring_channels": (status, [ctypes.c_void_p, ctypes.c_void_p, ctypes.c_int64,
                                            ctypes.c_void_p, ctypes.c_int32, ctypes.c_void_p,
-                                           ctypes.POINTER(ctypes.c_int32)]),
+                                           ctypes.c_void_p, ctypes.POINTER(ctypes.c_int32)]),
     }
     for name, (res, args) in sig.items():
         f = getattr(lib, name)
@@ -320,6 +322,15 @@ class Instance:
             return None
         return self._result(line)
 
+    def reverse(self, flags):
+        """Turns round the dashes of the last result that lie on a segment flagged in flags (an
+        array of 'i', one per input segment); returns the Result as it now is."""
+        line = _Line()
+        line.result = 1
+        self._lib.korrand_result_reverse(self._handle, _address(flags), len(flags),
+                                         ctypes.byref(line))
+        return self._result(line)
+
     def trim(self, start, end):
         """Keeps of the last result what lies from start[i] to end[i] of each input segment i
         (arrays of 'd' of positions, as sources gives them), as a curve drawn from a start to
@@ -375,13 +386,16 @@ class Plugin:
         """Each point's radius and unit normal (an array of 'f', 4 floats a point) from the
         rings of a round profile of radius 1 swept with a ring at every point (an array of 'f',
         4 vertices a ring), xyz the points (an array of 'f') and counts the points of each
-        spline (an array of 'i'). None when a spline's rings do not meet its points."""
+        spline (an array of 'i'), with the splines swept from their end (an array of 'i' of
+        flags, see reverse). None when a spline's rings do not meet its points."""
         n = len(xyz) // 3
         out = array.array("f", bytes(16 * n))
+        reversed_ = array.array("i", bytes(4 * len(counts)))
         matched = ctypes.c_int32()
         self._lib.korrand_ring_channels(_address(rings), _address(xyz), n, _address(counts),
-                                        len(counts), _address(out), ctypes.byref(matched))
-        return out if matched.value == 1 else None
+                                        len(counts), _address(out), _address(reversed_),
+                                        ctypes.byref(matched))
+        return (out, reversed_) if matched.value == 1 else None
 
     def segment_lengths(self, points, counts, stride, closed=None, matrix=None):
         """The length of each segment of a line form (as dash_objects takes it) after matrix,

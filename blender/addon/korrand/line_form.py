@@ -24,10 +24,12 @@ class LineForm:
     refilled: points is the last read form's array, refilled in place, so comparing the two
     says nothing; moved tells whether the refill changed any float of it."""
 
-    def __init__(self, counts, points, stride, cyclic, looks=None, refilled=False, moved=True):
+    def __init__(self, counts, points, stride, cyclic, looks=None, refilled=False, moved=True,
+                 spread=b""):
         self.counts, self.points, self.stride, self.cyclic = counts, points, stride, cyclic
         self.looks = looks
         self.refilled, self.moved = refilled, moved
+        self.spread = spread  # each point's radius and tilt, as bytes (see sweep_key)
 
     def same_as(self, last):
         """True when last, the form read before this one (or None), holds these points, flags
@@ -166,17 +168,45 @@ def _read_splines(plugin, splines, last):
     # counts are the same; the bridge says whether any point moved.
     reuse = (last is not None and last.stride == 3
              and last.counts.tobytes() == counts.tobytes())
+    spread = _spread(splines, counts)
     read = spline_memory.read(plugin, splines, counts, last.points if reuse else None)
     if read is not None:
         points, moved = read
-        return LineForm(counts, points, 3, cyclic, looks, refilled=reuse, moved=moved)
+        return LineForm(counts, points, 3, cyclic, looks, refilled=reuse, moved=moved,
+                        spread=spread)
     # Through the Python API, a call per spline.
     points = array.array("f")
     for s, c in zip(splines, counts):
         chunk = array.array("f", bytes(16 * c))
         s.points.foreach_get("co", chunk)
         points.extend(chunk)
-    return LineForm(counts, points, 4, cyclic, looks)
+    return LineForm(counts, points, 4, cyclic, looks, spread=spread)
+
+
+def _spread(splines, counts):
+    """The radius and tilt of every point of splines (POLY), as bytes."""
+    out = []
+    for s, c in zip(splines, counts):
+        for name in ("radius", "tilt"):
+            values = array.array("f", bytes(4 * c))
+            s.points.foreach_get(name, values)
+            out.append(values.tobytes())
+    return b"".join(out)
+
+
+# What Blender sweeps a curve's profile by, besides its points' positions and spread.
+_SWEEP = ("dimensions", "fill_mode", "twist_mode", "twist_smooth", "taper_radius_mode",
+          "use_map_taper", "resolution_u", "render_resolution_u")
+
+
+def sweep_key(ob, form):
+    """What the channels of ob's form (see channels) follow besides its points' positions: its
+    points' radius and tilt and the curve's twist and taper settings. A tilt edit moves no
+    point, yet turns the profile."""
+    cu = ob.data
+    spread = getattr(form, "fingerprint", None)  # drawn from a copy: its points' every value
+    return (tuple(getattr(cu, name) for name in _SWEEP),
+            form.spread if spread is None else spread)
 
 
 def _stored(ob):
@@ -423,9 +453,10 @@ def channels(plugin, ob, depsgraph, form, taper=True):
     matched to form's points (the curve's splines drawn differently). Blender sweeps a round
     profile of radius 1 along a copy; each ring's centre is the point, and its first vertex on
     the normal side lies one radius along the normal. taper: False leaves the taper out (the
-    point radius alone)."""
+    point radius alone). With them, the splines Blender sweeps from their end (see
+    bridge.ring_channels), whose dashes are swept that way too."""
     if not len(form.counts):
-        return array.array("f")
+        return array.array("f"), array.array("i")
     with _BareCopy(ob, depsgraph) as bare:
         cu = bare.curve
         cu.taper_object = ob.data.taper_object if taper else None
@@ -445,9 +476,9 @@ def channels(plugin, ob, depsgraph, form, taper=True):
     xyz = form.xyz()
     if len(rings) != 4 * len(xyz):
         return None
-    # Blender may start a cyclic spline's rings at another point than its wire: the bridge
-    # matches them to the points by position (in C: a curve of 10,000 splines has hundreds of
-    # thousands of points).
+    # Blender may start a cyclic spline's rings at another point than its wire, or run them from
+    # its end: the bridge matches them to the points by position (in C: a curve of 10,000
+    # splines has hundreds of thousands of points).
     return plugin.ring_channels(rings, xyz, form.counts)
 
 

@@ -738,12 +738,16 @@ def _update(r, depsgraph, force=False):
     # A taper mapped between the start and end factors is fitted here, to each trim; Blender
     # sweeps the radius without it then.
     mapped = trim is not None and line_form.maps_taper(ob, depsgraph)
+    if r.look[0] is not None:
+        swept = line_form.sweep_key(ob, r.form)
+        if swept != r.swept:
+            r.channels, r.swept = None, swept
     if r.look[0] is not None and (r.channels is None or r.tapered == mapped):
-        r.channels = line_form.channels(state.plugin, ob, depsgraph, r.form, taper=not mapped) \
+        got = line_form.channels(state.plugin, ob, depsgraph, r.form, taper=not mapped) \
             if len(r.form.counts) else None
         r.tapered = not mapped
-        if r.channels is None:
-            r.channels = False  # unmatched: the profile is swept at radius 1
+        # Unmatched: the profile is swept at radius 1, each dash the way it runs.
+        r.channels, r.reversed = got if got is not None else (False, None)
         todo.add(DASH)
     inst = state.instance
     try:
@@ -785,6 +789,10 @@ def _update(r, depsgraph, force=False):
             # Only the part of the curve it draws (its start and end factors) is dashed.
             result = inst.trim(*trim)
             per_object = None
+        if r.channels and any(r.reversed):
+            # Swept the way Blender sweeps their spline, so that the profile's sides (an
+            # offset, a half profile) fall where they fall on the curve.
+            result = inst.reverse(r.reversed)
     except bridge.BridgeError as e:
         _failed(r, ob, dashes, e)
         return

@@ -25,6 +25,8 @@ class Record:
         self.todo = set(EVERYTHING)
         self.form = None        # the line form last read
         self.channels = None    # radius and normal of each point of form, when a profile needs them
+        self.reversed = None    # flags of form's splines Blender sweeps from their end (channels)
+        self.swept = None       # what channels were swept from besides the points (line_form)
         self.tapered = True     # channels hold the taper (not so when it is mapped between factors)
         self.trim = None        # (the start and end settings, the part of form drawn): live._update
         self.look = None        # the look last given to the dashes (see live._look_of)
@@ -39,6 +41,7 @@ class Record:
     def forget_reads(self):
         """Everything read from Blender is unknown again (undo, redo, load)."""
         self.form = self.channels = self.look = self.key = self.written = self.trim = None
+        self.reversed = self.swept = None
         self.todo = set(EVERYTHING)
 
 
