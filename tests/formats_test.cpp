@@ -968,6 +968,23 @@ TEST(SvgStyle, AttributeSelectorsAndNotChooseAsViewersDo) {
     EXPECT_NE(doc.warnings.front().find("1 more"), std::string::npos) << doc.warnings[0];
 }
 
+// A viewer on a screen applies @media rules for all media or the screen; what korrand does not
+// evaluate (@import, which it does not fetch, media conditions) is named.
+TEST(SvgStyle, MediaRulesApplyAsOnAScreen) {
+    const Document doc = ReadSvgBody(R"SVG(<style>@import url("more.css");
+      @media screen { #screen { stroke: red } } @media only all, print { #all { stroke: red } }
+      @media print { #print { stroke: red } } @media (min-width: 9px) { #wide { stroke: red } }
+      @font-face { font-family: f }</style>
+    <path id="screen" d="M0 0 L1 1"/><path id="all" d="M0 0 L1 1"/>
+    <path id="print" d="M0 0 L1 1"/><path id="wide" d="M0 0 L1 1"/>)SVG",
+                                     Stroked());
+    EXPECT_EQ(Names(doc), (std::vector<std::string>{"screen", "all"}));
+    ASSERT_EQ(doc.warnings.size(), 1u);
+    EXPECT_NE(doc.warnings[0].find("'@import url(\"more.css\")'"), std::string::npos)
+        << doc.warnings[0];
+    EXPECT_NE(doc.warnings[0].find("1 more"), std::string::npos) << doc.warnings[0];
+}
+
 // Sheets and ids count wherever they stand in the document, but not inside an entity's text;
 // an entity in path data is read through.
 TEST(SvgStyle, SheetsIdsAndEntitiesWhereverTheyStand) {
@@ -1054,6 +1071,8 @@ TEST(SvgStyle, DashArraysDashAsAViewerDashes) {
     <path id="units" d="M10 10 L190 10" stroke-dasharray="2mm,1mm"/>
     <path id="path-length" d="M10 10 L190 10" stroke-dasharray="5 5" pathLength="100"/>
     <svg x="0" y="0" width="20" height="10"><path id="nested-percent" d="M10 10 L190 10" stroke-dasharray="10%"/></svg>
+    <path id="stretched" d="M10 10 L190 10" stroke-dasharray="9" transform="scale(2 1)"/>
+    <path id="skewed" d="M10 10 L10 190" stroke-dasharray="9" transform="skewX(45)"/>
     </g>)SVG",
                                      options);
     std::vector<std::pair<std::string, int64_t>> counts;
@@ -1063,7 +1082,9 @@ TEST(SvgStyle, DashArraysDashAsAViewerDashes) {
                           {"odd", 10},      // 180 / 18
                           {"units", 16},    // 180 / 11.34
                           {"path-length", 10},
-                          {"nested-percent", 57}}));  // 180 / (2 x 1.581)
+                          {"nested-percent", 57},  // 180 / (2 x 1.581)
+                          {"stretched", 10},       // measured where the array is: 180 / 18
+                          {"skewed", 10}}));
     EXPECT_EQ(doc.shapeCounts->leftAlone, 4);
 }
 

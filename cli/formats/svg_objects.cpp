@@ -7,6 +7,7 @@
 #include <cstdlib>
 
 #include "parameter_value.h"
+#include "portable_math.h"
 #include "segment_groups.h"
 #include "svg_read.h"
 
@@ -55,7 +56,29 @@ int64_t PeriodCount(const std::vector<Point>& segment, bool closed, double perio
 // `period`, the pattern moved on by `offset` (its own dash array's with stroke-dashoffset).
 struct Rhythm {
     double period = 0, offset = 0;
+    // A dash array under a transform that stretches or skews: the array's period in the shape's
+    // own user space, where a viewer lays it out, and the way back there from the page.
+    double userPeriod = 0;
+    Affine toUser;
 };
+
+// Whether `m` scales every direction alike (a rotation, a uniform scale, a reflection).
+bool Similar(const Affine& m) {
+    const double x = m.a * m.a + m.b * m.b, y = m.c * m.c + m.d * m.d;
+    return std::fabs(x - y) <= 1e-9 * (x + y) && std::fabs(m.a * m.c + m.b * m.d) <= 1e-9 * (x + y);
+}
+
+// Dashes a period asks for on a segment measured in the shape's user space.
+int64_t UserPeriodCount(const std::vector<Point>& segment, bool closed, const Rhythm& rhythm) {
+    double length = 0;
+    const auto edge = [&](const Point& p, const Point& q) {
+        const Vec2 v = rhythm.toUser.Linear(Vec2{q.x - p.x, q.y - p.y});
+        length += math::Hypot(v.x, v.y);
+    };
+    for (std::size_t i = 1; i < segment.size(); ++i) edge(segment[i - 1], segment[i]);
+    if (closed && segment.size() > 1) edge(segment.back(), segment.front());
+    return hostmodel::PeriodCount(length, rhythm.userPeriod);
+}
 
 // The shape's own dash array on the page, where that is asked for and a viewer dashes with it,
 // else the period given (none: 0). `length`: the shape's whole length on the page, which its
@@ -72,13 +95,22 @@ Rhythm RhythmFor(const ReadContext& context, const FoundShape& shape, double len
             std::isfinite(declared) && length > 0)
             scale = length / declared / toPage;
         const DashPattern own = ResolveDashes(shape.style, shape.percentBase, scale);
-        const Rhythm rhythm{own.period * toPage, own.offset * toPage};
+        Rhythm rhythm;
+        rhythm.period = own.period * toPage;
+        rhythm.offset = own.offset * toPage;
         if (own.kind == DashPattern::Kind::Dashed && std::isfinite(rhythm.period) &&
-            rhythm.period > 0 && std::isfinite(rhythm.offset))
+            rhythm.period > 0 && std::isfinite(rhythm.offset)) {
+            if (!Similar(shape.toPage) && toPage > 0 && std::isfinite(toPage)) {
+                rhythm.userPeriod = own.period;
+                rhythm.toUser = shape.toPage.Inverse();
+            }
             return rhythm;
+        }
     }
     const double period = context.options.period * context.page.unitsPerPx;
-    return {std::isfinite(period) && period > 0 ? period : 0, 0};
+    Rhythm given;
+    given.period = std::isfinite(period) && period > 0 ? period : 0;
+    return given;
 }
 
 // The modifier's Offset, in whole segments, that moves its dashes as stroke-dashoffset moves a
@@ -187,7 +219,9 @@ void BuildShape(const ReadContext& context, FoundShape& shape) {
         for (const int32_t i : group.segments) {
             std::vector<Point>& own = segments[static_cast<std::size_t>(i)].first;
             if (rhythm.period > 0) {
-                object.dashCount = PeriodCount(own, *group.closed, rhythm.period);
+                object.dashCount = rhythm.userPeriod > 0
+                                       ? UserPeriodCount(own, *group.closed, rhythm)
+                                       : PeriodCount(own, *group.closed, rhythm.period);
                 if (const double offset = OffsetFor(rhythm, *object.dashCount); offset != 0)
                     object.offset = offset;
             }

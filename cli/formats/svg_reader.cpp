@@ -187,9 +187,12 @@ Document ReadSvg(std::string text, const std::string& file, const ReadOptions& o
     BuildObjects(context, flattening, gathered, doc, *scene);
     for (const std::string& selector : context.sheet.Ignored())
         gathered.diagnostics.Warn(root,
-                                  "a style rule with a selector korrand does not read (a "
-                                  "pseudo-class other than :not, a pseudo-element, a sibling "
-                                  "combinator) is not applied",
+                                  selector[0] == '@'
+                                      ? "a style sheet's @import (not fetched), @supports or "
+                                        "@media with conditions is not applied"
+                                      : "a style rule with a selector korrand does not read (a "
+                                        "pseudo-class other than :not, a pseudo-element, a sibling "
+                                        "combinator) is not applied",
                                   "'" + selector + "'");
     // A drawing with nothing to dash is still a drawing: it is written back as it is.
     doc.warnings = gathered.diagnostics.Lines();

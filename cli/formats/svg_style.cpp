@@ -354,6 +354,30 @@ std::vector<std::string> SplitGroup(const std::string& prelude) {
 }
 
 // Index of the '}' closing the block opened just before `i`, or npos.
+enum class MediaFit { Yes, No, Unknown };
+
+// Whether a viewer on a screen applies rules for this media query list ("screen, print"): a
+// query of media type all or screen does; one of another type does not; one with conditions
+// ("screen and (min-width: 40em)") is not evaluated.
+MediaFit FitsScreen(const std::string& queries) {
+    MediaFit fit = MediaFit::No;
+    std::size_t from = 0;
+    const std::string list = Lower(queries);
+    while (from <= list.size()) {
+        const std::size_t comma = std::min(list.find(',', from), list.size());
+        std::string query = Trim(list.substr(from, comma - from));
+        from = comma + 1;
+        if (query.empty()) {
+            if (list.find_first_not_of(" \t\r\n") == std::string::npos) return MediaFit::Yes;
+            continue;
+        }
+        if (query.rfind("only ", 0) == 0) query = Trim(query.substr(5));
+        if (query == "all" || query == "screen") return MediaFit::Yes;
+        if (query.find_first_of(" (") != std::string::npos) fit = MediaFit::Unknown;
+    }
+    return fit;
+}
+
 std::size_t BlockEnd(const std::string& css, std::size_t i) {
     int depth = 1;
     for (; i < css.size(); ++i) {
@@ -629,13 +653,21 @@ std::vector<StyleSheet::Rule> StyleSheet::Parse(const std::string& input,
         const std::size_t open = css.find_first_of(css[i] == '@' ? ";{" : "{", i);
         if (open == std::string::npos) break;
         if (css[i] == '@') {
-            // At-rules (@media, @import, @font-face, ...) are not applied, and nothing is fetched.
-            if (css[open] == ';') {
-                i = open + 1;
-                continue;
-            }
-            const std::size_t end = BlockEnd(css, open + 1);
+            // A viewer applies @media rules for all media or the screen; other at-rules set
+            // nothing a stroke shows, but @import, @supports and media conditions, which korrand
+            // does not evaluate (and nothing is fetched), are named.
+            const std::string prelude = Trim(css.substr(i, open - i));
+            const std::string name = Lower(prelude.substr(0, prelude.find_first_of(" \t\r\n(\"'")));
+            const std::size_t end = css[open] == ';' ? open : BlockEnd(css, open + 1);
             if (end == std::string::npos) break;
+            const MediaFit fit = name == "@media" ? FitsScreen(prelude.substr(6)) : MediaFit::No;
+            if (fit == MediaFit::Yes) {
+                for (Rule& rule : Parse(css.substr(open + 1, end - open - 1), ignored))
+                    rules.push_back(std::move(rule));
+            } else if (ignored != nullptr &&
+                       (fit == MediaFit::Unknown || name == "@import" || name == "@supports")) {
+                ignored->push_back(prelude);
+            }
             i = end + 1;
             continue;
         }

@@ -122,12 +122,13 @@ public:
     };
 
     // Parses a sheet's text; selectors beyond the subset above drop their rule, and are added
-    // to `ignored` when given.
+    // to `ignored` when given, as are the at-rules not applied that could set what a stroke
+    // shows (their prelude, "@import ...").
     static std::vector<Rule> Parse(const std::string& css,
                                    std::vector<std::string>* ignored = nullptr);
     static std::vector<Declaration> ParseDeclarations(const std::string& text);
     static bool Matches(const std::vector<Compound>& selector, const xmlNode* element);
-    // The selectors whose rules were dropped, as written.
+    // The selectors whose rules were dropped, and such at-rules, as written.
     const std::vector<std::string>& Ignored() const { return ignored_; }
 
 private:
