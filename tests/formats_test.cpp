@@ -751,6 +751,18 @@ TEST(Svg, MalformedFilesAreErrorsWithLines) {
     EXPECT_EQ(empty.warnings.size(), 1u);
 }
 
+// A value past libxml2's default limit (the dashes of a dense drawing in one path can be one)
+// is read where no entity is declared; with entities, it is refused, saying why.
+TEST(Svg, ValuesPastTenMegabytesAreReadWithoutEntities) {
+    const std::string body =
+        "<svg xmlns=\"http://www.w3.org/2000/svg\"><path stroke=\"red\" "
+        "d=\"M0 0 L1 1\" data-k=\"" +
+        std::string(10'000'001, 'k') + "\"/></svg>";
+    EXPECT_EQ(ReadText(body, Format::Svg).objects.size(), 1u);
+    const io::ReadError e = ReadFailure("<!DOCTYPE svg [<!ENTITY e \"x\">]>" + body, Format::Svg);
+    EXPECT_NE(std::string(e.what()).find("declares no entities"), std::string::npos) << e.what();
+}
+
 TEST(Svg, DeepNestingIsRefused) {
     std::string deep = "<svg>";
     for (int i = 0; i < 100000; ++i) deep += "<g>";

@@ -143,6 +143,7 @@ Document Read(std::istream& in, Format format, const std::string& fileNameForMes
 struct WriteStats {
     bool counted = false;  // set by the writer that counts
     int64_t dashes = 0, points = 0;
+    int64_t longestPathData = 0;  // SVG: the longest `d` written, in bytes
 };
 
 struct WriteOptions {

@@ -67,7 +67,25 @@ struct TextSource {
 struct Noting {
     xmlParserCtxtPtr parser;  // the document's own, not an entity's
     SvgScene* scene;
+    int entitiesDeclared = 0;
+    bool tooLong = false;  // a value past libxml2's default length limit (10,000,000 bytes)
 };
+
+void EntityDeclared(void* context, const xmlChar* name, int type, const xmlChar* publicId,
+                    const xmlChar* systemId, xmlChar* content) {
+    auto* ctxt = static_cast<xmlParserCtxtPtr>(context);
+    if (auto* noting = static_cast<Noting*>(ctxt->_private)) ++noting->entitiesDeclared;
+    xmlSAX2EntityDecl(context, name, type, publicId, systemId, content);
+}
+
+void ErrorRaised(void* context, xmlErrorPtr error) {
+    auto* ctxt = static_cast<xmlParserCtxtPtr>(context);
+    auto* noting = ctxt != nullptr ? static_cast<Noting*>(ctxt->_private) : nullptr;
+    if (noting != nullptr && error != nullptr && error->message != nullptr &&
+        (std::strstr(error->message, "length too long") != nullptr ||
+         std::strstr(error->message, "Huge input lookup") != nullptr))
+        noting->tooLong = true;
+}
 
 // Each element as the parser makes it: its id and whether it is a <style>, noted while the node
 // is still in the cache (a walk over a large tree afterwards costs more than the noting).
@@ -171,25 +189,47 @@ void ParseDocument(const std::string& text, const std::string& file, SvgScene& s
     InitLibxml();
     if (text.size() > static_cast<std::size_t>(INT32_MAX))
         throw ReadError(file, 0, "the file is larger than 2 GiB");
-    std::unique_ptr<xmlParserCtxt, void (*)(xmlParserCtxtPtr)> ctxt(xmlNewParserCtxt(),
-                                                                    xmlFreeParserCtxt);
-    if (!ctxt) throw std::bad_alloc();
-    ctxt->sax->startElementNs = StartElement;
-    Noting noting{ctxt.get(), &scene};
-    ctxt->_private = &noting;
-    // Handed over as it is read, not as one block: libxml2 copies a block whole into memory of
-    // its own (20 MB more on a large map, every page of it touched), while what it reads it
-    // keeps in a small window.
-    TextSource source{text.data(), text.size()};
-    scene.doc = xmlCtxtReadIO(ctxt.get(), TextSource::Read, nullptr, &source, nullptr, nullptr,
-                              XML_PARSE_NONET | XML_PARSE_NOERROR | XML_PARSE_NOWARNING |
-                                  XML_PARSE_BIG_LINES | XML_PARSE_COMPACT);
-    if (scene.doc == nullptr || !ctxt->wellFormed) {
+    for (const bool huge : {false, true}) {
+        std::unique_ptr<xmlParserCtxt, void (*)(xmlParserCtxtPtr)> ctxt(xmlNewParserCtxt(),
+                                                                        xmlFreeParserCtxt);
+        if (!ctxt) throw std::bad_alloc();
+        ctxt->sax->startElementNs = StartElement;
+        ctxt->sax->entityDecl = EntityDeclared;
+        ctxt->sax->serror = ErrorRaised;
+        Noting noting{ctxt.get(), &scene};
+        ctxt->_private = &noting;
+        // Handed over as it is read, not as one block: libxml2 copies a block whole into memory
+        // of its own (20 MB more on a large map, every page of it touched), while what it reads
+        // it keeps in a small window.
+        TextSource source{text.data(), text.size()};
+        scene.doc = xmlCtxtReadIO(ctxt.get(), TextSource::Read, nullptr, &source, nullptr, nullptr,
+                                  XML_PARSE_NONET | XML_PARSE_NOERROR | XML_PARSE_NOWARNING |
+                                      XML_PARSE_BIG_LINES | XML_PARSE_COMPACT |
+                                      (huge ? XML_PARSE_HUGE : 0));
+        if (scene.doc != nullptr && ctxt->wellFormed) break;
+        if (scene.doc != nullptr) {
+            xmlFreeDoc(scene.doc);
+            scene.doc = nullptr;
+        }
+        // A value longer than libxml2 reads by default (the dashes of a dense drawing in one
+        // path can be): read again without its limits where the document declares no entity,
+        // as those limits also hold back an entity's expansion.
+        if (!huge && noting.tooLong && noting.entitiesDeclared == 0) {
+            scene.ids.clear();
+            scene.styleElements.clear();
+            scene.geometryUsers.clear();
+            continue;
+        }
         const xmlError* e = xmlCtxtGetLastError(ctxt.get());
-        const std::string why = e != nullptr && e->message != nullptr
-                                    ? Trimmed(e->message)
-                                    : std::string("not well-formed");
-        throw ReadError(file, e != nullptr ? e->line : 0, "malformed XML: " + why);
+        const int line = e != nullptr ? e->line : 0;
+        if (noting.tooLong)
+            throw ReadError(file, line,
+                            "a value longer than 10,000,000 bytes is read only where the "
+                            "document declares no entities (which could expand it)");
+        throw ReadError(file, line,
+                        "malformed XML: " + (e != nullptr && e->message != nullptr
+                                                 ? Trimmed(e->message)
+                                                 : std::string("not well-formed")));
     }
     scene.hasDeclaration = OpensWithDeclaration(text);
 }
