@@ -1085,6 +1085,8 @@ TEST(SvgStyle, DashArraysDashAsAViewerDashes) {
     <svg x="0" y="0" width="20" height="10"><path id="nested-percent" d="M10 10 L190 10" stroke-dasharray="10%"/></svg>
     <path id="stretched" d="M10 10 L190 10" stroke-dasharray="9" transform="scale(2 1)"/>
     <path id="skewed" d="M10 10 L10 190" stroke-dasharray="9" transform="skewX(45)"/>
+    <g transform="scale(2)" vector-effect="non-scaling-stroke"><path id="screen" d="M5 5 L95 5"
+      stroke-dasharray="9" style="vector-effect: non-scaling-stroke"/></g>
     </g>)SVG",
                                      options);
     std::vector<std::pair<std::string, int64_t>> counts;
@@ -1096,7 +1098,8 @@ TEST(SvgStyle, DashArraysDashAsAViewerDashes) {
                           {"path-length", 10},
                           {"nested-percent", 57},  // 180 / (2 x 1.581)
                           {"stretched", 10},       // measured where the array is: 180 / 18
-                          {"skewed", 10}}));
+                          {"skewed", 10},
+                          {"screen", 10}}));  // its array in px whatever the transforms
     EXPECT_EQ(doc.shapeCounts->leftAlone, 4);
 }
 

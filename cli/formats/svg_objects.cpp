@@ -94,13 +94,17 @@ Rhythm RhythmFor(const ReadContext& context, const FoundShape& shape, double len
             (declared = std::strtod(text.c_str(), &end), end != text.c_str()) && declared > 0 &&
             std::isfinite(declared) && length > 0)
             scale = length / declared / toPage;
-        const DashPattern own = ResolveDashes(shape.style, shape.percentBase, scale);
+        // A non-scaling stroke's array is in the outermost viewport's px, as a viewer lays it
+        // out on the screen, whatever the transforms.
+        const bool screen = shape.style.nonScalingStroke;
+        const DashPattern own = ResolveDashes(shape.style, shape.percentBase, screen ? 1 : scale);
+        const double onPage = screen ? context.page.unitsPerPx : toPage;
         Rhythm rhythm;
-        rhythm.period = own.period * toPage;
-        rhythm.offset = own.offset * toPage;
+        rhythm.period = own.period * onPage;
+        rhythm.offset = own.offset * onPage;
         if (own.kind == DashPattern::Kind::Dashed && std::isfinite(rhythm.period) &&
             rhythm.period > 0 && std::isfinite(rhythm.offset)) {
-            if (!Similar(shape.toPage) && toPage > 0 && std::isfinite(toPage)) {
+            if (!screen && !Similar(shape.toPage) && toPage > 0 && std::isfinite(toPage)) {
                 rhythm.userPeriod = own.period;
                 rhythm.toUser = shape.toPage.Inverse();
             }

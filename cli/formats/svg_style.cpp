@@ -405,6 +405,7 @@ enum class Property {
     Marker,  // the shorthand: only in CSS, never an attribute
     Visibility,
     Display,
+    VectorEffect,
     Other
 };
 
@@ -428,7 +429,8 @@ constexpr struct {
                    {"marker-end", Property::MarkerEnd},
                    {"marker", Property::Marker},
                    {"visibility", Property::Visibility},
-                   {"display", Property::Display}};
+                   {"display", Property::Display},
+                   {"vector-effect", Property::VectorEffect}};
 
 // A CSS name, any case (CSS names are ASCII case-insensitive).
 Property PropertyNamed(std::string_view name) {
@@ -481,6 +483,14 @@ void Apply(ComputedStyle& style, Property property, std::string_view rawValue,
                 style.dasharray = parent.dasharray;
             else
                 ParseDasharray(value, &style.dasharray);
+            break;
+        case Property::VectorEffect:
+            if (inherit)
+                style.nonScalingStroke = parent.nonScalingStroke;
+            else if (IsKeyword(value, "non-scaling-stroke"))
+                style.nonScalingStroke = true;
+            else if (IsKeyword(value, "none"))
+                style.nonScalingStroke = false;
             break;
         case Property::StrokeLinecap:
             if (inherit)
@@ -711,7 +721,8 @@ StyleSheet::StyleSheet(const std::vector<const xmlNode*>& styleElements) {
 
 ComputedStyle StyleSheet::Compute(const xmlNode* element, const ComputedStyle& parent) const {
     ComputedStyle style = parent;
-    style.opacity = 1;  // the element's own, multiplied in below
+    style.opacity = 1;               // the element's own, multiplied in below
+    style.nonScalingStroke = false;  // not inherited
     // Lowest precedence first: presentation attributes, sheet rules by specificity then order,
     // the style attribute, then the important sheet declarations and important style attribute.
     std::string storage;

@@ -51,6 +51,9 @@ struct ComputedStyle {
     // attribute and style): a style sheet's rule or the parent gives one. Not inherited. (Among
     // the flags: a style is copied for every shape, and its size counts on a large map.)
     bool dashedBesidesOwn = false;
+    // vector-effect: non-scaling-stroke: the stroke, its dash array too, is laid out in the
+    // outermost viewport's px, whatever the transforms. Not inherited.
+    bool nonScalingStroke = false;
     double opacity = 1;
 };
 
