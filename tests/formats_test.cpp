@@ -1134,6 +1134,20 @@ TEST(SvgUse, ReferencedShapesAreDashedOnceWhereDefined) {
     EXPECT_EQ(doc.objects[0].segments[0][0].y, 0);
 }
 
+// An Inkscape clone: a shape drawn itself in one layer and through a <use> in another is dashed
+// when the <use> is chosen, counted once, with a warning that it is dashed where it stands too.
+TEST(SvgUse, AChosenCloneDashesItsOriginal) {
+    io::ReadOptions options = Stroked();
+    options.ids = {"clone"};
+    const Document doc = ReadSvgBody(R"SVG(<g><path id="orig" stroke="red" d="M0 0 L10 0"/></g>
+    <g><use id="clone" href="#orig" y="5"/></g>)SVG",
+                                     options);
+    EXPECT_EQ(Names(doc), (std::vector<std::string>{"orig"}));
+    EXPECT_EQ(doc.shapeCounts->leftAlone, 0);
+    ASSERT_EQ(doc.warnings.size(), 1u);
+    EXPECT_NE(doc.warnings[0].find("(a clone)"), std::string::npos) << doc.warnings[0];
+}
+
 // A symbol placed smaller or larger than it is defined gets dashes of the period on the page, as
 // the first instance that has it dashed draws it; one drawn at several sizes, or given several
 // dash arrays, is warned about.

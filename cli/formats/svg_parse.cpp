@@ -110,16 +110,19 @@ void StartElement(void* context, const xmlChar* localname, const xmlChar* prefix
     if (std::strcmp(name, "style") == 0) scene->styleElements.push_back(node);
     // Text laid along a path, and a clip path's <use> of a shape, take that shape's geometry:
     // dashed, it must still be there for them.
+    const bool use = std::strcmp(name, "use") == 0;
     bool usesGeometry = std::strcmp(name, "textPath") == 0;
-    if (!usesGeometry && std::strcmp(name, "use") == 0)
+    if (!usesGeometry && use)
         for (const xmlNode* a = node->parent; a != nullptr && !usesGeometry; a = a->parent)
             usesGeometry = a->type == XML_ELEMENT_NODE && Is(a, "clipPath");
     std::string href;
-    if (usesGeometry &&
+    if ((usesGeometry || use) &&
         (GetNsAttribute(node, "href", kXlinkNamespace, &href) ||
          GetAttribute(node, "href", &href)) &&
-        href.size() > 1 && href[0] == '#')
-        scene->geometryUsers.insert(href.substr(1));
+        href.size() > 1 && href[0] == '#') {
+        if (usesGeometry) scene->geometryUsers.insert(href.substr(1));
+        if (use) scene->useTargets.insert(href.substr(1));
+    }
 }
 
 std::string Trimmed(std::string s) {
@@ -218,6 +221,7 @@ void ParseDocument(const std::string& text, const std::string& file, SvgScene& s
             scene.ids.clear();
             scene.styleElements.clear();
             scene.geometryUsers.clear();
+            scene.useTargets.clear();
             continue;
         }
         const xmlError* e = xmlCtxtGetLastError(ctxt.get());

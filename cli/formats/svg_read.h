@@ -98,6 +98,9 @@ struct ReadContext {
     // found, and their curves need not all be held at once.
     std::optional<Flattening> flattening;
 
+    // The elements a <use> draws.
+    std::unordered_set<const xmlNode*> useTargets;
+
     ReadContext(std::string file_, const ReadOptions& options_, const SvgScene& scene,
                 xmlNode* root_, const Page& page_)
         : file(std::move(file_)),
@@ -105,7 +108,11 @@ struct ReadContext {
           root(root_),
           sheet(scene.styleElements),
           ids(scene.ids),
-          page(page_) {}
+          page(page_) {
+        for (const std::string& id : scene.useTargets)
+            if (const auto it = scene.ids.find(id); it != scene.ids.end())
+                useTargets.insert(it->second);
+    }
     [[noreturn]] void Refuse(const xmlNode* node, const std::string& message) const;
 };
 
@@ -205,8 +212,9 @@ struct Walker {
     // selection of its second instance, a stroke only that instance gives it), and counted once.
     struct ThroughUse {
         int index = 0;
-        bool taken = false;   // an instance had it drawn: later ones are not read
-        ShapeCounts counted;  // what its first reading counted, until one takes it
+        bool taken = false;        // an instance had it drawn: later ones are not read
+        bool drawnItself = false;  // first read where it stands, not through a <use>
+        ShapeCounts counted;       // what its first reading counted, until one takes it
     };
     std::unordered_map<const xmlNode*, ThroughUse> throughUse{};
 };

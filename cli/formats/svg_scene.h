@@ -73,6 +73,8 @@ struct SvgScene {
     // Ids whose element's geometry something else uses: <textPath>s' paths, the shapes a
     // <clipPath> draws through <use>.
     std::set<std::string, std::less<>> geometryUsers;
+    // Ids a <use> draws (a shape drawn itself may be drawn again, in a selected layer, by one).
+    std::set<std::string, std::less<>> useTargets;
     double drawingSize = 0;  // root user units, for comparing points
     double tolerance = 0;    // the flattening tolerance, root user units
     // Properties some style rule declares !important.

@@ -106,7 +106,14 @@ void Walker::Shape(xmlNode* el, const StyleRef& parentStyle, const Affine& m) {
         job.index = reached->second.index;
     } else {
         job.index = ++perTag[Name(el)];
-        if (!useStack.empty()) throughUse[el].index = job.index;
+        // A shape drawn itself and again by a <use> (an Inkscape clone) is dashed when either
+        // chooses it: its first reading is noted as an instance's would be.
+        if (!useStack.empty() ||
+            (!context.useTargets.empty() && context.useTargets.count(el) != 0)) {
+            ThroughUse& u = throughUse[el];
+            u.index = job.index;
+            u.drawnItself = useStack.empty();
+        }
     }
     job.node = el;
     job.parent = m;
@@ -248,6 +255,11 @@ void Walker::Settle() {
                 if (u.taken || !r.chosen) continue;
                 ReadGeometry(context, job, r);
                 if (!r.drawn) continue;
+                if (u.drawnItself)
+                    r.diagnostics.Warn(job.node,
+                                       "a shape chosen through a <use> (a clone) is dashed "
+                                       "where it is drawn itself too, though not chosen there",
+                                       "<" + r.shape.tag + " " + r.shape.name + ">");
                 gathered.counts.skipped -= u.counted.skipped;
                 gathered.counts.hidden -= u.counted.hidden;
                 gathered.counts.leftAlone -= u.counted.leftAlone;
