@@ -1136,14 +1136,17 @@ TEST(SvgUse, ReferencedShapesAreDashedOnceWhereDefined) {
 
 // An Inkscape clone: a shape drawn itself in one layer and through a <use> in another is dashed
 // when the <use> is chosen, counted once, with a warning that it is dashed where it stands too.
+// Hidden shapes outside the selection count as not chosen, not as hidden.
 TEST(SvgUse, AChosenCloneDashesItsOriginal) {
     io::ReadOptions options = Stroked();
     options.ids = {"clone"};
     const Document doc = ReadSvgBody(R"SVG(<g><path id="orig" stroke="red" d="M0 0 L10 0"/></g>
-    <g><use id="clone" href="#orig" y="5"/></g>)SVG",
+    <g><use id="clone" href="#orig" y="5"/></g><path visibility="hidden" d="M0 0 L1 0"/>
+    <g display="none"><path stroke="red" d="M0 0 L1 0"/></g>)SVG",
                                      options);
     EXPECT_EQ(Names(doc), (std::vector<std::string>{"orig"}));
-    EXPECT_EQ(doc.shapeCounts->leftAlone, 0);
+    EXPECT_EQ(doc.shapeCounts->leftAlone, 2);
+    EXPECT_EQ(doc.shapeCounts->hidden, 0);
     ASSERT_EQ(doc.warnings.size(), 1u);
     EXPECT_NE(doc.warnings[0].find("(a clone)"), std::string::npos) << doc.warnings[0];
 }

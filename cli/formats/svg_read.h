@@ -256,6 +256,9 @@ void CheckChoices(const ReadContext& context, Diagnostics& diagnostics);
 // leave it alone as --select, --layer or --id choose, or leave it solid as its own dash array
 // draws it, where shapes are dashed by their own arrays (--period dasharray, the default).
 enum class Choice { Dash, NotChosen, SolidByItsArray };
+// Whether the shape lies in the layers and among the ids asked for (all, where none are).
+bool InSelection(const ReadContext& context, const xmlNode* shape,
+                 const std::vector<const xmlNode*>& useStack);
 Choice Choose(const ReadContext& context, const xmlNode* shape, const ComputedStyle& style,
               double percentBase, const std::vector<const xmlNode*>& useStack);
 // What SVG says percentages of a viewport this size are of: its diagonal / sqrt 2.

@@ -142,14 +142,18 @@ void CheckChoices(const ReadContext& c, Diagnostics& diagnostics) {
     }
 }
 
+bool InSelection(const ReadContext& c, const xmlNode* shape,
+                 const std::vector<const xmlNode*>& useStack) {
+    const xmlNode* anchor = useStack.empty() ? shape : useStack.front();
+    return (c.options.layers.empty() || InLayers(c, anchor)) &&
+           (c.options.ids.empty() || InChosenIds(c, shape, useStack));
+}
+
 Choice Choose(const ReadContext& c, const xmlNode* shape, const ComputedStyle& style,
               double percentBase, const std::vector<const xmlNode*>& useStack) {
     const DashPattern::Kind dashes =
         style.dasharray.empty() ? DashPattern::Kind::None : ResolveDashes(style, percentBase).kind;
-    const xmlNode* anchor = useStack.empty() ? shape : useStack.front();
-    if (!Selected(c, style, dashes) || !(c.options.layers.empty() || InLayers(c, anchor)) ||
-        !(c.options.ids.empty() || InChosenIds(c, shape, useStack)))
-        return Choice::NotChosen;
+    if (!Selected(c, style, dashes) || !InSelection(c, shape, useStack)) return Choice::NotChosen;
     // Dashed by its own array, a shape whose array draws solid (xfig's "10 0") stays solid; a
     // period or a count for every shape dashes it like any stroke.
     if (c.options.periodFromDasharray && dashes == DashPattern::Kind::Solid)

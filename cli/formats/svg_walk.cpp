@@ -29,6 +29,21 @@ int64_t CountShapes(const xmlNode* node) {
     return n;
 }
 
+namespace {
+
+// The shapes within `node` that the layers and ids asked for choose.
+int64_t CountChosenShapes(const ReadContext& context, const xmlNode* node,
+                          const std::vector<const xmlNode*>& useStack) {
+    int64_t n =
+        IsSvgElement(node) && IsShapeName(Name(node)) && InSelection(context, node, useStack) ? 1
+                                                                                              : 0;
+    for (const xmlNode* c = node->children; c != nullptr; c = c->next)
+        if (c->type == XML_ELEMENT_NODE) n += CountChosenShapes(context, c, useStack);
+    return n;
+}
+
+}  // namespace
+
 void Walk(const ReadContext& context, Gathered& gathered) {
     CheckChoices(context, gathered.diagnostics);
     Walker walker{
@@ -79,7 +94,13 @@ void Walker::Element(xmlNode* el, const StyleRef& parentStyle, const Affine& m) 
     // Children may be visible under a hidden group, but nothing is drawn under display:none
     // or opacity 0.
     if (style->displayNone || !(style->opacity > 0)) {
-        gathered.counts.hidden += CountShapes(el);
+        // Those outside the layers or ids asked for were not chosen, whether drawn or not.
+        const int64_t all = CountShapes(el);
+        const int64_t chosen = context.options.layers.empty() && context.options.ids.empty()
+                                   ? all
+                                   : CountChosenShapes(context, el, useStack);
+        gathered.counts.hidden += chosen;
+        gathered.counts.leftAlone += all - chosen;
         return;
     }
     const ElementGeometry geometry = ReadElement(context, gathered.diagnostics, el, m,
@@ -150,7 +171,8 @@ void ReadAside(const ReadContext& context, const PendingShape& job, ReadShape& r
         f.name = f.tag + " " + std::to_string(job.index);
     f.style = context.sheet.Compute(el, *job.parentStyle);
     if (!IsDrawn(f.style)) {
-        ++r.hidden;
+        // Outside the layers or ids asked for, it was not chosen, whether drawn or not.
+        ++(InSelection(context, el, job.useStack) ? r.hidden : r.leftAlone);
         return;
     }
     const std::string what = "<" + f.tag + " " + f.name + ">";
