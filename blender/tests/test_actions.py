@@ -98,6 +98,9 @@ def case_bake():
     assert ob.korrand.result == ob.korrand.baked
     assert support.status(ob) == ""
     assert hook.bake_state(ob) == "Baked: frames 1-4 (3 stored)", hook.bake_state(ob)
+    scene.render.use_motion_blur = True  # which a bake of whole frames does not give the dashes
+    assert "whole frames" in hook.bake_state(ob)
+    scene.render.use_motion_blur = False
     for f in (0, 1, 2, 3, 4, 9):
         scene.frame_set(f)
         assert support.shown(ob) == live[min(max(f, 1), 4)], f
@@ -257,10 +260,16 @@ def case_addon_disabled_and_enabled():
     assert not blocks() and not any(o.modifiers for o in (ob, line))
     assert not [c for c in bpy.data.curves if c not in (ob.data, line.data)]  # nothing saved
     assert support.shown(ob)[2] > 0 and ob["korrand"]["enabled"]
+    path = os.path.join(tempfile.mkdtemp(), "disabled.blend")
+    bpy.ops.wm.save_as_mainfile(filepath=path)
     support.enable_addon()
     bpy.context.scene.update_tag()
     update()
     assert {o.name: support.result_line(o) for o in (ob, line)} == want
+    # Saved while disabled, opened with it enabled: the update after the load dashes them.
+    bpy.ops.wm.open_mainfile(filepath=path)
+    update()
+    assert {name: support.result_line(bpy.data.objects[name]) for name in want} == want
 
 
 def case_files_of_earlier_versions():

@@ -1171,6 +1171,16 @@ def _on_reload(*_):
 
 
 @persistent
+def _on_load_post(*_):
+    _on_reload()
+    # Without a window no timer runs before a script's next line, and its update evaluates
+    # nothing new after a load, so no handler would run: the file's curves are dashed now (one
+    # saved with the add-on disabled has no dash yet). A loaded file holds no freed data.
+    if bpy.app.background:
+        _catch_up()
+
+
+@persistent
 def _on_save_pre(*_):
     line_form.drop_scratch()
 
@@ -1193,7 +1203,7 @@ _HANDLERS = (
     (bpy.app.handlers.depsgraph_update_post, _on_depsgraph),
     (bpy.app.handlers.frame_change_post, _on_frame),
     (bpy.app.handlers.load_pre, _on_load_pre),
-    (bpy.app.handlers.load_post, _on_reload),
+    (bpy.app.handlers.load_post, _on_load_post),
     (bpy.app.handlers.undo_post, _on_reload),
     (bpy.app.handlers.redo_post, _on_reload),
     (bpy.app.handlers.save_pre, _on_save_pre),
@@ -1457,6 +1467,9 @@ def bake_state(ob):
         changed = info.get("digest") != digest(ob)
     if info.get("stale") or changed:
         text += "; the curve or its settings changed since: bake again, or free the bake"
+    if bpy.context.scene.render.use_motion_blur:
+        text += ("; motion blur blurs the dashes' own motion (an animated offset) only while "
+                 "live: a bake holds whole frames")
     return text
 
 
