@@ -3,6 +3,7 @@ artist's work: Convert and Apply, removing the dash from the stack, deleting the
 Alt+D, Join, Separate, the add-on disabled and enabled, files of earlier versions, linked
 data, and an update too large to make without asking."""
 
+import math
 import os
 import sys
 import tempfile
@@ -15,6 +16,14 @@ import support  # noqa: E402
 
 hook = support.enable_addon()
 update = support.update
+
+
+def vertices(ob):
+    e = ob.evaluated_get(support.depsgraph())
+    try:
+        return [v.co.copy() for v in e.to_mesh().vertices]
+    finally:
+        e.to_mesh_clear()
 
 
 def bevelled_circle(name="ring", **settings):
@@ -72,6 +81,18 @@ def case_apply():
     assert ob.data.bevel_factor_end == 1.0 and old_data.bevel_factor_end == 0.5
     assert all(s.type == "POLY" and not s.use_cyclic_u for s in ob.data.splines)
     assert [len(s.points) for s in ob.data.splines] == counts
+    # A ribbon turned by its tilt: applied, each dash is tilted to show the same surface.
+    ribbon = support.poly_curve("ribbon", [[(i, 0, i % 3 / 4) for i in range(11)]])
+    for i, p in enumerate(ribbon.data.splines[0].points):
+        p.tilt = math.pi / 2 + i / 5
+    ribbon.data.extrude = 0.3
+    support.dash(ribbon, count=5, subdivision=4)
+    live = vertices(ribbon)
+    assert ribbon.korrand.apply() == ""
+    update()
+    applied = vertices(ribbon)
+    assert len(applied) == len(live) and max(
+        min((a - b).length for b in applied) for a in live) < 1e-4
     # A filled curve's fill and dashes are no one curve: refused, with the way that works.
     text = support.poly_curve("square", [[(0, 0, 0), (1, 0, 0), (1, 1, 0), (0, 1, 0)]],
                               dimensions="2D", cyclic=(0,))

@@ -21,12 +21,14 @@ Nothing is written while a render job runs unless the render locks the interface
 
 import array
 import hashlib
+import math
 import sys
 import time
 import uuid
 
 import bpy
 from bpy.app.handlers import persistent
+from mathutils import Vector
 
 from . import bridge, line_form, nodes
 from .registry import CHECK, DASH, EVERYTHING, LOOK, READ, Record, Registry
@@ -1477,8 +1479,8 @@ def bake_state(ob):
 
 def apply(ob, depsgraph=None):
     """What a modifier's Apply does, for a curve: the curve keeps its dashes as its own curve
-    data (one POLY spline per dash, each point's radius as the look swept it, the curve's
-    bevel, materials and the rest of its look), the modifiers before the dash that shaped its
+    data (one POLY spline per dash, each point's radius and tilt as the look swept it, the
+    curve's bevel, materials and the rest of its look), the modifiers before the dash that shaped its
     points, already in the dashes, are removed with it, and the dash is switched off. Returns
     an error message, or "" (a warning may follow a tab)."""
     if ob.type != "CURVE" or not _is_dashed(ob):
@@ -1542,10 +1544,39 @@ def apply(ob, depsgraph=None):
     ob.korrand["enabled"] = 0
     _detach(ob)
     registry.survey = True
+    normal = arrays.get("korrand_normal")
+    if normal is not None and data.dimensions == "3D" and (data.extrude or data.bevel_depth or
+                                                           data.bevel_object is not None):
+        _tilt_to(ob, normal, co, starts, counts)
     if removed:
         return "\tthe modifiers before the dash, already in the dashes, were applied with it: " + \
             ", ".join(removed)
     return ""
+
+
+def _tilt_to(ob, wanted, co, starts, counts):
+    """Tilts the points of ob's applied dashes (its splines: chains of co) so that Blender's
+    sweep turns its profile to the normal the live look had at each (wanted, 3 floats a point):
+    its own sweep of them untilted gives the normal the tilt starts from."""
+    depsgraph = bpy.context.evaluated_depsgraph_get()
+    depsgraph.update()
+    form = line_form.read(state.plugin, ob, depsgraph)
+    got = line_form.channels(state.plugin, ob, depsgraph, form, taper=False)
+    if got is None or len(got[0]) != 4 * len(co) // 3:
+        return
+    swept = got[0]
+    for spline, s, c in zip(ob.data.splines, starts, counts):
+        tilts = array.array("f", bytes(4 * c))
+        for k in range(c):
+            i = s + k
+            ahead = Vector(co[3 * min(i + 1, s + c - 1):3 * min(i + 1, s + c - 1) + 3])
+            behind = Vector(co[3 * max(i - 1, s):3 * max(i - 1, s) + 3])
+            tangent = (ahead - behind).normalized() if (ahead - behind).length else Vector()
+            n, w = Vector(swept[4 * i + 1:4 * i + 4]), Vector(wanted[3 * i:3 * i + 3])
+            # The turn about the tangent that takes Blender's normal to the look's.
+            tilts[k] = math.atan2(n.cross(w).dot(tangent), n.dot(w))
+        spline.points.foreach_set("tilt", tilts)
+    ob.data.update_tag()
 
 
 def _chains(edges, n):
