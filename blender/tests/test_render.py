@@ -3,6 +3,7 @@ rendered with -a against each frame rendered alone with -f, and a baked file ren
 Blender started with an empty user folder against the live render. Renders are compared
 pixel for pixel; each render is a Blender of its own, as on a render farm."""
 
+import math
 import os
 import sys
 import tempfile
@@ -17,8 +18,8 @@ FRAMES = (1, 2, 3)
 
 
 def animated_scene(path):
-    """A bevelled ring whose dash count, offset and one point move over frames 1 to 3, saved
-    at frame 1."""
+    """A bevelled ring whose dash count, offset and one point move over frames 1 to 3, and a
+    ribbon whose tilt does, saved at frame 1."""
     scene = support.render_scene(size=32)
     scene.frame_start, scene.frame_end = FRAMES[0], FRAMES[-1]
     ob = support.operator_curve(bpy.ops.curve.primitive_bezier_circle_add, radius=2.5)
@@ -36,6 +37,16 @@ def animated_scene(path):
     point.co.x -= 0.6
     point.keyframe_insert("co", frame=3)
     ob.korrand.enabled = True
+    # A POLY ribbon whose points' tilt turns it from edge-on to flat: its curve data is
+    # animated, which a render evaluates apart from the stored data.
+    ribbon = support.poly_curve("ribbon", [[(x - 1.5, 0, 0) for x in range(4)]])
+    ribbon.data.extrude = 0.4
+    ribbon.data.materials.append(support.emissive())
+    for p in ribbon.data.splines[0].points:
+        p.keyframe_insert("tilt", frame=1)
+        p.tilt = math.pi / 2
+        p.keyframe_insert("tilt", frame=3)
+    support.dash(ribbon, count=3, subdivision=2)
     scene.frame_set(1)
     bpy.ops.wm.save_as_mainfile(filepath=path)
     return ob
@@ -80,6 +91,7 @@ def case_baked_file_renders_without_the_addon():
         assert "Korrand add-on" in ob.korrand.result.name
         # Baked, the file plays every frame by itself.
         assert ob.korrand.bake(1, 3) == ""
+        assert bpy.data.objects["ribbon"].korrand.bake(1, 3) == ""
         baked = os.path.join(tmp, "baked.blend")
         bpy.ops.wm.save_as_mainfile(filepath=baked)
         without = render(baked, os.path.join(tmp, "without"), "-a", env=env, addon=False)

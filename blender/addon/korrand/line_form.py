@@ -24,12 +24,10 @@ class LineForm:
     refilled: points is the last read form's array, refilled in place, so comparing the two
     says nothing; moved tells whether the refill changed any float of it."""
 
-    def __init__(self, counts, points, stride, cyclic, looks=None, refilled=False, moved=True,
-                 spread=b""):
+    def __init__(self, counts, points, stride, cyclic, looks=None, refilled=False, moved=True):
         self.counts, self.points, self.stride, self.cyclic = counts, points, stride, cyclic
         self.looks = looks
         self.refilled, self.moved = refilled, moved
-        self.spread = spread  # each point's radius and tilt, as bytes (see sweep_key)
 
     def same_as(self, last):
         """True when last, the form read before this one (or None), holds these points, flags
@@ -168,27 +166,25 @@ def _read_splines(plugin, splines, last):
     # counts are the same; the bridge says whether any point moved.
     reuse = (last is not None and last.stride == 3
              and last.counts.tobytes() == counts.tobytes())
-    spread = _spread(splines, counts)
     read = spline_memory.read(plugin, splines, counts, last.points if reuse else None)
     if read is not None:
         points, moved = read
-        return LineForm(counts, points, 3, cyclic, looks, refilled=reuse, moved=moved,
-                        spread=spread)
+        return LineForm(counts, points, 3, cyclic, looks, refilled=reuse, moved=moved)
     # Through the Python API, a call per spline.
     points = array.array("f")
     for s, c in zip(splines, counts):
         chunk = array.array("f", bytes(16 * c))
         s.points.foreach_get("co", chunk)
         points.extend(chunk)
-    return LineForm(counts, points, 4, cyclic, looks, spread=spread)
+    return LineForm(counts, points, 4, cyclic, looks)
 
 
-def _spread(splines, counts):
+def _spread(splines):
     """The radius and tilt of every point of splines (POLY), as bytes."""
     out = []
-    for s, c in zip(splines, counts):
+    for s in splines:
         for name in ("radius", "tilt"):
-            values = array.array("f", bytes(4 * c))
+            values = array.array("f", bytes(4 * len(s.points)))
             s.points.foreach_get(name, values)
             out.append(values.tobytes())
     return b"".join(out)
@@ -199,20 +195,31 @@ _SWEEP = ("dimensions", "fill_mode", "twist_mode", "twist_smooth", "taper_radius
           "use_map_taper", "resolution_u", "render_resolution_u")
 
 
-def sweep_key(ob, form):
+def sweep_key(ob, depsgraph, form):
     """What the channels of ob's form (see channels) follow besides its points' positions: its
     points' radius and tilt and the curve's twist and taper settings. A tilt edit moves no
     point, yet turns the profile."""
     cu = ob.data
     spread = getattr(form, "fingerprint", None)  # drawn from a copy: its points' every value
-    return (tuple(getattr(cu, name) for name in _SWEEP),
-            form.spread if spread is None else spread)
+    if spread is None:  # read from its splines, as read() reads them
+        if ob.mode == "EDIT" or _stored(ob):
+            spread = _spread(cu.splines)
+        else:
+            curve = ob.to_curve(depsgraph, apply_modifiers=True)
+            try:
+                spread = _spread(curve.splines)
+            finally:
+                ob.to_curve_clear()
+    return tuple(getattr(cu, name) for name in _SWEEP), spread
 
 
 def _stored(ob):
     """True when nothing shapes ob's control points after they are stored: no shape keys, no
-    modifier before the dash."""
-    return ob.data.shape_keys is None and not any(m.show_viewport for m in _before_dash(ob))
+    modifier before the dash, no animation of the curve's data (a render's frames are evaluated
+    apart from the stored data, which stays at the frame the file shows)."""
+    anim = ob.data.animation_data
+    return ob.data.shape_keys is None and not any(m.show_viewport for m in _before_dash(ob)) \
+        and (anim is None or (anim.action is None and not anim.drivers and not anim.nla_tracks))
 
 
 def read_as_stored(ob):

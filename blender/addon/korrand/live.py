@@ -701,6 +701,7 @@ def _update(r, depsgraph, force=False):
         return
     todo = r.todo
     t0 = time.perf_counter()
+    read = READ in todo or r.form is None or LOOK in todo
     if READ in todo or r.form is None:
         hook.reads.append(ob.name)
         try:
@@ -740,8 +741,8 @@ def _update(r, depsgraph, force=False):
     # A taper mapped between the start and end factors is fitted here, to each trim; Blender
     # sweeps the radius without it then.
     mapped = trim is not None and line_form.maps_taper(ob, depsgraph)
-    if r.look[0] is not None:
-        swept = line_form.sweep_key(ob, r.form)
+    if r.look[0] is not None and (read or r.swept is None):
+        swept = line_form.sweep_key(ob, depsgraph, r.form)  # read again with the points
         if swept != r.swept:
             r.channels, r.swept = None, swept
     if r.look[0] is not None and (r.channels is None or r.tapered == mapped):
