@@ -997,8 +997,8 @@ TEST(SvgStyle, MediaRulesApplyAsOnAScreen) {
     EXPECT_NE(doc.warnings[0].find("1 more"), std::string::npos) << doc.warnings[0];
 }
 
-// Sheets and ids count wherever they stand in the document, but not inside an entity's text;
-// an entity in path data is read through.
+// Sheets and ids count wherever they stand in the document, but not inside an entity's text,
+// whose elements are named in a warning; an entity in path data is read through.
 TEST(SvgStyle, SheetsIdsAndEntitiesWhereverTheyStand) {
     const std::string text =
         "<!DOCTYPE svg [<!ENTITY e \"<path id='in-entity' d='M0 0 L1 1'/>\">"
@@ -1011,6 +1011,9 @@ TEST(SvgStyle, SheetsIdsAndEntitiesWhereverTheyStand) {
         "<g><style>#p { stroke: red }</style></g></svg>";
     const Document doc = ReadText(text, Format::Svg, Stroked());
     EXPECT_EQ(Names(doc), (std::vector<std::string>{"later", "p", "through"}));
+    ASSERT_EQ(doc.warnings.size(), 1u);  // the entity's path is named, left as it is
+    EXPECT_NE(doc.warnings[0].find("&e;: elements in an entity's text"), std::string::npos)
+        << doc.warnings[0];
     ASSERT_EQ(doc.objects.size(), 3u);
     EXPECT_EQ(doc.objects[2].segments.at(0).size(), 3u);
     io::ReadOptions entity = Stroked();

@@ -69,8 +69,23 @@ void Walk(const ReadContext& context, Gathered& gathered) {
 }
 
 void Walker::Children(xmlNode* node, const StyleRef& style, const Affine& m) {
-    for (xmlNode* c = node->children; c != nullptr; c = c->next)
-        if (c->type == XML_ELEMENT_NODE) Element(c, style, m);
+    for (xmlNode* c = node->children; c != nullptr; c = c->next) {
+        if (c->type == XML_ELEMENT_NODE) {
+            Element(c, style, m);
+        } else if (c->type == XML_ENTITY_REF_NODE && c->children != nullptr) {
+            // An entity's elements stay a reference to its text, written back as such: what
+            // they draw is not dashed, and the user is told.
+            const auto* entity = reinterpret_cast<const xmlEntity*>(c->children);
+            for (const xmlNode* e = entity->children; e != nullptr; e = e->next)
+                if (e->type == XML_ELEMENT_NODE) {
+                    gathered.diagnostics.Warn(c,
+                                              "elements in an entity's text are left as they "
+                                              "are (a reference is written back as it is)",
+                                              "&" + std::string(Name(c)) + ";");
+                    break;
+                }
+        }
+    }
 }
 
 void Walker::Element(xmlNode* el, const StyleRef& parentStyle, const Affine& m) {
