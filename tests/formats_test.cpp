@@ -760,7 +760,7 @@ TEST(Svg, ValuesPastTenMegabytesAreReadWithoutEntities) {
         std::string(10'000'001, 'k') + "\"/></svg>";
     EXPECT_EQ(ReadText(body, Format::Svg).objects.size(), 1u);
     const io::ReadError e = ReadFailure("<!DOCTYPE svg [<!ENTITY e \"x\">]>" + body, Format::Svg);
-    EXPECT_NE(std::string(e.what()).find("declares no entities"), std::string::npos) << e.what();
+    EXPECT_NE(std::string(e.what()).find("declares nothing"), std::string::npos) << e.what();
 }
 
 TEST(Svg, DeepNestingIsRefused) {
@@ -775,6 +775,11 @@ TEST(Svg, DeepNestingIsRefused) {
         SCOPED_TRACE(prefix);
         ReadFailure(prefix + deep, Format::Svg);
     }
+    // Nor a bracket quoted in the document type.
+    const io::ReadError quoted =
+        ReadFailure("<!DOCTYPE svg [<!ATTLIST svg x CDATA \"[\">]>" + deep, Format::Svg);
+    EXPECT_NE(std::string(quoted.what()).find("nested more than"), std::string::npos)
+        << quoted.what();
     // Moderate depth is fine.
     std::string ok = "<svg>";
     for (int i = 0; i < 200; ++i) ok += "<g>";
@@ -986,11 +991,13 @@ TEST(SvgStyle, MediaRulesApplyAsOnAScreen) {
     const Document doc = ReadSvgBody(R"SVG(<style>@import url("more.css");
       @media screen { #screen { stroke: red } } @media only all, print { #all { stroke: red } }
       @media print { #print { stroke: red } } @media (min-width: 9px) { #wide { stroke: red } }
-      @font-face { font-family: f }</style>
+      @font-face { font-family: f } @media; @media only
+      screen { path[data-k="}"] { stroke: red } }</style>
     <path id="screen" d="M0 0 L1 1"/><path id="all" d="M0 0 L1 1"/>
-    <path id="print" d="M0 0 L1 1"/><path id="wide" d="M0 0 L1 1"/>)SVG",
+    <path id="print" d="M0 0 L1 1"/><path id="wide" d="M0 0 L1 1"/>
+    <path id="quoted" data-k="}" d="M0 0 L1 1"/>)SVG",
                                      Stroked());
-    EXPECT_EQ(Names(doc), (std::vector<std::string>{"screen", "all"}));
+    EXPECT_EQ(Names(doc), (std::vector<std::string>{"screen", "all", "quoted"}));
     ASSERT_EQ(doc.warnings.size(), 1u);
     EXPECT_NE(doc.warnings[0].find("'@import url(\"more.css\")'"), std::string::npos)
         << doc.warnings[0];
@@ -1088,6 +1095,8 @@ TEST(SvgStyle, DashArraysDashAsAViewerDashes) {
     <svg x="0" y="0" width="20" height="10"><path id="nested-percent" d="M10 10 L190 10" stroke-dasharray="10%"/></svg>
     <path id="stretched" d="M10 10 L190 10" stroke-dasharray="9" transform="scale(2 1)"/>
     <path id="skewed" d="M10 10 L10 190" stroke-dasharray="9" transform="skewX(45)"/>
+    <path id="stretched-length" d="M10 10 L190 10" stroke-dasharray="5 5" pathLength="100"
+      transform="scale(4 1)"/>
     <g transform="scale(2)" vector-effect="non-scaling-stroke"><path id="screen" d="M5 5 L95 5"
       stroke-dasharray="9" style="vector-effect: non-scaling-stroke"/></g>
     </g>)SVG",
@@ -1102,6 +1111,7 @@ TEST(SvgStyle, DashArraysDashAsAViewerDashes) {
                           {"nested-percent", 57},  // 180 / (2 x 1.581)
                           {"stretched", 10},       // measured where the array is: 180 / 18
                           {"skewed", 10},
+                          {"stretched-length", 10},
                           {"screen", 10}}));  // its array in px whatever the transforms
     EXPECT_EQ(doc.shapeCounts->leftAlone, 4);
 }
@@ -1142,16 +1152,20 @@ TEST(SvgUse, ReferencedShapesAreDashedOnceWhereDefined) {
 // Hidden shapes outside the selection count as not chosen, not as hidden.
 TEST(SvgUse, AChosenCloneDashesItsOriginal) {
     io::ReadOptions options = Stroked();
-    options.ids = {"clone"};
+    options.ids = {"clone", "group-clone", "layer"};
     const Document doc = ReadSvgBody(R"SVG(<g><path id="orig" stroke="red" d="M0 0 L10 0"/></g>
     <g><use id="clone" href="#orig" y="5"/></g><path visibility="hidden" d="M0 0 L1 0"/>
+    <g id="group"><path id="inner" stroke="red" d="M0 0 L10 0"/></g>
+    <use id="group-clone" href="#group" y="5"/>
+    <use href="#later" y="5"/><g id="layer"><path id="later" stroke="red" d="M0 0 L10 0"/></g>
     <g display="none"><path stroke="red" d="M0 0 L1 0"/></g>)SVG",
                                      options);
-    EXPECT_EQ(Names(doc), (std::vector<std::string>{"orig"}));
+    EXPECT_EQ(Names(doc), (std::vector<std::string>{"orig", "inner", "later"}));
     EXPECT_EQ(doc.shapeCounts->leftAlone, 2);
     EXPECT_EQ(doc.shapeCounts->hidden, 0);
-    ASSERT_EQ(doc.warnings.size(), 1u);
+    ASSERT_EQ(doc.warnings.size(), 1u);  // the two clones, not the shape chosen where it is
     EXPECT_NE(doc.warnings[0].find("(a clone)"), std::string::npos) << doc.warnings[0];
+    EXPECT_NE(doc.warnings[0].find("1 more"), std::string::npos) << doc.warnings[0];
 }
 
 // A symbol placed smaller or larger than it is defined gets dashes of the period on the page, as

@@ -68,16 +68,21 @@ bool Similar(const Affine& m) {
     return std::fabs(x - y) <= 1e-9 * (x + y) && std::fabs(m.a * m.c + m.b * m.d) <= 1e-9 * (x + y);
 }
 
-// Dashes a period asks for on a segment measured in the shape's user space.
-int64_t UserPeriodCount(const std::vector<Point>& segment, bool closed, const Rhythm& rhythm) {
+// A segment's length in the shape's user space (`toUser`: from the page there).
+double UserLength(const std::vector<Point>& segment, bool closed, const Affine& toUser) {
     double length = 0;
     const auto edge = [&](const Point& p, const Point& q) {
-        const Vec2 v = rhythm.toUser.Linear(Vec2{q.x - p.x, q.y - p.y});
+        const Vec2 v = toUser.Linear(Vec2{q.x - p.x, q.y - p.y});
         length += math::Hypot(v.x, v.y);
     };
     for (std::size_t i = 1; i < segment.size(); ++i) edge(segment[i - 1], segment[i]);
     if (closed && segment.size() > 1) edge(segment.back(), segment.front());
-    return hostmodel::PeriodCount(length, rhythm.userPeriod);
+    return length;
+}
+
+// Dashes a period asks for on a segment measured in the shape's user space.
+int64_t UserPeriodCount(const std::vector<Point>& segment, bool closed, const Rhythm& rhythm) {
+    return hostmodel::PeriodCount(UserLength(segment, closed, rhythm.toUser), rhythm.userPeriod);
 }
 
 // The shape's own dash array on the page, where that is asked for and a viewer dashes with it,
@@ -86,17 +91,28 @@ int64_t UserPeriodCount(const std::vector<Point>& segment, bool closed, const Rh
 Rhythm RhythmFor(const ReadContext& context, const FoundShape& shape, double length) {
     const double toPage = std::sqrt(std::fabs(shape.toPage.Det()));
     if (context.options.periodFromDasharray) {
+        // A non-scaling stroke's array is in the outermost viewport's px, as a viewer lays it
+        // out on the screen, whatever the transforms; under a stretch or a skew, it is laid out
+        // in the shape's user space, and measured there.
+        const bool screen = shape.style.nonScalingStroke;
+        const bool stretched =
+            !screen && !Similar(shape.toPage) && toPage > 0 && std::isfinite(toPage);
+        const Affine toUser = stretched ? shape.toPage.Inverse() : Affine{};
         // pathLength rescales every distance along the shape: its units are so many of these.
         double scale = 1, declared = 0;
         std::string text;
         char* end = nullptr;
         if (GetAttribute(shape.node, "pathLength", &text) &&
             (declared = std::strtod(text.c_str(), &end), end != text.c_str()) && declared > 0 &&
-            std::isfinite(declared) && length > 0)
-            scale = length / declared / toPage;
-        // A non-scaling stroke's array is in the outermost viewport's px, as a viewer lays it
-        // out on the screen, whatever the transforms.
-        const bool screen = shape.style.nonScalingStroke;
+            std::isfinite(declared) && length > 0) {
+            double userLength = length / toPage;
+            if (stretched) {
+                userLength = 0;
+                for (const auto& [segment, closed] : shape.segments)
+                    userLength += UserLength(segment, closed, toUser);
+            }
+            scale = userLength / declared;
+        }
         const DashPattern own = ResolveDashes(shape.style, shape.percentBase, screen ? 1 : scale);
         const double onPage = screen ? context.page.unitsPerPx : toPage;
         Rhythm rhythm;
@@ -104,9 +120,9 @@ Rhythm RhythmFor(const ReadContext& context, const FoundShape& shape, double len
         rhythm.offset = own.offset * onPage;
         if (own.kind == DashPattern::Kind::Dashed && std::isfinite(rhythm.period) &&
             rhythm.period > 0 && std::isfinite(rhythm.offset)) {
-            if (!screen && !Similar(shape.toPage) && toPage > 0 && std::isfinite(toPage)) {
+            if (stretched) {
                 rhythm.userPeriod = own.period;
-                rhythm.toUser = shape.toPage.Inverse();
+                rhythm.toUser = toUser;
             }
             return rhythm;
         }

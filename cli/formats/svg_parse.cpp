@@ -67,24 +67,21 @@ struct TextSource {
 struct Noting {
     xmlParserCtxtPtr parser;  // the document's own, not an entity's
     SvgScene* scene;
-    int entitiesDeclared = 0;
-    bool tooLong = false;  // a value past libxml2's default length limit (10,000,000 bytes)
+    bool elementMade = false;   // the document type, which comes first, was read whole
+    bool tooLong = false;       // a value past libxml2's default length limit (10,000,000 bytes)
+    bool declarations = false;  // the document type declares something (when tooLong)
 };
-
-void EntityDeclared(void* context, const xmlChar* name, int type, const xmlChar* publicId,
-                    const xmlChar* systemId, xmlChar* content) {
-    auto* ctxt = static_cast<xmlParserCtxtPtr>(context);
-    if (auto* noting = static_cast<Noting*>(ctxt->_private)) ++noting->entitiesDeclared;
-    xmlSAX2EntityDecl(context, name, type, publicId, systemId, content);
-}
 
 void ErrorRaised(void* context, xmlErrorPtr error) {
     auto* ctxt = static_cast<xmlParserCtxtPtr>(context);
     auto* noting = ctxt != nullptr ? static_cast<Noting*>(ctxt->_private) : nullptr;
     if (noting != nullptr && error != nullptr && error->message != nullptr &&
         (std::strstr(error->message, "length too long") != nullptr ||
-         std::strstr(error->message, "Huge input lookup") != nullptr))
+         std::strstr(error->message, "Huge input lookup") != nullptr)) {
         noting->tooLong = true;
+        const xmlDtd* subset = ctxt->myDoc != nullptr ? ctxt->myDoc->intSubset : nullptr;
+        noting->declarations |= subset != nullptr && subset->children != nullptr;
+    }
 }
 
 // Each element as the parser makes it: its id and whether it is a <style>, noted while the node
@@ -98,8 +95,9 @@ void StartElement(void* context, const xmlChar* localname, const xmlChar* prefix
                           defaulted, values);
     // Only elements of the document itself: an entity's content is parsed apart, by a parser
     // of its own (the tree holds a reference to it, not its elements).
-    const auto* noting = static_cast<const Noting*>(ctxt->_private);
+    auto* noting = static_cast<Noting*>(ctxt->_private);
     if (noting == nullptr || ctxt != noting->parser || ctxt->nodeNr != depth + 1) return;
+    noting->elementMade = true;
     xmlNode* node = ctxt->node;  // the one just made
     SvgScene* scene = noting->scene;
     if (node->properties != nullptr) {
@@ -153,11 +151,24 @@ void CheckNesting(const std::string& text, const std::string& file) {
             i = skipPast("?>");
         } else if (startsWith("<!DOCTYPE") && i + 9 < n && std::strchr(" \t\r\n", text[i + 9]) &&
                    text[i + 9]) {
-            // Ends at the first '>' outside its bracketed internal subset.
+            // Ends at the first '>' outside its bracketed internal subset and outside quoted
+            // text (an identifier, an entity's or an attribute default's value).
+            const auto skipQuoted = [&] {
+                const std::size_t close = text.find(text[i], i + 1);
+                i = close == std::string::npos ? n : close;
+            };
             for (i += 9; i < n && text[i] != '>'; ++i) {
+                if (text[i] == '"' || text[i] == '\'') {
+                    skipQuoted();
+                    continue;
+                }
                 if (text[i] != '[') continue;
-                for (int brackets = 1; brackets > 0 && ++i < n;)
-                    brackets += text[i] == '[' ? 1 : text[i] == ']' ? -1 : 0;
+                for (int brackets = 1; brackets > 0 && ++i < n;) {
+                    if (text[i] == '"' || text[i] == '\'')
+                        skipQuoted();
+                    else
+                        brackets += text[i] == '[' ? 1 : text[i] == ']' ? -1 : 0;
+                }
             }
         } else if (startsWith("<!")) {
             i = skipPast(">");  // other "<!" markup: skipped to the next ">"
@@ -197,7 +208,6 @@ void ParseDocument(const std::string& text, const std::string& file, SvgScene& s
                                                                         xmlFreeParserCtxt);
         if (!ctxt) throw std::bad_alloc();
         ctxt->sax->startElementNs = StartElement;
-        ctxt->sax->entityDecl = EntityDeclared;
         ctxt->sax->serror = ErrorRaised;
         Noting noting{ctxt.get(), &scene};
         ctxt->_private = &noting;
@@ -210,14 +220,15 @@ void ParseDocument(const std::string& text, const std::string& file, SvgScene& s
                                       XML_PARSE_BIG_LINES | XML_PARSE_COMPACT |
                                       (huge ? XML_PARSE_HUGE : 0));
         if (scene.doc != nullptr && ctxt->wellFormed) break;
+        // A value longer than libxml2 reads by default (the dashes of a dense drawing in one
+        // path can be): read again without its limits where the document type, read whole
+        // before the first element, declares nothing, as those limits also hold back an
+        // entity's expansion and the nesting (which CheckNesting bounds before).
         if (scene.doc != nullptr) {
             xmlFreeDoc(scene.doc);
             scene.doc = nullptr;
         }
-        // A value longer than libxml2 reads by default (the dashes of a dense drawing in one
-        // path can be): read again without its limits where the document declares no entity,
-        // as those limits also hold back an entity's expansion.
-        if (!huge && noting.tooLong && noting.entitiesDeclared == 0) {
+        if (!huge && noting.tooLong && noting.elementMade && !noting.declarations) {
             scene.ids.clear();
             scene.styleElements.clear();
             scene.geometryUsers.clear();
@@ -228,8 +239,8 @@ void ParseDocument(const std::string& text, const std::string& file, SvgScene& s
         const int line = e != nullptr ? e->line : 0;
         if (noting.tooLong)
             throw ReadError(file, line,
-                            "a value longer than 10,000,000 bytes is read only where the "
-                            "document declares no entities (which could expand it)");
+                            "a value longer than 10,000,000 bytes is read only in a document "
+                            "whose document type declares nothing (no entities, no attributes)");
         throw ReadError(file, line,
                         "malformed XML: " + (e != nullptr && e->message != nullptr
                                                  ? Trimmed(e->message)

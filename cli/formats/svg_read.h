@@ -98,7 +98,7 @@ struct ReadContext {
     // found, and their curves need not all be held at once.
     std::optional<Flattening> flattening;
 
-    // The elements a <use> draws.
+    // The elements a <use> draws, and those inside them (an Inkscape clone of a group).
     std::unordered_set<const xmlNode*> useTargets;
 
     ReadContext(std::string file_, const ReadOptions& options_, const SvgScene& scene,
@@ -109,9 +109,17 @@ struct ReadContext {
           sheet(scene.styleElements),
           ids(scene.ids),
           page(page_) {
+        std::vector<const xmlNode*> open;
         for (const std::string& id : scene.useTargets)
             if (const auto it = scene.ids.find(id); it != scene.ids.end())
-                useTargets.insert(it->second);
+                open.push_back(it->second);
+        while (!open.empty()) {
+            const xmlNode* node = open.back();
+            open.pop_back();
+            if (!useTargets.insert(node).second) continue;
+            for (const xmlNode* c = node->children; c != nullptr; c = c->next)
+                if (c->type == XML_ELEMENT_NODE) open.push_back(c);
+        }
     }
     [[noreturn]] void Refuse(const xmlNode* node, const std::string& message) const;
 };

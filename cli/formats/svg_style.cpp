@@ -353,7 +353,6 @@ std::vector<std::string> SplitGroup(const std::string& prelude) {
     return out;
 }
 
-// Index of the '}' closing the block opened just before `i`, or npos.
 enum class MediaFit { Yes, No, Unknown };
 
 // Whether a viewer on a screen applies rules for this media query list ("screen, print"): a
@@ -362,7 +361,9 @@ enum class MediaFit { Yes, No, Unknown };
 MediaFit FitsScreen(const std::string& queries) {
     MediaFit fit = MediaFit::No;
     std::size_t from = 0;
-    const std::string list = Lower(queries);
+    std::string list = Lower(queries);
+    for (char& c : list)
+        if (std::isspace(static_cast<unsigned char>(c))) c = ' ';
     while (from <= list.size()) {
         const std::size_t comma = std::min(list.find(',', from), list.size());
         std::string query = Trim(list.substr(from, comma - from));
@@ -378,11 +379,21 @@ MediaFit FitsScreen(const std::string& queries) {
     return fit;
 }
 
+// Index of the '}' closing the block opened just before `i`, or npos; braces in quoted strings
+// ("}" in an attribute selector) are text.
 std::size_t BlockEnd(const std::string& css, std::size_t i) {
     int depth = 1;
     for (; i < css.size(); ++i) {
-        if (css[i] == '{') ++depth;
-        if (css[i] == '}' && --depth == 0) return i;
+        if (css[i] == '"' || css[i] == '\'') {
+            const char quote = css[i];
+            while (++i < css.size() && css[i] != quote)
+                if (css[i] == '\\') ++i;
+            if (i >= css.size()) break;
+        } else if (css[i] == '{') {
+            ++depth;
+        } else if (css[i] == '}' && --depth == 0) {
+            return i;
+        }
     }
     return std::string::npos;
 }
@@ -641,7 +652,7 @@ std::vector<StyleSheet::Declaration> StyleSheet::ParseDeclarations(const std::st
 }
 
 std::vector<StyleSheet::Rule> StyleSheet::Parse(const std::string& input,
-                                                std::vector<std::string>* ignored) {
+                                                std::vector<std::string>* ignored, int depth) {
     // Comments go first; they may sit anywhere.
     std::string css;
     css.reserve(input.size());
@@ -668,11 +679,15 @@ std::vector<StyleSheet::Rule> StyleSheet::Parse(const std::string& input,
             // does not evaluate (and nothing is fetched), are named.
             const std::string prelude = Trim(css.substr(i, open - i));
             const std::string name = Lower(prelude.substr(0, prelude.find_first_of(" \t\r\n(\"'")));
-            const std::size_t end = css[open] == ';' ? open : BlockEnd(css, open + 1);
+            const bool block = css[open] == '{';
+            const std::size_t end = block ? BlockEnd(css, open + 1) : open;
             if (end == std::string::npos) break;
-            const MediaFit fit = name == "@media" ? FitsScreen(prelude.substr(6)) : MediaFit::No;
+            // Real sheets nest @media a level or two; deeper is not applied (nor recursed into).
+            const MediaFit fit = !block || name != "@media" ? MediaFit::No
+                                 : depth >= 8               ? MediaFit::Unknown
+                                                            : FitsScreen(prelude.substr(6));
             if (fit == MediaFit::Yes) {
-                for (Rule& rule : Parse(css.substr(open + 1, end - open - 1), ignored))
+                for (Rule& rule : Parse(css.substr(open + 1, end - open - 1), ignored, depth + 1))
                     rules.push_back(std::move(rule));
             } else if (ignored != nullptr &&
                        (fit == MediaFit::Unknown || name == "@import" || name == "@supports")) {

@@ -128,7 +128,7 @@ public:
     // to `ignored` when given, as are the at-rules not applied that could set what a stroke
     // shows (their prelude, "@import ...").
     static std::vector<Rule> Parse(const std::string& css,
-                                   std::vector<std::string>* ignored = nullptr);
+                                   std::vector<std::string>* ignored = nullptr, int depth = 0);
     static std::vector<Declaration> ParseDeclarations(const std::string& text);
     static bool Matches(const std::vector<Compound>& selector, const xmlNode* element);
     // The selectors whose rules were dropped, and such at-rules, as written.

@@ -137,7 +137,9 @@ void Walker::Shape(xmlNode* el, const StyleRef& parentStyle, const Affine& m) {
     PendingShape job;
     if (!decided.insert(el).second) {
         const auto reached = throughUse.find(el);
-        if (useStack.empty() || reached == throughUse.end() || reached->second.taken) return;
+        // Met again, through a <use> or where it stands (a <use> of it came first): chosen
+        // there, it is dashed, unless an earlier meeting had it dashed.
+        if (reached == throughUse.end() || reached->second.taken) return;
         job.again = true;
         job.index = reached->second.index;
     } else {
