@@ -119,9 +119,10 @@ def case_bake():
     assert ob.korrand.result == ob.korrand.baked
     assert support.status(ob) == ""
     assert hook.bake_state(ob) == "Baked: frames 1-4 (3 stored)", hook.bake_state(ob)
-    scene.render.use_motion_blur = True  # which a bake of whole frames does not give the dashes
-    assert "whole frames" in hook.bake_state(ob)
-    scene.render.use_motion_blur = False
+    for owner in (scene.render, scene.eevee):  # Cycles' switch, and EEVEE's own
+        owner.use_motion_blur = True  # which a bake of whole frames does not give the dashes
+        assert "whole frames" in hook.bake_state(ob)
+        owner.use_motion_blur = False
     for f in (0, 1, 2, 3, 4, 9):
         scene.frame_set(f)
         assert support.shown(ob) == live[min(max(f, 1), 4)], f

@@ -1470,7 +1470,8 @@ def bake_state(ob):
         changed = info.get("digest") != digest(ob)
     if info.get("stale") or changed:
         text += "; the curve or its settings changed since: bake again, or free the bake"
-    if bpy.context.scene.render.use_motion_blur:
+    scene = bpy.context.scene
+    if scene.render.use_motion_blur or getattr(scene.eevee, "use_motion_blur", False):
         text += ("; motion blur blurs the dashes' own motion (an animated offset) only while "
                  "live: a bake holds whole frames")
     return text
