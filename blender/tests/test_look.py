@@ -187,6 +187,12 @@ def case_materials_of_their_splines_and_a_kept_fill():
     ob.data.bevel_depth = 0.05
     update()
     assert abs(max(abs(v.z) for v in shown_vertices(ob)[0]) - 0.05) < 1e-4
+    # A material in a second slot too: its dashes take it where joining keeps it, at its first.
+    ob.data.materials.append(ob.data.materials[0])
+    ob.data.splines[1].material_index = 2
+    update()
+    tubes = [f for f in shown_vertices(ob)[1] if abs(f[1].z) < 0.999]
+    assert tubes and {m for m, _, _ in tubes} == {0}, {m for m, _, _ in tubes}
 
 
 def _trimmed_check(ob):

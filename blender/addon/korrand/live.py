@@ -821,6 +821,16 @@ def _failed(r, ob, dashes, e):
     r.key = None
 
 
+def _material_places(names):
+    """Where each of a curve's material slots (names, "" for an empty slot) lands in the list
+    of the dashes' faces: joining meshes keeps one slot per material (an empty one too), so a
+    material in two slots is found at its first."""
+    out, seen = [], {}
+    for name in names:
+        out.append(seen.setdefault(name, len(seen)))
+    return out
+
+
 def _per_point(counts, per_dash, typecode):
     """One value per point from one per dash."""
     out = array.array(typecode)
@@ -914,7 +924,10 @@ def _write_attributes(r, mesh, result, objects, per_object, n, compare, channels
                 spline_of_dash[d] = sources[0][at]
                 at += c
     if material is not None:
-        per_dash_material = array.array("i", (material[s] if s >= 0 else 0 for s in spline_of_dash))
+        place = _material_places(r.look[3])
+        per_dash_material = array.array(
+            "i", (place[material[s]] if 0 <= s and 0 <= material[s] < len(place) else 0
+                  for s in spline_of_dash))
         per_dash_smooth = array.array("b", (smooth[s] if s >= 0 else 1 for s in spline_of_dash))
     else:
         per_dash_material = array.array("i", [0]) * len(counts)
@@ -1513,7 +1526,11 @@ def apply(ob, depsgraph=None):
     data.taper_object = None  # its taper is in each point's radius
     data.bevel_factor_start, data.bevel_factor_end = 0.0, 1.0  # the dashes are trimmed already
     radius = arrays.get("korrand_radius")
-    material = arrays.get("korrand_material")
+    material = arrays.get("korrand_material")  # where each lands in the joined faces' list
+    slot_of = {}
+    for slot, place in enumerate(_material_places([m.name if m is not None else ""
+                                                    for m in old.materials])):
+        slot_of.setdefault(place, slot)
     smooth = arrays.get("korrand_smooth")
     co = arrays["co"]
     for s, c in zip(starts, counts):
@@ -1526,7 +1543,7 @@ def apply(ob, depsgraph=None):
         if radius is not None:
             spline.points.foreach_set("radius", radius[s:s + c])
         if material is not None:
-            spline.material_index = material[s]
+            spline.material_index = slot_of.get(material[s], 0)
         if smooth is not None:
             spline.use_smooth = bool(smooth[s])
     data.name = old.name
