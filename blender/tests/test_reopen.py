@@ -30,8 +30,22 @@ def case_saved_and_reopened():
     circle = support.operator_curve(bpy.ops.curve.primitive_bezier_circle_add, radius=1.5)
     circle.data.bevel_depth = 0.1
     support.dash(circle, subdivision=5, start=0.2, period=0.5)
+    # A dash count driven by an empty's animated x: the child enables the add-on after the
+    # file is loaded, as a farm's --python-expr does, when Blender has flagged the driver.
+    driven = support.poly_curve("driven", [[(0, 0, 0), (5, 0, 0)]])
+    ctl = support.link(bpy.data.objects.new("ctl", None))
+    driver = driven.driver_add("korrand.count").driver
+    x = driver.variables.new()
+    x.name, x.type = "x", "TRANSFORMS"
+    x.targets[0].id, x.targets[0].transform_type = ctl, "LOC_X"
+    driver.expression = "3 + x"
+    for frame, at in ((1, 0), (4, 6)):
+        ctl.location.x = at
+        ctl.keyframe_insert("location", index=0, frame=frame)
+    support.dash(driven)
+    bpy.context.scene.frame_set(1)
     want = snapshot()
-    assert set(want) == {"helix", "BezierCircle"}
+    assert set(want) == {"helix", "BezierCircle", "driven"}
     with tempfile.TemporaryDirectory() as tmp:
         blend = os.path.join(tmp, "dashed.blend")
         expected = os.path.join(tmp, "expected.json")
@@ -57,6 +71,8 @@ def child_reopened():
     support.update()
     assert snapshot() == want
     assert bpy.data.objects["BezierCircle"].data.bevel_depth > 0.09  # the look stayed on it
+    bpy.context.scene.frame_set(4)
+    assert len(support.result_line(bpy.data.objects["driven"])[0]) == 9, "the driver is dead"
     print("reopened: same dashes")
 
 

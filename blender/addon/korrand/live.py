@@ -1115,8 +1115,41 @@ def _early(r):
         line_form.read_as_stored(ob)
 
 
+_revive_pending = False
+
+
+def _revive():
+    """Revives the drivers once the add-on can reach the data: while add-ons are enabled it
+    cannot, so it tries again before the next evaluation (of an update or a frame)."""
+    global _revive_pending
+    if _revive_pending:
+        try:
+            _revive_drivers()
+            _revive_pending = False
+        except AttributeError:  # bpy.data is restricted while add-ons are enabled
+            pass
+
+
+@persistent
+def _on_frame_pre(*_):
+    _revive()
+
+
+def _revive_drivers():
+    """Drivers of the dash's settings that Blender could not resolve when the file was loaded
+    before the add-on (Preferences, --python-expr on a farm) are flagged invalid and never
+    evaluated again: they resolve now."""
+    for ob in bpy.data.objects:
+        anim = ob.animation_data if ob.get("korrand") is not None else None
+        for fc in anim.drivers if anim is not None else ():
+            if fc.data_path.startswith("korrand.") and not fc.driver.is_valid:
+                fc.driver.is_valid = True
+                ob.update_tag()
+
+
 @persistent
 def _on_depsgraph_pre(scene, *_):
+    _revive()
     # What is written here Blender evaluates in this same pass. An edit of a curve's points
     # makes Blender evaluate the curve: dashed only after that, it would be evaluated again with
     # its new dashes. A curve whose dashes need nothing of the evaluation (see _early) is
@@ -1217,6 +1250,7 @@ def _catch_up():
 _HANDLERS = (
     (bpy.app.handlers.depsgraph_update_pre, _on_depsgraph_pre),
     (bpy.app.handlers.depsgraph_update_post, _on_depsgraph),
+    (bpy.app.handlers.frame_change_pre, _on_frame_pre),
     (bpy.app.handlers.frame_change_post, _on_frame),
     (bpy.app.handlers.load_pre, _on_load_pre),
     (bpy.app.handlers.load_post, _on_load_post),
@@ -1235,6 +1269,9 @@ def start():
         if f not in handlers:
             handlers.append(f)
     registry.survey = True
+    global _revive_pending
+    _revive_pending = True
+    _revive()
     if not bpy.app.background and not bpy.app.timers.is_registered(_catch_up):
         bpy.app.timers.register(_catch_up, first_interval=0.0)
 
