@@ -157,6 +157,10 @@ def _notice(ob, message):
 def _new_block(role, owner, name, data):
     ob = bpy.data.objects.new(name, data)
     ob[ROLE], ob[OWNER] = role, owner
+    # In no scene, it is drawn only through the curve's modifier; a Blender without the add-on
+    # that appends the curve links it into the scene too: hidden from renders, it is not
+    # rendered twice there (Append shows it in the viewport again).
+    ob.hide_viewport = ob.hide_render = True
     return ob
 
 
@@ -217,6 +221,8 @@ def _survey():
             continue
         if ob.get(ROLE) is not None:
             blocks.setdefault(ob.get(OWNER), []).append(ob)
+            if not ob.hide_render and _editable(ob):
+                ob.hide_render = True  # made by an earlier version (see _new_block)
             continue
         g = ob.get("korrand")
         if g is None:
