@@ -987,7 +987,7 @@ def _note_updates(depsgraph):
     # otherwise look every record's up again for each curve updated.
     curves = [(r, bpy.data.objects.get(r.curve)) for r in records]
     curves = [(r, ob) for r, ob in curves if ob is not None and ob.type == "CURVE"]
-    users = None
+    users = driven = None
     for (kind, name), u in updated.items():
         if kind == "Object":
             r = by_curve.get(name)
@@ -1008,6 +1008,10 @@ def _note_updates(depsgraph):
                             m.type == "HOOK" and getattr(m.object, "name", None) == name
                             for m in ob.modifiers):
                         _stale(ob)  # a hook moved (not by a frame): the curve's shape changed
+                if driven is None:
+                    driven = [r for r, ob in curves if _driven(ob)]
+                for r in driven:  # a driver of its settings may read what changed
+                    r.todo.add(CHECK)
                 continue
             r.todo.add(CHECK)  # its settings may be animated, its transform measured
             # Writing a curve's dashes makes Blender evaluate the curve again: that update is
@@ -1047,6 +1051,12 @@ def _note_updates(depsgraph):
                     r.channels = None
                     if cu.taper_object is not None and cu.taper_object.data.name == name:
                         _stale(ob)  # the taper changed (not by a frame): so did the radius
+
+
+def _driven(ob):
+    """Whether a driver sets one of ob's dash settings."""
+    anim = ob.animation_data
+    return anim is not None and any(fc.data_path.startswith("korrand.") for fc in anim.drivers)
 
 
 def run(depsgraph):
