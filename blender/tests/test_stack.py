@@ -80,6 +80,21 @@ def case_modifiers_before_shape_and_after_act_on_the_dashes():
     later.vertex_indices_set([8])
     update()
     assert ob.modifiers.find("Later") < ob.modifiers.find("Korrand Dash")
+    # Bare dashes (no bevel) come to an artist's own Geometry Nodes sweep as curves.
+    bare = support.poly_curve("bare", [[(x, 0, 0) for x in range(9)]])
+    sweep = bpy.data.node_groups.new("Sweep", "GeometryNodeTree")
+    sweep.inputs.new("NodeSocketGeometry", "Geometry")
+    sweep.outputs.new("NodeSocketGeometry", "Geometry")
+    given, out = sweep.nodes.new("NodeGroupInput"), sweep.nodes.new("NodeGroupOutput")
+    tube = sweep.nodes.new("GeometryNodeCurveToMesh")
+    ring = sweep.nodes.new("GeometryNodeCurvePrimitiveCircle")
+    sweep.links.new(given.outputs[0], tube.inputs[0])
+    sweep.links.new(ring.outputs[0], tube.inputs["Profile Curve"])
+    sweep.links.new(tube.outputs[0], out.inputs[0])
+    support.dash(bare, count=4)
+    bare.modifiers.new("Sweep", "NODES").node_group = sweep
+    update()
+    assert support.shown(bare)[2] == 4 * 32 * 2, support.shown(bare)  # 4 dashes, 3 points each
 
 
 def case_shown_wherever_blender_shows_it():

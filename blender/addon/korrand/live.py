@@ -676,6 +676,19 @@ def _sync_look(r, ob, dashes, look):
     mod = line_form.korrand_modifier(ob)
     if mod is not None and _editable(ob):
         nodes.set_input(mod, nodes.KEEP_FILL, fill)
+    _sync_output(ob, look)
+
+
+def _sync_output(ob, look):
+    """Bare dashes (no profile) come out as curves where a Geometry Nodes modifier follows the
+    dash (an artist's own sweep), else as a mesh of edges (which Array and Mirror take)."""
+    mod = line_form.korrand_modifier(ob)
+    if mod is None or not _editable(ob):
+        return
+    after = list(ob.modifiers)[list(ob.modifiers).index(mod) + 1:]
+    following = next((m for m in after if m.show_viewport or m.show_render), None)
+    nodes.set_input(mod, nodes.AS_CURVES, look[0] is None and following is not None and
+                    following.type == "NODES")
 
 
 def _update(r, depsgraph, force=False):
@@ -737,6 +750,7 @@ def _update(r, depsgraph, force=False):
             _sync_look(r, ob, dashes, look)
             r.look = look
         todo.discard(LOOK)
+    _sync_output(ob, r.look)  # the stack may have changed
     trim = None
     if r.look[0] is not None:
         # Worked out again only when the form or the factors change (not at every frame).

@@ -25,14 +25,14 @@ Point attributes of the dashes' mesh:
 
 import bpy
 
-VERSION = 3  # raised whenever the groups' layout changes; older groups are rebuilt
+VERSION = 4  # raised whenever the groups' layout changes; older groups are rebuilt
 DASH_GROUP = "Korrand Dash (saved dashes; live with the Korrand add-on)"
 LOOK_GROUP = "Korrand Look (saved dashes; live with the Korrand add-on)"
 FRAMES_GROUP = "Korrand Baked Frames"
 ROLE = "korrand_group"  # custom property naming a group's role: "dash" or "look"
 
 # Sockets of the groups, by name, as the modifiers' inputs are set.
-DASHES, KEEP_FILL = "Dashes", "Keep Fill"
+DASHES, KEEP_FILL, AS_CURVES = "Dashes", "Keep Fill", "As Curves"
 PROFILE, USE_PROFILE, FILL_CAPS = "Profile", "Use Profile", "Fill Caps"
 
 
@@ -103,10 +103,16 @@ def _build_dash(tree):
     tree.inputs.new("NodeSocketGeometry", "Geometry")
     tree.inputs.new("NodeSocketObject", DASHES)
     tree.inputs.new("NodeSocketBool", KEEP_FILL)
+    tree.inputs.new("NodeSocketBool", AS_CURVES)
     tree.outputs.new("NodeSocketGeometry", "Geometry")
     given = b.node("NodeGroupInput")
     info = b.node("GeometryNodeObjectInfo", transform_space="ORIGINAL")
     b.link(given.outputs[DASHES], info.inputs["Object"])
+    # Bare dashes (no profile) as curves for a Geometry Nodes modifier after the dash, which
+    # sweeps curves (Blender's other modifiers after it take meshes only).
+    as_curves = b.node("GeometryNodeMeshToCurve")
+    b.link(info.outputs["Geometry"], as_curves.inputs["Mesh"])
+    dashes = b.switch(given.outputs[AS_CURVES], info.outputs["Geometry"], as_curves.outputs[0])
     # The fill of a 2D curve: the faces of its input that face its plane (caps, not the walls
     # of its bevel or extrusion, which the dashes replace).
     parts = b.node("GeometryNodeSeparateComponents")
@@ -131,7 +137,7 @@ def _build_dash(tree):
     fill = b.switch(given.outputs[KEEP_FILL], None, named.outputs[0])
     join = b.node("GeometryNodeJoinGeometry")
     b.link(fill, join.inputs[0])
-    b.link(info.outputs["Geometry"], join.inputs[0])
+    b.link(dashes, join.inputs[0])
     material = b.node("GeometryNodeSetMaterialIndex")
     b.link(join.outputs[0], material.inputs["Geometry"])
     b.link(b.named("korrand_material", "INT"), material.inputs["Material Index"])
