@@ -112,6 +112,15 @@ def poly_curve(name, splines, dimensions="3D", cyclic=()):
     return link(bpy.data.objects.new(name, cu))
 
 
+def drive(ob, path, target, expression):
+    """Drives ob's property path by an expression of target's x location (named x)."""
+    driver = ob.driver_add(path).driver
+    x = driver.variables.new()
+    x.name, x.type = "x", "TRANSFORMS"
+    x.targets[0].id, x.targets[0].transform_type = target, "LOC_X"
+    driver.expression = expression
+
+
 def operator_curve(op, **kw):
     op(**kw)
     return bpy.context.object

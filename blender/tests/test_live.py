@@ -148,11 +148,7 @@ def case_animated_setting_and_render():
     assert rendered == {7: marched}, sorted(rendered)
     # A count driven by another object: moving that object, no frame changing, redashes it.
     ctl = support.link(bpy.data.objects.new("ctl", None))
-    driver = ob.driver_add("korrand.count").driver
-    x = driver.variables.new()
-    x.name, x.type = "x", "TRANSFORMS"
-    x.targets[0].id, x.targets[0].transform_type = ctl, "LOC_X"
-    driver.expression = "3 + x"
+    support.drive(ob, "korrand.count", ctl, "3 + x")
     update()
     ctl.location.x = 4
     update()

@@ -34,11 +34,7 @@ def case_saved_and_reopened():
     # file is loaded, as a farm's --python-expr does, when Blender has flagged the driver.
     driven = support.poly_curve("driven", [[(0, 0, 0), (5, 0, 0)]])
     ctl = support.link(bpy.data.objects.new("ctl", None))
-    driver = driven.driver_add("korrand.count").driver
-    x = driver.variables.new()
-    x.name, x.type = "x", "TRANSFORMS"
-    x.targets[0].id, x.targets[0].transform_type = ctl, "LOC_X"
-    driver.expression = "3 + x"
+    support.drive(driven, "korrand.count", ctl, "3 + x")
     for frame, at in ((1, 0), (4, 6)):
         ctl.location.x = at
         ctl.keyframe_insert("location", index=0, frame=frame)

@@ -1251,6 +1251,9 @@ def _on_reload(*_):
 
 @persistent
 def _on_load_post(*_):
+    global _revive_pending
+    _revive_pending = True  # a file saved where the add-on was missing keeps its drivers flagged
+    _revive()
     _on_reload()
     # Without a window no timer runs before a script's next line, and its update evaluates
     # nothing new after a load, so no handler would run: the file's curves are dashed now (one
