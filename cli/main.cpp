@@ -494,9 +494,17 @@ std::string LeftAloneBy(const DashOptions& o, const korrand::io::ShapeCounts& c)
     std::string by = " left alone by --select " + NameOf(kSelectNames, o.select);
     if (!o.layers.empty()) by += "/--layer";
     if (!o.ids.empty()) by += "/--id";
+    std::vector<std::string> of;
     if (c.solidByItsArray > 0)
-        by += " (" + std::to_string(c.solidByItsArray) + " solid by " +
-              (c.solidByItsArray == 1 ? "its own dash array)" : "their own dash arrays)");
+        of.push_back(std::to_string(c.solidByItsArray) + " solid by " +
+                     (c.solidByItsArray == 1 ? "its own dash array" : "their own dash arrays"));
+    if (c.outsideSelection > 0 && !(o.layers.empty() && o.ids.empty()))
+        of.push_back(std::to_string(c.outsideSelection) + " outside " +
+                     (o.layers.empty() ? "--id"
+                      : o.ids.empty()  ? "--layer"
+                                       : "--layer/--id"));
+    for (std::size_t i = 0; i < of.size(); ++i) by += (i == 0 ? " (" : "; ") + of[i];
+    if (!of.empty()) by += ")";
     return by;
 }
 

@@ -33,6 +33,7 @@ MODE_SWITCHES = ("count", "subdivision")
 HIDDEN_LAYER = "is hidden: nothing in it is dashed"
 NOTHING = re.compile(r"has nothing to dash \((\d+) shapes? left alone by [^,]*, (\d+) hidden, "
                      r"(\d+) skipped\)")
+OUTSIDE = re.compile(r"(\d+) outside --")  # of those left alone, outside the selection
 
 
 def dialog_controls():
@@ -56,13 +57,14 @@ def plural(n, one, many=None):
 
 def nothing_dashed(options, selection, left, hidden, skipped, hidden_layers=False):
     """Why a run dashed nothing, for the message box. selection: None when nothing is selected,
-    else whether it holds a shape; hidden_layers: whether korrand found a layer named hidden."""
+    else whether it holds a shape; left: the shapes of the selection left alone; hidden_layers:
+    whether korrand found a layer named hidden."""
     where = "the selection" if selection is not None else "the drawing"
     if selection is False or not (left or hidden or skipped):
         return ("Korrand Dash: nothing was dashed: %s holds no path or shape (text is dashed "
                 "once it is a path: Path > Object to Path)." % where)
     why = []
-    if left and hidden_layers:
+    if hidden_layers:
         why.append("the layers named are hidden (show them in the Layers dialog)")
     elif left:
         wanted = []
@@ -76,7 +78,7 @@ def nothing_dashed(options, selection, left, hidden, skipped, hidden_layers=Fals
         if options.select == "stroked":
             reason += " (\"Shapes to dash: All, fill-only ones too\" dashes filled ones)"
         why.append(reason)
-    if hidden:
+    if hidden and not hidden_layers:
         why.append("%s hidden" % plural(hidden, "shape"))
     if skipped:
         why.append("%s skipped (see the warnings)" % plural(skipped, "shape"))
@@ -178,9 +180,11 @@ class KorrandDash(inkex.EffectExtension):
             if warnings:
                 inkex.errormsg("\n".join(warnings))
             if nothing:
+                left, hidden, skipped = (int(n) for n in nothing.groups())
+                outside = OUTSIDE.search(nothing.group(0))
                 raise inkex.AbortExtension(nothing_dashed(
                     self.options, self.selection_has_shapes(),
-                    *(int(n) for n in nothing.groups()),
+                    left - (int(outside.group(1)) if outside else 0), hidden, skipped,
                     hidden_layers=any(HIDDEN_LAYER in line for line in lines)))
             self.document = inkex.load_svg(dashed)
 

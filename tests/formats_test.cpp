@@ -1162,6 +1162,7 @@ TEST(SvgUse, AChosenCloneDashesItsOriginal) {
                                      options);
     EXPECT_EQ(Names(doc), (std::vector<std::string>{"orig", "inner", "later"}));
     EXPECT_EQ(doc.shapeCounts->leftAlone, 2);
+    EXPECT_EQ(doc.shapeCounts->outsideSelection, 2);
     EXPECT_EQ(doc.shapeCounts->hidden, 0);
     ASSERT_EQ(doc.warnings.size(), 1u);  // the two clones, not the shape chosen where it is
     EXPECT_NE(doc.warnings[0].find("(a clone)"), std::string::npos) << doc.warnings[0];

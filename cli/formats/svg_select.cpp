@@ -153,7 +153,8 @@ Choice Choose(const ReadContext& c, const xmlNode* shape, const ComputedStyle& s
               double percentBase, const std::vector<const xmlNode*>& useStack) {
     const DashPattern::Kind dashes =
         style.dasharray.empty() ? DashPattern::Kind::None : ResolveDashes(style, percentBase).kind;
-    if (!Selected(c, style, dashes) || !InSelection(c, shape, useStack)) return Choice::NotChosen;
+    if (!InSelection(c, shape, useStack)) return Choice::NotInSelection;
+    if (!Selected(c, style, dashes)) return Choice::NotChosen;
     // Dashed by its own array, a shape whose array draws solid (xfig's "10 0") stays solid; a
     // period or a count for every shape dashes it like any stroke.
     if (c.options.periodFromDasharray && dashes == DashPattern::Kind::Solid)

@@ -116,6 +116,7 @@ void Walker::Element(xmlNode* el, const StyleRef& parentStyle, const Affine& m) 
                                    : CountChosenShapes(context, el, useStack);
         gathered.counts.hidden += chosen;
         gathered.counts.leftAlone += all - chosen;
+        gathered.counts.outsideSelection += all - chosen;
         return;
     }
     const ElementGeometry geometry = ReadElement(context, gathered.diagnostics, el, m,
@@ -168,7 +169,7 @@ namespace {
 struct ReadShape {
     explicit ReadShape(const std::string& file) : diagnostics(file) {}
     Diagnostics diagnostics;
-    int64_t skipped = 0, hidden = 0, leftAlone = 0, solidByItsArray = 0;
+    int64_t skipped = 0, hidden = 0, leftAlone = 0, solidByItsArray = 0, outsideSelection = 0;
     bool drawn = false;   // chosen, and its geometry draws something
     bool chosen = false;  // another instance's: chosen, its geometry not read yet
     FoundShape shape;
@@ -189,7 +190,12 @@ void ReadAside(const ReadContext& context, const PendingShape& job, ReadShape& r
     f.style = context.sheet.Compute(el, *job.parentStyle);
     if (!IsDrawn(f.style)) {
         // Outside the layers or ids asked for, it was not chosen, whether drawn or not.
-        ++(InSelection(context, el, job.useStack) ? r.hidden : r.leftAlone);
+        if (InSelection(context, el, job.useStack)) {
+            ++r.hidden;
+        } else {
+            ++r.leftAlone;
+            ++r.outsideSelection;
+        }
         return;
     }
     const std::string what = "<" + f.tag + " " + f.name + ">";
@@ -203,6 +209,7 @@ void ReadAside(const ReadContext& context, const PendingShape& job, ReadShape& r
         choice != Choice::Dash) {
         ++r.leftAlone;
         if (choice == Choice::SolidByItsArray) ++r.solidByItsArray;
+        if (choice == Choice::NotInSelection) ++r.outsideSelection;
         return;
     }
     if (job.again) {
@@ -303,18 +310,21 @@ void Walker::Settle() {
                 gathered.counts.hidden -= u.counted.hidden;
                 gathered.counts.leftAlone -= u.counted.leftAlone;
                 gathered.counts.solidByItsArray -= u.counted.solidByItsArray;
+                gathered.counts.outsideSelection -= u.counted.outsideSelection;
             }
             u.taken = r.drawn;
             u.counted.skipped = r.skipped;
             u.counted.hidden = r.hidden;
             u.counted.leftAlone = r.leftAlone;
             u.counted.solidByItsArray = r.solidByItsArray;
+            u.counted.outsideSelection = r.outsideSelection;
         }
         gathered.diagnostics.Merge(r.diagnostics);
         gathered.counts.skipped += r.skipped;
         gathered.counts.hidden += r.hidden;
         gathered.counts.leftAlone += r.leftAlone;
         gathered.counts.solidByItsArray += r.solidByItsArray;
+        gathered.counts.outsideSelection += r.outsideSelection;
         if (r.failure) std::rethrow_exception(r.failure);
         if (!r.drawn) continue;
         if (r.shape.flattened)

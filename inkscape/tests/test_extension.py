@@ -145,12 +145,15 @@ def case_script(work, source):
     hidden = os.path.join(work, "hidden.svg")
     with open(hidden, "w", encoding="utf-8") as f:
         f.write('<svg xmlns="http://www.w3.org/2000/svg" xmlns:inkscape="%s"><g '
-                'inkscape:groupmode="layer" inkscape:label="Off" style="display:none"><path '
+                'inkscape:groupmode="layer" inkscape:label="Off" id="off" style="display:none"><path '
                 'd="M0 0 L9 9" stroke="black"/></g><path d="M0 5 L9 5" stroke="black"/></svg>'
                 % "http://www.inkscape.org/namespaces/inkscape")
     result = run_script(LAYOUT, hidden, {"layer": "Off"}, [])
     check("the layers named are hidden" in result.stderr,
           "no reason for a hidden layer: " + result.stderr)
+    result = run_script(LAYOUT, hidden, {}, ["off"])  # selected: its path is hidden, no more
+    check("1 shape hidden" in result.stderr and "stroke" not in result.stderr,
+          "the shape outside the selection given as a reason: " + result.stderr)
 
     # A plotter user's words on the Modifier page and beside the mode-dependent controls, and
     # when these have no effect.
