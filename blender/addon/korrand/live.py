@@ -687,8 +687,11 @@ def _sync_output(ob, look):
         return
     after = list(ob.modifiers)[list(ob.modifiers).index(mod) + 1:]
     following = next((m for m in after if m.show_viewport or m.show_render), None)
-    nodes.set_input(mod, nodes.AS_CURVES, look[0] is None and following is not None and
-                    following.type == "NODES")
+    try:
+        nodes.set_input(mod, nodes.AS_CURVES, look[0] is None and following is not None and
+                        following.type == "NODES")
+    except KeyError:  # a linked group of an earlier version, which has no such input
+        pass
 
 
 def _update(r, depsgraph, force=False):
