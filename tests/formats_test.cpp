@@ -1099,6 +1099,9 @@ TEST(SvgStyle, DashArraysDashAsAViewerDashes) {
       transform="scale(4 1)"/>
     <g transform="scale(2)" vector-effect="non-scaling-stroke"><path id="screen" d="M5 5 L95 5"
       stroke-dasharray="9" style="vector-effect: non-scaling-stroke"/></g>
+    <path id="commented" d="M10 10 L190 10" style="/*;*/stroke-dasharray: 5 /* ; */ 5"/>
+    <path id="commented-out" d="M10 10 L190 10" stroke-dasharray="6 /*x*/ 6"
+      style="/*stroke-dasharray: 9 0;*/"/>
     </g>)SVG",
                                      options);
     std::vector<std::pair<std::string, int64_t>> counts;
@@ -1112,7 +1115,9 @@ TEST(SvgStyle, DashArraysDashAsAViewerDashes) {
                           {"stretched", 10},       // measured where the array is: 180 / 18
                           {"skewed", 10},
                           {"stretched-length", 10},
-                          {"screen", 10}}));  // its array in px whatever the transforms
+                          {"screen", 10},     // its array in px whatever the transforms
+                          {"commented", 18},  // a comment stands where a space may
+                          {"commented-out", 15}}));
     EXPECT_EQ(doc.shapeCounts->leftAlone, 4);
 }
 

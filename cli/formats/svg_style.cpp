@@ -457,11 +457,38 @@ Property AttributeProperty(std::string_view name) {
     return Property::Other;
 }
 
+// The text with its CSS comments each made one space (a comment may sit anywhere a space may,
+// in a style attribute and a presentation attribute as in a sheet; a hand edit comments a
+// declaration out). Quoted strings are kept whole. `storage` holds the result when it differs.
+std::string_view WithoutComments(std::string_view text, std::string& storage) {
+    if (text.find("/*") == std::string_view::npos) return text;
+    storage.clear();
+    storage.reserve(text.size());
+    for (std::size_t i = 0; i < text.size();) {
+        const char c = text[i];
+        if (c == '"' || c == '\'') {
+            const std::size_t close = text.find(c, i + 1);
+            const std::size_t end = close == std::string_view::npos ? text.size() : close + 1;
+            storage.append(text.substr(i, end - i));
+            i = end;
+        } else if (text.compare(i, 2, "/*") == 0) {
+            const std::size_t close = text.find("*/", i + 2);
+            storage += ' ';
+            i = close == std::string_view::npos ? text.size() : close + 2;
+        } else {
+            storage += c;
+            ++i;
+        }
+    }
+    return storage;
+}
+
 // One declaration applied to the style; a value the property cannot take is ignored, as CSS
 // ignores it, and `inherit` takes the parent's value.
 void Apply(ComputedStyle& style, Property property, std::string_view rawValue,
            const ComputedStyle& parent) {
-    const std::string_view value = TrimView(rawValue);
+    std::string uncommented;
+    const std::string_view value = TrimView(WithoutComments(rawValue, uncommented));
     // The other CSS-wide keywords: `unset` inherits an inherited property and is `initial` for
     // the others (opacity, display), `initial` takes the property's initial value.
     const bool initial = IsKeyword(value, "initial");
@@ -583,7 +610,9 @@ void Apply(ComputedStyle& style, Property property, std::string_view rawValue,
 // name or value, or with a second colon, is dropped), without its iterator's per-character cost,
 // which was a tenth of reading a large map.
 template <class F>
-void ForEachDeclaration(std::string_view text, F f) {
+void ForEachDeclaration(std::string_view commented, F f) {
+    std::string storage;
+    const std::string_view text = WithoutComments(commented, storage);
     const auto space = [](char c) { return c == ' ' || c == '\r' || c == '\n' || c == '\t'; };
     std::size_t i = 0;
     const std::size_t n = text.size();
