@@ -195,6 +195,39 @@ def case_materials_of_their_splines_and_a_kept_fill():
     assert tubes and {m for m, _, _ in tubes} == {0}, {m for m, _, _ in tubes}
 
 
+def case_a_look_keyed_over_frames():
+    # A bevel keyed to grow, a bevel object scaled and a taper object reshaped over frames:
+    # each frame's dashes have that frame's look, as the curve's own sweep has.
+    grow = straight("grow")
+    grow.data.bevel_depth = 0.05
+    grow.data.keyframe_insert("bevel_depth", frame=1)
+    grow.data.bevel_depth = 0.3
+    grow.data.keyframe_insert("bevel_depth", frame=3)
+    shape = support.operator_curve(bpy.ops.curve.primitive_bezier_circle_add, radius=0.05,
+                                   location=(0, 5, 0))
+    shape.keyframe_insert("scale", frame=1)
+    shape.scale = (4, 4, 4)
+    shape.keyframe_insert("scale", frame=3)
+    scaled = straight("scaled")
+    scaled.data.bevel_mode, scaled.data.bevel_object = "OBJECT", shape
+    taper = support.operator_curve(bpy.ops.curve.primitive_bezier_curve_add, location=(0, -5, 0))
+    point = taper.data.splines[0].bezier_points[0]
+    point.keyframe_insert("co", frame=1)
+    point.co.y += 2
+    point.keyframe_insert("co", frame=3)
+    tapered = straight("tapered")
+    tapered.data.bevel_depth, tapered.data.taper_object = 0.2, taper
+    bpy.context.scene.frame_set(1)
+    for ob in (grow, scaled, tapered):
+        support.dash(ob, count=5, subdivision=4)
+    for frame in (3, 2, 1):
+        bpy.context.scene.frame_set(frame)
+        for ob, within in ((grow, 1e-4), (scaled, 1e-4), (tapered, 0.05)):
+            dashed = max(abs(v.z) for v in shown_vertices(ob)[0])
+            whole = max(abs(v.z) for v in solid(ob)[0])
+            assert abs(dashed - whole) <= within * max(1, whole), (ob.name, frame, dashed, whole)
+
+
 def _trimmed_check(ob):
     """Checks against Blender's own sweep that ob's dashes show the part its factors draw: its
     dashes as drawn whole, cut where the tube is cut (ob lies along x)."""

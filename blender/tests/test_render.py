@@ -18,12 +18,15 @@ FRAMES = (1, 2, 3)
 
 
 def animated_scene(path):
-    """A bevelled ring whose dash count, offset and one point move over frames 1 to 3, and a
-    ribbon whose tilt does, saved at frame 1."""
+    """A bevelled ring whose dash count, offset, bevel and one point move over frames 1 to 3,
+    and a ribbon whose tilt does, saved at frame 1."""
     scene = support.render_scene(size=32)
     scene.frame_start, scene.frame_end = FRAMES[0], FRAMES[-1]
     ob = support.operator_curve(bpy.ops.curve.primitive_bezier_circle_add, radius=2.5)
     ob.data.bevel_depth = 0.12
+    ob.data.keyframe_insert("bevel_depth", frame=1)
+    ob.data.bevel_depth = 0.3
+    ob.data.keyframe_insert("bevel_depth", frame=3)
     ob.data.materials.append(support.emissive())
     ob.korrand.count = 8
     ob.korrand.keyframe_insert("count", frame=1)
@@ -52,6 +55,17 @@ def animated_scene(path):
     return ob
 
 
+def ring_lit(image, size=32, scale=7):
+    """Lit pixels farther than 2 from the middle: the ring's, not the ribbon's."""
+    lit, row = 0, 3 * size
+    for y in range(size):
+        for x in range(size):
+            px = image[y * row + 3 * x:y * row + 3 * x + 3]
+            off = math.hypot(x + 0.5 - size / 2, y + 0.5 - size / 2) * scale / size
+            lit += off > 2 and max(px) > 60
+    return lit
+
+
 def render(blend, out, *how, **kw):
     support.blender(blend, "-o", out + "###", "-F", "BMP", *how, **kw)
     return {f: support.pixels(f"{out}{f:03d}.bmp") for f in FRAMES if os.path.exists(
@@ -71,6 +85,10 @@ def case_animation_renders_each_frame():
             assert animation[f] == alone[f], f"frame {f} of -a differs from -f {f}"
         assert len({animation[f] for f in FRAMES}) == 3, ("the frames do not differ", [support.lit(os.path.join(tmp, "a%03d.bmp" % f)) for f in FRAMES], [animation[f] == animation[1] for f in FRAMES])
         assert support.lit(os.path.join(tmp, "a001.bmp")) > 20
+        # The ring's bevel grows from 0.12 to 0.3: a render evaluates it apart from the
+        # stored data, which stays at frame 1.
+        assert ring_lit(animation[3]) > 1.2 * ring_lit(animation[1]), (
+            ring_lit(animation[1]), ring_lit(animation[3]))
 
 
 def case_baked_file_renders_without_the_addon():

@@ -210,7 +210,12 @@ def sweep_key(ob, depsgraph, form):
                 spread = _spread(curve.splines)
             finally:
                 ob.to_curve_clear()
-    return tuple(getattr(cu, name) for name in _SWEEP), spread
+    # A taper object's shape, as drawn at this frame: animated, it moves no point of ob.
+    taper = cu.taper_object
+    drawn = _drawn_for_another(taper, depsgraph) if taper is not None and \
+        taper.type == "CURVE" else None
+    tapered = (drawn[0].tobytes(), drawn[1].tobytes()) if drawn is not None else None
+    return tuple(getattr(cu, name) for name in _SWEEP), spread, tapered
 
 
 def _stored(ob):
@@ -509,7 +514,28 @@ def _drawn_for_another(ob, depsgraph):
         drawn.to_mesh_clear()
 
 
-def _object_profile(src, depsgraph):
+# The settings of a curve's profile that an artist keys (a bevel growing over a shot).
+_ANIMATED_PROFILE = ("bevel_depth", "bevel_resolution", "extrude", "offset")
+
+
+def _evaluated(idb, depsgraph):
+    """idb as the depsgraph evaluated it: a render animates its frame's copy, not the stored
+    data, which stays at the frame the file shows."""
+    if depsgraph is None:
+        return idb
+    try:
+        return idb.evaluated_get(depsgraph)
+    except (RuntimeError, ReferenceError):
+        return idb
+
+
+def _evaluated_settings(ob, depsgraph):
+    """ob's curve data with its animated profile settings as evaluated, read-only."""
+    data = getattr(_evaluated(ob, depsgraph), "data", None)
+    return data if isinstance(data, bpy.types.Curve) else ob.data
+
+
+def _object_profile(src, depsgraph, settings):
     """The profile a bevel object gives, as Blender sweeps it: its first spline as drawn, x
     mirrored onto the normal side and scaled by the object's x scale, y by its y scale, the
     curve's offset added on the normal side. None when it draws nothing."""
@@ -519,8 +545,9 @@ def _object_profile(src, depsgraph):
         return None
     co, edges = drawn
     counts, cyclic = spline_counts(len(co) // 3, edges)
-    sx, sy = bevel.scale[0], bevel.scale[1]
-    points = [(-co[3 * i] * sx + src.offset, co[3 * i + 1] * sy) for i in range(counts[0])]
+    scale = _evaluated(bevel, depsgraph).scale
+    sx, sy, offset = scale[0], scale[1], settings.offset
+    points = [(-co[3 * i] * sx + offset, co[3 * i + 1] * sy) for i in range(counts[0])]
     return points, bool(cyclic[0]) and len(points) > 2
 
 
@@ -540,15 +567,22 @@ def profile(ob, thickness=0.0, depsgraph=None):
     thickness, or None. Blender sweeps it along a straight edge in the scratch object; the
     first ring is the profile."""
     src = ob.data
+    now = _evaluated_settings(ob, depsgraph)
     if src.bevel_mode == "OBJECT" and src.bevel_object is not None:
         # Blender sweeps a bevel object only where it has drawn it: read from the depsgraph.
-        return _object_profile(src, depsgraph) if src.bevel_object.type == "CURVE" else None
-    has = sweeps(src)
+        return _object_profile(src, depsgraph, now) if src.bevel_object.type == "CURVE" \
+            else None
+    # Object mode without its object draws the bare wire, whatever the depth.
+    has = src.bevel_mode != "OBJECT" and (now.bevel_depth > 0 or now.extrude > 0)
     if not has and not thickness > 0:
         return None
     helper = _scratch()
     cu = helper.data
     _fill(cu, src, ())
+    for name in _ANIMATED_PROFILE:
+        value = getattr(now, name)
+        if getattr(cu, name) != value:
+            setattr(cu, name, value)
     if src.bevel_mode == "PROFILE":
         _copy_profile(src.bevel_profile, cu.bevel_profile)
     try:

@@ -620,15 +620,26 @@ def _profile_object(r, ob, dashes, prof):
     bake sweep the same one)."""
     pob = None
     for block in (dashes, _held(ob, "bake")):
-        if block is not None and pob is None:
+        if block is not None and pob is None and not block.get(_OWN_LOOK):
             pob = nodes.get_input(_look_modifier(block), nodes.PROFILE)
             if not isinstance(pob, bpy.types.Object) or pob.get(OWNER) != r.uid or \
                     not _editable(pob):
                 pob = None
     if pob is None:
-        name = _names(ob)[1]
-        pob = _new_block("profile", r.uid, name, bpy.data.curves.new(name, "CURVE"))
-        pob.data.dimensions = "3D"
+        pob = _new_profile(r, ob)
+    _write_profile(pob, prof)
+    return pob
+
+
+def _new_profile(r, ob):
+    name = _names(ob)[1]
+    pob = _new_block("profile", r.uid, name, bpy.data.curves.new(name, "CURVE"))
+    pob.data.dimensions = "3D"
+    return pob
+
+
+def _write_profile(pob, prof):
+    """Gives profile object pob the profile prof; writes only what differs."""
     points, closed = prof
     cu = pob.data
     spline = cu.splines[0] if len(cu.splines) == 1 and cu.splines[0].type == "POLY" else None
@@ -644,7 +655,6 @@ def _profile_object(r, ob, dashes, prof):
     if spline.use_cyclic_u != closed:
         spline.use_cyclic_u = closed
     cu.update_tag()
-    return pob
 
 
 def _look_intact(dashes, look):
@@ -668,6 +678,8 @@ def _sync_look(r, ob, dashes, look):
             t.data.materials.clear()
             for material in ob.data.materials:
                 t.data.materials.append(material)
+        if t.get(_OWN_LOOK):
+            continue  # a bake of a profile that changes over its frames keeps its own
         m = _look_modifier(t)
         if pob is not None:
             nodes.set_input(m, nodes.PROFILE, pob)
@@ -993,6 +1005,9 @@ def _note_updates(depsgraph):
         # later.
         for r in records:
             r.todo.update((READ, CHECK))
+            ob = bpy.data.objects.get(r.curve)
+            if ob is not None and ob.type == "CURVE" and _look_may_move(ob):
+                r.todo.add(LOOK)
         return
     updated = {}
     for u in depsgraph.updates:
@@ -1113,6 +1128,17 @@ def run(depsgraph):
         for r in registry.records.values():
             r.early = False
         _busy = False
+
+
+def _look_may_move(ob):
+    """True when a frame may change ob's look without changing its points: its curve data is
+    animated (a bevel keyed to grow), or a bevel or taper object gives it (any of their
+    animation, parents or constraints reshapes it)."""
+    cu = ob.data
+    anim = cu.animation_data
+    return (anim is not None and (anim.action is not None or bool(anim.drivers) or
+                                  bool(anim.nla_tracks))) or \
+        cu.bevel_object is not None or cu.taper_object is not None
 
 
 def _animated_settings(ob):
@@ -1373,6 +1399,32 @@ def allow(ob, depsgraph):
 
 # ---- Bake ------------------------------------------------------------------------------------
 
+def _profile_scale(profile, first):
+    """s where profile is first scaled by s (a bevel keyed to grow; 0 where it is gone), 1.0
+    when they are the same, None when its shape changed."""
+    if profile == first:
+        return 1.0
+    if first is None:
+        return None
+    if profile is None:
+        return 0.0
+    (points, closed), (base, closed_first) = profile, first
+    if closed != closed_first or len(points) != len(base):
+        return None
+    far = max(base, key=lambda p: p[0] * p[0] + p[1] * p[1])
+    reach = far[0] * far[0] + far[1] * far[1]
+    if reach == 0:
+        return None
+    near = points[base.index(far)]
+    scale = (near[0] * far[0] + near[1] * far[1]) / reach
+    within = 1e-5 * math.sqrt(reach) * max(1.0, abs(scale))
+    if all(abs(p[0] - scale * q[0]) <= within and abs(p[1] - scale * q[1]) <= within
+           for p, q in zip(points, base)):
+        return scale
+    return None
+
+
+_OWN_LOOK = "korrand_own_look"  # on a bake that sweeps a profile of its own
 _BAKED_ATTRIBUTES = (("korrand_radius", "FLOAT", "value", "f", 1),
                      ("korrand_normal", "FLOAT_VECTOR", "vector", "f", 3),
                      ("korrand_material", "INT", "value", "i", 1),
@@ -1454,6 +1506,8 @@ def bake(ob, frame_start=None, frame_end=None):
     current = scene.frame_current, scene.frame_subframe
     runs = []  # [first frame, last frame, arrays]
     keys = []  # the settings of each frame, which the panel compares
+    opening = None  # the first frame's look, which the bake sweeps every frame with
+    grows = False  # its profile changes size over the frames
     try:
         for frame in range(start, end + 1):
             scene.frame_set(frame)
@@ -1464,6 +1518,16 @@ def bake(ob, frame_start=None, frame_end=None):
                 return r.status
             keys.append(_frame_key(ob))
             arrays = _mesh_arrays(_held(ob, "dashes").data)
+            if opening is None:
+                opening = r.look
+            scale = _profile_scale(r.look[0], opening[0])
+            if scale is None:
+                return ("the curve's profile changes its shape over these frames, not only its "
+                        "size, which a bake does not hold: bake the frames of each shape apart")
+            if scale != 1.0 and "korrand_radius" in arrays:
+                grows = True
+                arrays["korrand_radius"] = array.array(
+                    "f", (v * scale for v in arrays["korrand_radius"]))
             if runs and _same(runs[-1][2], arrays):
                 runs[-1][1] = frame
             else:
@@ -1507,8 +1571,17 @@ def bake(ob, frame_start=None, frame_end=None):
     block = _new_block("bake", r.uid, name, mesh)
     frames = block.modifiers.new("Korrand Baked Frames", "NODES")
     frames.node_group = nodes.group("frames")
-    _look_modifier(block)
-    _copy_look_inputs(_held(ob, "dashes"), block)
+    look = _look_modifier(block)
+    if grows:
+        # The live profile follows the frame shown: the bake sweeps the first frame's, scaled.
+        block[_OWN_LOOK] = 1
+        pob = _new_profile(r, ob)
+        _write_profile(pob, opening[0])
+        nodes.set_input(look, nodes.PROFILE, pob)
+        nodes.set_input(look, nodes.USE_PROFILE, True)
+        nodes.set_input(look, nodes.FILL_CAPS, opening[1])
+    else:
+        _copy_look_inputs(_held(ob, "dashes"), block)
     g = ob.korrand
     g["bake"] = block
     g["bake_info"] = {"start": start, "end": end, "stored": len(runs),
@@ -1528,7 +1601,11 @@ def free_bake(ob):
         if key in g:
             del g[key]
     if block is not None and _editable(block):
+        own = nodes.get_input(_look_modifier(block), nodes.PROFILE) if block.get(_OWN_LOOK) \
+            else None
         _remove_block(block)
+        if isinstance(own, bpy.types.Object) and _editable(own):
+            _remove_block(own)
     mod = line_form.korrand_modifier(ob)
     dashes = _held(ob, "dashes")
     if mod is not None and dashes is not None:
