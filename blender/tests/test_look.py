@@ -193,6 +193,19 @@ def case_materials_of_their_splines_and_a_kept_fill():
     update()
     tubes = [f for f in shown_vertices(ob)[1] if abs(f[1].z) < 0.999]
     assert tubes and {m for m, _, _ in tubes} == {0}, {m for m, _, _ in tubes}
+    # A Bezier ring's spline given the other material (Assign in edit mode): its dashes take it.
+    ring = support.operator_curve(bpy.ops.curve.primitive_bezier_circle_add)
+    ring.data.bevel_depth = 0.05
+    for name in ("red", "blue"):
+        ring.data.materials.append(bpy.data.materials[name])
+    support.dash(ring, count=6)
+    bpy.ops.object.mode_set(mode="EDIT")
+    bpy.ops.curve.select_all(action="SELECT")
+    ring.active_material_index = 1
+    bpy.ops.object.material_slot_assign()
+    bpy.ops.object.mode_set(mode="OBJECT")
+    update()
+    assert {m for m, _, _ in shown_vertices(ring)[1]} == {1}
 
 
 def case_a_look_keyed_over_frames():

@@ -405,7 +405,14 @@ def read(plugin, ob, depsgraph, last=None):
         # a curve that did not move (most frames of an animation) is not drawn again.
         fingerprint = _fingerprint(bare.curve)
         if last is not None and getattr(last, "fingerprint", None) == fingerprint:
-            return last
+            # The splines' materials are the stored ones': the evaluated copy keeps its own
+            # after an Assign in edit mode.
+            looks = _looks(ob.data.splines) if last.looks is not None else None
+            if looks == last.looks:
+                return last
+            form = LineForm(last.counts, last.points, last.stride, last.cyclic, looks)
+            form.fingerprint = fingerprint
+            return form
         form = _wire(bare.helper, ob.data.splines)
     if form is None:  # a bare copy without faces has none; drawing nothing, it has no points
         form = LineForm(array.array("i"), array.array("f"), 3, array.array("i"))
