@@ -230,14 +230,20 @@ def case_a_look_keyed_over_frames():
     point.keyframe_insert("co", frame=3)
     tapered = straight("tapered")
     tapered.data.bevel_depth, tapered.data.taper_object = 0.2, taper
+    thin = straight("thin")  # no bevel: the dash thickness the panel offers, keyed
+    thin.korrand.thickness = 0.1
+    thin.keyframe_insert("korrand.thickness", frame=1)
+    thin.korrand.thickness = 0.4
+    thin.keyframe_insert("korrand.thickness", frame=3)
     bpy.context.scene.frame_set(1)
-    for ob in (grow, scaled, tapered):
+    for ob in (grow, scaled, tapered, thin):
         support.dash(ob, count=5, subdivision=4)
     for frame in (3, 2, 1):
         bpy.context.scene.frame_set(frame)
-        for ob, within in ((grow, 1e-4), (scaled, 1e-4), (tapered, 0.05)):
+        for ob, within in ((grow, 1e-4), (scaled, 1e-4), (tapered, 0.05), (thin, 1e-4)):
             dashed = max(abs(v.z) for v in shown_vertices(ob)[0])
-            whole = max(abs(v.z) for v in solid(ob)[0])
+            whole = ob.korrand.thickness / 2 if ob is thin else max(
+                abs(v.z) for v in solid(ob)[0])
             assert abs(dashed - whole) <= within * max(1, whole), (ob.name, frame, dashed, whole)
 
 

@@ -113,7 +113,7 @@ def _settings_class():
     annotations["thickness"] = bpy.props.FloatProperty(
         name="Dash Thickness", default=0.0, min=0.0, soft_max=1.0, subtype="DISTANCE",
         unit="LENGTH", precision=4, get=get, set=put, description=_THICKNESS_HELP,
-        options=set(), update=_on_look_change, override={"LIBRARY_OVERRIDABLE"})
+        options={"ANIMATABLE"}, update=_on_look_change, override={"LIBRARY_OVERRIDABLE"})
     for p in state.parameters:
         if p.type != bridge.TYPE_BUTTON:
             annotations[p.key] = _property_for(p)
