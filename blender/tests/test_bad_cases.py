@@ -44,6 +44,16 @@ def case_what_is_not_a_curve_is_refused():
     support.update()
     assert line.korrand.result == res and res.korrand.result is None
     assert len([o for o in bpy.data.objects if not hook.ours(o)]) == 3
+    # Nor is any object of the add-on's own, switched on by a loop over every curve.
+    line.data.bevel_depth = 0.1  # it has a profile object now
+    support.update()
+    for ob in list(bpy.data.objects):
+        if ob.type == "CURVE" and ob != line:
+            ob.korrand.enabled = True
+    support.update()
+    own = [o for o in bpy.data.objects if o.type == "CURVE" and hook.ours(o)]
+    assert own and not any(o.korrand.enabled for o in own)
+    assert "add-on's own" in support.status(own[0]), support.status(own[0])
     # The Python calls and the operators say so of any other object, without a traceback.
     bpy.ops.mesh.primitive_cube_add()
     for ob in (text, surface, bpy.context.object):

@@ -93,10 +93,15 @@ def _property_for(p):
 
 def _settings_class():
     common = {"update": _on_change, "override": {"LIBRARY_OVERRIDABLE"}}
-    get, put = _stored("enabled", False, bool)
+    get, put_stored = _stored("enabled", False, bool)
+
+    def put_enabled(self, value):
+        if not (value and live.is_own(self.id_data)):  # said by the update (note_change)
+            put_stored(self, value)
+
     annotations = {
         "enabled": bpy.props.BoolProperty(
-            name="Enabled", default=False, get=get, set=put, options=set(),
+            name="Enabled", default=False, get=get, set=put_enabled, options=set(),
             description="Show the curve dashed: a Korrand Dash modifier in its stack shows "
                         "its dashes with its look", **common),
     }

@@ -288,6 +288,11 @@ _SCRATCH = "korrand_scratch"
 _scratch_name = ""  # the scratch object's name, last seen
 
 
+def is_scratch(ob):
+    """True for the add-on's scratch object (see _scratch)."""
+    return bool(ob.get(_SCRATCH))
+
+
 def _scratch():
     """A curve object of the add-on's own, in no scene and used by nothing (so never saved;
     its curve is removed before a save, see drop_scratch), that Blender draws on request: the

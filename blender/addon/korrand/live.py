@@ -125,11 +125,19 @@ def _stale(ob):
         info["stale"] = 1
 
 
+def is_own(ob):
+    """True for the add-on's own objects (dashes, profile, bake, its scratch curve): a script
+    that switches on every curve leaves them alone."""
+    return is_block(ob) or line_form.is_scratch(ob)
+
+
 def note_change(ob, *todo):
     """A setting of ob changed (property update): the next update redoes todo (DASH by
     default). Nothing is written here."""
     registry.note(ob, *(todo or (DASH,)))
     _stale(ob)
+    if is_own(ob):
+        _notice(ob, "this object is the Korrand add-on's own, which is not dashed")
 
 
 def _fail(name, message):

@@ -116,8 +116,8 @@ class _Hook:
         return live.is_held(ob)
 
     def ours(self, ob):
-        from . import line_form, live
-        return live.is_block(ob) or bool(ob.get(line_form._SCRATCH))
+        from . import live
+        return live.is_own(ob)
 
     def bake_state(self, ob):
         from . import live
