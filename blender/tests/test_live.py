@@ -116,8 +116,10 @@ def case_hook_over_frames_and_still_curves():
     # A frame that leaves a dashed curve alone does not dash it again; the hooked one is.
     support.dash(support.poly_curve("still", [[(0, -3, 0), (4, -3, 0)]]))
     hook.dashed.clear()
+    hook.reads.clear()
     scene.frame_set(4)
     assert hook.dashed == ["wire"], hook.dashed
+    assert hook.reads == ["wire"], hook.reads  # nothing animates the other: not even read
     assert support.result_line(ob) == seen[1]
 
 

@@ -222,9 +222,26 @@ def _stored(ob):
     """True when nothing shapes ob's control points after they are stored: no shape keys, no
     modifier before the dash, no animation of the curve's data (a render's frames are evaluated
     apart from the stored data, which stays at the frame the file shows)."""
-    anim = ob.data.animation_data
     return ob.data.shape_keys is None and not any(m.show_viewport for m in _before_dash(ob)) \
-        and (anim is None or (anim.action is None and not anim.drivers and not anim.nla_tracks))
+        and not animated(ob.data)
+
+
+def animated(idb):
+    """True when an action, a driver or an NLA track animates data-block idb."""
+    anim = idb.animation_data if idb is not None else None
+    return anim is not None and (anim.action is not None or bool(anim.drivers) or
+                                 bool(anim.nla_tracks))
+
+
+def still(ob):
+    """True when no frame can move ob's points: nothing animates its curve data or shape keys,
+    no modifier comes before the dash nor a hook anywhere (one added below it is moved up when
+    the curve is read), no armature or lattice parent deforms it, and it is not being edited.
+    (Its transform and settings are checked at every frame apart.)"""
+    cu = ob.data
+    return ob.mode != "EDIT" and not animated(cu) and not animated(cu.shape_keys) and \
+        not _before_dash(ob) and not any(m.type in ("HOOK", "SOFT_BODY") for m in ob.modifiers) \
+        and ob.parent_type not in ("ARMATURE", "LATTICE")
 
 
 def read_as_stored(ob):

@@ -69,6 +69,43 @@ def _editable(idb):
     return idb is not None and idb.library is None and idb.override_library is None
 
 
+_by_name = None  # within a round of updates, the objects by name (see _object)
+
+
+def _object(name):
+    """The object named name, or None. Within a round of updates (_Round) through an index of
+    the objects: Blender's look-up by name goes through every object, and a frame looked up
+    each of hundreds of curves that way."""
+    if _by_name is None:
+        return bpy.data.objects.get(name)
+    ob = _by_name.get(name)
+    if ob is not None:
+        try:
+            if ob.name == name:
+                return ob
+        except ReferenceError:  # removed during the round
+            pass
+    ob = bpy.data.objects.get(name)
+    if ob is not None:
+        _by_name[name] = ob
+    return ob
+
+
+class _Round:
+    """Indexes the objects for _object while a round runs; the index goes with the round (undo
+    frees the objects it holds)."""
+
+    def __enter__(self):
+        global _by_name
+        _by_name = {}
+        for ob in bpy.data.objects:  # the first of a name, as Blender's look-up finds it (a
+            _by_name.setdefault(ob.name, ob)  # linked object may have a local one's name)
+
+    def __exit__(self, *_):
+        global _by_name
+        _by_name = None
+
+
 def _is_dashed(ob):
     g = ob.get("korrand")
     return g is not None and bool(g.get("enabled")) and ob.get(ROLE) is None
@@ -433,7 +470,7 @@ def is_held(block):
 def _sweep(blocks):
     """Removes the add-on's objects no dashed curve holds: their curve was deleted, joined
     into another, converted or switched off, or they were its earlier ones."""
-    held = _held_names(o for o in (bpy.data.objects.get(r.curve)
+    held = _held_names(o for o in (_object(r.curve)
                                    for r in registry.records.values()) if o is not None)
     for owner, obs in blocks.items():
         for ob in obs:
@@ -503,7 +540,7 @@ def _reconcile():
     curves, blocks = _survey()
     _pair(curves)
     for r in list(registry.records.values()):
-        ob = bpy.data.objects.get(r.curve)
+        ob = _object(r.curve)
         if ob is None or not _attach(ob, r):
             del registry.records[r.uid]
     _sweep(blocks)
@@ -516,7 +553,7 @@ def _consistent():
     if len(bpy.data.objects) != registry.object_count:
         return False
     for r in registry.records.values():
-        ob = bpy.data.objects.get(r.curve)
+        ob = _object(r.curve)
         if ob is None or _uid(ob) != r.uid or not _is_dashed(ob) or ob.type != "CURVE":
             return False
         # A curve made local without its dashes (Make Local of the object or of its data alone)
@@ -716,7 +753,7 @@ def _sync_output(ob, look):
 
 def _update(r, depsgraph, force=False):
     """Brings r's dashes in step with its curve."""
-    ob = bpy.data.objects.get(r.curve)
+    ob = _object(r.curve)
     if ob is None:
         return
     if not _editable(ob):
@@ -795,6 +832,14 @@ def _update(r, depsgraph, force=False):
         # Unmatched: the profile is swept at radius 1, each dash the way it runs.
         r.channels, r.reversed = got if got is not None else (False, None)
         todo.add(DASH)
+    trimmed = None if trim is None else (trim[0].tobytes(), trim[1].tobytes(), mapped)
+    if not force and DASH not in todo and not read and r.key is not None and \
+            settings[2] == 0 and r.key[0] == settings and r.key[2] == trimmed:
+        # The same settings on the same form (a frame of a curve nothing animates): the plan
+        # would be the same. With a dash length it follows the transform, and is made again.
+        todo.discard(CHECK)
+        r.status = ""
+        return
     inst = state.instance
     try:
         for pid, value in settings[0]:
@@ -804,8 +849,7 @@ def _update(r, depsgraph, force=False):
         return
     objects = _plan(r.form, settings, ob, depsgraph)
     key = (settings, [(tuple(s), tuple(sorted(o.items()))) for s, o in objects]
-           if settings[2] > 0 else None,
-           None if trim is None else (trim[0].tobytes(), trim[1].tobytes(), mapped))
+           if settings[2] > 0 else None, trimmed)
     tc = time.perf_counter()
     todo.discard(CHECK)
     if not force and DASH not in todo and key == r.key:
@@ -1011,9 +1055,12 @@ def _note_updates(depsgraph):
         # it was (reading it is that comparison). A frame's depsgraph.updates are not read:
         # after undo, with more than one view layer, reading them makes Blender 3.4 crash
         # later.
+        # Curves nothing animates are not read: reading hundreds each frame slowed playback.
         for r in records:
-            r.todo.update((READ, CHECK))
-            ob = bpy.data.objects.get(r.curve)
+            r.todo.add(CHECK)
+            ob = _object(r.curve)
+            if ob is None or ob.type != "CURVE" or not line_form.still(ob):
+                r.todo.add(READ)
             if ob is not None and ob.type == "CURVE" and _look_may_move(ob):
                 r.todo.add(LOOK)
         return
@@ -1025,7 +1072,7 @@ def _note_updates(depsgraph):
     by_curve = {r.curve: r for r in records}
     # Each record's curve object, looked up once: an update of hundreds of curves would
     # otherwise look every record's up again for each curve updated.
-    curves = [(r, bpy.data.objects.get(r.curve)) for r in records]
+    curves = [(r, _object(r.curve)) for r in records]
     curves = [(r, ob) for r, ob in curves if ob is not None and ob.type == "CURVE"]
     users = driven = None
     for (kind, name), u in updated.items():
@@ -1107,35 +1154,41 @@ def run(depsgraph):
         return
     _busy = True
     try:
-        if _writes_forbidden():
-            _note_updates(depsgraph)
-            registry.behind = True
-            return
-        if registry.behind:
-            registry.behind = False
-            for r in registry.records.values():
-                r.todo.update(EVERYTHING)
-        # What the evaluation changed is read first: looking through the objects may remove
-        # some, and the depsgraph's record of them is not to be touched after that.
-        _note_updates(depsgraph)
-        if registry.survey or not _consistent():
-            _reconcile()
-        elif depsgraph is not None and depsgraph.id_type_updated("COLLECTION"):
-            # A dashed curve linked into another scene (Link Objects to Scene) renders there.
-            for r in registry.records.values():
-                ob = bpy.data.objects.get(r.curve)
-                if ob is not None and _editable(ob):
-                    _arrange_render(ob)
-        for r in list(registry.records.values()):
-            if r.todo:
-                _update(r, depsgraph)
-        # The objects the updates made (a profile, the scratch object) are known too: a count
-        # that still included them would let a later deletion pass unnoticed.
-        registry.object_count = len(bpy.data.objects)
+        with _Round():
+            _run(depsgraph)
     finally:
         for r in registry.records.values():
             r.early = False
         _busy = False
+
+
+def _run(depsgraph):
+    """The round itself (see run)."""
+    if _writes_forbidden():
+        _note_updates(depsgraph)
+        registry.behind = True
+        return
+    if registry.behind:
+        registry.behind = False
+        for r in registry.records.values():
+            r.todo.update(EVERYTHING)
+    # What the evaluation changed is read first: looking through the objects may remove
+    # some, and the depsgraph's record of them is not to be touched after that.
+    _note_updates(depsgraph)
+    if registry.survey or not _consistent():
+        _reconcile()
+    elif depsgraph is not None and depsgraph.id_type_updated("COLLECTION"):
+        # A dashed curve linked into another scene (Link Objects to Scene) renders there.
+        for r in registry.records.values():
+            ob = _object(r.curve)
+            if ob is not None and _editable(ob):
+                _arrange_render(ob)
+    for r in list(registry.records.values()):
+        if r.todo:
+            _update(r, depsgraph)
+    # The objects the updates made (a profile, the scratch object) are known too: a count
+    # that still included them would let a later deletion pass unnoticed.
+    registry.object_count = len(bpy.data.objects)
 
 
 def _look_may_move(ob):
@@ -1143,10 +1196,7 @@ def _look_may_move(ob):
     animated (a bevel keyed to grow), or a bevel or taper object gives it (any of their
     animation, parents or constraints reshapes it)."""
     cu = ob.data
-    anim = cu.animation_data
-    return (anim is not None and (anim.action is not None or bool(anim.drivers) or
-                                  bool(anim.nla_tracks))) or \
-        cu.bevel_object is not None or cu.taper_object is not None
+    return line_form.animated(cu) or cu.bevel_object is not None or cu.taper_object is not None
 
 
 def _animated_settings(ob):
@@ -1166,7 +1216,7 @@ def _early(r):
     if r.form is None or r.look is None or r.key is None or r.look[0] is not None or \
             r.todo - {DASH, CHECK}:
         return False
-    ob = bpy.data.objects.get(r.curve)
+    ob = _object(r.curve)
     if ob is None or ob.type != "CURVE" or not _editable(ob) or baked(ob) is not None:
         return False
     dashes = _held(ob, "dashes")
@@ -1238,14 +1288,15 @@ def _on_depsgraph_pre(scene, *_):
         return
     _busy = True
     try:
-        if not _consistent():
-            return
-        for r in list(registry.records.values()):
-            r.early = False
-            if _early(r):
-                r.todo.add(READ)
-                _update(r, None)
-                r.early = not r.todo
+        with _Round():
+            if not _consistent():
+                return
+            for r in list(registry.records.values()):
+                r.early = False
+                if _early(r):
+                    r.todo.add(READ)
+                    _update(r, None)
+                    r.early = not r.todo
     finally:
         _busy = False
 
