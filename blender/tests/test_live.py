@@ -114,13 +114,25 @@ def case_hook_over_frames_and_still_curves():
         assert now not in seen, f"frame {frame} gave an earlier frame's dashes"
         seen.append(now)
     # A frame that leaves a dashed curve alone does not dash it again; the hooked one is.
-    support.dash(support.poly_curve("still", [[(0, -3, 0), (4, -3, 0)]]))
+    still = support.operator_curve(bpy.ops.curve.primitive_bezier_curve_add, location=(0, -3, 0))
+    support.dash(still)
     hook.dashed.clear()
     hook.reads.clear()
     scene.frame_set(4)
     assert hook.dashed == ["wire"], hook.dashed
     assert hook.reads == ["wire"], hook.reads  # nothing animates the other: not even read
     assert support.result_line(ob) == seen[1]
+    # Unless a script's frame handler moves its points.
+    def move(scene, *_):
+        still.data.splines[0].bezier_points[1].co.y = scene.frame_current / 10
+
+    bpy.app.handlers.frame_change_pre.append(move)
+    try:
+        for frame in (5, 6):
+            scene.frame_set(frame)
+            matches(still, f"moved by a frame handler, frame {frame}")
+    finally:
+        bpy.app.handlers.frame_change_pre.remove(move)
 
 
 def case_animated_setting_and_render():

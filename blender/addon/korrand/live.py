@@ -797,6 +797,7 @@ def _update(r, depsgraph, force=False):
             todo.add(DASH)
             r.channels = r.trim = None
         r.form = form
+        r.stored = None  # what it was read from is known no longer
         todo.discard(READ)
         hook.timings["read"] = time.perf_counter() - t0
     t1 = time.perf_counter()
@@ -1055,13 +1056,19 @@ def _note_updates(depsgraph):
         # it was (reading it is that comparison). A frame's depsgraph.updates are not read:
         # after undo, with more than one view layer, reading them makes Blender 3.4 crash
         # later.
-        # Curves nothing animates are not read: reading hundreds each frame slowed playback.
+        # Curves nothing animates are read only when the frame changed curve data (a script's
+        # frame handler may): reading hundreds at each frame slowed playback.
+        edited = depsgraph is None or depsgraph.id_type_updated("CURVE") or \
+            depsgraph.id_type_updated("KEY")
         for r in records:
             r.todo.add(CHECK)
             ob = _object(r.curve)
-            if ob is None or ob.type != "CURVE" or not line_form.still(ob):
+            if ob is None or ob.type != "CURVE":
                 r.todo.add(READ)
-            if ob is not None and ob.type == "CURVE" and _look_may_move(ob):
+                continue
+            if not line_form.still(ob) or (edited and _edited(r, ob)):
+                r.todo.add(READ)
+            if _look_may_move(ob):
                 r.todo.add(LOOK)
         return
     updated = {}
@@ -1189,6 +1196,20 @@ def _run(depsgraph):
     # The objects the updates made (a profile, the scratch object) are known too: a count
     # that still included them would let a later deletion pass unnoticed.
     registry.object_count = len(bpy.data.objects)
+
+
+def _edited(r, ob):
+    """Whether ob's stored curve data may differ from when r last read it. A POLY curve is
+    read as stored, which compares as cheaply; another is compared by digest, known from
+    the frame after its last read on."""
+    if line_form.read_as_stored(ob):
+        return True
+    now = line_form.digest(ob.data)
+    edited = now != r.stored
+    r.stored = now
+    if edited:
+        r.todo.add(LOOK)  # its settings too
+    return edited
 
 
 def _look_may_move(ob):
