@@ -444,6 +444,7 @@ korrand::io::ReadOptions ReadOptionsFor(const DashOptions& o, Format format) {
     korrand::io::ReadOptions ro;
     if (o.tolerance) ro.tolerance = o.tolerance->px;
     ro.select = o.select;
+    ro.preview = o.preview;
     ro.layers = o.layers;
     ro.ids = o.ids;
     if (auto closed = o.settings.find("closed"); closed != o.settings.end())

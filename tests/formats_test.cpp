@@ -1374,6 +1374,33 @@ TEST(SvgWriteBack, DashesAreNotDashedAgainByASheetOrAnAncestor) {
     EXPECT_EQ(undashed, 4u) << svg;
 }
 
+// The preview draws each original as it is drawn where it stands, however it gets its style,
+// also a shape drawn only through <use>, where its instance draws it.
+TEST(SvgWriteBack, PreviewCopiesDrawAsTheOriginals) {
+    io::ReadOptions read = Stroked();
+    read.preview = true;
+    Document doc = ReadSvgBody(R"SVG(<style>#layer ellipse { stroke-width: 3 }</style>
+    <g id="layer" style="stroke:blue;fill:none"><ellipse id="e" rx="5" ry="3"/></g>
+    <defs><symbol id="s" viewBox="0 0 10 10"><circle id="c" cx="5" cy="5" r="4" stroke="red"/>
+    </symbol></defs><use href="#s" x="20" width="40" height="40"/>)SVG",
+                               read);
+    io::WriteOptions options;
+    options.original = &doc;
+    options.preview = true;
+    std::ostringstream out;
+    io::Write(out, Format::Svg, doc, options);
+    const std::string svg = out.str();
+    const std::size_t layer = svg.find("korrand-preview");
+    ASSERT_NE(layer, std::string::npos) << svg;
+    EXPECT_NE(svg.find("<ellipse", layer), std::string::npos) << svg;
+    EXPECT_NE(
+        svg.find("fill:none;fill-opacity:1;stroke:blue;stroke-opacity:1;stroke-width:3;", layer),
+        std::string::npos)
+        << svg;
+    EXPECT_NE(svg.find("<circle", layer), std::string::npos) << svg;
+    EXPECT_NE(svg.find("transform=\"matrix(4 0 0 4 20 0)\"", layer), std::string::npos) << svg;
+}
+
 }  // namespace svg_selection
 
 // --- Dash sampling ------------------------------------------------------------------------------

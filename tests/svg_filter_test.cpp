@@ -411,7 +411,7 @@ TEST_F(SvgFilterTest, SummaryAndPreview) {
             ++copies;
             EXPECT_EQ(Attr(c, "id"), "<none>");
         }
-    EXPECT_EQ(copies, 6);  // the symbol's circle is drawn only through <use>
+    EXPECT_EQ(copies, 8);  // each dashed shape, those drawn only through <use> too
     EXPECT_NE(
         Korrand("--count 4 --layer Drawing --id ring").err.find("by --select stroked/--layer/--id"),
         std::string::npos);

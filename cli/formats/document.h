@@ -120,6 +120,9 @@ struct ReadOptions {
     // one (else `period`).
     double period = 0;
     bool periodFromDasharray = false;
+    // SVG only: the output previews the originals (WriteOptions::preview), which keeps how each
+    // is drawn.
+    bool preview = false;
 };
 
 // A CSS length ("2.5mm", "3", "1in"; px when no unit) in CSS px (96 per inch). False for

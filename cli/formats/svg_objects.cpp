@@ -254,6 +254,7 @@ void BuildShape(const ReadContext& context, FoundShape& shape) {
     }
     std::vector<std::pair<std::vector<Point>, bool>>().swap(segments);
     shape.kept = KeptShape(shape);
+    if (context.options.preview) shape.kept.previewStyle = DrawnStyle(shape.style);
     shape.style = ComputedStyle{};  // all it was needed for is made
 }
 

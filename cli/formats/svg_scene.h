@@ -38,6 +38,9 @@ struct SvgShape {
     // Dots it draws (zero-length subpaths with round or square caps), in the root's user space:
     // written back beside its dashes.
     std::vector<Point> dots;
+    // With a preview: the declarations that draw the original where the preview copies it (out
+    // of its groups and the reach of selectors through them).
+    std::string previewStyle;
     // Its geometry is used elsewhere (text laid along it, a clip path): the original stays, its
     // stroke hidden, and the dashes go into a sibling path.
     bool geometryUsed = false;

@@ -59,6 +59,9 @@ struct ComputedStyle {
 
 // Whether the element is drawn at all: displayed, visible and not fully transparent.
 bool IsDrawn(const ComputedStyle& style);
+// Declarations that draw an element as its computed style does, wherever it stands (a copy out
+// of its groups and the sheet's reach); square caps are written as round ones.
+std::string DrawnStyle(const ComputedStyle& style);
 // Whether its stroke or fill paints anything where it is drawn.
 bool PaintsStroke(const ComputedStyle& style);
 bool PaintsFill(const ComputedStyle& style);

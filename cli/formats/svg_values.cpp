@@ -8,6 +8,7 @@
 #include <cmath>
 #include <cstring>
 
+#include "format_detail.h"
 #include "svg_style.h"
 
 namespace korrand::io::detail {
@@ -276,6 +277,37 @@ bool PaintsStroke(const ComputedStyle& style) {
 
 bool PaintsFill(const ComputedStyle& style) {
     return PaintShows(style.fill, style) && style.fillOpacity > 0;
+}
+
+namespace {
+void AppendLength(std::string& out, const CssLength& l) {
+    static const char* const kSuffix[] = {"", "px", "mm", "cm", "in", "pt", "pc", "%", "em", "ex"};
+    AppendDouble(out, l.value);
+    out += kSuffix[static_cast<int>(l.unit)];
+}
+}  // namespace
+
+std::string DrawnStyle(const ComputedStyle& style) {
+    const auto paint = [](const Paint& p) { return p.kind == Paint::Kind::None ? "none" : p.text; };
+    std::string out = "fill:" + paint(style.fill) + ";fill-opacity:";
+    AppendDouble(out, style.fillOpacity);
+    out += ";stroke:" + paint(style.stroke) + ";stroke-opacity:";
+    AppendDouble(out, style.strokeOpacity);
+    out += ";stroke-width:";
+    AppendLength(out, style.strokeWidth);
+    out += ";stroke-linecap:";
+    out += style.buttCaps ? "butt" : "round";
+    out += ";stroke-dasharray:";
+    for (std::size_t i = 0; i < style.dasharray.size(); ++i) {
+        if (i > 0) out += ',';
+        AppendLength(out, style.dasharray[i]);
+    }
+    if (style.dasharray.empty()) out += "none";
+    out += ";stroke-dashoffset:";
+    AppendLength(out, style.dashoffset);
+    out += ";opacity:";
+    AppendDouble(out, style.opacity);
+    return out;
 }
 
 DashPattern ResolveDashes(const ComputedStyle& style, double percentBase, double scale) {

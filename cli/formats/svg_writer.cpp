@@ -633,7 +633,16 @@ void AddPreviewLayer(xmlDoc* doc, const SvgScene& scene, FreshIds& ids) {
         while (before->parent != root) before = before->parent;
         break;
     }
-    if (before == nullptr) return;  // nothing drawn where it stands
+    if (scene.shapes.empty()) return;
+    // Every shape drawn through <use>: before the first element that draws.
+    const auto draws = [](const xmlNode* c) {
+        if (c->type != XML_ELEMENT_NODE || !IsSvgElement(c)) return false;
+        for (const char* name : {"defs", "style", "title", "desc", "metadata", "script", "symbol"})
+            if (std::strcmp(reinterpret_cast<const char*>(c->name), name) == 0) return false;
+        return true;
+    };
+    for (xmlNode* c = root->children; c != nullptr && before == nullptr; c = c->next)
+        if (draws(c)) before = c;
     xmlNs* inkscape = xmlSearchNsByHref(doc, root, X(kInkscapeNamespace));
     if (inkscape == nullptr) inkscape = xmlNewNs(root, X(kInkscapeNamespace), X("inkscape"));
     xmlNode* layer = xmlNewDocNode(doc, root->ns, X("g"), nullptr);
@@ -644,15 +653,19 @@ void AddPreviewLayer(xmlDoc* doc, const SvgScene& scene, FreshIds& ids) {
     }
     xmlSetProp(layer, X("opacity"), X("0.3"));
     for (const SvgShape& shape : scene.shapes) {
-        // Instances would need their <use>'s position and inherited style: left out.
-        if (shape.throughUse) continue;
+        // A shape drawn through <use> is copied where the instance it was measured in draws it.
         xmlNode* original = xmlDocCopyNode(shape.node, doc, 1);
         if (original == nullptr) throw std::bad_alloc();
         RemoveAttribute(original, "id");  // ids stay unique
         xmlSetProp(original, X("transform"), X(MatrixText(shape.toPage).c_str()));
+        if (!shape.previewStyle.empty())
+            xmlSetProp(original, X("style"), X(shape.previewStyle.c_str()));
         xmlAddChild(layer, original);
     }
-    xmlAddPrevSibling(before, layer);
+    if (before != nullptr)
+        xmlAddPrevSibling(before, layer);
+    else
+        xmlAddChild(root, layer);
 }
 
 // The element that draws the dashes beside `node`, which keeps its fill or its markers, put in
