@@ -55,11 +55,16 @@ def plural(n, one, many=None):
     return "%d %s" % (n, one if n == 1 else many or one + "s")
 
 
-def nothing_dashed(options, selection, left, hidden, skipped, hidden_layers=False):
+def nothing_dashed(options, selection, left, hidden, skipped, hidden_layers=False, outside=0):
     """Why a run dashed nothing, for the message box. selection: None when nothing is selected,
     else whether it holds a shape; left: the shapes of the selection left alone; hidden_layers:
-    whether korrand found a layer named hidden."""
+    whether korrand found a layer named hidden; outside: the shapes outside the layers named
+    and the selection."""
     where = "the selection" if selection is not None else "the drawing"
+    if selection is not False and outside and options.layer.strip() and \
+            not (left or hidden or skipped):
+        return ("Korrand Dash: nothing was dashed: no shape of %s lies in the layers named in "
+                "\"Only in layers\" (%s)." % (where, options.layer.strip()))
     if selection is False or not (left or hidden or skipped):
         return ("Korrand Dash: nothing was dashed: %s holds no path or shape (text is dashed "
                 "once it is a path: Path > Object to Path)." % where)
@@ -121,10 +126,14 @@ class KorrandDash(inkex.EffectExtension):
                 args += ["--" + name] if value else []
             else:
                 args += ["--" + name, repr(value) if kinds.get(name) == "float" else str(value)]
-        # Names are separated by commas; a comma within a name is written \\,.
+        # Names are separated by commas; a comma within a name is written \\,. The spaces
+        # around a name go, unless a layer is named with them.
+        names = self.layer_names()
         for layer in re.split(r"(?<!\\),", o.layer):
-            if layer.strip():
-                args += ["--layer", layer.strip().replace("\\,", ",")]
+            layer = layer.replace("\\,", ",")
+            named = [n for n in (layer, layer.lstrip(), layer.rstrip()) if n in names]
+            if named or layer.strip():
+                args += ["--layer", named[0] if named else layer.strip()]
         if o.closed in ("closed", "open"):
             args.append("--" + o.closed)
         if o.tolerance > 0:
@@ -138,6 +147,17 @@ class KorrandDash(inkex.EffectExtension):
         for element_id in o.ids:
             args += ["--id", element_id]
         return args
+
+    def layer_names(self):
+        """The labels of the drawing's layers and the ids of its top-level groups."""
+        names = set()
+        for g in self.svg.iter():
+            if g.TAG == "g" and g.get("inkscape:groupmode") == "layer":
+                names.add(g.get("inkscape:label"))
+            if g.TAG == "g" and g.getparent() is self.svg:
+                names.add(g.get("id"))
+        names.discard(None)
+        return names
 
     def selection_has_shapes(self):
         """None when nothing is selected, else whether a selected element is or holds a shape
@@ -182,10 +202,10 @@ class KorrandDash(inkex.EffectExtension):
             if nothing:
                 left, hidden, skipped = (int(n) for n in nothing.groups())
                 outside = OUTSIDE.search(nothing.group(0))
+                outside = int(outside.group(1)) if outside else 0
                 raise inkex.AbortExtension(nothing_dashed(
-                    self.options, self.selection_has_shapes(),
-                    left - (int(outside.group(1)) if outside else 0), hidden, skipped,
-                    hidden_layers=any(HIDDEN_LAYER in line for line in lines)))
+                    self.options, self.selection_has_shapes(), left - outside, hidden, skipped,
+                    hidden_layers=any(HIDDEN_LAYER in line for line in lines), outside=outside))
             self.document = inkex.load_svg(dashed)
 
 
