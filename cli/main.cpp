@@ -504,6 +504,7 @@ std::string LeftAloneBy(const DashOptions& o, const korrand::io::ShapeCounts& c)
                      (o.layers.empty() ? "--id"
                       : o.ids.empty()  ? "--layer"
                                        : "--layer/--id"));
+    if (c.noLength > 0) of.push_back(std::to_string(c.noLength) + " of no length");
     for (std::size_t i = 0; i < of.size(); ++i) by += (i == 0 ? " (" : "; ") + of[i];
     if (!of.empty()) by += ")";
     return by;

@@ -34,6 +34,7 @@ HIDDEN_LAYER = "is hidden: nothing in it is dashed"
 NOTHING = re.compile(r"has nothing to dash \((\d+) shapes? left alone by [^,]*, (\d+) hidden, "
                      r"(\d+) skipped\)")
 OUTSIDE = re.compile(r"(\d+) outside --")  # of those left alone, outside the selection
+NO_LENGTH = re.compile(r"(\d+) of no length")  # of those left alone, with nothing to dash
 
 
 def dialog_controls():
@@ -55,12 +56,16 @@ def plural(n, one, many=None):
     return "%d %s" % (n, one if n == 1 else many or one + "s")
 
 
-def nothing_dashed(options, selection, left, hidden, skipped, hidden_layers=False, outside=0):
+def nothing_dashed(options, selection, left, hidden, skipped, hidden_layers=False, outside=0,
+                   no_length=0):
     """Why a run dashed nothing, for the message box. selection: None when nothing is selected,
     else whether it holds a shape; left: the shapes of the selection left alone; hidden_layers:
     whether korrand found a layer named hidden; outside: the shapes outside the layers named
-    and the selection."""
+    and the selection; no_length: of those left alone, those with nothing to dash."""
     where = "the selection" if selection is not None else "the drawing"
+    if left and left == no_length and not (hidden or skipped):
+        return ("Korrand Dash: nothing was dashed: the shapes of %s have no length (an empty "
+                "path, a lone point)." % where)
     if selection is not False and outside and options.layer.strip() and \
             not (left or hidden or skipped):
         return ("Korrand Dash: nothing was dashed: no shape of %s lies in the layers named in "
@@ -203,9 +208,11 @@ class KorrandDash(inkex.EffectExtension):
                 left, hidden, skipped = (int(n) for n in nothing.groups())
                 outside = OUTSIDE.search(nothing.group(0))
                 outside = int(outside.group(1)) if outside else 0
+                no_length = NO_LENGTH.search(nothing.group(0))
                 raise inkex.AbortExtension(nothing_dashed(
                     self.options, self.selection_has_shapes(), left - outside, hidden, skipped,
-                    hidden_layers=any(HIDDEN_LAYER in line for line in lines), outside=outside))
+                    hidden_layers=any(HIDDEN_LAYER in line for line in lines), outside=outside,
+                    no_length=int(no_length.group(1)) if no_length else 0))
             self.document = inkex.load_svg(dashed)
 
 

@@ -274,7 +274,11 @@ void BuildObjects(const ReadContext& context, const Flattening& flattening, Gath
             continue;
         }
         if (!shape.built) BuildShape(context, shape);
-        if (shape.objects.empty()) continue;
+        if (shape.objects.empty()) {  // every subpath of no length
+            ++gathered.counts.leftAlone;
+            ++gathered.counts.noLength;
+            continue;
+        }
         const std::size_t shapeIndex = scene.shapes.size();
         for (std::size_t o = 0; o < shape.objects.size(); ++o) {
             doc.objects.push_back(std::move(shape.objects[o]));

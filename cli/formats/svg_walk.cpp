@@ -169,7 +169,8 @@ namespace {
 struct ReadShape {
     explicit ReadShape(const std::string& file) : diagnostics(file) {}
     Diagnostics diagnostics;
-    int64_t skipped = 0, hidden = 0, leftAlone = 0, solidByItsArray = 0, outsideSelection = 0;
+    int64_t skipped = 0, hidden = 0, leftAlone = 0, solidByItsArray = 0, outsideSelection = 0,
+            noLength = 0;
     bool drawn = false;   // chosen, and its geometry draws something
     bool chosen = false;  // another instance's: chosen, its geometry not read yet
     FoundShape shape;
@@ -262,6 +263,10 @@ void ReadGeometry(const ReadContext& context, const PendingShape& job, ReadShape
         f.subpaths.push_back(std::move(page));
     }
     r.drawn = !f.subpaths.empty();
+    if (!r.drawn) {  // an empty path, a lone point: chosen, with nothing to dash
+        ++r.leftAlone;
+        ++r.noLength;
+    }
 }
 
 }  // namespace
@@ -311,6 +316,7 @@ void Walker::Settle() {
                 gathered.counts.leftAlone -= u.counted.leftAlone;
                 gathered.counts.solidByItsArray -= u.counted.solidByItsArray;
                 gathered.counts.outsideSelection -= u.counted.outsideSelection;
+                gathered.counts.noLength -= u.counted.noLength;
             }
             u.taken = r.drawn;
             u.counted.skipped = r.skipped;
@@ -318,6 +324,7 @@ void Walker::Settle() {
             u.counted.leftAlone = r.leftAlone;
             u.counted.solidByItsArray = r.solidByItsArray;
             u.counted.outsideSelection = r.outsideSelection;
+            u.counted.noLength = r.noLength;
         }
         gathered.diagnostics.Merge(r.diagnostics);
         gathered.counts.skipped += r.skipped;
@@ -325,6 +332,7 @@ void Walker::Settle() {
         gathered.counts.leftAlone += r.leftAlone;
         gathered.counts.solidByItsArray += r.solidByItsArray;
         gathered.counts.outsideSelection += r.outsideSelection;
+        gathered.counts.noLength += r.noLength;
         if (r.failure) std::rethrow_exception(r.failure);
         if (!r.drawn) continue;
         if (r.shape.flattened)

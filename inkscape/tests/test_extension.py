@@ -146,7 +146,8 @@ def case_script(work, source):
     with open(hidden, "w", encoding="utf-8") as f:
         f.write('<svg xmlns="http://www.w3.org/2000/svg" xmlns:inkscape="%s"><g '
                 'inkscape:groupmode="layer" inkscape:label="Off" id="off" style="display:none"><path '
-                'd="M0 0 L9 9" stroke="black"/></g><path d="M0 5 L9 5" stroke="black"/><g '
+                'd="M0 0 L9 9" stroke="black"/></g><path d="M0 5 L9 5" stroke="black"/><path '
+                'id="dot" d="M1 1" stroke="black"/><g '
                 'inkscape:groupmode="layer" inkscape:label="Ritz " id="ritz"><path d="M0 7 L9 7" '
                 'stroke="black"/></g></svg>' % "http://www.inkscape.org/namespaces/inkscape")
     result = run_script(LAYOUT, hidden, {"layer": "Off"}, [])
@@ -161,6 +162,8 @@ def case_script(work, source):
     result = run_script(LAYOUT, hidden, {"layer": "Ritz "}, ["off"])
     check("no shape of the selection lies in the layers named" in result.stderr,
           "no reason for a selection outside the layers named: " + result.stderr)
+    result = run_script(LAYOUT, hidden, {}, ["dot"])
+    check("have no length" in result.stderr, "no reason for a lone point: " + result.stderr)
 
     # A plotter user's words on the Modifier page and beside the mode-dependent controls, and
     # when these have no effect.
