@@ -50,20 +50,38 @@ def animated_scene(path):
         p.tilt = math.pi / 2
         p.keyframe_insert("tilt", frame=3)
     support.dash(ribbon, count=3, subdivision=2)
+    # A bare line whose dash thickness is keyed.
+    thin = support.poly_curve("thin", [[(-1, 1.6, 0), (1, 1.6, 0)]])
+    thin.data.materials.append(support.emissive())
+    thin.korrand.thickness = 0.05
+    thin.keyframe_insert("korrand.thickness", frame=1)
+    thin.korrand.thickness = 0.4
+    thin.keyframe_insert("korrand.thickness", frame=3)
+    support.dash(thin, count=2)
     scene.frame_set(1)
     bpy.ops.wm.save_as_mainfile(filepath=path)
     return ob
 
 
-def ring_lit(image, size=32, scale=7):
-    """Lit pixels farther than 2 from the middle: the ring's, not the ribbon's."""
+def lit_where(image, inside, size=32, scale=7):
+    """Lit pixels whose place (x, y in scene units, the middle at 0, 0) is inside."""
     lit, row = 0, 3 * size
     for y in range(size):
         for x in range(size):
             px = image[y * row + 3 * x:y * row + 3 * x + 3]
-            off = math.hypot(x + 0.5 - size / 2, y + 0.5 - size / 2) * scale / size
-            lit += off > 2 and max(px) > 60
+            at = ((x + 0.5) * scale / size - scale / 2, (y + 0.5) * scale / size - scale / 2)
+            lit += inside(*at) and max(px) > 60
     return lit
+
+
+def ring_lit(image):
+    """The ring's lit pixels: farther than 2 from the middle."""
+    return lit_where(image, lambda x, y: math.hypot(x, y) > 2)
+
+
+def thin_lit(image):
+    """The bare line's: about y = 1.6 (a BMP's rows run upwards), where nothing else is."""
+    return lit_where(image, lambda x, y: abs(x) < 1.2 and 1.1 < y < 2)
 
 
 def render(blend, out, *how, **kw):
@@ -89,6 +107,8 @@ def case_animation_renders_each_frame():
         # stored data, which stays at frame 1.
         assert ring_lit(animation[3]) > 1.2 * ring_lit(animation[1]), (
             ring_lit(animation[1]), ring_lit(animation[3]))
+        assert thin_lit(animation[3]) > 2 * thin_lit(animation[1]) + 4, (
+            thin_lit(animation[1]), thin_lit(animation[3]))
 
 
 def case_baked_file_renders_without_the_addon():
@@ -110,6 +130,7 @@ def case_baked_file_renders_without_the_addon():
         # Baked, the file plays every frame by itself.
         assert ob.korrand.bake(1, 3) == ""
         assert bpy.data.objects["ribbon"].korrand.bake(1, 3) == ""
+        assert bpy.data.objects["thin"].korrand.bake(1, 3) == ""
         baked = os.path.join(tmp, "baked.blend")
         bpy.ops.wm.save_as_mainfile(filepath=baked)
         without = render(baked, os.path.join(tmp, "without"), "-a", env=env, addon=False)

@@ -597,10 +597,11 @@ def settings_of(ob, depsgraph=None):
     values = {key: getattr(k, key) for key in _keys()}
     plugin = tuple((p.id, values[p.key]) for p in state.parameters
                    if p.type != bridge.TYPE_BUTTON)
-    # The thickness is a look setting, not animated: the original holds it (also when the
-    # add-on has just set it, before the evaluated copy takes it).
-    return plugin, bool(values["follow_cyclic"]), float(values["period"]), \
-        float(ob.korrand.thickness)
+    # The original holds the thickness also when the add-on has just set it, before the
+    # evaluated copy takes it; keyed or driven, the evaluated copy (a render animates only that).
+    thickness = k.thickness if source is not ob and _animated_setting(ob, "thickness") \
+        else ob.korrand.thickness
+    return plugin, bool(values["follow_cyclic"]), float(values["period"]), float(thickness)
 
 
 def _plan(form, settings, src, depsgraph):
@@ -797,7 +798,7 @@ def _update(r, depsgraph, force=False):
             todo.add(DASH)
             r.channels = r.trim = None
         r.form = form
-        r.stored = None  # what it was read from is known no longer
+        r.stored, r.reading = r.reading, None  # its digest, when a frame took it
         todo.discard(READ)
         hook.timings["read"] = time.perf_counter() - t0
     t1 = time.perf_counter()
@@ -1199,17 +1200,14 @@ def _run(depsgraph):
 
 
 def _edited(r, ob):
-    """Whether ob's stored curve data may differ from when r last read it. A POLY curve is
-    read as stored, which compares as cheaply; another is compared by digest, known from
-    the frame after its last read on."""
-    if line_form.read_as_stored(ob):
-        return True
+    """Whether ob's stored curve data (its points and settings) differs from what r last read,
+    by digest (known for reads made for a frame)."""
     now = line_form.digest(ob.data)
-    edited = now != r.stored
-    r.stored = now
-    if edited:
-        r.todo.add(LOOK)  # its settings too
-    return edited
+    if now == r.stored:
+        return False
+    r.reading = now  # what the read will see
+    r.todo.add(LOOK)
+    return True
 
 
 def _look_may_move(ob):
@@ -1222,11 +1220,17 @@ def _look_may_move(ob):
 
 def _animated_settings(ob):
     """True when an action or a driver may give ob's settings other values than it holds."""
+    return _animated_setting(ob, "")
+
+
+def _animated_setting(ob, key):
+    """True when an action or a driver may give ob's setting key (any, for "") another value
+    than it holds."""
     ad = ob.animation_data
     if ad is None:
         return False
     curves = list(ad.drivers) + (list(ad.action.fcurves) if ad.action is not None else [])
-    return any(c.data_path.startswith("korrand.") for c in curves) or bool(ad.nla_tracks)
+    return any(c.data_path.startswith("korrand." + key) for c in curves) or bool(ad.nla_tracks)
 
 
 def _early(r):
@@ -1586,8 +1590,8 @@ def bake(ob, frame_start=None, frame_end=None):
     current = scene.frame_current, scene.frame_subframe
     runs = []  # [first frame, last frame, arrays]
     keys = []  # the settings of each frame, which the panel compares
-    opening = None  # the first frame's look, which the bake sweeps every frame with
-    grows = False  # its profile changes size over the frames
+    opening = None  # the look the bake sweeps every frame with: the first frame's with a profile
+    grows = False  # its profile changes size over the frames (or comes or goes)
     try:
         for frame in range(start, end + 1):
             scene.frame_set(frame)
@@ -1598,16 +1602,20 @@ def bake(ob, frame_start=None, frame_end=None):
                 return r.status
             keys.append(_frame_key(ob))
             arrays = _mesh_arrays(_held(ob, "dashes").data)
-            if opening is None:
+            if opening is None or (opening[0] is None and r.look[0] is not None):
+                # The first frame with a profile: before it the dashes have no radius (none
+                # show, as a bevel of no depth draws only the bare wire).
+                grows = grows or opening is not None
                 opening = r.look
             scale = _profile_scale(r.look[0], opening[0])
             if scale is None:
                 return ("the curve's profile changes its shape over these frames, not only its "
                         "size, which a bake does not hold: bake the frames of each shape apart")
-            if scale != 1.0 and "korrand_radius" in arrays:
-                grows = True
-                arrays["korrand_radius"] = array.array(
-                    "f", (v * scale for v in arrays["korrand_radius"]))
+            if scale != 1.0:
+                grows = True  # the live profile follows the frame shown: the bake keeps its own
+                if "korrand_radius" in arrays:
+                    arrays["korrand_radius"] = array.array(
+                        "f", (v * scale for v in arrays["korrand_radius"]))
             if runs and _same(runs[-1][2], arrays):
                 runs[-1][1] = frame
             else:
@@ -1615,6 +1623,14 @@ def bake(ob, frame_start=None, frame_end=None):
     finally:
         scene.frame_set(current[0], subframe=current[1])
     runs[0][0], runs[-1][1] = -_FAR, _FAR
+    # A look attribute some frames lack (no profile there) is 0 in them: written for all.
+    for name, kind, prop, code, width in _BAKED_ATTRIBUTES:
+        if any(name in run[2] for run in runs):
+            for run in runs:
+                if name not in run[2]:
+                    points = len(run[2]["co"]) // 3
+                    run[2][name] = array.array(code, bytes(array.array(code).itemsize * width *
+                                                            points))
     r = registry.of(ob)
     name = f"{ob.name} dashes baked {start}-{end} (Korrand)"
     mesh = bpy.data.meshes.new(name)
@@ -1681,11 +1697,7 @@ def free_bake(ob):
         if key in g:
             del g[key]
     if block is not None and _editable(block):
-        own = nodes.get_input(_look_modifier(block), nodes.PROFILE) if block.get(_OWN_LOOK) \
-            else None
-        _remove_block(block)
-        if isinstance(own, bpy.types.Object) and _editable(own):
-            _remove_block(own)
+        _remove_block(block)  # a profile of its own goes with the next sweep, unless held
     mod = line_form.korrand_modifier(ob)
     dashes = _held(ob, "dashes")
     if mod is not None and dashes is not None:

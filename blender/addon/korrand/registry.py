@@ -30,7 +30,8 @@ class Record:
         self.tapered = True     # channels hold the taper (not so when it is mapped between factors)
         self.trim = None        # (the start and end settings, the part of form drawn): live._update
         self.look = None        # the look last given to the dashes (see live._look_of)
-        self.stored = None      # digest of the curve's data since its last read, if known (frames)
+        self.stored = None      # digest of the curve's data at its last read, if known (frames)
+        self.reading = None     # the digest the next read will see (live._edited)
         self.key = None         # what the dashes shown were made from
         self.echo = False       # the dashes were just written: the curve's next update is ours
         self.written = None     # the point counts of the dashes' mesh as last built
@@ -42,7 +43,7 @@ class Record:
     def forget_reads(self):
         """Everything read from Blender is unknown again (undo, redo, load)."""
         self.form = self.channels = self.look = self.key = self.written = self.trim = None
-        self.reversed = self.swept = self.stored = None
+        self.reversed = self.swept = self.stored = self.reading = None
         self.todo = set(EVERYTHING)
 
 
