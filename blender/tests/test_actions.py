@@ -167,6 +167,35 @@ def case_bake():
     update()
     assert not [o for o in bpy.data.objects if hook.block(o) and "baked" in o.name]
     support.assert_matches(ob, support.per_spline(ob), "live again")
+    # A bevel keyed to grow from nothing, baked: each frame as thick as live. A copy's bake
+    # freed leaves the original's as it was.
+    def depth(o):
+        e = o.evaluated_get(support.depsgraph())
+        mesh = e.to_mesh()
+        try:
+            return max((abs(v.co.z) for v in mesh.vertices), default=0.0)
+        finally:
+            e.to_mesh_clear()
+
+    ob.data.bevel_depth = 0.0
+    ob.data.keyframe_insert("bevel_depth", frame=1)
+    ob.data.bevel_depth = 0.2
+    ob.data.keyframe_insert("bevel_depth", frame=3)
+    grown = {}
+    for f in (1, 2, 3):
+        scene.frame_set(f)
+        grown[f] = depth(ob)
+    assert ob.korrand.bake(1, 3) == ""
+    for o in bpy.context.view_layer.objects:
+        o.select_set(o == ob)
+    bpy.context.view_layer.objects.active = ob
+    bpy.ops.object.duplicate()
+    update()
+    assert bpy.context.object.korrand.free_bake() == ""
+    update()
+    for f in (1, 2, 3):
+        scene.frame_set(f)
+        assert abs(depth(ob) - grown[f]) < 1e-4, (f, depth(ob), grown[f])
 
 
 def case_removing_the_modifier_switches_the_dash_off():

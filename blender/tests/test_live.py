@@ -122,15 +122,24 @@ def case_hook_over_frames_and_still_curves():
     assert hook.dashed == ["wire"], hook.dashed
     assert hook.reads == ["wire"], hook.reads  # nothing animates the other: not even read
     assert support.result_line(ob) == seen[1]
-    # Unless a script's frame handler moves its points.
+    # Unless a script's frame handler moves its points; moving another curve's, it is compared
+    # with what it was read from, and not read again.
+    other = support.poly_curve("other", [[(0, -5, 0), (4, -5, 0)]])
+    support.dash(other)
+
     def move(scene, *_):
-        still.data.splines[0].bezier_points[1].co.y = scene.frame_current / 10
+        if scene.frame_current < 7:
+            still.data.splines[0].bezier_points[1].co.y = scene.frame_current / 10
+        else:
+            other.data.splines[0].points[1].co.y = scene.frame_current / 10 - 5
 
     bpy.app.handlers.frame_change_pre.append(move)
     try:
-        for frame in (5, 6):
+        for frame in (5, 6, 7, 8):
+            hook.reads.clear()
             scene.frame_set(frame)
             matches(still, f"moved by a frame handler, frame {frame}")
+        assert still.name not in hook.reads, hook.reads
     finally:
         bpy.app.handlers.frame_change_pre.remove(move)
 
