@@ -1381,6 +1381,23 @@ TEST(SvgWriteBack, DashesAreNotDashedAgainByASheetOrAnAncestor) {
     EXPECT_EQ(undashed, 4u) << svg;
 }
 
+// A shape written as a path, or its dashes beside its kept fill, may match none of the rules
+// that gave it its stroke: they declare it.
+TEST(SvgWriteBack, DashesKeepTheStrokeTheSheetGaveThem) {
+    const Document doc = ReadSvgBody(R"SVG(<style>rect { stroke: red; stroke-width: 2 }
+    #disc { stroke: blue }</style><rect width="10" height="5" fill="none"/>
+    <circle id="disc" r="5" fill="gray"/><path stroke="green" d="M0 0 L9 0"/>)SVG",
+                                     Stroked());
+    io::WriteOptions options;
+    options.original = &doc;
+    std::ostringstream out;
+    io::Write(out, Format::Svg, doc, options);
+    const std::string svg = out.str();
+    EXPECT_NE(svg.find("stroke:red;stroke-width:2;stroke-opacity:1"), std::string::npos) << svg;
+    EXPECT_NE(svg.find("stroke:blue;stroke-width:1;stroke-opacity:1"), std::string::npos) << svg;
+    EXPECT_EQ(svg.find("stroke:green"), std::string::npos) << svg;  // a path stays as it was
+}
+
 // The preview draws each original as it is drawn where it stands, however it gets its style,
 // also a shape drawn only through <use>, where its instance draws it.
 TEST(SvgWriteBack, PreviewCopiesDrawAsTheOriginals) {

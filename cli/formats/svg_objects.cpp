@@ -255,6 +255,8 @@ void BuildShape(const ReadContext& context, FoundShape& shape) {
     std::vector<std::pair<std::vector<Point>, bool>>().swap(segments);
     shape.kept = KeptShape(shape);
     if (context.options.preview) shape.kept.previewStyle = DrawnStyle(shape.style);
+    if (!context.sheet.Empty() && PaintsStroke(shape.style))
+        shape.kept.stroke = StrokeDeclarations(shape.style);
     shape.style = ComputedStyle{};  // all it was needed for is made
 }
 

@@ -38,6 +38,10 @@ struct SvgShape {
     // Dots it draws (zero-length subpaths with round or square caps), in the root's user space:
     // written back beside its dashes.
     std::vector<Point> dots;
+    // With a style sheet: its stroke as computed, which the dashes declare. Written as a path
+    // (a rect's, a circle's) or beside the original (another id), they may match none of the
+    // rules that gave it.
+    std::vector<std::pair<std::string, std::string>> stroke;
     // With a preview: the declarations that draw the original where the preview copies it (out
     // of its groups and the reach of selectors through them).
     std::string previewStyle;

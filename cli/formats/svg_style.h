@@ -59,6 +59,8 @@ struct ComputedStyle {
 
 // Whether the element is drawn at all: displayed, visible and not fully transparent.
 bool IsDrawn(const ComputedStyle& style);
+// The declarations of its stroke's paint, width and opacity as computed, by name.
+std::vector<std::pair<std::string, std::string>> StrokeDeclarations(const ComputedStyle& style);
 // Declarations that draw an element as its computed style does, wherever it stands (a copy out
 // of its groups and the sheet's reach); square caps are written as round ones.
 std::string DrawnStyle(const ComputedStyle& style);
@@ -101,6 +103,7 @@ public:
     // Whether some rule declares the property !important: a value set in a style attribute must
     // be !important too to win over it.
     bool HasImportant(const std::string& property) const;
+    bool Empty() const { return rules_.empty(); }
 
     // [name], [name=value], [name~=value] and the other operators of CSS's attribute selectors.
     struct AttributeTest {

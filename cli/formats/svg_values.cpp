@@ -287,6 +287,15 @@ void AppendLength(std::string& out, const CssLength& l) {
 }
 }  // namespace
 
+std::vector<std::pair<std::string, std::string>> StrokeDeclarations(const ComputedStyle& style) {
+    std::string width, opacity;
+    AppendLength(width, style.strokeWidth);
+    AppendDouble(opacity, style.strokeOpacity);
+    return {{"stroke", style.stroke.kind == Paint::Kind::None ? "none" : style.stroke.text},
+            {"stroke-width", width},
+            {"stroke-opacity", opacity}};
+}
+
 std::string DrawnStyle(const ComputedStyle& style) {
     const auto paint = [](const Paint& p) { return p.kind == Paint::Kind::None ? "none" : p.text; };
     std::string out = "fill:" + paint(style.fill) + ";fill-opacity:";

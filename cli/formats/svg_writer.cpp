@@ -800,13 +800,18 @@ void WriteSvgInPlace(std::ostream& out, const Document& doc, const WriteOptions&
             if (shape.markers || keepFill || keepMarkers)
                 for (const char* marker : {"marker-start", "marker-mid", "marker-end"})
                     dashStyle.push_back(decl(marker, "none"));
+            const bool sibling = keepFill || keepMarkers || shape.geometryUsed;
             if (!shape.outlinePaint.empty())
                 dashStyle.push_back(decl("stroke", shape.outlinePaint));
+            else if (sibling || BecomesPath(shape.node, true))
+                // Another element than the one the style sheet's rules matched.
+                for (const auto& [name, value] : shape.stroke)
+                    dashStyle.push_back(decl(name.c_str(), value));
             if (shape.outlineOpaque) dashStyle.push_back(decl("stroke-opacity", "1"));
             if (shape.dashedBesidesOwn) dashStyle.push_back(decl("stroke-dasharray", "none"));
             Edit& edit = edits[s];
             edit.dashes = EditedStyle(shape.node, dashStyle);
-            edit.sibling = keepFill || keepMarkers || shape.geometryUsed;
+            edit.sibling = sibling;
             if (!edit.sibling) {
                 if (!printed) return;
                 edit.self = Printed(shape.node, true, edit.dashes);
