@@ -1162,6 +1162,28 @@ TEST(SvgUse, ReferencedShapesAreDashedOnceWhereDefined) {
 // An Inkscape clone: a shape drawn itself in one layer and through a <use> in another is dashed
 // when the <use> is chosen, counted once, with a warning that it is dashed where it stands too.
 // Hidden shapes outside the selection count as not chosen, not as hidden.
+// A shape its <use>s paint apart (one its fill, one its dashed stroke, a mask its area) stays for
+// them, stroke hidden: the dashes beside it, drawn by a twin of each <use> that draws it.
+TEST(SvgUse, AShapeUsedForItsFillAndInAMaskStays) {
+    const Document doc = ReadSvgBody(R"SVG(<defs><rect id="r" width="90" height="90"/></defs>
+    <mask id="m" fill="white"><use href="#r"/></mask><use href="#r" fill="#ddd"/>
+    <use href="#r" fill="none" stroke="gray" stroke-dasharray="6 4" mask="url(#m)"/>)SVG");
+    io::WriteOptions options;
+    options.original = &doc;
+    std::ostringstream out;
+    io::Write(out, Format::Svg, doc, options);
+    const std::string svg = out.str();
+    EXPECT_NE(svg.find(R"(<rect id="r" width="90" height="90" style="stroke:none"/>)"),
+              std::string::npos)
+        << svg;
+    std::size_t twins = 0;
+    for (std::size_t at = svg.find("href=\"#r-dashes\""); at != std::string::npos;
+         at = svg.find("href=\"#r-dashes\"", at + 1))
+        ++twins;
+    EXPECT_EQ(twins, 2u) << svg;
+    EXPECT_TRUE(doc.warnings.empty()) << doc.warnings.front();
+}
+
 TEST(SvgUse, AChosenCloneDashesItsOriginal) {
     io::ReadOptions options = Stroked();
     options.ids = {"clone", "group-clone", "layer"};

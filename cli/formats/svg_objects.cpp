@@ -290,9 +290,10 @@ void BuildObjects(const ReadContext& context, const Flattening& flattening, Gath
         if (const auto uses = gathered.usesOf.find(shape.node); uses != gathered.usesOf.end())
             shape.kept.uses = uses->second;
         std::string id;
-        shape.kept.geometryUsed = !scene.geometryUsers.empty() &&
-                                  GetAttribute(shape.node, "id", &id) &&
-                                  scene.geometryUsers.count(id) != 0;
+        shape.kept.geometryUsed =
+            (!scene.geometryUsers.empty() && GetAttribute(shape.node, "id", &id) &&
+             scene.geometryUsers.count(id) != 0) ||
+            gathered.paintedApart.count(shape.node) != 0;
         scene.shapes.push_back(std::move(shape.kept));
         ++gathered.counts.dashed;
     }

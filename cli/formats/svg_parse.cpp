@@ -106,13 +106,13 @@ void StartElement(void* context, const xmlChar* localname, const xmlChar* prefix
     }
     const char* name = Name(node);
     if (std::strcmp(name, "style") == 0) scene->styleElements.push_back(node);
-    // Text laid along a path, and a clip path's <use> of a shape, take that shape's geometry:
-    // dashed, it must still be there for them.
+    // Text laid along a path, and a clip path's or a mask's <use> of a shape, take that shape's
+    // geometry: dashed, it must still be there for them.
     const bool use = std::strcmp(name, "use") == 0;
     bool usesGeometry = std::strcmp(name, "textPath") == 0;
     if (!usesGeometry && use)
         for (const xmlNode* a = node->parent; a != nullptr && !usesGeometry; a = a->parent)
-            usesGeometry = a->type == XML_ELEMENT_NODE && Is(a, "clipPath");
+            usesGeometry = a->type == XML_ELEMENT_NODE && (Is(a, "clipPath") || Is(a, "mask"));
     std::string href;
     if ((usesGeometry || use) &&
         (GetNsAttribute(node, "href", kXlinkNamespace, &href) ||

@@ -20,6 +20,7 @@
 #include <map>
 #include <memory>
 #include <optional>
+#include <set>
 #include <string>
 #include <string_view>
 #include <unordered_map>
@@ -159,6 +160,9 @@ struct Gathered {
     ShapeCounts counts;
     std::size_t flattenedPoints = 0;                         // held to a limit
     std::map<const xmlNode*, std::vector<xmlNode*>> usesOf;  // shape -> <use>s that draw it
+    // Shapes whose <use>s paint them differently (one its fill, another its stroke): the
+    // original stays for those its dashes do not stand for.
+    std::set<const xmlNode*> paintedApart;
     Diagnostics diagnostics;
 };
 
@@ -212,7 +216,7 @@ struct Walker {
     struct Sized {
         Affine m;
         StyleRef parentStyle;
-        bool warnedSize = false, warnedDashes = false;
+        bool warnedSize = false, warnedDashes = false, paintsApart = false;
     };
     std::unordered_map<const xmlNode*, Sized> instances{};
     void Instance(const xmlNode* shape, const StyleRef& parentStyle, const Affine& m);

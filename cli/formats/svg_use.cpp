@@ -63,12 +63,27 @@ void Walker::Instance(const xmlNode* shape, const StyleRef& parentStyle, const A
                                   "once, so some instances show them scaled)",
                                   "<" + std::string(Name(shape)) + ">");
     }
+    // An instance that paints the shape otherwise (its fill, or no stroke, where another paints
+    // a stroke): the shape's style is computed only where what they inherit paints otherwise.
+    if (!first.paintsApart && parentStyle != first.parentStyle &&
+        (PaintsFill(*parentStyle) != PaintsFill(*first.parentStyle) ||
+         PaintsStroke(*parentStyle) != PaintsStroke(*first.parentStyle))) {
+        const ComputedStyle a = context.sheet.Compute(shape, *parentStyle);
+        const ComputedStyle b = context.sheet.Compute(shape, *first.parentStyle);
+        if (PaintsFill(a) != PaintsFill(b) || PaintsStroke(a) != PaintsStroke(b)) {
+            first.paintsApart = true;
+            gathered.paintedApart.insert(shape);
+        }
+    }
     // An instance's dash array and offset come from what it inherits, unless the shape says its
-    // own: the shape's style is computed only where the inherited ones differ.
+    // own: the shape's style is computed only where the inherited ones differ. One that draws
+    // no stroke shows no dashes.
     if (!first.warnedDashes && parentStyle != first.parentStyle &&
-        !SameDashes(*parentStyle, *first.parentStyle) &&
-        !SameDashes(context.sheet.Compute(shape, *parentStyle),
-                    context.sheet.Compute(shape, *first.parentStyle))) {
+        !SameDashes(*parentStyle, *first.parentStyle) && [&] {
+            const ComputedStyle a = context.sheet.Compute(shape, *parentStyle);
+            const ComputedStyle b = context.sheet.Compute(shape, *first.parentStyle);
+            return PaintsStroke(a) && PaintsStroke(b) && !SameDashes(a, b);
+        }()) {
         first.warnedDashes = true;
         gathered.diagnostics.Warn(shape,
                                   "given other dash arrays or offsets by its <use>s (it is "

@@ -795,12 +795,13 @@ void WriteSvgInPlace(std::ostream& out, const Document& doc, const WriteOptions&
             const bool keepMarkers = shape.markers && options.keepMarkers;
             // The dashes: no fill (open pieces would be filled across), no markers (they would
             // repeat on every dash), the outline's paint, not dashed again.
+            const bool sibling = keepFill || keepMarkers || shape.geometryUsed;
             Declarations dashStyle;
-            if (shape.keepFill) dashStyle.push_back(decl("fill", "none"));
+            // Beside the original, <use>s that fill it draw the dashes too (their twins).
+            if (shape.keepFill || sibling) dashStyle.push_back(decl("fill", "none"));
             if (shape.markers || keepFill || keepMarkers)
                 for (const char* marker : {"marker-start", "marker-mid", "marker-end"})
                     dashStyle.push_back(decl(marker, "none"));
-            const bool sibling = keepFill || keepMarkers || shape.geometryUsed;
             if (!shape.outlinePaint.empty())
                 dashStyle.push_back(decl("stroke", shape.outlinePaint));
             else if (sibling || BecomesPath(shape.node, true))
