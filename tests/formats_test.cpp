@@ -699,6 +699,12 @@ TEST(Svg, NestedSvgViewportIsApplied) {
     EXPECT_DOUBLE_EQ(s.at(0).y, 20);
     EXPECT_DOUBLE_EQ(s.at(1).x, 110);
     EXPECT_DOUBLE_EQ(s.at(1).y, 120);
+    // Percentages of lengths are of the nearest viewport, in its own user units.
+    const Document nested = ReadSvgBody(
+        R"(<svg x="100" y="50" width="80" height="30"><line x1="0" y1="50%" x2="100%" y2="50%"/></svg>)");
+    const auto& line = nested.objects.at(0).segments.at(0);
+    EXPECT_DOUBLE_EQ(line.at(0).y, 65);
+    EXPECT_DOUBLE_EQ(line.at(1).x, 180);
 }
 
 TEST(Svg, WhitespaceAroundAttributeValuesIsAllowed) {

@@ -178,6 +178,7 @@ struct PendingShape {
     std::vector<const xmlNode*> useStack;
     int index = 0;  // among the shapes of its tag, for a name where it has no id
     double percentBase = 0;
+    Vec2 viewport = {0, 0};  // the nearest viewport's size, which its percentages are of
     // Reached again through another <use> while no instance before it had it dashed.
     bool again = false;
 };
@@ -192,8 +193,10 @@ struct Walker {
     std::vector<const xmlNode*> useStack;    // the <use>s the walk is inside
     std::size_t instanceElements = 0;
     int depth = 0;
-    // What percentages are of in the nearest viewport: its diagonal / sqrt 2 (0: unknown).
+    // What percentages are of in the nearest viewport: its diagonal / sqrt 2 (0: unknown), and
+    // its width and height (0: the root's).
     double percentBase = 0;
+    Vec2 viewport = {0, 0};
 
     void Element(xmlNode* el, const StyleRef& parentStyle, const Affine& m);
     void Children(xmlNode* node, const StyleRef& style, const Affine& m);
@@ -291,8 +294,9 @@ struct ElementGeometry {
 // A <symbol>'s viewBox in the viewport (width x height) a <use> gives it, as its
 // preserveAspectRatio asks; the identity without a viewBox or a viewport.
 Affine SymbolViewport(const xmlNode* symbol, double width, double height);
+// `viewport`: the size percentages of the element's lengths are of (zero: the root's).
 ElementGeometry ReadElement(const ReadContext& context, Diagnostics& diagnostics, xmlNode* node,
-                            const Affine& parent, const std::string& what);
+                            const Affine& parent, const std::string& what, Vec2 viewport = {0, 0});
 
 // ---- svg_objects.cpp
 

@@ -464,9 +464,11 @@ bool IsShapeName(std::string_view name) {
 }
 
 ElementGeometry ReadElement(const ReadContext& context, Diagnostics& diagnostics, xmlNode* node,
-                            const Affine& parent, const std::string& what) {
+                            const Affine& parent, const std::string& what, Vec2 viewport) {
     LengthFactory lengths;
-    if (context.page.viewportWidth > 0 && context.page.viewportHeight > 0)
+    if (viewport.x > 0 && viewport.y > 0)
+        lengths.set_viewport_size(viewport.x, viewport.y);
+    else if (context.page.viewportWidth > 0 && context.page.viewportHeight > 0)
         lengths.set_viewport_size(context.page.viewportWidth, context.page.viewportHeight);
     ElementReader reader(lengths, diagnostics, node, parent, what);
     if (!LoadElement(node, reader)) ApplyTransformAttribute(node, reader);

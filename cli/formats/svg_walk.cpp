@@ -46,10 +46,16 @@ int64_t CountChosenShapes(const ReadContext& context, const xmlNode* node,
 
 void Walk(const ReadContext& context, Gathered& gathered) {
     CheckChoices(context, gathered.diagnostics);
-    Walker walker{
-        context, gathered, {}, {},
-        {},      0,        0,  PercentBase(context.page.viewportWidth, context.page.viewportHeight),
-        {}};
+    Walker walker{context,
+                  gathered,
+                  {},
+                  {},
+                  {},
+                  0,
+                  0,
+                  PercentBase(context.page.viewportWidth, context.page.viewportHeight),
+                  {context.page.viewportWidth, context.page.viewportHeight},
+                  {}};
     struct Hook {
         Diagnostics& diagnostics;
         ~Hook() { diagnostics.beforeRecording = nullptr; }
@@ -119,8 +125,9 @@ void Walker::Element(xmlNode* el, const StyleRef& parentStyle, const Affine& m) 
         gathered.counts.outsideSelection += all - chosen;
         return;
     }
-    const ElementGeometry geometry = ReadElement(context, gathered.diagnostics, el, m,
-                                                 "<" + std::string(name) + "> and its contents");
+    const ElementGeometry geometry =
+        ReadElement(context, gathered.diagnostics, el, m,
+                    "<" + std::string(name) + "> and its contents", viewport);
     if (geometry.failed) {
         gathered.counts.skipped += CountShapes(el);
         return;
@@ -128,9 +135,14 @@ void Walker::Element(xmlNode* el, const StyleRef& parentStyle, const Affine& m) 
     if (geometry.disabled) return;  // a nested viewport of zero size
     if (name == "switch") return Switch(el, style, geometry.matrix);
     const double outer = percentBase;
-    if (name == "svg") percentBase = PercentBase(geometry.viewport.x, geometry.viewport.y);
+    const Vec2 outerViewport = viewport;
+    if (name == "svg") {
+        percentBase = PercentBase(geometry.viewport.x, geometry.viewport.y);
+        viewport = geometry.viewport;
+    }
     Children(el, style, geometry.matrix);
     percentBase = outer;
+    viewport = outerViewport;
 }
 
 void Walker::Shape(xmlNode* el, const StyleRef& parentStyle, const Affine& m) {
@@ -159,6 +171,7 @@ void Walker::Shape(xmlNode* el, const StyleRef& parentStyle, const Affine& m) {
     job.parentStyle = parentStyle;
     job.useStack = useStack;
     job.percentBase = percentBase;
+    job.viewport = viewport;
     pending.push_back(std::move(job));
     if (pending.size() >= kSettleBatch) Settle();
 }
@@ -236,7 +249,8 @@ void ReadGeometry(const ReadContext& context, const PendingShape& job, ReadShape
              defined.d == parent.d))
             parent = defined;
     }
-    const ElementGeometry geometry = ReadElement(context, r.diagnostics, el, parent, what);
+    const ElementGeometry geometry =
+        ReadElement(context, r.diagnostics, el, parent, what, job.viewport);
     if (geometry.failed) {
         ++r.skipped;
         return;
