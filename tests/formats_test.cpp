@@ -1115,6 +1115,7 @@ TEST(SvgStyle, DashArraysDashAsAViewerDashes) {
     <path id="commented" d="M10 10 L190 10" style="/*;*/stroke-dasharray: 5 /* ; */ 5"/>
     <path id="commented-out" d="M10 10 L190 10" stroke-dasharray="6 /*x*/ 6"
       style="/*stroke-dasharray: 9 0;*/"/>
+    <path id="computed" d="M10 10 L190 10" style="stroke-dasharray: calc(2px * 4) var(--gap)"/>
     </g>)SVG",
                                      options);
     std::vector<std::pair<std::string, int64_t>> counts;
@@ -1131,7 +1132,9 @@ TEST(SvgStyle, DashArraysDashAsAViewerDashes) {
                           {"screen", 10},     // its array in px whatever the transforms
                           {"commented", 18},  // a comment stands where a space may
                           {"commented-out", 15}}));
-    EXPECT_EQ(doc.shapeCounts->leftAlone, 4);
+    EXPECT_EQ(doc.shapeCounts->leftAlone, 5);  // the computed one taken as solid, and said so
+    ASSERT_EQ(doc.warnings.size(), 1u);
+    EXPECT_NE(doc.warnings[0].find("calc()"), std::string::npos) << doc.warnings[0];
 }
 
 // stroke-dashoffset moves the plug-in's pattern as it moves a viewer's: by the fraction of the

@@ -14,7 +14,8 @@
 namespace korrand::io::detail {
 
 // A CSS length as declared; a plain number is a length in user units.
-enum class LengthUnit : unsigned char { Number, Px, Mm, Cm, In, Pt, Pc, Percent, Em, Ex };
+// Computed: a value korrand does not evaluate (var(), calc()), which a viewer may.
+enum class LengthUnit : unsigned char { Number, Px, Mm, Cm, In, Pt, Pc, Percent, Em, Ex, Computed };
 struct CssLength {
     double value = 0;
     LengthUnit unit = LengthUnit::Number;

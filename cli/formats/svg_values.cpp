@@ -225,6 +225,13 @@ bool ParseDasharray(std::string_view text, std::vector<CssLength>* values) {
         values->clear();
         return true;
     }
+    // A dash array a viewer works out (custom properties, calc()): dashed there, not known here.
+    std::string lower(text);
+    for (char& c : lower) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    if (lower.find("var(") != std::string::npos || lower.find("calc(") != std::string::npos) {
+        *values = {CssLength{0, LengthUnit::Computed}};
+        return true;
+    }
     std::vector<CssLength> out;
     std::size_t i = 0;
     const std::size_t n = text.size();
@@ -281,7 +288,8 @@ bool PaintsFill(const ComputedStyle& style) {
 
 namespace {
 void AppendLength(std::string& out, const CssLength& l) {
-    static const char* const kSuffix[] = {"", "px", "mm", "cm", "in", "pt", "pc", "%", "em", "ex"};
+    static const char* const kSuffix[] = {"",   "px", "mm", "cm", "in", "pt",
+                                          "pc", "%",  "em", "ex", ""};
     AppendDouble(out, l.value);
     out += kSuffix[static_cast<int>(l.unit)];
 }
@@ -341,6 +349,7 @@ DashPattern ResolveDashes(const ComputedStyle& style, double percentBase, double
                 break;
             case LengthUnit::Em:
             case LengthUnit::Ex:
+            case LengthUnit::Computed:
                 break;
         }
         return std::nan("");
