@@ -1006,7 +1006,9 @@ TEST(SvgStyle, MediaRulesApplyAsOnAScreen) {
       @media print { #print { stroke: red } } @media (min-width: 9px) { #wide { stroke: red } }
       @font-face { font-family: f } @media; @media only
       screen { path[data-k="}"] { stroke: red } }</style>
-    <path id="screen" d="M0 0 L1 1"/><path id="all" d="M0 0 L1 1"/>
+    <style media="print">#printed { stroke: red }</style>
+    <style media="screen and (color)">#printed { stroke: red }</style>
+    <path id="screen" d="M0 0 L1 1"/><path id="all" d="M0 0 L1 1"/><path id="printed" d="M0 0 L1 1"/>
     <path id="print" d="M0 0 L1 1"/><path id="wide" d="M0 0 L1 1"/>
     <path id="quoted" data-k="}" d="M0 0 L1 1"/>)SVG",
                                      Stroked());
@@ -1014,7 +1016,7 @@ TEST(SvgStyle, MediaRulesApplyAsOnAScreen) {
     ASSERT_EQ(doc.warnings.size(), 1u);
     EXPECT_NE(doc.warnings[0].find("'@import url(\"more.css\")'"), std::string::npos)
         << doc.warnings[0];
-    EXPECT_NE(doc.warnings[0].find("1 more"), std::string::npos) << doc.warnings[0];
+    EXPECT_NE(doc.warnings[0].find("2 more"), std::string::npos) << doc.warnings[0];
 }
 
 // Sheets and ids count wherever they stand in the document, but not inside an entity's text,

@@ -753,6 +753,13 @@ StyleSheet::StyleSheet(const std::vector<const xmlNode*>& styleElements) {
         std::string type;
         if (GetAttribute(style, "type", &type) && !type.empty() && Lower(Trim(type)) != "text/css")
             continue;
+        // A sheet for other media (media="print") is not applied on a screen, as an @media rule.
+        std::string media;
+        if (GetAttribute(style, "media", &media) && !Trim(media).empty()) {
+            const MediaFit fit = FitsScreen(media);
+            if (fit == MediaFit::Unknown) ignored_.push_back("@media " + Trim(media));
+            if (fit != MediaFit::Yes) continue;
+        }
         // Text and CDATA only: an entity reference inside is not expanded.
         std::string text;
         for (const xmlNode* c = style->children; c != nullptr; c = c->next)
