@@ -579,13 +579,16 @@ TEST(Svg, ZeroRadiusArcIsALineAndCoincidentEndsAreOmitted) {
     EXPECT_EQ(s[1].x, 10);
     EXPECT_EQ(s[1].y, 10);
     EXPECT_EQ(s[2].x, 20);
-    // Shapes of no length (an arc back to its start, a lone point, no data) are counted apart.
+    // Shapes of no length (an arc back to its start, a lone point, no data, no size) are
+    // counted apart.
     const Document none = ReadSvgBody(R"(<path d="M 5 5 A 9 9 0 0 1 5 5"/><path d="M 1 1"/>
-      <path d=""/><line x1="3" y1="3" x2="3" y2="3"/><path d="M 0 0 L 1 0"/>)");
+      <path d=""/><line x1="3" y1="3" x2="3" y2="3"/><path d="M 0 0 L 1 0"/><rect width="9"/>
+      <circle/>)");
     ASSERT_TRUE(none.shapeCounts);
     EXPECT_EQ(none.shapeCounts->dashed, 1);
-    EXPECT_EQ(none.shapeCounts->leftAlone, 4);
-    EXPECT_EQ(none.shapeCounts->noLength, 4);
+    EXPECT_EQ(none.shapeCounts->leftAlone, 6);
+    EXPECT_EQ(none.shapeCounts->noLength, 6);
+    EXPECT_TRUE(none.warnings.empty()) << none.warnings.front();
 }
 
 bool StoredClosed(const io::LineObject& object) {

@@ -250,11 +250,11 @@ struct ErrorPolicy {
     static bool unexpected_attribute(const C&, const A&...) {
         return true;
     }
+    // A rect without a width, a circle without a radius: their size is zero (auto), and they
+    // draw nothing (counted as of no length), as viewers draw them.
     template <class AttributeTag>
-    static bool required_attribute_not_found(const ElementReader& context, AttributeTag) {
-        context.Fail(std::string("missing attribute \"") +
-                     svgpp::attribute_name<char>::get<AttributeTag>() + "\"");
-        return true;
+    static bool required_attribute_not_found(const ElementReader&, AttributeTag) {
+        return false;
     }
     template <class AttributeTag, class Value>
     static bool parse_failed(const ElementReader& context, AttributeTag, const Value& value) {
