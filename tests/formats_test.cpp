@@ -1442,7 +1442,8 @@ TEST(SvgWriteBack, PreviewCopiesDrawAsTheOriginals) {
     Document doc = ReadSvgBody(R"SVG(<style>#layer ellipse { stroke-width: 3 }</style>
     <g id="layer" style="stroke:blue;fill:none"><ellipse id="e" rx="5" ry="3"/></g>
     <defs><symbol id="s" viewBox="0 0 10 10"><circle id="c" cx="5" cy="5" r="4" stroke="red"/>
-    </symbol></defs><use href="#s" x="20" width="40" height="40"/>)SVG",
+    </symbol><rect id="r" width="5" height="5" stroke="red" style="stroke-linejoin:bevel"/></defs>
+    <use href="#s" x="20" width="40" height="40"/><use href="#r" x="7" y="9"/>)SVG",
                                read);
     io::WriteOptions options;
     options.original = &doc;
@@ -1459,6 +1460,8 @@ TEST(SvgWriteBack, PreviewCopiesDrawAsTheOriginals) {
         << svg;
     EXPECT_NE(svg.find("<circle", layer), std::string::npos) << svg;
     EXPECT_NE(svg.find("transform=\"matrix(4 0 0 4 20 0)\"", layer), std::string::npos) << svg;
+    EXPECT_NE(svg.find("transform=\"matrix(1 0 0 1 7 9)\"", layer), std::string::npos) << svg;
+    EXPECT_NE(svg.find("stroke-linejoin:bevel;fill:", layer), std::string::npos) << svg;
 }
 
 }  // namespace svg_selection

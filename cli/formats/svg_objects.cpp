@@ -254,7 +254,10 @@ void BuildShape(const ReadContext& context, FoundShape& shape) {
     }
     std::vector<std::pair<std::vector<Point>, bool>>().swap(segments);
     shape.kept = KeptShape(shape);
-    if (context.options.preview) shape.kept.previewStyle = DrawnStyle(shape.style);
+    if (context.options.preview) {
+        shape.kept.previewStyle = DrawnDeclarations(shape.style, shape.percentBase);
+        shape.kept.previewAt = shape.previewAt ? *shape.previewAt : shape.toPage;
+    }
     if (!context.sheet.Empty() && PaintsStroke(shape.style))
         shape.kept.stroke = StrokeDeclarations(shape.style);
     shape.style = ComputedStyle{};  // all it was needed for is made

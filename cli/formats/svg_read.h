@@ -133,6 +133,8 @@ struct FoundShape {
     Affine toPage;
     ComputedStyle style;
     double percentBase = 0;  // what its percentages are of, in its own user units
+    // Drawn through <use> but measured where it is defined: where its instance draws it.
+    std::optional<Affine> previewAt;
     std::vector<Subpath> subpaths;
     // Once flattened (FlattenShape): its segments with their closedness, its length on the page,
     // and whether every point stayed finite; the subpaths are then given up.

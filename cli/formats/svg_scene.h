@@ -44,7 +44,8 @@ struct SvgShape {
     std::vector<std::pair<std::string, std::string>> stroke;
     // With a preview: the declarations that draw the original where the preview copies it (out
     // of its groups and the reach of selectors through them).
-    std::string previewStyle;
+    std::vector<std::pair<std::string, std::string>> previewStyle;
+    Affine previewAt;  // where the preview copies it: for a shape drawn through <use>, its instance
     // Its geometry is used elsewhere (text laid along it, a clip path): the original stays, its
     // stroke hidden, and the dashes go into a sibling path.
     bool geometryUsed = false;

@@ -62,9 +62,11 @@ struct ComputedStyle {
 bool IsDrawn(const ComputedStyle& style);
 // The declarations of its stroke's paint, width and opacity as computed, by name.
 std::vector<std::pair<std::string, std::string>> StrokeDeclarations(const ComputedStyle& style);
-// Declarations that draw an element as its computed style does, wherever it stands (a copy out
-// of its groups and the sheet's reach); square caps are written as round ones.
-std::string DrawnStyle(const ComputedStyle& style);
+// Declarations of the paints, widths, dashes and opacity an element is drawn with, to draw a copy
+// of it out of its groups and the sheet's reach (its own other declarations go with it; what
+// only its groups give, such as a fill rule, does not). `percentBase` as for ResolveDashes.
+std::vector<std::pair<std::string, std::string>> DrawnDeclarations(const ComputedStyle& style,
+                                                                   double percentBase);
 // Whether its stroke or fill paints anything where it is drawn.
 bool PaintsStroke(const ComputedStyle& style);
 bool PaintsFill(const ComputedStyle& style);

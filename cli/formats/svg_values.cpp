@@ -304,26 +304,41 @@ std::vector<std::pair<std::string, std::string>> StrokeDeclarations(const Comput
             {"stroke-opacity", opacity}};
 }
 
-std::string DrawnStyle(const ComputedStyle& style) {
+std::vector<std::pair<std::string, std::string>> DrawnDeclarations(const ComputedStyle& style,
+                                                                   double percentBase) {
     const auto paint = [](const Paint& p) { return p.kind == Paint::Kind::None ? "none" : p.text; };
-    std::string out = "fill:" + paint(style.fill) + ";fill-opacity:";
-    AppendDouble(out, style.fillOpacity);
-    out += ";stroke:" + paint(style.stroke) + ";stroke-opacity:";
-    AppendDouble(out, style.strokeOpacity);
-    out += ";stroke-width:";
-    AppendLength(out, style.strokeWidth);
-    out += ";stroke-linecap:";
-    out += style.buttCaps ? "butt" : "round";
-    out += ";stroke-dasharray:";
-    for (std::size_t i = 0; i < style.dasharray.size(); ++i) {
-        if (i > 0) out += ',';
-        AppendLength(out, style.dasharray[i]);
+    const auto number = [](double v) {
+        std::string text;
+        AppendDouble(text, v);
+        return text;
+    };
+    // A percentage is of the viewport where the element stands, not where it is copied to.
+    const auto length = [&](const CssLength& l) {
+        std::string text;
+        if (l.unit == LengthUnit::Percent && percentBase > 0)
+            AppendDouble(text, l.value / 100 * percentBase);
+        else
+            AppendLength(text, l);
+        return text;
+    };
+    std::vector<std::pair<std::string, std::string>> out = {
+        {"fill", paint(style.fill)},
+        {"fill-opacity", number(style.fillOpacity)},
+        {"stroke", paint(style.stroke)},
+        {"stroke-opacity", number(style.strokeOpacity)},
+        {"stroke-width", length(style.strokeWidth)},
+        {"opacity", number(style.opacity)}};
+    std::string dashes;
+    bool known = true;
+    for (const CssLength& l : style.dasharray) {
+        if (!dashes.empty()) dashes += ',';
+        dashes += length(l);
+        known = known && l.unit != LengthUnit::Computed;
     }
-    if (style.dasharray.empty()) out += "none";
-    out += ";stroke-dashoffset:";
-    AppendLength(out, style.dashoffset);
-    out += ";opacity:";
-    AppendDouble(out, style.opacity);
+    if (known) {
+        out.push_back({"stroke-dasharray", dashes.empty() ? "none" : dashes});
+        out.push_back({"stroke-dashoffset", length(style.dashoffset)});
+    }
     return out;
 }
 

@@ -241,13 +241,15 @@ void ReadGeometry(const ReadContext& context, const PendingShape& job, ReadShape
     // Drawn only through <use>: measured as this instance draws it, where that draws it
     // at another size than its definition would (and draws it at all).
     Affine parent = job.parent;
+    bool whereDefined = false;
     if (f.throughUse) {
         const Affine defined = DefinitionMatrix(context, r.diagnostics, el);
         const double det = parent.Det();
-        if (DrawnWhereDefined(el) || !(std::isfinite(det) && det != 0 && std::isfinite(1 / det)) ||
-            (defined.a == parent.a && defined.b == parent.b && defined.c == parent.c &&
-             defined.d == parent.d))
-            parent = defined;
+        whereDefined = DrawnWhereDefined(el) ||
+                       !(std::isfinite(det) && det != 0 && std::isfinite(1 / det)) ||
+                       (defined.a == parent.a && defined.b == parent.b && defined.c == parent.c &&
+                        defined.d == parent.d);
+        if (whereDefined) parent = defined;
     }
     const ElementGeometry geometry =
         ReadElement(context, r.diagnostics, el, parent, what, job.viewport);
@@ -256,6 +258,8 @@ void ReadGeometry(const ReadContext& context, const PendingShape& job, ReadShape
         return;
     }
     const Affine& t = geometry.matrix;
+    if (context.options.preview && whereDefined && !DrawnWhereDefined(el))
+        f.previewAt = job.parent * parent.Inverse() * t;
     const double det = t.a * t.d - t.b * t.c;
     if (!(std::isfinite(det) && std::fabs(det) > 0 && std::isfinite(1 / det))) {
         r.diagnostics.Skip(el, "a singular transform (left unchanged)", what);

@@ -657,9 +657,13 @@ void AddPreviewLayer(xmlDoc* doc, const SvgScene& scene, FreshIds& ids) {
         xmlNode* original = xmlDocCopyNode(shape.node, doc, 1);
         if (original == nullptr) throw std::bad_alloc();
         RemoveAttribute(original, "id");  // ids stay unique
-        xmlSetProp(original, X("transform"), X(MatrixText(shape.toPage).c_str()));
-        if (!shape.previewStyle.empty())
-            xmlSetProp(original, X("style"), X(shape.previewStyle.c_str()));
+        xmlSetProp(original, X("transform"), X(MatrixText(shape.previewAt).c_str()));
+        if (!shape.previewStyle.empty()) {
+            std::string storage;
+            std::string_view own;
+            AttributeText(original, "style", storage, &own);
+            xmlSetProp(original, X("style"), X(EditStyle(own, {}, shape.previewStyle).c_str()));
+        }
         xmlAddChild(layer, original);
     }
     if (before != nullptr)
