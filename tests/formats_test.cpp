@@ -1121,6 +1121,7 @@ TEST(SvgStyle, DashArraysDashAsAViewerDashes) {
     <path id="commented-out" d="M10 10 L190 10" stroke-dasharray="6 /*x*/ 6"
       style="/*stroke-dasharray: 9 0;*/"/>
     <path id="computed" d="M10 10 L190 10" style="stroke-dasharray: calc(2px * 4) var(--gap)"/>
+    <path id="largest" d="M10 10 L190 10" stroke-dasharray="max(2px, 1mm) 4"/>
     </g>)SVG",
                                      options);
     std::vector<std::pair<std::string, int64_t>> counts;
@@ -1137,9 +1138,10 @@ TEST(SvgStyle, DashArraysDashAsAViewerDashes) {
                           {"screen", 10},     // its array in px whatever the transforms
                           {"commented", 18},  // a comment stands where a space may
                           {"commented-out", 15}}));
-    EXPECT_EQ(doc.shapeCounts->leftAlone, 5);  // the computed one taken as solid, and said so
+    EXPECT_EQ(doc.shapeCounts->leftAlone, 6);  // the computed ones taken as solid, and said so
     ASSERT_EQ(doc.warnings.size(), 1u);
     EXPECT_NE(doc.warnings[0].find("calc()"), std::string::npos) << doc.warnings[0];
+    EXPECT_NE(doc.warnings[0].find("1 more"), std::string::npos) << doc.warnings[0];
 }
 
 // stroke-dashoffset moves the plug-in's pattern as it moves a viewer's: by the fraction of the
@@ -1177,7 +1179,7 @@ TEST(SvgUse, ReferencedShapesAreDashedOnceWhereDefined) {
 // when the <use> is chosen, counted once, with a warning that it is dashed where it stands too.
 // Hidden shapes outside the selection count as not chosen, not as hidden.
 // A shape its <use>s paint apart (one its fill, one its dashed stroke, a mask its area) stays for
-// them, stroke hidden: the dashes beside it, drawn by a twin of each <use> that draws it.
+// them, stroke hidden: the dashes beside it, drawn by a twin of each <use> (the mask's too).
 TEST(SvgUse, AShapeUsedForItsFillAndInAMaskStays) {
     const Document doc = ReadSvgBody(R"SVG(<defs><rect id="r" width="90" height="90"/></defs>
     <mask id="m" fill="white"><use href="#r"/></mask><use href="#r" fill="#ddd"/>
@@ -1194,7 +1196,7 @@ TEST(SvgUse, AShapeUsedForItsFillAndInAMaskStays) {
     for (std::size_t at = svg.find("href=\"#r-dashes\""); at != std::string::npos;
          at = svg.find("href=\"#r-dashes\"", at + 1))
         ++twins;
-    EXPECT_EQ(twins, 2u) << svg;
+    EXPECT_EQ(twins, 3u) << svg;
     EXPECT_TRUE(doc.warnings.empty()) << doc.warnings.front();
 }
 
@@ -1422,7 +1424,9 @@ TEST(SvgWriteBack, DashesAreNotDashedAgainByASheetOrAnAncestor) {
 TEST(SvgWriteBack, DashesKeepTheStrokeTheSheetGaveThem) {
     const Document doc = ReadSvgBody(R"SVG(<style>rect { stroke: red; stroke-width: 2 }
     #disc { stroke: blue }</style><rect width="10" height="5" fill="none"/>
-    <circle id="disc" r="5" fill="gray"/><path stroke="green" d="M0 0 L9 0"/>)SVG",
+    <circle id="disc" r="5" fill="gray"/><path stroke="green" d="M0 0 L9 0"/>
+    <defs><circle id="used" r="3" stroke-dasharray="2"/></defs><use href="#used" stroke="red"/>
+    <use href="#used" stroke="blue"/>)SVG",
                                      Stroked());
     io::WriteOptions options;
     options.original = &doc;
@@ -1432,6 +1436,11 @@ TEST(SvgWriteBack, DashesKeepTheStrokeTheSheetGaveThem) {
     EXPECT_NE(svg.find("stroke:red;stroke-width:2;stroke-opacity:1"), std::string::npos) << svg;
     EXPECT_NE(svg.find("stroke:blue;stroke-width:1;stroke-opacity:1"), std::string::npos) << svg;
     EXPECT_EQ(svg.find("stroke:green"), std::string::npos) << svg;  // a path stays as it was
+    // Drawn by <use>s of strokes of their own, the dashes take each one's.
+    const std::size_t used = svg.find("id=\"used-dashes\"");
+    ASSERT_NE(used, std::string::npos) << svg;
+    EXPECT_EQ(svg.substr(used, svg.find('>', used) - used).find("stroke:"), std::string::npos)
+        << svg;
 }
 
 // The preview draws each original as it is drawn where it stands, however it gets its style,

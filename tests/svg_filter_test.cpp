@@ -234,7 +234,7 @@ TEST_F(SvgFilterTest, OnlyTheChosenShapesChangeAndTheirDashesLieOnThem) {
     // circle written as a path declares its stroke: the sheet's rules for paths would take it.
     xmlNode* ring = ById(root, "ring");
     EXPECT_EQ(Attr(ring, "stroke"), "blue");
-    EXPECT_EQ(Attr(ring, "style"), "stroke:blue;stroke-width:1;stroke-opacity:1");
+    EXPECT_EQ(Attr(ring, "style"), "fill:none;stroke:blue;stroke-width:1;stroke-opacity:1");
     EXPECT_EQ(Attr(ring, "cx"), "<none>");
     EXPECT_EQ(Attr(ById(root, "score"), "stroke-dasharray"), "<none>");
     EXPECT_EQ(Attr(ById(root, "arrow"), "marker-end"), "url(#head)");

@@ -159,7 +159,8 @@ SvgShape KeptShape(const FoundShape& shape) {
     if (!PaintsStroke(style)) {
         const bool fillColour = kept.keepFill && (style.fill.kind == Paint::Kind::Color ||
                                                   style.fill.kind == Paint::Kind::CurrentColor);
-        kept.outlinePaint = fillColour ? style.fill.text : std::string("black");
+        kept.extra = std::make_unique<SvgShape::Extra>();
+        kept.extra->outlinePaint = fillColour ? style.fill.text : std::string("black");
         kept.outlineOpaque = !(style.strokeOpacity > 0);
     }
     return kept;
@@ -254,12 +255,16 @@ void BuildShape(const ReadContext& context, FoundShape& shape) {
     }
     std::vector<std::pair<std::vector<Point>, bool>>().swap(segments);
     shape.kept = KeptShape(shape);
-    if (context.options.preview) {
-        shape.kept.previewStyle = DrawnDeclarations(shape.style, shape.percentBase);
-        shape.kept.previewAt = shape.previewAt ? *shape.previewAt : shape.toPage;
+    const bool sheetStroke = !context.sheet.Empty() && PaintsStroke(shape.style);
+    if (context.options.preview || sheetStroke) {
+        if (!shape.kept.extra) shape.kept.extra = std::make_unique<SvgShape::Extra>();
+        SvgShape::Extra& extra = *shape.kept.extra;
+        if (context.options.preview) {
+            extra.previewStyle = DrawnDeclarations(shape.style, shape.percentBase);
+            extra.previewAt = shape.previewAt ? *shape.previewAt : shape.toPage;
+        }
+        if (sheetStroke) extra.stroke = StrokeDeclarations(shape.style);
     }
-    if (!context.sheet.Empty() && PaintsStroke(shape.style))
-        shape.kept.stroke = StrokeDeclarations(shape.style);
     shape.style = ComputedStyle{};  // all it was needed for is made
 }
 
@@ -293,10 +298,14 @@ void BuildObjects(const ReadContext& context, const Flattening& flattening, Gath
         if (const auto uses = gathered.usesOf.find(shape.node); uses != gathered.usesOf.end())
             shape.kept.uses = uses->second;
         std::string id;
-        shape.kept.geometryUsed =
-            (!scene.geometryUsers.empty() && GetAttribute(shape.node, "id", &id) &&
-             scene.geometryUsers.count(id) != 0) ||
-            gathered.paintedApart.count(shape.node) != 0;
+        const bool named = !scene.geometryUsers.empty() && GetAttribute(shape.node, "id", &id);
+        shape.kept.geometryUsed = named && scene.geometryUsers.count(id) != 0;
+        // A mask's <use> (which the walk does not enter) draws the dashes too, by its twin.
+        if (const auto masked = named ? scene.maskUses.find(id) : scene.maskUses.end();
+            masked != scene.maskUses.end())
+            shape.kept.uses.insert(shape.kept.uses.end(), masked->second.begin(),
+                                   masked->second.end());
+        shape.kept.paintedApart = gathered.paintedApart.count(shape.node) != 0;
         scene.shapes.push_back(std::move(shape.kept));
         ++gathered.counts.dashed;
     }

@@ -109,16 +109,19 @@ void StartElement(void* context, const xmlChar* localname, const xmlChar* prefix
     // Text laid along a path, and a clip path's or a mask's <use> of a shape, take that shape's
     // geometry: dashed, it must still be there for them.
     const bool use = std::strcmp(name, "use") == 0;
-    bool usesGeometry = std::strcmp(name, "textPath") == 0;
+    bool usesGeometry = std::strcmp(name, "textPath") == 0, inMask = false;
     if (!usesGeometry && use)
-        for (const xmlNode* a = node->parent; a != nullptr && !usesGeometry; a = a->parent)
-            usesGeometry = a->type == XML_ELEMENT_NODE && (Is(a, "clipPath") || Is(a, "mask"));
+        for (const xmlNode* a = node->parent; a != nullptr && !usesGeometry; a = a->parent) {
+            inMask = a->type == XML_ELEMENT_NODE && Is(a, "mask");
+            usesGeometry = inMask || (a->type == XML_ELEMENT_NODE && Is(a, "clipPath"));
+        }
     std::string href;
     if ((usesGeometry || use) &&
         (GetNsAttribute(node, "href", kXlinkNamespace, &href) ||
          GetAttribute(node, "href", &href)) &&
         href.size() > 1 && href[0] == '#') {
         if (usesGeometry) scene->geometryUsers.insert(href.substr(1));
+        if (inMask) scene->maskUses[href.substr(1)].push_back(node);
         if (use) scene->useTargets.insert(href.substr(1));
     }
 }

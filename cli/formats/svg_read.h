@@ -134,7 +134,7 @@ struct FoundShape {
     ComputedStyle style;
     double percentBase = 0;  // what its percentages are of, in its own user units
     // Drawn through <use> but measured where it is defined: where its instance draws it.
-    std::optional<Affine> previewAt;
+    std::unique_ptr<Affine> previewAt;
     std::vector<Subpath> subpaths;
     // Once flattened (FlattenShape): its segments with their closedness, its length on the page,
     // and whether every point stayed finite; the subpaths are then given up.
@@ -222,6 +222,8 @@ struct Walker {
         Affine m;
         StyleRef parentStyle;
         bool warnedSize = false, warnedDashes = false, paintsApart = false;
+        std::shared_ptr<const ComputedStyle> style;  // the shape's in the first, once needed
+        std::optional<bool> paintInherited;
     };
     std::unordered_map<const xmlNode*, Sized> instances{};
     void Instance(const xmlNode* shape, const StyleRef& parentStyle, const Affine& m);

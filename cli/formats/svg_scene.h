@@ -7,6 +7,7 @@
 #include <cmath>
 #include <cstddef>
 #include <map>
+#include <memory>
 #include <set>
 #include <string>
 #include <vector>
@@ -21,9 +22,8 @@ struct SvgShape {
     Affine toPage;
     // The fill is drawn: the original stays for it and the dashes go into a sibling path.
     bool keepFill = false;
-    // A shape whose stroke paints nothing, dashed by --select all: the dashes' stroke paint (its
-    // fill's colour), and whether they must be made opaque (its stroke-opacity is 0).
-    std::string outlinePaint;
+    // A shape whose stroke paints nothing, dashed by --select all: whether the dashes must be
+    // made opaque (its stroke-opacity is 0); their paint is in `extra`.
     bool outlineOpaque = false;
     // Markers drawn on its vertices: they stay where the original draws them.
     bool markers = false;
@@ -38,16 +38,27 @@ struct SvgShape {
     // Dots it draws (zero-length subpaths with round or square caps), in the root's user space:
     // written back beside its dashes.
     std::vector<Point> dots;
-    // With a style sheet: its stroke as computed, which the dashes declare. Written as a path
-    // (a rect's, a circle's) or beside the original (another id), they may match none of the
-    // rules that gave it.
-    std::vector<std::pair<std::string, std::string>> stroke;
-    // With a preview: the declarations that draw the original where the preview copies it (out
-    // of its groups and the reach of selectors through them).
-    std::vector<std::pair<std::string, std::string>> previewStyle;
-    Affine previewAt;  // where the preview copies it: for a shape drawn through <use>, its instance
-    // Its geometry is used elsewhere (text laid along it, a clip path): the original stays, its
-    // stroke hidden, and the dashes go into a sibling path.
+    // What few shapes need, apart: null for most (a map's shapes are tens of thousands).
+    struct Extra {
+        // A shape whose stroke paints nothing, dashed by --select all: the dashes' stroke paint
+        // (its fill's colour).
+        std::string outlinePaint;
+        // With a style sheet: its stroke as computed, which the dashes declare. Written as a
+        // path (a rect's, a circle's) or beside the original (another id), they may match none
+        // of the rules that gave it.
+        std::vector<std::pair<std::string, std::string>> stroke;
+        // With a preview: the declarations that draw the original where the preview copies it
+        // (out of its groups and the reach of selectors through them), and where: for a shape
+        // drawn through <use>, its instance.
+        std::vector<std::pair<std::string, std::string>> previewStyle;
+        Affine previewAt;
+    };
+    std::unique_ptr<Extra> extra;
+    // Its <use>s paint it apart (one fills it, another strokes it): the original stays for the
+    // fills, unless fills are dropped.
+    bool paintedApart = false;
+    // Its geometry is used elsewhere (text laid along it, a clip path, a mask): the original
+    // stays, its stroke hidden, and the dashes go into a sibling path.
     bool geometryUsed = false;
 };
 
@@ -81,6 +92,8 @@ struct SvgScene {
     // Ids whose element's geometry something else uses: <textPath>s' paths, the shapes a
     // <clipPath> draws through <use>.
     std::set<std::string, std::less<>> geometryUsers;
+    // The <use>s inside a <mask>, by the id they use.
+    std::map<std::string, std::vector<xmlNode*>, std::less<>> maskUses;
     // Ids a <use> draws (a shape drawn itself may be drawn again, in a selected layer, by one).
     std::set<std::string, std::less<>> useTargets;
     double drawingSize = 0;  // root user units, for comparing points

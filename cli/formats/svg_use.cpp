@@ -6,6 +6,7 @@
 // Reference cycles and chains deeper than kMaxUseDepth are refused.
 #include <algorithm>
 #include <cmath>
+#include <optional>
 
 #include "format_detail.h"
 #include "svg_read.h"
@@ -52,7 +53,8 @@ bool DrawnWhereDefined(const xmlNode* node) {
 }
 
 void Walker::Instance(const xmlNode* shape, const StyleRef& parentStyle, const Affine& m) {
-    const auto [it, isFirst] = instances.try_emplace(shape, Sized{m, parentStyle});
+    const auto [it, isFirst] =
+        instances.try_emplace(shape, Sized{m, parentStyle, false, false, false, {}, {}});
     if (isFirst) return;
     Sized& first = it->second;
     // Each warning once per shape, however many instances differ.
@@ -63,27 +65,44 @@ void Walker::Instance(const xmlNode* shape, const StyleRef& parentStyle, const A
                                   "once, so some instances show them scaled)",
                                   "<" + std::string(Name(shape)) + ">");
     }
+    // The shape's style in this instance and in the first, computed only where what they
+    // inherit differs, each at most once.
+    std::optional<ComputedStyle> own;
+    const auto mine = [&]() -> const ComputedStyle& {
+        if (!own) own = context.sheet.Compute(shape, *parentStyle);
+        return *own;
+    };
+    const auto firsts = [&]() -> const ComputedStyle& {
+        if (!first.style)
+            first.style = std::make_shared<const ComputedStyle>(
+                context.sheet.Compute(shape, *first.parentStyle));
+        return *first.style;
+    };
+    // Whether what an instance inherits can decide if the shape paints its fill or its stroke
+    // (not when its own declarations or the sheet's rules for it do): asked once per shape.
+    if (!first.paintInherited) {
+        ComputedStyle painted, bare;
+        painted.stroke = Paint{Paint::Kind::Color, 1, "black"};
+        bare.fill = Paint{};
+        const ComputedStyle a = context.sheet.Compute(shape, painted);
+        const ComputedStyle b = context.sheet.Compute(shape, bare);
+        first.paintInherited = PaintsFill(a) != PaintsFill(b) || PaintsStroke(a) != PaintsStroke(b);
+    }
     // An instance that paints the shape otherwise (its fill, or no stroke, where another paints
-    // a stroke): the shape's style is computed only where what they inherit paints otherwise.
-    if (!first.paintsApart && parentStyle != first.parentStyle &&
+    // a stroke).
+    if (!first.paintsApart && *first.paintInherited && parentStyle != first.parentStyle &&
         (PaintsFill(*parentStyle) != PaintsFill(*first.parentStyle) ||
-         PaintsStroke(*parentStyle) != PaintsStroke(*first.parentStyle))) {
-        const ComputedStyle a = context.sheet.Compute(shape, *parentStyle);
-        const ComputedStyle b = context.sheet.Compute(shape, *first.parentStyle);
-        if (PaintsFill(a) != PaintsFill(b) || PaintsStroke(a) != PaintsStroke(b)) {
-            first.paintsApart = true;
-            gathered.paintedApart.insert(shape);
-        }
+         PaintsStroke(*parentStyle) != PaintsStroke(*first.parentStyle)) &&
+        (PaintsFill(mine()) != PaintsFill(firsts()) ||
+         PaintsStroke(mine()) != PaintsStroke(firsts()))) {
+        first.paintsApart = true;
+        gathered.paintedApart.insert(shape);
     }
     // An instance's dash array and offset come from what it inherits, unless the shape says its
-    // own: the shape's style is computed only where the inherited ones differ. One that draws
-    // no stroke shows no dashes.
+    // own. One that draws no stroke shows no dashes.
     if (!first.warnedDashes && parentStyle != first.parentStyle &&
-        !SameDashes(*parentStyle, *first.parentStyle) && [&] {
-            const ComputedStyle a = context.sheet.Compute(shape, *parentStyle);
-            const ComputedStyle b = context.sheet.Compute(shape, *first.parentStyle);
-            return PaintsStroke(a) && PaintsStroke(b) && !SameDashes(a, b);
-        }()) {
+        !SameDashes(*parentStyle, *first.parentStyle) && PaintsStroke(mine()) &&
+        PaintsStroke(firsts()) && !SameDashes(mine(), firsts())) {
         first.warnedDashes = true;
         gathered.diagnostics.Warn(shape,
                                   "given other dash arrays or offsets by its <use>s (it is "

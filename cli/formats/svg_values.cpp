@@ -228,7 +228,10 @@ bool ParseDasharray(std::string_view text, std::vector<CssLength>* values) {
     // A dash array a viewer works out (custom properties, calc()): dashed there, not known here.
     std::string lower(text);
     for (char& c : lower) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-    if (lower.find("var(") != std::string::npos || lower.find("calc(") != std::string::npos) {
+    bool computed = false;
+    for (const char* function : {"var(", "calc(", "min(", "max(", "clamp(", "env(", "attr("})
+        computed = computed || lower.find(function) != std::string::npos;
+    if (computed) {
         *values = {CssLength{0, LengthUnit::Computed}};
         return true;
     }

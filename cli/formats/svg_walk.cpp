@@ -259,7 +259,7 @@ void ReadGeometry(const ReadContext& context, const PendingShape& job, ReadShape
     }
     const Affine& t = geometry.matrix;
     if (context.options.preview && whereDefined && !DrawnWhereDefined(el))
-        f.previewAt = job.parent * parent.Inverse() * t;
+        f.previewAt = std::make_unique<Affine>(job.parent * parent.Inverse() * t);
     const double det = t.a * t.d - t.b * t.c;
     if (!(std::isfinite(det) && std::fabs(det) > 0 && std::isfinite(1 / det))) {
         r.diagnostics.Skip(el, "a singular transform (left unchanged)", what);

@@ -657,12 +657,14 @@ void AddPreviewLayer(xmlDoc* doc, const SvgScene& scene, FreshIds& ids) {
         xmlNode* original = xmlDocCopyNode(shape.node, doc, 1);
         if (original == nullptr) throw std::bad_alloc();
         RemoveAttribute(original, "id");  // ids stay unique
-        xmlSetProp(original, X("transform"), X(MatrixText(shape.previewAt).c_str()));
-        if (!shape.previewStyle.empty()) {
+        const SvgShape::Extra* extra = shape.extra.get();
+        xmlSetProp(original, X("transform"),
+                   X(MatrixText(extra != nullptr ? extra->previewAt : shape.toPage).c_str()));
+        if (extra != nullptr && !extra->previewStyle.empty()) {
             std::string storage;
             std::string_view own;
             AttributeText(original, "style", storage, &own);
-            xmlSetProp(original, X("style"), X(EditStyle(own, {}, shape.previewStyle).c_str()));
+            xmlSetProp(original, X("style"), X(EditStyle(own, {}, extra->previewStyle).c_str()));
         }
         xmlAddChild(layer, original);
     }
@@ -799,18 +801,23 @@ void WriteSvgInPlace(std::ostream& out, const Document& doc, const WriteOptions&
             const bool keepMarkers = shape.markers && options.keepMarkers;
             // The dashes: no fill (open pieces would be filled across), no markers (they would
             // repeat on every dash), the outline's paint, not dashed again.
-            const bool sibling = keepFill || keepMarkers || shape.geometryUsed;
+            const bool sibling = keepFill || keepMarkers || shape.geometryUsed ||
+                                 (shape.paintedApart && options.keepFills);
+            // Drawn by <use>s of their own strokes, the dashes take each one's.
+            const bool ownStroke = shape.extra != nullptr && !shape.extra->stroke.empty() &&
+                                   !shape.throughUse && shape.uses.empty() &&
+                                   (sibling || BecomesPath(shape.node, true));
             Declarations dashStyle;
             // Beside the original, <use>s that fill it draw the dashes too (their twins).
-            if (shape.keepFill || sibling) dashStyle.push_back(decl("fill", "none"));
+            if (shape.keepFill || sibling || ownStroke) dashStyle.push_back(decl("fill", "none"));
             if (shape.markers || keepFill || keepMarkers)
                 for (const char* marker : {"marker-start", "marker-mid", "marker-end"})
                     dashStyle.push_back(decl(marker, "none"));
-            if (!shape.outlinePaint.empty())
-                dashStyle.push_back(decl("stroke", shape.outlinePaint));
-            else if (sibling || BecomesPath(shape.node, true))
+            if (shape.extra != nullptr && !shape.extra->outlinePaint.empty())
+                dashStyle.push_back(decl("stroke", shape.extra->outlinePaint));
+            else if (ownStroke)
                 // Another element than the one the style sheet's rules matched.
-                for (const auto& [name, value] : shape.stroke)
+                for (const auto& [name, value] : shape.extra->stroke)
                     dashStyle.push_back(decl(name.c_str(), value));
             if (shape.outlineOpaque) dashStyle.push_back(decl("stroke-opacity", "1"));
             if (shape.dashedBesidesOwn) dashStyle.push_back(decl("stroke-dasharray", "none"));
