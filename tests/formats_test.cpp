@@ -129,6 +129,23 @@ Document ReadSvgBody(const std::string& body, const io::ReadOptions& options = {
     return ReadText(kSvgHead + body + "\n</svg>\n", Format::Svg, options);
 }
 
+// A read SVG written back as korrand writes it: in place, its shapes' dashes those read.
+std::string WrittenBack(const Document& doc, bool preview = false) {
+    io::WriteOptions options;
+    options.original = &doc;
+    options.preview = preview;
+    std::ostringstream out;
+    io::Write(out, Format::Svg, doc, options);
+    return out.str();
+}
+
+std::size_t Occurrences(const std::string& text, const std::string& part) {
+    std::size_t n = 0;
+    for (std::size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + 1))
+        ++n;
+    return n;
+}
+
 }  // namespace
 
 // --- format names -------------------------------------------------------------------------------
@@ -1184,19 +1201,11 @@ TEST(SvgUse, AShapeUsedForItsFillAndInAMaskStays) {
     const Document doc = ReadSvgBody(R"SVG(<defs><rect id="r" width="90" height="90"/></defs>
     <mask id="m" fill="white"><use href="#r"/></mask><use href="#r" fill="#ddd"/>
     <use href="#r" fill="none" stroke="gray" stroke-dasharray="6 4" mask="url(#m)"/>)SVG");
-    io::WriteOptions options;
-    options.original = &doc;
-    std::ostringstream out;
-    io::Write(out, Format::Svg, doc, options);
-    const std::string svg = out.str();
+    const std::string svg = WrittenBack(doc);
     EXPECT_NE(svg.find(R"(<rect id="r" width="90" height="90" style="stroke:none"/>)"),
               std::string::npos)
         << svg;
-    std::size_t twins = 0;
-    for (std::size_t at = svg.find("href=\"#r-dashes\""); at != std::string::npos;
-         at = svg.find("href=\"#r-dashes\"", at + 1))
-        ++twins;
-    EXPECT_EQ(twins, 3u) << svg;
+    EXPECT_EQ(Occurrences(svg, "href=\"#r-dashes\""), 3u) << svg;
     EXPECT_TRUE(doc.warnings.empty()) << doc.warnings.front();
 }
 
@@ -1398,11 +1407,7 @@ TEST(SvgWriteBack, DashesAreNotDashedAgainByASheetOrAnAncestor) {
     <g stroke-dasharray="2"><line id="both" x2="5" stroke="red" stroke-dasharray="5"/></g>
     <path id="initial" class="d" stroke="black" style="stroke-dasharray:initial" d="M0 0 L9 0"/>)SVG",
                                      Stroked());
-    io::WriteOptions options;
-    options.original = &doc;
-    std::ostringstream out;
-    io::Write(out, Format::Svg, doc, options);
-    const std::string svg = out.str();
+    const std::string svg = WrittenBack(doc);
     // In place (a line has no fill to keep), the own declarations gone.
     EXPECT_EQ(svg.find("-dashes"), std::string::npos) << svg;
     EXPECT_NE(svg.find(R"(<path id="own" stroke="black" fill="none" d="M0 0 L)"), std::string::npos)
@@ -1411,12 +1416,8 @@ TEST(SvgWriteBack, DashesAreNotDashedAgainByASheetOrAnAncestor) {
               std::string::npos)
         << svg;
     EXPECT_NE(svg.find(R"(<path id="ancestor" stroke="red" d="M0 0 L)"), std::string::npos) << svg;
-    std::size_t undashed = 0;
-    for (std::size_t at = svg.find("stroke-dasharray:none"); at != std::string::npos;
-         at = svg.find("stroke-dasharray:none", at + 1))
-        ++undashed;
     // The sheet's and the ancestor's, also under a shape's own, but not the shape's own alone.
-    EXPECT_EQ(undashed, 4u) << svg;
+    EXPECT_EQ(Occurrences(svg, "stroke-dasharray:none"), 4u) << svg;
 }
 
 // A shape written as a path, or its dashes beside its kept fill, may match none of the rules
@@ -1428,11 +1429,7 @@ TEST(SvgWriteBack, DashesKeepTheStrokeTheSheetGaveThem) {
     <defs><circle id="used" r="3" stroke-dasharray="2"/></defs><use href="#used" stroke="red"/>
     <use href="#used" stroke="blue"/>)SVG",
                                      Stroked());
-    io::WriteOptions options;
-    options.original = &doc;
-    std::ostringstream out;
-    io::Write(out, Format::Svg, doc, options);
-    const std::string svg = out.str();
+    const std::string svg = WrittenBack(doc);
     EXPECT_NE(svg.find("stroke:red;stroke-width:2;stroke-opacity:1"), std::string::npos) << svg;
     EXPECT_NE(svg.find("stroke:blue;stroke-width:1;stroke-opacity:1"), std::string::npos) << svg;
     EXPECT_EQ(svg.find("stroke:green"), std::string::npos) << svg;  // a path stays as it was
@@ -1454,12 +1451,7 @@ TEST(SvgWriteBack, PreviewCopiesDrawAsTheOriginals) {
     </symbol><rect id="r" width="5" height="5" stroke="red" style="stroke-linejoin:bevel"/></defs>
     <use href="#s" x="20" width="40" height="40"/><use href="#r" x="7" y="9"/>)SVG",
                                read);
-    io::WriteOptions options;
-    options.original = &doc;
-    options.preview = true;
-    std::ostringstream out;
-    io::Write(out, Format::Svg, doc, options);
-    const std::string svg = out.str();
+    const std::string svg = WrittenBack(doc, true);
     const std::size_t layer = svg.find("korrand-preview");
     ASSERT_NE(layer, std::string::npos) << svg;
     EXPECT_NE(svg.find("<ellipse", layer), std::string::npos) << svg;
