@@ -1053,12 +1053,12 @@ def _note_updates(depsgraph):
         return
     records = registry.records.values()
     if _frame_changing:
-        # A frame may change any curve (animation, drivers, hooks): each is compared with what
-        # it was (reading it is that comparison). A frame's depsgraph.updates are not read:
-        # after undo, with more than one view layer, reading them makes Blender 3.4 crash
-        # later.
-        # Curves nothing animates are read only when the frame changed curve data (a script's
-        # frame handler may): reading hundreds at each frame slowed playback.
+        # A frame may change a curve something animates (its data, shape keys, hooks): each
+        # such curve is compared with what it was (reading it is that comparison). The others
+        # are compared, by digest, only when the frame changed some curve data (a script's
+        # frame handler may): reading hundreds at each frame slowed playback. Which data it
+        # changed is not asked: reading a frame's depsgraph.updates after undo, with more than
+        # one view layer, makes Blender 3.4 crash later.
         edited = depsgraph is None or depsgraph.id_type_updated("CURVE") or \
             depsgraph.id_type_updated("KEY")
         for r in records:
