@@ -725,6 +725,13 @@ TEST(Svg, NestedSvgViewportIsApplied) {
     const auto& line = nested.objects.at(0).segments.at(0);
     EXPECT_DOUBLE_EQ(line.at(0).y, 65);
     EXPECT_DOUBLE_EQ(line.at(1).x, 180);
+    // A symbol's are of its viewBox.
+    const Document symbol = ReadSvgBody(
+        R"(<symbol id="s" viewBox="0 0 10 10"><line x1="0" y1="50%" x2="100%" y2="50%"/></symbol>
+        <use href="#s" width="200" height="200"/>)");
+    const auto& used = symbol.objects.at(0).segments.at(0);
+    EXPECT_DOUBLE_EQ(used.at(0).y, 100);
+    EXPECT_DOUBLE_EQ(used.at(1).x, 200);
 }
 
 TEST(Svg, WhitespaceAroundAttributeValuesIsAllowed) {
@@ -1427,13 +1434,15 @@ TEST(SvgWriteBack, DashesKeepTheStrokeTheSheetGaveThem) {
     #disc { stroke: blue }</style><rect width="10" height="5" fill="none"/>
     <circle id="disc" r="5" fill="gray"/><path stroke="green" d="M0 0 L9 0"/>
     <defs><circle id="used" r="3" stroke-dasharray="2"/></defs><use href="#used" stroke="red"/>
-    <use href="#used" stroke="blue"/>)SVG",
+    <use href="#used" stroke="blue"/><g id="row"><use href="#used"/></g><use href="#row"/>)SVG",
                                      Stroked());
     const std::string svg = WrittenBack(doc);
     EXPECT_NE(svg.find("stroke:red;stroke-width:2;stroke-opacity:1"), std::string::npos) << svg;
     EXPECT_NE(svg.find("stroke:blue;stroke-width:1;stroke-opacity:1"), std::string::npos) << svg;
     EXPECT_EQ(svg.find("stroke:green"), std::string::npos) << svg;  // a path stays as it was
-    // Drawn by <use>s of strokes of their own, the dashes take each one's.
+    // Drawn by <use>s of strokes of their own, the dashes take each one's; a <use> met through
+    // two instances of its group has one twin.
+    EXPECT_EQ(Occurrences(svg, "href=\"#used-dashes\""), 3u) << svg;
     const std::size_t used = svg.find("id=\"used-dashes\"");
     ASSERT_NE(used, std::string::npos) << svg;
     EXPECT_EQ(svg.substr(used, svg.find('>', used) - used).find("stroke:"), std::string::npos)

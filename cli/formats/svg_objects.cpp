@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdlib>
+#include <unordered_set>
 
 #include "parameter_value.h"
 #include "portable_math.h"
@@ -295,8 +296,12 @@ void BuildObjects(const ReadContext& context, const Flattening& flattening, Gath
             scene.objects.push_back(SvgObject{shapeIndex, std::move(shape.seams[o])});
         }
         std::vector<LineObject>().swap(shape.objects);
-        if (const auto uses = gathered.usesOf.find(shape.node); uses != gathered.usesOf.end())
-            shape.kept.uses = uses->second;
+        if (const auto uses = gathered.usesOf.find(shape.node); uses != gathered.usesOf.end()) {
+            // A <use> met again through another instance of what holds it: one twin.
+            std::unordered_set<const xmlNode*> seen;
+            for (xmlNode* use : uses->second)
+                if (seen.insert(use).second) shape.kept.uses.push_back(use);
+        }
         std::string id;
         const bool named = !scene.geometryUsers.empty() && GetAttribute(shape.node, "id", &id);
         shape.kept.geometryUsed = named && scene.geometryUsers.count(id) != 0;

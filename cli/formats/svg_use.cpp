@@ -148,12 +148,27 @@ void Walker::Use(xmlNode* el, const StyleRef& parentStyle, const Affine& m) {
     Affine at = placed.matrix * Affine::Translate(LengthOr(el, "x", 0), LengthOr(el, "y", 0));
     useStack.push_back(el);
     if (Is(target, "symbol")) {
-        at = at * SymbolViewport(target, LengthOr(el, "width", context.page.viewportWidth),
-                                 LengthOr(el, "height", context.page.viewportHeight));
+        const double width = LengthOr(el, "width", context.page.viewportWidth);
+        const double height = LengthOr(el, "height", context.page.viewportHeight);
+        at = at * SymbolViewport(target, width, height);
         const StyleRef symbolStyle =
             std::make_shared<const ComputedStyle>(context.sheet.Compute(target, *style));
+        // A symbol is a viewport: its content's percentages are of its viewBox, else of the
+        // size the <use> gives it.
+        const double outer = percentBase;
+        const Vec2 outerViewport = viewport;
+        std::string text;
+        double box[4];
+        if (GetAttribute(target, "viewBox", &text) && ParseViewBox(text, box) && box[2] > 0 &&
+            box[3] > 0)
+            viewport = {box[2], box[3]};
+        else if (width > 0 && height > 0)
+            viewport = {width, height};
+        percentBase = PercentBase(viewport.x, viewport.y);
         if (!symbolStyle->displayNone && symbolStyle->opacity > 0)
             Children(target, symbolStyle, at);
+        percentBase = outer;
+        viewport = outerViewport;
     } else {
         Element(target, style, at);
     }
