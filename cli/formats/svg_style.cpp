@@ -683,18 +683,8 @@ std::vector<StyleSheet::Declaration> StyleSheet::ParseDeclarations(const std::st
 std::vector<StyleSheet::Rule> StyleSheet::Parse(const std::string& input,
                                                 std::vector<std::string>* ignored, int depth) {
     // Comments go first; they may sit anywhere.
-    std::string css;
-    css.reserve(input.size());
-    for (std::size_t i = 0; i < input.size();) {
-        if (input.compare(i, 2, "/*") == 0) {
-            const std::size_t end = input.find("*/", i + 2);
-            if (end == std::string::npos) break;
-            i = end + 2;
-            css += ' ';
-        } else {
-            css += input[i++];
-        }
-    }
+    std::string storage;
+    const std::string css(WithoutComments(input, storage));
     std::vector<Rule> rules;
     std::size_t i = 0;
     while (i < css.size()) {
