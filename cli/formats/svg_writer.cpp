@@ -23,6 +23,7 @@
 #include "format_detail.h"
 #include "parallel.h"
 #include "portable_math.h"
+#include "svg_read.h"
 #include "svg_save.h"
 #include "svg_scene.h"
 #include "svg_style.h"
@@ -702,6 +703,72 @@ void AddDashesBeside(xmlDoc* tree, xmlNode* node, const std::string& id,
     xmlAddNextSibling(node, dashes);
 }
 
+// The <use>s that must draw a kept original's dashes sibling: each gets a twin beside it that
+// draws the sibling with the <use>'s own attributes. A <use> of a <use> so twinned draws only
+// what that one draws, and so does a <use> the walk does not enter (in a <pattern>, a <marker>,
+// another selection): they are twinned too, found by what they refer to.
+class UseTwins {
+public:
+    UseTwins(xmlDoc* tree, const SvgScene& scene, FreshIds& ids)
+        : tree_(tree), scene_(scene), ids_(ids) {}
+
+    // `id` now draws without its dashes; `dashesId` draws them.
+    void Drawn(const std::string& id, const std::string& dashesId) {
+        if (scene_.useTargets.count(id) != 0) twinOf_.emplace(id, dashesId);
+    }
+
+    void Add(xmlNode* use, const std::string& dashesId) {
+        if (!twinned_.insert(use).second) return;
+        xmlNode* twin = xmlNewDocNode(tree_, use->ns, use->name, nullptr);
+        if (twin == nullptr) throw std::bad_alloc();
+        twin->properties = xmlCopyPropList(twin, use->properties);
+        const std::string ref = "#" + dashesId;
+        for (xmlAttr* a = twin->properties; a != nullptr; a = a->next)
+            if (std::strcmp(reinterpret_cast<const char*>(a->name), "href") == 0)
+                xmlNodeSetContent(reinterpret_cast<xmlNode*>(a), X(ref.c_str()));
+        std::string useId;
+        if (GetAttribute(twin, "id", &useId) && !useId.empty()) {
+            const std::string twinId = ids_.Make(useId + "-dashes");
+            xmlSetProp(twin, X("id"), X(twinId.c_str()));
+            Drawn(useId, twinId);
+        }
+        xmlAddNextSibling(use, twin);
+    }
+
+    // Until none is left: a twin's <use> may itself be referred to.
+    void AddForTheRest(xmlDoc* tree) {
+        if (twinOf_.empty()) return;
+        std::vector<std::pair<xmlNode*, std::string>> found;
+        do {
+            found.clear();
+            Find(xmlDocGetRootElement(tree), found);
+            for (const auto& [use, dashesId] : found) Add(use, dashesId);
+        } while (!found.empty());
+    }
+
+private:
+    void Find(xmlNode* node, std::vector<std::pair<xmlNode*, std::string>>& found) const {
+        for (; node != nullptr; node = node->next) {
+            if (node->type != XML_ELEMENT_NODE) continue;
+            if (Is(node, "use") && twinned_.count(node) == 0) {
+                std::string href;
+                if (!GetNsAttribute(node, "href", kXlinkNamespace, &href))
+                    GetAttribute(node, "href", &href);
+                if (href.size() > 1 && href[0] == '#')
+                    if (const auto it = twinOf_.find(href.substr(1)); it != twinOf_.end())
+                        found.emplace_back(node, it->second);
+            }
+            Find(node->children, found);
+        }
+    }
+
+    xmlDoc* tree_;
+    const SvgScene& scene_;
+    FreshIds& ids_;
+    std::unordered_map<std::string, std::string> twinOf_;
+    std::unordered_set<const xmlNode*> twinned_;
+};
+
 void WriteSvgInPlace(std::ostream& out, const Document& doc, const WriteOptions& options) {
     const SvgScene& scene = *options.original->svgScene;
     // The document is edited where it is: a copy of a large drawing's tree would double the
@@ -849,6 +916,7 @@ void WriteSvgInPlace(std::ostream& out, const Document& doc, const WriteOptions&
         });
     // The elements that draw the dashes: their path data is made as the document is written.
     NewPathDataOf paths;
+    UseTwins twins(tree, scene, ids);
     for (std::size_t s = 0; s < scene.shapes.size(); ++s) {
         const SvgShape& shape = scene.shapes[s];
         xmlNode* node = shape.node;
@@ -878,20 +946,10 @@ void WriteSvgInPlace(std::ostream& out, const Document& doc, const WriteOptions&
         }
         // A <use> of this very shape draws only the fill or markers now: a twin beside it draws
         // the dashes.
-        const std::string dashesRef = "#" + dashesId;
-        for (xmlNode* use : shape.uses) {
-            xmlNode* twin = xmlNewDocNode(tree, use->ns, use->name, nullptr);
-            if (twin == nullptr) throw std::bad_alloc();
-            twin->properties = xmlCopyPropList(twin, use->properties);
-            for (xmlAttr* a = twin->properties; a != nullptr; a = a->next)
-                if (std::strcmp(reinterpret_cast<const char*>(a->name), "href") == 0)
-                    xmlNodeSetContent(reinterpret_cast<xmlNode*>(a), X(dashesRef.c_str()));
-            std::string useId;
-            if (GetAttribute(twin, "id", &useId))
-                xmlSetProp(twin, X("id"), X(ids.Make(useId + "-dashes").c_str()));
-            xmlAddNextSibling(use, twin);
-        }
+        if (GetAttribute(node, "id", &id) && !id.empty()) twins.Drawn(id, dashesId);
+        for (xmlNode* use : shape.uses) twins.Add(use, dashesId);
     }
+    twins.AddForTheRest(tree);
 
     // Always UTF-8, declared as such: the text is the same whatever the input's encoding, and
     // some encodings libxml2 reads (UTF-7) it cannot read back once it has written them.
