@@ -1434,14 +1434,18 @@ TEST(SvgWriteBack, DashesAreNotDashedAgainByASheetOrAnAncestor) {
 // that gave it its stroke: they declare it.
 TEST(SvgWriteBack, DashesKeepTheStrokeTheSheetGaveThem) {
     const Document doc = ReadSvgBody(R"SVG(<style>rect { stroke: red; stroke-width: 2 }
-    #disc { stroke: blue }</style><rect width="10" height="5" fill="none"/>
-    <circle id="disc" r="5" fill="gray"/><path stroke="green" d="M0 0 L9 0"/>
+    #disc { stroke: blue } #ring { stroke: currentColor; color: teal }</style>
+    <rect width="10" height="5" fill="none"/><circle id="disc" r="5" fill="gray"/>
+    <circle id="ring" r="4" fill="gray"/><path stroke="green" d="M0 0 L9 0"/>
     <defs><circle id="used" r="3" stroke-dasharray="2"/></defs><use href="#used" stroke="red"/>
     <use href="#used" stroke="blue"/><g id="row"><use href="#used"/></g><use href="#row"/>)SVG",
                                      Stroked());
     const std::string svg = WrittenBack(doc);
     EXPECT_NE(svg.find("stroke:red;stroke-width:2;stroke-opacity:1"), std::string::npos) << svg;
     EXPECT_NE(svg.find("stroke:blue;stroke-width:1;stroke-opacity:1"), std::string::npos) << svg;
+    EXPECT_NE(svg.find("stroke:currentColor;stroke-width:1;stroke-opacity:1;color:teal"),
+              std::string::npos)
+        << svg;
     EXPECT_EQ(svg.find("stroke:green"), std::string::npos) << svg;  // a path stays as it was
     // Drawn by <use>s of strokes of their own, the dashes take each one's; a <use> met through
     // two instances of its group has one twin.

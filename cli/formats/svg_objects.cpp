@@ -264,7 +264,12 @@ void BuildShape(const ReadContext& context, FoundShape& shape) {
             extra.previewStyle = DrawnDeclarations(shape.style, shape.percentBase);
             extra.previewAt = shape.previewAt ? *shape.previewAt : shape.toPage;
         }
-        if (sheetStroke) extra.stroke = StrokeDeclarations(shape.style);
+        if (sheetStroke) {
+            extra.stroke = StrokeDeclarations(shape.style);
+            if (shape.style.stroke.kind == Paint::Kind::CurrentColor)
+                if (std::string color = context.sheet.OwnColor(shape.node); !color.empty())
+                    extra.stroke.emplace_back("color", std::move(color));
+        }
     }
     shape.style = ComputedStyle{};  // all it was needed for is made
 }

@@ -760,12 +760,25 @@ StyleSheet::StyleSheet(const std::vector<const xmlNode*>& styleElements) {
     }
 }
 
-ComputedStyle StyleSheet::Compute(const xmlNode* element, const ComputedStyle& parent) const {
-    ComputedStyle style = parent;
-    style.opacity = 1;               // the element's own, multiplied in below
-    style.nonScalingStroke = false;  // not inherited
-    // Lowest precedence first: presentation attributes, sheet rules by specificity then order,
-    // the style attribute, then the important sheet declarations and important style attribute.
+std::vector<const StyleSheet::Rule*> StyleSheet::Matched(const xmlNode* element) const {
+    std::vector<const Rule*> matched;
+    if (!rules_.empty()) {
+        const ElementFacts facts(element);
+        for (const Rule& rule : rules_)
+            if (korrand::io::detail::Matches(rule.selector, element, facts))
+                matched.push_back(&rule);
+        std::stable_sort(matched.begin(), matched.end(), [](const Rule* a, const Rule* b) {
+            return a->specificity < b->specificity;
+        });
+    }
+    return matched;
+}
+
+// Lowest precedence first: presentation attributes, sheet rules by specificity then order, the
+// style attribute, then the important sheet declarations and important style attribute.
+template <class Declare>
+void StyleSheet::Cascade(const xmlNode* element, const std::vector<const Rule*>& matched,
+                         const Declare& declare) {
     std::string storage;
     std::string_view inlineStyle;
     bool hasStyle = false;
@@ -777,18 +790,29 @@ ComputedStyle StyleSheet::Compute(const xmlNode* element, const ComputedStyle& p
             continue;
         }
         const Property property = AttributeProperty(name);
-        if (property != Property::Other) Apply(style, property, AttributeText(a, storage), parent);
+        if (property != Property::Other) declare(property, AttributeText(a, storage));
     }
-    std::vector<const Rule*> matched;
-    if (!rules_.empty()) {
-        const ElementFacts facts(element);
-        for (const Rule& rule : rules_)
-            if (korrand::io::detail::Matches(rule.selector, element, facts))
-                matched.push_back(&rule);
-        std::stable_sort(matched.begin(), matched.end(), [](const Rule* a, const Rule* b) {
-            return a->specificity < b->specificity;
-        });
+    std::string styleStorage;
+    if (hasStyle) AttributeText(element, "style", styleStorage, &inlineStyle);
+    bool inlineImportant = false;  // read again for the second pass only if so
+    for (const bool important : {false, true}) {
+        for (const Rule* rule : matched)
+            for (const Declaration& d : rule->declarations)
+                if (d.important == important) declare(PropertyNamed(d.name), d.value);
+        if (hasStyle && (!important || inlineImportant))
+            ForEachDeclaration(
+                inlineStyle, [&](std::string_view name, std::string_view value, bool isImportant) {
+                    inlineImportant |= isImportant;
+                    if (isImportant == important) declare(PropertyNamed(name), value);
+                });
     }
+}
+
+ComputedStyle StyleSheet::Compute(const xmlNode* element, const ComputedStyle& parent) const {
+    ComputedStyle style = parent;
+    style.opacity = 1;               // the element's own, multiplied in below
+    style.nonScalingStroke = false;  // not inherited
+    const std::vector<const Rule*> matched = Matched(element);
     // Without the element's own declarations, its dash array is the sheet's, else the parent's.
     style.dashedBesidesOwn = !parent.dasharray.empty();
     for (const bool important : {false, true})
@@ -801,22 +825,28 @@ ComputedStyle StyleSheet::Compute(const xmlNode* element, const ComputedStyle& p
                     Apply(besides, Property::StrokeDasharray, d.value, parent);
                     style.dashedBesidesOwn = !besides.dasharray.empty();
                 }
-    std::string styleStorage;
-    if (hasStyle) AttributeText(element, "style", styleStorage, &inlineStyle);
-    bool inlineImportant = false;  // read again for the second pass only if so
-    for (const bool important : {false, true}) {
-        for (const Rule* rule : matched)
-            for (const Declaration& d : rule->declarations)
-                if (d.important == important) Apply(style, PropertyNamed(d.name), d.value, parent);
-        if (hasStyle && (!important || inlineImportant))
-            ForEachDeclaration(
-                inlineStyle, [&](std::string_view name, std::string_view value, bool isImportant) {
-                    inlineImportant |= isImportant;
-                    if (isImportant == important) Apply(style, PropertyNamed(name), value, parent);
-                });
-    }
+    Cascade(element, matched, [&](Property property, std::string_view value) {
+        Apply(style, property, value, parent);
+    });
     style.opacity *= parent.opacity;
     return style;
+}
+
+std::string StyleSheet::OwnColor(const xmlNode* element) const {
+    std::string color;
+    Cascade(element, Matched(element), [&](Property property, std::string_view value) {
+        if (property != Property::Color) return;
+        std::string uncommented;
+        value = TrimView(WithoutComments(value, uncommented));
+        if (IsKeyword(value, "inherit") || IsKeyword(value, "unset") ||
+            IsKeyword(value, "currentcolor"))
+            color.clear();
+        else if (double alpha = 1; IsKeyword(value, "initial") || ParseColorAlpha(value, &alpha))
+            color = std::string(value);
+    });
+    // "initial" is black, which the element's place may not give.
+    if (IsKeyword(color, "initial")) color = "black";
+    return color;
 }
 
 bool StyleSheet::HasImportant(const std::string& property) const {

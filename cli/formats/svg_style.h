@@ -142,8 +142,15 @@ public:
     static bool Matches(const std::vector<Compound>& selector, const xmlNode* element);
     // The selectors whose rules were dropped, and such at-rules, as written.
     const std::vector<std::string>& Ignored() const { return ignored_; }
+    // The colour the element's own declarations give it (its rules' included), as declared;
+    // empty where it inherits. Another element in its place may match none of its rules.
+    std::string OwnColor(const xmlNode* element) const;
 
 private:
+    std::vector<const Rule*> Matched(const xmlNode* element) const;
+    template <class Declare>
+    static void Cascade(const xmlNode* element, const std::vector<const Rule*>& matched,
+                        const Declare& declare);
     std::vector<Rule> rules_;
     std::vector<std::string> ignored_;
 };
