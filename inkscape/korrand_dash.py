@@ -156,10 +156,10 @@ class KorrandDash(inkex.EffectExtension):
     def layer_names(self):
         """The labels of the drawing's layers and the ids of its top-level groups."""
         names = set()
-        for g in self.svg.iter():
-            if g.TAG == "g" and g.get("inkscape:groupmode") == "layer":
+        for g in self.svg.iter(inkex.addNS("g", "svg")):  # groups, not comments
+            if g.get("inkscape:groupmode") == "layer":
                 names.add(g.get("inkscape:label"))
-            if g.TAG == "g" and g.getparent() is self.svg:
+            if g.getparent() is self.svg:
                 names.add(g.get("id"))
         names.discard(None)
         return names
@@ -171,7 +171,7 @@ class KorrandDash(inkex.EffectExtension):
             return None
         for element in self.svg.selection.values():
             for e in [element] + list(element.descendants()):
-                if e.TAG in SHAPE_TAGS:
+                if getattr(e, "TAG", None) in SHAPE_TAGS:
                     return True
         return False
 

@@ -33,7 +33,8 @@ DRAWING = """<?xml version="1.0" encoding="UTF-8"?>
 <svg xmlns="http://www.w3.org/2000/svg" xmlns:inkscape="http://www.inkscape.org/namespaces/inkscape"
      xmlns:sodipodi="http://sodipodi.sourceforge.net/DTD/sodipodi-0.dtd"
      width="120mm" height="80mm" viewBox="0 0 120 80">
-  <g inkscape:groupmode="layer" inkscape:label="Plan" id="plan">
+  <!-- comments and processing instructions are nodes of the tree too -->
+  <g inkscape:groupmode="layer" inkscape:label="Plan" id="plan"><?app note?>
     <path id="star" sodipodi:type="star" sodipodi:sides="3" sodipodi:cx="20" sodipodi:cy="20"
           sodipodi:r1="15" sodipodi:r2="5" sodipodi:arg1="0" sodipodi:arg2="1.05"
           inkscape:flatsided="false" inkscape:rounded="0" inkscape:randomized="0"
