@@ -1431,18 +1431,24 @@ TEST(SvgWriteBack, DashesAreNotDashedAgainByASheetOrAnAncestor) {
 }
 
 // A shape written as a path, or its dashes beside its kept fill, may match none of the rules
-// that gave it its stroke: they declare it.
+// that gave it its stroke, and rules it did not match: they declare it, and no dash array.
 TEST(SvgWriteBack, DashesKeepTheStrokeTheSheetGaveThem) {
     const Document doc = ReadSvgBody(R"SVG(<style>rect { stroke: red; stroke-width: 2 }
-    #disc { stroke: blue } #ring { stroke: currentColor; color: teal }</style>
+    #disc { stroke: blue } #ring { stroke: currentColor; color: teal }
+    path { stroke-dasharray: 1 }</style>
     <rect width="10" height="5" fill="none"/><circle id="disc" r="5" fill="gray"/>
     <circle id="ring" r="4" fill="gray"/><path stroke="green" d="M0 0 L9 0"/>
     <defs><circle id="used" r="3" stroke-dasharray="2"/></defs><use href="#used" stroke="red"/>
     <use href="#used" stroke="blue"/><g id="row"><use href="#used"/></g><use href="#row"/>)SVG",
                                      Stroked());
     const std::string svg = WrittenBack(doc);
-    EXPECT_NE(svg.find("stroke:red;stroke-width:2;stroke-opacity:1"), std::string::npos) << svg;
-    EXPECT_NE(svg.find("stroke:blue;stroke-width:1;stroke-opacity:1"), std::string::npos) << svg;
+    // Nor does a rule for paths dash them again.
+    EXPECT_NE(svg.find("stroke:red;stroke-width:2;stroke-opacity:1;stroke-dasharray:none"),
+              std::string::npos)
+        << svg;
+    EXPECT_NE(svg.find("stroke:blue;stroke-width:1;stroke-opacity:1;stroke-dasharray:none"),
+              std::string::npos)
+        << svg;
     EXPECT_NE(svg.find("stroke:currentColor;stroke-width:1;stroke-opacity:1;color:teal"),
               std::string::npos)
         << svg;

@@ -184,6 +184,8 @@ Document ReadSvg(std::string text, const std::string& file, const ReadOptions& o
     for (const char* property : {"fill", "stroke", "stroke-opacity", "stroke-dasharray",
                                  "marker-start", "marker-mid", "marker-end"})
         if (context.sheet.HasImportant(property)) scene->importantProperties.insert(property);
+    for (const char* property : {"stroke-dasharray", "marker-start", "marker-mid", "marker-end"})
+        scene->sheetDashesOrMarks |= context.sheet.Declares(property);
     BuildObjects(context, flattening, gathered, doc, *scene);
     for (const std::string& selector : context.sheet.Ignored())
         gathered.diagnostics.Warn(root,

@@ -100,6 +100,9 @@ struct SvgScene {
     double tolerance = 0;    // the flattening tolerance, root user units
     // Properties some style rule declares !important.
     std::set<std::string> importantProperties;
+    // Some style rule declares a dash array or markers: a path the dashes are written as may
+    // match it where the original did not.
+    bool sheetDashesOrMarks = false;
     std::vector<SvgShape> shapes;
     std::vector<SvgObject> objects;  // parallel to Document::objects
 };

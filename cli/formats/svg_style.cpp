@@ -849,10 +849,10 @@ std::string StyleSheet::OwnColor(const xmlNode* element) const {
     return color;
 }
 
-bool StyleSheet::HasImportant(const std::string& property) const {
+bool StyleSheet::Declares(const std::string& property, bool importantOnly) const {
     for (const Rule& rule : rules_)
         for (const Declaration& d : rule.declarations)
-            if (d.important &&
+            if ((d.important || !importantOnly) &&
                 (d.name == property || (d.name == "marker" && property.rfind("marker-", 0) == 0)))
                 return true;
     return false;

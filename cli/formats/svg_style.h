@@ -105,7 +105,9 @@ public:
     ComputedStyle Compute(const xmlNode* element, const ComputedStyle& parent) const;
     // Whether some rule declares the property !important: a value set in a style attribute must
     // be !important too to win over it.
-    bool HasImportant(const std::string& property) const;
+    bool HasImportant(const std::string& property) const { return Declares(property, true); }
+    // Whether some rule declares the property (a marker-* property also by `marker`).
+    bool Declares(const std::string& property, bool importantOnly = false) const;
     bool Empty() const { return rules_.empty(); }
 
     // [name], [name=value], [name~=value] and the other operators of CSS's attribute selectors.

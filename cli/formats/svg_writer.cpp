@@ -874,10 +874,14 @@ void WriteSvgInPlace(std::ostream& out, const Document& doc, const WriteOptions&
             const bool ownStroke = shape.extra != nullptr && !shape.extra->stroke.empty() &&
                                    !shape.throughUse && shape.uses.empty() &&
                                    (sibling || BecomesPath(shape.node, true));
+            // A <path> where the original was another element, or an element beside it, may
+            // match a rule that gives paths a dash array or markers.
+            const bool newPath =
+                scene.sheetDashesOrMarks && (sibling || BecomesPath(shape.node, true));
             Declarations dashStyle;
             // Beside the original, <use>s that fill it draw the dashes too (their twins).
             if (shape.keepFill || sibling || ownStroke) dashStyle.push_back(decl("fill", "none"));
-            if (shape.markers || keepFill || keepMarkers)
+            if (shape.markers || keepFill || keepMarkers || newPath)
                 for (const char* marker : {"marker-start", "marker-mid", "marker-end"})
                     dashStyle.push_back(decl(marker, "none"));
             if (shape.extra != nullptr && !shape.extra->outlinePaint.empty())
@@ -887,7 +891,8 @@ void WriteSvgInPlace(std::ostream& out, const Document& doc, const WriteOptions&
                 for (const auto& [name, value] : shape.extra->stroke)
                     dashStyle.push_back(decl(name.c_str(), value));
             if (shape.outlineOpaque) dashStyle.push_back(decl("stroke-opacity", "1"));
-            if (shape.dashedBesidesOwn) dashStyle.push_back(decl("stroke-dasharray", "none"));
+            if (shape.dashedBesidesOwn || newPath)
+                dashStyle.push_back(decl("stroke-dasharray", "none"));
             Edit& edit = edits[s];
             edit.dashes = EditedStyle(shape.node, dashStyle);
             edit.sibling = sibling;
