@@ -198,6 +198,25 @@ def case_bake():
         assert abs(depth(ob) - grown[f]) < 1e-4, (f, depth(ob), grown[f])
 
 
+def case_bake_under_time_stretch():
+    # Output > Time Stretching: a frame shows the stretched time, baked as live.
+    ob = bevelled_circle()
+    ob.korrand.keyframe_insert("count", frame=1)
+    ob.korrand.count = 4
+    ob.korrand.keyframe_insert("count", frame=4)
+    scene = bpy.context.scene
+    scene.render.frame_map_old, scene.render.frame_map_new = 100, 50
+    live = {}
+    for f in (1, 2):
+        scene.frame_set(f)
+        live[f] = support.shown(ob)
+    assert live[1] != live[2]
+    assert ob.korrand.bake(1, 2) == ""
+    for f in (1, 2):
+        scene.frame_set(f)
+        assert support.shown(ob) == live[f], f
+
+
 def case_removing_the_modifier_switches_the_dash_off():
     ob = bevelled_circle()
     ob.modifiers.remove(hook.modifier(ob))

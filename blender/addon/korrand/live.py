@@ -1667,6 +1667,8 @@ def bake(ob, frame_start=None, frame_end=None):
     block = _new_block("bake", r.uid, name, mesh)
     frames = block.modifiers.new("Korrand Baked Frames", "NODES")
     frames.node_group = nodes.group("frames")
+    nodes.set_input(frames, nodes.TIME_STRETCH,
+                    scene.render.frame_map_old / scene.render.frame_map_new)
     look = _look_modifier(block)
     if grows:
         # The live profile follows the frame shown: the bake sweeps the first frame's, scaled.

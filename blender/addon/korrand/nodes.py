@@ -21,11 +21,14 @@ Point attributes of the dashes' mesh:
     korrand_material the material index of the spline the dash comes from, int
     korrand_smooth   its smooth shading, bool
     korrand_first, korrand_last  (baked only) the frames the point is shown in, int
+
+The baked frames' group takes the scene's time stretch at the bake (Output > Time Stretching:
+frame_map_old / frame_map_new), since the time it reads is the stretched one.
 """
 
 import bpy
 
-VERSION = 4  # raised whenever the groups' layout changes; older groups are rebuilt
+VERSION = 5  # raised whenever the groups' layout changes; older groups are rebuilt
 DASH_GROUP = "Korrand Dash (saved dashes; live with the Korrand add-on)"
 LOOK_GROUP = "Korrand Look (saved dashes; live with the Korrand add-on)"
 FRAMES_GROUP = "Korrand Baked Frames"
@@ -34,6 +37,7 @@ ROLE = "korrand_group"  # custom property naming a group's role: "dash" or "look
 # Sockets of the groups, by name, as the modifiers' inputs are set.
 DASHES, KEEP_FILL, AS_CURVES = "Dashes", "Keep Fill", "As Curves"
 PROFILE, USE_PROFILE, FILL_CAPS = "Profile", "Use Profile", "Fill Caps"
+TIME_STRETCH = "Time Stretch"
 
 
 def _new_tree(role, name):
@@ -202,11 +206,14 @@ def _build_frames(tree):
     b = _Builder(tree)
     tree.inputs.new("NodeSocketGeometry", "Geometry")
     tree.outputs.new("NodeSocketGeometry", "Geometry")
+    stretch = tree.inputs.new("NodeSocketFloat", TIME_STRETCH)
+    stretch.default_value, stretch.min_value = 1.0, 1e-3
     given = b.node("NodeGroupInput")
     # Each point carries the first and the last frame it is shown in (the bake's first and last
     # runs reach out to any frame); the points of other frames go.
     time = b.node("GeometryNodeInputSceneTime")
-    frame = b.math("FLOOR", b.math("ADD", time.outputs["Frame"], 0.5))
+    at = b.math("DIVIDE", time.outputs["Frame"], given.outputs[TIME_STRETCH])
+    frame = b.math("FLOOR", b.math("ADD", at, 0.5))
     first, last = b.named("korrand_first", "INT"), b.named("korrand_last", "INT")
     shown = b.node("FunctionNodeBooleanMath", operation="AND")
     b.link(b.math("GREATER_THAN", frame, b.math("SUBTRACT", first, 0.5)), shown.inputs[0])
