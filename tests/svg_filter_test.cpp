@@ -939,6 +939,11 @@ TEST_F(SvgFilterTest, ADrawingWithNothingToDashPassesThrough) {
     Canon(xmlDocGetRootElement(in.get()), {}, want);
     Canon(xmlDocGetRootElement(out.get()), {}, got);
     EXPECT_EQ(want, got);
+    // Settings that make no dashes empty every shape chosen: said, not silent.
+    std::ofstream(dir_ / "in.svg", std::ios::binary | std::ios::trunc)
+        << R"(<svg xmlns="http://www.w3.org/2000/svg"><path d="M0 0 L9 0" stroke="red"/></svg>)";
+    EXPECT_NE(Korrand("--count 0 -q").err.find("make no dashes"), std::string::npos);
+    EXPECT_EQ(Korrand("--count 1 -q").err, "");
     // Not an SVG at all is still bad input.
     std::ofstream(dir_ / "in.svg", std::ios::binary | std::ios::trunc) << "<html/>";
     EXPECT_EQ(Korrand("--count 4").code, 2);
