@@ -532,17 +532,23 @@ TEST(Svg, NestedTransformsAreComposed) {
     EXPECT_NEAR(s[1].y, 54, 1e-12);
 }
 
+// Also numbers that touch, as minifiers write them and viewers read them.
 TEST(Svg, TransformAfterPathDataStillApplies) {
-    const Document doc =
-        ReadSvgBody(R"svg(<polyline points="0,0 1,0" transform="translate(5 6)"/>)svg");
-    const auto& s = doc.objects.at(0).segments.at(0);
-    EXPECT_DOUBLE_EQ(s.at(0).x, 5);
-    EXPECT_DOUBLE_EQ(s.at(1).y, 6);
+    for (const char* body : {R"svg(<polyline points="0,0 1,0" transform="translate(5 6)"/>)svg",
+                             R"svg(<a transform="translate(1-2)"><polyline points="0,0 1,0"
+                                   transform="translate(4 8)scale(.5.5)"/></a>)svg"}) {
+        const Document doc = ReadSvgBody(body);
+        const auto& s = doc.objects.at(0).segments.at(0);
+        EXPECT_DOUBLE_EQ(s.at(0).x, 5) << body;
+        EXPECT_DOUBLE_EQ(s.at(1).y, 6) << body;
+    }
 }
 
 TEST(Svg, ArcPathIsASemicircle) {
-    // r=1 is too small for a 100-wide chord: scaled up to 50.
-    for (const char* d : {"M 0 0 A 50 50 0 0 1 100 0", "M 0 0 a 1 1 0 0 1 100 0"}) {
+    // r=1 is too small for a 100-wide chord: scaled up to 50. Negative radii are taken as
+    // viewers take them, by their absolute values.
+    for (const char* d : {"M 0 0 A 50 50 0 0 1 100 0", "M 0 0 a 1 1 0 0 1 100 0",
+                          "M0 0A-50-50 0 01 100 0", "M0 0a1-1 0 0,1 100,0"}) {
         SCOPED_TRACE(d);
         const Document doc = ReadSvgBody(std::string("<path d=\"") + d + "\"/>");
         const auto& s = doc.objects.at(0).segments.at(0);

@@ -9,6 +9,8 @@
 #include <libxml/tree.h>
 
 #include <algorithm>
+#include <cstring>
+#include <string>
 #include <string_view>
 #include <tuple>
 #include <type_traits>
@@ -341,9 +343,99 @@ struct AttributesWithoutStyle : svgpp::policy::attribute_traversal::default_poli
     static const bool css_hides_presentation_attribute = false;
 };
 
+bool IsDigit(char c) {
+    return c >= '0' && c <= '9';
+}
+
+// Where the number that starts at `i` ends (sign, digits, fraction, exponent); `i` if none does.
+std::size_t NumberEnd(std::string_view s, std::size_t i) {
+    std::size_t j = i, digits = 0;
+    if (j < s.size() && (s[j] == '+' || s[j] == '-')) ++j;
+    for (; j < s.size() && IsDigit(s[j]); ++j) ++digits;
+    if (j < s.size() && s[j] == '.') {
+        std::size_t k = j + 1, fraction = 0;
+        for (; k < s.size() && IsDigit(s[k]); ++k) ++fraction;
+        if (digits + fraction > 0) j = k;
+        digits += fraction;
+    }
+    if (digits == 0) return i;
+    if (j < s.size() && (s[j] == 'e' || s[j] == 'E')) {
+        std::size_t k = j + 1;
+        if (k < s.size() && (s[k] == '+' || s[k] == '-')) ++k;
+        if (k < s.size() && IsDigit(s[k])) {
+            while (k < s.size() && IsDigit(s[k])) ++k;
+            j = k;
+        }
+    }
+    return j;
+}
+
+// Path data whose arcs have negative radii ("A-20 -20 0 0 1 90 50"), which SVG++'s grammar
+// refuses and viewers draw with the radii's absolute values: those signs made spaces. Empty
+// where there is none. The data is read only where it has an arc.
+std::string WithoutNegativeArcRadii(std::string_view d) {
+    if (std::memchr(d.data(), 'A', d.size()) == nullptr &&
+        std::memchr(d.data(), 'a', d.size()) == nullptr)
+        return {};
+    std::string out;
+    char command = 0;
+    std::size_t argument = 0;
+    for (std::size_t i = 0; i < d.size();) {
+        const char c = d[i];
+        if (c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == '\f' || c == ',') {
+            ++i;
+            continue;
+        }
+        if ((c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z')) {
+            command = c;
+            argument = 0;
+            ++i;
+            continue;
+        }
+        const int at = command == 'A' || command == 'a' ? static_cast<int>(argument % 7) : -1;
+        ++argument;
+        if (at == 3 || at == 4) {  // a flag: one digit, which may touch what follows
+            if (c != '0' && c != '1') break;
+            ++i;
+            continue;
+        }
+        const std::size_t end = NumberEnd(d, i);
+        if (end == i) break;  // SVG++ reports the error
+        if ((at == 0 || at == 1) && c == '-') {
+            if (out.empty()) out.assign(d);
+            out[i] = ' ';
+        }
+        i = end;
+    }
+    return out;
+}
+
+// A transform list whose numbers touch ("translate(10-5)", "scale(.5.5)", as minifiers write
+// them, and viewers read them): the numbers apart. Empty where none touch.
+std::string WithNumbersApart(std::string_view t) {
+    std::string out;
+    bool afterNumber = false;
+    for (std::size_t i = 0; i < t.size();) {
+        const std::size_t end = NumberEnd(t, i);
+        if (end == i) {
+            afterNumber = false;
+            if (!out.empty()) out += t[i];
+            ++i;
+            continue;
+        }
+        if (afterNumber && out.empty()) out.assign(t.substr(0, i));
+        if (afterNumber) out += ' ';
+        if (!out.empty()) out.append(t.substr(i, end - i));
+        afterNumber = true;
+        i = end;
+    }
+    return out;
+}
+
 // An attribute's value as SVG++ reads it: the text the tree holds where it is one text node (as
 // nearly every value is), else put together by libxml2. A copy of every value (path data above
-// all) cost an allocation, a concatenation and a free each on a large drawing.
+// all) cost an allocation, a concatenation and a free each on a large drawing. Path data and
+// transforms that viewers read and SVG++'s grammar does not are given to it as it reads them.
 class AttributeValue {
 public:
     explicit AttributeValue(const xmlAttr* a) {
@@ -356,12 +448,20 @@ public:
             owned_ = svgpp::detail::libxml_string_ptr(text);
             text_ = text != nullptr ? reinterpret_cast<const char*>(text) : "";
         }
+        if (a->ns != nullptr) return;
+        const char* name = reinterpret_cast<const char*>(a->name);
+        if (std::strcmp(name, "d") == 0)
+            mended_ = WithoutNegativeArcRadii(text_);
+        else if (std::strcmp(name, "transform") == 0)
+            mended_ = WithNumbersApart(text_);
+        if (!mended_.empty()) text_ = mended_.c_str();
     }
     boost::iterator_range<const char*> get_range() const { return boost::as_literal(text_); }
 
 private:
     const char* text_ = nullptr;
     svgpp::detail::libxml_string_ptr owned_;
+    std::string mended_;
 };
 
 // Attribute values without the whitespace around them, as viewers read them: SVG++ refuses a
@@ -435,6 +535,7 @@ bool LoadElement(xmlNode* node, ElementReader& reader) {
 void ApplyTransformAttribute(const xmlNode* node, ElementReader& reader) {
     std::string text;
     if (!GetAttribute(node, "transform", &text)) return;
+    if (std::string apart = WithNumbersApart(text); !apart.empty()) text = std::move(apart);
     svgpp::value_parser<svgpp::tag::type::transform_list, svgpp::error_policy<ErrorPolicy>>::parse(
         svgpp::tag::attribute::transform(), reader, text, svgpp::tag::source::attribute());
 }
