@@ -68,6 +68,11 @@ def case_every_curve_type_in_world_space():
         assert_on_drawn_curve(ob, "bevelled")
         # What is dashed is the line form, as korrand dash dashes it: each spline as drawn.
         support.assert_matches(ob, support.per_spline(ob), "bevelled")
+    # A NURBS spline Blender calls invalid is not swept, so it shows nothing: nor do dashes.
+    spline = bpy.data.objects["path"].data.splines[0]
+    spline.use_endpoint_u, spline.use_bezier_u = False, True
+    support.update()
+    assert spline.valid_message(0) and not support.world_points(bpy.data.objects["path"])
     cyclic = {name: bool(bpy.data.objects[name].data.splines[0].use_cyclic_u) for name in SHIFT_A}
     assert cyclic == {"bezier": False, "circle": True, "nurbs": False, "nurbs_circle": True,
                       "path": False}, cyclic

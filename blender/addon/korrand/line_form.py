@@ -272,9 +272,9 @@ def mesh_points_and_edges(mesh):
     return co, edges
 
 
-def _wire(ob, splines):
+def _wire(ob, splines, swept=False):
     """The line form of the wire mesh Blender draws of ob, a bare copy; None when it draws
-    faces there."""
+    faces there. swept: the curve itself sweeps a profile."""
     mesh = ob.to_mesh()
     try:
         if mesh is None or len(mesh.polygons):
@@ -286,7 +286,25 @@ def _wire(ob, splines):
     counts, cyclic = spline_counts(n, edges)
     # A spline Blender draws nothing of (a NURBS spline short of its order) has no segment.
     looks = _looks(splines) if len(splines) == len(counts) else None
+    if swept and looks is not None:
+        counts, points = _unswept_to_points(splines, counts, points)
     return LineForm(counts, points, 3, cyclic, looks)
+
+
+def _unswept_to_points(splines, counts, points):
+    """A NURBS spline Blender calls invalid (Bezier knots short of a point, say) is drawn as a
+    bare wire, but a profile is not swept along it: the curve shows nothing there, and its
+    segment becomes its first point, which has no dashes."""
+    invalid = {i for i, s in enumerate(splines) if s.type == "NURBS" and s.valid_message(0)}
+    if not invalid:
+        return counts, points
+    kept_counts, kept = array.array("i"), array.array("f")
+    at = 0
+    for i, c in enumerate(counts):
+        kept_counts.append(1 if i in invalid and c > 0 else c)
+        kept.extend(points[3 * at:3 * (at + kept_counts[-1])])
+        at += c
+    return kept_counts, kept
 
 
 _SPLINE = ("order_u", "resolution_u", "use_cyclic_u", "use_endpoint_u", "use_bezier_u",
@@ -425,7 +443,8 @@ def read(plugin, ob, depsgraph, last=None):
     with _BareCopy(ob, depsgraph) as bare:
         # Drawing the copy costs more than comparing its control points with the last read's:
         # a curve that did not move (most frames of an animation) is not drawn again.
-        fingerprint = _fingerprint(bare.curve)
+        swept = sweeps(ob.data)
+        fingerprint = _fingerprint(bare.curve) + (b"\0swept" if swept else b"")
         if last is not None and getattr(last, "fingerprint", None) == fingerprint:
             # The splines' materials are the stored ones': the evaluated copy keeps its own
             # after an Assign in edit mode.
@@ -435,7 +454,7 @@ def read(plugin, ob, depsgraph, last=None):
             form = LineForm(last.counts, last.points, last.stride, last.cyclic, looks)
             form.fingerprint = fingerprint
             return form
-        form = _wire(bare.helper, ob.data.splines)
+        form = _wire(bare.helper, ob.data.splines, swept)
     if form is None:  # a bare copy without faces has none; drawing nothing, it has no points
         form = LineForm(array.array("i"), array.array("f"), 3, array.array("i"))
     form.fingerprint = fingerprint
