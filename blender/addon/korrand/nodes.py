@@ -47,11 +47,27 @@ def _new_tree(role, name):
 
 
 def _reset(tree):
-    tree.nodes.clear()
-    while tree.inputs:
-        tree.inputs.remove(tree.inputs[0])
-    while tree.outputs:
-        tree.outputs.remove(tree.outputs[0])
+    tree.nodes.clear()  # its sockets stay for _sockets
+
+
+def _sockets(tree, inputs, outputs=(("NodeSocketGeometry", "Geometry"),)):
+    """Gives the group these sockets ((type, name) each, in order) and returns its inputs by
+    name. Those a group built by another version has already are kept: a modifier holds its
+    values by the sockets' identifiers, and a socket made anew gets another (a bake's profile
+    would be lost)."""
+    for collection, wanted in ((tree.inputs, inputs), (tree.outputs, outputs)):
+        for socket in list(collection):
+            if (socket.bl_socket_idname, socket.name) not in wanted:
+                collection.remove(socket)
+        for i, (kind, name) in enumerate(wanted):
+            at = next((k for k, socket in enumerate(collection)
+                       if (socket.bl_socket_idname, socket.name) == (kind, name)), None)
+            if at is None:
+                collection.new(kind, name)
+                at = len(collection) - 1
+            if at != i:
+                collection.move(at, i)
+    return {socket.name: socket for socket in tree.inputs}
 
 
 def _enabled(sockets):
@@ -104,11 +120,8 @@ class _Builder:
 
 def _build_dash(tree):
     b = _Builder(tree)
-    tree.inputs.new("NodeSocketGeometry", "Geometry")
-    tree.inputs.new("NodeSocketObject", DASHES)
-    tree.inputs.new("NodeSocketBool", KEEP_FILL)
-    tree.inputs.new("NodeSocketBool", AS_CURVES)
-    tree.outputs.new("NodeSocketGeometry", "Geometry")
+    _sockets(tree, (("NodeSocketGeometry", "Geometry"), ("NodeSocketObject", DASHES),
+                    ("NodeSocketBool", KEEP_FILL), ("NodeSocketBool", AS_CURVES)))
     given = b.node("NodeGroupInput")
     info = b.node("GeometryNodeObjectInfo", transform_space="ORIGINAL")
     b.link(given.outputs[DASHES], info.inputs["Object"])
@@ -151,11 +164,8 @@ def _build_dash(tree):
 
 def _build_look(tree):
     b = _Builder(tree)
-    tree.inputs.new("NodeSocketGeometry", "Geometry")
-    tree.inputs.new("NodeSocketObject", PROFILE)
-    tree.inputs.new("NodeSocketBool", USE_PROFILE)
-    tree.inputs.new("NodeSocketBool", FILL_CAPS)
-    tree.outputs.new("NodeSocketGeometry", "Geometry")
+    _sockets(tree, (("NodeSocketGeometry", "Geometry"), ("NodeSocketObject", PROFILE),
+                    ("NodeSocketBool", USE_PROFILE), ("NodeSocketBool", FILL_CAPS)))
     given = b.node("NodeGroupInput")
     dashes = given.outputs["Geometry"]
     # Each dash swept with the curve's profile: scaled by the curve's radius there, and turned
@@ -204,9 +214,8 @@ def _build_look(tree):
 
 def _build_frames(tree):
     b = _Builder(tree)
-    tree.inputs.new("NodeSocketGeometry", "Geometry")
-    tree.outputs.new("NodeSocketGeometry", "Geometry")
-    stretch = tree.inputs.new("NodeSocketFloat", TIME_STRETCH)
+    stretch = _sockets(tree, (("NodeSocketGeometry", "Geometry"),
+                              ("NodeSocketFloat", TIME_STRETCH)))[TIME_STRETCH]
     stretch.default_value, stretch.min_value = 1.0, 1e-3
     given = b.node("NodeGroupInput")
     # Each point carries the first and the last frame it is shown in (the bake's first and last
