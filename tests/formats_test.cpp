@@ -1210,18 +1210,22 @@ TEST(SvgUse, ReferencedShapesAreDashedOnceWhereDefined) {
 // Hidden shapes outside the selection count as not chosen, not as hidden.
 // A shape its <use>s paint apart (one its fill, one its dashed stroke, a mask its area) stays for
 // them, stroke hidden: the dashes beside it, drawn by a twin of each <use> (the mask's and a
-// pattern's too), and of each <use> of such a <use>.
+// pattern's too, not a clip path's), and of each <use> of such a <use> (not of another element
+// of its id).
 TEST(SvgUse, AShapeUsedForItsFillAndInAMaskStays) {
     const Document doc = ReadSvgBody(R"SVG(<defs><rect id="r" width="90" height="90"/></defs>
     <mask id="m" fill="white"><use href="#r"/></mask><use href="#r" fill="#ddd"/>
     <use id="s" href="#r" fill="none" stroke="gray" stroke-dasharray="6 4" mask="url(#m)"/>
-    <use href="#s" x="100"/><pattern id="p" width="9" height="9"><use href="#r"/></pattern>)SVG");
+    <use href="#s" x="100"/><pattern id="p" width="9" height="9"><use href="#r"/></pattern>
+    <clipPath id="c"><use href="#r"/></clipPath><g id="t"/>
+    <use id="t" href="#r" stroke="red"/><use href="#t" x="200"/>)SVG");
     const std::string svg = WrittenBack(doc);
     EXPECT_NE(svg.find(R"(<rect id="r" width="90" height="90" style="stroke:none"/>)"),
               std::string::npos)
         << svg;
-    EXPECT_EQ(Occurrences(svg, "href=\"#r-dashes\""), 4u) << svg;
+    EXPECT_EQ(Occurrences(svg, "href=\"#r-dashes\""), 5u) << svg;
     EXPECT_EQ(Occurrences(svg, "href=\"#s-dashes\" x=\"100\""), 1u) << svg;
+    EXPECT_EQ(Occurrences(svg, "x=\"200\""), 1u) << svg;
     EXPECT_TRUE(doc.warnings.empty()) << doc.warnings.front();
 }
 

@@ -706,15 +706,16 @@ void AddDashesBeside(xmlDoc* tree, xmlNode* node, const std::string& id,
 // The <use>s that must draw a kept original's dashes sibling: each gets a twin beside it that
 // draws the sibling with the <use>'s own attributes. A <use> of a <use> so twinned draws only
 // what that one draws, and so does a <use> the walk does not enter (in a <pattern>, a <marker>,
-// another selection): they are twinned too, found by what they refer to.
+// another selection): they are twinned too, found by what they refer to. A clip path's <use>s
+// take only the geometry, which the original keeps.
 class UseTwins {
 public:
     UseTwins(xmlDoc* tree, const SvgScene& scene, FreshIds& ids)
         : tree_(tree), scene_(scene), ids_(ids) {}
 
-    // `id` now draws without its dashes; `dashesId` draws them.
-    void Drawn(const std::string& id, const std::string& dashesId) {
-        if (scene_.useTargets.count(id) != 0) twinOf_.emplace(id, dashesId);
+    // `node`, whose id is `id`, now draws without its dashes; `dashesId` draws them.
+    void Drawn(const xmlNode* node, const std::string& id, const std::string& dashesId) {
+        if (scene_.useTargets.count(id) != 0) drawn_.push_back({node, id, dashesId});
     }
 
     void Add(xmlNode* use, const std::string& dashesId) {
@@ -730,43 +731,54 @@ public:
         if (GetAttribute(twin, "id", &useId) && !useId.empty()) {
             const std::string twinId = ids_.Make(useId + "-dashes");
             xmlSetProp(twin, X("id"), X(twinId.c_str()));
-            Drawn(useId, twinId);
+            Drawn(use, useId, twinId);
         }
         xmlAddNextSibling(use, twin);
     }
 
-    // Until none is left: a twin's <use> may itself be referred to.
-    void AddForTheRest(xmlDoc* tree) {
-        if (twinOf_.empty()) return;
-        std::vector<std::pair<xmlNode*, std::string>> found;
-        do {
-            found.clear();
-            Find(xmlDocGetRootElement(tree), found);
-            for (const auto& [use, dashesId] : found) Add(use, dashesId);
-        } while (!found.empty());
+    // The rest, in one walk of the document: a twin's <use> may itself be referred to.
+    void AddForTheRest() {
+        if (drawn_.empty()) return;
+        Index(xmlDocGetRootElement(tree_));
+        for (std::size_t i = 0; i < drawn_.size(); ++i) {  // grows as twins are made
+            const Apart apart = drawn_[i];
+            // A reference finds the first element of an id: another one of it draws something
+            // else.
+            const auto first = first_.find(apart.id);
+            const auto uses = usesOf_.find(apart.id);
+            if (first == first_.end() || first->second != apart.node || uses == usesOf_.end())
+                continue;
+            for (xmlNode* use : uses->second) Add(use, apart.dashesId);
+        }
     }
 
 private:
-    void Find(xmlNode* node, std::vector<std::pair<xmlNode*, std::string>>& found) const {
+    struct Apart {
+        const xmlNode* node;
+        std::string id, dashesId;
+    };
+
+    void Index(xmlNode* node) {
         for (; node != nullptr; node = node->next) {
-            if (node->type != XML_ELEMENT_NODE) continue;
-            if (Is(node, "use") && twinned_.count(node) == 0) {
-                std::string href;
-                if (!GetNsAttribute(node, "href", kXlinkNamespace, &href))
-                    GetAttribute(node, "href", &href);
-                if (href.size() > 1 && href[0] == '#')
-                    if (const auto it = twinOf_.find(href.substr(1)); it != twinOf_.end())
-                        found.emplace_back(node, it->second);
-            }
-            Find(node->children, found);
+            if (node->type != XML_ELEMENT_NODE || Is(node, "clipPath")) continue;
+            std::string text;
+            if (GetAttribute(node, "id", &text)) first_.emplace(text, node);
+            if (Is(node, "use") &&
+                (GetNsAttribute(node, "href", kXlinkNamespace, &text) ||
+                 GetAttribute(node, "href", &text)) &&
+                text.size() > 1 && text[0] == '#')
+                usesOf_[text.substr(1)].push_back(node);
+            Index(node->children);
         }
     }
 
     xmlDoc* tree_;
     const SvgScene& scene_;
     FreshIds& ids_;
-    std::unordered_map<std::string, std::string> twinOf_;
+    std::vector<Apart> drawn_;
     std::unordered_set<const xmlNode*> twinned_;
+    std::unordered_map<std::string, const xmlNode*> first_;
+    std::unordered_map<std::string, std::vector<xmlNode*>> usesOf_;
 };
 
 void WriteSvgInPlace(std::ostream& out, const Document& doc, const WriteOptions& options) {
@@ -951,10 +963,10 @@ void WriteSvgInPlace(std::ostream& out, const Document& doc, const WriteOptions&
         }
         // A <use> of this very shape draws only the fill or markers now: a twin beside it draws
         // the dashes.
-        if (GetAttribute(node, "id", &id) && !id.empty()) twins.Drawn(id, dashesId);
+        if (GetAttribute(node, "id", &id) && !id.empty()) twins.Drawn(node, id, dashesId);
         for (xmlNode* use : shape.uses) twins.Add(use, dashesId);
     }
-    twins.AddForTheRest(tree);
+    twins.AddForTheRest();
 
     // Always UTF-8, declared as such: the text is the same whatever the input's encoding, and
     // some encodings libxml2 reads (UTF-7) it cannot read back once it has written them.
