@@ -40,6 +40,13 @@ struct Walk {
     Walk(const std::vector<Point>& segment, bool closed_) : closed(closed_) {
         for (const Point& p : segment) points.push_back({p.x, p.y});
         if (closed && points.size() > 1) points.push_back(points.front());
+        Measure();
+    }
+    // The walk through these points (a closed one's start again at its end).
+    Walk(std::vector<Xy> points_, bool closed_) : points(std::move(points_)), closed(closed_) {
+        Measure();
+    }
+    void Measure() {
         at.resize(points.size(), 0);
         for (std::size_t i = 1; i < points.size(); ++i)
             at[i] = at[i - 1] +
@@ -174,6 +181,54 @@ double Deviation(const Walk& walk, double spacing, double limit = HUGE_VAL,
     return worst;
 }
 
+// Beyond this many vertices a segment is measured through its simplified polyline.
+constexpr std::size_t kDense = 4096;
+
+double Cross(Xy a, Xy b) {
+    return a.x * b.y - a.y * b.x;
+}
+
+// The polyline p with fewer vertices, each dropped one within eps of the line that replaces it,
+// in one pass: a run from a kept vertex goes on while one line from it passes within eps of
+// every point of the run (the cone of such directions, narrowed by each point, holds the next
+// one) and the run does not turn back. Its ends are kept.
+std::vector<Xy> Simplified(const std::vector<Xy>& p, double eps) {
+    const std::size_t n = p.size();
+    if (n < 3 || !(eps > 0)) return p;
+    std::vector<Xy> kept = {p[0]};
+    std::size_t anchor = 0;
+    bool narrowed = false;  // else every direction will do
+    Xy left{}, right{};     // the cone's edges, unit vectors, left counterclockwise of right
+    double reach = 0;       // how far the run went from the anchor
+    for (std::size_t i = 1; i < n;) {
+        const Xy v{p[i].x - p[anchor].x, p[i].y - p[anchor].y};
+        const double r = std::sqrt(v.x * v.x + v.y * v.y);
+        if (!(r > eps)) {  // near the anchor: any line through it passes close enough
+            ++i;
+            continue;
+        }
+        const bool inside = !narrowed || (Cross(right, v) >= 0 && Cross(v, left) >= 0);
+        if (!inside || r < reach - eps) {  // the run ends before i, which starts the next
+            anchor = i - 1;
+            kept.push_back(p[anchor]);
+            narrowed = false;
+            reach = 0;
+            continue;
+        }
+        // The directions within eps of this point: v turned either way by asin(eps / r).
+        const double sine = eps / r, cosine = std::sqrt(1 - sine * sine);
+        const Xy toLeft{(v.x * cosine - v.y * sine) / r, (v.x * sine + v.y * cosine) / r};
+        const Xy toRight{(v.x * cosine + v.y * sine) / r, (v.y * cosine - v.x * sine) / r};
+        if (!narrowed || Cross(left, toLeft) < 0) left = toLeft;
+        if (!narrowed || Cross(right, toRight) > 0) right = toRight;
+        narrowed = true;
+        reach = std::max(reach, r);
+        ++i;
+    }
+    kept.push_back(p[n - 1]);
+    return kept;
+}
+
 }  // namespace
 
 double ChordDeviation(const std::vector<Point>& segment, bool closed, double spacing) {
@@ -183,7 +238,16 @@ double ChordDeviation(const std::vector<Point>& segment, bool closed, double spa
 int64_t SubdivisionFor(const std::vector<Point>& segment, bool closed, double dashLength,
                        double tolerance, int64_t lowest, int64_t highest) {
     if (highest < lowest) return lowest;
-    const Walk walk(segment, closed);
+    Walk walk(segment, closed);
+    // A chord is measured against every vertex it spans: on a polyline far denser than the
+    // dashes (a CAD export's thousands of points on a straight line or a gentle arc) that is a
+    // square of the points. Such a polyline is measured with the vertices that lie within a
+    // thousandth of the tolerance of a straight run dropped, against what is left of it.
+    if (walk.points.size() > kDense && tolerance > 0) {
+        const double eps = tolerance * 1e-3;
+        walk = Walk(Simplified(walk.points, eps), closed);
+        tolerance -= eps;
+    }
     const Corners corners(walk);
     const auto fits = [&](int64_t subdivision) {
         const double spacing = dashLength / static_cast<double>(std::max<int64_t>(subdivision, 1));
