@@ -825,6 +825,19 @@ TEST_F(SvgFilterTest, TextAndClipPathsKeepTheShapesTheyUse) {
 
 // Zero-length subpaths are dots where round or square caps draw them (stipples): they stay
 // beside the dashes; with butt caps they draw nothing.
+// Coordinates are written finely enough for the dashes, whatever the tolerance asked for.
+TEST_F(SvgFilterTest, DashesKeepTheirLengthUnderACoarseTolerance) {
+    std::ofstream(dir_ / "in.svg", std::ios::binary | std::ios::trunc)
+        << R"(<svg xmlns="http://www.w3.org/2000/svg" width="100mm" height="100mm" )"
+           R"(viewBox="0 0 100 100"><path id="fold" d="M10 50 H90" stroke="black"/></svg>)";
+    ASSERT_EQ(Korrand("--period 0.3mm --tolerance 1mm").code, 0);
+    Doc out = Load("out.svg");
+    const auto dashes = DashesOf(xmlDocGetRootElement(out.get()), "fold");
+    ASSERT_GT(dashes.size(), 200u);
+    for (const auto& dash : dashes)
+        EXPECT_NEAR(dash.back().first - dash.front().first, 0.15, 0.0015);
+}
+
 TEST_F(SvgFilterTest, DotsOfRoundCapsStayBesideTheDashes) {
     for (const std::string cap : {"round", "butt"}) {
         std::ofstream(dir_ / "in.svg", std::ios::binary | std::ios::trunc)
