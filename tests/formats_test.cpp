@@ -673,6 +673,16 @@ TEST(Svg, RoundedRectAndEllipse) {
     }
 }
 
+// By default a shape is followed within a thousandth of its own size too: a small hole on a
+// large page stays round.
+TEST(Svg, SmallShapesStayRoundOnALargePage) {
+    const Document doc = ReadSvgBody(R"(<circle cx="10" cy="10" r="0.5"/>)");
+    const auto& s = doc.objects.at(0).segments.at(0);
+    for (std::size_t i = 0; i + 1 < s.size(); ++i)
+        EXPECT_GE(Distance({(s[i].x + s[i + 1].x) / 2, (s[i].y + s[i + 1].y) / 2, 0}, 10, 10),
+                  0.5 - 1.5e-3);
+}
+
 TEST(Svg, CubicAndQuadraticStayWithinTolerance) {
     const double tolerance = 0.02;
     const Document doc =

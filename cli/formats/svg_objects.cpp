@@ -180,11 +180,21 @@ void CountFlattened(const ReadContext& context, std::size_t& total, std::size_t 
     if (total > kMaxFlattenedPoints) RefuseTooManyPoints(context);
 }
 
-bool FlattenShape(const ReadContext& context, const Flattening& flattening, FoundShape& shape,
+bool FlattenShape(const ReadContext& context, const Flattening& drawing, FoundShape& shape,
                   std::size_t& total) {
     std::vector<Vec2> points;
     std::vector<Point> flat;
     shape.flattened = true;
+    // Unless one was asked for, the tolerance is also a thousandth of the shape's own size: a
+    // 2 mm hole on a cutter's 1300 mm bed would otherwise become a hexagon.
+    Flattening flattening = drawing;
+    if (!(context.options.tolerance > 0)) {
+        Vec2 lo{HUGE_VAL, HUGE_VAL}, hi{-HUGE_VAL, -HUGE_VAL};
+        for (const Subpath& subpath : shape.subpaths) GrowBounds(subpath, lo, hi);
+        const double size = lo.x <= hi.x ? math::Hypot(hi.x - lo.x, hi.y - lo.y) : 0;
+        if (size > 0 && std::isfinite(size))
+            flattening.tolerance = std::min(flattening.tolerance, size * 1e-3);
+    }
     for (const Subpath& subpath : shape.subpaths) {
         bool tooMany = false;
         shape.finite = SegmentOf(subpath, flattening, context.options.closed,
