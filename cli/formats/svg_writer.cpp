@@ -764,17 +764,17 @@ private:
         std::string id, dashesId;
     };
 
-    void Index(xmlNode* node) {
+    void Index(xmlNode* node, bool inClip = false) {
         for (; node != nullptr; node = node->next) {
-            if (node->type != XML_ELEMENT_NODE || Is(node, "clipPath")) continue;
+            if (node->type != XML_ELEMENT_NODE) continue;
             std::string text;
             if (GetAttribute(node, "id", &text)) first_.emplace(text, node);
-            if (Is(node, "use") &&
+            if (!inClip && Is(node, "use") &&
                 (GetNsAttribute(node, "href", kXlinkNamespace, &text) ||
                  GetAttribute(node, "href", &text)) &&
                 text.size() > 1 && text[0] == '#')
                 usesOf_[text.substr(1)].push_back(node);
-            Index(node->children);
+            Index(node->children, inClip || Is(node, "clipPath"));
         }
     }
 
