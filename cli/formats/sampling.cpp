@@ -203,16 +203,18 @@ std::vector<Xy> Simplified(const std::vector<Xy>& p, double eps) {
     for (std::size_t i = 1; i < n;) {
         const Xy v{p[i].x - p[anchor].x, p[i].y - p[anchor].y};
         const double r = std::sqrt(v.x * v.x + v.y * v.y);
-        if (!(r > eps)) {  // near the anchor: any line through it passes close enough
-            ++i;
-            continue;
-        }
+        // Out of the cone, or turning back (to the anchor itself, say): the run ends before i,
+        // which starts the next.
         const bool inside = !narrowed || (Cross(right, v) >= 0 && Cross(v, left) >= 0);
-        if (!inside || r < reach - eps) {  // the run ends before i, which starts the next
+        if ((!inside && r > eps) || r < reach - eps) {
             anchor = i - 1;
             kept.push_back(p[anchor]);
             narrowed = false;
             reach = 0;
+            continue;
+        }
+        if (!(r > eps)) {  // near the anchor, the run not gone out: any line will do
+            ++i;
             continue;
         }
         // The directions within eps of this point: v turned either way by asin(eps / r).
@@ -242,11 +244,13 @@ int64_t SubdivisionFor(const std::vector<Point>& segment, bool closed, double da
     // A chord is measured against every vertex it spans: on a polyline far denser than the
     // dashes (a CAD export's thousands of points on a straight line or a gentle arc) that is a
     // square of the points. Such a polyline is measured with the vertices that lie within a
-    // thousandth of the tolerance of a straight run dropped, against what is left of it.
+    // twentieth of the tolerance of a straight run dropped (coarser than the rounding of the
+    // coordinates a file holds), against what is left of the tolerance (a dropped vertex may lie
+    // up to sqrt(2) times that far from the line that replaces it, beyond its ends).
     if (walk.points.size() > kDense && tolerance > 0) {
-        const double eps = tolerance * 1e-3;
+        const double eps = tolerance / 20;
         walk = Walk(Simplified(walk.points, eps), closed);
-        tolerance -= eps;
+        tolerance -= 1.5 * eps;
     }
     const Corners corners(walk);
     const auto fits = [&](int64_t subdivision) {
