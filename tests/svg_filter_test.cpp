@@ -829,13 +829,20 @@ TEST_F(SvgFilterTest, TextAndClipPathsKeepTheShapesTheyUse) {
 TEST_F(SvgFilterTest, DashesKeepTheirLengthUnderACoarseTolerance) {
     std::ofstream(dir_ / "in.svg", std::ios::binary | std::ios::trunc)
         << R"(<svg xmlns="http://www.w3.org/2000/svg" width="100mm" height="100mm" )"
-           R"(viewBox="0 0 100 100"><path id="fold" d="M10 50 H90" stroke="black"/></svg>)";
-    ASSERT_EQ(Korrand("--period 0.3mm --tolerance 1mm").code, 0);
-    Doc out = Load("out.svg");
-    const auto dashes = DashesOf(xmlDocGetRootElement(out.get()), "fold");
-    ASSERT_GT(dashes.size(), 200u);
-    for (const auto& dash : dashes)
-        EXPECT_NEAR(dash.back().first - dash.front().first, 0.15, 0.0015);
+           R"(viewBox="0 0 100 100"><path id="fold" d="M10 50 H90 M10 60 H10.9" )"
+           R"(stroke="black"/></svg>)";
+    // Dashes of 0.15 mm, then of 2 mm on the long line and 0.0225 mm on the short one.
+    for (const char* options : {"--period 0.3mm --tolerance 1mm", "--count 20 --tolerance 1mm"}) {
+        ASSERT_EQ(Korrand(options).code, 0);
+        Doc out = Load("out.svg");
+        const auto dashes = DashesOf(xmlDocGetRootElement(out.get()), "fold");
+        ASSERT_GT(dashes.size(), 39u);
+        for (const auto& dash : dashes) {
+            const double length = dash.back().first - dash.front().first;
+            const double want = options[2] == 'p' ? 0.15 : dash[0].second < 55 ? 2 : 0.0225;
+            EXPECT_NEAR(length, want, want / 100) << options;
+        }
+    }
 }
 
 TEST_F(SvgFilterTest, DotsOfRoundCapsStayBesideTheDashes) {

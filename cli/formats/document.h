@@ -47,6 +47,9 @@ struct LineObject {
     // Read: an offset of the dash pattern the reader derived (an SVG's stroke-dashoffset), in
     // whole segments as the modifier's Offset takes it; handed over as dashCount is.
     std::optional<double> offset = std::nullopt;
+    // Read: how closely its curves were followed (a small SVG shape's own tolerance), which its
+    // dashes keep to; else the document's.
+    std::optional<double> tolerance = std::nullopt;
 };
 
 namespace detail {

@@ -149,6 +149,7 @@ SvgShape KeptShape(const FoundShape& shape) {
     SvgShape kept;
     kept.node = shape.node;
     kept.toPage = shape.toPage;
+    kept.tolerance = shape.tolerance;
     kept.keepFill = PaintsFill(style) && shape.enclosesArea;  // a line has no area
     kept.throughUse = shape.throughUse;
     kept.dots = shape.dots;
@@ -185,16 +186,19 @@ bool FlattenShape(const ReadContext& context, const Flattening& drawing, FoundSh
     std::vector<Vec2> points;
     std::vector<Point> flat;
     shape.flattened = true;
-    // Unless one was asked for, the tolerance is also a thousandth of the shape's own size: a
-    // 2 mm hole on a cutter's 1300 mm bed would otherwise become a hexagon.
+    // Unless one was asked for, the tolerance is also a thousandth of the shape's own size (a
+    // 2 mm hole on a cutter's 1300 mm bed would otherwise become a hexagon), but no finer than
+    // 0.01 mm, far below what a machine draws (a stipple of half a million dots stays lean).
     Flattening flattening = drawing;
     if (!(context.options.tolerance > 0)) {
         Vec2 lo{HUGE_VAL, HUGE_VAL}, hi{-HUGE_VAL, -HUGE_VAL};
         for (const Subpath& subpath : shape.subpaths) GrowBounds(subpath, lo, hi);
         const double size = lo.x <= hi.x ? math::Hypot(hi.x - lo.x, hi.y - lo.y) : 0;
+        const double finest = 0.01 * (96 / 25.4) * context.page.unitsPerPx;  // 0.01 mm
         if (size > 0 && std::isfinite(size))
-            flattening.tolerance = std::min(flattening.tolerance, size * 1e-3);
+            flattening.tolerance = std::min(flattening.tolerance, std::max(size * 1e-3, finest));
     }
+    shape.tolerance = flattening.tolerance;
     for (const Subpath& subpath : shape.subpaths) {
         bool tooMany = false;
         shape.finite = SegmentOf(subpath, flattening, context.options.closed,
@@ -247,6 +251,7 @@ void BuildShape(const ReadContext& context, FoundShape& shape) {
         LineObject object;
         object.name = shape.name;
         object.closed = group.closed;
+        if (shape.tolerance > 0) object.tolerance = shape.tolerance;
         std::vector<Vec2> seams;
         for (const int32_t i : group.segments) {
             std::vector<Point>& own = segments[static_cast<std::size_t>(i)].first;

@@ -133,6 +133,7 @@ struct FoundShape {
     Affine toPage;
     ComputedStyle style;
     double percentBase = 0;  // what its percentages are of, in its own user units
+    double tolerance = 0;    // how closely it is followed, on the page, once flattened
     // Drawn through <use> but measured where it is defined: where its instance draws it.
     std::unique_ptr<Affine> previewAt;
     std::vector<Subpath> subpaths;

@@ -20,6 +20,8 @@ struct SvgShape {
     xmlNode* node = nullptr;  // in SvgScene::doc
     // The shape's own user space (where its geometry is written) to the root's user space.
     Affine toPage;
+    // How closely it is followed on the page: the drawing's tolerance, or less for a small shape.
+    double tolerance = 0;
     // The fill is drawn: the original stays for it and the dashes go into a sibling path.
     bool keepFill = false;
     // A shape whose stroke paints nothing, dashed by --select all: whether the dashes must be

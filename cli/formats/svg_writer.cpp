@@ -570,22 +570,20 @@ void AppendCoordinate(std::string& out, double v, int decimals) {
     out.append(buf, static_cast<std::size_t>(end - buf));
 }
 
-// Decimals for coordinates in a shape's user space: enough that rounding moves a point by at
-// most a tenth of the flattening tolerance on the page (-1: every digit).
-// The decimals a shape's coordinates are written with: a tenth of the tolerance on the page,
-// and a hundredth of its longest dash (`longest`, on the page), since a tolerance coarser than
-// the dashes (asked for, or a period far below the drawing's scale) would round them to other
-// lengths, or to none.
-int DecimalsFor(const SvgScene& scene, const Affine& toPage, double longest) {
-    // The most a distance of the shape's user space grows on the page: the larger singular value.
+// The most a distance of a shape's user space grows on the page: the larger singular value.
+double StretchOf(const Affine& toPage) {
     const double sum =
         toPage.a * toPage.a + toPage.b * toPage.b + toPage.c * toPage.c + toPage.d * toPage.d;
     const double det = toPage.Det();
-    const double stretch =
-        std::sqrt((sum + std::sqrt(std::max(0.0, sum * sum - 4 * det * det))) / 2);
-    const double step =
-        (longest > 0 ? std::min(scene.tolerance / 10, longest / 100) : scene.tolerance / 10) /
-        stretch;
+    return std::sqrt((sum + std::sqrt(std::max(0.0, sum * sum - 4 * det * det))) / 2);
+}
+
+// Decimals for coordinates in a shape's user space: enough that rounding moves a point by at
+// most `step` there (-1: every digit). A shape's coordinates keep a tenth of its tolerance on
+// the page, and a dash's a hundredth of its length too: a tolerance coarser than the dashes
+// (asked for, or a period far below the drawing's scale) would round them to other lengths, or
+// to none.
+int DecimalsFor(double step) {
     if (!(step > 0) || !std::isfinite(step)) return -1;
     // Rounding both coordinates to 10^-n moves a point by up to 0.71 * 10^-n.
     const double decimals = std::ceil(math::Log10(0.7072 / step));
@@ -815,17 +813,9 @@ void WriteSvgInPlace(std::ostream& out, const Document& doc, const WriteOptions&
         Scratch& own = scratch[thread];
         const SvgShape& shape = scene.shapes[s];
         const Affine toUser = shape.toPage.Inverse();
-        // Each dash's length on the page, within a factor of sqrt(2) (steps measured |dx| + |dy|).
-        double longest = 0;
-        for (std::size_t o = firstObject[s]; o < firstObject[s + 1]; ++o)
-            for (const auto& dash : doc.objects[o].segments) {
-                double length = 0;
-                for (std::size_t k = 1; k < dash.size(); ++k)
-                    length +=
-                        std::fabs(dash[k].x - dash[k - 1].x) + std::fabs(dash[k].y - dash[k - 1].y);
-                longest = std::max(longest, length);
-            }
-        const int decimals = DecimalsFor(scene, shape.toPage, longest);
+        const double tolerance = shape.tolerance > 0 ? shape.tolerance : scene.tolerance;
+        const double stretch = StretchOf(shape.toPage);
+        const int decimals = DecimalsFor(tolerance / 10 / stretch);
         const std::size_t start = d.size();
         for (std::size_t o = firstObject[s]; o < firstObject[s + 1]; ++o) {
             const LineObject& dashed = doc.objects[o];
@@ -833,10 +823,17 @@ void WriteSvgInPlace(std::ostream& out, const Document& doc, const WriteOptions&
             for (std::size_t first = 0; first < dashed.segments.size(); ++first) {
                 if (!pieces.written[first]) continue;
                 pieces.Gather(dashed, first, own.piece);
-                DropStraightPoints(own.piece, scene.tolerance / 10, own.kept);
+                DropStraightPoints(own.piece, tolerance / 10, own.kept);
                 ++own.counted.dashes;
                 own.counted.points += static_cast<int64_t>(own.kept.size());
-                AppendPiece(d, start, own.kept, toUser, decimals);
+                // Its length on the page within a factor of sqrt(2) (steps as |dx| + |dy|).
+                double length = 0;
+                for (std::size_t k = 1; k < own.kept.size(); ++k)
+                    length += std::fabs(own.kept[k].x - own.kept[k - 1].x) +
+                              std::fabs(own.kept[k].y - own.kept[k - 1].y);
+                AppendPiece(
+                    d, start, own.kept, toUser,
+                    length / 100 < tolerance / 10 ? DecimalsFor(length / 100 / stretch) : decimals);
             }
         }
         for (const Point& dot : shape.dots) {
