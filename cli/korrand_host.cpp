@@ -218,8 +218,10 @@ io::Document KorrandHost::Dash(const io::Document& doc, const Settings& settings
             if (choose) {
                 const auto chosen =
                     dasher.ChooseSubdivision(layers.object, [&](const HostContainer* bc) {
-                        return ChooseSubdivision(bc, object.segments, first, last,
-                                                 object.tolerance.value_or(*doc.tolerance), lowest);
+                        return ChooseSubdivision(
+                            bc, object.segments, first, last,
+                            doc.tolerances.empty() ? *doc.tolerance : doc.tolerances[index],
+                            lowest);
                     });
                 if (chosen) {
                     local.lowestSubdivision = std::min(local.lowestSubdivision, *chosen);

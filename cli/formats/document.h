@@ -47,9 +47,6 @@ struct LineObject {
     // Read: an offset of the dash pattern the reader derived (an SVG's stroke-dashoffset), in
     // whole segments as the modifier's Offset takes it; handed over as dashCount is.
     std::optional<double> offset = std::nullopt;
-    // Read: how closely its curves were followed (a small SVG shape's own tolerance), which its
-    // dashes keep to; else the document's.
-    std::optional<double> tolerance = std::nullopt;
 };
 
 namespace detail {
@@ -86,6 +83,9 @@ struct Document {
     // SVG only: how closely the segments follow the drawing's curves, in their own units; a host
     // samples the dashes as closely (see sampling.h).
     std::optional<double> tolerance;
+    // Read: how closely each object's curves were followed, which its dashes keep to, where a
+    // small SVG shape has a tolerance of its own: empty (all the document's), or one per object.
+    std::vector<double> tolerances;
 };
 
 enum class Format { Json, Obj, Svg };

@@ -186,17 +186,18 @@ bool FlattenShape(const ReadContext& context, const Flattening& drawing, FoundSh
     std::vector<Vec2> points;
     std::vector<Point> flat;
     shape.flattened = true;
-    // Unless one was asked for, the tolerance is also a thousandth of the shape's own size (a
-    // 2 mm hole on a cutter's 1300 mm bed would otherwise become a hexagon), but no finer than
-    // 0.01 mm, far below what a machine draws (a stipple of half a million dots stays lean).
+    // Unless one was asked for, the drawing's tolerance is made a hundredth of a shape's own
+    // size where it is more than a fiftieth of it (a 2 mm hole on a cutter's 1300 mm bed would
+    // otherwise become a hexagon), but no finer than 0.01 mm, far below what a machine draws (a
+    // stipple of half a million dots stays lean).
     Flattening flattening = drawing;
     if (!(context.options.tolerance > 0)) {
         Vec2 lo{HUGE_VAL, HUGE_VAL}, hi{-HUGE_VAL, -HUGE_VAL};
         for (const Subpath& subpath : shape.subpaths) GrowBounds(subpath, lo, hi);
         const double size = lo.x <= hi.x ? math::Hypot(hi.x - lo.x, hi.y - lo.y) : 0;
         const double finest = 0.01 * (96 / 25.4) * context.page.unitsPerPx;  // 0.01 mm
-        if (size > 0 && std::isfinite(size))
-            flattening.tolerance = std::min(flattening.tolerance, std::max(size * 1e-3, finest));
+        if (size > 0 && std::isfinite(size) && flattening.tolerance > size / 50)
+            flattening.tolerance = std::min(flattening.tolerance, std::max(size / 100, finest));
     }
     shape.tolerance = flattening.tolerance;
     for (const Subpath& subpath : shape.subpaths) {
@@ -251,7 +252,6 @@ void BuildShape(const ReadContext& context, FoundShape& shape) {
         LineObject object;
         object.name = shape.name;
         object.closed = group.closed;
-        if (shape.tolerance > 0) object.tolerance = shape.tolerance;
         std::vector<Vec2> seams;
         for (const int32_t i : group.segments) {
             std::vector<Point>& own = segments[static_cast<std::size_t>(i)].first;
@@ -296,6 +296,7 @@ void BuildObjects(const ReadContext& context, const Flattening& flattening, Gath
     doc.objects.reserve(built);
     scene.objects.reserve(built);
     scene.shapes.reserve(gathered.shapes.size());
+    bool ownTolerances = false;
     for (FoundShape& shape : gathered.shapes) {
         if (!shape.flattened) FlattenShape(context, flattening, shape, gathered.flattenedPoints);
         if (!shape.finite) {
@@ -311,6 +312,13 @@ void BuildObjects(const ReadContext& context, const Flattening& flattening, Gath
             continue;
         }
         const std::size_t shapeIndex = scene.shapes.size();
+        // Most drawings have no shape of a tolerance of its own: then the list stays empty.
+        if (!ownTolerances && shape.tolerance < flattening.tolerance) {
+            ownTolerances = true;
+            doc.tolerances.assign(doc.objects.size(), flattening.tolerance);
+        }
+        if (ownTolerances)
+            doc.tolerances.insert(doc.tolerances.end(), shape.objects.size(), shape.tolerance);
         for (std::size_t o = 0; o < shape.objects.size(); ++o) {
             doc.objects.push_back(std::move(shape.objects[o]));
             scene.objects.push_back(SvgObject{shapeIndex, std::move(shape.seams[o])});
