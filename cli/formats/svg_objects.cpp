@@ -189,7 +189,7 @@ bool FlattenShape(const ReadContext& context, const Flattening& drawing, FoundSh
     // Unless one was asked for, the drawing's tolerance is made a hundredth of a shape's own
     // size where it is more than a fiftieth of it (a 2 mm hole on a cutter's 1300 mm bed would
     // otherwise become a hexagon), but no finer than 0.01 mm, far below what a machine draws (a
-    // stipple of half a million dots stays lean).
+    // stipple of half a million dots stays under the limit of flattened points).
     Flattening flattening = drawing;
     if (!(context.options.tolerance > 0)) {
         Vec2 lo{HUGE_VAL, HUGE_VAL}, hi{-HUGE_VAL, -HUGE_VAL};
