@@ -1488,6 +1488,29 @@ TEST(SvgWriteBack, DashesKeepTheStrokeTheSheetGaveThem) {
         << svg;
 }
 
+// Dashes beside a kept original are painted where its stroke would be: under its fill with
+// paint-order stroke first (a <use>'s twin too), under its markers unless they come first.
+TEST(SvgWriteBack, DashesBesideTheOriginalKeepItsPaintOrder) {
+    const Document doc =
+        ReadSvgBody(R"SVG(<defs><marker id="m"><path d="M0 0 L1 1"/></marker></defs>
+    <rect id="under" width="9" height="9" stroke="blue" paint-order="stroke"/><use id="u" href="#under"/>
+    <rect id="over" width="9" height="9" stroke="blue" style="paint-order: normal"/>
+    <path id="marked" d="M0 0 L9 0" stroke="red" marker-end="url(#m)"/>
+    <g paint-order="markers fill"><path id="markfirst" d="M0 0 L9 0" stroke="red" marker-end="url(#m)"/></g>)SVG",
+                    Stroked());
+    const std::string svg = WrittenBack(doc);
+    const auto before = [&](const char* a, const char* b) {
+        const std::size_t first = svg.find(std::string("id=\"") + a + '"');
+        const std::size_t second = svg.find(std::string("id=\"") + b + '"');
+        return first != std::string::npos && second != std::string::npos && first < second;
+    };
+    EXPECT_TRUE(before("under-dashes", "under")) << svg;
+    EXPECT_TRUE(before("u-dashes", "u")) << svg;
+    EXPECT_TRUE(before("over", "over-dashes")) << svg;
+    EXPECT_TRUE(before("marked-dashes", "marked")) << svg;
+    EXPECT_TRUE(before("markfirst", "markfirst-dashes")) << svg;
+}
+
 // The preview draws each original as it is drawn where it stands, however it gets its style,
 // also a shape drawn only through <use>, where its instance draws it.
 TEST(SvgWriteBack, PreviewCopiesDrawAsTheOriginals) {

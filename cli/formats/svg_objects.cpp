@@ -157,6 +157,8 @@ SvgShape KeptShape(const FoundShape& shape) {
     kept.markers = shape.tag != "rect" && shape.tag != "circle" && shape.tag != "ellipse" &&
                    (style.markerStart || style.markerMid || style.markerEnd);
     kept.dashedBesidesOwn = style.dashedBesidesOwn;
+    kept.strokeBeforeFill = style.strokeBeforeFill;
+    kept.strokeBeforeMarkers = style.strokeBeforeMarkers;
     // An outline its stroke does not paint (--select all) is drawn in its fill's colour.
     if (!PaintsStroke(style)) {
         const bool fillColour = kept.keepFill && (style.fill.kind == Paint::Kind::Color ||

@@ -102,6 +102,7 @@ public:
     void Node(std::string& out, const xmlNode* node, unsigned thread) const {
         switch (node->type) {
             case XML_ELEMENT_NODE:
+                Sibling(out, node, thread, true);
                 StartTag(out, node, thread);
                 if (node->children == nullptr) {
                     out += "/>";
@@ -111,7 +112,7 @@ public:
                         Node(out, c, thread);
                     EndTag(out, node);
                 }
-                Sibling(out, node, thread);
+                Sibling(out, node, thread, false);
                 return;
             case XML_TEXT_NODE:
                 if (node->content == nullptr) return;
@@ -200,10 +201,11 @@ public:
         }
     }
 
-    // The sibling the tree does not hold, written after the element, if it has one.
-    void Sibling(std::string& out, const xmlNode* node, unsigned thread) const {
+    // The sibling the tree does not hold, if the element has one and it goes `first` (before
+    // it) or not.
+    void Sibling(std::string& out, const xmlNode* node, unsigned thread, bool first) const {
         const NewPathData* path = paths_.Find(node);
-        if (path == nullptr || path->sibling == nullptr) return;
+        if (path == nullptr || path->sibling == nullptr || path->siblingFirst != first) return;
         const PrintedElement& sibling = *path->sibling;
         out += '<';
         AppendName(out, sibling.ns, sibling.name);
@@ -270,12 +272,13 @@ public:
                 Node(out, piece.node, thread);
                 return;
             case Piece::Kind::Open:
+                Sibling(out, piece.node, thread, true);
                 StartTag(out, piece.node, thread);
                 out += '>';
                 return;
             case Piece::Kind::Close:
                 EndTag(out, piece.node);
-                Sibling(out, piece.node, thread);
+                Sibling(out, piece.node, thread, false);
                 return;
         }
     }

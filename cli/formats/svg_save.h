@@ -37,7 +37,8 @@ struct PrintedElement {
 
 // An element whose `d` attribute is written by the caller: which shape's path data it is, and
 // about how much text that is (points), to share the work out evenly. With a `sibling`, the
-// element keeps its own `d` and the path data goes into the sibling written after it. With
+// element keeps its own `d` and the path data goes into the sibling written after it (before
+// it, with `siblingFirst`). With
 // `self`, the element's name and attributes are written from it, not from the tree (its
 // children and the namespaces it declares still are).
 struct NewPathData {
@@ -45,6 +46,7 @@ struct NewPathData {
     std::size_t weight = 0;
     const PrintedElement* sibling = nullptr;
     const PrintedElement* self = nullptr;
+    bool siblingFirst = false;
 };
 // The elements whose `d` attribute the caller writes. Each is marked on the element itself (its
 // `_private`, libxml2's room for an application's data), so that the printer, which asks of

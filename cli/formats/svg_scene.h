@@ -62,6 +62,9 @@ struct SvgShape {
     // Its geometry is used elsewhere (text laid along it, a clip path, a mask): the original
     // stays, its stroke hidden, and the dashes go into a sibling path.
     bool geometryUsed = false;
+    // Its paint-order: the dashes beside a kept original go before it where the stroke is
+    // painted before what the original keeps.
+    bool strokeBeforeFill = false, strokeBeforeMarkers = true;
 };
 
 // One line object of the read document.

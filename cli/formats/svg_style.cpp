@@ -417,6 +417,7 @@ enum class Property {
     Visibility,
     Display,
     VectorEffect,
+    PaintOrder,
     Other
 };
 
@@ -441,7 +442,8 @@ constexpr struct {
                    {"marker", Property::Marker},
                    {"visibility", Property::Visibility},
                    {"display", Property::Display},
-                   {"vector-effect", Property::VectorEffect}};
+                   {"vector-effect", Property::VectorEffect},
+                   {"paint-order", Property::PaintOrder}};
 
 // A CSS name, any case (CSS names are ASCII case-insensitive).
 Property PropertyNamed(std::string_view name) {
@@ -599,6 +601,14 @@ void Apply(ComputedStyle& style, Property property, std::string_view rawValue,
             break;
         case Property::Display:
             if (IsKeyword(value, "none")) style.displayNone = true;
+            break;
+        case Property::PaintOrder:
+            if (inherit) {
+                style.strokeBeforeFill = parent.strokeBeforeFill;
+                style.strokeBeforeMarkers = parent.strokeBeforeMarkers;
+            } else {
+                ParsePaintOrder(value, &style.strokeBeforeFill, &style.strokeBeforeMarkers);
+            }
             break;
         case Property::Other:
             break;

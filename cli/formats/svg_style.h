@@ -44,6 +44,9 @@ struct ComputedStyle {
     bool buttCaps = true;  // stroke-linecap butt: a dash of no length draws nothing
     Visibility visibility = Visibility::Visible;
     bool markerStart = false, markerMid = false, markerEnd = false;
+    // paint-order: where the stroke is painted among the fill and the markers (normal: fill,
+    // stroke, markers).
+    bool strokeBeforeFill = false, strokeBeforeMarkers = true;
     // Not inherited, but an element under display:none or inside a group of opacity 0 is never
     // drawn: carried down, display as a flag, opacity as the product of the element's own and
     // its ancestors'.
@@ -95,6 +98,8 @@ bool ParseOpacity(std::string_view text, double* opacity);
 bool ParseCssLength(std::string_view text, CssLength* length);
 // A list of non-negative lengths, or none (an empty list).
 bool ParseDasharray(std::string_view text, std::vector<CssLength>* values);
+// normal, or fill, stroke and markers each at most once (those left out follow in that order).
+bool ParsePaintOrder(std::string_view text, bool* strokeBeforeFill, bool* strokeBeforeMarkers);
 
 class StyleSheet {
 public:

@@ -258,6 +258,34 @@ bool ParseDasharray(std::string_view text, std::vector<CssLength>* values) {
     return true;
 }
 
+bool ParsePaintOrder(std::string_view text, bool* strokeBeforeFill, bool* strokeBeforeMarkers) {
+    text = Trimmed(text);
+    // Each layer's place in the order: fill 0, stroke 1, markers 2 unless the list says
+    // otherwise; those it leaves out keep their order after the ones it names.
+    int place[3] = {-1, -1, -1};
+    int next = 0;
+    if (!Is(text, "normal")) {
+        for (std::size_t i = 0; i < text.size();) {
+            std::size_t j = i;
+            while (j < text.size() && !Space(text[j])) ++j;
+            const std::string_view word = text.substr(i, j - i);
+            const int layer = Is(word, "fill")      ? 0
+                              : Is(word, "stroke")  ? 1
+                              : Is(word, "markers") ? 2
+                                                    : -1;
+            if (layer < 0 || place[layer] >= 0) return false;
+            place[layer] = next++;
+            for (i = j; i < text.size() && Space(text[i]);) ++i;
+        }
+        if (next == 0) return false;
+    }
+    for (int& p : place)
+        if (p < 0) p = next++;
+    *strokeBeforeFill = place[1] < place[0];
+    *strokeBeforeMarkers = place[1] < place[2];
+    return true;
+}
+
 bool IsDrawn(const ComputedStyle& style) {
     return !style.displayNone && style.visibility == Visibility::Visible && style.opacity > 0;
 }

@@ -680,9 +680,9 @@ void AddPreviewLayer(xmlDoc* doc, const SvgScene& scene, FreshIds& ids) {
 }
 
 // The element that draws the dashes beside `node`, which keeps its fill or its markers, put in
-// the tree right after it: a new element in its namespace with copies of its attributes
-// (copying the node itself would declare the namespace again on it), the path data left to the
-// printer; `node` edited for what it keeps drawing.
+// the tree right after it (before it, with `path.siblingFirst`): a new element in its namespace
+// with copies of its attributes (copying the node itself would declare the namespace again on it),
+// the path data left to the printer; `node` edited for what it keeps drawing.
 void AddDashesBeside(xmlDoc* tree, xmlNode* node, const std::string& id,
                      const StyleEdit& dashesStyle, const StyleEdit& originalStyle,
                      const NewPathData& path, NewPathDataOf& paths) {
@@ -704,7 +704,10 @@ void AddDashesBeside(xmlDoc* tree, xmlNode* node, const std::string& id,
     EditElement(dashes, true, dashesStyle);
     paths.Mark(dashes, path);
     EditElement(node, false, originalStyle);
-    xmlAddNextSibling(node, dashes);
+    if (path.siblingFirst)
+        xmlAddPrevSibling(node, dashes);
+    else
+        xmlAddNextSibling(node, dashes);
 }
 
 // The <use>s that must draw a kept original's dashes sibling: each gets a twin beside it that
@@ -718,11 +721,13 @@ public:
         : tree_(tree), scene_(scene), ids_(ids) {}
 
     // `node`, whose id is `id`, now draws without its dashes; `dashesId` draws them.
-    void Drawn(const xmlNode* node, const std::string& id, const std::string& dashesId) {
-        if (scene_.useTargets.count(id) != 0) drawn_.push_back({node, id, dashesId});
+    void Drawn(const xmlNode* node, const std::string& id, const std::string& dashesId,
+               bool first) {
+        if (scene_.useTargets.count(id) != 0) drawn_.push_back({node, id, dashesId, first});
     }
 
-    void Add(xmlNode* use, const std::string& dashesId) {
+    // `first`: the twin goes before the <use>, its stroke painted before what the <use> draws.
+    void Add(xmlNode* use, const std::string& dashesId, bool first) {
         if (!twinned_.insert(use).second) return;
         xmlNode* twin = xmlNewDocNode(tree_, use->ns, use->name, nullptr);
         if (twin == nullptr) throw std::bad_alloc();
@@ -735,9 +740,12 @@ public:
         if (GetAttribute(twin, "id", &useId) && !useId.empty()) {
             const std::string twinId = ids_.Make(useId + "-dashes");
             xmlSetProp(twin, X("id"), X(twinId.c_str()));
-            Drawn(use, useId, twinId);
+            Drawn(use, useId, twinId, first);
         }
-        xmlAddNextSibling(use, twin);
+        if (first)
+            xmlAddPrevSibling(use, twin);
+        else
+            xmlAddNextSibling(use, twin);
     }
 
     // The rest, in one walk of the document: a twin's <use> may itself be referred to.
@@ -752,7 +760,7 @@ public:
             const auto uses = usesOf_.find(apart.id);
             if (first == first_.end() || first->second != apart.node || uses == usesOf_.end())
                 continue;
-            for (xmlNode* use : uses->second) Add(use, apart.dashesId);
+            for (xmlNode* use : uses->second) Add(use, apart.dashesId, apart.first);
         }
     }
 
@@ -760,6 +768,7 @@ private:
     struct Apart {
         const xmlNode* node;
         std::string id, dashesId;
+        bool first;
     };
 
     void Index(xmlNode* node, bool inClip = false) {
@@ -868,6 +877,7 @@ void WriteSvgInPlace(std::ostream& out, const Document& doc, const WriteOptions&
     // markers), and the style of each, made from the document as read, on a few threads.
     struct Edit {
         bool sibling = false;
+        bool first = false;  // the dashes go before the original
         StyleEdit dashes, original;
         // Unless libxml2 prints the document, the printer writes the edited element (`self`)
         // and the dashes beside an original (`beside`, given `besideId` in the document's order)
@@ -921,6 +931,12 @@ void WriteSvgInPlace(std::ostream& out, const Document& doc, const WriteOptions&
             Edit& edit = edits[s];
             edit.dashes = EditedStyle(shape.node, dashStyle);
             edit.sibling = sibling;
+            // Beside what the original keeps drawing, in its paint-order (by the fill where it
+            // keeps both: normally the markers would go above the dashes, which two elements
+            // cannot give).
+            const bool fillKept = keepFill || (shape.paintedApart && options.keepFills);
+            edit.first =
+                fillKept ? shape.strokeBeforeFill : keepMarkers && shape.strokeBeforeMarkers;
             if (!edit.sibling) {
                 if (!printed) return;
                 edit.self = Printed(shape.node, true, edit.dashes);
@@ -951,6 +967,7 @@ void WriteSvgInPlace(std::ostream& out, const Document& doc, const WriteOptions&
         const SvgShape& shape = scene.shapes[s];
         xmlNode* node = shape.node;
         NewPathData path{s, made.empty() ? 0 : made[s].size() / 16};
+        path.siblingFirst = edits[s].first;
         for (std::size_t o = firstObject[s]; o < firstObject[s + 1]; ++o)
             for (const auto& segment : doc.objects[o].segments) path.weight += segment.size();
         Edit& edit = edits[s];
@@ -970,14 +987,15 @@ void WriteSvgInPlace(std::ostream& out, const Document& doc, const WriteOptions&
         const std::string dashesId = ids.Make(id + "-dashes");
         if (edit.beside) {
             edit.besideId = dashesId;
-            paths.Mark(node, {path.shape, path.weight, &*edit.beside, &*edit.self});
+            paths.Mark(node, {path.shape, path.weight, &*edit.beside, &*edit.self, edit.first});
         } else {
             AddDashesBeside(tree, node, dashesId, edit.dashes, edit.original, path, paths);
         }
         // A <use> of this very shape draws only the fill or markers now: a twin beside it draws
         // the dashes.
-        if (GetAttribute(node, "id", &id) && !id.empty()) twins.Drawn(node, id, dashesId);
-        for (xmlNode* use : shape.uses) twins.Add(use, dashesId);
+        if (GetAttribute(node, "id", &id) && !id.empty())
+            twins.Drawn(node, id, dashesId, edit.first);
+        for (xmlNode* use : shape.uses) twins.Add(use, dashesId, edit.first);
     }
     twins.AddForTheRest();
 
