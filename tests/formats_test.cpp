@@ -1110,6 +1110,19 @@ TEST(SvgStyle, NeverDrawnContentIsNotDashed) {
     EXPECT_EQ(Names(doc), (std::vector<std::string>{"drawn"}));
 }
 
+// Text is not dashed; stroked text the options would dash (a <tspan>'s own stroke too, not
+// hidden text) gets one warning.
+TEST(SvgStyle, StrokedTextIsLeftAloneWithAWarning) {
+    const Document doc =
+        ReadSvgBody(R"SVG(<text stroke="red">a</text><text>b <tspan stroke="blue">c</tspan></text>
+    <text stroke="red" visibility="hidden">d</text><text>e</text>)SVG",
+                    Stroked());
+    EXPECT_TRUE(doc.objects.empty());
+    ASSERT_EQ(doc.warnings.size(), 1u);
+    EXPECT_NE(doc.warnings[0].find("Object to Path) (and 1 more like it)"), std::string::npos)
+        << doc.warnings[0];
+}
+
 // What a viewer does not draw is not stroked: zero alpha in every notation, zero opacity on the
 // shape or an ancestor, currentColor of a transparent colour, visibility:collapse, dashes of no
 // length with butt caps (round caps draw them as dots), a paint server the file lacks.

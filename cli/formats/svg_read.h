@@ -205,6 +205,8 @@ struct Walker {
     void Children(xmlNode* node, const StyleRef& style, const Affine& m);
     void Shape(xmlNode* el, const StyleRef& parentStyle, const Affine& m);
     void Use(xmlNode* el, const StyleRef& parentStyle, const Affine& m);
+    // Text is not dashed: where the options would dash its stroke, the user is told.
+    void Text(xmlNode* el, const ComputedStyle& parentStyle);
     void Switch(xmlNode* sw, const StyleRef& style, const Affine& m);
 
     // Shapes whose style, choice and geometry (path data, transform, flattening, line objects)

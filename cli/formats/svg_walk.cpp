@@ -109,6 +109,7 @@ void Walker::Element(xmlNode* el, const StyleRef& parentStyle, const Affine& m) 
     const std::string_view name = Name(el);
     if (IsShapeName(name)) return Shape(el, parentStyle, m);
     if (name == "use") return Use(el, parentStyle, m);
+    if (name == "text") return Text(el, *parentStyle);
     if (name != "g" && name != "a" && name != "switch" && name != "svg") return;  // not drawn
     const StyleRef style =
         std::make_shared<const ComputedStyle>(context.sheet.Compute(el, *parentStyle));
@@ -143,6 +144,22 @@ void Walker::Element(xmlNode* el, const StyleRef& parentStyle, const Affine& m) 
     Children(el, style, geometry.matrix);
     percentBase = outer;
     viewport = outerViewport;
+}
+
+void Walker::Text(xmlNode* el, const ComputedStyle& parentStyle) {
+    const ComputedStyle style = context.sheet.Compute(el, parentStyle);
+    if (!IsDrawn(style)) return;
+    if (Choose(context, el, style, percentBase, useStack) == Choice::Dash) {
+        std::string id;
+        GetAttribute(el, "id", &id);
+        return gathered.diagnostics.Warn(
+            el,
+            "text is left as it is: its stroke is dashed once it is a path (Inkscape: Path > "
+            "Object to Path)",
+            "<" + std::string(Name(el)) + (id.empty() ? "" : " " + id) + ">");
+    }
+    for (xmlNode* c = el->children; c != nullptr; c = c->next)  // a <tspan>'s own stroke
+        if (c->type == XML_ELEMENT_NODE && IsSvgElement(c)) Text(c, style);
 }
 
 void Walker::Shape(xmlNode* el, const StyleRef& parentStyle, const Affine& m) {
