@@ -1426,6 +1426,22 @@ TEST(SvgPage, AStretchedViewBoxIsMeasuredAsOnPaper) {
     EXPECT_DOUBLE_EQ(doc.objects[1].segments[0][1].x, 20);
 }
 
+// The viewBox fills the page by the smaller scale (meet) or the larger (slice): a unit is 1 mm
+// and 2 mm here, so a 40-unit line holds 20 and 40 periods of 2 mm.
+TEST(SvgPage, PeriodsAreMeasuredInTheFittedViewBox) {
+    io::ReadOptions options;
+    options.period = 2 * 96 / 25.4;
+    for (const auto& [fit, count] : {std::pair<const char*, int64_t>{"0 0 50 100", 20},
+                                     {"0 0 100 50\" preserveAspectRatio=\"xMinYMin slice", 40}}) {
+        const Document doc = ReadText(std::string(R"(<svg xmlns="http://www.w3.org/2000/svg" )") +
+                                          R"(width="100mm" height="100mm" viewBox=")" + fit +
+                                          R"("><line x2="40" stroke="red"/></svg>)",
+                                      Format::Svg, options);
+        ASSERT_EQ(doc.objects.size(), 1u);
+        EXPECT_EQ(doc.objects[0].dashCount.value_or(0), count) << fit;
+    }
+}
+
 TEST(SvgWriteBack, AReadDocumentIsWrittenBackOnce) {
     const Document doc = ReadSvgBody(R"SVG(<line x2="5" stroke="red"/>)SVG");
     io::WriteOptions options;

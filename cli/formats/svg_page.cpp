@@ -1,6 +1,8 @@
 // The root's units and viewport, and the flattening tolerance in root user units.
+#include <algorithm>
 #include <cmath>
 #include <limits>
+#include <sstream>
 
 #include "format_detail.h"
 #include "portable_math.h"
@@ -37,18 +39,32 @@ Page ReadPage(xmlNode* root, Document& doc) {
         page.viewportWidth = width;
         page.viewportHeight = height;
     }
-    double px = 0;
-    if (page.hasViewBox && doc.svgWidth && ParseLength(*doc.svgWidth, &px))
-        page.unitsPerPx = viewBox[2] / px;
-    else if (page.hasViewBox && doc.svgHeight && ParseLength(*doc.svgHeight, &px))
-        page.unitsPerPx = viewBox[3] / px;
+    // The viewBox is fitted into the viewport as preserveAspectRatio says: by the smaller of the
+    // two scales (meet, the default), the larger (slice), or each axis apart (none).
+    bool stretched = false, slice = false;
+    if (GetAttribute(root, "preserveAspectRatio", &v)) {
+        std::istringstream words(v);
+        std::string align, fit;
+        words >> align;
+        if (align == "defer") words >> align;
+        words >> fit;
+        stretched = align == "none";
+        slice = fit == "slice";
+    }
+    double widthPx = 0, heightPx = 0;
+    const bool hasWidth = doc.svgWidth && ParseLength(*doc.svgWidth, &widthPx) && widthPx > 0;
+    const bool hasHeight = doc.svgHeight && ParseLength(*doc.svgHeight, &heightPx) && heightPx > 0;
+    const double sx = widthPx / viewBox[2], sy = heightPx / viewBox[3];  // px per unit
+    if (page.hasViewBox && hasWidth && hasHeight && !stretched)
+        page.unitsPerPx = 1 / (slice ? std::max(sx, sy) : std::min(sx, sy));
+    else if (page.hasViewBox && hasWidth)
+        page.unitsPerPx = 1 / sx;
+    else if (page.hasViewBox && hasHeight)
+        page.unitsPerPx = 1 / sy;
     if (!std::isfinite(page.unitsPerPx) || !(page.unitsPerPx > 0)) page.unitsPerPx = 1;
-    double heightPx = 0;
-    if (page.hasViewBox && px > 0 && doc.svgWidth && doc.svgHeight &&
-        ParseLength(*doc.svgWidth, &px) && ParseLength(*doc.svgHeight, &heightPx) &&
-        GetAttribute(root, "preserveAspectRatio", &v) && v.find("none") != std::string::npos) {
+    if (page.hasViewBox && hasWidth && hasHeight && stretched) {
         // Stretched: x keeps its units, y is scaled to match, so lengths compare as on paper.
-        const double stretch = (heightPx / viewBox[3]) / (px / viewBox[2]);
+        const double stretch = sy / sx;
         if (std::isfinite(stretch) && stretch > 0) page.toPage = Affine::Scale(1, stretch);
     }
     return page;
