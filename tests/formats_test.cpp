@@ -1549,7 +1549,7 @@ TEST(SvgWriteBack, PreviewCopiesDrawAsTheOriginals) {
     <g id="layer" style="stroke:blue;fill:none"><ellipse id="e" rx="5" ry="3"/></g>
     <defs><symbol id="s" viewBox="0 0 10 10"><circle id="c" cx="5" cy="5" r="4" stroke="red"/>
     </symbol><rect id="r" width="5" height="5" stroke="red" style="stroke-linejoin:bevel"/></defs>
-    <use href="#s" x="20" width="40" height="40"/><use href="#r" x="7" y="9"/>)SVG",
+    <use href="#s" x="20" width="40" height="40"/><use href="#r" x="-7" y="9"/>)SVG",
                                read);
     const std::string svg = WrittenBack(doc, true);
     const std::size_t layer = svg.find("korrand-preview");
@@ -1561,7 +1561,7 @@ TEST(SvgWriteBack, PreviewCopiesDrawAsTheOriginals) {
         << svg;
     EXPECT_NE(svg.find("<circle", layer), std::string::npos) << svg;
     EXPECT_NE(svg.find("transform=\"matrix(4 0 0 4 20 0)\"", layer), std::string::npos) << svg;
-    EXPECT_NE(svg.find("transform=\"matrix(1 0 0 1 7 9)\"", layer), std::string::npos) << svg;
+    EXPECT_NE(svg.find("transform=\"matrix(1 0 0 1 -7 9)\"", layer), std::string::npos) << svg;
     EXPECT_NE(svg.find("stroke-linejoin:bevel;fill:", layer), std::string::npos) << svg;
 }
 

@@ -25,6 +25,17 @@ double LengthOr(const xmlNode* node, const char* name, double fallback) {
                : fallback;
 }
 
+// A <use>'s x or y: of either sign (ParseLength takes sizes, which are positive), 0 if none.
+double CoordinateOf(const xmlNode* node, const char* name) {
+    std::string text;
+    if (!GetAttribute(node, name, &text)) return 0;
+    const std::size_t start = text.find_first_not_of(" \t\r\n");
+    const bool negative = start != std::string::npos && text[start] == '-';
+    if (negative) text.erase(start, 1);
+    double value = 0;
+    return ParseLength(text, &value) && std::isfinite(value) ? (negative ? -value : value) : 0;
+}
+
 // Two transforms that draw every length alike: the same lengths in every direction.
 bool SameSize(const Affine& x, const Affine& y) {
     const auto near = [](double p, double q) {
@@ -145,7 +156,7 @@ void Walker::Use(xmlNode* el, const StyleRef& parentStyle, const Affine& m) {
         gathered.counts.skipped += CountShapes(target);
         return;
     }
-    Affine at = placed.matrix * Affine::Translate(LengthOr(el, "x", 0), LengthOr(el, "y", 0));
+    Affine at = placed.matrix * Affine::Translate(CoordinateOf(el, "x"), CoordinateOf(el, "y"));
     useStack.push_back(el);
     if (Is(target, "symbol")) {
         const double width = LengthOr(el, "width", context.page.viewportWidth);
