@@ -808,7 +808,8 @@ TEST_F(SvgFilterTest, TextAndClipPathsKeepTheShapesTheyUse) {
            R"x(</defs><rect width="100" height="100" fill="orange" clip-path="url(#c)"/>)x"
            R"x(<circle id="frame" cx="50" cy="50" r="40" fill="none" stroke="black"/>)x"
            R"x(<path id="curve" d="M5,35 Q50,0 95,35" fill="none" stroke="black"/>)x"
-           R"x(<text><textPath href="#curve">along</textPath></text></svg>)x";
+           R"x(<text><textPath href="#curve">along</textPath></text><use id="again" href="#frame"/>)x"
+           R"x(</svg>)x";
     for (const char* mode : {"--count 9", "--count 9 --plotter"}) {
         ASSERT_EQ(Korrand(mode).code, 0) << mode;
         Doc out = Load("out.svg");
@@ -819,7 +820,13 @@ TEST_F(SvgFilterTest, TextAndClipPathsKeepTheShapesTheyUse) {
         for (const char* id : {"curve", "frame"}) {
             EXPECT_NE(Attr(ById(root, id), "style").find("stroke:none"), std::string::npos);
             EXPECT_EQ(DashesOf(root, std::string(id) + "-dashes").size(), 9u) << id << mode;
+            // Drawing nothing, it is kept out of sight, where plotting tools do not draw it; a
+            // <use> of it draws the dashes.
+            EXPECT_EQ(std::string(reinterpret_cast<const char*>(ById(root, id)->parent->name)),
+                      "defs")
+                << id << mode;
         }
+        EXPECT_EQ(Attr(ById(root, "again"), "href"), "#frame-dashes") << mode;
     }
 }
 

@@ -710,6 +710,20 @@ void AddDashesBeside(xmlDoc* tree, xmlNode* node, const std::string& id,
         xmlAddNextSibling(node, dashes);
 }
 
+// An original kept only for its geometry, put out of sight where it stands (what refers to it
+// finds it by its id, and takes nothing from its ancestors). Inside a <defs> already, or where a
+// <switch> would choose among its siblings, it stays.
+void HideInDefs(xmlDoc* tree, xmlNode* node) {
+    if (node->parent == nullptr || Is(node->parent, "switch")) return;
+    for (const xmlNode* a = node->parent; a != nullptr && a->type == XML_ELEMENT_NODE;
+         a = a->parent)
+        if (Is(a, "defs")) return;
+    xmlNode* defs = xmlNewDocNode(tree, node->ns, X("defs"), nullptr);
+    if (defs == nullptr) throw std::bad_alloc();
+    xmlReplaceNode(node, defs);
+    xmlAddChild(defs, node);
+}
+
 // The <use>s that must draw a kept original's dashes sibling: each gets a twin beside it that
 // draws the sibling with the <use>'s own attributes. A <use> of a <use> so twinned draws only
 // what that one draws, and so does a <use> the walk does not enter (in a <pattern>, a <marker>,
@@ -720,29 +734,37 @@ public:
     UseTwins(xmlDoc* tree, const SvgScene& scene, FreshIds& ids)
         : tree_(tree), scene_(scene), ids_(ids) {}
 
+    // How the dashes go beside what a <use> draws. `first`: the twin goes before the <use>,
+    // its stroke painted before what the <use> draws. `instead`: the original draws nothing
+    // any more (it stays only for its geometry), so the <use> itself draws the dashes.
+    struct Placing {
+        bool first = false, instead = false;
+    };
+
     // `node`, whose id is `id`, now draws without its dashes; `dashesId` draws them.
     void Drawn(const xmlNode* node, const std::string& id, const std::string& dashesId,
-               bool first) {
-        if (scene_.useTargets.count(id) != 0) drawn_.push_back({node, id, dashesId, first});
+               Placing placing) {
+        if (scene_.useTargets.count(id) != 0) drawn_.push_back({node, id, dashesId, placing});
     }
 
-    // `first`: the twin goes before the <use>, its stroke painted before what the <use> draws.
-    void Add(xmlNode* use, const std::string& dashesId, bool first) {
+    void Add(xmlNode* use, const std::string& dashesId, Placing placing) {
         if (!twinned_.insert(use).second) return;
+        const std::string ref = "#" + dashesId;
+        if (placing.instead) {  // what refers to this <use> then draws the dashes too
+            SetHref(use, ref);
+            return;
+        }
         xmlNode* twin = xmlNewDocNode(tree_, use->ns, use->name, nullptr);
         if (twin == nullptr) throw std::bad_alloc();
         twin->properties = xmlCopyPropList(twin, use->properties);
-        const std::string ref = "#" + dashesId;
-        for (xmlAttr* a = twin->properties; a != nullptr; a = a->next)
-            if (std::strcmp(reinterpret_cast<const char*>(a->name), "href") == 0)
-                xmlNodeSetContent(reinterpret_cast<xmlNode*>(a), X(ref.c_str()));
+        SetHref(twin, ref);
         std::string useId;
         if (GetAttribute(twin, "id", &useId) && !useId.empty()) {
             const std::string twinId = ids_.Make(useId + "-dashes");
             xmlSetProp(twin, X("id"), X(twinId.c_str()));
-            Drawn(use, useId, twinId, first);
+            Drawn(use, useId, twinId, placing);
         }
-        if (first)
+        if (placing.first)
             xmlAddPrevSibling(use, twin);
         else
             xmlAddNextSibling(use, twin);
@@ -760,7 +782,7 @@ public:
             const auto uses = usesOf_.find(apart.id);
             if (first == first_.end() || first->second != apart.node || uses == usesOf_.end())
                 continue;
-            for (xmlNode* use : uses->second) Add(use, apart.dashesId, apart.first);
+            for (xmlNode* use : uses->second) Add(use, apart.dashesId, apart.placing);
         }
     }
 
@@ -768,8 +790,14 @@ private:
     struct Apart {
         const xmlNode* node;
         std::string id, dashesId;
-        bool first;
+        Placing placing;
     };
+
+    static void SetHref(xmlNode* use, const std::string& ref) {
+        for (xmlAttr* a = use->properties; a != nullptr; a = a->next)
+            if (std::strcmp(reinterpret_cast<const char*>(a->name), "href") == 0)
+                xmlNodeSetContent(reinterpret_cast<xmlNode*>(a), X(ref.c_str()));
+    }
 
     void Index(xmlNode* node, bool inClip = false) {
         for (; node != nullptr; node = node->next) {
@@ -878,6 +906,10 @@ void WriteSvgInPlace(std::ostream& out, const Document& doc, const WriteOptions&
     struct Edit {
         bool sibling = false;
         bool first = false;  // the dashes go before the original
+        // The original draws nothing any more, kept only for the geometry something else uses
+        // (a clip path, text along it): out of sight in a <defs>, where plotting tools do not
+        // draw it either.
+        bool hidden = false;
         StyleEdit dashes, original;
         // Unless libxml2 prints the document, the printer writes the edited element (`self`)
         // and the dashes beside an original (`beside`, given `besideId` in the document's order)
@@ -937,6 +969,7 @@ void WriteSvgInPlace(std::ostream& out, const Document& doc, const WriteOptions&
             const bool fillKept = keepFill || (shape.paintedApart && options.keepFills);
             edit.first =
                 fillKept ? shape.strokeBeforeFill : keepMarkers && shape.strokeBeforeMarkers;
+            edit.hidden = !fillKept && !keepMarkers;
             if (!edit.sibling) {
                 if (!printed) return;
                 edit.self = Printed(shape.node, true, edit.dashes);
@@ -955,7 +988,7 @@ void WriteSvgInPlace(std::ostream& out, const Document& doc, const WriteOptions&
                                                       : decl("stroke", "none")};
             if (shape.keepFill && !keepFill) originalStyle.push_back(decl("fill", "none"));
             edit.original = EditedStyle(shape.node, originalStyle);
-            if (printed && !HasNamespacedAttribute(shape.node)) {
+            if (printed && !HasNamespacedAttribute(shape.node) && !edit.hidden) {
                 edit.self = Printed(shape.node, false, edit.original);
                 edit.beside = Printed(shape.node, true, edit.dashes, &edit.besideId);
             }
@@ -990,12 +1023,13 @@ void WriteSvgInPlace(std::ostream& out, const Document& doc, const WriteOptions&
             paths.Mark(node, {path.shape, path.weight, &*edit.beside, &*edit.self, edit.first});
         } else {
             AddDashesBeside(tree, node, dashesId, edit.dashes, edit.original, path, paths);
+            if (edit.hidden) HideInDefs(tree, node);
         }
         // A <use> of this very shape draws only the fill or markers now: a twin beside it draws
         // the dashes.
-        if (GetAttribute(node, "id", &id) && !id.empty())
-            twins.Drawn(node, id, dashesId, edit.first);
-        for (xmlNode* use : shape.uses) twins.Add(use, dashesId, edit.first);
+        const UseTwins::Placing placing{edit.first, edit.hidden};
+        if (GetAttribute(node, "id", &id) && !id.empty()) twins.Drawn(node, id, dashesId, placing);
+        for (xmlNode* use : shape.uses) twins.Add(use, dashesId, placing);
     }
     twins.AddForTheRest();
 
