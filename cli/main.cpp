@@ -582,8 +582,9 @@ int Dash(const DashOptions& o, korrand::KorrandHost& host) {
     auto made = std::make_unique<korrand::io::Document>(host.Dash(input, o.settings, &stats));
     korrand::io::Document& dashed = *made;
     if (stats.segmentsIn > 0 && stats.dashesOut == 0)
-        std::cerr << "korrand: warning: the settings make no dashes (a count of 0, or a start at "
-                     "or past the end, leaves none): the dashed curves are written empty\n";
+        std::cerr << "korrand: warning: the settings make no dashes (a count of 0, or a start and "
+                     "end less than 0.001 apart, leaves none): the dashed curves are written "
+                     "empty\n";
     // A drawing's own geometry is dashed now: its dashes are written into its tree, and the
     // write, which holds the most, reuses the room (the summary counts the objects, not points).
     if (korrand::io::WritesIntoOriginal(input, dashed))
