@@ -1224,6 +1224,19 @@ TEST(SvgStyle, DashOffsetBecomesTheModifiersOffset) {
     EXPECT_NE(doc.warnings[0].find("font units"), std::string::npos) << doc.warnings[0];
 }
 
+// A layer goes by the name its editor shows: Illustrator's data-name, CorelDRAW's escaped id,
+// an Affinity Designer layer inside its artboard.
+TEST(SvgSelect, LayersGoByTheNamesTheirEditorsShow) {
+    io::ReadOptions options;
+    options.layers = {"Fold Lines", "Layer 1", "Layer 2"};
+    const Document doc =
+        ReadSvgBody(R"SVG(<g id="Fold_Lines" data-name="Fold Lines"><path id="a" d="M0 0 L1 1"/></g>
+    <g id="Layer_x0020_1"><path id="b" d="M0 0 L1 1"/></g><g id="Cut"><path id="c" d="M0 0 L1 1"/></g>
+    <g id="Artboard1"><g id="Layer-2" serif:id="Layer 2" xmlns:serif="http://www.serif.com/"><path id="d" d="M0 0 L1 1"/></g></g>)SVG",
+                    options);
+    EXPECT_EQ(Names(doc), (std::vector<std::string>{"a", "b", "d"}));
+}
+
 TEST(SvgUse, ReferencedShapesAreDashedOnceWhereDefined) {
     const Document doc = ReadSvgBody(R"SVG(<defs><g id="pair" transform="translate(10 0)">
       <path id="p" d="M0 0 L10 0"/></g></defs>

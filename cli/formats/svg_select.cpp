@@ -1,6 +1,7 @@
 // Which drawn shapes the options choose: --select by their stroke, --layer by the layer they
 // stand in, --id by their own id or an enclosing element's (a <use> that draws them counts).
 #include <algorithm>
+#include <cctype>
 #include <cmath>
 
 #include "svg_read.h"
@@ -8,15 +9,69 @@
 namespace korrand::io::detail {
 namespace {
 
-// Whether `node` is a layer called `name`: an editor layer by its label, or a top-level group
-// by its id.
-bool IsLayerNamed(const ReadContext& c, const xmlNode* node, const std::string& name) {
+constexpr const char kSerifNamespace[] = "http://www.serif.com/";
+
+// An id as Illustrator and CorelDRAW write a name with characters ids avoid: "Layer_x0020_1"
+// for "Layer 1".
+std::string DecodedId(const std::string& id) {
+    const auto hex = [](char ch) {
+        return std::isxdigit(static_cast<unsigned char>(ch))
+                   ? (std::isdigit(static_cast<unsigned char>(ch)) ? ch - '0'
+                                                                   : (ch | 0x20) - 'a' + 10)
+                   : -1;
+    };
+    std::string out;
+    for (std::size_t i = 0; i < id.size(); ++i) {
+        int code = 0;
+        bool escaped = id.compare(i, 2, "_x") == 0 && i + 7 <= id.size() && id[i + 6] == '_';
+        for (std::size_t k = i + 2; escaped && k < i + 6; ++k) {
+            escaped = hex(id[k]) >= 0;
+            code = code * 16 + hex(id[k]);
+        }
+        if (escaped && code > 0 && code < 0x80) {  // ASCII: a name is compared as UTF-8
+            out += static_cast<char>(code);
+            i += 6;
+        } else {
+            out += id[i];
+        }
+    }
+    return out;
+}
+
+// A layer as the editors that made the file show it: an Inkscape layer, a top-level group, or
+// (Affinity Designer) a named group in a top-level one, its artboard.
+bool IsLayer(const ReadContext& c, const xmlNode* node) {
+    std::string value;
+    if (!Is(node, "g")) return false;
+    if (node->parent == c.root) return true;
+    if (GetNsAttribute(node, "groupmode", kInkscapeNamespace, &value) && value == "layer")
+        return true;
+    return node->parent != nullptr && node->parent->parent == c.root && Is(node->parent, "g") &&
+           GetNsAttribute(node, "id", kSerifNamespace, &value);
+}
+
+// The names a layer goes by, the one its editor shows first: Inkscape's label, Affinity's name,
+// Illustrator's data-name, then its id, as written and decoded.
+std::vector<std::string> LayerNames(const xmlNode* node) {
+    std::vector<std::string> names;
     std::string value;
     if (GetNsAttribute(node, "groupmode", kInkscapeNamespace, &value) && value == "layer" &&
-        GetNsAttribute(node, "label", kInkscapeNamespace, &value) && value == name)
-        return true;
-    return node->parent == c.root && Is(node, "g") && GetAttribute(node, "id", &value) &&
-           value == name;
+        GetNsAttribute(node, "label", kInkscapeNamespace, &value))
+        names.push_back(value);
+    if (GetNsAttribute(node, "id", kSerifNamespace, &value)) names.push_back(value);
+    if (GetAttribute(node, "data-name", &value)) names.push_back(value);
+    if (GetAttribute(node, "id", &value)) {
+        names.push_back(value);
+        if (std::string decoded = DecodedId(value); decoded != value) names.push_back(decoded);
+    }
+    return names;
+}
+
+// Whether `node` is a layer called `name`.
+bool IsLayerNamed(const ReadContext& c, const xmlNode* node, const std::string& name) {
+    if (!IsLayer(c, node)) return false;
+    const std::vector<std::string> names = LayerNames(node);
+    return std::find(names.begin(), names.end(), name) != names.end();
 }
 
 // Inside one of the chosen layers.
@@ -106,11 +161,7 @@ void CheckChoices(const ReadContext& c, Diagnostics& diagnostics) {
         stack.pop_back();
         for (const xmlNode* child = node->children; child != nullptr; child = child->next) {
             if (child->type != XML_ELEMENT_NODE || !IsSvgElement(child)) continue;
-            std::string mode;
-            if (Is(child, "g") &&
-                (node == c.root || (GetNsAttribute(child, "groupmode", kInkscapeNamespace, &mode) &&
-                                    mode == "layer")))
-                layers.push_back(child);
+            if (IsLayer(c, child)) layers.push_back(child);
             stack.push_back(child);
         }
     }
@@ -124,15 +175,11 @@ void CheckChoices(const ReadContext& c, Diagnostics& diagnostics) {
         }
         if (!found) {
             std::string known;
-            for (const xmlNode* layer : layers) {
-                std::string label;
-                if (!GetNsAttribute(layer, "label", kInkscapeNamespace, &label) &&
-                    !GetAttribute(layer, "id", &label))
-                    continue;
-                known += (known.empty() ? "" : ", ") + ("'" + label + "'");
-            }
+            for (const xmlNode* layer : layers)
+                if (const std::vector<std::string> names = LayerNames(layer); !names.empty())
+                    known += (known.empty() ? "" : ", ") + ("'" + names.front() + "'");
             throw ReadError(c.file, 0,
-                            "--layer " + name + ": no layer has this label or id" +
+                            "--layer " + name + ": no layer has this name or id" +
                                 (known.empty() ? " (the drawing has no layers)"
                                                : " (the layers: " + known + ")"));
         }
