@@ -54,7 +54,9 @@ Page ReadPage(xmlNode* root, Document& doc) {
     double widthPx = 0, heightPx = 0;
     const bool hasWidth = doc.svgWidth && ParseLength(*doc.svgWidth, &widthPx) && widthPx > 0;
     const bool hasHeight = doc.svgHeight && ParseLength(*doc.svgHeight, &heightPx) && heightPx > 0;
-    const double sx = widthPx / viewBox[2], sy = heightPx / viewBox[3];  // px per unit
+    // Px per unit across and down, where there is a viewBox.
+    const double sx = page.hasViewBox ? widthPx / viewBox[2] : 0;
+    const double sy = page.hasViewBox ? heightPx / viewBox[3] : 0;
     if (page.hasViewBox && hasWidth && hasHeight && !stretched)
         page.unitsPerPx = 1 / (slice ? std::max(sx, sy) : std::min(sx, sy));
     else if (page.hasViewBox && hasWidth)
