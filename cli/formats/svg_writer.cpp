@@ -1026,7 +1026,7 @@ void WriteSvgInPlace(std::ostream& out, const Document& doc, const WriteOptions&
             if (edit.hidden) HideInDefs(tree, node);
         }
         // A <use> of this very shape draws only the fill or markers now: a twin beside it draws
-        // the dashes.
+        // the dashes (or, where the shape draws nothing, the <use> draws them itself).
         const UseTwins::Placing placing{edit.first, edit.hidden};
         if (GetAttribute(node, "id", &id) && !id.empty()) twins.Drawn(node, id, dashesId, placing);
         for (xmlNode* use : shape.uses) twins.Add(use, dashesId, placing);
