@@ -1553,6 +1553,22 @@ TEST(SvgWriteBack, DashesBesideTheOriginalKeepItsPaintOrder) {
     EXPECT_TRUE(before("markfirst", "markfirst-dashes")) << svg;
 }
 
+// A <switch> draws one child: a kept original and its dashes go into one group there. A shape
+// kept for a clip path stays where it is when a sheet's rule matches it by its parent, and keeps
+// the fill a <use> gives it.
+TEST(SvgWriteBack, KeptOriginalsStayDrawnWhereTheyStand) {
+    const Document doc = ReadSvgBody(R"SVG(<style>#g > path { clip-rule: evenodd }</style>
+    <switch><rect id="s" width="9" height="9" fill="red" stroke="blue"/><text>no</text></switch>
+    <clipPath id="c"><use href="#p"/></clipPath><use href="#p" fill="yellow"/>
+    <g id="g" fill="none"><path id="p" d="M0 0 H9 V9 Z" stroke="blue"/></g>)SVG",
+                                     Stroked());
+    const std::string svg = WrittenBack(doc);
+    EXPECT_NE(svg.find(R"(<switch><g><rect id="s")"), std::string::npos) << svg;
+    EXPECT_NE(svg.find(R"(<g id="g" fill="none"><path id="p")"), std::string::npos) << svg;
+    EXPECT_NE(svg.find(R"(<use href="#p" fill="yellow"/><use href="#p-dashes")"), std::string::npos)
+        << svg;
+}
+
 // The preview draws each original as it is drawn where it stands, however it gets its style,
 // also a shape drawn only through <use>, where its instance draws it.
 TEST(SvgWriteBack, PreviewCopiesDrawAsTheOriginals) {

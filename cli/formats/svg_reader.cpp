@@ -186,6 +186,7 @@ Document ReadSvg(std::string text, const std::string& file, const ReadOptions& o
         if (context.sheet.HasImportant(property)) scene->importantProperties.insert(property);
     for (const char* property : {"stroke-dasharray", "marker-start", "marker-mid", "marker-end"})
         scene->sheetDashesOrMarks |= context.sheet.Declares(property);
+    scene->sheetMatchesByParent = context.sheet.MatchesByParent();
     BuildObjects(context, flattening, gathered, doc, *scene);
     for (const std::string& selector : context.sheet.Ignored())
         gathered.diagnostics.Warn(root,

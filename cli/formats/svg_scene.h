@@ -108,6 +108,9 @@ struct SvgScene {
     // Some style rule declares a dash array or markers: a path the dashes are written as may
     // match it where the original did not.
     bool sheetDashesOrMarks = false;
+    // Some style rule matches by an element's parent: an element moved into a <defs> may match
+    // it otherwise.
+    bool sheetMatchesByParent = false;
     std::vector<SvgShape> shapes;
     std::vector<SvgObject> objects;  // parallel to Document::objects
 };

@@ -842,6 +842,13 @@ ComputedStyle StyleSheet::Compute(const xmlNode* element, const ComputedStyle& p
     return style;
 }
 
+bool StyleSheet::MatchesByParent() const {
+    for (const Rule& rule : rules_)
+        for (const Compound& compound : rule.selector)
+            if (compound.childOfNext || compound.tag == "defs") return true;
+    return false;
+}
+
 std::string StyleSheet::OwnColor(const xmlNode* element) const {
     std::string color;
     Cascade(element, Matched(element), [&](Property property, std::string_view value) {

@@ -114,6 +114,9 @@ public:
     // Whether some rule declares the property (a marker-* property also by `marker`).
     bool Declares(const std::string& property, bool importantOnly = false) const;
     bool Empty() const { return rules_.empty(); }
+    // Whether a rule could match an element put into a <defs> where it stood otherwise than
+    // before: a rule with a child combinator, or one that names <defs>.
+    bool MatchesByParent() const;
 
     // [name], [name=value], [name~=value] and the other operators of CSS's attribute selectors.
     struct AttributeTest {

@@ -683,9 +683,9 @@ void AddPreviewLayer(xmlDoc* doc, const SvgScene& scene, FreshIds& ids) {
 // the tree right after it (before it, with `path.siblingFirst`): a new element in its namespace
 // with copies of its attributes (copying the node itself would declare the namespace again on it),
 // the path data left to the printer; `node` edited for what it keeps drawing.
-void AddDashesBeside(xmlDoc* tree, xmlNode* node, const std::string& id,
-                     const StyleEdit& dashesStyle, const StyleEdit& originalStyle,
-                     const NewPathData& path, NewPathDataOf& paths) {
+xmlNode* AddDashesBeside(xmlDoc* tree, xmlNode* node, const std::string& id,
+                         const StyleEdit& dashesStyle, const StyleEdit& originalStyle,
+                         const NewPathData& path, NewPathDataOf& paths) {
     xmlNode* dashes = xmlNewDocNode(tree, node->ns, node->name, nullptr);
     if (dashes == nullptr) throw std::bad_alloc();
     xmlAttr* last = nullptr;
@@ -708,13 +708,13 @@ void AddDashesBeside(xmlDoc* tree, xmlNode* node, const std::string& id,
         xmlAddPrevSibling(node, dashes);
     else
         xmlAddNextSibling(node, dashes);
+    return dashes;
 }
 
 // An original kept only for its geometry, put out of sight where it stands (what refers to it
-// finds it by its id, and takes nothing from its ancestors). Inside a <defs> already, or where a
-// <switch> would choose among its siblings, it stays.
+// finds it by its id, and takes nothing from its ancestors; unless a style sheet's rules would
+// match it otherwise there, the caller sees to that). Inside a <defs> already, it stays.
 void HideInDefs(xmlDoc* tree, xmlNode* node) {
-    if (node->parent == nullptr || Is(node->parent, "switch")) return;
     for (const xmlNode* a = node->parent; a != nullptr && a->type == XML_ELEMENT_NODE;
          a = a->parent)
         if (Is(a, "defs")) return;
@@ -722,6 +722,23 @@ void HideInDefs(xmlDoc* tree, xmlNode* node) {
     if (defs == nullptr) throw std::bad_alloc();
     xmlReplaceNode(node, defs);
     xmlAddChild(defs, node);
+}
+
+// A <switch> draws only the first of its children whose conditions hold: an element there and
+// the one beside it drawing its dashes go into a group that takes its conditions.
+void GroupInSwitch(xmlDoc* tree, xmlNode* node, xmlNode* beside) {
+    if (node->parent == nullptr || !Is(node->parent, "switch")) return;
+    xmlNode* group = xmlNewDocNode(tree, node->ns, X("g"), nullptr);
+    if (group == nullptr) throw std::bad_alloc();
+    for (const char* condition : {"requiredFeatures", "requiredExtensions", "systemLanguage"})
+        if (std::string value; GetAttribute(node, condition, &value))
+            xmlSetProp(group, X(condition), X(value.c_str()));
+    const bool besideFirst = beside->next == node;  // as they stood
+    xmlAddPrevSibling(node, group);
+    xmlUnlinkNode(node);
+    xmlUnlinkNode(beside);
+    xmlAddChild(group, besideFirst ? beside : node);
+    xmlAddChild(group, besideFirst ? node : beside);
 }
 
 // The <use>s that must draw a kept original's dashes sibling: each gets a twin beside it that
@@ -768,6 +785,7 @@ public:
             xmlAddPrevSibling(use, twin);
         else
             xmlAddNextSibling(use, twin);
+        GroupInSwitch(tree_, use, twin);
     }
 
     // The rest, in one walk of the document: a twin's <use> may itself be referred to.
@@ -970,6 +988,10 @@ void WriteSvgInPlace(std::ostream& out, const Document& doc, const WriteOptions&
             edit.first =
                 fillKept ? shape.strokeBeforeFill : keepMarkers && shape.strokeBeforeMarkers;
             edit.hidden = !fillKept && !keepMarkers;
+            // Put in the tree, not only printed: a <switch>'s child is grouped with its dashes,
+            // an original kept only for its geometry goes out of sight.
+            const bool inTree = (edit.hidden && !scene.sheetMatchesByParent) ||
+                                (shape.node->parent != nullptr && Is(shape.node->parent, "switch"));
             if (!edit.sibling) {
                 if (!printed) return;
                 edit.self = Printed(shape.node, true, edit.dashes);
@@ -988,7 +1010,7 @@ void WriteSvgInPlace(std::ostream& out, const Document& doc, const WriteOptions&
                                                       : decl("stroke", "none")};
             if (shape.keepFill && !keepFill) originalStyle.push_back(decl("fill", "none"));
             edit.original = EditedStyle(shape.node, originalStyle);
-            if (printed && !HasNamespacedAttribute(shape.node) && !edit.hidden) {
+            if (printed && !HasNamespacedAttribute(shape.node) && !inTree) {
                 edit.self = Printed(shape.node, false, edit.original);
                 edit.beside = Printed(shape.node, true, edit.dashes, &edit.besideId);
             }
@@ -1022,12 +1044,15 @@ void WriteSvgInPlace(std::ostream& out, const Document& doc, const WriteOptions&
             edit.besideId = dashesId;
             paths.Mark(node, {path.shape, path.weight, &*edit.beside, &*edit.self, edit.first});
         } else {
-            AddDashesBeside(tree, node, dashesId, edit.dashes, edit.original, path, paths);
-            if (edit.hidden) HideInDefs(tree, node);
+            GroupInSwitch(
+                tree, node,
+                AddDashesBeside(tree, node, dashesId, edit.dashes, edit.original, path, paths));
+            if (edit.hidden && !scene.sheetMatchesByParent) HideInDefs(tree, node);
         }
         // A <use> of this very shape draws only the fill or markers now: a twin beside it draws
         // the dashes (or, where the shape draws nothing, the <use> draws them itself).
-        const UseTwins::Placing placing{edit.first, edit.hidden};
+        // With fills dropped, a <use> draws no fill of its own that the original would take.
+        const UseTwins::Placing placing{edit.first, edit.hidden && !options.keepFills};
         if (GetAttribute(node, "id", &id) && !id.empty()) twins.Drawn(node, id, dashesId, placing);
         for (xmlNode* use : shape.uses) twins.Add(use, dashesId, placing);
     }
