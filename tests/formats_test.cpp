@@ -1110,16 +1110,16 @@ TEST(SvgStyle, NeverDrawnContentIsNotDashed) {
     EXPECT_EQ(Names(doc), (std::vector<std::string>{"drawn"}));
 }
 
-// Text is not dashed; stroked text the options would dash (a <tspan>'s own stroke too, not
-// hidden text) gets one warning.
+// Text is not dashed; stroked text the options would dash (a <tspan>'s own stroke too, also in
+// hidden text; not hidden text) gets one warning.
 TEST(SvgStyle, StrokedTextIsLeftAloneWithAWarning) {
     const Document doc =
         ReadSvgBody(R"SVG(<text stroke="red">a</text><text>b <tspan stroke="blue">c</tspan></text>
-    <text stroke="red" visibility="hidden">d</text><text>e</text>)SVG",
+    <text stroke="red" visibility="hidden">d <tspan visibility="visible">f</tspan></text><text>e</text>)SVG",
                     Stroked());
     EXPECT_TRUE(doc.objects.empty());
     ASSERT_EQ(doc.warnings.size(), 1u);
-    EXPECT_NE(doc.warnings[0].find("Object to Path) (and 1 more like it)"), std::string::npos)
+    EXPECT_NE(doc.warnings[0].find("Object to Path) (and 2 more like it)"), std::string::npos)
         << doc.warnings[0];
 }
 
@@ -1228,13 +1228,13 @@ TEST(SvgStyle, DashOffsetBecomesTheModifiersOffset) {
 // an Affinity Designer layer inside its artboard.
 TEST(SvgSelect, LayersGoByTheNamesTheirEditorsShow) {
     io::ReadOptions options;
-    options.layers = {"Fold Lines", "Layer 1", "Layer 2"};
+    options.layers = {"Fold Lines", "Layer 1", "Layer 2", "1st"};
     const Document doc =
         ReadSvgBody(R"SVG(<g id="Fold_Lines" data-name="Fold Lines"><path id="a" d="M0 0 L1 1"/></g>
-    <g id="Layer_x0020_1"><path id="b" d="M0 0 L1 1"/></g><g id="Cut"><path id="c" d="M0 0 L1 1"/></g>
+    <g id="Layer_x0020_1"><path id="b" d="M0 0 L1 1"/></g><g id="_x31_st"><path id="e" d="M0 0 L1 1"/></g><g id="Cut"><path id="c" d="M0 0 L1 1"/></g>
     <g id="Artboard1"><g id="Layer-2" serif:id="Layer 2" xmlns:serif="http://www.serif.com/"><path id="d" d="M0 0 L1 1"/></g></g>)SVG",
                     options);
-    EXPECT_EQ(Names(doc), (std::vector<std::string>{"a", "b", "d"}));
+    EXPECT_EQ(Names(doc), (std::vector<std::string>{"a", "b", "e", "d"}));
 }
 
 TEST(SvgUse, ReferencedShapesAreDashedOnceWhereDefined) {

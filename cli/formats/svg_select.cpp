@@ -23,14 +23,19 @@ std::string DecodedId(const std::string& id) {
     std::string out;
     for (std::size_t i = 0; i < id.size(); ++i) {
         int code = 0;
-        bool escaped = id.compare(i, 2, "_x") == 0 && i + 7 <= id.size() && id[i + 6] == '_';
-        for (std::size_t k = i + 2; escaped && k < i + 6; ++k) {
+        // Four hex digits (CorelDRAW) or two (Illustrator, for a leading digit: "_x31_").
+        std::size_t digits = 0;
+        if (id.compare(i, 2, "_x") == 0)
+            for (const std::size_t n : {4, 2})
+                if (digits == 0 && i + n + 3 <= id.size() && id[i + n + 2] == '_') digits = n;
+        bool escaped = digits > 0;
+        for (std::size_t k = i + 2; escaped && k < i + 2 + digits; ++k) {
             escaped = hex(id[k]) >= 0;
             code = code * 16 + hex(id[k]);
         }
         if (escaped && code > 0 && code < 0x80) {  // ASCII: a name is compared as UTF-8
             out += static_cast<char>(code);
-            i += 6;
+            i += digits + 2;
         } else {
             out += id[i];
         }
@@ -39,19 +44,21 @@ std::string DecodedId(const std::string& id) {
 }
 
 // A layer as the editors that made the file show it: an Inkscape layer, a top-level group, or
-// (Affinity Designer) a named group in a top-level one, its artboard.
+// (Affinity Designer) a named group in a top-level one that is not named itself, its artboard.
 bool IsLayer(const ReadContext& c, const xmlNode* node) {
     std::string value;
     if (!Is(node, "g")) return false;
     if (node->parent == c.root) return true;
     if (GetNsAttribute(node, "groupmode", kInkscapeNamespace, &value) && value == "layer")
         return true;
-    return node->parent != nullptr && node->parent->parent == c.root && Is(node->parent, "g") &&
+    const xmlNode* artboard = node->parent;
+    return artboard != nullptr && artboard->parent == c.root && Is(artboard, "g") &&
+           !GetNsAttribute(artboard, "id", kSerifNamespace, &value) &&
            GetNsAttribute(node, "id", kSerifNamespace, &value);
 }
 
 // The names a layer goes by, the one its editor shows first: Inkscape's label, Affinity's name,
-// Illustrator's data-name, then its id, as written and decoded.
+// Illustrator's data-name, then its id, decoded and as written.
 std::vector<std::string> LayerNames(const xmlNode* node) {
     std::vector<std::string> names;
     std::string value;
@@ -61,8 +68,8 @@ std::vector<std::string> LayerNames(const xmlNode* node) {
     if (GetNsAttribute(node, "id", kSerifNamespace, &value)) names.push_back(value);
     if (GetAttribute(node, "data-name", &value)) names.push_back(value);
     if (GetAttribute(node, "id", &value)) {
-        names.push_back(value);
         if (std::string decoded = DecodedId(value); decoded != value) names.push_back(decoded);
+        names.push_back(value);
     }
     return names;
 }

@@ -5,6 +5,7 @@
 // definition is drawn itself.
 // Reference cycles and chains deeper than kMaxUseDepth are refused.
 #include <algorithm>
+#include <cctype>
 #include <cmath>
 #include <optional>
 
@@ -31,7 +32,13 @@ double CoordinateOf(const xmlNode* node, const char* name) {
     if (!GetAttribute(node, name, &text)) return 0;
     const std::size_t start = text.find_first_not_of(" \t\r\n");
     const bool negative = start != std::string::npos && text[start] == '-';
-    if (negative) text.erase(start, 1);
+    if (negative) {
+        text.erase(start, 1);
+        // A sign stands right before its number.
+        if (start == text.size() ||
+            !(std::isdigit(static_cast<unsigned char>(text[start])) || text[start] == '.'))
+            return 0;
+    }
     double value = 0;
     return ParseLength(text, &value) && std::isfinite(value) ? (negative ? -value : value) : 0;
 }

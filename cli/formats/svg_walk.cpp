@@ -148,8 +148,8 @@ void Walker::Element(xmlNode* el, const StyleRef& parentStyle, const Affine& m) 
 
 void Walker::Text(xmlNode* el, const ComputedStyle& parentStyle) {
     const ComputedStyle style = context.sheet.Compute(el, parentStyle);
-    if (!IsDrawn(style)) return;
-    if (Choose(context, el, style, percentBase, useStack) == Choice::Dash) {
+    if (style.displayNone || !(style.opacity > 0)) return;  // nor is anything in it drawn
+    if (IsDrawn(style) && Choose(context, el, style, percentBase, useStack) == Choice::Dash) {
         std::string id;
         GetAttribute(el, "id", &id);
         return gathered.diagnostics.Warn(
@@ -158,7 +158,8 @@ void Walker::Text(xmlNode* el, const ComputedStyle& parentStyle) {
             "Object to Path)",
             "<" + std::string(Name(el)) + (id.empty() ? "" : " " + id) + ">");
     }
-    for (xmlNode* c = el->children; c != nullptr; c = c->next)  // a <tspan>'s own stroke
+    // A <tspan>'s own stroke, which may be visible in hidden text.
+    for (xmlNode* c = el->children; c != nullptr; c = c->next)
         if (c->type == XML_ELEMENT_NODE && IsSvgElement(c)) Text(c, style);
 }
 
