@@ -223,6 +223,32 @@ def case_bake_under_time_stretch():
         assert support.shown(ob) == live[f], f
 
 
+def case_bake_where_the_curve_is_shown():
+    # The frames of a view layer that shows the curve: another scene's while the window shows
+    # one without it, another view layer's while the window's excludes its collection.
+    window = bpy.context.scene
+    ob = bevelled_circle()
+    ob.korrand.keyframe_insert("count", frame=1)
+    ob.korrand.count = 4
+    ob.korrand.keyframe_insert("count", frame=3)
+    shot = bpy.data.scenes.new("shot")
+    shot.collection.objects.link(ob)
+    window.collection.objects.unlink(ob)
+    assert ob.korrand.bake(1, 3) == ""
+    assert hook.bake_state(ob) == "Baked: frames 1-3 (3 stored)", hook.bake_state(ob)
+    # In a collection no view layer shows: nothing to bake, and it says so.
+    hidden = bpy.data.collections.new("hidden")
+    window.collection.children.link(hidden)
+    hidden.objects.link(ob)
+    shot.collection.objects.unlink(ob)
+    bpy.context.view_layer.layer_collection.children["hidden"].exclude = True
+    assert "no view layer" in ob.korrand.bake(1, 3)
+    other = window.view_layers.new("other")
+    assert not other.layer_collection.children["hidden"].exclude
+    assert ob.korrand.bake(1, 3) == ""
+    assert hook.bake_state(ob) == "Baked: frames 1-3 (3 stored)", hook.bake_state(ob)
+
+
 def case_removing_the_modifier_switches_the_dash_off():
     ob = bevelled_circle()
     ob.modifiers.remove(hook.modifier(ob))

@@ -1535,14 +1535,15 @@ def _same(a, b):
         a[k].tobytes() == b[k].tobytes() for k in a)
 
 
-def digest(ob):
-    """What a bake is made from and the panel compares: the settings, as they stand."""
-    return repr(settings_of(ob))
+def digest(ob, depsgraph=None):
+    """What a bake is made from and the panel compares: the settings, as they stand (as
+    depsgraph evaluated them, when given)."""
+    return repr(settings_of(ob, depsgraph))
 
 
-def _frame_key(ob):
+def _frame_key(ob, depsgraph=None):
     """digest(ob), short: a bake keeps one per frame, as animation and drivers set them."""
-    return hashlib.sha1(digest(ob).encode()).hexdigest()[:16]
+    return hashlib.sha1(digest(ob, depsgraph).encode()).hexdigest()[:16]
 
 
 def _animation_key(ob):
@@ -1565,16 +1566,42 @@ def _animation_key(ob):
     return hashlib.sha1(repr(parts).encode()).hexdigest()[:16] if parts else ""
 
 
+def _shown(layer_collection, ob):
+    """Whether ob is in the collection of layer_collection, or of one in it, that the view layer
+    does not exclude. (Read from the collections: a view layer's list of its objects may not be
+    brought up to date yet.)"""
+    if layer_collection.exclude:
+        return False
+    if layer_collection.collection.objects.get(ob.name) == ob:
+        return True
+    return any(_shown(child, ob) for child in layer_collection.children)
+
+
+def _bake_place(ob):
+    """The scene and view layer a bake evaluates ob's frames in: the window's where ob is
+    evaluated there (in it, and not in an excluded collection), else the first that evaluates
+    it; (None, None) where none does."""
+    places = [(bpy.context.scene, bpy.context.view_layer)]
+    places += [(scene, layer) for scene in bpy.data.scenes for layer in scene.view_layers]
+    for scene, layer in places:
+        if scene is not None and layer is not None and _shown(layer.layer_collection, ob):
+            return scene, layer
+    return None, None
+
+
 def bake(ob, frame_start=None, frame_end=None):
-    """Stores ob's dashes of every frame from frame_start to frame_end (the scene's range by
-    default) in an object of their own in the file, shown by the curve's Korrand Dash in
-    place of the live dashes: a Blender without the add-on plays and renders them (frames
-    outside the range show its first or last frame). Frames with the same dashes are stored
-    once. Returns an error message, or ""."""
-    scene = bpy.context.scene
+    """Stores ob's dashes of every frame from frame_start to frame_end (the range of the scene
+    it is baked in by default) in an object of their own in the file, shown by the curve's
+    Korrand Dash in place of the live dashes: a Blender without the add-on plays and renders
+    them (frames outside the range show its first or last frame). Frames with the same dashes
+    are stored once. The frames are those of the window's scene where the curve is shown in
+    its view layer, else of the first scene and view layer that show it. Returns an error
+    message, or ""."""
+    scene, layer = _bake_place(ob)
     try:
-        start = scene.frame_start if frame_start is None else int(frame_start)
-        end = scene.frame_end if frame_end is None else int(frame_end)
+        start = (scene or bpy.context.scene).frame_start if frame_start is None \
+            else int(frame_start)
+        end = (scene or bpy.context.scene).frame_end if frame_end is None else int(frame_end)
     except (TypeError, ValueError, OverflowError):
         return "the first and last frames are whole numbers"
     if end < start:
@@ -1585,22 +1612,30 @@ def bake(ob, frame_start=None, frame_end=None):
         return "linked data cannot be baked here: bake it in its library"
     if _unloaded():
         return _unloaded()
+    if scene is None:
+        return ("no view layer of any scene shows the curve (it is in no scene, or its "
+                "collections are excluded): there are no frames to bake")
     if baked(ob) is not None:
         free_bake(ob)
     current = scene.frame_current, scene.frame_subframe
+    # Animation writes its values back to the curve only in the window's view layer: in another
+    # they are read as that one evaluated them. Its first evaluation applies no animation yet.
+    other = None if layer == bpy.context.view_layer else layer
+    if other is not None:
+        scene.frame_set(start)
     runs = []  # [first frame, last frame, arrays]
     keys = []  # the settings of each frame, which the panel compares
     opening = None  # the look the bake sweeps every frame with: the first frame's with a profile
     grows = False  # its profile changes size over the frames (or comes or goes)
     try:
         for frame in range(start, end + 1):
-            scene.frame_set(frame)
-            r = update_now(ob)
+            scene.frame_set(frame)  # evaluates every view layer of the scene
+            r = update_now(ob, layer.depsgraph)
             if r is None:
                 return "the curve is not dashed"
             if r.status:
                 return r.status
-            keys.append(_frame_key(ob))
+            keys.append(_frame_key(ob, other.depsgraph if other is not None else None))
             arrays = _mesh_arrays(_held(ob, "dashes").data)
             if opening is None or (opening[0] is None and r.look[0] is not None):
                 # The first frame with a profile: before it the dashes have no radius (none
@@ -1719,9 +1754,13 @@ def bake_state(ob):
         # The settings against the bake's own of this frame (its first or last outside), and
         # their animation against the bake's: going to another frame changes nothing.
         keys = info["frames"].split(",")
-        frame = bpy.context.scene.frame_current
+        # In the scene the bake was made in (the window's, where it shows the curve).
+        scene, layer = _bake_place(ob)
+        other = layer if layer is not None and layer != bpy.context.view_layer else None
+        frame = (scene or bpy.context.scene).frame_current
         at = min(max(frame, info["start"]), info["end"]) - info["start"]
-        changed = (at >= len(keys) or keys[at] != _frame_key(ob)
+        key = _frame_key(ob, other.depsgraph if other is not None else None)
+        changed = (at >= len(keys) or keys[at] != key
                    or info.get("animation", "") != _animation_key(ob))
     else:  # baked by an earlier version: the settings of the frame it was baked at
         changed = info.get("digest") != digest(ob)
