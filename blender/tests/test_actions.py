@@ -286,6 +286,13 @@ def case_objects_of_the_addon_deleted_by_hand():
         bpy.data.objects.remove(bpy.data.objects[name])
         update()
         assert support.shown(ob) == want, name
+    # Made again for a curve of a long name, theirs still say what they are (within Blender's
+    # 63 bytes, cut at whole characters).
+    ob.name = "曲" * 21
+    bpy.data.objects.remove(ob.korrand.result)
+    update()
+    name = ob.korrand.result.name
+    assert name.endswith(" dashes (live with the Korrand add-on)") and name[0] == "曲", name
     bpy.data.node_groups.remove(hook.modifier(ob).node_group)
     update()
     assert [m.name for m in ob.modifiers] == ["Korrand Dash"] and support.shown(ob) == want

@@ -35,7 +35,8 @@ def case_what_is_not_a_curve_is_refused():
         ob.korrand.enabled = True
         support.update()
         assert ob.korrand.result is None and not ob.hide_get(), ob.name
-        assert "curve objects" in support.status(ob), support.status(ob)
+        assert ("Convert > Curve" if ob == text else "curve objects") in support.status(ob), \
+            support.status(ob)
         assert not ob.korrand.enabled
     # The dashes are never dashed again: their own switch does nothing.
     line = support.poly_curve("line", [[(0, 0, 0), (1, 0, 0)]])

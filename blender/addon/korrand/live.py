@@ -228,10 +228,17 @@ def _look_modifier(ob):
     return m
 
 
+def _named(base, suffix):
+    """base + suffix within Blender's 63 bytes of a name, with room for the ".001" Blender adds
+    to a name taken: base is cut (at whole characters), the suffix kept."""
+    room = max(0, 63 - 4 - len(suffix.encode()))
+    return base.encode()[:room].decode(errors="ignore") + suffix
+
+
 def _names(src):
     # The names say what is missing where the add-on is not installed.
-    return (f"{src.name} dashes (live with the Korrand add-on)",
-            f"{src.name} dash profile (Korrand)")
+    return (_named(src.name, " dashes (live with the Korrand add-on)"),
+            _named(src.name, " dash profile (Korrand)"))
 
 
 def _new_dashes(src, uid, like=None):
@@ -287,8 +294,18 @@ def _survey():
             if g.get("attached"):
                 g["attached"] = 0  # converted (Object > Convert): the artist's own now
             else:
-                _notice(ob, f"only curve objects can be dashed, not {ob.type.lower()} objects")
+                _notice(ob, _not_a_curve(ob))
     return curves, blocks
+
+
+def _not_a_curve(ob):
+    """Why ob, switched on, is not dashed: it is no curve object."""
+    if ob.type == "FONT":
+        return "a text is dashed once it is a curve: Object > Convert > Curve"
+    if ob.type == "CURVES":
+        return ("hair curves cannot be dashed, only curve objects (Bezier, NURBS and poly "
+                "splines)")
+    return f"only curve objects can be dashed, not {ob.type.lower()} objects"
 
 
 def _copied_dash(ob):
@@ -1667,7 +1684,7 @@ def bake(ob, frame_start=None, frame_end=None):
                     run[2][name] = array.array(code, bytes(array.array(code).itemsize * width *
                                                             points))
     r = registry.of(ob)
-    name = f"{ob.name} dashes baked {start}-{end} (Korrand)"
+    name = _named(ob.name, f" dashes baked {start}-{end} (Korrand)")
     mesh = bpy.data.meshes.new(name)
     counts = [len(run[2]["co"]) // 3 for run in runs]
     n = sum(counts)
