@@ -812,6 +812,107 @@ int32_t korrand_result_reverse(KorrandInstance* instance, const int32_t* reverse
     return Ok();
 }
 
+int32_t korrand_result_join_seams(KorrandInstance* instance, const float* seams,
+                                  int32_t segment_count, const int32_t* object_segment,
+                                  const int32_t* object_dashes, int32_t object_count,
+                                  KorrandLine* line) {
+    if (instance == nullptr || line == nullptr || segment_count < 0 || object_count < 0 ||
+        (segment_count > 0 && seams == nullptr) ||
+        (object_count > 0 && (object_segment == nullptr || object_dashes == nullptr)))
+        return Fail(KORRAND_ERROR_ARGUMENT, "null argument");
+    const std::vector<int32_t>& counts = instance->counts;
+    const bool bySources = object_segment == nullptr;
+    if (bySources && Traced(instance) != KORRAND_OK) return KORRAND_ERROR_PLUGIN;
+    return Guarded([&] {
+        // Each dash's first point and segment.
+        const size_t n = counts.size();
+        std::vector<size_t> first(n);
+        std::vector<int32_t> segment(n, -1);
+        size_t at = 0;
+        for (size_t d = 0; d < n; ++d) {
+            first[d] = at;
+            at += static_cast<size_t>(counts[d]);
+        }
+        if (bySources) {
+            for (size_t d = 0; d < n; ++d)
+                if (counts[d] > 0) segment[d] = instance->samples[first[d]].segment;
+        } else {
+            size_t d = 0;
+            for (int32_t k = 0; k < object_count; ++k)
+                for (int32_t i = 0; i < object_dashes[k]; ++i, ++d) {
+                    if (d >= n) return Fail(KORRAND_ERROR_ARGUMENT, "more dashes than the result");
+                    segment[d] = object_segment[k];
+                }
+            if (d != n) return Fail(KORRAND_ERROR_ARGUMENT, "fewer dashes than the result");
+        }
+        const auto on = [](const HostVector& p, const float* seam) {
+            const double scale = std::max({1.0, std::fabs(p.x), std::fabs(p.y), std::fabs(p.z)});
+            return std::fabs(p.x - seam[0]) <= 1e-6 * scale &&
+                   std::fabs(p.y - seam[1]) <= 1e-6 * scale &&
+                   std::fabs(p.z - seam[2]) <= 1e-6 * scale;
+        };
+        // Per run of dashes on one closed segment: the piece ending at its seam, then the one
+        // starting there, written where the earlier of them stood.
+        std::vector<size_t> before(n, n);  // the piece that goes in front of this one
+        std::vector<bool> gone(n, false);
+        std::vector<size_t> placed(n, n);  // where the joined piece is written: its two parts
+        for (size_t d = 0; d < n;) {
+            size_t e = d;
+            while (e + 1 < n && segment[e + 1] == segment[d]) ++e;
+            const int32_t s = segment[d];
+            const float* seam =
+                s >= 0 && s < segment_count ? seams + 3 * static_cast<size_t>(s) : nullptr;
+            if (e > d && seam != nullptr && !std::isnan(seam[0])) {
+                size_t ending = n, starting = n;
+                for (size_t k = d; k <= e; ++k) {
+                    if (counts[k] < 2) continue;
+                    const auto last = first[k] + static_cast<size_t>(counts[k]) - 1;
+                    if (ending == n && on(instance->points[last], seam)) ending = k;
+                    if (starting == n && on(instance->points[first[k]], seam)) starting = k;
+                }
+                if (ending != n && starting != n && ending != starting) {
+                    const size_t earlier = std::min(ending, starting);
+                    gone[ending == earlier ? starting : ending] = true;
+                    placed[earlier] = ending;
+                    before[earlier] = starting;
+                }
+            }
+            d = e + 1;
+        }
+        std::vector<int32_t> joinedCounts;
+        std::vector<HostVector> points;
+        std::vector<hostmodel::Sample> samples;
+        const bool withSamples = instance->samples.size() == instance->points.size();
+        points.reserve(instance->points.size());
+        if (withSamples) samples.reserve(instance->samples.size());
+        const auto put = [&](size_t d, size_t skip) {
+            const auto from = static_cast<std::ptrdiff_t>(first[d] + skip);
+            const auto to = static_cast<std::ptrdiff_t>(first[d] + static_cast<size_t>(counts[d]));
+            points.insert(points.end(), instance->points.begin() + from,
+                          instance->points.begin() + to);
+            if (withSamples)
+                samples.insert(samples.end(), instance->samples.begin() + from,
+                               instance->samples.begin() + to);
+        };
+        for (size_t d = 0; d < n; ++d) {
+            if (gone[d]) continue;
+            if (placed[d] != n) {
+                put(placed[d], 0);
+                put(before[d], 1);
+                joinedCounts.push_back(counts[placed[d]] + counts[before[d]] - 1);
+            } else {
+                put(d, 0);
+                joinedCounts.push_back(counts[d]);
+            }
+        }
+        instance->counts.swap(joinedCounts);
+        instance->points.swap(points);
+        if (withSamples) instance->samples.swap(samples);
+        ShowResult(*instance, line);
+        return Ok();
+    });
+}
+
 int32_t korrand_result_trim(KorrandInstance* instance, const double* from, const double* to,
                             int32_t segment_count, KorrandLine* line) {
     if (instance == nullptr || line == nullptr || segment_count < 0 ||

@@ -345,6 +345,44 @@ TEST_F(Bridge, TrimsTheResultToARangeOfEachSegment) {
     korrand_instance_destroy(inst);
 }
 
+// The dash the modifier cuts at a closed segment's start is joined back into one, found by the
+// sources, or untraced by the line objects; an open segment's pieces stay apart.
+TEST_F(Bridge, JoinsTheDashCutAtAClosedSegmentsStart) {
+    KorrandInstance* inst = NewInstance();
+    ASSERT_EQ(korrand_set(inst, Param(plugin_, "KORRAND_COUNT").id, 4), KORRAND_OK);
+    ASSERT_EQ(korrand_set(inst, Param(plugin_, "KORRAND_OFFSET").id, 0.2), KORRAND_OK);
+    Line in;  // a square of side 4 from (0, 0)
+    in.points = {0, 0, 0, 4, 0, 0, 4, 4, 0, 0, 4, 0};
+    in.counts = {4};
+    const float seam[] = {0, 0, 0}, open[] = {NAN, NAN, NAN};
+    for (const int32_t traced : {1, 0}) {
+        korrand_set_traced(inst, traced);
+        const Line cut = Dash(inst, in);
+        ASSERT_EQ(cut.counts.size(), 5u) << traced;
+        const int32_t segment = 0, dashes = 5;
+        KorrandLine out{};
+        ASSERT_EQ(korrand_result_join_seams(inst, open, 1, &segment, &dashes, 1, &out), KORRAND_OK);
+        EXPECT_EQ(Result(out).counts.size(), 5u) << traced;
+        ASSERT_EQ(korrand_result_join_seams(inst, seam, 1, traced ? nullptr : &segment,
+                                            traced ? nullptr : &dashes, traced ? 0 : 1, &out),
+                  KORRAND_OK)
+            << korrand_last_error();
+        const Line joined = Result(out);
+        ASSERT_EQ(joined.counts.size(), 4u) << traced;
+        EXPECT_EQ(joined.points.size(), cut.points.size() - 3);
+        // One dash passes through the seam, inside it.
+        int at = 0, through = 0;
+        for (const int32_t c : joined.counts) {
+            for (int k = 1; k + 1 < c; ++k)
+                through += joined.points[3 * static_cast<size_t>(at + k)] == 0 &&
+                           joined.points[3 * static_cast<size_t>(at + k) + 1] == 0;
+            at += c;
+        }
+        EXPECT_EQ(through, 1) << traced;
+    }
+    korrand_instance_destroy(inst);
+}
+
 // Several line objects in one call are what separate calls give, object after object, each
 // with its own settings on top of the instance's, which are left as they were.
 TEST_F(Bridge, DashesSeveralLineObjectsWithSettingsOfTheirOwn) {

@@ -217,7 +217,20 @@ def reference(ob, objects=None):
     finally:
         os.unlink(path)
     got = json.loads(out)
-    segs = [s for o in got["objects"] for s in o["segments"] if len(s) > 0]
+    segs = []
+    for o, (idx, own) in zip(got["objects"], objects):
+        pieces = [s for s in o["segments"] if len(s) > 0]
+        if own.get("closed", bool(ob.korrand.closed)):
+            # The dash the plug-in cuts at a loop's start is one dash on the curve: the piece
+            # ending there, then the one starting there, where the earlier of them was.
+            for seam in (segments[i][0] for i in idx):
+                near = lambda p: all(abs(a - b) <= 1e-6 * max(1, abs(a)) for a, b in zip(p, seam))
+                ending = next((k for k, s in enumerate(pieces) if near(s[-1])), None)
+                starting = next((k for k, s in enumerate(pieces) if near(s[0])), None)
+                if ending is not None and starting is not None and ending != starting:
+                    pieces[min(ending, starting)] = pieces[ending] + pieces[starting][1:]
+                    del pieces[max(ending, starting)]
+        segs += pieces
     return [len(s) for s in segs], array.array("f", [v for s in segs for p in s for v in p])
 
 

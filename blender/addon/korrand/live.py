@@ -631,9 +631,7 @@ def _plan(form, settings, src, depsgraph):
     objects = state.instance.group_segments(form.cyclic if follow else n, own_counts=by_period)
     if by_period:
         # Each spline its own object, with its own count from its length in world space.
-        closed_p = _parameter("closed")
-        closed = dict(values).get(closed_p.id, True) if closed_p is not None else True
-        measured = form.cyclic if follow else array.array("i", [1 if closed else 0]) * n
+        measured = _measured_closed(form, settings)
         matrix = [v for row in src.evaluated_get(depsgraph).matrix_world for v in row]
         lengths = state.plugin.segment_lengths(form.points, form.counts, form.stride,
                                                measured, matrix)
@@ -641,6 +639,28 @@ def _plan(form, settings, src, depsgraph):
             # A derived count, as the SVG host's: not held to the count option's limit.
             own[count_p.id] = state.plugin.period_count(lengths[segments[0]], period)
     return objects
+
+
+def _measured_closed(form, settings):
+    """Which splines the plug-in measures as closed loops: as Blender draws them (cyclic) when
+    the dash follows that, else all or none by its Closed setting."""
+    values, follow = settings[:2]
+    if follow:
+        return form.cyclic
+    closed_p = _parameter("closed")
+    closed = dict(values).get(closed_p.id, True) if closed_p is not None else True
+    return array.array("i", [1 if closed else 0]) * len(form.counts)
+
+
+def _seams(form, closed):
+    """x, y, z of the first point of each spline measured closed (NaN for the others)."""
+    out = array.array("f", [math.nan]) * (3 * len(form.counts))
+    at = 0
+    for i, (count, loop) in enumerate(zip(form.counts, closed)):
+        if loop and count > 0:
+            out[3 * i:3 * i + 3] = form.points[at * form.stride:at * form.stride + 3]
+        at += count
+    return out
 
 
 def _estimate(objects, settings):
@@ -898,6 +918,13 @@ def _update(r, depsgraph, force=False):
             # Only the part of the curve it draws (its start and end factors) is dashed.
             result = inst.trim(*trim)
             per_object = None
+        if len(result.counts) > 1 and (traced or per_object is not None):
+            # The dash the plug-in cuts at a closed spline's start is one dash on the curve
+            # (where a trim leaves both its pieces).
+            closed = _measured_closed(r.form, settings)
+            if any(closed):
+                result = inst.join_seams(_seams(r.form, closed), objects, per_object)
+                per_object = None
         if r.channels and any(r.reversed):
             # Swept the way Blender sweeps their spline, so that the profile's sides (an
             # offset, a half profile) fall where they fall on the curve.
