@@ -337,8 +337,9 @@ class Instance:
     def join_seams(self, seams, objects=None, per_object=None):
         """Joins the dash cut in two at the start of each segment measured closed back into
         one (seams: an array of 'f', x, y, z of each input segment's first point, NaN for one
-        not measured closed); returns the Result as it now is. objects and per_object, as dash_objects took and gave them, say which segment each
-        dash lies on where the sources do not (None after in_segment_order or trim)."""
+        not measured closed); returns the Result as it now is. objects and per_object, as
+        dash_objects took and gave them, say which segment each dash lies on where the sources
+        do not (None after in_segment_order or trim)."""
         line = _Line()
         line.result = 1
         known = objects is not None and per_object is not None and len(objects) > 0
