@@ -425,6 +425,8 @@ def case_linked_data():
     coll.objects.link(ob)
     bpy.context.scene.collection.objects.unlink(ob)
     want, faces = support.result_line(ob), support.shown(ob)
+    ob.korrand.keyframe_insert("offset", frame=1)
+    assert not hook.render_warnings()  # its own curve follows the frame
     bpy.ops.wm.save_as_mainfile(filepath=lib)
     bpy.ops.wm.read_homefile(use_empty=True)
     with bpy.data.libraries.load(lib, link=True) as (src, dst):
@@ -436,6 +438,8 @@ def case_linked_data():
     # Shown as the library saved it, and the panel says why it does not follow here.
     assert ob.library is not None and support.result_line(ob) == want
     assert support.shown(ob) == faces and "library" in support.status(ob)
+    # Its animated settings do not follow the frame here: a render's log says so.
+    assert [w.startswith("Korrand: ring:") for w in hook.render_warnings()] == [True]
     # Made local, it is an artist's dashed curve again: it follows its settings.
     bpy.ops.object.make_local(type="ALL")
     ob = bpy.data.objects["ring"]

@@ -1424,6 +1424,23 @@ def _on_save_pre(*_):
     line_form.drop_scratch()
 
 
+def render_warnings():
+    """What a render should say in its log: linked or overridden dashed curves whose dash
+    settings are animated, which show the dashes their library saved on every frame."""
+    return [f"Korrand: {ob.name}: {_not_ours(ob)}, so its animated dash settings are not "
+            "followed in this render: bake its dashes in its library"
+            for ob in bpy.data.objects
+            if ob.type == "CURVE" and not _editable(ob) and _is_dashed(ob) and
+            baked(ob) is None and _animation_key(ob)]
+
+
+@persistent
+def _on_render_init(*_):
+    # A farm's log is where a render's problems are read.
+    for line in render_warnings():
+        print(line, file=sys.stderr)
+
+
 @persistent
 def _on_render_done(*_):
     # Handlers of a render job may run on its thread: the catch-up waits for the main loop.
@@ -1447,6 +1464,7 @@ _HANDLERS = (
     (bpy.app.handlers.undo_post, _on_reload),
     (bpy.app.handlers.redo_post, _on_reload),
     (bpy.app.handlers.save_pre, _on_save_pre),
+    (bpy.app.handlers.render_init, _on_render_init),
     (bpy.app.handlers.render_complete, _on_render_done),
     (bpy.app.handlers.render_cancel, _on_render_done),
 )

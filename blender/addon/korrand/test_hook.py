@@ -123,6 +123,10 @@ class _Hook:
         from . import live
         return live.bake_state(ob)
 
+    def render_warnings(self):
+        from . import live
+        return live.render_warnings()
+
     def direct_layout(self):
         from . import live, spline_memory
         return spline_memory.layout(live.state.plugin) is not None
