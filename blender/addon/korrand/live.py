@@ -383,8 +383,6 @@ def _attach(ob, r):
         return False
     dashes = _held(ob, "dashes")
     if dashes is None or dashes.get(OWNER) != r.uid or not _editable(dashes):
-        if dashes is not None and dashes.library is None and dashes.override_library is not None:
-            registry.survey = True  # an override made local: its old objects go at the sweep
         dashes = _new_dashes(ob, r.uid, like=dashes)
         g["dashes"] = dashes
         r.todo.update(EVERYTHING)
@@ -464,24 +462,21 @@ def _detach(ob):
             del g[key]
 
 
-def _held_objects(curves):
-    """The add-on's objects these curves hold: their dashes and bakes, and the profiles those
-    sweep."""
+def _held_names(curves):
+    """The names of the add-on's objects these curves hold: their dashes and bakes, and the
+    profiles those sweep."""
+    held = set()
     for ob in curves:
         for key in ("dashes", "bake"):
             block = _held(ob, key)
             if block is not None:
-                yield block
+                held.add(block.name)
                 look = next((m for m in block.modifiers if m.type == "NODES" and
                              nodes.is_ours(m.node_group, "look")), None)
                 profile = nodes.get_input(look, nodes.PROFILE) if look is not None else None
                 if isinstance(profile, bpy.types.Object):
-                    yield profile
-
-
-def _held_names(curves):
-    """The names of the add-on's objects these curves hold."""
-    return {block.name for block in _held_objects(curves)}
+                    held.add(profile.name)
+    return held
 
 
 def is_held(block):
@@ -494,22 +489,9 @@ def _sweep(blocks):
     into another, converted or switched off, or they were its earlier ones."""
     held = _held_names(o for o in (_object(r.curve)
                                    for r in registry.records.values()) if o is not None)
-    held_anywhere = None  # by any dashed curve, linked and overridden ones too
     for owner, obs in blocks.items():
         for ob in obs:
-            try:
-                ob.name
-            except ReferenceError:
-                continue  # gone with an override removed before it
             if not _editable(ob):
-                # An override of the add-on's object that no curve shows any more (its curve
-                # was made local and has its own): the override copy goes.
-                if ob.library is None and ob.override_library is not None:
-                    if held_anywhere is None:  # by identity: a linked one may share its name
-                        held_anywhere = {b.as_pointer() for b in _held_objects(
-                            o for o in bpy.data.objects if _is_dashed(o))}
-                    if ob.as_pointer() not in held_anywhere:
-                        _remove_block(ob)
                 continue
             if ob.name not in held:
                 _remove_block(ob)
@@ -725,9 +707,6 @@ def _profile_object(r, ob, dashes, prof):
             pob = nodes.get_input(_look_modifier(block), nodes.PROFILE)
             if not isinstance(pob, bpy.types.Object) or pob.get(OWNER) != r.uid or \
                     not _editable(pob):
-                if isinstance(pob, bpy.types.Object) and pob.library is None and \
-                        pob.override_library is not None:
-                    registry.survey = True  # an override's profile, no longer swept: it goes
                 pob = None
     if pob is None:
         pob = _new_profile(r, ob)
