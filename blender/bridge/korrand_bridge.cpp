@@ -864,11 +864,20 @@ int32_t korrand_result_join_seams(KorrandInstance* instance, const float* seams,
                 s >= 0 && s < segment_count ? seams + 3 * static_cast<size_t>(s) : nullptr;
             if (e > d && seam != nullptr && !std::isnan(seam[0])) {
                 size_t ending = n, starting = n;
+                // With the sources, at the loop's end and start, not only where it passes
+                // through its start point again (a figure eight).
+                const auto atLoop = [&](size_t point, double uniform) {
+                    return !bySources ||
+                           std::fabs(instance->samples[point].uniform - uniform) <= 1e-9;
+                };
                 for (size_t k = d; k <= e; ++k) {
                     if (counts[k] < 2) continue;
                     const auto last = first[k] + static_cast<size_t>(counts[k]) - 1;
-                    if (ending == n && on(instance->points[last], seam)) ending = k;
-                    if (starting == n && on(instance->points[first[k]], seam)) starting = k;
+                    if (ending == n && on(instance->points[last], seam) && atLoop(last, 1))
+                        ending = k;
+                    if (starting == n && on(instance->points[first[k]], seam) &&
+                        atLoop(first[k], 0))
+                        starting = k;
                 }
                 if (ending != n && starting != n && ending != starting) {
                     const size_t earlier = std::min(ending, starting);

@@ -274,7 +274,8 @@ KORRAND_BRIDGE_API int32_t korrand_result_trim(KorrandInstance* instance, const 
    korrand_dash_objects that hold one segment each (object_segment: that segment, or -1;
    object_dashes: the dashes each came out with; null when they no longer say, after
    korrand_result_in_segment_order or korrand_result_trim). A piece ends or starts at the seam
-   within a millionth of the larger coordinate. line receives the result as it now is (its
+   within a millionth of the larger coordinate, and, with the sources, at the loop's end or
+   start (a loop may pass through its first point again). line receives the result as it now is (its
    result flag is left as it was). */
 KORRAND_BRIDGE_API int32_t korrand_result_join_seams(KorrandInstance* instance, const float* seams,
                                                      int32_t segment_count,

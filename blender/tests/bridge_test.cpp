@@ -380,6 +380,17 @@ TEST_F(Bridge, JoinsTheDashCutAtAClosedSegmentsStart) {
         }
         EXPECT_EQ(through, 1) << traced;
     }
+    // A figure eight from its crossing: the dash ending there halfway round stays apart from
+    // the one starting there.
+    korrand_set_traced(inst, 1);
+    ASSERT_EQ(korrand_set(inst, Param(plugin_, "KORRAND_COUNT").id, 3), KORRAND_OK);
+    ASSERT_EQ(korrand_set(inst, Param(plugin_, "KORRAND_OFFSET").id, 0), KORRAND_OK);
+    in.points = {0, 0, 0, 1, 1, 0, 2, 0, 0, 1, -1, 0, 0, 0, 0, -1, 1, 0, -2, 0, 0, -1, -1, 0};
+    in.counts = {8};
+    ASSERT_EQ(Dash(inst, in).counts.size(), 3u);
+    KorrandLine out{};
+    ASSERT_EQ(korrand_result_join_seams(inst, seam, 1, nullptr, nullptr, 0, &out), KORRAND_OK);
+    EXPECT_EQ(Result(out).counts.size(), 3u);
     korrand_instance_destroy(inst);
 }
 

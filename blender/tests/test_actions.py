@@ -247,6 +247,16 @@ def case_bake_where_the_curve_is_shown():
     assert not other.layer_collection.children["hidden"].exclude
     assert ob.korrand.bake(1, 3) == ""
     assert hook.bake_state(ob) == "Baked: frames 1-3 (3 stored)", hook.bake_state(ob)
+    # Shown only through an instance of its collection: the window's frames.
+    hidden.objects.unlink(ob)
+    asset = bpy.data.collections.new("asset")
+    asset.objects.link(ob)
+    instance = bpy.data.objects.new("instance", None)
+    instance.instance_type, instance.instance_collection = "COLLECTION", asset
+    window.collection.objects.link(instance)
+    update()
+    assert ob.korrand.bake(1, 3) == ""
+    assert hook.bake_state(ob) == "Baked: frames 1-3 (3 stored)", hook.bake_state(ob)
 
 
 def case_removing_the_modifier_switches_the_dash_off():
@@ -427,6 +437,9 @@ def case_linked_data():
     want, faces = support.result_line(ob), support.shown(ob)
     ob.korrand.keyframe_insert("offset", frame=1)
     assert not hook.render_warnings()  # its own curve follows the frame
+    track = ob.animation_data.nla_tracks.new()  # pushed down into the NLA, it animates still
+    track.strips.new("offset", 1, ob.animation_data.action)
+    ob.animation_data.action = None
     bpy.ops.wm.save_as_mainfile(filepath=lib)
     bpy.ops.wm.read_homefile(use_empty=True)
     with bpy.data.libraries.load(lib, link=True) as (src, dst):

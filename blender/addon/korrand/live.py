@@ -905,9 +905,11 @@ def _update(r, depsgraph, force=False):
     try:
         tp = time.perf_counter()
         together = any(len(segments) > 1 for segments, _ in objects)
-        # Where each point lies is read back only to sort splines dashed together and to carry
-        # the curve's radius and normal onto a profile's sweep; recording it costs every sample.
-        traced = together or r.look[0] is not None
+        # Where each point lies is read back only to sort splines dashed together, to carry
+        # the curve's radius and normal onto a profile's sweep and to find the pieces of a dash
+        # cut at a loop's start; recording it costs every sample.
+        closed = _measured_closed(r.form, settings)
+        traced = together or r.look[0] is not None or any(closed)
         result, per_object = inst.dash_objects(r.form.points, r.form.counts, r.form.stride,
                                                objects, traced)
         if together:
@@ -918,13 +920,11 @@ def _update(r, depsgraph, force=False):
             # Only the part of the curve it draws (its start and end factors) is dashed.
             result = inst.trim(*trim)
             per_object = None
-        if len(result.counts) > 1 and (traced or per_object is not None):
+        if len(result.counts) > 1 and any(closed):
             # The dash the plug-in cuts at a closed spline's start is one dash on the curve
             # (where a trim leaves both its pieces).
-            closed = _measured_closed(r.form, settings)
-            if any(closed):
-                result = inst.join_seams(_seams(r.form, closed), objects, per_object)
-                per_object = None
+            result = inst.join_seams(_seams(r.form, closed))
+            per_object = None
         if r.channels and any(r.reversed):
             # Swept the way Blender sweeps their spline, so that the profile's sides (an
             # offset, a half profile) fall where they fall on the curve.
@@ -1615,6 +1615,9 @@ def _animation_key(ob):
     if ad is None:
         return ""
     curves = [(fc, None) for fc in (ad.action.fcurves if ad.action is not None else ())]
+    # Actions pushed down into the NLA animate the settings as well.
+    curves += [(fc, None) for track in ad.nla_tracks for strip in track.strips
+               if strip.action is not None for fc in strip.action.fcurves]
     parts = []
     for fc, driver in curves + [(fc, fc.driver) for fc in ad.drivers]:
         if not fc.data_path.startswith("korrand."):
@@ -1648,6 +1651,12 @@ def _bake_place(ob):
     for scene, layer in places:
         if scene is not None and layer is not None and _shown(layer.layer_collection, ob):
             return scene, layer
+    # Shown only through an instanced collection: the window's evaluates it.
+    scene, layer = bpy.context.scene, bpy.context.view_layer
+    if scene is not None and layer is not None and \
+            ob.evaluated_get(bpy.context.evaluated_depsgraph_get()).as_pointer() != \
+            ob.as_pointer():
+        return scene, layer
     return None, None
 
 
@@ -1821,9 +1830,13 @@ def bake_state(ob):
         other = layer if layer is not None and layer != bpy.context.view_layer else None
         frame = (scene or bpy.context.scene).frame_current
         at = min(max(frame, info["start"]), info["end"]) - info["start"]
-        key = _frame_key(ob, other.depsgraph if other is not None else None)
-        changed = (at >= len(keys) or keys[at] != key
-                   or info.get("animation", "") != _animation_key(ob))
+        # Another view layer's evaluation does not follow the window's frame, nor does the
+        # curve's animation write its values back there: the settings are compared where they
+        # are not animated, the animation itself where they are.
+        animation = _animation_key(ob)
+        changed = (at >= len(keys) or ((other is None or not animation) and
+                                       keys[at] != _frame_key(ob))
+                   or info.get("animation", "") != animation)
     else:  # baked by an earlier version: the settings of the frame it was baked at
         changed = info.get("digest") != digest(ob)
     if info.get("stale") or changed:
