@@ -813,16 +813,12 @@ int32_t korrand_result_reverse(KorrandInstance* instance, const int32_t* reverse
 }
 
 int32_t korrand_result_join_seams(KorrandInstance* instance, const float* seams,
-                                  int32_t segment_count, const int32_t* object_segment,
-                                  const int32_t* object_dashes, int32_t object_count,
-                                  KorrandLine* line) {
-    if (instance == nullptr || line == nullptr || segment_count < 0 || object_count < 0 ||
-        (segment_count > 0 && seams == nullptr) ||
-        (object_count > 0 && (object_segment == nullptr || object_dashes == nullptr)))
+                                  int32_t segment_count, KorrandLine* line) {
+    if (instance == nullptr || line == nullptr || segment_count < 0 ||
+        (segment_count > 0 && seams == nullptr))
         return Fail(KORRAND_ERROR_ARGUMENT, "null argument");
     const std::vector<int32_t>& counts = instance->counts;
-    const bool bySources = object_segment == nullptr;
-    if (bySources && Traced(instance) != KORRAND_OK) return KORRAND_ERROR_PLUGIN;
+    if (Traced(instance) != KORRAND_OK) return KORRAND_ERROR_PLUGIN;
     return Guarded([&] {
         // Each dash's first point and segment.
         const size_t n = counts.size();
@@ -833,18 +829,8 @@ int32_t korrand_result_join_seams(KorrandInstance* instance, const float* seams,
             first[d] = at;
             at += static_cast<size_t>(counts[d]);
         }
-        if (bySources) {
-            for (size_t d = 0; d < n; ++d)
-                if (counts[d] > 0) segment[d] = instance->samples[first[d]].segment;
-        } else {
-            size_t d = 0;
-            for (int32_t k = 0; k < object_count; ++k)
-                for (int32_t i = 0; i < object_dashes[k]; ++i, ++d) {
-                    if (d >= n) return Fail(KORRAND_ERROR_ARGUMENT, "more dashes than the result");
-                    segment[d] = object_segment[k];
-                }
-            if (d != n) return Fail(KORRAND_ERROR_ARGUMENT, "fewer dashes than the result");
-        }
+        for (size_t d = 0; d < n; ++d)
+            if (counts[d] > 0) segment[d] = instance->samples[first[d]].segment;
         const auto on = [](const HostVector& p, const float* seam) {
             const double scale = std::max({1.0, std::fabs(p.x), std::fabs(p.y), std::fabs(p.z)});
             return std::fabs(p.x - seam[0]) <= 1e-6 * scale &&
@@ -864,11 +850,10 @@ int32_t korrand_result_join_seams(KorrandInstance* instance, const float* seams,
                 s >= 0 && s < segment_count ? seams + 3 * static_cast<size_t>(s) : nullptr;
             if (e > d && seam != nullptr && !std::isnan(seam[0])) {
                 size_t ending = n, starting = n;
-                // With the sources, at the loop's end and start, not only where it passes
-                // through its start point again (a figure eight).
+                // At the loop's end and start, not only where it passes through its start
+                // point again (a figure eight).
                 const auto atLoop = [&](size_t point, double uniform) {
-                    return !bySources ||
-                           std::fabs(instance->samples[point].uniform - uniform) <= 1e-9;
+                    return std::fabs(instance->samples[point].uniform - uniform) <= 1e-9;
                 };
                 for (size_t k = d; k <= e; ++k) {
                     if (counts[k] < 2) continue;
@@ -891,17 +876,15 @@ int32_t korrand_result_join_seams(KorrandInstance* instance, const float* seams,
         std::vector<int32_t> joinedCounts;
         std::vector<HostVector> points;
         std::vector<hostmodel::Sample> samples;
-        const bool withSamples = instance->samples.size() == instance->points.size();
         points.reserve(instance->points.size());
-        if (withSamples) samples.reserve(instance->samples.size());
+        samples.reserve(instance->samples.size());
         const auto put = [&](size_t d, size_t skip) {
             const auto from = static_cast<std::ptrdiff_t>(first[d] + skip);
             const auto to = static_cast<std::ptrdiff_t>(first[d] + static_cast<size_t>(counts[d]));
             points.insert(points.end(), instance->points.begin() + from,
                           instance->points.begin() + to);
-            if (withSamples)
-                samples.insert(samples.end(), instance->samples.begin() + from,
-                               instance->samples.begin() + to);
+            samples.insert(samples.end(), instance->samples.begin() + from,
+                           instance->samples.begin() + to);
         };
         for (size_t d = 0; d < n; ++d) {
             if (gone[d]) continue;
@@ -916,7 +899,7 @@ int32_t korrand_result_join_seams(KorrandInstance* instance, const float* seams,
         }
         instance->counts.swap(joinedCounts);
         instance->points.swap(points);
-        if (withSamples) instance->samples.swap(samples);
+        instance->samples.swap(samples);
         ShowResult(*instance, line);
         return Ok();
     });

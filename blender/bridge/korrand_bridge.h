@@ -39,10 +39,11 @@ extern "C" {
    call's line objects on several threads; 8 added korrand_result_trim; 9 added
    korrand_ring_channels; 10 added korrand_result_reverse, and korrand_ring_channels reports
    which splines Blender sweeps from their end (their normals are no longer turned over); 11
-   added korrand_result_join_seams. */
-#define KORRAND_BRIDGE_VERSION 11
+   added korrand_result_join_seams; 12 retired its line-object arguments, which no host passed:
+   it reads each dash's segment from the sources. */
+#define KORRAND_BRIDGE_VERSION 12
 /* The first version whose entries and structures this one still keeps unchanged. */
-#define KORRAND_BRIDGE_OLDEST_COMPATIBLE 10
+#define KORRAND_BRIDGE_OLDEST_COMPATIBLE 12
 
 typedef enum KorrandStatus {
     KORRAND_OK = 0,
@@ -269,19 +270,13 @@ KORRAND_BRIDGE_API int32_t korrand_result_trim(KorrandInstance* instance, const 
 /* Joins the dash the modifier cut in two at the start of a segment it measured closed back into
    one: the piece that ends there, then the one that starts there without its first point, put
    where the earlier of the two was, with their sources. seams: x, y, z of each segment's first
-   point (segment_count triples), NaN for a segment not measured closed. Which segment each dash
-   lies on is read from the sources when they are known, else from the line objects of the last
-   korrand_dash_objects that hold one segment each (object_segment: that segment, or -1;
-   object_dashes: the dashes each came out with; null when they no longer say, after
-   korrand_result_in_segment_order or korrand_result_trim). A piece ends or starts at the seam
-   within a millionth of the larger coordinate, and, with the sources, at the loop's end or
-   start (a loop may pass through its first point again). line receives the result as it now is (its
-   result flag is left as it was). */
+   point (segment_count triples), NaN for a segment not measured closed. Needs the sources
+   (korrand_set_traced), which say which segment each dash lies on. A piece ends or starts at
+   the seam within a millionth of the larger coordinate and at the loop's end or start (a loop
+   may pass through its first point again). line receives the result as it now is (its result
+   flag is left as it was). */
 KORRAND_BRIDGE_API int32_t korrand_result_join_seams(KorrandInstance* instance, const float* seams,
-                                                     int32_t segment_count,
-                                                     const int32_t* object_segment,
-                                                     const int32_t* object_dashes,
-                                                     int32_t object_count, KorrandLine* line);
+                                                     int32_t segment_count, KorrandLine* line);
 
 /* How a host keeps a curve's segments in its own memory: a singly linked list of records, one
    per segment, each with its point count and a pointer to its points, every point opening with

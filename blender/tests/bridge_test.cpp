@@ -346,7 +346,7 @@ TEST_F(Bridge, TrimsTheResultToARangeOfEachSegment) {
 }
 
 // The dash the modifier cuts at a closed segment's start is joined back into one, found by the
-// sources, or untraced by the line objects; an open segment's pieces stay apart.
+// sources; an open segment's pieces stay apart, and an untraced result is refused.
 TEST_F(Bridge, JoinsTheDashCutAtAClosedSegmentsStart) {
     KorrandInstance* inst = NewInstance();
     ASSERT_EQ(korrand_set(inst, Param(plugin_, "KORRAND_COUNT").id, 4), KORRAND_OK);
@@ -355,41 +355,36 @@ TEST_F(Bridge, JoinsTheDashCutAtAClosedSegmentsStart) {
     in.points = {0, 0, 0, 4, 0, 0, 4, 4, 0, 0, 4, 0};
     in.counts = {4};
     const float seam[] = {0, 0, 0}, open[] = {NAN, NAN, NAN};
-    for (const int32_t traced : {1, 0}) {
-        korrand_set_traced(inst, traced);
-        const Line cut = Dash(inst, in);
-        ASSERT_EQ(cut.counts.size(), 5u) << traced;
-        const int32_t segment = 0, dashes = 5;
-        KorrandLine out{};
-        ASSERT_EQ(korrand_result_join_seams(inst, open, 1, &segment, &dashes, 1, &out), KORRAND_OK);
-        EXPECT_EQ(Result(out).counts.size(), 5u) << traced;
-        ASSERT_EQ(korrand_result_join_seams(inst, seam, 1, traced ? nullptr : &segment,
-                                            traced ? nullptr : &dashes, traced ? 0 : 1, &out),
-                  KORRAND_OK)
-            << korrand_last_error();
-        const Line joined = Result(out);
-        ASSERT_EQ(joined.counts.size(), 4u) << traced;
-        EXPECT_EQ(joined.points.size(), cut.points.size() - 3);
-        // One dash passes through the seam, inside it.
-        int at = 0, through = 0;
-        for (const int32_t c : joined.counts) {
-            for (int k = 1; k + 1 < c; ++k)
-                through += joined.points[3 * static_cast<size_t>(at + k)] == 0 &&
-                           joined.points[3 * static_cast<size_t>(at + k) + 1] == 0;
-            at += c;
-        }
-        EXPECT_EQ(through, 1) << traced;
+    KorrandLine out{};
+    korrand_set_traced(inst, 0);
+    Dash(inst, in);
+    EXPECT_EQ(korrand_result_join_seams(inst, seam, 1, &out), KORRAND_ERROR_PLUGIN);
+    korrand_set_traced(inst, 1);
+    const Line cut = Dash(inst, in);
+    ASSERT_EQ(cut.counts.size(), 5u);
+    ASSERT_EQ(korrand_result_join_seams(inst, open, 1, &out), KORRAND_OK);
+    EXPECT_EQ(Result(out).counts.size(), 5u);
+    ASSERT_EQ(korrand_result_join_seams(inst, seam, 1, &out), KORRAND_OK) << korrand_last_error();
+    const Line joined = Result(out);
+    ASSERT_EQ(joined.counts.size(), 4u);
+    EXPECT_EQ(joined.points.size(), cut.points.size() - 3);
+    // One dash passes through the seam, inside it.
+    int at = 0, through = 0;
+    for (const int32_t c : joined.counts) {
+        for (int k = 1; k + 1 < c; ++k)
+            through += joined.points[3 * static_cast<size_t>(at + k)] == 0 &&
+                       joined.points[3 * static_cast<size_t>(at + k) + 1] == 0;
+        at += c;
     }
+    EXPECT_EQ(through, 1);
     // A figure eight from its crossing: the dash ending there halfway round stays apart from
     // the one starting there.
-    korrand_set_traced(inst, 1);
     ASSERT_EQ(korrand_set(inst, Param(plugin_, "KORRAND_COUNT").id, 3), KORRAND_OK);
     ASSERT_EQ(korrand_set(inst, Param(plugin_, "KORRAND_OFFSET").id, 0), KORRAND_OK);
     in.points = {0, 0, 0, 1, 1, 0, 2, 0, 0, 1, -1, 0, 0, 0, 0, -1, 1, 0, -2, 0, 0, -1, -1, 0};
     in.counts = {8};
     ASSERT_EQ(Dash(inst, in).counts.size(), 3u);
-    KorrandLine out{};
-    ASSERT_EQ(korrand_result_join_seams(inst, seam, 1, nullptr, nullptr, 0, &out), KORRAND_OK);
+    ASSERT_EQ(korrand_result_join_seams(inst, seam, 1, &out), KORRAND_OK);
     EXPECT_EQ(Result(out).counts.size(), 3u);
     korrand_instance_destroy(inst);
 }

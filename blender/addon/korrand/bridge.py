@@ -5,7 +5,7 @@ import ctypes
 import os
 import sys
 
-BRIDGE_VERSION = 11  # the KORRAND_BRIDGE_VERSION this module was written for
+BRIDGE_VERSION = 12  # the KORRAND_BRIDGE_VERSION this module was written for
 
 TYPE_LONG, TYPE_BOOL, TYPE_REAL, TYPE_BUTTON = 1, 2, 3, 4
 
@@ -152,7 +152,6 @@ def _load(path):
         "korrand_result_reverse": (status, [I, ctypes.c_void_p, ctypes.c_int32,
                                             ctypes.POINTER(_Line)]),
         "korrand_result_join_seams": (status, [I, ctypes.c_void_p, ctypes.c_int32,
-                                               ctypes.c_void_p, ctypes.c_void_p, ctypes.c_int32,
                                                ctypes.POINTER(_Line)]),
         "korrand_points_from_list": (status, [ctypes.POINTER(SegmentList), ctypes.c_void_p,
                                               ctypes.c_void_p, ctypes.c_int32,
@@ -334,21 +333,14 @@ class Instance:
                                          ctypes.byref(line))
         return self._result(line)
 
-    def join_seams(self, seams, objects=None, per_object=None):
+    def join_seams(self, seams):
         """Joins the dash cut in two at the start of each segment measured closed back into
         one (seams: an array of 'f', x, y, z of each input segment's first point, NaN for one
-        not measured closed); returns the Result as it now is. objects and per_object, as
-        dash_objects took and gave them, say which segment each dash lies on where the sources
-        do not (None after in_segment_order or trim)."""
+        not measured closed), from a traced result; returns the Result as it now is."""
         line = _Line()
         line.result = 1
-        known = objects is not None and per_object is not None and len(objects) > 0
-        segment = array.array("i", (s[0] if len(s) == 1 else -1 for s, _ in objects)) \
-            if known else None
-        self._lib.korrand_result_join_seams(
-            self._handle, _address(seams), len(seams) // 3,
-            _address(segment) if known else None, _address(per_object) if known else None,
-            len(segment) if known else 0, ctypes.byref(line))
+        self._lib.korrand_result_join_seams(self._handle, _address(seams), len(seams) // 3,
+                                            ctypes.byref(line))
         return self._result(line)
 
     def trim(self, start, end):
