@@ -505,6 +505,7 @@ std::string LeftAloneBy(const DashOptions& o, const korrand::io::ShapeCounts& c)
                       : o.ids.empty()  ? "--layer"
                                        : "--layer/--id"));
     if (c.noLength > 0) of.push_back(std::to_string(c.noLength) + " of no length");
+    if (c.madeByKorrand > 0) of.push_back(std::to_string(c.madeByKorrand) + " made by korrand");
     for (std::size_t i = 0; i < of.size(); ++i) by += (i == 0 ? " (" : "; ") + of[i];
     if (!of.empty()) by += ")";
     return by;
@@ -570,6 +571,13 @@ int Dash(const DashOptions& o, korrand::KorrandHost& host) {
     auto read = std::make_unique<korrand::io::Document>(ReadInput(o, formats.in));
     const korrand::io::Document& input = *read;
     for (const auto& w : input.warnings) std::cerr << "korrand: warning: " << w << "\n";
+    // Dashing them again would cut each dash into pieces: a second run on its own output, a
+    // preview's faint copies.
+    if (const auto& c = input.shapeCounts; c && c->madeByKorrand > 0 && !input.objects.empty())
+        std::cerr << "korrand: warning: " << Count(c->madeByKorrand, "shape")
+                  << (c->madeByKorrand == 1 ? " is" : " are")
+                  << " dashes or a preview korrand made before, left as they are (dash the "
+                     "original drawing to change them)\n";
     // A drawing without a shape to dash passes through, so a batch or a pipeline goes on. The
     // note says why; the Inkscape extension reads it.
     if (const auto& c = input.shapeCounts; c && input.objects.empty() && !o.quiet)

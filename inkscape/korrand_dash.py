@@ -35,6 +35,7 @@ NOTHING = re.compile(r"has nothing to dash \((\d+) shapes? left alone by [^,]*, 
                      r"(\d+) skipped\)")
 OUTSIDE = re.compile(r"(\d+) outside --")  # of those left alone, outside the selection
 NO_LENGTH = re.compile(r"(\d+) of no length")  # of those left alone, with nothing to dash
+MADE = re.compile(r"(\d+) made by korrand")  # of those left alone, dashes of an earlier run
 
 
 def dialog_controls():
@@ -57,12 +58,17 @@ def plural(n, one, many=None):
 
 
 def nothing_dashed(options, selection, left, hidden, skipped, hidden_layers=False, outside=0,
-                   no_length=0):
+                   no_length=0, made=0):
     """Why a run dashed nothing, for the message box. selection: None when nothing is selected,
     else whether it holds a shape; left: the shapes of the selection left alone; hidden_layers:
     whether korrand found a layer named hidden; outside: the shapes outside the layers named
-    and the selection; no_length: of those left alone, those with nothing to dash."""
+    and the selection; no_length: of those left alone, those with nothing to dash; made: of
+    those left alone, the dashes of an earlier run."""
     where = "the selection" if selection is not None else "the drawing"
+    if left and left == made and not (hidden or skipped):
+        return ("Korrand Dash: nothing was dashed: the shapes of %s are dashes Korrand made "
+                "already, which are not cut again (Edit > Undo that run to dash the original "
+                "with other settings)." % where)
     if left and left == no_length and not (hidden or skipped):
         return ("Korrand Dash: nothing was dashed: the shapes of %s have no length (an empty "
                 "path, a lone point)." % where)
@@ -209,10 +215,12 @@ class KorrandDash(inkex.EffectExtension):
                 outside = OUTSIDE.search(nothing.group(0))
                 outside = int(outside.group(1)) if outside else 0
                 no_length = NO_LENGTH.search(nothing.group(0))
+                made = MADE.search(nothing.group(0))
                 raise inkex.AbortExtension(nothing_dashed(
                     self.options, self.selection_has_shapes(), left - outside, hidden, skipped,
                     hidden_layers=any(HIDDEN_LAYER in line for line in lines), outside=outside,
-                    no_length=int(no_length.group(1)) if no_length else 0))
+                    no_length=int(no_length.group(1)) if no_length else 0,
+                    made=int(made.group(1)) if made else 0))
             self.document = inkex.load_svg(dashed)
 
 

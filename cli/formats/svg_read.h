@@ -277,7 +277,7 @@ void CheckChoices(const ReadContext& context, Diagnostics& diagnostics);
 // What the options do with a drawn shape of this style, reached through `useStack`: dash it,
 // leave it alone as --select, --layer or --id choose, or leave it solid as its own dash array
 // draws it, where shapes are dashed by their own arrays (--period dasharray, the default).
-enum class Choice { Dash, NotChosen, NotInSelection, SolidByItsArray };
+enum class Choice { Dash, NotChosen, NotInSelection, SolidByItsArray, MadeByKorrand };
 // Whether the shape lies in the layers and among the ids asked for (all, where none are).
 bool InSelection(const ReadContext& context, const xmlNode* shape,
                  const std::vector<const xmlNode*>& useStack);

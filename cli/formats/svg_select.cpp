@@ -213,6 +213,8 @@ Choice Choose(const ReadContext& c, const xmlNode* shape, const ComputedStyle& s
     // period or a count for every shape dashes it like any stroke.
     if (c.options.periodFromDasharray && dashes == DashPattern::Kind::Solid)
         return Choice::SolidByItsArray;
+    std::string made;
+    if (GetAttribute(shape, kMadeByKorrand, &made)) return Choice::MadeByKorrand;
     return Choice::Dash;
 }
 

@@ -201,7 +201,7 @@ struct ReadShape {
     explicit ReadShape(const std::string& file) : diagnostics(file) {}
     Diagnostics diagnostics;
     int64_t skipped = 0, hidden = 0, leftAlone = 0, solidByItsArray = 0, outsideSelection = 0,
-            noLength = 0;
+            noLength = 0, madeByKorrand = 0;
     bool drawn = false;   // chosen, and its geometry draws something
     bool chosen = false;  // another instance's: chosen, its geometry not read yet
     FoundShape shape;
@@ -242,6 +242,7 @@ void ReadAside(const ReadContext& context, const PendingShape& job, ReadShape& r
         ++r.leftAlone;
         if (choice == Choice::SolidByItsArray) ++r.solidByItsArray;
         if (choice == Choice::NotInSelection) ++r.outsideSelection;
+        if (choice == Choice::MadeByKorrand) ++r.madeByKorrand;
         return;
     }
     if (job.again) {
@@ -353,6 +354,7 @@ void Walker::Settle() {
                 gathered.counts.solidByItsArray -= u.counted.solidByItsArray;
                 gathered.counts.outsideSelection -= u.counted.outsideSelection;
                 gathered.counts.noLength -= u.counted.noLength;
+                gathered.counts.madeByKorrand -= u.counted.madeByKorrand;
             }
             u.taken = r.drawn;
             u.counted.skipped = r.skipped;
@@ -361,6 +363,7 @@ void Walker::Settle() {
             u.counted.solidByItsArray = r.solidByItsArray;
             u.counted.outsideSelection = r.outsideSelection;
             u.counted.noLength = r.noLength;
+            u.counted.madeByKorrand = r.madeByKorrand;
         }
         gathered.diagnostics.Merge(r.diagnostics);
         gathered.counts.skipped += r.skipped;
@@ -369,6 +372,7 @@ void Walker::Settle() {
         gathered.counts.solidByItsArray += r.solidByItsArray;
         gathered.counts.outsideSelection += r.outsideSelection;
         gathered.counts.noLength += r.noLength;
+        gathered.counts.madeByKorrand += r.madeByKorrand;
         if (r.failure) std::rethrow_exception(r.failure);
         if (!r.drawn) continue;
         if (r.shape.flattened)

@@ -262,6 +262,7 @@ using Declarations = std::vector<std::pair<std::string, std::string>>;
 
 // What the tree holds as a dashed element's `d` until its path data is written.
 const std::string kNoPathData;
+const std::string kDashesMark = "dashes";
 
 // An element's style attribute edited: its dash array and offset go (the dashes are geometry
 // now and nothing may dash them again) and `set` is declared. Made from the element as read,
@@ -332,6 +333,7 @@ void EditElement(xmlNode* node, bool dashes, const StyleEdit& style) {
     if (dashes) {
         if (becomesPath) xmlNodeSetName(node, X("path"));
         xmlSetProp(node, X("d"), X(kNoPathData.c_str()));
+        xmlSetProp(node, X(kMadeByKorrand), X(kDashesMark.c_str()));
     }
     if (!style.value.empty()) xmlSetProp(node, X("style"), X(style.value.c_str()));
 }
@@ -371,9 +373,10 @@ PrintedElement Printed(const xmlNode* node, bool dashes, const StyleEdit& style,
         }
         element.attributes.push_back(copy);
     }
-    // Set where there was none, in the order they are set: id, d, style.
+    // Set where there was none, in the order they are set: id, d, the mark, style.
     if (id != nullptr && !hasId) element.attributes.push_back({nullptr, "id", id, false});
     if (dashes && !hasD) element.attributes.push_back({nullptr, "d", nullptr, true});
+    if (dashes) element.attributes.push_back({nullptr, kMadeByKorrand, &kDashesMark, false});
     if (!hasStyle && !style.value.empty())
         element.attributes.push_back({nullptr, "style", &style.value, false});
     return element;
@@ -662,6 +665,7 @@ void AddPreviewLayer(xmlDoc* doc, const SvgScene& scene, FreshIds& ids) {
         xmlNode* original = xmlDocCopyNode(shape.node, doc, 1);
         if (original == nullptr) throw std::bad_alloc();
         RemoveAttribute(original, "id");  // ids stay unique
+        xmlSetProp(original, X(kMadeByKorrand), X("preview"));
         const SvgShape::Extra* extra = shape.extra.get();
         xmlSetProp(original, X("transform"),
                    X(MatrixText(extra != nullptr ? extra->previewAt : shape.toPage).c_str()));

@@ -134,6 +134,10 @@ def case_script(work, source):
     check(subpaths(got["ring"].get("d", "")) > 10, "the ring inside the selected group")
     check("box-dashes" in got, "the filled box inside the selected group")
     check(got["alone"].get("d") == "M 5,70 H 115", "an unselected path changed")
+    # Run again on what it made (Extensions > Previous Extension): the dashes are not cut again.
+    result = run_script(LAYOUT, out, CASES[0][0], ["star"])
+    check(result.returncode != 0 and "Korrand made already" in result.stderr,
+          "its own dashes dashed again: " + result.stderr)
 
     # Nothing to dash in the selection: the message box says why, and nothing changes.
     result = run_script(LAYOUT, source, {}, ["label"])
