@@ -332,15 +332,29 @@ def case_shift_d_and_alt_d():
     assert not hook.modifier(linked) and abs(linked.data.bevel_depth - 0.05) < 1e-7
     assert support.result_line(ob) == mine
     assert len(blocks()) == 4, blocks()  # the dashes and profiles of ob and copy
-    # Copy Modifiers onto another curve: it is dashed as ob is, with dashes of its own, not
-    # shown with ob's.
-    other = support.poly_curve("other", [[(0, 0, 0), (3, 0, 0)]])
-    select_only(ob, other)
+    # Copy Modifiers onto other curves, one whose panel was drawn (which makes its settings
+    # without a value): each is dashed as ob is, with dashes of its own, not shown with ob's.
+    # A mesh takes no dash: it would show ob's dashes in its place.
+    others = [support.poly_curve(n, [[(0, 0, 0), (3, 0, 0)]]) for n in ("other", "viewed")]
+    others[1].korrand.enabled
+    bpy.ops.mesh.primitive_cube_add()
+    cube = bpy.context.object
+    select_only(ob, *others, cube)
     bpy.ops.object.make_links_data(type="MODIFIERS")
     update()
-    assert other.korrand.result not in (None, ob.korrand.result)
-    assert other.korrand.count == ob.korrand.count and support.result_line(ob) == mine
-    support.assert_matches(other, support.per_spline(other), "copied modifier")
+    for other in others:
+        assert other.korrand.result not in (None, ob.korrand.result)
+        assert other.korrand.count == ob.korrand.count and support.result_line(ob) == mine
+        support.assert_matches(other, support.per_spline(other), "copied modifier")
+    assert not cube.modifiers and "mesh objects" in support.status(cube)
+    # Ctrl+C, Ctrl+V: the pasted curve gets dashes and a profile of its own; the profile
+    # pasted with it goes.
+    select_only(ob)
+    before = len(blocks())
+    bpy.ops.view3d.copybuffer()
+    bpy.ops.view3d.pastebuffer()
+    update()
+    assert len(blocks()) == before + 2, blocks()
 
 
 def case_join_and_separate():

@@ -37,7 +37,7 @@ def case_what_is_not_a_curve_is_refused():
         assert ob.korrand.result is None and not ob.hide_get(), ob.name
         assert ("Convert > Curve" if ob == text else "curve objects") in support.status(ob), \
             support.status(ob)
-        assert not ob.korrand.enabled
+        assert ob.korrand.enabled == (ob == text)  # a text is dashed once converted
     # The dashes are never dashed again: their own switch does nothing.
     line = support.poly_curve("line", [[(0, 0, 0), (1, 0, 0)]])
     res = support.dash(line, count=3)
@@ -61,6 +61,13 @@ def case_what_is_not_a_curve_is_refused():
         assert ob.korrand.apply() == "the curve is not dashed", ob.name
         assert ob.korrand.bake("a") != "", ob.name
     assert not bpy.ops.korrand.allow.poll()
+    for ob in bpy.context.selected_objects:
+        ob.select_set(False)
+    text.select_set(True)
+    bpy.context.view_layer.objects.active = text
+    bpy.ops.object.convert(target="CURVE")
+    support.update()
+    assert text.type == "CURVE" and text.korrand.result is not None, support.status(text)
 
 
 def case_limits_and_a_runaway_request():

@@ -64,6 +64,27 @@ def case_edits_of_points_and_shape_keys():
     assert matches(ob, "shape key") != edited
 
 
+def case_render_resolution_alone():
+    # Blender evaluates nothing for it: the next update of anything, Update and a save read it.
+    ob = support.operator_curve(bpy.ops.curve.primitive_bezier_circle_add, radius=2)
+    ob.data.resolution_u = 2
+    support.dash(ob, count=7)
+    shapes = {repr(matches(ob, "dashed"))}
+    other = support.poly_curve("other", [[(0, 0, 0), (1, 0, 0)]])
+    with tempfile.TemporaryDirectory() as folder:
+        for render, how in ((24, "another update"), (4, "update"), (12, "save")):
+            ob.data.render_resolution_u = render
+            if how == "another update":
+                other.location.x += 1
+                update()
+            elif how == "update":
+                ob.korrand.update()
+            else:
+                bpy.ops.wm.save_as_mainfile(filepath=os.path.join(folder, "f.blend"), copy=True)
+            shapes.add(repr(matches(ob, how)))
+    assert len(shapes) == 4
+
+
 def case_first_evaluation_shows_the_edit():
     # An edit of a POLY curve's points, with a setting changed with it, and one in edit mode,
     # are dashed before Blender evaluates the update: the evaluation that update handlers see

@@ -129,7 +129,7 @@ def _settings_class():
                                "its dashes, or its bake (None while not dashed)"),
         "baked": property(lambda self: live.baked(self.id_data),
                           doc="The object of the curve's baked dashes, or None"),
-        "update": lambda self: live.update_now(self.id_data) and None,
+        "update": lambda self: live.update_now(self.id_data, read=True) and None,
         "bake": lambda self, frame_start=None, frame_end=None: live.bake(
             self.id_data, frame_start, frame_end),
         "free_bake": lambda self: live.free_bake(self.id_data),

@@ -435,7 +435,14 @@ class HeldInEditMode(Exception):
 
 def read(plugin, ob, depsgraph, last=None):
     """The line form of ob as Blender draws it, shaped by the modifiers that act on its points.
-    last: the form read before, whose points array may be refilled."""
+    last: the form read before, whose points array may be refilled. Its render_u is the curve's
+    Render U it was read at."""
+    form = _read(plugin, ob, depsgraph, last)
+    form.render_u = ob.data.render_resolution_u
+    return form
+
+
+def _read(plugin, ob, depsgraph, last):
     if _control_points_are_drawn(ob):
         if ob.mode == "EDIT":
             return _read_splines(plugin, ob.data.splines, last)  # the points as being edited

@@ -277,23 +277,37 @@ def _survey():
                 ob.hide_render = True  # made by an earlier version (see _new_block)
             continue
         g = ob.get("korrand")
-        if g is None:
-            g = _copied_dash(ob)
-            if g is None:
+        if g is None or not g.get("enabled"):
+            # Never switched on (its panel drawn makes the settings without a value), or off.
+            copied = _copied_dash(ob)
+            if copied is not None:
+                g = copied
+            elif g is None:
+                if ob.type != "CURVE" and _editable(ob) and \
+                        line_form.korrand_modifier(ob) is not None:
+                    # Copied onto a mesh, it would show a curve's dashes in its place: only
+                    # curves take it, as Blender copies no modifier a type cannot have.
+                    _detach(ob)
+                    _notice(ob, _not_a_curve(ob))
                 continue
         if _old_version(ob, g):
             continue
         if not g.get("enabled"):
             if line_form.korrand_modifier(ob) is not None and _editable(ob):
                 _detach(ob)  # switched off
+                if ob.type != "CURVE":
+                    _notice(ob, _not_a_curve(ob))
             continue
         if ob.type == "CURVE":
             curves.append(ob)
         elif _editable(ob):
-            g["enabled"] = 0
             if g.get("attached"):
-                g["attached"] = 0  # converted (Object > Convert): the artist's own now
-            else:
+                g["enabled"] = g["attached"] = 0  # converted (Object > Convert): its own now
+                continue
+            # A text stays switched on, dashed once it is converted to a curve, as it is told.
+            if ob.type != "FONT":
+                g["enabled"] = 0
+            if registry.notices.get(ob.name) != _not_a_curve(ob):
                 _notice(ob, _not_a_curve(ob))
     return curves, blocks
 
@@ -316,13 +330,14 @@ def _copied_dash(ob):
         return None
     mod = line_form.korrand_modifier(ob)
     shown = nodes.get_input(mod, nodes.DASHES) if mod is not None else None
-    if not isinstance(shown, bpy.types.Object) or shown.get(OWNER) is None:
+    if not isinstance(shown, bpy.types.Object) or shown.get(OWNER) in (None, _uid(ob)):
         return None
     source = next((o for o in bpy.data.objects if _is_dashed(o) and o.type == "CURVE"
                    and _uid(o) == shown.get(OWNER)), None)
     if source is None:
         return None
     ob["korrand"] = source["korrand"].to_dict()
+    ob.update_tag()  # its evaluated copy takes them
     return ob["korrand"]
 
 
@@ -608,7 +623,8 @@ def settings_of(ob, depsgraph=None):
     """The plug-in's settings of ob as (id, value) pairs, then follow_cyclic, period and
     thickness: as the depsgraph evaluated them (animated, driven) when one is given."""
     source = ob.evaluated_get(depsgraph) if depsgraph is not None else ob
-    if source.get("korrand") is None:
+    evaluated = source.get("korrand")
+    if evaluated is None or not evaluated.get("enabled"):
         source = ob  # evaluated before its settings were written (_copied_dash)
     k = source.korrand
     values = {key: getattr(k, key) for key in _keys()}
@@ -753,6 +769,7 @@ def _sync_look(r, ob, dashes, look):
     """Gives the dashes (and the bake) the curve's look; writes only what differs."""
     prof, caps, fill, _ = look
     targets = [dashes] + [b for b in (_held(ob, "bake"),) if b is not None and _editable(b)]
+    was = nodes.get_input(_look_modifier(dashes), nodes.PROFILE)
     pob = _profile_object(r, ob, dashes, prof) if prof is not None else None
     for t in targets:
         # The curve's materials, in its order: joined with the curve's own fill, a mesh's faces
@@ -768,6 +785,10 @@ def _sync_look(r, ob, dashes, look):
             nodes.set_input(m, nodes.PROFILE, pob)
         nodes.set_input(m, nodes.USE_PROFILE, pob is not None)
         nodes.set_input(m, nodes.FILL_CAPS, caps)
+    # Another curve's profile, pasted or appended with these dashes: held by nothing now.
+    if isinstance(was, bpy.types.Object) and was != pob and was.get(ROLE) is not None and \
+            _editable(was) and not is_held(was):
+        _remove_block(was)
     mod = line_form.korrand_modifier(ob)
     if mod is not None and _editable(ob):
         nodes.set_input(mod, nodes.KEEP_FILL, fill)
@@ -1093,6 +1114,12 @@ def _note_updates(depsgraph):
     shape keys, hooks), its look, its transform (dash lengths are measured in world space),
     animated settings. The evaluation of a curve that follows from writing its dashes is not
     a change of the curve."""
+    # A text switched on is dashed once it is converted to a curve, as its notice says.
+    for name in list(registry.notices):
+        ob = bpy.data.objects.get(name)
+        if ob is not None and ob.type == "CURVE" and _is_dashed(ob):
+            del registry.notices[name]
+            registry.survey = True
     if not registry.records:
         return
     records = registry.records.values()
@@ -1132,7 +1159,7 @@ def _note_updates(depsgraph):
             r = by_curve.get(name)
             if r is None:
                 ob = bpy.data.objects.get(name)
-                if ob is not None and ob.type == "CURVE" and ob.get("korrand") is None and \
+                if ob is not None and not _is_dashed(ob) and ob.get(ROLE) is None and \
                         line_form.korrand_modifier(ob) is not None:
                     registry.survey = True  # a dash's modifier copied onto it (_copied_dash)
                 if ob is not None and is_block(ob):
@@ -1235,12 +1262,27 @@ def _run(depsgraph):
             ob = _object(r.curve)
             if ob is not None and _editable(ob):
                 _arrange_render(ob)
+    _note_render_resolution()
     for r in list(registry.records.values()):
         if r.todo:
             _update(r, depsgraph)
     # The objects the updates made (a profile, the scratch object) are known too: a count
     # that still included them would let a later deletion pass unnoticed.
     registry.object_count = len(bpy.data.objects)
+
+
+def _note_render_resolution():
+    """Marks for reading the curves whose Render U is not the one their form was read at, and
+    says whether there were any. Blender evaluates nothing when only a curve's Render U
+    changes (the viewport does not draw it), yet the dashes follow it."""
+    moved = False
+    for r in registry.records.values():
+        ob = _object(r.curve) if r.form is not None and READ not in r.todo else None
+        if ob is not None and ob.type == "CURVE" and \
+                getattr(r.form, "render_u", None) != ob.data.render_resolution_u:
+            r.todo.add(READ)
+            moved = True
+    return moved
 
 
 def _edited(r, ob):
@@ -1421,6 +1463,9 @@ def _on_load_post(*_):
 
 @persistent
 def _on_save_pre(*_):
+    # The file keeps the dashes it is saved with, which a Blender without the add-on shows.
+    if registry.records and not _writes_forbidden() and _note_render_resolution():
+        run(bpy.context.evaluated_depsgraph_get())
     line_form.drop_scratch()
 
 
@@ -1515,9 +1560,10 @@ def stop():
 
 # ---- What the operators do ------------------------------------------------------------------
 
-def update_now(ob, depsgraph=None):
-    """Brings ob's dashes up to date now (operators, scripts and tests). Returns its record,
-    or None when it is not dashed."""
+def update_now(ob, depsgraph=None, read=False):
+    """Brings ob's dashes up to date now (operators, scripts and tests), with the curve read
+    again when read is true (what Blender did not report: a change of Render U alone). Returns
+    its record, or None when it is not dashed."""
     global _busy
     if _unloaded():
         return None
@@ -1526,6 +1572,8 @@ def update_now(ob, depsgraph=None):
         _reconcile()
     r = registry.of(ob)
     if r is not None:
+        if read:
+            r.todo.add(READ)
         _busy = True
         try:
             _update(r, depsgraph, force=True)
