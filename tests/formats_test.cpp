@@ -1499,19 +1499,22 @@ TEST(SvgWriteBack, DashesAreNotDashedAgainByASheetOrAnAncestor) {
 }
 
 // A shape written as a path, or its dashes beside its kept fill, may match none of the rules
-// that gave it its stroke, and rules it did not match: they declare it, and no dash array.
+// that gave it its stroke (and how it is drawn: caps, a hairline, opacity), and rules it did
+// not match: they declare it, and no dash array. What its own style overrides is not carried.
 TEST(SvgWriteBack, DashesKeepTheStrokeTheSheetGaveThem) {
-    const Document doc = ReadSvgBody(R"SVG(<style>rect { stroke: red; stroke-width: 2 }
+    const Document doc = ReadSvgBody(R"SVG(<style>rect { stroke: red; stroke-width: 2;
+    stroke-linecap: round; vector-effect: non-scaling-stroke; opacity: 0.5; r: 9 }
     #disc { stroke: blue } #ring { stroke: currentColor; color: teal }
     path { stroke-dasharray: 1 }</style>
-    <rect width="10" height="5" fill="none"/><circle id="disc" r="5" fill="gray"/>
+    <rect width="10" height="5" fill="none" style="opacity: 1"/><circle id="disc" r="5" fill="gray"/>
     <circle id="ring" r="4" fill="gray"/><path stroke="green" d="M0 0 L9 0"/>
     <defs><circle id="used" r="3" stroke-dasharray="2"/></defs><use href="#used" stroke="red"/>
     <use href="#used" stroke="blue"/><g id="row"><use href="#used"/></g><use href="#row"/>)SVG",
                                      Stroked());
     const std::string svg = WrittenBack(doc);
     // Nor does a rule for paths dash them again.
-    EXPECT_NE(svg.find("stroke:red;stroke-width:2;stroke-opacity:1;stroke-dasharray:none"),
+    EXPECT_NE(svg.find("stroke:red;stroke-width:2;stroke-opacity:1;stroke-linecap:round;"
+                       "vector-effect:non-scaling-stroke;stroke-dasharray:none"),
               std::string::npos)
         << svg;
     EXPECT_NE(svg.find("stroke:blue;stroke-width:1;stroke-opacity:1;stroke-dasharray:none"),

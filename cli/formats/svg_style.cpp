@@ -866,6 +866,39 @@ std::string StyleSheet::OwnColor(const xmlNode* element) const {
     return color;
 }
 
+std::vector<StyleSheet::Declaration> StyleSheet::RuleDeclarations(const xmlNode* element) const {
+    std::vector<Declaration> out;
+    const std::vector<const Rule*> matched = Matched(element);
+    if (matched.empty()) return out;
+    // What the style attribute declares, and which of those are !important: it wins over a
+    // rule's declaration of the same property unless only the rule's is !important.
+    std::vector<std::pair<std::string, bool>> own;
+    std::string storage;
+    std::string_view inlineStyle;
+    if (AttributeText(element, "style", storage, &inlineStyle))
+        ForEachDeclaration(inlineStyle,
+                           [&](std::string_view name, std::string_view, bool important) {
+                               own.emplace_back(std::string(name), important);
+                           });
+    const auto overridden = [&](const Declaration& d) {
+        for (const auto& [name, important] : own)
+            if (name == d.name && (important || !d.important)) return true;
+        return false;
+    };
+    for (const bool important : {false, true})
+        for (const Rule* rule : matched)
+            for (const Declaration& d : rule->declarations) {
+                if (d.important != important || overridden(d)) continue;
+                const auto same = std::find_if(
+                    out.begin(), out.end(), [&](const Declaration& o) { return o.name == d.name; });
+                if (same != out.end())
+                    *same = d;
+                else
+                    out.push_back(d);
+            }
+    return out;
+}
+
 bool StyleSheet::Declares(const std::string& property, bool importantOnly) const {
     for (const Rule& rule : rules_)
         for (const Declaration& d : rule.declarations)

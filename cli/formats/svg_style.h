@@ -155,6 +155,10 @@ public:
     // The colour the element's own declarations give it (its rules' included), as declared;
     // empty where it inherits. Another element in its place may match none of its rules.
     std::string OwnColor(const xmlNode* element) const;
+    // The declarations the sheet's rules give the element that its own style attribute does
+    // not override, one per property, as the cascade leaves them. Another element in its place
+    // may match none of its rules.
+    std::vector<Declaration> RuleDeclarations(const xmlNode* element) const;
 
 private:
     std::vector<const Rule*> Matched(const xmlNode* element) const;
