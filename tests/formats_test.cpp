@@ -1310,6 +1310,12 @@ TEST(SvgUse, SymbolsAreMeasuredAsTheirDashedInstanceDrawsThem) {
     EXPECT_EQ(twice.objects[0].dashCount, 5);
     ASSERT_EQ(twice.warnings.size(), 1u);
     EXPECT_NE(twice.warnings[0].find("different sizes"), std::string::npos) << twice.warnings[0];
+    // An <svg> the <use> gives a size is drawn at that size, not its own.
+    const Document resized = ReadSvgBody(R"SVG(<defs><svg id="v" width="10" height="10"
+      viewBox="0 0 10 10"><path d="M0 5 L10 5"/></svg></defs><use href="#v" width="40" height="40"/>)SVG",
+                                         options);
+    ASSERT_EQ(resized.objects.size(), 1u);
+    EXPECT_EQ(resized.objects[0].dashCount, 10);
     options.ids = {"large"};
     const Document chosen = ReadSvgBody(larger, options);
     ASSERT_EQ(Names(chosen), (std::vector<std::string>{"p"}));

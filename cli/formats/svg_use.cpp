@@ -158,6 +158,7 @@ void Walker::Use(xmlNode* el, const StyleRef& parentStyle, const Affine& m) {
                        "<use> references nest more than " + std::to_string(kMaxUseDepth) + " deep");
     // Where this instance draws: the <use>'s transform, then its x and y, then for a <symbol>
     // its viewBox in the viewport the <use>'s width and height give (the page's by default).
+    // An <svg> is such a viewport too where the <use> gives a size, which overrides its own.
     const ElementGeometry placed = ReadElement(context, gathered.diagnostics, el, m, "<use>");
     if (placed.failed) {
         gathered.counts.skipped += CountShapes(target);
@@ -165,9 +166,16 @@ void Walker::Use(xmlNode* el, const StyleRef& parentStyle, const Affine& m) {
     }
     Affine at = placed.matrix * Affine::Translate(CoordinateOf(el, "x"), CoordinateOf(el, "y"));
     useStack.push_back(el);
-    if (Is(target, "symbol")) {
-        const double width = LengthOr(el, "width", context.page.viewportWidth);
-        const double height = LengthOr(el, "height", context.page.viewportHeight);
+    const bool svg = Is(target, "svg");
+    if (Is(target, "symbol") ||
+        (svg && (OwnAttribute(el, "width") != nullptr || OwnAttribute(el, "height") != nullptr))) {
+        const double width = LengthOr(el, "width",
+                                      svg ? LengthOr(target, "width", context.page.viewportWidth)
+                                          : context.page.viewportWidth);
+        const double height = LengthOr(el, "height",
+                                       svg ? LengthOr(target, "height", context.page.viewportHeight)
+                                           : context.page.viewportHeight);
+        if (svg) at = at * Affine::Translate(CoordinateOf(target, "x"), CoordinateOf(target, "y"));
         at = at * SymbolViewport(target, width, height);
         const StyleRef symbolStyle =
             std::make_shared<const ComputedStyle>(context.sheet.Compute(target, *style));
