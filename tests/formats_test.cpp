@@ -1123,6 +1123,21 @@ TEST(SvgStyle, StrokedTextIsLeftAloneWithAWarning) {
         << doc.warnings[0];
 }
 
+// A transform or geometry given in CSS (SVG 2), which some viewers draw, is named in a warning:
+// on the shape or, a transform, on a group; not where it is none or an attribute.
+TEST(SvgStyle, CssTransformsAndGeometryAreWarnedAbout) {
+    const Document doc = ReadSvgBody(R"SVG(<style>.big { r: 9 } * { stroke: red }</style>
+    <g style="transform: scale(2)"><path id="a" d="M0 0 L9 0"/></g>
+    <circle id="b" class="big" r="3"/><rect id="c" width="4" height="4" style="transform: none"/>
+    <g transform="scale(2)"><path id="d" x="1" d="M0 0 L9 0"/></g>)SVG",
+                                     Stroked());
+    ASSERT_EQ(doc.warnings.size(), 1u);
+    EXPECT_NE(doc.warnings[0].find("<path a>: a transform or geometry given in CSS"),
+              std::string::npos)
+        << doc.warnings[0];
+    EXPECT_NE(doc.warnings[0].find("(and 1 more like it)"), std::string::npos) << doc.warnings[0];
+}
+
 // What a viewer does not draw is not stroked: zero alpha in every notation, zero opacity on the
 // shape or an ancestor, currentColor of a transparent colour, visibility:collapse, dashes of no
 // length with butt caps (round caps draw them as dots), a paint server the file lacks.

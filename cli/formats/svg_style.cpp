@@ -418,6 +418,8 @@ enum class Property {
     Display,
     VectorEffect,
     PaintOrder,
+    CssTransform,  // in CSS only: an attribute of the name is read as SVG 1.1 has it
+    CssGeometry,
     Other
 };
 
@@ -443,7 +445,18 @@ constexpr struct {
                    {"visibility", Property::Visibility},
                    {"display", Property::Display},
                    {"vector-effect", Property::VectorEffect},
-                   {"paint-order", Property::PaintOrder}};
+                   {"paint-order", Property::PaintOrder},
+                   {"transform", Property::CssTransform},
+                   {"d", Property::CssGeometry},
+                   {"r", Property::CssGeometry},
+                   {"rx", Property::CssGeometry},
+                   {"ry", Property::CssGeometry},
+                   {"cx", Property::CssGeometry},
+                   {"cy", Property::CssGeometry},
+                   {"x", Property::CssGeometry},
+                   {"y", Property::CssGeometry},
+                   {"width", Property::CssGeometry},
+                   {"height", Property::CssGeometry}};
 
 // A CSS name, any case (CSS names are ASCII case-insensitive).
 Property PropertyNamed(std::string_view name) {
@@ -455,7 +468,9 @@ Property PropertyNamed(std::string_view name) {
 // A presentation attribute, exactly as named (XML names are case-sensitive).
 Property AttributeProperty(std::string_view name) {
     for (const auto& p : kProperties)
-        if (p.property != Property::Marker && name == p.name) return p.property;
+        if (p.property != Property::Marker && p.property != Property::CssTransform &&
+            p.property != Property::CssGeometry && name == p.name)
+            return p.property;
     return Property::Other;
 }
 
@@ -523,6 +538,12 @@ void Apply(ComputedStyle& style, Property property, std::string_view rawValue,
                 style.dasharray = parent.dasharray;
             else
                 ParseDasharray(value, &style.dasharray);
+            break;
+        case Property::CssTransform:
+        case Property::CssGeometry:
+            if (!inherit && !IsKeyword(value, "none") && !IsKeyword(value, "auto"))
+                (property == Property::CssTransform ? style.cssTransform : style.cssGeometry) =
+                    true;
             break;
         case Property::VectorEffect:
             if (inherit)
@@ -822,6 +843,7 @@ ComputedStyle StyleSheet::Compute(const xmlNode* element, const ComputedStyle& p
     ComputedStyle style = parent;
     style.opacity = 1;               // the element's own, multiplied in below
     style.nonScalingStroke = false;  // not inherited
+    style.cssGeometry = false;       // the element's own
     const std::vector<const Rule*> matched = Matched(element);
     // Without the element's own declarations, its dash array is the sheet's, else the parent's.
     style.dashedBesidesOwn = !parent.dasharray.empty();

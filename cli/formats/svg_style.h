@@ -58,6 +58,10 @@ struct ComputedStyle {
     // vector-effect: non-scaling-stroke: the stroke, its dash array too, is laid out in the
     // outermost viewport's px, whatever the transforms. Not inherited.
     bool nonScalingStroke = false;
+    // A transform given in CSS (a style attribute or a rule) on the element or an ancestor, or
+    // geometry (r, width, d, ...) on the element itself: SVG 2 features some viewers draw,
+    // which the shapes are not measured with.
+    bool cssTransform = false, cssGeometry = false;
     double opacity = 1;
 };
 

@@ -245,6 +245,11 @@ void ReadAside(const ReadContext& context, const PendingShape& job, ReadShape& r
         if (choice == Choice::MadeByKorrand) ++r.madeByKorrand;
         return;
     }
+    if (f.style.cssTransform || f.style.cssGeometry)
+        r.diagnostics.Warn(el,
+                           "a transform or geometry given in CSS (SVG 2: a style attribute or "
+                           "a rule), which korrand does not read: dashed as the attributes draw it",
+                           what);
     if (job.again) {
         r.chosen = true;
         return;
