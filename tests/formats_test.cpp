@@ -1196,6 +1196,8 @@ TEST(SvgStyle, DashArraysDashAsAViewerDashes) {
       style="/*stroke-dasharray: 9 0;*/"/>
     <path id="computed" d="M10 10 L190 10" style="stroke-dasharray: calc(2px * 4) var(--gap)"/>
     <path id="largest" d="M10 10 L190 10" stroke-dasharray="max(2px, 1mm) 4"/>
+    <g font-size="10"><path id="em" d="M10 10 L190 10" stroke-dasharray="1em" style="font-size: 150%"/>
+    <path id="ex" d="M10 10 L190 10" stroke-dasharray="2ex"/></g>
     </g>)SVG",
                                      options);
     std::vector<std::pair<std::string, int64_t>> counts;
@@ -1211,7 +1213,9 @@ TEST(SvgStyle, DashArraysDashAsAViewerDashes) {
                           {"stretched-length", 10},
                           {"screen", 10},     // its array in px whatever the transforms
                           {"commented", 18},  // a comment stands where a space may
-                          {"commented-out", 15}}));
+                          {"commented-out", 15},
+                          {"em", 6},           // of the font-size given: 180 / 30
+                          {"ex", 9}}));        // half an em: 180 / 20
     EXPECT_EQ(doc.shapeCounts->leftAlone, 6);  // the computed ones taken as solid, and said so
     ASSERT_EQ(doc.warnings.size(), 1u);
     EXPECT_NE(doc.warnings[0].find("calc()"), std::string::npos) << doc.warnings[0];

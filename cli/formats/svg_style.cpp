@@ -418,6 +418,7 @@ enum class Property {
     Display,
     VectorEffect,
     PaintOrder,
+    FontSize,
     CssTransform,  // in CSS only: an attribute of the name is read as SVG 1.1 has it
     CssGeometry,
     Other
@@ -446,6 +447,7 @@ constexpr struct {
                    {"display", Property::Display},
                    {"vector-effect", Property::VectorEffect},
                    {"paint-order", Property::PaintOrder},
+                   {"font-size", Property::FontSize},
                    {"transform", Property::CssTransform},
                    {"d", Property::CssGeometry},
                    {"r", Property::CssGeometry},
@@ -538,6 +540,21 @@ void Apply(ComputedStyle& style, Property property, std::string_view rawValue,
                 style.dasharray = parent.dasharray;
             else
                 ParseDasharray(value, &style.dasharray);
+            break;
+        case Property::FontSize:
+            if (inherit) {
+                style.fontSize = parent.fontSize;
+            } else if (CssLength l; ParseCssLength(value, &l)) {
+                // em and percentages of the parent's; ex as CSS takes it without the font's
+                // x-height, half an em.
+                const double em = parent.fontSize;
+                style.fontSize = l.unit == LengthUnit::Percent ? em * l.value / 100
+                                 : l.unit == LengthUnit::Em    ? em * l.value
+                                 : l.unit == LengthUnit::Ex    ? em * l.value / 2
+                                                               : UserUnits(l);
+            } else {
+                style.fontSize = std::nan("");  // a keyword: the viewer's own sizes
+            }
             break;
         case Property::CssTransform:
         case Property::CssGeometry:

@@ -6,6 +6,7 @@
 
 #include <libxml/tree.h>
 
+#include <cmath>
 #include <initializer_list>
 #include <string>
 #include <string_view>
@@ -39,6 +40,9 @@ struct ComputedStyle {
     double colorAlpha = 1;  // the alpha of `color`, which currentColor paints with
     double fillOpacity = 1, strokeOpacity = 1;
     CssLength strokeWidth{1, LengthUnit::Number};
+    // In user units, where the element or an ancestor gives it in absolute units (what em and
+    // ex in a dash array are of); NaN where it is the viewer's default, which viewers differ on.
+    double fontSize = std::nan("");
     std::vector<CssLength> dasharray;  // empty: none
     CssLength dashoffset;
     bool buttCaps = true;  // stroke-linecap butt: a dash of no length draws nothing
@@ -90,6 +94,8 @@ struct DashPattern {
     Kind kind = Kind::None;
     double period = 0, offset = 0;
 };
+// An absolute length in user units (px); NaN for one relative to a font or a viewport.
+double UserUnits(const CssLength& length);
 // `percentBase`: what a percentage is of (the viewport's diagonal / sqrt 2); `scale`: user
 // units per declared unit (pathLength's scaling, else 1).
 DashPattern ResolveDashes(const ComputedStyle& style, double percentBase, double scale = 1);

@@ -373,32 +373,39 @@ std::vector<std::pair<std::string, std::string>> DrawnDeclarations(const Compute
     return out;
 }
 
+double UserUnits(const CssLength& l) {
+    switch (l.unit) {
+        case LengthUnit::Number:
+        case LengthUnit::Px:
+            return l.value;
+        case LengthUnit::Mm:
+            return l.value * (96 / 25.4);
+        case LengthUnit::Cm:
+            return l.value * (96 / 2.54);
+        case LengthUnit::In:
+            return l.value * 96;
+        case LengthUnit::Pt:
+            return l.value * (96.0 / 72);
+        case LengthUnit::Pc:
+            return l.value * 16;
+        default:
+            return std::nan("");
+    }
+}
+
 DashPattern ResolveDashes(const ComputedStyle& style, double percentBase, double scale) {
     DashPattern pattern;
     const auto user = [&](const CssLength& l) {
         switch (l.unit) {
-            case LengthUnit::Number:
-            case LengthUnit::Px:
-                return l.value * scale;
-            case LengthUnit::Mm:
-                return l.value * (96 / 25.4) * scale;
-            case LengthUnit::Cm:
-                return l.value * (96 / 2.54) * scale;
-            case LengthUnit::In:
-                return l.value * 96 * scale;
-            case LengthUnit::Pt:
-                return l.value * (96.0 / 72) * scale;
-            case LengthUnit::Pc:
-                return l.value * 16 * scale;
             case LengthUnit::Percent:
-                if (percentBase > 0) return l.value / 100 * percentBase;
-                break;
+                return percentBase > 0 ? l.value / 100 * percentBase : std::nan("");
             case LengthUnit::Em:
-            case LengthUnit::Ex:
-            case LengthUnit::Computed:
-                break;
+                return l.value * style.fontSize * scale;
+            case LengthUnit::Ex:  // half an em, as CSS takes it without the font's x-height
+                return l.value * style.fontSize / 2 * scale;
+            default:
+                return UserUnits(l) * scale;
         }
-        return std::nan("");
     };
     const std::vector<CssLength>& list = style.dasharray;
     if (list.empty()) return pattern;

@@ -234,8 +234,9 @@ void ReadAside(const ReadContext& context, const PendingShape& job, ReadShape& r
     if (PaintsStroke(f.style) && !f.style.dasharray.empty() &&
         ResolveDashes(f.style, job.percentBase).kind == DashPattern::Kind::Unresolved)
         r.diagnostics.Warn(el,
-                           "a dash array in font units (em, ex), in percentages of an "
-                           "unknown viewport, or with var() or calc(), taken as solid",
+                           "a dash array in font units (em, ex) without a font-size in "
+                           "absolute units, in percentages of an unknown viewport, or with var() "
+                           "or calc(), taken as solid",
                            what);
     if (const Choice choice = Choose(context, el, f.style, job.percentBase, job.useStack);
         choice != Choice::Dash) {
