@@ -361,9 +361,9 @@ TEST_F(CliTest, BadInputIsRefusedWithoutAnOutputFile) {
     EXPECT_EQ(files, 0u);
 }
 
-// What korrand wrote (dashes in place and beside a kept fill, a preview's copies) is left as it
-// is when read again: a second run on its own output would cut every dash into pieces. What
-// else the drawing gained since is dashed.
+// What korrand wrote (dashes in place and beside a kept fill, that original, a preview's
+// copies) is left as it is when read again: a second run on its own output would cut every dash
+// into pieces. What else the drawing gained since is dashed.
 TEST_F(CliTest, ItsOwnDashesAreNotDashedAgain) {
     const std::string svg =
         "<svg xmlns=\"http://www.w3.org/2000/svg\" viewBox=\"0 0 100 50\">"
@@ -372,15 +372,17 @@ TEST_F(CliTest, ItsOwnDashesAreNotDashedAgain) {
         "fill=\"yellow\"/></svg>";
     const Outcome first = Run("dash - --from svg --preview", svg);
     ASSERT_EQ(first.code, 0) << first.err;
-    const Outcome again = Run("dash - --from svg", first.out);
+    const Outcome again = Run("dash - --from svg --select all", first.out);
     ASSERT_EQ(again.code, 0) << again.err;
     EXPECT_EQ(again.out, first.out);
-    EXPECT_NE(again.err.find("(4 made by korrand)"), std::string::npos) << again.err;
+    EXPECT_NE(again.err.find("5 shapes left alone by --select all (5 made by korrand)"),
+              std::string::npos)
+        << again.err;
     std::string added = first.out;
     added.insert(added.rfind("</svg>"), "<path id=\"new\" d=\"M0 45 H100\" stroke=\"red\"/>");
     const Outcome more = Run("dash - --from svg", added);
     ASSERT_EQ(more.code, 0) << more.err;
-    EXPECT_NE(more.err.find("warning: 4 shapes are dashes or a preview korrand made before"),
+    EXPECT_NE(more.err.find("warning: 5 shapes are dashes or a preview korrand made before"),
               std::string::npos)
         << more.err;
     EXPECT_NE(more.err.find("1 dashed"), std::string::npos) << more.err;

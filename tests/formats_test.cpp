@@ -1281,7 +1281,8 @@ TEST(SvgUse, AShapeUsedForItsFillAndInAMaskStays) {
     <clipPath id="c"><use href="#r"/></clipPath><g id="t"/>
     <use id="t" href="#r" stroke="red"/><use href="#t" x="200"/>)SVG");
     const std::string svg = WrittenBack(doc);
-    EXPECT_NE(svg.find(R"(<rect id="r" width="90" height="90" style="stroke:none"/>)"),
+    EXPECT_NE(svg.find(R"(<rect id="r" width="90" height="90" data-korrand="original" )"
+                       R"(style="stroke:none"/>)"),
               std::string::npos)
         << svg;
     EXPECT_EQ(Occurrences(svg, "href=\"#r-dashes\""), 5u) << svg;
@@ -1329,12 +1330,22 @@ TEST(SvgUse, SymbolsAreMeasuredAsTheirDashedInstanceDrawsThem) {
     EXPECT_EQ(twice.objects[0].dashCount, 5);
     ASSERT_EQ(twice.warnings.size(), 1u);
     EXPECT_NE(twice.warnings[0].find("different sizes"), std::string::npos) << twice.warnings[0];
-    // An <svg> the <use> gives a size is drawn at that size, not its own.
-    const Document resized = ReadSvgBody(R"SVG(<defs><svg id="v" width="10" height="10"
-      viewBox="0 0 10 10"><path d="M0 5 L10 5"/></svg></defs><use href="#v" width="40" height="40"/>)SVG",
-                                         options);
-    ASSERT_EQ(resized.objects.size(), 1u);
-    EXPECT_EQ(resized.objects[0].dashCount, 10);
+    // An <svg> the <use> gives a size is drawn at that size, not its own (a percentage of the
+    // viewport's); at a size of zero, not at all.
+    for (const char* size :
+         {R"(width="40" height="40")", R"(width="20%" height="40%")", R"(width="0" height="40")"}) {
+        const Document resized = ReadSvgBody(
+            std::string(R"(<defs><svg id="v" width="10" height="10" viewBox="0 0 10 10">)"
+                        R"(<path d="M0 5 L10 5"/></svg></defs><use href="#v" )") +
+                size + "/>",
+            options);
+        if (std::string(size).find("\"0\"") != std::string::npos) {
+            EXPECT_TRUE(resized.objects.empty());
+        } else {
+            ASSERT_EQ(resized.objects.size(), 1u) << size;
+            EXPECT_EQ(resized.objects[0].dashCount, 10) << size;
+        }
+    }
     options.ids = {"large"};
     const Document chosen = ReadSvgBody(larger, options);
     ASSERT_EQ(Names(chosen), (std::vector<std::string>{"p"}));
@@ -1528,7 +1539,8 @@ TEST(SvgWriteBack, DashesAreNotDashedAgainByASheetOrAnAncestor) {
 // not match: they declare it, and no dash array. What its own style overrides is not carried.
 TEST(SvgWriteBack, DashesKeepTheStrokeTheSheetGaveThem) {
     const Document doc = ReadSvgBody(R"SVG(<style>rect { stroke: red; stroke-width: 2;
-    stroke-linecap: round; vector-effect: non-scaling-stroke; opacity: 0.5; r: 9 }
+    stroke-linecap: round; vector-effect: non-scaling-stroke; opacity: 0.5; r: 9;
+    animation: a 1s; all: initial; visibility: visible }
     #disc { stroke: blue } #ring { stroke: currentColor; color: teal }
     path { stroke-dasharray: 1 }</style>
     <rect width="10" height="5" fill="none" style="opacity: 1"/><circle id="disc" r="5" fill="gray"/>
@@ -1539,7 +1551,8 @@ TEST(SvgWriteBack, DashesKeepTheStrokeTheSheetGaveThem) {
     const std::string svg = WrittenBack(doc);
     // Nor does a rule for paths dash them again.
     EXPECT_NE(svg.find("stroke:red;stroke-width:2;stroke-opacity:1;stroke-linecap:round;"
-                       "vector-effect:non-scaling-stroke;stroke-dasharray:none"),
+                       "vector-effect:non-scaling-stroke;visibility:visible;"
+                       "stroke-dasharray:none"),
               std::string::npos)
         << svg;
     EXPECT_NE(svg.find("stroke:blue;stroke-width:1;stroke-opacity:1;stroke-dasharray:none"),

@@ -288,36 +288,16 @@ void BuildShape(const ReadContext& context, FoundShape& shape) {
             if (shape.style.stroke.kind == Paint::Kind::CurrentColor)
                 if (std::string color = context.sheet.OwnColor(shape.node); !color.empty())
                     extra.stroke.emplace_back("color", std::move(color));
-            // What else the rules give it that draws its stroke (caps, joins, a hairline,
-            // opacity, a filter), but what the dashes set themselves and the geometry.
-            static const std::set<std::string_view> kNotCarried = {"stroke",
-                                                                   "stroke-width",
-                                                                   "stroke-opacity",
-                                                                   "color",
-                                                                   "fill",
-                                                                   "fill-opacity",
-                                                                   "fill-rule",
-                                                                   "marker",
-                                                                   "marker-start",
-                                                                   "marker-mid",
-                                                                   "marker-end",
-                                                                   "stroke-dasharray",
-                                                                   "stroke-dashoffset",
-                                                                   "paint-order",
-                                                                   "display",
-                                                                   "visibility",
-                                                                   "d",
-                                                                   "x",
-                                                                   "y",
-                                                                   "width",
-                                                                   "height",
-                                                                   "r",
-                                                                   "rx",
-                                                                   "ry",
-                                                                   "cx",
-                                                                   "cy"};
+            // What else the rules give it that shapes how its stroke is drawn (caps, joins, a
+            // hairline, opacity, a filter, its clip), the same for the dashes; nothing that
+            // moves, resets or dashes them again (transform, all, animations).
+            static const std::set<std::string_view> kCarried = {
+                "stroke-linecap", "stroke-linejoin", "stroke-miterlimit", "vector-effect",
+                "opacity",        "filter",          "mix-blend-mode",    "isolation",
+                "visibility",     "display",         "clip-path",         "mask",
+                "shape-rendering"};
             for (StyleSheet::Declaration& d : context.sheet.RuleDeclarations(shape.node))
-                if (kNotCarried.count(d.name) == 0)
+                if (kCarried.count(d.name) != 0)
                     extra.stroke.emplace_back(std::move(d.name), std::move(d.value));
         }
     }

@@ -208,13 +208,13 @@ Choice Choose(const ReadContext& c, const xmlNode* shape, const ComputedStyle& s
     const DashPattern::Kind dashes =
         style.dasharray.empty() ? DashPattern::Kind::None : ResolveDashes(style, percentBase).kind;
     if (!InSelection(c, shape, useStack)) return Choice::NotInSelection;
+    // Its dashes, or an original kept beside them (its stroke hidden), whatever --select takes.
+    if (std::string made; GetAttribute(shape, kMadeByKorrand, &made)) return Choice::MadeByKorrand;
     if (!Selected(c, style, dashes)) return Choice::NotChosen;
     // Dashed by its own array, a shape whose array draws solid (xfig's "10 0") stays solid; a
     // period or a count for every shape dashes it like any stroke.
     if (c.options.periodFromDasharray && dashes == DashPattern::Kind::Solid)
         return Choice::SolidByItsArray;
-    std::string made;
-    if (GetAttribute(shape, kMadeByKorrand, &made)) return Choice::MadeByKorrand;
     return Choice::Dash;
 }
 

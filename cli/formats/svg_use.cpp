@@ -26,6 +26,16 @@ double LengthOr(const xmlNode* node, const char* name, double fallback) {
                : fallback;
 }
 
+// A viewport's width or height as given: in user units, a percentage of `reference`, or
+// `fallback` where it is not given (or in units of a font).
+double ViewportSize(const xmlNode* node, const char* name, double reference, double fallback) {
+    std::string text;
+    CssLength l;
+    if (!GetAttribute(node, name, &text) || !ParseCssLength(text, &l)) return fallback;
+    const double size = l.unit == LengthUnit::Percent ? reference * l.value / 100 : UserUnits(l);
+    return std::isfinite(size) && size >= 0 ? size : fallback;
+}
+
 // A <use>'s x or y: of either sign (ParseLength takes sizes, which are positive), 0 if none.
 double CoordinateOf(const xmlNode* node, const char* name) {
     std::string text;
@@ -169,13 +179,24 @@ void Walker::Use(xmlNode* el, const StyleRef& parentStyle, const Affine& m) {
     const bool svg = Is(target, "svg");
     if (Is(target, "symbol") ||
         (svg && (OwnAttribute(el, "width") != nullptr || OwnAttribute(el, "height") != nullptr))) {
-        const double width = LengthOr(el, "width",
-                                      svg ? LengthOr(target, "width", context.page.viewportWidth)
-                                          : context.page.viewportWidth);
-        const double height = LengthOr(el, "height",
-                                       svg ? LengthOr(target, "height", context.page.viewportHeight)
-                                           : context.page.viewportHeight);
-        if (svg) at = at * Affine::Translate(CoordinateOf(target, "x"), CoordinateOf(target, "y"));
+        double width = LengthOr(el, "width", context.page.viewportWidth);
+        double height = LengthOr(el, "height", context.page.viewportHeight);
+        if (svg) {
+            // The <use>'s size, else the <svg>'s own, else the viewport's; percentages of the
+            // viewport it is drawn in. A size of zero draws nothing.
+            const Vec2 outer = viewport.x > 0 && viewport.y > 0
+                                   ? viewport
+                                   : Vec2{context.page.viewportWidth, context.page.viewportHeight};
+            width =
+                ViewportSize(el, "width", outer.x, ViewportSize(target, "width", outer.x, outer.x));
+            height = ViewportSize(el, "height", outer.y,
+                                  ViewportSize(target, "height", outer.y, outer.y));
+            if (!(width > 0 && height > 0)) {
+                useStack.pop_back();
+                return;
+            }
+            at = at * Affine::Translate(CoordinateOf(target, "x"), CoordinateOf(target, "y"));
+        }
         at = at * SymbolViewport(target, width, height);
         const StyleRef symbolStyle =
             std::make_shared<const ComputedStyle>(context.sheet.Compute(target, *style));

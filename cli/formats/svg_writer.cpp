@@ -263,6 +263,7 @@ using Declarations = std::vector<std::pair<std::string, std::string>>;
 // What the tree holds as a dashed element's `d` until its path data is written.
 const std::string kNoPathData;
 const std::string kDashesMark = "dashes";
+const std::string kOriginalMark = "original";  // kept beside its dashes for its fill or markers
 
 // An element's style attribute edited: its dash array and offset go (the dashes are geometry
 // now and nothing may dash them again) and `set` is declared. Made from the element as read,
@@ -333,8 +334,8 @@ void EditElement(xmlNode* node, bool dashes, const StyleEdit& style) {
     if (dashes) {
         if (becomesPath) xmlNodeSetName(node, X("path"));
         xmlSetProp(node, X("d"), X(kNoPathData.c_str()));
-        xmlSetProp(node, X(kMadeByKorrand), X(kDashesMark.c_str()));
     }
+    xmlSetProp(node, X(kMadeByKorrand), X((dashes ? kDashesMark : kOriginalMark).c_str()));
     if (!style.value.empty()) xmlSetProp(node, X("style"), X(style.value.c_str()));
 }
 
@@ -376,7 +377,8 @@ PrintedElement Printed(const xmlNode* node, bool dashes, const StyleEdit& style,
     // Set where there was none, in the order they are set: id, d, the mark, style.
     if (id != nullptr && !hasId) element.attributes.push_back({nullptr, "id", id, false});
     if (dashes && !hasD) element.attributes.push_back({nullptr, "d", nullptr, true});
-    if (dashes) element.attributes.push_back({nullptr, kMadeByKorrand, &kDashesMark, false});
+    element.attributes.push_back(
+        {nullptr, kMadeByKorrand, dashes ? &kDashesMark : &kOriginalMark, false});
     if (!hasStyle && !style.value.empty())
         element.attributes.push_back({nullptr, "style", &style.value, false});
     return element;

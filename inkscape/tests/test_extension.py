@@ -134,8 +134,9 @@ def case_script(work, source):
     check(subpaths(got["ring"].get("d", "")) > 10, "the ring inside the selected group")
     check("box-dashes" in got, "the filled box inside the selected group")
     check(got["alone"].get("d") == "M 5,70 H 115", "an unselected path changed")
-    # Run again on what it made (Extensions > Previous Extension): the dashes are not cut again.
-    result = run_script(LAYOUT, out, CASES[0][0], ["star"])
+    # Run again on what it made (Extensions > Previous Extension): the dashes, and the filled
+    # box kept beside its own, are not cut again.
+    result = run_script(LAYOUT, out, CASES[0][0], ["star", "box"])
     check(result.returncode != 0 and "Korrand made already" in result.stderr,
           "its own dashes dashed again: " + result.stderr)
 

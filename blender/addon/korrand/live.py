@@ -304,6 +304,8 @@ def _survey():
             if g.get("attached"):
                 g["enabled"] = g["attached"] = 0  # converted (Object > Convert): its own now
                 continue
+            if line_form.korrand_modifier(ob) is not None:
+                _detach(ob)  # copied onto it: it would show another curve's dashes
             # A text stays switched on, dashed once it is converted to a curve, as it is told.
             if ob.type != "FONT":
                 g["enabled"] = 0
@@ -325,8 +327,9 @@ def _not_a_curve(ob):
 def _copied_dash(ob):
     """A curve given a dashed curve's Korrand Dash modifier without its settings (Copy
     Modifiers, Copy to Selected) would show that curve's dashes: it takes the settings too, as
-    a copy of that curve, and is then dashed by them. Its settings, or None."""
-    if ob.type != "CURVE" or not _editable(ob):
+    a copy of that curve, and is then dashed by them (a text once it is a curve). Its settings,
+    or None."""
+    if ob.type not in ("CURVE", "FONT") or not _editable(ob):
         return None
     mod = line_form.korrand_modifier(ob)
     shown = nodes.get_input(mod, nodes.DASHES) if mod is not None else None
@@ -336,7 +339,11 @@ def _copied_dash(ob):
                    and _uid(o) == shown.get(OWNER)), None)
     if source is None:
         return None
-    ob["korrand"] = source["korrand"].to_dict()
+    settings = source["korrand"].to_dict()
+    if ob.type == "FONT":  # not dashed yet: the source's dashes and bake are none of its own
+        for key in ("uid", "dashes", "bake", "bake_info", "attached"):
+            settings.pop(key, None)
+    ob["korrand"] = settings
     ob.update_tag()  # its evaluated copy takes them
     return ob["korrand"]
 
@@ -771,6 +778,9 @@ def _sync_look(r, ob, dashes, look):
     targets = [dashes] + [b for b in (_held(ob, "bake"),) if b is not None and _editable(b)]
     was = nodes.get_input(_look_modifier(dashes), nodes.PROFILE)
     pob = _profile_object(r, ob, dashes, prof) if prof is not None else None
+    # Another curve's profile, pasted or appended with these dashes, is let go; the curve's own
+    # stays while it has none (a bevel keyed to grow brings it back).
+    foreign = isinstance(was, bpy.types.Object) and was.get(OWNER) != r.uid
     for t in targets:
         # The curve's materials, in its order: joined with the curve's own fill, a mesh's faces
         # are matched to materials through the list each mesh carries.
@@ -781,13 +791,12 @@ def _sync_look(r, ob, dashes, look):
         if t.get(_OWN_LOOK):
             continue  # a bake of a profile that changes over its frames keeps its own
         m = _look_modifier(t)
-        if pob is not None:
+        if pob is not None or foreign:
             nodes.set_input(m, nodes.PROFILE, pob)
         nodes.set_input(m, nodes.USE_PROFILE, pob is not None)
         nodes.set_input(m, nodes.FILL_CAPS, caps)
-    # Another curve's profile, pasted or appended with these dashes: held by nothing now.
-    if isinstance(was, bpy.types.Object) and was != pob and was.get(ROLE) is not None and \
-            _editable(was) and not is_held(was):
+    if foreign and was != pob and was.get(ROLE) is not None and _editable(was) and \
+            not is_held(was):
         _remove_block(was)
     mod = line_form.korrand_modifier(ob)
     if mod is not None and _editable(ob):
