@@ -3,17 +3,17 @@
 // curves of SVG, OBJ and JSON files.
 #include <CLI/CLI.hpp>
 
-#include <unistd.h>
-#ifdef _WIN32
 #include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+#include <ext/stdio_filebuf.h>
+#ifdef _WIN32
 #include <io.h>
 #define WIN32_LEAN_AND_MEAN
 #ifndef NOMINMAX  // min and max stay std::min and std::max
 #define NOMINMAX
 #endif
 #include <windows.h>
-
-#include <ext/stdio_filebuf.h>
 #endif
 
 #include <algorithm>
@@ -312,54 +312,73 @@ struct TemporaryGuard {
     }
 };
 
-// The temporary file's stream. Windows deletes no file that is open unless it was opened to let
-// that happen: there it is opened so, for an interrupted run to remove it from its handler while
-// it is being written (the system frees it when the process ends). Elsewhere, or where that
-// open fails, a plain file stream (whose failure says why).
+// The temporary file beside the output, made anew under a name of its own (`prefix` and a few
+// characters), never one that is there: two runs writing the same output each write their own,
+// and a file or a link left or planted under a known name is never written through. Until the
+// rename, only its owner may read it (the final permissions are set then). Windows deletes no
+// file that is open unless it was opened to let that happen: there it is opened so, for an
+// interrupted run to remove it from its handler while it is being written (the system frees it
+// when the process ends).
 class TemporaryFile {
 public:
-    explicit TemporaryFile(const fs::path& tmp) {
+    TemporaryFile(const fs::path& dir, const std::string& prefix) {
 #ifdef _WIN32
-        const HANDLE h =
-            CreateFileW(tmp.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_DELETE, nullptr,
-                        CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
-        if (h != INVALID_HANDLE_VALUE) {
+        for (unsigned attempt = 0; attempt < 100; ++attempt) {
+            wchar_t suffix[32];
+            std::swprintf(suffix, 32, L"%08lx%04x", GetCurrentProcessId() ^ GetTickCount(),
+                          attempt * 2654435761u >> 16);
+            path_ = dir / (PathOf(prefix).native() + suffix);
+            const HANDLE h =
+                CreateFileW(path_.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_DELETE,
+                            nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
+            if (h == INVALID_HANDLE_VALUE) {
+                if (GetLastError() == ERROR_FILE_EXISTS) continue;
+                errno = GetLastError() == ERROR_ACCESS_DENIED ? EACCES : ENOENT;
+                break;
+            }
             const int fd = _open_osfhandle(reinterpret_cast<intptr_t>(h), _O_BINARY | _O_WRONLY);
             if (fd == -1) {
                 CloseHandle(h);
-            } else {
-                shared_ = std::make_unique<__gnu_cxx::stdio_filebuf<char>>(
-                    fd, std::ios::out | std::ios::binary, std::size_t{1} << 16);
-                out_.rdbuf(shared_.get());
-                return;
+                break;
             }
+            Attach(fd);
+            return;
+        }
+#else
+        std::string name = (dir / PathOf(prefix + "XXXXXX")).native();
+        const int fd = ::mkstemp(name.data());
+        if (fd != -1) {
+            path_ = name;
+            Attach(fd);
+            return;
         }
 #endif
-        plain_.open(tmp, std::ios::binary | std::ios::trunc);
-        out_.rdbuf(plain_.rdbuf());
-        if (!plain_) out_.setstate(std::ios::failbit);
+        path_.clear();
+        out_.setstate(std::ios::failbit);
+    }
+    // Empty where none could be made.
+    const fs::path& path() const {
+        return path_;
     }
     std::ostream& stream() {
         return out_;
     }
     void close() {
         out_.flush();
-#ifdef _WIN32
-        if (shared_ != nullptr && shared_->close() == nullptr) out_.setstate(std::ios::failbit);
-#endif
-        if (plain_.is_open()) plain_.close();
+        if (buffer_ != nullptr && buffer_->close() == nullptr) out_.setstate(std::ios::failbit);
     }
 
 private:
-#ifdef _WIN32
-    std::unique_ptr<__gnu_cxx::stdio_filebuf<char>> shared_;
-#endif
-    std::ofstream plain_;
+    void Attach(int fd) {
+        buffer_ = std::make_unique<__gnu_cxx::stdio_filebuf<char>>(
+            fd, std::ios::out | std::ios::binary, std::size_t{1} << 16);
+        out_.rdbuf(buffer_.get());
+    }
+    fs::path path_;
+    std::unique_ptr<__gnu_cxx::stdio_filebuf<char>> buffer_;
     std::ostream out_{nullptr};
 };
 
-// Writes through a temporary file beside the target and renames it into place, so a failed or
-// interrupted run never leaves a half-written output, nor the temporary file.
 void WriteAtomically(const std::string& path, const std::function<void(std::ostream&)>& write) {
     if (path == "-") {
         write(std::cout);
@@ -403,15 +422,15 @@ void WriteAtomically(const std::string& path, const std::function<void(std::ostr
             throw UsageError("cannot write '" + path + "': " + std::strerror(why));
     }
     const fs::path dir = target.has_parent_path() ? target.parent_path() : fs::path(".");
-    const fs::path tmp = dir / PathOf("." + target.filename().u8string() + ".korrand-tmp");
+    errno = 0;
+    TemporaryFile file(dir, "." + target.filename().u8string() + ".korrand-");
+    const fs::path tmp = file.path();
+    if (tmp.empty())
+        throw UsageError("cannot write '" + path + "': " +
+                         (errno != 0 ? std::strerror(errno) : "cannot create a file there"));
     const TemporaryGuard guard(tmp);
     {
-        errno = 0;
-        TemporaryFile file(tmp);
         std::ostream& out = file.stream();
-        if (!out)
-            throw UsageError("cannot write '" + path + "': " +
-                             (errno != 0 ? std::strerror(errno) : "cannot create a file there"));
         try {
             write(out);
             out.flush();
@@ -431,7 +450,16 @@ void WriteAtomically(const std::string& path, const std::function<void(std::ostr
     std::error_code ec;
     // A file replaced keeps its permissions (a private drawing stays private).
     const fs::file_status existing = fs::status(target, ec);
-    if (!ec && fs::is_regular_file(existing)) fs::permissions(tmp, existing.permissions(), ec);
+    if (!ec && fs::is_regular_file(existing)) {
+        fs::permissions(tmp, existing.permissions(), ec);
+    } else {
+#ifndef _WIN32
+        // A new file gets what the shell's '>' gives one (the temporary file was its owner's).
+        const mode_t mask = ::umask(0);
+        ::umask(mask);
+        fs::permissions(tmp, static_cast<fs::perms>(0666 & ~mask), ec);
+#endif
+    }
     fs::rename(tmp, target, ec);
     if (ec) {
         fs::remove(tmp);

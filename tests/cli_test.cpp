@@ -357,7 +357,7 @@ TEST_F(CliTest, BadInputIsRefusedWithoutAnOutputFile) {
     EXPECT_EQ(Slurp(Path("out.json")), "keep");
     size_t files = 0;
     for (const auto& e : fs::directory_iterator(dir_))
-        files += e.path().filename().string().find("korrand-tmp") != std::string::npos;
+        files += e.path().filename().string().find(".korrand-") != std::string::npos;
     EXPECT_EQ(files, 0u);
 }
 
@@ -490,6 +490,21 @@ TEST_F(CliTest, AnOutputIsWrittenThroughItsLinkWithItsPermissions) {
     EXPECT_NE(refused.err.find("private.json': Permission denied"), std::string::npos)
         << refused.err;
     EXPECT_EQ(Slurp(file), written);
+    // A new output gets the permissions the shell's '>' gives one. Its temporary file is made
+    // anew: a link left under the name one had is not written through, and two runs writing
+    // one output each write their own.
+    const fs::path victim = Write("victim.txt", "precious");
+    fs::create_symlink("victim.txt", Path(".new.json.korrand-tmp"));
+    const std::string run = Quote(kExe) + " dash " + Quote(in.string()) + " --count 500 -q -o " +
+                            Quote(Path("new.json").string());
+    EXPECT_EQ(std::system(
+                  (run + " & a=$!; " + run + " & b=$!; " + run + " && wait $a && wait $b").c_str()),
+              0);
+    EXPECT_EQ(Slurp(victim), "precious");
+    EXPECT_EQ(Slurp(Path("new.json")), Run("dash " + Quote(in.string()) + " --count 500").out);
+    const mode_t mask = ::umask(0);
+    ::umask(mask);
+    EXPECT_EQ(fs::status(Path("new.json")).permissions(), static_cast<fs::perms>(0666 & ~mask));
 }
 
 TEST_F(CliTest, APipeOrDeviceIsWrittenIntoNotReplaced) {
@@ -514,7 +529,12 @@ TEST_F(CliTest, AnInterruptedRunLeavesNeitherOutputNorTemporaryFile) {
         for (int i = 0; i < 2000; ++i)
             segs[s].push_back({i * 0.01, std::sin(i * 0.01 + static_cast<double>(s)), 0});
     const fs::path in = Write("big.json", JsonOf(segs));
-    const fs::path out = Path("out.json"), tmp = Path(".out.json.korrand-tmp");
+    const fs::path out = Path("out.json");
+    const auto temporary = [&] {
+        for (const auto& e : fs::directory_iterator(dir_))
+            if (e.path().filename().string().rfind(".out.json.korrand-", 0) == 0) return true;
+        return false;
+    };
     const pid_t pid = ::fork();
     ASSERT_GE(pid, 0);
     if (pid == 0) {
@@ -525,7 +545,7 @@ TEST_F(CliTest, AnInterruptedRunLeavesNeitherOutputNorTemporaryFile) {
     }
     bool seen = false;
     for (int i = 0; i < 2000 && !seen; ++i) {
-        seen = fs::exists(tmp);
+        seen = temporary();
         if (!seen) ::usleep(5000);
     }
     ::kill(pid, SIGTERM);
@@ -533,6 +553,6 @@ TEST_F(CliTest, AnInterruptedRunLeavesNeitherOutputNorTemporaryFile) {
     ::waitpid(pid, &status, 0);
     ASSERT_TRUE(seen) << "no temporary file appeared";
     EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGTERM) << status;
-    EXPECT_FALSE(fs::exists(tmp));
+    EXPECT_FALSE(temporary());
     EXPECT_FALSE(fs::exists(out));
 }

@@ -191,7 +191,7 @@ PY
   pid=$!
   seen=no
   for _ in $(seq 1 1200); do
-    [ -e out/.o.json.korrand-tmp ] && seen=yes && break
+    ls -A out | grep -q '^\.o\.json\.korrand-' && seen=yes && break
     kill -0 "$pid" 2>/dev/null || break
     sleep 0.05
   done
@@ -199,7 +199,7 @@ PY
   wait "$pid"
   echo "$seen" >seen
 )
-if [ "$(cat "$work/windows/seen")" != yes ] || [ -e "$work/windows/out/.o.json.korrand-tmp" ] ||
+if [ "$(cat "$work/windows/seen")" != yes ] || ls -A "$work/windows/out" | grep -q korrand- ||
   [ "$(cat "$work/windows/out/o.json")" != kept ]; then
   echo "DIFFERS: Ctrl+C while writing on Windows: temporary file seen: $(cat "$work/windows/seen")," \
     "left: $(ls -A "$work/windows/out")" >&2
