@@ -29,6 +29,7 @@
 #include <functional>
 #include <iomanip>
 #include <iostream>
+#include <limits>
 #include <map>
 #include <memory>
 #include <optional>
@@ -615,12 +616,28 @@ int Dash(const DashOptions& o, korrand::KorrandHost& host) {
                   << " skipped); written unchanged\n";
     t[1] = Clock::now();
     korrand::DashStats stats;
-    auto made = std::make_unique<korrand::io::Document>(host.Dash(input, o.settings, &stats));
+    auto made = [&] {
+        try {
+            return std::make_unique<korrand::io::Document>(host.Dash(input, o.settings, &stats));
+        } catch (const hostmodel::DashError& e) {
+            // What the file holds (its stored settings, its layout): a batch's log names it.
+            if (e.kind() != hostmodel::DashError::Kind::Value &&
+                e.kind() != hostmodel::DashError::Kind::Input)
+                throw;
+            throw hostmodel::DashError(e.kind(),
+                                       (o.input == "-" ? "<stdin>" : o.input) + ": " + e.what());
+        }
+    }();
     korrand::io::Document& dashed = *made;
-    if (stats.segmentsIn > 0 && stats.dashesOut == 0)
-        std::cerr << "korrand: warning: the settings make no dashes (a count of 0, or a start and "
-                     "end less than 0.001 apart, leaves none): the dashed curves are written "
-                     "empty\n";
+    if (const double size = korrand::io::DrawingSize(input);
+        stats.segmentsIn > 0 && stats.dashesOut == 0)
+        std::cerr << "korrand: warning: "
+                  << (size > 0 && size < std::numeric_limits<double>::max()
+                          ? "the settings make no dashes (a count of 0, or a start and end less "
+                            "than 0.001 apart, leaves none)"
+                          : "the curves have no length (their points all coincide, or are too "
+                            "large to measure)")
+                  << ": the dashed curves are written empty\n";
     // A drawing's own geometry is dashed now: its dashes are written into its tree, and the
     // write, which holds the most, reuses the room (the summary counts the objects, not points).
     if (korrand::io::WritesIntoOriginal(input, dashed))

@@ -318,7 +318,7 @@ TEST_F(CliTest, BadInputIsRefusedWithoutAnOutputFile) {
                                "{\"parameters\": {\"KORRAND_COUNT\": 2.5}, "
                                "\"segments\": [[[0, 0], [1, 0]]]}")
                              .string()),
-         "KORRAND_COUNT' must be an integer"},
+         "type.json: object 1: stored parameter 'KORRAND_COUNT' must be an integer"},
         {"dash " + Quote(Write("name.json",
                                "{\"objects\": [{\"parameters\": {\"COUNT\": 2}, "
                                "\"segments\": [[[0, 0], [1, 0]]]}]}")
@@ -386,6 +386,13 @@ TEST_F(CliTest, ItsOwnDashesAreNotDashedAgain) {
               std::string::npos)
         << more.err;
     EXPECT_NE(more.err.find("1 dashed"), std::string::npos) << more.err;
+}
+
+// Curves of no length make no dashes: said so, not blamed on the settings.
+TEST_F(CliTest, CurvesOfNoLengthAreSaidToBeSo) {
+    const Outcome o = Run("dash - --from json --to json -q", JsonOf({{{5, 5, 0}, {5, 5, 0}}}));
+    EXPECT_EQ(o.code, 0) << o.err;
+    EXPECT_NE(o.err.find("the curves have no length"), std::string::npos) << o.err;
 }
 
 // A compressed SVG is read by its name or its first bytes, from a file or standard input, and

@@ -377,11 +377,13 @@ TEST(Obj, ReadsPolylinesObjectsAndIndices) {
         "l 1 2/1 3\n"
         "usemtl m\n"
         "s off\n"
-        "g second part\n"
+        "g second part # a comment, no part of the name\n"
         "v +5 -5 -5e0\n"
         "l -1 -4 \\\n"  // continued on the next line
         "  1\n"
-        "l 4 1  # trailing comment\n";
+        "l 4 1  # trailing comment\n"
+        "cstype bspline\n"
+        "curv 0 1 1 2 3\n";
     const Document doc = ReadText(text, Format::Obj);
     ASSERT_EQ(doc.objects.size(), 2u);
     EXPECT_EQ(doc.objects[0].name, "first");
@@ -401,10 +403,12 @@ TEST(Obj, ReadsPolylinesObjectsAndIndices) {
     EXPECT_EQ(t[1].z, 1.5);  // -4 from vertex 4: vertex 1
     EXPECT_EQ(t[2].z, 1.5);
     EXPECT_EQ(doc.objects[1].segments[1][0].x, 5);
-    // The face is not in the output: said once, where it is.
-    ASSERT_EQ(doc.warnings.size(), 1u);
+    // The face and the free-form curve are not in the output: said once each, where they are.
+    ASSERT_EQ(doc.warnings.size(), 2u);
     EXPECT_NE(doc.warnings[0].find(":9: skipped 1 face ('f')"), std::string::npos)
         << doc.warnings[0];
+    EXPECT_NE(doc.warnings[1].find(":20: skipped 1 free-form curve or point"), std::string::npos)
+        << doc.warnings[1];
 }
 
 TEST(Obj, LaterVerticesMayBeReferenced) {

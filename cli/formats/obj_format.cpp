@@ -3,7 +3,8 @@
 // Reading: each `l` is one segment; indices are 1-based, negative ones count back from the last
 // vertex read so far, and `i/vt` forms are accepted. Positive indices may point at vertices defined
 // later in the file (they are resolved at the end). Objects without `l` lines are dropped; faces
-// (`f`) get one warning with their count; other statements (vn, vt, usemtl, s, ...) are ignored.
+// (`f`), and free-form curves and points (`curv`, `p`), get one warning each with their count;
+// other statements (vn, vt, usemtl, s, ...) are ignored.
 // Writing: `o name`, the object's vertices, one `l` per segment with absolute indices. A segment
 // of one point is written as `l i`; an empty segment is not written.
 #include <charconv>
@@ -65,8 +66,8 @@ Document ReadObj(const std::string& text, const std::string& file) {
     std::vector<Point> vertices;
     std::vector<PendingObject> objects(1);
     bool anyLines = false;
-    int64_t faces = 0;
-    int firstFaceLine = 0;
+    int64_t faces = 0, others = 0;  // others: free-form curves and points, not dashed either
+    int firstFaceLine = 0, firstOtherLine = 0;
 
     std::string joined;  // a logical line continued with a trailing backslash
     // A byte order mark, as Windows editors write one, is not part of the first statement.
@@ -139,9 +140,12 @@ Document ReadObj(const std::string& text, const std::string& file) {
             objects.back().segments.push_back(std::move(segment));
             anyLines = true;
         } else if (keyword == "o" || keyword == "g") {
-            objects.push_back(PendingObject{std::string(Trim(rest)), {}});
+            // A comment may follow the name, as on any other statement.
+            objects.push_back(PendingObject{std::string(Trim(rest.substr(0, rest.find('#')))), {}});
         } else if (keyword == "f") {
             if (faces++ == 0) firstFaceLine = statementLine;
+        } else if (keyword == "curv" || keyword == "curv2" || keyword == "p") {
+            if (others++ == 0) firstOtherLine = statementLine;
         }
         // Anything else (comments, vt, vn, f, usemtl, ...) carries nothing we dash.
     }
@@ -161,6 +165,13 @@ Document ReadObj(const std::string& text, const std::string& file) {
             (file.empty() ? std::string("<input>") : file) + ":" + std::to_string(firstFaceLine) +
             ": skipped " + std::to_string(faces) + (faces == 1 ? " face" : " faces") +
             " ('f'): only polylines ('l') are dashed, and the output holds only their dashes");
+    if (others > 0)
+        doc.warnings.push_back(
+            (file.empty() ? std::string("<input>") : file) + ":" + std::to_string(firstOtherLine) +
+            ": skipped " + std::to_string(others) +
+            (others == 1 ? " free-form curve or point" : " free-form curves and points") +
+            " ('curv', 'p'): only polylines ('l') are dashed (export curves as "
+            "polylines)");
     for (PendingObject& pending : objects) {
         if (pending.segments.empty()) continue;
         LineObject object;
