@@ -452,8 +452,10 @@ TEST(Obj, RoundTripIsBitExact) {
 TEST(Obj, WritesOnePointSegmentsAndSkipsEmptyOnes) {
     Document doc;
     doc.objects.push_back({"", {{{1, 2, 3}}, {}, {{4, 5, 6}, {7, 8, 9}}}, {}});
+    doc.objects.push_back({std::string("a\0b\r\nc", 6), {{{0, 0, 0}}}, {}});
     const std::string text = WriteText(doc, Format::Obj);
     EXPECT_NE(text.find("o object 1\n"), std::string::npos) << text;
+    EXPECT_NE(text.find("o a b  c\n"), std::string::npos) << text;
     EXPECT_NE(text.find("\nl 1\nl 2 3\n"), std::string::npos) << text;
     EXPECT_EQ(ReadText(text, Format::Obj).objects.at(0).segments.size(), 2u);
 }

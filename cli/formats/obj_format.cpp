@@ -203,8 +203,9 @@ void WriteObj(std::ostream& out, const Document& doc) {
     for (std::size_t n = 0; n < doc.objects.size(); ++n) {
         const LineObject& object = doc.objects[n];
         std::string name = object.name.empty() ? "object " + std::to_string(n + 1) : object.name;
+        // One line, readable by other tools: no line break, NUL or other control character.
         for (char& c : name)
-            if (c == '\n' || c == '\r') c = ' ';
+            if (static_cast<unsigned char>(c) < 0x20 || c == 0x7f) c = ' ';
         text += "o " + name + "\n";
         for (const auto& segment : object.segments)
             for (const Point& p : segment) {
