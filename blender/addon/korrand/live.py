@@ -306,18 +306,25 @@ def _survey():
                 continue
             if line_form.korrand_modifier(ob) is not None:
                 _detach(ob)  # copied onto it: it would show another curve's dashes
-            # A text stays switched on, dashed once it is converted to a curve, as it is told.
+            # A text stays switched on, dashed once it is converted to a curve, as it is told;
+            # converted to anything else, it is switched off without a word.
             if ob.type != "FONT":
                 g["enabled"] = 0
+                if registry.notices.get(ob.name) == _TEXT_NOTICE:
+                    del registry.notices[ob.name]
+                    continue
             if registry.notices.get(ob.name) != _not_a_curve(ob):
                 _notice(ob, _not_a_curve(ob))
     return curves, blocks
 
 
+_TEXT_NOTICE = "a text is dashed once it is a curve: Object > Convert > Curve"
+
+
 def _not_a_curve(ob):
     """Why ob, switched on, is not dashed: it is no curve object."""
     if ob.type == "FONT":
-        return "a text is dashed once it is a curve: Object > Convert > Curve"
+        return _TEXT_NOTICE
     if ob.type == "CURVES":
         return ("hair curves cannot be dashed, only curve objects (Bezier, NURBS and poly "
                 "splines)")
@@ -1123,11 +1130,14 @@ def _note_updates(depsgraph):
     shape keys, hooks), its look, its transform (dash lengths are measured in world space),
     animated settings. The evaluation of a curve that follows from writing its dashes is not
     a change of the curve."""
-    # A text switched on is dashed once it is converted to a curve, as its notice says.
-    for name in list(registry.notices):
+    # A text switched on is dashed once it is converted to a curve, as its notice says (and
+    # switched off once converted to anything else).
+    for name, notice in list(registry.notices.items()):
         ob = bpy.data.objects.get(name)
-        if ob is not None and ob.type == "CURVE" and _is_dashed(ob):
-            del registry.notices[name]
+        if ob is not None and _is_dashed(ob) and (
+                ob.type == "CURVE" or (notice == _TEXT_NOTICE and ob.type != "FONT")):
+            if ob.type == "CURVE":
+                del registry.notices[name]
             registry.survey = True
     if not registry.records:
         return
