@@ -411,6 +411,17 @@ TEST(Obj, ReadsPolylinesObjectsAndIndices) {
         << doc.warnings[1];
 }
 
+// Edges that carry on where the last ended are one polyline (Blender writes a curve edge by
+// edge), until it comes back to its start; polylines written whole stay as written.
+TEST(Obj, ACurveWrittenEdgeByEdgeIsOnePolyline) {
+    const Document doc = ReadText(
+        "v 0 0\nv 1 0\nv 1 1\nv 0 1\nl 1 2\nl 2 3\nl 3 1\nl 1 4\nl 2 3 4\nl 4 1\n", Format::Obj);
+    ASSERT_EQ(doc.objects.size(), 1u);
+    std::vector<std::size_t> sizes;
+    for (const auto& s : doc.objects[0].segments) sizes.push_back(s.size());
+    EXPECT_EQ(sizes, (std::vector<std::size_t>{4, 2, 3, 2}));
+}
+
 TEST(Obj, LaterVerticesMayBeReferenced) {
     const Document doc = ReadText("l 1 2\nv 0 0 0\nv 1 2 3\n", Format::Obj);
     ASSERT_EQ(doc.objects.at(0).segments.at(0).size(), 2u);

@@ -1,8 +1,10 @@
 // Wavefront OBJ polylines: `v x y [z [w]]` vertices and `l i j k ...` lines, grouped by `o`/`g`.
 //
-// Reading: each `l` is one segment; indices are 1-based, negative ones count back from the last
-// vertex read so far, and `i/vt` forms are accepted. Positive indices may point at vertices defined
-// later in the file (they are resolved at the end). Objects without `l` lines are dropped; faces
+// Reading: each `l` is one segment, but for two-index ones that carry on where the last ended,
+// which are one (a curve written edge by edge); indices are 1-based, negative ones count back from
+// the last vertex read so far, and `i/vt` forms are accepted. Positive indices may point at
+// vertices defined later in the file (they are resolved at the end). Objects without `l` lines are
+// dropped; faces
 // (`f`), and free-form curves and points (`curv`, `p`), get one warning each with their count;
 // other statements (vn, vt, usemtl, s, ...) are ignored.
 // Writing: `o name`, the object's vertices, one `l` per segment with absolute indices. A segment
@@ -53,6 +55,7 @@ bool ParseDouble(std::string_view token, double& value) {
 struct PendingSegment {
     std::vector<std::int64_t> indices;  // 1-based, already made absolute
     int line;
+    bool edges = false;  // made of two-index 'l' statements joined end to start
 };
 
 struct PendingObject {
@@ -137,7 +140,18 @@ Document ReadObj(const std::string& text, const std::string& file) {
                 segment.indices.push_back(i);
             }
             if (segment.indices.empty()) fail("'l' without vertex indices");
-            objects.back().segments.push_back(std::move(segment));
+            // A curve written edge by edge (Blender's exporter writes one 'l' per edge) is one
+            // polyline: an edge that starts where the last one ended carries it on, until it
+            // comes back to where it began.
+            auto& segments = objects.back().segments;
+            if (segment.indices.size() == 2 && !segments.empty() && segments.back().edges &&
+                segments.back().indices.back() == segment.indices.front() &&
+                segments.back().indices.front() != segments.back().indices.back()) {
+                segments.back().indices.push_back(segment.indices.back());
+            } else {
+                segment.edges = segment.indices.size() == 2;
+                segments.push_back(std::move(segment));
+            }
             anyLines = true;
         } else if (keyword == "o" || keyword == "g") {
             // A comment may follow the name, as on any other statement.
