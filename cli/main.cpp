@@ -33,6 +33,7 @@
 #include <map>
 #include <memory>
 #include <optional>
+#include <random>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -315,45 +316,48 @@ struct TemporaryGuard {
 
 // The temporary file beside the output, made anew under a name of its own (`prefix` and a few
 // characters), never one that is there: two runs writing the same output each write their own,
-// and a file or a link left or planted under a known name is never written through. Until the
-// rename, only its owner may read it (the final permissions are set then). Windows deletes no
-// file that is open unless it was opened to let that happen: there it is opened so, for an
+// and a file or a link left or planted under a known name is never written through. It is
+// created as the shell's '>' creates a file (the umask and the folder's default ACL apply); a
+// replaced output's permissions are given to it before the rename. Windows deletes no file
+// that is open unless it was opened to let that happen: there it is opened so, for an
 // interrupted run to remove it from its handler while it is being written (the system frees it
 // when the process ends).
 class TemporaryFile {
 public:
     TemporaryFile(const fs::path& dir, const std::string& prefix) {
-#ifdef _WIN32
+        std::random_device entropy;
         for (unsigned attempt = 0; attempt < 100; ++attempt) {
-            wchar_t suffix[32];
-            std::swprintf(suffix, 32, L"%08lx%04x", GetCurrentProcessId() ^ GetTickCount(),
-                          attempt * 2654435761u >> 16);
-            path_ = dir / (PathOf(prefix).native() + suffix);
+            char suffix[16];
+            std::snprintf(suffix, sizeof suffix, "%08x", static_cast<unsigned>(entropy()));
+            path_ = dir / PathOf(prefix + suffix);
+#ifdef _WIN32
             const HANDLE h =
                 CreateFileW(path_.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_DELETE,
                             nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
             if (h == INVALID_HANDLE_VALUE) {
-                if (GetLastError() == ERROR_FILE_EXISTS) continue;
-                errno = GetLastError() == ERROR_ACCESS_DENIED ? EACCES : ENOENT;
+                const DWORD error = GetLastError();
+                if (error == ERROR_FILE_EXISTS) continue;
+                errno = error == ERROR_ACCESS_DENIED          ? EACCES
+                        : error == ERROR_FILENAME_EXCED_RANGE ? ENAMETOOLONG
+                                                              : ENOENT;
                 break;
             }
             const int fd = _open_osfhandle(reinterpret_cast<intptr_t>(h), _O_BINARY | _O_WRONLY);
             if (fd == -1) {
                 CloseHandle(h);
+                DeleteFileW(path_.c_str());
                 break;
             }
-            Attach(fd);
-            return;
-        }
 #else
-        std::string name = (dir / PathOf(prefix + "XXXXXX")).native();
-        const int fd = ::mkstemp(name.data());
-        if (fd != -1) {
-            path_ = name;
+            const int fd = ::open(path_.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+            if (fd == -1) {
+                if (errno == EEXIST) continue;
+                break;
+            }
+#endif
             Attach(fd);
             return;
         }
-#endif
         path_.clear();
         out_.setstate(std::ios::failbit);
     }
@@ -424,7 +428,9 @@ void WriteAtomically(const std::string& path, const std::function<void(std::ostr
     }
     const fs::path dir = target.has_parent_path() ? target.parent_path() : fs::path(".");
     errno = 0;
-    TemporaryFile file(dir, "." + target.filename().u8string() + ".korrand-");
+    // Named after the output where that leaves room for the rest within a name's 255 bytes.
+    const std::string name = target.filename().u8string();
+    TemporaryFile file(dir, (name.size() <= 200 ? "." + name : std::string()) + ".korrand-");
     const fs::path tmp = file.path();
     if (tmp.empty())
         throw UsageError("cannot write '" + path + "': " +
@@ -451,21 +457,25 @@ void WriteAtomically(const std::string& path, const std::function<void(std::ostr
     std::error_code ec;
     // A file replaced keeps its permissions (a private drawing stays private).
     const fs::file_status existing = fs::status(target, ec);
-    if (!ec && fs::is_regular_file(existing)) {
-        fs::permissions(tmp, existing.permissions(), ec);
-    } else {
-#ifndef _WIN32
-        // A new file gets what the shell's '>' gives one (the temporary file was its owner's).
-        const mode_t mask = ::umask(0);
-        ::umask(mask);
-        fs::permissions(tmp, static_cast<fs::perms>(0666 & ~mask), ec);
-#endif
-    }
+    if (!ec && fs::is_regular_file(existing)) fs::permissions(tmp, existing.permissions(), ec);
     fs::rename(tmp, target, ec);
     if (ec) {
         fs::remove(tmp);
         throw UsageError("cannot write '" + path + "': " + ec.message());
     }
+}
+
+// Whether some curve has a length the modifier can measure: more than none, its square finite.
+bool AnyMeasurable(const korrand::io::Document& doc) {
+    for (const korrand::io::LineObject& object : doc.objects)
+        for (const auto& segment : object.segments)
+            for (std::size_t i = 1; i < segment.size(); ++i) {
+                const double step =
+                    std::hypot(segment[i].x - segment[i - 1].x, segment[i].y - segment[i - 1].y,
+                               segment[i].z - segment[i - 1].z);
+                if (step > 0 && std::isfinite(step * step)) return true;
+            }
+    return false;
 }
 
 // What the reader is asked for: the options, and the drawing's own default dashes.
@@ -605,8 +615,8 @@ int Dash(const DashOptions& o, korrand::KorrandHost& host) {
     if (const auto& c = input.shapeCounts; c && c->madeByKorrand > 0 && !input.objects.empty())
         std::cerr << "korrand: warning: " << Count(c->madeByKorrand, "shape")
                   << (c->madeByKorrand == 1 ? " is" : " are")
-                  << " dashes or a preview korrand made before, left as they are (dash the "
-                     "original drawing to change them)\n";
+                  << " korrand's own from an earlier run (dashes, an original kept beside them, a "
+                     "preview), left as they are (dash the original drawing to change them)\n";
     // A drawing without a shape to dash passes through, so a batch or a pipeline goes on. The
     // note says why; the Inkscape extension reads it.
     if (const auto& c = input.shapeCounts; c && input.objects.empty() && !o.quiet)
@@ -629,10 +639,9 @@ int Dash(const DashOptions& o, korrand::KorrandHost& host) {
         }
     }();
     korrand::io::Document& dashed = *made;
-    if (const double size = korrand::io::DrawingSize(input);
-        stats.segmentsIn > 0 && stats.dashesOut == 0)
+    if (stats.segmentsIn > 0 && stats.dashesOut == 0)
         std::cerr << "korrand: warning: "
-                  << (size > 0 && size < std::numeric_limits<double>::max()
+                  << (AnyMeasurable(input)
                           ? "the settings make no dashes (a count of 0, or a start and end less "
                             "than 0.001 apart, leaves none)"
                           : "the curves have no length (their points all coincide, or are too "

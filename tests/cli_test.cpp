@@ -382,7 +382,7 @@ TEST_F(CliTest, ItsOwnDashesAreNotDashedAgain) {
     added.insert(added.rfind("</svg>"), "<path id=\"new\" d=\"M0 45 H100\" stroke=\"red\"/>");
     const Outcome more = Run("dash - --from svg", added);
     ASSERT_EQ(more.code, 0) << more.err;
-    EXPECT_NE(more.err.find("warning: 5 shapes are dashes or a preview korrand made before"),
+    EXPECT_NE(more.err.find("warning: 5 shapes are korrand's own from an earlier run"),
               std::string::npos)
         << more.err;
     EXPECT_NE(more.err.find("1 dashed"), std::string::npos) << more.err;
@@ -390,9 +390,12 @@ TEST_F(CliTest, ItsOwnDashesAreNotDashedAgain) {
 
 // Curves of no length make no dashes: said so, not blamed on the settings.
 TEST_F(CliTest, CurvesOfNoLengthAreSaidToBeSo) {
-    const Outcome o = Run("dash - --from json --to json -q", JsonOf({{{5, 5, 0}, {5, 5, 0}}}));
-    EXPECT_EQ(o.code, 0) << o.err;
-    EXPECT_NE(o.err.find("the curves have no length"), std::string::npos) << o.err;
+    for (const std::string& json : {JsonOf({{{5, 5, 0}, {5, 5, 0}}, {{9, 9, 0}, {9, 9, 0}}}),
+                                    JsonOf({{{0, 0, 0}, {1e200, 0, 0}}})}) {
+        const Outcome o = Run("dash - --from json --to json -q", json);
+        EXPECT_EQ(o.code, 0) << o.err;
+        EXPECT_NE(o.err.find("the curves have no length"), std::string::npos) << o.err;
+    }
 }
 
 // A compressed SVG is read by its name or its first bytes, from a file or standard input, and

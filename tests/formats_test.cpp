@@ -377,7 +377,7 @@ TEST(Obj, ReadsPolylinesObjectsAndIndices) {
         "l 1 2/1 3\n"
         "usemtl m\n"
         "s off\n"
-        "g second part # a comment, no part of the name\n"
+        "g second part\n"
         "v +5 -5 -5e0\n"
         "l -1 -4 \\\n"  // continued on the next line
         "  1\n"
@@ -407,7 +407,8 @@ TEST(Obj, ReadsPolylinesObjectsAndIndices) {
     ASSERT_EQ(doc.warnings.size(), 2u);
     EXPECT_NE(doc.warnings[0].find(":9: skipped 1 face ('f')"), std::string::npos)
         << doc.warnings[0];
-    EXPECT_NE(doc.warnings[1].find(":20: skipped 1 free-form curve or point"), std::string::npos)
+    EXPECT_NE(doc.warnings[1].find(":20: skipped 1 free-form curve, surface or point"),
+              std::string::npos)
         << doc.warnings[1];
 }
 

@@ -4,9 +4,8 @@
 // which are one (a curve written edge by edge); indices are 1-based, negative ones count back from
 // the last vertex read so far, and `i/vt` forms are accepted. Positive indices may point at
 // vertices defined later in the file (they are resolved at the end). Objects without `l` lines are
-// dropped; faces
-// (`f`), and free-form curves and points (`curv`, `p`), get one warning each with their count;
-// other statements (vn, vt, usemtl, s, ...) are ignored.
+// dropped; faces (`f`) get one warning with their count, free-form curves, surfaces and points
+// (`curv`, `surf`, `p`) another; other statements (vn, vt, usemtl, s, ...) are ignored.
 // Writing: `o name`, the object's vertices, one `l` per segment with absolute indices. A segment
 // of one point is written as `l i`; an empty segment is not written.
 #include <charconv>
@@ -69,7 +68,7 @@ Document ReadObj(const std::string& text, const std::string& file) {
     std::vector<Point> vertices;
     std::vector<PendingObject> objects(1);
     bool anyLines = false;
-    int64_t faces = 0, others = 0;  // others: free-form curves and points, not dashed either
+    int64_t faces = 0, others = 0;  // others: free-form geometry and points, not dashed either
     int firstFaceLine = 0, firstOtherLine = 0;
 
     std::string joined;  // a logical line continued with a trailing backslash
@@ -154,11 +153,10 @@ Document ReadObj(const std::string& text, const std::string& file) {
             }
             anyLines = true;
         } else if (keyword == "o" || keyword == "g") {
-            // A comment may follow the name, as on any other statement.
-            objects.push_back(PendingObject{std::string(Trim(rest.substr(0, rest.find('#')))), {}});
+            objects.push_back(PendingObject{std::string(Trim(rest)), {}});
         } else if (keyword == "f") {
             if (faces++ == 0) firstFaceLine = statementLine;
-        } else if (keyword == "curv" || keyword == "curv2" || keyword == "p") {
+        } else if (keyword == "curv" || keyword == "surf" || keyword == "p") {
             if (others++ == 0) firstOtherLine = statementLine;
         }
         // Anything else (comments, vt, vn, f, usemtl, ...) carries nothing we dash.
@@ -183,8 +181,9 @@ Document ReadObj(const std::string& text, const std::string& file) {
         doc.warnings.push_back(
             (file.empty() ? std::string("<input>") : file) + ":" + std::to_string(firstOtherLine) +
             ": skipped " + std::to_string(others) +
-            (others == 1 ? " free-form curve or point" : " free-form curves and points") +
-            " ('curv', 'p'): only polylines ('l') are dashed (export curves as "
+            (others == 1 ? " free-form curve, surface or point"
+                         : " free-form curves, surfaces and points") +
+            " ('curv', 'surf', 'p'): only polylines ('l') are dashed (export curves as "
             "polylines)");
     for (PendingObject& pending : objects) {
         if (pending.segments.empty()) continue;
