@@ -548,12 +548,13 @@ void Apply(ComputedStyle& style, Property property, std::string_view rawValue,
                 // em and percentages of the parent's; ex as CSS takes it without the font's
                 // x-height, half an em.
                 const double em = parent.fontSize;
-                style.fontSize = l.unit == LengthUnit::Percent ? em * l.value / 100
-                                 : l.unit == LengthUnit::Em    ? em * l.value
-                                 : l.unit == LengthUnit::Ex    ? em * l.value / 2
-                                                               : UserUnits(l);
+                style.fontSize =
+                    static_cast<float>(l.unit == LengthUnit::Percent ? em * l.value / 100
+                                       : l.unit == LengthUnit::Em    ? em * l.value
+                                       : l.unit == LengthUnit::Ex    ? em * l.value / 2
+                                                                     : UserUnits(l));
             } else {
-                style.fontSize = std::nan("");  // a keyword: the viewer's own sizes
+                style.fontSize = std::nanf("");  // a keyword: the viewer's own sizes
             }
             break;
         case Property::CssTransform:

@@ -40,9 +40,6 @@ struct ComputedStyle {
     double colorAlpha = 1;  // the alpha of `color`, which currentColor paints with
     double fillOpacity = 1, strokeOpacity = 1;
     CssLength strokeWidth{1, LengthUnit::Number};
-    // In user units, where the element or an ancestor gives it in absolute units (what em and
-    // ex in a dash array are of); NaN where it is the viewer's default, which viewers differ on.
-    double fontSize = std::nan("");
     std::vector<CssLength> dasharray;  // empty: none
     CssLength dashoffset;
     bool buttCaps = true;  // stroke-linecap butt: a dash of no length draws nothing
@@ -66,6 +63,10 @@ struct ComputedStyle {
     // geometry (r, width, d, ...) on the element itself: SVG 2 features some viewers draw,
     // which the shapes are not measured with.
     bool cssTransform = false, cssGeometry = false;
+    // In user units, where the element or an ancestor gives it in absolute units (what em and
+    // ex in a dash array are of); NaN where it is the viewer's default, which viewers differ on.
+    // A float beside the flags: a style is held for every shape of a large map.
+    float fontSize = std::nanf("");
     double opacity = 1;
 };
 

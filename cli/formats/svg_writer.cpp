@@ -350,7 +350,7 @@ PrintedElement Printed(const xmlNode* node, bool dashes, const StyleEdit& style,
     PrintedElement element;
     element.ns = node->ns;
     element.name = becomesPath ? X("path") : node->name;
-    std::size_t count = 3;  // room for those set anew: one allocation of the size it takes
+    std::size_t count = 4;  // room for those set anew: one allocation of the size it takes
     for (const xmlAttr* a = node->properties; a != nullptr; a = a->next) ++count;
     element.attributes.reserve(count);
     bool hasId = false, hasD = false, hasStyle = false;
