@@ -60,7 +60,7 @@ struct ShapeCounts {
     int64_t solidByItsArray = 0;  // of those: their own dash array, which sets the period, is solid
     int64_t outsideSelection = 0;  // of those: outside the --layer / --id asked for
     int64_t noLength = 0;          // of those: chosen, but nothing of length to dash
-    int64_t madeByKorrand = 0;     // of those: dashes (or a preview) korrand wrote before
+    int64_t madeByKorrand = 0;     // of those: korrand's own from an earlier run (see svg_scene.h)
     int64_t hidden = 0;            // display:none, visibility hidden, never drawn
     int64_t skipped = 0;           // could not be read or dashed (see the warnings)
 };

@@ -117,8 +117,9 @@ struct SvgScene {
 
 constexpr const char kInkscapeNamespace[] = "http://www.inkscape.org/namespaces/inkscape";
 
-// The attribute korrand marks what it writes with ("dashes", or "preview" on a preview's copy of
-// an original): read again, such an element is left as it is, not dashed into pieces of dashes.
+// The attribute korrand marks what it writes with ("dashes"; "original" on an original kept
+// beside its dashes, "preview" on a preview's copy of one): read again, such an element is left
+// as it is, not dashed into pieces of dashes.
 constexpr const char kMadeByKorrand[] = "data-korrand";
 
 // How far two points of a drawing of size `size` may lie apart and still be the same point:
