@@ -4,7 +4,6 @@
 #include <CLI/CLI.hpp>
 
 #include <fcntl.h>
-#include <sys/stat.h>
 #include <unistd.h>
 #include <ext/stdio_filebuf.h>
 #ifdef _WIN32
@@ -29,7 +28,6 @@
 #include <functional>
 #include <iomanip>
 #include <iostream>
-#include <limits>
 #include <map>
 #include <memory>
 #include <optional>
@@ -384,6 +382,8 @@ private:
     std::ostream out_{nullptr};
 };
 
+// Writes through a temporary file beside the target and renames it into place, so a failed or
+// interrupted run never leaves a half-written output, nor the temporary file.
 void WriteAtomically(const std::string& path, const std::function<void(std::ostream&)>& write) {
     if (path == "-") {
         write(std::cout);
@@ -465,15 +465,17 @@ void WriteAtomically(const std::string& path, const std::function<void(std::ostr
     }
 }
 
-// Whether some curve has a length the modifier can measure: more than none, its square finite.
+// Whether some curve has a length the modifier can measure: a step whose square is more than
+// none and finite.
 bool AnyMeasurable(const korrand::io::Document& doc) {
     for (const korrand::io::LineObject& object : doc.objects)
         for (const auto& segment : object.segments)
             for (std::size_t i = 1; i < segment.size(); ++i) {
-                const double step =
-                    std::hypot(segment[i].x - segment[i - 1].x, segment[i].y - segment[i - 1].y,
-                               segment[i].z - segment[i - 1].z);
-                if (step > 0 && std::isfinite(step * step)) return true;
+                const double dx = segment[i].x - segment[i - 1].x,
+                             dy = segment[i].y - segment[i - 1].y,
+                             dz = segment[i].z - segment[i - 1].z;
+                const double square = dx * dx + dy * dy + dz * dz;
+                if (square > 0 && std::isfinite(square)) return true;
             }
     return false;
 }
