@@ -657,14 +657,20 @@ int Dash(const DashOptions& o, korrand::KorrandHost& host) {
     t[2] = Clock::now();
     const korrand::io::WriteStats written = WriteOutput(o, formats, input, dashed);
     t[3] = Clock::now();
-    // korrand reads such a value back, but libxml2's default limit stops rsvg-convert, xmllint
-    // and lxml at 10,000,000 bytes in one attribute.
-    if (written.longestPathData > 10'000'000)
-        std::cerr << "korrand: warning: " << (o.output == "-" ? "the output" : o.output)
-                  << ": a shape's dashes make " << std::fixed << std::setprecision(1)
-                  << static_cast<double>(written.longestPathData) / 1e6
-                  << " MB of path data in one attribute, more than tools built on libxml2 "
-                     "(rsvg-convert, xmllint, lxml) read by default; a longer period makes less\n";
+    // korrand reads such values back, but libxml2's default limits stop rsvg-convert, xmllint
+    // and lxml at 10,000,000 bytes in one attribute, and often at as many in long ones.
+    if (written.longestPathData > 10'000'000 || written.longPathData > 10'000'000) {
+        const bool one = written.longestPathData > 10'000'000;
+        std::cerr << "korrand: warning: " << (o.output == "-" ? "the output" : o.output) << ": "
+                  << (one ? "a shape's dashes make " : "the dashes make ") << std::fixed
+                  << std::setprecision(1)
+                  << static_cast<double>(one ? written.longestPathData : written.longPathData) / 1e6
+                  << (one ? " MB of path data in one attribute, more than tools built on libxml2 "
+                            "(rsvg-convert, xmllint, lxml) read by default"
+                          : " MB of path data in long attributes, which tools built on libxml2 2.9 "
+                            "(rsvg-convert, xmllint, lxml) may refuse by default")
+                  << "; a longer period makes less\n";
+    }
     if (!o.quiet) Summarise(o, input, stats, written, t);
     KeepToEnd(std::move(made));
     KeepToEnd(std::move(read));

@@ -153,7 +153,12 @@ struct WriteStats {
     bool counted = false;  // set by the writer that counts
     int64_t dashes = 0, points = 0;
     int64_t longestPathData = 0;  // SVG: the longest `d` written, in bytes
+    int64_t longPathData = 0;     // SVG: bytes in `d`s of kLongPathData bytes or more
 };
+
+// A `d` this long leaves libxml2 2.9 (Debian 12's) few chances to drop the text it has parsed:
+// past 10,000,000 bytes of such values in a row, its default lookup limit stops it.
+constexpr int64_t kLongPathData = 200'000;
 
 struct WriteOptions {
     // SVG only: draw `original` faintly beneath the dashes.

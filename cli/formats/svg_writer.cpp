@@ -902,8 +902,9 @@ void WriteSvgInPlace(std::ostream& out, const Document& doc, const WriteOptions&
             own.counted.points += 2;  // written as a line of no length
             AppendPiece(d, start, own.piece, toUser, decimals);
         }
-        own.counted.longestPathData =
-            std::max(own.counted.longestPathData, static_cast<int64_t>(d.size() - start));
+        const auto written = static_cast<int64_t>(d.size() - start);
+        own.counted.longestPathData = std::max(own.counted.longestPathData, written);
+        if (written >= kLongPathData) own.counted.longPathData += written;
     };
     // The dashed document's points are 24 bytes each, and many lie on straight lines; their
     // path data is a fraction of that. When the caller lets them go (the dashed document is
@@ -1080,12 +1081,13 @@ void WriteSvgInPlace(std::ostream& out, const Document& doc, const WriteOptions&
         LibxmlSave(out, tree, scene.hasDeclaration);
     }
     if (options.stats != nullptr) {
-        *options.stats = WriteStats{true, 0, 0, 0};
+        *options.stats = WriteStats{true, 0, 0, 0, 0};
         for (const Scratch& own : scratch) {
             options.stats->dashes += own.counted.dashes;
             options.stats->points += own.counted.points;
             options.stats->longestPathData =
                 std::max(options.stats->longestPathData, own.counted.longestPathData);
+            options.stats->longPathData += own.counted.longPathData;
         }
     }
 }
