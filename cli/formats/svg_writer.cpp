@@ -631,16 +631,42 @@ std::string MatrixText(const Affine& m) {
     return s + ")";
 }
 
+// Whether an element that paints comes before `shape` inside `top` (a page background in the
+// figure's group, as matplotlib and graphviz write it).
+bool PaintsBefore(const xmlNode* top, const xmlNode* shape) {
+    for (const xmlNode* c = top; c != nullptr && c != shape;) {
+        const bool element = c->type == XML_ELEMENT_NODE && IsSvgElement(c);
+        const std::string_view name = element ? reinterpret_cast<const char*>(c->name) : "";
+        if (element && (IsShapeName(name) || name == "image" || name == "use" || name == "text" ||
+                        name == "foreignObject"))
+            return true;
+        // Into groups and nested viewports only: what is defined draws nowhere here.
+        if (c->children != nullptr &&
+            (c == top || name == "g" || name == "svg" || name == "a" || name == "switch")) {
+            c = c->children;
+            continue;
+        }
+        while (c != top && c->next == nullptr) c = c->parent;
+        if (c == top) break;
+        c = c->next;
+    }
+    return false;
+}
+
 // The original shapes, faint, in a layer of their own beneath the dashes: right before the
-// top-level element that holds the first dashed shape, so a background drawn before it does
-// not hide it. Its label starts with '%', which plotting tools take as a layer not to draw.
+// top-level element that holds the first dashed shape. Where that element paints something
+// before the shape (a page background), the layer goes on top instead and multiplies, which
+// shows it as from beneath without the background hiding it. Its label starts with '%', which
+// plotting tools take as a layer not to draw.
 void AddPreviewLayer(xmlDoc* doc, const SvgScene& scene, FreshIds& ids) {
     xmlNode* root = xmlDocGetRootElement(doc);
     xmlNode* before = nullptr;
+    bool onTop = false;
     for (const SvgShape& shape : scene.shapes) {
         if (shape.throughUse) continue;
         before = shape.node;
         while (before->parent != root) before = before->parent;
+        onTop = PaintsBefore(before, shape.node);
         break;
     }
     if (scene.shapes.empty()) return;
@@ -662,6 +688,7 @@ void AddPreviewLayer(xmlDoc* doc, const SvgScene& scene, FreshIds& ids) {
         xmlSetNsProp(layer, inkscape, X("label"), X("% korrand preview"));
     }
     xmlSetProp(layer, X("opacity"), X("0.3"));
+    if (onTop) xmlSetProp(layer, X("style"), X("mix-blend-mode:multiply"));
     for (const SvgShape& shape : scene.shapes) {
         // A shape drawn through <use> is copied where the instance it was measured in draws it.
         xmlNode* original = xmlDocCopyNode(shape.node, doc, 1);
@@ -679,7 +706,7 @@ void AddPreviewLayer(xmlDoc* doc, const SvgScene& scene, FreshIds& ids) {
         }
         xmlAddChild(layer, original);
     }
-    if (before != nullptr)
+    if (before != nullptr && !onTop)
         xmlAddPrevSibling(before, layer);
     else
         xmlAddChild(root, layer);
