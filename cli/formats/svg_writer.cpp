@@ -631,15 +631,23 @@ std::string MatrixText(const Affine& m) {
     return s + ")";
 }
 
-// Whether an element that paints comes before `shape` inside `top` (a page background in the
-// figure's group, as matplotlib and graphviz write it).
-bool PaintsBefore(const xmlNode* top, const xmlNode* shape) {
+// Whether the first element that paints inside `top` comes before `shape` and is a filled shape:
+// a page background in the figure's group, as matplotlib and graphviz write it.
+bool BackgroundBefore(const xmlNode* top, const xmlNode* shape) {
     for (const xmlNode* c = top; c != nullptr && c != shape;) {
         const bool element = c->type == XML_ELEMENT_NODE && IsSvgElement(c);
         const std::string_view name = element ? reinterpret_cast<const char*>(c->name) : "";
-        if (element && (IsShapeName(name) || name == "image" || name == "use" || name == "text" ||
-                        name == "foreignObject"))
-            return true;
+        if (element && IsShapeName(name)) {
+            std::string storage, fillStorage;
+            std::string_view style, fill;
+            AttributeText(c, "style", storage, &style);
+            AttributeText(c, "fill", fillStorage, &fill);
+            return fill != "none" && style.find("fill:none") == std::string_view::npos &&
+                   style.find("fill: none") == std::string_view::npos;
+        }
+        if (element &&
+            (name == "image" || name == "use" || name == "text" || name == "foreignObject"))
+            return false;
         // Into groups and nested viewports only: what is defined draws nowhere here.
         if (c->children != nullptr &&
             (c == top || name == "g" || name == "svg" || name == "a" || name == "switch")) {
@@ -654,9 +662,9 @@ bool PaintsBefore(const xmlNode* top, const xmlNode* shape) {
 }
 
 // The original shapes, faint, in a layer of their own beneath the dashes: right before the
-// top-level element that holds the first dashed shape. Where that element paints something
-// before the shape (a page background), the layer goes on top instead and multiplies, which
-// shows it as from beneath without the background hiding it. Its label starts with '%', which
+// top-level element that holds the first dashed shape. Where that element paints a background
+// before the shape, the layer goes on top instead and multiplies, which shows it as from
+// beneath without the background hiding it. Its label starts with '%', which
 // plotting tools take as a layer not to draw.
 void AddPreviewLayer(xmlDoc* doc, const SvgScene& scene, FreshIds& ids) {
     xmlNode* root = xmlDocGetRootElement(doc);
@@ -666,7 +674,7 @@ void AddPreviewLayer(xmlDoc* doc, const SvgScene& scene, FreshIds& ids) {
         if (shape.throughUse) continue;
         before = shape.node;
         while (before->parent != root) before = before->parent;
-        onTop = PaintsBefore(before, shape.node);
+        onTop = BackgroundBefore(before, shape.node);
         break;
     }
     if (scene.shapes.empty()) return;
