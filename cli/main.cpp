@@ -766,7 +766,11 @@ CLI::App* DeclareDash(CLI::App& app, const korrand::KorrandHost* host, const std
                       DashOptions& o) {
     CLI::App* dash = app.add_subcommand("dash", "Replace every curve of a file with dashes");
     dash->fallthrough();
+    // The defaults above are the plug-in's; a drawing's own differ where they are not given.
     dash->footer(
+        "In an SVG, unless given: --closed/--open follows each subpath (closed where it ends "
+        "with Z), --subdivision is chosen for the tolerance, and --period dasharray applies unless "
+        "--count is given.\n\n"
         "Example: korrand dash drawing.svg -o dashed.svg --period 3mm\n"
         "(every stroked outline of drawing.svg becomes dashes, one per 3 mm of the page)");
     dash->add_option("INPUT", o.input, "Input file, or - for standard input")->required();
