@@ -327,6 +327,16 @@ def case_shift_d_and_alt_d():
     linked = bpy.context.object
     update()
     assert linked.data == ob.data and linked.korrand.result not in (None, ob.korrand.result)
+    # The shared data edited in the copy's edit mode: both show the edit at once, as Blender
+    # draws them (the other kept its old dashes until edit mode ended, and saved so).
+    bpy.ops.object.mode_set(mode="EDIT")
+    bpy.ops.curve.select_all(action="SELECT")
+    for scale in (2, 0.5):
+        bpy.ops.transform.resize(value=(scale, scale, 1))
+        update()
+        assert support.result_line(ob) == support.result_line(linked), scale
+        assert (support.result_line(ob) == mine) == (scale == 0.5), scale
+    bpy.ops.object.mode_set(mode="OBJECT")
     linked.korrand.enabled = False
     update()
     assert not hook.modifier(linked) and abs(linked.data.bevel_depth - 0.05) < 1e-7

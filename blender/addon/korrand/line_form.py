@@ -202,7 +202,7 @@ def sweep_key(ob, depsgraph, form):
     cu = ob.data
     spread = getattr(form, "fingerprint", None)  # drawn from a copy: its points' every value
     if spread is None:  # read from its splines, as read() reads them
-        if ob.mode == "EDIT" or _stored(ob):
+        if edited(ob) or _stored(ob):
             spread = _spread(cu.splines)
         else:
             curve = ob.to_curve(depsgraph, apply_modifiers=True)
@@ -216,6 +216,12 @@ def sweep_key(ob, depsgraph, form):
         taper.type == "CURVE" else None
     tapered = (drawn[0].tobytes(), drawn[1].tobytes()) if drawn is not None else None
     return tuple(getattr(cu, name) for name in _SWEEP), spread, tapered
+
+
+def edited(ob):
+    """True when ob's curve data is being edited, in ob or in another object sharing it (Alt+D):
+    its splines are then the edit's, and what Blender evaluates follows them."""
+    return ob.mode == "EDIT" or ob.data.is_editmode
 
 
 def _stored(ob):
@@ -239,7 +245,7 @@ def still(ob):
     the curve is read), no armature or lattice parent deforms it, and it is not being edited.
     (Its transform and settings are checked at every frame apart.)"""
     cu = ob.data
-    return ob.mode != "EDIT" and not animated(cu) and not animated(cu.shape_keys) and \
+    return not edited(ob) and not animated(cu) and not animated(cu.shape_keys) and \
         not _before_dash(ob) and not any(m.type in ("HOOK", "SOFT_BODY") for m in ob.modifiers) \
         and ob.parent_type not in ("ARMATURE", "LATTICE")
 
@@ -248,7 +254,7 @@ def read_as_stored(ob):
     """True when read takes ob's points straight from its splines, as stored or as being
     edited, nothing that Blender evaluates in between: POLY splines, and out of edit mode no
     shape keys or modifiers before the dash."""
-    return _control_points_are_drawn(ob) and (ob.mode == "EDIT" or _stored(ob))
+    return _control_points_are_drawn(ob) and (edited(ob) or _stored(ob))
 
 
 def _read_control_points(plugin, ob, depsgraph, last):
@@ -403,7 +409,7 @@ class _BareCopy:
         ob = self.ob
         self.helper = _scratch()
         self.curve = self.helper.data
-        if ob.mode == "EDIT":
+        if edited(ob):
             _fill(self.curve, ob.data, ob.data.splines)  # the splines as being edited
         else:
             deformed = ob.to_curve(self.depsgraph, apply_modifiers=True)
@@ -444,7 +450,7 @@ def read(plugin, ob, depsgraph, last=None):
 
 def _read(plugin, ob, depsgraph, last):
     if _control_points_are_drawn(ob):
-        if ob.mode == "EDIT":
+        if edited(ob):
             return _read_splines(plugin, ob.data.splines, last)  # the points as being edited
         return _read_control_points(plugin, ob, depsgraph, last)
     with _BareCopy(ob, depsgraph) as bare:

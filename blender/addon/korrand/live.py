@@ -1227,7 +1227,8 @@ def _note_updates(depsgraph):
                     info = ob.korrand.get("bake_info")
                     # Edits made in edit mode reach the curve's data when it ends.
                     if info is not None and not info.get("stale") and not _frame_changing \
-                            and ob.mode != "EDIT" and info.get("shape") != line_form.digest(cu):
+                            and not line_form.edited(ob) \
+                            and info.get("shape") != line_form.digest(cu):
                         _stale(ob)
                 elif kind == "Curve" and any(
                         o is not None and o.data is not None and o.data.name == name
@@ -1927,7 +1928,7 @@ def apply(ob, depsgraph=None):
         return "the curve is not dashed"
     if not _editable(ob) or not _editable(ob.data):
         return "linked data cannot be changed"
-    if ob.mode == "EDIT":
+    if line_form.edited(ob):
         return "leave edit mode first"
     if baked(ob) is not None:
         return "the curve's dashes are baked: free the bake first"
