@@ -606,6 +606,22 @@ int Dash(const DashOptions& o, korrand::KorrandHost& host) {
     RefuseDirectory(o.input);
     const Formats formats = ChooseFormats(o);
     host.CheckSettings(o.settings);
+    // A script passing one set of options over mixed files is told what did nothing.
+    if (formats.in != Format::Svg) {
+        std::string unused;
+        const std::pair<bool, const char*> readerOptions[] = {
+            {o.period.has_value(), "--period"},
+            {o.tolerance.has_value(), "--tolerance"},
+            {o.select != korrand::io::Select::Stroked, "--select"},
+            {!o.layers.empty(), "--layer"},
+            {!o.ids.empty(), "--id"}};
+        for (const auto& [given, name] : readerOptions)
+            if (given) unused += (unused.empty() ? "" : ", ") + std::string(name);
+        if (!unused.empty())
+            std::cerr << "korrand: warning: " << unused
+                      << " only choose and measure an SVG's shapes: ignored for "
+                      << (formats.in == Format::Json ? "JSON" : "OBJ") << " input\n";
+    }
 
     Clock::time_point t[4];
     t[0] = Clock::now();

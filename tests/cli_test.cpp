@@ -398,6 +398,18 @@ TEST_F(CliTest, CurvesOfNoLengthAreSaidToBeSo) {
     }
 }
 
+// The SVG reader's options given for another format did nothing without a word.
+TEST_F(CliTest, SvgOnlyOptionsAreSaidToBeIgnoredElsewhere) {
+    const std::string json = JsonOf({{{0, 0, 0}, {4, 0, 0}}});
+    const Outcome o = Run("dash - --from json --to json -q --period 3mm --id a", json);
+    EXPECT_EQ(o.code, 0) << o.err;
+    EXPECT_NE(o.err.find("warning: --period, --id only choose and measure an SVG's shapes: "
+                         "ignored for JSON input"),
+              std::string::npos)
+        << o.err;
+    EXPECT_EQ(Run("dash - --from json --to json -q", json).err, "");
+}
+
 // Dense dashes in a few long attributes add up past what libxml2 2.9 reads by default (found
 // with matplotlib's spirals at a 1 mm period): said, though no one attribute is that long.
 TEST_F(CliTest, LongPathDataIsWarnedAbout) {
