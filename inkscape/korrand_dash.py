@@ -90,10 +90,18 @@ def nothing_dashed(options, selection, left, hidden, skipped, hidden_layers=Fals
             wanted.append("has a stroke")
         elif options.select == "dasharray":
             wanted.append("has a dash array")
-        reason = "no shape of %s %s" % (where, " and ".join(wanted or ["was chosen"]))
-        if options.select == "stroked":
-            reason += " (\"Shapes to dash: All, fill-only ones too\" dashes filled ones)"
-        why.append(reason)
+        # Shapes of no length and Korrand's own dashes are among those left alone: named apart.
+        if made:
+            why.append("%s made by Korrand already" % plural(made, "shape"))
+        if no_length:
+            why.append("%s of no length" % plural(no_length, "shape"))
+        others = left - made - no_length
+        if others:
+            reason = "no %sshape of %s %s" % ("other " if others < left else "", where,
+                                              " and ".join(wanted or ["was chosen"]))
+            if options.select == "stroked":
+                reason += " (\"Shapes to dash: All, fill-only ones too\" dashes filled ones)"
+            why.append(reason)
     if hidden and not hidden_layers:
         why.append("%s hidden" % plural(hidden, "shape"))
     if skipped:

@@ -155,7 +155,8 @@ def case_script(work, source):
                 'd="M0 0 L9 9" stroke="black"/></g><path d="M0 5 L9 5" stroke="black"/><path '
                 'id="dot" d="M1 1" stroke="black"/><g '
                 'inkscape:groupmode="layer" inkscape:label="Ritz " id="ritz"><path d="M0 7 L9 7" '
-                'stroke="black"/></g></svg>' % "http://www.inkscape.org/namespaces/inkscape")
+                'stroke="black"/></g><rect id="patch" width="3" height="3"/></svg>' %
+                "http://www.inkscape.org/namespaces/inkscape")
     result = run_script(LAYOUT, hidden, {"layer": "Off"}, [])
     check("the layers named are hidden" in result.stderr,
           "no reason for a hidden layer: " + result.stderr)
@@ -170,6 +171,9 @@ def case_script(work, source):
           "no reason for a selection outside the layers named: " + result.stderr)
     result = run_script(LAYOUT, hidden, {}, ["dot"])
     check("have no length" in result.stderr, "no reason for a lone point: " + result.stderr)
+    result = run_script(LAYOUT, hidden, {}, ["dot", "patch"])
+    check("1 shape of no length; no other shape of the selection has a stroke" in
+          result.stderr, "a lone point beside another reason: " + result.stderr)
 
     # A plotter user's words on the Modifier page and beside the mode-dependent controls, and
     # when these have no effect.
