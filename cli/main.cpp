@@ -189,13 +189,22 @@ CLI::Validator Reads(const std::string& why) {
 }
 
 // The options of `dash`. A new host-side option touches, besides this struct:
-//   - its declaration in DeclareDash below (type, help, exclusions);
+//   - its declaration in DeclareDash below (type, help, exclusions), and the warning in Dash
+//     when it is an SVG reader's option given for another format;
 //   - where it takes effect: io::ReadOptions or io::WriteOptions (cli/formats/document.h),
-//     filled by ReadOptionsFor and WriteOutput below, or the summary line (Summarise);
-//   - the README's table of host-side options (section "Using korrand");
+//     filled by ReadOptionsFor and WriteOutput below, or the summary line (Summarise). In the
+//     SVG reader, cli/formats/svg_read.h maps its parts: which shapes the options choose is
+//     decided in svg_select.cpp, a choice that needs a shape's length in BuildObjects
+//     (svg_objects.cpp);
+//   - a new reason to leave shapes alone: a count in io::ShapeCounts, its words in LeftAloneBy
+//     (the summary and the "nothing to dash" note), and the regular expressions by which the
+//     Inkscape extension reads that note (NOTHING, OUTSIDE, NO_LENGTH, MADE, nothing_dashed);
+//   - the README: the table of host-side options (section "Using korrand"), the summary line's
+//     paragraph, and the section "In Inkscape" (its controls and messages);
 //   - the Inkscape extension: a control of the Dashes page in inkscape/korrand_dash.inx.in, its
 //     translation into options in korrand_arguments() of inkscape/korrand_dash.py, and the
-//     dialog's values with the options they stand for in inkscape/tests/test_extension.py;
+//     dialog's values with the options they stand for (DEFAULTS, CASES) in
+//     inkscape/tests/test_extension.py, which tests/windows/inkscape_script.py reuses;
 //   - a test of its effect (tests/cli_test.cpp, tests/svg_filter_test.cpp).
 // The modifier's parameters are not listed here: each value parameter of the plug-in's
 // description becomes an option of its own (ParameterOptions), and the extension's Modifier page
