@@ -154,7 +154,7 @@ void Walker::Text(xmlNode* el, const ComputedStyle& parentStyle) {
         GetAttribute(el, "id", &id);
         return gathered.diagnostics.Warn(
             el,
-            "text is left as it is: its stroke is dashed once it is a path (Inkscape: Path > "
+            "text is left as it is: its outline is dashed once it is a path (Inkscape: Path > "
             "Object to Path)",
             "<" + std::string(Name(el)) + (id.empty() ? "" : " " + id) + ">");
     }
