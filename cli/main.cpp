@@ -683,18 +683,32 @@ int Dash(const DashOptions& o, korrand::KorrandHost& host) {
     const korrand::io::WriteStats written = WriteOutput(o, formats, input, dashed);
     t[3] = Clock::now();
     // korrand reads such values back, but libxml2's default limits stop rsvg-convert, xmllint
-    // and lxml at 10,000,000 bytes in one attribute, and often at as many in long ones.
-    if (written.longestPathData > 10'000'000 || written.longPathData > 10'000'000) {
-        const bool one = written.longestPathData > 10'000'000;
-        std::cerr << "korrand: warning: " << (o.output == "-" ? "the output" : o.output) << ": "
-                  << (one ? "a shape's dashes make " : "the dashes make ") << std::fixed
-                  << std::setprecision(1)
-                  << static_cast<double>(one ? written.longestPathData : written.longPathData) / 1e6
-                  << (one ? " MB of path data in one attribute, more than tools built on libxml2 "
-                            "(rsvg-convert, xmllint, lxml) read by default"
-                          : " MB of path data in long attributes, which tools built on libxml2 2.9 "
-                            "(rsvg-convert, xmllint, lxml) may refuse by default")
-                  << "; a longer period makes less\n";
+    // and lxml at 10,000,000 bytes in one attribute, and at as many in long ones where the
+    // buffer's alignment leaves it no chance to drop what it parsed: a written file is tried.
+    const bool one = written.longestPathData > 10'000'000;
+    if (one || written.longPathData > 10'000'000) {
+        // Only a regular file is read again (a pipe or a device gives nothing back), and
+        // uncompressed, as libxml2 reads the text.
+        std::error_code ignored;
+        std::ifstream text;
+        if (o.output != "-" && !formats.compressOut &&
+            std::filesystem::is_regular_file(PathOf(o.output), ignored))
+            text.open(PathOf(o.output), std::ios::binary);
+        const bool file = text.is_open();
+        if (one || !file || korrand::io::RefusedByDefaultLimits(text))
+            std::cerr << "korrand: warning: " << (o.output == "-" ? "the output" : o.output) << ": "
+                      << (one ? "a shape's dashes make " : "the dashes make ") << std::fixed
+                      << std::setprecision(1)
+                      << static_cast<double>(one ? written.longestPathData : written.longPathData) /
+                             1e6
+                      << (one    ? " MB of path data in one attribute, more than tools built "
+                                   "on libxml2 (rsvg-convert, xmllint, lxml) read by default"
+                          : file ? " MB of path data in long attributes, which tools built on "
+                                   "libxml2 2.9 (rsvg-convert, xmllint, lxml) refuse by default"
+                                 : " MB of path data in long attributes, which tools built on "
+                                   "libxml2 2.9 (rsvg-convert, xmllint, lxml) may refuse by "
+                                   "default")
+                      << "; a longer period makes less\n";
     }
     if (!o.quiet) Summarise(o, input, stats, written, t);
     KeepToEnd(std::move(made));

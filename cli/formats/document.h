@@ -157,8 +157,13 @@ struct WriteStats {
 };
 
 // A `d` this long leaves libxml2 2.9 (Debian 12's) few chances to drop the text it has parsed:
-// past 10,000,000 bytes of such values in a row, its default lookup limit stops it.
-constexpr int64_t kLongPathData = 200'000;
+// past 10,000,000 bytes of such values, its default lookup limit may stop it, as the buffer's
+// alignment decides.
+constexpr int64_t kLongPathData = 32'768;
+
+// Whether libxml2 with its default limits stops reading an SVG file's text, as xmllint, lxml and
+// rsvg-convert (of libxml2 2.9) do there.
+bool RefusedByDefaultLimits(std::istream& in);
 
 struct WriteOptions {
     // SVG only: draw `original` faintly beneath the dashes.

@@ -11,6 +11,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <istream>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -253,3 +254,34 @@ void ParseDocument(const std::string& text, const std::string& file, SvgScene& s
 }
 
 }  // namespace korrand::io::detail
+
+namespace korrand::io {
+
+// Whether libxml2 with its default limits stops at `in`'s size, as xmllint, lxml and
+// rsvg-convert do: handed the text in the blocks it asks for, as from a file, building nothing.
+bool RefusedByDefaultLimits(std::istream& in) {
+    detail::InitLibxml();
+    xmlSAXHandler nothing{};
+    nothing.initialized = XML_SAX2_MAGIC;
+    bool refused = false;
+    nothing.serror = [](void* refusedFlag, xmlErrorPtr error) {
+        if (error != nullptr && error->message != nullptr &&
+            (std::strstr(error->message, "length too long") != nullptr ||
+             std::strstr(error->message, "Huge input lookup") != nullptr))
+            *static_cast<bool*>(refusedFlag) = true;
+    };
+    const xmlInputReadCallback read = [](void* stream, char* buffer, int length) {
+        auto& from = *static_cast<std::istream*>(stream);
+        from.read(buffer, std::max(length, 0));
+        return static_cast<int>(from.gcount());
+    };
+    std::unique_ptr<xmlParserCtxt, void (*)(xmlParserCtxtPtr)> ctxt(
+        xmlCreateIOParserCtxt(&nothing, &refused, read, nullptr, &in, XML_CHAR_ENCODING_NONE),
+        xmlFreeParserCtxt);
+    if (!ctxt) return false;
+    xmlCtxtUseOptions(ctxt.get(), XML_PARSE_NONET | XML_PARSE_NOERROR | XML_PARSE_NOWARNING);
+    xmlParseDocument(ctxt.get());
+    return refused;
+}
+
+}  // namespace korrand::io
