@@ -1653,8 +1653,9 @@ TEST(SvgWriteBack, PreviewCopiesDrawAsTheOriginals) {
     EXPECT_NE(svg.find("stroke-linejoin:bevel;fill:", layer), std::string::npos) << svg;
 }
 
-// A page background in the figure's own group (matplotlib, graphviz) hid a layer put before the
-// group: there it goes on top and multiplies; with nothing painted before, it stays beneath.
+// A page background in the figure's own group (matplotlib, graphviz), or a scan traced over,
+// hid a layer put before the group: there it goes on top and multiplies; with nothing painted
+// before, it stays beneath.
 TEST(SvgWriteBack, PreviewIsNotHiddenByABackground) {
     io::ReadOptions read = Stroked();
     read.preview = true;
@@ -1664,11 +1665,14 @@ TEST(SvgWriteBack, PreviewIsNotHiddenByABackground) {
                                    read);
         return WrittenBack(doc, true);
     };
-    const std::string covered = written("<rect width=\"10\" height=\"10\" fill=\"white\"/>");
-    const std::size_t layer = covered.find("<g id=\"korrand-preview\"");
-    ASSERT_NE(layer, std::string::npos) << covered;
-    EXPECT_GT(layer, covered.find("id=\"figure\"")) << covered;
-    EXPECT_NE(covered.find("mix-blend-mode:multiply", layer), std::string::npos) << covered;
+    for (const char* background : {"<rect width=\"10\" height=\"10\" fill=\"white\"/>",
+                                   "<image width=\"10\" height=\"10\" href=\"scan.png\"/>"}) {
+        const std::string covered = written(background);
+        const std::size_t layer = covered.find("<g id=\"korrand-preview\"");
+        ASSERT_NE(layer, std::string::npos) << covered;
+        EXPECT_GT(layer, covered.find("id=\"figure\"")) << covered;
+        EXPECT_NE(covered.find("mix-blend-mode:multiply", layer), std::string::npos) << covered;
+    }
     const std::string clear = written("<defs><rect id=\"d\" width=\"1\" height=\"1\"/></defs>");
     EXPECT_LT(clear.find("korrand-preview"), clear.find("id=\"figure\"")) << clear;
     EXPECT_EQ(clear.find("mix-blend-mode"), std::string::npos) << clear;

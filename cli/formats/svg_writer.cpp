@@ -631,52 +631,49 @@ std::string MatrixText(const Affine& m) {
     return s + ")";
 }
 
-// Whether the first element that paints inside `top` comes before `shape` and is a filled shape:
-// a page background in the figure's group, as matplotlib and graphviz write it.
-bool BackgroundBefore(const xmlNode* top, const xmlNode* shape) {
-    for (const xmlNode* c = top; c != nullptr && c != shape;) {
+// Whether an element that is not dashed may paint, from `from` on, before the last of the
+// `dashed` shapes: a page background in the figure's group (matplotlib, graphviz), a scan or
+// photo traced over in an editor's layer, which would hide a layer put before it.
+bool PaintsAmong(const xmlNode* from, const std::unordered_set<const xmlNode*>& dashed) {
+    std::size_t left = dashed.size();
+    for (const xmlNode* c = from; c != nullptr;) {
         const bool element = c->type == XML_ELEMENT_NODE && IsSvgElement(c);
         const std::string_view name = element ? reinterpret_cast<const char*>(c->name) : "";
-        if (element && IsShapeName(name)) {
-            std::string storage, fillStorage;
-            std::string_view style, fill;
-            AttributeText(c, "style", storage, &style);
-            AttributeText(c, "fill", fillStorage, &fill);
-            return fill != "none" && style.find("fill:none") == std::string_view::npos &&
-                   style.find("fill: none") == std::string_view::npos;
-        }
-        if (element &&
-            (name == "image" || name == "use" || name == "text" || name == "foreignObject"))
-            return false;
-        // Into groups and nested viewports only: what is defined draws nowhere here.
-        if (c->children != nullptr &&
-            (c == top || name == "g" || name == "svg" || name == "a" || name == "switch")) {
+        if (dashed.count(c) != 0) {
+            if (--left == 0) return false;
+        } else if (element && (IsShapeName(name) || name == "image" || name == "use" ||
+                               name == "text" || name == "foreignObject")) {
+            return true;
+        } else if (c->children != nullptr &&
+                   (name == "g" || name == "svg" || name == "a" || name == "switch")) {
+            // Into groups and nested viewports only: what is defined draws nowhere here.
             c = c->children;
             continue;
         }
-        while (c != top && c->next == nullptr) c = c->parent;
-        if (c == top) break;
+        while (c->next == nullptr && c->parent != nullptr && c->parent->type == XML_ELEMENT_NODE)
+            c = c->parent;
         c = c->next;
     }
     return false;
 }
 
 // The original shapes, faint, in a layer of their own beneath the dashes: right before the
-// top-level element that holds the first dashed shape. Where that element paints a background
-// before the shape, the layer goes on top instead and multiplies, which shows it as from
-// beneath without the background hiding it. Its label starts with '%', which
+// top-level element that holds the first dashed shape. Where anything else may paint from there
+// on before the last dashed shape, and hide the layer, it goes on top instead and multiplies:
+// drawn so, it looks as from beneath. Its label starts with '%', which
 // plotting tools take as a layer not to draw.
 void AddPreviewLayer(xmlDoc* doc, const SvgScene& scene, FreshIds& ids) {
     xmlNode* root = xmlDocGetRootElement(doc);
     xmlNode* before = nullptr;
-    bool onTop = false;
+    std::unordered_set<const xmlNode*> dashed;
     for (const SvgShape& shape : scene.shapes) {
         if (shape.throughUse) continue;
+        dashed.insert(shape.node);
+        if (before != nullptr) continue;
         before = shape.node;
         while (before->parent != root) before = before->parent;
-        onTop = BackgroundBefore(before, shape.node);
-        break;
     }
+    const bool onTop = before != nullptr && PaintsAmong(before, dashed);
     if (scene.shapes.empty()) return;
     // Every shape drawn through <use>: before the first element that draws.
     const auto draws = [](const xmlNode* c) {
