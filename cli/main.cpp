@@ -616,21 +616,28 @@ int Dash(const DashOptions& o, korrand::KorrandHost& host) {
     const Formats formats = ChooseFormats(o);
     host.CheckSettings(o.settings);
     // A script passing one set of options over mixed files is told what did nothing.
-    if (formats.in != Format::Svg) {
-        std::string unused;
-        const std::pair<bool, const char*> readerOptions[] = {
-            {o.period.has_value(), "--period"},
-            {o.tolerance.has_value(), "--tolerance"},
-            {o.select != korrand::io::Select::Stroked, "--select"},
-            {!o.layers.empty(), "--layer"},
-            {!o.ids.empty(), "--id"}};
-        for (const auto& [given, name] : readerOptions)
-            if (given) unused += (unused.empty() ? "" : ", ") + std::string(name);
-        if (!unused.empty())
-            std::cerr << "korrand: warning: " << unused
-                      << " only choose and measure an SVG's shapes: ignored for "
-                      << (formats.in == Format::Json ? "JSON" : "OBJ") << " input\n";
-    }
+    const auto unused = [](const std::vector<std::pair<bool, const char*>>& options,
+                           const std::string& why) {
+        std::string given;
+        for (const auto& [set, name] : options)
+            if (set) given += (given.empty() ? "" : ", ") + std::string(name);
+        if (!given.empty()) std::cerr << "korrand: warning: " << given << why << "\n";
+    };
+    const char* const kFormatNames[] = {"JSON", "OBJ", "SVG"};
+    if (formats.in != Format::Svg)
+        unused({{o.period.has_value(), "--period"},
+                {o.tolerance.has_value(), "--tolerance"},
+                {o.select != korrand::io::Select::Stroked, "--select"},
+                {!o.layers.empty(), "--layer"},
+                {!o.ids.empty(), "--id"},
+                {o.fills != Fills::Keep, "--fills"},
+                {o.plotter, "--plotter"}},
+               std::string(" act on an SVG's shapes only: ignored for ") +
+                   kFormatNames[static_cast<int>(formats.in)] + " input");
+    if (formats.out != Format::Svg)
+        unused({{o.preview, "--preview"}}, std::string(" draws in an SVG only: ignored for ") +
+                                               kFormatNames[static_cast<int>(formats.out)] +
+                                               " output");
 
     Clock::time_point t[4];
     t[0] = Clock::now();
@@ -807,9 +814,9 @@ CLI::App* DeclareDash(CLI::App& app, const korrand::KorrandHost* host, const std
     dash->fallthrough();
     // The defaults above are the plug-in's; a drawing's own differ where they are not given.
     dash->footer(
-        "In an SVG, unless given: --closed/--open follows each subpath (closed where it ends "
-        "with Z), --subdivision is chosen for the tolerance, and --period dasharray applies unless "
-        "--count is given.\n\n"
+        "In an SVG, unless given: closedness follows each subpath (closed where it ends with Z), "
+        "the subdivision is chosen for the tolerance, and --period dasharray applies unless the "
+        "count or either relative switch is given.\n\n"
         "Example: korrand dash drawing.svg -o dashed.svg --period 3mm\n"
         "(every stroked outline of drawing.svg becomes dashes, one per 3 mm of the page)");
     dash->add_option("INPUT", o.input, "Input file, or - for standard input")->required();

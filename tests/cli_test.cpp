@@ -401,10 +401,11 @@ TEST_F(CliTest, CurvesOfNoLengthAreSaidToBeSo) {
 // The SVG reader's options given for another format did nothing without a word.
 TEST_F(CliTest, SvgOnlyOptionsAreSaidToBeIgnoredElsewhere) {
     const std::string json = JsonOf({{{0, 0, 0}, {4, 0, 0}}});
-    const Outcome o = Run("dash - --from json --to json -q --period 3mm --id a", json);
+    const Outcome o = Run("dash - --from json --to json -q --period 3mm --id a --preview", json);
     EXPECT_EQ(o.code, 0) << o.err;
-    EXPECT_NE(o.err.find("warning: --period, --id only choose and measure an SVG's shapes: "
-                         "ignored for JSON input"),
+    EXPECT_NE(o.err.find("warning: --period, --id act on an SVG's shapes only: ignored for JSON "
+                         "input\nkorrand: warning: --preview draws in an SVG only: ignored for "
+                         "JSON output"),
               std::string::npos)
         << o.err;
     EXPECT_EQ(Run("dash - --from json --to json -q", json).err, "");

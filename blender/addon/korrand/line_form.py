@@ -220,8 +220,11 @@ def sweep_key(ob, depsgraph, form):
 
 def edited(ob):
     """True when ob's curve data is being edited, in ob or in another object sharing it (Alt+D):
-    its splines are then the edit's, and what Blender evaluates follows them."""
-    return ob.mode == "EDIT" or ob.data.is_editmode
+    its splines are then the edit's, and what Blender evaluates follows them. A sharing object
+    with modifiers of its own before the dash (a hook) is read as Blender evaluates it, as
+    before: the edit's splines would drop them."""
+    return ob.mode == "EDIT" or (ob.data.is_editmode and
+                                 not any(m.show_viewport for m in _before_dash(ob)))
 
 
 def _stored(ob):
