@@ -64,7 +64,21 @@ std::string Count(long long n, const std::string& one, const std::string& many =
 // File names are UTF-8 on every platform, as korrand takes its arguments (on Windows, where a
 // narrow name would be read in the ANSI code page, from their UTF-16).
 fs::path PathOf(const std::string& name) {
+#ifdef _WIN32
+    // Past MAX_PATH (260), Windows opens a name only in its extended form: absolute, with
+    // backslashes, prefixed \\?\ (\\?\UNC\ for a share). A name near it gets it too, as the
+    // temporary file beside the output is 18 characters longer.
+    fs::path path = fs::u8path(name);
+    std::error_code ec;
+    fs::path full = fs::absolute(path, ec);
+    if (ec || full.native().size() < MAX_PATH - 40 || full.native().rfind(L"\\\\?\\", 0) == 0)
+        return path;
+    const std::wstring normal = full.lexically_normal().make_preferred().native();
+    return normal.rfind(L"\\\\", 0) == 0 ? fs::path(L"\\\\?\\UNC\\" + normal.substr(2))
+                                         : fs::path(L"\\\\?\\" + normal);
+#else
     return fs::u8path(name);
+#endif
 }
 
 // A directory named as the input is bad input, whatever its name says.
@@ -344,9 +358,15 @@ public:
             if (h == INVALID_HANDLE_VALUE) {
                 const DWORD error = GetLastError();
                 if (error == ERROR_FILE_EXISTS) continue;
-                errno = error == ERROR_ACCESS_DENIED          ? EACCES
-                        : error == ERROR_FILENAME_EXCED_RANGE ? ENAMETOOLONG
-                                                              : ENOENT;
+                errno = error == ERROR_ACCESS_DENIED || error == ERROR_SHARING_VIOLATION ||
+                                error == ERROR_LOCK_VIOLATION
+                            ? EACCES
+                        : error == ERROR_FILENAME_EXCED_RANGE                         ? ENAMETOOLONG
+                        : error == ERROR_INVALID_NAME || error == ERROR_BAD_PATHNAME  ? EINVAL
+                        : error == ERROR_DIRECTORY                                    ? ENOTDIR
+                        : error == ERROR_DISK_FULL || error == ERROR_HANDLE_DISK_FULL ? ENOSPC
+                        : error == ERROR_WRITE_PROTECT                                ? EROFS
+                                                                                      : ENOENT;
                 break;
             }
             const int fd = _open_osfhandle(reinterpret_cast<intptr_t>(h), _O_BINARY | _O_WRONLY);
