@@ -133,6 +133,13 @@ windows="$accented/$(basename "$windows")"
 run "names beyond ASCII" dash ../in/Gärten€.svg -o out/Œuvre花園.svg -q --layer Ébauche
 windows=$windows_itself
 
+# A drawing deeper than MAX_PATH (260 characters), which Windows opens only by its extended name.
+deep=in
+for i in 1 2 3 4 5 6 7; do deep="$deep/folder_${i}_whose_name_is_forty_characters_long"; done
+mkdir -p "$work/$deep"
+cp "$work/in/garden.svg" "$work/$deep/"
+run "a path past MAX_PATH" dash "../$deep/garden.svg" -o - -q
+
 # The summary line (its timings masked), information, usage errors.
 run "summary" dash ../in/garden.svg -o out/s.svg --period 2mm
 run "info" info
