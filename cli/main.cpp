@@ -630,6 +630,33 @@ void KeepToEnd(std::unique_ptr<const korrand::io::Document> doc) {
     kept->push_back(std::move(doc));
 }
 
+// korrand reads long path data back, but libxml2's default limits stop rsvg-convert, xmllint
+// and lxml at 10,000,000 bytes in one attribute, and at as many in long ones where its buffer's
+// alignment leaves it no chance to drop what it parsed: a written file is tried as they read it.
+void WarnOfLongPathData(const DashOptions& o, const Formats& formats,
+                        const korrand::io::WriteStats& written) {
+    const bool one = written.longestPathData > 10'000'000;
+    if (!one && written.longPathData <= 10'000'000) return;
+    std::ifstream text;  // only a regular file (a pipe or a device gives nothing back)
+    std::error_code ignored;
+    if (!one && o.output != "-" && !formats.compressOut &&
+        fs::is_regular_file(PathOf(o.output), ignored))
+        text.open(PathOf(o.output), std::ios::binary);
+    if (text.is_open() && !korrand::io::RefusedByDefaultLimits(text)) return;
+    std::cerr << "korrand: warning: " << (o.output == "-" ? "the output" : o.output) << ": "
+              << (one ? "a shape's dashes make " : "the dashes make ") << std::fixed
+              << std::setprecision(1)
+              << static_cast<double>(one ? written.longestPathData : written.longPathData) / 1e6
+              << (one ? " MB of path data in one attribute, more than tools built on libxml2 "
+                        "(rsvg-convert, xmllint, lxml) read by default"
+                      : " MB of path data in long attributes, which tools built on libxml2 2.9 "
+                        "(rsvg-convert, xmllint, lxml) ")
+              << (one              ? ""
+                  : text.is_open() ? "refuse by default"
+                                   : "may refuse by default")
+              << "; a longer period makes less\n";
+}
+
 int Dash(const DashOptions& o, korrand::KorrandHost& host) {
     // Everything the options decide is checked before any input is read.
     RefuseDirectory(o.input);
@@ -709,34 +736,7 @@ int Dash(const DashOptions& o, korrand::KorrandHost& host) {
     t[2] = Clock::now();
     const korrand::io::WriteStats written = WriteOutput(o, formats, input, dashed);
     t[3] = Clock::now();
-    // korrand reads such values back, but libxml2's default limits stop rsvg-convert, xmllint
-    // and lxml at 10,000,000 bytes in one attribute, and at as many in long ones where the
-    // buffer's alignment leaves it no chance to drop what it parsed: a written file is tried.
-    const bool one = written.longestPathData > 10'000'000;
-    if (one || written.longPathData > 10'000'000) {
-        // Only a regular file is read again (a pipe or a device gives nothing back), and
-        // uncompressed, as libxml2 reads the text.
-        std::error_code ignored;
-        std::ifstream text;
-        if (o.output != "-" && !formats.compressOut &&
-            std::filesystem::is_regular_file(PathOf(o.output), ignored))
-            text.open(PathOf(o.output), std::ios::binary);
-        const bool file = text.is_open();
-        if (one || !file || korrand::io::RefusedByDefaultLimits(text))
-            std::cerr << "korrand: warning: " << (o.output == "-" ? "the output" : o.output) << ": "
-                      << (one ? "a shape's dashes make " : "the dashes make ") << std::fixed
-                      << std::setprecision(1)
-                      << static_cast<double>(one ? written.longestPathData : written.longPathData) /
-                             1e6
-                      << (one    ? " MB of path data in one attribute, more than tools built "
-                                   "on libxml2 (rsvg-convert, xmllint, lxml) read by default"
-                          : file ? " MB of path data in long attributes, which tools built on "
-                                   "libxml2 2.9 (rsvg-convert, xmllint, lxml) refuse by default"
-                                 : " MB of path data in long attributes, which tools built on "
-                                   "libxml2 2.9 (rsvg-convert, xmllint, lxml) may refuse by "
-                                   "default")
-                      << "; a longer period makes less\n";
-    }
+    WarnOfLongPathData(o, formats, written);
     if (!o.quiet) Summarise(o, input, stats, written, t);
     KeepToEnd(std::move(made));
     KeepToEnd(std::move(read));
