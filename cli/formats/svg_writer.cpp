@@ -660,8 +660,8 @@ bool PaintsAmong(const xmlNode* from, const std::unordered_set<const xmlNode*>& 
 // The original shapes, faint, in a layer of their own beneath the dashes: right before the
 // top-level element that holds the first dashed shape. Where anything else may paint from there
 // on before the last dashed shape, and hide the layer, it goes on top instead and multiplies:
-// drawn so, it looks as from beneath. Its label starts with '%', which
-// plotting tools take as a layer not to draw.
+// drawn so, it looks as from beneath. Its label starts with '%', which plotting tools take as a
+// layer not to draw.
 void AddPreviewLayer(xmlDoc* doc, const SvgScene& scene, FreshIds& ids) {
     xmlNode* root = xmlDocGetRootElement(doc);
     xmlNode* before = nullptr;
