@@ -61,24 +61,31 @@ std::string Count(long long n, const std::string& one, const std::string& many =
     return std::to_string(n) + " " + (n == 1 ? one : many.empty() ? one + "s" : many);
 }
 
-// File names are UTF-8 on every platform, as korrand takes its arguments (on Windows, where a
-// narrow name would be read in the ANSI code page, from their UTF-16).
-fs::path PathOf(const std::string& name) {
 #ifdef _WIN32
-    // Past MAX_PATH (260), Windows opens a name only in its extended form: absolute, with
-    // backslashes, prefixed \\?\ (\\?\UNC\ for a share). A name near it gets it too, as the
-    // temporary file beside the output is 18 characters longer.
-    fs::path path = fs::u8path(name);
+// Past MAX_PATH (260), Windows opens a name only in its extended form: absolute, with
+// backslashes, prefixed \\?\ (\\?\UNC\ for a share). A name near it gets it too, as the
+// temporary file beside the output is 18 characters longer.
+fs::path Extended(const fs::path& path) {
     std::error_code ec;
-    fs::path full = fs::absolute(path, ec);
-    if (ec || full.native().size() < MAX_PATH - 40 || full.native().rfind(L"\\\\?\\", 0) == 0)
+    const fs::path full = fs::absolute(path, ec);
+    const std::wstring& text = full.native();
+    if (ec || text.size() < MAX_PATH - 40 || text.rfind(L"\\\\?\\", 0) == 0 ||
+        text.rfind(L"\\\\.\\", 0) == 0)  // already extended, or a device
         return path;
     const std::wstring normal = full.lexically_normal().make_preferred().native();
     return normal.rfind(L"\\\\", 0) == 0 ? fs::path(L"\\\\?\\UNC\\" + normal.substr(2))
                                          : fs::path(L"\\\\?\\" + normal);
+}
 #else
-    return fs::u8path(name);
+const fs::path& Extended(const fs::path& path) {
+    return path;
+}
 #endif
+
+// File names are UTF-8 on every platform, as korrand takes its arguments (on Windows, where a
+// narrow name would be read in the ANSI code page, from their UTF-16).
+fs::path PathOf(const std::string& name) {
+    return Extended(fs::u8path(name));
 }
 
 // A directory named as the input is bad input, whatever its name says.
@@ -350,7 +357,7 @@ public:
         for (unsigned attempt = 0; attempt < 100; ++attempt) {
             char suffix[16];
             std::snprintf(suffix, sizeof suffix, "%08x", static_cast<unsigned>(entropy()));
-            path_ = dir / PathOf(prefix + suffix);
+            path_ = Extended(dir / fs::u8path(prefix + suffix));
 #ifdef _WIN32
             const HANDLE h =
                 CreateFileW(path_.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_DELETE,
@@ -413,12 +420,13 @@ private:
 
 // Writes through a temporary file beside the target and renames it into place, so a failed or
 // interrupted run never leaves a half-written output, nor the temporary file.
-void WriteAtomically(const std::string& path, const std::function<void(std::ostream&)>& write) {
+// Returns the file written, where it replaced one (empty for standard output, a device or a pipe).
+fs::path WriteAtomically(const std::string& path, const std::function<void(std::ostream&)>& write) {
     if (path == "-") {
         write(std::cout);
         std::cout.flush();
         if (!std::cout) throw std::runtime_error("cannot write to standard output");
-        return;
+        return {};
     }
     if (IsDeviceOrPipe(path)) {
         // A file renamed over a device or a pipe would replace the device itself.
@@ -428,7 +436,7 @@ void WriteAtomically(const std::string& path, const std::function<void(std::ostr
         if (!out)
             throw UsageError("cannot write '" + path +
                              "': " + (errno != 0 ? std::strerror(errno) : "the write failed"));
-        return;
+        return {};
     }
     // Through a symbolic link, as an editor saves: the link stays, the file it names is replaced.
     fs::path target = PathOf(path);
@@ -492,6 +500,7 @@ void WriteAtomically(const std::string& path, const std::function<void(std::ostr
         fs::remove(tmp);
         throw UsageError("cannot write '" + path + "': " + ec.message());
     }
+    return target;
 }
 
 // Whether some curve has a length the modifier can measure: a step whose square is more than
@@ -544,7 +553,7 @@ korrand::io::Document ReadInput(const DashOptions& o, Format format) {
 // The dashed document's points are not read again: the writer may free them as it goes.
 korrand::io::WriteStats WriteOutput(const DashOptions& o, const Formats& formats,
                                     const korrand::io::Document& input,
-                                    korrand::io::Document& dashed) {
+                                    korrand::io::Document& dashed, fs::path* file = nullptr) {
     korrand::io::WriteOptions wo;
     wo.preview = o.preview;
     wo.keepFills = o.fills == Fills::Keep && !o.plotter;
@@ -554,8 +563,9 @@ korrand::io::WriteStats WriteOutput(const DashOptions& o, const Formats& formats
     wo.original = &input;
     wo.consumable = &dashed;
     wo.compress = formats.compressOut;
-    WriteAtomically(o.output,
-                    [&](std::ostream& out) { korrand::io::Write(out, formats.out, dashed, wo); });
+    const fs::path target = WriteAtomically(
+        o.output, [&](std::ostream& out) { korrand::io::Write(out, formats.out, dashed, wo); });
+    if (file != nullptr) *file = target;
     return written;
 }
 
@@ -634,14 +644,11 @@ void KeepToEnd(std::unique_ptr<const korrand::io::Document> doc) {
 // and lxml at 10,000,000 bytes in one attribute, and at as many in long ones where its buffer's
 // alignment leaves it no chance to drop what it parsed: a written file is tried as they read it.
 void WarnOfLongPathData(const DashOptions& o, const Formats& formats,
-                        const korrand::io::WriteStats& written) {
+                        const korrand::io::WriteStats& written, const fs::path& file) {
     const bool one = written.longestPathData > 10'000'000;
     if (!one && written.longPathData <= 10'000'000) return;
-    std::ifstream text;  // only a regular file (a pipe or a device gives nothing back)
-    std::error_code ignored;
-    if (!one && o.output != "-" && !formats.compressOut &&
-        fs::is_regular_file(PathOf(o.output), ignored))
-        text.open(PathOf(o.output), std::ios::binary);
+    std::ifstream text;  // the file replaced (a pipe or a device gives nothing back)
+    if (!one && !file.empty() && !formats.compressOut) text.open(file, std::ios::binary);
     if (text.is_open() && !korrand::io::RefusedByDefaultLimits(text)) return;
     std::cerr << "korrand: warning: " << (o.output == "-" ? "the output" : o.output) << ": "
               << (one ? "a shape's dashes make " : "the dashes make ") << std::fixed
@@ -734,9 +741,10 @@ int Dash(const DashOptions& o, korrand::KorrandHost& host) {
         for (korrand::io::LineObject& object : read->objects)
             std::vector<std::vector<korrand::io::Point>>().swap(object.segments);
     t[2] = Clock::now();
-    const korrand::io::WriteStats written = WriteOutput(o, formats, input, dashed);
+    fs::path file;
+    const korrand::io::WriteStats written = WriteOutput(o, formats, input, dashed, &file);
     t[3] = Clock::now();
-    WarnOfLongPathData(o, formats, written);
+    WarnOfLongPathData(o, formats, written, file);
     if (!o.quiet) Summarise(o, input, stats, written, t);
     KeepToEnd(std::move(made));
     KeepToEnd(std::move(read));

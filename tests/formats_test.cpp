@@ -1676,6 +1676,12 @@ TEST(SvgWriteBack, PreviewIsNotHiddenByABackground) {
     const std::string clear = written("<defs><rect id=\"d\" width=\"1\" height=\"1\"/></defs>");
     EXPECT_LT(clear.find("korrand-preview"), clear.find("id=\"figure\"")) << clear;
     EXPECT_EQ(clear.find("mix-blend-mode"), std::string::npos) << clear;
+    // A shape drawn through <use> is drawn where the <use> stands, which may come after anything.
+    Document used = ReadSvgBody(
+        "<defs><path id=\"s\" d=\"M0 5 H9\" stroke=\"red\"/></defs>"
+        "<rect width=\"10\" height=\"10\" fill=\"white\"/><use href=\"#s\"/>",
+        read);
+    EXPECT_NE(WrittenBack(used, true).find("mix-blend-mode:multiply"), std::string::npos);
 }
 
 }  // namespace svg_selection

@@ -659,21 +659,23 @@ bool PaintsAmong(const xmlNode* from, const std::unordered_set<const xmlNode*>& 
 
 // The original shapes, faint, in a layer of their own beneath the dashes: right before the
 // top-level element that holds the first dashed shape. Where anything else may paint from there
-// on before the last dashed shape, and hide the layer, it goes on top instead and multiplies:
-// drawn so, it looks as from beneath. Its label starts with '%', which plotting tools take as a
-// layer not to draw.
+// on before the last dashed shape, and hide the layer, or a shape is drawn through <use>, it goes
+// on top instead and multiplies: drawn so, it looks as from beneath. Its label starts with '%',
+// which plotting tools take as a layer not to draw.
 void AddPreviewLayer(xmlDoc* doc, const SvgScene& scene, FreshIds& ids) {
     xmlNode* root = xmlDocGetRootElement(doc);
     xmlNode* before = nullptr;
     std::unordered_set<const xmlNode*> dashed;
+    bool throughUse = false;  // drawn where a <use> stands, which may be anywhere
     for (const SvgShape& shape : scene.shapes) {
+        throughUse |= shape.throughUse;
         if (shape.throughUse) continue;
         dashed.insert(shape.node);
         if (before != nullptr) continue;
         before = shape.node;
         while (before->parent != root) before = before->parent;
     }
-    const bool onTop = before != nullptr && PaintsAmong(before, dashed);
+    const bool onTop = throughUse || (before != nullptr && PaintsAmong(before, dashed));
     if (scene.shapes.empty()) return;
     // Every shape drawn through <use>: before the first element that draws.
     const auto draws = [](const xmlNode* c) {
