@@ -66,12 +66,13 @@ std::string Count(long long n, const std::string& one, const std::string& many =
 // backslashes, prefixed \\?\ (\\?\UNC\ for a share). A name near it gets it too, as the
 // temporary file beside the output is 18 characters longer.
 fs::path Extended(const fs::path& path) {
+    const std::wstring& given = path.native();
+    if (given.rfind(L"\\\\?\\", 0) == 0 || given.rfind(L"\\\\.\\", 0) == 0)
+        return path;  // already extended, or a device
     std::error_code ec;
     const fs::path full = fs::absolute(path, ec);
     const std::wstring& text = full.native();
-    if (ec || text.size() < MAX_PATH - 40 || text.rfind(L"\\\\?\\", 0) == 0 ||
-        text.rfind(L"\\\\.\\", 0) == 0)  // already extended, or a device
-        return path;
+    if (ec || text.size() < MAX_PATH - 40 || text.rfind(L"\\\\.\\", 0) == 0) return path;
     const std::wstring normal = full.lexically_normal().make_preferred().native();
     return normal.rfind(L"\\\\", 0) == 0 ? fs::path(L"\\\\?\\UNC\\" + normal.substr(2))
                                          : fs::path(L"\\\\?\\" + normal);

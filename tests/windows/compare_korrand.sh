@@ -139,6 +139,14 @@ for i in 1 2 3 4 5 6 7; do deep="$deep/folder_${i}_whose_name_is_forty_character
 mkdir -p "$work/$deep"
 cp "$work/in/garden.svg" "$work/$deep/"
 run "a path past MAX_PATH" dash "../$deep/garden.svg" -o - -q
+# And written there, through a temporary file whose name is longer still.
+runs=$((runs + 1))
+if ! (cd "$work/windows" && timeout 60 "$wine64" "$windows" dash "../$deep/garden.svg" \
+  -o "../$deep/written.svg" -q) || ! "$linux" dash "$work/$deep/garden.svg" -o "$work/deep.svg" -q ||
+  ! cmp -s "$work/$deep/written.svg" "$work/deep.svg" || ls -A "$work/$deep" | grep -q korrand-; then
+  echo "DIFFERS: an output past MAX_PATH" >&2
+  failed=$((failed + 1))
+fi
 
 # The summary line (its timings masked), information, usage errors.
 run "summary" dash ../in/garden.svg -o out/s.svg --period 2mm
