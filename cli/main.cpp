@@ -16,6 +16,7 @@
 #endif
 
 #include <algorithm>
+#include <cctype>
 #include <cerrno>
 #include <chrono>
 #include <cmath>
@@ -646,8 +647,8 @@ void KeepToEnd(std::unique_ptr<const korrand::io::Document> doc) {
 // alignment leaves it no chance to drop what it parsed: a written file is tried as they read it.
 void WarnOfLongPathData(const DashOptions& o, const Formats& formats,
                         const korrand::io::WriteStats& written, const fs::path& file) {
-    const bool one = written.longestPathData > 10'000'000;
-    if (!one && written.longPathData <= 10'000'000) return;
+    const bool one = written.longestPathData > korrand::io::kLibxml2Limit;
+    if (!one && written.longPathData <= korrand::io::kLibxml2Limit) return;
     std::ifstream text;  // the file replaced (a pipe or a device gives nothing back)
     if (!one && !file.empty() && !formats.compressOut) text.open(file, std::ios::binary);
     if (text.is_open() && !korrand::io::RefusedByDefaultLimits(text)) return;
@@ -678,7 +679,11 @@ int Dash(const DashOptions& o, korrand::KorrandHost& host) {
             if (set) given += (given.empty() ? "" : ", ") + std::string(name);
         if (!given.empty()) std::cerr << "korrand: warning: " << given << why << "\n";
     };
-    const char* const kFormatNames[] = {"JSON", "OBJ", "SVG"};
+    const auto named = [](Format format) {
+        std::string name = korrand::io::FormatName(format);
+        for (char& c : name) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+        return name;
+    };
     if (formats.in != Format::Svg)
         unused({{o.period.has_value(), "--period"},
                 {o.tolerance.has_value(), "--tolerance"},
@@ -687,12 +692,10 @@ int Dash(const DashOptions& o, korrand::KorrandHost& host) {
                 {!o.ids.empty(), "--id"},
                 {o.fills != Fills::Keep, "--fills"},
                 {o.plotter, "--plotter"}},
-               std::string(" act on an SVG's shapes only: ignored for ") +
-                   kFormatNames[static_cast<int>(formats.in)] + " input");
+               " act on an SVG's shapes only: ignored for " + named(formats.in) + " input");
     if (formats.out != Format::Svg)
-        unused({{o.preview, "--preview"}}, std::string(" draws in an SVG only: ignored for ") +
-                                               kFormatNames[static_cast<int>(formats.out)] +
-                                               " output");
+        unused({{o.preview, "--preview"}},
+               " draws in an SVG only: ignored for " + named(formats.out) + " output");
 
     Clock::time_point t[4];
     t[0] = Clock::now();

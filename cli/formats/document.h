@@ -160,6 +160,8 @@ struct WriteStats {
 // past 10,000,000 bytes of such values, its default lookup limit may stop it, as the buffer's
 // alignment decides.
 constexpr int64_t kLongPathData = 32'768;
+// libxml2's default limit on one value, and on what it looks ahead (XML_MAX_LOOKUP_LIMIT).
+constexpr int64_t kLibxml2Limit = 10'000'000;
 
 // Whether libxml2 with its default limits stops reading an SVG file's text, as xmllint, lxml and
 // rsvg-convert (of libxml2 2.9) do there.
