@@ -187,6 +187,9 @@ std::string ReadAll(std::istream& in, const std::string& file) {
             text.resize(static_cast<std::size_t>(std::max<std::streamsize>(got, 0)));
             if (got < static_cast<std::streamsize>(size)) return text;
         }
+        // At its end, as it nearly always is: asking for a block more would double the string
+        // (a second copy of the whole text) only to find nothing.
+        if (buf->sgetc() == std::char_traits<char>::eof()) return text;
     }
     // Of unknown size (a pipe), or grown since: the rest a block at a time.
     constexpr std::size_t kChunk = 1 << 20;
