@@ -167,8 +167,8 @@ std::optional<int64_t> KorrandHost::ChooseSubdivision(
     return chosen;
 }
 
-io::Document KorrandHost::Dash(const io::Document& doc, const Settings& settings,
-                               DashStats* stats) {
+io::Document KorrandHost::Dash(const io::Document& doc, const Settings& settings, DashStats* stats,
+                               const Done& done) {
     CheckSettings(settings);
     if (PointsAtLeast(doc, settings) > kMaxDashPoints) RefuseTooManyPoints();
     const hostmodel::Parameter* closedParameter = modifier_->ByKey("closed");
@@ -285,7 +285,11 @@ io::Document KorrandHost::Dash(const io::Document& doc, const Settings& settings
     out.objects.resize(doc.objects.size());
     DashEach(
         doc.objects.size(),
-        [&](std::size_t i, DashStats& counts) { out.objects[i] = dashObject(i, counts); }, all);
+        [&](std::size_t i, DashStats& counts) {
+            out.objects[i] = dashObject(i, counts);
+            if (done) done(i, out.objects[i]);
+        },
+        all);
     if (stats != nullptr) *stats = all;
     return out;
 }

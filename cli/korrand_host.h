@@ -4,6 +4,7 @@
 
 #include <climits>
 #include <cstdint>
+#include <functional>
 #include <map>
 #include <memory>
 #include <optional>
@@ -46,8 +47,11 @@ public:
     void CheckSettings(const Settings& settings) const;
     // Dashes every object of doc separately, as a host evaluates each spline. Throws
     // hostmodel::DashError for a stored value the description does not take, PluginFailure when
-    // the modifier fails.
-    io::Document Dash(const io::Document& doc, const Settings& settings, DashStats* stats);
+    // the modifier fails. Each object, once dashed, is handed to `done` (on the thread that
+    // dashed it), which may take its points.
+    using Done = std::function<void(std::size_t, io::LineObject&)>;
+    io::Document Dash(const io::Document& doc, const Settings& settings, DashStats* stats,
+                      const Done& done = nullptr);
 
     std::string InfoText() const;
     std::string InfoJson() const;

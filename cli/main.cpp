@@ -552,10 +552,10 @@ korrand::io::Document ReadInput(const DashOptions& o, Format format) {
     return korrand::io::Read(in, format, o.input, ro);
 }
 
-// The dashed document's points are not read again: the writer may free them as it goes.
 korrand::io::WriteStats WriteOutput(const DashOptions& o, const Formats& formats,
                                     const korrand::io::Document& input,
-                                    korrand::io::Document& dashed, fs::path* file = nullptr) {
+                                    const korrand::io::Document& dashed,
+                                    korrand::io::PathDataAhead* ahead, fs::path* file = nullptr) {
     korrand::io::WriteOptions wo;
     wo.preview = o.preview;
     wo.keepFills = o.fills == Fills::Keep && !o.plotter;
@@ -563,7 +563,7 @@ korrand::io::WriteStats WriteOutput(const DashOptions& o, const Formats& formats
     korrand::io::WriteStats written;
     wo.stats = &written;
     wo.original = &input;
-    wo.consumable = &dashed;
+    wo.ahead = ahead;
     wo.compress = formats.compressOut;
     const fs::path target = WriteAtomically(
         o.output, [&](std::ostream& out) { korrand::io::Write(out, formats.out, dashed, wo); });
@@ -718,9 +718,14 @@ int Dash(const DashOptions& o, korrand::KorrandHost& host) {
                   << " skipped); written unchanged\n";
     t[1] = Clock::now();
     korrand::DashStats stats;
+    // Each object's path data is made as soon as it is dashed, and its points freed: the most
+    // memory a large drawing takes is then not all its dashes' points at once.
+    korrand::io::PathDataAhead ahead(input, formats.out);
     auto made = [&] {
         try {
-            return std::make_unique<korrand::io::Document>(host.Dash(input, o.settings, &stats));
+            return std::make_unique<korrand::io::Document>(host.Dash(
+                input, o.settings, &stats,
+                [&](std::size_t i, korrand::io::LineObject& object) { ahead.Take(i, object); }));
         } catch (const hostmodel::DashError& e) {
             // What the file holds (its stored settings, its layout): a batch's log names it.
             if (e.kind() != hostmodel::DashError::Kind::Value &&
@@ -746,7 +751,7 @@ int Dash(const DashOptions& o, korrand::KorrandHost& host) {
             std::vector<std::vector<korrand::io::Point>>().swap(object.segments);
     t[2] = Clock::now();
     fs::path file;
-    const korrand::io::WriteStats written = WriteOutput(o, formats, input, dashed, &file);
+    const korrand::io::WriteStats written = WriteOutput(o, formats, input, dashed, &ahead, &file);
     t[3] = Clock::now();
     WarnOfLongPathData(o, formats, written, file);
     if (!o.quiet) Summarise(o, input, stats, written, t);

@@ -506,6 +506,43 @@ TEST_F(CliTest, StoredParametersAreDashedAsStoredAndWrittenBack) {
     EXPECT_EQ(Run("dash " + Quote(in.string()) + " --count 12000").code, 2);
 }
 
+// Path data made as each object is dashed is the writer's own to the byte: shapes of several
+// objects, a closed subpath's seam, round caps' dots, objects handed over and not.
+TEST_F(CliTest, PathDataMadeAsObjectsAreDashedIsWrittenAsTheWriterMakesIt) {
+    const fs::path in = Write(
+        "in.svg",
+        R"(<svg xmlns="http://www.w3.org/2000/svg" viewBox="0 0 100 100">)"
+        R"(<path d="M10,10 L90,10 M10,20 h80 v10 h-80 z M20,40 l0,0 M30,50 q20,20 40,0" )"
+        R"(fill="none" stroke="black" stroke-linecap="round"/><circle cx="50" cy="70" r="9" )"
+        R"(fill="red" stroke="blue"/><path d="M5,90 L95,95 M5,95 L95,90" stroke="green"/></svg>)");
+    korrand::KorrandHost host(KORRAND_PLUGIN_FOLDER);
+    korrand::io::ReadOptions ro;
+    ro.period = 6;
+    const auto written = [&](bool ahead) {
+        std::ifstream file(in, std::ios::binary);
+        const Document input = korrand::io::Read(file, Format::Svg, in.string(), ro);
+        korrand::io::PathDataAhead made(input, Format::Svg);
+        const auto take = [&](std::size_t i, korrand::io::LineObject& object) {
+            if (i % 2 == 0) made.Take(i, object);
+        };
+        Document dashed =
+            host.Dash(input, {}, nullptr, ahead ? take : korrand::KorrandHost::Done());
+        korrand::io::WriteStats stats;
+        korrand::io::WriteOptions wo;
+        wo.original = &input;
+        wo.stats = &stats;
+        wo.ahead = ahead ? &made : nullptr;
+        std::ostringstream out;
+        korrand::io::Write(out, Format::Svg, dashed, wo);
+        return std::make_tuple(out.str(), stats.dashes, stats.points, stats.longestPathData,
+                               input.objects.size());
+    };
+    const auto plain = written(false);
+    EXPECT_EQ(written(true), plain);
+    EXPECT_EQ(std::get<4>(plain), 6u);  // a line object per subpath but the dot
+    EXPECT_NE(std::get<0>(plain).find("M20 40 L20 40"), std::string::npos);
+}
+
 TEST_F(CliTest, BundledExamplesRun) {
     for (const char* name : {"wave.svg", "garden.svg", "square.json", "zigzag.obj"}) {
         const fs::path in = fs::path(kExamples) / name;

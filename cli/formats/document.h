@@ -167,6 +167,30 @@ constexpr int64_t kLibxml2Limit = 10'000'000;
 // rsvg-convert (of libxml2 2.9) do there.
 bool RefusedByDefaultLimits(std::istream& in);
 
+// SVG written in place, for a caller that hands over each object as soon as it is dashed: the
+// object's path data is made there, on the dashing thread, and its points are freed. A large
+// drawing's dashes are then never all held as points at once (their path data is a fraction of
+// that), and the write finds their path data made. Given to the write as WriteOptions::ahead.
+class PathDataAhead {
+public:
+    // Takes nothing unless an SVG written from `original` goes into its own tree.
+    PathDataAhead(const Document& original, Format out);
+    ~PathDataAhead();
+    PathDataAhead(const PathDataAhead&) = delete;
+    PathDataAhead& operator=(const PathDataAhead&) = delete;
+
+    // Object `o` of the dashed document, whose points are freed if taken. Safe on several
+    // threads at once for distinct objects.
+    void Take(std::size_t o, LineObject& dashed);
+
+    struct Made;
+    Made* made() const { return made_.get(); }
+
+private:
+    const Document& original_;
+    std::unique_ptr<Made> made_;
+};
+
 struct WriteOptions {
     // SVG only: draw `original` faintly beneath the dashes.
     bool preview = false;
@@ -182,10 +206,9 @@ struct WriteOptions {
     bool keepMarkers = true;
     // SVG written in place: counts what it writes, when set.
     WriteStats* stats = nullptr;
-    // SVG written in place: the dashed document itself when the caller does not read its points
-    // again; the writer then frees them as soon as it has made their path data, which lowers the
-    // most memory a large drawing's write holds.
-    Document* consumable = nullptr;
+    // SVG written in place: the path data of the objects it was handed as they were dashed,
+    // freed as it is written.
+    PathDataAhead* ahead = nullptr;
     // gzip-compressed (.svgz).
     bool compress = false;
 };

@@ -136,6 +136,15 @@ void AppendGroupStart(std::string& out, const std::string& id, const char* strok
 
 void WriteSvgInPlace(std::ostream& out, const Document& doc, const WriteOptions& options);
 
+// Where a dashed object's pieces are gathered on their way to path data.
+struct PieceScratch {
+    std::vector<Point> piece, kept;
+};
+
+void AppendObjectPathData(const SvgScene& scene, std::size_t o, const LineObject& dashed,
+                          std::size_t start, PieceScratch& own, std::string& d,
+                          WriteStats& counted);
+
 }  // namespace
 
 }  // namespace korrand::io::detail
@@ -144,6 +153,38 @@ namespace korrand::io {
 
 bool WritesIntoOriginal(const Document& original, const Document& dashed) {
     return original.svgScene && original.svgScene->objects.size() == dashed.objects.size();
+}
+
+struct PathDataAhead::Made {
+    struct Object {
+        std::string d;
+        int64_t dashes = 0, points = 0;
+    };
+    std::vector<Object> objects;
+    // Written by one thread each, read after they have all finished.
+    std::vector<char> taken;
+};
+
+PathDataAhead::PathDataAhead(const Document& original, Format out) : original_(original) {
+    if (out != Format::Svg || !original.svgScene) return;
+    made_ = std::make_unique<Made>();
+    made_->objects.resize(original.svgScene->objects.size());
+    made_->taken.assign(original.svgScene->objects.size(), 0);
+}
+
+PathDataAhead::~PathDataAhead() = default;
+
+void PathDataAhead::Take(std::size_t o, LineObject& dashed) {
+    if (!made_ || o >= made_->objects.size()) return;
+    Made::Object& made = made_->objects[o];
+    detail::PieceScratch scratch;
+    WriteStats counted;
+    detail::AppendObjectPathData(*original_.svgScene, o, dashed, 0, scratch, made.d, counted);
+    made.dashes = counted.dashes;
+    made.points = counted.points;
+    made.d.shrink_to_fit();
+    std::vector<std::vector<Point>>().swap(dashed.segments);
+    made_->taken[o] = 1;
 }
 
 }  // namespace korrand::io
@@ -880,6 +921,38 @@ private:
     std::unordered_map<std::string, std::vector<xmlNode*>> usesOf_;
 };
 
+double ShapeTolerance(const SvgScene& scene, const SvgShape& shape) {
+    return shape.tolerance > 0 ? shape.tolerance : scene.tolerance;
+}
+
+// Object `o`'s pieces appended to its shape's path data `d`, which began at `start`, in the
+// shape's own user space. What a straight line stands for is dropped to the precision the
+// coordinates are written with (a tenth of the tolerance).
+void AppendObjectPathData(const SvgScene& scene, std::size_t o, const LineObject& dashed,
+                          std::size_t start, PieceScratch& own, std::string& d,
+                          WriteStats& counted) {
+    const SvgShape& shape = scene.shapes[scene.objects[o].shape];
+    const Affine toUser = shape.toPage.Inverse();
+    const double tolerance = ShapeTolerance(scene, shape);
+    const double stretch = StretchOf(shape.toPage);
+    const int decimals = DecimalsFor(tolerance / 10 / stretch);
+    const Pieces pieces(dashed, scene.objects[o], scene.drawingSize);
+    for (std::size_t first = 0; first < dashed.segments.size(); ++first) {
+        if (!pieces.written[first]) continue;
+        pieces.Gather(dashed, first, own.piece);
+        DropStraightPoints(own.piece, tolerance / 10, own.kept);
+        ++counted.dashes;
+        counted.points += static_cast<int64_t>(own.kept.size());
+        // Its length on the page within a factor of sqrt(2) (steps as |dx| + |dy|).
+        double length = 0;
+        for (std::size_t k = 1; k < own.kept.size(); ++k)
+            length += std::fabs(own.kept[k].x - own.kept[k - 1].x) +
+                      std::fabs(own.kept[k].y - own.kept[k - 1].y);
+        AppendPiece(d, start, own.kept, toUser,
+                    length / 100 < tolerance / 10 ? DecimalsFor(length / 100 / stretch) : decimals);
+    }
+}
+
 void WriteSvgInPlace(std::ostream& out, const Document& doc, const WriteOptions& options) {
     const SvgScene& scene = *options.original->svgScene;
     // The document is edited where it is: a copy of a large drawing's tree would double the
@@ -896,69 +969,45 @@ void WriteSvgInPlace(std::ostream& out, const Document& doc, const WriteOptions&
     for (std::size_t o = doc.objects.size(); o-- > 0;) firstObject[scene.objects[o].shape] = o;
     for (std::size_t s = scene.shapes.size(); s-- > 0;)
         firstObject[s] = std::min(firstObject[s], firstObject[s + 1]);
-    // A shape's path data: its objects' pieces in its own user space. What a straight line
-    // stands for is dropped to the precision the coordinates are written with (a tenth of the
-    // tolerance). Counted per thread, added up at the end.
+    // A shape's path data: its objects' pieces (made ahead where they were taken as dashed),
+    // then its dots. Counted per thread, added up at the end.
     struct Scratch {
-        std::vector<Point> piece, kept;
+        PieceScratch pieces;
         WriteStats counted;
     };
     std::vector<Scratch> scratch(kMaxThreads);
-    const auto pathData = [&](std::size_t s, unsigned thread, std::string& d) {
+    PathDataAhead::Made* ahead = options.ahead != nullptr ? options.ahead->made() : nullptr;
+    const auto writePathData = [&](std::size_t s, unsigned thread, std::string& d) {
         Scratch& own = scratch[thread];
         const SvgShape& shape = scene.shapes[s];
-        const Affine toUser = shape.toPage.Inverse();
-        const double tolerance = shape.tolerance > 0 ? shape.tolerance : scene.tolerance;
-        const double stretch = StretchOf(shape.toPage);
-        const int decimals = DecimalsFor(tolerance / 10 / stretch);
         const std::size_t start = d.size();
         for (std::size_t o = firstObject[s]; o < firstObject[s + 1]; ++o) {
-            const LineObject& dashed = doc.objects[o];
-            const Pieces pieces(dashed, scene.objects[o], scene.drawingSize);
-            for (std::size_t first = 0; first < dashed.segments.size(); ++first) {
-                if (!pieces.written[first]) continue;
-                pieces.Gather(dashed, first, own.piece);
-                DropStraightPoints(own.piece, tolerance / 10, own.kept);
-                ++own.counted.dashes;
-                own.counted.points += static_cast<int64_t>(own.kept.size());
-                // Its length on the page within a factor of sqrt(2) (steps as |dx| + |dy|).
-                double length = 0;
-                for (std::size_t k = 1; k < own.kept.size(); ++k)
-                    length += std::fabs(own.kept[k].x - own.kept[k - 1].x) +
-                              std::fabs(own.kept[k].y - own.kept[k - 1].y);
-                AppendPiece(
-                    d, start, own.kept, toUser,
-                    length / 100 < tolerance / 10 ? DecimalsFor(length / 100 / stretch) : decimals);
+            if (ahead != nullptr && ahead->taken[o]) {
+                PathDataAhead::Made::Object& made = ahead->objects[o];
+                if (!made.d.empty()) {
+                    if (d.size() != start) d += ' ';
+                    d += made.d;
+                }
+                std::string().swap(made.d);
+                own.counted.dashes += made.dashes;
+                own.counted.points += made.points;
+            } else {
+                AppendObjectPathData(scene, o, doc.objects[o], start, own.pieces, d, own.counted);
             }
         }
-        for (const Point& dot : shape.dots) {
-            own.piece.assign(1, dot);
-            own.counted.points += 2;  // written as a line of no length
-            AppendPiece(d, start, own.piece, toUser, decimals);
+        if (!shape.dots.empty()) {
+            const double tolerance = ShapeTolerance(scene, shape);
+            const int decimals = DecimalsFor(tolerance / 10 / StretchOf(shape.toPage));
+            const Affine toUser = shape.toPage.Inverse();
+            for (const Point& dot : shape.dots) {
+                own.pieces.piece.assign(1, dot);
+                own.counted.points += 2;  // written as a line of no length
+                AppendPiece(d, start, own.pieces.piece, toUser, decimals);
+            }
         }
         const auto written = static_cast<int64_t>(d.size() - start);
         own.counted.longestPathData = std::max(own.counted.longestPathData, written);
         if (written >= kLongPathData) own.counted.longPathData += written;
-    };
-    // The dashed document's points are 24 bytes each, and many lie on straight lines; their
-    // path data is a fraction of that. When the caller lets them go (the dashed document is
-    // `consumable`), each shape's path data is made first, on a few threads, and its points are
-    // freed at once: the tree's edits below then do not come on top of them.
-    std::vector<std::string> made;
-    if (options.consumable == &doc) {
-        made.resize(scene.shapes.size());
-        ForEachInParallel(
-            scene.shapes.size(), ThreadsFor(scene.shapes.size(), 256), 32,
-            [&](std::size_t s, unsigned thread) {
-                pathData(s, thread, made[s]);
-                for (std::size_t o = firstObject[s]; o < firstObject[s + 1]; ++o)
-                    std::vector<std::vector<Point>>().swap(options.consumable->objects[o].segments);
-            });
-    }
-    const auto writePathData = [&](std::size_t s, unsigned thread, std::string& d) {
-        if (made.empty()) return pathData(s, thread, d);
-        d += made[s];
-        std::string().swap(made[s]);
     };
     // Each shape's edits: where the original stays beside its dashes (for its fill or its
     // markers), and the style of each, made from the document as read, on a few threads.
@@ -1062,10 +1111,12 @@ void WriteSvgInPlace(std::ostream& out, const Document& doc, const WriteOptions&
     for (std::size_t s = 0; s < scene.shapes.size(); ++s) {
         const SvgShape& shape = scene.shapes[s];
         xmlNode* node = shape.node;
-        NewPathData path{s, made.empty() ? 0 : made[s].size() / 16};
+        NewPathData path{s, 0};
         path.siblingFirst = edits[s].first;
-        for (std::size_t o = firstObject[s]; o < firstObject[s + 1]; ++o)
+        for (std::size_t o = firstObject[s]; o < firstObject[s + 1]; ++o) {
+            if (ahead != nullptr && ahead->taken[o]) path.weight += ahead->objects[o].d.size() / 16;
             for (const auto& segment : doc.objects[o].segments) path.weight += segment.size();
+        }
         Edit& edit = edits[s];
         if (!edit.sibling) {
             if (edit.self) {
