@@ -184,7 +184,10 @@ public:
     void Take(std::size_t o, LineObject& dashed);
 
     struct Made;
-    Made* made() const { return made_.get(); }
+    // What was made for `original`; none for another document.
+    Made* MadeFor(const Document* original) {
+        return original == &original_ ? made_.get() : nullptr;
+    }
 
 private:
     const Document& original_;

@@ -976,7 +976,8 @@ void WriteSvgInPlace(std::ostream& out, const Document& doc, const WriteOptions&
         WriteStats counted;
     };
     std::vector<Scratch> scratch(kMaxThreads);
-    PathDataAhead::Made* ahead = options.ahead != nullptr ? options.ahead->made() : nullptr;
+    PathDataAhead::Made* ahead =
+        options.ahead != nullptr ? options.ahead->MadeFor(options.original) : nullptr;
     const auto writePathData = [&](std::size_t s, unsigned thread, std::string& d) {
         Scratch& own = scratch[thread];
         const SvgShape& shape = scene.shapes[s];
