@@ -144,6 +144,16 @@ def main():
         print(f"  korrand's own split: read {read:.0f} ms, dash {dashed:.0f} ms, "
               f"write {write:.0f} ms")
     print(f"korrand peak memory {peak / 1e6:.0f} MB = {peak / size:.1f}x the file (target 10x)")
+    # korrand's allocator asks for huge pages, which the system grants or not: both figures
+    # move with it.
+    try:
+        with open("/sys/kernel/mm/transparent_hugepage/enabled") as f:
+            thp = re.search(r"\[(\w+)\]", f.read())
+        print(f"transparent huge pages: {thp.group(1) if thp else 'unknown'}"
+              + (f" (MALLOC_CONF={os.environ['MALLOC_CONF']})" if "MALLOC_CONF" in os.environ
+                 else ""))
+    except OSError:
+        print("transparent huge pages: not offered by this system")
 
 
 if __name__ == "__main__":
