@@ -465,11 +465,15 @@ TEST(Obj, WritesOnePointSegmentsAndSkipsEmptyOnes) {
     Document doc;
     doc.objects.push_back({"", {{{1, 2, 3}}, {}, {{4, 5, 6}, {7, 8, 9}}}, {}});
     doc.objects.push_back({std::string("a\0b\r\nc", 6), {{{0, 0, 0}}}, {}});
+    // A name ending in a backslash (before a control character) would continue its line.
+    doc.objects.push_back({std::string("d\\\0", 3), {{{1, 1, 1}, {2, 2, 2}}}, {}});
     const std::string text = WriteText(doc, Format::Obj);
     EXPECT_NE(text.find("o object 1\n"), std::string::npos) << text;
     EXPECT_NE(text.find("o a b  c\n"), std::string::npos) << text;
     EXPECT_NE(text.find("\nl 1\nl 2 3\n"), std::string::npos) << text;
-    EXPECT_EQ(ReadText(text, Format::Obj).objects.at(0).segments.size(), 2u);
+    const Document back = ReadText(text, Format::Obj);
+    EXPECT_EQ(back.objects.at(0).segments.size(), 2u);
+    EXPECT_EQ(back.objects.at(2).segments.at(0).size(), 2u);
 }
 
 // --- SVG reading --------------------------------------------------------------------------------

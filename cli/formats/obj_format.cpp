@@ -219,6 +219,11 @@ void WriteObj(std::ostream& out, const Document& doc) {
         // One line, readable by other tools: no line break, NUL or other control character.
         for (char& c : name)
             if (static_cast<unsigned char>(c) < 0x20 || c == 0x7f) c = ' ';
+        // Nor a backslash at its end, which continues the line: the vertices after it would be
+        // read as part of the name.
+        if (const auto last = name.find_last_not_of(' ');
+            last != std::string::npos && name[last] == '\\')
+            name[last] = '/';
         text += "o " + name + "\n";
         for (const auto& segment : object.segments)
             for (const Point& p : segment) {
