@@ -51,7 +51,8 @@ std::unique_ptr<Plugin> Plugin::Load(const std::string& pluginFolder, std::strin
     }
     std::unique_ptr<Plugin> plugin(new Plugin());
     plugin->folder_ = Absolute(pluginFolder);
-    plugin->path_ = plugin->folder_ + "/" + PluginLibraryName();
+    // Joined with the platform's separator: the path is shown in messages and handed over.
+    plugin->path_ = (std::filesystem::u8path(plugin->folder_) / PluginLibraryName()).u8string();
     std::error_code ec;
     if (!std::filesystem::is_regular_file(std::filesystem::u8path(plugin->path_), ec)) {
         if (error != nullptr) *error = plugin->path_ + ": no such plug-in library";
