@@ -11,4 +11,6 @@ if ! command -v blender >/dev/null 2>&1; then
 fi
 script=$1
 shift
-exec blender -b --factory-startup --python-exit-code 1 --python "$script" -- "$@"
+# --debug-memory: Blender's allocator overwrites what it frees, so data read after undo freed
+# it fails at once instead of by chance.
+exec blender -b --factory-startup --debug-memory --python-exit-code 1 --python "$script" -- "$@"

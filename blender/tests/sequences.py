@@ -227,6 +227,15 @@ class _Run:
         bpy.context.scene.update_tag()
         return "add-on disabled and enabled"
 
+    def switch_view_layer(self):
+        # As the top bar's view layer menu does: the layer shown next may not have been
+        # evaluated since an undo made in another.
+        window = bpy.context.window
+        if window is not None:
+            window.view_layer = next(vl for vl in window.scene.view_layers
+                                     if vl != window.view_layer)
+            return f"view layer {window.view_layer.name} shown"
+
     def save_and_reopen(self):
         path = os.path.join(self.tmp, "sequence.blend")
         bpy.ops.wm.save_as_mainfile(filepath=path)
@@ -235,7 +244,7 @@ class _Run:
 
     ACTIONS = ("switch_on", "switch_off", "change", "change", "keyframe", "draw_part", "frame",
                "shift_d", "alt_d", "delete", "undo", "redo", "convert", "apply", "join", "separate",
-               "bake", "free_bake", "addon_off_and_on", "save_and_reopen")
+               "bake", "free_bake", "addon_off_and_on", "switch_view_layer", "save_and_reopen")
 
     def check(self, what):
         """What must hold after every step."""

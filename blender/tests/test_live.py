@@ -266,4 +266,35 @@ def case_undo_and_redo():
     assert ob.korrand.count == 3 and support.result_line(ob) == three
 
 
+
+def case_undo_in_another_view_layer():
+    # Alt+D undone in one view layer, then another shown: the other's first evaluation since
+    # the undo lists data the undo freed (reading it crashed Blender).
+    window = bpy.context.window
+    if window is None or bpy.ops.ed.undo_push(message="start") != {"FINISHED"}:
+        raise support.Skip("no window or no undo in this Blender")
+    first, second = window.view_layer, window.scene.view_layers.new("Second")
+    ob = support.operator_curve(bpy.ops.curve.primitive_bezier_circle_add, radius=2)
+    ob.data.bevel_depth = 0.05
+    support.dash(ob, count=8)
+    name, eight = ob.name, support.result_line(ob)
+    bpy.ops.ed.undo_push(message="dashed")
+    window.view_layer = second
+    update()
+    bpy.ops.ed.undo_push(message="second shown")
+    bpy.ops.object.select_all(action="DESELECT")
+    second.objects.active = ob
+    ob.select_set(True)
+    bpy.ops.object.duplicate(linked=True)
+    update()
+    bpy.ops.ed.undo_push(message="Alt+D")
+    bpy.ops.ed.undo()
+    update()
+    window.view_layer = first
+    update()
+    ob = bpy.data.objects[name]
+    assert support.result_line(ob) == eight
+    matches(ob, "after undo in another view layer")
+
+
 support.main(globals())

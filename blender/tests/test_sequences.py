@@ -1,6 +1,6 @@
 """Seeded random sequences of everyday actions (switch on and off, settings, keyframes, Shift+D,
 Alt+D, delete, undo, redo, Convert, Apply, Join, Separate, bake, the add-on disabled and
-enabled, save and reopen), with what must hold checked after every step (sequences.py).
+enabled, another view layer shown, save and reopen), with what must hold checked after every step (sequences.py).
 blender/scripts/action_sequences.py runs longer ones."""
 
 import os

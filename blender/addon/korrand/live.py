@@ -1125,11 +1125,11 @@ def _write_attributes(r, mesh, result, objects, per_object, n, compare, channels
 
 # ---- Handlers -------------------------------------------------------------------------------
 
-def _note_updates(depsgraph):
+def _note_updates(depsgraph, blind=False):
     """Adds to the records' todo what the last evaluation changed: a curve's shape (points,
     shape keys, hooks), its look, its transform (dash lengths are measured in world space),
     animated settings. The evaluation of a curve that follows from writing its dashes is not
-    a change of the curve."""
+    a change of the curve. Blind, what it changed is not read: the caller redoes everything."""
     # A text switched on is dashed once it is converted to a curve, as its notice says (and
     # switched off once converted to anything else).
     for name, notice in list(registry.notices.items()):
@@ -1139,7 +1139,7 @@ def _note_updates(depsgraph):
             if ob.type == "CURVE":
                 del registry.notices[name]
             registry.survey = True
-    if not registry.records:
+    if not registry.records or blind:
         return
     records = registry.records.values()
     if _frame_changing:
@@ -1263,8 +1263,13 @@ def run(depsgraph):
 
 def _run(depsgraph):
     """The round itself (see run)."""
+    # What a view layer's first evaluation since undo lists as updated cannot be read (see
+    # registry.settle): everything is read again instead.
+    blind = depsgraph is not None and not registry.settle(depsgraph)
+    if blind:
+        registry.behind = True
     if _writes_forbidden():
-        _note_updates(depsgraph)
+        _note_updates(depsgraph, blind)
         registry.behind = True
         return
     if registry.behind:
@@ -1273,7 +1278,7 @@ def _run(depsgraph):
             r.todo.update(EVERYTHING)
     # What the evaluation changed is read first: looking through the objects may remove
     # some, and the depsgraph's record of them is not to be touched after that.
-    _note_updates(depsgraph)
+    _note_updates(depsgraph, blind)
     if registry.survey or not _consistent():
         _reconcile()
     elif depsgraph is not None and depsgraph.id_type_updated("COLLECTION"):
@@ -1415,8 +1420,8 @@ def _on_depsgraph_pre(scene, *_):
         return  # a render's evaluation is left to the update and frame handlers
     view_layer = bpy.context.view_layer
     graph = view_layer.depsgraph if view_layer is not None else None
-    if graph is None or not graph.id_type_updated("CURVE"):
-        return
+    if graph is None or not registry.settled(graph) or not graph.id_type_updated("CURVE"):
+        return  # a view layer's first evaluation since undo is left to the update handler
     _busy = True
     try:
         with _Round():
