@@ -554,9 +554,11 @@ TEST(Svg, NestedTransformsAreComposed) {
     EXPECT_NEAR(s[1].y, 54, 1e-12);
 }
 
-// Also numbers that touch, as minifiers write them and viewers read them.
+// Also numbers that touch, as minifiers write them and viewers read them, and numbers that end
+// in their point.
 TEST(Svg, TransformAfterPathDataStillApplies) {
     for (const char* body : {R"svg(<polyline points="0,0 1,0" transform="translate(5 6)"/>)svg",
+                             R"svg(<polyline points="0.,0. 1..0" transform="translate(5 6)"/>)svg",
                              R"svg(<a transform="translate(1-2)"><polyline points="0,0 1,0"
                                    transform="translate(4 8)scale(.5.5)"/></a>)svg"}) {
         const Document doc = ReadSvgBody(body);
@@ -569,8 +571,9 @@ TEST(Svg, TransformAfterPathDataStillApplies) {
 TEST(Svg, ArcPathIsASemicircle) {
     // r=1 is too small for a 100-wide chord: scaled up to 50. Negative radii are taken as
     // viewers take them, by their absolute values.
-    for (const char* d : {"M 0 0 A 50 50 0 0 1 100 0", "M 0 0 a 1 1 0 0 1 100 0",
-                          "M0 0A-50-50 0 01 100 0", "M0 0a1-1 0 0,1 100,0"}) {
+    for (const char* d :
+         {"M 0 0 A 50 50 0 0 1 100 0", "M 0 0 a 1 1 0 0 1 100 0", "M0 0A-50-50 0 01 100 0",
+          "M0 0a1-1 0 0,1 100,0", "M0. 0.A5.e1 50. 0 0 1 1.E2 0."}) {
         SCOPED_TRACE(d);
         const Document doc = ReadSvgBody(std::string("<path d=\"") + d + "\"/>");
         const auto& s = doc.objects.at(0).segments.at(0);
@@ -677,12 +680,20 @@ TEST(Svg, OpenPolylineKeepsItsEndPoint) {
 }
 
 TEST(Svg, RoundedRectAndEllipse) {
+    // A negative radius counts as not given, as viewers draw it: ry="-1" is rx, and a rect
+    // whose only radius is negative has square corners.
     const Document doc = ReadSvgBody(R"(<rect x="0" y="0" width="100" height="40" rx="80"/>
-                                      <ellipse cx="50" cy="50" rx="40" ry="10"/>)");
-    ASSERT_EQ(doc.objects.size(), 2u);
+                                      <ellipse cx="50" cy="50" rx="40" ry="10"/>
+                                      <rect x="0" y="0" width="100" height="40" rx="80" ry="-1"/>
+                                      <rect x="0" y="0" width="100" height="40" rx="-3"/>)");
+    ASSERT_EQ(doc.objects.size(), 4u);
+    EXPECT_EQ(doc.objects[3].segments.at(0).size(), 4u);
     // rx is clamped to half the width: the ends are half-ellipses of radii 50 and 20 (ry = rx).
     const auto& rect = doc.objects[0].segments.at(0);
     EXPECT_GT(rect.size(), 20u);
+    const auto& autoRy = doc.objects[2].segments.at(0);
+    ASSERT_EQ(autoRy.size(), rect.size());
+    for (std::size_t i = 0; i < rect.size(); ++i) EXPECT_EQ(autoRy[i].y, rect[i].y) << i;
     for (const Point& p : rect) {
         EXPECT_GE(p.x, -1e-12);
         EXPECT_LE(p.x, 100 + 1e-12);

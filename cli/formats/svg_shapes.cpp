@@ -370,14 +370,25 @@ std::size_t NumberEnd(std::string_view s, std::size_t i) {
     return j;
 }
 
-// Path data whose arcs have negative radii ("A-20 -20 0 0 1 90 50"), which SVG++'s grammar
-// refuses and viewers draw with the radii's absolute values: those signs made spaces. Empty
-// where there is none. The data is read only where it has an arc.
-std::string WithoutNegativeArcRadii(std::string_view d) {
-    if (std::memchr(d.data(), 'A', d.size()) == nullptr &&
+// Path data (or a polyline's points) that viewers read and SVG++'s grammar refuses, as it is
+// to be read: arcs with negative radii ("A-20 -20 0 0 1 90 50"), drawn with the radii's
+// absolute values, and numbers that end in their decimal point ("L 50. 20", "3.e1"), which
+// SVG's path grammar allows. Empty where there is none. Only data with an arc or with a point
+// that no digit follows is looked through.
+std::string MendedPathData(std::string_view d) {
+    bool trailingPoint = false;
+    for (std::size_t p = d.find('.'); p != std::string_view::npos && !trailingPoint;
+         p = d.find('.', p + 1))
+        trailingPoint = p > 0 && IsDigit(d[p - 1]) && (p + 1 == d.size() || !IsDigit(d[p + 1]));
+    if (!trailingPoint && std::memchr(d.data(), 'A', d.size()) == nullptr &&
         std::memchr(d.data(), 'a', d.size()) == nullptr)
         return {};
     std::string out;
+    std::size_t copied = 0;  // d up to here is in out
+    const auto mend = [&](std::size_t at, std::size_t length, std::string_view with) {
+        out.append(d.substr(copied, at - copied)).append(with);
+        copied = at + length;
+    };
     char command = 0;
     std::size_t argument = 0;
     for (std::size_t i = 0; i < d.size();) {
@@ -401,12 +412,16 @@ std::string WithoutNegativeArcRadii(std::string_view d) {
         }
         const std::size_t end = NumberEnd(d, i);
         if (end == i) break;  // SVG++ reports the error
-        if ((at == 0 || at == 1) && c == '-') {
-            if (out.empty()) out.assign(d);
-            out[i] = ' ';
-        }
+        if ((at == 0 || at == 1) && c == '-') mend(i, 1, " ");
+        std::size_t point = i;
+        while (point < end && d[point] != '.') ++point;
+        // The point goes; a space keeps the number apart from a next one (".5" in "1..5").
+        if (point < end && (point + 1 == end || !IsDigit(d[point + 1])))
+            mend(point, 1, point + 1 == end ? " " : "");
         i = end;
     }
+    if (copied == 0) return {};
+    out.append(d.substr(copied));
     return out;
 }
 
@@ -450,8 +465,8 @@ public:
         }
         if (a->ns != nullptr) return;
         const char* name = reinterpret_cast<const char*>(a->name);
-        if (std::strcmp(name, "d") == 0)
-            mended_ = WithoutNegativeArcRadii(text_);
+        if (std::strcmp(name, "d") == 0 || std::strcmp(name, "points") == 0)
+            mended_ = MendedPathData(text_);
         else if (std::strcmp(name, "transform") == 0)
             mended_ = WithNumbersApart(text_);
         if (!mended_.empty()) text_ = mended_.c_str();
@@ -483,6 +498,30 @@ struct TrimmedAttributes : svgpp::policy::xml::attribute_iterator<xmlAttr*> {
     }
     static string_type get_string_range(const attribute_name_type& name) {
         return Base::get_string_range(name);
+    }
+    // A rect's negative corner radius counts as not given (auto), as SVG 2 has it and viewers
+    // draw it; SVG++ would skip the rect. Named so that SVG++ passes it by.
+    static attribute_name_type get_local_name(iterator_type a) {
+        return NegativeCornerRadius(a) ? boost::as_literal("negative-radius")
+                                       : Base::get_local_name(a);
+    }
+
+private:
+    static bool NegativeCornerRadius(iterator_type a) {
+        const char* name = reinterpret_cast<const char*>(a->name);
+        if (a->ns != nullptr || name[0] != 'r' || (name[1] != 'x' && name[1] != 'y') ||
+            name[2] != '\0' || a->parent == nullptr ||
+            std::strcmp(reinterpret_cast<const char*>(a->parent->name), "rect") != 0)
+            return false;
+        const AttributeValue value(a);
+        const string_type text = get_string_range(value);
+        const std::string_view number(text.begin(), static_cast<std::size_t>(text.size()));
+        const std::size_t end = NumberEnd(number, 0);
+        if (end == 0 || number[0] != '-') return false;
+        // Negative, not -0: a digit other than 0 before any exponent.
+        const std::string_view read = number.substr(0, end);
+        const std::string_view mantissa = read.substr(0, read.find_first_of("eE"));
+        return mantissa.find_first_of("123456789") != std::string_view::npos;
     }
 };
 
