@@ -420,24 +420,38 @@ private:
     std::ostream out_{nullptr};
 };
 
+UsageError WriteError(const std::string& path, int error) {
+    return UsageError("cannot write '" + path +
+                      "': " + (error != 0 ? std::strerror(error) : "the write failed"));
+}
+
 // Writes through a temporary file beside the target and renames it into place, so a failed or
 // interrupted run never leaves a half-written output, nor the temporary file.
 // Returns the file written, where it replaced one (empty for standard output, a device or a pipe).
 fs::path WriteAtomically(const std::string& path, const std::function<void(std::ostream&)>& write) {
     if (path == "-") {
-        write(std::cout);
-        std::cout.flush();
-        if (!std::cout) throw std::runtime_error("cannot write to standard output");
+        errno = 0;
+        try {
+            write(std::cout);
+            std::cout.flush();
+        } catch (...) {
+            if (std::cout) throw;  // not the write itself
+        }
+        if (!std::cout)
+            throw UsageError(std::string("cannot write to standard output: ") +
+                             (errno != 0 ? std::strerror(errno) : "the write failed"));
         return {};
     }
     if (IsDeviceOrPipe(path)) {
         // A file renamed over a device or a pipe would replace the device itself.
         errno = 0;
         std::ofstream out(PathOf(path), std::ios::binary);
-        if (out) write(out), out.flush();
-        if (!out)
-            throw UsageError("cannot write '" + path +
-                             "': " + (errno != 0 ? std::strerror(errno) : "the write failed"));
+        try {
+            if (out) write(out), out.flush();
+        } catch (...) {
+            if (out) throw;  // not the write itself
+        }
+        if (!out) throw WriteError(path, errno);
         return {};
     }
     // Through a symbolic link, as an editor saves: the link stays, the file it names is replaced.
@@ -481,16 +495,18 @@ fs::path WriteAtomically(const std::string& path, const std::function<void(std::
             write(out);
             out.flush();
         } catch (...) {
+            const int error = errno;
+            const bool failed = !out;
             file.close();
             fs::remove(tmp);
+            if (failed) throw WriteError(path, error);  // the disk full, say: named as such
             throw;
         }
         file.close();  // a failure to close is a failed write too
         if (!out) {
             const int error = errno;
             fs::remove(tmp);
-            throw UsageError("cannot write '" + path +
-                             "': " + (error != 0 ? std::strerror(error) : "the write failed"));
+            throw WriteError(path, error);
         }
     }
     std::error_code ec;
@@ -666,18 +682,32 @@ void WarnOfLongPathData(const DashOptions& o, const Formats& formats,
               << "; a longer period makes less\n";
 }
 
+// An output that is the input (by another name or a link too) would replace the drawing the
+// user dashes: with other settings, the original is what is dashed again.
+void RefuseOverwritingTheInput(const DashOptions& o) {
+    if (o.input == "-" || o.output == "-" || IsDeviceOrPipe(o.output)) return;
+    std::error_code ec;
+    if (fs::equivalent(PathOf(o.input), PathOf(o.output), ec) && !ec)
+        throw UsageError("cannot write '" + o.output +
+                         "': it is the input, which would be lost (give -o another name)");
+}
+
 int Dash(const DashOptions& o, korrand::KorrandHost& host) {
     // Everything the options decide is checked before any input is read.
     RefuseDirectory(o.input);
+    RefuseOverwritingTheInput(o);
     const Formats formats = ChooseFormats(o);
     host.CheckSettings(o.settings);
     // A script passing one set of options over mixed files is told what did nothing.
     const auto unused = [](const std::vector<std::pair<bool, const char*>>& options,
-                           const std::string& why) {
+                           const char* verb, const char* verbOfMany, const std::string& why) {
         std::string given;
+        int count = 0;
         for (const auto& [set, name] : options)
-            if (set) given += (given.empty() ? "" : ", ") + std::string(name);
-        if (!given.empty()) std::cerr << "korrand: warning: " << given << why << "\n";
+            if (set) given += (count++ == 0 ? "" : ", ") + std::string(name);
+        if (count > 0)
+            std::cerr << "korrand: warning: " << given << ' ' << (count == 1 ? verb : verbOfMany)
+                      << why << "\n";
     };
     const auto named = [](Format format) {
         std::string name = korrand::io::FormatName(format);
@@ -692,10 +722,11 @@ int Dash(const DashOptions& o, korrand::KorrandHost& host) {
                 {!o.ids.empty(), "--id"},
                 {o.fills != Fills::Keep, "--fills"},
                 {o.plotter, "--plotter"}},
-               " act on an SVG's shapes only: ignored for " + named(formats.in) + " input");
+               "acts", "act",
+               " on an SVG's shapes only: ignored for " + named(formats.in) + " input");
     if (formats.out != Format::Svg)
-        unused({{o.preview, "--preview"}},
-               " draws in an SVG only: ignored for " + named(formats.out) + " output");
+        unused({{o.preview, "--preview"}}, "draws", "draw",
+               " in an SVG only: ignored for " + named(formats.out) + " output");
 
     Clock::time_point t[4];
     t[0] = Clock::now();

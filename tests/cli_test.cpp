@@ -350,6 +350,16 @@ TEST_F(CliTest, BadInputIsRefusedWithoutAnOutputFile) {
     EXPECT_EQ(missing.code, 2);
     EXPECT_NE(missing.err.find("No such file or directory"), std::string::npos) << missing.err;
 
+    // The input as the output, by its name or through a link: refused, the drawing kept.
+    fs::create_symlink(good, Path("link.json"));
+    for (const char* output : {"good.json", "link.json"}) {
+        const Outcome same =
+            Run("dash " + Quote(good.string()) + " -o " + Quote(Path(output).string()));
+        EXPECT_EQ(same.code, 2) << output;
+        EXPECT_NE(same.err.find("it is the input"), std::string::npos) << same.err;
+    }
+    EXPECT_EQ(Slurp(good), text);
+
     // An existing output is left as it was, and no temporary file stays behind.
     Write("out.json", "keep");
     EXPECT_EQ(Run("dash " + Quote(bad.string()) + " -o " + Quote(Path("out.json").string())).code,
@@ -408,6 +418,9 @@ TEST_F(CliTest, SvgOnlyOptionsAreSaidToBeIgnoredElsewhere) {
                          "JSON output"),
               std::string::npos)
         << o.err;
+    EXPECT_NE(Run("dash - --from json --to json -q --plotter", json)
+                  .err.find("warning: --plotter acts on an SVG's shapes only"),
+              std::string::npos);
     EXPECT_EQ(Run("dash - --from json --to json -q", json).err, "");
 }
 
@@ -422,14 +435,17 @@ TEST_F(CliTest, LongPathDataIsWarnedAboutWhereLibxml2RefusesIt) {
         return svg + "</svg>";
     };
     const std::string refused = Write("refused.svg", lines(12)).string();
-    const Outcome o = Run("dash " + Quote(refused) + " --period 1 -q -o " + Quote(refused));
+    const Outcome o =
+        Run("dash " + Quote(refused) + " --period 1 -q -o " + Quote(Path("out.svg").string()));
     ASSERT_EQ(o.code, 0) << o.err;
     EXPECT_NE(o.err.find("MB of path data in long attributes, which tools built on libxml2 "
                          "2.9 (rsvg-convert, xmllint, lxml) refuse by default"),
               std::string::npos)
         << o.err;
     const std::string read = Write("read.svg", lines(8)).string();
-    EXPECT_EQ(Run("dash " + Quote(read) + " --period 1 -q -o " + Quote(read)).err, "");
+    EXPECT_EQ(
+        Run("dash " + Quote(read) + " --period 1 -q -o " + Quote(Path("out.svg").string())).err,
+        "");
     EXPECT_NE(Run("dash - --from svg --period 1 -q", lines(8)).err.find("may refuse"),
               std::string::npos);
 }
@@ -603,6 +619,11 @@ TEST_F(CliTest, APipeOrDeviceIsWrittenIntoNotReplaced) {
     EXPECT_NE(Slurp(copy).find("segments"), std::string::npos);
     // Without an extension to go by, it takes the input's format, as standard output does.
     EXPECT_EQ(Run("dash " + Quote(in.string()) + " -o /dev/null").code, 0);
+    // A device that takes nothing: the output and the system's reason are named.
+    const Outcome full = Run("dash " + Quote(in.string()) + " -o /dev/full");
+    EXPECT_EQ(full.code, 2);
+    EXPECT_NE(full.err.find("cannot write '/dev/full': No space left on device"), std::string::npos)
+        << full.err;
 }
 
 TEST_F(CliTest, AnInterruptedRunLeavesNeitherOutputNorTemporaryFile) {
