@@ -161,6 +161,7 @@ run "bad count" dash ../in/garden.svg --count abc
 run "count too large" dash ../in/garden.svg --count 20000
 run "open and closed" dash ../in/garden.svg --open --closed
 run "output folder missing" dash ../in/square.json -o out/no/such/x.json
+run "the input as the output" dash ../in/square.json -o ../in/./square.json
 run "unknown option" dash ../in/square.json --no-such-option
 run "a file that is a folder" dash ../in --from svg
 
