@@ -54,18 +54,19 @@ class Registry:
         self.survey = True     # the objects must be looked through again
         self.object_count = -1
         self.behind = False    # updates were skipped (a render job): caught up at the next chance
-        self.layers = set()    # view layers evaluated since the last undo, redo or load
+        self.graphs = set()    # depsgraphs evaluated since the last undo, redo or load
 
     def settled(self, depsgraph):
-        """Whether depsgraph's view layer was evaluated since the last undo, redo or load. The
-        first evaluation of a view layer after undo lists in its updates data undo freed:
-        Blender 3.4 crashes when they are read."""
-        return (depsgraph.scene.name, depsgraph.view_layer.name) in self.layers
+        """Whether depsgraph was evaluated since the last undo, redo or load. Undo keeps each
+        view layer's depsgraph; the first evaluation of one that was not shown lists in its
+        updates data the undo freed, and Blender 3.4 crashes when they are read. (By the
+        depsgraph itself: a render's own would not tell of the view layer's.)"""
+        return depsgraph.as_pointer() in self.graphs
 
     def settle(self, depsgraph):
         """Notes that depsgraph was evaluated; returns whether it was settled before."""
         was = self.settled(depsgraph)
-        self.layers.add((depsgraph.scene.name, depsgraph.view_layer.name))
+        self.graphs.add(depsgraph.as_pointer())
         return was
 
     def of(self, ob):
@@ -91,11 +92,11 @@ class Registry:
         self.notices.clear()
         self.survey = True
         self.behind = False
-        self.layers.clear()
+        self.graphs.clear()
 
     def reload(self):
         """Undo, redo or a load replaced every data-block: records stay, their reads go."""
         for r in self.records.values():
             r.forget_reads()
         self.survey = True
-        self.layers.clear()
+        self.graphs.clear()
