@@ -519,6 +519,14 @@ def case_large_update_waits():
     select_only(ob)
     assert bpy.ops.korrand.allow() == {"FINISHED"} and support.status(ob) == ""
     assert support.result_line(ob)[0] == []
+    # With a bevel the mesh swept at every dash point is what counts: 400,000 dash points,
+    # each a ring of twelve vertices.
+    tube = support.poly_curve("tube", [[(0, y, 0), (10, y, 0)] for y in range(4)])
+    tube.data.bevel_depth = 0.01
+    support.dash(tube, count=10)
+    tube.korrand.count, tube.korrand.subdivision, tube.korrand.end = 10000, 8, 0.0005
+    update()
+    assert "million points" in support.status(tube)
 
 
 support.main(globals())
