@@ -114,6 +114,8 @@ def case_bake():
     for f in (1, 2, 3, 4):
         scene.frame_set(f)
         live[f] = support.shown(ob)
+    # Past Blender's last frame a bake would never end (each frame held at the last).
+    assert "frames go from" in ob.korrand.bake(1, 10**12) and ob.korrand.baked is None
     assert ob.korrand.bake(1, 4) == "" and ob.korrand.baked is not None
     update()  # Blender's evaluation of the bake just made is no change of the curve
     assert ob.korrand.result == ob.korrand.baked
@@ -489,6 +491,9 @@ def case_linked_data():
     bpy.ops.object.make_override_library()
     update()
     ob = next(o for o in bpy.data.objects if o.name == "ring" and o.override_library)
+    # Said once, of the override: its linked original is not rendered.
+    assert [w.startswith("Korrand: ring: the curve is a library override")
+            for w in hook.render_warnings()] == [True]
     for o in bpy.context.view_layer.objects:
         o.select_set(o == ob)
     bpy.context.view_layer.objects.active = ob

@@ -714,6 +714,8 @@ def _writes_forbidden():
 
 def _not_ours(idb):
     how = "a library override" if idb.override_library is not None else "linked from a library"
+    if idb.type == "CURVE" and baked(idb) is not None:
+        return f"the curve is {how}: it shows the dashes its library baked"
     return (f"the curve is {how}: its dashes stay as the library saved them until it is made "
             "local")
 
@@ -1499,11 +1501,14 @@ def _on_save_pre(*_):
 def render_warnings():
     """What a render should say in its log: linked or overridden dashed curves whose dash
     settings are animated, which show the dashes their library saved on every frame."""
+    # An override's linked original is rendered only as the override: not named twice.
+    overridden = {o.override_library.reference for o in bpy.data.objects
+                  if o.override_library is not None}
     return [f"Korrand: {ob.name}: {_not_ours(ob)}, so its animated dash settings are not "
             "followed in this render: bake its dashes in its library"
             for ob in bpy.data.objects
             if ob.type == "CURVE" and not _editable(ob) and _is_dashed(ob) and
-            baked(ob) is None and _animation_key(ob)]
+            baked(ob) is None and _animation_key(ob) and ob not in overridden]
 
 
 @persistent
@@ -1752,6 +1757,10 @@ def bake(ob, frame_start=None, frame_end=None):
         return "the first and last frames are whole numbers"
     if end < start:
         return "the last frame comes before the first"
+    frames = bpy.types.Scene.bl_rna.properties["frame_current"]
+    if start < frames.hard_min or end > frames.hard_max:
+        # Blender holds every frame past its last: the bake would never end.
+        return f"Blender's frames go from {frames.hard_min} to {frames.hard_max}"
     if not _is_dashed(ob) or ob.type != "CURVE":
         return "the curve is not dashed"
     if not _editable(ob):
