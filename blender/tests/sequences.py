@@ -244,7 +244,8 @@ class _Run:
 
     ACTIONS = ("switch_on", "switch_off", "change", "change", "keyframe", "draw_part", "frame",
                "shift_d", "alt_d", "delete", "undo", "redo", "convert", "apply", "join", "separate",
-               "bake", "free_bake", "addon_off_and_on", "switch_view_layer", "save_and_reopen")
+               "bake", "free_bake", "addon_off_and_on", "switch_view_layer",
+               "save_and_reopen")
 
     def check(self, what):
         """What must hold after every step."""

@@ -1,7 +1,7 @@
 """Seeded random sequences of everyday actions (switch on and off, settings, keyframes, Shift+D,
 Alt+D, delete, undo, redo, Convert, Apply, Join, Separate, bake, the add-on disabled and
-enabled, another view layer shown, save and reopen), with what must hold checked after every step (sequences.py).
-blender/scripts/action_sequences.py runs longer ones."""
+enabled, another view layer shown, save and reopen), with what must hold checked after every
+step (sequences.py). blender/scripts/action_sequences.py runs longer ones."""
 
 import os
 import sys

@@ -937,7 +937,8 @@ def _update(r, depsgraph, force=False):
     todo.discard(DASH)
     # A profile is swept at every dash point: what Blender makes and evaluates is that many
     # times more (a bevelled curve of 3 million dash points was 36 million vertices, GBs).
-    r.estimate = _estimate(objects, settings) * (len(r.look[0][0]) if r.look[0] is not None else 1)
+    swept = len(r.look[0][0]) if r.look[0] is not None else 1
+    r.estimate = _estimate(objects, settings) * swept
     if r.estimate > POINT_LIMIT and r.estimate > r.allowed:
         r.status = (f"these settings make about {r.estimate / 1e6:.1f} million points, which "
                     "takes Blender seconds to draw: not dashed until you agree")
