@@ -420,9 +420,23 @@ private:
     std::ostream out_{nullptr};
 };
 
+// Writes into out. A writer throws when its stream fails (a full disk): that failure is left
+// in the stream's state for the caller to report with the system's reason; any other goes on.
+void WriteInto(std::ostream& out, const std::function<void(std::ostream&)>& write) {
+    try {
+        write(out);
+        out.flush();
+    } catch (...) {
+        if (out) throw;
+    }
+}
+
+std::string WriteFailure(int error) {
+    return error != 0 ? std::strerror(error) : "the write failed";
+}
+
 UsageError WriteError(const std::string& path, int error) {
-    return UsageError("cannot write '" + path +
-                      "': " + (error != 0 ? std::strerror(error) : "the write failed"));
+    return UsageError("cannot write '" + path + "': " + WriteFailure(error));
 }
 
 // Writes through a temporary file beside the target and renames it into place, so a failed or
@@ -431,26 +445,15 @@ UsageError WriteError(const std::string& path, int error) {
 fs::path WriteAtomically(const std::string& path, const std::function<void(std::ostream&)>& write) {
     if (path == "-") {
         errno = 0;
-        try {
-            write(std::cout);
-            std::cout.flush();
-        } catch (...) {
-            if (std::cout) throw;  // not the write itself
-        }
-        if (!std::cout)
-            throw UsageError(std::string("cannot write to standard output: ") +
-                             (errno != 0 ? std::strerror(errno) : "the write failed"));
+        WriteInto(std::cout, write);
+        if (!std::cout) throw UsageError("cannot write to standard output: " + WriteFailure(errno));
         return {};
     }
     if (IsDeviceOrPipe(path)) {
         // A file renamed over a device or a pipe would replace the device itself.
         errno = 0;
         std::ofstream out(PathOf(path), std::ios::binary);
-        try {
-            if (out) write(out), out.flush();
-        } catch (...) {
-            if (out) throw;  // not the write itself
-        }
+        if (out) WriteInto(out, write);
         if (!out) throw WriteError(path, errno);
         return {};
     }
@@ -492,14 +495,10 @@ fs::path WriteAtomically(const std::string& path, const std::function<void(std::
     {
         std::ostream& out = file.stream();
         try {
-            write(out);
-            out.flush();
+            WriteInto(out, write);
         } catch (...) {
-            const int error = errno;
-            const bool failed = !out;
             file.close();
             fs::remove(tmp);
-            if (failed) throw WriteError(path, error);  // the disk full, say: named as such
             throw;
         }
         file.close();  // a failure to close is a failed write too
